@@ -1,0 +1,31 @@
+// tabulon-cli: the command-line front end over the Tabulon core.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tabulon-cli <command> [arguments]\n"
+    "\n"
+    "Copies SQL Server databases into Microsoft Access (.mdb) files.\n"
+    "\n"
+    "Commands:\n"
+    "  odbc \"CONNECTION STRING\" \"STATEMENT\"   run one statement through ODBC and show its result\n"
+    "  --help                                 show this text\n"
+    "  --version                              show the version\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsage, stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::puts("tabulon-cli 0.1.0");
+    return 0;
+  }
+  std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);
+  return 2;
+}

@@ -1,0 +1,29 @@
+# Warning and sanitizer flags shared by every target of the project.
+add_library(tabulon_options INTERFACE)
+target_compile_options(tabulon_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+  -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wnull-dereference -Wimplicit-fallthrough)
+if(TABULON_WERROR)
+  target_compile_options(tabulon_options INTERFACE -Werror)
+endif()
+if(TABULON_SANITIZE AND TABULON_TSAN)
+  message(FATAL_ERROR "TABULON_SANITIZE and TABULON_TSAN exclude each other")
+endif()
+if(TABULON_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(TABULON_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Adds a GoogleTest executable built from SOURCES and linked to LIBS, registered with CTest.
+function(tabulon_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE tabulon_options ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TABULON_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TABULON_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds Tabulon with AddressSanitizer and UndefinedBehaviorSanitizer,
+# and runs every test.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$here"
+bash scripts/setup.sh
+jobs="$(nproc)"
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULON_SANITIZE=ON \
+  -DTABULON_WERROR=ON >/dev/null
+cmake --build build/asan -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 900
