@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "commands.h"
+
 namespace {
 
 constexpr const char* kUsage =
@@ -12,6 +14,7 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  odbc \"CONNECTION STRING\" \"STATEMENT\"   run one statement through ODBC and show its result\n"
+    "  mdb create|tables|export FILE.mdb …   create an .mdb, list its tables, export a table as CSV\n"
     "  --help                                 show this text\n"
     "  --version                              show the version\n";
 
@@ -26,6 +29,8 @@ int main(int argc, char** argv) {
     std::puts("tabulon-cli 0.1.0");
     return 0;
   }
+  if (std::strcmp(argv[1], "odbc") == 0) return RunOdbcCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "mdb") == 0) return RunMdbCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);
   return 2;
 }

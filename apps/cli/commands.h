@@ -1,0 +1,6 @@
+// The sub-commands of tabulon-cli; each lives in its own file and returns the exit code
+// (0 success, 1 failure, 2 bad usage). argv[0] is the sub-command's name.
+#pragma once
+
+int RunOdbcCommand(int argc, char** argv);
+int RunMdbCommand(int argc, char** argv);

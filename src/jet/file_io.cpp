@@ -1,0 +1,165 @@
+#include "jet/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace tabulon::jet {
+namespace {
+
+class PosixFile : public FileIo {
+ public:
+  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixFile() override { ::close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  Status ReadAt(uint64_t offset, void* buffer, size_t size) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Error("read", offset);
+      }
+      if (n == 0) {
+        return CorruptError(path_ + ": unexpected end of file at offset " + std::to_string(offset));
+      }
+      out += n;
+      offset += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    return Status::Ok();
+  }
+
+  Status WriteAt(uint64_t offset, const void* buffer, size_t size) override {
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    while (size > 0) {
+      const ssize_t n = ::pwrite(fd_, in, size, static_cast<off_t>(offset));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Error("write", offset);
+      }
+      in += n;
+      offset += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    return Status::Ok();
+  }
+
+  Result<uint64_t> Size() override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return Error("stat", 0);
+    return static_cast<uint64_t>(st.st_size);
+  }
+
+  Status Truncate(uint64_t size) override {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Error("truncate", size);
+    return Status::Ok();
+  }
+
+  Status Sync() override {
+    if (::fdatasync(fd_) != 0) return Error("sync", 0);
+    return Status::Ok();
+  }
+
+  std::string Name() const override { return path_; }
+
+ private:
+  Status Error(const char* what, uint64_t offset) const {
+    return IoError(path_ + ": " + what + " at offset " + std::to_string(offset) + " failed: " +
+                   std::strerror(errno));
+  }
+
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<FileIo>> OpenPosixFile(const std::string& path, OpenMode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kReadOnly: flags |= O_RDONLY; break;
+    case OpenMode::kReadWrite: flags |= O_RDWR; break;
+    case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+  }
+  const int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) return NotFoundError(path + ": no such file");
+    if (err == EEXIST) return AlreadyExistsError(path + ": file already exists");
+    return IoError(path + ": cannot open: " + std::strerror(err));
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return InvalidArgumentError(path + ": not a regular file");
+  }
+  return std::unique_ptr<FileIo>(new PosixFile(fd, path));
+}
+
+MemoryFile::MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes)
+    : bytes_(bytes ? std::move(bytes) : std::make_shared<std::vector<uint8_t>>()) {}
+
+Status MemoryFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  if (offset > bytes_->size() || size > bytes_->size() - offset) {
+    return CorruptError("memory: unexpected end of file at offset " + std::to_string(offset));
+  }
+  if (size > 0) std::memcpy(buffer, bytes_->data() + offset, size);
+  return Status::Ok();
+}
+
+Status MemoryFile::WriteAt(uint64_t offset, const void* buffer, size_t size) {
+  if (offset + size > bytes_->size()) bytes_->resize(offset + size);
+  if (size > 0) std::memcpy(bytes_->data() + offset, buffer, size);
+  return Status::Ok();
+}
+
+Result<uint64_t> MemoryFile::Size() { return static_cast<uint64_t>(bytes_->size()); }
+
+Status MemoryFile::Truncate(uint64_t size) {
+  bytes_->resize(size);
+  return Status::Ok();
+}
+
+Status MemoryFile::Sync() { return Status::Ok(); }
+
+FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation)
+    : inner_(std::move(inner)), fail_at_(fail_at_operation) {}
+
+Status FaultInjectingFile::CountOperation(const char* what) {
+  ++operations_;
+  if (failed_ || (fail_at_ > 0 && operations_ >= fail_at_)) {
+    failed_ = true;
+    return IoError(inner_->Name() + ": injected failure of " + what + " (operation " +
+                   std::to_string(operations_) + ")");
+  }
+  return Status::Ok();
+}
+
+Status FaultInjectingFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  return inner_->ReadAt(offset, buffer, size);
+}
+
+Status FaultInjectingFile::WriteAt(uint64_t offset, const void* buffer, size_t size) {
+  RETURN_IF_ERROR(CountOperation("write"));
+  return inner_->WriteAt(offset, buffer, size);
+}
+
+Result<uint64_t> FaultInjectingFile::Size() { return inner_->Size(); }
+
+Status FaultInjectingFile::Truncate(uint64_t size) {
+  RETURN_IF_ERROR(CountOperation("truncate"));
+  return inner_->Truncate(size);
+}
+
+Status FaultInjectingFile::Sync() {
+  RETURN_IF_ERROR(CountOperation("sync"));
+  return inner_->Sync();
+}
+
+}  // namespace tabulon::jet
