@@ -7,7 +7,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 packages=(
   # build
   g++ cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev nlohmann-json3-dev
   # data access layer: the ODBC driver manager and the drivers tested for real
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql tdsodbc postgresql sqlite3
   # independent .mdb readers used by the tests

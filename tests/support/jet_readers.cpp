@@ -1,13 +1,538 @@
 #include "jet_readers.h"
 
-namespace tabulon::testing {
+#include <sys/wait.h>
 
-bool MdbReaderAvailable() { return false; }
-bool MdbToolsAvailable() { return false; }
-Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string&) { return UnsupportedError("not yet"); }
-Result<std::string> MdbToolsVersion(const std::string&) { return UnsupportedError("not yet"); }
-Result<std::vector<std::string>> MdbToolsTables(const std::string&) { return UnsupportedError("not yet"); }
-Result<std::string> MdbToolsSchema(const std::string&) { return UnsupportedError("not yet"); }
-Result<ReaderTable> MdbToolsExport(const std::string&, const std::string&) { return UnsupportedError("not yet"); }
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "base/bytes.h"
+
+namespace tabulon::testing {
+namespace {
+
+constexpr const char* kNullMark = "@@TABULON-NULL@@";
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+// Runs a shell command and returns its standard output; a non-zero exit is an error.
+Result<std::string> Run(const std::string& command) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return InternalError("cannot run: " + command);
+  std::string out;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  const int rc = ::pclose(pipe);
+  if (rc != 0) {
+    return InternalError("command failed (" + std::to_string(WEXITSTATUS(rc)) + "): " + command +
+                         "\n" + out.substr(0, 2000));
+  }
+  return out;
+}
+
+std::string Hex(const std::string& bytes, bool upper) {
+  static const char* lower_digits = "0123456789abcdef";
+  static const char* upper_digits = "0123456789ABCDEF";
+  const char* d = upper ? upper_digits : lower_digits;
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += d[c >> 4];
+    out += d[c & 15];
+  }
+  return out;
+}
+
+// Exact decimal text of magnitude `words` (little-endian 32-bit words) over 10^scale.
+std::string DecimalText(bool negative, const std::array<uint32_t, 4>& words, int scale) {
+  std::array<uint32_t, 4> w = words;
+  std::string digits;
+  auto is_zero = [&] { return w[0] == 0 && w[1] == 0 && w[2] == 0 && w[3] == 0; };
+  while (!is_zero()) {
+    uint64_t rem = 0;
+    for (int i = 3; i >= 0; --i) {
+      const uint64_t cur = (rem << 32) | w[static_cast<size_t>(i)];
+      w[static_cast<size_t>(i)] = static_cast<uint32_t>(cur / 10);
+      rem = cur % 10;
+    }
+    digits.insert(digits.begin(), static_cast<char>('0' + rem));
+  }
+  if (digits.empty()) digits = "0";
+  while (static_cast<int>(digits.size()) <= scale) digits.insert(digits.begin(), '0');
+  std::string out = digits;
+  if (scale > 0) out.insert(out.size() - static_cast<size_t>(scale), ".");
+  // Trim trailing zeros of the fraction.
+  if (out.find('.') != std::string::npos) {
+    while (out.back() == '0') out.pop_back();
+    if (out.back() == '.') out.pop_back();
+  }
+  if (out == "0") negative = false;
+  return (negative ? "-" : "") + out;
+}
+
+std::string CurrencyText(int64_t scaled) {
+  const bool negative = scaled < 0;
+  const uint64_t mag = negative ? uint64_t(0) - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  return DecimalText(negative, {static_cast<uint32_t>(mag), static_cast<uint32_t>(mag >> 32), 0, 0}, 4);
+}
+
+// Trims trailing zeros of a decimal text ("12.5000" -> "12.5", "0.00" -> "0").
+std::string TrimDecimalText(std::string s) {
+  bool negative = !s.empty() && s[0] == '-';
+  if (negative) s.erase(0, 1);
+  if (s.find('.') != std::string::npos) {
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+  }
+  size_t lead = 0;
+  while (lead + 1 < s.size() && s[lead] == '0' && s[lead + 1] != '.') ++lead;
+  s.erase(0, lead);
+  if (s.empty()) s = "0";
+  if (s == "0") negative = false;
+  return (negative ? "-" : "") + s;
+}
+
+// Civil date from days since 1970-01-01 (proleptic Gregorian).
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += (m <= 2);
+}
+
+std::string FormatUnixMillis(int64_t ms, bool with_millis) {
+  int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
+  int64_t rest = ms - days * 86400000;
+  int64_t y;
+  unsigned mo, d;
+  CivilFromDays(days, y, mo, d);
+  char buf[64];
+  const auto hh = static_cast<int>(rest / 3600000);
+  const auto mi = static_cast<int>(rest / 60000 % 60);
+  const auto ss = static_cast<int>(rest / 1000 % 60);
+  const auto mss = static_cast<int>(rest % 1000);
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d", static_cast<long long>(y), mo, d,
+                hh, mi, ss);
+  std::string out = buf;
+  if (with_millis && mss != 0) {
+    std::snprintf(buf, sizeof buf, ".%03d", mss);
+    out += buf;
+  }
+  return out;
+}
+
+// The instant mdb-reader derives from stored days: milliseconds since 1970, rounded half up.
+int64_t MdbReaderMillis(double days) {
+  return static_cast<int64_t>(std::floor((days - 25569.0) * 86400.0 * 1000.0 + 0.5));
+}
+
+std::string GuidText(const jet::Guid& g) {
+  const uint8_t* b = g.bytes.data();
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                ReadU32(b), ReadU16(b + 4), ReadU16(b + 6), b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return buf;
+}
+
+const char* MdbReaderTypeWord(jet::ColumnType type) {
+  switch (type) {
+    case jet::ColumnType::kBoolean: return "boolean";
+    case jet::ColumnType::kByte: return "byte";
+    case jet::ColumnType::kInteger: return "integer";
+    case jet::ColumnType::kLong: return "long";
+    case jet::ColumnType::kCurrency: return "currency";
+    case jet::ColumnType::kSingle: return "float";
+    case jet::ColumnType::kDouble: return "double";
+    case jet::ColumnType::kDateTime: return "datetime";
+    case jet::ColumnType::kBinary: return "binary";
+    case jet::ColumnType::kText: return "text";
+    case jet::ColumnType::kOle: return "ole";
+    case jet::ColumnType::kMemo: return "memo";
+    case jet::ColumnType::kGuid: return "repid";
+    case jet::ColumnType::kNumeric: return "numeric";
+    default: return "?";
+  }
+}
+
+// mdbtools' text for a value, or nullopt when mdbtools cannot be expected to show it exactly
+// (the caller then compares loosely or skips).
+struct MdbToolsExpectation {
+  enum Kind { kExact, kDouble, kFloat, kDate, kSkip } kind = kExact;
+  ReaderValue text;
+  double number = 0;
+};
+
+MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value) {
+  MdbToolsExpectation e;
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, jet::Null>) {
+          e.text = std::nullopt;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          e.text = v ? "1" : "0";
+        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
+                             std::is_same_v<T, int32_t>) {
+          e.text = std::to_string(v);
+        } else if constexpr (std::is_same_v<T, jet::Currency>) {
+          e.text = CurrencyText(v.scaled);
+        } else if constexpr (std::is_same_v<T, float>) {
+          e.kind = MdbToolsExpectation::kFloat;
+          e.number = static_cast<double>(v);
+        } else if constexpr (std::is_same_v<T, double>) {
+          e.kind = MdbToolsExpectation::kDouble;
+          e.number = v;
+        } else if constexpr (std::is_same_v<T, jet::DateTime>) {
+          // mdbtools mishandles days before 1900-01-01; compare to the second elsewhere.
+          e.kind = v.days >= 2.0 ? MdbToolsExpectation::kDate : MdbToolsExpectation::kSkip;
+          e.number = v.days;
+        } else if constexpr (std::is_same_v<T, jet::Bytes>) {
+          e.text = Hex(v.data, true);
+          if (v.data.empty()) e.kind = MdbToolsExpectation::kSkip;  // empty binary reads as NULL
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          e.text = v;
+          if (v.empty()) e.kind = MdbToolsExpectation::kSkip;  // "" reads as NULL
+        } else if constexpr (std::is_same_v<T, jet::Guid>) {
+          e.text = Hex(GuidText(v), true);  // mdbtools hex-encodes the GUID's text in hex mode
+        } else if constexpr (std::is_same_v<T, jet::Decimal>) {
+          e.text = DecimalText(v.negative, v.words, v.scale);
+        }
+      },
+      value);
+  return e;
+}
+
+// Splits mdb-export's CSV (quote '"', doubled quotes, C escapes, one record per line).
+std::vector<std::vector<ReaderValue>> ParseExportCsv(const std::string& text) {
+  std::vector<std::vector<ReaderValue>> rows;
+  std::vector<ReaderValue> row;
+  std::string field;
+  bool quoted_field = false, in_quotes = false;
+  auto end_field = [&] {
+    if (!quoted_field && field == kNullMark) {
+      row.emplace_back(std::nullopt);
+    } else {
+      std::string un;
+      for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 1 < field.size()) {
+          const char c = field[++i];
+          un += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+        } else {
+          un += field[i];
+        }
+      }
+      row.emplace_back(un);
+    }
+    field.clear();
+    quoted_field = false;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_quotes) {
+      if (c == '"') {
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+          field += '"';
+          ++i;
+        } else {
+          in_quotes = false;
+        }
+      } else {
+        field += c;
+      }
+    } else if (c == '"') {
+      in_quotes = true;
+      quoted_field = true;
+    } else if (c == ',') {
+      end_field();
+    } else if (c == '\n') {
+      end_field();
+      rows.push_back(std::move(row));
+      row.clear();
+    } else {
+      field += c;
+    }
+  }
+  if (!field.empty() || !row.empty()) {
+    end_field();
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string Show(const ReaderValue& v) { return v ? "\"" + v->substr(0, 200) + "\"" : "NULL"; }
+
+}  // namespace
+
+std::string FormatJsNumber(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  if (value == 0) return "0";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  std::string sci(buf, res.ptr);
+  std::string sign;
+  if (sci[0] == '-') {
+    sign = "-";
+    sci.erase(0, 1);
+  }
+  const size_t epos = sci.find('e');
+  std::string digits = sci.substr(0, epos);
+  digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+  const int exp10 = std::stoi(sci.substr(epos + 1));
+  const int k = static_cast<int>(digits.size());
+  const int n = exp10 + 1;
+  std::string out;
+  if (k <= n && n <= 21) {
+    out = digits + std::string(static_cast<size_t>(n - k), '0');
+  } else if (0 < n && n <= 21) {
+    out = digits.substr(0, static_cast<size_t>(n)) + "." + digits.substr(static_cast<size_t>(n));
+  } else if (-6 < n && n <= 0) {
+    out = "0." + std::string(static_cast<size_t>(-n), '0') + digits;
+  } else {
+    const std::string e = (n - 1 >= 0 ? "+" : "-") + std::to_string(std::abs(n - 1));
+    out = k == 1 ? digits + "e" + e : digits.substr(0, 1) + "." + digits.substr(1) + "e" + e;
+  }
+  return sign + out;
+}
+
+ReaderValue ExpectedMdbReaderText(const jet::Value& value) {
+  return std::visit(
+      [](const auto& v) -> ReaderValue {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, jet::Null>) {
+          return std::nullopt;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          return std::string(v ? "true" : "false");
+        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
+                             std::is_same_v<T, int32_t>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, jet::Currency>) {
+          return CurrencyText(v.scaled);
+        } else if constexpr (std::is_same_v<T, float>) {
+          return FormatJsNumber(static_cast<double>(v));
+        } else if constexpr (std::is_same_v<T, double>) {
+          return FormatJsNumber(v);
+        } else if constexpr (std::is_same_v<T, jet::DateTime>) {
+          return FormatUnixMillis(MdbReaderMillis(v.days), true);
+        } else if constexpr (std::is_same_v<T, jet::Bytes>) {
+          return Hex(v.data, false);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return v;
+        } else if constexpr (std::is_same_v<T, jet::Guid>) {
+          return GuidText(v);
+        } else {
+          static_assert(std::is_same_v<T, jet::Decimal>);
+          return DecimalText(v.negative, v.words, v.scale);
+        }
+      },
+      value);
+}
+
+bool MdbReaderAvailable() {
+  const std::string probe = std::string("test -d ") + ShellQuote(std::string(TABULON_READERS_DIR) +
+                                                                "/node_modules/mdb-reader") +
+                            " && command -v node >/dev/null";
+  return std::system(probe.c_str()) == 0;
+}
+
+bool MdbToolsAvailable() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
+
+Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string& path) {
+  ASSIGN_OR_RETURN(std::string out,
+                   Run("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_reader_dump.mjs") +
+                       " " + ShellQuote(path)));
+  nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
+  if (doc.is_discarded() || !doc.is_array()) {
+    return InternalError("mdb-reader output is not JSON: " + out.substr(0, 500));
+  }
+  std::vector<ReaderTable> tables;
+  for (const auto& t : doc) {
+    ReaderTable table;
+    table.name = t.at("name").get<std::string>();
+    table.row_count = t.at("rowCount").get<long>();
+    for (const auto& c : t.at("columns")) {
+      table.columns.push_back({c.at("name").get<std::string>(), c.at("type").get<std::string>()});
+    }
+    for (const auto& r : t.at("rows")) {
+      std::vector<ReaderValue> row;
+      for (const auto& v : r) {
+        row.push_back(v.is_null() ? ReaderValue() : ReaderValue(v.get<std::string>()));
+      }
+      table.rows.push_back(std::move(row));
+    }
+    tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
+Result<std::string> MdbToolsVersion(const std::string& path) {
+  ASSIGN_OR_RETURN(std::string out, Run("mdb-ver " + ShellQuote(path)));
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+Result<std::vector<std::string>> MdbToolsTables(const std::string& path) {
+  ASSIGN_OR_RETURN(std::string out, Run("mdb-tables -1 " + ShellQuote(path)));
+  std::vector<std::string> names;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) names.push_back(line);
+  }
+  return names;
+}
+
+Result<std::string> MdbToolsSchema(const std::string& path) {
+  return Run("mdb-schema " + ShellQuote(path));
+}
+
+Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table) {
+  ASSIGN_OR_RETURN(std::string out,
+                   Run("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) +
+                       "' " + ShellQuote(path) + " " + ShellQuote(table)));
+  auto rows = ParseExportCsv(out);
+  ReaderTable result;
+  result.name = table;
+  if (rows.empty()) return InternalError("mdb-export printed no header for " + table);
+  for (const auto& h : rows.front()) result.columns.push_back({h.value_or(""), ""});
+  rows.erase(rows.begin());
+  result.rows = std::move(rows);
+  return result;
+}
+
+std::string CompareTableWithReaders(const std::string& path, const std::string& table,
+                                    const std::vector<jet::ColumnDefinition>& columns,
+                                    const std::vector<jet::Row>& rows) {
+  std::ostringstream err;
+  // mdb-reader: the whole table, value by value.
+  auto tables = ReadWithMdbReader(path);
+  if (!tables.ok()) return "mdb-reader: " + tables.status().message();
+  const ReaderTable* found = nullptr;
+  for (const auto& t : *tables) {
+    if (t.name == table) found = &t;
+  }
+  if (found == nullptr) return "mdb-reader does not list table " + table;
+  if (found->columns.size() != columns.size()) {
+    return "mdb-reader: " + std::to_string(found->columns.size()) + " columns, expected " +
+           std::to_string(columns.size());
+  }
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (found->columns[c].name != columns[c].name ||
+        found->columns[c].type != MdbReaderTypeWord(columns[c].type)) {
+      return "mdb-reader: column " + std::to_string(c) + " is " + found->columns[c].name + " " +
+             found->columns[c].type + ", expected " + columns[c].name + " " +
+             MdbReaderTypeWord(columns[c].type);
+    }
+  }
+  if (found->row_count != static_cast<long>(rows.size())) {
+    err << "mdb-reader: stored row count " << found->row_count << ", expected " << rows.size();
+    return err.str();
+  }
+  if (found->rows.size() != rows.size()) {
+    err << "mdb-reader: " << found->rows.size() << " rows, expected " << rows.size();
+    return err.str();
+  }
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const ReaderValue want = ExpectedMdbReaderText(rows[r][c]);
+      if (found->rows[r][c] != want) {
+        err << "mdb-reader: row " << r << " column " << columns[c].name << " is "
+            << Show(found->rows[r][c]) << ", expected " << Show(want);
+        return err.str();
+      }
+    }
+  }
+
+  // mdbtools: version, table list, export.
+  auto version = MdbToolsVersion(path);
+  if (!version.ok()) return "mdb-ver: " + version.status().message();
+  if (*version != "JET4") return "mdb-ver says " + *version;
+  auto names = MdbToolsTables(path);
+  if (!names.ok()) return "mdb-tables: " + names.status().message();
+  if (std::find(names->begin(), names->end(), table) == names->end()) {
+    return "mdb-tables does not list " + table;
+  }
+  auto exported = MdbToolsExport(path, table);
+  if (!exported.ok()) return "mdb-export: " + exported.status().message();
+  if (exported->rows.size() != rows.size()) {
+    err << "mdb-export: " << exported->rows.size() << " rows, expected " << rows.size();
+    return err.str();
+  }
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (exported->rows[r].size() != columns.size()) {
+      err << "mdb-export: row " << r << " has " << exported->rows[r].size() << " fields";
+      return err.str();
+    }
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const MdbToolsExpectation want = ExpectedMdbToolsValue(rows[r][c]);
+      const ReaderValue& got = exported->rows[r][c];
+      bool same = true;
+      switch (want.kind) {
+        case MdbToolsExpectation::kExact:
+          same = got == want.text ||
+                 (got && want.text && columns[c].type == jet::ColumnType::kNumeric &&
+                  TrimDecimalText(*got) == *want.text) ||
+                 (got && want.text && columns[c].type == jet::ColumnType::kCurrency &&
+                  TrimDecimalText(*got) == *want.text);
+          break;
+        case MdbToolsExpectation::kDouble:
+        case MdbToolsExpectation::kFloat: {
+          const double tolerance = want.kind == MdbToolsExpectation::kFloat ? 1e-6 : 1e-14;
+          if (!got) {
+            same = false;
+          } else {
+            const double g = std::strtod(got->c_str(), nullptr);
+            same = g == want.number ||
+                   std::fabs(g - want.number) <= tolerance * std::fabs(want.number);
+          }
+          break;
+        }
+        case MdbToolsExpectation::kDate: {
+          // Compare to the second: mdbtools prints no fraction and may round either way.
+          const int64_t want_ms = MdbReaderMillis(want.number);
+          same = false;
+          if (got) {
+            for (int64_t delta : {0, -1000, 1000}) {
+              const int64_t t = want_ms + delta;
+              const int64_t s = (t >= 0 ? t / 1000 : -((-t + 999) / 1000)) * 1000;
+              if (FormatUnixMillis(s, false) == *got) same = true;
+            }
+          }
+          break;
+        }
+        case MdbToolsExpectation::kSkip:
+          break;
+      }
+      if (!same) {
+        err << "mdb-export: row " << r << " column " << columns[c].name << " is " << Show(got)
+            << ", expected " << (want.kind == MdbToolsExpectation::kExact ? Show(want.text)
+                                                                           : std::to_string(want.number));
+        return err.str();
+      }
+    }
+  }
+  return "";
+}
 
 }  // namespace tabulon::testing

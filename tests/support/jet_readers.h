@@ -7,23 +7,21 @@
 #include <vector>
 
 #include "base/status.h"
+#include "jet/schema.h"
 
 namespace tabulon::testing {
 
-// One value as a reader reports it, normalised to text (see NormaliseNote in jet_readers.cpp):
-// integers in decimal; Single/Double as the shortest text that reads back the same double;
-// Currency and Decimal as exact decimals without trailing zeros; Boolean "true"/"false";
-// DateTime "YYYY-MM-DD HH:MM:SS" (+ ".fff" when milliseconds are not zero); Text/Memo as UTF-8;
-// Binary/OLE as lower-case hex; GUID as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
-using ReaderValue = std::optional<std::string>;  // nullopt is NULL
+// One value as a reader reports it, as text; nullopt is NULL.
+using ReaderValue = std::optional<std::string>;
 
 struct ReaderColumn {
   std::string name;
-  std::string type;  // the reader's own type word
+  std::string type;  // the reader's own type word ("long", "text", ... for mdb-reader)
 };
 
 struct ReaderTable {
   std::string name;
+  long row_count = -1;  // as the reader reports it from the table definition
   std::vector<ReaderColumn> columns;
   std::vector<std::vector<ReaderValue>> rows;
 };
@@ -33,7 +31,11 @@ bool MdbReaderAvailable();
 // True when mdbtools' programs are on the PATH.
 bool MdbToolsAvailable();
 
-// Every user table (not the system tables) with all rows, read by mdb-reader.
+// Every user table with all rows, read by mdb-reader. Values: integers in decimal; Single and
+// Double as JavaScript prints the number; Currency and Numeric as exact decimals without
+// trailing zeros; Boolean "true"/"false"; DateTime "YYYY-MM-DD HH:MM:SS[.fff]" (UTC of the
+// reader's own day-to-instant conversion); Text/Memo as UTF-8; Binary/OLE as lower-case hex;
+// GUID "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string& path);
 
 // mdb-ver's answer, e.g. "JET4".
@@ -42,7 +44,22 @@ Result<std::string> MdbToolsVersion(const std::string& path);
 Result<std::vector<std::string>> MdbToolsTables(const std::string& path);
 // mdb-schema's text.
 Result<std::string> MdbToolsSchema(const std::string& path);
-// mdb-export of one table as rows of raw text (mdbtools' own formatting; NULL as nullopt).
+// mdb-export of one table: header names and rows of mdbtools' text (dates as
+// "YYYY-MM-DD HH:MM:SS", binary as upper-case hex, escapes undone); NULL as nullopt.
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table);
+
+// The text mdb-reader gives for an engine value of a column (see ReadWithMdbReader).
+ReaderValue ExpectedMdbReaderText(const jet::Value& value);
+// JavaScript's Number.prototype.toString for a double.
+std::string FormatJsNumber(double value);
+
+// Compares one table of a file with what the engine meant to write: both readers must list the
+// table, report the columns with their types, and give back every row value. Rows are compared
+// in order. Known reader limits are allowed for (mdbtools: "" reads as NULL, dates before
+// 1900-01-01, float and double printed with fewer digits). Returns "" when all agree, else the
+// first difference.
+std::string CompareTableWithReaders(const std::string& path, const std::string& table,
+                                    const std::vector<jet::ColumnDefinition>& columns,
+                                    const std::vector<jet::Row>& rows);
 
 }  // namespace tabulon::testing

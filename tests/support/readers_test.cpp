@@ -1,0 +1,100 @@
+// Checks the reader harness itself against a file written by another Jet library, so that a
+// fault in the harness cannot hide a fault of the engine.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "jet_readers.h"
+
+namespace tabulon::testing {
+namespace {
+
+const std::string kSample = std::string(TABULON_FIXTURES_DIR) + "/written/sample-v2000.mdb";
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// "2024-11-07T02:52:20" -> days since 1899-12-30 (dates after the epoch only).
+double IsoToDays(const std::string& iso) {
+  int y, mo, d, h, mi, s;
+  EXPECT_EQ(std::sscanf(iso.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s), 6) << iso;
+  const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) -
+                       DaysFromCivil(1899, 12, 30);
+  return static_cast<double>(days) + (h * 3600 + mi * 60 + s) / 86400.0;
+}
+
+TEST(ReaderHarnessTest, FormatsNumbersAsJavaScriptDoes) {
+  EXPECT_EQ(FormatJsNumber(0.1), "0.1");
+  EXPECT_EQ(FormatJsNumber(-1.5), "-1.5");
+  EXPECT_EQ(FormatJsNumber(1e21), "1e+21");
+  EXPECT_EQ(FormatJsNumber(123456789012345680000.0), "123456789012345680000");
+  EXPECT_EQ(FormatJsNumber(1e-7), "1e-7");
+  EXPECT_EQ(FormatJsNumber(0.000001), "0.000001");
+  EXPECT_EQ(FormatJsNumber(-1e-300), "-1e-300");
+  EXPECT_EQ(FormatJsNumber(static_cast<double>(-261.96551513671875f)), "-261.96551513671875");
+}
+
+TEST(ReaderHarnessTest, AgreesWithBothReadersOnAFileOfAnotherLibrary) {
+  std::ifstream json_file(std::string(TABULON_FIXTURES_DIR) + "/written/sample-v2000.json");
+  if (!json_file) GTEST_SKIP() << "fixtures absent";
+  ASSERT_TRUE(MdbReaderAvailable()) << "run scripts/setup.sh: mdb-reader is missing";
+  ASSERT_TRUE(MdbToolsAvailable()) << "run scripts/setup.sh: mdbtools is missing";
+  const auto doc = nlohmann::json::parse(json_file);
+  const auto& orders = doc.at("tables").at(1);
+  ASSERT_EQ(orders.at("name"), "Orders");
+
+  std::vector<jet::ColumnDefinition> columns(4);
+  columns[0].name = "OrderID";
+  columns[0].type = jet::ColumnType::kLong;
+  columns[1].name = "CustomerID";
+  columns[1].type = jet::ColumnType::kLong;
+  columns[2].name = "Description";
+  columns[2].type = jet::ColumnType::kText;
+  columns[3].name = "OrderDate";
+  columns[3].type = jet::ColumnType::kDateTime;
+  std::vector<jet::Row> rows;
+  for (const auto& r : orders.at("rows")) {
+    jet::Row row;
+    row.emplace_back(r.at("OrderID").get<int32_t>());
+    row.emplace_back(r.at("CustomerID").is_null() ? jet::Value(jet::Null{})
+                                                  : jet::Value(r.at("CustomerID").get<int32_t>()));
+    row.emplace_back(r.at("Description").is_null()
+                         ? jet::Value(jet::Null{})
+                         : jet::Value(r.at("Description").get<std::string>()));
+    row.emplace_back(jet::DateTime{IsoToDays(r.at("OrderDate").get<std::string>())});
+    rows.push_back(std::move(row));
+  }
+  EXPECT_EQ(CompareTableWithReaders(kSample, "Orders", columns, rows), "");
+
+  // A changed value is noticed.
+  rows[7][2] = std::string("not what the file holds");
+  EXPECT_NE(CompareTableWithReaders(kSample, "Orders", columns, rows), "");
+}
+
+TEST(ReaderHarnessTest, ReadsEveryTypeOfTheOtherLibrarysSample) {
+  std::ifstream json_file(std::string(TABULON_FIXTURES_DIR) + "/written/sample-v2000.json");
+  if (!json_file) GTEST_SKIP() << "fixtures absent";
+  auto tables = ReadWithMdbReader(kSample);
+  ASSERT_TRUE(tables.ok()) << tables.status().ToString();
+  ASSERT_EQ(tables->size(), 2u);
+  const ReaderTable& customers = tables->at(0);
+  ASSERT_EQ(customers.rows.size(), 300u);
+  const auto& row2 = customers.rows[1];
+  EXPECT_EQ(row2[4], "922337203685477.5807");                    // Currency, exact
+  EXPECT_EQ(row2[9], "{B1167073-0933-7EAE-1C50-EABF03237F3D}");  // GUID
+  EXPECT_EQ(row2[11], "-9999999999999999.99");                   // Numeric, exact
+  auto exported = MdbToolsExport(kSample, "Customers");
+  ASSERT_TRUE(exported.ok()) << exported.status().ToString();
+  EXPECT_EQ(exported->rows[1][2], "multi\nline\r\nnote 東京商事株式会社");  // escapes undone
+  EXPECT_EQ(exported->rows[0][2], std::nullopt);  // mdbtools reads "" as NULL
+}
+
+}  // namespace
+}  // namespace tabulon::testing
