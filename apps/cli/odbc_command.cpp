@@ -1,8 +1,81 @@
+// tabulon-cli odbc "CONNECTION STRING" "STATEMENT": connects through MSDASQL and shows the
+// statement's result as output lines.
+#include <unistd.h>
+
 #include <cstdio>
+#include <string>
 
 #include "commands.h"
+#include "data/db_connection.h"
+#include "data/error_text.h"
+#include "data/output_pane.h"
+#include "data/properties.h"
+#include "data/result_display.h"
 
-int RunOdbcCommand(int /*argc*/, char** /*argv*/) {
-  std::fputs("tabulon-cli odbc: not built yet\n", stderr);
-  return 1;
+namespace {
+
+using namespace tabulon::data;
+
+const char* AnsiColour(const OutputLine& line) {
+  if (!line.coloured) return nullptr;
+  switch (line.text_colour) {
+    case kColourRed:
+      return "\033[31m";
+    case kColourGreen:
+      return "\033[32m";
+    case kColourOrange:
+      return "\033[38;5;208m";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+int RunOdbcCommand(int argc, char** argv) {
+  if (argc != 3) {
+    std::fputs("Usage: tabulon-cli odbc \"CONNECTION STRING\" \"STATEMENT\"\n"
+               "  CONNECTION STRING  an ODBC connection string (Driver=...;...) or a data source name\n",
+               stderr);
+    return 2;
+  }
+  const std::string source = argv[1];
+  const std::string statement = argv[2];
+
+  OutputPane pane;
+  const bool terminal = isatty(fileno(stdout)) != 0;
+  pane.SetListener([terminal](const OutputLine& line) {
+    const char* colour = terminal ? AnsiColour(line) : nullptr;
+    if (colour != nullptr) {
+      std::printf("%s%s%s\033[0m\n", line.timestamp.c_str(), colour, line.text.c_str());
+    } else {
+      std::printf("%s%s\n", line.timestamp.c_str(), line.text.c_str());
+    }
+    std::fflush(stdout);
+  });
+
+  DbConnection connection;
+  connection.profile.provider_name = "MSDASQL";
+  connection.profile.source_name = source;
+  PropertySet init(DBPROPSET_DBINIT);
+  // A string with '=' is a whole connection string, anything else names a data source.
+  init.AddString(source.find('=') != std::string::npos ? DBPROP_INIT_PROVIDERSTRING : DBPROP_INIT_DATASOURCE, source);
+  init.AddI4(DBPROP_INIT_MODE, DB_MODE_SHARE_DENY_NONE);
+  init.AddI2(DBPROP_INIT_PROMPT, DBPROMPT_NOPROMPT);
+
+  Hresult code = OpenDataSource(connection, std::span<const PropertySet>(&init, 1));
+  if (Failed(code)) {
+    WriteOutput(&pane, "E::%s", FormatHresult("Database Init", code).c_str());
+    WriteOutput(&pane, "E::%s", ErrorDescription(connection).c_str());
+    return 1;
+  }
+  code = OpenSession(connection);
+  if (Failed(code)) {
+    WriteOutput(&pane, "E::Couldn't create session on data source");
+    WriteOutput(&pane, "E::%s", ErrorDescription(connection).c_str());
+    return 1;
+  }
+  const bool ok = RunAndShowStatement(&pane, connection.session.get(), statement, 1);
+  CloseConnection(connection);
+  return ok ? 0 : 1;
 }

@@ -1,0 +1,82 @@
+// The output pane: time-stamped lines written from any thread, at most 1001 of them, coloured by
+// a three-character marker at the start of the message ("E::" red, "S::" green, "T::" orange).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tabulon::data {
+
+// Colours as 0x00BBGGRR.
+inline constexpr std::uint32_t kColourRed = 0x0000FF;
+inline constexpr std::uint32_t kColourGreen = 0x00FF00;
+inline constexpr std::uint32_t kColourOrange = 0x0080FF;
+inline constexpr std::uint32_t kColourWhite = 0xFFFFFF;
+
+struct OutputLine {
+  std::string timestamp;  // "2011/03/02 09:05:03:007 " (ends with one blank)
+  std::string text;       // the message without its marker
+  bool coloured = false;  // false: the front end's default colours
+  std::uint32_t text_colour = 0;
+  std::uint32_t background = kColourWhite;
+
+  std::string Full() const { return timestamp + text; }
+};
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// Reads the local time now.
+LocalTime CurrentLocalTime();
+
+class OutputPane {
+ public:
+  static constexpr size_t kMaxLines = 1001;
+  static constexpr size_t kMessageBuffer = 1024;  // a formatted message keeps at most 1023 bytes
+
+  using Clock = std::function<LocalTime()>;
+  // Called for every new line, in order, while the pane is locked: it must not call back into
+  // the pane. Front ends print or queue the line.
+  using Listener = std::function<void(const OutputLine&)>;
+
+  OutputPane();
+  explicit OutputPane(Clock clock);
+
+  void SetListener(Listener listener);
+
+  // Appends a message: a leading marker selects the colour and is dropped.
+  void AppendMessage(std::string_view message);
+  // Appends `text` as a plain line, whatever it starts with.
+  void AppendPlain(std::string_view text);
+
+  std::vector<OutputLine> Lines() const;
+  size_t LineCount() const;
+  void Clear();
+
+ private:
+  void Append(OutputLine line);
+
+  mutable std::mutex mutex_;
+  Clock clock_;
+  Listener listener_;
+  std::deque<OutputLine> lines_;
+};
+
+// "%04d/%02d/%02d %02d:%02d:%02d:%03d " of `t`.
+std::string FormatTimestamp(const LocalTime& t);
+
+// printf-style line: formatted into a 1024-byte buffer (longer messages are cut, never in the
+// middle of a UTF-8 character), then appended with its marker. A null pane is ignored. Never pass
+// provider or user text as the format: use "%s".
+void WriteOutput(OutputPane* pane, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Writes `text` as a plain line (no format, no marker), e.g. a provider's message or a value.
+void WriteOutputText(OutputPane* pane, std::string_view text);
+
+}  // namespace tabulon::data

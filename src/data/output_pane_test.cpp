@@ -1,0 +1,103 @@
+#include "data/output_pane.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tabulon::data {
+namespace {
+
+LocalTime FixedTime() { return {2011, 3, 2, 9, 5, 3, 7}; }
+
+TEST(OutputPaneTest, TimestampAndMarkers) {
+  OutputPane pane(FixedTime);
+  WriteOutput(&pane, "E::No Connection!");
+  WriteOutput(&pane, "S::%d done", 3);
+  WriteOutput(&pane, "T::%s", "provider text");
+  WriteOutput(&pane, "plain E:: in the middle");
+  WriteOutput(&pane, "E:");
+  const std::vector<OutputLine> lines = pane.Lines();
+  ASSERT_EQ(lines.size(), 5u);
+
+  EXPECT_EQ(lines[0].Full(), "2011/03/02 09:05:03:007 No Connection!");
+  EXPECT_TRUE(lines[0].coloured);
+  EXPECT_EQ(lines[0].text_colour, 0x0000FFu);
+  EXPECT_EQ(lines[0].background, 0xFFFFFFu);
+  EXPECT_EQ(lines[1].text, "3 done");
+  EXPECT_EQ(lines[1].text_colour, 0x00FF00u);
+  EXPECT_EQ(lines[2].text, "provider text");
+  EXPECT_EQ(lines[2].text_colour, 0x0080FFu);
+  for (int i : {3, 4}) {
+    EXPECT_FALSE(lines[i].coloured);
+    EXPECT_EQ(lines[i].text_colour, 0u);
+    EXPECT_EQ(lines[i].background, 0xFFFFFFu);
+  }
+  EXPECT_EQ(lines[3].text, "plain E:: in the middle");
+  EXPECT_EQ(lines[4].text, "E:");
+}
+
+TEST(OutputPaneTest, PlainTextIsNeverAFormatNorAMarker) {
+  OutputPane pane(FixedTime);
+  WriteOutputText(&pane, "E::%s%n%d 100% sure");
+  ASSERT_EQ(pane.LineCount(), 1u);
+  EXPECT_EQ(pane.Lines()[0].text, "E::%s%n%d 100% sure");
+  EXPECT_FALSE(pane.Lines()[0].coloured);
+  WriteOutput(nullptr, "ignored %d", 1);  // a null pane is not a crash
+}
+
+TEST(OutputPaneTest, KeepsTheLast1001Lines) {
+  OutputPane pane(FixedTime);
+  for (int i = 1; i <= 1500; ++i) WriteOutput(&pane, "line %d", i);
+  const std::vector<OutputLine> lines = pane.Lines();
+  ASSERT_EQ(lines.size(), 1001u);
+  EXPECT_EQ(lines.front().text, "line 500");
+  EXPECT_EQ(lines.back().text, "line 1500");
+}
+
+TEST(OutputPaneTest, LongMessagesAreCutAtACharacterBoundary) {
+  OutputPane pane(FixedTime);
+  // 1022 ASCII bytes, then a two-byte character that does not fit into the 1023 usable bytes.
+  const std::string message = std::string(1022, 'a') + "\xC3\xA9" + std::string(5000, 'b');
+  WriteOutput(&pane, "%s", message.c_str());
+  const std::string text = pane.Lines()[0].text;
+  EXPECT_EQ(text, std::string(1022, 'a'));
+  WriteOutput(&pane, "E::%s", std::string(3000, 'x').c_str());
+  EXPECT_EQ(pane.Lines()[1].text.size(), 1020u);  // 1023 bytes less the marker
+  EXPECT_TRUE(pane.Lines()[1].coloured);
+}
+
+TEST(OutputPaneTest, ListenerSeesEveryLineInOrderFromManyThreads) {
+  OutputPane pane;
+  std::vector<std::string> seen;
+  pane.SetListener([&seen](const OutputLine& line) { seen.push_back(line.text); });
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&pane, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        WriteOutput(&pane, "%s%d-%d", i % 2 ? "E::" : "", t, i);
+        if (i % 50 == 0) (void)pane.Lines();
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kThreads * kPerThread));
+  const std::vector<OutputLine> lines = pane.Lines();
+  ASSERT_EQ(lines.size(), 1001u);
+  // The pane holds exactly the listener's last 1001 lines, in the same order.
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].text, seen[seen.size() - lines.size() + i]);
+  // Each thread's lines arrive in the order it wrote them.
+  std::vector<int> next(kThreads, 0);
+  for (const std::string& s : seen) {
+    const int t = std::stoi(s);
+    const int i = std::stoi(s.substr(s.find('-') + 1));
+    EXPECT_EQ(i, next[t]++);
+  }
+}
+
+}  // namespace
+}  // namespace tabulon::data

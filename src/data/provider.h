@@ -1,0 +1,136 @@
+// The driver interface: the five capabilities every database provider offers to the rest of the
+// program (open a data source from properties, open a session, execute statement text, describe
+// the result's columns, fetch rows as text with a NULL status). Providers map their own metadata
+// onto OLE DB type codes and column flags so callers decide formatting in one way.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "data/hresult.h"
+#include "data/properties.h"
+#include "data/row_buffer.h"
+
+namespace tabulon::data {
+
+// OLE DB type codes (DBTYPE_*).
+using DbType = std::uint16_t;
+inline constexpr DbType DBTYPE_EMPTY = 0;
+inline constexpr DbType DBTYPE_I2 = 2;
+inline constexpr DbType DBTYPE_I4 = 3;
+inline constexpr DbType DBTYPE_R4 = 4;
+inline constexpr DbType DBTYPE_R8 = 5;
+inline constexpr DbType DBTYPE_CY = 6;
+inline constexpr DbType DBTYPE_DATE = 7;
+inline constexpr DbType DBTYPE_BSTR = 8;
+inline constexpr DbType DBTYPE_BOOL = 11;
+inline constexpr DbType DBTYPE_VARIANT = 12;
+inline constexpr DbType DBTYPE_DECIMAL = 14;
+inline constexpr DbType DBTYPE_I1 = 16;
+inline constexpr DbType DBTYPE_UI1 = 17;
+inline constexpr DbType DBTYPE_UI2 = 18;
+inline constexpr DbType DBTYPE_UI4 = 19;
+inline constexpr DbType DBTYPE_I8 = 20;
+inline constexpr DbType DBTYPE_UI8 = 21;
+inline constexpr DbType DBTYPE_GUID = 72;
+inline constexpr DbType DBTYPE_BYTES = 128;
+inline constexpr DbType DBTYPE_STR = 129;
+inline constexpr DbType DBTYPE_WSTR = 130;
+inline constexpr DbType DBTYPE_NUMERIC = 131;
+inline constexpr DbType DBTYPE_DBDATE = 133;
+inline constexpr DbType DBTYPE_DBTIME = 134;
+inline constexpr DbType DBTYPE_DBTIMESTAMP = 135;
+
+// Column flags (DBCOLUMNFLAGS_*).
+inline constexpr std::uint32_t DBCOLUMNFLAGS_ISBOOKMARK = 0x1;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_MAYDEFER = 0x2;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_WRITE = 0x4;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_WRITEUNKNOWN = 0x8;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_ISFIXEDLENGTH = 0x10;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_ISNULLABLE = 0x20;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_MAYBENULL = 0x40;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_ISLONG = 0x80;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_ISROWID = 0x100;
+inline constexpr std::uint32_t DBCOLUMNFLAGS_ISROWVER = 0x200;
+
+// Precision or scale that does not apply to a type (OLE DB's ~0 in a byte).
+inline constexpr std::uint8_t kNotApplicable = 255;
+
+struct ColumnInfo {
+  std::string name;  // may be empty (an unnamed expression)
+  size_t ordinal = 0;  // 1-based; 0 only for a bookmark column
+  DbType type = DBTYPE_STR;
+  std::uint32_t flags = 0;
+  size_t size = 0;  // characters for text, bytes for binary and fixed-size types
+  std::uint8_t precision = kNotApplicable;
+  std::uint8_t scale = kNotApplicable;
+};
+
+// How a statement's rows are to be read.
+struct RowsetOptions {
+  // Read every value whole as well (see ReadFullValue): fetches one row at a time and keeps the
+  // whole values of the current row only. Off: rows may be fetched in blocks.
+  bool full_values = false;
+};
+
+// An object that can say why its last call failed: the provider's diagnostic records, first
+// first. Only the text of each record is kept.
+class ErrorSource {
+ public:
+  virtual ~ErrorSource() = default;
+  virtual std::vector<std::string> ErrorRecords() const = 0;
+};
+
+class Rowset : public ErrorSource {
+ public:
+  virtual Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) = 0;
+  // Fetches the next row into `buffer` (sized for the columns): S_OK, DB_S_ENDOFROWSET at the
+  // end, or a failure.
+  virtual Hresult FetchNextRow(RowBuffer& buffer) = 0;
+  // The whole value of column `ordinal` of the current row, nullopt for NULL. Needs a rowset
+  // opened with RowsetOptions::full_values.
+  virtual Result<std::optional<std::string>> ReadFullValue(size_t ordinal) = 0;
+};
+
+class Command : public ErrorSource {
+ public:
+  // Runs `sql`. `rowset` receives the result rows when the statement produced any (it must be
+  // released before the command); otherwise it stays null. S_OK is clean success; a positive
+  // code (DB_S_ERRORSOCCURRED) is success with warnings.
+  virtual Hresult Execute(std::string_view sql, const PropertySet& rowset_properties,
+                          const RowsetOptions& options, std::unique_ptr<Rowset>* rowset) = 0;
+};
+
+class Session : public ErrorSource {
+ public:
+  virtual Hresult CreateCommand(std::unique_ptr<Command>* command) = 0;
+};
+
+class DataSource : public ErrorSource {
+ public:
+  virtual Hresult CreateSession(std::unique_ptr<Session>* session) = 0;
+  // A DBPROPSET_DATASOURCEINFO or DBPROPSET_DATASOURCE property as text (DBPROP_DBMSNAME,
+  // DBPROP_DBMSVER, DBPROP_DATASOURCENAME, DBPROP_CURRENTCATALOG).
+  virtual Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) = 0;
+};
+
+// What opening a data source gives: the data source, or the code and the provider's records.
+struct OpenedDataSource {
+  Hresult code = E_FAIL;
+  std::unique_ptr<DataSource> data_source;
+  std::vector<std::string> errors;
+};
+
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  virtual OpenedDataSource OpenDataSource(std::span<const PropertySet> sets) = 0;
+};
+
+}  // namespace tabulon::data

@@ -1,0 +1,126 @@
+// Connection strings from properties and ODBC metadata to OLE DB codes, without a driver.
+#include <gtest/gtest.h>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include "data/providers/odbc/odbc_connection_string.h"
+#include "data/providers/odbc/odbc_provider.h"
+#include "data/providers/odbc/odbc_types.h"
+
+namespace tabulon::data {
+namespace {
+
+PropertySet Init(std::initializer_list<std::pair<PropertyId, std::string>> strings) {
+  PropertySet set(DBPROPSET_DBINIT);
+  for (const auto& [id, value] : strings) set.AddString(id, value);
+  return set;
+}
+
+TEST(OdbcConnectionStringTest, SqlServerForFreeTds) {
+  PropertySet set = Init({{DBPROP_INIT_DATASOURCE, "db.local,1444"},
+                          {DBPROP_INIT_CATALOG, "Shop"},
+                          {DBPROP_AUTH_USERID, "sa"},
+                          {DBPROP_AUTH_PASSWORD, "p;w}d"}});
+  Result<std::string> s = BuildSqlServerConnectionString({&set, 1}, "FreeTDS");
+  ASSERT_TRUE(s.ok());
+  EXPECT_EQ(*s,
+            "Driver=FreeTDS;Server=db.local;Port=1444;Database=Shop;UID=sa;PWD={p;w}}d};"
+            "ClientCharset=UTF-8;TDS_Version=7.4");
+
+  PropertySet colon = Init({{DBPROP_INIT_DATASOURCE, "127.0.0.1:1500"}});
+  EXPECT_EQ(*BuildSqlServerConnectionString({&colon, 1}, "FreeTDS"),
+            "Driver=FreeTDS;Server=127.0.0.1;Port=1500;ClientCharset=UTF-8;TDS_Version=7.4");
+  PropertySet instance = Init({{DBPROP_INIT_DATASOURCE, "host\\SQLEXPRESS"}});
+  EXPECT_NE(BuildSqlServerConnectionString({&instance, 1}, "FreeTDS")->find("Server=host\\SQLEXPRESS;"), std::string::npos);
+
+  PropertySet empty = Init({});
+  EXPECT_FALSE(BuildSqlServerConnectionString({&empty, 1}, "FreeTDS").ok());
+  PropertySet bad_port = Init({{DBPROP_INIT_DATASOURCE, "host,12a"}});
+  EXPECT_FALSE(BuildSqlServerConnectionString({&bad_port, 1}, "FreeTDS").ok());
+}
+
+TEST(OdbcConnectionStringTest, GenericFromStringOrDsn) {
+  PropertySet full = Init({{DBPROP_INIT_DATASOURCE, "Driver=SQLite3;Database=/tmp/a.db"}, {DBPROP_AUTH_USERID, "u"}});
+  EXPECT_EQ(*BuildGenericConnectionString({&full, 1}), "Driver=SQLite3;Database=/tmp/a.db;UID=u");
+  PropertySet provider_string = Init({{DBPROP_INIT_PROVIDERSTRING, ";Driver={SQL Server};Server=h;Database=d;"},
+                                      {DBPROP_INIT_CATALOG, "other"}});
+  EXPECT_EQ(*BuildGenericConnectionString({&provider_string, 1}), "Driver={SQL Server};Server=h;Database=d;");
+  PropertySet dsn = Init({{DBPROP_INIT_DATASOURCE, "My DSN"}, {DBPROP_INIT_CATALOG, "c"}, {DBPROP_AUTH_PASSWORD, "x"}});
+  EXPECT_EQ(*BuildGenericConnectionString({&dsn, 1}), "DSN=My DSN;PWD=x;Database=c");
+  PropertySet none = Init({});
+  EXPECT_FALSE(BuildGenericConnectionString({&none, 1}).ok());
+
+  EXPECT_TRUE(HasOdbcKey("Driver={a;PWD=b};pwd=c", "PWD"));
+  EXPECT_FALSE(HasOdbcKey("Driver={a;PWD=b}", "PWD"));
+  EXPECT_EQ(EscapeOdbcValue("plain"), "plain");
+  EXPECT_EQ(EscapeOdbcValue(" lead"), "{ lead}");
+}
+
+TEST(OdbcConnectionStringTest, LoginTimeout) {
+  PropertySet set(DBPROPSET_DBINIT);
+  EXPECT_EQ(LoginTimeoutSeconds({&set, 1}), 15);
+  set.AddI4(DBPROP_INIT_TIMEOUT, 3);
+  EXPECT_EQ(LoginTimeoutSeconds({&set, 1}), 3);
+}
+
+ColumnInfo Map(std::int16_t type, std::uint64_t size, std::int16_t digits = 0, std::int16_t nullable = SQL_NULLABLE,
+               std::string_view type_name = {}) {
+  ColumnInfo c;
+  MapOdbcColumn({type, size, digits, nullable, SQL_ATTR_READWRITE_UNKNOWN, type_name}, c);
+  return c;
+}
+
+TEST(OdbcTypesTest, TypesFlagsAndSizes) {
+  const ColumnInfo varchar = Map(SQL_VARCHAR, 50);
+  EXPECT_EQ(varchar.type, DBTYPE_STR);
+  EXPECT_EQ(varchar.size, 50u);
+  EXPECT_EQ(varchar.flags, DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL | DBCOLUMNFLAGS_WRITEUNKNOWN);
+
+  const ColumnInfo nchar = Map(SQL_WCHAR, 10, 0, SQL_NO_NULLS);
+  EXPECT_EQ(nchar.type, DBTYPE_WSTR);
+  EXPECT_EQ(nchar.flags, DBCOLUMNFLAGS_ISFIXEDLENGTH | DBCOLUMNFLAGS_WRITEUNKNOWN);
+
+  // varchar(max) reports size 0; text and blobs are long by type.
+  EXPECT_EQ(Map(SQL_VARCHAR, 0).flags & DBCOLUMNFLAGS_ISLONG, DBCOLUMNFLAGS_ISLONG);
+  EXPECT_EQ(Map(SQL_VARCHAR, 0).size, kLongColumnSize);
+  EXPECT_EQ(Map(SQL_WLONGVARCHAR, 1073741823).type, DBTYPE_WSTR);
+  EXPECT_TRUE(Map(SQL_LONGVARBINARY, 2147483647).flags & DBCOLUMNFLAGS_ISLONG);
+  EXPECT_EQ(Map(SQL_VARBINARY, 16).type, DBTYPE_BYTES);
+
+  const ColumnInfo decimal = Map(SQL_NUMERIC, 12, 2);
+  EXPECT_EQ(decimal.type, DBTYPE_NUMERIC);
+  EXPECT_EQ(decimal.precision, 12);
+  EXPECT_EQ(decimal.scale, 2);
+  EXPECT_EQ(Map(SQL_DECIMAL, 19, 4, SQL_NULLABLE, "money").type, DBTYPE_CY);
+
+  struct Fixed {
+    std::int16_t sql;
+    DbType db;
+    size_t size;
+  };
+  for (const Fixed& f : {Fixed{SQL_INTEGER, DBTYPE_I4, 4}, Fixed{SQL_SMALLINT, DBTYPE_I2, 2},
+                         Fixed{SQL_TINYINT, DBTYPE_UI1, 1}, Fixed{SQL_BIGINT, DBTYPE_I8, 8},
+                         Fixed{SQL_REAL, DBTYPE_R4, 4}, Fixed{SQL_FLOAT, DBTYPE_R8, 8}, Fixed{SQL_DOUBLE, DBTYPE_R8, 8},
+                         Fixed{SQL_BIT, DBTYPE_BOOL, 2}, Fixed{SQL_GUID, DBTYPE_GUID, 16},
+                         Fixed{SQL_TYPE_DATE, DBTYPE_DBDATE, 6}, Fixed{SQL_TYPE_TIME, DBTYPE_DBTIME, 6},
+                         Fixed{SQL_TYPE_TIMESTAMP, DBTYPE_DBTIMESTAMP, 16}}) {
+    const ColumnInfo c = Map(f.sql, 99);
+    EXPECT_EQ(c.type, f.db) << "ODBC type " << f.sql;
+    EXPECT_EQ(c.size, f.size) << "ODBC type " << f.sql;
+    EXPECT_TRUE(c.flags & DBCOLUMNFLAGS_ISFIXEDLENGTH) << "ODBC type " << f.sql;
+  }
+  EXPECT_EQ(Map(SQL_TYPE_TIMESTAMP, 23, 3).scale, 3);
+  EXPECT_EQ(Map(12345, 20).type, DBTYPE_STR);  // unknown types arrive as text
+}
+
+TEST(OdbcTypesTest, BlockRowsStayNearOneMegabyte) {
+  EXPECT_EQ(OdbcBlockRows(0), 1u);
+  EXPECT_EQ(OdbcBlockRows(1), 64u);
+  EXPECT_EQ(OdbcBlockRows(3), 42u);
+  EXPECT_EQ(OdbcBlockRows(500), 1u);
+}
+
+}  // namespace
+}  // namespace tabulon::data

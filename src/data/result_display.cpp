@@ -1,0 +1,86 @@
+#include "data/result_display.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <utility>
+
+#include "data/error_text.h"
+#include "data/statement.h"
+
+namespace tabulon::data {
+namespace {
+
+constexpr int kShownRows = 100;
+constexpr const char* kSuccessLine = "RESULT: The operation completed SUCCESSFULLY";
+
+// Leading digits (after an optional sign) as a number; 0 when there are none.
+bool ReadsAsNegative(const std::string& text) {
+  return std::strtoll(text.c_str(), nullptr, 10) < 0;
+}
+
+}  // namespace
+
+bool RunAndShowStatement(OutputPane* owner, Session* session, std::string sql, int report) {
+  if (session == nullptr) {
+    WriteOutputText(owner, "No Connection!");
+    return false;
+  }
+  TextRowset rowset;
+  const Hresult code = OpenTextRowset(session, std::move(sql), &rowset);
+  if (code != S_OK) {
+    WriteOutputText(owner, ErrorDescription(rowset.error_source()));
+    return false;
+  }
+  if (!rowset.has_rowset()) {
+    if (report == 1) WriteOutputText(owner, kSuccessLine);
+    return true;
+  }
+  // The pause lets a provider that streams rows get the first ones ready, as the original did.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  int row = 0;
+  Hresult fetched;
+  while ((fetched = MoveNextRow(rowset)) == S_OK) {
+    if (row++ >= kShownRows) continue;
+    const RowBuffer& buffer = rowset.buffer();
+    for (size_t k = 1; k <= buffer.columns(); ++k) {
+      WriteOutputText(owner, buffer.IsNull(k) ? std::string_view("(NULL)") : buffer.Value(k));
+    }
+  }
+  if (Failed(fetched)) {
+    // Rows cut short by a failing fetch are not a complete result: say why and report failure.
+    WriteOutput(owner, "T::%s", ErrorDescription(rowset.error_source()).c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string RunScalarStatement(OutputPane* owner, Session* session, std::string sql, int report) {
+  if (session == nullptr) {
+    WriteOutputText(owner, "No Connection!");
+    return {};
+  }
+  TextRowset rowset;
+  const Hresult code = OpenTextRowset(session, std::move(sql), &rowset);
+  if (code != S_OK) return ErrorDescription(rowset.error_source());
+  if (!rowset.has_rowset()) {
+    if (report == 1) WriteOutputText(owner, kSuccessLine);
+    return {};
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int row = 0; row < kShownRows && MoveNextRow(rowset) == S_OK; ++row) {
+    const RowBuffer& buffer = rowset.buffer();
+    for (size_t k = 1; k <= buffer.columns(); ++k) {
+      if (buffer.IsNull(k)) {
+        WriteOutputText(owner, "(NULL)");
+        continue;
+      }
+      std::string value(buffer.Value(k));
+      if (report == 1) WriteOutputText(owner, kSuccessLine);
+      if (!ReadsAsNegative(value)) return value;
+    }
+  }
+  return {};
+}
+
+}  // namespace tabulon::data

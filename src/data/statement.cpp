@@ -1,0 +1,101 @@
+#include "data/statement.h"
+
+#include <exception>
+#include <utility>
+
+#include "data/error_text.h"
+#include "data/properties.h"
+
+namespace tabulon::data {
+namespace {
+
+// Creates a command on `session` and executes `sql` with the statement rowset properties.
+Hresult CreateAndExecute(Session& session, const std::string& sql, const RowsetOptions& options,
+                         std::unique_ptr<Command>* command, std::unique_ptr<Rowset>* rowset) {
+  const Hresult created = session.CreateCommand(command);
+  if (Failed(created)) return created;
+  if (*command == nullptr) return E_FAIL;
+  const PropertySet properties = BuildStatementRowsetProperties();
+  return (*command)->Execute(sql, properties, options, rowset);
+}
+
+}  // namespace
+
+bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report) {
+  if (session == nullptr) {
+    WriteOutput(owner, "E::No Connection!");
+    return false;
+  }
+  try {
+    std::unique_ptr<Command> command;
+    std::unique_ptr<Rowset> rowset;
+    const Hresult code = CreateAndExecute(*session, sql, {}, &command, &rowset);
+    if (code != S_OK) {
+      rowset.reset();
+      if (report == 1) {
+        const ErrorSource* source = command != nullptr ? static_cast<const ErrorSource*>(command.get()) : session;
+        WriteOutput(owner, "T::%s", ErrorDescription(source).c_str());
+      }
+      return false;
+    }
+    if (rowset == nullptr && report == 1) WriteOutput(owner, "RESULT: The operation completed SUCCESSFULLY");
+    rowset.reset();  // the rows of a query run here are never read
+    return true;
+  } catch (const std::exception& e) {
+    WriteOutput(owner, "E::Statement failed: %s", e.what());
+  } catch (...) {
+    WriteOutput(owner, "E::Statement failed: unknown exception");
+  }
+  return false;
+}
+
+const ErrorSource* TextRowset::error_source() const {
+  if (failed_in_rowset_ && rowset_ != nullptr) return rowset_.get();
+  return command_.get();
+}
+
+void TextRowset::Close() {
+  rowset_.reset();
+  command_.reset();
+  columns_.clear();
+  buffer_ = RowBuffer();
+  failed_in_rowset_ = false;
+}
+
+Hresult OpenTextRowset(Session* session, std::string sql, TextRowset* out, const RowsetOptions& options) {
+  out->Close();
+  if (session == nullptr) return E_UNEXPECTED;
+  Hresult code = CreateAndExecute(*session, sql, options, &out->command_, &out->rowset_);
+  if (code != S_OK) {
+    out->rowset_.reset();
+    return Failed(code) ? code : DB_S_ERRORSOCCURRED;
+  }
+  if (out->rowset_ == nullptr) return S_OK;
+  code = out->rowset_->GetColumnInfo(&out->columns_);
+  if (Failed(code)) {
+    out->failed_in_rowset_ = true;
+    return code;
+  }
+  out->buffer_ = RowBuffer(out->columns_.size());
+  return S_OK;
+}
+
+Hresult MoveNextRow(TextRowset& rowset) {
+  if (rowset.rowset_ == nullptr) return DB_E_BADACCESSORHANDLE;
+  rowset.buffer_.Clear();
+  const Hresult code = rowset.rowset_->FetchNextRow(rowset.buffer_);
+  rowset.failed_in_rowset_ = Failed(code);
+  return code;
+}
+
+Result<std::optional<std::string>> ReadFullValue(TextRowset& rowset, size_t ordinal) {
+  if (rowset.rowset_ == nullptr) return InvalidArgumentError("ReadFullValue: the rowset is not open");
+  if (ordinal < 1 || ordinal > rowset.columns_.size()) {
+    return InvalidArgumentError("ReadFullValue: column ordinal " + std::to_string(ordinal) + " is out of range");
+  }
+  return rowset.rowset_->ReadFullValue(ordinal);
+}
+
+void CloseTextRowset(TextRowset& rowset) { rowset.Close(); }
+
+}  // namespace tabulon::data

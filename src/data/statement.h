@@ -1,0 +1,71 @@
+// Running statement text on a session: ExecuteStatement for statements whose rows nobody wants,
+// and the text rowset (OpenTextRowset / MoveNextRow / CloseTextRowset) for reading rows with
+// every column as text in a RowBuffer.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "data/hresult.h"
+#include "data/output_pane.h"
+#include "data/provider.h"
+#include "data/row_buffer.h"
+
+namespace tabulon::data {
+
+// Runs `sql` on `session` (a side's session member; null = not connected).
+// - null session: the red line "No Connection!" (whatever `report` says), false;
+// - only S_OK counts as success: warnings (any positive code) fail like errors;
+// - success without rows: with report 1 the line "RESULT: The operation completed SUCCESSFULLY";
+// - success with rows: the rows are dropped unread, no line;
+// - failure: with report 1 an orange line with the provider's first diagnostic ("Unknown Error!"
+//   when it keeps none);
+// - an exception inside the run counts as failure and writes a red line.
+bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report);
+
+// The rows of one statement. Closing (or destroying) releases the rowset before the command.
+class TextRowset {
+ public:
+  TextRowset() = default;
+  TextRowset(TextRowset&&) = default;
+  TextRowset& operator=(TextRowset&&) = default;
+  ~TextRowset() { Close(); }
+
+  bool has_rowset() const { return rowset_ != nullptr; }
+  const std::vector<ColumnInfo>& columns() const { return columns_; }
+  // Column ordinal k lives in slot k.
+  const RowBuffer& buffer() const { return buffer_; }
+  // The object whose last call failed: the rowset when it exists, else the command.
+  const ErrorSource* error_source() const;
+
+  void Close();
+
+ private:
+  friend Hresult OpenTextRowset(Session*, std::string, TextRowset*, const RowsetOptions&);
+  friend Hresult MoveNextRow(TextRowset&);
+  friend Result<std::optional<std::string>> ReadFullValue(TextRowset&, size_t);
+
+  std::unique_ptr<Command> command_;
+  std::unique_ptr<Rowset> rowset_;  // released before command_
+  std::vector<ColumnInfo> columns_;
+  RowBuffer buffer_;
+  bool failed_in_rowset_ = false;
+};
+
+// Executes `sql` and prepares reading its rows. Returns S_OK with has_rowset() false for a
+// statement without rows; E_UNEXPECTED for a null session; the failing code otherwise (the
+// text is ErrorDescription(rowset->error_source())). Warnings of the execution fail, as in
+// ExecuteStatement.
+Hresult OpenTextRowset(Session* session, std::string sql, TextRowset* rowset,
+                       const RowsetOptions& options = {});
+// Fetches the next row into the buffer: S_OK, DB_S_ENDOFROWSET after the last row, or a failure.
+Hresult MoveNextRow(TextRowset& rowset);
+// The whole value of column `ordinal` of the current row (nullopt for NULL), however long; needs
+// RowsetOptions::full_values.
+Result<std::optional<std::string>> ReadFullValue(TextRowset& rowset, size_t ordinal);
+void CloseTextRowset(TextRowset& rowset);
+
+}  // namespace tabulon::data

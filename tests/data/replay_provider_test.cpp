@@ -1,0 +1,154 @@
+// The statement runners over the replay provider, and the replay provider itself.
+#include "tests/support/replay_provider.h"
+
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "data/error_text.h"
+#include "data/provider_registry.h"
+#include "data/result_display.h"
+#include "data/statement.h"
+
+namespace tabulon::testing {
+namespace {
+
+using namespace data;
+
+class ReplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ConnectReplay(connection_, script_); }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> out;
+    for (const OutputLine& line : pane_.Lines()) out.push_back(line.text);
+    return out;
+  }
+
+  std::shared_ptr<ReplayScript> script_ = std::make_shared<ReplayScript>();
+  DbConnection connection_;
+  OutputPane pane_;
+};
+
+TEST_F(ReplayTest, WarningsFailTheStatementButNotARowsetRead) {
+  script_->On("use \"Shop\";").NoRowset().Warns("[FreeTDS][SQL Server]Changed database context to 'Shop'.");
+  EXPECT_FALSE(ExecuteStatement(&pane_, connection_.session.get(), "use \"Shop\";", 1));
+  ASSERT_EQ(pane_.LineCount(), 1u);
+  EXPECT_EQ(pane_.Lines()[0].text, "[FreeTDS][SQL Server]Changed database context to 'Shop'.");
+  EXPECT_EQ(pane_.Lines()[0].text_colour, kColourOrange);
+
+  script_->On("drop table X").Fails("Cannot drop the table 'X'.");
+  EXPECT_FALSE(ExecuteStatement(&pane_, connection_.session.get(), "drop table X", 0));
+  EXPECT_EQ(pane_.LineCount(), 1u);
+  TextRowset rowset;
+  EXPECT_EQ(OpenTextRowset(connection_.session.get(), "drop table X", &rowset), DB_E_ERRORSINCOMMAND);
+  EXPECT_EQ(ErrorDescription(rowset.error_source()), "Cannot drop the table 'X'.");
+}
+
+TEST_F(ReplayTest, ScalarSkipsNullAndNegativeValues) {
+  script_->On("select count")
+      .Column("a", DBTYPE_I4)
+      .Column("b", DBTYPE_I4)
+      .Row({kNull, "-3"})
+      .Row({"12", "5"});
+  EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select count", 1), "12");
+  // NULL writes "(NULL)"; every non-NULL value tried writes the success line.
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"(NULL)", "RESULT: The operation completed SUCCESSFULLY",
+                                               "RESULT: The operation completed SUCCESSFULLY"}));
+  script_->On("select nothing").Column("a", DBTYPE_I4);
+  EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select nothing", 0), "");
+  EXPECT_EQ(RunScalarStatement(&pane_, nullptr, "select nothing", 0), "");
+  EXPECT_EQ(Texts().back(), "No Connection!");
+}
+
+TEST_F(ReplayTest, UnknownStatementsFailLoudly) {
+  bool result = true;
+  EXPECT_NONFATAL_FAILURE(result = ExecuteStatement(&pane_, connection_.session.get(), "select surprise", 1),
+                          "no recording for the statement");
+  EXPECT_FALSE(result);
+  EXPECT_NE(Texts().back().find("select surprise"), std::string::npos);
+  EXPECT_EQ(script_->Executed(), std::vector<std::string>{"select surprise"});
+}
+
+TEST_F(ReplayTest, TextFormatAndLongValues) {
+  script_->Load(R"(
+# a database list
+== select name, note from sys.databases
+columns: name WSTR 128 | note STR long | [unit price] CY
+row: master | \N | 1.5
+row: Shop\|Demo | \sspaced\n | 
+== use x
+no rowset
+)");
+  TextRowset rowset;
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select name, note from sys.databases", &rowset), S_OK);
+  ASSERT_EQ(rowset.columns().size(), 3u);
+  EXPECT_EQ(rowset.columns()[1].flags & DBCOLUMNFLAGS_ISLONG, DBCOLUMNFLAGS_ISLONG);
+  EXPECT_EQ(rowset.columns()[2].name, "unit price");
+  EXPECT_EQ(rowset.columns()[2].type, DBTYPE_CY);
+  ASSERT_EQ(MoveNextRow(rowset), S_OK);
+  EXPECT_TRUE(rowset.buffer().IsNull(2));
+  ASSERT_EQ(MoveNextRow(rowset), S_OK);
+  EXPECT_EQ(rowset.buffer().Value(1), "Shop|Demo");
+  EXPECT_EQ(rowset.buffer().Value(2), " spaced\n");
+  EXPECT_EQ(rowset.buffer().Value(3), "");
+  EXPECT_EQ(MoveNextRow(rowset), DB_S_ENDOFROWSET);
+  EXPECT_TRUE(ExecuteStatement(&pane_, connection_.session.get(), "use x", 0));
+
+  EXPECT_NONFATAL_FAILURE(script_->Load("columns: a I4"), "no statement before it");
+  EXPECT_NONFATAL_FAILURE(script_->Load("== s\ncolumns: a NOTATYPE"), "unknown column type");
+
+  const std::string big(20000, 'z');
+  script_->On("select big").Column("v", DBTYPE_STR, 0, DBCOLUMNFLAGS_ISLONG).Row({big});
+  TextRowset whole;
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select big", &whole, {.full_values = true}), S_OK);
+  ASSERT_EQ(MoveNextRow(whole), S_OK);
+  EXPECT_EQ(whole.buffer().Length(1), 8191u);
+  EXPECT_EQ(*ReadFullValue(whole, 1), std::optional<std::string>(big));
+}
+
+TEST_F(ReplayTest, RegisteredUnderAProviderNameAndRestored) {
+  const std::shared_ptr<Provider> odbc = FindProvider("SQLOLEDB");
+  ASSERT_NE(odbc, nullptr);
+  {
+    ScopedReplayProvider replay("SQLOLEDB", script_);
+    script_->SetDbmsInfo("Microsoft SQL Server", "15.00.4322");
+    DbConnection connection;
+    connection.profile.provider_name = "sqloledb";  // names compare without regard to case
+    ASSERT_EQ(OpenDataSource(connection, {}), S_OK);
+    std::string version;
+    EXPECT_EQ(ReadDataSourceInfo(connection, DBPROP_DBMSVER, &version), S_OK);
+    EXPECT_EQ(version, "15.00.4322");
+
+    script_->FailOpen("Login failed for user 'sa'.", DB_SEC_E_AUTH_FAILED);
+    EXPECT_EQ(OpenDataSource(connection, {}), DB_SEC_E_AUTH_FAILED);
+    EXPECT_EQ(connection.data_source, nullptr);
+    EXPECT_EQ(ErrorDescription(connection), "Login failed for user 'sa'.");
+  }
+  EXPECT_EQ(FindProvider("SQLOLEDB"), odbc);
+  {
+    ScopedReplayProvider jet("Microsoft.Jet.OLEDB.4.0", script_);
+    EXPECT_NE(FindProvider("microsoft.jet.oledb.4.0"), nullptr);
+  }
+  EXPECT_EQ(FindProvider("Microsoft.Jet.OLEDB.4.0"), nullptr);
+}
+
+// A session whose commands throw, as an allocation failure inside a provider would.
+class ThrowingSession : public Session {
+ public:
+  std::vector<std::string> ErrorRecords() const override { return {}; }
+  Hresult CreateCommand(std::unique_ptr<Command>*) override { throw std::runtime_error("out of handles"); }
+};
+
+TEST(ExecuteStatementTest, AnExceptionInsideCountsAsFailure) {
+  OutputPane pane;
+  ThrowingSession session;
+  EXPECT_FALSE(ExecuteStatement(&pane, &session, "select 1", 0));
+  ASSERT_EQ(pane.LineCount(), 1u);
+  EXPECT_EQ(pane.Lines()[0].text_colour, kColourRed);
+  EXPECT_NE(pane.Lines()[0].text.find("out of handles"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tabulon::testing

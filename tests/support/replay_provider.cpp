@@ -1,0 +1,415 @@
+// The replay provider. Text format of ReplayScript::Load, one item a line:
+//
+//   # a comment
+//   == select name, qty from T          the statement text (escapes below apply)
+//   columns: name WSTR 50 | qty I4 | note STR long | [unit price] CY
+//   row: apple | 3 | \N | 1.5           values, \N is NULL, an empty value is ""
+//   == use "Shop";
+//   no rowset
+//   == drop table X
+//   fails: Cannot drop the table 'X'.
+//   warns: Changed database context to 'Shop'.
+//
+// Values and statements are trimmed; escapes: \N NULL (a whole value), \| pipe, \\ backslash,
+// \n \r \t, \s blank. A column is `name TYPE [size] [long]`; `[a b]` quotes a name, `""` is an
+// empty name; TYPE is a DBTYPE name without its prefix (I4, WSTR, DBTIMESTAMP, ...) or a number.
+#include "tests/support/replay_provider.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <stdexcept>
+#include <utility>
+
+#include "data/provider_registry.h"
+
+namespace tabulon::testing {
+
+using namespace data;
+
+ReplayStatement& ReplayStatement::Column(std::string name, DbType type, size_t size, std::uint32_t flags,
+                                         std::uint8_t precision, std::uint8_t scale) {
+  ColumnInfo column;
+  column.name = std::move(name);
+  column.ordinal = columns.size() + 1;
+  column.type = type;
+  column.size = size;
+  column.flags = flags;
+  column.precision = precision;
+  column.scale = scale;
+  columns.push_back(std::move(column));
+  return *this;
+}
+
+ReplayStatement& ReplayStatement::Row(std::vector<std::optional<std::string>> values) {
+  EXPECT_EQ(values.size(), columns.size()) << "replay row of \"" << sql << "\" has a wrong value count";
+  values.resize(columns.size());
+  rows.push_back(std::move(values));
+  return *this;
+}
+
+ReplayStatement& ReplayStatement::NoRowset() {
+  outcome = Outcome::kNoRowset;
+  return *this;
+}
+
+ReplayStatement& ReplayStatement::Fails(std::string text, Hresult failure) {
+  outcome = Outcome::kFailure;
+  code = failure;
+  errors = {std::move(text)};
+  return *this;
+}
+
+ReplayStatement& ReplayStatement::Warns(std::string text) {
+  code = DB_S_ERRORSOCCURRED;
+  errors = {std::move(text)};
+  return *this;
+}
+
+ReplayStatement& ReplayScript::On(std::string sql) {
+  std::lock_guard lock(mutex_);
+  auto statement = std::make_unique<ReplayStatement>();
+  statement->sql = std::move(sql);
+  statements_.push_back(std::move(statement));
+  return *statements_.back();
+}
+
+const ReplayStatement* ReplayScript::Find(std::string_view sql) {
+  std::lock_guard lock(mutex_);
+  executed_.emplace_back(sql);
+  // The latest recording of a text wins, so a test can override a shared fixture.
+  for (auto it = statements_.rbegin(); it != statements_.rend(); ++it) {
+    if ((*it)->sql == sql) return it->get();
+  }
+  return nullptr;
+}
+
+void ReplayScript::FailOpen(std::string text, Hresult code) {
+  std::lock_guard lock(mutex_);
+  open_answer_ = {code, std::move(text)};
+}
+
+void ReplayScript::SetDbmsInfo(std::string name, std::string version) {
+  std::lock_guard lock(mutex_);
+  dbms_name_ = std::move(name);
+  dbms_version_ = std::move(version);
+}
+
+std::vector<std::string> ReplayScript::Executed() const {
+  std::lock_guard lock(mutex_);
+  return executed_;
+}
+
+ReplayScript::OpenAnswer ReplayScript::open_answer() const {
+  std::lock_guard lock(mutex_);
+  return open_answer_;
+}
+
+std::string ReplayScript::dbms_name() const {
+  std::lock_guard lock(mutex_);
+  return dbms_name_;
+}
+
+std::string ReplayScript::dbms_version() const {
+  std::lock_guard lock(mutex_);
+  return dbms_version_;
+}
+
+// --- text format ---------------------------------------------------------------------------
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+// Splits at unescaped '|' and trims each part (escapes are kept for Unescape).
+std::vector<std::string> SplitFields(std::string_view s) {
+  std::vector<std::string> fields;
+  std::string current;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      current += s[i];
+      current += s[++i];
+    } else if (s[i] == '|') {
+      fields.emplace_back(Trim(current));
+      current.clear();
+    } else {
+      current += s[i];
+    }
+  }
+  fields.emplace_back(Trim(current));
+  return fields;
+}
+
+std::optional<std::string> Unescape(std::string_view s) {
+  if (s == "\\N") return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    switch (s[++i]) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 's': out += ' '; break;
+      default: out += s[i]; break;
+    }
+  }
+  return out;
+}
+
+DbType ParseType(std::string_view name, int line) {
+  struct Named {
+    std::string_view name;
+    DbType type;
+  };
+  static constexpr Named kNames[] = {
+      {"I2", DBTYPE_I2},         {"I4", DBTYPE_I4},       {"R4", DBTYPE_R4},         {"R8", DBTYPE_R8},
+      {"CY", DBTYPE_CY},         {"DATE", DBTYPE_DATE},   {"BSTR", DBTYPE_BSTR},     {"BOOL", DBTYPE_BOOL},
+      {"VARIANT", DBTYPE_VARIANT}, {"UI1", DBTYPE_UI1},   {"I8", DBTYPE_I8},         {"GUID", DBTYPE_GUID},
+      {"BYTES", DBTYPE_BYTES},   {"STR", DBTYPE_STR},     {"WSTR", DBTYPE_WSTR},     {"NUMERIC", DBTYPE_NUMERIC},
+      {"DBDATE", DBTYPE_DBDATE}, {"DBTIME", DBTYPE_DBTIME}, {"DBTIMESTAMP", DBTYPE_DBTIMESTAMP},
+  };
+  for (const Named& n : kNames) {
+    if (n.name == name) return n.type;
+  }
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), value);
+  if (ec != std::errc() || end != name.data() + name.size()) {
+    throw std::invalid_argument("line " + std::to_string(line) + ": unknown column type '" + std::string(name) + "'");
+  }
+  return static_cast<DbType>(value);
+}
+
+void ParseColumn(std::string_view spec, int line, ReplayStatement& statement) {
+  std::string name;
+  if (spec.starts_with("[")) {
+    const size_t close = spec.find(']');
+    if (close == std::string_view::npos) throw std::invalid_argument("line " + std::to_string(line) + ": unclosed [");
+    name = spec.substr(1, close - 1);
+    spec.remove_prefix(close + 1);
+  } else {
+    const size_t blank = spec.find(' ');
+    name = spec.substr(0, blank);
+    if (name == "\"\"") name.clear();
+    spec.remove_prefix(blank == std::string_view::npos ? spec.size() : blank);
+  }
+  std::vector<std::string_view> words;
+  while (!(spec = Trim(spec)).empty()) {
+    const size_t blank = spec.find(' ');
+    words.push_back(spec.substr(0, blank));
+    spec.remove_prefix(blank == std::string_view::npos ? spec.size() : blank);
+  }
+  if (words.empty()) throw std::invalid_argument("line " + std::to_string(line) + ": column without a type");
+  const DbType type = ParseType(words[0], line);
+  size_t size = 0;
+  std::uint32_t flags = DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (words[i] == "long") {
+      flags |= DBCOLUMNFLAGS_ISLONG;
+    } else if (std::from_chars(words[i].data(), words[i].data() + words[i].size(), size).ec != std::errc()) {
+      throw std::invalid_argument("line " + std::to_string(line) + ": bad column size '" + std::string(words[i]) + "'");
+    }
+  }
+  statement.Column(std::move(name), type, size, flags);
+}
+
+}  // namespace
+
+void ReplayScript::Load(std::string_view text) {
+  ReplayStatement* current = nullptr;
+  int line_number = 0;
+  try {
+    while (!text.empty()) {
+      const size_t end = text.find('\n');
+      const std::string_view raw = text.substr(0, end);
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+      ++line_number;
+      const std::string_view line = Trim(raw);
+      if (line.empty() || line.starts_with("#")) continue;
+      if (line.starts_with("==")) {
+        current = &On(*Unescape(Trim(line.substr(2))));
+        continue;
+      }
+      if (current == nullptr) {
+        throw std::invalid_argument("line " + std::to_string(line_number) + ": no statement before it");
+      }
+      if (line.starts_with("columns:")) {
+        for (const std::string& spec : SplitFields(line.substr(8))) ParseColumn(spec, line_number, *current);
+      } else if (line.starts_with("row:")) {
+        std::vector<std::optional<std::string>> values;
+        for (const std::string& field : SplitFields(line.substr(4))) values.push_back(Unescape(field));
+        current->Row(std::move(values));
+      } else if (line == "no rowset") {
+        current->NoRowset();
+      } else if (line.starts_with("fails:")) {
+        current->Fails(Unescape(Trim(line.substr(6))).value_or(""));
+      } else if (line.starts_with("warns:")) {
+        current->Warns(Unescape(Trim(line.substr(6))).value_or(""));
+      } else {
+        throw std::invalid_argument("line " + std::to_string(line_number) + ": cannot read '" + std::string(line) + "'");
+      }
+    }
+  } catch (const std::invalid_argument& e) {
+    ADD_FAILURE() << "replay script: " << e.what();
+  }
+}
+
+// --- the provider ----------------------------------------------------------------------------
+
+namespace {
+
+class ReplayRowset : public Rowset {
+ public:
+  explicit ReplayRowset(const ReplayStatement& statement) : statement_(statement) {}
+
+  std::vector<std::string> ErrorRecords() const override { return {}; }
+
+  Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) override {
+    *columns = statement_.columns;
+    return S_OK;
+  }
+
+  Hresult FetchNextRow(RowBuffer& buffer) override {
+    if (next_ >= statement_.rows.size()) return DB_S_ENDOFROWSET;
+    current_ = next_++;
+    const auto& row = statement_.rows[current_];
+    for (size_t k = 1; k <= row.size() && k <= buffer.columns(); ++k) {
+      if (row[k - 1].has_value()) {
+        buffer.SetValue(k, *row[k - 1]);
+      } else {
+        buffer.SetNull(k);
+      }
+    }
+    return S_OK;
+  }
+
+  Result<std::optional<std::string>> ReadFullValue(size_t ordinal) override {
+    if (current_ >= statement_.rows.size()) return InvalidArgumentError("no current row");
+    if (ordinal < 1 || ordinal > statement_.columns.size()) return InvalidArgumentError("ordinal out of range");
+    return statement_.rows[current_][ordinal - 1];
+  }
+
+ private:
+  const ReplayStatement& statement_;  // owned by the script, which outlives the rowset
+  size_t next_ = 0;
+  size_t current_ = ~size_t{0};
+};
+
+class ReplayCommand : public Command {
+ public:
+  explicit ReplayCommand(std::shared_ptr<ReplayScript> script) : script_(std::move(script)) {}
+
+  std::vector<std::string> ErrorRecords() const override { return errors_; }
+
+  Hresult Execute(std::string_view sql, const PropertySet& /*rowset_properties*/, const RowsetOptions& /*options*/,
+                  std::unique_ptr<Rowset>* rowset) override {
+    rowset->reset();
+    errors_.clear();
+    const ReplayStatement* statement = script_->Find(sql);
+    if (statement == nullptr) {
+      ADD_FAILURE() << "replay: no recording for the statement:\n" << sql;
+      errors_ = {"Replay: no recording for the statement: " + std::string(sql)};
+      return DB_E_ERRORSINCOMMAND;
+    }
+    errors_ = statement->errors;
+    if (statement->outcome == ReplayStatement::Outcome::kFailure) return statement->code;
+    if (statement->outcome == ReplayStatement::Outcome::kRows) *rowset = std::make_unique<ReplayRowset>(*statement);
+    return statement->code;
+  }
+
+ private:
+  std::shared_ptr<ReplayScript> script_;
+  std::vector<std::string> errors_;
+};
+
+class ReplaySession : public Session {
+ public:
+  explicit ReplaySession(std::shared_ptr<ReplayScript> script) : script_(std::move(script)) {}
+  std::vector<std::string> ErrorRecords() const override { return {}; }
+  Hresult CreateCommand(std::unique_ptr<Command>* command) override {
+    *command = std::make_unique<ReplayCommand>(script_);
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<ReplayScript> script_;
+};
+
+class ReplayDataSource : public DataSource {
+ public:
+  explicit ReplayDataSource(std::shared_ptr<ReplayScript> script) : script_(std::move(script)) {}
+  std::vector<std::string> ErrorRecords() const override { return {}; }
+  Hresult CreateSession(std::unique_ptr<Session>* session) override {
+    *session = std::make_unique<ReplaySession>(script_);
+    return S_OK;
+  }
+  Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) override {
+    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSNAME) {
+      *text = script_->dbms_name();
+      return S_OK;
+    }
+    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSVER) {
+      *text = script_->dbms_version();
+      return S_OK;
+    }
+    text->clear();
+    return DB_E_ERRORSOCCURRED;
+  }
+
+ private:
+  std::shared_ptr<ReplayScript> script_;
+};
+
+class ReplayProvider : public Provider {
+ public:
+  explicit ReplayProvider(std::shared_ptr<ReplayScript> script) : script_(std::move(script)) {}
+  OpenedDataSource OpenDataSource(std::span<const PropertySet> /*sets*/) override {
+    OpenedDataSource opened;
+    const ReplayScript::OpenAnswer answer = script_->open_answer();
+    opened.code = answer.code;
+    if (Failed(answer.code)) {
+      opened.errors = {answer.error};
+    } else {
+      opened.data_source = std::make_unique<ReplayDataSource>(script_);
+    }
+    return opened;
+  }
+
+ private:
+  std::shared_ptr<ReplayScript> script_;
+};
+
+}  // namespace
+
+std::shared_ptr<Provider> MakeReplayProvider(std::shared_ptr<ReplayScript> script) {
+  return std::make_shared<ReplayProvider>(std::move(script));
+}
+
+void ConnectReplay(DbConnection& connection, std::shared_ptr<ReplayScript> script) {
+  CloseConnection(connection);
+  OpenedDataSource opened = ReplayProvider(std::move(script)).OpenDataSource({});
+  ASSERT_EQ(opened.code, S_OK) << "replay: opening was scripted to fail";
+  connection.data_source = std::move(opened.data_source);
+  ASSERT_EQ(OpenSession(connection), S_OK);
+}
+
+ScopedReplayProvider::ScopedReplayProvider(std::string name, std::shared_ptr<ReplayScript> script)
+    : name_(std::move(name)), previous_(FindProvider(name_)) {
+  RegisterProvider(name_, MakeReplayProvider(std::move(script)));
+}
+
+ScopedReplayProvider::~ScopedReplayProvider() {
+  if (previous_ != nullptr) {
+    RegisterProvider(name_, previous_);
+  } else {
+    UnregisterProvider(name_);
+  }
+}
+
+}  // namespace tabulon::testing

@@ -1,0 +1,103 @@
+// A stand-in database for tests: statement text -> recorded result. It answers exactly the
+// statements it was given and fails loudly (a test failure plus a provider error) on any other.
+//
+//   auto script = std::make_shared<ReplayScript>();
+//   script->On("select name, qty from T")
+//       .Column("name", DBTYPE_WSTR, 50)
+//       .Column("qty", DBTYPE_I4)
+//       .Row({"apple", "3"})
+//       .Row({"pear", kNull});
+//   script->On("use \"Shop\";").NoRowset();
+//   script->On("drop table X").Fails("Cannot drop the table 'X'.");
+//   ScopedReplayProvider provider("SQLOLEDB", script);  // or ConnectReplay(connection, script)
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/db_connection.h"
+#include "data/provider.h"
+
+namespace tabulon::testing {
+
+inline const std::optional<std::string> kNull = std::nullopt;
+
+struct ReplayStatement {
+  enum class Outcome { kRows, kNoRowset, kFailure };
+
+  // A column; flags default to nullable, size to 0 for fixed-size types.
+  ReplayStatement& Column(std::string name, data::DbType type, size_t size = 0,
+                          std::uint32_t flags = data::DBCOLUMNFLAGS_ISNULLABLE | data::DBCOLUMNFLAGS_MAYBENULL,
+                          std::uint8_t precision = data::kNotApplicable, std::uint8_t scale = data::kNotApplicable);
+  // One row, a value per column; kNull for NULL.
+  ReplayStatement& Row(std::vector<std::optional<std::string>> values);
+  ReplayStatement& NoRowset();
+  // The statement fails with `text` as the provider's first record.
+  ReplayStatement& Fails(std::string text, data::Hresult code = data::DB_E_ERRORSINCOMMAND);
+  // The statement runs but answers with a warning (DB_S_ERRORSOCCURRED) carrying `text`.
+  ReplayStatement& Warns(std::string text);
+
+  std::string sql;
+  Outcome outcome = Outcome::kRows;
+  std::vector<data::ColumnInfo> columns;
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  data::Hresult code = data::S_OK;
+  std::vector<std::string> errors;
+};
+
+class ReplayScript {
+ public:
+  // Records the answer to `sql` (the exact text); a statement may run any number of times.
+  ReplayStatement& On(std::string sql);
+  // Parses the text format (see replay_provider.cpp) and records its statements.
+  void Load(std::string_view text);
+
+  // Opening the data source fails with `text`.
+  void FailOpen(std::string text, data::Hresult code = data::E_FAIL);
+  void SetDbmsInfo(std::string name, std::string version);
+
+  // Every statement executed so far, in order, known or not.
+  std::vector<std::string> Executed() const;
+
+  // Used by the provider.
+  const ReplayStatement* Find(std::string_view sql);
+  struct OpenAnswer {
+    data::Hresult code;
+    std::string error;
+  };
+  OpenAnswer open_answer() const;
+  std::string dbms_name() const;
+  std::string dbms_version() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::unique_ptr<ReplayStatement>> statements_;
+  std::vector<std::string> executed_;
+  OpenAnswer open_answer_{data::S_OK, {}};
+  std::string dbms_name_ = "Microsoft SQL Server";
+  std::string dbms_version_ = "15.00.4322";
+};
+
+std::shared_ptr<data::Provider> MakeReplayProvider(std::shared_ptr<ReplayScript> script);
+
+// Opens `connection` (data source and session) on the script directly, without the registry.
+void ConnectReplay(data::DbConnection& connection, std::shared_ptr<ReplayScript> script);
+
+// Registers the script under a provider name for the scope, then restores what was there.
+class ScopedReplayProvider {
+ public:
+  ScopedReplayProvider(std::string name, std::shared_ptr<ReplayScript> script);
+  ~ScopedReplayProvider();
+  ScopedReplayProvider(const ScopedReplayProvider&) = delete;
+  ScopedReplayProvider& operator=(const ScopedReplayProvider&) = delete;
+
+ private:
+  std::string name_;
+  std::shared_ptr<data::Provider> previous_;
+};
+
+}  // namespace tabulon::testing
