@@ -10,6 +10,8 @@
 namespace tabulon::jet {
 namespace {
 
+Result<std::unique_ptr<FileIo>> OpenPosixWithFlags(const std::string& path, int flags);
+
 class PosixFile : public FileIo {
  public:
   PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -68,6 +70,19 @@ class PosixFile : public FileIo {
 
   std::string Name() const override { return path_; }
 
+  Result<std::unique_ptr<FileIo>> OpenCompanion(std::string_view suffix, bool create) override {
+    return OpenPosixWithFlags(path_ + std::string(suffix),
+                              O_CLOEXEC | O_RDWR | (create ? O_CREAT : 0));
+  }
+
+  Status RemoveCompanion(std::string_view suffix) override {
+    const std::string path = path_ + std::string(suffix);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      return IoError(path + ": cannot remove: " + std::strerror(errno));
+    }
+    return Status::Ok();
+  }
+
  private:
   Status Error(const char* what, uint64_t offset) const {
     return IoError(path_ + ": " + what + " at offset " + std::to_string(offset) + " failed: " +
@@ -80,6 +95,14 @@ class PosixFile : public FileIo {
 
 }  // namespace
 
+Result<std::unique_ptr<FileIo>> FileIo::OpenCompanion(std::string_view suffix, bool /*create*/) {
+  return UnsupportedError(Name() + ": no companion file " + std::string(suffix));
+}
+
+Status FileIo::RemoveCompanion(std::string_view suffix) {
+  return UnsupportedError(Name() + ": no companion file " + std::string(suffix));
+}
+
 Result<std::unique_ptr<FileIo>> OpenPosixFile(const std::string& path, OpenMode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
@@ -87,6 +110,11 @@ Result<std::unique_ptr<FileIo>> OpenPosixFile(const std::string& path, OpenMode 
     case OpenMode::kReadWrite: flags |= O_RDWR; break;
     case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
   }
+  return OpenPosixWithFlags(path, flags);
+}
+
+namespace {
+Result<std::unique_ptr<FileIo>> OpenPosixWithFlags(const std::string& path, int flags) {
   const int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) {
     const int err = errno;
@@ -101,9 +129,27 @@ Result<std::unique_ptr<FileIo>> OpenPosixFile(const std::string& path, OpenMode 
   }
   return std::unique_ptr<FileIo>(new PosixFile(fd, path));
 }
+}  // namespace
 
-MemoryFile::MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes)
-    : bytes_(bytes ? std::move(bytes) : std::make_shared<std::vector<uint8_t>>()) {}
+MemoryFile::MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes,
+                       std::shared_ptr<Companions> companions)
+    : bytes_(bytes ? std::move(bytes) : std::make_shared<std::vector<uint8_t>>()),
+      companions_(companions ? std::move(companions) : std::make_shared<Companions>()) {}
+
+Result<std::unique_ptr<FileIo>> MemoryFile::OpenCompanion(std::string_view suffix, bool create) {
+  auto it = companions_->find(suffix);
+  if (it == companions_->end()) {
+    if (!create) return NotFoundError("memory" + std::string(suffix) + ": no such file");
+    it = companions_->emplace(std::string(suffix), std::make_shared<std::vector<uint8_t>>()).first;
+  }
+  // A companion has no companions of its own.
+  return std::unique_ptr<FileIo>(new MemoryFile(it->second, std::make_shared<Companions>()));
+}
+
+Status MemoryFile::RemoveCompanion(std::string_view suffix) {
+  if (auto it = companions_->find(suffix); it != companions_->end()) companions_->erase(it);
+  return Status::Ok();
+}
 
 Status MemoryFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
   if (offset > bytes_->size() || size > bytes_->size() - offset) {
@@ -129,16 +175,33 @@ Status MemoryFile::Truncate(uint64_t size) {
 Status MemoryFile::Sync() { return Status::Ok(); }
 
 FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation)
-    : inner_(std::move(inner)), fail_at_(fail_at_operation) {}
+    : FaultInjectingFile(std::move(inner), std::make_shared<Counter>(Counter{fail_at_operation})) {}
+
+FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner,
+                                       std::shared_ptr<Counter> counter)
+    : inner_(std::move(inner)), counter_(std::move(counter)) {}
 
 Status FaultInjectingFile::CountOperation(const char* what) {
-  ++operations_;
-  if (failed_ || (fail_at_ > 0 && operations_ >= fail_at_)) {
-    failed_ = true;
+  Counter& c = *counter_;
+  ++c.operations;
+  if (c.failed || (c.fail_at > 0 && c.operations >= c.fail_at)) {
+    c.failed = true;
     return IoError(inner_->Name() + ": injected failure of " + what + " (operation " +
-                   std::to_string(operations_) + ")");
+                   std::to_string(c.operations) + ")");
   }
   return Status::Ok();
+}
+
+Result<std::unique_ptr<FileIo>> FaultInjectingFile::OpenCompanion(std::string_view suffix,
+                                                                  bool create) {
+  if (create) RETURN_IF_ERROR(CountOperation("create"));
+  ASSIGN_OR_RETURN(auto companion, inner_->OpenCompanion(suffix, create));
+  return std::unique_ptr<FileIo>(new FaultInjectingFile(std::move(companion), counter_));
+}
+
+Status FaultInjectingFile::RemoveCompanion(std::string_view suffix) {
+  RETURN_IF_ERROR(CountOperation("remove"));
+  return inner_->RemoveCompanion(suffix);
 }
 
 Status FaultInjectingFile::ReadAt(uint64_t offset, void* buffer, size_t size) {

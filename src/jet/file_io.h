@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/status.h"
@@ -25,6 +27,13 @@ class FileIo {
   virtual Status Sync() = 0;
   // A name for messages (the path, or "memory").
   virtual std::string Name() const = 0;
+
+  // A companion file beside this one (its name + `suffix`), such as the rollback journal, so
+  // it travels through the same interface as the file itself. Without `create` a missing
+  // companion is NotFound. Files without companions answer Unsupported.
+  virtual Result<std::unique_ptr<FileIo>> OpenCompanion(std::string_view suffix, bool create);
+  // Removes the companion; a missing one is not an error.
+  virtual Status RemoveCompanion(std::string_view suffix);
 };
 
 enum class OpenMode { kReadOnly, kReadWrite, kCreateNew /* fails when the file exists */ };
@@ -36,7 +45,11 @@ Result<std::unique_ptr<FileIo>> OpenPosixFile(const std::string& path, OpenMode 
 // first handle is gone, and inspect or damage them.
 class MemoryFile : public FileIo {
  public:
-  explicit MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes = nullptr);
+  // Companion files by suffix; share it (with the bytes) to reopen the same "file".
+  using Companions = std::map<std::string, std::shared_ptr<std::vector<uint8_t>>, std::less<>>;
+
+  explicit MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes = nullptr,
+                      std::shared_ptr<Companions> companions = nullptr);
 
   Status ReadAt(uint64_t offset, void* buffer, size_t size) override;
   Status WriteAt(uint64_t offset, const void* buffer, size_t size) override;
@@ -44,15 +57,20 @@ class MemoryFile : public FileIo {
   Status Truncate(uint64_t size) override;
   Status Sync() override;
   std::string Name() const override { return "memory"; }
+  Result<std::unique_ptr<FileIo>> OpenCompanion(std::string_view suffix, bool create) override;
+  Status RemoveCompanion(std::string_view suffix) override;
 
   const std::shared_ptr<std::vector<uint8_t>>& bytes() const { return bytes_; }
+  const std::shared_ptr<Companions>& companions() const { return companions_; }
 
  private:
   std::shared_ptr<std::vector<uint8_t>> bytes_;
+  std::shared_ptr<Companions> companions_;
 };
 
-// Wraps another file and fails the Nth mutating operation (write, truncate, sync) and every
-// operation after it, as a full disk or a lost device would.
+// Wraps another file and fails the Nth mutating operation (write, truncate, sync, companion
+// removal) and every operation after it, as a full disk or a lost device would. Companion files
+// opened through it share the same operation count.
 class FaultInjectingFile : public FileIo {
  public:
   FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation);
@@ -63,17 +81,23 @@ class FaultInjectingFile : public FileIo {
   Status Truncate(uint64_t size) override;
   Status Sync() override;
   std::string Name() const override { return inner_->Name(); }
+  Result<std::unique_ptr<FileIo>> OpenCompanion(std::string_view suffix, bool create) override;
+  Status RemoveCompanion(std::string_view suffix) override;
 
-  int64_t operations() const { return operations_; }
-  bool failed() const { return failed_; }
+  int64_t operations() const { return counter_->operations; }
+  bool failed() const { return counter_->failed; }
 
  private:
+  struct Counter {
+    int64_t fail_at = 0;
+    int64_t operations = 0;
+    bool failed = false;
+  };
+  FaultInjectingFile(std::unique_ptr<FileIo> inner, std::shared_ptr<Counter> counter);
   Status CountOperation(const char* what);
 
   std::unique_ptr<FileIo> inner_;
-  int64_t fail_at_;
-  int64_t operations_ = 0;
-  bool failed_ = false;
+  std::shared_ptr<Counter> counter_;
 };
 
 }  // namespace tabulon::jet

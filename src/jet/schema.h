@@ -80,6 +80,14 @@ struct IndexDefinition {
   bool cascade_update = false;
   bool cascade_delete = false;
   bool cascade_null = false;
+  uint32_t unique_entry_count = 0;  // distinct keys ever added (real-index block)
+};
+
+// The usage maps of one Memo/OLE column (row pointers).
+struct LongValueMaps {
+  uint16_t column_number = 0;
+  uint32_t owned_pages_map = 0;
+  uint32_t free_pages_map = 0;
 };
 
 struct TableDefinition {
@@ -92,6 +100,12 @@ struct TableDefinition {
   std::vector<IndexDefinition> indexes;   // logical indexes
   uint32_t owned_pages_map = 0;            // row pointer
   uint32_t free_pages_map = 0;             // row pointer
+  std::vector<LongValueMaps> long_value_maps;
+  // Layout facts of the stored definition (filled when read from a file).
+  uint16_t max_column_count = 0;       // highest column number + 1; the row's column count
+  uint16_t variable_column_count = 0;  // entries of a row's variable-offset table
+  uint32_t definition_length = 0;      // bytes of the definition across its pages
+  std::vector<uint32_t> definition_pages;  // the first page and its continuation pages
 };
 
 // An exact decimal: unscaled 96-bit magnitude (fits Jet's Numeric and Currency) with sign/scale.

@@ -184,7 +184,7 @@ struct MdbToolsExpectation {
   double number = 0;
 };
 
-MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value) {
+MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value, jet::ColumnType type) {
   MdbToolsExpectation e;
   std::visit(
       [&](const auto& v) {
@@ -209,13 +209,20 @@ MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value) {
           e.kind = v.days >= 2.0 ? MdbToolsExpectation::kDate : MdbToolsExpectation::kSkip;
           e.number = v.days;
         } else if constexpr (std::is_same_v<T, jet::Bytes>) {
-          e.text = Hex(v.data, true);
-          if (v.data.empty()) e.kind = MdbToolsExpectation::kSkip;  // empty binary reads as NULL
+          // mdbtools stops a Binary (not an OLE) value at its first zero byte and reads an empty
+          // one as NULL.
+          const size_t zero = type == jet::ColumnType::kBinary ? v.data.find('\0') : std::string::npos;
+          e.text = Hex(v.data.substr(0, zero), true);
+          if (zero == 0 || v.data.empty()) e.kind = MdbToolsExpectation::kSkip;
         } else if constexpr (std::is_same_v<T, std::string>) {
           e.text = v;
           if (v.empty()) e.kind = MdbToolsExpectation::kSkip;  // "" reads as NULL
         } else if constexpr (std::is_same_v<T, jet::Guid>) {
-          e.text = Hex(GuidText(v), true);  // mdbtools hex-encodes the GUID's text in hex mode
+          // In hex mode mdbtools hex-encodes the GUID's text, which it prints without the dash
+          // between the fourth and fifth groups.
+          std::string text = GuidText(v);
+          text.erase(24, 1);
+          e.text = Hex(text, true);
         } else if constexpr (std::is_same_v<T, jet::Decimal>) {
           e.text = DecimalText(v.negative, v.words, v.scale);
         }
@@ -281,7 +288,11 @@ std::vector<std::vector<ReaderValue>> ParseExportCsv(const std::string& text) {
   return rows;
 }
 
-std::string Show(const ReaderValue& v) { return v ? "\"" + v->substr(0, 200) + "\"" : "NULL"; }
+std::string Show(const ReaderValue& v) {
+  if (!v) return "NULL";
+  if (v->size() <= 200) return "\"" + *v + "\"";
+  return "\"" + v->substr(0, 200) + "…\" (" + std::to_string(v->size()) + " bytes)";
+}
 
 }  // namespace
 
@@ -485,7 +496,7 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
       return err.str();
     }
     for (size_t c = 0; c < columns.size(); ++c) {
-      const MdbToolsExpectation want = ExpectedMdbToolsValue(rows[r][c]);
+      const MdbToolsExpectation want = ExpectedMdbToolsValue(rows[r][c], columns[c].type);
       const ReaderValue& got = exported->rows[r][c];
       bool same = true;
       switch (want.kind) {

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Builds the benchmarks in Release and runs them: rows/s and peak memory of the .mdb writer.
+# Warnings stay warnings here: GCC 12 reports false positives (-Wrestrict) only at -O3.
+#   bench/run.sh [ROWS]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/bench"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
+  -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
+cmake --build "$build" -j2 --target jet_insert_bench
+for rows in ${1:-1000000} ; do
+  "$build/bench/jet_insert_bench" "$rows"
+done

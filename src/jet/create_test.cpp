@@ -1,0 +1,125 @@
+// New databases: the skeleton must open in every independent reader and match, structure for
+// structure, the empty database the Jet engine itself creates.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "jet/database.h"
+#include "jet/index_key.h"
+#include "jet_readers.h"
+
+namespace tabulon::jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path TempPath(const std::string& name) {
+  fs::path dir = fs::temp_directory_path() / ("tabulon_create_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::path path = dir / name;
+  fs::remove(path);
+  return path;
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CreateDatabaseTest, EveryReaderOpensANewDatabase) {
+  const fs::path path = TempPath("empty.mdb");
+  auto db = Database::Create(path.string());
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  db->reset();
+  EXPECT_FALSE(fs::exists(path.string() + kJournalSuffix)) << "the journal outlived the commit";
+
+  auto reopened = Database::Open(path.string(), OpenMode::kReadOnly);
+  ASSERT_TRUE(reopened.ok()) << reopened.status().ToString();
+  auto tables = (*reopened)->ListTables(true);
+  ASSERT_TRUE(tables.ok()) << tables.status().ToString();
+  EXPECT_EQ(*tables, (std::vector<std::string>{"MSysObjects", "MSysACEs", "MSysQueries",
+                                               "MSysRelationships"}));
+  EXPECT_TRUE((*reopened)->CheckIntegrity().ok()) << (*reopened)->CheckIntegrity().ToString();
+
+  ASSERT_TRUE(testing::MdbToolsAvailable());
+  auto version = testing::MdbToolsVersion(path.string());
+  ASSERT_TRUE(version.ok()) << version.status().ToString();
+  EXPECT_EQ(*version, "JET4");
+  auto listed = testing::MdbToolsTables(path.string());
+  ASSERT_TRUE(listed.ok()) << listed.status().ToString();
+  EXPECT_TRUE(listed->empty());
+  ASSERT_TRUE(testing::MdbReaderAvailable());
+  auto read = testing::ReadWithMdbReader(path.string());
+  ASSERT_TRUE(read.ok()) << read.status().ToString();
+  EXPECT_TRUE(read->empty());
+}
+
+// The Jet engine's own empty database is the reference: same pages, same catalog rows, same
+// index entries. Pages 2 to 6 may differ in bytes Jet leaves uninitialised.
+TEST(CreateDatabaseTest, SkeletonMatchesTheJetEnginesEmptyDatabase) {
+  const fs::path reference = fs::path(TABULON_SHARED_DIR) / "fixtures/access/adox_jet4.mdb";
+  if (!fs::exists(reference)) GTEST_SKIP() << "fixtures absent";
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  auto db = Database::Create(std::make_unique<MemoryFile>(bytes));
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  const std::vector<uint8_t> jet = ReadFile(reference);
+  ASSERT_EQ(bytes->size(), jet.size()) << "page count differs";
+  auto page = [](const std::vector<uint8_t>& file, size_t n) { return file.data() + n * 4096; };
+  for (size_t n : {0, 1, 7, 8, 9, 10, 11, 12, 13, 14, 15}) {
+    EXPECT_EQ(std::memcmp(page(*bytes, n), page(jet, n), 4096), 0) << "page " << n;
+  }
+  // Definitions: same length and free space, same header fields.
+  for (size_t n = 2; n <= 5; ++n) {
+    EXPECT_EQ(std::memcmp(page(*bytes, n), page(jet, n), 0x3F), 0) << "definition page " << n;
+  }
+  // Usage-map rows: same kind and same pages.
+  EXPECT_EQ(std::memcmp(page(*bytes, 6), page(jet, 6), 14 + 2 * 31), 0) << "map page header";
+}
+
+TEST(CreateDatabaseTest, RefusesToOverwrite) {
+  const fs::path path = TempPath("exists.mdb");
+  std::ofstream(path) << "something precious";
+  auto db = Database::Create(path.string());
+  EXPECT_EQ(db.status().code(), ErrorCode::kAlreadyExists);
+  EXPECT_EQ(fs::file_size(path), 18u) << "the existing file was touched";
+
+  auto bytes = std::make_shared<std::vector<uint8_t>>(4096, 1);
+  EXPECT_EQ(Database::Create(std::make_unique<MemoryFile>(bytes)).status().code(),
+            ErrorCode::kAlreadyExists);
+}
+
+// Keys of the General sort order, checked against keys Jet and Access wrote.
+TEST(IndexKeyTest, TextKeysFollowTheGeneralSortOrder) {
+  struct Case {
+    const char* text;
+    std::vector<uint8_t> key;
+  };
+  const Case cases[] = {
+      {"Tables", {0x7F, 0x6D, 0x4A, 0x4C, 0x5E, 0x51, 0x6B, 0x01, 0x00}},
+      {"  x  ", {0x7F, 0x07, 0x07, 0x75, 0x01, 0x00}},
+      {"", {0x7F, 0x01, 0x00}},
+      {"Caf\xC3\xA9", {0x7F, 0x4D, 0x4A, 0x53, 0x51, 0x01, 0x02, 0x02, 0x02, 0x0E, 0x00}},
+      {"Z\xC3\xBCrich", {0x7F, 0x78, 0x6F, 0x69, 0x59, 0x4D, 0x57, 0x01, 0x02, 0x13, 0x00}},
+      {"co-op", {0x7F, 0x4D, 0x64, 0x64, 0x66, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0F, 0x06, 0x82,
+                 0x00}},
+      {"O'Brien", {0x7F, 0x64, 0x4C, 0x69, 0x59, 0x51, 0x62, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B,
+                   0x06, 0x80, 0x00}},
+  };
+  for (const Case& c : cases) {
+    std::string key;
+    ASSERT_TRUE(AppendTextKey(c.text, key).ok()) << c.text;
+    EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), c.key) << c.text;
+  }
+  std::string upper;
+  std::string lower;
+  ASSERT_TRUE(AppendTextKey("TABLE1", upper).ok());
+  ASSERT_TRUE(AppendTextKey("table1", lower).ok());
+  EXPECT_EQ(upper, lower) << "keys are case-insensitive";
+  std::string greek;
+  EXPECT_EQ(AppendTextKey("\xCE\xA9", greek).code(), ErrorCode::kUnsupported);
+}
+
+}  // namespace
+}  // namespace tabulon::jet
