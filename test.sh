@@ -13,3 +13,6 @@ cmake --build build/asan -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 900
+
+# The .mdb reader's fuzz target, for a bounded time.
+bash scripts/fuzz_reader.sh "${TABULON_FUZZ_SECONDS:-60}"
