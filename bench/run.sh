@@ -7,7 +7,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
   -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
-cmake --build "$build" -j2 --target jet_insert_bench
+cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench
 for rows in ${1:-1000000} ; do
   "$build/bench/jet_insert_bench" "$rows"
+done
+# Primary keys: a Long, then a Text(40) (separate processes, so each peak RSS is its own).
+for key in long text ; do
+  "$build/bench/jet_index_bench" "${1:-1000000}" "$key"
 done

@@ -31,6 +31,7 @@ struct IndexCheck {
   const IndexDefinition* index = nullptr;
   bool encodable = true;  // false when some key has a type or character without an encoding
   std::vector<std::string> expected;  // key + row pointer, as stored in leaf entries
+  std::set<std::string> null_keys;    // keys with a Null column: exempt from uniqueness
 };
 
 class Checker {
@@ -143,7 +144,7 @@ class Checker {
     std::vector<IndexCheck> indexes;
     std::set<uint32_t> seen_real;
     for (const IndexDefinition& index : table.indexes) {
-      if (seen_real.insert(index.real_number).second) indexes.push_back({&index, true, {}});
+      if (seen_real.insert(index.real_number).second) indexes.push_back({&index, true, {}, {}});
     }
     std::string key;
     ScanOptions raw;
@@ -171,12 +172,14 @@ class Checker {
           for (IndexCheck& check : indexes) {
             if (!check.encodable) continue;
             bool all_null = false;
-            if (!BuildKey(table, *check.index, row, key, all_null)) {
+            bool has_null = false;
+            if (!BuildKey(table, *check.index, row, key, all_null, has_null)) {
               check.encodable = false;
               check.expected.clear();
               continue;
             }
             if (all_null && (check.index->flags & 0x02)) continue;  // ignore-nulls index
+            if (has_null) check.null_keys.insert(key);
             AppendEntryRowPointer(where, key);
             check.expected.push_back(key);
           }
@@ -217,28 +220,23 @@ class Checker {
   // Builds the key of `row` for `index`; false when a column type or character has no
   // encoding here (the index is then checked for structure only).
   static bool BuildKey(const TableDefinition& table, const IndexDefinition& index, const Row& row,
-                       std::string& key, bool& all_null) {
+                       std::string& key, bool& all_null, bool& has_null) {
     key.clear();
     all_null = true;
+    has_null = false;
     for (const IndexColumn& ic : index.columns) {
-      if (!ic.ascending) return false;
       auto column = std::find_if(table.columns.begin(), table.columns.end(),
                                  [&](const ColumnDefinition& c) { return c.number == ic.column_number; });
       if (column == table.columns.end()) return false;
+      // Memo values are not read by this scan (and Jet keys only their first 255 characters).
+      if (column->type == ColumnType::kMemo) return false;
       const Value& value = row[static_cast<size_t>(column - table.columns.begin())];
-      if (std::holds_alternative<Null>(value)) {
-        AppendNullKey(key);
-        continue;
-      }
-      all_null = false;
-      if (const auto* v = std::get_if<int32_t>(&value)) {
-        AppendLongKey(*v, key);
-      } else if (const auto* t = std::get_if<std::string>(&value);
-                 t && column->type == ColumnType::kText && HasGeneralSortCodes(*t)) {
-        if (!AppendTextKey(*t, key).ok()) return false;
+      if (!std::holds_alternative<Null>(value) || column->type == ColumnType::kBoolean) {
+        all_null = false;
       } else {
-        return false;
+        has_null = true;
       }
+      if (!AppendColumnKey(*column, value, ic.ascending, key).ok()) return false;
     }
     return true;
   }
@@ -295,6 +293,17 @@ class Checker {
     }
     if (a != actual.end()) {
       return CorruptError("index entry for " + describe(*a) + " matches no row with that key");
+    }
+    if ((index.flags & 0x01) != 0 && check.encodable) {
+      // A unique index holds each key once, unless a key column is Null.
+      for (size_t i = 1; i < actual.size(); ++i) {
+        const std::string_view k(actual[i].data(), actual[i].size() - 4);
+        if (k == std::string_view(actual[i - 1].data(), actual[i - 1].size() - 4) &&
+            check.null_keys.count(std::string(k)) == 0) {
+          return CorruptError("unique index holds the key of the rows at " +
+                              describe(actual[i - 1]) + " and " + describe(actual[i]) + " twice");
+        }
+      }
     }
     return Status::Ok();
   }

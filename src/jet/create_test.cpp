@@ -9,19 +9,14 @@
 #include "jet/database.h"
 #include "jet/index_key.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path TempPath(const std::string& name) {
-  fs::path dir = fs::temp_directory_path() / ("tabulon_create_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  fs::path path = dir / name;
-  fs::remove(path);
-  return path;
-}
+fs::path TempPath(const std::string& name) { return testing::ScratchFile("create", name); }
 
 std::vector<uint8_t> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

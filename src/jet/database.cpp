@@ -176,18 +176,20 @@ Result<TableDefinition> Database::GetTable(std::string_view name) {
   if (!found) return NotFoundError("no table named '" + std::string(name) + "'");
   auto table = ReadTableDefinition(found->tdef_page(), found->name);
   if (!table.ok()) return table.status().WithContext("table '" + found->name + "'");
-  // Column properties (Required) live in the catalog row's property blob. A blob that does
-  // not decode is left out here (the rows stay readable); CheckIntegrity reports it.
+  RETURN_IF_ERROR(ApplyStoredColumnProperties(found->row, *table));
+  return table;
+}
+
+Status Database::ApplyStoredColumnProperties(RowPointer catalog_row, TableDefinition& table) {
   const int lv_prop = FindColumn(catalog_, "LvProp");
-  if (lv_prop >= 0) {
-    ASSIGN_OR_RETURN(Row catalog_row, ReadRow(catalog_, found->row));
-    if (const auto* blob = std::get_if<Bytes>(&catalog_row[static_cast<size_t>(lv_prop)])) {
-      if (auto maps = format::DecodePropertyBlob(blob->data); maps.ok()) {
-        format::ApplyColumnProperties(*maps, *table);
-      }
+  if (lv_prop < 0) return Status::Ok();
+  ASSIGN_OR_RETURN(Row row, ReadRow(catalog_, catalog_row));
+  if (const auto* blob = std::get_if<Bytes>(&row[static_cast<size_t>(lv_prop)])) {
+    if (auto maps = format::DecodePropertyBlob(blob->data); maps.ok()) {
+      format::ApplyColumnProperties(*maps, table);
     }
   }
-  return table;
+  return Status::Ok();
 }
 
 Status Database::ScanRows(const TableDefinition& table, const RowVisitor& visit,

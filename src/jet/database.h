@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,9 @@
 #include "base/status.h"
 #include "jet/file_io.h"
 #include "jet/format/page0.h"
+#include "jet/format/properties.h"
 #include "jet/pager.h"
+#include "jet/saved_query.h"
 #include "jet/schema.h"
 
 namespace tabulon::jet {
@@ -47,6 +50,108 @@ struct ScanOptions {
 };
 
 using format::DatabaseHeader;
+
+// ---- User indexes (index_writer.cpp, index_read.cpp) -------------------------------------
+
+// One key column of a new index.
+struct IndexKeyColumn {
+  std::string column;
+  bool ascending = true;
+};
+
+// A new index for CreateIndex. Flags as Jet keeps them: a primary key is unique and required;
+// `ignore_nulls` leaves rows whose key columns are all Null out of the index; `required`
+// refuses rows with a Null in any key column. A unique index refuses a second row with the
+// same key unless a key column is Null.
+struct IndexSpec {
+  std::string name;                     // 1 to 64 characters, unique in the table
+  std::vector<IndexKeyColumn> columns;  // 1 to 10, no Memo/OLE
+  bool primary = false;
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool required = false;
+};
+
+// The two logical indexes of an enforced relationship: one on the referenced ("one") table,
+// backed by its unique index over the referenced columns, and one on the referencing ("many")
+// table, backed by an index over the foreign-key columns (an existing one with the same
+// columns in the same order, or a new plain index).
+struct ForeignKeyIndexSpec {
+  std::string name;  // the relationship name; also the foreign table's logical index name
+  std::string primary_table;
+  std::vector<std::string> primary_columns;
+  std::string foreign_table;
+  std::vector<std::string> foreign_columns;  // parallel to primary_columns
+  bool cascade_update = false;
+  bool cascade_delete = false;
+  bool cascade_null = false;
+};
+struct ForeignKeyIndexes {
+  std::string primary_index;  // the ".rB"-style name given on the primary table
+  uint32_t primary_logical_number = 0;
+  uint32_t foreign_logical_number = 0;
+};
+
+// A bound of ScanIndexRange: values for the first 1..n key columns of the index (a shorter
+// list bounds by that prefix). Bounds are in the index's own order, so for a descending
+// column `low` is the larger value.
+struct IndexBound {
+  Row values;
+  bool inclusive = true;
+};
+struct IndexRange {
+  std::optional<IndexBound> low;   // none: from the first entry
+  std::optional<IndexBound> high;  // none: to the last entry
+};
+
+// An index the engine took off a table because a row's key could not be encoded exactly
+// (a text character whose General sort code is unknown). The row was kept.
+struct DroppedIndex {
+  std::string table;
+  std::string index;
+  std::string reason;
+  Status ToStatus() const;  // an Unsupported error naming index, table and reason
+};
+
+// ---- Relationships, saved queries, properties, column metadata ----------------------------
+// (relationships.cpp, saved_query_store.cpp, object_properties.cpp, column_metadata.cpp)
+
+// A relationship between a referenced ("one", primary) table and a referencing ("many",
+// foreign) table over parallel column lists.
+struct Relationship {
+  std::string name;  // unique among relationships; Access names them primary + foreign table
+  std::string primary_table;
+  std::vector<std::string> primary_columns;
+  std::string foreign_table;
+  std::vector<std::string> foreign_columns;
+  bool enforced = true;  // referential integrity checked on insert (and FK indexes kept)
+  bool cascade_update = false;
+  bool cascade_delete = false;
+  bool cascade_null = false;
+  bool one_to_one = false;
+  JoinKind join = JoinKind::kInner;  // how Access's query designer joins the two (display)
+
+  uint32_t Flags() const;  // MSysRelationships.grbit
+  static Relationship FromFlags(uint32_t grbit);  // the flag fields of a stored relationship
+};
+
+// The properties of one object (MSysObjects.LvProp): the object's own map (name empty) and one
+// per column.
+using ObjectProperties = std::vector<format::PropertyMap>;
+
+// A column as the Jet OLE DB provider describes it in its COLUMNS schema rowset.
+struct ColumnMetadata {
+  std::string name;
+  uint32_t ordinal = 0;    // 1-based, in column order
+  uint16_t ole_type = 0;   // DBTYPE: 2, 3, 4, 5, 6, 7, 11, 17, 72, 128, 130, 131
+  uint32_t flags = 0;      // DBCOLUMNFLAGS as Jet reports them: 24, 74, 90, 106, 122, 202, 234
+  uint32_t size = 0;       // characters (Text), bytes (Binary); 0 for the others
+  bool nullable = true;
+  bool has_default = false;
+  std::string default_value;  // the DefaultValue property (Jet expression text)
+  uint8_t precision = 0;      // Decimal
+  uint8_t scale = 0;
+};
 
 class Database {
  public:
@@ -124,10 +229,67 @@ class Database {
   Status DropTable(std::string_view name);
   Status RenameTable(std::string_view from, std::string_view to);
 
+  // ---------------------------------------------------------------------------------------
+  // User indexes (index_writer.cpp, index_read.cpp). Indexes are kept up to date by
+  // InsertRow(s) and DeleteRows. A row violating a unique or required index fails the whole
+  // InsertRows call with AlreadyExists / InvalidArgument naming index, table and key; nothing
+  // of the call remains. A text key holding a character without a known General sort code
+  // (anything beyond U+00FF) does not fail the insert: the row is stored, the index is removed
+  // from the table (an index must never be silently wrong) and reported by
+  // TakeDroppedIndexes().
+
+  // Creates an index and fills it from the table's rows in one pass. Fails, creating nothing,
+  // when the rows violate it or a key cannot be encoded.
+  Status CreateIndex(std::string_view table, const IndexSpec& spec);
+  // Removes an index (and frees its pages unless another logical index shares them).
+  Status DropIndex(std::string_view table, std::string_view index);
+  // Adds the foreign-key logical indexes of an enforced relationship to both tables (see
+  // ForeignKeyIndexSpec). The primary side needs a unique index over exactly its columns.
+  Result<ForeignKeyIndexes> CreateForeignKeyIndexes(const ForeignKeyIndexSpec& spec);
+  // Row pointers of the rows whose first key.size() index columns equal `key`, in index
+  // order. A Null in `key` matches Null.
+  Result<std::vector<RowPointer>> SeekIndex(std::string_view table, std::string_view index,
+                                            const Row& key);
+  // Row pointers of the entries between the bounds, in index order.
+  Result<std::vector<RowPointer>> ScanIndexRange(std::string_view table, std::string_view index,
+                                                 const IndexRange& range);
+  // Indexes removed since the last call (see above), oldest first.
+  std::vector<DroppedIndex> TakeDroppedIndexes();
+
+  // ---------------------------------------------------------------------------------------
+  // Relationships, saved queries, properties and column metadata.
+
+  // Relationships (MSysRelationships), one per name, columns in stored order.
+  Result<std::vector<Relationship>> ListRelationships();
+  // Records a relationship: its MSysRelationships rows, catalog object and, when enforced,
+  // the foreign-key indexes on both tables. Fails (creating nothing) when a table or column
+  // is missing, the column types differ, or existing rows already break it.
+  Status CreateRelationship(const Relationship& relationship);
+
+  // Saved queries (catalog objects of type 5) with their MSysQueries rows.
+  Result<std::vector<SavedQuery>> ListQueries();
+  // The Access SQL text of a saved query.
+  Result<std::string> GetQuerySql(std::string_view name);
+  // Stores a SELECT view as a saved query.
+  Status CreateView(const ViewDefinition& view);
+  // Removes a saved query and its rows.
+  Status DropQuery(std::string_view name);
+
+  // The decoded LvProp blob of a table or query (empty when it has none).
+  Result<ObjectProperties> ReadProperties(std::string_view object);
+  // Replaces the properties of a table or query.
+  Status WriteProperties(std::string_view object, const ObjectProperties& properties);
+
+  // The table's columns as the Jet provider reports them.
+  Result<std::vector<ColumnMetadata>> GetColumnMetadata(std::string_view table);
+
  private:
   Database(std::unique_ptr<Pager> pager, OpenMode mode);
   Status LoadHeader();
   Status LoadCatalogDefinition();
+  // Sets the Required flags of `table` from the property blob of its catalog row. A blob
+  // that does not decode is left out (the rows stay usable); CheckIntegrity reports it.
+  Status ApplyStoredColumnProperties(RowPointer catalog_row, TableDefinition& table);
 
   std::unique_ptr<Pager> pager_;
   OpenMode mode_;
@@ -144,6 +306,11 @@ class Database {
   template <typename Operation>
   Status RunWrite(Operation&& operation);
   std::unique_ptr<WriteState, WriteStateDeleter> writer_;
+  // Runs `body` as one write operation with the catalog helpers of catalog_writer.h.
+  Status RunCatalogWrite(const std::function<Status(class CatalogWriter&)>& body);
+  std::vector<DroppedIndex> dropped_indexes_;
+  // Foreign-key indexes inside a write operation of the caller (relationships).
+  Result<ForeignKeyIndexes> AddForeignKeyIndexes(WriteState& w, const ForeignKeyIndexSpec& spec);
 };
 
 // A column for CreateTable. `size` is characters for Text (1..255), bytes for Binary

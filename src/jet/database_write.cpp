@@ -10,9 +10,12 @@
 #include "base/bytes.h"
 #include "base/text.h"
 #include "jet/format/data_page.h"
+#include "jet/format/long_value.h"
 #include "jet/format/table_def.h"
 #include "jet/format/usage_map.h"
+#include "jet/catalog_writer.h"
 #include "jet/index_key.h"
+#include "jet/object_properties.h"
 #include "jet/write_state.h"
 
 namespace tabulon::jet {
@@ -68,97 +71,6 @@ Status CheckObjectName(std::string_view name, const char* what) {
     }
   }
   return Status::Ok();
-}
-
-// Column properties (MSysObjects.LvProp): only "Required", which is what makes a column
-// NOT NULL for Jet and for readers. Layout: "MR2\0", a names chunk, one chunk per column.
-std::string RequiredPropertyBlob(const TableDefinition& table) {
-  std::string blob("MR2\0", 4);
-  auto put16 = [](std::string& out, uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>(v >> 8));
-  };
-  auto put32 = [&](std::string& out, uint32_t v) {
-    put16(out, static_cast<uint16_t>(v & 0xFFFF));
-    put16(out, static_cast<uint16_t>(v >> 16));
-  };
-  auto utf16 = [](const std::string& text) {
-    std::string out;
-    AppendUtf16Le(Utf8ToUtf16(text).value(), out);
-    return out;
-  };
-  const std::string property = utf16("Required");
-  std::string names;
-  put16(names, static_cast<uint16_t>(property.size()));
-  names += property;
-  put32(blob, static_cast<uint32_t>(6 + names.size()));
-  put16(blob, 0x80);
-  blob += names;
-  bool any = false;
-  for (const ColumnDefinition& c : table.columns) {
-    if (!c.required) continue;
-    any = true;
-    const std::string name = utf16(c.name);
-    std::string chunk;
-    put32(chunk, static_cast<uint32_t>(6 + name.size()));
-    put16(chunk, static_cast<uint16_t>(name.size()));
-    chunk += name;
-    put16(chunk, 9);  // value record: length, DDL flag, Boolean type, name 0, one data byte
-    chunk.push_back(1);
-    chunk.push_back(static_cast<char>(ColumnType::kBoolean));
-    put16(chunk, 0);
-    put16(chunk, 1);
-    chunk.push_back(1);
-    put32(blob, static_cast<uint32_t>(6 + chunk.size()));
-    put16(blob, 0x01);
-    blob += chunk;
-  }
-  return any ? blob : std::string();
-}
-
-// Marks the columns a property blob declares Required (Boolean true). Unknown chunks and
-// properties are skipped; a malformed blob is ignored rather than trusted.
-void ApplyRequiredProperties(std::string_view blob, TableDefinition& table) {
-  auto u16 = [&](size_t at) { return ReadU16(reinterpret_cast<const uint8_t*>(blob.data()) + at); };
-  auto u32 = [&](size_t at) { return ReadU32(reinterpret_cast<const uint8_t*>(blob.data()) + at); };
-  if (blob.size() < 4 || blob.substr(0, 4) != std::string_view("MR2\0", 4)) return;
-  std::vector<std::string> names;
-  for (size_t at = 4; at + 6 <= blob.size();) {
-    const uint32_t length = u32(at);
-    const uint16_t type = u16(at + 4);
-    if (length < 6 || length > blob.size() - at) return;
-    const size_t end = at + length;
-    size_t p = at + 6;
-    if (type == 0x80) {
-      while (p + 2 <= end) {
-        const uint16_t n = u16(p);
-        if (p + 2 + n > end) return;
-        names.push_back(Utf16LeBytesToUtf8(reinterpret_cast<const uint8_t*>(blob.data()) + p + 2, n));
-        p += 2u + n;
-      }
-    } else if (type == 0x01 && p + 6 <= end) {
-      const uint32_t block = u32(p);
-      if (block < 6 || p + block > end) return;
-      const uint16_t n = u16(p + 4);
-      if (6u + n > block) return;
-      const std::string column =
-          Utf16LeBytesToUtf8(reinterpret_cast<const uint8_t*>(blob.data()) + p + 6, n);
-      for (p += block; p + 8 <= end;) {
-        const uint16_t record = u16(p);
-        if (record < 8 || p + record > end) return;
-        const uint16_t name_index = u16(p + 4);
-        const uint16_t size = u16(p + 6);
-        if (blob[p + 3] == static_cast<char>(ColumnType::kBoolean) && size == 1 &&
-            8u + size <= record && name_index < names.size() && names[name_index] == "Required") {
-          for (ColumnDefinition& c : table.columns) {
-            if (EqualsIgnoreAsciiCase(c.name, column)) c.required = blob[p + 8] != 0;
-          }
-        }
-        p += record;
-      }
-    }
-    at = end;
-  }
 }
 
 Result<std::string> NameKey(std::string_view name) {
@@ -262,14 +174,36 @@ struct Database::WriteState : public PageAllocator {
   Status Load();
   Result<TableState*> Table(uint32_t tdef_page, const std::string& name);
   Result<TableState*> UserTable(std::string_view name);
+  // The catalog entry of a table that is not a system table.
+  Result<const CatalogEntry*> UserTableEntry(std::string_view name) const;
   const CatalogEntry* FindObject(std::string_view name, int32_t parent) const;
   Status LoadColumnProperties(TableDefinition& table);
 
+  // A page of `owner` that takes a row of `size` bytes: `current`, else the first page of
+  // `free_map` that does (it becomes `current`); null when a new page is needed.
+  Result<uint8_t*> PageWithRoom(uint32_t& current, MapState& free_map, uint32_t owner,
+                                size_t size);
   Result<RowPointer> InsertEncoded(TableState& table, const std::string& row);
-  Result<RowPointer> PlaceLongValueRow(TableState& table, size_t lv, const std::string& row);
+  // Puts a long-value row on a page of its column. `first_on_page` asks for row number 0 of
+  // a new page (see LongValues::Store).
+  Result<RowPointer> PlaceLongValueRow(TableState& table, size_t lv, const std::string& row,
+                                       bool first_on_page = false);
   Status InsertValues(TableState& table, const Row& row, RowPointer* where);
   Status DeleteAt(TableState& table, RowPointer where);
+  // After a delete on a data page of the table: list it as having room, or give it back to
+  // the file when no live row is left.
+  Status NoteRoom(TableState& table, uint32_t page);
+  // Deletes the long-value rows of a row (`stored` as scanned without reading long values)
+  // and gives pages left empty back to the file.
+  Status ReleaseLongValues(TableState& table, const Row& stored);
 
+  // Visits every row of the table, this operation's rows included (for building indexes).
+  RowScan RowsOf(TableState& table) {
+    return [this, &table](const std::function<Status(RowPointer, const Row&)>& visit) -> Status {
+      RETURN_IF_ERROR(StoreMaps(table));
+      return db.ScanRows(table.def, visit);
+    };
+  }
   Status AddObject(CatalogEntry entry, const std::string& owner, const std::string& properties = {});
   Status AddAces(int32_t object_id);
   Status RebuildCatalogIndexes(TableState& table, bool aces);
@@ -322,7 +256,10 @@ Result<std::string> Database::WriteState::LongValues::Store(const ColumnDefiniti
     row.assign(4, '\0');
     WriteU32(reinterpret_cast<uint8_t*>(row.data()), next);
     row.append(data.substr(at, size));
-    ASSIGN_OR_RETURN(next, state_.PlaceLongValueRow(table_, lv, row));
+    // Each chunk of a chain is row 0 of its page: a reader that takes a row's end from the
+    // previous offset entry without masking its flags (mdb-reader) would read a chunk after a
+    // deleted row as running to the end of the page, and stop the chain there.
+    ASSIGN_OR_RETURN(next, state_.PlaceLongValueRow(table_, lv, row, true));
   }
   WriteU32(h, length);
   WriteU32(h + 4, next);
@@ -420,28 +357,20 @@ Result<TableState*> Database::WriteState::Table(uint32_t tdef_page, const std::s
     RETURN_IF_ERROR(LoadColumnProperties(state->def));
   }
   state->encoder = std::make_unique<RowEncoder>(state->def);
+  // The catalog's and MSysACEs' indexes are rebuilt from the rows kept in memory instead.
+  state->indexes.maintained = tdef_page != kCatalogTdefPage && tdef_page != aces_tdef;
   TableState* raw = state.get();
   tables.emplace(tdef_page, std::move(state));
   return raw;
 }
 
 Status Database::WriteState::LoadColumnProperties(TableDefinition& table) {
-  RowPointer row_of_table = 0;
   for (const CatalogEntry& e : objects) {
-    if (e.is_table() && e.tdef_page() == table.tdef_page) row_of_table = e.row;
-  }
-  if (row_of_table == 0) return Status::Ok();  // being created in this transaction
-  ASSIGN_OR_RETURN(TableState * catalog, Table(kCatalogTdefPage, "MSysObjects"));
-  const int lv_prop = FindColumn(catalog->def, "LvProp");
-  if (lv_prop < 0) return Status::Ok();
-  Status s = db.ScanRows(catalog->def, [&](RowPointer where, const Row& row) {
-    if (where != row_of_table) return Status::Ok();
-    if (const auto* blob = std::get_if<Bytes>(&row[static_cast<size_t>(lv_prop)])) {
-      ApplyRequiredProperties(blob->data, table);
+    if (e.is_table() && e.tdef_page() == table.tdef_page) {
+      return db.ApplyStoredColumnProperties(e.row, table);
     }
-    return Status(ErrorCode::kCancelled, "found");
-  });
-  return s.ok() || s.code() == ErrorCode::kCancelled ? Status::Ok() : s;
+  }
+  return Status::Ok();  // being created in this transaction
 }
 
 const CatalogEntry* Database::WriteState::FindObject(std::string_view name,
@@ -459,56 +388,90 @@ const CatalogEntry* Database::WriteState::FindObject(std::string_view name,
   return nullptr;
 }
 
+Result<const CatalogEntry*> Database::WriteState::UserTableEntry(std::string_view name) const {
+  const CatalogEntry* entry = FindObject(name, kTablesContainerId);
+  if (!entry || !entry->is_table()) {
+    return NotFoundError("no table named '" + std::string(name) + "'");
+  }
+  if (entry->is_system()) {
+    return InvalidArgumentError("'" + entry->name + "' is a system table");
+  }
+  return entry;
+}
+
 Result<TableState*> Database::WriteState::UserTable(std::string_view name) {
   const CatalogEntry* e = FindObject(name, kTablesContainerId);
   if (!e || !e->is_table()) return NotFoundError("no table named '" + std::string(name) + "'");
   return Table(e->tdef_page(), e->name);
 }
 
+Result<uint8_t*> Database::WriteState::PageWithRoom(uint32_t& current, MapState& free_map,
+                                                   uint32_t owner, size_t size) {
+  auto usable = [&](uint32_t number) -> Result<uint8_t*> {
+    ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(number));
+    if (page[0] == format::kPageData && ReadU32(page + 4) == owner && DataPageFits(page, size)) {
+      return page;
+    }
+    return nullptr;
+  };
+  if (current != 0) {
+    ASSIGN_OR_RETURN(uint8_t * page, usable(current));
+    if (page) return page;
+  }
+  // Pages that gained room through deletes. One that cannot take this row leaves the map, so
+  // a long run of inserts tries each such page once.
+  while (!free_map.pages.empty()) {
+    const uint32_t candidate = free_map.pages.front();
+    if (candidate != current) {
+      ASSIGN_OR_RETURN(uint8_t * page, usable(candidate));
+      if (page) {
+        current = candidate;
+        return page;
+      }
+    }
+    free_map.Remove(candidate);
+  }
+  current = 0;
+  return nullptr;
+}
+
 Result<RowPointer> Database::WriteState::InsertEncoded(TableState& table, const std::string& row) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(row.data());
-  if (table.current_page != 0) {
-    ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(table.current_page));
-    if (page[0] == format::kPageData && ReadU32(page + 4) == table.def.tdef_page &&
-        DataPageFits(page, row.size())) {
-      const uint8_t number = AddRowToPage(page, bytes, row.size());
-      ++table.def.row_count;
-      table.header_dirty = true;
-      return MakeRowPointer(table.current_page, number);
-    }
+  ASSIGN_OR_RETURN(uint8_t * page,
+                   PageWithRoom(table.current_page, table.free, table.def.tdef_page, row.size()));
+  if (!page) {
+    ASSIGN_OR_RETURN(uint32_t page_number, Allocate());
+    ASSIGN_OR_RETURN(page, pager.MutablePage(page_number));
+    InitDataPage(page, table.def.tdef_page);
+    table.owned.Add(page_number);
+    // The free-space map names the pages new rows go to.
+    table.free.Add(page_number);
+    table.current_page = page_number;
   }
-  ASSIGN_OR_RETURN(uint32_t page_number, Allocate());
-  ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(page_number));
-  InitDataPage(page, table.def.tdef_page);
   const uint8_t number = AddRowToPage(page, bytes, row.size());
-  table.owned.Add(page_number);
-  // The free-space map names the page new rows go to.
-  table.free.Clear();
-  table.free.Add(page_number);
-  table.current_page = page_number;
   ++table.def.row_count;
   table.header_dirty = true;
-  return MakeRowPointer(page_number, number);
+  return MakeRowPointer(table.current_page, number);
 }
 
 Result<RowPointer> Database::WriteState::PlaceLongValueRow(TableState& table, size_t lv,
-                                                           const std::string& row) {
+                                                           const std::string& row,
+                                                           bool first_on_page) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(row.data());
   uint32_t& current = table.long_value_page[lv];
-  if (current != 0) {
-    ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(current));
-    if (page[0] == format::kPageData && ReadU32(page + 4) == kLongValueOwner &&
-        DataPageFits(page, row.size())) {
-      return MakeRowPointer(current, AddRowToPage(page, bytes, row.size()));
-    }
+  uint8_t* page = nullptr;
+  if (!first_on_page) {
+    ASSIGN_OR_RETURN(page, PageWithRoom(current, table.long_value_free[lv], kLongValueOwner,
+                                        row.size()));
   }
-  ASSIGN_OR_RETURN(uint32_t page_number, Allocate());
-  ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(page_number));
-  InitDataPage(page, kLongValueOwner);
-  const uint8_t number = AddRowToPage(page, bytes, row.size());
-  table.long_value_owned[lv].Add(page_number);
-  current = page_number;
-  return MakeRowPointer(page_number, number);
+  if (!page) {
+    ASSIGN_OR_RETURN(uint32_t page_number, Allocate());
+    ASSIGN_OR_RETURN(page, pager.MutablePage(page_number));
+    InitDataPage(page, kLongValueOwner);
+    table.long_value_owned[lv].Add(page_number);
+    current = page_number;
+  }
+  return MakeRowPointer(current, AddRowToPage(page, bytes, row.size()));
 }
 
 Status Database::WriteState::InsertValues(TableState& table, const Row& row, RowPointer* where) {
@@ -536,19 +499,113 @@ Status Database::WriteState::InsertValues(TableState& table, const Row& row, Row
   LongValues long_values(*this, table);
   static thread_local std::string encoded;
   RETURN_IF_ERROR(table.encoder->Encode(*values, long_values, encoded));
+  const bool indexed = table.indexes.maintained;
+  if (indexed) {
+    // Keys are checked before the row is placed: a violation leaves no trace of the row.
+    RETURN_IF_ERROR(LoadIndexes(pager, table));
+    RETURN_IF_ERROR(PrepareIndexEntries(table, *values));
+  }
   ASSIGN_OR_RETURN(RowPointer at, InsertEncoded(table, encoded));
+  if (indexed) AddPreparedIndexEntries(table, at);
   if (where) *where = at;
   return Status::Ok();
 }
 
 Status Database::WriteState::DeleteAt(TableState& table, RowPointer where) {
-  ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(RowPointerPage(where)));
+  if (table.indexes.maintained) {
+    RETURN_IF_ERROR(LoadIndexes(pager, table));
+    if (!table.indexes.real.empty()) {
+      ASSIGN_OR_RETURN(Row row, db.ReadRow(table.def, where));
+      RETURN_IF_ERROR(RemoveIndexEntries(table, row, where));
+    }
+  }
+  const uint32_t number = RowPointerPage(where);
+  ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(number));
+  RowPointer moved_to = 0;
+  if (RowPointerRow(where) < DataPageRowCount(page)) {
+    // A row Access moved elsewhere leaves a 4-byte pointer (overflow flag only) in its slot;
+    // deleting it deletes the moved row too.
+    const uint16_t entry = ReadU16(page + format::kDataPageHeaderSize + 2 * RowPointerRow(where));
+    if ((entry & 0xC000) == format::kRowOverflow) {
+      WriteU16(page + format::kDataPageHeaderSize + 2 * RowPointerRow(where),
+               static_cast<uint16_t>(entry & ~format::kRowOverflow));
+      uint16_t start = 0;
+      uint16_t end = 0;
+      if (RowBounds(page, RowPointerRow(where), start, end) && end - start >= 4) {
+        moved_to = ReadU32(page + start);
+      }
+    }
+  }
   if (!DeleteRowOnPage(page, RowPointerRow(where))) {
-    return CorruptError(format::PageAt(RowPointerPage(where), 0) + "row " +
+    return CorruptError(format::PageAt(number, 0) + "row " +
                         std::to_string(RowPointerRow(where)) + " to delete is missing");
   }
   if (table.def.row_count > 0) --table.def.row_count;
   table.header_dirty = true;
+  if (moved_to != 0) {
+    ASSIGN_OR_RETURN(uint8_t * target, pager.MutablePage(RowPointerPage(moved_to)));
+    const uint8_t row = RowPointerRow(moved_to);
+    if (target[0] == format::kPageData && row < DataPageRowCount(target)) {
+      // The moved row carries the deleted flag already; the full mark gives its bytes back.
+      const size_t at = format::kDataPageHeaderSize + 2u * row;
+      WriteU16(target + at, static_cast<uint16_t>(ReadU16(target + at) & ~0xC000));
+      DeleteRowOnPage(target, row);
+      if (std::binary_search(table.owned.pages.begin(), table.owned.pages.end(),
+                             RowPointerPage(moved_to))) {
+        RETURN_IF_ERROR(NoteRoom(table, RowPointerPage(moved_to)));
+      }
+    }
+  }
+  return NoteRoom(table, number);
+}
+
+Status Database::WriteState::NoteRoom(TableState& table, uint32_t number) {
+  ASSIGN_OR_RETURN(const uint8_t* page, pager.ReadPage(number));
+  if (DataPageHasLiveRows(page)) {
+    table.free.Add(number);
+    return Status::Ok();
+  }
+  // An empty data page goes back to the file for any use.
+  table.owned.Remove(number);
+  table.free.Remove(number);
+  if (table.current_page == number) table.current_page = 0;
+  Free(number);
+  return Status::Ok();
+}
+
+Status Database::WriteState::ReleaseLongValues(TableState& table, const Row& stored) {
+  for (size_t lv = 0; lv < table.def.long_value_maps.size(); ++lv) {
+    const uint16_t column_number = table.def.long_value_maps[lv].column_number;
+    for (size_t i = 0; i < table.def.columns.size() && i < stored.size(); ++i) {
+      if (table.def.columns[i].number != column_number) continue;
+      const auto* field = std::get_if<Bytes>(&stored[i]);
+      if (!field) continue;
+      const auto* bytes = reinterpret_cast<const uint8_t*>(field->data.data());
+      ASSIGN_OR_RETURN(format::LongValueHeader header,
+                       format::DecodeLongValueHeader(bytes, field->data.size()));
+      if (header.kind == format::kLongValueInline) continue;
+      std::string data;
+      std::vector<format::LongValueChunk> chunks;
+      RETURN_IF_ERROR(
+          format::ReadLongValueData(pager, bytes, field->data.size(), data, &chunks));
+      MapState& owned = table.long_value_owned[lv];
+      for (const format::LongValueChunk& chunk : chunks) {
+        const uint32_t number = RowPointerPage(chunk.row_pointer);
+        ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(number));
+        DeleteRowOnPage(page, RowPointerRow(chunk.row_pointer));
+        // Only pages this column owns are recycled; anything else keeps its (now deleted) row.
+        if (!std::binary_search(owned.pages.begin(), owned.pages.end(), number)) continue;
+        if (DataPageHasLiveRows(page)) {
+          table.long_value_free[lv].Add(number);
+        } else {
+          owned.Remove(number);
+          table.long_value_free[lv].Remove(number);
+          if (table.long_value_page[lv] == number) table.long_value_page[lv] = 0;
+          Free(number);
+        }
+      }
+    }
+  }
   return Status::Ok();
 }
 
@@ -767,6 +824,13 @@ Status Database::WriteState::StoreGlobalMap() {
 }
 
 Status Database::WriteState::Finish() {
+  for (auto& [page, table] : tables) {
+    if (!table->indexes.loaded) continue;
+    TableState& t = *table;
+    RETURN_IF_ERROR(StoreIndexes(pager, *this, t, [&](RowPointer where) {
+      return db.ReadRow(t.def, where);
+    }));
+  }
   for (auto& [page, table] : tables) RETURN_IF_ERROR(StoreMaps(*table));
   if (objects_dirty) {
     ASSIGN_OR_RETURN(TableState * catalog, Table(kCatalogTdefPage, "MSysObjects"));
@@ -781,7 +845,13 @@ Status Database::WriteState::Finish() {
   // Index rebuilds may have allocated or freed pages (their maps were stored as they went).
   for (auto& [page, table] : tables) RETURN_IF_ERROR(StoreMaps(*table));
   RETURN_IF_ERROR(StoreGlobalMap());
-  return pager.Commit();
+  RETURN_IF_ERROR(pager.Commit());
+  for (auto& [page, table] : tables) {
+    auto& dropped = table->indexes.dropped;
+    db.dropped_indexes_.insert(db.dropped_indexes_.end(), dropped.begin(), dropped.end());
+    dropped.clear();
+  }
+  return Status::Ok();
 }
 
 // ---- Database: write operations ----------------------------------------------------------
@@ -919,6 +989,46 @@ Result<std::unique_ptr<Database>> Database::Create(const std::string& path) {
   return db;
 }
 
+// ---- User indexes (the work is in index_writer.cpp) ----------------------------------------
+
+Status Database::CreateIndex(std::string_view table, const IndexSpec& spec) {
+  return RunWrite([&](WriteState& w) -> Status {
+    ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+    return CreateIndexIn(*pager_, w, *state, spec, w.RowsOf(*state));
+  });
+}
+
+Status Database::DropIndex(std::string_view table, std::string_view index) {
+  return RunWrite([&](WriteState& w) -> Status {
+    ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+    return DropIndexIn(*pager_, w, *state, index);
+  });
+}
+
+Result<ForeignKeyIndexes> Database::AddForeignKeyIndexes(WriteState& w,
+                                                         const ForeignKeyIndexSpec& spec) {
+  ASSIGN_OR_RETURN(TableState * primary, w.UserTable(spec.primary_table));
+  ASSIGN_OR_RETURN(TableState * foreign, w.UserTable(spec.foreign_table));
+  return AddForeignKeyIndexesIn(*pager_, w, *primary, *foreign, spec,
+                                w.RowsOf(*foreign));
+}
+
+Result<ForeignKeyIndexes> Database::CreateForeignKeyIndexes(const ForeignKeyIndexSpec& spec) {
+  ForeignKeyIndexes made;
+  Status status = RunWrite([&](WriteState& w) -> Status {
+    ASSIGN_OR_RETURN(made, AddForeignKeyIndexes(w, spec));
+    return Status::Ok();
+  });
+  if (!status.ok()) return status;
+  return made;
+}
+
+std::vector<DroppedIndex> Database::TakeDroppedIndexes() {
+  std::vector<DroppedIndex> taken;
+  taken.swap(dropped_indexes_);
+  return taken;
+}
+
 ColumnDefinition NewColumn(std::string name, ColumnType type, uint16_t size, uint8_t scale) {
   ColumnDefinition c;
   c.name = std::move(name);
@@ -981,6 +1091,8 @@ Result<TableDefinition> LayOutTable(const TableDefinition& request) {
     c.type = in.type;
     c.number = static_cast<uint16_t>(i);
     c.required = in.required;
+    c.default_value = in.default_value;
+    c.allow_zero_length = in.allow_zero_length;
     c.flags = kColumnUpdatable;
     const std::string where = "column '" + in.name + "' of table '" + request.name + "'";
     switch (in.type) {
@@ -1053,13 +1165,15 @@ Status Database::CreateTable(const TableDefinition& request) {
     // Definition page and one page for the table's usage-map rows: owned, free, and a pair
     // per long-value column.
     ASSIGN_OR_RETURN(uint32_t tdef_page, w.Allocate());
-    ASSIGN_OR_RETURN(uint32_t map_page, w.Allocate());
-    ASSIGN_OR_RETURN(uint8_t * maps, pager_->MutablePage(map_page));
-    InitDataPage(maps, 0);
+    uint32_t map_page = 0;
+    uint8_t* maps = nullptr;
     const std::string empty_map(kMapRowSize, '\0');
     auto add_map = [&]() -> Result<RowPointer> {
-      if (!DataPageFits(maps, kMapRowSize)) {
-        return UnsupportedError("table '" + table.name + "' has too many Memo/OLE columns");
+      // A page holds 57 map rows; a table with many Memo/OLE columns takes more pages.
+      if (!maps || !DataPageFits(maps, kMapRowSize)) {
+        ASSIGN_OR_RETURN(map_page, w.Allocate());
+        ASSIGN_OR_RETURN(maps, pager_->MutablePage(map_page));
+        InitDataPage(maps, 0);
       }
       return MakeRowPointer(map_page, AddRowToPage(maps, reinterpret_cast<const uint8_t*>(
                                                                empty_map.data()),
@@ -1088,7 +1202,7 @@ Status Database::CreateTable(const TableDefinition& request) {
     entry.name = table.name;
     entry.type = 1;
     entry.flags = 0;
-    RETURN_IF_ERROR(w.AddObject(entry, w.new_object_owner, RequiredPropertyBlob(table)));
+    RETURN_IF_ERROR(w.AddObject(entry, w.new_object_owner, NewTablePropertyBlob(table)));
     return w.AddAces(entry.id);
   });
 }
@@ -1127,15 +1241,30 @@ Result<uint64_t> Database::DeleteRows(std::string_view table, const RowPredicate
   uint64_t deleted = 0;
   Status status = RunWrite([&](WriteState& w) -> Status {
     ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
-    std::vector<RowPointer> doomed;
-    RETURN_IF_ERROR(ScanRows(state->def, [&](RowPointer where, const Row& row) {
-      if (match(row)) doomed.push_back(where);
-      return Status::Ok();
-    }));
-    for (RowPointer where : doomed) {
-      // Long values of the row stay on their pages until the table is dropped; readers only
-      // reach them through rows.
+    // Rows are scanned with their long-value fields as stored, so the rows holding their
+    // data can be released; the predicate sees the values themselves.
+    std::vector<std::pair<RowPointer, Row>> doomed;
+    ScanOptions stored;
+    stored.read_long_values = false;
+    Row resolved;
+    RETURN_IF_ERROR(ScanRows(
+        state->def,
+        [&](RowPointer where, const Row& row) -> Status {
+          resolved = row;
+          for (size_t i = 0; i < resolved.size(); ++i) {
+            const ColumnDefinition& column = state->def.columns[i];
+            const auto* field = std::get_if<Bytes>(&row[i]);
+            if (!field || !IsLongValueType(column.type)) continue;
+            ASSIGN_OR_RETURN(resolved[i], ReadLongValue(column, field->data));
+          }
+          if (match(resolved)) doomed.emplace_back(where, row);
+          return Status::Ok();
+        },
+        stored));
+    for (const auto& [where, row] : doomed) {
+      // The row goes first: its index keys are read from it, long values included.
       RETURN_IF_ERROR(w.DeleteAt(*state, where));
+      RETURN_IF_ERROR(w.ReleaseLongValues(*state, row));
     }
     deleted = doomed.size();
     return Status::Ok();
@@ -1146,13 +1275,7 @@ Result<uint64_t> Database::DeleteRows(std::string_view table, const RowPredicate
 
 Status Database::DropTable(std::string_view name) {
   return RunWrite([&](WriteState& w) -> Status {
-    const CatalogEntry* entry = w.FindObject(name, kTablesContainerId);
-    if (!entry || !entry->is_table()) {
-      return NotFoundError("no table named '" + std::string(name) + "'");
-    }
-    if (entry->is_system()) {
-      return InvalidArgumentError("'" + entry->name + "' is a system table");
-    }
+    ASSIGN_OR_RETURN(const CatalogEntry* entry, w.UserTableEntry(name));
     const CatalogEntry doomed = *entry;
     ASSIGN_OR_RETURN(TableState * state, w.Table(doomed.tdef_page(), doomed.name));
     // Every page the table owns becomes free: data, long values, indexes, its definition and
@@ -1233,13 +1356,7 @@ Status Database::DropTable(std::string_view name) {
 Status Database::RenameTable(std::string_view from, std::string_view to) {
   RETURN_IF_ERROR(CheckObjectName(to, "table"));
   return RunWrite([&](WriteState& w) -> Status {
-    const CatalogEntry* entry = w.FindObject(from, kTablesContainerId);
-    if (!entry || !entry->is_table()) {
-      return NotFoundError("no table named '" + std::string(from) + "'");
-    }
-    if (entry->is_system()) {
-      return InvalidArgumentError("'" + entry->name + "' is a system table");
-    }
+    ASSIGN_OR_RETURN(const CatalogEntry* entry, w.UserTableEntry(from));
     const CatalogEntry* clash = w.FindObject(to, kTablesContainerId);
     if (clash && clash != entry) {
       return AlreadyExistsError("an object named '" + clash->name + "' already exists");
@@ -1274,6 +1391,116 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
     }
     w.objects_dirty = true;
     return Status::Ok();
+  });
+}
+
+
+// ---- Catalog writers of other files (saved queries, relationships, properties) -----------
+
+Status Database::RunCatalogWrite(const std::function<Status(CatalogWriter&)>& body) {
+  // A local class shares this member function's access to the write state.
+  class CatalogWriterImpl : public CatalogWriter {
+   public:
+    CatalogWriterImpl(Database& db, Database::WriteState& w) : db_(db), w_(w) {}
+
+    Database& database() override { return db_; }
+    Pager& pager() override { return w_.pager; }
+    PageAllocator& allocator() override { return w_; }
+    const std::vector<CatalogEntry>& Objects() override { return w_.objects; }
+    const CatalogEntry* FindObject(std::string_view name, int32_t parent) override {
+      return w_.FindObject(name, parent);
+    }
+
+    Result<CatalogEntry> AddObject(CatalogEntry entry, const std::string& properties) override {
+      RETURN_IF_ERROR(w_.AddObject(entry, w_.new_object_owner, properties));
+      RETURN_IF_ERROR(w_.AddAces(entry.id));
+      return w_.objects.back();
+    }
+
+    Status SetObjectProperties(const CatalogEntry& entry, const std::string& blob) override {
+      // The catalog row is rewritten whole with the new blob, like a rename.
+      ASSIGN_OR_RETURN(TableState * catalog, w_.Table(kCatalogTdefPage, "MSysObjects"));
+      RETURN_IF_ERROR(w_.StoreMaps(*catalog));
+      Row stored;
+      bool found = false;
+      const Status scan = db_.ScanRows(catalog->def, [&](RowPointer where, const Row& row) {
+        if (where != entry.row) return Status::Ok();
+        stored = row;
+        found = true;
+        return Status(ErrorCode::kCancelled, "found");
+      });
+      if (!scan.ok() && scan.code() != ErrorCode::kCancelled) return scan;
+      if (!found) return CorruptError("the catalog row of '" + entry.name + "' is missing");
+      for (size_t i = 0; i < catalog->def.columns.size(); ++i) {
+        const std::string& column = catalog->def.columns[i].name;
+        if (column == "LvProp") stored[i] = blob.empty() ? Value(Null{}) : Value(Bytes{blob});
+        if (column == "DateUpdate") stored[i] = DateTime{w_.now};
+      }
+      RETURN_IF_ERROR(w_.DeleteAt(*catalog, entry.row));
+      RowPointer new_row = 0;
+      RETURN_IF_ERROR(w_.InsertValues(*catalog, stored, &new_row));
+      for (CatalogEntry& e : w_.objects) {
+        if (e.row == entry.row) e.row = new_row;
+      }
+      w_.objects_dirty = true;
+      return Status::Ok();
+    }
+
+    Status RemoveObject(const CatalogEntry& entry) override {
+      const CatalogEntry doomed = entry;
+      ASSIGN_OR_RETURN(TableState * catalog, w_.Table(kCatalogTdefPage, "MSysObjects"));
+      RETURN_IF_ERROR(w_.DeleteAt(*catalog, doomed.row));
+      std::erase_if(w_.objects, [&](const CatalogEntry& e) { return e.row == doomed.row; });
+      w_.objects_dirty = true;
+      if (w_.aces_tdef != 0) {
+        ASSIGN_OR_RETURN(TableState * aces, w_.Table(w_.aces_tdef, "MSysACEs"));
+        for (const AceRow& a : w_.aces) {
+          if (a.object_id == doomed.id) RETURN_IF_ERROR(w_.DeleteAt(*aces, a.row));
+        }
+        std::erase_if(w_.aces, [&](const AceRow& a) { return a.object_id == doomed.id; });
+        w_.aces_dirty = true;
+      }
+      return Status::Ok();
+    }
+
+    Result<const TableDefinition*> Table(std::string_view name) override {
+      ASSIGN_OR_RETURN(TableState * state, State(name));
+      return &state->def;
+    }
+    Result<RowPointer> InsertRow(std::string_view table, const Row& row) override {
+      ASSIGN_OR_RETURN(TableState * state, State(table));
+      RowPointer where = 0;
+      RETURN_IF_ERROR(w_.InsertValues(*state, row, &where));
+      return where;
+    }
+    Status DeleteRow(std::string_view table, RowPointer where) override {
+      ASSIGN_OR_RETURN(TableState * state, State(table));
+      return w_.DeleteAt(*state, where);
+    }
+    Status ScanRows(std::string_view table, const RowVisitor& visit) override {
+      ASSIGN_OR_RETURN(TableState * state, State(table));
+      // The scan follows the owned-pages map, so this transaction's pages are stored first.
+      RETURN_IF_ERROR(w_.StoreMaps(*state));
+      return db_.ScanRows(state->def, visit);
+    }
+    Result<ForeignKeyIndexes> AddForeignKeyIndexes(const ForeignKeyIndexSpec& spec) override {
+      return db_.AddForeignKeyIndexes(w_, spec);
+    }
+
+   private:
+    Result<TableState*> State(std::string_view name) {
+      const CatalogEntry* e = w_.FindObject(name, kTablesContainerId);
+      if (!e || !e->is_table()) return NotFoundError("no table named '" + std::string(name) + "'");
+      return w_.Table(e->tdef_page(), e->name);
+    }
+
+    Database& db_;
+    Database::WriteState& w_;
+  };
+
+  return RunWrite([&](WriteState& w) -> Status {
+    CatalogWriterImpl writer(*this, w);
+    return body(writer);
   });
 }
 

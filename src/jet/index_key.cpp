@@ -1,6 +1,7 @@
 #include "jet/index_key.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "base/text.h"
@@ -102,7 +103,45 @@ bool HasGeneralSortCodes(std::string_view utf8) {
   return true;
 }
 
+namespace {
+
+// ASCII text, the common case, straight from its bytes: no accents, so no extra codes.
+bool AppendAsciiTextKey(std::string_view text, std::string& key) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  if (text.size() > kMaxKeyCharacters) text = text.substr(0, kMaxKeyCharacters);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  key.push_back(static_cast<char>(kKeyAscending));
+  std::string unprintables;
+  uint32_t position = 0;
+  for (char c : text) {
+    const SortCode& code = kSortCodes[static_cast<unsigned char>(c)];
+    if (code.cls == kS) {
+      key.push_back(static_cast<char>(code.first));
+      if (code.second != 0) key.push_back(static_cast<char>(code.second));
+      ++position;
+    } else if (code.cls == kU) {
+      const uint32_t marker = 0x8000u | (7u + 4u * position);
+      unprintables.push_back(static_cast<char>(marker >> 8));
+      unprintables.push_back(static_cast<char>(marker & 0xFF));
+      unprintables.push_back(0x06);
+      unprintables.push_back(static_cast<char>(code.first));
+    }
+  }
+  key.push_back(0x01);  // end of text
+  if (!unprintables.empty()) {
+    key.append("\x01\x01\x01", 3);
+    key += unprintables;
+  }
+  key.push_back(0x00);  // end of extra text
+  return true;
+}
+
+}  // namespace
+
 Status AppendTextKey(std::string_view utf8, std::string& key) {
+  if (AppendAsciiTextKey(utf8, key)) return Status::Ok();
   ASSIGN_OR_RETURN(std::u16string text, Utf8ToUtf16(utf8));
   if (text.size() > kMaxKeyCharacters) text.resize(kMaxKeyCharacters);
   while (!text.empty() && text.back() == u' ') text.pop_back();
@@ -180,6 +219,203 @@ void AppendEntryRowPointer(uint32_t row_pointer, std::string& entry) {
   entry.push_back(static_cast<char>((page >> 8) & 0xFF));
   entry.push_back(static_cast<char>(page & 0xFF));
   entry.push_back(static_cast<char>(row_pointer & 0xFF));
+}
+
+namespace {
+
+void AppendBigEndian(uint64_t value, int bytes, std::string& key) {
+  for (int i = bytes - 1; i >= 0; --i) key.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// Inverts the bytes of `key` from `from` on: a descending part sorts the other way round.
+void InvertFrom(size_t from, std::string& key) {
+  for (size_t i = from; i < key.size(); ++i) key[i] = static_cast<char>(~key[i]);
+}
+
+bool WholeNumberOf(const Value& value, int64_t& out) {
+  if (const auto* v = std::get_if<int32_t>(&value)) return out = *v, true;
+  if (const auto* v = std::get_if<int16_t>(&value)) return out = *v, true;
+  if (const auto* v = std::get_if<uint8_t>(&value)) return out = *v, true;
+  if (const auto* v = std::get_if<bool>(&value)) return out = *v ? -1 : 0, true;
+  return false;
+}
+
+// Integers: big-endian two's complement with the sign bit flipped.
+void AppendSigned(int64_t value, int bytes, std::string& key) {
+  const uint64_t sign = uint64_t{1} << (8 * bytes - 1);
+  const uint64_t mask = bytes == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
+  AppendBigEndian((static_cast<uint64_t>(value) & mask) ^ sign, bytes, key);
+}
+
+// IEEE numbers: positive ones with the sign bit set, negative ones inverted, so that the bytes
+// sort like the numbers.
+void AppendFloating(uint64_t bits, int bytes, std::string& key) {
+  const uint64_t sign = uint64_t{1} << (8 * bytes - 1);
+  const uint64_t mask = bytes == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
+  AppendBigEndian((bits & sign) != 0 ? (~bits & mask) : (bits | sign), bytes, key);
+}
+
+// Binary and GUID: 8-byte segments, each followed by 0x09 when more data follows; the last one
+// padded with zeros and followed by its length. Descending inverts all but the 0x09 markers.
+void AppendBinary(std::string_view data, bool ascending, std::string& key) {
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(8, data.size() - at);
+    const bool last = at + n >= data.size();
+    const size_t start = key.size();
+    key.append(data.substr(at, n));
+    key.append(8 - n, '\0');
+    if (last) {
+      key.push_back(static_cast<char>(n));
+      if (!ascending) InvertFrom(start, key);
+    } else {
+      if (!ascending) InvertFrom(start, key);
+      key.push_back(0x09);
+    }
+    at += n;
+  } while (at < data.size());
+}
+
+__extension__ typedef unsigned __int128 Uint128;
+
+Uint128 Scaled(const Decimal& d, uint8_t scale) {
+  Uint128 m = 0;
+  for (int i = 3; i >= 0; --i) m = (m << 32) | d.words[static_cast<size_t>(i)];
+  for (int s = d.scale; s > scale; --s) m /= 10;
+  for (int s = d.scale; s < scale; ++s) m *= 10;
+  return m;
+}
+
+Status WrongValue(const ColumnDefinition& column, const char* wanted) {
+  return InvalidArgumentError("column '" + column.name + "': the index key needs " + wanted);
+}
+
+}  // namespace
+
+Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending,
+                       std::string& key) {
+  const bool is_null = std::holds_alternative<Null>(value);
+  if (is_null && column.type != ColumnType::kBoolean) {
+    key.push_back(static_cast<char>(ascending ? kKeyNullAscending : kKeyNullDescending));
+    return Status::Ok();
+  }
+  if (column.type == ColumnType::kText || column.type == ColumnType::kMemo) {
+    const auto* text = std::get_if<std::string>(&value);
+    if (!text) return WrongValue(column, "text");
+    const size_t start = key.size();
+    RETURN_IF_ERROR(AppendTextKey(*text, key).WithContext("column '" + column.name + "'"));
+    if (!ascending) {
+      key[start] = static_cast<char>(kKeyDescending);
+      InvertFrom(start + 1, key);
+      key.push_back(0x00);
+    }
+    return Status::Ok();
+  }
+  key.push_back(static_cast<char>(ascending ? kKeyAscending : kKeyDescending));
+  const size_t start = key.size();
+  int64_t whole = 0;
+  switch (column.type) {
+    case ColumnType::kBoolean: {
+      const auto* b = std::get_if<bool>(&value);
+      const bool truth = b ? *b : (!is_null && WholeNumberOf(value, whole) && whole != 0);
+      // True sorts first; the order is carried by the value itself, never inverted.
+      key.push_back(static_cast<char>(truth == ascending ? 0x00 : 0xFF));
+      return Status::Ok();
+    }
+    case ColumnType::kByte:
+      if (!WholeNumberOf(value, whole)) return WrongValue(column, "a whole number");
+      key.push_back(static_cast<char>(static_cast<uint8_t>(whole)));
+      break;
+    case ColumnType::kInteger:
+      if (!WholeNumberOf(value, whole)) return WrongValue(column, "a whole number");
+      AppendSigned(whole, 2, key);
+      break;
+    case ColumnType::kLong:
+      if (!WholeNumberOf(value, whole)) return WrongValue(column, "a whole number");
+      AppendSigned(static_cast<int32_t>(whole), 4, key);
+      break;
+    case ColumnType::kCurrency:
+      if (const auto* c = std::get_if<Currency>(&value)) {
+        whole = c->scaled;
+      } else if (WholeNumberOf(value, whole)) {
+        whole *= 10000;
+      } else {
+        return WrongValue(column, "a Currency value");
+      }
+      AppendSigned(whole, 8, key);
+      break;
+    case ColumnType::kSingle: {
+      float f;
+      if (const auto* v = std::get_if<float>(&value)) {
+        f = *v;
+      } else if (WholeNumberOf(value, whole)) {
+        f = static_cast<float>(whole);
+      } else {
+        return WrongValue(column, "a Single value");
+      }
+      uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      AppendFloating(bits, 4, key);
+      break;
+    }
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime: {
+      double d;
+      if (const auto* v = std::get_if<double>(&value)) {
+        d = *v;
+      } else if (const auto* t = std::get_if<DateTime>(&value)) {
+        d = t->days;
+      } else if (const auto* f = std::get_if<float>(&value)) {
+        d = static_cast<double>(*f);
+      } else if (WholeNumberOf(value, whole)) {
+        d = static_cast<double>(whole);
+      } else {
+        return WrongValue(column, "a number or date");
+      }
+      uint64_t bits;
+      std::memcpy(&bits, &d, 8);
+      AppendFloating(bits, 8, key);
+      break;
+    }
+    case ColumnType::kNumeric: {
+      const auto* v = std::get_if<Decimal>(&value);
+      if (!v) return WrongValue(column, "a Decimal value");
+      const Uint128 m = Scaled(*v, column.scale);
+      const bool negative = v->negative && m != 0;
+      std::string bytes(17, '\0');
+      bytes[0] = negative ? static_cast<char>(0x80) : 0;
+      for (int i = 0; i < 16; ++i) bytes[16 - static_cast<size_t>(i)] = static_cast<char>((m >> (8 * i)) & 0xFF);
+      if (negative == ascending) InvertFrom(0, bytes);
+      bytes[0] = negative ? 0x00 : static_cast<char>(0xFF);
+      key += bytes;
+      return Status::Ok();
+    }
+    case ColumnType::kGuid: {
+      const auto* g = std::get_if<Guid>(&value);
+      if (!g) return WrongValue(column, "a GUID");
+      // Textual order: the first three groups are stored little-endian.
+      const auto& b = g->bytes;
+      const char text[16] = {static_cast<char>(b[3]), static_cast<char>(b[2]), static_cast<char>(b[1]),
+                             static_cast<char>(b[0]), static_cast<char>(b[5]), static_cast<char>(b[4]),
+                             static_cast<char>(b[7]), static_cast<char>(b[6]), static_cast<char>(b[8]),
+                             static_cast<char>(b[9]), static_cast<char>(b[10]), static_cast<char>(b[11]),
+                             static_cast<char>(b[12]), static_cast<char>(b[13]), static_cast<char>(b[14]),
+                             static_cast<char>(b[15])};
+      AppendBinary(std::string_view(text, 16), ascending, key);
+      return Status::Ok();
+    }
+    case ColumnType::kBinary: {
+      const auto* b = std::get_if<Bytes>(&value);
+      if (!b) return WrongValue(column, "bytes");
+      AppendBinary(b->data, ascending, key);
+      return Status::Ok();
+    }
+    default:
+      return UnsupportedError("column '" + column.name + "' of type " +
+                              ColumnTypeName(column.type) + " cannot be indexed");
+  }
+  if (!ascending) InvertFrom(start, key);
+  return Status::Ok();
 }
 
 }  // namespace tabulon::jet

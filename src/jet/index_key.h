@@ -7,11 +7,14 @@
 #include <string_view>
 
 #include "base/status.h"
+#include "jet/schema.h"
 
 namespace tabulon::jet {
 
 inline constexpr uint8_t kKeyAscending = 0x7F;
 inline constexpr uint8_t kKeyNullAscending = 0x00;
+inline constexpr uint8_t kKeyDescending = 0x80;
+inline constexpr uint8_t kKeyNullDescending = 0xFF;
 
 // Appends the ascending key of a UTF-8 text (first 255 characters, trailing spaces dropped):
 // flag byte, sort codes, then the extra sections for accents and unprintable characters.
@@ -25,6 +28,14 @@ void AppendNullKey(std::string& key);
 
 // Appends the row pointer part of an index entry: 3-byte big-endian page, 1-byte row.
 void AppendEntryRowPointer(uint32_t row_pointer, std::string& entry);
+
+// Appends the key part of one column value, flag byte included, in the given order. Accepts
+// the values the row encoder accepts for the column (a Long column takes any whole number, a
+// Double one a Single, ...); Null gives the one-byte Null key (Boolean columns are never Null:
+// Null keys as False). Memo and Text use the first 255 characters. OLE is not indexable.
+// Unsupported when a text holds a character without a known General sort code.
+Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending,
+                       std::string& key);
 
 // True when every character of the UTF-8 text is at most U+00FF (so it has a sort code).
 bool HasGeneralSortCodes(std::string_view utf8);

@@ -8,19 +8,14 @@
 #include "jet/database.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path TempPath(const std::string& name) {
-  fs::path dir = fs::temp_directory_path() / ("tabulon_insert_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  fs::path path = dir / name;
-  fs::remove(path);
-  return path;
-}
+fs::path TempPath(const std::string& name) { return testing::ScratchFile("insert", name); }
 
 Decimal MakeDecimal(const char* text, uint8_t scale) {
   auto d = Decimal::Parse(text, scale);
@@ -158,12 +153,36 @@ TEST(InsertTest, EveryTypeReadsBackInTheEngineAndBothReaders) {
   }
   EXPECT_EQ(
       testing::CompareTableWithReaders(small.string(), "Everything", table->columns, expected), "");
-  auto schema = testing::MdbToolsSchema(path.string());
-  ASSERT_TRUE(schema.ok());
-  EXPECT_NE(schema->find("[Amount]\t\t\tNumeric (18, 4)"), std::string::npos) << *schema;
-  EXPECT_NE(schema->find("[Name]\t\t\tText (40)"), std::string::npos) << *schema;
   auto version = testing::MdbToolsVersion(small.string());
   EXPECT_EQ(version.ok() ? *version : "", "JET4");
+}
+
+TEST(InsertTest, MdbSchemaShowsEveryColumnType) {
+  const fs::path path = TempPath("schema.mdb");
+  {
+    auto created = Database::Create(path.string());
+    ASSERT_TRUE(created.ok());
+    TableDefinition t = EveryType("Every Type");
+    ColumnDefinition required = NewColumn("Code", ColumnType::kText, 255);
+    required.required = true;
+    t.columns.push_back(required);
+    t.columns.push_back(NewColumn("Wide", ColumnType::kNumeric, 28, 0));
+    ASSERT_TRUE((*created)->CreateTable(t).ok());
+  }
+  auto schema = testing::MdbToolsSchema(path.string());
+  ASSERT_TRUE(schema.ok()) << schema.status().ToString();
+  // mdbtools' own type words, one line per column.
+  const char* const lines[] = {
+      "[ID]\t\t\tLong Integer,",        "[Flag]\t\t\tBoolean NOT NULL,",
+      "[Small]\t\t\tByte,",             "[Int]\t\t\tInteger,",
+      "[Money]\t\t\tCurrency,",         "[Single]\t\t\tSingle,",
+      "[Double]\t\t\tDouble,",          "[When]\t\t\tDateTime,",
+      "[Raw]\t\t\tBinary,",             "[Name]\t\t\tText (40),",
+      "[Blob]\t\t\tOLE (255),",         "[Notes]\t\t\tMemo/Hyperlink (255),",
+      "[Guid]\t\t\tReplication ID,",    "[Amount]\t\t\tNumeric (18, 4),",
+      "[Code]\t\t\tText (255) NOT NULL,", "[Wide]\t\t\tNumeric (28, 0)"};
+  EXPECT_NE(schema->find("CREATE TABLE [Every Type]"), std::string::npos) << *schema;
+  for (const char* line : lines) EXPECT_NE(schema->find(line), std::string::npos) << line << "\n" << *schema;
 }
 
 TEST(InsertTest, RefusesBadRowsWithoutWritingAnything) {

@@ -43,12 +43,115 @@ void InitDataPage(uint8_t* page, uint32_t owner) {
 uint16_t DataPageFreeSpace(const uint8_t* page) { return ReadU16(page + 2); }
 uint16_t DataPageRowCount(const uint8_t* page) { return ReadU16(page + 12); }
 
+namespace {
+
+bool IsDeletedEntry(uint16_t entry) { return (entry & kRowDeletedMark) == kRowDeletedMark; }
+
+// Bytes between the row table and the lowest row: what an append can use without repacking.
+uint32_t ContiguousSpace(const uint8_t* page) {
+  const uint16_t count = DataPageRowCount(page);
+  const uint32_t lowest =
+      count == 0 ? kPageSize : (RowOffsetEntry(page, count - 1u) & format::kRowOffsetMask);
+  const uint32_t table_end = kDataPageHeaderSize + 2u * count;
+  return lowest > table_end ? lowest - table_end : 0;
+}
+
+// The first deleted row number, or `count` when there is none.
+uint16_t FirstDeletedRow(const uint8_t* page) {
+  const uint16_t count = DataPageRowCount(page);
+  for (uint16_t i = 0; i < count; ++i) {
+    if (IsDeletedEntry(RowOffsetEntry(page, i))) return i;
+  }
+  return count;
+}
+
+// The free bytes a repack would leave (offset table of the current rows counted), or -1 when
+// the row table is unsound: a row must lie within the page below the previous one, so
+// repacking cannot lose a byte or run into the offset table.
+int32_t RepackedFreeSpace(const uint8_t* page) {
+  const uint16_t count = DataPageRowCount(page);
+  if (count > kMaxRowsPerPage) return -1;
+  const uint32_t table_end = kDataPageHeaderSize + 2u * count;
+  uint32_t end = kPageSize;
+  uint32_t kept = 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    const uint16_t entry = RowOffsetEntry(page, i);
+    const uint32_t start = entry & format::kRowOffsetMask;
+    if (start > end || start < table_end) return -1;
+    if (!IsDeletedEntry(entry)) kept += end - start;
+    end = start;
+  }
+  return static_cast<int32_t>(kPageSize - table_end - kept);
+}
+
+// Rewrites a page with its rows packed against the end again, in row-number order (a reader
+// takes a row's end from the start of the row before it), so the bytes of deleted rows become
+// usable. Deleted rows keep their number with no bytes; row numbers never move because row
+// pointers elsewhere name them. `row` goes to row number `slot` (a deleted one, or the next).
+void RepackPage(uint8_t* page, uint16_t slot, const uint8_t* row, size_t size) {
+  uint8_t old[kPageSize];
+  std::memcpy(old, page, kPageSize);
+  const uint16_t count = DataPageRowCount(old);
+  const uint16_t new_count = std::max<uint16_t>(count, static_cast<uint16_t>(slot + 1));
+  uint32_t position = kPageSize;
+  uint32_t used = 0;
+  uint32_t previous_start = kPageSize;
+  for (uint16_t i = 0; i < new_count; ++i) {
+    const uint16_t entry = i < count ? RowOffsetEntry(old, i) : 0;
+    const uint32_t start = entry & format::kRowOffsetMask;
+    const uint32_t length = i < count ? previous_start - start : 0;
+    if (i < count) previous_start = start;
+    uint16_t flags = static_cast<uint16_t>(entry & ~format::kRowOffsetMask);
+    const uint8_t* bytes = old + start;
+    size_t keep = length;
+    if (i == slot) {
+      bytes = row;
+      keep = size;
+      flags = 0;
+    } else if (IsDeletedEntry(entry)) {
+      keep = 0;
+    }
+    position -= static_cast<uint32_t>(keep);
+    std::memcpy(page + position, bytes, keep);
+    used += static_cast<uint32_t>(keep);
+    WriteU16(page + kDataPageHeaderSize + 2 * i, static_cast<uint16_t>(position | flags));
+  }
+  const uint32_t table_end = kDataPageHeaderSize + 2u * new_count;
+  std::memset(page + table_end, 0, position - table_end);
+  WriteU16(page + 12, new_count);
+  WriteU16(page + 2, static_cast<uint16_t>(kPageSize - table_end - used));
+}
+
+}  // namespace
+
 bool DataPageFits(const uint8_t* page, size_t size) {
-  return DataPageRowCount(page) < kMaxRowsPerPage && size + 2 <= DataPageFreeSpace(page);
+  const uint16_t count = DataPageRowCount(page);
+  const bool new_slot = count < kMaxRowsPerPage;
+  if (!new_slot && FirstDeletedRow(page) == count) return false;
+  const size_t needed = size + (new_slot ? 2 : 0);
+  if (needed > DataPageFreeSpace(page)) return false;
+  // Appending is always safe; anything else repacks the page, which must be sound and have
+  // the room its header claims.
+  if (new_slot && needed <= ContiguousSpace(page)) return true;
+  const int32_t room = RepackedFreeSpace(page);
+  return room >= 0 && needed <= static_cast<size_t>(room);
+}
+
+bool DataPageHasLiveRows(const uint8_t* page) {
+  const uint16_t count = DataPageRowCount(page);
+  for (uint16_t i = 0; i < count; ++i) {
+    if (!IsDeletedEntry(RowOffsetEntry(page, i))) return true;
+  }
+  return false;
 }
 
 uint8_t AddRowToPage(uint8_t* page, const uint8_t* row, size_t size) {
   const uint16_t count = DataPageRowCount(page);
+  if (count >= kMaxRowsPerPage || size + 2 > ContiguousSpace(page)) {
+    const uint16_t slot = count >= kMaxRowsPerPage ? FirstDeletedRow(page) : count;
+    RepackPage(page, slot, row, size);
+    return static_cast<uint8_t>(slot);
+  }
   const uint16_t lowest =
       count == 0 ? kPageSize : (RowOffsetEntry(page, count - 1u) & format::kRowOffsetMask);
   const auto start = static_cast<uint16_t>(lowest - size);
@@ -375,11 +478,20 @@ Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& cont
     put32(kDefinitionMagic);
     put32(l.number);
     put32(l.real_number);
-    out.push_back(0);
-    put32(0xFFFFFFFF);
-    put32(0);
-    out.push_back(0x04);  // the value Jet and Access keep here for indexes that are not FKs
-    out.push_back(0x04);
+    if (l.index_type == 0x02) {
+      out.push_back(l.fk_side);
+      put32(l.fk_other_index);
+      put32(l.fk_other_table_page);
+      out.push_back(l.cascade_update ? 0x01 : 0x00);
+      out.push_back(static_cast<uint8_t>((l.cascade_delete ? 0x01 : 0x00) |
+                                         (l.cascade_null ? 0x02 : 0x00)));
+    } else {
+      out.push_back(0);
+      put32(0xFFFFFFFF);
+      put32(0);
+      out.push_back(0x04);  // the value Jet and Access keep here for indexes that are not FKs
+      out.push_back(0x04);
+    }
     out.push_back(l.index_type);
     put32(0);
   }

@@ -24,10 +24,14 @@ void InitDataPage(uint8_t* page, uint32_t owner);
 // Free bytes of a data page, as stored in its header.
 uint16_t DataPageFreeSpace(const uint8_t* page);
 uint16_t DataPageRowCount(const uint8_t* page);
-// True when a row of `size` bytes (plus its offset entry) fits.
+// True when a row of `size` bytes (plus its offset entry) fits, counting the bytes of
+// deleted rows (AddRowToPage repacks the page to reach them).
 bool DataPageFits(const uint8_t* page, size_t size);
-// Adds a row (caller checked DataPageFits) and returns its row number.
+// Adds a row (caller checked DataPageFits) and returns its row number: the next one, or the
+// first deleted one when the page has used all 255.
 uint8_t AddRowToPage(uint8_t* page, const uint8_t* row, size_t size);
+// False when every row of the page is deleted (the page can be given back).
+bool DataPageHasLiveRows(const uint8_t* page);
 // Marks a row deleted (0xC000 on its offset entry, the form Access writes) and gives its bytes
 // back to the free space count. Returns false when the row does not exist or is deleted.
 bool DeleteRowOnPage(uint8_t* page, uint8_t row);
@@ -80,6 +84,13 @@ struct LogicalIndexEntry {
   uint32_t number = 0;
   uint32_t real_number = 0;
   uint8_t index_type = 0;
+  // Foreign-key indexes (index_type 0x02) only.
+  uint8_t fk_side = 0;  // 1 primary ("one") table, 2 foreign ("many") table
+  uint32_t fk_other_index = 0xFFFFFFFF;
+  uint32_t fk_other_table_page = 0;
+  bool cascade_update = false;
+  bool cascade_delete = false;
+  bool cascade_null = false;
 };
 
 struct DefinitionContent {

@@ -53,6 +53,10 @@ struct ColumnDefinition {
   uint8_t scale = 0;            // Numeric
   uint16_t collation = 0x0409;  // Text/Memo sort order id (General)
   bool required = false;        // NOT NULL (kept as a column property, not in the flags)
+  // Column properties written with the table (LvProp): the DefaultValue expression (Jet SQL
+  // text, e.g. "0" or "\"n/a\""; empty: none) and AllowZeroLength of Text/Memo columns.
+  std::string default_value;
+  std::optional<bool> allow_zero_length;
 
   bool fixed() const { return (flags & kColumnFixed) != 0; }
   bool auto_number() const { return (flags & kColumnAutoNumber) != 0; }

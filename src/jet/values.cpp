@@ -5,9 +5,7 @@
 #include <cstdio>
 
 namespace tabulon::jet {
-namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -29,6 +27,8 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   m = mp < 10 ? mp + 3 : mp - 9;
   y += m <= 2;
 }
+
+namespace {
 
 const int64_t kJetEpoch = DaysFromCivil(1899, 12, 30);
 constexpr int64_t kMsPerDay = 86'400'000;
@@ -158,7 +158,11 @@ std::string FormatCurrency(int64_t scaled) {
   return buffer;
 }
 
-std::string FormatDouble(double value) {
+namespace {
+
+// The shortest text that reads back as the same value.
+template <typename Number>
+std::string FormatShortest(Number value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   char buffer[64];
@@ -166,13 +170,10 @@ std::string FormatDouble(double value) {
   return std::string(buffer, result.ptr);
 }
 
-std::string FormatFloat(float value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-  return std::string(buffer, result.ptr);
-}
+}  // namespace
+
+std::string FormatDouble(double value) { return FormatShortest(value); }
+std::string FormatFloat(float value) { return FormatShortest(value); }
 
 std::string FormatHex(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";

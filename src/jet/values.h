@@ -11,6 +11,10 @@
 
 namespace tabulon::jet {
 
+// The proleptic Gregorian calendar: days since 1970-01-01 of a civil date, and back.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+
 // Days since 1899-12-30 (Jet's stored form: the time of day is added to a non-negative day and
 // subtracted from a negative one) to "YYYY-MM-DD HH:MM:SS", plus ".fff" when the milliseconds
 // are not zero. Values outside years 1..9999 or not finite give "#invalid date".

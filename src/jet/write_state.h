@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/index_writer.h"
 #include "jet/page_writer.h"
 #include "jet/row_encoder.h"
 
@@ -47,6 +48,7 @@ struct TableState {
   std::vector<uint32_t> long_value_page;   // current LVAL page per long-value column (0 none)
   uint32_t current_page = 0;               // data page rows go to next (0 none)
   bool header_dirty = false;
+  TableIndexes indexes;                    // user-index maintenance (index_writer.h)
 };
 
 struct AceRow {

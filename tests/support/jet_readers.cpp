@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "base/bytes.h"
+#include "jet/values.h"
 
 namespace tabulon::testing {
 namespace {
@@ -107,26 +108,12 @@ std::string TrimDecimalText(std::string s) {
   return (negative ? "-" : "") + s;
 }
 
-// Civil date from days since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += (m <= 2);
-}
-
 std::string FormatUnixMillis(int64_t ms, bool with_millis) {
   int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
   int64_t rest = ms - days * 86400000;
   int64_t y;
   unsigned mo, d;
-  CivilFromDays(days, y, mo, d);
+  jet::CivilFromDays(days, y, mo, d);
   char buf[64];
   const auto hh = static_cast<int>(rest / 3600000);
   const auto mi = static_cast<int>(rest / 60000 % 60);
@@ -414,8 +401,8 @@ Result<std::vector<std::string>> MdbToolsTables(const std::string& path) {
   return names;
 }
 
-Result<std::string> MdbToolsSchema(const std::string& path) {
-  return Run("mdb-schema " + ShellQuote(path));
+Result<std::string> MdbToolsSchema(const std::string& path, const std::string& backend) {
+  return Run("mdb-schema " + ShellQuote(path) + (backend.empty() ? "" : " " + ShellQuote(backend)));
 }
 
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table) {

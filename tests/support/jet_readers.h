@@ -43,7 +43,9 @@ Result<std::string> MdbToolsVersion(const std::string& path);
 // mdb-tables' list of user tables.
 Result<std::vector<std::string>> MdbToolsTables(const std::string& path);
 // mdb-schema's text.
-Result<std::string> MdbToolsSchema(const std::string& path);
+// `backend` as mdb-schema takes it ("postgres", "mysql", ...); its default, "access", prints
+// no indexes.
+Result<std::string> MdbToolsSchema(const std::string& path, const std::string& backend = "");
 // mdb-export of one table: header names and rows of mdbtools' text (dates as
 // "YYYY-MM-DD HH:MM:SS", binary as upper-case hex, escapes undone); NULL as nullopt.
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table);

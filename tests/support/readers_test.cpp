@@ -6,28 +6,18 @@
 #include <nlohmann/json.hpp>
 
 #include "jet_readers.h"
+#include "jet/values.h"
 
 namespace tabulon::testing {
 namespace {
 
 const std::string kSample = std::string(TABULON_FIXTURES_DIR) + "/written/sample-v2000.mdb";
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 // "2024-11-07T02:52:20" -> days since 1899-12-30 (dates after the epoch only).
 double IsoToDays(const std::string& iso) {
-  int y, mo, d, h, mi, s;
-  EXPECT_EQ(std::sscanf(iso.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s), 6) << iso;
-  const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) -
-                       DaysFromCivil(1899, 12, 30);
-  return static_cast<double>(days) + (h * 3600 + mi * 60 + s) / 86400.0;
+  const std::optional<double> days = jet::ParseDateTime(iso);
+  EXPECT_TRUE(days.has_value()) << iso;
+  return days.value_or(0);
 }
 
 TEST(ReaderHarnessTest, FormatsNumbersAsJavaScriptDoes) {

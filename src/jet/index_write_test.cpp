@@ -1,0 +1,473 @@
+// User indexes written by the engine: seeks and range scans agree with filtered full scans
+// after inserts and deletes, uniqueness is enforced without leaving traces, unknown text
+// characters take the index off instead of leaving it wrong, and other readers see the keys.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "base/text.h"
+#include "jet/database.h"
+#include "jet/values.h"
+#include "jet_readers.h"
+
+namespace tabulon::jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path TempPath(const std::string& name) {
+  fs::path dir = fs::temp_directory_path() / ("tabulon_index_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::path path = dir / name;
+  fs::remove(path);
+  return path;
+}
+
+std::unique_ptr<Database> NewDatabase(const fs::path& path) {
+  auto db = Database::Create(path.string());
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  return db.ok() ? std::move(*db) : nullptr;
+}
+
+IndexSpec Index(std::string name, std::vector<IndexKeyColumn> columns, bool unique = false) {
+  IndexSpec spec;
+  spec.name = std::move(name);
+  spec.columns = std::move(columns);
+  spec.unique = unique;
+  return spec;
+}
+
+// Jet's text equality: case and trailing spaces do not count; accents, apostrophes and hyphens do.
+std::string TextIdentity(const std::string& utf8) {
+  std::u16string text = Utf8ToUtf16(utf8).value();
+  while (!text.empty() && text.back() == u' ') text.pop_back();
+  for (char16_t& c : text) {
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) c = static_cast<char16_t>(c + 0x20);
+  }
+  return Utf16ToUtf8(text);
+}
+
+bool SameKeyValue(const Value& a, const Value& b) {
+  if (const auto* x = std::get_if<std::string>(&a)) {
+    const auto* y = std::get_if<std::string>(&b);
+    return y && TextIdentity(*x) == TextIdentity(*y);
+  }
+  return FormatValue(a) == FormatValue(b);
+}
+
+// Numbers as doubles for range filters.
+double Number(const Value& v) {
+  if (const auto* x = std::get_if<int32_t>(&v)) return *x;
+  if (const auto* x = std::get_if<int16_t>(&v)) return *x;
+  if (const auto* x = std::get_if<uint8_t>(&v)) return *x;
+  if (const auto* x = std::get_if<Currency>(&v)) return static_cast<double>(x->scaled);
+  if (const auto* x = std::get_if<DateTime>(&v)) return x->days;
+  if (const auto* x = std::get_if<double>(&v)) return *x;
+  if (const auto* x = std::get_if<float>(&v)) return *x;
+  return 0;
+}
+
+const char* const kWords[] = {"Café", "cafe", "CAFÉ", "O'Brien", "OBrien", "co-op", "coop",
+                              "Zürich", "zurich", "Ærøskøbing", "Núñez", "d'Artagnan", "  lead",
+                              "trail  ", "", "straße", "A-B", "ab", "x", "ÿ"};
+
+// ID, Name, Money, When, Flag, Small, Int, Dbl, Sgl, Dec, G, Raw, Notes
+TableDefinition Mixed(const std::string& name) {
+  TableDefinition t;
+  t.name = name;
+  t.columns = {NewColumn("ID", ColumnType::kLong),      NewColumn("Name", ColumnType::kText, 40),
+               NewColumn("Money", ColumnType::kCurrency), NewColumn("When", ColumnType::kDateTime),
+               NewColumn("Flag", ColumnType::kBoolean),  NewColumn("Small", ColumnType::kByte),
+               NewColumn("Int", ColumnType::kInteger),   NewColumn("Dbl", ColumnType::kDouble),
+               NewColumn("Sgl", ColumnType::kSingle),    NewColumn("Dec", ColumnType::kNumeric, 18, 4),
+               NewColumn("G", ColumnType::kGuid),        NewColumn("Raw", ColumnType::kBinary, 20),
+               NewColumn("Notes", ColumnType::kMemo)};
+  return t;
+}
+
+Row RandomRow(std::mt19937& random, int32_t id) {
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  auto maybe = [&](Value v) { return pick(6) == 0 ? Value(Null{}) : v; };
+  Guid g;
+  for (auto& b : g.bytes) b = static_cast<uint8_t>(pick(3));
+  Decimal dec = *Decimal::Parse(std::to_string(pick(41) - 20) + ".5", 4);
+  return {id,
+          maybe(std::string(kWords[pick(20)])),
+          maybe(Currency{(pick(21) - 10) * 2500}),
+          maybe(DateTime{36000.0 + pick(30) * 0.25 - 3}),
+          pick(2) == 0,
+          maybe(static_cast<uint8_t>(pick(5) * 60)),
+          maybe(static_cast<int16_t>(pick(61) - 30)),
+          maybe(static_cast<double>(pick(41) - 20) / 4),
+          maybe(static_cast<float>(pick(9) - 4)),
+          maybe(dec),
+          maybe(g),
+          maybe(Bytes{std::string(static_cast<size_t>(pick(12)), static_cast<char>('a' + pick(3)))}),
+          maybe(std::string(kWords[pick(20)]))};
+}
+
+struct Stored {
+  RowPointer where;
+  Row row;
+};
+
+std::vector<Stored> AllRows(Database& db, const std::string& table) {
+  std::vector<Stored> rows;
+  auto def = db.GetTable(table);
+  EXPECT_TRUE(def.ok());
+  EXPECT_TRUE(db.ScanRows(*def, [&](RowPointer where, const Row& row) {
+                  rows.push_back({where, row});
+                  return Status::Ok();
+                }).ok());
+  return rows;
+}
+
+std::vector<RowPointer> Sorted(std::vector<RowPointer> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Every seek on the single-column indexes and the two-column one, and numeric ranges, must
+// return exactly the rows a filtered scan finds.
+void ExpectIndexesMatchScans(Database& db, std::mt19937& random) {
+  const std::vector<Stored> rows = AllRows(db, "Mixed");
+  ASSERT_FALSE(rows.empty());
+  const std::vector<std::pair<std::string, size_t>> single = {
+      {"PrimaryKey", 0}, {"ByName", 1}, {"ByMoney", 2}, {"ByWhen", 3}, {"ByFlag", 4},
+      {"BySmall", 5},    {"ByIntDesc", 6}, {"ByDbl", 7}, {"BySgl", 8}, {"ByDec", 9},
+      {"ByG", 10},       {"ByRaw", 11},  {"ByNotes", 12}, {"ByNameDesc", 1}};
+  for (int probe = 0; probe < 40; ++probe) {
+    const Row& sample = rows[random() % rows.size()].row;
+    for (const auto& [index, column] : single) {
+      SCOPED_TRACE(index + " = " + FormatValue(sample[column]).value_or("Null"));
+      auto found = db.SeekIndex("Mixed", index, {sample[column]});
+      ASSERT_TRUE(found.ok()) << found.status().ToString();
+      std::vector<RowPointer> want;
+      for (const Stored& s : rows) {
+        if (SameKeyValue(s.row[column], sample[column])) want.push_back(s.where);
+      }
+      EXPECT_EQ(Sorted(*found), Sorted(want));
+    }
+    // Two columns: a prefix seek and a full seek.
+    auto prefix = db.SeekIndex("Mixed", "ByIntName", {sample[6]});
+    auto full = db.SeekIndex("Mixed", "ByIntName", {sample[6], sample[1]});
+    ASSERT_TRUE(prefix.ok() && full.ok());
+    std::vector<RowPointer> want_prefix;
+    std::vector<RowPointer> want_full;
+    for (const Stored& s : rows) {
+      if (!SameKeyValue(s.row[6], sample[6])) continue;
+      want_prefix.push_back(s.where);
+      if (SameKeyValue(s.row[1], sample[1])) want_full.push_back(s.where);
+    }
+    EXPECT_EQ(Sorted(*prefix), Sorted(want_prefix));
+    EXPECT_EQ(Sorted(*full), Sorted(want_full));
+    // Ranges over numeric columns (bounds in index order; ByIntDesc runs high to low).
+    for (const auto& [index, column] : std::vector<std::pair<std::string, size_t>>{
+             {"ByMoney", 2}, {"ByWhen", 3}, {"ByDbl", 7}, {"BySmall", 5}, {"ByIntDesc", 6}}) {
+      const Value& a = rows[random() % rows.size()].row[column];
+      const Value& b = rows[random() % rows.size()].row[column];
+      if (std::holds_alternative<Null>(a) || std::holds_alternative<Null>(b)) continue;
+      const bool descending = index == "ByIntDesc";
+      const bool swap = (Number(a) > Number(b)) != descending;
+      const Value& low = swap ? b : a;
+      const Value& high = swap ? a : b;
+      const bool low_inclusive = probe % 2 == 0;
+      IndexRange range{IndexBound{{low}, low_inclusive}, IndexBound{{high}, true}};
+      SCOPED_TRACE(index + " range " + *FormatValue(low) + ".." + *FormatValue(high));
+      auto found = db.ScanIndexRange("Mixed", index, range);
+      ASSERT_TRUE(found.ok()) << found.status().ToString();
+      std::vector<RowPointer> want;
+      const double lo = std::min(Number(a), Number(b));
+      const double hi = std::max(Number(a), Number(b));
+      for (const Stored& s : rows) {
+        if (std::holds_alternative<Null>(s.row[column])) continue;
+        const double v = Number(s.row[column]);
+        const double excluded = descending ? hi : lo;
+        if (v >= lo && v <= hi && (low_inclusive || v != excluded)) want.push_back(s.where);
+      }
+      EXPECT_EQ(Sorted(*found), Sorted(want));
+    }
+  }
+  // Open-ended: everything, in index order, once.
+  auto all = db.ScanIndexRange("Mixed", "ByName", IndexRange{});
+  ASSERT_TRUE(all.ok());
+  EXPECT_EQ(all->size(), rows.size());
+}
+
+TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
+  const fs::path path = TempPath("mixed.mdb");
+  auto db = NewDatabase(path);
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(db->CreateTable(Mixed("Mixed")).ok());
+  std::mt19937 random(7);
+  int32_t next_id = 1;
+  auto insert = [&](int count) {
+    std::vector<Row> batch;
+    // Ids out of order, so the primary key is not filled at its end only.
+    for (int i = 0; i < count; ++i) batch.push_back(RandomRow(random, (next_id++ * 7919) % 100003));
+    Status s = db->InsertRows("Mixed", batch);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+  };
+  insert(300);  // rows before the indexes: built in bulk
+  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
+  pk.primary = true;
+  for (const IndexSpec& spec :
+       {pk, Index("ByName", {{"Name", true}}), Index("ByNameDesc", {{"Name", false}}),
+        Index("ByMoney", {{"Money", true}}), Index("ByWhen", {{"When", true}}),
+        Index("ByFlag", {{"Flag", true}}), Index("BySmall", {{"Small", true}}),
+        Index("ByIntDesc", {{"Int", false}}), Index("ByDbl", {{"Dbl", true}}),
+        Index("BySgl", {{"Sgl", false}}), Index("ByDec", {{"Dec", true}}),
+        Index("ByG", {{"G", true}}), Index("ByRaw", {{"Raw", false}}),
+        Index("ByNotes", {{"Notes", true}}), Index("ByIntName", {{"Int", true}, {"Name", false}})}) {
+    Status s = db->CreateIndex("Mixed", spec);
+    ASSERT_TRUE(s.ok()) << spec.name << ": " << s.ToString();
+  }
+  ExpectIndexesMatchScans(*db, random);
+  insert(2500);  // enough for trees of several pages
+  auto deleted = db->DeleteRows("Mixed", [](const Row& row) {
+    const auto* small = std::get_if<uint8_t>(&row[5]);
+    return small && *small == 120;
+  });
+  ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+  EXPECT_GT(*deleted, 0u);
+  insert(200);
+  ASSERT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+  ExpectIndexesMatchScans(*db, random);
+
+  // The same after reopening: everything came from the file.
+  db.reset();
+  auto reopened = Database::Open(path.string(), OpenMode::kReadWrite);
+  ASSERT_TRUE(reopened.ok());
+  ASSERT_TRUE((*reopened)->CheckIntegrity().ok()) << (*reopened)->CheckIntegrity().ToString();
+  ExpectIndexesMatchScans(**reopened, random);
+  auto table = (*reopened)->GetTable("Mixed");
+  ASSERT_TRUE(table.ok());
+  for (const IndexDefinition& index : table->indexes) {
+    if (index.name == "PrimaryKey") {
+      EXPECT_EQ(index.flags, 0x89);
+      EXPECT_EQ(index.index_type, 1);
+      EXPECT_EQ(index.unique_entry_count, table->row_count);
+    }
+  }
+}
+
+TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
+  const fs::path path = TempPath("unique.mdb");
+  auto db = NewDatabase(path);
+  ASSERT_TRUE(db);
+  TableDefinition t;
+  t.name = "People";
+  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Email", ColumnType::kText, 60),
+               NewColumn("Notes", ColumnType::kMemo)};
+  ASSERT_TRUE(db->CreateTable(t).ok());
+  ASSERT_TRUE(db->InsertRows("People", {{int32_t{1}, std::string("a@x"), Null{}},
+                                        {int32_t{2}, std::string("b@x"), Null{}}}).ok());
+  // Existing duplicates refuse the unique index; nothing of it remains.
+  ASSERT_TRUE(db->InsertRow("People", {int32_t{3}, std::string("A@X "), Null{}}).ok());
+  Status refused = db->CreateIndex("People", Index("Email", {{"Email", true}}, true));
+  EXPECT_EQ(refused.code(), ErrorCode::kAlreadyExists) << refused.ToString();
+  EXPECT_TRUE(db->GetTable("People")->indexes.empty());
+  ASSERT_EQ(*db->DeleteRows("People", [](const Row& r) { return std::get<int32_t>(r[0]) == 3; }), 1u);
+
+  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
+  pk.primary = true;
+  ASSERT_TRUE(db->CreateIndex("People", pk).ok());
+  ASSERT_TRUE(db->CreateIndex("People", Index("Email", {{"Email", true}}, true)).ok());
+  const uint32_t pages = db->page_count();
+
+  // A duplicate inside a batch, against stored rows, case-insensitively, and a Null key.
+  for (const auto& batch : std::vector<std::vector<Row>>{
+           {{int32_t{10}, std::string("c@x"), std::string(5000, 'n')},
+            {int32_t{1}, std::string("d@x"), Null{}}},
+           {{int32_t{11}, std::string("e@x"), Null{}}, {int32_t{12}, std::string("e@x"), Null{}}},
+           {{int32_t{13}, std::string("B@X"), Null{}}},
+           {{int32_t{30}, std::string("q@x"), Null{}}, {int32_t{31}, std::string("g@x"), Null{}},
+            {int32_t{32}, std::string("Q@x"), Null{}}},  // found once the batch is sorted
+           {{Null{}, std::string("f@x"), Null{}}}}) {
+    Status s = db->InsertRows("People", batch);
+    EXPECT_FALSE(s.ok());
+    EXPECT_NE(s.message().find("'People'"), std::string::npos) << s.ToString();
+  }
+  Status dup = db->InsertRow("People", {int32_t{2}, std::string("z@x"), Null{}});
+  EXPECT_EQ(dup.code(), ErrorCode::kAlreadyExists);
+  EXPECT_NE(dup.message().find("PrimaryKey"), std::string::npos) << dup.ToString();
+  EXPECT_NE(dup.message().find("ID='2'"), std::string::npos) << dup.ToString();
+  EXPECT_EQ(db->InsertRow("People", {Null{}, std::string("y@x"), Null{}}).code(),
+            ErrorCode::kInvalidArgument);
+
+  auto rows = db->ReadAllRows(*db->GetTable("People"));
+  ASSERT_TRUE(rows.ok());
+  EXPECT_EQ(rows->size(), 2u);
+  EXPECT_LE(db->page_count(), pages + 1);
+  // Several Nulls are fine in a unique index; a deleted key can come back.
+  ASSERT_TRUE(db->InsertRows("People", {{int32_t{20}, Null{}, Null{}}, {int32_t{21}, Null{}, Null{}}}).ok());
+  ASSERT_EQ(*db->DeleteRows("People", [](const Row& r) { return std::get<int32_t>(r[0]) == 1; }), 1u);
+  ASSERT_TRUE(db->InsertRow("People", {int32_t{1}, std::string("a@x"), Null{}}).ok());
+  EXPECT_EQ(db->SeekIndex("People", "Email", {std::string("A@x")})->size(), 1u);
+  EXPECT_EQ(db->SeekIndex("People", "Email", {Null{}})->size(), 2u);
+  EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+
+  // Bad definitions.
+  EXPECT_EQ(db->CreateIndex("People", pk).code(), ErrorCode::kAlreadyExists);
+  IndexSpec second_pk = Index("Other", {{"Email", true}});
+  second_pk.primary = true;
+  EXPECT_FALSE(db->CreateIndex("People", second_pk).ok());
+  EXPECT_EQ(db->CreateIndex("People", Index("X", {{"Nope", true}})).code(), ErrorCode::kNotFound);
+  EXPECT_FALSE(db->CreateIndex("People", Index("Y", {})).ok());
+  EXPECT_FALSE(db->CreateIndex("People", Index("Z", {{"ID", true}, {"id", false}})).ok());
+}
+
+TEST(IndexWriteTest, UnknownCharacterRemovesTheIndexAndKeepsTheRow) {
+  const fs::path path = TempPath("unknown.mdb");
+  auto db = NewDatabase(path);
+  ASSERT_TRUE(db);
+  TableDefinition t;
+  t.name = "Cities";
+  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)};
+  ASSERT_TRUE(db->CreateTable(t).ok());
+  ASSERT_TRUE(db->InsertRow("Cities", {int32_t{1}, std::string("Paris")}).ok());
+  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
+  pk.primary = true;
+  ASSERT_TRUE(db->CreateIndex("Cities", pk).ok());
+  ASSERT_TRUE(db->CreateIndex("Cities", Index("ByName", {{"Name", true}})).ok());
+  EXPECT_TRUE(db->TakeDroppedIndexes().empty());
+
+  ASSERT_TRUE(db->InsertRow("Cities", {int32_t{2}, std::string("Москва")}).ok());
+  std::vector<DroppedIndex> dropped = db->TakeDroppedIndexes();
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].table, "Cities");
+  EXPECT_EQ(dropped[0].index, "ByName");
+  EXPECT_NE(dropped[0].ToStatus().message().find("U+041C"), std::string::npos)
+      << dropped[0].ToStatus().ToString();
+  auto table = db->GetTable("Cities");
+  ASSERT_TRUE(table.ok());
+  ASSERT_EQ(table->indexes.size(), 1u);
+  EXPECT_EQ(table->indexes[0].name, "PrimaryKey");
+  EXPECT_EQ(db->ReadAllRows(*table)->size(), 2u);
+  // The primary key still works and is still enforced.
+  EXPECT_EQ(db->SeekIndex("Cities", "PrimaryKey", {int32_t{2}})->size(), 1u);
+  EXPECT_FALSE(db->InsertRow("Cities", {int32_t{2}, std::string("x")}).ok());
+  EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+  // Creating such an index over such rows is refused outright.
+  Status s = db->CreateIndex("Cities", Index("ByName", {{"Name", true}}));
+  EXPECT_EQ(s.code(), ErrorCode::kUnsupported) << s.ToString();
+  EXPECT_NE(s.message().find("'ByName'"), std::string::npos);
+}
+
+TEST(IndexWriteTest, OtherReadersSeeTheKeysAndTheRows) {
+  const fs::path path = TempPath("readers.mdb");
+  {
+    auto db = NewDatabase(path);
+    ASSERT_TRUE(db);
+    TableDefinition t;
+    t.name = "Orders";
+    t.columns = {NewColumn("OrderID", ColumnType::kLong), NewColumn("Code", ColumnType::kText, 20),
+                 NewColumn("Qty", ColumnType::kInteger)};
+    ASSERT_TRUE(db->CreateTable(t).ok());
+    IndexSpec pk = Index("PrimaryKey", {{"OrderID", true}});
+    pk.primary = true;
+    ASSERT_TRUE(db->CreateIndex("Orders", pk).ok());
+    ASSERT_TRUE(db->CreateIndex("Orders", Index("Code", {{"Code", true}}, true)).ok());
+    ASSERT_TRUE(db->CreateIndex("Orders", Index("QtyCode", {{"Qty", false}, {"Code", true}})).ok());
+    std::vector<Row> rows;
+    for (int i = 0; i < 3000; ++i) {
+      rows.push_back({int32_t{3000 - i}, "C-" + std::to_string(i), static_cast<int16_t>(i % 17)});
+    }
+    ASSERT_TRUE(db->InsertRows("Orders", rows).ok());
+    ASSERT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+    std::vector<Row> stored;
+    for (const Stored& s : AllRows(*db, "Orders")) stored.push_back(s.row);
+    EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Orders", db->GetTable("Orders")->columns,
+                                               stored),
+              "");
+  }
+  if (!testing::MdbToolsAvailable()) GTEST_SKIP() << "mdbtools missing";
+  auto schema = testing::MdbToolsSchema(path.string(), "postgres");
+  ASSERT_TRUE(schema.ok());
+  EXPECT_NE(schema->find("PRIMARY KEY"), std::string::npos) << *schema;
+  EXPECT_NE(schema->find("UNIQUE"), std::string::npos) << *schema;
+  EXPECT_NE(schema->find("(\"qty\" DESC, \"code\")"), std::string::npos) << *schema;
+}
+
+TEST(IndexWriteTest, ForeignKeyIndexesShareOrAddRealIndexes) {
+  const fs::path path = TempPath("fk.mdb");
+  auto db = NewDatabase(path);
+  ASSERT_TRUE(db);
+  TableDefinition parent;
+  parent.name = "Customers";
+  parent.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 20)};
+  TableDefinition child;
+  child.name = "Orders";
+  child.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)};
+  ASSERT_TRUE(db->CreateTable(parent).ok());
+  ASSERT_TRUE(db->CreateTable(child).ok());
+  ASSERT_TRUE(db->InsertRows("Orders", {{int32_t{1}, int32_t{5}}, {int32_t{2}, Null{}}}).ok());
+  ForeignKeyIndexSpec fk{"CustomersOrders", "Customers", {"ID"}, "Orders", {"CustomerID"},
+                         false, true, false};
+  EXPECT_FALSE(db->CreateForeignKeyIndexes(fk).ok());  // no unique index on Customers.ID yet
+  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
+  pk.primary = true;
+  ASSERT_TRUE(db->CreateIndex("Customers", pk).ok());
+  ASSERT_TRUE(db->CreateIndex("Orders", pk).ok());
+  auto made = db->CreateForeignKeyIndexes(fk);
+  ASSERT_TRUE(made.ok()) << made.status().ToString();
+  EXPECT_EQ(made->primary_index, ".rB");
+
+  auto customers = db->GetTable("Customers");
+  auto orders = db->GetTable("Orders");
+  ASSERT_TRUE(customers.ok() && orders.ok());
+  ASSERT_EQ(customers->indexes.size(), 2u);
+  ASSERT_EQ(orders->indexes.size(), 2u);
+  const IndexDefinition* one = nullptr;
+  const IndexDefinition* many = nullptr;
+  for (const IndexDefinition& i : customers->indexes) if (i.name == ".rB") one = &i;
+  for (const IndexDefinition& i : orders->indexes) if (i.name == "CustomersOrders") many = &i;
+  ASSERT_TRUE(one && many);
+  EXPECT_EQ(one->index_type, 2);
+  EXPECT_EQ(one->fk_side, 1);
+  EXPECT_EQ(one->real_number, 0u);  // the primary key's real index
+  EXPECT_EQ(one->flags, 0x89);
+  EXPECT_EQ(one->fk_other_table_page, orders->tdef_page);
+  EXPECT_EQ(one->fk_other_index, many->logical_number);
+  EXPECT_TRUE(one->cascade_delete);
+  EXPECT_EQ(many->fk_side, 2);
+  EXPECT_EQ(many->real_number, 1u);  // a new plain index over CustomerID
+  EXPECT_EQ(many->logical_number, 1u);
+  EXPECT_EQ(many->flags, 0x80);
+  EXPECT_EQ(many->fk_other_index, one->logical_number);
+  EXPECT_EQ(many->fk_other_table_page, customers->tdef_page);
+  // The new index holds the rows there were and follows new ones.
+  ASSERT_TRUE(db->InsertRow("Orders", {int32_t{3}, int32_t{5}}).ok());
+  EXPECT_EQ(db->SeekIndex("Orders", "CustomersOrders", {int32_t{5}})->size(), 2u);
+  EXPECT_EQ(db->SeekIndex("Orders", "CustomersOrders", {Null{}})->size(), 1u);
+  EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+  EXPECT_FALSE(db->DropIndex("Orders", "CustomersOrders").ok());
+}
+
+TEST(IndexWriteTest, DropIndexFreesItAndRenumbers) {
+  const fs::path path = TempPath("drop.mdb");
+  auto db = NewDatabase(path);
+  ASSERT_TRUE(db);
+  TableDefinition t;
+  t.name = "T";
+  t.columns = {NewColumn("A", ColumnType::kLong), NewColumn("B", ColumnType::kLong)};
+  ASSERT_TRUE(db->CreateTable(t).ok());
+  ASSERT_TRUE(db->CreateIndex("T", Index("A", {{"A", true}})).ok());
+  ASSERT_TRUE(db->CreateIndex("T", Index("B", {{"B", true}})).ok());
+  std::vector<Row> rows;
+  for (int i = 0; i < 2000; ++i) rows.push_back({int32_t{i}, int32_t{-i}});
+  ASSERT_TRUE(db->InsertRows("T", rows).ok());
+  ASSERT_TRUE(db->DropIndex("T", "a").ok());
+  auto table = db->GetTable("T");
+  ASSERT_EQ(table->indexes.size(), 1u);
+  EXPECT_EQ(table->indexes[0].real_number, 0u);
+  EXPECT_EQ(table->indexes[0].logical_number, 0u);
+  EXPECT_EQ(db->SeekIndex("T", "B", {int32_t{-7}})->size(), 1u);
+  EXPECT_EQ(db->DropIndex("T", "A").code(), ErrorCode::kNotFound);
+  EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+}
+
+}  // namespace
+}  // namespace tabulon::jet

@@ -1,0 +1,78 @@
+// Internal to the writing side: user-index maintenance. Every real index of a table is kept in
+// memory as its sorted entries (key bytes + 4-byte row pointer), read from its B-tree on first
+// use; inserts and deletes change the memory copy and the end of each write operation writes
+// the changed trees back in one bulk pass.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "base/status.h"
+#include "jet/database.h"
+#include "jet/page_writer.h"
+#include "jet/schema.h"
+
+namespace tabulon::jet {
+
+struct TableState;
+
+struct RealIndexState {
+  uint32_t number = 0;                // real index number in the table definition
+  std::vector<size_t> column_slots;   // positions of the key columns in a Row
+  std::vector<bool> ascending;
+  uint8_t flags = 0;
+  std::vector<std::string> entries;   // strictly ascending, as stored
+  std::vector<std::string> added;     // this operation's additions, in arrival order
+  std::unordered_set<std::string> removed;     // entries removed by this operation
+  std::unordered_set<std::string> null_keys;   // keys with a Null column (exempt from uniqueness)
+  bool added_in_order = true;  // every addition sorted after everything before it
+  // Out-of-order additions to a unique index are checked against each other once sorted, at
+  // the end of the operation (a hash of every key would cost more than the whole insert).
+  bool check_unique_at_store = false;
+  bool dirty = false;
+  // The row being inserted: its key, or skipped (ignore nulls) / exempt from uniqueness.
+  std::string pending;
+  bool pending_skip = false;
+  bool pending_has_null = false;
+  std::string drop_reason;  // set: the index goes at the end of the operation
+
+  bool unique() const { return (flags & 0x01) != 0; }
+  bool ignore_nulls() const { return (flags & 0x02) != 0; }
+  bool required() const { return (flags & 0x08) != 0; }
+};
+
+struct TableIndexes {
+  bool loaded = false;
+  bool maintained = true;  // false for tables whose indexes are rebuilt elsewhere (catalog)
+  std::vector<RealIndexState> real;
+  bool definition_dirty = false;
+  std::vector<DroppedIndex> dropped;  // reported once the operation commits
+};
+
+// Index maintenance, called by the writing side for every row it inserts or deletes.
+Status LoadIndexes(Pager& pager, TableState& table);
+// Computes the keys of a row about to be inserted and checks unique and required indexes.
+Status PrepareIndexEntries(TableState& table, const Row& values);
+void AddPreparedIndexEntries(TableState& table, RowPointer where);
+// `row` holds the values of the row at `where` (long values read).
+Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where);
+// Writes the changed trees (and the definition when indexes were added or removed).
+// `read_row` gives a stored row, to name the key of a uniqueness error found only then.
+Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table,
+                    const std::function<Result<Row>(RowPointer)>& read_row);
+
+// Schema changes, inside a write operation. `rows` visits every row of the table.
+using RowScan = std::function<Status(const std::function<Status(RowPointer, const Row&)>&)>;
+Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
+                     const IndexSpec& spec, const RowScan& rows);
+Status DropIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
+                   std::string_view name);
+Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& allocator,
+                                                 TableState& primary, TableState& foreign,
+                                                 const ForeignKeyIndexSpec& spec,
+                                                 const RowScan& foreign_rows);
+
+}  // namespace tabulon::jet

@@ -1,0 +1,214 @@
+// Relationships: MSysRelationships rows (one per column pair), their catalog object and, when
+// enforced, the foreign-key indexes of both tables.
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "base/text.h"
+#include "jet/catalog_writer.h"
+#include "jet/database.h"
+#include "jet/index_key.h"
+#include "jet/write_state.h"
+
+namespace tabulon::jet {
+namespace {
+
+constexpr uint32_t kOneToOne = 0x00000001;
+constexpr uint32_t kNotEnforced = 0x00000002;
+constexpr uint32_t kCascadeUpdate = 0x00000100;
+constexpr uint32_t kCascadeDelete = 0x00001000;
+constexpr uint32_t kCascadeNull = 0x00002000;
+constexpr uint32_t kLeftJoin = 0x01000000;
+constexpr uint32_t kRightJoin = 0x02000000;
+constexpr int16_t kRelationshipObjectType = 8;
+constexpr size_t kMaxRelationshipColumns = 10;
+
+int ColumnAt(const TableDefinition& table, std::string_view name) {
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    if (EqualsIgnoreAsciiCase(table.columns[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// The key of the given columns of a row, or nullopt when one of them is Null (such a row
+// references nothing).
+std::optional<std::string> TupleKey(const TableDefinition& table, const std::vector<int>& at,
+                                    const Row& row) {
+  std::string key;
+  for (int i : at) {
+    const Value& v = row[static_cast<size_t>(i)];
+    if (std::holds_alternative<Null>(v)) return std::nullopt;
+    if (!AppendColumnKey(table.columns[static_cast<size_t>(i)], v, true, key).ok()) {
+      // No exact key (text beyond the known sort codes): compare the values' own bytes.
+      key += std::to_string(v.index()) + ":" +
+             (std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : "") + "|";
+    }
+  }
+  return key;
+}
+
+}  // namespace
+
+uint32_t Relationship::Flags() const {
+  uint32_t flags = 0;
+  if (one_to_one) flags |= kOneToOne;
+  if (!enforced) flags |= kNotEnforced;
+  if (cascade_update) flags |= kCascadeUpdate;
+  if (cascade_delete) flags |= kCascadeDelete;
+  if (cascade_null) flags |= kCascadeNull;
+  if (join == JoinKind::kLeft) flags |= kLeftJoin;
+  if (join == JoinKind::kRight) flags |= kRightJoin;
+  return flags;
+}
+
+Relationship Relationship::FromFlags(uint32_t grbit) {
+  Relationship r;
+  r.one_to_one = (grbit & kOneToOne) != 0;
+  r.enforced = (grbit & kNotEnforced) == 0;
+  r.cascade_update = (grbit & kCascadeUpdate) != 0;
+  r.cascade_delete = (grbit & kCascadeDelete) != 0;
+  r.cascade_null = (grbit & kCascadeNull) != 0;
+  r.join = (grbit & kLeftJoin) ? JoinKind::kLeft : (grbit & kRightJoin) ? JoinKind::kRight
+                                                                        : JoinKind::kInner;
+  return r;
+}
+
+Result<std::vector<Relationship>> Database::ListRelationships() {
+  ASSIGN_OR_RETURN(TableDefinition table, GetTable("MSysRelationships"));
+  const int name = ColumnAt(table, "szRelationship"), grbit = ColumnAt(table, "grbit"),
+            index = ColumnAt(table, "icolumn"), object = ColumnAt(table, "szObject"),
+            column = ColumnAt(table, "szColumn"), referenced = ColumnAt(table, "szReferencedObject"),
+            referenced_column = ColumnAt(table, "szReferencedColumn");
+  if (std::min({name, grbit, index, object, column, referenced, referenced_column}) < 0) {
+    return CorruptError("MSysRelationships lacks one of its columns");
+  }
+  struct Pair {
+    int32_t index;
+    std::string primary, foreign;
+  };
+  std::vector<Relationship> out;
+  std::map<std::string, std::vector<Pair>> pairs;
+  RETURN_IF_ERROR(ScanRows(table, [&](RowPointer, const Row& row) {
+    auto text = [&](int at) {
+      const auto* s = std::get_if<std::string>(&row[static_cast<size_t>(at)]);
+      return s ? *s : std::string();
+    };
+    auto number = [&](int at) {
+      const auto* v = std::get_if<int32_t>(&row[static_cast<size_t>(at)]);
+      return v ? *v : 0;
+    };
+    const std::string key = AsciiLower(text(name));
+    if (!pairs.count(key)) {
+      Relationship r = Relationship::FromFlags(static_cast<uint32_t>(number(grbit)));
+      r.name = text(name);
+      r.foreign_table = text(object);
+      r.primary_table = text(referenced);
+      out.push_back(std::move(r));
+    }
+    pairs[key].push_back({number(index), text(referenced_column), text(column)});
+    return Status::Ok();
+  }));
+  for (Relationship& r : out) {
+    std::vector<Pair>& list = pairs[AsciiLower(r.name)];
+    std::stable_sort(list.begin(), list.end(), [](const Pair& a, const Pair& b) { return a.index < b.index; });
+    for (const Pair& p : list) {
+      r.primary_columns.push_back(p.primary);
+      r.foreign_columns.push_back(p.foreign);
+    }
+  }
+  return out;
+}
+
+Status Database::CreateRelationship(const Relationship& r) {
+  const auto name16 = Utf8ToUtf16(r.name);
+  if (!name16.ok() || name16->empty() || name16->size() > 64) {
+    return InvalidArgumentError("relationship name '" + r.name + "' must have 1 to 64 characters");
+  }
+  if (r.primary_columns.empty() || r.primary_columns.size() != r.foreign_columns.size() ||
+      r.primary_columns.size() > kMaxRelationshipColumns) {
+    return InvalidArgumentError("relationship '" + r.name +
+                                "' needs 1 to 10 column pairs, as many on each side");
+  }
+  if (r.cascade_null && r.cascade_delete) {
+    return InvalidArgumentError("relationship '" + r.name +
+                                "' cannot both delete and set to Null on delete");
+  }
+  return RunCatalogWrite([&](CatalogWriter& w) -> Status {
+    if (const CatalogEntry* clash = w.FindObject(r.name, kRelationshipsContainerId)) {
+      return AlreadyExistsError("a relationship named '" + clash->name + "' already exists");
+    }
+    ASSIGN_OR_RETURN(const TableDefinition* primary_ptr, w.Table(r.primary_table));
+    ASSIGN_OR_RETURN(const TableDefinition* foreign_ptr, w.Table(r.foreign_table));
+    const TableDefinition primary = *primary_ptr;
+    const TableDefinition foreign = *foreign_ptr;
+    std::vector<int> primary_at, foreign_at;
+    for (size_t i = 0; i < r.primary_columns.size(); ++i) {
+      const int p = ColumnAt(primary, r.primary_columns[i]);
+      const int f = ColumnAt(foreign, r.foreign_columns[i]);
+      if (p < 0) return NotFoundError("table '" + primary.name + "' has no column '" + r.primary_columns[i] + "'");
+      if (f < 0) return NotFoundError("table '" + foreign.name + "' has no column '" + r.foreign_columns[i] + "'");
+      const ColumnType pt = primary.columns[static_cast<size_t>(p)].type;
+      const ColumnType ft = foreign.columns[static_cast<size_t>(f)].type;
+      if (pt != ft || pt == ColumnType::kMemo || pt == ColumnType::kOle) {
+        return InvalidArgumentError("relationship '" + r.name + "': columns '" + primary.name + "." +
+                                    r.primary_columns[i] + "' and '" + foreign.name + "." +
+                                    r.foreign_columns[i] + "' cannot be related (types " +
+                                    ColumnTypeName(pt) + " and " + ColumnTypeName(ft) + ")");
+      }
+      primary_at.push_back(p);
+      foreign_at.push_back(f);
+    }
+    if (r.enforced) {
+      // Existing rows must already keep the rule.
+      std::set<std::string> keys;
+      RETURN_IF_ERROR(w.ScanRows(primary.name, [&](RowPointer, const Row& row) {
+        if (auto key = TupleKey(primary, primary_at, row)) keys.insert(*key);
+        return Status::Ok();
+      }));
+      RETURN_IF_ERROR(w.ScanRows(foreign.name, [&](RowPointer, const Row& row) {
+        auto key = TupleKey(foreign, foreign_at, row);
+        if (key && !keys.count(*key)) {
+          return InvalidArgumentError("relationship '" + r.name + "': a row of '" + foreign.name +
+                                      "' refers to no row of '" + primary.name + "'");
+        }
+        return Status::Ok();
+      }));
+      ForeignKeyIndexSpec spec;
+      spec.name = r.name;
+      spec.primary_table = primary.name;
+      spec.foreign_table = foreign.name;
+      for (int p : primary_at) spec.primary_columns.push_back(primary.columns[static_cast<size_t>(p)].name);
+      for (int f : foreign_at) spec.foreign_columns.push_back(foreign.columns[static_cast<size_t>(f)].name);
+      spec.cascade_update = r.cascade_update;
+      spec.cascade_delete = r.cascade_delete;
+      spec.cascade_null = r.cascade_null;
+      RETURN_IF_ERROR(w.AddForeignKeyIndexes(spec).status());
+    }
+    ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
+    for (size_t i = 0; i < primary_at.size(); ++i) {
+      Row row(table->columns.size(), Null{});
+      auto set = [&](const char* column, Value v) {
+        const int at = ColumnAt(*table, column);
+        if (at >= 0) row[static_cast<size_t>(at)] = std::move(v);
+      };
+      set("szRelationship", r.name);
+      set("grbit", static_cast<int32_t>(r.Flags()));
+      set("ccolumn", static_cast<int32_t>(primary_at.size()));
+      set("icolumn", static_cast<int32_t>(i));
+      set("szObject", foreign.name);
+      set("szColumn", foreign.columns[static_cast<size_t>(foreign_at[i])].name);
+      set("szReferencedObject", primary.name);
+      set("szReferencedColumn", primary.columns[static_cast<size_t>(primary_at[i])].name);
+      RETURN_IF_ERROR(w.InsertRow("MSysRelationships", row).status());
+    }
+    CatalogEntry entry;
+    entry.name = r.name;
+    entry.id = NextSyntheticObjectId(w.Objects());
+    entry.parent_id = kRelationshipsContainerId;
+    entry.type = kRelationshipObjectType;
+    RETURN_IF_ERROR(w.AddObject(entry, {}).status());
+    return RebuildSystemTableIndexes(w, "MSysRelationships");
+  });
+}
+
+}  // namespace tabulon::jet

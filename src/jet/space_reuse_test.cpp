@@ -1,0 +1,199 @@
+// Space given back by DeleteRows is used again: rows go to pages with room, long-value rows of
+// deleted rows are released, empty pages return to the file, and the file does not grow when
+// as much is inserted again as was deleted.
+#include <gtest/gtest.h>
+
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "jet/database.h"
+#include "jet/values.h"
+#include "jet_readers.h"
+#include "jet_test_files.h"
+
+namespace tabulon::jet {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path TempPath(const std::string& name) { return testing::ScratchFile("space", name); }
+
+TableDefinition Documents() {
+  TableDefinition t;
+  t.name = "Documents";
+  t.columns = {NewColumn("N", ColumnType::kLong), NewColumn("Title", ColumnType::kText, 60),
+               NewColumn("Body", ColumnType::kMemo), NewColumn("Scan", ColumnType::kOle)};
+  return t;
+}
+
+// Long values in all three forms: inline, one long-value row, a chain.
+std::vector<Row> DocumentRows(int32_t first, size_t count, uint32_t seed) {
+  std::mt19937 random(seed);
+  const size_t sizes[] = {0, 40, 700, 4000, 9000, 20000};
+  std::vector<Row> rows;
+  for (size_t i = 0; i < count; ++i) {
+    const int32_t n = first + static_cast<int32_t>(i);
+    std::string scan(sizes[random() % 6], '\0');
+    for (char& c : scan) c = static_cast<char>(random());
+    rows.push_back({n, "document " + std::to_string(n), std::string(sizes[random() % 6], 'b'),
+                    Bytes{scan}});
+  }
+  return rows;
+}
+
+std::vector<std::string> Texts(const std::vector<Row>& rows) {
+  std::vector<std::string> out;
+  for (const Row& r : rows) {
+    std::string line;
+    for (const Value& v : r) line += FormatValue(v).value_or("NULL") + "|";
+    out.push_back(std::move(line));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Reopens the file, checks it, and returns its rows in storage order after checking they are
+// `expected` (in any order).
+std::vector<Row> CheckFile(const fs::path& path, const std::vector<Row>& expected) {
+  auto db = Database::Open(path.string(), OpenMode::kReadOnly);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return {};
+  Status integrity = (*db)->CheckIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
+  auto table = (*db)->GetTable("Documents");
+  EXPECT_TRUE(table.ok());
+  if (!table.ok()) return {};
+  EXPECT_EQ(table->row_count, expected.size());
+  auto rows = (*db)->ReadAllRows(*table);
+  EXPECT_TRUE(rows.ok()) << rows.status().ToString();
+  if (!rows.ok()) return {};
+  EXPECT_EQ(Texts(*rows), Texts(expected));
+  return *rows;
+}
+
+TEST(SpaceReuseTest, DeletingAndInsertingAsMuchAgainKeepsTheFileSize) {
+  const fs::path path = TempPath("reuse.mdb");
+  std::vector<Row> live = DocumentRows(0, 400, 1);
+  {
+    auto created = Database::Create(path.string());
+    ASSERT_TRUE(created.ok());
+    ASSERT_TRUE((*created)->CreateTable(Documents()).ok());
+    ASSERT_TRUE((*created)->InsertRows("Documents", live).ok());
+  }
+  const auto size = fs::file_size(path);
+
+  // Every row, three times over: data and long-value pages go back to the file and return.
+  for (int round = 0; round < 3; ++round) {
+    auto db = Database::Open(path.string(), OpenMode::kReadWrite);
+    ASSERT_TRUE(db.ok());
+    auto deleted = (*db)->DeleteRows("Documents", [](const Row&) { return true; });
+    ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+    EXPECT_EQ(*deleted, live.size());
+    live = DocumentRows(1000 * (round + 1), 400, 1);  // the same sizes again
+    ASSERT_TRUE((*db)->InsertRows("Documents", live).ok());
+  }
+  EXPECT_EQ(fs::file_size(path), size);
+  CheckFile(path, live);
+
+  // Every other row: the gaps on partly used pages are filled (pages are repacked).
+  {
+    auto db = Database::Open(path.string(), OpenMode::kReadWrite);
+    ASSERT_TRUE(db.ok());
+    auto deleted = (*db)->DeleteRows("Documents", [](const Row& r) {
+      return std::get<int32_t>(r[0]) % 2 == 0;
+    });
+    ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+    std::vector<Row> kept;
+    std::vector<Row> again;
+    for (const Row& r : live) {
+      if (std::get<int32_t>(r[0]) % 2 != 0) {
+        kept.push_back(r);
+      } else {
+        // The same sizes under new numbers, so the same amount of space is needed.
+        Row copy = r;
+        copy[0] = std::get<int32_t>(r[0]) + 100001;
+        again.push_back(copy);
+      }
+    }
+    ASSERT_EQ(*deleted, again.size());
+    ASSERT_TRUE((*db)->InsertRows("Documents", again).ok());
+    live = kept;
+    live.insert(live.end(), again.begin(), again.end());
+  }
+  EXPECT_EQ(fs::file_size(path), size);
+  const std::vector<Row> stored = CheckFile(path, live);
+
+  ASSERT_TRUE(testing::MdbToolsAvailable() && testing::MdbReaderAvailable());
+  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Documents", Documents().columns, stored),
+            "");
+}
+
+TEST(SpaceReuseTest, RowNumbersOfFullPagesAreReused) {
+  // One-byte rows: a page runs out of its 255 row numbers long before its bytes.
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  auto created = Database::Create(std::make_unique<MemoryFile>(bytes));
+  ASSERT_TRUE(created.ok());
+  Database& db = **created;
+  TableDefinition t;
+  t.name = "Tiny";
+  t.columns = {NewColumn("B", ColumnType::kByte)};
+  ASSERT_TRUE(db.CreateTable(t).ok());
+  std::vector<Row> rows;
+  for (int i = 0; i < 255 * 4; ++i) rows.push_back({static_cast<uint8_t>(i % 200)});
+  ASSERT_TRUE(db.InsertRows("Tiny", rows).ok());
+  const uint32_t pages = db.page_count();
+  for (int round = 0; round < 3; ++round) {
+    auto deleted = db.DeleteRows("Tiny", [](const Row& r) { return std::get<uint8_t>(r[0]) % 3 == 0; });
+    ASSERT_TRUE(deleted.ok());
+    ASSERT_TRUE(db.InsertRows("Tiny", std::vector<Row>(*deleted, Row{uint8_t{201}})).ok());
+  }
+  EXPECT_EQ(db.page_count(), pages);
+  Status integrity = db.CheckIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
+  auto table = db.GetTable("Tiny");
+  ASSERT_TRUE(table.ok());
+  auto back = db.ReadAllRows(*table);
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back->size(), rows.size());
+}
+
+TEST(SpaceReuseTest, DeletesRowsAccessMovedAndReusesTheirSpace) {
+  // Table1 of this Access file has rows that were moved to other pages (a 4-byte pointer left
+  // in their slot): deleting one must delete the moved row as well.
+  const fs::path reference = fs::path(TABULON_SHARED_DIR) / "fixtures/access/overflowTestV2000.mdb";
+  if (!fs::exists(reference)) GTEST_SKIP() << "reference files absent";
+  const fs::path path = TempPath("moved.mdb");
+  fs::copy_file(reference, path);
+  std::vector<Row> before;
+  {
+    auto db = Database::Open(path.string(), OpenMode::kReadWrite);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    auto table = (*db)->GetTable("Table1");
+    ASSERT_TRUE(table.ok());
+    auto rows = (*db)->ReadAllRows(*table);
+    ASSERT_TRUE(rows.ok());
+    before = *rows;
+    ASSERT_FALSE(before.empty());
+    auto deleted = (*db)->DeleteRows("Table1", [](const Row&) { return true; });
+    ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+    EXPECT_EQ(*deleted, before.size());
+    Status integrity = (*db)->CheckIntegrity();
+    EXPECT_TRUE(integrity.ok()) << integrity.ToString();
+    ASSERT_TRUE((*db)->InsertRows("Table1", before).ok());
+  }
+  auto db = Database::Open(path.string(), OpenMode::kReadOnly);
+  ASSERT_TRUE(db.ok());
+  Status integrity = (*db)->CheckIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
+  auto table = (*db)->GetTable("Table1");
+  ASSERT_TRUE(table.ok());
+  auto after = (*db)->ReadAllRows(*table);
+  ASSERT_TRUE(after.ok());
+  EXPECT_EQ(Texts(*after), Texts(before));
+  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Table1", table->columns, *after), "");
+}
+
+}  // namespace
+}  // namespace tabulon::jet
