@@ -1,0 +1,56 @@
+// Runs Access SQL statements on an open engine database: the statements the migration sends
+// (CREATE TABLE, INSERT, keys and indexes, views, DROP, SELECT ... INTO) and the queries a user
+// types. One statement per call; a failing statement changes nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "base/status.h"
+#include "jet/database.h"
+#include "jetsql/ast.h"
+
+namespace tabulon::jetsql {
+
+struct StatementResult {
+  bool has_rows = false;  // a query: `columns` and `rows` hold its answer
+  std::vector<jet::ColumnDefinition> columns;  // name, type and size of each result column
+  std::vector<jet::Row> rows;
+  uint64_t rows_affected = 0;  // rows inserted (INSERT, SELECT ... INTO)
+};
+
+class Session {
+ public:
+  explicit Session(jet::Database& database) : db_(database) {}
+
+  Result<StatementResult> Execute(std::string_view sql);
+
+  // Table definitions are kept between statements; call this after changing tables through
+  // the engine directly.
+  void ForgetTables() { tables_.clear(); }
+
+ private:
+  Result<const jet::TableDefinition*> Table(std::string_view name);
+  Result<StatementResult> Run(std::string_view sql, CreateTable& statement);
+  Result<StatementResult> Run(std::string_view sql, Insert& statement);
+  Result<StatementResult> Run(std::string_view sql, Select& statement);
+  Result<StatementResult> Run(std::string_view sql, Drop& statement);
+  Result<StatementResult> Run(std::string_view sql, AlterTable& statement);
+  Result<StatementResult> Run(std::string_view sql, CreateIndex& statement);
+  Result<StatementResult> Run(std::string_view sql, CreateView& statement);
+  Result<StatementResult> Query(std::string_view sql, const Select& select);
+  // A key or relationship on an existing table.
+  Status AddConstraint(const std::string& table, const Constraint& constraint);
+
+  jet::Database& db_;
+  std::unordered_map<std::string, jet::TableDefinition> tables_;  // by lower-case name
+};
+
+// Jet's LIKE: * any run, ? one character, # one digit, [abc] [a-z] [!abc] one of (or none
+// of) a set; without regard to case.
+bool MatchLike(std::string_view text, std::string_view pattern);
+
+}  // namespace tabulon::jetsql

@@ -1,0 +1,150 @@
+// Runs the SQL scripts of this folder, each on a new database. A script is a list of records
+// separated by blank lines:
+//   statement ok              the statement must succeed
+//   statement error <text>    it must fail with a message containing <text>; nothing changes
+//   query                     its rows, after a line "----", one line per row, values
+//                             separated by " | ", NULL as NULL
+// Lines starting with '#' are comments. At the end every user table is compared, value by
+// value, with what mdb-reader and mdbtools read from the file.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "jet/database.h"
+#include "jet/values.h"
+#include "jet_readers.h"
+#include "jetsql/executor.h"
+
+namespace tabulon::jetsql {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Scripts() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(TABULON_SQL_SCRIPTS)) {
+    if (entry.path().extension() == ".test") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RowText(const jet::Row& row) {
+  std::string line;
+  for (size_t i = 0; i < row.size(); ++i) {
+    if (i > 0) line += " | ";
+    line += jet::FormatValue(row[i]).value_or("NULL");
+  }
+  return line;
+}
+
+struct Record {
+  size_t line = 0;
+  std::string kind;      // "statement ok", "statement error", "query"
+  std::string expected;  // error text
+  std::string sql;
+  std::vector<std::string> rows;
+};
+
+std::vector<Record> ReadScript(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<Record> records;
+  std::string line;
+  size_t number = 0;
+  Record* current = nullptr;
+  bool in_rows = false;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line[0] == '#') continue;
+    if (line.empty()) {
+      current = nullptr;
+      continue;
+    }
+    if (!current) {
+      records.push_back({});
+      current = &records.back();
+      current->line = number;
+      in_rows = false;
+      if (line == "statement ok" || line == "query") {
+        current->kind = line;
+      } else if (line.rfind("statement error", 0) == 0) {
+        current->kind = "statement error";
+        current->expected = line.size() > 16 ? line.substr(16) : "";
+      } else {
+        current->kind = "bad record: " + line;
+      }
+      continue;
+    }
+    if (line == "----") {
+      in_rows = true;
+    } else if (in_rows) {
+      current->rows.push_back(line);
+    } else {
+      current->sql += (current->sql.empty() ? "" : "\n") + line;
+    }
+  }
+  return records;
+}
+
+class ScriptTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ScriptTest, Runs) {
+  const fs::path script = fs::path(TABULON_SQL_SCRIPTS) / (GetParam() + ".test");
+  const fs::path dir = fs::temp_directory_path() / ("tabulon_sql_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path file = dir / (GetParam() + ".mdb");
+  fs::remove(file);
+  auto db = jet::Database::Create(file.string());
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  Session session(**db);
+  for (const Record& r : ReadScript(script)) {
+    SCOPED_TRACE(script.filename().string() + ":" + std::to_string(r.line) + ": " + r.sql);
+    auto result = session.Execute(r.sql);
+    if (r.kind == "statement ok") {
+      EXPECT_TRUE(result.ok()) << result.status().ToString();
+    } else if (r.kind == "statement error") {
+      if (result.ok()) {
+        ADD_FAILURE() << "succeeded, expected an error containing: " << r.expected;
+      } else {
+        EXPECT_NE(result.status().message().find(r.expected), std::string::npos)
+            << result.status().message();
+      }
+    } else if (r.kind == "query") {
+      ASSERT_TRUE(result.ok()) << result.status().ToString();
+      std::vector<std::string> rows;
+      for (const jet::Row& row : result->rows) rows.push_back(RowText(row));
+      EXPECT_EQ(rows, r.rows);
+    } else {
+      ADD_FAILURE() << r.kind;
+    }
+  }
+  ASSERT_TRUE((*db)->CheckIntegrity().ok());
+  auto tables = (*db)->ListTables();
+  ASSERT_TRUE(tables.ok());
+  std::vector<std::pair<jet::TableDefinition, std::vector<jet::Row>>> contents;
+  for (const std::string& name : *tables) {
+    auto table = (*db)->GetTable(name);
+    ASSERT_TRUE(table.ok());
+    auto rows = (*db)->ReadAllRows(*table);
+    ASSERT_TRUE(rows.ok());
+    contents.emplace_back(*table, *rows);
+  }
+  db->reset();
+  if (!testing::MdbReaderAvailable() || !testing::MdbToolsAvailable()) {
+    GTEST_SKIP() << "independent readers not installed";
+  }
+  for (const auto& [table, rows] : contents) {
+    EXPECT_EQ(testing::CompareTableWithReaders(file.string(), table.name, table.columns, rows), "")
+        << table.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sql, ScriptTest, ::testing::ValuesIn(Scripts()),
+                         [](const ::testing::TestParamInfo<std::string>& script) { return script.param; });
+
+}  // namespace
+}  // namespace tabulon::jetsql
