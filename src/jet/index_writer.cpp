@@ -396,6 +396,32 @@ Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where) {
   return Status::Ok();
 }
 
+Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number,
+                                             std::string_view key) {
+  RETURN_IF_ERROR(LoadIndexes(pager, table));
+  std::vector<RowPointer> found;
+  for (RealIndexState& index : table.indexes.real) {
+    if (index.number != number) continue;
+    auto take = [&](const std::string& entry) {
+      if (entry.size() != key.size() + 4 || entry.compare(0, key.size(), key) != 0) return false;
+      if (index.removed.count(entry) != 0) return true;
+      const auto* p = reinterpret_cast<const uint8_t*>(entry.data() + key.size());
+      const uint32_t page = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+      found.push_back(MakeRowPointer(page, p[3]));
+      return true;
+    };
+    const std::string probe(key);
+    for (auto it = std::lower_bound(index.entries.begin(), index.entries.end(), probe);
+         it != index.entries.end() && take(*it); ++it) {
+    }
+    for (const std::string& entry : index.added) take(entry);
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+  return NotFoundError("table '" + table.def.name + "' has no real index " +
+                       std::to_string(number));
+}
+
 Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table,
                     const std::function<Result<Row>(RowPointer)>& read_row) {
   TableIndexes& indexes = table.indexes;

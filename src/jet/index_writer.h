@@ -64,6 +64,11 @@ Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where);
 Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table,
                     const std::function<Result<Row>(RowPointer)>& read_row);
 
+// Row pointers of the entries of real index `number` whose key is exactly `key`, as of the
+// current write operation (its additions and removals included), ascending.
+Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number,
+                                             std::string_view key);
+
 // Schema changes, inside a write operation. `rows` visits every row of the table.
 using RowScan = std::function<Status(const std::function<Status(RowPointer, const Row&)>&)>;
 Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
