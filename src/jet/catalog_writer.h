@@ -43,6 +43,9 @@ class CatalogWriter {
 
   // The foreign-key logical indexes of an enforced relationship (see CreateForeignKeyIndexes).
   virtual Result<ForeignKeyIndexes> AddForeignKeyIndexes(const ForeignKeyIndexSpec& spec) = 0;
+  // Removes one foreign-key logical index of a table, and its real index when no other
+  // logical index uses it.
+  virtual Status RemoveForeignKeyIndex(std::string_view table, std::string_view index) = 0;
 };
 
 // Rewrites every index of a system table (MSysQueries, MSysRelationships) from its rows.

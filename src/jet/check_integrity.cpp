@@ -1,9 +1,12 @@
 // Walks every structure of an open database and reports the first problem found: page types
 // and owners, row bounds, row counts, long-value chains, usage maps against the global page
-// map, and the entries of every index whose keys this engine can encode.
+// map, the entries of every index whose keys this engine can encode, and every relationship
+// (its tables, columns, foreign-key index pair and, when enforced, a parent for every row).
 #include <algorithm>
+#include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/bytes.h"
 #include "jet/database.h"
@@ -12,7 +15,9 @@
 #include "jet/format/long_value.h"
 #include "jet/format/properties.h"
 #include "jet/format/usage_map.h"
+#include "base/text.h"
 #include "jet/index_key.h"
+#include "jet/values.h"
 
 namespace tabulon::jet {
 namespace {
@@ -52,6 +57,7 @@ class Checker {
       s = CheckTable(object);
       if (!s.ok()) return s.WithContext("table '" + object.name + "'");
     }
+    RETURN_IF_ERROR(CheckRelationships(objects));
     // Every page a structure uses must be marked in use (bit clear) where the map covers it.
     for (uint32_t page : global->pages) {
       if (!claims_[page].empty()) {
@@ -306,6 +312,143 @@ class Checker {
       }
     }
     return Status::Ok();
+  }
+
+  static const IndexDefinition* LogicalNumbered(const TableDefinition& table, uint32_t number) {
+    for (const IndexDefinition& index : table.indexes) {
+      if (index.logical_number == number) return &index;
+    }
+    return nullptr;
+  }
+
+  // Foreign-key indexes come in pairs naming each other; every relationship names existing
+  // tables and columns, an enforced one has its index pair and no row without a parent.
+  Status CheckRelationships(const std::vector<CatalogEntry>& objects) {
+    std::map<uint32_t, TableDefinition> tables;  // by definition page
+    bool have_relationships = false;
+    for (const CatalogEntry& object : objects) {
+      if (!object.is_table()) continue;
+      ASSIGN_OR_RETURN(tables[object.tdef_page()],
+                       db_.ReadTableDefinition(object.tdef_page(), object.name));
+      have_relationships |= object.name == "MSysRelationships";
+    }
+    for (const auto& [page, table] : tables) {
+      for (const IndexDefinition& index : table.indexes) {
+        if (index.index_type != 0x02) continue;
+        const std::string label = "foreign-key index '" + index.name + "' of table '" + table.name + "'";
+        auto other = tables.find(index.fk_other_table_page);
+        if (other == tables.end()) {
+          return CorruptError(label + " names table page " + std::to_string(index.fk_other_table_page) +
+                              ", which holds no table");
+        }
+        const IndexDefinition* partner = LogicalNumbered(other->second, index.fk_other_index);
+        if (!partner || partner->index_type != 0x02 || partner->fk_side == index.fk_side ||
+            partner->fk_other_table_page != page || partner->fk_other_index != index.logical_number ||
+            (index.fk_side != 1 && index.fk_side != 2)) {
+          return CorruptError(label + " has no partner index " + std::to_string(index.fk_other_index) +
+                              " naming it back in table '" + other->second.name + "'");
+        }
+      }
+    }
+    if (!have_relationships) return Status::Ok();
+    ASSIGN_OR_RETURN(std::vector<Relationship> relationships, db_.ListRelationships());
+    for (const Relationship& r : relationships) {
+      Status s = CheckRelationship(r, tables);
+      if (!s.ok()) return s.WithContext("relationship '" + r.name + "'");
+    }
+    return Status::Ok();
+  }
+
+  Status CheckRelationship(const Relationship& r, const std::map<uint32_t, TableDefinition>& tables) {
+    auto find_table = [&](const std::string& name) -> const TableDefinition* {
+      for (const auto& [page, table] : tables) {
+        if (EqualsIgnoreAsciiCase(table.name, name)) return &table;
+      }
+      return nullptr;
+    };
+    const TableDefinition* primary = find_table(r.primary_table);
+    const TableDefinition* foreign = find_table(r.foreign_table);
+    if (!primary || !foreign) {
+      return CorruptError("names table '" + (primary ? r.foreign_table : r.primary_table) +
+                          "', which does not exist");
+    }
+    if (r.primary_columns.empty() || r.primary_columns.size() != r.foreign_columns.size()) {
+      return CorruptError("has " + std::to_string(r.primary_columns.size()) + " referenced and " +
+                          std::to_string(r.foreign_columns.size()) + " referencing columns");
+    }
+    std::vector<size_t> primary_at, foreign_at;
+    auto column_at = [](const TableDefinition& table, const std::string& name,
+                        std::vector<size_t>& at) -> Status {
+      for (size_t i = 0; i < table.columns.size(); ++i) {
+        if (EqualsIgnoreAsciiCase(table.columns[i].name, name)) {
+          at.push_back(i);
+          return Status::Ok();
+        }
+      }
+      return CorruptError("names column '" + name + "', which table '" + table.name + "' lacks");
+    };
+    for (size_t i = 0; i < r.primary_columns.size(); ++i) {
+      RETURN_IF_ERROR(column_at(*primary, r.primary_columns[i], primary_at));
+      RETURN_IF_ERROR(column_at(*foreign, r.foreign_columns[i], foreign_at));
+    }
+    if (!r.enforced) return Status::Ok();
+
+    // The referencing table's index over the foreign-key columns, paired (checked above)
+    // with one over the referenced columns.
+    auto same_columns = [](const TableDefinition& table, const IndexDefinition& index,
+                           const std::vector<size_t>& at) {
+      if (index.columns.size() != at.size()) return false;
+      for (size_t i = 0; i < at.size(); ++i) {
+        if (index.columns[i].column_number != table.columns[at[i]].number) return false;
+      }
+      return true;
+    };
+    bool paired = false;
+    for (const IndexDefinition& index : foreign->indexes) {
+      if (index.index_type != 0x02 || index.fk_side != 2 ||
+          index.fk_other_table_page != primary->tdef_page || !same_columns(*foreign, index, foreign_at)) {
+        continue;
+      }
+      const IndexDefinition* partner = LogicalNumbered(*primary, index.fk_other_index);
+      paired |= partner && same_columns(*primary, *partner, primary_at);
+    }
+    if (!paired) {
+      return CorruptError("is enforced but table '" + foreign->name +
+                          "' has no foreign-key index over its columns paired with one of '" +
+                          primary->name + "'");
+    }
+
+    // Every referencing row with no Null in its key has a parent. Keys compare as the indexes
+    // do (text by its sort key); a text without one compares by its characters.
+    auto key_of = [&](const Row& row, const std::vector<size_t>& at) -> std::optional<std::string> {
+      std::string key;
+      for (size_t i = 0; i < at.size(); ++i) {
+        const Value& v = row[at[i]];
+        if (std::holds_alternative<Null>(v)) return std::nullopt;
+        if (!AppendColumnKey(primary->columns[primary_at[i]], v, true, key).ok()) {
+          key += '\xff' + FormatValue(v).value_or("") + '\0';
+        }
+      }
+      return key;
+    };
+    std::unordered_set<std::string> parents;
+    RETURN_IF_ERROR(db_.ScanRows(*primary, [&](RowPointer, const Row& row) {
+      if (auto key = key_of(row, primary_at)) parents.insert(std::move(*key));
+      return Status::Ok();
+    }));
+    return db_.ScanRows(*foreign, [&](RowPointer where, const Row& row) -> Status {
+      auto key = key_of(row, foreign_at);
+      if (!key || parents.count(*key)) return Status::Ok();
+      std::string values;
+      for (size_t i = 0; i < foreign_at.size(); ++i) {
+        values += (i ? ", " : "") + foreign->columns[foreign_at[i]].name + "='" +
+                  FormatValue(row[foreign_at[i]]).value_or("") + "'";
+      }
+      return CorruptError("the row of '" + foreign->name + "' at page " +
+                          std::to_string(RowPointerPage(where)) + " row " +
+                          std::to_string(RowPointerRow(where)) + " refers to (" + values +
+                          "), which no row of '" + primary->name + "' has");
+    });
   }
 
   Database& db_;

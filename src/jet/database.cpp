@@ -77,7 +77,10 @@ T ValueOr(const Value& value, T fallback) {
 Database::Database(std::unique_ptr<Pager> pager, OpenMode mode)
     : pager_(std::move(pager)), mode_(mode) {}
 
-Database::~Database() = default;
+Database::~Database() {
+  // Inserts of an unfinished batch were reported as done: keep them.
+  (void)FlushBatch();
+}
 
 Result<std::unique_ptr<Database>> Database::Open(std::unique_ptr<FileIo> file, OpenMode mode) {
   if (mode == OpenMode::kCreateNew) {
@@ -128,6 +131,7 @@ Result<TableDefinition> Database::ReadTableDefinition(uint32_t tdef_page, std::s
 }
 
 Result<std::vector<CatalogEntry>> Database::ListObjects() {
+  RETURN_IF_ERROR(FlushBatch());
   const int id = FindColumn(catalog_, "Id");
   const int parent = FindColumn(catalog_, "ParentId");
   const int name = FindColumn(catalog_, "Name");
@@ -194,6 +198,7 @@ Status Database::ApplyStoredColumnProperties(RowPointer catalog_row, TableDefini
 
 Status Database::ScanRows(const TableDefinition& table, const RowVisitor& visit,
                           const ScanOptions& options) {
+  RETURN_IF_ERROR(FlushBatch());  // the batch's rows are listed in the maps only once stored
   auto map = format::ReadUsageMap(*pager_, table.owned_pages_map);
   if (!map.ok()) return map.status().WithContext("table '" + table.name + "' owned pages");
   format::RowDecoder decoder(table);

@@ -135,6 +135,11 @@ struct Relationship {
   static Relationship FromFlags(uint32_t grbit);  // the flag fields of a stored relationship
 };
 
+// What DropTable does with the relationships of the table: Jet refuses to drop a table that
+// takes part in one; kWithRelationships removes those relationships first (rows, catalog
+// object and the foreign-key indexes of the other table too).
+enum class DropTableMode { kRefuseIfRelated, kWithRelationships };
+
 // The properties of one object (MSysObjects.LvProp): the object's own map (name empty) and one
 // per column.
 using ObjectProperties = std::vector<format::PropertyMap>;
@@ -225,9 +230,28 @@ class Database {
   // Deletes the rows `match` selects; returns how many.
   using RowPredicate = std::function<bool(const Row& row)>;
   Result<uint64_t> DeleteRows(std::string_view table, const RowPredicate& match);
-  // Removes a user table; its pages become free for reuse.
-  Status DropTable(std::string_view name);
+  // Removes a user table; its pages become free for reuse. A table in a relationship is
+  // refused (InvalidArgument naming the relationship) unless the mode says otherwise.
+  Status DropTable(std::string_view name,
+                   DropTableMode mode = DropTableMode::kRefuseIfRelated);
   Status RenameTable(std::string_view from, std::string_view to);
+
+  // Batches: many small inserts in one transaction, for callers that insert row by row.
+  // Between BeginBatch and CommitBatch the InsertRow(s) calls share one transaction and are
+  // durable only once it commits. Each insert checks its row before it changes a page, so a
+  // refused row leaves no trace and the batch goes on. A failure after pages changed (an I/O
+  // error, a key violation found late) undoes every insert since the last commit; the
+  // returned error then says so, and batch_pending() is 0. Any other write operation, and
+  // ScanRows / ListObjects, first commit the inserts so far (so reads see them). Destroying
+  // the Database commits as well, but only CommitBatch reports a failure.
+  Status BeginBatch();
+  // Commits the inserts since the last commit and ends the batch.
+  Status CommitBatch();
+  // Commits the inserts so far and keeps the batch open.
+  Status FlushBatch();
+  bool in_batch() const { return batch_; }
+  // Inserts of the batch not yet committed.
+  uint64_t batch_pending() const { return batch_pending_; }
 
   // ---------------------------------------------------------------------------------------
   // User indexes (index_writer.cpp, index_read.cpp). Indexes are kept up to date by
@@ -265,6 +289,15 @@ class Database {
   // the foreign-key indexes on both tables. Fails (creating nothing) when a table or column
   // is missing, the column types differ, or existing rows already break it.
   Status CreateRelationship(const Relationship& relationship);
+  // Removes a relationship: its rows, catalog object and the foreign-key indexes of both
+  // tables (a real index made only for the relationship goes with it).
+  Status DropRelationship(std::string_view name);
+  // Enforced relationships (see docs/format/jet4.md): InsertRow(s) refuses a row of the
+  // referencing table whose foreign-key columns are all non-Null and match no row of the
+  // referenced table (InvalidArgument naming relationship, tables and key; nothing of the
+  // call remains). DeleteRows deletes referencing rows of a cascade-delete relationship
+  // (recursively), sets the foreign-key columns of a cascade-set-Null one to Null, and
+  // otherwise refuses (InvalidArgument) before deleting anything.
 
   // Saved queries (catalog objects of type 5) with their MSysQueries rows.
   Result<std::vector<SavedQuery>> ListQueries();
@@ -303,8 +336,15 @@ class Database {
     void operator()(WriteState* state) const;
   };
   Result<WriteState*> Writer();
+  // `batchable`: an insert that may stay uncommitted inside a batch.
   template <typename Operation>
-  Status RunWrite(Operation&& operation);
+  Status RunWrite(Operation&& operation, bool batchable = false);
+  bool batch_ = false;
+  uint64_t batch_pending_ = 0;
+  bool in_operation_ = false;  // a write operation (or its commit) is running
+  // Commits the write state after an operation that returned `status`, or undoes everything
+  // since the last commit; returns the operation's outcome.
+  Status EndWrite(WriteState& state, Status status);
   std::unique_ptr<WriteState, WriteStateDeleter> writer_;
   // Runs `body` as one write operation with the catalog helpers of catalog_writer.h.
   Status RunCatalogWrite(const std::function<Status(class CatalogWriter&)>& body);

@@ -16,6 +16,7 @@
 #include "jet/catalog_writer.h"
 #include "jet/index_key.h"
 #include "jet/object_properties.h"
+#include "jet/referential.h"
 #include "jet/write_state.h"
 
 namespace tabulon::jet {
@@ -174,6 +175,13 @@ struct Database::WriteState : public PageAllocator {
   Status Load();
   Result<TableState*> Table(uint32_t tdef_page, const std::string& name);
   Result<TableState*> UserTable(std::string_view name);
+  // A table by its definition page (the form foreign-key indexes name their partner in).
+  Result<TableState*> TableAt(uint32_t tdef_page);
+  TableAtPage TablesByPage() {
+    return [this](uint32_t page) { return TableAt(page); };
+  }
+  // Deletes rows of a table found by a delete plan, and clears the columns it names.
+  Status ApplyDeletePlan(const DeletePlan& plan);
   // The catalog entry of a table that is not a system table.
   Result<const CatalogEntry*> UserTableEntry(std::string_view name) const;
   const CatalogEntry* FindObject(std::string_view name, int32_t parent) const;
@@ -375,10 +383,14 @@ Status Database::WriteState::LoadColumnProperties(TableDefinition& table) {
 
 const CatalogEntry* Database::WriteState::FindObject(std::string_view name,
                                                      int32_t parent) const {
+  // Names of one parent never clash, so an exact match is the answer; sort keys (slow to make)
+  // are needed only for a name spelt differently.
+  for (const CatalogEntry& e : objects) {
+    if (e.parent_id == parent && e.name == name) return &e;
+  }
   auto key = NameKey(name);
   for (const CatalogEntry& e : objects) {
     if (e.parent_id != parent) continue;
-    if (e.name == name) return &e;
     // The catalog index compares names by sort key, so names differing only in case clash.
     if (key.ok()) {
       auto other = NameKey(e.name);
@@ -403,6 +415,51 @@ Result<TableState*> Database::WriteState::UserTable(std::string_view name) {
   const CatalogEntry* e = FindObject(name, kTablesContainerId);
   if (!e || !e->is_table()) return NotFoundError("no table named '" + std::string(name) + "'");
   return Table(e->tdef_page(), e->name);
+}
+
+Result<TableState*> Database::WriteState::TableAt(uint32_t tdef_page) {
+  for (const CatalogEntry& e : objects) {
+    if (e.is_table() && e.tdef_page() == tdef_page) return Table(tdef_page, e.name);
+  }
+  return CorruptError("no table has its definition at page " + std::to_string(tdef_page));
+}
+
+Status Database::WriteState::ApplyDeletePlan(const DeletePlan& plan) {
+  std::set<uint32_t> pages;
+  for (const auto& entry : plan.cascaded) pages.insert(entry.first);
+  for (const auto& entry : plan.set_null) pages.insert(entry.first);
+  for (uint32_t page : pages) {
+    ASSIGN_OR_RETURN(TableState * table, TableAt(page));
+    const auto cascaded = plan.cascaded.find(page);
+    const auto cleared = plan.set_null.find(page);
+    auto listed = [&](RowPointer where) {
+      return (cascaded != plan.cascaded.end() && cascaded->second.count(where)) ||
+             (cleared != plan.set_null.end() && cleared->second.count(where));
+    };
+    // Rows as stored (long-value fields undecoded), to release their long values.
+    std::vector<std::pair<RowPointer, Row>> stored;
+    ScanOptions raw;
+    raw.read_long_values = false;
+    RETURN_IF_ERROR(StoreMaps(*table));
+    RETURN_IF_ERROR(db.ScanRows(table->def, [&](RowPointer where, const Row& row) {
+      if (listed(where)) stored.emplace_back(where, row);
+      return Status::Ok();
+    }, raw));
+    for (const auto& [where, row] : stored) {
+      std::optional<Row> kept;
+      if (cleared != plan.set_null.end()) {
+        if (auto it = cleared->second.find(where); it != cleared->second.end()) {
+          // Set Null is a delete and an insert of the row with those columns cleared.
+          ASSIGN_OR_RETURN(kept, db.ReadRow(table->def, where));
+          for (size_t slot : it->second) (*kept)[slot] = Null{};
+        }
+      }
+      RETURN_IF_ERROR(DeleteAt(*table, where));
+      RETURN_IF_ERROR(ReleaseLongValues(*table, row));
+      if (kept) RETURN_IF_ERROR(InsertValues(*table, *kept, nullptr));
+    }
+  }
+  return Status::Ok();
 }
 
 Result<uint8_t*> Database::WriteState::PageWithRoom(uint32_t& current, MapState& free_map,
@@ -503,10 +560,10 @@ Status Database::WriteState::InsertValues(TableState& table, const Row& row, Row
   if (indexed) {
     // Keys are checked before the row is placed: a violation leaves no trace of the row.
     RETURN_IF_ERROR(LoadIndexes(pager, table));
-    RETURN_IF_ERROR(PrepareIndexEntries(table, *values));
+    RETURN_IF_ERROR(PrepareIndexEntries(pager, table, *values));
   }
   ASSIGN_OR_RETURN(RowPointer at, InsertEncoded(table, encoded));
-  if (indexed) AddPreparedIndexEntries(table, at);
+  if (indexed) RETURN_IF_ERROR(AddPreparedIndexEntries(pager, *this, table, at));
   if (where) *where = at;
   return Status::Ok();
 }
@@ -516,7 +573,7 @@ Status Database::WriteState::DeleteAt(TableState& table, RowPointer where) {
     RETURN_IF_ERROR(LoadIndexes(pager, table));
     if (!table.indexes.real.empty()) {
       ASSIGN_OR_RETURN(Row row, db.ReadRow(table.def, where));
-      RETURN_IF_ERROR(RemoveIndexEntries(table, row, where));
+      RETURN_IF_ERROR(RemoveIndexEntries(pager, *this, table, row, where));
     }
   }
   const uint32_t number = RowPointerPage(where);
@@ -826,10 +883,9 @@ Status Database::WriteState::StoreGlobalMap() {
 Status Database::WriteState::Finish() {
   for (auto& [page, table] : tables) {
     if (!table->indexes.loaded) continue;
-    TableState& t = *table;
-    RETURN_IF_ERROR(StoreIndexes(pager, *this, t, [&](RowPointer where) {
-      return db.ReadRow(t.def, where);
-    }));
+    const std::vector<IndexDefinition> foreign_keys = ForeignKeyIndexesOf(table->def);
+    RETURN_IF_ERROR(StoreIndexes(pager, *this, *table));
+    RETURN_IF_ERROR(CheckForeignKeyIndexesKept(*table, foreign_keys));
   }
   for (auto& [page, table] : tables) RETURN_IF_ERROR(StoreMaps(*table));
   if (objects_dirty) {
@@ -869,19 +925,64 @@ Result<Database::WriteState*> Database::Writer() {
 }
 
 template <typename Operation>
-Status Database::RunWrite(Operation&& operation) {
+Status Database::RunWrite(Operation&& operation, bool batchable) {
+  const bool batched = batchable && batch_;
+  // Other operations may read the table's pages: the batch's inserts go to the file first.
+  if (!batched) RETURN_IF_ERROR(FlushBatch());
   ASSIGN_OR_RETURN(WriteState * state, Writer());
+  const uint64_t changes_before = pager_->change_count();
+  in_operation_ = true;
   Status status = operation(*state);
-  if (status.ok()) status = state->Finish();
-  if (!status.ok()) {
-    // Undo everything of this operation; the in-memory state is reloaded from the file on the
-    // next write.
-    writer_.reset();
-    if (Status rollback = pager_->Rollback(); !rollback.ok()) {
-      return status.WithContext("(the rollback failed too: " + rollback.message() +
-                                "; the file is restored when next opened)");
-    }
+  in_operation_ = false;
+  if (batched && status.ok()) {
+    ++batch_pending_;
+    return status;
   }
+  if (batched && pager_->change_count() == changes_before) {
+    // Refused before it changed a page: the batch goes on (the in-memory state holds only
+    // what the batch's earlier inserts put there).
+    return status;
+  }
+  return EndWrite(*state, std::move(status));
+}
+
+Status Database::EndWrite(WriteState& state, Status status) {
+  in_operation_ = true;
+  if (status.ok()) status = state.Finish();
+  in_operation_ = false;
+  const uint64_t undone = status.ok() ? 0 : batch_pending_;
+  batch_pending_ = 0;
+  if (status.ok()) return status;
+  // Undo everything since the last commit; the in-memory state is reloaded from the file on
+  // the next write.
+  writer_.reset();
+  if (undone > 0) {
+    status = status.WithContext("(the " + std::to_string(undone) +
+                                " uncommitted inserts of the batch were undone too)");
+  }
+  if (Status rollback = pager_->Rollback(); !rollback.ok()) {
+    return status.WithContext("(the rollback failed too: " + rollback.message() +
+                              "; the file is restored when next opened)");
+  }
+  return status;
+}
+
+Status Database::BeginBatch() {
+  if (mode_ == OpenMode::kReadOnly) {
+    return InvalidArgumentError(pager_->file().Name() + ": opened read-only");
+  }
+  batch_ = true;
+  return Status::Ok();
+}
+
+Status Database::FlushBatch() {
+  if (batch_pending_ == 0 || in_operation_ || !writer_) return Status::Ok();
+  return EndWrite(*writer_, Status::Ok());
+}
+
+Status Database::CommitBatch() {
+  Status status = FlushBatch();
+  batch_ = false;
   return status;
 }
 
@@ -1210,18 +1311,20 @@ Status Database::CreateTable(const TableDefinition& request) {
 Status Database::InsertRows(std::string_view table, const RowSource& next) {
   return RunWrite([&](WriteState& w) -> Status {
     ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+    ASSIGN_OR_RETURN(InsertReferenceCheck references,
+                     InsertReferenceCheck::For(*pager_, *state, w.TablesByPage()));
     Row row;
     uint64_t number = 0;
     for (;;) {
       ASSIGN_OR_RETURN(bool more, next(row));
       if (!more) break;
       ++number;
-      RETURN_IF_ERROR(w.InsertValues(*state, row, nullptr)
-                          .WithContext("row " + std::to_string(number) + " of '" +
-                                       state->def.name + "'"));
+      Status s = references.Check(row);
+      if (s.ok()) s = w.InsertValues(*state, row, nullptr);
+      if (!s.ok()) return s.WithContext("row " + std::to_string(number) + " of '" + state->def.name + "'");
     }
     return Status::Ok();
-  });
+  }, /*batchable=*/true);
 }
 
 Status Database::InsertRows(std::string_view table, const std::vector<Row>& rows) {
@@ -1234,7 +1337,13 @@ Status Database::InsertRows(std::string_view table, const std::vector<Row>& rows
 }
 
 Status Database::InsertRow(std::string_view table, const Row& row) {
-  return InsertRows(table, std::vector<Row>{row});
+  bool given = false;
+  return InsertRows(table, [&](Row& out) -> Result<bool> {
+    if (given) return false;
+    given = true;
+    out = row;
+    return true;
+  });
 }
 
 Result<uint64_t> Database::DeleteRows(std::string_view table, const RowPredicate& match) {
@@ -1261,11 +1370,14 @@ Result<uint64_t> Database::DeleteRows(std::string_view table, const RowPredicate
           return Status::Ok();
         },
         stored));
+    // Rows of other tables that refer to these are planned before anything changes.
+    ASSIGN_OR_RETURN(DeletePlan plan, PlanDelete(*this, *pager_, *state, doomed, w.TablesByPage()));
     for (const auto& [where, row] : doomed) {
       // The row goes first: its index keys are read from it, long values included.
       RETURN_IF_ERROR(w.DeleteAt(*state, where));
       RETURN_IF_ERROR(w.ReleaseLongValues(*state, row));
     }
+    RETURN_IF_ERROR(w.ApplyDeletePlan(plan));
     deleted = doomed.size();
     return Status::Ok();
   });
@@ -1273,9 +1385,13 @@ Result<uint64_t> Database::DeleteRows(std::string_view table, const RowPredicate
   return deleted;
 }
 
-Status Database::DropTable(std::string_view name) {
-  return RunWrite([&](WriteState& w) -> Status {
+Status Database::DropTable(std::string_view name, DropTableMode mode) {
+  return RunCatalogWrite([&](CatalogWriter& catalog_writer) -> Status {
+    WriteState& w = *writer_;
     ASSIGN_OR_RETURN(const CatalogEntry* entry, w.UserTableEntry(name));
+    const std::string table_name = entry->name;
+    RETURN_IF_ERROR(DetachRelationships(catalog_writer, table_name, mode));
+    ASSIGN_OR_RETURN(entry, w.UserTableEntry(table_name));
     const CatalogEntry doomed = *entry;
     ASSIGN_OR_RETURN(TableState * state, w.Table(doomed.tdef_page(), doomed.name));
     // Every page the table owns becomes free: data, long values, indexes, its definition and
@@ -1355,8 +1471,10 @@ Status Database::DropTable(std::string_view name) {
 
 Status Database::RenameTable(std::string_view from, std::string_view to) {
   RETURN_IF_ERROR(CheckObjectName(to, "table"));
-  return RunWrite([&](WriteState& w) -> Status {
+  return RunCatalogWrite([&](CatalogWriter& catalog_writer) -> Status {
+    WriteState& w = *writer_;
     ASSIGN_OR_RETURN(const CatalogEntry* entry, w.UserTableEntry(from));
+    const std::string old_name = entry->name;
     const CatalogEntry* clash = w.FindObject(to, kTablesContainerId);
     if (clash && clash != entry) {
       return AlreadyExistsError("an object named '" + clash->name + "' already exists");
@@ -1390,7 +1508,7 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
       }
     }
     w.objects_dirty = true;
-    return Status::Ok();
+    return RenameInRelationships(catalog_writer, old_name, to);
   });
 }
 
@@ -1485,6 +1603,21 @@ Status Database::RunCatalogWrite(const std::function<Status(CatalogWriter&)>& bo
     }
     Result<ForeignKeyIndexes> AddForeignKeyIndexes(const ForeignKeyIndexSpec& spec) override {
       return db_.AddForeignKeyIndexes(w_, spec);
+    }
+    Status RemoveForeignKeyIndex(std::string_view table, std::string_view index) override {
+      ASSIGN_OR_RETURN(TableState * state, State(table));
+      auto it = std::find_if(state->def.indexes.begin(), state->def.indexes.end(),
+                             [&](const IndexDefinition& i) {
+                               return i.index_type == 0x02 && EqualsIgnoreAsciiCase(i.name, index);
+                             });
+      if (it == state->def.indexes.end()) {
+        return NotFoundError("table '" + state->def.name + "' has no foreign-key index '" +
+                             std::string(index) + "'");
+      }
+      // As a plain index it drops like one: the real index goes too when nothing else uses it.
+      it->index_type = 0x00;
+      const std::string name = it->name;
+      return DropIndexIn(w_.pager, w_, *state, name);
     }
 
    private:

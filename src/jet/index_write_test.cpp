@@ -439,7 +439,9 @@ TEST(IndexWriteTest, ForeignKeyIndexesShareOrAddRealIndexes) {
   EXPECT_EQ(many->fk_other_index, one->logical_number);
   EXPECT_EQ(many->fk_other_table_page, customers->tdef_page);
   // The new index holds the rows there were and follows new ones.
-  ASSERT_TRUE(db->InsertRow("Orders", {int32_t{3}, int32_t{5}}).ok());
+  ASSERT_TRUE(db->InsertRow("Customers", {int32_t{5}, std::string("Five")}).ok());
+  const Status inserted = db->InsertRow("Orders", {int32_t{3}, int32_t{5}});
+  ASSERT_TRUE(inserted.ok()) << inserted.ToString();
   EXPECT_EQ(db->SeekIndex("Orders", "CustomersOrders", {int32_t{5}})->size(), 2u);
   EXPECT_EQ(db->SeekIndex("Orders", "CustomersOrders", {Null{}})->size(), 1u);
   EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "base/bytes.h"
 #include "base/text.h"
@@ -70,6 +71,11 @@ Status BuildKey(const TableDefinition& def, const RealIndexState& index, const R
     all_null &= null;
     RETURN_IF_ERROR(AppendColumnKey(column, value, index.ascending[i], key));
   }
+  if (key.size() > kMaxIndexKeyBytes) {
+    return UnsupportedError("its key takes " + std::to_string(key.size()) +
+                            " bytes, more than an index page entry may hold (" +
+                            std::to_string(kMaxIndexKeyBytes) + ")");
+  }
   return Status::Ok();
 }
 
@@ -124,6 +130,10 @@ Status FreeIndexPages(Pager& pager, PageAllocator& allocator, const IndexDefinit
 Status RemoveRealIndex(Pager& pager, PageAllocator& allocator, TableState& table,
                        uint32_t number) {
   TableDefinition& def = table.def;
+  for (RealIndexState& r : table.indexes.real) {
+    // Pages this operation added to the tree are listed in the usage map once flushed.
+    if (r.number == number && r.tree) RETURN_IF_ERROR(r.tree->Flush(pager, allocator));
+  }
   if (const IndexDefinition* first = FirstLogical(def, number)) {
     RETURN_IF_ERROR(FreeIndexPages(pager, allocator, *first));
   }
@@ -182,9 +192,10 @@ Status RewriteDefinition(Pager& pager, PageAllocator& allocator, TableState& tab
   return Status::Ok();
 }
 
-// A root page and a usage-map row for a new real index.
-Status AllocateIndexPages(Pager& pager, PageAllocator& allocator, TableState& table,
-                          IndexDefinition& index) {
+// A root page and a usage-map row for a new real index, and its tree over `entries`
+// (sorted). Returns the number of distinct keys.
+Result<uint32_t> BuildIndexPages(Pager& pager, PageAllocator& allocator, TableState& table,
+                                 IndexDefinition& index, std::vector<std::string> entries) {
   ASSIGN_OR_RETURN(index.root_page, allocator.Allocate());
   const std::string empty_map(kMapRowSize, '\0');
   const auto* row = reinterpret_cast<const uint8_t*>(empty_map.data());
@@ -198,11 +209,18 @@ Status AllocateIndexPages(Pager& pager, PageAllocator& allocator, TableState& ta
     InitDataPage(bytes, 0);
     index.usage_map = MakeRowPointer(fresh, AddRowToPage(bytes, row, kMapRowSize));
   }
-  // An empty tree until the end of the operation writes the real one.
+  uint32_t distinct = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (i == 0 || KeyOf(entries[i]) != KeyOf(entries[i - 1])) ++distinct;
+  }
   std::vector<uint32_t> pages;
-  RETURN_IF_ERROR(WriteIndexTree(pager, allocator, table.def.tdef_page, index.root_page, {}, pages));
+  RETURN_IF_ERROR(WriteIndexTree(pager, allocator, table.def.tdef_page, index.root_page,
+                                 std::move(entries), pages));
+  pages.push_back(index.root_page);
+  std::sort(pages.begin(), pages.end());
   std::vector<uint32_t> bitmaps;
-  return StoreUsageMap(pager, allocator, index.usage_map, {index.root_page}, bitmaps);
+  RETURN_IF_ERROR(StoreUsageMap(pager, allocator, index.usage_map, pages, bitmaps));
+  return distinct;
 }
 
 uint32_t NextLogicalNumber(const TableDefinition& def, uint32_t wanted) {
@@ -241,9 +259,9 @@ Status CheckIndexName(const TableDefinition& def, std::string_view name) {
   return Status::Ok();
 }
 
-// Fills a new real index from the table's rows: sorted entries, uniqueness checked.
-Status FillIndex(const TableDefinition& def, const std::string& name, RealIndexState& index,
-                 const RowScan& rows) {
+// The sorted entries of a new real index over the table's rows, uniqueness checked.
+Result<std::vector<std::string>> CollectEntries(const TableDefinition& def, const std::string& name,
+                                                const RealIndexState& index, const RowScan& rows) {
   std::vector<std::string> entries;
   std::unordered_set<std::string> null_keys;  // keys exempt from uniqueness
   std::string key;
@@ -261,7 +279,7 @@ Status FillIndex(const TableDefinition& def, const std::string& name, RealIndexS
                                   DescribeKey(def, index, row) + " has one");
     }
     if (index.ignore_nulls() && all_null) return Status::Ok();
-    if (has_null) null_keys.insert(key);
+    if (has_null && index.unique()) null_keys.insert(key);
     std::string entry = key;
     AppendRowPointer(where, entry);
     entries.push_back(std::move(entry));
@@ -277,25 +295,12 @@ Status FillIndex(const TableDefinition& def, const std::string& name, RealIndexS
       }
     }
   }
-  index.added = std::move(entries);
-  index.added_in_order = true;
-  index.dirty = true;
-  return Status::Ok();
-}
-
-bool Contains(const std::vector<std::string>& sorted, const std::unordered_set<std::string>& removed,
-              const std::string& key) {
-  for (auto it = std::lower_bound(sorted.begin(), sorted.end(), key);
-       it != sorted.end() && it->size() == key.size() + 4 && it->compare(0, key.size(), key) == 0;
-       ++it) {
-    if (removed.count(*it) == 0) return true;
-  }
-  return false;
+  return entries;
 }
 
 }  // namespace
 
-Status LoadIndexes(Pager& pager, TableState& table) {
+Status LoadIndexes(Pager&, TableState& table) {
   TableIndexes& indexes = table.indexes;
   if (indexes.loaded) return Status::Ok();
   std::vector<RealIndexState> real;
@@ -304,18 +309,7 @@ Status LoadIndexes(Pager& pager, TableState& table) {
     if (!first) break;
     ASSIGN_OR_RETURN(RealIndexState state, NewRealState(table.def, *first));
     if (indexes.maintained) {
-      ASSIGN_OR_RETURN(std::vector<format::IndexEntry> stored,
-                       format::ReadIndexEntries(pager, first->root_page));
-      state.entries.reserve(stored.size());
-      for (format::IndexEntry& e : stored) {
-        std::string entry = std::move(e.key);
-        AppendRowPointer(e.row_pointer, entry);
-        state.entries.push_back(std::move(entry));
-      }
-      if (!std::is_sorted(state.entries.begin(), state.entries.end())) {
-        return CorruptError(format::PageAt(first->root_page, 0) + "index '" + first->name +
-                            "' of table '" + table.def.name + "' is out of order");
-      }
+      state.tree = std::make_unique<IndexTree>(first->root_page, table.def.tdef_page, first->usage_map);
     }
     real.push_back(std::move(state));
   }
@@ -324,10 +318,10 @@ Status LoadIndexes(Pager& pager, TableState& table) {
   return Status::Ok();
 }
 
-Status PrepareIndexEntries(TableState& table, const Row& values) {
+Status PrepareIndexEntries(Pager& pager, TableState& table, const Row& values) {
   for (RealIndexState& index : table.indexes.real) {
     index.pending_skip = true;
-    if (!index.drop_reason.empty()) continue;
+    if (!index.drop_reason.empty() || !index.tree) continue;
     bool all_null = false;
     Status s = BuildKey(table.def, index, values, index.pending, index.pending_has_null, all_null);
     if (s.code() == ErrorCode::kUnsupported) {
@@ -344,16 +338,7 @@ Status PrepareIndexEntries(TableState& table, const Row& values) {
     }
     if (index.ignore_nulls() && all_null) continue;
     if (index.unique() && !index.pending_has_null) {
-      bool duplicate = Contains(index.entries, index.removed, index.pending);
-      if (!duplicate && !index.added.empty()) {
-        const std::string& last = index.added.back();
-        const std::string_view last_key = KeyOf(last);
-        if (!index.added_in_order || last_key > index.pending) {
-          index.check_unique_at_store = true;
-        } else if (last_key == index.pending) {
-          duplicate = index.removed.count(last) == 0;
-        }
-      }
+      ASSIGN_OR_RETURN(bool duplicate, index.tree->HasKey(pager, index.pending));
       if (duplicate) {
         return AlreadyExistsError("the key " + DescribeKey(table.def, index, values) +
                                   " is already in unique index '" +
@@ -366,23 +351,21 @@ Status PrepareIndexEntries(TableState& table, const Row& values) {
   return Status::Ok();
 }
 
-void AddPreparedIndexEntries(TableState& table, RowPointer where) {
+Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
+                               RowPointer where) {
   for (RealIndexState& index : table.indexes.real) {
     if (index.pending_skip) continue;
-    std::string entry = index.pending;
-    AppendRowPointer(where, entry);
-    index.dirty = true;
-    if (index.pending_has_null && index.unique()) index.null_keys.insert(index.pending);
-    if (index.removed.erase(entry) != 0) continue;  // the same entry removed earlier: keep it
-    if (!index.added.empty() && entry <= index.added.back()) index.added_in_order = false;
-    index.added.push_back(std::move(entry));
+    AppendRowPointer(where, index.pending);
+    RETURN_IF_ERROR(index.tree->Insert(pager, allocator, index.pending));
   }
+  return Status::Ok();
 }
 
-Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where) {
+Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
+                          const Row& row, RowPointer where) {
   std::string key;
   for (RealIndexState& index : table.indexes.real) {
-    if (!index.drop_reason.empty()) continue;
+    if (!index.drop_reason.empty() || !index.tree) continue;
     bool has_null = false;
     bool all_null = false;
     Status s = BuildKey(table.def, index, row, key, has_null, all_null);
@@ -390,8 +373,7 @@ Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where) {
     RETURN_IF_ERROR(s);
     if (index.ignore_nulls() && all_null) continue;
     AppendRowPointer(where, key);
-    index.removed.insert(std::move(key));
-    index.dirty = true;
+    RETURN_IF_ERROR(index.tree->Remove(pager, allocator, key));
   }
   return Status::Ok();
 }
@@ -399,31 +381,20 @@ Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where) {
 Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number,
                                              std::string_view key) {
   RETURN_IF_ERROR(LoadIndexes(pager, table));
-  std::vector<RowPointer> found;
   for (RealIndexState& index : table.indexes.real) {
     if (index.number != number) continue;
-    auto take = [&](const std::string& entry) {
-      if (entry.size() != key.size() + 4 || entry.compare(0, key.size(), key) != 0) return false;
-      if (index.removed.count(entry) != 0) return true;
-      const auto* p = reinterpret_cast<const uint8_t*>(entry.data() + key.size());
-      const uint32_t page = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-      found.push_back(MakeRowPointer(page, p[3]));
-      return true;
-    };
-    const std::string probe(key);
-    for (auto it = std::lower_bound(index.entries.begin(), index.entries.end(), probe);
-         it != index.entries.end() && take(*it); ++it) {
-    }
-    for (const std::string& entry : index.added) take(entry);
-    std::sort(found.begin(), found.end());
-    return found;
+    if (index.tree) return index.tree->FindKey(pager, key);
+    // A table whose indexes are rebuilt elsewhere: a read-only look at the stored tree.
+    const IndexDefinition* logical = FirstLogical(table.def, number);
+    if (!logical) break;
+    IndexTree tree(logical->root_page, table.def.tdef_page, logical->usage_map);
+    return tree.FindKey(pager, key);
   }
   return NotFoundError("table '" + table.def.name + "' has no real index " +
                        std::to_string(number));
 }
 
-Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table,
-                    const std::function<Result<Row>(RowPointer)>& read_row) {
+Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
   TableIndexes& indexes = table.indexes;
   for (size_t i = indexes.real.size(); i-- > 0;) {
     if (indexes.real[i].drop_reason.empty()) continue;
@@ -435,67 +406,10 @@ Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table,
     RETURN_IF_ERROR(RemoveRealIndex(pager, allocator, table, number));
   }
   for (RealIndexState& index : indexes.real) {
-    if (!index.dirty) continue;
-    const IndexDefinition* logical = FirstLogical(table.def, index.number);
-    if (!logical) return InternalError("real index without a logical index");
-    if (!index.added_in_order) std::sort(index.added.begin(), index.added.end());
-    auto gone = [&](const std::string& e) { return index.removed.count(e) != 0; };
-    if (!index.removed.empty()) {
-      index.entries.erase(std::remove_if(index.entries.begin(), index.entries.end(), gone),
-                          index.entries.end());
-      index.added.erase(std::remove_if(index.added.begin(), index.added.end(), gone),
-                        index.added.end());
-    }
-    if (index.entries.empty() || index.added.empty() || index.entries.back() < index.added.front()) {
-      index.entries.reserve(index.entries.size() + index.added.size());
-      std::move(index.added.begin(), index.added.end(), std::back_inserter(index.entries));
-    } else {
-      std::vector<std::string> merged;
-      merged.reserve(index.entries.size() + index.added.size());
-      std::merge(std::make_move_iterator(index.entries.begin()),
-                 std::make_move_iterator(index.entries.end()),
-                 std::make_move_iterator(index.added.begin()),
-                 std::make_move_iterator(index.added.end()), std::back_inserter(merged));
-      index.entries = std::move(merged);
-    }
-    index.added.clear();
-    index.added.shrink_to_fit();
-    index.removed.clear();
-    index.added_in_order = true;
-    index.dirty = false;
-    if (index.check_unique_at_store) {
-      index.check_unique_at_store = false;
-      for (size_t i = 1; i < index.entries.size(); ++i) {
-        const std::string_view k = KeyOf(index.entries[i]);
-        if (k != KeyOf(index.entries[i - 1]) || index.null_keys.count(std::string(k)) != 0) continue;
-        auto pointer = [](const std::string& e) {
-          const auto* t = reinterpret_cast<const uint8_t*>(e.data()) + e.size() - 4;
-          return MakeRowPointer((uint32_t{t[0]} << 16) | (uint32_t{t[1]} << 8) | t[2], t[3]);
-        };
-        // The memory copy is wrong now; the failed operation drops it with everything else.
-        auto row = read_row(pointer(index.entries[i]));
-        const std::string key = row.ok() ? DescribeKey(table.def, index, *row) : "of two rows";
-        return AlreadyExistsError("the key " + key +
-                                  " is already in unique index '" +
-                                  IndexNames(table.def, index.number) + "' of table '" +
-                                  table.def.name + "'");
-      }
-    }
-
-    ASSIGN_OR_RETURN(format::UsageMap map, format::ReadUsageMap(pager, logical->usage_map));
-    std::vector<uint32_t> pages;
-    for (uint32_t p : map.pages) {
-      if (p != logical->root_page) pages.push_back(p);
-    }
-    RETURN_IF_ERROR(WriteIndexTree(pager, allocator, table.def.tdef_page, logical->root_page,
-                                   index.entries, pages));
-    pages.push_back(logical->root_page);
-    std::sort(pages.begin(), pages.end());
-    RETURN_IF_ERROR(StoreUsageMap(pager, allocator, logical->usage_map, pages, map.bitmap_pages));
-    uint32_t distinct = 0;
-    for (size_t i = 0; i < index.entries.size(); ++i) {
-      if (i == 0 || KeyOf(index.entries[i]) != KeyOf(index.entries[i - 1])) ++distinct;
-    }
+    if (!index.tree || !index.tree->changed()) continue;
+    RETURN_IF_ERROR(index.tree->Flush(pager, allocator));
+    ASSIGN_OR_RETURN(uint64_t keys, index.tree->DistinctKeys(pager));
+    const auto distinct = static_cast<uint32_t>(keys);
     for (IndexDefinition& d : table.def.indexes) {
       if (d.real_number == index.number) d.unique_entry_count = distinct;
     }
@@ -553,8 +467,14 @@ Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
   logical.real_number = static_cast<uint32_t>(table.indexes.real.size());
   logical.logical_number = NextLogicalNumber(def, logical.real_number);
   ASSIGN_OR_RETURN(RealIndexState state, NewRealState(def, logical));
-  RETURN_IF_ERROR(FillIndex(def, spec.name, state, rows));
-  RETURN_IF_ERROR(AllocateIndexPages(pager, allocator, table, logical));
+  {
+    ASSIGN_OR_RETURN(std::vector<std::string> entries, CollectEntries(def, spec.name, state, rows));
+    ASSIGN_OR_RETURN(logical.unique_entry_count,
+                     BuildIndexPages(pager, allocator, table, logical, std::move(entries)));
+  }
+  if (table.indexes.maintained) {
+    state.tree = std::make_unique<IndexTree>(logical.root_page, def.tdef_page, logical.usage_map);
+  }
   def.indexes.push_back(std::move(logical));
   table.indexes.real.push_back(std::move(state));
   table.indexes.definition_dirty = true;

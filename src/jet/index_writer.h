@@ -1,17 +1,17 @@
-// Internal to the writing side: user-index maintenance. Every real index of a table is kept in
-// memory as its sorted entries (key bytes + 4-byte row pointer), read from its B-tree on first
-// use; inserts and deletes change the memory copy and the end of each write operation writes
-// the changed trees back in one bulk pass.
+// Internal to the writing side: user-index maintenance. Each real index's B-tree is changed in
+// place (index_tree.h) as rows are inserted and deleted; the end of each write operation
+// encodes the pages still held decoded and updates the distinct-key counts.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "base/status.h"
 #include "jet/database.h"
+#include "jet/index_tree.h"
 #include "jet/page_writer.h"
 #include "jet/schema.h"
 
@@ -24,15 +24,7 @@ struct RealIndexState {
   std::vector<size_t> column_slots;   // positions of the key columns in a Row
   std::vector<bool> ascending;
   uint8_t flags = 0;
-  std::vector<std::string> entries;   // strictly ascending, as stored
-  std::vector<std::string> added;     // this operation's additions, in arrival order
-  std::unordered_set<std::string> removed;     // entries removed by this operation
-  std::unordered_set<std::string> null_keys;   // keys with a Null column (exempt from uniqueness)
-  bool added_in_order = true;  // every addition sorted after everything before it
-  // Out-of-order additions to a unique index are checked against each other once sorted, at
-  // the end of the operation (a hash of every key would cost more than the whole insert).
-  bool check_unique_at_store = false;
-  bool dirty = false;
+  std::unique_ptr<IndexTree> tree;    // null for tables whose indexes are rebuilt elsewhere
   // The row being inserted: its key, or skipped (ignore nulls) / exempt from uniqueness.
   std::string pending;
   bool pending_skip = false;
@@ -55,14 +47,16 @@ struct TableIndexes {
 // Index maintenance, called by the writing side for every row it inserts or deletes.
 Status LoadIndexes(Pager& pager, TableState& table);
 // Computes the keys of a row about to be inserted and checks unique and required indexes.
-Status PrepareIndexEntries(TableState& table, const Row& values);
-void AddPreparedIndexEntries(TableState& table, RowPointer where);
+Status PrepareIndexEntries(Pager& pager, TableState& table, const Row& values);
+Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
+                               RowPointer where);
 // `row` holds the values of the row at `where` (long values read).
-Status RemoveIndexEntries(TableState& table, const Row& row, RowPointer where);
-// Writes the changed trees (and the definition when indexes were added or removed).
-// `read_row` gives a stored row, to name the key of a uniqueness error found only then.
-Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table,
-                    const std::function<Result<Row>(RowPointer)>& read_row);
+Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
+                          const Row& row, RowPointer where);
+// Ends the operation for the table's indexes: removes those marked for dropping,
+// encodes changed pages, stores distinct-key counts (and the definition when indexes were
+// added or removed).
+Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table);
 
 // Row pointers of the entries of real index `number` whose key is exactly `key`, as of the
 // current write operation (its additions and removals included), ascending.

@@ -271,14 +271,17 @@ std::vector<EntryGroup> PackEntries(std::vector<std::string> entries) {
   return groups;
 }
 
+}  // namespace
+
 void WriteIndexPage(uint8_t* page, bool leaf, uint32_t owner, uint32_t prev, uint32_t next,
-                    const EntryGroup& entries) {
+                    const std::vector<std::string>& entries, uint32_t tail) {
   std::memset(page, 0, kPageSize);
   page[0] = leaf ? format::kPageIndexLeaf : format::kPageIndexNode;
   page[1] = 0x01;
   WriteU32(page + 4, owner);
   WriteU32(page + 12, prev);
   WriteU32(page + 16, next);
+  WriteU32(page + 20, tail);
   uint32_t at = 0;
   for (const std::string& e : entries) {
     std::memcpy(page + kIndexEntriesStart + at, e.data(), e.size());
@@ -289,10 +292,8 @@ void WriteIndexPage(uint8_t* page, bool leaf, uint32_t owner, uint32_t prev, uin
   WriteU16(page + 2, static_cast<uint16_t>(kIndexMaxEntryBytes - at));
 }
 
-}  // namespace
-
 Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tdef,
-                      uint32_t root, const std::vector<std::string>& entries,
+                      uint32_t root, std::vector<std::string> entries,
                       std::vector<uint32_t>& pages) {
   struct Level {
     std::vector<EntryGroup> groups;
@@ -315,7 +316,7 @@ Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tde
     return p;
   };
 
-  levels.push_back({PackEntries(entries), {}, {}});
+  levels.push_back({PackEntries(std::move(entries)), {}, {}});
   for (;;) {
     Level& level = levels.back();
     if (level.groups.size() == 1) {

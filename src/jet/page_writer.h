@@ -60,11 +60,18 @@ Status StoreUsageMap(Pager& pager, PageAllocator& allocator, uint32_t row_pointe
 
 // ---- Indexes ------------------------------------------------------------------------------
 
-// Writes a B-tree holding `entries` (key + row pointer, strictly ascending) with its top at
-// `root`. `pages` holds the index's pages other than the root: reused first, extra ones are
+inline constexpr uint32_t kIndexPageEntryBytes = kPageSize - 0x1E0;  // 3616
+
+// Formats `page` as an index page (leaf or node) holding `entries` back to back, stored whole
+// (shared prefix length 0). The caller keeps the entries within kIndexPageEntryBytes.
+void WriteIndexPage(uint8_t* page, bool leaf, uint32_t owner, uint32_t prev, uint32_t next,
+                    const std::vector<std::string>& entries, uint32_t tail = 0);
+
+// Writes a B-tree holding `entries` (key + row pointer, strictly ascending; pass them moved
+// to spare a copy) with its top at `root`. `pages` holds the index's pages other than the root: reused first, extra ones are
 // allocated, surplus ones freed; on return it lists the pages in use (root excluded).
 Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tdef,
-                      uint32_t root, const std::vector<std::string>& entries,
+                      uint32_t root, std::vector<std::string> entries,
                       std::vector<uint32_t>& pages);
 
 // ---- Table definitions --------------------------------------------------------------------

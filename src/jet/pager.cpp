@@ -232,6 +232,7 @@ Status Pager::SyncJournal() {
 Result<uint8_t*> Pager::MutablePage(uint32_t page) {
   RETURN_IF_ERROR(CheckWritable());
   RETURN_IF_ERROR(CheckPage(page));
+  ++change_count_;
   if (auto it = dirty_.find(page); it != dirty_.end()) return it->second.data();
   if (Status s = BeginTransaction(); !s.ok()) return Fail(s);
   std::vector<uint8_t> bytes;
@@ -257,6 +258,7 @@ Result<uint8_t*> Pager::MutablePage(uint32_t page) {
 Result<uint32_t> Pager::AppendPage() {
   RETURN_IF_ERROR(CheckWritable());
   if (page_count_ == UINT32_MAX) return LimitError(file_->Name() + ": too many pages");
+  ++change_count_;
   if (Status s = BeginTransaction(); !s.ok()) return Fail(s);
   if (dirty_.size() >= max_dirty_) {
     if (Status s = Spill(); !s.ok()) return Fail(s);

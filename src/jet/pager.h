@@ -59,6 +59,9 @@ class Pager {
   bool broken() const { return broken_; }
   bool in_transaction() const { return in_transaction_; }
   size_t dirty_count() const { return dirty_.size(); }
+  // Counts MutablePage and AppendPage calls: equal counts before and after a call mean the
+  // call changed no page (a batch uses this to tell a clean refusal from a half-done write).
+  uint64_t change_count() const { return change_count_; }
   // Upper bound on dirty pages kept in memory before they are written early.
   void set_max_dirty_pages(size_t pages) { max_dirty_ = pages < 16 ? 16 : pages; }
 
@@ -89,6 +92,7 @@ class Pager {
   // Transaction state.
   bool in_transaction_ = false;
   bool broken_ = false;
+  uint64_t change_count_ = 0;
   uint32_t base_page_count_ = 0;            // file pages when the transaction began
   std::vector<bool> journaled_;             // per page below base_page_count_
   std::unique_ptr<FileIo> journal_;

@@ -1,6 +1,7 @@
 // Relationships: MSysRelationships rows (one per column pair), their catalog object and, when
 // enforced, the foreign-key indexes of both tables.
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -8,6 +9,7 @@
 #include "jet/catalog_writer.h"
 #include "jet/database.h"
 #include "jet/index_key.h"
+#include "jet/referential.h"
 #include "jet/write_state.h"
 
 namespace tabulon::jet {
@@ -22,6 +24,7 @@ constexpr uint32_t kLeftJoin = 0x01000000;
 constexpr uint32_t kRightJoin = 0x02000000;
 constexpr int16_t kRelationshipObjectType = 8;
 constexpr size_t kMaxRelationshipColumns = 10;
+constexpr uint8_t kForeignKeyIndexType = 0x02;
 
 int ColumnAt(const TableDefinition& table, std::string_view name) {
   for (size_t i = 0; i < table.columns.size(); ++i) {
@@ -73,8 +76,11 @@ Relationship Relationship::FromFlags(uint32_t grbit) {
   return r;
 }
 
-Result<std::vector<Relationship>> Database::ListRelationships() {
-  ASSIGN_OR_RETURN(TableDefinition table, GetTable("MSysRelationships"));
+namespace {
+
+// The relationships stored in MSysRelationships (`table`), whose rows `scan` visits.
+Result<std::vector<Relationship>> ParseRelationships(
+    const TableDefinition& table, const std::function<Status(const RowVisitor&)>& scan) {
   const int name = ColumnAt(table, "szRelationship"), grbit = ColumnAt(table, "grbit"),
             index = ColumnAt(table, "icolumn"), object = ColumnAt(table, "szObject"),
             column = ColumnAt(table, "szColumn"), referenced = ColumnAt(table, "szReferencedObject"),
@@ -88,7 +94,7 @@ Result<std::vector<Relationship>> Database::ListRelationships() {
   };
   std::vector<Relationship> out;
   std::map<std::string, std::vector<Pair>> pairs;
-  RETURN_IF_ERROR(ScanRows(table, [&](RowPointer, const Row& row) {
+  RETURN_IF_ERROR(scan([&](RowPointer, const Row& row) {
     auto text = [&](int at) {
       const auto* s = std::get_if<std::string>(&row[static_cast<size_t>(at)]);
       return s ? *s : std::string();
@@ -117,6 +123,124 @@ Result<std::vector<Relationship>> Database::ListRelationships() {
     }
   }
   return out;
+}
+
+}  // namespace
+
+Result<std::vector<Relationship>> Database::ListRelationships() {
+  ASSIGN_OR_RETURN(TableDefinition table, GetTable("MSysRelationships"));
+  return ParseRelationships(table, [&](const RowVisitor& visit) { return ScanRows(table, visit); });
+}
+
+Result<std::vector<Relationship>> ReadRelationships(CatalogWriter& w) {
+  if (!w.FindObject("MSysRelationships", kTablesContainerId)) return std::vector<Relationship>{};
+  ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
+  return ParseRelationships(*table, [&](const RowVisitor& visit) {
+    return w.ScanRows("MSysRelationships", visit);
+  });
+}
+
+Status RemoveRelationship(CatalogWriter& w, const Relationship& r) {
+  ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
+  const int name = ColumnAt(*table, "szRelationship");
+  std::vector<RowPointer> doomed;
+  RETURN_IF_ERROR(w.ScanRows("MSysRelationships", [&](RowPointer where, const Row& row) {
+    const auto* s = std::get_if<std::string>(&row[static_cast<size_t>(name)]);
+    if (s && EqualsIgnoreAsciiCase(*s, r.name)) doomed.push_back(where);
+    return Status::Ok();
+  }));
+  for (RowPointer where : doomed) RETURN_IF_ERROR(w.DeleteRow("MSysRelationships", where));
+  if (const CatalogEntry* object = w.FindObject(r.name, kRelationshipsContainerId)) {
+    const CatalogEntry entry = *object;
+    RETURN_IF_ERROR(w.RemoveObject(entry));
+  }
+  // The index pair: the referencing table's index carries the relationship's name and names
+  // its partner on the referenced table.
+  if (r.enforced && w.FindObject(r.foreign_table, kTablesContainerId)) {
+    ASSIGN_OR_RETURN(const TableDefinition* foreign, w.Table(r.foreign_table));
+    const IndexDefinition* fk = nullptr;
+    for (const IndexDefinition& index : foreign->indexes) {
+      if (index.index_type == kForeignKeyIndexType && index.fk_side == 2 &&
+          EqualsIgnoreAsciiCase(index.name, r.name)) {
+        fk = &index;
+      }
+    }
+    if (fk) {
+      const uint32_t partner_page = fk->fk_other_table_page;
+      const uint32_t partner_number = fk->fk_other_index;
+      const std::string foreign_name = foreign->name;
+      RETURN_IF_ERROR(w.RemoveForeignKeyIndex(foreign_name, r.name));
+      for (const CatalogEntry& e : w.Objects()) {
+        if (!e.is_table() || e.tdef_page() != partner_page) continue;
+        const std::string primary_name = e.name;
+        ASSIGN_OR_RETURN(const TableDefinition* primary, w.Table(primary_name));
+        for (const IndexDefinition& index : primary->indexes) {
+          if (index.index_type == kForeignKeyIndexType && index.fk_side == 1 &&
+              index.logical_number == partner_number) {
+            const std::string index_name = index.name;
+            RETURN_IF_ERROR(w.RemoveForeignKeyIndex(primary_name, index_name));
+            break;
+          }
+        }
+        break;
+      }
+    }
+  }
+  return RebuildSystemTableIndexes(w, "MSysRelationships");
+}
+
+Status DetachRelationships(CatalogWriter& w, std::string_view table, DropTableMode mode) {
+  ASSIGN_OR_RETURN(std::vector<Relationship> all, ReadRelationships(w));
+  for (const Relationship& r : all) {
+    if (!EqualsIgnoreAsciiCase(r.primary_table, table) && !EqualsIgnoreAsciiCase(r.foreign_table, table)) {
+      continue;
+    }
+    if (mode != DropTableMode::kWithRelationships) {
+      return InvalidArgumentError("table '" + std::string(table) + "' takes part in relationship '" +
+                                  r.name + "' (" + r.primary_table + " to " + r.foreign_table +
+                                  "); remove the relationship first");
+    }
+    RETURN_IF_ERROR(RemoveRelationship(w, r));
+  }
+  return Status::Ok();
+}
+
+Status RenameInRelationships(CatalogWriter& w, std::string_view from, std::string_view to) {
+  if (!w.FindObject("MSysRelationships", kTablesContainerId)) return Status::Ok();
+  ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
+  const int object = ColumnAt(*table, "szObject");
+  const int referenced = ColumnAt(*table, "szReferencedObject");
+  if (object < 0 || referenced < 0) return CorruptError("MSysRelationships lacks one of its columns");
+  std::vector<std::pair<RowPointer, Row>> changed;
+  RETURN_IF_ERROR(w.ScanRows("MSysRelationships", [&](RowPointer where, const Row& row) {
+    Row updated = row;
+    bool hit = false;
+    for (int at : {object, referenced}) {
+      const auto* s = std::get_if<std::string>(&updated[static_cast<size_t>(at)]);
+      if (s && EqualsIgnoreAsciiCase(*s, from)) {
+        updated[static_cast<size_t>(at)] = std::string(to);
+        hit = true;
+      }
+    }
+    if (hit) changed.emplace_back(where, std::move(updated));
+    return Status::Ok();
+  }));
+  if (changed.empty()) return Status::Ok();
+  for (const auto& [where, row] : changed) {
+    RETURN_IF_ERROR(w.DeleteRow("MSysRelationships", where));
+    RETURN_IF_ERROR(w.InsertRow("MSysRelationships", row).status());
+  }
+  return RebuildSystemTableIndexes(w, "MSysRelationships");
+}
+
+Status Database::DropRelationship(std::string_view name) {
+  return RunCatalogWrite([&](CatalogWriter& w) -> Status {
+    ASSIGN_OR_RETURN(std::vector<Relationship> all, ReadRelationships(w));
+    for (const Relationship& r : all) {
+      if (EqualsIgnoreAsciiCase(r.name, name)) return RemoveRelationship(w, r);
+    }
+    return NotFoundError("no relationship named '" + std::string(name) + "'");
+  });
 }
 
 Status Database::CreateRelationship(const Relationship& r) {
