@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "jet/saved_query.h"
 #include "jet/schema.h"
 
 namespace tabulon::jetsql {
@@ -153,10 +154,14 @@ struct Select {
   std::vector<OrderItem> order_by;
 };
 
+// CREATE VIEW name [(column, ...)] AS SELECT ...: the SELECT as the saved-query description
+// (expressions as written), and, when the SELECT is one the executor can run, that query too
+// (used to check its columns before the view is stored).
 struct CreateView {
   std::string name;
   std::string text;  // the SELECT as written
-  Select select;
+  jet::ViewDefinition definition;
+  std::optional<Select> select;
 };
 
 using Statement =

@@ -107,11 +107,29 @@ Result<ExactNumber> NumberOf(const Literal& literal, const ColumnDefinition& col
   return *n;
 }
 
+// A number literal of at most 18 plain digits (and a minus), read directly: the common case
+// of the exact reading below.
+std::optional<int64_t> PlainInteger(const Literal& literal) {
+  if (literal.kind != Literal::Kind::kNumber) return std::nullopt;
+  std::string_view text = literal.text;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  int64_t v = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return negative ? -v : v;
+}
+
 Result<Value> ToInteger(const Literal& literal, const ColumnDefinition& column, int64_t low,
                         int64_t high) {
   int64_t v = 0;
   if (literal.kind == Literal::Kind::kBoolean) {
     v = literal.boolean ? -1 : 0;
+  } else if (const std::optional<int64_t> plain = PlainInteger(literal); plain && *plain >= low && *plain <= high) {
+    v = *plain;
   } else {
     ASSIGN_OR_RETURN(ExactNumber n, NumberOf(literal, column));
     if (!n.fraction.empty()) {
@@ -206,8 +224,9 @@ Result<Value> ToFloating(const Literal& literal, const ColumnDefinition& column)
     value = d;
   }
   // from_chars also reads "inf" and "nan", which are no numbers in SQL.
+  // A number token is always in exact form; other text is checked.
   if (result.ec == std::errc::invalid_argument || result.ptr != end || text.empty() ||
-      !ParseExactNumber(text)) {
+      (literal.kind != Literal::Kind::kNumber && !ParseExactNumber(text))) {
     return ColumnError(column, Shown(literal.text) + " is not a number");
   }
   if (result.ec == std::errc::result_out_of_range) {
@@ -421,12 +440,9 @@ std::optional<double> ParseDateText(std::string_view text) {
   } else if (!has_date) {
     return std::nullopt;
   }
-  char iso[32];
-  std::snprintf(iso, sizeof(iso), "%04d-%02d-%02d", year, month, day);
-  auto date = jet::ParseDateTime(iso);
-  if (!date) return std::nullopt;
+  // The date is checked above (years 100 to 9999); 1970-01-01 is day 25569.
   constexpr int64_t kMsPerDay = 86'400'000;
-  int64_t whole = static_cast<int64_t>(*date);
+  int64_t whole = jet::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569;
   if (time_ms >= kMsPerDay) {  // a fraction rounded up past midnight
     time_ms -= kMsPerDay;
     whole += 1;

@@ -12,6 +12,7 @@
 #include "base/status.h"
 #include "jet/database.h"
 #include "jetsql/ast.h"
+#include "jetsql/quick_insert.h"
 
 namespace tabulon::jetsql {
 
@@ -47,6 +48,7 @@ class Session {
 
   jet::Database& db_;
   std::unordered_map<std::string, jet::TableDefinition> tables_;  // by lower-case name
+  QuickInsert quick_insert_;
 };
 
 // Jet's LIKE: * any run, ? one character, # one digit, [abc] [a-z] [!abc] one of (or none

@@ -121,7 +121,7 @@ Result<std::vector<Token>> Tokenize(std::string_view sql) {
       token.kind = TokenKind::kSymbol;
       switch (c) {
         case '(': case ')': case ',': case '.': case ';': case '*': case '=': case '+':
-        case '-': case '/': case '&': case '!':
+        case '-': case '/': case '&': case '!': case '\\': case '^':
           break;
         case '<':
           if (end < n && (sql[end] == '>' || sql[end] == '=')) ++end;

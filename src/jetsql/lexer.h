@@ -20,7 +20,7 @@ enum class TokenKind {
   kNumber,      // 12, 1.5, .5, 1e-3
   kDate,        // #...#; `text` holds what is between the hashes
   kBinary,      // 0x0A0B; `text` holds the decoded bytes
-  kSymbol,      // ( ) , . ; * = <> < > <= >= + - / & !
+  kSymbol,      // ( ) , . ; * = <> < > <= >= + - / \\ ^ & !
 };
 
 struct Token {
