@@ -18,6 +18,7 @@ std::string_view HresultMessage(Hresult code) {
       {DB_S_ERRORSOCCURRED, "The operation completed, but the provider reported warnings."},
       {E_FAIL, "Unspecified error"},
       {E_NOINTERFACE, "No such interface supported"},
+      {E_NOTIMPL, "Not implemented"},
       {E_UNEXPECTED, "Catastrophic failure"},
       {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
       {E_INVALIDARG, "The parameter is incorrect."},

@@ -18,6 +18,7 @@ inline constexpr Hresult DB_S_ENDOFROWSET = MakeHresult(0x00040EC6);
 inline constexpr Hresult DB_S_ERRORSOCCURRED = MakeHresult(0x00040EDA);
 inline constexpr Hresult E_FAIL = MakeHresult(0x80004005);
 inline constexpr Hresult E_NOINTERFACE = MakeHresult(0x80004002);
+inline constexpr Hresult E_NOTIMPL = MakeHresult(0x80004001);
 inline constexpr Hresult E_UNEXPECTED = MakeHresult(0x8000FFFF);
 inline constexpr Hresult E_OUTOFMEMORY = MakeHresult(0x8007000E);
 inline constexpr Hresult E_INVALIDARG = MakeHresult(0x80070057);

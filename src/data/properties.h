@@ -48,9 +48,12 @@ inline constexpr PropertyId DBPROP_DATASOURCENAME = 0x26;
 inline constexpr PropertyId DBPROP_DBMSNAME = 0x28;
 inline constexpr PropertyId DBPROP_DBMSVER = 0x29;
 // DBPROPSET_ROWSET
+inline constexpr PropertyId DBPROP_BOOKMARKS = 0x0E;
 inline constexpr PropertyId DBPROP_UPDATABILITY = 0x75;
 inline constexpr PropertyId DBPROP_IRowsetChange = 0x7E;
 
+inline constexpr std::int32_t DB_MODE_READ = 0x01;
+inline constexpr std::int32_t DB_MODE_WRITE = 0x02;
 inline constexpr std::int32_t DB_MODE_SHARE_DENY_NONE = 0x10;
 inline constexpr std::int16_t DBPROMPT_NOPROMPT = 4;
 

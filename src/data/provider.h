@@ -107,9 +107,26 @@ class Command : public ErrorSource {
                           const RowsetOptions& options, std::unique_ptr<Rowset>* rowset) = 0;
 };
 
+// The catalogue rowsets a session can open (DBSCHEMA_CATALOGS, _TABLES, _COLUMNS); their
+// columns are in data/schema_rowset.h.
+enum class SchemaRowsetKind { kCatalogs, kTables, kColumns };
+// Restriction values in OLE DB order, nullopt (or absent) for none. CATALOGS: CATALOG_NAME;
+// TABLES: TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE; COLUMNS: TABLE_CATALOG,
+// TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME.
+using SchemaRestrictions = std::vector<std::optional<std::string>>;
+
 class Session : public ErrorSource {
  public:
   virtual Hresult CreateCommand(std::unique_ptr<Command>* command) = 0;
+  // Makes the session's changes durable now. Statements are committed as they run, except
+  // that a provider may hold a batch of inserts back (the Jet provider does); closing the
+  // session commits as well, but only this call reports a failure.
+  virtual Hresult Commit() { return S_OK; }
+  // Opens a schema rowset; providers that have none answer E_NOTIMPL.
+  virtual Hresult OpenSchemaRowset(SchemaRowsetKind /*kind*/, const SchemaRestrictions& /*restrictions*/,
+                                   std::unique_ptr<Rowset>* /*rowset*/) {
+    return E_NOTIMPL;
+  }
 };
 
 class DataSource : public ErrorSource {

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "base/text.h"
+#include "data/providers/jet/jet_provider.h"
+#include "data/providers/odbc/odbc_connection_string.h"
 #include "data/providers/odbc/odbc_provider.h"
 
 namespace tabulon::data {
@@ -19,8 +21,9 @@ struct Registry {
   std::vector<Entry> entries;
 
   Registry() {
-    entries.push_back({"SQLOLEDB", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kSqlServer)});
+    entries.push_back({"SQLOLEDB", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kSqlServer, SqlServerDriverName())});
     entries.push_back({"MSDASQL", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kGeneric)});
+    entries.push_back({kJetProviderName, std::make_shared<JetProvider>()});
   }
 };
 

@@ -15,8 +15,8 @@ Hresult CreateAndExecute(Session& session, const std::string& sql, const RowsetO
   const Hresult created = session.CreateCommand(command);
   if (Failed(created)) return created;
   if (*command == nullptr) return E_FAIL;
-  const PropertySet properties = BuildStatementRowsetProperties();
-  return (*command)->Execute(sql, properties, options, rowset);
+  static const PropertySet kProperties = BuildStatementRowsetProperties();  // the same for every statement
+  return (*command)->Execute(sql, kProperties, options, rowset);
 }
 
 }  // namespace
@@ -51,12 +51,27 @@ bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int 
 
 const ErrorSource* TextRowset::error_source() const {
   if (failed_in_rowset_ && rowset_ != nullptr) return rowset_.get();
+  if (command_ == nullptr) return session_;
   return command_.get();
+}
+
+Hresult TextRowset::ReadColumns() {
+  const Hresult code = rowset_->GetColumnInfo(&columns_);
+  if (Failed(code)) {
+    failed_in_rowset_ = true;
+    return code;
+  }
+  // One slot per data column: a bookmark column is never bound.
+  size_t slots = 0;
+  for (const ColumnInfo& c : columns_) slots += c.ordinal > 0 ? 1 : 0;
+  buffer_ = RowBuffer(slots);
+  return S_OK;
 }
 
 void TextRowset::Close() {
   rowset_.reset();
   command_.reset();
+  session_ = nullptr;
   columns_.clear();
   buffer_ = RowBuffer();
   failed_in_rowset_ = false;
@@ -71,13 +86,21 @@ Hresult OpenTextRowset(Session* session, std::string sql, TextRowset* out, const
     return Failed(code) ? code : DB_S_ERRORSOCCURRED;
   }
   if (out->rowset_ == nullptr) return S_OK;
-  code = out->rowset_->GetColumnInfo(&out->columns_);
+  return out->ReadColumns();
+}
+
+Hresult OpenSchemaRowset(Session* session, SchemaRowsetKind kind, const SchemaRestrictions& restrictions,
+                         TextRowset* out) {
+  out->Close();
+  if (session == nullptr) return E_UNEXPECTED;
+  out->session_ = session;
+  const Hresult code = session->OpenSchemaRowset(kind, restrictions, &out->rowset_);
   if (Failed(code)) {
-    out->failed_in_rowset_ = true;
+    out->rowset_.reset();
     return code;
   }
-  out->buffer_ = RowBuffer(out->columns_.size());
-  return S_OK;
+  if (out->rowset_ == nullptr) return E_FAIL;
+  return out->ReadColumns();
 }
 
 Hresult MoveNextRow(TextRowset& rowset) {
@@ -90,7 +113,7 @@ Hresult MoveNextRow(TextRowset& rowset) {
 
 Result<std::optional<std::string>> ReadFullValue(TextRowset& rowset, size_t ordinal) {
   if (rowset.rowset_ == nullptr) return InvalidArgumentError("ReadFullValue: the rowset is not open");
-  if (ordinal < 1 || ordinal > rowset.columns_.size()) {
+  if (ordinal < 1 || ordinal > rowset.buffer_.columns()) {
     return InvalidArgumentError("ReadFullValue: column ordinal " + std::to_string(ordinal) + " is out of range");
   }
   return rowset.rowset_->ReadFullValue(ordinal);

@@ -35,6 +35,8 @@ class TextRowset {
   ~TextRowset() { Close(); }
 
   bool has_rowset() const { return rowset_ != nullptr; }
+  // As the provider describes them: a bookmark column (ordinal 0) comes first when the
+  // provider adds one, and has no slot.
   const std::vector<ColumnInfo>& columns() const { return columns_; }
   // Column ordinal k lives in slot k.
   const RowBuffer& buffer() const { return buffer_; }
@@ -45,11 +47,14 @@ class TextRowset {
 
  private:
   friend Hresult OpenTextRowset(Session*, std::string, TextRowset*, const RowsetOptions&);
+  friend Hresult OpenSchemaRowset(Session*, SchemaRowsetKind, const SchemaRestrictions&, TextRowset*);
+  Hresult ReadColumns();
   friend Hresult MoveNextRow(TextRowset&);
   friend Result<std::optional<std::string>> ReadFullValue(TextRowset&, size_t);
 
   std::unique_ptr<Command> command_;
   std::unique_ptr<Rowset> rowset_;  // released before command_
+  const ErrorSource* session_ = nullptr;  // a schema rowset's session (it has no command)
   std::vector<ColumnInfo> columns_;
   RowBuffer buffer_;
   bool failed_in_rowset_ = false;
@@ -61,6 +66,11 @@ class TextRowset {
 // ExecuteStatement.
 Hresult OpenTextRowset(Session* session, std::string sql, TextRowset* rowset,
                        const RowsetOptions& options = {});
+// Opens a schema rowset of `session` for reading like a statement's rows (its columns are in
+// data/schema_rowset.h). E_UNEXPECTED for a null session; a failure's text is
+// ErrorDescription(rowset->error_source()).
+Hresult OpenSchemaRowset(Session* session, SchemaRowsetKind kind, const SchemaRestrictions& restrictions,
+                         TextRowset* rowset);
 // Fetches the next row into the buffer: S_OK, DB_S_ENDOFROWSET after the last row, or a failure.
 Hresult MoveNextRow(TextRowset& rowset);
 // The whole value of column `ordinal` of the current row (nullopt for NULL), however long; needs

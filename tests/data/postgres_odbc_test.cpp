@@ -11,6 +11,7 @@
 #include "data/error_text.h"
 #include "data/output_pane.h"
 #include "data/result_display.h"
+#include "data/schema_rowset.h"
 #include "data/statement.h"
 
 namespace tabulon::data {
@@ -142,6 +143,48 @@ TEST_F(PostgresOdbcTest, NullsUnicodeAndBlockFetch) {
   pane_.Clear();
   EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select name from t where name like '%€😀' and id = 3", 0),
             "Größe 3 €😀");
+}
+
+TEST_F(PostgresOdbcTest, SchemaRowsetsFromTheCatalogueFunctions) {
+  ASSERT_TRUE(Run("create table orders(id integer not null primary key, customer varchar(30), total numeric(10,2))"));
+  ASSERT_TRUE(Run("create table order_lines(id integer)"));
+  ASSERT_TRUE(Run("create view recent as select id from orders"));
+  Session* session = connection_.session.get();
+  auto read = [&](SchemaRowsetKind kind, const SchemaRestrictions& restrictions) {
+    TextRowset rowset;
+    EXPECT_EQ(OpenSchemaRowset(session, kind, restrictions, &rowset), S_OK) << ErrorDescription(rowset.error_source());
+    std::vector<std::vector<std::string>> rows;
+    while (MoveNextRow(rowset) == S_OK) {
+      std::vector<std::string> row;
+      for (size_t k = 1; k <= rowset.buffer().columns(); ++k) {
+        row.push_back(rowset.buffer().IsNull(k) ? "<NULL>" : std::string(rowset.buffer().Value(k)));
+      }
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  };
+  const auto tables = read(SchemaRowsetKind::kTables, {std::nullopt, schema_, std::nullopt, "TABLE"});
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[0][schema::kTableName - 1], "order_lines");
+  EXPECT_EQ(tables[1][schema::kTableName - 1], "orders");
+  EXPECT_EQ(tables[1][schema::kTableSchema - 1], schema_);
+  EXPECT_EQ(tables[1][schema::kTableCatalog - 1], "tabulon");
+  const auto views = read(SchemaRowsetKind::kTables, {std::nullopt, schema_, std::nullopt, "VIEW"});
+  ASSERT_EQ(views.size(), 1u);
+  EXPECT_EQ(views[0][schema::kTableName - 1], "recent");
+
+  const auto columns = read(SchemaRowsetKind::kColumns, {std::nullopt, schema_, "orders"});
+  ASSERT_EQ(columns.size(), 3u);
+  EXPECT_EQ(columns[0][schema::kColumnName - 1], "id");
+  EXPECT_EQ(columns[0][schema::kIsNullable - 1], "False");
+  EXPECT_EQ(columns[1][schema::kCharacterMaximumLength - 1], "30");
+  EXPECT_EQ(columns[2][schema::kDataType - 1], std::to_string(DBTYPE_NUMERIC));
+  EXPECT_EQ(columns[2][schema::kNumericPrecision - 1], "10");
+  EXPECT_EQ(columns[2][schema::kNumericScale - 1], "2");
+
+  const auto catalogs = read(SchemaRowsetKind::kCatalogs, {});
+  ASSERT_FALSE(catalogs.empty());
+  EXPECT_EQ(catalogs[0][schema::kCatalogName - 1], "tabulon");
 }
 
 TEST_F(PostgresOdbcTest, NoticeIsAWarningAndCountsAsFailure) {

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "data/provider_registry.h"
+#include "data/schema_rowset.h"
 
 namespace tabulon::testing {
 
@@ -64,6 +65,53 @@ ReplayStatement& ReplayStatement::Warns(std::string text) {
   code = DB_S_ERRORSOCCURRED;
   errors = {std::move(text)};
   return *this;
+}
+
+ReplayStatement& ReplayStatement::Generated(size_t count, RowMaker make) {
+  generated_rows = count;
+  make_row = std::move(make);
+  return *this;
+}
+
+void ReplayScript::SetDataSourceName(std::optional<std::string> name) {
+  std::lock_guard lock(mutex_);
+  data_source_name_ = std::move(name);
+}
+
+void ReplayScript::SetCurrentCatalog(std::optional<std::string> name) {
+  std::lock_guard lock(mutex_);
+  current_catalog_ = std::move(name);
+}
+
+std::optional<std::string> ReplayScript::data_source_name() const {
+  std::lock_guard lock(mutex_);
+  return data_source_name_;
+}
+
+std::optional<std::string> ReplayScript::current_catalog() const {
+  std::lock_guard lock(mutex_);
+  return current_catalog_;
+}
+
+void ReplayScript::OnSchema(SchemaRowsetKind kind, SchemaRestrictions restrictions,
+                            std::vector<std::vector<std::optional<std::string>>> rows) {
+  std::lock_guard lock(mutex_);
+  const size_t width = SchemaRowsetColumns(kind).size();
+  for (auto& row : rows) row.resize(width);
+  schemas_.push_back({kind, std::move(restrictions), std::move(rows)});
+}
+
+const std::vector<std::vector<std::optional<std::string>>>* ReplayScript::FindSchema(
+    SchemaRowsetKind kind, const SchemaRestrictions& restrictions) const {
+  std::lock_guard lock(mutex_);
+  const auto normal = [](SchemaRestrictions r) {
+    while (!r.empty() && !r.back().has_value()) r.pop_back();
+    return r;
+  };
+  for (auto it = schemas_.rbegin(); it != schemas_.rend(); ++it) {
+    if (it->kind == kind && normal(it->restrictions) == normal(restrictions)) return &it->rows;
+  }
+  return nullptr;
 }
 
 ReplayStatement& ReplayScript::On(std::string sql) {
@@ -276,9 +324,21 @@ class ReplayRowset : public Rowset {
   }
 
   Hresult FetchNextRow(RowBuffer& buffer) override {
+    if (statement_.make_row) {
+      if (next_ >= statement_.generated_rows) return DB_S_ENDOFROWSET;
+      current_ = next_++;
+      generated_.assign(statement_.columns.size(), std::nullopt);
+      statement_.make_row(current_, generated_);
+      Fill(generated_, buffer);
+      return S_OK;
+    }
     if (next_ >= statement_.rows.size()) return DB_S_ENDOFROWSET;
     current_ = next_++;
-    const auto& row = statement_.rows[current_];
+    Fill(statement_.rows[current_], buffer);
+    return S_OK;
+  }
+
+  static void Fill(const std::vector<std::optional<std::string>>& row, RowBuffer& buffer) {
     for (size_t k = 1; k <= row.size() && k <= buffer.columns(); ++k) {
       if (row[k - 1].has_value()) {
         buffer.SetValue(k, *row[k - 1]);
@@ -286,19 +346,20 @@ class ReplayRowset : public Rowset {
         buffer.SetNull(k);
       }
     }
-    return S_OK;
   }
 
   Result<std::optional<std::string>> ReadFullValue(size_t ordinal) override {
-    if (current_ >= statement_.rows.size()) return InvalidArgumentError("no current row");
+    const size_t count = statement_.make_row ? statement_.generated_rows : statement_.rows.size();
+    if (current_ >= count) return InvalidArgumentError("no current row");
     if (ordinal < 1 || ordinal > statement_.columns.size()) return InvalidArgumentError("ordinal out of range");
-    return statement_.rows[current_][ordinal - 1];
+    return statement_.make_row ? generated_[ordinal - 1] : statement_.rows[current_][ordinal - 1];
   }
 
  private:
   const ReplayStatement& statement_;  // owned by the script, which outlives the rowset
   size_t next_ = 0;
   size_t current_ = ~size_t{0};
+  std::vector<std::optional<std::string>> generated_;
 };
 
 class ReplayCommand : public Command {
@@ -336,6 +397,14 @@ class ReplaySession : public Session {
     *command = std::make_unique<ReplayCommand>(script_);
     return S_OK;
   }
+  Hresult OpenSchemaRowset(SchemaRowsetKind kind, const SchemaRestrictions& restrictions,
+                           std::unique_ptr<Rowset>* rowset) override {
+    rowset->reset();
+    const auto* rows = script_->FindSchema(kind, restrictions);
+    if (rows == nullptr) return E_FAIL;
+    *rowset = std::make_unique<MemoryRowset>(SchemaRowsetColumns(kind), *rows);
+    return S_OK;
+  }
 
  private:
   std::shared_ptr<ReplayScript> script_;
@@ -356,6 +425,15 @@ class ReplayDataSource : public DataSource {
     }
     if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSVER) {
       *text = script_->dbms_version();
+      return S_OK;
+    }
+    const std::optional<std::string> value = set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DATASOURCENAME
+                                                 ? script_->data_source_name()
+                                             : set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG
+                                                 ? script_->current_catalog()
+                                                 : std::nullopt;
+    if (value) {
+      *text = *value;
       return S_OK;
     }
     text->clear();

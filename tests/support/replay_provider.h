@@ -12,6 +12,8 @@
 //   ScopedReplayProvider provider("SQLOLEDB", script);  // or ConnectReplay(connection, script)
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +42,10 @@ struct ReplayStatement {
   ReplayStatement& Fails(std::string text, data::Hresult code = data::DB_E_ERRORSINCOMMAND);
   // The statement runs but answers with a warning (DB_S_ERRORSOCCURRED) carrying `text`.
   ReplayStatement& Warns(std::string text);
+  // `count` rows made on demand by `make` (row index, values to fill), for large sources that
+  // should not sit in memory.
+  using RowMaker = std::function<void(size_t index, std::vector<std::optional<std::string>>& values)>;
+  ReplayStatement& Generated(size_t count, RowMaker make);
 
   std::string sql;
   Outcome outcome = Outcome::kRows;
@@ -47,6 +53,8 @@ struct ReplayStatement {
   std::vector<std::vector<std::optional<std::string>>> rows;
   data::Hresult code = data::S_OK;
   std::vector<std::string> errors;
+  size_t generated_rows = 0;
+  RowMaker make_row;
 };
 
 class ReplayScript {
@@ -59,6 +67,13 @@ class ReplayScript {
   // Opening the data source fails with `text`.
   void FailOpen(std::string text, data::Hresult code = data::E_FAIL);
   void SetDbmsInfo(std::string name, std::string version);
+  // DBPROP_DATASOURCENAME and DBPROP_CURRENTCATALOG; nullopt makes reading it fail.
+  void SetDataSourceName(std::optional<std::string> name);
+  void SetCurrentCatalog(std::optional<std::string> name);
+  // The rows of a schema rowset opened with exactly these restrictions (its columns are the
+  // standard ones); an unrecorded kind or restriction list fails the open.
+  void OnSchema(data::SchemaRowsetKind kind, data::SchemaRestrictions restrictions,
+                std::vector<std::vector<std::optional<std::string>>> rows);
 
   // Every statement executed so far, in order, known or not.
   std::vector<std::string> Executed() const;
@@ -72,6 +87,10 @@ class ReplayScript {
   OpenAnswer open_answer() const;
   std::string dbms_name() const;
   std::string dbms_version() const;
+  std::optional<std::string> data_source_name() const;
+  std::optional<std::string> current_catalog() const;
+  const std::vector<std::vector<std::optional<std::string>>>* FindSchema(data::SchemaRowsetKind kind,
+                                                                        const data::SchemaRestrictions& restrictions) const;
 
  private:
   mutable std::mutex mutex_;
@@ -80,6 +99,14 @@ class ReplayScript {
   OpenAnswer open_answer_{data::S_OK, {}};
   std::string dbms_name_ = "Microsoft SQL Server";
   std::string dbms_version_ = "15.00.4322";
+  std::optional<std::string> data_source_name_;
+  std::optional<std::string> current_catalog_;
+  struct SchemaAnswer {
+    data::SchemaRowsetKind kind;
+    data::SchemaRestrictions restrictions;
+    std::vector<std::vector<std::optional<std::string>>> rows;
+  };
+  std::vector<SchemaAnswer> schemas_;
 };
 
 std::shared_ptr<data::Provider> MakeReplayProvider(std::shared_ptr<ReplayScript> script);

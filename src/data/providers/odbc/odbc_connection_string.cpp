@@ -1,6 +1,10 @@
 #include "data/providers/odbc/odbc_connection_string.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "base/text.h"
 
@@ -25,7 +29,96 @@ void AppendKey(std::string& out, std::string_view key, std::string_view value) {
   out += EscapeOdbcValue(value);
 }
 
+// Splits "k=v;k2={v;2}" into pairs; braced values keep their braces.
+std::vector<std::pair<std::string, std::string>> SplitAttributes(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eq = text.find('=', pos);
+    const size_t semi = text.find(';', pos);
+    if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+      if (semi == std::string_view::npos) break;
+      pos = semi + 1;  // an item without '=' (or an empty one) is dropped
+      continue;
+    }
+    size_t end = eq + 1;
+    while (end < text.size() && text[end] == ' ') ++end;
+    if (end < text.size() && text[end] == '{') {
+      ++end;
+      while (end < text.size() && !(text[end] == '}' && (end + 1 == text.size() || text[end + 1] != '}'))) {
+        end += text[end] == '}' ? 2 : 1;
+      }
+      if (end < text.size()) ++end;
+    }
+    end = std::min(text.find(';', end), text.size());
+    out.emplace_back(std::string(Trim(text.substr(pos, eq - pos))), std::string(Trim(text.substr(eq + 1, end - eq - 1))));
+    pos = end + 1;
+  }
+  return out;
+}
+
+std::string_view Unbraced(std::string_view value) {
+  if (value.size() >= 2 && value.front() == '{' && value.back() == '}') return value.substr(1, value.size() - 2);
+  return value;
+}
+
 }  // namespace
+
+std::string SqlServerDriverName() {
+  const char* chosen = std::getenv("TABULON_SQLSERVER_DRIVER");
+  return chosen != nullptr && *chosen != '\0' ? std::string(chosen) : std::string("FreeTDS");
+}
+
+std::string MapSqlServerDriver(std::string_view connection_string, std::string_view driver) {
+  auto attributes = SplitAttributes(connection_string);
+  bool names_sql_server = false;
+  for (auto& [key, value] : attributes) {
+    if (EqualsIgnoreAsciiCase(key, "Driver") && EqualsIgnoreAsciiCase(Unbraced(value), "SQL Server")) {
+      names_sql_server = true;
+      value = EscapeOdbcValue(driver);
+    }
+  }
+  if (!names_sql_server) return std::string(connection_string);
+  const bool freetds = EqualsIgnoreAsciiCase(driver, "FreeTDS");
+  std::string out;
+  std::string address_host, address_port;
+  bool has_charset = false, has_version = false;
+  for (const auto& [key, value] : attributes) {
+    if (freetds && EqualsIgnoreAsciiCase(key, "Address")) {
+      const std::string_view address = Unbraced(value);
+      const size_t comma = address.find(',');
+      address_host = Trim(address.substr(0, comma));
+      if (comma != std::string_view::npos) address_port = Trim(address.substr(comma + 1));
+      continue;
+    }
+    has_charset = has_charset || EqualsIgnoreAsciiCase(key, "ClientCharset");
+    has_version = has_version || EqualsIgnoreAsciiCase(key, "TDS_Version");
+    if (!out.empty()) out += ';';
+    out += key + "=" + value;
+  }
+  if (freetds) {
+    // Address names the host and port to use; Server may stay as the name it was given.
+    if (!address_host.empty()) {
+      auto rebuilt = SplitAttributes(out);
+      out.clear();
+      bool server_set = false;
+      for (auto& [key, value] : rebuilt) {
+        if (EqualsIgnoreAsciiCase(key, "Server")) {
+          value = EscapeOdbcValue(address_host);
+          server_set = true;
+        }
+        if (EqualsIgnoreAsciiCase(key, "Port") && !address_port.empty()) continue;
+        if (!out.empty()) out += ';';
+        out += key + "=" + value;
+      }
+      if (!server_set) AppendKey(out, "Server", address_host);
+    }
+    if (!address_port.empty()) AppendKey(out, "Port", address_port);
+    if (!has_charset) AppendKey(out, "ClientCharset", "UTF-8");
+    if (!has_version) AppendKey(out, "TDS_Version", "7.4");
+  }
+  return out;
+}
 
 std::string EscapeOdbcValue(std::string_view value) {
   const bool needs_braces = value.find_first_of(";{}=[](),?*!@") != std::string_view::npos ||
@@ -103,9 +196,9 @@ Result<std::string> BuildGenericConnectionString(std::span<const PropertySet> se
   const std::string data_source(Trim(InitString(sets, DBPROP_INIT_DATASOURCE)));
   std::string out;
   if (!provider_string.empty()) {
-    out = provider_string;
+    out = MapSqlServerDriver(provider_string, SqlServerDriverName());
   } else if (data_source.find('=') != std::string::npos) {
-    out = data_source;
+    out = MapSqlServerDriver(data_source, SqlServerDriverName());
   } else if (!data_source.empty()) {
     AppendKey(out, "DSN", data_source);
   } else {

@@ -26,6 +26,16 @@ Result<std::string> BuildSqlServerConnectionString(std::span<const PropertySet> 
 // DSN=<data source>; UID, PWD and DATABASE are added when the string does not set them.
 Result<std::string> BuildGenericConnectionString(std::span<const PropertySet> sets);
 
+// The SQL Server ODBC driver the program uses: $TABULON_SQLSERVER_DRIVER when set (for example
+// "ODBC Driver 18 for SQL Server"), else "FreeTDS".
+std::string SqlServerDriverName();
+
+// A connection string that names the Windows driver "SQL Server" (as the TCP/IP:Port setting
+// writes it) rewritten for `driver`: the driver name replaced and, for FreeTDS, which ignores
+// Address= in a connection string, "Address=host,port" turned into Server= and Port=, with
+// ClientCharset=UTF-8 and TDS_Version=7.4 added. Other strings are returned unchanged.
+std::string MapSqlServerDriver(std::string_view connection_string, std::string_view driver);
+
 // DBPROP_INIT_TIMEOUT, or 15 seconds.
 int LoginTimeoutSeconds(std::span<const PropertySet> sets);
 

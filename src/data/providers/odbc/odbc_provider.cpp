@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "data/providers/odbc/odbc_connection_string.h"
+#include "data/providers/odbc/odbc_schema.h"
 #include "data/providers/odbc/odbc_types.h"
 
 namespace tabulon::data {
@@ -38,7 +39,8 @@ void AppendHex(std::string& out, const char* bytes, size_t n) {
 }
 
 // The diagnostic records of a handle, message texts only, first first.
-std::vector<std::string> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, std::string* first_state = nullptr) {
+std::vector<std::string> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, std::string* first_state = nullptr,
+                                         std::vector<std::string>* states = nullptr) {
   std::vector<std::string> records;
   for (SQLSMALLINT i = 1;; ++i) {
     SQLCHAR state[6] = {};
@@ -54,6 +56,7 @@ std::vector<std::string> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE hand
     }
     if (!Ok(rc)) break;
     if (i == 1 && first_state != nullptr) *first_state = reinterpret_cast<const char*>(state);
+    if (states != nullptr) states->emplace_back(reinterpret_cast<const char*>(state));
     const size_t n = std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
     records.emplace_back(reinterpret_cast<const char*>(message.data()), n);
   }
@@ -313,8 +316,7 @@ class OdbcCommand : public Command {
     SQLRETURN rc = SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
     if (rc == SQL_NO_DATA) return S_OK;  // a searched UPDATE or DELETE that touched no row
     if (!Ok(rc)) return Fail(DB_E_ERRORSINCOMMAND);
-    bool warned = rc == SQL_SUCCESS_WITH_INFO;
-    if (warned) errors_.Set(ReadDiagnostics(SQL_HANDLE_STMT, stmt_));
+    bool warned = rc == SQL_SUCCESS_WITH_INFO && Warned();
     // A batch may answer with row counts before its first rows: move on to the first result
     // that has columns.
     SQLSMALLINT columns = 0;
@@ -324,10 +326,7 @@ class OdbcCommand : public Command {
       rc = SQLMoreResults(stmt_);
       if (rc == SQL_NO_DATA) break;
       if (!Ok(rc)) return Fail(DB_E_ERRORSINCOMMAND);
-      if (rc == SQL_SUCCESS_WITH_INFO && !warned) {
-        warned = true;
-        errors_.Set(ReadDiagnostics(SQL_HANDLE_STMT, stmt_));
-      }
+      if (rc == SQL_SUCCESS_WITH_INFO && !warned) warned = Warned();
     }
     if (columns > 0) *rowset = std::make_unique<OdbcRowset>(stmt_, columns, options);
     return warned ? DB_S_ERRORSOCCURRED : S_OK;
@@ -337,6 +336,19 @@ class OdbcCommand : public Command {
   Hresult Fail(Hresult code) {
     errors_.Set(ReadDiagnostics(SQL_HANDLE_STMT, stmt_));
     return code;
+  }
+
+  // After SQL_SUCCESS_WITH_INFO: keeps the records and says whether they hold a real warning.
+  // Pure information (every record 01000, such as SQL Server's "Changed database context")
+  // is success, as it was for the SQL Server OLE DB provider; truncation (01004) and the like
+  // stay warnings.
+  bool Warned() {
+    std::vector<std::string> states;
+    std::vector<std::string> records = ReadDiagnostics(SQL_HANDLE_STMT, stmt_, nullptr, &states);
+    const bool information_only =
+        !states.empty() && std::all_of(states.begin(), states.end(), [](const std::string& s) { return s == "01000"; });
+    errors_.Set(std::move(records));
+    return !information_only;
   }
 
   std::shared_ptr<Connection> connection_;  // keeps the connection alive while the command lives
@@ -357,6 +369,24 @@ class OdbcSession : public Session {
       return E_FAIL;
     }
     *command = std::make_unique<OdbcCommand>(connection_, stmt);
+    return S_OK;
+  }
+
+  Hresult OpenSchemaRowset(SchemaRowsetKind kind, const SchemaRestrictions& restrictions,
+                           std::unique_ptr<Rowset>* rowset) override {
+    rowset->reset();
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &stmt))) {
+      errors_.Set(ReadDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
+      return E_FAIL;
+    }
+    Result<std::vector<SchemaRow>> rows = ReadOdbcSchemaRows(connection_->handle(), stmt, kind, restrictions);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (!rows.ok()) {
+      errors_.Set(rows.status().message());
+      return E_FAIL;
+    }
+    *rowset = std::make_unique<MemoryRowset>(SchemaRowsetColumns(kind), std::move(*rows));
     return S_OK;
   }
 

@@ -1,0 +1,150 @@
+#include "data/db_tree.h"
+
+#include <utility>
+
+#include "base/text.h"
+#include "data/error_text.h"
+#include "data/providers/jet/jet_provider.h"
+#include "data/schema_rowset.h"
+#include "data/statement.h"
+
+namespace tabulon::data {
+namespace {
+
+std::string TrimBlanks(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return std::string(s);
+}
+
+// Removes every ".mdb" (any case) from `name`.
+std::string WithoutMdb(std::string name) {
+  for (size_t pos = 0; pos + 4 <= name.size();) {
+    if (EqualsIgnoreAsciiCase(std::string_view(name).substr(pos, 4), ".mdb")) {
+      name.erase(pos, 4);
+    } else {
+      ++pos;
+    }
+  }
+  return name;
+}
+
+std::string SlotText(const TextRowset& rows, size_t ordinal) {
+  if (ordinal > rows.buffer().columns() || rows.buffer().IsNull(ordinal)) return {};
+  return std::string(rows.buffer().Value(ordinal));
+}
+
+}  // namespace
+
+int DbTree::Insert(int parent, std::string text, TreeNodeKind kind, std::string schema) {
+  const int id = static_cast<int>(nodes_.size());
+  TreeNode node;
+  node.text = std::move(text);
+  node.kind = kind;
+  node.schema = std::move(schema);
+  node.parent = parent;
+  nodes_.push_back(std::move(node));
+  if (parent == kNoItem) {
+    top_level_.push_back(id);
+  } else {
+    nodes_.at(static_cast<size_t>(parent)).children.push_back(id);
+  }
+  return id;
+}
+
+void DbTree::Clear() {
+  nodes_.clear();
+  top_level_.clear();
+}
+
+std::vector<std::string> DbTree::ChildTexts(int id) const {
+  std::vector<std::string> texts;
+  for (int child : id == kNoItem ? top_level_ : node(id).children) texts.push_back(node(child).text);
+  return texts;
+}
+
+void DbTreeView::RefreshTree() {
+  refreshing = true;
+  tree.Clear();
+  root_item = current_database_item = tables_folder = views_folder = kNoItem;
+  if (connection == nullptr || connection->data_source == nullptr || connection->session == nullptr) {
+    refreshing = false;
+    return;
+  }
+  Session* session = connection->session.get();
+
+  std::string source_name;
+  if (Failed(connection->data_source->GetInfo(DBPROPSET_DATASOURCEINFO, DBPROP_DATASOURCENAME, &source_name))) {
+    if (prompt != nullptr) prompt->ShowMessage("Get Datasource Name Error!");
+    source_name.clear();
+  }
+  source_name = TrimBlanks(source_name);
+  root_item = tree.Insert(kNoItem, source_name.empty() ? "DATABASES" : source_name, TreeNodeKind::kRoot);
+
+  if (EqualsIgnoreAsciiCase(connection->profile.provider_name, kJetProviderName)) {
+    tree.Insert(root_item, side_kind == kTargetSideKind ? WithoutMdb(source_name) : source_name,
+                TreeNodeKind::kDatabase);
+  } else {
+    if (side_kind == kTargetSideKind) current_database = WithoutMdb(current_database);
+    TextRowset catalogs;
+    if (Failed(OpenSchemaRowset(session, SchemaRowsetKind::kCatalogs, {}, &catalogs))) {
+      WriteOutputText(output, ErrorDescription(catalogs.error_source()));
+    } else {
+      while (MoveNextRow(catalogs) == S_OK) {
+        std::string name = SlotText(catalogs, schema::kCatalogName);
+        // An Access file reached through ODBC lists three-character system catalogs too.
+        if (side_kind == kTargetSideKind && name.size() == 3) continue;
+        tree.Insert(root_item, std::move(name), TreeNodeKind::kDatabase);
+      }
+    }
+  }
+
+  if (current_database.empty()) {
+    std::string catalog;
+    if (Succeeded(connection->data_source->GetInfo(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, &catalog))) {
+      current_database = catalog;
+    }
+  }
+
+  if (!current_database.empty() && !EqualsIgnoreAsciiCase(current_database, "null")) {
+    for (int child : tree.node(root_item).children) {
+      if (EqualsIgnoreAsciiCase(tree.node(child).text, current_database)) {
+        current_database_item = child;
+        break;
+      }
+    }
+    // Without a matching database item the folders go to the top level.
+    tables_folder = tree.Insert(current_database_item, "Tables", TreeNodeKind::kTablesFolder);
+    views_folder = tree.Insert(current_database_item, "Views", TreeNodeKind::kViewsFolder);
+
+    TextRowset tables;
+    if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "TABLE"},
+                                   &tables))) {
+      while (MoveNextRow(tables) == S_OK) {
+        std::string name = SlotText(tables, schema::kTableName);
+        if (name.find(' ') != std::string::npos) continue;
+        const TreeNodeKind kind = SlotText(tables, schema::kTableType) == "VIEW" ? TreeNodeKind::kView : TreeNodeKind::kTable;
+        tree.Insert(tables_folder, std::move(name), kind, SlotText(tables, schema::kTableSchema));
+      }
+    }
+    tables.Close();
+    if (current_database_item != kNoItem) tree.Expand(current_database_item);
+
+    TextRowset views;
+    if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "VIEW"},
+                                   &views))) {
+      while (MoveNextRow(views) == S_OK) {
+        const std::string schema_name = SlotText(views, schema::kTableSchema);
+        if (SlotText(views, schema::kTableType) != "VIEW" || schema_name == "sys" || schema_name == "INFORMATION_SCHEMA") {
+          continue;
+        }
+        tree.Insert(views_folder, SlotText(views, schema::kTableName), TreeNodeKind::kView, schema_name);
+      }
+    }
+  }
+  tree.Expand(root_item);
+  refreshing = false;
+}
+
+}  // namespace tabulon::data

@@ -1,0 +1,84 @@
+// A side's database tree as data (no GUI): the items a tree view shows, each with its kind,
+// and the items the tree commands work on (the current database and its two folders).
+// RefreshTree rebuilds it from the side's catalogue; front ends draw it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "data/db_connection.h"
+#include "data/output_pane.h"
+#include "data/user_prompt.h"
+
+namespace tabulon::data {
+
+// An item's kind is also its image index.
+enum class TreeNodeKind : int {
+  kRoot = 0,
+  kDatabase = 1,
+  kTable = 2,
+  kTablesFolder = 3,
+  kColumn = 4,
+  kFieldsFolder = 5,
+  kIndex = 6,
+  kIndexesFolder = 7,
+  kView = 8,
+  kViewsFolder = 9,
+};
+
+inline constexpr int kNoItem = -1;
+
+struct TreeNode {
+  std::string text;
+  TreeNodeKind kind = TreeNodeKind::kRoot;
+  std::string schema;  // tables and views: the schema the catalogue lists them in
+  int parent = kNoItem;
+  std::vector<int> children;
+  bool expanded = false;
+};
+
+class DbTree {
+ public:
+  // Inserts an item as the last child of `parent` (kNoItem: at the top level); returns its id.
+  int Insert(int parent, std::string text, TreeNodeKind kind, std::string schema = {});
+  void Clear();
+
+  const TreeNode& node(int id) const { return nodes_.at(static_cast<size_t>(id)); }
+  void Expand(int id) { nodes_.at(static_cast<size_t>(id)).expanded = true; }
+  const std::vector<int>& top_level() const { return top_level_; }
+  size_t size() const { return nodes_.size(); }
+  // The texts of the children of `id` (kNoItem: the top level), in order.
+  std::vector<std::string> ChildTexts(int id) const;
+
+ private:
+  std::vector<TreeNode> nodes_;
+  std::vector<int> top_level_;
+};
+
+// Side kinds of a tree's connection.
+inline constexpr int kSourceSideKind = 1;
+inline constexpr int kTargetSideKind = 4;
+
+// One side's tree and what it knows of its connection.
+struct DbTreeView {
+  DbConnection* connection = nullptr;
+  OutputPane* output = nullptr;
+  UserPrompt* prompt = nullptr;
+  int side_kind = kSourceSideKind;
+  std::string current_database;
+
+  DbTree tree;
+  int root_item = kNoItem;
+  int current_database_item = kNoItem;
+  int tables_folder = kNoItem;
+  int views_folder = kNoItem;
+  bool refreshing = false;
+
+  // Rebuilds the tree from the connection's catalogue: the root (the data source's name, or
+  // "DATABASES"), a database item per catalog (the file for the Jet provider), and under the
+  // current database a "Tables" and a "Views" folder. Tables whose name holds a blank, and
+  // views of the schemas sys and INFORMATION_SCHEMA, are left out.
+  void RefreshTree();
+};
+
+}  // namespace tabulon::data

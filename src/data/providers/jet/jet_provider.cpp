@@ -1,0 +1,353 @@
+#include "data/providers/jet/jet_provider.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/text.h"
+#include "data/providers/jet/jet_columns.h"
+#include "data/schema_rowset.h"
+#include "jet/database.h"
+#include "jetsql/executor.h"
+
+namespace tabulon::data {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The open file, shared by the data source, its sessions and their commands. Every use of the
+// engine holds `mutex`: the user-interface thread and a task worker may share one session.
+class JetFile {
+ public:
+  JetFile(std::string path, std::unique_ptr<jet::Database> db, JetBatchPolicy policy)
+      : path_(std::move(path)), db_(std::move(db)), sql_(*db_), policy_(policy) {}
+  JetFile(const JetFile&) = delete;
+  JetFile& operator=(const JetFile&) = delete;
+  ~JetFile() {
+    std::lock_guard lock(mutex_);
+    (void)EndBatch();
+  }
+
+  std::mutex& mutex() { return mutex_; }
+  const std::string& path() const { return path_; }
+  jet::Database& db() { return *db_; }
+
+  // Runs one statement; INSERTs join the batch, anything else commits it first.
+  Result<jetsql::StatementResult> Run(std::string_view sql) {
+    if (!read_only_ && IsInsert(sql)) return RunInsert(sql);
+    RETURN_IF_ERROR(EndBatch());
+    return sql_.Execute(sql);
+  }
+
+  // Commits the batch (a no-op outside one). On failure the batch's statements are run again
+  // one transaction each; the error names what could not be stored.
+  Status EndBatch() {
+    if (!db_->in_batch()) return Status::Ok();
+    Status committed = db_->CommitBatch();
+    if (committed.ok()) {
+      batch_text_.clear();
+      batch_ends_.clear();
+      return committed;
+    }
+    return Replay(committed);
+  }
+
+  void set_read_only(bool read_only) { read_only_ = read_only; }
+
+ private:
+  static bool IsInsert(std::string_view sql) {
+    size_t i = 0;
+    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n')) ++i;
+    return sql.size() - i > 6 && EqualsIgnoreAsciiCase(sql.substr(i, 6), "insert") &&
+           (sql[i + 6] == ' ' || sql[i + 6] == '\t' || sql[i + 6] == '\r' || sql[i + 6] == '\n');
+  }
+
+  Result<jetsql::StatementResult> RunInsert(std::string_view sql) {
+    if (!db_->in_batch()) {
+      RETURN_IF_ERROR(db_->BeginBatch());
+      batch_started_ = Clock::now();
+    }
+    Result<jetsql::StatementResult> result = sql_.Execute(sql);
+    if (!result.ok()) {
+      if (db_->batch_pending() == 0 && !batch_ends_.empty()) {
+        // The failure undid the batch's earlier inserts: put them back.
+        Status replayed = Replay(result.status());
+        if (!replayed.ok()) return replayed;
+      }
+      return result;
+    }
+    batch_text_.append(sql);
+    batch_ends_.push_back(batch_text_.size());
+    // The clock is read every 64 inserts only; it bounds the loss of a crash.
+    if (batch_ends_.size() >= policy_.max_rows ||
+        (batch_ends_.size() % 64 == 0 && Clock::now() - batch_started_ >= policy_.max_age)) {
+      RETURN_IF_ERROR(EndBatch());
+    }
+    return result;
+  }
+
+  // Runs the statements of an undone batch again, one transaction each, so that only those
+  // that cannot be stored are lost.
+  Status Replay(const Status& cause) {
+    std::string text;
+    std::vector<size_t> ends;
+    text.swap(batch_text_);
+    ends.swap(batch_ends_);
+    (void)db_->CommitBatch();  // ends the (already undone) batch
+    size_t refused = 0;
+    std::string first;
+    size_t begin = 0;
+    for (const size_t end : ends) {
+      const std::string_view statement = std::string_view(text).substr(begin, end - begin);
+      begin = end;
+      Result<jetsql::StatementResult> again = sql_.Execute(statement);
+      if (!again.ok() && refused++ == 0) first = std::string(statement) + ": " + again.status().message();
+    }
+    if (refused == 0) return Status::Ok();
+    return Status(cause.code(), cause.message() + "; the " + std::to_string(ends.size()) +
+                                    " inserts of the batch were stored again one by one and " +
+                                    std::to_string(refused) + " of them failed, the first: " + first);
+  }
+
+  std::mutex mutex_;
+  std::string path_;
+  std::unique_ptr<jet::Database> db_;
+  jetsql::Session sql_;
+  JetBatchPolicy policy_;
+  bool read_only_ = false;
+  // The uncommitted inserts, kept to store them again: their texts one after another, and
+  // where each ends.
+  std::string batch_text_;
+  std::vector<size_t> batch_ends_;
+  Clock::time_point batch_started_;
+};
+
+// The rows of a query, formatted as text one row at a time.
+class JetResultRowset : public Rowset {
+ public:
+  JetResultRowset(jetsql::StatementResult result, bool bookmark)
+      : result_(std::move(result)), bookmark_(bookmark) {}
+
+  std::vector<std::string> ErrorRecords() const override { return {}; }
+
+  Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) override {
+    columns->clear();
+    if (bookmark_) columns->push_back(JetBookmarkColumn());
+    for (size_t k = 0; k < result_.columns.size(); ++k) {
+      columns->push_back(JetColumnInfo(result_.columns[k], k + 1));
+    }
+    return S_OK;
+  }
+
+  Hresult FetchNextRow(RowBuffer& buffer) override {
+    if (next_ >= result_.rows.size()) return DB_S_ENDOFROWSET;
+    const jet::Row& row = result_.rows[next_++];
+    for (size_t k = 1; k <= row.size() && k <= buffer.columns(); ++k) {
+      std::optional<std::string> text = JetValueText(row[k - 1]);
+      if (text) {
+        buffer.SetValue(k, *text);
+      } else {
+        buffer.SetNull(k);
+      }
+    }
+    return S_OK;
+  }
+
+  Result<std::optional<std::string>> ReadFullValue(size_t ordinal) override {
+    if (next_ == 0 || next_ > result_.rows.size()) return InvalidArgumentError("no current row");
+    const jet::Row& row = result_.rows[next_ - 1];
+    if (ordinal < 1 || ordinal > row.size()) return InvalidArgumentError("column ordinal out of range");
+    return JetValueText(row[ordinal - 1]);
+  }
+
+ private:
+  jetsql::StatementResult result_;
+  bool bookmark_;
+  size_t next_ = 0;
+};
+
+class JetCommand : public Command {
+ public:
+  explicit JetCommand(std::shared_ptr<JetFile> file) : file_(std::move(file)) {}
+
+  std::vector<std::string> ErrorRecords() const override { return errors_; }
+
+  Hresult Execute(std::string_view sql, const PropertySet& rowset_properties, const RowsetOptions& /*options*/,
+                  std::unique_ptr<Rowset>* rowset) override {
+    rowset->reset();
+    Result<jetsql::StatementResult> result = [&] {
+      std::lock_guard lock(file_->mutex());
+      return file_->Run(sql);
+    }();
+    if (!result.ok()) {
+      errors_ = {result.status().message()};
+      return DB_E_ERRORSINCOMMAND;
+    }
+    errors_.clear();
+    if (result->has_rows) {
+      // Rowsets opened for change carry a bookmark column, as Jet's do.
+      const Property* change = rowset_properties.Find(DBPROP_IRowsetChange);
+      const Property* bookmarks = rowset_properties.Find(DBPROP_BOOKMARKS);
+      const bool bookmark = (change != nullptr && change->value.AsBool()) ||
+                            (bookmarks != nullptr && bookmarks->value.AsBool());
+      *rowset = std::make_unique<JetResultRowset>(std::move(*result), bookmark);
+    }
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<JetFile> file_;
+  std::vector<std::string> errors_;
+};
+
+class JetSession : public Session {
+ public:
+  explicit JetSession(std::shared_ptr<JetFile> file) : file_(std::move(file)) {}
+  ~JetSession() override {
+    std::lock_guard lock(file_->mutex());
+    (void)file_->EndBatch();
+  }
+
+  std::vector<std::string> ErrorRecords() const override { return errors_; }
+
+  Hresult CreateCommand(std::unique_ptr<Command>* command) override {
+    *command = std::make_unique<JetCommand>(file_);
+    return S_OK;
+  }
+
+  Hresult Commit() override {
+    std::lock_guard lock(file_->mutex());
+    Status status = file_->EndBatch();
+    if (status.ok()) return S_OK;
+    errors_ = {status.message()};
+    return E_FAIL;
+  }
+
+  Hresult OpenSchemaRowset(SchemaRowsetKind kind, const SchemaRestrictions& restrictions,
+                           std::unique_ptr<Rowset>* rowset) override {
+    rowset->reset();
+    std::lock_guard lock(file_->mutex());
+    Status status = file_->EndBatch();
+    Result<std::vector<SchemaRow>> rows =
+        status.ok() ? JetSchemaRows(file_->db(), file_->path(), kind, restrictions) : status;
+    if (!rows.ok()) {
+      errors_ = {rows.status().message()};
+      return E_FAIL;
+    }
+    errors_.clear();
+    *rowset = std::make_unique<MemoryRowset>(SchemaRowsetColumns(kind), std::move(*rows));
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<JetFile> file_;
+  std::vector<std::string> errors_;
+};
+
+class JetDataSource : public DataSource {
+ public:
+  explicit JetDataSource(std::shared_ptr<JetFile> file) : file_(std::move(file)) {}
+
+  std::vector<std::string> ErrorRecords() const override { return errors_; }
+
+  Hresult CreateSession(std::unique_ptr<Session>* session) override {
+    *session = std::make_unique<JetSession>(file_);
+    return S_OK;
+  }
+
+  Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) override {
+    text->clear();
+    if (set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG) {
+      *text = JetCatalogName(file_->path());
+      return S_OK;
+    }
+    if (set_id == DBPROPSET_DATASOURCEINFO) {
+      switch (id) {
+        case DBPROP_DBMSNAME: *text = kJetDbmsName; return S_OK;
+        case DBPROP_DBMSVER: *text = kJetDbmsVersion; return S_OK;
+        case DBPROP_DATASOURCENAME: *text = file_->path(); return S_OK;
+        default: break;
+      }
+    }
+    errors_ = {"The property is not supported by the Jet provider."};
+    return DB_E_ERRORSOCCURRED;
+  }
+
+ private:
+  std::shared_ptr<JetFile> file_;
+  std::vector<std::string> errors_;
+};
+
+OpenedDataSource OpenFailure(Hresult code, std::string error) {
+  OpenedDataSource out;
+  out.code = code;
+  out.errors.push_back(std::move(error));
+  return out;
+}
+
+std::string DataSourcePath(std::span<const PropertySet> sets) {
+  const Property* p = FindProperty(sets, DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
+  return p != nullptr && p->value.type == VT_BSTR ? p->value.text : std::string();
+}
+
+}  // namespace
+
+OpenedDataSource JetProvider::OpenDataSource(std::span<const PropertySet> sets) {
+  const std::string path = DataSourcePath(sets);
+  if (path.empty()) return OpenFailure(E_INVALIDARG, "No database file was given (the data source is empty).");
+  const Property* mode = FindProperty(sets, DBPROPSET_DBINIT, DBPROP_INIT_MODE);
+  bool read_only = mode != nullptr && (mode->value.number & (DB_MODE_READ | DB_MODE_WRITE)) == DB_MODE_READ;
+
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return OpenFailure(E_FAIL, "Could not find file '" + path + "'.");
+    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + std::strerror(errno) + ".");
+  }
+  if (S_ISDIR(info.st_mode)) return OpenFailure(E_FAIL, "'" + path + "' is a folder, not a database file.");
+  if (::access(path.c_str(), R_OK) != 0) {
+    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + std::strerror(errno) + ".");
+  }
+  if (!read_only && ::access(path.c_str(), W_OK) != 0) read_only = true;
+
+  auto db = jet::Database::Open(path, read_only ? jet::OpenMode::kReadOnly : jet::OpenMode::kReadWrite);
+  if (!db.ok()) {
+    return OpenFailure(E_FAIL, "Unrecognized database format '" + path + "': " + db.status().message());
+  }
+  auto file = std::make_shared<JetFile>(path, std::move(*db), policy_);
+  file->set_read_only(read_only);
+  OpenedDataSource opened;
+  opened.code = S_OK;
+  opened.data_source = std::make_unique<JetDataSource>(std::move(file));
+  return opened;
+}
+
+Hresult JetProvider::CreateDataSource(std::span<const PropertySet> sets, std::vector<std::string>* errors) {
+  errors->clear();
+  const std::string path = DataSourcePath(sets);
+  if (path.empty()) {
+    errors->push_back("No database file was given (the data source is empty).");
+    return E_INVALIDARG;
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    errors->push_back("Database '" + path + "' already exists.");
+    return E_FAIL;
+  }
+  auto db = jet::Database::Create(path);
+  if (!db.ok()) {
+    errors->push_back("Cannot create '" + path + "': " + db.status().message());
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+}  // namespace tabulon::data

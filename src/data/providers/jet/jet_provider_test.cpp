@@ -1,0 +1,353 @@
+// The Jet provider through the data layer: opening, statements, rowsets and their column
+// information, schema rowsets, error texts and the batching of inserts.
+#include "data/providers/jet/jet_provider.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "data/db_connection.h"
+#include "data/error_text.h"
+#include "data/output_pane.h"
+#include "data/provider_registry.h"
+#include "data/result_display.h"
+#include "data/schema_rowset.h"
+#include "data/statement.h"
+#include "jet/database.h"
+#include "jet_test_files.h"
+
+namespace tabulon::data {
+namespace {
+
+std::string Scratch(const std::string& name) {
+  return testing::ScratchFile("jet_provider_test", name).string();
+}
+
+PropertySet InitFor(const std::string& path, std::int32_t mode = DB_MODE_SHARE_DENY_NONE) {
+  PropertySet init(DBPROPSET_DBINIT);
+  init.AddString(DBPROP_INIT_DATASOURCE, path);
+  init.AddI4(DBPROP_INIT_MODE, mode);
+  return init;
+}
+
+Hresult Connect(DbConnection& connection, const std::string& path, std::int32_t mode = DB_MODE_SHARE_DENY_NONE) {
+  connection.profile.provider_name = kJetProviderName;
+  const PropertySet init = InitFor(path, mode);
+  const Hresult code = OpenDataSource(connection, {&init, 1});
+  return Failed(code) ? code : OpenSession(connection);
+}
+
+void CreateEmpty(const std::string& path) {
+  auto db = jet::Database::Create(path);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+}
+
+// Every row of a rowset, values as text ("<NULL>" for NULL), bound ordinals 1..n.
+std::vector<std::vector<std::string>> ReadAll(TextRowset& rowset) {
+  std::vector<std::vector<std::string>> rows;
+  while (MoveNextRow(rowset) == S_OK) {
+    std::vector<std::string> row;
+    for (size_t k = 1; k <= rowset.buffer().columns(); ++k) {
+      row.push_back(rowset.buffer().IsNull(k) ? "<NULL>" : std::string(rowset.buffer().Value(k)));
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+class JetProviderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = Scratch(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".mdb");
+    CreateEmpty(path_);
+    ASSERT_EQ(Connect(connection_, path_), S_OK) << ErrorDescription(connection_);
+  }
+
+  bool Run(const std::string& sql) { return ExecuteStatement(&pane_, connection_.session.get(), sql, 1); }
+  Session* session() { return connection_.session.get(); }
+
+  std::vector<std::vector<std::string>> Query(const std::string& sql) {
+    TextRowset rowset;
+    EXPECT_EQ(OpenTextRowset(session(), sql, &rowset), S_OK) << ErrorDescription(rowset.error_source());
+    return ReadAll(rowset);
+  }
+
+  std::vector<std::vector<std::string>> Schema(SchemaRowsetKind kind, SchemaRestrictions restrictions) {
+    TextRowset rowset;
+    EXPECT_EQ(OpenSchemaRowset(session(), kind, restrictions, &rowset), S_OK)
+        << ErrorDescription(rowset.error_source());
+    return ReadAll(rowset);
+  }
+
+  std::string path_;
+  DbConnection connection_;
+  OutputPane pane_;
+};
+
+TEST(JetProviderOpenTest, RegisteredAndReportsClearOpenErrors) {
+  EXPECT_NE(FindProvider("microsoft.jet.oledb.4.0"), nullptr);
+
+  DbConnection connection;
+  const std::string missing = Scratch("missing.mdb");
+  EXPECT_EQ(Connect(connection, missing), E_FAIL);
+  EXPECT_EQ(ErrorDescription(connection), "Could not find file '" + missing + "'.");
+
+  const std::string text = Scratch("not_a_database.mdb");
+  std::ofstream(text) << "this is a text file, not a database\n";
+  EXPECT_EQ(Connect(connection, text), E_FAIL);
+  EXPECT_EQ(ErrorDescription(connection).rfind("Unrecognized database format '" + text + "'", 0), 0u)
+      << ErrorDescription(connection);
+
+  EXPECT_EQ(Connect(connection, ""), E_INVALIDARG);
+  EXPECT_EQ(Connect(connection, ::testing::TempDir()), E_FAIL);
+  EXPECT_NE(ErrorDescription(connection).find("is a folder"), std::string::npos);
+}
+
+TEST(JetProviderOpenTest, ReadOnlyFileOpensForReadingAndRefusesWrites) {
+  const std::string path = Scratch("read_only.mdb");
+  CreateEmpty(path);
+  {
+    DbConnection connection;
+    ASSERT_EQ(Connect(connection, path), S_OK);
+    ASSERT_TRUE(ExecuteStatement(nullptr, connection.session.get(), "create table t (a long)", 0));
+    ASSERT_TRUE(ExecuteStatement(nullptr, connection.session.get(), "insert into t values (7)", 0));
+  }
+  // Asked for reading only, and a file the process may not write: both read, neither writes.
+  for (const bool chmod_file : {false, true}) {
+    if (chmod_file) ::chmod(path.c_str(), 0444);
+    if (chmod_file && ::access(path.c_str(), W_OK) == 0) continue;  // running as root
+    DbConnection connection;
+    ASSERT_EQ(Connect(connection, path, chmod_file ? DB_MODE_SHARE_DENY_NONE : DB_MODE_READ), S_OK)
+        << ErrorDescription(connection);
+    OutputPane pane;
+    EXPECT_TRUE(RunAndShowStatement(&pane, connection.session.get(), "select a from t", 1));
+    ASSERT_EQ(pane.Lines().size(), 1u);
+    EXPECT_EQ(pane.Lines()[0].text, "7");
+    EXPECT_FALSE(ExecuteStatement(&pane, connection.session.get(), "insert into t values (8)", 1));
+    EXPECT_NE(pane.Lines().back().text.find("read-only"), std::string::npos) << pane.Lines().back().text;
+  }
+  ::chmod(path.c_str(), 0644);
+}
+
+TEST_F(JetProviderTest, DataSourceInfo) {
+  std::string text;
+  EXPECT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSNAME, &text), S_OK);
+  EXPECT_EQ(text, "MS Jet");
+  EXPECT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSVER, &text), S_OK);
+  EXPECT_EQ(text, "04.00.0000");
+  EXPECT_EQ(ReadDataSourceInfo(connection_, DBPROP_DATASOURCENAME, &text), S_OK);
+  EXPECT_EQ(text, path_);
+  EXPECT_EQ(connection_.data_source->GetInfo(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, &text), S_OK);
+  EXPECT_EQ(text, path_.substr(0, path_.size() - 4));
+  EXPECT_TRUE(Failed(ReadDataSourceInfo(connection_, 0x7777, &text)));
+}
+
+TEST_F(JetProviderTest, StatementsReportAsTheDataLayerPromises) {
+  ASSERT_TRUE(Run("create table t (id long primary key, name text(20))"));
+  ASSERT_TRUE(Run("insert into t values (1, 'a;b')"));
+  // A failing statement: the provider's text, with the place in the statement.
+  EXPECT_FALSE(Run("insert into t values (2, 'x', 3)"));
+  EXPECT_FALSE(Run("insert into t valeus (2, 'x')"));
+  EXPECT_FALSE(Run("insert into t values (1, 'duplicate')"));
+  EXPECT_FALSE(Run("select nothing from nowhere"));
+  const auto& lines = pane_.Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0].text, "RESULT: The operation completed SUCCESSFULLY");
+  EXPECT_NE(lines[2].text.find("3 values"), std::string::npos) << lines[2].text;
+  EXPECT_NE(lines[2].text.find("line 1"), std::string::npos) << lines[2].text;
+  EXPECT_NE(lines[3].text.find("line 1"), std::string::npos) << lines[3].text;
+  EXPECT_NE(lines[4].text.find("PrimaryKey"), std::string::npos) << lines[4].text;
+  EXPECT_NE(lines[5].text.find("nowhere"), std::string::npos) << lines[5].text;
+  // A query through ExecuteStatement: true, no line.
+  EXPECT_TRUE(Run("select * from t"));
+  EXPECT_EQ(pane_.Lines().size(), 6u);
+  EXPECT_EQ(Query("select * from t"), (std::vector<std::vector<std::string>>{{"1", "a;b"}}));
+}
+
+TEST_F(JetProviderTest, RowsetColumnInformationAndBookmark) {
+  ASSERT_TRUE(Run("create table k (id counter primary key, flag bit, small short, big long not null, "
+                  "price currency, ratio double, at datetime, code guid, name text(50), note memo, "
+                  "blob longbinary, raw binary(8), amount decimal(12,3), tiny byte, f single)"));
+  ASSERT_TRUE(Run("insert into k (flag, small, big, price, ratio, at, code, name, note, blob, raw, amount, tiny, f) "
+                  "values (true, -3, 70000, 12.5, 0.25, #2024-02-29 13:45:00#, "
+                  "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 'Zoë', 'long text', 0x00ff10, 0xABCD, 1.5, 200, 1.5)"));
+  ASSERT_TRUE(Run("insert into k (big) values (1)"));
+  TextRowset rowset;
+  ASSERT_EQ(OpenTextRowset(session(), "select * from k", &rowset), S_OK);
+  const std::vector<ColumnInfo>& columns = rowset.columns();
+  // n data columns and the bookmark column first; only the data columns have slots.
+  ASSERT_EQ(columns.size(), 16u);
+  EXPECT_EQ(rowset.buffer().columns(), 15u);
+  EXPECT_EQ(columns[0].ordinal, 0u);
+  EXPECT_TRUE(columns[0].flags & DBCOLUMNFLAGS_ISBOOKMARK);
+  struct Expected {
+    const char* name;
+    DbType type;
+    std::uint32_t flags;
+    size_t size;
+  };
+  const Expected expected[] = {
+      {"id", DBTYPE_I4, 24, 4},        {"flag", DBTYPE_BOOL, 24, 2},   {"small", DBTYPE_I2, 122, 2},
+      {"big", DBTYPE_I4, 90, 4},       {"price", DBTYPE_CY, 122, 8},   {"ratio", DBTYPE_R8, 122, 8},
+      {"at", DBTYPE_DATE, 122, 8},     {"code", DBTYPE_GUID, 122, 16}, {"name", DBTYPE_WSTR, 106, 50},
+      {"note", DBTYPE_WSTR, 234, 0},   {"blob", DBTYPE_BYTES, 234, 0}, {"raw", DBTYPE_BYTES, 106, 8},
+      {"amount", DBTYPE_NUMERIC, 122, 19}, {"tiny", DBTYPE_UI1, 122, 1}, {"f", DBTYPE_R4, 122, 4},
+  };
+  for (size_t k = 1; k < columns.size(); ++k) {
+    SCOPED_TRACE(columns[k].name);
+    EXPECT_EQ(columns[k].ordinal, k);
+    EXPECT_EQ(columns[k].name, expected[k - 1].name);
+    EXPECT_EQ(columns[k].type, expected[k - 1].type);
+    EXPECT_EQ(columns[k].flags, expected[k - 1].flags);
+    EXPECT_EQ(columns[k].size, expected[k - 1].size);
+  }
+  EXPECT_EQ(columns[13].precision, 12);
+  EXPECT_EQ(columns[13].scale, 3);
+  const auto rows = ReadAll(rowset);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "True", "-3", "70000", "12.5", "0.25", "2024-02-29 13:45:00",
+                                               "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "Zoë", "long text",
+                                               "00FF10", "ABCD", "1.5", "200", "1.5"}));
+  EXPECT_EQ(rows[1][1], "False");
+  EXPECT_EQ(rows[1][2], "<NULL>");
+  EXPECT_EQ(rows[1][8], "<NULL>");
+}
+
+TEST_F(JetProviderTest, WholeValuesBeyondTheSlot) {
+  ASSERT_TRUE(Run("create table m (note memo)"));
+  const std::string big(20000, 'x');
+  ASSERT_TRUE(Run("insert into m values ('" + big + "')"));
+  TextRowset rowset;
+  RowsetOptions whole;
+  whole.full_values = true;
+  ASSERT_EQ(OpenTextRowset(session(), "select note from m", &rowset, whole), S_OK);
+  ASSERT_EQ(MoveNextRow(rowset), S_OK);
+  EXPECT_EQ(rowset.buffer().Status(1), DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(rowset.buffer().Length(1), kSlotValueBytes - 1);
+  auto value = ReadFullValue(rowset, 1);
+  ASSERT_TRUE(value.ok());
+  EXPECT_EQ(**value, big);
+}
+
+TEST_F(JetProviderTest, SchemaRowsets) {
+  ASSERT_TRUE(Run("create table Orders (id long primary key, customer text(30) not null, "
+                  "placed datetime default Now(), note memo, amount decimal(10,2))"));
+  ASSERT_TRUE(Run("create table Alpha (a short)"));
+  ASSERT_TRUE(Run("create view Recent as select id, customer from Orders"));
+  // TABLES by type, sorted by name; system tables only when asked for.
+  EXPECT_EQ(Schema(SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "TABLE"}),
+            (std::vector<std::vector<std::string>>{
+                {"<NULL>", "<NULL>", "Alpha", "TABLE", "<NULL>", "<NULL>", "<NULL>", "<NULL>", "<NULL>"},
+                {"<NULL>", "<NULL>", "Orders", "TABLE", "<NULL>", "<NULL>", "<NULL>", "<NULL>", "<NULL>"}}));
+  const auto views = Schema(SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "VIEW"});
+  ASSERT_EQ(views.size(), 1u);
+  EXPECT_EQ(views[0][2], "Recent");
+  const auto system = Schema(SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, "MSysObjects"});
+  ASSERT_EQ(system.size(), 1u);
+  EXPECT_EQ(system[0][3], "SYSTEM TABLE");
+
+  // COLUMNS of one table, in ordinal order, with the provider's flags and types.
+  const auto columns = Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "orders"});
+  ASSERT_EQ(columns.size(), 5u);
+  std::map<std::string, std::vector<std::string>> by_name;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    EXPECT_EQ(columns[i][schema::kOrdinalPosition - 1], std::to_string(i + 1));
+    EXPECT_EQ(columns[i][schema::kTableName - 1], "Orders");
+    by_name[columns[i][schema::kColumnName - 1]] = columns[i];
+  }
+  auto field = [&](const char* column, size_t ordinal) { return by_name[column][ordinal - 1]; };
+  EXPECT_EQ(field("id", schema::kColumnFlags), "90");  // primary key: required
+  EXPECT_EQ(field("id", schema::kIsNullable), "False");
+  EXPECT_EQ(field("id", schema::kNumericPrecision), "10");
+  EXPECT_EQ(field("customer", schema::kColumnFlags), "74");
+  EXPECT_EQ(field("customer", schema::kDataType), "130");
+  EXPECT_EQ(field("customer", schema::kCharacterMaximumLength), "30");
+  EXPECT_EQ(field("placed", schema::kColumnHasDefault), "True");
+  EXPECT_EQ(field("placed", schema::kColumnDefault), "Now()");
+  EXPECT_EQ(field("placed", schema::kDataType), "7");
+  EXPECT_EQ(field("note", schema::kColumnFlags), "234");
+  EXPECT_EQ(field("note", schema::kColumnHasDefault), "False");
+  EXPECT_EQ(field("note", schema::kColumnDefault), "<NULL>");
+  EXPECT_EQ(field("amount", schema::kDataType), "131");
+  EXPECT_EQ(field("amount", schema::kNumericPrecision), "10");
+  EXPECT_EQ(field("amount", schema::kNumericScale), "2");
+  EXPECT_EQ(Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "Orders", "note"}).size(), 1u);
+  EXPECT_TRUE(Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "NoSuchTable"}).empty());
+  EXPECT_EQ(Schema(SchemaRowsetKind::kColumns, {}).size(), 6u);
+
+  const auto catalogs = Schema(SchemaRowsetKind::kCatalogs, {});
+  ASSERT_EQ(catalogs.size(), 1u);
+  EXPECT_EQ(catalogs[0][0], path_.substr(0, path_.size() - 4));
+}
+
+// Reopens the file read-only and counts the table's rows as they are on disk.
+size_t RowsOnDisk(const std::string& path, const std::string& table) {
+  auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
+  if (!db.ok()) return SIZE_MAX;
+  auto def = (*db)->GetTable(table);
+  if (!def.ok()) return SIZE_MAX;
+  auto rows = (*db)->ReadAllRows(*def);
+  return rows.ok() ? rows->size() : SIZE_MAX;
+}
+
+TEST(JetProviderBatchTest, InsertsAreCommittedByLimitsStatementsAndClose) {
+  const std::string path = Scratch("batch.mdb");
+  CreateEmpty(path);
+  JetBatchPolicy policy;
+  policy.max_rows = 10;
+  policy.max_age = std::chrono::hours(1);
+  RegisterProvider("Test.Jet.Batch", std::make_shared<JetProvider>(policy));
+  DbConnection connection;
+  connection.profile.provider_name = "Test.Jet.Batch";
+  const PropertySet init = InitFor(path);
+  ASSERT_EQ(OpenDataSource(connection, {&init, 1}), S_OK);
+  ASSERT_EQ(OpenSession(connection), S_OK);
+  Session* session = connection.session.get();
+  ASSERT_TRUE(ExecuteStatement(nullptr, session, "create table t (id long primary key, v text(10))", 0));
+  for (int i = 1; i <= 25; ++i) {
+    ASSERT_TRUE(ExecuteStatement(nullptr, session, "insert into t values (" + std::to_string(i) + ", 'v')", 0));
+    // A refused row in the middle of a batch changes nothing and loses nothing.
+    if (i == 13) {
+      EXPECT_FALSE(ExecuteStatement(nullptr, session, "insert into t values (13, 'again')", 0));
+    }
+    if (i == 14) {
+      EXPECT_FALSE(ExecuteStatement(nullptr, session, "insert into t values ('x', 'bad')", 0));
+    }
+  }
+  EXPECT_EQ(RowsOnDisk(path, "t"), 20u);  // two full batches of 10
+  // A query commits first and sees every row.
+  TextRowset rowset;
+  ASSERT_EQ(OpenTextRowset(session, "select count(*) from t", &rowset), S_OK);
+  ASSERT_EQ(MoveNextRow(rowset), S_OK);
+  EXPECT_EQ(rowset.buffer().Value(1), "25");
+  rowset.Close();
+  EXPECT_EQ(RowsOnDisk(path, "t"), 25u);
+
+  ASSERT_TRUE(ExecuteStatement(nullptr, session, "insert into t values (26, 'w')", 0));
+  EXPECT_EQ(session->Commit(), S_OK);
+  EXPECT_EQ(RowsOnDisk(path, "t"), 26u);
+  ASSERT_TRUE(ExecuteStatement(nullptr, session, "insert into t values (27, 'w')", 0));
+  CloseConnection(connection);  // closing commits
+  EXPECT_EQ(RowsOnDisk(path, "t"), 27u);
+  UnregisterProvider("Test.Jet.Batch");
+}
+
+TEST(JetProviderCreateTest, CreatesNewFilesOnly) {
+  JetProvider provider;
+  const std::string path = Scratch("created.mdb");
+  const PropertySet init = InitFor(path);
+  std::vector<std::string> errors;
+  EXPECT_EQ(provider.CreateDataSource({&init, 1}, &errors), S_OK);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(RowsOnDisk(path, "MSysObjects") > 0, true);
+  EXPECT_EQ(provider.CreateDataSource({&init, 1}, &errors), E_FAIL);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("already exists"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tabulon::data
