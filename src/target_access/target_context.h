@@ -1,0 +1,43 @@
+// What the Access target adapter needs from its owner (the program's core object): the output
+// pane, the user prompt, both connections, what each database tree keeps about its side, and
+// the few commands it triggers. Front ends and tests fill it in; nothing here is owned.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "data/db_connection.h"
+#include "data/output_pane.h"
+#include "data/user_prompt.h"
+
+namespace tabulon::target_access {
+
+enum class Side { kSource = 0, kTarget = 1 };
+
+// The part of a database tree's state that the file operations read and change.
+struct TreeBinding {
+  std::string current_database;  // for the target: the .mdb path without ".mdb"
+  int state = 0;                 // -1: connecting, or not connected
+};
+
+struct TargetContext {
+  data::OutputPane* output = nullptr;
+  data::UserPrompt* prompt = nullptr;
+  data::DbConnection* source = nullptr;
+  data::DbConnection* target = nullptr;
+  TreeBinding* source_tree = nullptr;
+  TreeBinding* target_tree = nullptr;
+  // The side the main window holds as the one in use: "Source" means the source tree, any
+  // other text the target tree.
+  std::string side_in_use = "Target";
+  // The workgroup file; empty: the expansion of kSystemDatabaseTemplate.
+  std::string system_database_path;
+  // When tasks run: asks them to stop and waits a second (before a file is dropped).
+  std::function<void()> stop_running_tasks;
+  // Runs the Connect command of one side.
+  std::function<void(Side)> connect;
+  // Refreshes the target side (after the connected file was dropped).
+  std::function<void()> refresh_target;
+};
+
+}  // namespace tabulon::target_access
