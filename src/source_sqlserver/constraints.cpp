@@ -1,0 +1,229 @@
+// Views, keys, unique indexes and relationships: read with SQL Server's system procedures and
+// the sysforeignkeys query, returned as Access statements.
+#include <cctype>
+
+#include "base/text.h"
+#include "data/error_text.h"
+#include "data/statement.h"
+#include "source_sqlserver/translate.h"
+
+namespace tabulon::source_sqlserver {
+
+using namespace data;
+
+std::string BuildHelpTextStatement(const SourceTable& view) {
+  return "sp_helptext " + NationalLiteral(QualifiedName(view));
+}
+
+std::string BuildHelpConstraintStatement(const SourceTable& table) {
+  return "EXEC sys.sp_helpconstraint " + NationalLiteral(QualifiedName(table)) + ", nomsg";
+}
+
+std::string BuildHelpIndexStatement(const SourceTable& table) {
+  return "EXEC sys.sp_helpindex " + NationalLiteral(QualifiedName(table));
+}
+
+std::string BuildForeignKeysStatement(const SourceTable& table) {
+  const std::string id = "object_id(" + NationalLiteral(QualifiedName(table)) + ")";
+  return "select OBJECT_NAME(f.constid), OBJECT_NAME(f.fkeyid), f.name, OBJECT_NAME(f.rkeyid), r.name\n"
+         "from (select k.constid, k.fkeyid, k.rkeyid, k.keyno, col.name from sysforeignkeys k\n"
+         "  join syscolumns col on k.fkeyid=col.id and k.fkey=col.colid\n"
+         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" + id + ")) f\n"
+         "join (select k.constid, k.keyno, col.name from sysforeignkeys k\n"
+         "  join syscolumns col on k.rkeyid=col.id and k.rkey=col.colid\n"
+         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" + id + ")) r\n"
+         "on f.constid=r.constid and f.keyno=r.keyno\n"
+         "order by OBJECT_NAME(f.constid), f.keyno";
+}
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string Cell(const TextRowset& rows, size_t ordinal) {
+  if (ordinal < 1 || ordinal > rows.buffer().columns() || rows.buffer().IsNull(ordinal)) return {};
+  return std::string(rows.buffer().Value(ordinal));
+}
+
+std::string AsciiUpper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// True when `description` (upper case) lists `word` as one of its comma- or blank-separated
+// words.
+bool HasWord(std::string_view description, std::string_view word) {
+  for (size_t pos = description.find(word); pos != std::string_view::npos; pos = description.find(word, pos + 1)) {
+    const bool starts = pos == 0 || description[pos - 1] == ' ' || description[pos - 1] == ',';
+    const size_t end = pos + word.size();
+    const bool ends = end == description.size() || description[end] == ' ' || description[end] == ',';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+// Opens `sql` for one of the key operations; false with `result` set when there is nothing to
+// read (the failure text, or "" after "RESULT: EMPTY").
+bool OpenKeyRows(const SourceContext& owner, Session* source, const std::string& sql, TextRowset& rows,
+                 std::string* result) {
+  if (OpenTextRowset(source, sql, &rows) != S_OK) {
+    *result = ErrorDescription(rows.error_source());
+    return false;
+  }
+  if (!rows.has_rowset()) {
+    WriteOutput(owner.output, "RESULT: EMPTY");
+    result->clear();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string AccessKeyColumns(std::string_view keys) {
+  std::string out;
+  while (!keys.empty()) {
+    const size_t comma = keys.find(',');
+    std::string_view column = TrimBlanks(keys.substr(0, comma));
+    keys.remove_prefix(comma == std::string_view::npos ? keys.size() : comma + 1);
+    const bool descending = column.ends_with("(-)");
+    if (descending) column = TrimBlanks(column.substr(0, column.size() - 3));
+    if (!out.empty()) out += ',';
+    out += AccessName(column);
+    if (descending) out += " DESC";
+  }
+  return out;
+}
+
+std::string TranslateViewDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                    const SourceTable& view) {
+  if (source == nullptr) {
+    WriteOutput(owner.output, "No Connection!");
+    return {};
+  }
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildHelpTextStatement(view), &rows) != S_OK) return ErrorDescription(rows.error_source());
+  if (!rows.has_rowset()) {
+    WriteOutput(owner.output, "RESULT: EMPTY");
+    return {};
+  }
+  // The procedure cuts long lines into rows of 255 characters: the rows are joined as they
+  // came, so a line (or a name) cut apart is whole again.
+  std::string definition;
+  while (MoveNextRow(rows) == S_OK) {
+    for (size_t k = 1; k <= rows.buffer().columns(); ++k) {
+      if (rows.buffer().IsNull(k)) {
+        WriteOutput(owner.output, "HAS Unexpect Info!!!");
+      } else {
+        definition += rows.buffer().Value(k);
+      }
+    }
+  }
+  // "--" comments end at the line end; quoted text and bracketed names may hold "--".
+  std::string text;
+  text.reserve(definition.size());
+  char quote = 0;
+  for (size_t i = 0; i < definition.size(); ++i) {
+    const char c = definition[i];
+    if (quote != 0) {
+      text += c;
+      if (c == quote) quote = 0;  // a doubled quote closes and reopens
+      continue;
+    }
+    if (c == '\'' || c == '"') quote = c;
+    if (c == '[') quote = ']';
+    if (c == '-' && i + 1 < definition.size() && definition[i + 1] == '-') {
+      const size_t end = definition.find('\n', i);
+      text += '\n';
+      if (end == std::string::npos) break;
+      i = end;
+      continue;
+    }
+    text += c;
+  }
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return text;
+}
+
+std::string TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                const SourceTable& table) {
+  if (source == nullptr) {
+    WriteOutput(owner.output, "No Connection!");
+    return {};
+  }
+  TextRowset rows;
+  std::string result;
+  if (!OpenKeyRows(owner, source, BuildHelpConstraintStatement(table), rows, &result)) return result;
+  while (MoveNextRow(rows) == S_OK) {
+    if (AsciiUpper(Cell(rows, 1)).find("PRIMARY KEY") == std::string::npos) continue;
+    result = "alter table " + AccessName(table.name) + " add PRIMARY KEY(" +
+             AccessKeyColumns(Cell(rows, rows.buffer().columns())) + ")\n";
+  }
+  return result;
+}
+
+std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                   const SourceTable& table) {
+  if (source == nullptr) {
+    WriteOutput(owner.output, "No Connection!");
+    return {};
+  }
+  TextRowset rows;
+  std::string result;
+  if (!OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows, &result)) return result;
+  int counter = 0;
+  while (MoveNextRow(rows) == S_OK) {
+    const std::string description = AsciiUpper(Cell(rows, 2));
+    if (description.find("PRIMARY KEY") != std::string::npos) continue;
+    if (HasWord(description, "UNIQUE")) {
+      if (!result.empty()) result += ";\n";
+      result += "CREATE UNIQUE INDEX " + AccessName(table.name + "_IDX_" + std::to_string(counter)) + " ON " +
+                AccessName(table.name) + " (" + AccessKeyColumns(Cell(rows, rows.buffer().columns())) + ")\n";
+    }
+    ++counter;
+  }
+  return result;
+}
+
+std::string TranslateForeignKeys(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                 const SourceTable& table) {
+  if (source == nullptr) {
+    WriteOutput(owner.output, "No Connection!");
+    return {};
+  }
+  TextRowset rows;
+  const Hresult opened = OpenTextRowset(source, BuildForeignKeysStatement(table), &rows);
+  if (Failed(opened) && rows.columns().empty() && !rows.has_rowset()) return {};
+  if (!rows.has_rowset()) {
+    if (opened == S_OK) WriteOutput(owner.output, "RESULT: The operation completed SUCCESSFULLY");
+    return {};
+  }
+  const std::string head = "Alter Table " + AccessName(table.name) + " Add CONSTRAINT ";
+  std::string result, constraint, references;
+  while (MoveNextRow(rows) == S_OK) {
+    const std::string name = Cell(rows, 1);
+    if (constraint.empty() || !EqualsIgnoreAsciiCase(name, constraint)) {
+      if (!constraint.empty()) {
+        references += ");\n";
+        result += ")\n" + references;
+      }
+      constraint = name;
+      result += head + AccessName(name) + " FOREIGN KEY (" + AccessName(Cell(rows, 3));
+      references = " REFERENCES " + AccessName(Cell(rows, 4)) + "(" + AccessName(Cell(rows, 5));
+    } else {
+      result += ", " + AccessName(Cell(rows, 3));
+      references += ", " + AccessName(Cell(rows, 5));
+    }
+  }
+  if (constraint.empty()) return {};
+  references += ")\n";
+  result += ")\n" + references;
+  return result;
+}
+
+}  // namespace tabulon::source_sqlserver

@@ -1,0 +1,74 @@
+// Turning a SQL Server table, its rows, views, keys, unique indexes and relationships into
+// Access statements. Each operation reads the SQL Server catalogue through the source session
+// and returns statement text for the target (or a failure text the caller reports); the
+// catalogue statements themselves are built by the Build*Statement functions.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "data/provider.h"
+#include "source_sqlserver/source_context.h"
+#include "source_sqlserver/sql_names.h"
+
+namespace tabulon::source_sqlserver {
+
+// --- catalogue statements sent to SQL Server ---------------------------------------------------
+
+// One row per column of `table`: Column_name, Type, Length, Nullable, Default, where Type and
+// Length are already Access words; `jet_target` gives decimals their precision and scale and
+// makes bigint Numeric(19,0).
+std::string BuildColumnsStatement(const SourceTable& table, bool jet_target);
+std::string BuildSelectRowsStatement(const SourceTable& table, std::string_view condition);
+std::string BuildHelpTextStatement(const SourceTable& view);
+std::string BuildHelpConstraintStatement(const SourceTable& table);
+std::string BuildHelpIndexStatement(const SourceTable& table);
+// One row per column pair of every foreign key of `table`: constraint, referencing table and
+// column, referenced table and column, in key order.
+std::string BuildForeignKeysStatement(const SourceTable& table);
+
+// --- translations --------------------------------------------------------------------------
+
+// The Access form of a stored SQL Server default definition: the outer parentheses removed,
+// getdate()/sysdatetime()/current_timestamp as Now(), N'..' as '..'. nullopt when Access could
+// not evaluate it; "" when there is no default to give (NULL).
+std::optional<std::string> TranslateDefault(std::string_view definition);
+
+// The Access CREATE TABLE statement of `table`; "ERROR!!!" without a session; the provider's
+// text when the catalogue query fails; "" when it yields no rows at all.
+std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+                                     const SourceTable& table);
+
+// Copies the rows of `table` (filtered by its migration condition) into the Access table of the
+// same name, one INSERT per row. Returns "true" when the copy ran to its end or was stopped,
+// "No Source Connection!" / "No Target Connection!", "" when the select yields no rowset, or
+// the provider's text when reading the source fails.
+std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
+                              std::string_view database, const SourceTable& table);
+
+// The migration condition of `table` in `database` from the condition file ("" when none).
+std::string ReadMigrationCondition(const std::string& condition_file, std::string_view database,
+                                   std::string_view table);
+
+// A fetched value as an Access literal for a column of OLE DB type `type`; nullopt is NULL.
+void AppendAccessLiteral(std::string& out, data::DbType type, const std::optional<std::string_view>& value);
+
+// The definition of `view` as one text, comments removed, ready to run on the target.
+std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+                                    const SourceTable& view);
+
+// "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or "".
+std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+                                const SourceTable& table);
+// One CREATE UNIQUE INDEX per unique index that is not the primary key, separated by ";".
+std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+                                   const SourceTable& table);
+// One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";".
+std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+                                 const SourceTable& table);
+
+// A key column list as SQL Server prints it ("a, b(-)") as Access columns ("`a`,`b` DESC").
+std::string AccessKeyColumns(std::string_view keys);
+
+}  // namespace tabulon::source_sqlserver

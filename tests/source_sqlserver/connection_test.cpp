@@ -1,0 +1,231 @@
+// Connection properties, the provider check, the tree built from a replayed catalogue, switching
+// databases, and FreeTDS's failure paths for real (loopback only).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "data/error_text.h"
+#include "data/providers/odbc/odbc_connection_string.h"
+#include "source_sqlserver/connection.h"
+#include "tests/source_sqlserver/source_test_util.h"
+
+namespace tabulon::source_sqlserver {
+namespace {
+
+using namespace data;
+using tabulon::testing::kNull;
+
+TEST(SourcePropertiesTest, ServerAndCatalogOrTheTcpProviderString) {
+  ConnectionProfile profile{"Microsoft OLE DB Provider for SQL Server", "SQLOLEDB", "", "", "sa", "pw", ""};
+  PropertySet set(DBPROPSET_DBINIT);
+  EXPECT_TRUE(BuildSourceConnectionProperties(profile, &set));
+  EXPECT_EQ(set.size(), 6u);  // no data source, no catalog
+  EXPECT_EQ(set.properties()[0].id, DBPROP_AUTH_ENCRYPT_PASSWORD);
+  EXPECT_EQ(set.FindString(DBPROP_AUTH_PASSWORD), "pw");
+  EXPECT_EQ(set.FindNumber(DBPROP_INIT_MODE), 16);
+  EXPECT_EQ(set.FindNumber(DBPROP_INIT_PROMPT), 4);
+
+  profile.provider_display_name = "tcp/ip:port";
+  profile.source_name = "db.example";
+  PropertySet tcp(DBPROPSET_DBINIT);
+  BuildSourceConnectionProperties(profile, &tcp);
+  EXPECT_EQ(tcp.FindString(DBPROP_INIT_PROVIDERSTRING),
+            ";Driver={SQL Server};Server=db.example;Address=db.example,1433;Network=DBMSSOCN;");
+  profile.source_name = "db.example:2000";
+  profile.catalog = "ShopDemo";
+  PropertySet with_port(DBPROPSET_DBINIT);
+  BuildSourceConnectionProperties(profile, &with_port);
+  const std::string text = *with_port.FindString(DBPROP_INIT_PROVIDERSTRING);
+  EXPECT_TRUE(text.ends_with("db.example,2000;Network=DBMSSOCN;Database=ShopDemo")) << text;
+  EXPECT_EQ(with_port.FindString(DBPROP_INIT_DATASOURCE), std::nullopt);
+
+  // The ODBC provider sends that string to FreeTDS with the port where FreeTDS reads it.
+  EXPECT_EQ(MapSqlServerDriver(text, "FreeTDS"),
+            "Driver=FreeTDS;Server=db.example;Network=DBMSSOCN;Database=ShopDemo;Port=2000;ClientCharset=UTF-8;TDS_Version=7.4");
+  EXPECT_EQ(MapSqlServerDriver(text, "ODBC Driver 18 for SQL Server"),
+            "Driver=ODBC Driver 18 for SQL Server;Server=db.example;Address=db.example,2000;Network=DBMSSOCN;Database=ShopDemo");
+  EXPECT_EQ(MapSqlServerDriver("DSN=x;UID=u", "FreeTDS"), "DSN=x;UID=u");
+}
+
+TEST(ProviderCheckTest, FieldsFollowRegistrationDriversAndFiles) {
+  ProviderFacts facts;
+  EXPECT_EQ(FormatSqlServerProviders(facts),
+            "Microsoft OLE DB Provider for SQL Server|Not Installed|Unusable|"
+            "Microsoft OLE DB Provider for ODBC Drivers|Not Installed|Unusable|");
+  facts.sql_server_provider_registered = facts.odbc_provider_registered = facts.driver_manager_usable = true;
+  facts.drivers = {{"FreeTDS", {{"Driver", "libtdsodbc.so"}}}};
+  facts.library_exists = [](const std::string& path) { return path == "libtdsodbc.so"; };
+  EXPECT_EQ(FormatSqlServerProviders(facts),
+            "Microsoft OLE DB Provider for SQL Server|Installed|Usable|"
+            "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Usable|");
+  facts.library_exists = nullptr;
+  EXPECT_EQ(FormatSqlServerProviders(facts),
+            "Microsoft OLE DB Provider for SQL Server|Installed|Unusable|"
+            "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Unusable|");
+  // This machine: FreeTDS is installed by the set-up script.
+  EXPECT_EQ(CheckSqlServerProviders(),
+            "Microsoft OLE DB Provider for SQL Server|Installed|Usable|"
+            "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Usable|");
+}
+
+class TreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    src_.script->SetDataSourceName("  sqlhost  ");
+    src_.script->OnSchema(SchemaRowsetKind::kCatalogs, {}, {{"master"}, {"msdb"}, {"ShopDemo"}, {"tempdb"}});
+    const std::optional<std::string> table = "TABLE", view = "VIEW";
+    src_.script->OnSchema(SchemaRowsetKind::kTables, {kNull, kNull, kNull, table},
+                          {{"ShopDemo", "dbo", "Customers", "TABLE"},
+                           {"ShopDemo", "dbo", "Order Details", "TABLE"},
+                           {"ShopDemo", "Sales", "Order", "TABLE"}});
+    src_.script->OnSchema(SchemaRowsetKind::kTables, {kNull, kNull, kNull, view},
+                          {{"ShopDemo", "dbo", "vCustomerOrders", "VIEW"},
+                           {"ShopDemo", "INFORMATION_SCHEMA", "COLUMNS", "VIEW"},
+                           {"ShopDemo", "sys", "all_columns", "VIEW"}});
+    view_.connection = &src_.source;
+    view_.output = &src_.pane;
+    view_.prompt = &prompt_;
+    target_view_.side_kind = kTargetSideKind;
+  }
+  testing::ReplayedSource src_;
+  ScriptedUserPrompt prompt_;
+  DbTreeView view_, target_view_;
+};
+
+TEST_F(TreeTest, SelectDatabaseBuildsTheTreeByTheRules) {
+  src_.script->On("use [ShopDemo];").NoRowset();
+  ASSERT_TRUE(SelectDatabase(view_, target_view_, "C:\\data/ShopDemo", 0));
+  const DbTree& tree = view_.tree;
+  EXPECT_EQ(view_.current_database, "ShopDemo");
+  ASSERT_NE(view_.root_item, kNoItem);
+  EXPECT_EQ(tree.node(view_.root_item).text, "sqlhost");
+  EXPECT_EQ(tree.ChildTexts(view_.root_item), (std::vector<std::string>{"master", "msdb", "ShopDemo", "tempdb"}));
+  ASSERT_NE(view_.current_database_item, kNoItem);
+  EXPECT_EQ(tree.node(view_.current_database_item).text, "ShopDemo");
+  EXPECT_TRUE(tree.node(view_.current_database_item).expanded);
+  EXPECT_EQ(tree.ChildTexts(view_.current_database_item), (std::vector<std::string>{"Tables", "Views"}));
+  EXPECT_EQ(tree.node(view_.tables_folder).kind, TreeNodeKind::kTablesFolder);
+  EXPECT_EQ(tree.node(view_.views_folder).kind, TreeNodeKind::kViewsFolder);
+  EXPECT_EQ(tree.ChildTexts(view_.tables_folder), (std::vector<std::string>{"Customers", "Order"}));
+  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children[1]).schema, "Sales");
+  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children[1]).kind, TreeNodeKind::kTable);
+  EXPECT_EQ(tree.ChildTexts(view_.views_folder), (std::vector<std::string>{"vCustomerOrders"}));
+  EXPECT_EQ(tree.node(tree.node(view_.views_folder).children[0]).kind, TreeNodeKind::kView);
+
+  // An unknown database: false, the name is kept, nothing is written.
+  src_.script->On("use [No]]Such];").Fails("Database 'No]Such' does not exist.");
+  EXPECT_FALSE(SelectDatabase(view_, target_view_, "No]Such", 0));
+  EXPECT_EQ(view_.current_database, "No]Such");
+  EXPECT_TRUE(src_.pane.Lines().empty());
+  EXPECT_TRUE(SelectDatabase(view_, target_view_, "x", 7));
+}
+
+TEST_F(TreeTest, NoMatchingDatabasePutsTheFoldersAtTheTopAndANamelessSourceIsDatabases) {
+  src_.script->SetDataSourceName(std::nullopt);
+  view_.current_database = "Elsewhere";
+  view_.RefreshTree();
+  EXPECT_EQ(prompt_.texts(), (std::vector<std::string>{"Get Datasource Name Error!"}));
+  EXPECT_EQ(view_.tree.node(view_.root_item).text, "DATABASES");
+  EXPECT_EQ(view_.current_database_item, kNoItem);
+  EXPECT_EQ(view_.tree.ChildTexts(kNoItem), (std::vector<std::string>{"DATABASES", "Tables", "Views"}));
+  // The current catalogue stands in for an empty database name; "null" means none.
+  src_.script->SetCurrentCatalog("null");
+  view_.current_database.clear();
+  view_.RefreshTree();
+  EXPECT_EQ(view_.tables_folder, kNoItem);
+  view_.connection = nullptr;
+  view_.RefreshTree();
+  EXPECT_EQ(view_.tree.size(), 0u);
+}
+
+TEST(ServerVersionTest, TheVersionTextOrTheFailure) {
+  testing::ReplayedSource src;
+  testing::LoadFixture(*src.script, "shopdemo.replay", true);
+  EXPECT_TRUE(GetServerVersion(&src.pane, src.session()).starts_with("Microsoft SQL Server 2019 (RTM-CU22)"));
+  EXPECT_EQ(GetServerVersion(&src.pane, nullptr), "");
+  EXPECT_EQ(testing::OutputTexts(src.pane), (std::vector<std::string>{"No Connection!"}));
+}
+
+// --- FreeTDS for real ---------------------------------------------------------------------
+
+int LoopbackSocket(bool listen_on_it, int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 || (listen_on_it && listen(fd, 4) != 0)) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(address.sin_port);
+  if (!listen_on_it) {
+    close(fd);
+    return 0;
+  }
+  return fd;
+}
+
+struct Attempt {
+  Hresult code = S_OK;
+  std::string error;
+  double seconds = 0;
+};
+
+Attempt Connect(const std::string& provider, const ConnectionProfile& profile) {
+  DbConnection connection;
+  connection.profile = profile;
+  connection.profile.provider_name = provider;
+  PropertySet set(DBPROPSET_DBINIT);
+  BuildSourceConnectionProperties(connection.profile, &set);
+  set.AddI4(DBPROP_INIT_TIMEOUT, 2);
+  const auto start = std::chrono::steady_clock::now();
+  Attempt attempt;
+  attempt.code = OpenDataSource(connection, {&set, 1});
+  attempt.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  attempt.error = ErrorDescription(connection);
+  return attempt;
+}
+
+TEST(FreeTdsFailureTest, RefusedPortThroughTheTcpSettingReachesFreeTds) {
+  int port = 0;
+  ASSERT_EQ(LoopbackSocket(false, &port), 0);
+  const Attempt attempt = Connect("MSDASQL", {"TCP/IP:Port", "MSDASQL", "127.0.0.1:" + std::to_string(port), "master", "sa", "x", ""});
+  EXPECT_TRUE(Failed(attempt.code));
+  EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
+  EXPECT_LT(attempt.seconds, 10);
+}
+
+TEST(FreeTdsFailureTest, AServerThatNeverAnswersTimesOut) {
+  int port = 0;
+  const int listener = LoopbackSocket(true, &port);
+  ASSERT_GT(listener, 0);
+  const Attempt attempt =
+      Connect("SQLOLEDB", {"SQL Server", "SQLOLEDB", "127.0.0.1," + std::to_string(port), "master", "sa", "x", ""});
+  close(listener);
+  EXPECT_TRUE(Failed(attempt.code));
+  EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
+  EXPECT_LT(attempt.seconds, 30);
+}
+
+TEST(FreeTdsFailureTest, LoginTextWithConnectionStringCharactersStaysOneValue) {
+  int port = 0;
+  ASSERT_EQ(LoopbackSocket(false, &port), 0);
+  PropertySet set(DBPROPSET_DBINIT);
+  ConnectionProfile profile{"SQL Server", "SQLOLEDB", "127.0.0.1," + std::to_string(port), "Shop;Demo", "sa;Port=1", "p}w;{x=", ""};
+  BuildSourceConnectionProperties(profile, &set);
+  Result<std::string> text = BuildSqlServerConnectionString({&set, 1}, "FreeTDS");
+  ASSERT_TRUE(text.ok());
+  EXPECT_NE(text->find("UID={sa;Port=1};PWD={p}}w;{x=}"), std::string::npos) << *text;
+  const Attempt attempt = Connect("SQLOLEDB", profile);
+  EXPECT_TRUE(Failed(attempt.code));
+  EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
+}
+
+}  // namespace
+}  // namespace tabulon::source_sqlserver

@@ -1,0 +1,45 @@
+select c.name 'Column_name',
+ case when t.type_id=104 then 'Bit'
+  when t.type_id=36 then 'GUID'
+  when t.type_id=48 then 'Byte'
+  when t.type_id=52 then 'Short'
+  when t.type_id=56 then 'Long'
+  when t.type_id=127 then 'Numeric(19,0)'
+  when t.type_id=59 then 'Single'
+  when t.type_id=62 then 'Double'
+  when t.type_id=34 then 'LongBinary'
+  when t.type_id in (35,99) then 'LongText'
+  when t.type_id in (60,122) then 'Currency'
+  when t.type_id in (106,108) then 'Numeric('+CONVERT(varchar,c.precision)+','+CONVERT(varchar,c.scale)+')'
+  when t.type_id in (40,58) then 'DateTime'
+  when t.type_id=41 then 'VarChar(18)'
+  when t.type_id in (42,61) then 'VarChar(30)'
+  when t.type_id=43 then 'VarChar(36)'
+  when t.type_id=165 and c.max_length=-1 then 'LongBinary'
+  when t.type_id in (167,231) and c.max_length=-1 then 'LongText'
+  when t.type_id in (167,231,175,239) and c.max_length<256 then 'VarChar'
+  when t.type_id in (173,165) and c.max_length<511 then 'Binary'
+  when t.type_id in (173,165) and c.max_length>510 then 'LongBinary'
+  when t.type_id in (167,231,175,239) and c.max_length<65536 then 'LongText'
+  when t.type_id=189 then 'VarChar(18)'
+  when t.type_id=256 then 'VarChar(255)'
+  when t.type_id in (98,241) then 'LongText'
+  when t.type_id in (128,129,130) then 'LongBinary'
+  else type_name(c.user_type_id) end 'Type',
+ case when c.max_length<0 then ' '
+  when t.type_id in (173,165) and c.max_length>510 then ' '
+  when t.type_id in (173,165) and c.max_length<511 then '('+CONVERT(varchar,c.max_length)+')'
+  when t.type_id in (167,231,175,239) and c.max_length>255 then ' '
+  when t.type_id in (62,59,60,122,127) then ' '
+  when t.type_id in (48,52,56,127,34,35,36,99) then ' '
+  when t.type_id in (40,41,42,43,58,61,189,104) then ' '
+  when t.type_id in (106,108,256) then ' '
+  when t.type_id in (98,128,129,130,241) then ' '
+  else '('+CONVERT(varchar,c.max_length)+')' end 'Length',
+ case when c.is_nullable=0 then 'NOT NULL' else 'NULL' end 'Nullable',
+ case when c.default_object_id=0 then ''
+  else (select d.definition from sys.default_constraints d where d.object_id=c.default_object_id) end 'Default'
+from sys.all_columns c
+ cross apply (select case when c.user_type_id>256 then c.system_type_id else c.user_type_id end) t(type_id)
+where c.object_id=object_id(N'[Sales].[Order]]Lines]')
+order by c.column_id

@@ -1,0 +1,1 @@
+EXEC sys.sp_helpconstraint N'[Sales].[Order]]Lines]', nomsg

@@ -1,0 +1,1 @@
+EXEC sys.sp_helpindex N'[Order]'

@@ -1,0 +1,1 @@
+select * from [Sales].[Order]]Lines] where id>100

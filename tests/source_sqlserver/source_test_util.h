@@ -1,0 +1,41 @@
+// Shared pieces of the source adapter's tests: fixtures with statement placeholders, golden
+// files, and a context over replayed connections.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "data/db_connection.h"
+#include "data/output_pane.h"
+#include "source_sqlserver/source_context.h"
+#include "source_sqlserver/sql_names.h"
+#include "tests/support/replay_provider.h"
+
+namespace tabulon::source_sqlserver::testing {
+
+std::string ReadTextFile(const std::string& path);
+std::string FixturePath(const std::string& name);
+
+// Loads a replay fixture: a statement line "== @columns T" (also @rows, @text, @constraints,
+// @indexes, @fks) stands for the statement the adapter builds for T ("S.T": schema S).
+void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target);
+
+// Compares `actual` with golden/<name>; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
+void ExpectGolden(const std::string& name, const std::string& actual);
+
+// The texts of the output pane's lines.
+std::vector<std::string> OutputTexts(const data::OutputPane& pane);
+
+// A source connection on a replay script and a target named by provider (not opened).
+struct ReplayedSource {
+  explicit ReplayedSource(const std::string& target_provider = "Microsoft.Jet.OLEDB.4.0");
+
+  std::shared_ptr<tabulon::testing::ReplayScript> script = std::make_shared<tabulon::testing::ReplayScript>();
+  data::OutputPane pane;
+  data::DbConnection source;
+  data::DbConnection target;
+  SourceContext owner;
+  data::Session* session() { return source.session.get(); }
+};
+
+}  // namespace tabulon::source_sqlserver::testing

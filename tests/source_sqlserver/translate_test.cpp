@@ -1,0 +1,268 @@
+// The translations over the replayed ShopDemo catalogue and over cases built for one rule each.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "source_sqlserver/translate.h"
+#include "tests/source_sqlserver/source_test_util.h"
+
+namespace tabulon::source_sqlserver {
+namespace {
+
+using namespace testing;
+using tabulon::testing::kNull;
+
+TEST(CatalogueStatementsTest, MatchTheGoldenTexts) {
+  const SourceTable order("Sales", "Order]Lines");
+  ExpectGolden("columns_jet.sql", BuildColumnsStatement(order, true));
+  ExpectGolden("columns_odbc.sql", BuildColumnsStatement(order, false));
+  ExpectGolden("select_rows.sql", BuildSelectRowsStatement(order, "id>100"));
+  ExpectGolden("helptext.sql", BuildHelpTextStatement(SourceTable("O'Brien")));
+  ExpectGolden("helpconstraint.sql", BuildHelpConstraintStatement(order));
+  ExpectGolden("helpindex.sql", BuildHelpIndexStatement(SourceTable("Order")));
+  ExpectGolden("foreign_keys.sql", BuildForeignKeysStatement(order));
+}
+
+TEST(NamesTest, QuoteForEachSide) {
+  EXPECT_EQ(QualifiedName(SourceTable("Order-Lines")), "[Order-Lines]");
+  EXPECT_EQ(QualifiedName(SourceTable("a]b", "c")), "[a]]b].[c]");
+  EXPECT_EQ(NationalLiteral("[O'Brien]"), "N'[O''Brien]'");
+  EXPECT_EQ(AccessName("Order"), "`Order`");
+  EXPECT_EQ(SafeFileName("../x/y"), ".._x_y");
+  EXPECT_EQ(SafeFileName(".."), "___");
+  EXPECT_EQ(AccessKeyColumns("OrderID, LineNumber(-)"), "`OrderID`,`LineNumber` DESC");
+}
+
+TEST(DefaultTest, OuterParenthesesGoAndAccessFormsRemain) {
+  EXPECT_EQ(TranslateDefault("((0))"), "0");
+  EXPECT_EQ(TranslateDefault("((-1.5))"), "-1.5");
+  EXPECT_EQ(TranslateDefault("('a(b)')"), "'a(b)'");
+  EXPECT_EQ(TranslateDefault("('it''s')"), "'it''s'");
+  EXPECT_EQ(TranslateDefault("(N'abc')"), "'abc'");
+  EXPECT_EQ(TranslateDefault("(getdate())"), "Now()");
+  EXPECT_EQ(TranslateDefault("(sysdatetime())"), "Now()");
+  EXPECT_EQ(TranslateDefault("(CURRENT_TIMESTAMP)"), "Now()");
+  EXPECT_EQ(TranslateDefault("(NULL)"), "");
+  // Expressions Access cannot evaluate.
+  EXPECT_EQ(TranslateDefault("(CONVERT([bit],(0)))"), std::nullopt);
+  EXPECT_EQ(TranslateDefault("(dateadd(day,(1),getdate()))"), std::nullopt);
+  EXPECT_EQ(TranslateDefault("((1)+(2))"), std::nullopt);
+  EXPECT_EQ(TranslateDefault("(newid())"), std::nullopt);
+}
+
+TEST(LiteralTest, ValuesBecomeAccessLiterals) {
+  const auto literal = [](data::DbType type, std::optional<std::string_view> value) {
+    std::string out;
+    AppendAccessLiteral(out, type, value);
+    return out;
+  };
+  EXPECT_EQ(literal(data::DBTYPE_WSTR, "O'Brien ''x''"), "'O''Brien ''''x'''''");
+  EXPECT_EQ(literal(data::DBTYPE_WSTR, std::nullopt), "NULL");
+  EXPECT_EQ(literal(data::DBTYPE_R8, std::nullopt), "NULL");
+  EXPECT_EQ(literal(data::DBTYPE_DBDATE, "2011-03-20"), "'2011-03-20'");
+  EXPECT_EQ(literal(data::DBTYPE_BYTES, "0A0B"), "0x0A0B");
+  EXPECT_EQ(literal(data::DBTYPE_BOOL, "True"), "1");
+  EXPECT_EQ(literal(data::DBTYPE_BOOL, "0"), "0");
+  EXPECT_EQ(literal(data::DBTYPE_NUMERIC, "-0.50"), "-0.50");
+}
+
+class ShopDemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override { LoadFixture(*src_.script, "shopdemo.replay", true); }
+  ReplayedSource src_;
+};
+
+TEST_F(ShopDemoTest, TableDefinitionsForAJetTarget) {
+  EXPECT_EQ(TranslateTableDefinition(src_.owner, src_.session(), "ShopDemo", "Orders"),
+            "create table `Orders`(\n"
+            "`OrderID` Long   NOT NULL  ,\n"
+            "`CustomerID` Long   NOT NULL  ,\n"
+            "`OrderDate` VarChar(30)   NOT NULL default Now() ,\n"
+            "`Total` Numeric(18,2)   NOT NULL default 0 ,\n"
+            "`Notes` LongText   NULL  )\n");
+  EXPECT_EQ(TranslateTableDefinition(src_.owner, src_.session(), "ShopDemo", "Customers"),
+            "create table `Customers`(\n"
+            "`CustomerID` Long   NOT NULL  ,\n"
+            "`Name` VarChar (200) NOT NULL  ,\n"
+            "`Balance` Currency   NULL  ,\n"
+            "`CreatedAt` VarChar(30)   NOT NULL default Now() ,\n"
+            "`IsActive` Bit   NOT NULL default 1 )\n");
+  EXPECT_TRUE(src_.pane.Lines().empty());
+}
+
+TEST_F(ShopDemoTest, DefaultsAreLeftOutForAnOdbcTargetAndWhenAccessCannotEvaluateThem) {
+  ReplayedSource odbc("MSDASQL");
+  LoadFixture(*odbc.script, "shopdemo.replay", false);
+  const std::string sql = BuildColumnsStatement("T", false);
+  odbc.script->On(sql)
+      .Column("Column_name", data::DBTYPE_WSTR, 128)
+      .Column("Type", data::DBTYPE_WSTR, 128)
+      .Column("Length", data::DBTYPE_STR, 30)
+      .Column("Nullable", data::DBTYPE_STR, 8)
+      .Column("Default", data::DBTYPE_WSTR)
+      .Row({"IsDefault", "Bit", " ", "NOT NULL", "((0))"})
+      .Row({"Flag", "Bit", " ", "NULL", "(CONVERT([bit],(0)))"})
+      .Row({"Bound", "Long", " ", "NULL", kNull});
+  EXPECT_EQ(TranslateTableDefinition(odbc.owner, odbc.session(), "ShopDemo", "T"),
+            "create table `T`(\n`IsDefault` Bit   NOT NULL  ,\n`Flag` Bit   NULL  ,\n`Bound` Long   NULL )\n");
+  EXPECT_EQ(OutputTexts(odbc.pane),
+            (std::vector<std::string>{"TABLE [T]: the default (CONVERT([bit],(0))) of column [Flag] is left out: Access cannot evaluate it",
+                                      "HAS (NULL)!!!"}));
+}
+
+TEST_F(ShopDemoTest, KeysIndexesAndRelationships) {
+  EXPECT_EQ(TranslatePrimaryKey(src_.owner, src_.session(), "ShopDemo", "OrderLines"),
+            "alter table `OrderLines` add PRIMARY KEY(`OrderID`,`LineNumber`)\n");
+  EXPECT_EQ(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "Customers"),
+            "CREATE UNIQUE INDEX `Customers_IDX_0` ON `Customers` (`Name`)\n");
+  EXPECT_EQ(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "Orders"), "");
+  EXPECT_EQ(TranslateForeignKeys(src_.owner, src_.session(), "ShopDemo", "Orders"),
+            "Alter Table `Orders` Add CONSTRAINT `FK_Orders_Customers` FOREIGN KEY (`CustomerID`)\n"
+            " REFERENCES `Customers`(`CustomerID`)\n");
+  EXPECT_EQ(TranslateForeignKeys(src_.owner, src_.session(), "ShopDemo", "Customers"), "");
+  // A view has no constraints and no indexes: no rowset at all.
+  EXPECT_EQ(TranslatePrimaryKey(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders"), "");
+  EXPECT_EQ(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders"), "");
+  EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"RESULT: EMPTY", "RESULT: EMPTY"}));
+}
+
+TEST_F(ShopDemoTest, EveryUniqueIndexAndEveryForeignKeyIsReturned) {
+  src_.script->On(BuildHelpIndexStatement("T"))
+      .Column("index_name", data::DBTYPE_WSTR, 128)
+      .Column("index_description", data::DBTYPE_STR, 210)
+      .Column("index_keys", data::DBTYPE_WSTR, 2126)
+      .Row({"IX_A", "nonclustered located on PRIMARY", "A"})
+      .Row({"PK_T", "clustered, unique, primary key located on PRIMARY", "ID"})
+      .Row({"UX_B", "nonclustered, unique located on PRIMARY", "B, C(-)"})
+      .Row({"UX_D", "nonclustered, ignore duplicate keys, unique", "D"});
+  EXPECT_EQ(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "T"),
+            "CREATE UNIQUE INDEX `T_IDX_1` ON `T` (`B`,`C` DESC)\n;\n"
+            "CREATE UNIQUE INDEX `T_IDX_2` ON `T` (`D`)\n");
+  src_.script->On(BuildForeignKeysStatement("T"))
+      .Column("", data::DBTYPE_WSTR, 128).Column("", data::DBTYPE_WSTR, 128).Column("name", data::DBTYPE_WSTR, 128)
+      .Column("", data::DBTYPE_WSTR, 128).Column("name", data::DBTYPE_WSTR, 128)
+      .Row({"FK_A", "T", "A1", "Order", "X1"})
+      .Row({"FK_A", "T", "A2", "Order", "X2"})
+      .Row({"fk_b", "T", "B", "User", "Y"});
+  EXPECT_EQ(TranslateForeignKeys(src_.owner, src_.session(), "ShopDemo", "T"),
+            "Alter Table `T` Add CONSTRAINT `FK_A` FOREIGN KEY (`A1`, `A2`)\n REFERENCES `Order`(`X1`, `X2`);\n"
+            "Alter Table `T` Add CONSTRAINT `fk_b` FOREIGN KEY (`B`)\n REFERENCES `User`(`Y`)\n");
+}
+
+TEST_F(ShopDemoTest, ViewTextLosesCommentsAndKeepsLongLinesWhole) {
+  EXPECT_EQ(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders"),
+            "CREATE VIEW dbo.vCustomerOrders\r\nAS\r\n\n"
+            "SELECT c.CustomerID, c.Name, o.OrderID, o.OrderDate, o.Total\r\n"
+            "FROM dbo.Customers AS c\r\nJOIN dbo.Orders AS o ON o.CustomerID = c.CustomerID\r\n");
+  const std::string long_line = "SELECT " + std::string(248, 'x') + "yz, '--not a comment' AS [a--b] -- a remark that";
+  src_.script->On(BuildHelpTextStatement(SourceTable("Sales", "vLong")))
+      .Column("Text", data::DBTYPE_WSTR, 255)
+      .Row({"CREATE VIEW Sales.vLong AS\r\n"})
+      .Row({long_line.substr(0, 255)})
+      .Row({long_line.substr(255) + " runs on\r\n"})
+      .Row({"FROM T -- end"});
+  EXPECT_EQ(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", SourceTable("Sales", "vLong")),
+            "CREATE VIEW Sales.vLong AS\r\nSELECT " + std::string(248, 'x') +
+                "yz, '--not a comment' AS [a--b] \nFROM T \n");
+  // An unknown view: the provider's text is the result.
+  EXPECT_EQ(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "NoSuch"),
+            "[FreeTDS][SQL Server]The object 'NoSuch' does not exist in database 'ShopDemo' or is invalid for this operation.");
+}
+
+TEST_F(ShopDemoTest, MissingSessionsAreReported) {
+  EXPECT_EQ(TranslateTableDefinition(src_.owner, nullptr, "ShopDemo", "Orders"), "ERROR!!!");
+  EXPECT_EQ(TranslatePrimaryKey(src_.owner, nullptr, "ShopDemo", "Orders"), "");
+  EXPECT_EQ(TransferTableRows(src_.owner, nullptr, src_.session(), "ShopDemo", "Orders"), "No Source Connection!");
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), nullptr, "ShopDemo", "Orders"), "No Target Connection!");
+  EXPECT_EQ(OutputTexts(src_.pane),
+            (std::vector<std::string>{"No Connection!", "No Connection!", "No Source Connection!", "No Target Connection!"}));
+}
+
+// Row transfer into a replayed target that records the inserts it is given.
+class TransferTest : public ShopDemoTest {
+ protected:
+  void SetUp() override {
+    ShopDemoTest::SetUp();
+    tabulon::testing::ConnectReplay(target_, target_script_);
+    folder_ = std::filesystem::temp_directory_path() / ("tabulon_transfer_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_);
+    src_.owner.work_folder = folder_.string();
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::shared_ptr<tabulon::testing::ReplayScript> target_script_ = std::make_shared<tabulon::testing::ReplayScript>();
+  data::DbConnection target_;
+  std::filesystem::path folder_;
+};
+
+TEST_F(TransferTest, RowsBecomeInsertsWithNullsQuotesAndTheConditionApplied) {
+  const std::string inserts[] = {
+      "insert into `Customers` values (1,'Contoso Ltd',1250.5000,'2011-03-20 14:05:09.123',1);\n",
+      "insert into `Customers` values (2,'Fabrikam',NULL,'2011-03-21 09:00:00.000',0);\n",
+      "insert into `Customers` values (3,'Müller & Söhne',0.5000,'2012-01-02 00:00:00.000',1);\n"};
+  for (const std::string& insert : inserts) target_script_->On(insert).NoRowset();
+  src_.owner.auto_backup = true;
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Customers"), "true");
+  EXPECT_EQ(OutputTexts(src_.pane).back(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!");
+  EXPECT_EQ(ReadTextFile((folder_ / "Customers.data").string()), inserts[0] + inserts[1] + inserts[2]);
+
+  // A stored condition filters the select.
+  const std::string conditions = (folder_ / "Condition.cfg").string();
+  std::ofstream(conditions) << "[shopdemo]\r\nOrders=OrderID>2 and Notes like '%2'\r\n";
+  src_.owner.condition_file = conditions;
+  EXPECT_EQ(ReadMigrationCondition(conditions, "ShopDemo", "orders"), "OrderID>2 and Notes like '%2'");
+  src_.script->On("select * from [Orders] where OrderID>2 and Notes like '%2'")
+      .Column("OrderID", data::DBTYPE_I4).Column("CustomerID", data::DBTYPE_I4)
+      .Column("OrderDate", data::DBTYPE_DBTIMESTAMP).Column("Total", data::DBTYPE_NUMERIC)
+      .Column("Notes", data::DBTYPE_STR, 0, data::DBCOLUMNFLAGS_ISLONG)
+      .Row({"3", "2", "2011-03-23 17:45:30.997", "1234.56", "line 1\r\nline 2"});
+  target_script_->On("insert into `Orders` values (3,2,'2011-03-23 17:45:30.997',1234.56,'line 1\r\nline 2');\n").NoRowset();
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Orders"), "true");
+}
+
+TEST_F(TransferTest, LongValuesArriveWholeAndFailedInsertsAreCounted) {
+  const std::string long_text(20000, 'a');
+  const std::string long_hex(30000, 'F');
+  src_.script->On("select * from [Docs]")
+      .Column("ID", data::DBTYPE_I4).Column("Body", data::DBTYPE_WSTR, 0, data::DBCOLUMNFLAGS_ISLONG)
+      .Column("Blob", data::DBTYPE_BYTES, 0, data::DBCOLUMNFLAGS_ISLONG)
+      .Row({"1", long_text, long_hex})
+      .Row({"2", "x", kNull})
+      .Row({"3", "y", kNull});
+  target_script_->On("insert into `Docs` values (1,'" + long_text + "',0x" + long_hex + ");\n").NoRowset();
+  target_script_->On("insert into `Docs` values (2,'x',NULL);\n").Fails("The value of column ID is a duplicate.");
+  target_script_->On("insert into `Docs` values (3,'y',NULL);\n").NoRowset();
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Docs"), "true");
+  EXPECT_EQ(OutputTexts(src_.pane),
+            (std::vector<std::string>{"[Docs] Record 2 was not inserted: The value of column ID is a duplicate.",
+                                      "[Docs] 1 records could not be inserted!",
+                                      "[Docs] 2 records converted, convertion completed SUCCESSFULLY!"}));
+}
+
+TEST_F(TransferTest, ProgressEvery2000RowsAndStopBetweenRows) {
+  src_.script->On("select * from [Big]").Column("ID", data::DBTYPE_I4).Generated(4000, [](size_t i, auto& values) {
+    values[0] = std::to_string(i);
+  });
+  for (int i = 0; i < 4000; ++i) target_script_->On("insert into `Big` values (" + std::to_string(i) + ");\n").NoRowset();
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big"), "true");
+  EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"[Big] 2000 records converted!", "[Big] 4000 records converted!",
+                                                              "[Big] 4000 records converted, convertion completed SUCCESSFULLY!"}));
+  src_.pane.Clear();
+  int rows = 0;
+  src_.owner.stop_requested = [&] { return ++rows == 10; };
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big"), "true");
+  EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"Data Converting Terminaled!",
+                                                              "[Big] 10 records converted, convertion completed SUCCESSFULLY!"}));
+}
+
+TEST_F(TransferTest, AFailingSelectReturnsTheProvidersText) {
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "NoSuch"),
+            "[FreeTDS][SQL Server]Invalid object name 'NoSuch'.");
+  EXPECT_TRUE(src_.pane.Lines().empty());
+}
+
+}  // namespace
+}  // namespace tabulon::source_sqlserver
