@@ -14,5 +14,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/asan --output-on-failure -j "$jobs" --timeout 900
 
+# The task controller's threads under ThreadSanitizer: only its test target is built here.
+# (Warnings stay errors in the build above; GCC reports false ones with -fsanitize=thread.)
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULON_TSAN=ON \
+  -DTABULON_WERROR=OFF >/dev/null
+cmake --build build/tsan -j "$jobs" --target converters_controller_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(ControllerTest|TaskListTest)\.' --timeout 300
+
 # The .mdb reader's fuzz target, for a bounded time.
 bash scripts/fuzz_reader.sh "${TABULON_FUZZ_SECONDS:-60}"

@@ -1,0 +1,195 @@
+// tabulon.cfg and Condition.cfg: what is read back, what each save writes and in which order,
+// the file's permissions, and the condition test against a real database.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "config/condition_file.h"
+#include "config/profile_file.h"
+#include "config/program_folders.h"
+#include "config/settings_file.h"
+#include "data/db_connection.h"
+#include "data/properties.h"
+#include "data/providers/jet/jet_provider.h"
+#include "data/statement.h"
+#include "data/user_prompt.h"
+#include "jet/database.h"
+#include "jet_test_files.h"
+
+namespace tabulon::config {
+namespace {
+
+std::string Scratch(const std::string& name) { return testing::ScratchFile("config_test", name).string(); }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Settings Sample() {
+  Settings settings;
+  settings.use_config_file = true;
+  settings.tips = true;
+  settings.source = {"Microsoft OLE DB Provider for SQL Server", "SERVER1", "sa", "p=w;d", "NorthWind"};
+  settings.target = {"Microsoft Jet 4.0 OLE DB Provider", "/Data/Target.mdb", "", "", ""};
+  return settings;
+}
+
+TEST(SettingsFileTest, SaveConfigWritesEveryKeyInOrderOwnerOnly) {
+  const std::string path = Scratch("order.cfg");
+  data::ScriptedUserPrompt prompt;
+  ASSERT_TRUE(SaveConfig(path, Sample(), prompt).ok());
+  EXPECT_THAT(prompt.texts(), ::testing::ElementsAre("The Config Infomation saved successfully!"));
+  EXPECT_EQ(ReadAll(path),
+            "[Public]\nConfig=true\nTips=true\nAutoBackup=false\n"
+            "[SourceDB]\nProvider=Microsoft OLE DB Provider for SQL Server\nSourceName=SERVER1\n"
+            "UserID=sa\nPassWord=p=w;d\nCatalogName=NorthWind\n"
+            "[TargetDB]\nProvider=Microsoft Jet 4.0 OLE DB Provider\nSourceName=/Data/Target.mdb\n"
+            "UserID=\nPassWord=\nCatalogName=\n");
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  const Settings loaded = LoadSettings(path);
+  EXPECT_TRUE(loaded.use_config_file);
+  EXPECT_TRUE(loaded.tips);
+  EXPECT_FALSE(loaded.auto_backup);
+  EXPECT_EQ(loaded.source.password, "p=w;d");
+  EXPECT_EQ(loaded.source.catalog_name, "NorthWind");
+  EXPECT_EQ(loaded.target.source_name, "/Data/Target.mdb");
+}
+
+TEST(SettingsFileTest, ProfilesOptionOffTouchesOnlyWhatItShould) {
+  const std::string path = Scratch("off.cfg");
+  WriteAll(path, "; kept\r\n[public]\r\n config = true \r\nTips=untrue\r\n\r\n[SourceDB]\r\nUserID=bob\r\n");
+  Settings off = Sample();
+  off.use_config_file = false;
+  off.auto_backup = true;
+  data::ScriptedUserPrompt prompt;
+  ASSERT_TRUE(SaveConfig(path, off, prompt).ok());
+  // Save Config writes only "Config"; keys already there keep their places and values.
+  EXPECT_EQ(ReadAll(path), "; kept\n[public]\nConfig=false\nTips=untrue\n\n[SourceDB]\nUserID=bob\n");
+  const Settings loaded = LoadSettings(path);
+  EXPECT_FALSE(loaded.use_config_file);
+  EXPECT_TRUE(loaded.tips);  // "untrue" holds "true"
+  EXPECT_EQ(loaded.source.user_id, "");  // profiles are read only with "Config" on
+
+  // Connect always writes the two options; a new key goes after its section's last entry.
+  ASSERT_TRUE(WriteConnectSettings(path, off).ok());
+  EXPECT_EQ(ReadAll(path),
+            "; kept\n[public]\nConfig=false\nTips=true\nAutoBackup=true\n\n[SourceDB]\nUserID=bob\n");
+}
+
+TEST(SettingsFileTest, ReadsAreCutAndMissingFilesAreEmpty) {
+  const Settings missing = LoadSettings(Scratch("missing.cfg"));
+  EXPECT_FALSE(missing.use_config_file || missing.tips || missing.auto_backup);
+
+  const std::string path = Scratch("long.cfg");
+  const std::string long_value = std::string(78, 'a') + "\xC3\xA9\xC3\xA9" + "tail";
+  WriteAll(path, "[Public]\nConfig=\"true\"\n[SourceDB]\nSourceName=" + long_value + "\n");
+  const Settings loaded = LoadSettings(path);
+  EXPECT_EQ(loaded.source.source_name, std::string(78, 'a') + "\xC3\xA9");  // 79 characters
+}
+
+TEST(SettingsFileTest, ProfilesForConnect) {
+  EXPECT_EQ(MapProviderName("microsoft jet 3.51 ole db provider"), "Microsoft.Jet.OLEDB.4.0");
+  EXPECT_EQ(MapProviderName("TCP/IP:Port"), "MSDASQL");
+  EXPECT_EQ(MapProviderName("Something Else"), "Something Else");
+  const data::ConnectionProfile source = MakeConnectionProfile(Sample().source);
+  EXPECT_EQ(source.provider_name, "SQLOLEDB");
+  EXPECT_EQ(source.source_name, "server1");
+  EXPECT_EQ(source.catalog, "northwind");
+  EXPECT_EQ(source.password, "p=w;d");
+  // A path keeps its case: file names are case-sensitive here.
+  EXPECT_EQ(MakeConnectionProfile(Sample().target).source_name, "/Data/Target.mdb");
+}
+
+TEST(ConditionFileTest, ConditionsPerDatabaseAndTable) {
+  const std::string path = Scratch("Condition.cfg");
+  ASSERT_TRUE(EnsureConditionFile(path).ok());
+  EXPECT_EQ(ReadAll(path), "");
+  EXPECT_EQ(ConditionTooltip(ReadCondition(path, "db1", "orders")), "Convert All");
+  ASSERT_TRUE(SaveCondition(path, "db1", "orders", "id>100").ok());
+  ASSERT_TRUE(SaveCondition(path, "db2", "orders", "a = 'x'\r\nand b=2").ok());
+  ASSERT_TRUE(EnsureConditionFile(path).ok());  // an existing file is left alone
+  EXPECT_EQ(ReadCondition(path, "DB1", "Orders"), "id>100");
+  EXPECT_EQ(ConditionTooltip(ReadCondition(path, "db1", "orders")), "Condition : id>100");
+  // A multi-line condition is stored on one line instead of breaking the file.
+  EXPECT_EQ(ReadCondition(path, "db2", "orders"), "a = 'x'  and b=2");
+  ASSERT_TRUE(SaveCondition(path, "db1", "orders", "").ok());
+  EXPECT_EQ(ReadCondition(path, "db1", "orders"), "");
+  EXPECT_FALSE(SaveCondition(path, "db1", "a=b", "x").ok());
+  EXPECT_EQ(ReadAll(path), "[db1]\norders=\n[db2]\norders=a = 'x'  and b=2\n");
+}
+
+TEST(ConditionFileTest, TestStatementAndTexts) {
+  EXPECT_EQ(ConditionTestStatement("orders", "id>100"), "select count(*) from [orders] where id>100");
+  EXPECT_EQ(ConditionTestStatement("a]b", ""), "select count(*) from [a]]b]");
+  const ConditionTestResult counted = ConditionTestFromText("42");
+  EXPECT_TRUE(counted.success);
+  EXPECT_EQ(counted.text, "Test successfully!\r\n  42 Records can be converted.");
+  const ConditionTestResult failed = ConditionTestFromText("Invalid column name 'x'.");
+  EXPECT_FALSE(failed.success);
+  EXPECT_EQ(failed.text, "Test failed!\r\n  Because:  Invalid column name 'x'.");
+  EXPECT_FALSE(TestCondition(nullptr, "t", "").success);
+}
+
+TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
+  const std::string path = Scratch("rows.mdb");
+  ASSERT_TRUE(jet::Database::Create(path).ok());
+  data::DbConnection connection;
+  connection.profile.provider_name = data::kJetProviderName;
+  data::PropertySet init(data::DBPROPSET_DBINIT);
+  init.AddString(data::DBPROP_INIT_DATASOURCE, path);
+  init.AddI4(data::DBPROP_INIT_MODE, data::DB_MODE_SHARE_DENY_NONE);
+  ASSERT_FALSE(data::Failed(data::OpenDataSource(connection, {&init, 1})));
+  ASSERT_FALSE(data::Failed(data::OpenSession(connection)));
+  data::Session* session = connection.session.get();
+  ASSERT_TRUE(data::ExecuteStatement(nullptr, session, "create table orders (id long)", 0));
+  for (int id : {50, 150, 250}) {
+    ASSERT_TRUE(data::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
+  }
+  EXPECT_EQ(TestCondition(session, "orders", "id>100").text, "Test successfully!\r\n  2 Records can be converted.");
+  EXPECT_EQ(TestCondition(session, "orders", "").text, "Test successfully!\r\n  3 Records can be converted.");
+  const ConditionTestResult bad = TestCondition(session, "orders", "no_such_column >");
+  EXPECT_FALSE(bad.success);
+  EXPECT_THAT(bad.text, ::testing::StartsWith("Test failed!\r\n  Because:  "));
+  EXPECT_GT(bad.text.size(), std::string("Test failed!\r\n  Because:  ").size());
+}
+
+}  // namespace
+}  // namespace tabulon::config
+
+namespace tabulon::config {
+namespace {
+
+TEST(ProgramFoldersTest, WritableExecutableFolderElseXdgFolders) {
+  const std::string writable = std::filesystem::path(Scratch("marker")).parent_path().string();
+  const auto none = [](std::string_view) -> std::optional<std::string> { return std::nullopt; };
+  EXPECT_EQ(FindProgramFolders(writable, none).config, writable);
+
+  const std::string home = writable + "/home";
+  const auto environment = [&](std::string_view name) -> std::optional<std::string> {
+    if (name == "HOME") return home;
+    if (name == "XDG_DATA_HOME") return "relative/ignored";
+    return std::nullopt;
+  };
+  const ProgramFolders folders = FindProgramFolders(writable + "/no/such/folder", environment);
+  EXPECT_EQ(folders.config, home + "/.config/tabulon");
+  EXPECT_EQ(folders.data, home + "/.local/share/tabulon");
+  EXPECT_TRUE(std::filesystem::is_directory(folders.config));
+}
+
+}  // namespace
+}  // namespace tabulon::config

@@ -1,0 +1,485 @@
+// The controller thread and the worker procedures, driven by scripted flows that print lines,
+// look at the stop request and wait on events the test opens: no test depends on timing.
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "converters/workbench.h"
+#include "converters/worker_procedures.h"
+
+namespace tabulon::converters {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// A one-shot event: Wait blocks until Set.
+class Event {
+ public:
+  void Set() {
+    std::lock_guard guard(mutex_);
+    set_ = true;
+    cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock guard(mutex_);
+    cv_.wait(guard, [this] { return set_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
+
+// Prints "<step> <name>" for every call, then runs the step's hook when there is one (hooks are
+// set before the controller starts). Without a hook a step succeeds.
+class ScriptedFlows : public TaskFlows {
+ public:
+  using Hook = std::function<bool(TaskRunContext&)>;
+  std::map<std::string, Hook> hooks;
+
+  bool CreateTargetDatabase(TaskRunContext& r, const std::string& n) override {
+    return Call("CreateTargetDatabase", r, n);
+  }
+  void ReconnectTarget(TaskRunContext& r, const std::string& n) override { Call("ReconnectTarget", r, n); }
+  bool SelectSourceDatabase(TaskRunContext& r, const std::string& n) override {
+    return Call("SelectSourceDatabase", r, n);
+  }
+  bool UseSourceDatabase(TaskRunContext& r, const std::string& n) override {
+    return Call("UseSourceDatabase", r, n);
+  }
+  void RefreshTargetTree(TaskRunContext& r) override { Call("RefreshTargetTree", r, r.target_database); }
+  bool MigrateAllTables(TaskRunContext& r) override { return Call("MigrateAllTables", r, r.source_database); }
+  bool MigrateOneTable(TaskRunContext& r) override { return Call("MigrateOneTable", r, r.source_object); }
+  bool MigrateAllViews(TaskRunContext& r) override { return Call("MigrateAllViews", r, r.source_database); }
+  bool MigrateOneView(TaskRunContext& r) override { return Call("MigrateOneView", r, r.source_object); }
+  bool MigrateRelationships(TaskRunContext& r) override {
+    return Call("MigrateRelationships", r, r.source_database);
+  }
+  bool BackupAllTables(TaskRunContext& r) override { return Call("BackupAllTables", r, r.target_database); }
+  bool BackupAllViews(TaskRunContext& r) override { return Call("BackupAllViews", r, r.target_database); }
+  bool BackupOneTable(TaskRunContext& r) override { return Call("BackupOneTable", r, r.target_object); }
+  bool BackupOneView(TaskRunContext& r) override { return Call("BackupOneView", r, r.target_object); }
+
+ private:
+  bool Call(const std::string& step, TaskRunContext& run, const std::string& name) {
+    data::WriteOutput(run.output(), "%s %s", step.c_str(), name.c_str());
+    auto hook = hooks.find(step);
+    return hook == hooks.end() || hook->second(run);
+  }
+};
+
+// A table loop as the migration flows run it: one line per table, ended early by a stop request.
+bool CopyTables(TaskRunContext& run, const std::vector<std::string>& tables,
+                const std::function<void(size_t)>& after_table = {}) {
+  for (size_t i = 0; i < tables.size(); ++i) {
+    if (run.StopRequested()) {
+      data::WriteOutput(run.output(), "T::Terminaled");
+      return true;
+    }
+    data::WriteOutput(run.output(), "table %s", tables[i].c_str());
+    if (after_table) after_table(i);
+  }
+  return true;
+}
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  ControllerTest() {
+    WorkbenchOptions options;
+    options.output_clock = [] { return data::LocalTime{2024, 5, 6, 7, 8, 9, 10}; };
+    options.clock = [] { return std::int64_t{1700000000}; };  // every task queued in one second
+    options.sleep = [](std::chrono::milliseconds) {};
+    options.pause = [this] {
+      ++pauses_;
+      if (on_pause_) on_pause_();
+    };
+    options.start_thread = [this](std::function<void()> body, std::thread* thread) {
+      if (refuse_thread_) return false;
+      *thread = std::thread(std::move(body));
+      return true;
+    };
+    workbench_ = std::make_unique<Workbench>(prompt_, std::move(options));
+    auto flows = std::make_unique<ScriptedFlows>();
+    flows_ = flows.get();
+    workbench_->SetFlows(std::move(flows));
+  }
+
+  TaskList::TaskRef Queue(TaskOperation operation, std::string source_object = "",
+                          std::string selector = "") {
+    TaskNames names;
+    names.source_database = operation >= kBackupObjects ? "" : "src";
+    names.target_database = "tgt";
+    if (operation >= kBackupObjects) {
+      names.target_object = source_object;
+    } else {
+      names.source_object = source_object;
+    }
+    names.backup_selector = std::move(selector);
+    return workbench_->QueueTask(MakeTask(operation, names));
+  }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> texts;
+    for (const auto& line : workbench_->output().Lines()) texts.push_back(line.text);
+    return texts;
+  }
+
+  // Runs the queued tasks to the end of the controller.
+  void RunAll() {
+    workbench_->EnsureControllerRunning();
+    workbench_->JoinController();
+  }
+
+  data::ScriptedUserPrompt prompt_;
+  std::atomic<int> pauses_{0};
+  std::function<void()> on_pause_;  // set before the controller starts
+  bool refuse_thread_ = false;
+  ScriptedFlows* flows_ = nullptr;
+  std::unique_ptr<Workbench> workbench_;
+};
+
+TEST_F(ControllerTest, EveryOperationRunsItsStepsInOrderInOnePass) {
+  Queue(kCloneDatabase);
+  Queue(kMigrateDatabase);
+  Queue(kMigrateTables);
+  Queue(kMigrateViews);
+  Queue(kMigrateTable, "t1");
+  Queue(kMigrateView, "v1");
+  Queue(kBackupObjects, "", "A");
+  Queue(kBackupObject, "t2", "T");
+  Queue(kBackupObject, "v2", "V");
+  RunAll();
+
+  const std::string ok = "Operation completed SUCCESSFULLY!";
+  EXPECT_THAT(Lines(),
+              ElementsAre(
+                  // CloneDatabase
+                  "CreateTargetDatabase tgt", "ReconnectTarget tgt", "SelectSourceDatabase src",
+                  "MigrateAllTables src", "MigrateAllViews src", "RefreshTargetTree tgt", ok,
+                  // MigrateDatabase
+                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src",
+                  "MigrateAllViews src", "RefreshTargetTree tgt", ok,
+                  // MigrateTables
+                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src",
+                  "RefreshTargetTree tgt", ok,
+                  // MigrateViews selects the target by reconnecting, like its siblings
+                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllViews src",
+                  "RefreshTargetTree tgt", ok,
+                  // MigrateTable, MigrateView
+                  "ReconnectTarget tgt", "SelectSourceDatabase src", "MigrateOneTable t1",
+                  "RefreshTargetTree tgt", ok, "ReconnectTarget tgt", "SelectSourceDatabase src",
+                  "MigrateOneView v1", "RefreshTargetTree tgt", ok,
+                  // BackupObjects "A", BackupObject "T" and "V"
+                  "ReconnectTarget tgt", "BackupAllTables tgt", "BackupAllViews tgt", ok,
+                  "ReconnectTarget tgt", "BackupOneTable t2", "RefreshTargetTree tgt", ok,
+                  "ReconnectTarget tgt", "BackupOneView v2", "RefreshTargetTree tgt", ok));
+  for (const auto& task : workbench_->tasks().Snapshot()) {
+    EXPECT_EQ(task.state, kTaskSucceeded);
+    EXPECT_EQ(task.state_text, "SUCCESS");
+    EXPECT_EQ(task.progress, 100);
+  }
+  // One pass ran everything; its pause ended the controller.
+  EXPECT_EQ(pauses_, 1);
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kIdle);
+  const ControllerDisplay display = workbench_->display();
+  EXPECT_EQ(display.button_image, 4);
+  EXPECT_EQ(display.button_tooltip, "Start tasks");
+  EXPECT_EQ(display.status_text, "NO PROCESSING!!!");
+}
+
+TEST_F(ControllerTest, FailuresDecideOnlyWhereTheWorkerSaysSo) {
+  flows_->hooks["SelectSourceDatabase"] = [](TaskRunContext& run) { return run.source_object != "bad_db"; };
+  flows_->hooks["MigrateOneTable"] = [](TaskRunContext&) { return false; };  // reported per table
+  flows_->hooks["MigrateOneView"] = [](TaskRunContext&) { return false; };
+  flows_->hooks["BackupOneTable"] = [](TaskRunContext&) { return false; };
+  flows_->hooks["CreateTargetDatabase"] = [](TaskRunContext&) { return false; };
+  flows_->hooks["UseSourceDatabase"] = [](TaskRunContext&) { return false; };
+  auto bad_source = Queue(kMigrateTable, "bad_db");
+  auto table_fails = Queue(kMigrateTable, "t1");
+  auto view_fails = Queue(kMigrateView, "v1");
+  auto backup_fails = Queue(kBackupObject, "t2", "T");
+  auto bad_selector = Queue(kBackupObject, "x", "X");
+  auto create_fails = Queue(kCloneDatabase);
+  auto use_fails = Queue(kMigrateViews);
+  RunAll();
+
+  EXPECT_EQ(bad_source->state, kTaskFailed);
+  EXPECT_EQ(bad_source->state_text, "FAILURE");
+  EXPECT_EQ(table_fails->state, kTaskSucceeded);
+  EXPECT_EQ(view_fails->state, kTaskFailed);
+  EXPECT_EQ(backup_fails->state, kTaskFailed);
+  EXPECT_EQ(bad_selector->state, kTaskFailed);
+  EXPECT_EQ(create_fails->state, kTaskFailed);
+  EXPECT_EQ(use_fails->state, kTaskFailed);
+
+  const auto lines = Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "ReconnectTarget tgt");
+  EXPECT_EQ(lines[1], "SelectSourceDatabase src");
+  EXPECT_THAT(lines[2], ::testing::MatchesRegex(
+                            R"(\[src/converters/worker_procedures\.cpp\]\([0-9]+\)Select Source Database\[src\] Error!)"));
+  EXPECT_EQ(lines[3], "Operation FAILURE!");
+  EXPECT_THAT(lines, ::testing::Contains("Create Target Database[tgt] Error!"));
+  // The failed creation stops the clone before anything else of it runs.
+  const auto create = std::find(lines.begin(), lines.end(), "Create Target Database[tgt] Error!");
+  EXPECT_EQ(*(create + 1), "Operation FAILURE!");
+}
+
+TEST_F(ControllerTest, StopDuringAFlowEndsItsLoopAndStillStartsTheRestOfThePass) {
+  Event first_table_done, stop_asked;
+  flows_->hooks["MigrateAllTables"] = [&](TaskRunContext& run) {
+    return CopyTables(run, {"a", "b", "c"}, [&](size_t i) {
+      if (run.source_database == "src" && i == 0) {
+        first_table_done.Set();
+        stop_asked.Wait();
+      }
+    });
+  };
+  auto first = Queue(kMigrateTables);
+  auto second = Queue(kMigrateTables);
+  prompt_.AnswerYes(true);
+  workbench_->EnsureControllerRunning();
+  first_table_done.Wait();
+  workbench_->PressStartStop();
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kStopRequested);
+  EXPECT_EQ(workbench_->display().button_image, 5);
+  // A second press while stopping only tells the user to wait.
+  workbench_->PressStartStop();
+  stop_asked.Set();
+  workbench_->JoinController();
+
+  EXPECT_THAT(prompt_.texts(), ElementsAre("Some Tasks is Processing, STOP ALL?",
+                                           "Some Tasks is Stopping, Please Wait!!!"));
+  EXPECT_THAT(Lines(), ElementsAre("ReconnectTarget tgt", "UseSourceDatabase src",
+                                   "MigrateAllTables src", "table a", "Terminaled",
+                                   "RefreshTargetTree tgt", "Operation completed SUCCESSFULLY!",
+                                   // the second task starts in the same pass; its loop ends at once
+                                   "ReconnectTarget tgt", "UseSourceDatabase src",
+                                   "MigrateAllTables src", "Terminaled", "RefreshTargetTree tgt",
+                                   "Operation completed SUCCESSFULLY!"));
+  EXPECT_EQ(first->state, kTaskSucceeded);
+  EXPECT_EQ(second->state, kTaskSucceeded);
+  EXPECT_EQ(pauses_, 1);
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kIdle);
+}
+
+TEST_F(ControllerTest, StartedOnAnEmptyListItPassesUntilStoppedDuringThePause) {
+  Event in_second_pause, release;
+  on_pause_ = [&] {
+    if (pauses_ == 2) {
+      in_second_pause.Set();
+      release.Wait();
+    }
+  };
+  prompt_.AnswerYes(false);  // the first stop question is cancelled
+  prompt_.AnswerYes(true);
+  workbench_->PressStartStop();  // idle: starts
+  EXPECT_EQ(workbench_->display().button_image, 0);
+  in_second_pause.Wait();
+  EXPECT_EQ(workbench_->display().status_text, "Some Tasks are WORKING!!!");
+  EXPECT_EQ(workbench_->display().button_tooltip, "Stop tasks");
+  workbench_->PressStartStop();  // cancelled
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kRunning);
+  workbench_->PressStartStop();  // confirmed
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kStopRequested);
+  release.Set();
+  workbench_->JoinController();
+  EXPECT_EQ(pauses_, 2);
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kIdle);
+  EXPECT_EQ(workbench_->display().status_text, "NO PROCESSING!!!");
+  EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(ControllerTest, TaskQueuedDuringTheFinalPauseWaitsForTheNextStart) {
+  Event in_pause, release;
+  on_pause_ = [&] {
+    if (pauses_ == 1) {
+      in_pause.Set();
+      release.Wait();
+    }
+  };
+  auto first = Queue(kMigrateTable, "t1");
+  workbench_->EnsureControllerRunning();
+  in_pause.Wait();
+  auto late = Queue(kMigrateTable, "t2");
+  workbench_->EnsureControllerRunning();  // a stop is pending: nothing starts
+  release.Set();
+  workbench_->JoinController();
+  EXPECT_EQ(first->state, kTaskSucceeded);
+  EXPECT_EQ(late->state, kTaskWaiting);
+  EXPECT_EQ(late->state_text, "Waiting");
+
+  RunAll();
+  EXPECT_EQ(late->state, kTaskSucceeded);
+  EXPECT_EQ(pauses_, 2);
+}
+
+TEST_F(ControllerTest, TasksMovedDeletedAndAppendedWhileOneRuns) {
+  Event running, release;
+  flows_->hooks["MigrateOneTable"] = [&](TaskRunContext& run) {
+    if (run.source_object == "a") {
+      running.Set();
+      release.Wait();
+    }
+    return true;
+  };
+  auto a = Queue(kMigrateTable, "a");
+  auto b = Queue(kMigrateTable, "b");
+  auto c = Queue(kMigrateTable, "c");
+  auto d = Queue(kMigrateTable, "d");
+  workbench_->EnsureControllerRunning();
+  running.Wait();
+  // The list is never held while a task runs: every edit goes through at once.
+  TaskList& tasks = workbench_->tasks();
+  EXPECT_EQ(a->state_text, "Working");
+  EXPECT_TRUE(tasks.MoveDown(0));  // the running task moves: b a c d
+  EXPECT_TRUE(tasks.MoveUp(3));    // d before c:              b a d c
+  EXPECT_TRUE(tasks.DeleteAt(0));  // b goes:                  a d c
+  auto e = Queue(kMigrateTable, "e");  // appended:            a d c e
+  release.Set();
+  workbench_->JoinController();
+
+  std::vector<std::string> run_order;
+  for (const auto& line : Lines()) {
+    if (line.rfind("MigrateOneTable ", 0) == 0) run_order.push_back(line.substr(16));
+  }
+  EXPECT_THAT(run_order, ElementsAre("a", "d", "c", "e"));
+  EXPECT_EQ(b->state, kTaskWaiting);  // deleted before it ran
+  for (const auto& task : {a, c, d, e}) EXPECT_EQ(task->state, kTaskSucceeded);
+  EXPECT_EQ(pauses_, 1);  // the appended task ran in the same pass
+}
+
+TEST_F(ControllerTest, DeletedOrClearedRunningTaskRecordsNothing) {
+  for (const bool clear : {false, true}) {
+    SCOPED_TRACE(clear ? "clear" : "delete");
+    workbench_->output().Clear();
+    workbench_->tasks().Clear();
+    Event running, release;
+    flows_->hooks["MigrateOneTable"] = [&](TaskRunContext& run) {
+      if (run.source_object == "a") {
+        running.Set();
+        release.Wait();
+      }
+      return true;
+    };
+    auto a = Queue(kMigrateTable, "a");
+    auto b = Queue(kMigrateTable, "b");
+    workbench_->EnsureControllerRunning();
+    running.Wait();
+    if (clear) {
+      workbench_->tasks().Clear();
+    } else {
+      workbench_->tasks().DeleteAt(0);
+    }
+    release.Set();
+    workbench_->JoinController();
+
+    const auto lines = Lines();
+    // a's run goes on to its end, then records nothing.
+    EXPECT_THAT(lines, ::testing::Contains("RefreshTargetTree tgt"));
+    EXPECT_EQ(a->state, kTaskWaiting);
+    const auto successes = std::count(lines.begin(), lines.end(), "Operation completed SUCCESSFULLY!");
+    EXPECT_EQ(successes, clear ? 0 : 1);
+    EXPECT_EQ(b->state, clear ? kTaskWaiting : kTaskSucceeded);
+    EXPECT_EQ(workbench_->tasks().Size(), clear ? 0u : 1u);
+    EXPECT_EQ(workbench_->controller_state(), ControllerState::kIdle);
+  }
+}
+
+TEST_F(ControllerTest, TasksQueuedInOneSecondKeepTheirOwnOutcomes) {
+  flows_->hooks["SelectSourceDatabase"] = [](TaskRunContext& run) { return run.source_object == "ok"; };
+  auto failing = Queue(kMigrateTable, "bad");
+  auto passing = Queue(kMigrateTable, "ok");
+  ASSERT_EQ(failing->stamp, passing->stamp);
+  RunAll();
+  EXPECT_EQ(failing->state_text, "FAILURE");
+  EXPECT_EQ(passing->state_text, "SUCCESS");
+}
+
+TEST_F(ControllerTest, ConnectionCommandsAreRefusedWhileTasksRun) {
+  EXPECT_TRUE(workbench_->AllowConnectionCommand());
+  Event running, release;
+  flows_->hooks["MigrateOneTable"] = [&](TaskRunContext&) {
+    running.Set();
+    release.Wait();
+    return true;
+  };
+  Queue(kMigrateTable, "a");
+  workbench_->EnsureControllerRunning();
+  running.Wait();
+  prompt_.AnswerYes(false);
+  EXPECT_FALSE(workbench_->AllowConnectionCommand());
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kRunning);
+  prompt_.AnswerYes(true);
+  EXPECT_FALSE(workbench_->AllowConnectionCommand());
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kStopRequested);
+  EXPECT_FALSE(workbench_->AllowConnectionCommand());
+  release.Set();
+  workbench_->JoinController();
+  EXPECT_TRUE(workbench_->AllowConnectionCommand());
+  EXPECT_THAT(prompt_.texts(), ElementsAre("Some Tasks is Processing, STOP ALL?",
+                                           "Some Tasks is Processing, STOP ALL?",
+                                           "Some Tasks is Stopping, Please try again later!!!"));
+}
+
+TEST_F(ControllerTest, ControllerThatCannotStartLeavesTheTaskWaiting) {
+  refuse_thread_ = true;
+  auto task = Queue(kMigrateTable, "a");
+  workbench_->EnsureControllerRunning();
+  EXPECT_THAT(Lines(), ElementsAre("Main Controller Error!"));
+  EXPECT_EQ(workbench_->controller_state(), ControllerState::kIdle);
+  EXPECT_EQ(workbench_->display().button_image, 3);
+  EXPECT_EQ(task->state_text, "Waiting");
+  refuse_thread_ = false;
+  RunAll();
+  EXPECT_EQ(task->state_text, "SUCCESS");
+}
+
+TEST_F(ControllerTest, DestroyingTheWorkbenchStopsARunningController) {
+  Event running;
+  flows_->hooks["MigrateAllTables"] = [&](TaskRunContext& run) {
+    running.Set();
+    // Waits for the stop request the destructor makes.
+    while (!run.StopRequested()) std::this_thread::yield();
+    return true;
+  };
+  Queue(kMigrateTables);
+  Queue(kMigrateTables);
+  workbench_->EnsureControllerRunning();
+  running.Wait();
+  workbench_.reset();  // must return: the running task ends, the second is not started
+}
+
+TEST(TaskListTest, EditsAtTheEdgesChangeNothing) {
+  TaskList tasks;
+  auto a = tasks.Append(MakeTask(kMigrateTable, {}), 1);
+  auto b = tasks.Append(MakeTask(kBackupObject, {}), 2);
+  EXPECT_FALSE(tasks.MoveUp(0));
+  EXPECT_FALSE(tasks.MoveDown(1));
+  EXPECT_FALSE(tasks.DeleteAt(2));
+  EXPECT_EQ(tasks.At(0), a);
+  EXPECT_EQ(tasks.At(1), b);
+  EXPECT_EQ(CategoryText(b->category), "BACKUP");
+  EXPECT_EQ(CategoryText(a->category), "MIGRATION");
+  EXPECT_EQ(tasks.At(2), nullptr);
+}
+
+TEST(TaskListTest, LongNamesAreCutOnACharacterBoundary) {
+  TaskNames names;
+  names.source_object = std::string(254, 'x') + "\xC3\xA9" + "tail";  // é straddles byte 255
+  const MigrationTask task = MakeTask(kMigrateTable, names);
+  EXPECT_EQ(task.source_object, std::string(254, 'x'));
+  EXPECT_EQ(task.state_text, "Waiting");
+}
+
+}  // namespace
+}  // namespace tabulon::converters

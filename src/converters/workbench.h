@@ -1,0 +1,148 @@
+// The program's core object: everything the main window of a front end shows and every operation
+// works on. It owns both connections (with their profiles), the output pane, both trees as data,
+// the task list, the controller thread and its state, the condition file path and the backup
+// folder choice. Questions to the user go through the UserPrompt it is given.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "converters/database_tree.h"
+#include "converters/task_flows.h"
+#include "converters/task_model.h"
+#include "data/db_connection.h"
+#include "data/output_pane.h"
+#include "data/user_prompt.h"
+#include "target_access/target_context.h"
+
+namespace tabulon::converters {
+
+enum class ControllerState : std::uint8_t { kIdle = 0, kRunning = 2, kStopRequested = 99 };
+
+// What the task viewer's Start/Stop button and the main status pane show.
+struct ControllerDisplay {
+  int button_image = 5;
+  std::string button_tooltip = "Stop Tasks";
+  std::string status_text = "Main Controller:IDLE";
+};
+
+struct WorkbenchOptions {
+  // Folder of tabulon.cfg and Condition.cfg; the condition file path is built from it.
+  std::string program_folder = ".";
+  // Time stamps of output lines; null: the local time.
+  data::OutputPane::Clock output_clock;
+  // Seconds since 1970 for task stamps; null: the system clock.
+  std::function<std::int64_t()> clock;
+  // The short waits (50 ms before a pass and a worker, 100 ms after a start); null: sleeping.
+  std::function<void(std::chrono::milliseconds)> sleep;
+  // The pause after every pass, run on the controller thread; null: 3 seconds (cut short only
+  // when the Workbench is destroyed).
+  std::function<void()> pause;
+  // Creates the controller thread; null: std::thread. Returning false (or throwing) counts as a
+  // failure to create it.
+  std::function<bool(std::function<void()> body, std::thread* thread)> start_thread;
+};
+
+class Workbench {
+ public:
+  static constexpr std::chrono::milliseconds kPassPause{3000};
+
+  explicit Workbench(data::UserPrompt& prompt, WorkbenchOptions options = {});
+  // Asks a running controller to stop, lets the running task end and joins the thread.
+  ~Workbench();
+  Workbench(const Workbench&) = delete;
+  Workbench& operator=(const Workbench&) = delete;
+
+  data::DbConnection& source() { return source_; }
+  data::DbConnection& target() { return target_; }
+  data::OutputPane& output() { return output_; }
+  data::UserPrompt& prompt() { return prompt_; }
+  TaskList& tasks() { return tasks_; }
+  DatabaseTree& source_tree() { return source_tree_; }
+  DatabaseTree& target_tree() { return target_tree_; }
+  // What the target adapter needs; the front end fills in its command hooks.
+  target_access::TargetContext& target_context() { return target_context_; }
+
+  const std::string& program_folder() const { return options_.program_folder; }
+  // program folder + "/Condition.cfg"
+  std::string condition_file_path;
+  // The folder backups go to; empty: "backup" in the data folder.
+  std::string backup_folder;
+  bool auto_backup = false;
+
+  // Sets the flows the worker procedures call (before the first task runs).
+  void SetFlows(std::unique_ptr<TaskFlows> flows) { flows_ = std::move(flows); }
+  TaskFlows* flows() const { return flows_.get(); }
+
+  // Seconds since 1970, from the injected clock.
+  std::int64_t Now() const;
+  // Appends a task stamped now.
+  TaskList::TaskRef QueueTask(MigrationTask task);
+
+  // Front ends learn of changes here; called on whichever thread made the change, never with a
+  // lock of the Workbench held. They must not wait for the user-interface thread.
+  void SetDisplayListener(std::function<void(const ControllerDisplay&)> listener);
+  void SetRefreshTasksListener(std::function<void()> listener);
+  ControllerDisplay display() const;
+
+  ControllerState controller_state() const { return state_.load(); }
+
+  // After a command queued a task: starts the controller when it is idle (button image 3), then
+  // asks the task viewer to refresh.
+  void EnsureControllerRunning();
+  // The Start/Stop button's path when idle: button image 0, then the controller is started.
+  void StartController();
+  // The Start/Stop button.
+  void PressStartStop();
+  // A worker found no waiting task: stop after this pass (button image 4).
+  void RequestControllerStop();
+  // The Connect and Delete commands ask this first; true when they may go on (controller idle).
+  bool AllowConnectionCommand();
+  // Blocks until the controller thread has ended (tests and shutdown).
+  void JoinController();
+
+ private:
+  friend struct TaskRunContext;
+
+  bool StartControllerThread();
+  void ControllerMain();
+  void RunPass();
+  void Sleep(std::chrono::milliseconds duration);
+  void Pause();
+  // Running -> StopRequested; returns false when the controller was not running.
+  bool AskToStop();
+  void UpdateDisplay(const std::function<void(ControllerDisplay&)>& change);
+
+  data::UserPrompt& prompt_;
+  WorkbenchOptions options_;
+  data::OutputPane output_;
+  data::DbConnection source_;
+  data::DbConnection target_;
+  DatabaseTree source_tree_;
+  DatabaseTree target_tree_;
+  target_access::TargetContext target_context_;
+  TaskList tasks_;
+  std::unique_ptr<TaskFlows> flows_;
+
+  std::atomic<ControllerState> state_{ControllerState::kIdle};
+  std::mutex thread_mutex_;  // guards controller_ (started and joined by front-end threads)
+  std::thread controller_;
+
+  mutable std::mutex display_mutex_;
+  ControllerDisplay display_;
+  std::function<void(const ControllerDisplay&)> display_listener_;
+  std::function<void()> refresh_listener_;
+
+  std::mutex pause_mutex_;
+  std::condition_variable pause_wakeup_;
+  std::atomic<bool> shutting_down_{false};
+};
+
+}  // namespace tabulon::converters
