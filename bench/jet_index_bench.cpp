@@ -1,7 +1,10 @@
 // Inserts narrow rows into a table with a primary key, once keyed by a Long and once by a
-// Text(40), and prints rows per second and the peak resident memory of each run.
+// Text(40), and prints rows per second and the peak resident memory of each run. `single`
+// inserts with one InsertRow call per row (Long key), each its own write operation; `batch`
+// does the same inside BeginBatch/CommitBatch (one transaction, as a row-by-row import runs);
+// `create` inserts the rows first and then creates the Long primary key over them.
 //
-//   jet_index_bench [ROWS] [long|text]     (defaults: 1000000 rows, both keys)
+//   jet_index_bench [ROWS] [long|text|single|batch|create]  (defaults: 1000000 rows, long, text)
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -19,7 +22,10 @@ using tabulon::jet::NewColumn;
 
 namespace {
 
-int Run(long long count, bool text_key) {
+enum class Mode { kLong, kText, kSingle, kBatch, kCreate };
+
+int Run(long long count, Mode mode) {
+  const bool text_key = mode == Mode::kText;
   const std::string path = "/tmp/tabulon_index_bench_" + std::to_string(::getpid()) + ".mdb";
   ::unlink(path.c_str());
   auto db = Database::Create(path);
@@ -36,11 +42,13 @@ int Run(long long count, bool text_key) {
   key.primary = true;
   key.columns = {{text_key ? "Code" : "Id", true}};
   if (auto s = (*db)->CreateTable(table); !s.ok()) return std::fprintf(stderr, "%s\n", s.ToString().c_str()), 1;
-  if (auto s = (*db)->CreateIndex("Keyed", key); !s.ok()) return std::fprintf(stderr, "%s\n", s.ToString().c_str()), 1;
+  if (mode != Mode::kCreate) {
+    if (auto s = (*db)->CreateIndex("Keyed", key); !s.ok()) return std::fprintf(stderr, "%s\n", s.ToString().c_str()), 1;
+  }
   const auto start = std::chrono::steady_clock::now();
   long long n = 0;
   std::string code;
-  auto status = (*db)->InsertRows("Keyed", [&](tabulon::jet::Row& row) -> tabulon::Result<bool> {
+  auto next = [&](tabulon::jet::Row& row) -> tabulon::Result<bool> {
     if (n == count) return false;
     row.resize(3);
     code = "customer code " + std::to_string(n * 7919 % 1000003) + "-" + std::to_string(n);
@@ -49,15 +57,30 @@ int Run(long long count, bool text_key) {
     row[2] = static_cast<double>(n) * 1.25;
     ++n;
     return true;
-  });
+  };
+  tabulon::Status status;
+  if (mode == Mode::kSingle || mode == Mode::kBatch) {
+    if (mode == Mode::kBatch) status = (*db)->BeginBatch();
+    tabulon::jet::Row row;
+    while (status.ok() && *next(row)) status = (*db)->InsertRow("Keyed", row);
+    if (status.ok() && mode == Mode::kBatch) status = (*db)->CommitBatch();
+  } else {
+    status = (*db)->InsertRows("Keyed", next);
+  }
+  if (status.ok() && mode == Mode::kCreate) status = (*db)->CreateIndex("Keyed", key);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!status.ok()) return std::fprintf(stderr, "%s\n", status.ToString().c_str()), 1;
   db->reset();
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
+  const char* what = text_key ? "Text(40)"
+                     : mode == Mode::kSingle ? "Long, one write operation per row"
+                     : mode == Mode::kBatch ? "Long, one InsertRow per row in a batch"
+                     : mode == Mode::kCreate ? "Long, created over the inserted rows"
+                                            : "Long";
   std::printf("primary key: %s\nrows: %lld\nseconds: %.3f\nrows/s: %.0f\npeak RSS: %.1f MB\n",
-              text_key ? "Text(40)" : "Long", count, seconds, static_cast<double>(count) / seconds,
+              what, count, seconds, static_cast<double>(count) / seconds,
               static_cast<double>(usage.ru_maxrss) / 1024.0);
   ::unlink(path.c_str());
   return 0;
@@ -68,8 +91,11 @@ int Run(long long count, bool text_key) {
 int main(int argc, char** argv) {
   const long long count = argc > 1 ? std::atoll(argv[1]) : 1000000;
   const char* which = argc > 2 ? argv[2] : "";
+  if (std::strcmp(which, "single") == 0) return Run(count, Mode::kSingle);
+  if (std::strcmp(which, "batch") == 0) return Run(count, Mode::kBatch);
+  if (std::strcmp(which, "create") == 0) return Run(count, Mode::kCreate);
   int rc = 0;
-  if (std::strcmp(which, "text") != 0) rc |= Run(count, false);
-  if (std::strcmp(which, "long") != 0) rc |= Run(count, true);
+  if (std::strcmp(which, "text") != 0) rc |= Run(count, Mode::kLong);
+  if (std::strcmp(which, "long") != 0) rc |= Run(count, Mode::kText);
   return rc;
 }

@@ -2,14 +2,12 @@
 // database and prints rows per second and the peak resident memory of the process.
 //
 //   jet_insert_bench [ROWS] [FILE]     (defaults: 1000000 rows, a file in /tmp)
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "bench_util.h"
 #include "jet/database.h"
 
 using tabulon::jet::ColumnType;
@@ -17,26 +15,20 @@ using tabulon::jet::Database;
 using tabulon::jet::NewColumn;
 
 int main(int argc, char** argv) {
-  const long long count = argc > 1 ? std::atoll(argv[1]) : 1000000;
-  const std::string path =
-      argc > 2 ? argv[2] : "/tmp/tabulon_bench_" + std::to_string(::getpid()) + ".mdb";
-  ::unlink(path.c_str());
+  namespace bench = tabulon::bench;
+  const long long count = bench::RowsArgument(argc, argv, 1);
+  std::string path = argc > 2 ? argv[2] : bench::ScratchPath("tabulon_bench");
+  if (argc > 2) ::unlink(path.c_str());
   auto db = Database::Create(path);
-  if (!db.ok()) {
-    std::fprintf(stderr, "%s\n", db.status().ToString().c_str());
-    return 1;
-  }
+  if (!db.ok()) return bench::Fail(db.status());
   tabulon::jet::TableDefinition table;
   table.name = "Narrow";
   table.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Group", ColumnType::kLong),
                    NewColumn("Label", ColumnType::kText, 40),
                    NewColumn("Amount", ColumnType::kDouble),
                    NewColumn("At", ColumnType::kDateTime)};
-  if (auto s = (*db)->CreateTable(table); !s.ok()) {
-    std::fprintf(stderr, "%s\n", s.ToString().c_str());
-    return 1;
-  }
-  const auto start = std::chrono::steady_clock::now();
+  if (auto s = (*db)->CreateTable(table); !s.ok()) return bench::Fail(s);
+  const bench::Stopwatch clock;
   long long n = 0;
   std::string label;
   auto status = (*db)->InsertRows("Narrow", [&](tabulon::jet::Row& row) -> tabulon::Result<bool> {
@@ -51,18 +43,11 @@ int main(int argc, char** argv) {
     ++n;
     return true;
   });
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!status.ok()) {
-    std::fprintf(stderr, "%s\n", status.ToString().c_str());
-    return 1;
-  }
+  const double seconds = clock.Seconds();
+  if (!status.ok()) return bench::Fail(status);
   db->reset();
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  std::printf("rows: %lld\nseconds: %.3f\nrows/s: %.0f\npeak RSS: %.1f MB\nfile: %s\n", count,
-              seconds, static_cast<double>(count) / seconds,
-              static_cast<double>(usage.ru_maxrss) / 1024.0, path.c_str());
+  bench::PrintRate(count, seconds);
+  std::printf("file: %s\n", path.c_str());
   if (argc <= 2) ::unlink(path.c_str());
   return 0;
 }

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
   -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
-cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench
+cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_sql_insert_bench transfer_rows_bench
 for rows in ${1:-1000000} ; do
   "$build/bench/jet_insert_bench" "$rows"
 done
@@ -15,3 +15,11 @@ done
 for key in long text ; do
   "$build/bench/jet_index_bench" "${1:-1000000}" "$key"
 done
+# Row-by-row writes with a Long primary key: a tenth of ROWS InsertRow calls in one batch,
+# then 1,000 single-row write operations, each durable (two syncs) before the next.
+"$build/bench/jet_index_bench" "$(( ${1:-1000000} / 10 ))" batch
+"$build/bench/jet_index_bench" 1000 single
+# One INSERT statement per row through the Jet provider (Long primary key).
+"$build/bench/jet_sql_insert_bench" "${1:-1000000}"
+# TransferTableRows: a generated SQL Server table of ROWS rows into a Jet target, one INSERT a row.
+"$build/bench/transfer_rows_bench" "${1:-1000000}"

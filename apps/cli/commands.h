@@ -4,3 +4,4 @@
 
 int RunOdbcCommand(int argc, char** argv);
 int RunMdbCommand(int argc, char** argv);
+int RunSqlCommand(int argc, char** argv);

@@ -15,6 +15,8 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  odbc \"CONNECTION STRING\" \"STATEMENT\"   run one statement through ODBC and show its result\n"
     "  mdb create|tables|export FILE.mdb …   create an .mdb, list its tables, export a table as CSV\n"
+    "  sql FILE.mdb [--create] [--keep-going] (\"STATEMENT\" … | --file SCRIPT)\n"
+    "                                         run Access SQL statements on an .mdb file\n"
     "  --help                                 show this text\n"
     "  --version                              show the version\n";
 
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "odbc") == 0) return RunOdbcCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "mdb") == 0) return RunMdbCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "sql") == 0) return RunSqlCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);
   return 2;
 }

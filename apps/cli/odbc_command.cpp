@@ -1,10 +1,9 @@
 // tabulon-cli odbc "CONNECTION STRING" "STATEMENT": connects through MSDASQL and shows the
 // statement's result as output lines.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
+#include "cli_output.h"
 #include "commands.h"
 #include "data/db_connection.h"
 #include "data/error_text.h"
@@ -12,25 +11,7 @@
 #include "data/properties.h"
 #include "data/result_display.h"
 
-namespace {
-
 using namespace tabulon::data;
-
-const char* AnsiColour(const OutputLine& line) {
-  if (!line.coloured) return nullptr;
-  switch (line.text_colour) {
-    case kColourRed:
-      return "\033[31m";
-    case kColourGreen:
-      return "\033[32m";
-    case kColourOrange:
-      return "\033[38;5;208m";
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace
 
 int RunOdbcCommand(int argc, char** argv) {
   if (argc != 3) {
@@ -43,16 +24,7 @@ int RunOdbcCommand(int argc, char** argv) {
   const std::string statement = argv[2];
 
   OutputPane pane;
-  const bool terminal = isatty(fileno(stdout)) != 0;
-  pane.SetListener([terminal](const OutputLine& line) {
-    const char* colour = terminal ? AnsiColour(line) : nullptr;
-    if (colour != nullptr) {
-      std::printf("%s%s%s\033[0m\n", line.timestamp.c_str(), colour, line.text.c_str());
-    } else {
-      std::printf("%s%s\n", line.timestamp.c_str(), line.text.c_str());
-    }
-    std::fflush(stdout);
-  });
+  PrintOutputLines(pane);
 
   DbConnection connection;
   connection.profile.provider_name = "MSDASQL";
