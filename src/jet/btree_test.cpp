@@ -462,11 +462,15 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   ASSERT_TRUE((*db)->CreateIndex("T", tag).ok());
   std::mt19937 random(7);
   std::vector<int> order;
-  for (int i = 0; i < 3000; ++i) order.push_back(i < 1000 ? i : 1000 + static_cast<int>(random() % 1000000));
+  // Enough random keys in one batch that the waiting entries fill more than one 1 MB block.
+  constexpr size_t kRows = 40000;
+  for (size_t i = 0; i < kRows; ++i) {
+    order.push_back(i < 1000 ? static_cast<int>(i) : 1000 + static_cast<int>(random() % 100000000));
+  }
   std::set<int> seen;
-  for (int pass = 0; pass < 2; ++pass) {
+  for (size_t pass = 0; pass < 2; ++pass) {
     ASSERT_TRUE((*db)->BeginBatch().ok());
-    for (size_t i = pass * 1500; i < (pass + 1) * 1500u; ++i) {
+    for (size_t i = pass * kRows / 2; i < (pass + 1) * kRows / 2; ++i) {
       const int key = order[i];
       const Status s = (*db)->InsertRow("T", TagRow(key));
       ASSERT_EQ(s.ok(), seen.insert(key).second) << key << " " << s.ToString();

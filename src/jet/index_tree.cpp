@@ -51,15 +51,10 @@ uint64_t KeyHash(std::string_view key) {
   return h == 0 ? 1 : h;
 }
 
-// True when a stored leaf page holds an entry with exactly the key `target`, found without
-// decoding the page: the entry ends come from the bitmap, and entries after the first share
-// the page's prefix.
-bool RawLeafHasKey(const uint8_t* raw, std::string_view target) {
-  constexpr size_t suffix = 4;  // the row pointer
-  const size_t prefix = ReadU16(raw + format::kIndexPrefixOffset);
-  uint16_t ends[format::kIndexBitmapSize * 8];
+// Where the entries of a stored index page end, ascending, from its bitmap read eight bytes
+// at a time (most of it is zero). `ends` holds kIndexBitmapSize * 8 values.
+size_t ReadEntryEnds(const uint8_t* raw, uint16_t* ends) {
   size_t count = 0;
-  // Eight bitmap bytes at a time: most of the bitmap is zero.
   for (uint32_t byte = 0; byte < format::kIndexBitmapSize; byte += 8) {
     uint8_t chunk[8] = {};
     std::memcpy(chunk, raw + format::kIndexBitmapOffset + byte,
@@ -69,10 +64,20 @@ bool RawLeafHasKey(const uint8_t* raw, std::string_view target) {
     while (bits != 0) {
       const int bit = __builtin_ctzll(bits);
       bits &= bits - 1;
-      const uint32_t end = format::kIndexEntriesOffset + byte * 8 + static_cast<uint32_t>(bit);
-      if (end <= kPageSize) ends[count++] = static_cast<uint16_t>(end);
+      ends[count++] = static_cast<uint16_t>(format::kIndexEntriesOffset + byte * 8 + static_cast<uint32_t>(bit));
     }
   }
+  return count;
+}
+
+// True when a stored leaf page holds an entry with exactly the key `target`, found without
+// decoding the page: entries after the first share the page's prefix.
+bool RawLeafHasKey(const uint8_t* raw, std::string_view target) {
+  constexpr size_t suffix = 4;  // the row pointer
+  const size_t prefix = ReadU16(raw + format::kIndexPrefixOffset);
+  uint16_t ends[format::kIndexBitmapSize * 8];
+  size_t count = ReadEntryEnds(raw, ends);
+  while (count > 0 && ends[count - 1] > kPageSize) --count;
   const auto* base = reinterpret_cast<const char*>(raw);
   const std::string_view shared(base + format::kIndexEntriesOffset, prefix);
   // Compares the key of entry i (prefix restored) with the target.
@@ -117,19 +122,43 @@ size_t LowerBound(const std::vector<std::string>& entries, bool leaf, std::strin
 Result<IndexTree::Node*> IndexTree::Get(Pager& pager, uint32_t page) {
   if (auto it = cache_.find(page); it != cache_.end()) return it->second.get();
   ASSIGN_OR_RETURN(const uint8_t* raw, pager.ReadPage(page));
-  ASSIGN_OR_RETURN(format::IndexPage decoded, format::DecodeIndexPage(raw, page));
+  if (raw[0] != format::kPageIndexLeaf && raw[0] != format::kPageIndexNode) {
+    return format::DecodeIndexPage(raw, page).status();  // names the page type found
+  }
+  // With the shared prefix restored, a stored entry is already in the decoded form (key, row
+  // pointer, child page in nodes): one copy per entry.
   auto node = std::make_unique<Node>();
   node->page = page;
-  node->leaf = decoded.leaf();
-  node->prev = decoded.prev_page;
-  node->next = decoded.next_page;
-  node->tail = decoded.leaf() ? 0 : decoded.tail_page;
-  node->entries.reserve(decoded.entries.size());
-  for (format::IndexEntry& e : decoded.entries) {
-    std::string entry = std::move(e.key);
-    AppendEntryRowPointer(e.row_pointer, entry);
-    if (!node->leaf) AppendChild(e.child_page, entry);
-    node->entries.push_back(std::move(entry));
+  node->leaf = raw[0] == format::kPageIndexLeaf;
+  node->prev = ReadU32(raw + format::kIndexPrevPageOffset);
+  node->next = ReadU32(raw + format::kIndexNextPageOffset);
+  node->tail = node->leaf ? 0 : ReadU32(raw + format::kIndexTailPageOffset);
+  const size_t tail_size = node->leaf ? 4 : 8;
+  const size_t prefix = ReadU16(raw + format::kIndexPrefixOffset);
+  uint16_t ends[format::kIndexBitmapSize * 8];
+  const size_t count = ReadEntryEnds(raw, ends);
+  node->entries.reserve(count);
+  size_t start = format::kIndexEntriesOffset;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t end = ends[i];
+    if (end > kPageSize) {
+      return CorruptError(format::PageAt(page, static_cast<uint32_t>(format::kIndexBitmapOffset +
+                                                                     (end - format::kIndexEntriesOffset) / 8)) +
+                          "index entry ends past the page");
+    }
+    const size_t shared = i == 0 ? 0 : prefix;
+    std::string& entry = node->entries.emplace_back(shared + end - start, '\0');
+    std::memcpy(entry.data(), raw + format::kIndexEntriesOffset, shared);
+    std::memcpy(entry.data() + shared, raw + start, end - start);
+    if (entry.size() < tail_size) {
+      return CorruptError(format::PageAt(page, static_cast<uint32_t>(start)) + "index entry of " +
+                          std::to_string(entry.size()) + " bytes is too short");
+    }
+    if (i == 0 && prefix > entry.size() - tail_size) {
+      return CorruptError(format::PageAt(page, format::kIndexPrefixOffset) + "prefix length " +
+                          std::to_string(prefix) + " exceeds the first key");
+    }
+    start = end;
   }
   node->bytes = SumBytes(node->entries);
   Node* result = node.get();
@@ -321,8 +350,8 @@ Result<bool> IndexTree::HasKey(Pager& pager, std::string_view key) {
   const uint64_t hash = KeyHash(key);
   if (!filter_.MayContain(hash)) return false;
   if (MayBeWaiting(hash)) {
-    for (const std::string& e : waiting_) {
-      if (EntryHasKey(e, key)) return true;
+    for (Waiting w : waiting_) {
+      if (EntryHasKey(WaitingEntry(w), key)) return true;
     }
   }
   return TreeHasKey(pager, key);
@@ -331,7 +360,8 @@ Result<bool> IndexTree::HasKey(Pager& pager, std::string_view key) {
 Result<std::vector<RowPointer>> IndexTree::FindKey(Pager& pager, std::string_view key) {
   ASSIGN_OR_RETURN(std::vector<RowPointer> found, Collect(pager, key));
   if (MayBeWaiting(KeyHash(key))) {
-    for (const std::string& e : waiting_) {
+    for (Waiting w : waiting_) {
+      const std::string_view e = WaitingEntry(w);
       if (EntryHasKey(e, key)) found.push_back(RowPointerOf(e));
     }
     std::sort(found.begin(), found.end());
@@ -388,7 +418,7 @@ Status IndexTree::Survey(Pager& pager, bool fill_filter) {
     }));
   }
   if (fill_filter) {
-    for (const std::string& e : waiting_) filter_.Add(KeyHash(std::string_view(e).substr(0, e.size() - 4)));
+    for (Waiting w : waiting_) filter_.Add(KeyHash(WaitingEntry(w).substr(0, w.size - 4)));
     filter_ready_ = true;
   }
   if (!distinct_known_) distinct_ = count;  // otherwise kept up to date by every change
@@ -542,21 +572,40 @@ Status IndexTree::Insert(Pager& pager, PageAllocator& allocator, std::string_vie
       return InsertNow(pager, allocator, entry);
     }
   }
-  waiting_.emplace_back(entry);
+  AddWaiting(entry);
   AddWaitingKey(hash);
-  waiting_bytes_ += entry.size() + sizeof(std::string) + 32;
+  // The record, and about two hash slots of the key set.
+  waiting_bytes_ += entry.size() + sizeof(Waiting) + 2 * sizeof(uint64_t);
   if (waiting_bytes_ > kMaxWaitingBytes) return Merge(pager, allocator);
   return Status::Ok();
 }
 
 Status IndexTree::Merge(Pager& pager, PageAllocator& allocator) {
-  std::sort(waiting_.begin(), waiting_.end());
-  for (const std::string& entry : waiting_) RETURN_IF_ERROR(InsertNow(pager, allocator, entry));
+  std::sort(waiting_.begin(), waiting_.end(),
+            [this](Waiting a, Waiting b) { return WaitingEntry(a) < WaitingEntry(b); });
+  for (Waiting w : waiting_) RETURN_IF_ERROR(InsertNow(pager, allocator, WaitingEntry(w)));
+  ClearWaiting();
+  return Status::Ok();
+}
+
+void IndexTree::AddWaiting(std::string_view entry) {
+  if (waiting_blocks_.empty() || waiting_block_used_ + entry.size() > kWaitingBlockBytes) {
+    waiting_blocks_.push_back(std::make_unique_for_overwrite<char[]>(kWaitingBlockBytes));
+    waiting_block_used_ = 0;
+  }
+  std::memcpy(waiting_blocks_.back().get() + waiting_block_used_, entry.data(), entry.size());
+  const size_t offset = (waiting_blocks_.size() - 1) * kWaitingBlockBytes + waiting_block_used_;
+  waiting_.push_back({static_cast<uint32_t>(offset), static_cast<uint32_t>(entry.size())});
+  waiting_block_used_ += entry.size();
+}
+
+void IndexTree::ClearWaiting() {
   waiting_.clear();
+  waiting_blocks_.clear();
+  waiting_block_used_ = 0;
   std::fill(waiting_keys_.begin(), waiting_keys_.end(), 0);
   waiting_key_count_ = 0;
   waiting_bytes_ = 0;
-  return Status::Ok();
 }
 
 void IndexTree::AddWaitingKey(uint64_t hash) {

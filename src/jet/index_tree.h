@@ -112,8 +112,22 @@ class IndexTree {
   // removal or trim since), so the next insert into the same leaf may skip the descent.
   bool path_reusable_ = false;
   uint64_t splits_ = 0;
-  std::vector<std::string> waiting_;         // entries not yet in the tree, unordered
+  // Entries not yet in the tree, unordered: their bytes lie back to back in large blocks (an
+  // entry never straddles two), so each costs no allocation and a merge sorts small records.
+  struct Waiting {
+    uint32_t offset;  // block number * kWaitingBlockBytes + position in the block
+    uint32_t size;
+  };
+  static constexpr size_t kWaitingBlockBytes = size_t{1} << 20;
+  std::vector<Waiting> waiting_;
+  std::vector<std::unique_ptr<char[]>> waiting_blocks_;
+  size_t waiting_block_used_ = 0;  // bytes taken in the last block
   size_t waiting_bytes_ = 0;
+  std::string_view WaitingEntry(Waiting w) const {
+    return {waiting_blocks_[w.offset / kWaitingBlockBytes].get() + w.offset % kWaitingBlockBytes, w.size};
+  }
+  void AddWaiting(std::string_view entry);
+  void ClearWaiting();
   // Hashes of their keys: open addressing, 0 = empty slot (a zero hash is stored as 1).
   std::vector<uint64_t> waiting_keys_;
   size_t waiting_key_count_ = 0;

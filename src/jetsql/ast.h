@@ -91,12 +91,12 @@ struct CreateTable {
 };
 
 struct AlterTable {
-  enum class Action { kAddConstraint, kAddColumn, kDropConstraint, kDropColumn };
+  enum class Action { kAddConstraint, kAddColumn, kDropConstraint, kDropColumn, kRename };
   std::string table;
   Action action = Action::kAddConstraint;
   Constraint constraint;  // kAddConstraint
   ColumnSpec column;      // kAddColumn
-  std::string name;       // kDropConstraint, kDropColumn
+  std::string name;       // kDropConstraint, kDropColumn; kRename: the new table name
 };
 
 struct CreateIndex {

@@ -496,6 +496,11 @@ Result<StatementResult> Session::Run(std::string_view sql, AlterTable& alter) {
       RETURN_IF_ERROR(relationship ? db_.DropRelationship(alter.name) : db_.DropIndex(name, alter.name));
       return StatementResult{};
     }
+    case AlterTable::Action::kRename:
+      // Keeps everything the table has (keys, indexes, AutoNumber, properties, relationships).
+      ForgetTables();
+      RETURN_IF_ERROR(db_.RenameTable(name, alter.name));
+      return StatementResult{};
     case AlterTable::Action::kAddColumn: return NotYet("ALTER TABLE ... ADD COLUMN");
     case AlterTable::Action::kDropColumn: return NotYet("ALTER TABLE ... DROP COLUMN");
   }

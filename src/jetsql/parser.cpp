@@ -413,8 +413,12 @@ Result<AlterTable> Parser::ParseAlterTable() {
       alter.action = AlterTable::Action::kDropColumn;
     }
     ASSIGN_OR_RETURN(alter.name, Name("a name"));
+  } else if (Accept("rename")) {
+    RETURN_IF_ERROR(Expect("to"));
+    alter.action = AlterTable::Action::kRename;
+    ASSIGN_OR_RETURN(alter.name, Name("the new table name"));
   } else {
-    return Error("ADD or DROP");
+    return Error("ADD, DROP or RENAME");
   }
   return alter;
 }

@@ -144,6 +144,14 @@ bool RenameTargetTable(data::OutputPane* owner, data::Session* session, const st
     WriteOutputText(owner, "No Connection!");
     return false;
   }
+  // The built-in engine renames in place and keeps what a copy would lose (keys, indexes,
+  // AutoNumber, defaults, relationships); a target without RENAME gets the copy and drop.
+  if (data::ExecuteStatement(owner, session,
+                             "alter table " + QuoteAccessName(old_name) + " rename to " +
+                                 QuoteAccessName(new_name),
+                             0)) {
+    return true;
+  }
   const std::string copy =
       "select * into " + QuoteAccessName(new_name) + " from " + QuoteAccessName(old_name);
   if (!data::ExecuteStatement(owner, session, copy, 0)) {

@@ -21,7 +21,8 @@ bool DropTargetTable(data::OutputPane* owner, data::Session* session, const std:
                      const std::string& table);
 // Writes and runs "drop view `name`" (report 1).
 bool DropTargetView(data::OutputPane* owner, data::Session* session, const std::string& view);
-// Copies the table under the new name and drops the old one. A failed copy prints
+// Renames in place where the target can (the built-in engine: everything of the table stays);
+// otherwise copies the table under the new name and drops the old one. A failed copy prints
 // "Rename [old] ERROR!"; a failed drop removes the copy again, so nothing changes.
 bool RenameTargetTable(data::OutputPane* owner, data::Session* session, const std::string& old_name,
                        const std::string& new_name);

@@ -175,9 +175,11 @@ TEST(TargetTables, DropRenameAndVersion) {
   t.pane.Clear();
   ASSERT_TRUE(t.Run("create table Taken (Id LONG)"));
   EXPECT_FALSE(RenameTargetTable(&t.pane, session, "Order Lines", "Taken"));  // name in use
-  EXPECT_FALSE(RenameTargetTable(&t.pane, session, "Parent", "Parent2"));     // old one held
+  // A renamed table keeps its keys and relationships.
+  EXPECT_TRUE(RenameTargetTable(&t.pane, session, "Parent", "Parent2"));
   EXPECT_TRUE(RenameTargetTable(&t.pane, session, "Order Lines", "Lines"));
-  EXPECT_EQ(Texts(t.pane), (std::vector<std::string>{"Rename [Order Lines] ERROR!", "Rename [Parent] ERROR!"}));
+  EXPECT_FALSE(t.Run("insert into Child values (1, 7)"));  // still enforced: no parent 7
+  EXPECT_EQ(Texts(t.pane), (std::vector<std::string>{"Rename [Order Lines] ERROR!"}));
   EXPECT_EQ(TargetVersion(&t.pane, session), "");
 
   t.pane.Clear();
@@ -190,8 +192,15 @@ TEST(TargetTables, DropRenameAndVersion) {
 
   auto db = jet::Database::Open(t.path.string(), jet::OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok());
-  EXPECT_EQ(*(*db)->ListTables(), (std::vector<std::string>{"Parent", "Child", "Taken", "Lines"}));
+  EXPECT_EQ(*(*db)->ListTables(), (std::vector<std::string>{"Child", "Taken", "Parent2", "Lines"}));
   EXPECT_TRUE((*db)->ListQueries()->empty());
+  auto relationships = (*db)->ListRelationships();
+  ASSERT_TRUE(relationships.ok());
+  ASSERT_EQ(relationships->size(), 1u);
+  EXPECT_EQ((*relationships)[0].primary_table, "Parent2");
+  auto lines_index = (*db)->GetTable("Lines");
+  ASSERT_TRUE(lines_index.ok());
+  EXPECT_FALSE(lines_index->indexes.empty());  // the primary key came along
   auto lines_table = (*db)->GetTable("Lines");
   ASSERT_TRUE(lines_table.ok());
   EXPECT_EQ(testing::CompareTableWithReaders(t.path.string(), "Lines", lines_table->columns,
