@@ -73,6 +73,19 @@ TEST(MigrationTest, ShopDemoArrivesWholeInAnMdb) {
   ASSERT_TRUE(orders.ok());
   ASSERT_EQ(orders->rows.size(), 3u);
   EXPECT_EQ(orders->rows[2][4], "line 1\r\nline 2");
+  // Keys, the unique index and both relationships, as an independent reader sees them (the
+  // postgres backend of mdb-schema prints indexes and foreign keys; the default one does not).
+  Result<std::string> schema = tabulon::testing::MdbToolsSchema(path, "postgres");
+  ASSERT_TRUE(schema.ok()) << schema.status().ToString();
+  auto count = [&](std::string_view what) {
+    size_t n = 0;
+    for (size_t at = schema->find(what); at != std::string::npos; at = schema->find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("PRIMARY KEY"), 3u) << *schema;
+  EXPECT_EQ(count("CREATE UNIQUE INDEX"), 1u) << *schema;
+  EXPECT_EQ(count("FOREIGN KEY"), 2u) << *schema;
+  EXPECT_NE(schema->find("PRIMARY KEY (\"orderid\", \"linenumber\")"), std::string::npos) << *schema;
   if (tabulon::testing::MdbReaderAvailable()) {
     Result<std::vector<tabulon::testing::ReaderTable>> tables = tabulon::testing::ReadWithMdbReader(path);
     ASSERT_TRUE(tables.ok()) << tables.status().ToString();
