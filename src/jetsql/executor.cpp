@@ -329,6 +329,8 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
   ASSIGN_OR_RETURN(const TableDefinition* table, Table(insert.table));
   const auto& columns = table->columns;
   Row row(columns.size(), jet::Null{});
+  // Without a column list every column is written.
+  std::vector<bool> given(columns.size(), insert.columns.empty());
   if (insert.columns.empty()) {
     if (insert.values.size() != columns.size()) {
       return AtPosition(sql, insert.values.front().offset,
@@ -343,7 +345,6 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
       row[i] = std::move(*value);
     }
   } else {
-    std::vector<bool> given(columns.size(), false);
     for (size_t k = 0; k < insert.columns.size(); ++k) {
       const int c = FindColumn(*table, insert.columns[k]);
       if (c < 0) {
@@ -361,15 +362,9 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
       row[i] = std::move(*value);
     }
   }
-  // Columns left out take their DefaultValue, as in Jet.
+  // Columns left out take their DefaultValue, as in Jet; a value written, NULL included, stays.
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i].default_value.empty() || !std::holds_alternative<jet::Null>(row[i])) continue;
-    if (!insert.columns.empty() && std::any_of(insert.columns.begin(), insert.columns.end(),
-                                               [&](const std::string& name) {
-                                                 return EqualsIgnoreAsciiCase(name, columns[i].name);
-                                               })) {
-      continue;  // an explicit NULL stays NULL
-    }
+    if (columns[i].default_value.empty() || given[i]) continue;
     auto value = DefaultValue(columns[i]);
     if (!value.ok()) return value.status();
     row[i] = std::move(*value);

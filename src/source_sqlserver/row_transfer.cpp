@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kReportedInsertFailures = 10;
 constexpr int kProgressEvery = 2000;
+// Stands for a rowversion column among the OLE DB types of a copy (not an OLE DB type itself).
+constexpr DbType kRowVersionText = static_cast<DbType>(0xFFFF);
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -92,7 +94,9 @@ void AppendAccessLiteral(std::string& out, DbType type, const std::optional<std:
     out += "NULL";
     return;
   }
-  if (IsTextLike(type)) {
+  if (type == kRowVersionText) {
+    AppendQuoted(out, "0x" + std::string(*value));
+  } else if (IsTextLike(type)) {
     AppendQuoted(out, *value);
   } else if (type == DBTYPE_BYTES) {
     // Bytes arrive as hexadecimal digits; the target reads 0x.. as the bytes themselves.
@@ -130,7 +134,11 @@ std::string TransferTableRows(const SourceContext& owner, Session* source, Sessi
   }
   std::vector<DbType> types;
   for (const ColumnInfo& column : rows.columns()) {
-    if (column.ordinal > 0) types.push_back(column.type);
+    if (column.ordinal == 0) continue;
+    // A rowversion's Access column is VarChar(18): its bytes go in as the text "0x...", since
+    // a binary literal does not fit a Text column and would cost the whole row.
+    const bool row_version = column.type == DBTYPE_BYTES && (column.flags & DBCOLUMNFLAGS_ISROWVER) != 0;
+    types.push_back(row_version ? kRowVersionText : column.type);
   }
 
   namespace fs = std::filesystem;

@@ -17,19 +17,6 @@ namespace {
 
 using namespace data;
 
-// Runs every ";"-separated piece of `text` on the target.
-void RunPieces(Session* target, const std::string& text, OutputPane* pane) {
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t end = std::min(text.find(';', start), text.size());
-    const std::string piece = text.substr(start, end - start);
-    if (piece.find_first_not_of(" \r\n\t") != std::string::npos) {
-      EXPECT_TRUE(ExecuteStatement(pane, target, piece, 1)) << piece;
-    }
-    start = end + 1;
-  }
-}
-
 TEST(MigrationTest, ShopDemoArrivesWholeInAnMdb) {
   testing::ReplayedSource src;
   testing::LoadFixture(*src.script, "shopdemo.replay", true);
@@ -47,15 +34,15 @@ TEST(MigrationTest, ShopDemoArrivesWholeInAnMdb) {
   src.owner.work_folder = folder;
 
   for (const char* table : {"Customers", "Orders", "OrderLines"}) {
-    RunPieces(target, TranslateTableDefinition(src.owner, src.session(), "ShopDemo", table), &src.pane);
-    RunPieces(target, TranslatePrimaryKey(src.owner, src.session(), "ShopDemo", table), &src.pane);
-    RunPieces(target, TranslateUniqueIndexes(src.owner, src.session(), "ShopDemo", table), &src.pane);
+    testing::RunPieces(target, TranslateTableDefinition(src.owner, src.session(), "ShopDemo", table), &src.pane);
+    testing::RunPieces(target, TranslatePrimaryKey(src.owner, src.session(), "ShopDemo", table), &src.pane);
+    testing::RunPieces(target, TranslateUniqueIndexes(src.owner, src.session(), "ShopDemo", table), &src.pane);
     EXPECT_EQ(TransferTableRows(src.owner, src.session(), target, "ShopDemo", table), "true");
   }
   for (const char* table : {"Orders", "OrderLines"}) {
-    RunPieces(target, TranslateForeignKeys(src.owner, src.session(), "ShopDemo", table), &src.pane);
+    testing::RunPieces(target, TranslateForeignKeys(src.owner, src.session(), "ShopDemo", table), &src.pane);
   }
-  RunPieces(target, TranslateViewDefinition(src.owner, src.session(), "ShopDemo", "vCustomerOrders"), &src.pane);
+  testing::RunPieces(target, TranslateViewDefinition(src.owner, src.session(), "ShopDemo", "vCustomerOrders"), &src.pane);
   for (const std::string& line : testing::OutputTexts(src.pane)) {
     EXPECT_EQ(line.find("failed"), std::string::npos) << line;
     EXPECT_EQ(line.find("not inserted"), std::string::npos) << line;

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "data/statement.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver::testing {
@@ -81,6 +83,18 @@ void ExpectGolden(const std::string& name, const std::string& actual) {
     return;
   }
   EXPECT_EQ(ReadTextFile(path), actual) << "golden file " << path << " differs (TABULON_UPDATE_GOLDEN=1 rewrites it)";
+}
+
+void RunPieces(data::Session* target, const std::string& text, data::OutputPane* pane) {
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find(';', start), text.size());
+    const std::string piece = text.substr(start, end - start);
+    if (piece.find_first_not_of(" \r\n\t") != std::string::npos) {
+      EXPECT_TRUE(data::ExecuteStatement(pane, target, piece, 1)) << piece;
+    }
+    start = end + 1;
+  }
 }
 
 std::vector<std::string> OutputTexts(const data::OutputPane& pane) {

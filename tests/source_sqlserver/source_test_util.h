@@ -23,6 +23,9 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
 // Compares `actual` with golden/<name>; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
 void ExpectGolden(const std::string& name, const std::string& actual);
 
+// Runs every ";"-separated piece of `text` on the target; each must succeed.
+void RunPieces(data::Session* target, const std::string& text, data::OutputPane* pane);
+
 // The texts of the output pane's lines.
 std::vector<std::string> OutputTexts(const data::OutputPane& pane);
 

@@ -46,6 +46,10 @@ Result<std::vector<std::string>> MdbToolsTables(const std::string& path);
 // `backend` as mdb-schema takes it ("postgres", "mysql", ...); its default, "access", prints
 // no indexes.
 Result<std::string> MdbToolsSchema(const std::string& path, const std::string& backend = "");
+// mdb-queries: the names of the saved queries, and the SQL mdbtools rebuilds for one of them
+// (joins come back as a plain FROM list; its own rendering, not the stored text).
+Result<std::vector<std::string>> MdbToolsQueries(const std::string& path);
+Result<std::string> MdbToolsQuerySql(const std::string& path, const std::string& query);
 // mdb-export of one table: header names and rows of mdbtools' text (dates as
 // "YYYY-MM-DD HH:MM:SS", binary as upper-case hex, escapes undone); NULL as nullopt.
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table);
@@ -58,8 +62,8 @@ std::string FormatJsNumber(double value);
 // Compares one table of a file with what the engine meant to write: both readers must list the
 // table, report the columns with their types, and give back every row value. Rows are compared
 // in order. Known reader limits are allowed for (mdbtools: "" reads as NULL, dates before
-// 1900-01-01, float and double printed with fewer digits). Returns "" when all agree, else the
-// first difference.
+// 1900-01-01, float and double printed with fewer digits, "??" for a character beyond the
+// Basic Multilingual Plane). Returns "" when all agree, else the first difference.
 std::string CompareTableWithReaders(const std::string& path, const std::string& table,
                                     const std::vector<jet::ColumnDefinition>& columns,
                                     const std::vector<jet::Row>& rows);

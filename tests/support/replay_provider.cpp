@@ -11,7 +11,7 @@
 //   warns: Changed database context to 'Shop'.
 //
 // Values and statements are trimmed; escapes: \N NULL (a whole value), \| pipe, \\ backslash,
-// \n \r \t, \s blank. A column is `name TYPE [size] [long]`; `[a b]` quotes a name, `""` is an
+// \n \r \t, \s blank. A column is `name TYPE [size] [long] [rowver]`; `[a b]` quotes a name, `""` is an
 // empty name; TYPE is a DBTYPE name without its prefix (I4, WSTR, DBTIMESTAMP, ...) or a number.
 #include "tests/support/replay_provider.h"
 
@@ -260,6 +260,8 @@ void ParseColumn(std::string_view spec, int line, ReplayStatement& statement) {
   for (size_t i = 1; i < words.size(); ++i) {
     if (words[i] == "long") {
       flags |= DBCOLUMNFLAGS_ISLONG;
+    } else if (words[i] == "rowver") {
+      flags |= DBCOLUMNFLAGS_ISROWVER;
     } else if (std::from_chars(words[i].data(), words[i].data() + words[i].size(), size).ec != std::errc()) {
       throw std::invalid_argument("line " + std::to_string(line) + ": bad column size '" + std::string(words[i]) + "'");
     }

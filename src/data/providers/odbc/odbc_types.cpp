@@ -120,6 +120,12 @@ void MapOdbcColumn(const OdbcColumnMetadata& m, ColumnInfo& column) {
       }
       break;
   }
+  // SQL Server's rowversion arrives as binary(8) named "timestamp": marked, as the SQL Server
+  // OLE DB provider marked it, so a copy can keep it as the text its Access column holds.
+  if (column.type == DBTYPE_BYTES &&
+      (EqualsIgnoreAsciiCase(m.type_name, "timestamp") || EqualsIgnoreAsciiCase(m.type_name, "rowversion"))) {
+    column.flags |= DBCOLUMNFLAGS_ISROWVER;
+  }
   if (m.nullable == SQL_NULLABLE) {
     column.flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
   } else if (m.nullable == SQL_NULLABLE_UNKNOWN) {
