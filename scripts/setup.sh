@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev nlohmann-json3-dev
   # data access layer: the ODBC driver manager and the drivers tested for real
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql tdsodbc postgresql sqlite3
+  # the SQLite source (provider "SQLite")
+  libsqlite3-dev
   # fuzzing the .mdb reader (libFuzzer comes with clang's runtime)
   clang libclang-rt-14-dev
   # independent .mdb readers used by the tests

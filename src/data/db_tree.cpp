@@ -1,5 +1,6 @@
 #include "data/db_tree.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/text.h"
@@ -53,6 +54,30 @@ int DbTree::Insert(int parent, std::string text, TreeNodeKind kind, std::string 
   return id;
 }
 
+void DbTree::Remove(int id) {
+  if (!Contains(id)) return;
+  TreeNode& item = nodes_.at(static_cast<size_t>(id));
+  std::vector<int>& siblings = item.parent == kNoItem ? top_level_ : nodes_.at(static_cast<size_t>(item.parent)).children;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
+  std::vector<int> pending{id};
+  while (!pending.empty()) {
+    TreeNode& node = nodes_.at(static_cast<size_t>(pending.back()));
+    pending.pop_back();
+    node.removed = true;
+    pending.insert(pending.end(), node.children.begin(), node.children.end());
+    node.children.clear();
+  }
+}
+
+bool DbTree::Contains(int id) const {
+  return id >= 0 && static_cast<size_t>(id) < nodes_.size() && !nodes_[static_cast<size_t>(id)].removed;
+}
+
+int DbTree::Ancestor(int id, int levels) const {
+  while (levels-- > 0 && Contains(id)) id = node(id).parent;
+  return Contains(id) ? id : kNoItem;
+}
+
 void DbTree::Clear() {
   nodes_.clear();
   top_level_.clear();
@@ -64,8 +89,19 @@ std::vector<std::string> DbTree::ChildTexts(int id) const {
   return texts;
 }
 
+std::string DbTreeView::SelectedAncestorText(int levels) const {
+  const int id = tree.Ancestor(selected, levels);
+  return id == kNoItem ? std::string() : tree.node(id).text;
+}
+
+void DbTreeView::RemoveItem(int id) {
+  tree.Remove(id);
+  if (!tree.Contains(selected)) selected = kNoItem;
+}
+
 void DbTreeView::RefreshTree() {
   refreshing = true;
+  selected = kNoItem;
   tree.Clear();
   root_item = current_database_item = tables_folder = views_folder = kNoItem;
   if (connection == nullptr || connection->data_source == nullptr || connection->session == nullptr) {

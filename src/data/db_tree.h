@@ -35,12 +35,20 @@ struct TreeNode {
   int parent = kNoItem;
   std::vector<int> children;
   bool expanded = false;
+  bool removed = false;
 };
 
 class DbTree {
  public:
   // Inserts an item as the last child of `parent` (kNoItem: at the top level); returns its id.
   int Insert(int parent, std::string text, TreeNodeKind kind, std::string schema = {});
+  // Takes the item and everything under it out of the tree; their ids stay unused.
+  void Remove(int id);
+  // True for an id that names an item still in the tree.
+  bool Contains(int id) const;
+  // The ancestor `levels` steps up (1: the parent), or kNoItem.
+  int Ancestor(int id, int levels = 1) const;
+  void SetText(int id, std::string text) { nodes_.at(static_cast<size_t>(id)).text = std::move(text); }
   void Clear();
 
   const TreeNode& node(int id) const { return nodes_.at(static_cast<size_t>(id)); }
@@ -73,6 +81,19 @@ struct DbTreeView {
   int tables_folder = kNoItem;
   int views_folder = kNoItem;
   bool refreshing = false;
+  // The selected item (kNoItem: none); a rebuild clears it.
+  int selected = kNoItem;
+  // -1 while the side is being connected or stays unconnected after a failed attempt.
+  int state = 0;
+
+  // The selected item, or null.
+  const TreeNode* SelectedNode() const {
+    return tree.Contains(selected) ? &tree.node(selected) : nullptr;
+  }
+  // The text of the ancestor `levels` steps above the selected item ("" when there is none).
+  std::string SelectedAncestorText(int levels) const;
+  // Takes an item out of the tree (after its object was dropped); the selection goes with it.
+  void RemoveItem(int id);
 
   // Rebuilds the tree from the connection's catalogue: the root (the data source's name, or
   // "DATABASES"), a database item per catalog (the file for the Jet provider), and under the

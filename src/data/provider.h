@@ -107,12 +107,12 @@ class Command : public ErrorSource {
                           const RowsetOptions& options, std::unique_ptr<Rowset>* rowset) = 0;
 };
 
-// The catalogue rowsets a session can open (DBSCHEMA_CATALOGS, _TABLES, _COLUMNS); their
-// columns are in data/schema_rowset.h.
-enum class SchemaRowsetKind { kCatalogs, kTables, kColumns };
+// The catalogue rowsets a session can open (DBSCHEMA_CATALOGS, _TABLES, _COLUMNS, _VIEWS);
+// their columns are in data/schema_rowset.h.
+enum class SchemaRowsetKind { kCatalogs, kTables, kColumns, kViews };
 // Restriction values in OLE DB order, nullopt (or absent) for none. CATALOGS: CATALOG_NAME;
 // TABLES: TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE; COLUMNS: TABLE_CATALOG,
-// TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME.
+// TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME; VIEWS: TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME.
 using SchemaRestrictions = std::vector<std::optional<std::string>>;
 
 class Session : public ErrorSource {

@@ -7,6 +7,7 @@
 #include "data/providers/jet/jet_provider.h"
 #include "data/providers/odbc/odbc_connection_string.h"
 #include "data/providers/odbc/odbc_provider.h"
+#include "data/providers/sqlite/sqlite_provider.h"
 
 namespace tabulon::data {
 namespace {
@@ -24,6 +25,7 @@ struct Registry {
     entries.push_back({"SQLOLEDB", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kSqlServer, SqlServerDriverName())});
     entries.push_back({"MSDASQL", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kGeneric)});
     entries.push_back({kJetProviderName, std::make_shared<JetProvider>()});
+    entries.push_back({kSqliteProviderName, std::make_shared<SqliteProvider>()});
   }
 };
 

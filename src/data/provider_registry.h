@@ -1,6 +1,6 @@
 // Provider names (as the settings spell them) mapped to implementations. SQLOLEDB and MSDASQL
-// are the ODBC provider, Microsoft.Jet.OLEDB.4.0 the built-in engine; other providers register
-// themselves with one call.
+// are the ODBC provider, Microsoft.Jet.OLEDB.4.0 the built-in engine, SQLite the SQLite
+// provider; other providers register themselves with one call.
 #pragma once
 
 #include <memory>

@@ -36,7 +36,7 @@ bool RunAndShowStatement(OutputPane* owner, Session* session, std::string sql, i
     if (report == 1) WriteOutputText(owner, kSuccessLine);
     return true;
   }
-  // The pause lets a provider that streams rows get the first ones ready, as the original did.
+  // The pause lets a provider that streams rows get the first ones ready.
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   int row = 0;
   Hresult fetched;

@@ -58,6 +58,16 @@ std::vector<ColumnInfo> SchemaRowsetColumns(SchemaRowsetKind kind) {
       }
       return columns;
     }
+    case SchemaRowsetKind::kViews: {
+      std::vector<ColumnInfo> columns = {
+          Column("TABLE_CATALOG", 1, DBTYPE_WSTR, kNameSize), Column("TABLE_SCHEMA", 2, DBTYPE_WSTR, kNameSize),
+          Column("TABLE_NAME", 3, DBTYPE_WSTR, kNameSize),    Column("VIEW_DEFINITION", 4, DBTYPE_WSTR, 0),
+          Column("CHECK_OPTION", 5, DBTYPE_BOOL, 2),          Column("IS_UPDATABLE", 6, DBTYPE_BOOL, 2),
+          Column("DESCRIPTION", 7, DBTYPE_WSTR, 255),         Column("DATE_CREATED", 8, DBTYPE_DATE, 8),
+          Column("DATE_MODIFIED", 9, DBTYPE_DATE, 8)};
+      columns[schema::kViewDefinition - 1].flags |= DBCOLUMNFLAGS_ISLONG;
+      return columns;
+    }
   }
   return {};
 }

@@ -1,6 +1,6 @@
-// Schema rowsets: the catalogue of a data source as rows (CATALOGS, TABLES, COLUMNS), with the
-// column layout OLE DB gives them, so that every provider answers in the same shape. Values are
-// text like any other rowset: numbers in decimal, booleans "True" / "False", NULL as NULL.
+// Schema rowsets: the catalogue of a data source as rows (CATALOGS, TABLES, COLUMNS, VIEWS), with
+// the column layout OLE DB gives them, so that every provider answers in the same shape. Values
+// are text like any other rowset: numbers in decimal, booleans "True" / "False", NULL as NULL.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +45,8 @@ inline constexpr size_t kNumericPrecision = 16;
 inline constexpr size_t kNumericScale = 17;
 inline constexpr size_t kDatetimePrecision = 18;
 inline constexpr size_t kColumnDescription = 28;
+// VIEWS (the first three as in TABLES): the view's query text, NULL when it cannot be given.
+inline constexpr size_t kViewDefinition = 4;
 }  // namespace schema
 
 using SchemaRow = std::vector<std::optional<std::string>>;

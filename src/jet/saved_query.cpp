@@ -1,7 +1,10 @@
 #include "jet/saved_query.h"
 
 #include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <memory>
+#include <string_view>
 
 #include "base/text.h"
 
@@ -10,12 +13,28 @@ namespace {
 
 std::string Lower(std::string_view text) { return AsciiLower(text); }
 
-// Names that are not plain identifiers get brackets, as Access shows them.
+// Words of Access SQL a bare name must not be, or the text would not read back.
+bool IsSqlWord(const std::string& name) {
+  static constexpr std::string_view kWords[] = {
+      "all",      "and",    "as",    "asc",      "between", "by",     "case",       "constraint",
+      "cross",    "default", "desc", "distinct", "distinctrow", "eqv", "exists",   "false",
+      "from",     "full",   "group", "having",   "imp",     "in",     "inner",      "into",
+      "is",       "join",   "left",  "like",     "mod",     "not",    "null",       "on",
+      "or",       "order",  "outer", "parameters", "percent", "pivot", "right",    "select",
+      "table",    "top",    "transform", "true", "union",   "values", "where",      "with",
+      "xor"};
+  return std::any_of(std::begin(kWords), std::end(kWords),
+                     [&](std::string_view word) { return EqualsIgnoreAsciiCase(name, word); });
+}
+
+// Names that are not plain identifiers (or are SQL words) get brackets, as Access shows them.
 std::string QuoteName(const std::string& name) {
-  const bool plain = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return !(u >= 0x80 || std::isalnum(u) || c == '_');
-  });
+  const bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
+                     std::none_of(name.begin(), name.end(), [](char c) {
+                       const auto u = static_cast<unsigned char>(c);
+                       return !(u >= 0x80 || std::isalnum(u) || c == '_');
+                     }) &&
+                     !IsSqlWord(name);
   return plain ? name : "[" + name + "]";
 }
 

@@ -116,6 +116,11 @@ struct Drop {
   std::string table;  // DROP INDEX name ON table
 };
 
+// DELETE [*] FROM t: every row of the table (no WHERE yet).
+struct Delete {
+  std::string table;
+};
+
 struct Insert {
   std::string table;
   std::vector<std::string> columns;  // empty: every column in table order
@@ -165,6 +170,6 @@ struct CreateView {
 };
 
 using Statement =
-    std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView>;
+    std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete>;
 
 }  // namespace tabulon::jetsql

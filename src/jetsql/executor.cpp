@@ -472,6 +472,15 @@ Result<StatementResult> Session::Run(std::string_view, Drop& drop) {
   return StatementResult{};
 }
 
+// Rows of other tables that refer to the deleted ones follow their relationships: cascaded,
+// set to Null, or the whole statement is refused.
+Result<StatementResult> Session::Run(std::string_view, Delete& remove) {
+  ASSIGN_OR_RETURN(const TableDefinition* table, Table(remove.table));
+  StatementResult done;
+  ASSIGN_OR_RETURN(done.rows_affected, db_.DeleteRows(table->name, [](const Row&) { return true; }));
+  return done;
+}
+
 Result<StatementResult> Session::Run(std::string_view sql, AlterTable& alter) {
   ASSIGN_OR_RETURN(const TableDefinition* table, Table(alter.table));
   const std::string name = table->name;

@@ -20,7 +20,7 @@ struct StatementResult {
   bool has_rows = false;  // a query: `columns` and `rows` hold its answer
   std::vector<jet::ColumnDefinition> columns;  // name, type and size of each result column
   std::vector<jet::Row> rows;
-  uint64_t rows_affected = 0;  // rows inserted (INSERT, SELECT ... INTO)
+  uint64_t rows_affected = 0;  // rows inserted (INSERT, SELECT ... INTO) or deleted (DELETE)
 };
 
 class Session {
@@ -39,6 +39,7 @@ class Session {
   Result<StatementResult> Run(std::string_view sql, Insert& statement);
   Result<StatementResult> Run(std::string_view sql, Select& statement);
   Result<StatementResult> Run(std::string_view sql, Drop& statement);
+  Result<StatementResult> Run(std::string_view sql, Delete& statement);
   Result<StatementResult> Run(std::string_view sql, AlterTable& statement);
   Result<StatementResult> Run(std::string_view sql, CreateIndex& statement);
   Result<StatementResult> Run(std::string_view sql, CreateView& statement);

@@ -118,7 +118,7 @@ TEST(Parser, ErrorsNameLineAndColumn) {
   EXPECT_NE(ErrorOf("select * from T where a ~ 1").find("unexpected character '~'"),
             std::string::npos);
   EXPECT_EQ(ErrorOf(""), "syntax error at line 1, column 1: expected CREATE, ALTER, DROP, "
-                         "INSERT or SELECT but found the end of the statement");
+                         "INSERT, DELETE or SELECT but found the end of the statement");
 }
 
 TEST(TypeWords, MigrationWordsAndSynonyms) {

@@ -108,6 +108,7 @@ class Parser {
   Result<CreateIndex> ParseCreateIndex(bool unique);
   Result<Drop> ParseDrop();
   Result<Insert> ParseInsert();
+  Result<Delete> ParseDelete();
   Result<Literal> ParseLiteral();
   bool AtLiteral() const;
   Result<Select> ParseSelect();
@@ -166,10 +167,12 @@ Result<Statement> Parser::ParseAll() {
     result = Widen(ParseDrop());
   } else if (Accept("insert")) {
     result = Widen(ParseInsert());
+  } else if (Accept("delete")) {
+    result = Widen(ParseDelete());
   } else if (IsWord(0, "select")) {
     result = Widen(ParseSelect());
   } else {
-    return Error("CREATE, ALTER, DROP, INSERT or SELECT");
+    return Error("CREATE, ALTER, DROP, INSERT, DELETE or SELECT");
   }
   if (!result.ok()) return result;
   AcceptSymbol(";");
@@ -465,6 +468,15 @@ Result<Drop> Parser::ParseDrop() {
     ASSIGN_OR_RETURN(drop.table, Name("a table name"));
   }
   return drop;
+}
+
+Result<Delete> Parser::ParseDelete() {
+  Delete remove;
+  AcceptSymbol("*");
+  RETURN_IF_ERROR(Expect("from"));
+  ASSIGN_OR_RETURN(remove.table, Name("a table name"));
+  if (IsWord(0, "where")) return SyntaxError(sql_, Peek().offset, "DELETE ... WHERE is not supported");
+  return remove;
 }
 
 // ------------------------------------------------------------------------------------------

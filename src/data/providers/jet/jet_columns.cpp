@@ -117,6 +117,27 @@ Result<std::vector<SchemaRow>> ColumnsRows(jet::Database& db, const SchemaRestri
   return rows;
 }
 
+// One row per view (the objects TABLES lists as "VIEW"), with its query text; a query whose
+// rows cannot be read as SQL gets a NULL text, as OLE DB allows.
+Result<std::vector<SchemaRow>> ViewsRows(jet::Database& db, const SchemaRestrictions& restrictions) {
+  std::vector<SchemaRow> rows;
+  if (SchemaRestriction(restrictions, 0) != nullptr || SchemaRestriction(restrictions, 1) != nullptr) return rows;
+  ASSIGN_OR_RETURN(std::vector<jet::CatalogEntry> objects, db.ListObjects());
+  const size_t width = SchemaRowsetColumns(SchemaRowsetKind::kViews).size();
+  for (const jet::CatalogEntry& e : objects) {
+    if (TableType(e) != "VIEW" || !PassesRestriction(restrictions, 2, e.name)) continue;
+    SchemaRow row(width);
+    row[schema::kTableName - 1] = e.name;
+    Result<std::string> sql = db.GetQuerySql(e.name);
+    if (sql.ok()) row[schema::kViewDefinition - 1] = std::move(*sql);
+    rows.push_back(std::move(row));
+  }
+  std::sort(rows.begin(), rows.end(), [](const SchemaRow& a, const SchemaRow& b) {
+    return AsciiLower(*a[schema::kTableName - 1]) < AsciiLower(*b[schema::kTableName - 1]);
+  });
+  return rows;
+}
+
 }  // namespace
 
 ColumnInfo JetColumnInfo(const jet::ColumnDefinition& column, size_t ordinal) {
@@ -186,6 +207,7 @@ Result<std::vector<SchemaRow>> JetSchemaRows(jet::Database& db, const std::strin
     }
     case SchemaRowsetKind::kTables: return TablesRows(db, restrictions);
     case SchemaRowsetKind::kColumns: return ColumnsRows(db, restrictions);
+    case SchemaRowsetKind::kViews: return ViewsRows(db, restrictions);
   }
   return InvalidArgumentError("unknown schema rowset");
 }

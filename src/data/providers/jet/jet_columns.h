@@ -24,7 +24,8 @@ std::optional<std::string> JetValueText(const jet::Value& value);
 // The database name of a file path: the path without its ".mdb" ending.
 std::string JetCatalogName(std::string_view path);
 // The rows of a schema rowset of the database at `path`, in the order Jet sorts them: TABLES by
-// type then name, COLUMNS by table then ordinal.
+// type then name, COLUMNS by table then ordinal, VIEWS by name (VIEW_DEFINITION: the saved
+// query's Access SQL).
 Result<std::vector<SchemaRow>> JetSchemaRows(jet::Database& db, const std::string& path, SchemaRowsetKind kind,
                                              const SchemaRestrictions& restrictions);
 

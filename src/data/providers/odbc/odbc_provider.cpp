@@ -375,6 +375,7 @@ class OdbcSession : public Session {
   Hresult OpenSchemaRowset(SchemaRowsetKind kind, const SchemaRestrictions& restrictions,
                            std::unique_ptr<Rowset>* rowset) override {
     rowset->reset();
+    if (kind == SchemaRowsetKind::kViews) return E_NOTIMPL;  // ODBC has no catalogue call for view texts
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &stmt))) {
       errors_.Set(ReadDiagnostics(SQL_HANDLE_DBC, connection_->handle()));

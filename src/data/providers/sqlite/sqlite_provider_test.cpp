@@ -1,0 +1,216 @@
+// The SQLite provider through the data layer: refusing what is not a database, rows and their
+// column types, whole long values, schema rowsets and the tree built from them.
+#include "data/providers/sqlite/sqlite_provider.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "data/db_connection.h"
+#include "data/db_tree.h"
+#include "data/error_text.h"
+#include "data/providers/sqlite/sqlite_types.h"
+#include "data/schema_rowset.h"
+#include "data/statement.h"
+
+namespace tabulon::data {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SqliteProviderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tabulon_sqlite_provider_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    path_ = (dir_ / "shop.sqlite3").string();
+  }
+  void TearDown() override {
+    CloseConnection(connection_);
+    fs::remove_all(dir_);
+  }
+
+  void Build(const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    EXPECT_EQ(rc, SQLITE_OK) << (error != nullptr ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+  }
+
+  Hresult Connect(const std::string& path) {
+    connection_.profile.provider_name = kSqliteProviderName;
+    PropertySet init(DBPROPSET_DBINIT);
+    init.AddString(DBPROP_INIT_DATASOURCE, path);
+    const Hresult code = OpenDataSource(connection_, {&init, 1});
+    return Failed(code) ? code : OpenSession(connection_);
+  }
+
+  std::vector<std::vector<std::string>> Rows(TextRowset& rows) {
+    std::vector<std::vector<std::string>> out;
+    while (MoveNextRow(rows) == S_OK) {
+      std::vector<std::string> row;
+      for (size_t k = 1; k <= rows.buffer().columns(); ++k) {
+        row.push_back(rows.buffer().IsNull(k) ? "<NULL>" : std::string(rows.buffer().Value(k)));
+      }
+      out.push_back(std::move(row));
+    }
+    return out;
+  }
+
+  fs::path dir_;
+  std::string path_;
+  DbConnection connection_;
+};
+
+TEST_F(SqliteProviderTest, RefusesWhatIsNotADatabaseAndNeverCreatesAFile) {
+  EXPECT_EQ(Connect(""), E_INVALIDARG);
+  const std::string missing = (dir_ / "missing.db").string();
+  EXPECT_EQ(Connect(missing), E_FAIL);
+  EXPECT_EQ(ErrorDescription(connection_), "Could not find file '" + missing + "'.");
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_EQ(Connect(dir_.string()), E_FAIL);
+  EXPECT_EQ(ErrorDescription(connection_), "'" + dir_.string() + "' is a folder, not a database file.");
+  const std::string text = (dir_ / "notes.txt").string();
+  std::ofstream(text) << "these are not the pages of a database, but they are long enough to look at them\n";
+  EXPECT_EQ(Connect(text), E_FAIL);
+  EXPECT_EQ(ErrorDescription(connection_), "'" + text + "' is not a SQLite database file.");
+  EXPECT_EQ(connection_.session, nullptr);
+
+  // Opened read-only: a write is refused and the file stays as it was.
+  Build("create table t(a integer); insert into t values (1);");
+  ASSERT_EQ(Connect(path_), S_OK);
+  EXPECT_FALSE(ExecuteStatement(nullptr, connection_.session.get(), "insert into t values (2)", 0));
+  TextRowset rows;
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "selec 1", &rows), DB_E_ERRORSINCOMMAND);
+  EXPECT_NE(ErrorDescription(rows.error_source()).find("syntax error"), std::string::npos);
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select count(*) from t", &rows), S_OK);
+  EXPECT_EQ(Rows(rows), (std::vector<std::vector<std::string>>{{"1"}}));
+}
+
+TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
+  const std::string long_text(10000, 'x');
+  Build("create table v(i integer, b boolean, r real, d decimal(10,2), n nvarchar(40), t text, bl blob,"
+        " dt datetime, u, big bigint);"
+        "insert into v values (-9007199254740993, 1, 0.1, 12.5, 'Grüße ''x''', '" + long_text + "', x'00ff10',"
+        " '2024-01-31 13:45:10.250', 7.25, 9223372036854775807);"
+        "insert into v values (null, null, 1e300, null, null, '', x'', null, 'text', null);");
+  ASSERT_EQ(Connect(path_), S_OK);
+  TextRowset rows;
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select *, i + 1 as expr from v", &rows, {.full_values = true}), S_OK);
+  std::vector<DbType> types;
+  for (const ColumnInfo& c : rows.columns()) types.push_back(c.type);
+  EXPECT_EQ(types, (std::vector<DbType>{DBTYPE_I4, DBTYPE_BOOL, DBTYPE_R8, DBTYPE_NUMERIC, DBTYPE_WSTR, DBTYPE_WSTR,
+                                        DBTYPE_BYTES, DBTYPE_DBTIMESTAMP, DBTYPE_R8, DBTYPE_I8, DBTYPE_I8}));
+  EXPECT_EQ(rows.columns()[4].size, 40u);
+  EXPECT_NE(rows.columns()[5].flags & DBCOLUMNFLAGS_ISLONG, 0u);
+  EXPECT_EQ(rows.columns()[3].precision, 10);
+  EXPECT_EQ(rows.columns()[3].scale, 2);
+  EXPECT_EQ(rows.columns()[10].name, "expr");
+
+  ASSERT_EQ(MoveNextRow(rows), S_OK);
+  const RowBuffer& b = rows.buffer();
+  EXPECT_EQ(b.Value(1), "-9007199254740993");
+  EXPECT_EQ(b.Value(3), "0.1");
+  EXPECT_EQ(b.Value(4), "12.5");
+  EXPECT_EQ(b.Value(5), "Grüße 'x'");
+  EXPECT_EQ(b.Status(6), DBSTATUS_S_TRUNCATED);
+  EXPECT_EQ(ReadFullValue(rows, 6)->value(), long_text);
+  EXPECT_EQ(b.Value(7), "00FF10");
+  EXPECT_EQ(b.Value(8), "2024-01-31 13:45:10.250");
+  EXPECT_EQ(b.Value(10), "9223372036854775807");
+  EXPECT_EQ(b.Value(11), "-9007199254740992");
+  ASSERT_EQ(MoveNextRow(rows), S_OK);
+  EXPECT_TRUE(b.IsNull(1));
+  EXPECT_EQ(b.Value(3), "1e+300");
+  EXPECT_EQ(b.Value(6), "");
+  EXPECT_FALSE(b.IsNull(6));
+  EXPECT_EQ(b.Value(7), "");
+  EXPECT_EQ(b.Value(9), "text");
+  EXPECT_EQ(MoveNextRow(rows), DB_S_ENDOFROWSET);
+
+  // Several statements: the rows are the last one's; a statement without rows has no rowset.
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select 1; select 'two' as w; -- the last\n", &rows), S_OK);
+  EXPECT_EQ(Rows(rows), (std::vector<std::vector<std::string>>{{"two"}}));
+  EXPECT_EQ(rows.columns()[0].type, DBTYPE_WSTR);
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "pragma foreign_keys = 0", &rows), S_OK);
+  EXPECT_FALSE(rows.has_rowset());
+}
+
+TEST_F(SqliteProviderTest, CatalogueAndTree) {
+  Build("create table \"Order Lines\"(id integer primary key autoincrement, qty smallint not null default 1);"
+        "create table customers(id int, name varchar(30));"
+        "create view v_names as select name from customers;"
+        "insert into \"Order Lines\"(qty) values (3);");
+  ASSERT_EQ(Connect(path_), S_OK);
+  std::string text;
+  ASSERT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSNAME, &text), S_OK);
+  EXPECT_EQ(text, "SQLite");
+  ASSERT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSVER, &text), S_OK);
+  EXPECT_EQ(text, sqlite3_libversion());
+
+  TextRowset rows;
+  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {}, &rows), S_OK);
+  std::vector<std::string> listed;
+  while (MoveNextRow(rows) == S_OK) {
+    listed.push_back(std::string(rows.buffer().Value(schema::kTableCatalog)) + "|" +
+                     std::string(rows.buffer().Value(schema::kTableName)) + "|" +
+                     std::string(rows.buffer().Value(schema::kTableType)));
+  }
+  // sqlite_sequence (made by AUTOINCREMENT) is the engine's own table.
+  EXPECT_EQ(listed, (std::vector<std::string>{"shop|customers|TABLE", "shop|Order Lines|TABLE", "shop|v_names|VIEW"}));
+  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {"other"}, &rows), S_OK);
+  EXPECT_EQ(MoveNextRow(rows), DB_S_ENDOFROWSET);
+
+  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kColumns,
+                             {std::nullopt, std::nullopt, "Order Lines"}, &rows),
+            S_OK);
+  std::vector<std::string> columns;
+  while (MoveNextRow(rows) == S_OK) {
+    const RowBuffer& b = rows.buffer();
+    columns.push_back(std::string(b.Value(schema::kColumnName)) + " " + std::string(b.Value(schema::kDataType)) + " " +
+                      std::string(b.Value(schema::kIsNullable)) + " " +
+                      (b.IsNull(schema::kColumnDefault) ? "-" : std::string(b.Value(schema::kColumnDefault))));
+  }
+  EXPECT_EQ(columns, (std::vector<std::string>{"id 3 False -", "qty 2 False 1"}));
+  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kViews, {}, &rows), S_OK);
+  ASSERT_EQ(MoveNextRow(rows), S_OK);
+  EXPECT_EQ(rows.buffer().Value(schema::kViewDefinition), "CREATE VIEW v_names as select name from customers");
+  rows.Close();
+
+  // The tree: the file's path as root, its stem as the one database, the name with a blank
+  // left out of the tables.
+  DbTreeView view;
+  view.connection = &connection_;
+  view.RefreshTree();
+  EXPECT_EQ(view.tree.ChildTexts(kNoItem), std::vector<std::string>{path_});
+  EXPECT_EQ(view.tree.ChildTexts(view.root_item), std::vector<std::string>{"shop"});
+  ASSERT_NE(view.current_database_item, kNoItem);
+  EXPECT_EQ(view.tree.ChildTexts(view.tables_folder), std::vector<std::string>{"customers"});
+  EXPECT_EQ(view.tree.ChildTexts(view.views_folder), std::vector<std::string>{"v_names"});
+}
+
+TEST(SqliteTypesTest, DeclaredTypesAndNames) {
+  const SqliteDeclaredType t = ParseSqliteDeclaredType("  unsigned   big int ( 12 , 3 ) ");
+  EXPECT_EQ(t.words, "UNSIGNED BIG INT");
+  EXPECT_EQ(t.args, (std::vector<std::int64_t>{12, 3}));
+  EXPECT_EQ(ClassifySqliteType(t), SqliteTypeKind::kBigInt);
+  EXPECT_EQ(ClassifySqliteType(ParseSqliteDeclaredType("character varying(20)")), SqliteTypeKind::kText);
+  EXPECT_EQ(ClassifySqliteType(ParseSqliteDeclaredType("mediumint")), SqliteTypeKind::kInt);
+  EXPECT_EQ(ClassifySqliteType(ParseSqliteDeclaredType("double precision")), SqliteTypeKind::kReal);
+  EXPECT_EQ(ClassifySqliteType(ParseSqliteDeclaredType("uuid")), SqliteTypeKind::kOther);
+  EXPECT_EQ(SqliteRealText(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(SqliteCatalogName("/data/shop.v2.sqlite3"), "shop.v2");
+  EXPECT_EQ(SqliteCatalogName(".hidden"), ".hidden");
+}
+
+}  // namespace
+}  // namespace tabulon::data
