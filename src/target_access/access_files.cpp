@@ -46,7 +46,7 @@ void WriteHresult(TargetContext& owner, std::string_view step, data::Hresult cod
 }
 
 // Creates a Jet file from the sets through the built-in provider; failures are written with
-// the step words of the original calls: "Database Init" (no provider), "Bind Property" (a
+// these step words: "Database Init" (no provider), "Bind Property" (a
 // provider that cannot create files), then `create_step`.
 bool CreateJetFile(TargetContext& owner, std::span<const data::PropertySet> sets,
                    std::string_view create_step) {
@@ -162,7 +162,7 @@ void EnsureSystemDatabase(TargetContext& owner) {
 void CreateSystemDatabase(TargetContext& owner) {
   const std::string path = SystemDatabasePath(owner);
   std::error_code error;
-  // The folders exist on the original platform; here they are made on first use.
+  // The folders may not exist yet; they are made on first use.
   fs::create_directories(fs::path(path).parent_path(), error);
   std::vector<data::PropertySet> sets;
   sets.emplace_back(data::DBPROPSET_DBINIT);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "data/db_connection.h"
+#include "data/db_tree.h"
 #include "data/output_pane.h"
 #include "data/user_prompt.h"
 
@@ -14,11 +15,9 @@ namespace tabulon::target_access {
 
 enum class Side { kSource = 0, kTarget = 1 };
 
-// The part of a database tree's state that the file operations read and change.
-struct TreeBinding {
-  std::string current_database;  // for the target: the .mdb path without ".mdb"
-  int state = 0;                 // -1: connecting, or not connected
-};
+// The file operations read and change a tree's current database (for the target: the .mdb
+// path without ".mdb") and its connection state (-1: connecting, or not connected).
+using TreeBinding = data::DbTreeView;
 
 struct TargetContext {
   data::OutputPane* output = nullptr;
@@ -38,6 +37,9 @@ struct TargetContext {
   std::function<void(Side)> connect;
   // Refreshes the target side (after the connected file was dropped).
   std::function<void()> refresh_target;
+  // True once the running task has been asked to stop (read after every row of a backup or
+  // restore); unset: never.
+  std::function<bool()> stop_requested;
 };
 
 }  // namespace tabulon::target_access

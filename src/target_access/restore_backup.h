@@ -1,0 +1,57 @@
+// Replaying a backup folder into the connected target: the table scripts of its "TABLES"
+// folder (*.tbl), then the rows of "DATA" (*.data), then the views of "VIEWS" (*.vw).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+
+#include "base/status.h"
+#include "data/provider.h"
+#include "target_access/target_context.h"
+
+namespace tabulon::target_access {
+
+struct RestoreResult {
+  size_t tables_restored = 0;
+  size_t tables_failed = 0;
+  std::uint64_t rows_restored = 0;
+  std::uint64_t rows_failed = 0;
+  // Data files left alone because the script of their table failed (the table may be an
+  // older one of the same name: its rows are not to be doubled).
+  size_t data_files_skipped = 0;
+  size_t views_restored = 0;
+  size_t views_failed = 0;
+  bool stopped = false;  // a stop request ended the restore early
+};
+
+// Replays `folder` (a database folder of a backup, or a folder holding a single object's
+// TABLES / DATA / VIEWS) into `session`. Files are taken in name order; a missing TABLES,
+// DATA or VIEWS folder is skipped. Views that fail are tried again while another view was
+// created in the round before (a view may read a view not yet made). Every failure is printed
+// with the provider's text and counted; the call itself fails only for a null session and for
+// a folder with none of the three folders.
+Result<RestoreResult> RestoreBackup(TargetContext& owner, data::Session* session, const std::string& folder);
+
+// Reads SQL statements one by one: a ';' outside quotes, names and parentheses ends one; with
+// `line_ends_statement`, so does a line end outside them (the form of data files: one INSERT
+// per line, whose text values may hold line ends, ';' and anything else). Blank statements are
+// passed over.
+class StatementReader {
+ public:
+  StatementReader(std::istream& in, bool line_ends_statement) : in_(in), lines_(line_ends_statement) {}
+  // The next statement without its ending, nullopt at the end of the input.
+  std::optional<std::string> Next();
+  // True when the input ended inside a quote, a name or parentheses (the last statement is
+  // then incomplete).
+  bool unbalanced() const { return unbalanced_; }
+
+ private:
+  std::istream& in_;
+  bool lines_;
+  bool unbalanced_ = false;
+};
+
+}  // namespace tabulon::target_access
