@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "converters/connect.h"
+#include "converters/core_task_flows.h"
 #include "converters/worker_procedures.h"
 
 namespace tabulon::converters {
@@ -29,10 +31,32 @@ Workbench::Workbench(data::UserPrompt& prompt, WorkbenchOptions options)
   target_context_.prompt = &prompt_;
   target_context_.source = &source_;
   target_context_.target = &target_;
-  target_context_.source_tree = &source_tree_.binding;
-  target_context_.target_tree = &target_tree_.binding;
+  target_context_.source_tree = &source_tree_;
+  target_context_.target_tree = &target_tree_;
+  work_directory = data_folder();
+  for (data::DbTreeView* tree : {&source_tree_, &target_tree_}) {
+    tree->output = &output_;
+    tree->prompt = &prompt_;
+  }
+  source_tree_.connection = &source_;
+  source_tree_.side_kind = data::kSourceSideKind;
+  target_tree_.connection = &target_;
+  target_tree_.side_kind = data::kTargetSideKind;
   target_context_.stop_running_tasks = [this] {
     if (AskToStop()) Sleep(std::chrono::milliseconds(1000));
+  };
+  target_context_.stop_requested = [this] { return state_ == ControllerState::kStopRequested; };
+  flows_ = MakeCoreTaskFlows(*this);
+  target_context_.connect = [this](target_access::Side side) {
+    if (side == target_access::Side::kSource) {
+      ConnectSource(*this);
+    } else {
+      ConnectTarget(*this);
+    }
+  };
+  target_context_.refresh_target = [this] {
+    std::lock_guard guard(tree_lock_);
+    target_tree_.RefreshTree();
   };
 }
 
@@ -65,6 +89,28 @@ void Workbench::SetDisplayListener(std::function<void(const ControllerDisplay&)>
 void Workbench::SetRefreshTasksListener(std::function<void()> listener) {
   std::lock_guard guard(display_mutex_);
   refresh_listener_ = std::move(listener);
+}
+
+void Workbench::ShowHint(std::string_view text) {
+  std::function<void(const std::string&)> listener;
+  std::string copy;
+  {
+    std::lock_guard guard(display_mutex_);
+    hint_ = std::string(text);
+    listener = hint_listener_;
+    copy = hint_;
+  }
+  if (listener) listener(copy);
+}
+
+std::string Workbench::hint() const {
+  std::lock_guard guard(display_mutex_);
+  return hint_;
+}
+
+void Workbench::SetHintListener(std::function<void(const std::string&)> listener) {
+  std::lock_guard guard(display_mutex_);
+  hint_listener_ = std::move(listener);
 }
 
 ControllerDisplay Workbench::display() const {

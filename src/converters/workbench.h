@@ -12,12 +12,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
-#include "converters/database_tree.h"
 #include "converters/task_flows.h"
 #include "converters/task_model.h"
 #include "data/db_connection.h"
+#include "data/db_tree.h"
 #include "data/output_pane.h"
 #include "data/user_prompt.h"
 #include "target_access/target_context.h"
@@ -36,6 +37,8 @@ struct ControllerDisplay {
 struct WorkbenchOptions {
   // Folder of tabulon.cfg and Condition.cfg; the condition file path is built from it.
   std::string program_folder = ".";
+  // Folder of data_cache and backup; empty: the program folder.
+  std::string data_folder;
   // Time stamps of output lines; null: the local time.
   data::OutputPane::Clock output_clock;
   // Seconds since 1970 for task stamps; null: the system clock.
@@ -65,19 +68,46 @@ class Workbench {
   data::OutputPane& output() { return output_; }
   data::UserPrompt& prompt() { return prompt_; }
   TaskList& tasks() { return tasks_; }
-  DatabaseTree& source_tree() { return source_tree_; }
-  DatabaseTree& target_tree() { return target_tree_; }
+  data::DbTreeView& source_tree() { return source_tree_; }
+  data::DbTreeView& target_tree() { return target_tree_; }
   // What the target adapter needs; the front end fills in its command hooks.
   target_access::TargetContext& target_context() { return target_context_; }
 
   const std::string& program_folder() const { return options_.program_folder; }
+  // Where data_cache and backup go.
+  const std::string& data_folder() const {
+    return options_.data_folder.empty() ? options_.program_folder : options_.data_folder;
+  }
   // program folder + "/Condition.cfg"
   std::string condition_file_path;
   // The folder backups go to; empty: "backup" in the data folder.
   std::string backup_folder;
+  // True once the user chose a backup folder.
+  bool backup_folder_chosen = false;
   bool auto_backup = false;
+  // The folder the migrate and backup work writes into: the program's stand-in for a current
+  // directory, which commands and flows move as they go (relative file names resolve against
+  // it). Starts at the data folder.
+  std::string work_directory;
+  // Each side's DBMS text ("Microsoft SQL Server[16.00.1000]"), set by Connect; queued tasks
+  // and the tree captions show it.
+  std::string source_dbms;
+  std::string target_dbms;
+  std::string charset_name;
 
-  // Sets the flows the worker procedures call (before the first task runs).
+  // Held while either tree is rebuilt or changed, and by front ends while they read a tree:
+  // tasks rebuild the trees on the controller thread. A task may hold it while it asks the user
+  // something (a failed reconnection), so a user-interface thread must only try_lock it and
+  // draw later when it is taken, never block on it.
+  std::recursive_mutex& tree_lock() { return tree_lock_; }
+
+  // The hint area: commands put their hint here and bring it to the front.
+  void ShowHint(std::string_view text);
+  std::string hint() const;
+  void SetHintListener(std::function<void(const std::string&)> listener);
+
+  // Sets the flows the worker procedures call (before the first task runs); the program's own
+  // (MakeCoreTaskFlows) until then.
   void SetFlows(std::unique_ptr<TaskFlows> flows) { flows_ = std::move(flows); }
   TaskFlows* flows() const { return flows_.get(); }
 
@@ -125,8 +155,9 @@ class Workbench {
   data::OutputPane output_;
   data::DbConnection source_;
   data::DbConnection target_;
-  DatabaseTree source_tree_;
-  DatabaseTree target_tree_;
+  data::DbTreeView source_tree_;
+  data::DbTreeView target_tree_;
+  std::recursive_mutex tree_lock_;
   target_access::TargetContext target_context_;
   TaskList tasks_;
   std::unique_ptr<TaskFlows> flows_;
@@ -137,6 +168,8 @@ class Workbench {
 
   mutable std::mutex display_mutex_;
   ControllerDisplay display_;
+  std::string hint_;
+  std::function<void(const std::string&)> hint_listener_;
   std::function<void(const ControllerDisplay&)> display_listener_;
   std::function<void()> refresh_listener_;
 

@@ -23,7 +23,10 @@ TaskFlows& Flows(TaskRunContext& run) { return *run.owner->flows(); }
 
 // The "use" step on the source: the name becomes the source tree's current database first.
 bool UseSource(TaskRunContext& run) {
-  run.owner->source_tree().binding.current_database = run.source_database;
+  {
+    std::lock_guard guard(run.owner->tree_lock());
+    run.owner->source_tree().current_database = run.source_database;
+  }
   return Flows(run).UseSourceDatabase(run, run.source_database);
 }
 

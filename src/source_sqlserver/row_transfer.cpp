@@ -1,11 +1,8 @@
 // Row transfer: the source rows become one INSERT each on the target.
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
-#include "base/text.h"
 #include "data/error_text.h"
 #include "data/properties.h"
 #include "data/statement.h"
@@ -21,12 +18,6 @@ constexpr int kReportedInsertFailures = 10;
 constexpr int kProgressEvery = 2000;
 // Stands for a rowversion column among the OLE DB types of a copy (not an OLE DB type itself).
 constexpr DbType kRowVersionText = static_cast<DbType>(0xFFFF);
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 void AppendQuoted(std::string& out, std::string_view text) {
   out += '\'';
@@ -67,28 +58,6 @@ std::string BuildSelectRowsStatement(const SourceTable& table, std::string_view 
   return sql;
 }
 
-std::string ReadMigrationCondition(const std::string& condition_file, std::string_view database, std::string_view table) {
-  if (condition_file.empty()) return {};
-  std::ifstream in(condition_file);
-  std::string line;
-  bool in_section = false;
-  while (std::getline(in, line)) {
-    const std::string_view text = TrimBlanks(line);
-    if (text.starts_with("[")) {
-      const size_t close = text.find(']');
-      in_section = close != std::string_view::npos && EqualsIgnoreAsciiCase(TrimBlanks(text.substr(1, close - 1)), database);
-      continue;
-    }
-    const size_t eq = text.find('=');
-    if (!in_section || eq == std::string_view::npos) continue;
-    if (EqualsIgnoreAsciiCase(TrimBlanks(text.substr(0, eq)), table)) {
-      // As the profile functions read it: at most 1023 characters.
-      return std::string(TrimBlanks(text.substr(eq + 1)).substr(0, 1023));
-    }
-  }
-  return {};
-}
-
 void AppendAccessLiteral(std::string& out, DbType type, const std::optional<std::string_view>& value) {
   if (!value) {
     out += "NULL";
@@ -123,10 +92,13 @@ std::string TransferTableRows(const SourceContext& owner, Session* source, Sessi
     WriteOutput(owner.output, "No Target Connection!");
     return "No Target Connection!";
   }
-  const std::string condition = ReadMigrationCondition(owner.condition_file, database, table.name);
+  const std::string condition = owner.condition ? owner.condition(database, table.name) : std::string();
   TextRowset rows;
   if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), &rows, {.full_values = true}) != S_OK) {
-    return ErrorDescription(rows.error_source());
+    // Said here, since the table flow goes on: a bad condition must not look like an empty table.
+    const std::string error = ErrorDescription(rows.error_source());
+    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), error.c_str());
+    return error;
   }
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "data/db_connection.h"
 #include "data/output_pane.h"
@@ -16,9 +17,9 @@ struct SourceContext {
   data::DbConnection* source = nullptr;
   // The target's provider name decides the Jet-only parts of a translation.
   data::DbConnection* target = nullptr;
-  // The migration-condition file (section = source database, key = table, value = WHERE text);
-  // empty: no conditions.
-  std::string condition_file;
+  // The migration condition of a table (the WHERE text without "where") for a source database
+  // and table; null or "": every row is copied.
+  std::function<std::string(std::string_view database, std::string_view table)> condition;
   // "Auto Backup": every INSERT of a row transfer is also written to the table's data file.
   bool auto_backup = false;
   // Where the row data files go; empty: the current directory.

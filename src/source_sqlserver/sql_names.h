@@ -16,7 +16,7 @@ struct SourceTable {
   SourceTable() = default;
   SourceTable(std::string schema_name, std::string object_name)
       : schema(std::move(schema_name)), name(std::move(object_name)) {}
-  // A bare name, as the original program passed it.
+  // A bare name, left to the server's default schema resolution.
   SourceTable(const char* object_name) : name(object_name) {}  // NOLINT(google-explicit-constructor)
   SourceTable(std::string object_name) : name(std::move(object_name)) {}  // NOLINT(google-explicit-constructor)
 };

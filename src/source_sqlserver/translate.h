@@ -47,10 +47,6 @@ std::string TranslateTableDefinition(const SourceContext& owner, data::Session* 
 std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
                               std::string_view database, const SourceTable& table);
 
-// The migration condition of `table` in `database` from the condition file ("" when none).
-std::string ReadMigrationCondition(const std::string& condition_file, std::string_view database,
-                                   std::string_view table);
-
 // A fetched value as an Access literal for a column of OLE DB type `type`; nullopt is NULL.
 void AppendAccessLiteral(std::string& out, data::DbType type, const std::optional<std::string_view>& value);
 

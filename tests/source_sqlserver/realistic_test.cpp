@@ -82,90 +82,11 @@ void RecordEventLogRows(tabulon::testing::ReplayScript& script) {
       .Generated(kEventRows, MakeEventRow);
 }
 
-// The Access column an Access type word of the column query makes.
-jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& type) {
-  jet::ColumnDefinition column;
-  column.name = name;
-  using enum jet::ColumnType;
-  if (type == "Bit") column.type = kBoolean;
-  else if (type == "Byte") column.type = kByte;
-  else if (type == "Short") column.type = kInteger;
-  else if (type == "Long") column.type = kLong;
-  else if (type == "Currency") column.type = kCurrency;
-  else if (type == "Single") column.type = kSingle;
-  else if (type == "Double") column.type = kDouble;
-  else if (type == "DateTime") column.type = kDateTime;
-  else if (type == "GUID") column.type = kGuid;
-  else if (type == "LongText") column.type = kMemo;
-  else if (type == "LongBinary") column.type = kOle;
-  else if (type == "Binary") column.type = kBinary;
-  else if (type.starts_with("VarChar")) column.type = kText;
-  else if (type.starts_with("Numeric(")) {
-    column.type = kNumeric;
-    column.scale = static_cast<uint8_t>(std::stoi(type.substr(type.find(',') + 1)));
-  } else ADD_FAILURE() << name << ": unexpected Access type " << type;
-  return column;
-}
-
-// The value the Access column should hold for the source's text of it.
-jet::Value ExpectedValue(const jet::ColumnDefinition& column, const std::optional<std::string>& text) {
-  // A Yes/No column has no NULL: Access keeps No.
-  if (!text) return column.type == jet::ColumnType::kBoolean ? jet::Value(false) : jet::Value(jet::Null{});
-  const std::string& t = *text;
-  using enum jet::ColumnType;
-  switch (column.type) {
-    case kBoolean: return t == "1";
-    case kByte: return static_cast<uint8_t>(std::stoi(t));
-    case kInteger: return static_cast<int16_t>(std::stoi(t));
-    case kLong: return static_cast<int32_t>(std::stol(t));
-    case kSingle: return std::strtof(t.c_str(), nullptr);
-    case kDouble: return std::strtod(t.c_str(), nullptr);
-    case kDateTime: {
-      const std::optional<double> days = jet::ParseDateTime(t);
-      EXPECT_TRUE(days.has_value()) << t;
-      return jet::DateTime{days.value_or(0)};
-    }
-    case kCurrency: {
-      const std::optional<jet::Decimal> d = jet::Decimal::Parse(t, 4);
-      EXPECT_TRUE(d.has_value()) << t;
-      if (!d) return jet::Null{};
-      const uint64_t magnitude = (uint64_t{d->words[1]} << 32) | d->words[0];
-      return jet::Currency{d->negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude)};
-    }
-    case kNumeric: {
-      const std::optional<jet::Decimal> d = jet::Decimal::Parse(t, column.scale);
-      EXPECT_TRUE(d.has_value()) << t;
-      return d ? jet::Value(*d) : jet::Value(jet::Null{});
-    }
-    case kGuid: {
-      const std::optional<jet::Guid> g = jet::ParseGuid(t);
-      EXPECT_TRUE(g.has_value()) << t;
-      return g ? jet::Value(*g) : jet::Value(jet::Null{});
-    }
-    case kBinary:
-    case kOle: {
-      std::string bytes;
-      for (size_t k = 0; k + 1 < t.size(); k += 2) bytes += static_cast<char>(std::stoi(t.substr(k, 2), nullptr, 16));
-      return jet::Bytes{bytes};
-    }
-    default:
-      return t;  // Text, Memo
-  }
-}
-
 class RealisticTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::LoadFixture(*src_.script, "realistic.replay", true);
     RecordEventLogRows(*src_.script);
-  }
-
-  // The recorded answer of a catalogue statement.
-  const tabulon::testing::ReplayStatement& Answer(const std::string& sql) {
-    const tabulon::testing::ReplayStatement* found = src_.script->Find(sql);
-    EXPECT_NE(found, nullptr) << sql;
-    static const tabulon::testing::ReplayStatement kNone;
-    return found != nullptr ? *found : kNone;
   }
 
   testing::ReplayedSource src_;
@@ -217,23 +138,9 @@ TEST_F(RealisticTest, EveryTableKeyIndexRelationshipAndRowArrivesInAnMdb) {
   }
   // Every row, value by value, in both readers.
   for (const SourceTable& table : kTables) {
-    std::vector<jet::ColumnDefinition> columns;
-    for (const Values& row : Answer(BuildColumnsStatement(table, true)).rows) columns.push_back(AccessColumn(*row[0], *row[1]));
-    std::vector<jet::Row> expected;
-    const tabulon::testing::ReplayStatement& rows = Answer(BuildSelectRowsStatement(table, ""));
-    const size_t count = rows.make_row ? rows.generated_rows : rows.rows.size();
-    Values source(columns.size());
-    for (size_t r = 0; r < count; ++r) {
-      if (rows.make_row) rows.make_row(r, source); else source = rows.rows[r];
-      jet::Row row;
-      for (size_t c = 0; c < columns.size(); ++c) {
-        // A rowversion is kept as the text of its bytes.
-        const bool row_version = (rows.columns[c].flags & DBCOLUMNFLAGS_ISROWVER) != 0;
-        row.push_back(ExpectedValue(columns[c], row_version && source[c] ? "0x" + *source[c] : source[c]));
-      }
-      expected.push_back(std::move(row));
-    }
-    EXPECT_EQ(tabulon::testing::CompareTableWithReaders(path, table.name, columns, expected), "") << table.name;
+    const testing::AccessTableContent expected = testing::ExpectedAccessTable(*src_.script, table);
+    EXPECT_EQ(tabulon::testing::CompareTableWithReaders(path, table.name, expected.columns, expected.rows), "")
+        << table.name;
   }
   // Keys, unique indexes and relationships as mdb-schema's postgres backend prints them.
   Result<std::string> schema = tabulon::testing::MdbToolsSchema(path, "postgres");

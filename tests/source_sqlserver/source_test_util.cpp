@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "data/statement.h"
+#include "jet/values.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver::testing {
@@ -25,9 +26,9 @@ std::string FixturePath(const std::string& name) {
 
 namespace {
 
-SourceTable ParseName(const std::string& text) {
+SourceTable ParseName(const std::string& text, const std::string& default_schema) {
   const size_t dot = text.find('.');
-  if (dot == std::string::npos) return SourceTable(text);
+  if (dot == std::string::npos) return SourceTable(default_schema, text);
   return SourceTable(text.substr(0, dot), text.substr(dot + 1));
 }
 
@@ -48,9 +49,81 @@ std::string EscapeForReplay(const std::string& sql) {
   return out;
 }
 
+// The Access column an Access type word of the column query makes.
+jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& type) {
+  jet::ColumnDefinition column;
+  column.name = name;
+  using enum jet::ColumnType;
+  if (type == "Bit") column.type = kBoolean;
+  else if (type == "Byte") column.type = kByte;
+  else if (type == "Short") column.type = kInteger;
+  else if (type == "Long") column.type = kLong;
+  else if (type == "Currency") column.type = kCurrency;
+  else if (type == "Single") column.type = kSingle;
+  else if (type == "Double") column.type = kDouble;
+  else if (type == "DateTime") column.type = kDateTime;
+  else if (type == "GUID") column.type = kGuid;
+  else if (type == "LongText") column.type = kMemo;
+  else if (type == "LongBinary") column.type = kOle;
+  else if (type == "Binary") column.type = kBinary;
+  else if (type.starts_with("VarChar")) column.type = kText;
+  else if (type.starts_with("Numeric(")) {
+    column.type = kNumeric;
+    column.scale = static_cast<uint8_t>(std::stoi(type.substr(type.find(',') + 1)));
+  } else ADD_FAILURE() << name << ": unexpected Access type " << type;
+  return column;
+}
+
+// The value the Access column should hold for the source's text of it.
+jet::Value ExpectedValue(const jet::ColumnDefinition& column, const std::optional<std::string>& text) {
+  // A Yes/No column has no NULL: Access keeps No.
+  if (!text) return column.type == jet::ColumnType::kBoolean ? jet::Value(false) : jet::Value(jet::Null{});
+  const std::string& t = *text;
+  using enum jet::ColumnType;
+  switch (column.type) {
+    case kBoolean: return t == "1";
+    case kByte: return static_cast<uint8_t>(std::stoi(t));
+    case kInteger: return static_cast<int16_t>(std::stoi(t));
+    case kLong: return static_cast<int32_t>(std::stol(t));
+    case kSingle: return std::strtof(t.c_str(), nullptr);
+    case kDouble: return std::strtod(t.c_str(), nullptr);
+    case kDateTime: {
+      const std::optional<double> days = jet::ParseDateTime(t);
+      EXPECT_TRUE(days.has_value()) << t;
+      return jet::DateTime{days.value_or(0)};
+    }
+    case kCurrency: {
+      const std::optional<jet::Decimal> d = jet::Decimal::Parse(t, 4);
+      EXPECT_TRUE(d.has_value()) << t;
+      if (!d) return jet::Null{};
+      const uint64_t magnitude = (uint64_t{d->words[1]} << 32) | d->words[0];
+      return jet::Currency{d->negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude)};
+    }
+    case kNumeric: {
+      const std::optional<jet::Decimal> d = jet::Decimal::Parse(t, column.scale);
+      EXPECT_TRUE(d.has_value()) << t;
+      return d ? jet::Value(*d) : jet::Value(jet::Null{});
+    }
+    case kGuid: {
+      const std::optional<jet::Guid> g = jet::ParseGuid(t);
+      EXPECT_TRUE(g.has_value()) << t;
+      return g ? jet::Value(*g) : jet::Value(jet::Null{});
+    }
+    case kBinary:
+    case kOle: {
+      std::string bytes;
+      for (size_t k = 0; k + 1 < t.size(); k += 2) bytes += static_cast<char>(std::stoi(t.substr(k, 2), nullptr, 16));
+      return jet::Bytes{bytes};
+    }
+    default:
+      return t;  // Text, Memo
+  }
+}
+
 }  // namespace
 
-void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target) {
+void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target,
+                 const std::string& default_schema) {
   std::istringstream in(ReadTextFile(FixturePath(name)));
   ASSERT_TRUE(in.good()) << name;
   std::string out, line;
@@ -59,7 +132,7 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
       std::istringstream words(line.substr(4));
       std::string kind, object;
       words >> kind >> object;
-      const SourceTable table = ParseName(object);
+      const SourceTable table = ParseName(object, default_schema);
       std::string sql;
       if (kind == "columns") sql = BuildColumnsStatement(table, jet_target);
       else if (kind == "rows") sql = BuildSelectRowsStatement(table, "");
@@ -110,6 +183,40 @@ ReplayedSource::ReplayedSource(const std::string& target_provider) {
   owner.output = &pane;
   owner.source = &source;
   owner.target = &target;
+}
+
+}  // namespace tabulon::source_sqlserver::testing
+
+namespace tabulon::source_sqlserver::testing {
+
+AccessTableContent ExpectedAccessTable(tabulon::testing::ReplayScript& script, const SourceTable& table,
+                                       const std::string& rows_sql) {
+  using Values = std::vector<std::optional<std::string>>;
+  AccessTableContent expected;
+  const tabulon::testing::ReplayStatement* columns = script.Find(BuildColumnsStatement(table, true));
+  const std::string select = rows_sql.empty() ? BuildSelectRowsStatement(table, "") : rows_sql;
+  const tabulon::testing::ReplayStatement* rows = script.Find(select);
+  EXPECT_NE(columns, nullptr) << table.name;
+  EXPECT_NE(rows, nullptr) << select;
+  if (columns == nullptr || rows == nullptr) return expected;
+  for (const Values& row : columns->rows) expected.columns.push_back(AccessColumn(*row[0], *row[1]));
+  const size_t count = rows->make_row ? rows->generated_rows : rows->rows.size();
+  Values source(expected.columns.size());
+  for (size_t r = 0; r < count; ++r) {
+    if (rows->make_row) {
+      rows->make_row(r, source);
+    } else {
+      source = rows->rows[r];
+    }
+    jet::Row row;
+    for (size_t c = 0; c < expected.columns.size(); ++c) {
+      // A rowversion is kept as the text of its bytes.
+      const bool row_version = (rows->columns[c].flags & data::DBCOLUMNFLAGS_ISROWVER) != 0;
+      row.push_back(ExpectedValue(expected.columns[c], row_version && source[c] ? "0x" + *source[c] : source[c]));
+    }
+    expected.rows.push_back(std::move(row));
+  }
+  return expected;
 }
 
 }  // namespace tabulon::source_sqlserver::testing

@@ -7,6 +7,7 @@
 
 #include "data/db_connection.h"
 #include "data/output_pane.h"
+#include "jet/schema.h"
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
 #include "tests/support/replay_provider.h"
@@ -17,8 +18,20 @@ std::string ReadTextFile(const std::string& path);
 std::string FixturePath(const std::string& name);
 
 // Loads a replay fixture: a statement line "== @columns T" (also @rows, @text, @constraints,
-// @indexes, @fks) stands for the statement the adapter builds for T ("S.T": schema S).
-void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target);
+// @indexes, @fks) stands for the statement the adapter builds for T ("S.T": schema S; a bare T
+// gets `default_schema` when one is given, as objects the catalogue lists with their schema).
+void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target,
+                 const std::string& default_schema = "");
+
+// What the Access table migrated from `table` should hold: its columns (from the recorded column
+// query) and, in order, the rows of the recorded answer to `rows_sql` (by default the table's
+// plain select) as the target stores them.
+struct AccessTableContent {
+  std::vector<jet::ColumnDefinition> columns;
+  std::vector<jet::Row> rows;
+};
+AccessTableContent ExpectedAccessTable(tabulon::testing::ReplayScript& script, const SourceTable& table,
+                                       const std::string& rows_sql = "");
 
 // Compares `actual` with golden/<name>; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
 void ExpectGolden(const std::string& name, const std::string& actual);

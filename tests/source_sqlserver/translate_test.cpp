@@ -209,11 +209,12 @@ TEST_F(TransferTest, RowsBecomeInsertsWithNullsQuotesAndTheConditionApplied) {
   EXPECT_EQ(OutputTexts(src_.pane).back(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!");
   EXPECT_EQ(ReadTextFile((folder_ / "Customers.data").string()), inserts[0] + inserts[1] + inserts[2]);
 
-  // A stored condition filters the select.
-  const std::string conditions = (folder_ / "Condition.cfg").string();
-  std::ofstream(conditions) << "[shopdemo]\r\nOrders=OrderID>2 and Notes like '%2'\r\n";
-  src_.owner.condition_file = conditions;
-  EXPECT_EQ(ReadMigrationCondition(conditions, "ShopDemo", "orders"), "OrderID>2 and Notes like '%2'");
+  // The owner's condition for the database and table filters the select.
+  std::vector<std::string> asked;
+  src_.owner.condition = [&](std::string_view database, std::string_view table) {
+    asked.push_back(std::string(database) + "." + std::string(table));
+    return table == "Orders" ? "OrderID>2 and Notes like '%2'" : "";
+  };
   src_.script->On("select * from [Orders] where OrderID>2 and Notes like '%2'")
       .Column("OrderID", data::DBTYPE_I4).Column("CustomerID", data::DBTYPE_I4)
       .Column("OrderDate", data::DBTYPE_DBTIMESTAMP).Column("Total", data::DBTYPE_NUMERIC)
@@ -221,6 +222,7 @@ TEST_F(TransferTest, RowsBecomeInsertsWithNullsQuotesAndTheConditionApplied) {
       .Row({"3", "2", "2011-03-23 17:45:30.997", "1234.56", "line 1\r\nline 2"});
   target_script_->On("insert into `Orders` values (3,2,'2011-03-23 17:45:30.997',1234.56,'line 1\r\nline 2');\n").NoRowset();
   EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Orders"), "true");
+  EXPECT_EQ(asked, std::vector<std::string>{"ShopDemo.Orders"});
 }
 
 TEST_F(TransferTest, LongValuesArriveWholeAndFailedInsertsAreCounted) {
@@ -258,10 +260,11 @@ TEST_F(TransferTest, ProgressEvery2000RowsAndStopBetweenRows) {
                                                               "[Big] 10 records converted, convertion completed SUCCESSFULLY!"}));
 }
 
-TEST_F(TransferTest, AFailingSelectReturnsTheProvidersText) {
+TEST_F(TransferTest, AFailingSelectReturnsAndReportsTheProvidersText) {
   EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "NoSuch"),
             "[FreeTDS][SQL Server]Invalid object name 'NoSuch'.");
-  EXPECT_TRUE(src_.pane.Lines().empty());
+  EXPECT_EQ(OutputTexts(src_.pane), std::vector<std::string>{
+                                        "[NoSuch] Reading rows failed: [FreeTDS][SQL Server]Invalid object name 'NoSuch'."});
 }
 
 }  // namespace

@@ -1,0 +1,122 @@
+// The backup flows: for every table of the target a structure script (TABLES/<t>.tbl) and a
+// data script (DATA/<t>.data), for every view a view script (VIEWS/<v>.vw). A whole database
+// goes below the backup root in a folder named after it; a single object goes straight into the
+// folder that is current when its task starts.
+#include <string>
+#include <vector>
+
+#include "converters/core_task_flows.h"
+#include "converters/flow_support.h"
+#include "converters/work_folders.h"
+#include "converters/workbench.h"
+#include "data/error_text.h"
+#include "data/statement.h"
+#include "target_access/backup_scripts.h"
+
+namespace tabulon::converters {
+namespace {
+
+data::Session* TargetSession(const TaskRunContext& run) { return run.target->session.get(); }
+
+}  // namespace
+
+std::string CoreTaskFlows::EnterDatabaseBackupFolder(const std::string& database) {
+  std::string folder = WorkDirectory();
+  bool chosen = false;
+  std::string backup_folder;
+  {
+    std::lock_guard guard(owner_.tree_lock());
+    chosen = owner_.backup_folder_chosen;
+    backup_folder = owner_.backup_folder;
+  }
+  if (chosen) {
+    EnterFolderPath(folder, backup_folder);
+  } else {
+    EnterWorkFolder(folder, owner_.data_folder(), "./backup");
+  }
+  EnterSubfolder(folder, DatabaseFolderName(database));
+  return folder;
+}
+
+bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
+  data::OutputPane* out = run.output();
+  data::WriteOutput(out, "Backup Tables of database [%s]", run.target_database.c_str());
+  const std::string folder = EnterDatabaseBackupFolder(run.target_database);
+  std::vector<ListedObject> tables;
+  const data::Hresult listed = ListObjects(TargetSession(run), "TABLE", &tables);
+  if (data::Failed(listed)) {
+    owner_.prompt().ShowMessage(data::FormatHresult("Open tables Error:", listed));
+    return true;
+  }
+  for (const ListedObject& table : tables) {
+    if (table.name.find(' ') != std::string::npos || table.type == "VIEW") continue;
+    BackupTable(run, folder, table.name);
+    if (run.StopRequested()) {
+      data::WriteOutput(out, "Tables Backup Terminaled!");
+      break;
+    }
+  }
+  return true;
+}
+
+bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
+  data::OutputPane* out = run.output();
+  data::WriteOutput(out, "Backup Views of database [%s]", run.target_database.c_str());
+  const std::string folder = EnterDatabaseBackupFolder(run.target_database);
+  std::vector<ListedObject> views;
+  const data::Hresult listed = ListObjects(TargetSession(run), "VIEW", &views);
+  if (data::Failed(listed)) {
+    data::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
+    return true;
+  }
+  for (const ListedObject& view : views) {
+    if (IsUserView(view)) BackupView(run, folder, view.name);
+    if (run.StopRequested()) {
+      data::WriteOutput(out, "Views Backup Terminaled!");
+      break;
+    }
+  }
+  return true;
+}
+
+bool CoreTaskFlows::BackupOneTable(TaskRunContext& run) { return BackupTable(run, WorkDirectory(), run.target_object); }
+
+bool CoreTaskFlows::BackupOneView(TaskRunContext& run) { return BackupView(run, WorkDirectory(), run.target_object); }
+
+bool CoreTaskFlows::BackupTable(TaskRunContext& run, const std::string& folder, const std::string& table) {
+  data::OutputPane* out = run.output();
+  std::string tables = folder;
+  EnterSubfolder(tables, "TABLES");
+  const std::string path = PathInFolder(tables, table + ".tbl");
+  if (!WriteNewFile(path, "")) {
+    data::WriteOutput(out, "%s", kCharacterSetLine);
+    return false;
+  }
+  AppendToFile(path, target_access::TableDefinitionScript(owner_.target_context(), TargetSession(run), table));
+  std::string data_folder = folder;
+  EnterSubfolder(data_folder, "DATA");
+  // It prints its own lines and watches the stop request; its result says nothing more.
+  target_access::TableDataScript(owner_.target_context(), TargetSession(run), table,
+                                 PathInFolder(data_folder, table + ".data"));
+  return true;
+}
+
+bool CoreTaskFlows::BackupView(TaskRunContext& run, const std::string& folder, const std::string& view) {
+  data::OutputPane* out = run.output();
+  std::string views = folder;
+  EnterSubfolder(views, "VIEWS");
+  const std::string path = PathInFolder(views, view + ".vw");
+  if (!WriteNewFile(path, "")) {
+    data::WriteOutput(out, "%s", kCharacterSetLine);
+    return false;
+  }
+  data::WriteOutput(out, "Bakcup View [%s].[%s]", run.target_database.c_str(), view.c_str());
+  bool is_definition = false;
+  const std::string line =
+      ViewScriptLine(target_access::ViewDefinitionScript(owner_.target_context(), TargetSession(run), view), &is_definition);
+  if (is_definition) data::WriteOutput(out, "RESULT: The operation completed SUCCESSFULLY");
+  AppendToFile(path, line);
+  return true;
+}
+
+}  // namespace tabulon::converters

@@ -1,0 +1,385 @@
+// The user-interface commands over a real .mdb target and a replayed SQL Server source: the
+// questions and lines, the tasks queued, what the file holds afterwards (read back by the
+// independent readers) and the refusals while tasks run. The controller "runs" without a
+// thread here, so nothing is executed behind a test's back.
+#include "converters/commands.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "converters/connect.h"
+#include "converters/workbench.h"
+#include "data/providers/jet/jet_provider.h"
+#include "data/statement.h"
+#include "jet/database.h"
+#include "jet_readers.h"
+#include "jet_test_files.h"
+#include "tests/support/replay_provider.h"
+
+namespace tabulon::converters {
+namespace {
+
+namespace fs = std::filesystem;
+using data::TreeNodeKind;
+using Strings = std::vector<std::string>;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsSupersetOf;
+using ::testing::UnorderedElementsAre;
+using tabulon::testing::kNull;
+
+constexpr char kStopAll[] = "Some Tasks is Processing, STOP ALL?";
+constexpr char kSql[] = "Microsoft SQL Server[15.00.4322]";
+constexpr char kJet[] = "MS Jet[04.00.0000]";
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  CommandsTest() {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    WorkbenchOptions options;
+    options.program_folder = dir_.string();
+    options.clock = [] { return std::int64_t{1700000000}; };
+    options.sleep = [](std::chrono::milliseconds) {};
+    options.start_thread = [](std::function<void()>, std::thread*) { return true; };  // no thread
+    wb_ = std::make_unique<Workbench>(prompt_, std::move(options));
+    wb_->target_context().system_database_path = (dir_ / "System.MDW").string();
+    script_->SetDataSourceName("sqlhost");
+    script_->OnSchema(data::SchemaRowsetKind::kCatalogs, {}, {{"Shop"}, {"Other"}});
+    script_->OnSchema(data::SchemaRowsetKind::kTables, {kNull, kNull, kNull, "TABLE"},
+                      {{"Shop", "dbo", "Orders", "TABLE"}, {"Shop", "dbo", "Lines", "TABLE"}});
+    script_->OnSchema(data::SchemaRowsetKind::kTables, {kNull, kNull, kNull, "VIEW"}, {{"Shop", "dbo", "vOrders", "VIEW"}});
+    wb_->source().profile = {"", "SQLOLEDB", "sqlhost", "Shop", "", "", ""};
+    wb_->target().profile.provider_name = data::kJetProviderName;
+    wb_->target().profile.source_name = mdb_;
+    EXPECT_TRUE(jet::Database::Create(mdb_).ok());
+  }
+
+  // Connects both sides; the target gets Orders referring to Customers, rows, and a view.
+  void ConnectAndFill() {
+    ConnectCommand(*wb_);
+    for (const char* sql : {"create table Customers (id Long NOT NULL CONSTRAINT pk_c PRIMARY KEY, name VarChar(20))",
+                            "create table Orders (id Long NOT NULL, customer Long)",
+                            "alter table Orders add constraint FK_Orders_Customers foreign key (customer) references Customers (id)",
+                            "create table Solo (id Long)", "create table Gone (id Long)",
+                            "insert into Customers values (1, 'Ann')", "insert into Orders values (10, 1)",
+                            "insert into Solo values (5)", "create view vCustomers as select id, name from Customers"}) {
+      ASSERT_TRUE(Run(sql)) << sql;
+    }
+    wb_->target_tree().RefreshTree();
+  }
+  bool Run(const std::string& sql) { return data::ExecuteStatement(nullptr, wb_->target().session.get(), sql, 0); }
+
+  // Selects the first item of `kind` (with `text`, when given).
+  void Select(data::DbTreeView& tree, TreeNodeKind kind, const std::string& text = "") {
+    tree.selected = data::kNoItem;
+    for (int id = static_cast<int>(tree.tree.size()) - 1; id >= 0; --id) {
+      if (tree.tree.Contains(id) && tree.tree.node(id).kind == kind && (text.empty() || tree.tree.node(id).text == text)) {
+        tree.selected = id;
+      }
+    }
+    ASSERT_NE(tree.selected, data::kNoItem) << text;
+  }
+
+  Strings Lines() const {
+    Strings texts;
+    for (const auto& line : wb_->output().Lines()) texts.push_back(line.text);
+    return texts;
+  }
+  // The questions and messages since the last call.
+  Strings NewlyAsked() {
+    const Strings all = prompt_.texts();
+    Strings fresh(all.begin() + static_cast<long>(asked_), all.end());
+    asked_ = all.size();
+    return fresh;
+  }
+  void Answer(std::initializer_list<bool> answers) {
+    for (bool yes : answers) prompt_.AnswerYes(yes);
+  }
+  Strings TargetTables() { return wb_->target_tree().tree.ChildTexts(wb_->target_tree().tables_folder); }
+  std::string Warning(const std::string& what) {
+    return "After remove, you can not restore " + what + "! Continue?\nPress YES to Continue Removing!";
+  }
+  // A task as the task viewer would list it.
+  static Strings Fields(const MigrationTask& t) {
+    return {std::to_string(t.operation), std::to_string(t.category), t.source_database, t.source_object, t.target_database,
+            t.target_object, t.backup_selector, t.source_dbms, t.target_dbms, t.state_text};
+  }
+
+  // The file as the independent readers see it (the target is closed for them): tables with
+  // their row counts, and saved queries.
+  std::pair<std::map<std::string, size_t>, Strings> ReadBack() {
+    data::CloseConnection(wb_->target());
+    std::map<std::string, size_t> tables;
+    auto listed = tabulon::testing::MdbToolsTables(mdb_);
+    auto read = tabulon::testing::ReadWithMdbReader(mdb_);
+    auto queries = tabulon::testing::MdbToolsQueries(mdb_);
+    EXPECT_TRUE(listed.ok() && read.ok() && queries.ok());
+    if (!listed.ok() || !read.ok() || !queries.ok()) return {};
+    for (const auto& table : *read) tables[table.name] = table.rows.size();
+    EXPECT_EQ(listed->size(), tables.size());
+    return {tables, *queries};
+  }
+
+  fs::path dir_ = tabulon::testing::ScratchFile("converters_commands", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::string mdb_ = (dir_ / "Shop.mdb").string();
+  std::string db_ = (dir_ / "Shop").string();  // the target database as the tree names it
+  data::ScriptedUserPrompt prompt_;
+  size_t asked_ = 0;
+  std::shared_ptr<tabulon::testing::ReplayScript> script_ = std::make_shared<tabulon::testing::ReplayScript>();
+  tabulon::testing::ScopedReplayProvider provider_{"SQLOLEDB", script_};
+  std::unique_ptr<Workbench> wb_;
+};
+
+TEST_F(CommandsTest, ConnectOpensBothSidesSwitchesDatabasesAndSaysWhatFailed) {
+  ConnectCommand(*wb_);
+  EXPECT_THAT(Lines(), ElementsAre("Connect Source Database!", "RESULT: The operation completed SUCCESSFULLY",
+                                   "Connect Target Database!", "RESULT: The operation completed SUCCESSFULLY"));
+  EXPECT_EQ(wb_->source_dbms, kSql);
+  EXPECT_EQ(wb_->target_dbms, kJet);
+  EXPECT_EQ(wb_->charset_name, "LATIN1");
+  data::DbTreeView& source = wb_->source_tree();
+  data::DbTreeView& target = wb_->target_tree();
+  EXPECT_EQ(source.tree.ChildTexts(source.root_item), (Strings{"Shop", "Other"}));
+  EXPECT_EQ(source.tree.ChildTexts(source.tables_folder), (Strings{"Orders", "Lines"}));
+  EXPECT_EQ(target.tree.ChildTexts(target.root_item), Strings{db_});
+  EXPECT_EQ(target.current_database, db_);
+
+  // Double-click: the source runs "use" and is rebuilt; the target reconnects.
+  script_->On("use [Other]").NoRowset();
+  SwitchDatabase(*wb_, target_access::Side::kSource, source.tree.node(source.root_item).children.at(1));
+  EXPECT_EQ(source.tree.node(source.current_database_item).text, "Other");
+  SwitchDatabase(*wb_, target_access::Side::kTarget, target.tree.node(target.root_item).children.at(0));
+  EXPECT_THAT(Lines(), IsSupersetOf(Strings{"Select Database [Other]", "Select Database [" + db_ + "]"}));
+
+  // No DBMS name: the server's version stands in. A source that cannot be opened says why, and
+  // the target still connects.
+  script_->SetDbmsInfo("", "");
+  script_->On("select @@Version").Column("v", data::DBTYPE_WSTR, 100).Row({"SQL Server 2019 (RTM)"});
+  ConnectSource(*wb_);
+  EXPECT_EQ(wb_->source_dbms, "SQL Server 2019 (RTM)");
+  script_->FailOpen("Login failed for user 'sa'.");
+  const size_t before = Lines().size();
+  ConnectCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("Source Connection error!"));
+  EXPECT_EQ(wb_->hint(), "Source Connection error! Please comfirm source database connection properties !");
+  const Strings lines = Lines();
+  EXPECT_THAT(Strings(lines.begin() + static_cast<long>(before), lines.end()),
+              ElementsAre("Source Connection error! Login failed for user 'sa'.", "Connect Target Database!",
+                          "RESULT: The operation completed SUCCESSFULLY"));
+  EXPECT_EQ(source.state, -1);
+  EXPECT_NE(wb_->target().session, nullptr);
+
+  // While tasks run: Cancel changes nothing, OK asks them to stop; nothing connects either way.
+  wb_->EnsureControllerRunning();
+  Answer({false, true});
+  for (int i = 0; i < 3; ++i) ConnectCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre(kStopAll, kStopAll, "Some Tasks is Stopping, Please try again later!!!"));
+  EXPECT_EQ(wb_->controller_state(), ControllerState::kStopRequested);
+  EXPECT_EQ(Lines().size(), lines.size());
+}
+
+TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
+  MigrateCommand(*wb_);
+  BackupCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("No Target DataSource Connection!", "No Target DataSource Connection!"));
+  EXPECT_EQ(wb_->hint(), "Please confirm your target Database connected SUCCESSFULLY!");
+  ConnectAndFill();
+  data::DbTreeView& source = wb_->source_tree();
+  data::DbTreeView& target = wb_->target_tree();
+  MigrateCommand(*wb_);
+  Select(source, TreeNodeKind::kDatabase, "Shop");
+  MigrateCommand(*wb_);
+  EXPECT_TRUE(fs::is_directory(dir_ / "data_cache"));
+
+  Select(target, TreeNodeKind::kRoot);
+  Answer({false, true});
+  MigrateCommand(*wb_);  // cancelled
+  MigrateCommand(*wb_);
+  Select(source, TreeNodeKind::kTable, "Orders");
+  MigrateCommand(*wb_);  // a table onto the root
+  Select(target, TreeNodeKind::kDatabase);
+  Answer({true, false, true});
+  MigrateCommand(*wb_);
+  Select(source, TreeNodeKind::kView, "vOrders");
+  MigrateCommand(*wb_);  // cancelled
+  Select(source, TreeNodeKind::kTablesFolder);
+  MigrateCommand(*wb_);
+  const std::string into = "] into Target database [" + db_ + "]?";
+  EXPECT_THAT(NewlyAsked(), ElementsAre("No Selected Source Database Object!", "No Selected Target Objects!",
+                                        "Clone database [Shop] of source tree?", "Clone database [Shop] of source tree?",
+                                        "Please select a target Database!", "Convert table [Orders" + into,
+                                        "Convert view [vOrders" + into, "Convert tables of [Shop" + into));
+
+  // Backup: nothing selected still starts the controller; a cancelled folder queues nothing.
+  target.selected = data::kNoItem;
+  BackupCommand(*wb_);
+  EXPECT_EQ(wb_->hint(), "Please select a Object in Target Databases Tree to backup!");
+  Select(target, TreeNodeKind::kTablesFolder);
+  prompt_.AnswerText(std::nullopt);
+  BackupCommand(*wb_);
+  EXPECT_FALSE(wb_->backup_folder_chosen);
+  prompt_.AnswerText((dir_ / "bk").string());
+  BackupCommand(*wb_);
+  Select(target, TreeNodeKind::kView, "vCustomers");
+  prompt_.AnswerText((dir_ / "bk2").string());
+  BackupCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("No selected Objects to backup!", "Please choise your backup directory:",
+                                        "Please choise your backup directory:", "Please choise your backup directory:"));
+  EXPECT_EQ(wb_->backup_folder, (dir_ / "bk2").string());
+  EXPECT_EQ(wb_->work_directory, (dir_ / "bk2").string());
+  EXPECT_TRUE(fs::is_directory(dir_ / "bk2"));
+
+  std::vector<Strings> tasks;
+  for (const MigrationTask& task : wb_->tasks().Snapshot()) tasks.push_back(Fields(task));
+  EXPECT_THAT(tasks, ElementsAre(Strings{"257", "256", "Shop", "", "Shop", "", "", kSql, kJet, "Waiting"},
+                                 Strings{"261", "256", "Shop", "Orders", db_, "", "", kSql, kJet, "Waiting"},
+                                 Strings{"259", "256", "Shop", "", db_, "", "", kSql, kJet, "Waiting"},
+                                 Strings{"513", "512", "", "", db_, "", "T", "", kJet, "Waiting"},
+                                 Strings{"514", "512", "", "", db_, "vCustomers", "V", "", kJet, "Waiting"}));
+  EXPECT_EQ(wb_->controller_state(), ControllerState::kRunning);
+
+  EXPECT_EQ(BackupFolderPath("/"), "/Backup.Script");
+  EXPECT_EQ(BackupFolderPath("C:\\"), "C:\\Backup.Script");
+  EXPECT_EQ(BackupFolderPath("/ab"), "/ab");
+}
+
+TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
+  ConnectAndFill();
+  data::DbTreeView& target = wb_->target_tree();
+  DeleteCommand(*wb_);
+  Select(target, TreeNodeKind::kRoot);
+  DeleteCommand(*wb_);  // nothing at all
+  Select(target, TreeNodeKind::kTable, "Solo");
+  Answer({true, true});
+  DeleteCommand(*wb_);
+  Select(target, TreeNodeKind::kView, "vCustomers");
+  Answer({true, true});
+  DeleteCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("No selected Object to delete!", "Delete the table [" + db_ + ".Solo]?",
+                                        Warning("the table [" + db_ + ".Solo]"), "Delete the view [" + db_ + ".vCustomers]?",
+                                        Warning("the view [" + db_ + ".vCustomers] again")));
+  EXPECT_THAT(TargetTables(), UnorderedElementsAre("Customers", "Orders", "Gone"));
+
+  // Cancel, then No: nothing printed, nothing dropped.
+  Select(target, TreeNodeKind::kTablesFolder);
+  const size_t lines = Lines().size();
+  Answer({false, true, false});
+  DeleteCommand(*wb_);
+  DeleteCommand(*wb_);
+  EXPECT_EQ(Lines().size(), lines);
+  // All tables: the relationship goes first, so both its tables drop; a table the file no
+  // longer has is refused, not counted, and stays listed.
+  ASSERT_TRUE(Run("drop table Gone"));
+  Answer({true, true});
+  DeleteCommand(*wb_);
+  Select(target, TreeNodeKind::kViewsFolder);
+  Answer({true, true});
+  DeleteCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("Delete all the tables of [" + db_ + "]?", "Delete all the tables of [" + db_ + "]?",
+                                        Warning("[" + db_ + "] again"), "Delete all the tables of [" + db_ + "]?",
+                                        Warning("[" + db_ + "] again"), "Delete all the views of [" + db_ + "]?",
+                                        Warning("the views of [" + db_ + "] again")));
+  EXPECT_THAT(Lines(), IsSupersetOf(Strings{"alter table `Orders` drop constraint `FK_Orders_Customers`",
+                                            "[2] tables removed!", "[0] views removed!"}));
+  EXPECT_THAT(TargetTables(), ElementsAre("Gone"));
+  const auto [tables, queries] = ReadBack();
+  EXPECT_TRUE(tables.empty());
+  EXPECT_TRUE(queries.empty());
+
+  // The connected file itself: gone from disk and from the tree, the target disconnected.
+  ConnectTarget(*wb_);
+  Select(target, TreeNodeKind::kDatabase);
+  Answer({true, true});
+  DeleteCommand(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("Delete database [" + db_ + "]?", Warning("[" + db_ + "] again"),
+                                        "Connected Database Dropped, Please Connect Another!"));
+  EXPECT_THAT(Lines(), IsSupersetOf(Strings{"Remove Database [" + db_ + "]!", "Drop Database SUCCESSFULLY!!!"}));
+  EXPECT_FALSE(fs::exists(mdb_));
+  EXPECT_EQ(wb_->target().session, nullptr);
+  EXPECT_EQ(target.tree.size(), 0u);
+}
+
+TEST_F(CommandsTest, ClearDataKeepsTablesAndViewsRenameNeedsEnterClearTablesDropsAll) {
+  ConnectAndFill();
+  data::DbTreeView& target = wb_->target_tree();
+  ClearAllData(*wb_);  // nothing selected
+  Select(target, TreeNodeKind::kDatabase);
+  Answer({true, true});
+  ClearAllData(*wb_);
+  EXPECT_THAT(NewlyAsked(), ElementsAre("No Database in TARGET Side be Selected!", "Delete all the data of [" + db_ + "]?",
+                                        Warning("[" + db_ + "] again")));
+  // Referencing rows go first, so nothing is refused.
+  const Strings lines = Lines();
+  const auto at = [&](const char* line) { return std::find(lines.begin(), lines.end(), line) - lines.begin(); };
+  EXPECT_LT(at("delete from `Orders`"), at("delete from `Customers`"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "RESULT: The operation completed SUCCESSFULLY"), 2 + 4);
+  auto [tables, queries] = ReadBack();
+  EXPECT_EQ(tables, (std::map<std::string, size_t>{{"Customers", 0}, {"Gone", 0}, {"Orders", 0}, {"Solo", 0}}));
+  EXPECT_THAT(queries, ElementsAre("vCustomers"));
+
+  ConnectTarget(*wb_);
+  Select(target, TreeNodeKind::kTable, "Solo");
+  const int item = BeginRename(*wb_);
+  EXPECT_FALSE(EndRename(*wb_, item, "Kept", false));
+  EXPECT_TRUE(EndRename(*wb_, item, "Renamed", true));
+  EXPECT_FALSE(EndRename(*wb_, item, "Orders", true));  // taken: the label stays
+  EXPECT_EQ(target.tree.node(item).text, "Renamed");
+  Select(target, TreeNodeKind::kTable, "Gone");
+  DropTable(*wb_);
+  Select(target, TreeNodeKind::kView, "vCustomers");
+  DropView(*wb_);
+  EXPECT_THAT(TargetTables(), UnorderedElementsAre("Customers", "Orders", "Renamed"));
+  EXPECT_TRUE(target.tree.ChildTexts(target.views_folder).empty());
+  std::tie(tables, queries) = ReadBack();
+  EXPECT_EQ(tables, (std::map<std::string, size_t>{{"Customers", 0}, {"Orders", 0}, {"Renamed", 0}}));
+
+  // Clear all tables: views first, and the relationship does not stop the tables.
+  ConnectTarget(*wb_);
+  ASSERT_TRUE(Run("create view v2 as select id from Orders"));
+  target.RefreshTree();
+  Select(target, TreeNodeKind::kDatabase);
+  Answer({true, true});
+  ClearAllTables(*wb_);
+  EXPECT_EQ(NewlyAsked().at(0), "Remove all the tables of [" + db_ + "]?");
+  EXPECT_TRUE(TargetTables().empty());
+  std::tie(tables, queries) = ReadBack();
+  EXPECT_TRUE(tables.empty());
+  EXPECT_TRUE(queries.empty());
+}
+
+TEST_F(CommandsTest, TargetCommandsAreRefusedWhileTasksRun) {
+  ConnectAndFill();
+  data::DbTreeView& target = wb_->target_tree();
+  wb_->EnsureControllerRunning();
+  const int database = target.tree.node(target.root_item).children.at(0);
+  const size_t lines = Lines().size();
+  Answer({false, false, false, false, false, false, false, false, true});
+  for (const auto& command : std::vector<std::function<void()>>{
+           [&] { DeleteCommand(*wb_); }, [&] { DeleteDatabase(*wb_); }, [&] { ClearAllTables(*wb_); },
+           [&] { ClearAllData(*wb_); }, [&] { DropView(*wb_); }, [&] { NewDatabase(*wb_); },
+           [&] { EXPECT_EQ(BeginRename(*wb_), data::kNoItem); },
+           [&] { SwitchDatabase(*wb_, target_access::Side::kTarget, database); }, [&] { DropTable(*wb_); },
+           [&] { DropTable(*wb_); }}) {
+    Select(target, TreeNodeKind::kTable, "Solo");
+    command();
+  }
+  Strings expected(9, kStopAll);
+  expected.push_back("Some Tasks is Stopping, Please try again later!!!");
+  EXPECT_EQ(NewlyAsked(), expected);
+  EXPECT_EQ(Lines().size(), lines);
+  EXPECT_THAT(TargetTables(), Contains("Solo"));
+  EXPECT_NE(wb_->target().session, nullptr);
+}
+
+}  // namespace
+}  // namespace tabulon::converters

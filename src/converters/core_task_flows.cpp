@@ -1,0 +1,160 @@
+#include "converters/core_task_flows.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "base/text.h"
+#include "config/condition_file.h"
+#include "converters/flow_support.h"
+#include "converters/workbench.h"
+#include "data/regex_helper.h"
+#include "data/schema_rowset.h"
+#include "data/statement.h"
+#include "source_sqlserver/connection.h"
+#include "target_access/access_files.h"
+
+namespace tabulon::converters {
+
+// --- shared pieces -----------------------------------------------------------------------------
+
+data::Hresult ListObjects(data::Session* session, const char* type, std::vector<ListedObject>* objects) {
+  data::TextRowset rows;
+  const data::Hresult opened =
+      data::OpenSchemaRowset(session, data::SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, type}, &rows);
+  if (data::Failed(opened)) return opened;
+  const auto cell = [&rows](size_t ordinal) {
+    const data::RowBuffer& buffer = rows.buffer();
+    return ordinal > buffer.columns() || buffer.IsNull(ordinal) ? std::string() : std::string(buffer.Value(ordinal));
+  };
+  while (data::MoveNextRow(rows) == data::S_OK) {
+    objects->push_back({cell(data::schema::kTableSchema), cell(data::schema::kTableName), cell(data::schema::kTableType)});
+  }
+  return opened;
+}
+
+bool IsUserView(const ListedObject& object) {
+  return object.type == "VIEW" && object.schema != "sys" && object.schema != "INFORMATION_SCHEMA";
+}
+
+std::vector<std::string> StatementPieces(std::string_view text) {
+  std::vector<std::string> pieces;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find(';'), text.size());
+    const std::string_view piece = text.substr(0, end);
+    if (piece.find_first_not_of(" \t\r\n") != std::string_view::npos) pieces.emplace_back(piece);
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return pieces;
+}
+
+namespace {
+
+bool WriteFile(const std::string& path, std::string_view text, const char* mode) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), mode), &std::fclose);
+  if (file == nullptr) return false;
+  return std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+}
+
+}  // namespace
+
+bool WriteNewFile(const std::string& path, std::string_view text) { return WriteFile(path, text, "w"); }
+
+bool AppendToFile(const std::string& path, std::string_view text) { return WriteFile(path, text, "a"); }
+
+std::string DatabaseFolderName(const std::string& database) {
+  std::string name = data::RegexReplace(database, "[a-zA-Z]:[\\\\|/]", "");
+  const size_t cut = name.find_last_of("/\\");
+  if (cut != std::string::npos) name.erase(0, cut + 1);
+  return name;
+}
+
+std::string ViewScriptLine(const std::string& script, bool* is_definition) {
+  // Found without regard to case; the text keeps its own case (names and string literals of
+  // the view are part of it).
+  const size_t create = AsciiLower(script).find("create view");
+  *is_definition = create != std::string::npos;
+  std::string_view text(script);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.remove_suffix(1);
+  if (*is_definition) {
+    text.remove_prefix(create + 7);  // from "view"
+    return "create " + std::string(text) + "\n";
+  }
+  // Not a definition (a failure text): kept for the reader, as comments that no replay runs.
+  std::string lines;
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    lines += "-- " + std::string(line) + "\n";
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return lines.empty() ? "-- \n" : lines;
+}
+
+// --- the side operations -----------------------------------------------------------------------
+
+std::unique_ptr<TaskFlows> MakeCoreTaskFlows(Workbench& owner) { return std::make_unique<CoreTaskFlows>(owner); }
+
+bool CoreTaskFlows::CreateTargetDatabase(TaskRunContext& /*run*/, const std::string& name) {
+  std::lock_guard guard(owner_.tree_lock());
+  return target_access::CreateAccessDatabase(owner_.target_context(), name, 1);
+}
+
+void CoreTaskFlows::ReconnectTarget(TaskRunContext& /*run*/, const std::string& database) {
+  // The reconnection rebuilds the target tree.
+  std::lock_guard guard(owner_.tree_lock());
+  target_access::SwitchAccessDatabase(owner_.target_context(), database, target_access::Side::kTarget);
+}
+
+bool CoreTaskFlows::SelectSourceDatabase(TaskRunContext& /*run*/, const std::string& database) {
+  std::lock_guard guard(owner_.tree_lock());
+  return source_sqlserver::SelectDatabase(owner_.source_tree(), owner_.target_tree(), database, 0);
+}
+
+bool CoreTaskFlows::UseSourceDatabase(TaskRunContext& run, const std::string& database) {
+  // Bracketed, as every SQL Server name this program sends: any database name works.
+  return data::ExecuteStatement(run.output(), run.source->session.get(),
+                                "use " + source_sqlserver::QuoteSqlServerName(database) + ";", 0);
+}
+
+void CoreTaskFlows::RefreshTargetTree(TaskRunContext& /*run*/) {
+  std::lock_guard guard(owner_.tree_lock());
+  owner_.target_tree().RefreshTree();
+}
+
+// --- what the flows share ----------------------------------------------------------------------
+
+std::string CoreTaskFlows::WorkDirectory() {
+  // Commands move it on the user-interface thread under the same lock.
+  std::lock_guard guard(owner_.tree_lock());
+  return owner_.work_directory;
+}
+
+source_sqlserver::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& run, const std::string& folder) {
+  source_sqlserver::SourceContext context;
+  context.output = &owner_.output();
+  context.source = run.source;
+  context.target = run.target;
+  context.auto_backup = owner_.auto_backup;
+  context.work_folder = folder;
+  context.stop_requested = [&run] { return run.StopRequested(); };
+  context.condition = [path = owner_.condition_file_path](std::string_view database, std::string_view table) {
+    return config::ReadCondition(path, database, table);
+  };
+  return context;
+}
+
+source_sqlserver::SourceTable CoreTaskFlows::SourceObject(const std::string& name, data::TreeNodeKind kind) {
+  std::lock_guard guard(owner_.tree_lock());
+  const data::DbTree& tree = owner_.source_tree().tree;
+  for (size_t id = 0; id < tree.size(); ++id) {
+    if (!tree.Contains(static_cast<int>(id))) continue;
+    const data::TreeNode& node = tree.node(static_cast<int>(id));
+    if (node.kind == kind && node.text == name) return source_sqlserver::SourceTable(node.schema, name);
+  }
+  return source_sqlserver::SourceTable(name);
+}
+
+}  // namespace tabulon::converters

@@ -1,0 +1,201 @@
+// The migration flows: every table with its primary key, unique indexes and rows, then the
+// relationships of all tables, then the views. Every failure is a line; the flow goes on with
+// the next statement or object.
+#include <string>
+#include <vector>
+
+#include "converters/core_task_flows.h"
+#include "converters/flow_support.h"
+#include "converters/work_folders.h"
+#include "converters/workbench.h"
+#include "data/error_text.h"
+#include "data/statement.h"
+#include "source_sqlserver/translate.h"
+
+namespace tabulon::converters {
+namespace {
+
+using source_sqlserver::SourceTable;
+
+constexpr char kNoSupport[] = "NO SUPPORT!";
+
+data::Session* SourceSession(const TaskRunContext& run) { return run.source->session.get(); }
+// Read for every statement: a reconnection during the run is seen by the next one.
+data::Session* TargetSession(const TaskRunContext& run) { return run.target->session.get(); }
+
+bool Unsupported(const std::string& text) { return text.find(kNoSupport) != std::string::npos; }
+
+// A listed table the table flows take: no blank in its name, not a view.
+bool IsMigratedTable(const ListedObject& object) {
+  return object.name.find(' ') == std::string::npos && object.type != "VIEW";
+}
+
+}  // namespace
+
+bool CoreTaskFlows::MigrateAllTables(TaskRunContext& run) {
+  data::OutputPane* out = run.output();
+  const std::string folder = WorkDirectory();
+  data::WriteOutput(out, "Convert Tables of database [%s]", run.source_database.c_str());
+  std::vector<ListedObject> tables;
+  const data::Hresult listed = ListObjects(SourceSession(run), "TABLE", &tables);
+  if (data::Failed(listed)) {
+    data::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
+    return true;
+  }
+  for (const ListedObject& table : tables) {
+    if (!IsMigratedTable(table)) continue;
+    MigrateTable(run, folder, SourceTable(table.schema, table.name));
+    if (run.StopRequested()) {
+      data::WriteOutput(out, "Tables Converting Terminaled!");
+      break;
+    }
+  }
+  // Also after a stop: the tables made so far get their relationships.
+  MigrateRelationshipsIn(run, folder);
+  return true;
+}
+
+bool CoreTaskFlows::MigrateOneTable(TaskRunContext& run) {
+  MigrateTable(run, WorkDirectory(), SourceObject(run.source_object, data::TreeNodeKind::kTable));
+  return true;
+}
+
+bool CoreTaskFlows::MigrateRelationships(TaskRunContext& run) {
+  MigrateRelationshipsIn(run, WorkDirectory());
+  return true;
+}
+
+void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder, const SourceTable& table) {
+  data::OutputPane* out = run.output();
+  const std::string& database = run.source_database;
+  const std::string scratch = PathInFolder(folder, table.name);
+  if (!WriteNewFile(scratch, "")) {
+    data::WriteOutput(out, "%s", kCharacterSetLine);
+    return;
+  }
+  data::WriteOutput(out, "TABLE: [%s].[%s] Migrating.....", database.c_str(), table.name.c_str());
+  const source_sqlserver::SourceContext context = MakeSourceContext(run, folder);
+  const std::string definition = source_sqlserver::TranslateTableDefinition(context, SourceSession(run), database, table);
+  AppendToFile(scratch, definition);
+  if (!data::ExecuteStatement(out, TargetSession(run), definition, 1)) {
+    data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
+    return;
+  }
+  data::WriteOutput(out, "Create table [%s] SUCCESSFULLY!!!", table.name.c_str());
+
+  data::WriteOutput(out, "Primary Keys Migrating.....");
+  const std::string key = source_sqlserver::TranslatePrimaryKey(context, SourceSession(run), database, table);
+  if (Unsupported(key)) {
+    data::WriteOutput(out, "T::%s", key.c_str());
+  } else if (key.empty()) {
+    data::WriteOutput(out, "NO PRIMARY KEY(S)!");
+  } else {
+    AppendToFile(scratch, key);
+    // A failed key does not stop the table: its indexes and rows still come.
+    const bool created = data::ExecuteStatement(out, TargetSession(run), key, 1);
+    data::WriteOutput(out, "%s", created ? "Create PRIMARY KEY SUCCESSFULLY!!!" : "E::Create PK failure!");
+  }
+
+  data::WriteOutput(out, "Unique Keys Migrating.....");
+  const std::string indexes = source_sqlserver::TranslateUniqueIndexes(context, SourceSession(run), database, table);
+  if (Unsupported(indexes)) {
+    data::WriteOutput(out, "T::%s", indexes.c_str());
+  } else if (indexes.empty()) {
+    data::WriteOutput(out, "NO Index(es)!");
+  } else {
+    AppendToFile(scratch, indexes);
+    for (const std::string& piece : StatementPieces(indexes)) {
+      const bool created = data::ExecuteStatement(out, TargetSession(run), piece, 0);
+      data::WriteOutput(out, "%s", created ? "Create Index SUCCESSFULLY!!!" : "Create Index failure!");
+    }
+  }
+
+  source_sqlserver::TransferTableRows(context, SourceSession(run), TargetSession(run), database, table);
+}
+
+void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder) {
+  data::OutputPane* out = run.output();
+  const std::string& database = run.source_database;
+  data::WriteOutput(out, "Convert Relationships of database [%s]", database.c_str());
+  std::vector<ListedObject> tables;
+  const data::Hresult listed = ListObjects(SourceSession(run), "TABLE", &tables);
+  if (data::Failed(listed)) {
+    data::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
+    return;
+  }
+  const source_sqlserver::SourceContext context = MakeSourceContext(run, folder);
+  // Every listed table, also those whose creation failed, and not ended by a stop: the
+  // relationships of the tables made so far belong with them.
+  for (const ListedObject& listed_table : tables) {
+    if (!IsMigratedTable(listed_table)) continue;
+    const SourceTable table(listed_table.schema, listed_table.name);
+    const std::string scratch = PathInFolder(folder, table.name);
+    if (!AppendToFile(scratch, "")) {
+      data::WriteOutput(out, "%s", kCharacterSetLine);
+      continue;
+    }
+    const std::string keys = source_sqlserver::TranslateForeignKeys(context, SourceSession(run), database, table);
+    AppendToFile(scratch, keys);
+    if (Unsupported(keys)) {
+      data::WriteOutput(out, "T::%s", keys.c_str());
+    } else if (keys.empty()) {
+      data::WriteOutput(out, "No Relationship(s)!");
+    } else {
+      for (const std::string& piece : StatementPieces(keys)) {
+        const bool created = data::ExecuteStatement(out, TargetSession(run), piece, 1);
+        data::WriteOutput(out, "%s", created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
+      }
+    }
+  }
+}
+
+bool CoreTaskFlows::MigrateAllViews(TaskRunContext& run) {
+  data::OutputPane* out = run.output();
+  const std::string folder = WorkDirectory();
+  data::WriteOutput(out, "Convert Views of database [%s]", run.source_database.c_str());
+  std::vector<ListedObject> views;
+  const data::Hresult listed = ListObjects(SourceSession(run), "VIEW", &views);
+  if (data::Failed(listed)) {
+    data::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
+    return true;
+  }
+  for (const ListedObject& view : views) {
+    // Names with blanks are taken here: a view's name is only ever quoted.
+    if (IsUserView(view)) MigrateView(run, folder, SourceTable(view.schema, view.name));
+    if (run.StopRequested()) {
+      data::WriteOutput(out, "Views Converting Terminaled!");
+      break;
+    }
+  }
+  return true;
+}
+
+bool CoreTaskFlows::MigrateOneView(TaskRunContext& run) {
+  return MigrateView(run, WorkDirectory(), SourceObject(run.source_object, data::TreeNodeKind::kView));
+}
+
+bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, const SourceTable& view) {
+  data::OutputPane* out = run.output();
+  const std::string scratch = PathInFolder(folder, view.name + ".vw");
+  if (!WriteNewFile(scratch, "")) {
+    data::WriteOutput(out, "%s", kCharacterSetLine);
+    return false;
+  }
+  data::WriteOutput(out, "VIEW: [%s].[%s] Converting..... ", run.source_database.c_str(), view.name.c_str());
+  const std::string text = source_sqlserver::TranslateViewDefinition(MakeSourceContext(run, folder), SourceSession(run),
+                                                                     run.source_database, view);
+  if (Unsupported(text)) {
+    data::WriteOutput(out, "T::%s", text.c_str());
+    return true;
+  }
+  if (text.empty()) {
+    data::WriteOutput(out, "No View(s)!");
+    return true;
+  }
+  AppendToFile(scratch, text);
+  const bool created = data::ExecuteStatement(out, TargetSession(run), text, 0);
+  data::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!", view.name.c_str());
+  return created;
+}
+
+}  // namespace tabulon::converters

@@ -1,0 +1,186 @@
+// The commands that queue tasks: Migrate and Backup, and the choice of the backup folder.
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "converters/commands.h"
+#include "converters/tree_selection.h"
+#include "converters/work_folders.h"
+#include "converters/workbench.h"
+
+namespace tabulon::converters {
+namespace {
+
+using data::TreeNodeKind;
+
+// What a command needs of the Workbench at one moment: both selections, whether the target is
+// connected, and the DBMS texts new tasks carry.
+struct CommandState {
+  TreeSelection source;
+  TreeSelection target;
+  bool target_connected = false;
+  std::string source_dbms;
+  std::string target_dbms;
+};
+
+CommandState ReadCommandState(Workbench& owner) {
+  std::lock_guard guard(owner.tree_lock());
+  CommandState state;
+  state.source = ReadSelection(owner.source_tree());
+  state.target = ReadSelection(owner.target_tree());
+  state.target_connected = owner.target().session != nullptr;
+  state.source_dbms = owner.source_dbms;
+  state.target_dbms = owner.target_dbms;
+  return state;
+}
+
+void EnterWorkFolderOf(Workbench& owner, const char* name) {
+  std::lock_guard guard(owner.tree_lock());
+  EnterWorkFolder(owner.work_directory, owner.data_folder(), name);
+}
+
+void Refuse(Workbench& owner, const char* hint, const char* message) {
+  owner.ShowHint(hint);
+  owner.prompt().ShowMessage(message);
+}
+
+// The migration a source selection asks for when dropped on a target database, with its
+// question; operation 0 for a selection that migrates nothing.
+struct MigrationChoice {
+  TaskOperation operation = static_cast<TaskOperation>(0);
+  std::string question;
+};
+
+MigrationChoice ChooseMigration(const TreeSelection& source, const std::string& target_database) {
+  const std::string into = "] into Target database [" + target_database + "]?";
+  switch (source.kind) {
+    case TreeNodeKind::kDatabase:
+      return {kMigrateDatabase, "Convert database [" + source.text + into};
+    case TreeNodeKind::kTablesFolder:
+      return {kMigrateTables, "Convert tables of [" + source.parent + into};
+    case TreeNodeKind::kViewsFolder:
+      return {kMigrateViews, "Convert views of [" + source.parent + into};
+    case TreeNodeKind::kTable:
+      return {kMigrateTable, "Convert table [" + source.text + into};
+    case TreeNodeKind::kView:
+      return {kMigrateView, "Convert view [" + source.text + into};
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+void MigrateCommand(Workbench& owner) {
+  const CommandState state = ReadCommandState(owner);
+  if (!state.target_connected) {
+    Refuse(owner, "Please confirm your Target Database Connection is valid!", "No Target DataSource Connection!");
+    return;
+  }
+  EnterWorkFolderOf(owner, "./data_cache");
+  if (!state.source.present()) {
+    Refuse(owner, "Please Select a Object to Convert in Source Databases Tree!", "No Selected Source Database Object!");
+    return;
+  }
+  if (!state.target.present()) {
+    Refuse(owner, "Please Select a object in Target Tree!", "No Selected Target Objects!");
+    return;
+  }
+  TaskNames names;
+  names.source_dbms = state.source_dbms;
+  names.target_dbms = state.target_dbms;
+
+  if (state.target.kind == TreeNodeKind::kRoot && state.source.kind == TreeNodeKind::kDatabase) {
+    if (!owner.prompt().AskOkCancel("Clone database [" + state.source.text + "] of source tree?")) return;
+    names.source_database = names.target_database = state.source.text;
+    owner.QueueTask(MakeTask(kCloneDatabase, names));
+    owner.EnsureControllerRunning();
+    return;
+  }
+  if (state.target.kind == TreeNodeKind::kDatabase) {
+    const MigrationChoice choice = ChooseMigration(state.source, state.target.text);
+    if (choice.operation != 0) {
+      if (!owner.prompt().AskOkCancel(choice.question)) return;
+      const bool single = choice.operation == kMigrateTable || choice.operation == kMigrateView;
+      const bool folder = state.source.kind == TreeNodeKind::kTablesFolder || state.source.kind == TreeNodeKind::kViewsFolder;
+      names.source_database = single ? state.source.grandparent : folder ? state.source.parent : state.source.text;
+      if (single) names.source_object = state.source.text;
+      names.target_database = state.target.text;
+      owner.QueueTask(MakeTask(choice.operation, names));
+    }
+    owner.EnsureControllerRunning();
+    return;
+  }
+  Refuse(owner, "Please select a database in Target Database Tree!", "Please select a target Database!");
+}
+
+void BackupCommand(Workbench& owner) {
+  const CommandState state = ReadCommandState(owner);
+  if (!state.target_connected) {
+    Refuse(owner, "Please confirm your target Database connected SUCCESSFULLY!", "No Target DataSource Connection!");
+    return;
+  }
+  EnterWorkFolderOf(owner, "./backup");
+  if (!state.target.present()) {
+    Refuse(owner, "Please select a Object in Target Databases Tree to backup!", "No selected Objects to backup!");
+    owner.EnsureControllerRunning();
+    return;
+  }
+  if (!ChooseBackupDirectory(owner)) return;
+
+  TaskNames names;
+  names.target_dbms = state.target_dbms;
+  const TreeSelection& target = state.target;
+  std::optional<TaskOperation> operation;
+  switch (target.kind) {
+    case TreeNodeKind::kDatabase:
+      operation = kBackupObjects;
+      names.target_database = target.text;
+      names.backup_selector = "A";
+      break;
+    case TreeNodeKind::kTablesFolder:
+    case TreeNodeKind::kViewsFolder:
+      operation = kBackupObjects;
+      names.target_database = target.parent;
+      names.backup_selector = target.kind == TreeNodeKind::kTablesFolder ? "T" : "V";
+      break;
+    case TreeNodeKind::kTable:
+    case TreeNodeKind::kView:
+      operation = kBackupObject;
+      names.target_database = target.grandparent;
+      names.target_object = target.text;
+      names.backup_selector = target.kind == TreeNodeKind::kTable ? "T" : "V";
+      break;
+    default:
+      break;
+  }
+  if (operation) owner.QueueTask(MakeTask(*operation, names));
+  owner.EnsureControllerRunning();
+}
+
+// A backup is never written straight into the root of a file system: it goes into a folder of
+// its own there. A short name such as "/ab" is a folder like any other.
+std::string BackupFolderPath(const std::string& chosen) {
+  if (!chosen.empty() && chosen.size() < 4 && (chosen.back() == '/' || chosen.back() == '\\')) {
+    return chosen + "Backup.Script";
+  }
+  return chosen;
+}
+
+bool ChooseBackupDirectory(Workbench& owner) {
+  std::string initial;
+  {
+    std::lock_guard guard(owner.tree_lock());
+    initial = owner.backup_folder;
+  }
+  std::optional<std::string> chosen = owner.prompt().ChooseFolder("Please choise your backup directory:", initial);
+  if (!chosen || chosen->empty()) return false;
+  const std::string folder = BackupFolderPath(*chosen);
+  std::lock_guard guard(owner.tree_lock());
+  owner.backup_folder_chosen = true;
+  owner.backup_folder = folder;
+  EnterFolderPath(owner.work_directory, folder);
+  return true;
+}
+
+}  // namespace tabulon::converters
