@@ -98,13 +98,12 @@ std::string ViewScriptLine(const std::string& script, bool* is_definition) {
 std::unique_ptr<TaskFlows> MakeCoreTaskFlows(Workbench& owner) { return std::make_unique<CoreTaskFlows>(owner); }
 
 bool CoreTaskFlows::CreateTargetDatabase(TaskRunContext& /*run*/, const std::string& name) {
-  std::lock_guard guard(owner_.tree_lock());
   return target_access::CreateAccessDatabase(owner_.target_context(), name, 1);
 }
 
 void CoreTaskFlows::ReconnectTarget(TaskRunContext& /*run*/, const std::string& database) {
-  // The reconnection rebuilds the target tree.
-  std::lock_guard guard(owner_.tree_lock());
+  // The switch and the connection take the tree lock for their tree changes only, never while
+  // they ask the user something.
   target_access::SwitchAccessDatabase(owner_.target_context(), database, target_access::Side::kTarget);
 }
 

@@ -33,6 +33,7 @@ Workbench::Workbench(data::UserPrompt& prompt, WorkbenchOptions options)
   target_context_.target = &target_;
   target_context_.source_tree = &source_tree_;
   target_context_.target_tree = &target_tree_;
+  target_context_.tree_lock = &tree_lock_;
   work_directory = data_folder();
   for (data::DbTreeView* tree : {&source_tree_, &target_tree_}) {
     tree->output = &output_;

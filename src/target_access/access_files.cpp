@@ -45,6 +45,22 @@ void WriteHresult(TargetContext& owner, std::string_view step, data::Hresult cod
   if (!errors.empty()) WriteOutputText(owner.output, errors.front());
 }
 
+// Holds the owner's tree lock, when it has one, for a short change of tree fields.
+class TreeGuard {
+ public:
+  explicit TreeGuard(const TargetContext& owner) : lock_(owner.tree_lock) {
+    if (lock_ != nullptr) lock_->lock();
+  }
+  ~TreeGuard() {
+    if (lock_ != nullptr) lock_->unlock();
+  }
+  TreeGuard(const TreeGuard&) = delete;
+  TreeGuard& operator=(const TreeGuard&) = delete;
+
+ private:
+  std::recursive_mutex* lock_;
+};
+
 // Creates a Jet file from the sets through the built-in provider; failures are written with
 // these step words: "Database Init" (no provider), "Bind Property" (a
 // provider that cannot create files), then `create_step`.
@@ -188,9 +204,13 @@ bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mod
     path = *chosen;
   } else {
     const TreeBinding* tree = owner.side_in_use == "Source" ? owner.source_tree : owner.target_tree;
+    std::string current;
+    if (tree != nullptr) {
+      TreeGuard guard(owner);
+      current = tree->current_database;
+    }
     // The name is a database name (from the source), never a path.
-    path = DirectoryPart(tree != nullptr ? tree->current_database : std::string()) +
-           MakeSafeFileName(name);
+    path = DirectoryPart(current) + MakeSafeFileName(name);
   }
   if (path.find(".mdb") == std::string::npos) path += ".mdb";
   WriteOutput(owner.output, "Create Access MDB File [%s]", path.c_str());
@@ -205,11 +225,16 @@ bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mod
 bool DropAccessDatabase(TargetContext& owner, const std::string& name) {
   if (owner.stop_running_tasks) owner.stop_running_tasks();
   TreeBinding* tree = owner.target_tree;
-  const bool connected = tree != nullptr && EqualsIgnoreAsciiCase(name, tree->current_database);
+  bool connected = false;
+  if (tree != nullptr) {
+    TreeGuard guard(owner);
+    connected = EqualsIgnoreAsciiCase(name, tree->current_database);
+  }
   if (connected) {
     if (owner.prompt != nullptr) {
       owner.prompt->ShowMessage("Connected Database Dropped, Please Connect Another!");
     }
+    TreeGuard guard(owner);
     if (owner.target != nullptr) data::CloseConnection(*owner.target);
     tree->current_database.clear();
     tree->state = -1;
@@ -230,24 +255,29 @@ bool DropAccessDatabase(TargetContext& owner, const std::string& name) {
 }
 
 bool SwitchAccessDatabase(TargetContext& owner, std::string name, Side side) {
-  if (name.find_first_of("\\/") == std::string::npos && owner.target_tree != nullptr) {
-    name = DirectoryPart(owner.target_tree->current_database) + name;
-  }
-  data::DbConnection* connection = side == Side::kSource ? owner.source : owner.target;
-  TreeBinding* tree = side == Side::kSource ? owner.source_tree : owner.target_tree;
-  if (connection != nullptr) {
-    data::CloseConnection(*connection);
-    connection->profile.catalog.clear();
-    if (IsJetProvider(connection->profile.provider_name)) {
-      if (name.find(".mdb") == std::string::npos) name += ".mdb";
-      connection->profile.source_name = name;
-    } else {
-      connection->profile.catalog = name;
+  {
+    // The fields change under the tree lock; the connection below takes it itself, so no
+    // question it asks waits while the lock is held.
+    TreeGuard guard(owner);
+    if (name.find_first_of("\\/") == std::string::npos && owner.target_tree != nullptr) {
+      name = DirectoryPart(owner.target_tree->current_database) + name;
     }
-  }
-  if (tree != nullptr) {
-    tree->state = -1;
-    if (side == Side::kTarget) tree->current_database = name;
+    data::DbConnection* connection = side == Side::kSource ? owner.source : owner.target;
+    TreeBinding* tree = side == Side::kSource ? owner.source_tree : owner.target_tree;
+    if (connection != nullptr) {
+      data::CloseConnection(*connection);
+      connection->profile.catalog.clear();
+      if (IsJetProvider(connection->profile.provider_name)) {
+        if (name.find(".mdb") == std::string::npos) name += ".mdb";
+        connection->profile.source_name = name;
+      } else {
+        connection->profile.catalog = name;
+      }
+    }
+    if (tree != nullptr) {
+      tree->state = -1;
+      if (side == Side::kTarget) tree->current_database = name;
+    }
   }
   if (owner.connect) owner.connect(side);
   return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "data/db_connection.h"
@@ -26,6 +27,8 @@ struct TargetContext {
   data::DbConnection* target = nullptr;
   TreeBinding* source_tree = nullptr;
   TreeBinding* target_tree = nullptr;
+  // Guards the trees when tasks change them on another thread; null: no other thread.
+  std::recursive_mutex* tree_lock = nullptr;
   // The side the main window holds as the one in use: "Source" means the source tree, any
   // other text the target tree.
   std::string side_in_use = "Target";
