@@ -113,6 +113,10 @@ TEST(SettingsFileTest, ProfilesForConnect) {
   EXPECT_EQ(source.password, "p=w;d");
   // A path keeps its case: file names are case-sensitive here.
   EXPECT_EQ(MakeConnectionProfile(Sample().target).source_name, "/Data/Target.mdb");
+  SideSettings sqlite = Sample().source;
+  sqlite.provider = "SQLite";
+  sqlite.source_name = "Shop.db";
+  EXPECT_EQ(MakeConnectionProfile(sqlite).source_name, "Shop.db");
 }
 
 TEST(ConditionFileTest, ConditionsPerDatabaseAndTable) {

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "source_common/access_statements.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver {
@@ -85,20 +86,25 @@ bool OpenKeyRows(const SourceContext& owner, Session* source, const std::string&
 
 }  // namespace
 
-std::string AccessKeyColumns(std::string_view keys) {
-  std::string out;
+namespace {
+
+// A key column list as SQL Server prints it ("a, b(-)").
+std::vector<source_common::KeyColumn> KeyColumns(std::string_view keys) {
+  std::vector<source_common::KeyColumn> columns;
   while (!keys.empty()) {
     const size_t comma = keys.find(',');
     std::string_view column = TrimBlanks(keys.substr(0, comma));
     keys.remove_prefix(comma == std::string_view::npos ? keys.size() : comma + 1);
     const bool descending = column.ends_with("(-)");
     if (descending) column = TrimBlanks(column.substr(0, column.size() - 3));
-    if (!out.empty()) out += ',';
-    out += AccessName(column);
-    if (descending) out += " DESC";
+    columns.push_back({std::string(column), descending});
   }
-  return out;
+  return columns;
 }
+
+}  // namespace
+
+std::string AccessKeyColumns(std::string_view keys) { return source_common::AccessKeyList(KeyColumns(keys)); }
 
 std::string TranslateViewDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                     const SourceTable& view) {
@@ -161,8 +167,7 @@ std::string TranslatePrimaryKey(const SourceContext& owner, Session* source, std
   if (!OpenKeyRows(owner, source, BuildHelpConstraintStatement(table), rows, &result)) return result;
   while (MoveNextRow(rows) == S_OK) {
     if (AsciiUpper(Cell(rows, 1)).find("PRIMARY KEY") == std::string::npos) continue;
-    result = "alter table " + AccessName(table.name) + " add PRIMARY KEY(" +
-             AccessKeyColumns(Cell(rows, rows.buffer().columns())) + ")\n";
+    result = source_common::PrimaryKeyStatement(table.name, KeyColumns(Cell(rows, rows.buffer().columns())));
   }
   return result;
 }
@@ -181,9 +186,8 @@ std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, 
     const std::string description = AsciiUpper(Cell(rows, 2));
     if (description.find("PRIMARY KEY") != std::string::npos) continue;
     if (HasWord(description, "UNIQUE")) {
-      if (!result.empty()) result += ";\n";
-      result += "CREATE UNIQUE INDEX " + AccessName(table.name + "_IDX_" + std::to_string(counter)) + " ON " +
-                AccessName(table.name) + " (" + AccessKeyColumns(Cell(rows, rows.buffer().columns())) + ")\n";
+      source_common::AppendStatement(
+          result, source_common::UniqueIndexStatement(table.name, counter, KeyColumns(Cell(rows, rows.buffer().columns()))));
     }
     ++counter;
   }
@@ -203,27 +207,9 @@ std::string TranslateForeignKeys(const SourceContext& owner, Session* source, st
     if (opened == S_OK) WriteOutput(owner.output, "RESULT: The operation completed SUCCESSFULLY");
     return {};
   }
-  const std::string head = "Alter Table " + AccessName(table.name) + " Add CONSTRAINT ";
-  std::string result, constraint, references;
-  while (MoveNextRow(rows) == S_OK) {
-    const std::string name = Cell(rows, 1);
-    if (constraint.empty() || !EqualsIgnoreAsciiCase(name, constraint)) {
-      if (!constraint.empty()) {
-        references += ");\n";
-        result += ")\n" + references;
-      }
-      constraint = name;
-      result += head + AccessName(name) + " FOREIGN KEY (" + AccessName(Cell(rows, 3));
-      references = " REFERENCES " + AccessName(Cell(rows, 4)) + "(" + AccessName(Cell(rows, 5));
-    } else {
-      result += ", " + AccessName(Cell(rows, 3));
-      references += ", " + AccessName(Cell(rows, 5));
-    }
-  }
-  if (constraint.empty()) return {};
-  references += ")\n";
-  result += ")\n" + references;
-  return result;
+  std::vector<source_common::ForeignKeyPair> pairs;
+  while (MoveNextRow(rows) == S_OK) pairs.push_back({Cell(rows, 1), Cell(rows, 3), Cell(rows, 4), Cell(rows, 5)});
+  return source_common::ForeignKeyStatements(table.name, pairs);
 }
 
 }  // namespace tabulon::source_sqlserver

@@ -1,11 +1,9 @@
-// Row transfer: the source rows become one INSERT each on the target.
-#include <cstdio>
-#include <filesystem>
-#include <memory>
-
+// Row transfer: the source rows become one INSERT each on the target, written by the shared
+// row copy with a writer per column chosen from its OLE DB type.
 #include "data/error_text.h"
-#include "data/properties.h"
 #include "data/statement.h"
+#include "source_common/access_statements.h"
+#include "source_common/row_copy.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver {
@@ -14,22 +12,8 @@ using namespace data;
 
 namespace {
 
-constexpr int kReportedInsertFailures = 10;
-constexpr int kProgressEvery = 2000;
 // Stands for a rowversion column among the OLE DB types of a copy (not an OLE DB type itself).
 constexpr DbType kRowVersionText = static_cast<DbType>(0xFFFF);
-
-void AppendQuoted(std::string& out, std::string_view text) {
-  out += '\'';
-  size_t start = 0;
-  for (size_t quote = text.find('\''); quote != std::string_view::npos; quote = text.find('\'', start)) {
-    out.append(text.substr(start, quote + 1 - start));
-    out += '\'';
-    start = quote + 1;
-  }
-  out.append(text.substr(start));
-  out += '\'';
-}
 
 bool IsTextLike(DbType type) {
   switch (type) {
@@ -64,9 +48,9 @@ void AppendAccessLiteral(std::string& out, DbType type, const std::optional<std:
     return;
   }
   if (type == kRowVersionText) {
-    AppendQuoted(out, "0x" + std::string(*value));
+    source_common::AppendAccessString(out, "0x" + std::string(*value));
   } else if (IsTextLike(type)) {
-    AppendQuoted(out, *value);
+    source_common::AppendAccessString(out, *value);
   } else if (type == DBTYPE_BYTES) {
     // Bytes arrive as hexadecimal digits; the target reads 0x.. as the bytes themselves.
     out += "0x";
@@ -92,7 +76,7 @@ std::string TransferTableRows(const SourceContext& owner, Session* source, Sessi
     WriteOutput(owner.output, "No Target Connection!");
     return "No Target Connection!";
   }
-  const std::string condition = owner.condition ? owner.condition(database, table.name) : std::string();
+  const std::string condition = source_common::MigrationCondition(owner, database, table.name);
   TextRowset rows;
   if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), &rows, {.full_values = true}) != S_OK) {
     // Said here, since the table flow goes on: a bad condition must not look like an empty table.
@@ -104,92 +88,19 @@ std::string TransferTableRows(const SourceContext& owner, Session* source, Sessi
     WriteOutput(owner.output, "RESULT: EMPTY");
     return {};
   }
-  std::vector<DbType> types;
+  std::vector<source_common::LiteralWriter> writers;
   for (const ColumnInfo& column : rows.columns()) {
     if (column.ordinal == 0) continue;
     // A rowversion's Access column is VarChar(18): its bytes go in as the text "0x...", since
     // a binary literal does not fit a Text column and would cost the whole row.
     const bool row_version = column.type == DBTYPE_BYTES && (column.flags & DBCOLUMNFLAGS_ISROWVER) != 0;
-    types.push_back(row_version ? kRowVersionText : column.type);
+    const DbType type = row_version ? kRowVersionText : column.type;
+    writers.push_back([type](std::string& out, std::string_view value) {
+      AppendAccessLiteral(out, type, value);
+      return Status::Ok();
+    });
   }
-
-  namespace fs = std::filesystem;
-  const fs::path data_file = fs::path(owner.work_folder) / (SafeFileName(table.name) + ".data");
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(data_file.c_str(), "w+"), &std::fclose);
-  if (file == nullptr && owner.auto_backup) {
-    WriteOutput(owner.output, "E::[%s] The data file %s cannot be written", table.name.c_str(), data_file.c_str());
-  }
-
-  std::unique_ptr<Command> command;
-  if (Failed(target->CreateCommand(&command)) || command == nullptr) {
-    const std::string error = ErrorDescription(target);
-    WriteOutput(owner.output, "E::[%s] %s", table.name.c_str(), error.c_str());
-    return error;
-  }
-  const PropertySet properties = BuildStatementRowsetProperties();
-  const std::string prefix = "insert into " + AccessName(table.name) + " values (";
-  std::string statement;
-  long long read = 0, written = 0, failed = 0;
-  std::string result = "true";
-  for (;;) {
-    const Hresult fetched = MoveNextRow(rows);
-    if (fetched == DB_S_ENDOFROWSET) break;
-    if (fetched != S_OK) {
-      // Rows that cannot be read are not silently dropped: the copy is reported as failed.
-      result = ErrorDescription(rows.error_source());
-      WriteOutput(owner.output, "E::[%s] Reading rows failed after %lld records: %s", table.name.c_str(), read,
-                  result.c_str());
-      break;
-    }
-    statement.assign(prefix);
-    const RowBuffer& buffer = rows.buffer();
-    for (size_t k = 1; k <= types.size(); ++k) {
-      if (k > 1) statement += ',';
-      if (buffer.IsNull(k)) {
-        AppendAccessLiteral(statement, types[k - 1], std::nullopt);
-      } else if (buffer.Status(k) == DBSTATUS_S_TRUNCATED) {
-        Result<std::optional<std::string>> whole = ReadFullValue(rows, k);
-        if (!whole.ok()) {
-          result = whole.status().message();
-          WriteOutput(owner.output, "E::[%s] Reading a long value failed: %s", table.name.c_str(), result.c_str());
-          break;
-        }
-        AppendAccessLiteral(statement, types[k - 1],
-                            whole->has_value() ? std::optional<std::string_view>(**whole) : std::nullopt);
-      } else {
-        AppendAccessLiteral(statement, types[k - 1], buffer.Value(k));
-      }
-    }
-    if (result != "true") break;
-    statement += ");\n";
-    ++read;
-    if (owner.auto_backup && file != nullptr) std::fwrite(statement.data(), 1, statement.size(), file.get());
-    std::unique_ptr<Rowset> no_rows;
-    const Hresult code = command->Execute(statement, properties, {}, &no_rows);
-    no_rows.reset();
-    if (code == S_OK) {
-      ++written;
-    } else if (++failed <= kReportedInsertFailures) {
-      WriteOutput(owner.output, "E::[%s] Record %lld was not inserted: %s", table.name.c_str(), read,
-                  ErrorDescription(command.get()).c_str());
-    }
-    if (read % kProgressEvery == 0) WriteOutput(owner.output, "[%s] %lld records converted!", table.name.c_str(), read);
-    if (owner.stop_requested && owner.stop_requested()) {
-      WriteOutput(owner.output, "Data Converting Terminaled!");
-      break;
-    }
-  }
-  // Inserts the target held back in a batch must be stored before the count is given.
-  if (Failed(target->Commit())) {
-    result = ErrorDescription(target);
-    WriteOutput(owner.output, "E::[%s] Storing the records failed: %s", table.name.c_str(), result.c_str());
-    return result;
-  }
-  if (failed > 0) {
-    WriteOutput(owner.output, "E::[%s] %lld records could not be inserted!", table.name.c_str(), failed);
-  }
-  WriteOutput(owner.output, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", table.name.c_str(), written);
-  return result;
+  return source_common::CopyRows(owner, rows, target, table.name, writers);
 }
 
 }  // namespace tabulon::source_sqlserver

@@ -27,23 +27,4 @@ std::string NationalLiteral(std::string_view text) {
   return out;
 }
 
-std::string AccessName(std::string_view name) {
-  std::string out = "`";
-  for (char c : name) out += c == '`' ? '\'' : c;
-  out += '`';
-  return out;
-}
-
-}  // namespace tabulon::source_sqlserver
-
-namespace tabulon::source_sqlserver {
-std::string SafeFileName(std::string_view name) {
-  std::string out;
-  for (char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    out += (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) ? '_' : c;
-  }
-  if (out.empty() || out == "." || out == "..") out = std::string(out.size() + 1, '_');
-  return out;
-}
 }  // namespace tabulon::source_sqlserver

@@ -1,20 +1,13 @@
 // The table definition: SQL Server computes the Access type words of every column in one
 // catalogue query; the adapter joins the answer into CREATE TABLE.
-#include <cctype>
-
 #include "base/text.h"
 #include "data/error_text.h"
-#include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver {
 
 using namespace data;
-
-bool TargetIsJet(const SourceContext& owner) {
-  return owner.target != nullptr && EqualsIgnoreAsciiCase(owner.target->profile.provider_name, kJetProviderName);
-}
 
 std::string BuildColumnsStatement(const SourceTable& table, bool jet_target) {
   // t.type_id is the column's type, an alias type standing for the system type it is made of.
@@ -71,62 +64,10 @@ std::string BuildColumnsStatement(const SourceTable& table, bool jet_target) {
   return sql;
 }
 
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-// True when the first '(' of `s` is closed by its last character (so the pair encloses it all),
-// skipping parentheses inside quoted text.
-bool EnclosedInParentheses(std::string_view s) {
-  if (s.size() < 2 || s.front() != '(' || s.back() != ')') return false;
-  int depth = 0;
-  bool quoted = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (c == '\'') quoted = !quoted;  // a doubled quote toggles twice
-    if (quoted) continue;
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0) return i + 1 == s.size();
-  }
-  return false;
-}
-
-bool IsNumberLiteral(std::string_view s) {
-  if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
-  bool digits = false, dot = false;
-  for (char c : s) {
-    if (std::isdigit(static_cast<unsigned char>(c))) {
-      digits = true;
-    } else if (c == '.' && !dot) {
-      dot = true;
-    } else {
-      return false;
-    }
-  }
-  return digits;
-}
-
-// A whole single-quoted literal ('it''s'), nothing after it.
-bool IsStringLiteral(std::string_view s) {
-  if (s.size() < 2 || s.front() != '\'' || s.back() != '\'') return false;
-  for (size_t i = 1; i + 1 < s.size(); ++i) {
-    if (s[i] == '\'') {
-      if (s[i + 1] != '\'' || i + 2 == s.size()) return false;
-      ++i;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 std::optional<std::string> TranslateDefault(std::string_view definition) {
-  std::string_view text = TrimBlanks(definition);
-  while (EnclosedInParentheses(text)) text = TrimBlanks(text.substr(1, text.size() - 2));
+  using source_common::IsNumberLiteral;
+  using source_common::IsStringLiteral;
+  const std::string_view text = source_common::StripEnclosingParentheses(definition);
   const std::string lower = AsciiLower(text);
   if (lower.empty() || lower == "null") return std::string();
   if (lower == "getdate()" || lower == "sysdatetime()" || lower == "current_timestamp" || lower == "getutcdate()" ||
@@ -178,8 +119,7 @@ std::string TranslateTableDefinition(const SourceContext& owner, Session* source
         std::optional<std::string> access_default = v.empty() ? std::string() : TranslateDefault(v);
         if (!access_default) {
           if (AsciiLower(v).find("newid()") == std::string::npos) {
-            WriteOutput(owner.output, "T::TABLE [%s]: the default %s of column [%s] is left out: Access cannot evaluate it",
-                        table.name.c_str(), v.c_str(), column_name.c_str());
+            source_common::ReportLeftOutDefault(owner, table.name, v, column_name);
           }
         } else if (!access_default->empty() && jet) {
           text += "default " + *access_default;

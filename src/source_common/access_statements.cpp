@@ -1,0 +1,180 @@
+#include "source_common/access_statements.h"
+
+#include <cctype>
+
+#include "base/text.h"
+#include "data/providers/jet/jet_provider.h"
+
+namespace tabulon::source_common {
+
+bool TargetIsJet(const SourceContext& owner) {
+  return owner.target != nullptr && EqualsIgnoreAsciiCase(owner.target->profile.provider_name, data::kJetProviderName);
+}
+
+std::string MigrationCondition(const SourceContext& owner, std::string_view database, std::string_view table) {
+  return owner.condition ? owner.condition(database, table) : std::string();
+}
+
+std::string AccessName(std::string_view name) {
+  std::string out = "`";
+  for (char c : name) out += c == '`' ? '\'' : c;
+  out += '`';
+  return out;
+}
+
+std::string SafeFileName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    out += (c == '/' || c == '\\' || u < 0x20 || u == 0x7F) ? '_' : c;
+  }
+  if (out.empty() || out == "." || out == "..") out = std::string(out.size() + 1, '_');
+  return out;
+}
+
+void AppendAccessString(std::string& out, std::string_view text) {
+  out += '\'';
+  size_t start = 0;
+  for (size_t quote = text.find('\''); quote != std::string_view::npos; quote = text.find('\'', start)) {
+    out.append(text.substr(start, quote + 1 - start));
+    out += '\'';
+    start = quote + 1;
+  }
+  out.append(text.substr(start));
+  out += '\'';
+}
+
+bool IsNumberLiteral(std::string_view s) {
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+  size_t i = 0;
+  bool digits = false;
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) digits = (++i, true);
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) digits = (++i, true);
+  }
+  if (!digits) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    bool exponent = false;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) exponent = (++i, true);
+    if (!exponent) return false;
+  }
+  return i == s.size();
+}
+
+bool IsStringLiteral(std::string_view s) {
+  if (s.size() < 2 || s.front() != '\'' || s.back() != '\'') return false;
+  for (size_t i = 1; i + 1 < s.size(); ++i) {
+    if (s[i] == '\'') {
+      if (s[i + 1] != '\'' || i + 2 == s.size()) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// True when the first '(' of `s` is closed by its last character, skipping quoted text.
+bool EnclosedInParentheses(std::string_view s) {
+  if (s.size() < 2 || s.front() != '(' || s.back() != ')') return false;
+  int depth = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '\'') quoted = !quoted;  // a doubled quote toggles twice
+    if (quoted) continue;
+    if (c == '(') ++depth;
+    if (c == ')' && --depth == 0) return i + 1 == s.size();
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string_view StripEnclosingParentheses(std::string_view text) {
+  text = TrimBlanks(text);
+  while (EnclosedInParentheses(text)) text = TrimBlanks(text.substr(1, text.size() - 2));
+  return text;
+}
+
+std::string CreateTableStatement(std::string_view table, const std::vector<AccessColumn>& columns, bool jet_target) {
+  std::string text = "create table " + AccessName(table) + "(\n";
+  bool first = true;
+  for (const AccessColumn& c : columns) {
+    if (!first) text += ",\n";
+    first = false;
+    text += AccessName(c.name) + " " + c.type + " " + c.length + " " + (c.nullable ? "NULL" : "NOT NULL") + " ";
+    if (jet_target && !c.default_value.empty()) text += "default " + c.default_value;
+    text += " ";
+  }
+  text += ")\n";
+  return text;
+}
+
+void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, std::string_view definition,
+                          std::string_view column) {
+  data::WriteOutput(owner.output, "T::TABLE [%.*s]: the default %.*s of column [%.*s] is left out: Access cannot evaluate it",
+                    static_cast<int>(table.size()), table.data(), static_cast<int>(definition.size()), definition.data(),
+                    static_cast<int>(column.size()), column.data());
+}
+
+std::string AccessKeyList(const std::vector<KeyColumn>& columns) {
+  std::string out;
+  for (const KeyColumn& c : columns) {
+    if (!out.empty()) out += ',';
+    out += AccessName(c.name);
+    if (c.descending) out += " DESC";
+  }
+  return out;
+}
+
+std::string PrimaryKeyStatement(std::string_view table, const std::vector<KeyColumn>& columns) {
+  if (columns.empty()) return {};
+  return "alter table " + AccessName(table) + " add PRIMARY KEY(" + AccessKeyList(columns) + ")\n";
+}
+
+std::string UniqueIndexStatement(std::string_view table, int counter, const std::vector<KeyColumn>& columns) {
+  return "CREATE UNIQUE INDEX " + AccessName(std::string(table) + "_IDX_" + std::to_string(counter)) + " ON " +
+         AccessName(table) + " (" + AccessKeyList(columns) + ")\n";
+}
+
+void AppendStatement(std::string& text, const std::string& statement) {
+  if (!text.empty()) text += ";\n";
+  text += statement;
+}
+
+std::string ForeignKeyStatements(std::string_view table, const std::vector<ForeignKeyPair>& pairs) {
+  if (pairs.empty()) return {};
+  const std::string head = "Alter Table " + AccessName(table) + " Add CONSTRAINT ";
+  std::string result, constraint, references;
+  bool first = true;
+  for (const ForeignKeyPair& pair : pairs) {
+    if (first || !EqualsIgnoreAsciiCase(pair.constraint, constraint)) {
+      if (!first) {
+        references += ");\n";
+        result += ")\n" + references;
+      }
+      first = false;
+      constraint = pair.constraint;
+      result += head + AccessName(pair.constraint) + " FOREIGN KEY (" + AccessName(pair.column);
+      references = " REFERENCES " + AccessName(pair.referenced_table) + "(" + AccessName(pair.referenced_column);
+    } else {
+      result += ", " + AccessName(pair.column);
+      references += ", " + AccessName(pair.referenced_column);
+    }
+  }
+  references += ")\n";
+  result += ")\n" + references;
+  return result;
+}
+
+}  // namespace tabulon::source_common

@@ -1,0 +1,75 @@
+// The Access statements every source adapter returns, assembled in one place so that all
+// sources give the target (and the flows that cut the texts at ";") the same shapes: names,
+// literals, column lines of CREATE TABLE, defaults, primary keys, unique indexes and foreign
+// keys.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "source_common/source_context.h"
+
+namespace tabulon::source_common {
+
+// `name` for Access; a backquote (which Access names cannot hold) becomes an apostrophe.
+std::string AccessName(std::string_view name);
+// A name made safe as a file name: path separators and control characters become '_', and
+// "." or ".." cannot leave the folder.
+std::string SafeFileName(std::string_view name);
+// Appends 'text' with every ' doubled.
+void AppendAccessString(std::string& out, std::string_view text);
+// True for a plain decimal number literal: optional sign, digits with at most one '.', an
+// optional exponent ("-12", ".5", "1.5e-07").
+bool IsNumberLiteral(std::string_view text);
+// True for one whole single-quoted literal ('it''s'), nothing after it.
+bool IsStringLiteral(std::string_view text);
+// `text` without blanks around it and without parentheses that enclose all of it ("((0))" is
+// "0"); parentheses inside quotes do not count.
+std::string_view StripEnclosingParentheses(std::string_view text);
+
+// One column line of CREATE TABLE: "`name` Type Length Nullable default X " where Length is
+// "(n)" or one blank and the default part is empty when there is none.
+struct AccessColumn {
+  std::string name;
+  std::string type;            // "Long", "VarChar", "Numeric(19,0)", ...
+  std::string length = " ";    // "(50)" or " "
+  bool nullable = true;
+  std::string default_value;   // the Access expression, "" for none
+};
+// "create table `T`(\n" the lines joined by ",\n" and ")\n"; defaults only for a Jet target
+// (other targets' Access drivers are not given them).
+std::string CreateTableStatement(std::string_view table, const std::vector<AccessColumn>& columns, bool jet_target);
+
+// The line that tells a default was left out because Access could not evaluate it.
+void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, std::string_view definition,
+                          std::string_view column);
+
+struct KeyColumn {
+  std::string name;
+  bool descending = false;
+};
+// "`a`,`b` DESC".
+std::string AccessKeyList(const std::vector<KeyColumn>& columns);
+// "alter table `T` add PRIMARY KEY(`a`,`b`)\n"; "" without columns.
+std::string PrimaryKeyStatement(std::string_view table, const std::vector<KeyColumn>& columns);
+// "CREATE UNIQUE INDEX `T_IDX_n` ON `T` (`a`,`b`)\n": `counter` is the index's place among the
+// table's indexes that are not the primary key, from 0.
+std::string UniqueIndexStatement(std::string_view table, int counter, const std::vector<KeyColumn>& columns);
+// Appends `statement` to a text of statements, with ";\n" before every one but the first.
+void AppendStatement(std::string& text, const std::string& statement);
+
+// One column pair of a foreign key of a table.
+struct ForeignKeyPair {
+  std::string constraint;
+  std::string column;
+  std::string referenced_table;
+  std::string referenced_column;
+};
+// One "Alter Table `T` Add CONSTRAINT `c` FOREIGN KEY (`a`, `b`)\n REFERENCES `P`(`x`, `y`)"
+// per constraint, separated by ";\n", ending in ")\n"; consecutive pairs of one constraint
+// (names compared without regard to case) make one statement. "" without pairs.
+std::string ForeignKeyStatements(std::string_view table, const std::vector<ForeignKeyPair>& pairs);
+
+}  // namespace tabulon::source_common

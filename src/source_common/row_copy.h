@@ -1,0 +1,40 @@
+// The row copy every source adapter uses: the rows of an opened select become one INSERT each
+// on the target, with the same lines, progress, stop checks and data file whatever the source.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "data/provider.h"
+#include "data/statement.h"
+#include "source_common/source_context.h"
+
+namespace tabulon::source_common {
+
+// Appends one fetched value (never NULL: the copy writes NULL itself) as an Access literal; an
+// error fails the row, which is then reported like a refused INSERT and not written.
+using LiteralWriter = std::function<Status(std::string& out, std::string_view value)>;
+
+// 'text' with quotes doubled.
+Status WriteTextLiteral(std::string& out, std::string_view value);
+// A number as it comes; anything that is not a plain number goes in quoted, so the target
+// converts it or refuses it by its own rules and nothing of it is read as SQL.
+Status WriteNumberLiteral(std::string& out, std::string_view value);
+// Hexadecimal digits as a 0x... literal.
+Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits);
+
+// Copies the rows of `rows` (opened with RowsetOptions::full_values, one writer per data column)
+// into the Access table `table`: "insert into `T` values (...)" per row, run on `target`; every
+// 2000 rows "[T] n records converted!"; a stop request ends the copy after the current row
+// ("Data Converting Terminaled!"); the first ten refused rows are reported with the target's
+// text and all of them counted; with auto backup each statement also goes to the data file
+// "T.data" in the work folder. Ends with "[T] n records converted, convertion completed
+// SUCCESSFULLY!" (n = rows stored). Returns "true", or the error text when reading the source
+// or storing the rows failed.
+std::string CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target, std::string_view table,
+                     const std::vector<LiteralWriter>& writers);
+
+}  // namespace tabulon::source_common

@@ -1,0 +1,51 @@
+// What a source adapter needs from its owner (the program's core object): the output pane, both
+// connections, the migration settings and the stop request; and the name of a source object.
+// Front ends and tests fill the context in; nothing here is owned.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "data/db_connection.h"
+#include "data/output_pane.h"
+
+namespace tabulon::source_common {
+
+// A table or view of the source. An empty schema leaves the name to the source's default
+// schema resolution; the Access object gets `name` alone (Access has no schemas).
+struct SourceTable {
+  std::string schema;
+  std::string name;
+
+  SourceTable() = default;
+  SourceTable(std::string schema_name, std::string object_name)
+      : schema(std::move(schema_name)), name(std::move(object_name)) {}
+  // A bare name, as the trees and the flows pass it.
+  SourceTable(const char* object_name) : name(object_name) {}  // NOLINT(google-explicit-constructor)
+  SourceTable(std::string object_name) : name(std::move(object_name)) {}  // NOLINT(google-explicit-constructor)
+};
+
+struct SourceContext {
+  data::OutputPane* output = nullptr;
+  data::DbConnection* source = nullptr;
+  // The target's provider name decides the Jet-only parts of a translation.
+  data::DbConnection* target = nullptr;
+  // The migration condition (a WHERE text) of a table of a source database; unset or "": none.
+  std::function<std::string(std::string_view database, std::string_view table)> condition;
+  // "Auto Backup": every INSERT of a row transfer is also written to the table's data file.
+  bool auto_backup = false;
+  // Where the row data files go; empty: the current directory.
+  std::string work_folder;
+  // True when the user asked the running task to stop (looked at between rows).
+  std::function<bool()> stop_requested;
+};
+
+// True when the target is the built-in Jet provider.
+bool TargetIsJet(const SourceContext& owner);
+
+// The migration condition of `table` ("" when there is none).
+std::string MigrationCondition(const SourceContext& owner, std::string_view database, std::string_view table);
+
+}  // namespace tabulon::source_common

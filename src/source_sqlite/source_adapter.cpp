@@ -1,0 +1,52 @@
+#include "source_sqlite/source_adapter.h"
+
+#include "source_sqlite/connection.h"
+#include "source_sqlite/translate.h"
+
+namespace tabulon::source_sqlite {
+namespace {
+
+class SqliteAdapter : public source_common::SourceAdapter {
+ public:
+  std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+                                       const SourceTable& table) const override {
+    return source_sqlite::TranslateTableDefinition(owner, source, database, table);
+  }
+  std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
+                                std::string_view database, const SourceTable& table) const override {
+    return source_sqlite::TransferTableRows(owner, source, target, database, table);
+  }
+  std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+                                      const SourceTable& view) const override {
+    return source_sqlite::TranslateViewDefinition(owner, source, database, view);
+  }
+  std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+                                  const SourceTable& table) const override {
+    return source_sqlite::TranslatePrimaryKey(owner, source, database, table);
+  }
+  std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+                                     const SourceTable& table) const override {
+    return source_sqlite::TranslateUniqueIndexes(owner, source, database, table);
+  }
+  std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+                                   const SourceTable& table) const override {
+    return source_sqlite::TranslateForeignKeys(owner, source, database, table);
+  }
+  bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& /*target_tree*/,
+                      std::string_view database) const override {
+    return source_sqlite::SelectDatabase(source_tree, database);
+  }
+  // The file holds one database and its session is always in it.
+  bool UseDatabase(data::OutputPane* /*output*/, data::Session* source, std::string_view /*database*/) const override {
+    return source != nullptr;
+  }
+};
+
+}  // namespace
+
+const source_common::SourceAdapter& SqliteSourceAdapter() {
+  static const SqliteAdapter adapter;
+  return adapter;
+}
+
+}  // namespace tabulon::source_sqlite

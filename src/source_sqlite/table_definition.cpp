@@ -1,0 +1,255 @@
+// The table definition: the declared columns of a SQLite table, checked against what they hold,
+// as an Access CREATE TABLE.
+#include <algorithm>
+#include <charconv>
+
+#include "base/text.h"
+#include "data/error_text.h"
+#include "data/statement.h"
+#include "source_common/access_statements.h"
+#include "source_sqlite/columns.h"
+
+namespace tabulon::source_sqlite {
+
+using namespace data;
+using source_common::AccessColumn;
+
+namespace {
+
+// Access's integer types, narrowest first, with the values each holds.
+struct IntegerType {
+  const char* name;
+  std::int64_t min, max;
+};
+constexpr IntegerType kIntegerTypes[] = {
+    {"Byte", 0, 255}, {"Short", -32768, 32767}, {"Long", -2147483648LL, 2147483647LL}};
+
+// The narrowest Access integer type, from `first` on, that holds the column's integers; past
+// 32 bits what SQL Server's bigint becomes.
+std::string IntegerTypeFor(size_t first, const ColumnContent& content, bool jet_target) {
+  for (size_t k = first; k < std::size(kIntegerTypes); ++k) {
+    const IntegerType& t = kIntegerTypes[k];
+    if ((!content.min_integer || *content.min_integer >= t.min) && (!content.max_integer || *content.max_integer <= t.max)) {
+      return t.name;
+    }
+  }
+  return jet_target ? "Numeric(19,0)" : "Long";
+}
+
+// A declared length widened to the longest stored value; 0 when it exceeds `limit` or none
+// was declared.
+std::int64_t SizeFor(const SqliteDeclaredType& declared, const ColumnContent& content, std::int64_t limit) {
+  if (declared.args.empty() || declared.args[0] < 1) return 0;
+  const std::int64_t size = std::max(declared.args[0], content.longest);
+  return size <= limit ? size : 0;
+}
+
+std::optional<std::int64_t> Integer(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  std::int64_t n = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), n);
+  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return n;
+}
+
+// Reads what the columns in `wanted` hold, at most 100 columns a statement (SQLite allows
+// 2000 result columns).
+Status ReadContent(Session* source, const SourceTable& table, std::vector<SourceColumn>& columns,
+                   const std::vector<size_t>& wanted) {
+  constexpr size_t kPerStatement = 100;
+  constexpr size_t kFacts = 7;
+  for (size_t begin = 0; begin < wanted.size(); begin += kPerStatement) {
+    const size_t end = std::min(wanted.size(), begin + kPerStatement);
+    std::string sql = "select ";
+    for (size_t k = begin; k < end; ++k) {
+      const std::string c = QuoteSqliteName(columns[wanted[k]].name);
+      const std::string type = "typeof(" + c + ")";
+      if (k > begin) sql += ",\n ";
+      sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " + c +
+             " end), max(length(case when " + type + " in ('text','blob') then " + c + " end)), count(case when " +
+             type + "='integer' then 1 end), count(case when " + type + "='real' then 1 end), count(case when " + type +
+             "='text' then 1 end), count(case when " + type + "='blob' then 1 end)";
+    }
+    sql += "\nfrom " + QuoteSqliteName(table.name);
+    TextRowset rows;
+    if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+    if (!rows.has_rowset() || MoveNextRow(rows) != S_OK) continue;
+    for (size_t k = begin; k < end; ++k) {
+      ColumnContent& content = columns[wanted[k]].content;
+      const size_t at = (k - begin) * kFacts;
+      content.min_integer = Integer(Cell(rows, at + 1));
+      content.max_integer = Integer(Cell(rows, at + 2));
+      content.longest = Integer(Cell(rows, at + 3)).value_or(0);
+      content.integers = Integer(Cell(rows, at + 4)).value_or(0);
+      content.reals = Integer(Cell(rows, at + 5)).value_or(0);
+      content.texts = Integer(Cell(rows, at + 6)).value_or(0);
+      content.blobs = Integer(Cell(rows, at + 7)).value_or(0);
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string QuoteSqliteName(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  out += '"';
+  return out;
+}
+
+std::string SqliteString(std::string_view text) {
+  std::string out;
+  source_common::AppendAccessString(out, text);  // the same form: quotes doubled
+  return out;
+}
+
+std::string BuildColumnsStatement(const SourceTable& table) {
+  return "select name, type, \"notnull\", dflt_value, pk from pragma_table_xinfo(" + SqliteString(table.name) +
+         ") where hidden <> 1 order by cid";
+}
+
+std::optional<std::string> Cell(const TextRowset& rows, size_t ordinal) {
+  if (ordinal < 1 || ordinal > rows.buffer().columns() || rows.buffer().IsNull(ordinal)) return std::nullopt;
+  return std::string(rows.buffer().Value(ordinal));
+}
+
+bool NeedsContent(const SqliteDeclaredType& declared, bool for_form) {
+  switch (ClassifySqliteType(declared)) {
+    case SqliteTypeKind::kBlob:
+    case SqliteTypeKind::kNone:
+    case SqliteTypeKind::kOther:
+      return true;
+    case SqliteTypeKind::kTinyInt:
+    case SqliteTypeKind::kSmallInt:
+    case SqliteTypeKind::kInt:
+      return !for_form;
+    case SqliteTypeKind::kText:
+      return !for_form && !declared.args.empty();
+    default:
+      return false;
+  }
+}
+
+AccessType ChooseAccessType(const SqliteDeclaredType& declared, const ColumnContent& content, bool jet_target) {
+  switch (ClassifySqliteType(declared)) {
+    case SqliteTypeKind::kBoolean: return {"Bit", " ", ValueForm::kNumber};
+    case SqliteTypeKind::kTinyInt: return {IntegerTypeFor(0, content, jet_target), " ", ValueForm::kNumber};
+    case SqliteTypeKind::kSmallInt: return {IntegerTypeFor(1, content, jet_target), " ", ValueForm::kNumber};
+    case SqliteTypeKind::kInt: return {IntegerTypeFor(2, content, jet_target), " ", ValueForm::kNumber};
+    case SqliteTypeKind::kBigInt: return {jet_target ? "Numeric(19,0)" : "Long", " ", ValueForm::kNumber};
+    case SqliteTypeKind::kReal: return {"Double", " ", ValueForm::kNumber};
+    case SqliteTypeKind::kMoney: return {"Currency", " ", ValueForm::kNumber};
+    case SqliteTypeKind::kDecimal: {
+      const std::vector<std::int64_t>& a = declared.args;
+      const std::int64_t precision = a.empty() ? 0 : a[0];
+      const std::int64_t scale = a.size() < 2 ? 0 : a[1];
+      if (precision < 1 || precision > 28 || scale < 0 || scale > precision) return {"Double", " ", ValueForm::kNumber};
+      if (!jet_target) return {"Numeric", " ", ValueForm::kNumber};
+      return {"Numeric(" + std::to_string(precision) + "," + std::to_string(scale) + ")", " ", ValueForm::kNumber};
+    }
+    case SqliteTypeKind::kDate:
+    case SqliteTypeKind::kDateTime:
+    case SqliteTypeKind::kTime:
+      return {"DateTime", " ", ValueForm::kDate};
+    case SqliteTypeKind::kText: {
+      const std::int64_t size = SizeFor(declared, content, 255);
+      if (size == 0) return {"LongText", " ", ValueForm::kText};
+      return {"VarChar", "(" + std::to_string(size) + ")", ValueForm::kText};
+    }
+    case SqliteTypeKind::kBlob: {
+      if (content.texts > 0 && content.blobs + content.integers + content.reals == 0) {
+        return {"LongText", " ", ValueForm::kText};
+      }
+      const std::int64_t size = SizeFor(declared, content, 510);
+      if (size == 0) return {"LongBinary", " ", ValueForm::kBinary};
+      return {"Binary", "(" + std::to_string(size) + ")", ValueForm::kBinary};
+    }
+    case SqliteTypeKind::kNone:
+    case SqliteTypeKind::kOther:
+      break;
+  }
+  // By content: what the stored values are, NULLs aside.
+  if (content.texts == 0 && content.blobs == 0 && content.integers + content.reals > 0) {
+    if (content.reals == 0) return {IntegerTypeFor(2, content, jet_target), " ", ValueForm::kNumber};
+    return {"Double", " ", ValueForm::kNumber};
+  }
+  if (content.blobs > 0 && content.texts + content.integers + content.reals == 0) {
+    return {"LongBinary", " ", ValueForm::kBinary};
+  }
+  return {"LongText", " ", ValueForm::kText};
+}
+
+std::optional<std::string> TranslateDefault(std::string_view definition) {
+  const std::string_view text = source_common::StripEnclosingParentheses(definition);
+  std::string lower = AsciiLower(text);
+  std::erase(lower, ' ');
+  if (lower.empty() || lower == "null") return std::string();
+  if (lower == "current_timestamp" || lower == "datetime('now')") return "Now()";
+  if (lower == "current_date" || lower == "date('now')") return "Date()";
+  if (lower == "current_time" || lower == "time('now')") return "Time()";
+  if (lower == "true") return "True";
+  if (lower == "false") return "False";
+  if (source_common::IsNumberLiteral(text)) return std::string(text.front() == '+' ? text.substr(1) : text);
+  if (source_common::IsStringLiteral(text)) return std::string(text);
+  return std::nullopt;
+}
+
+Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable& table, bool jet_target, bool for_form) {
+  std::vector<SourceColumn> columns;
+  {
+    TextRowset rows;
+    if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
+      return ProviderError(ErrorDescription(rows.error_source()));
+    }
+    while (rows.has_rowset() && MoveNextRow(rows) == S_OK) {
+      SourceColumn c;
+      c.name = Cell(rows, 1).value_or("");
+      c.declared_text = Cell(rows, 2).value_or("");
+      c.declared = ParseSqliteDeclaredType(c.declared_text);
+      c.not_null = Cell(rows, 3).value_or("0") != "0";
+      c.default_value = Cell(rows, 4);
+      c.pk = static_cast<int>(Integer(Cell(rows, 5)).value_or(0));
+      // A key column holds no NULL in Access (SQLite lets a rowid table's key hold one).
+      c.not_null = c.not_null || c.pk > 0;
+      columns.push_back(std::move(c));
+    }
+  }
+  std::vector<size_t> wanted;
+  for (size_t k = 0; k < columns.size(); ++k) {
+    if (NeedsContent(columns[k].declared, for_form)) wanted.push_back(k);
+  }
+  RETURN_IF_ERROR(ReadContent(source, table, columns, wanted));
+  for (SourceColumn& c : columns) c.access = ChooseAccessType(c.declared, c.content, jet_target);
+  return columns;
+}
+
+std::string TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                     const SourceTable& table) {
+  if (source == nullptr) {
+    WriteOutput(owner.output, "No Connection!");
+    return "ERROR!!!";
+  }
+  const bool jet = source_common::TargetIsJet(owner);
+  Result<std::vector<SourceColumn>> columns = ReadColumns(source, table, jet, false);
+  if (!columns.ok()) return columns.status().message();
+  std::vector<AccessColumn> access;
+  for (const SourceColumn& c : *columns) {
+    AccessColumn a{c.name, c.access.type, c.access.length, !c.not_null, {}};
+    if (c.default_value) {
+      std::optional<std::string> translated = TranslateDefault(*c.default_value);
+      if (!translated) {
+        source_common::ReportLeftOutDefault(owner, table.name, *c.default_value, c.name);
+      } else {
+        a.default_value = std::move(*translated);
+      }
+    }
+    access.push_back(std::move(a));
+  }
+  return source_common::CreateTableStatement(table.name, access, jet);
+}
+
+}  // namespace tabulon::source_sqlite

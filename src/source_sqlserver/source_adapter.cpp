@@ -1,0 +1,53 @@
+#include "source_sqlserver/source_adapter.h"
+
+#include "data/statement.h"
+#include "source_sqlserver/connection.h"
+#include "source_sqlserver/translate.h"
+
+namespace tabulon::source_sqlserver {
+namespace {
+
+class SqlServerAdapter : public source_common::SourceAdapter {
+ public:
+  std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+                                       const SourceTable& table) const override {
+    return source_sqlserver::TranslateTableDefinition(owner, source, database, table);
+  }
+  std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
+                                std::string_view database, const SourceTable& table) const override {
+    return source_sqlserver::TransferTableRows(owner, source, target, database, table);
+  }
+  std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+                                      const SourceTable& view) const override {
+    return source_sqlserver::TranslateViewDefinition(owner, source, database, view);
+  }
+  std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+                                  const SourceTable& table) const override {
+    return source_sqlserver::TranslatePrimaryKey(owner, source, database, table);
+  }
+  std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+                                     const SourceTable& table) const override {
+    return source_sqlserver::TranslateUniqueIndexes(owner, source, database, table);
+  }
+  std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+                                   const SourceTable& table) const override {
+    return source_sqlserver::TranslateForeignKeys(owner, source, database, table);
+  }
+  bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& target_tree,
+                      std::string_view database) const override {
+    return source_sqlserver::SelectDatabase(source_tree, target_tree, database, 0);
+  }
+  bool UseDatabase(data::OutputPane* output, data::Session* source, std::string_view database) const override {
+    // Bracketed, as every SQL Server name this program sends: any database name works.
+    return data::ExecuteStatement(output, source, "use " + QuoteSqlServerName(database) + ";", 0);
+  }
+};
+
+}  // namespace
+
+const source_common::SourceAdapter& SqlServerSourceAdapter() {
+  static const SqlServerAdapter adapter;
+  return adapter;
+}
+
+}  // namespace tabulon::source_sqlserver

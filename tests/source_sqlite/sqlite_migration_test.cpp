@@ -1,0 +1,309 @@
+// A SQLite database of every declared type, NULLs, unicode, quotes, binary values, a composite
+// key, unique indexes, single- and multi-column foreign keys and views, migrated through the
+// SQLite provider and the built-in Jet provider into a real .mdb and read back by the
+// independent readers.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "data/providers/jet/jet_provider.h"
+#include "data/providers/sqlite/sqlite_provider.h"
+#include "data/statement.h"
+#include "jet/values.h"
+#include "jet_readers.h"
+#include "source_sqlite/connection.h"
+#include "source_sqlite/translate.h"
+
+namespace tabulon::source_sqlite {
+namespace {
+
+using namespace data;
+namespace fs = std::filesystem;
+
+constexpr char kFixture[] = R"sql(
+create table customers(
+  id integer primary key, name nvarchar(40) not null, note text, active boolean default 1,
+  created datetime default CURRENT_TIMESTAMP, balance decimal(12,2) default 0, rating real,
+  score int, age tinyint, level smallint, photo blob, code varchar(3), extra, misc, big bigint,
+  odd text default (lower('X')), unique(name));
+create table "Order"(
+  cust_id integer not null references customers(id), "line no" integer not null, sku char(8),
+  qty smallint default 1, placed date, primary key(cust_id, "line no"));
+create table shipments(
+  id integer primary key autoincrement, cust_id integer, line_no integer, shipped timestamp,
+  back_to integer references customers(id),
+  foreign key (cust_id, line_no) references "Order"(cust_id, "line no"),
+  foreign key (cust_id) references customers);
+create unique index shipments_u on shipments(shipped desc, id);
+create index shipments_i on shipments(cust_id);
+create unique index shipments_partial on shipments(line_no) where line_no > 5;
+create view v_active as select upper("name") as n, balance -- the active ones
+  from customers where active != 0;
+create view v_orders as select c.name, o.sku, o."line no" from customers c inner join "Order" o on o.cust_id = c.id;
+create view v_concat as select name || 'x' as n from customers;
+insert into customers values (1, 'Müller & Söhne', 'it''s "q"' || char(13, 10) || 'line 2', 1,
+  '2024-01-31 13:45:10.250', 12.50, 0.1, 5000000000, 200, -3, x'00ff10', 'abcde', 7, 'm',
+  9223372036854775807, 'o1');
+insert into customers(id, name, note, active, created, balance) values (2, 'Zoë', '用户 𝄞', null, null, null);
+insert into customers values (3, 'O''Neil', '', 0, 2460000.5, -0.01, 1e300, -7, 0, null, x'', 'ab',
+  null, 42, -1, null);
+insert into customers(id, name, created) values (4, 'bad date', 'not a date');
+insert into customers(id, name, created) values (5, 'epoch', 1700000000);
+insert into "Order" values (1, 1, 'SKU-1', 2, '2024-02-29'), (1, 2, 'SKU-2', null, '2024-03-01T08:00'),
+  (3, 1, null, 5, null), (3, 9, 'SKU-9', 1, '2024-04-01');
+insert into shipments values (1, 1, 1, '2024-03-01 10:00:00+02:00', 3), (2, 1, 2, '08:30', null),
+  (3, 3, 1, '2024-03-02 10:00:00.5', 1);
+)sql";
+
+jet::ColumnDefinition Col(const char* name, jet::ColumnType type, uint8_t scale = 0) {
+  jet::ColumnDefinition c;
+  c.name = name;
+  c.type = type;
+  c.scale = scale;
+  return c;
+}
+
+jet::Value Date(const char* text) { return jet::DateTime{jet::ParseDateTime(text).value()}; }
+jet::Value Dec(const char* text, uint8_t scale) { return jet::Decimal::Parse(text, scale).value(); }
+
+class SqliteMigrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tabulon_sqlite_migration_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    const std::string source_path = (dir_ / "Shop.sqlite").string();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(source_path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    ASSERT_EQ(sqlite3_exec(db, kFixture, nullptr, nullptr, &error), SQLITE_OK) << error;
+    sqlite3_close(db);
+
+    source_.profile.provider_name = kSqliteProviderName;
+    source_.profile.source_name = source_path;
+    PropertySet source_init(DBPROPSET_DBINIT);
+    BuildSourceConnectionProperties(source_.profile, &source_init);
+    ASSERT_EQ(OpenDataSource(source_, {&source_init, 1}), S_OK);
+    ASSERT_EQ(OpenSession(source_), S_OK);
+
+    target_path_ = (dir_ / "Shop.mdb").string();
+    PropertySet init(DBPROPSET_DBINIT);
+    init.AddString(DBPROP_INIT_DATASOURCE, target_path_);
+    std::vector<std::string> errors;
+    ASSERT_EQ(JetProvider().CreateDataSource({&init, 1}, &errors), S_OK);
+    target_.profile.provider_name = kJetProviderName;
+    ASSERT_EQ(OpenDataSource(target_, {&init, 1}), S_OK);
+    ASSERT_EQ(OpenSession(target_), S_OK);
+
+    owner_.output = &pane_;
+    owner_.source = &source_;
+    owner_.target = &target_;
+    owner_.work_folder = dir_.string();
+    owner_.condition = [](std::string_view database, std::string_view table) {
+      return database == "Shop" && table == "Order" ? std::string("\"line no\" < 9") : std::string();
+    };
+  }
+  void TearDown() override {
+    CloseConnection(source_);
+    CloseConnection(target_);
+    fs::remove_all(dir_);
+  }
+
+  // Runs every ";"-separated piece of `text` on the target; each must succeed.
+  void Run(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+      const size_t end = std::min(text.find(';', start), text.size());
+      const std::string piece = text.substr(start, end - start);
+      if (piece.find_first_not_of(" \r\n") != std::string::npos) {
+        EXPECT_TRUE(ExecuteStatement(&pane_, target_.session.get(), piece, 1)) << piece;
+      }
+      start = end + 1;
+    }
+  }
+
+  std::vector<std::string> Lines(std::string_view containing) const {
+    std::vector<std::string> out;
+    for (const OutputLine& line : pane_.Lines()) {
+      if (line.text.find(containing) != std::string::npos) out.push_back(line.text);
+    }
+    return out;
+  }
+
+  fs::path dir_;
+  std::string target_path_;
+  OutputPane pane_;
+  DbConnection source_, target_;
+  SourceContext owner_;
+};
+
+TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnMdb) {
+  Session* source = source_.session.get();
+  Session* target = target_.session.get();
+  DbTreeView tree;
+  tree.connection = &source_;
+  tree.output = &pane_;
+  EXPECT_FALSE(SelectDatabase(tree, "Other"));
+  ASSERT_TRUE(SelectDatabase(tree, "shop"));
+  EXPECT_EQ(tree.tree.ChildTexts(tree.tables_folder), (std::vector<std::string>{"customers", "Order", "shipments"}));
+
+  // Types from the declarations, widened where the stored values need it.
+  EXPECT_EQ(TranslateTableDefinition(owner_, source, "Shop", "customers"),
+            "create table `customers`(\n"
+            "`id` Long   NOT NULL  ,\n`name` VarChar (40) NOT NULL  ,\n`note` LongText   NULL  ,\n"
+            "`active` Bit   NULL default 1 ,\n`created` DateTime   NULL default Now() ,\n"
+            "`balance` Numeric(12,2)   NULL default 0 ,\n`rating` Double   NULL  ,\n"
+            "`score` Numeric(19,0)   NULL  ,\n`age` Byte   NULL  ,\n`level` Short   NULL  ,\n"
+            "`photo` LongBinary   NULL  ,\n`code` VarChar (5) NULL  ,\n`extra` Long   NULL  ,\n"
+            "`misc` LongText   NULL  ,\n`big` Numeric(19,0)   NULL  ,\n`odd` LongText   NULL  )\n");
+  for (const char* table : {"customers", "Order", "shipments"}) {
+    SCOPED_TRACE(table);
+    Run(TranslateTableDefinition(owner_, source, "Shop", table));
+    Run(TranslatePrimaryKey(owner_, source, "Shop", table));
+    Run(TranslateUniqueIndexes(owner_, source, "Shop", table));
+    EXPECT_EQ(TransferTableRows(owner_, source, target, "Shop", table), "true");
+  }
+  EXPECT_EQ(TranslatePrimaryKey(owner_, source, "Shop", "Order"), "alter table `Order` add PRIMARY KEY(`cust_id`,`line no`)\n");
+  EXPECT_EQ(TranslateUniqueIndexes(owner_, source, "Shop", "shipments"),
+            "CREATE UNIQUE INDEX `shipments_IDX_0` ON `shipments` (`shipped` DESC,`id`)\n");
+  const std::string keys = TranslateForeignKeys(owner_, source, "Shop", "shipments");
+  EXPECT_EQ(keys,
+            "Alter Table `shipments` Add CONSTRAINT `FK_shipments_customers` FOREIGN KEY (`back_to`)\n"
+            " REFERENCES `customers`(`id`);\n"
+            "Alter Table `shipments` Add CONSTRAINT `FK_shipments_Order` FOREIGN KEY (`cust_id`, `line_no`)\n"
+            " REFERENCES `Order`(`cust_id`, `line no`);\n"
+            "Alter Table `shipments` Add CONSTRAINT `FK_shipments_customers_2` FOREIGN KEY (`cust_id`)\n"
+            " REFERENCES `customers`(`id`)\n");
+  Run(keys);
+  Run(TranslateForeignKeys(owner_, source, "Shop", "Order"));
+  EXPECT_EQ(TranslateForeignKeys(owner_, source, "Shop", "customers"), "");
+
+  const std::string active = TranslateViewDefinition(owner_, source, "Shop", "v_active");
+  EXPECT_EQ(active, "CREATE VIEW `v_active` AS select UCase(`name`) as n, balance \n  from customers where active <> 0\n");
+  Run(active);
+  Run(TranslateViewDefinition(owner_, source, "Shop", "v_orders"));
+  const std::string concat = TranslateViewDefinition(owner_, source, "Shop", "v_concat");
+  EXPECT_EQ(concat.rfind("NO SUPPORT! VIEW [v_concat]: Access cannot hold its SELECT: ", 0), 0u) << concat;
+  EXPECT_EQ(TranslateViewDefinition(owner_, source, "Shop", "missing"), "");
+
+  // What was left out, and the one row whose date cannot be read, each said once.
+  EXPECT_EQ(Lines("left out"),
+            (std::vector<std::string>{
+                "TABLE [customers]: the default lower('X') of column [odd] is left out: Access cannot evaluate it",
+                "TABLE [customers]: the default lower('X') of column [odd] is left out: Access cannot evaluate it",
+                "INDEX [shipments_partial] of [shipments] is left out: Access cannot hold a partial index",
+                "INDEX [shipments_partial] of [shipments] is left out: Access cannot hold a partial index"}));
+  EXPECT_EQ(Lines("not inserted"),
+            std::vector<std::string>{
+                "[customers] Record 4 was not inserted: column [created]: 'not a date' cannot be read as a date"});
+  EXPECT_EQ(Lines("records converted,"),
+            (std::vector<std::string>{"[customers] 4 records converted, convertion completed SUCCESSFULLY!",
+                                      "[Order] 3 records converted, convertion completed SUCCESSFULLY!",
+                                      "[shipments] 3 records converted, convertion completed SUCCESSFULLY!"}));
+  CloseConnection(target_);
+
+  if (!tabulon::testing::MdbToolsAvailable() || !tabulon::testing::MdbReaderAvailable()) {
+    GTEST_SKIP() << "mdbtools or mdb-reader is not installed";
+  }
+  using enum jet::ColumnType;
+  const jet::Value null = jet::Null{};
+  const std::vector<jet::ColumnDefinition> customers = {
+      Col("id", kLong),       Col("name", kText),    Col("note", kMemo),     Col("active", kBoolean),
+      Col("created", kDateTime), Col("balance", kNumeric, 2), Col("rating", kDouble), Col("score", kNumeric),
+      Col("age", kByte),      Col("level", kInteger), Col("photo", kOle),    Col("code", kText),
+      Col("extra", kLong),    Col("misc", kMemo),    Col("big", kNumeric),   Col("odd", kMemo)};
+  const std::vector<jet::Row> customer_rows = {
+      {int32_t{1}, std::string("Müller & Söhne"), std::string("it's \"q\"\r\nline 2"), true,
+       Date("2024-01-31 13:45:10.250"), Dec("12.50", 2), 0.1, Dec("5000000000", 0), uint8_t{200}, int16_t{-3},
+       jet::Bytes{std::string("\x00\xff\x10", 3)}, std::string("abcde"), int32_t{7}, std::string("m"),
+       Dec("9223372036854775807", 0), std::string("o1")},
+      {int32_t{2}, std::string("Zoë"), std::string("用户 𝄞"), false, null, null, null, null, null, null, null, null, null,
+       null, null, std::string("x")},
+      {int32_t{3}, std::string("O'Neil"), std::string(""), false, Date("2023-02-25"), Dec("-0.01", 2), 1e300,
+       Dec("-7", 0), uint8_t{0}, null, jet::Bytes{}, std::string("ab"), null, std::string("42"), Dec("-1", 0), null},
+      {int32_t{5}, std::string("epoch"), null, true, Date("2023-11-14 22:13:20"), Dec("0", 2), null, null, null, null,
+       null, null, null, null, null, std::string("x")}};
+  EXPECT_EQ(tabulon::testing::CompareTableWithReaders(target_path_, "customers", customers, customer_rows), "");
+  EXPECT_EQ(tabulon::testing::CompareTableWithReaders(
+                target_path_, "Order",
+                {Col("cust_id", kLong), Col("line no", kLong), Col("sku", kText), Col("qty", kInteger),
+                 Col("placed", kDateTime)},
+                {{int32_t{1}, int32_t{1}, std::string("SKU-1"), int16_t{2}, Date("2024-02-29")},
+                 {int32_t{1}, int32_t{2}, std::string("SKU-2"), null, Date("2024-03-01 08:00:00")},
+                 {int32_t{3}, int32_t{1}, null, int16_t{5}, null}}),
+            "");
+  EXPECT_EQ(tabulon::testing::CompareTableWithReaders(
+                target_path_, "shipments",
+                {Col("id", kLong), Col("cust_id", kLong), Col("line_no", kLong), Col("shipped", kDateTime),
+                 Col("back_to", kLong)},
+                {{int32_t{1}, int32_t{1}, int32_t{1}, Date("2024-03-01 08:00:00"), int32_t{3}},
+                 {int32_t{2}, int32_t{1}, int32_t{2}, Date("1899-12-30 08:30:00"), null},
+                 {int32_t{3}, int32_t{3}, int32_t{1}, Date("2024-03-02 10:00:00.500"), int32_t{1}}}),
+            "");
+  Result<std::string> schema = tabulon::testing::MdbToolsSchema(target_path_, "postgres");
+  ASSERT_TRUE(schema.ok()) << schema.status().ToString();
+  for (const char* wanted : {"PRIMARY KEY (\"cust_id\", \"line no\")", "ON \"customers\" (\"name\")",
+                             "ON \"shipments\" (\"shipped\" DESC, \"id\")",
+                             "FOREIGN KEY (\"back_to\") REFERENCES \"customers\"(\"id\")"}) {
+    EXPECT_NE(schema->find(wanted), std::string::npos) << wanted << "\n" << *schema;
+  }
+  // The two-column key is one relationship of two columns, in key order.
+  Result<tabulon::testing::ReaderTable> relationships = tabulon::testing::MdbToolsExport(target_path_, "MSysRelationships");
+  ASSERT_TRUE(relationships.ok()) << relationships.status().ToString();
+  std::vector<std::string> pairs;
+  for (const auto& row : relationships->rows) {
+    if (*row[0] == "FK_shipments_Order") pairs.push_back(*row[2] + " " + *row[3] + " " + *row[5] + " -> " + *row[7]);
+  }
+  EXPECT_EQ(pairs, (std::vector<std::string>{"2 0 cust_id -> cust_id", "2 1 line_no -> line no"}));
+  Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(target_path_);
+  ASSERT_TRUE(queries.ok()) << queries.status().ToString();
+  EXPECT_EQ(*queries, (std::vector<std::string>{"v_active", "v_orders"}));
+}
+
+TEST(SqliteDatesTest, StoredFormsBecomeAccessLiteralsOrFail) {
+  const std::pair<const char*, const char*> good[] = {
+      {"2024-01-31", "#2024-01-31 00:00:00#"},
+      {"2024-01-31 13:45", "#2024-01-31 13:45:00#"},
+      {" 2024-01-31T13:45:10.2505 ", "#2024-01-31 13:45:10.251#"},
+      {"2024-12-31 23:59:59.9996", "#2025-01-01 00:00:00#"},
+      {"2024-03-01 01:00:00-02:30", "#2024-03-01 03:30:00#"},
+      {"2024-03-01Z", "#2024-03-01 00:00:00#"},
+      {"13:05:09", "#1899-12-30 13:05:09#"},
+      {"2440587.5", "#1970-01-01 00:00:00#"},
+      {"-86400", "#1969-12-31 00:00:00#"},
+      {"0100-01-01", "#0100-01-01 00:00:00#"}};
+  for (const auto& [stored, literal] : good) {
+    Result<std::string> got = AccessDateLiteral(stored);
+    ASSERT_TRUE(got.ok()) << stored << ": " << got.status().ToString();
+    EXPECT_EQ(*got, literal) << stored;
+  }
+  for (const char* bad : {"2024-02-30", "2023-02-29", "2024-13-01", "24:00", "2024-01-31 10:60", "0099-12-31", "now",
+                          "", "2024-01-31 10:00 CET", "1e20", "12:3"}) {
+    EXPECT_FALSE(AccessDateLiteral(bad).ok()) << bad;
+  }
+}
+
+TEST(SqliteViewsTest, SelectsAccessCanHoldAreRewrittenTheOthersRefused) {
+  const std::pair<const char*, const char*> held[] = {
+      {"CREATE VIEW v(a, [b c], d) AS SELECT [x y], `z``q`, \"w\"\"v\" FROM main.t /* note */ WHERE x == 1;",
+       "CREATE VIEW `v` (a, `b c`, d) AS SELECT `x y`, `z'q`, `w\"v` FROM main.t   WHERE x = 1\n"},
+      {"CREATE VIEW v AS select substr(name, 2, 3), length(name), count(*), min(q) from t group by name",
+       "CREATE VIEW `v` AS select Mid(name, 2, 3), Len(name), Count(*), Min(q) from t group by name\n"},
+      {"CREATE VIEW v AS SELECT a FROM t WHERE a IN (SELECT b FROM u WHERE b LIKE '--x')",
+       "CREATE VIEW `v` AS SELECT a FROM t WHERE a IN (SELECT b FROM u WHERE b LIKE '--x')\n"}};
+  for (const auto& [sqlite, access] : held) {
+    Result<std::string> got = RewriteViewForAccess("v", sqlite);
+    ASSERT_TRUE(got.ok()) << sqlite << ": " << got.status().ToString();
+    EXPECT_EQ(*got, access);
+  }
+  for (const char* refused : {"CREATE VIEW v AS SELECT coalesce(a, 0) FROM t", "CREATE VIEW v AS SELECT max(a, b) FROM t",
+                              "CREATE VIEW v AS SELECT x'00' FROM t", "CREATE VIEW v AS SELECT a FROM t LIMIT 5",
+                              "CREATE VIEW v AS SELECT a FROM json_each(t.j)", "CREATE VIEW v AS SELECT 'open FROM t"}) {
+    EXPECT_FALSE(RewriteViewForAccess("v", refused).ok()) << refused;
+  }
+}
+
+}  // namespace
+}  // namespace tabulon::source_sqlite
