@@ -5,3 +5,5 @@
 int RunOdbcCommand(int argc, char** argv);
 int RunMdbCommand(int argc, char** argv);
 int RunSqlCommand(int argc, char** argv);
+int RunBackupCommand(int argc, char** argv);
+int RunRestoreCommand(int argc, char** argv);

@@ -10,13 +10,17 @@ namespace {
 constexpr const char* kUsage =
     "Usage: tabulon-cli <command> [arguments]\n"
     "\n"
-    "Copies SQL Server databases into Microsoft Access (.mdb) files.\n"
+    "Copies SQL Server databases into Microsoft Access (.mdb) files, backs up .mdb files as\n"
+    "scripts and restores them. Each command shows its own options with --help.\n"
     "\n"
     "Commands:\n"
     "  odbc \"CONNECTION STRING\" \"STATEMENT\"   run one statement through ODBC and show its result\n"
     "  mdb create|tables|export FILE.mdb …   create an .mdb, list its tables, export a table as CSV\n"
     "  sql FILE.mdb [--create] [--keep-going] (\"STATEMENT\" … | --file SCRIPT)\n"
     "                                         run Access SQL statements on an .mdb file\n"
+    "  backup FILE.mdb [--table T | --view V | --tables | --views] --out FOLDER\n"
+    "                                         back up tables and views as scripts into FOLDER\n"
+    "  restore FOLDER --target FILE.mdb       replay a backup into a new or an existing .mdb\n"
     "  --help                                 show this text\n"
     "  --version                              show the version\n";
 
@@ -34,6 +38,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "odbc") == 0) return RunOdbcCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "mdb") == 0) return RunMdbCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "sql") == 0) return RunSqlCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "backup") == 0) return RunBackupCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "restore") == 0) return RunRestoreCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);
   return 2;
 }

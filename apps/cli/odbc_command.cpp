@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "cli_connection.h"
 #include "cli_output.h"
 #include "commands.h"
 #include "data/db_connection.h"
-#include "data/error_text.h"
 #include "data/output_pane.h"
 #include "data/properties.h"
 #include "data/result_display.h"
@@ -35,18 +35,7 @@ int RunOdbcCommand(int argc, char** argv) {
   init.AddI4(DBPROP_INIT_MODE, DB_MODE_SHARE_DENY_NONE);
   init.AddI2(DBPROP_INIT_PROMPT, DBPROMPT_NOPROMPT);
 
-  Hresult code = OpenDataSource(connection, std::span<const PropertySet>(&init, 1));
-  if (Failed(code)) {
-    WriteOutput(&pane, "E::%s", FormatHresult("Database Init", code).c_str());
-    WriteOutput(&pane, "E::%s", ErrorDescription(connection).c_str());
-    return 1;
-  }
-  code = OpenSession(connection);
-  if (Failed(code)) {
-    WriteOutput(&pane, "E::Couldn't create session on data source");
-    WriteOutput(&pane, "E::%s", ErrorDescription(connection).c_str());
-    return 1;
-  }
+  if (!OpenCliConnection(pane, connection, init)) return 1;
   const bool ok = RunAndShowStatement(&pane, connection.session.get(), statement, 1);
   CloseConnection(connection);
   return ok ? 0 : 1;

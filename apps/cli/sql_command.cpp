@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_connection.h"
 #include "cli_output.h"
 #include "commands.h"
 #include "data/db_connection.h"
@@ -102,17 +103,7 @@ int RunSqlCommand(int argc, char** argv) {
   PropertySet init(DBPROPSET_DBINIT);
   init.AddString(DBPROP_INIT_DATASOURCE, path);
   init.AddI4(DBPROP_INIT_MODE, DB_MODE_SHARE_DENY_NONE);
-  Hresult code = OpenDataSource(connection, std::span<const PropertySet>(&init, 1));
-  if (Failed(code)) {
-    WriteOutput(&pane, "E::%s", FormatHresult("Database Init", code).c_str());
-    WriteOutput(&pane, "E::%s", ErrorDescription(connection).c_str());
-    return 1;
-  }
-  code = OpenSession(connection);
-  if (Failed(code)) {
-    WriteOutput(&pane, "E::Couldn't create session on data source");
-    return 1;
-  }
+  if (!OpenCliConnection(pane, connection, init)) return 1;
   int failures = 0;
   for (size_t i = 0; i < statements.size(); ++i) {
     if (RunAndShowStatement(&pane, connection.session.get(), statements[i].text, 1)) continue;

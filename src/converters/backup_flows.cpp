@@ -48,6 +48,12 @@ bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
     owner_.prompt().ShowMessage(data::FormatHresult("Open tables Error:", listed));
     return true;
   }
+  // Made even when there is no table: the backup then says the database had none, and
+  // restores as an empty one.
+  for (const char* part : {"TABLES", "DATA"}) {
+    std::string made = folder;
+    EnterSubfolder(made, part);
+  }
   for (const ListedObject& table : tables) {
     if (table.name.find(' ') != std::string::npos || table.type == "VIEW") continue;
     BackupTable(run, folder, table.name);
@@ -69,6 +75,8 @@ bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
     data::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
     return true;
   }
+  std::string made = folder;
+  EnterSubfolder(made, "VIEWS");
   for (const ListedObject& view : views) {
     if (IsUserView(view)) BackupView(run, folder, view.name);
     if (run.StopRequested()) {

@@ -22,6 +22,11 @@ bool ChooseBackupDirectory(Workbench& owner);
 // ("/", "C:\") the folder "Backup.Script" in it.
 std::string BackupFolderPath(const std::string& chosen);
 
+// Queues the restore of a backup folder into an .mdb file, both chosen by the user (a new file
+// is created, an existing one is added to), and starts the controller. A folder that holds no
+// backup is refused with a message.
+void RestoreCommand(Workbench& owner);
+
 // Removes the target selection (a database file, all tables or views, one table or view) after
 // two confirmations, and takes the removed items out of the tree.
 void DeleteCommand(Workbench& owner);

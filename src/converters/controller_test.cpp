@@ -68,6 +68,9 @@ class ScriptedFlows : public TaskFlows {
   bool BackupAllViews(TaskRunContext& r) override { return Call("BackupAllViews", r, r.target_database); }
   bool BackupOneTable(TaskRunContext& r) override { return Call("BackupOneTable", r, r.target_object); }
   bool BackupOneView(TaskRunContext& r) override { return Call("BackupOneView", r, r.target_object); }
+  bool RestoreBackup(TaskRunContext& r) override {
+    return Call("RestoreBackup", r, r.source_database + " " + r.target_database);
+  }
 
  private:
   bool Call(const std::string& step, TaskRunContext& run, const std::string& name) {
@@ -116,7 +119,7 @@ class ControllerTest : public ::testing::Test {
   TaskList::TaskRef Queue(TaskOperation operation, std::string source_object = "",
                           std::string selector = "") {
     TaskNames names;
-    names.source_database = operation >= kBackupObjects ? "" : "src";
+    names.source_database = operation == kRestoreBackup ? "folder" : operation >= kBackupObjects ? "" : "src";
     names.target_database = "tgt";
     if (operation >= kBackupObjects) {
       names.target_object = source_object;
@@ -157,6 +160,7 @@ TEST_F(ControllerTest, EveryOperationRunsItsStepsInOrderInOnePass) {
   Queue(kBackupObjects, "", "A");
   Queue(kBackupObject, "t2", "T");
   Queue(kBackupObject, "v2", "V");
+  Queue(kRestoreBackup);
   RunAll();
 
   const std::string ok = "Operation completed SUCCESSFULLY!";
@@ -181,7 +185,9 @@ TEST_F(ControllerTest, EveryOperationRunsItsStepsInOrderInOnePass) {
                   // BackupObjects "A", BackupObject "T" and "V"
                   "ReconnectTarget tgt", "BackupAllTables tgt", "BackupAllViews tgt", ok,
                   "ReconnectTarget tgt", "BackupOneTable t2", "RefreshTargetTree tgt", ok,
-                  "ReconnectTarget tgt", "BackupOneView v2", "RefreshTargetTree tgt", ok));
+                  "ReconnectTarget tgt", "BackupOneView v2", "RefreshTargetTree tgt", ok,
+                  // RestoreBackup: the folder into the target file
+                  "RestoreBackup folder tgt", "RefreshTargetTree tgt", ok));
   for (const auto& task : workbench_->tasks().Snapshot()) {
     EXPECT_EQ(task.state, kTaskSucceeded);
     EXPECT_EQ(task.state_text, "SUCCESS");
@@ -203,6 +209,7 @@ TEST_F(ControllerTest, FailuresDecideOnlyWhereTheWorkerSaysSo) {
   flows_->hooks["BackupOneTable"] = [](TaskRunContext&) { return false; };
   flows_->hooks["CreateTargetDatabase"] = [](TaskRunContext&) { return false; };
   flows_->hooks["UseSourceDatabase"] = [](TaskRunContext&) { return false; };
+  flows_->hooks["RestoreBackup"] = [](TaskRunContext&) { return false; };
   auto bad_source = Queue(kMigrateTable, "bad_db");
   auto table_fails = Queue(kMigrateTable, "t1");
   auto view_fails = Queue(kMigrateView, "v1");
@@ -210,6 +217,7 @@ TEST_F(ControllerTest, FailuresDecideOnlyWhereTheWorkerSaysSo) {
   auto bad_selector = Queue(kBackupObject, "x", "X");
   auto create_fails = Queue(kCloneDatabase);
   auto use_fails = Queue(kMigrateViews);
+  auto restore_fails = Queue(kRestoreBackup);
   RunAll();
 
   EXPECT_EQ(bad_source->state, kTaskFailed);
@@ -220,6 +228,8 @@ TEST_F(ControllerTest, FailuresDecideOnlyWhereTheWorkerSaysSo) {
   EXPECT_EQ(bad_selector->state, kTaskFailed);
   EXPECT_EQ(create_fails->state, kTaskFailed);
   EXPECT_EQ(use_fails->state, kTaskFailed);
+  EXPECT_EQ(restore_fails->state, kTaskFailed);
+  EXPECT_EQ(restore_fails->progress, 100);
 
   const auto lines = Lines();
   ASSERT_GE(lines.size(), 3u);
@@ -479,6 +489,13 @@ TEST(TaskListTest, LongNamesAreCutOnACharacterBoundary) {
   const MigrationTask task = MakeTask(kMigrateTable, names);
   EXPECT_EQ(task.source_object, std::string(254, 'x'));
   EXPECT_EQ(task.state_text, "Waiting");
+  // A restore's paths stay whole: cut, they would name another folder and file.
+  names.source_database = "/" + std::string(300, 'f');
+  names.target_database = "/" + std::string(300, 'd') + ".mdb";
+  const MigrationTask restore = MakeTask(kRestoreBackup, names);
+  EXPECT_EQ(restore.source_database, names.source_database);
+  EXPECT_EQ(restore.target_database, names.target_database);
+  EXPECT_EQ(CategoryText(restore.category), "BACKUP");
 }
 
 }  // namespace

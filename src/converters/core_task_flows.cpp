@@ -12,7 +12,9 @@
 #include "data/regex_helper.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
-#include "source_sqlserver/connection.h"
+#include "data/providers/sqlite/sqlite_provider.h"
+#include "source_sqlite/source_adapter.h"
+#include "source_sqlserver/source_adapter.h"
 #include "target_access/access_files.h"
 
 namespace tabulon::converters {
@@ -95,6 +97,15 @@ std::string ViewScriptLine(const std::string& script, bool* is_definition) {
 
 // --- the side operations -----------------------------------------------------------------------
 
+const source_common::SourceAdapter& SourceAdapterFor(std::string_view provider_name) {
+  if (EqualsIgnoreAsciiCase(provider_name, data::kSqliteProviderName)) return source_sqlite::SqliteSourceAdapter();
+  return source_sqlserver::SqlServerSourceAdapter();
+}
+
+const source_common::SourceAdapter& CoreTaskFlows::Source(const TaskRunContext& run) {
+  return SourceAdapterFor(run.source != nullptr ? run.source->profile.provider_name : std::string());
+}
+
 std::unique_ptr<TaskFlows> MakeCoreTaskFlows(Workbench& owner) { return std::make_unique<CoreTaskFlows>(owner); }
 
 bool CoreTaskFlows::CreateTargetDatabase(TaskRunContext& /*run*/, const std::string& name) {
@@ -107,15 +118,13 @@ void CoreTaskFlows::ReconnectTarget(TaskRunContext& /*run*/, const std::string& 
   target_access::SwitchAccessDatabase(owner_.target_context(), database, target_access::Side::kTarget);
 }
 
-bool CoreTaskFlows::SelectSourceDatabase(TaskRunContext& /*run*/, const std::string& database) {
+bool CoreTaskFlows::SelectSourceDatabase(TaskRunContext& run, const std::string& database) {
   std::lock_guard guard(owner_.tree_lock());
-  return source_sqlserver::SelectDatabase(owner_.source_tree(), owner_.target_tree(), database, 0);
+  return Source(run).SelectDatabase(owner_.source_tree(), owner_.target_tree(), database);
 }
 
 bool CoreTaskFlows::UseSourceDatabase(TaskRunContext& run, const std::string& database) {
-  // Bracketed, as every SQL Server name this program sends: any database name works.
-  return data::ExecuteStatement(run.output(), run.source->session.get(),
-                                "use " + source_sqlserver::QuoteSqlServerName(database) + ";", 0);
+  return Source(run).UseDatabase(run.output(), run.source->session.get(), database);
 }
 
 void CoreTaskFlows::RefreshTargetTree(TaskRunContext& /*run*/) {
@@ -131,8 +140,8 @@ std::string CoreTaskFlows::WorkDirectory() {
   return owner_.work_directory;
 }
 
-source_sqlserver::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& run, const std::string& folder) {
-  source_sqlserver::SourceContext context;
+source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& run, const std::string& folder) {
+  source_common::SourceContext context;
   context.output = &owner_.output();
   context.source = run.source;
   context.target = run.target;
@@ -145,15 +154,15 @@ source_sqlserver::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext&
   return context;
 }
 
-source_sqlserver::SourceTable CoreTaskFlows::SourceObject(const std::string& name, data::TreeNodeKind kind) {
+source_common::SourceTable CoreTaskFlows::SourceObject(const std::string& name, data::TreeNodeKind kind) {
   std::lock_guard guard(owner_.tree_lock());
   const data::DbTree& tree = owner_.source_tree().tree;
   for (size_t id = 0; id < tree.size(); ++id) {
     if (!tree.Contains(static_cast<int>(id))) continue;
     const data::TreeNode& node = tree.node(static_cast<int>(id));
-    if (node.kind == kind && node.text == name) return source_sqlserver::SourceTable(node.schema, name);
+    if (node.kind == kind && node.text == name) return source_common::SourceTable(node.schema, name);
   }
-  return source_sqlserver::SourceTable(name);
+  return source_common::SourceTable(name);
 }
 
 }  // namespace tabulon::converters

@@ -39,6 +39,12 @@ bool AppendToFile(const std::string& path, std::string_view text);
 // component of what remains.
 std::string DatabaseFolderName(const std::string& database);
 
+// True when `folder` holds a TABLES, DATA or VIEWS folder: a backup that can be restored.
+bool HoldsBackup(const std::string& folder);
+// The .mdb file a target database name stands for: the name itself when it holds ".mdb", else
+// the name with ".mdb" appended (the rule of the target's reconnection).
+std::string MdbFilePath(const std::string& database);
+
 // The line a view script file holds: "create view ..." in the script's own case, or, for a
 // text that is not a view definition (a failure text), that text as comment lines.
 std::string ViewScriptLine(const std::string& script, bool* is_definition);

@@ -10,12 +10,11 @@
 #include "converters/workbench.h"
 #include "data/error_text.h"
 #include "data/statement.h"
-#include "source_sqlserver/translate.h"
 
 namespace tabulon::converters {
 namespace {
 
-using source_sqlserver::SourceTable;
+using source_common::SourceTable;
 
 constexpr char kNoSupport[] = "NO SUPPORT!";
 
@@ -74,8 +73,8 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
     return;
   }
   data::WriteOutput(out, "TABLE: [%s].[%s] Migrating.....", database.c_str(), table.name.c_str());
-  const source_sqlserver::SourceContext context = MakeSourceContext(run, folder);
-  const std::string definition = source_sqlserver::TranslateTableDefinition(context, SourceSession(run), database, table);
+  const source_common::SourceContext context = MakeSourceContext(run, folder);
+  const std::string definition = Source(run).TranslateTableDefinition(context, SourceSession(run), database, table);
   AppendToFile(scratch, definition);
   if (!data::ExecuteStatement(out, TargetSession(run), definition, 1)) {
     data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
@@ -84,7 +83,7 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   data::WriteOutput(out, "Create table [%s] SUCCESSFULLY!!!", table.name.c_str());
 
   data::WriteOutput(out, "Primary Keys Migrating.....");
-  const std::string key = source_sqlserver::TranslatePrimaryKey(context, SourceSession(run), database, table);
+  const std::string key = Source(run).TranslatePrimaryKey(context, SourceSession(run), database, table);
   if (Unsupported(key)) {
     data::WriteOutput(out, "T::%s", key.c_str());
   } else if (key.empty()) {
@@ -97,7 +96,7 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   }
 
   data::WriteOutput(out, "Unique Keys Migrating.....");
-  const std::string indexes = source_sqlserver::TranslateUniqueIndexes(context, SourceSession(run), database, table);
+  const std::string indexes = Source(run).TranslateUniqueIndexes(context, SourceSession(run), database, table);
   if (Unsupported(indexes)) {
     data::WriteOutput(out, "T::%s", indexes.c_str());
   } else if (indexes.empty()) {
@@ -110,7 +109,7 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
     }
   }
 
-  source_sqlserver::TransferTableRows(context, SourceSession(run), TargetSession(run), database, table);
+  Source(run).TransferTableRows(context, SourceSession(run), TargetSession(run), database, table);
 }
 
 void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder) {
@@ -123,7 +122,7 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
     data::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
     return;
   }
-  const source_sqlserver::SourceContext context = MakeSourceContext(run, folder);
+  const source_common::SourceContext context = MakeSourceContext(run, folder);
   // Every listed table, also those whose creation failed, and not ended by a stop: the
   // relationships of the tables made so far belong with them.
   for (const ListedObject& listed_table : tables) {
@@ -134,7 +133,7 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       data::WriteOutput(out, "%s", kCharacterSetLine);
       continue;
     }
-    const std::string keys = source_sqlserver::TranslateForeignKeys(context, SourceSession(run), database, table);
+    const std::string keys = Source(run).TranslateForeignKeys(context, SourceSession(run), database, table);
     AppendToFile(scratch, keys);
     if (Unsupported(keys)) {
       data::WriteOutput(out, "T::%s", keys.c_str());
@@ -182,7 +181,7 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
     return false;
   }
   data::WriteOutput(out, "VIEW: [%s].[%s] Converting..... ", run.source_database.c_str(), view.name.c_str());
-  const std::string text = source_sqlserver::TranslateViewDefinition(MakeSourceContext(run, folder), SourceSession(run),
+  const std::string text = Source(run).TranslateViewDefinition(MakeSourceContext(run, folder), SourceSession(run),
                                                                      run.source_database, view);
   if (Unsupported(text)) {
     data::WriteOutput(out, "T::%s", text.c_str());

@@ -1,9 +1,11 @@
-// The commands that queue tasks: Migrate and Backup, and the choice of the backup folder.
+// The commands that queue tasks: Migrate, Backup and Restore, and the choice of the backup folder.
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "converters/commands.h"
+#include "converters/flow_support.h"
 #include "converters/tree_selection.h"
 #include "converters/work_folders.h"
 #include "converters/workbench.h"
@@ -67,6 +69,13 @@ MigrationChoice ChooseMigration(const TreeSelection& source, const std::string& 
     default:
       return {};
   }
+}
+
+// `path` made absolute against the process's directory (unchanged when that cannot be read).
+std::string WholePath(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path whole = std::filesystem::absolute(path, error);
+  return error ? path : whole.lexically_normal().string();
 }
 
 }  // namespace
@@ -155,6 +164,39 @@ void BackupCommand(Workbench& owner) {
       break;
   }
   if (operation) owner.QueueTask(MakeTask(*operation, names));
+  owner.EnsureControllerRunning();
+}
+
+void RestoreCommand(Workbench& owner) {
+  std::string initial_folder, current_target, target_dbms;
+  {
+    std::lock_guard guard(owner.tree_lock());
+    initial_folder = owner.backup_folder;
+    current_target = owner.target_tree().current_database;
+    target_dbms = owner.target_dbms;
+  }
+  std::optional<std::string> folder = owner.prompt().ChooseFolder("Please choose the backup folder to restore:", initial_folder);
+  if (!folder || folder->empty()) return;
+  if (!HoldsBackup(*folder)) {
+    owner.prompt().ShowMessage("No backup in [" + *folder + "]: it holds no TABLES, DATA or VIEWS folder!");
+    return;
+  }
+  data::FileChoice choice;
+  choice.title = "Restore Into Access Database";
+  choice.filter_name = "Access Data File";
+  choice.filter_pattern = "*.mdb;*.MDB";
+  choice.initial_directory = std::filesystem::path(current_target).parent_path().string();
+  choice.save = true;
+  choice.path_must_exist = true;
+  std::optional<std::string> file = owner.prompt().ChooseFile(choice);
+  if (!file || file->empty()) return;
+  TaskNames names;
+  names.target_dbms = target_dbms;
+  // Whole paths: the task runs later, and the target's reconnection would read a bare file name
+  // beside whatever file is connected then.
+  names.source_database = WholePath(*folder);
+  names.target_database = WholePath(*file);
+  owner.QueueTask(MakeTask(kRestoreBackup, names));
   owner.EnsureControllerRunning();
 }
 

@@ -64,6 +64,12 @@ class TaskFlows {
   virtual bool BackupAllViews(TaskRunContext& run) = 0;
   virtual bool BackupOneTable(TaskRunContext& run) = 0;
   virtual bool BackupOneView(TaskRunContext& run) = 0;
+
+  // Replays the backup folder run.source_database into the .mdb file run.target_database:
+  // creates the file when it does not exist, reconnects the target to it and restores tables,
+  // rows and views. False when the folder holds no backup, the file cannot be made or opened,
+  // or anything was not restored (a stop included).
+  virtual bool RestoreBackup(TaskRunContext& run) = 0;
 };
 
 }  // namespace tabulon::converters

@@ -32,9 +32,10 @@ MigrationTask MakeTask(TaskOperation operation, const TaskNames& names) {
   task.source_dbms = Cut(names.source_dbms);
   task.target_dbms = Cut(names.target_dbms);
   task.source_object = Cut(names.source_object);
-  task.source_database = Cut(names.source_database);
+  const bool paths = operation == kRestoreBackup;
+  task.source_database = paths ? names.source_database : Cut(names.source_database);
   task.target_object = Cut(names.target_object);
-  task.target_database = Cut(names.target_database);
+  task.target_database = paths ? names.target_database : Cut(names.target_database);
   task.state_text = "Waiting";
   return task;
 }

@@ -22,6 +22,9 @@ enum TaskOperation : std::int32_t {
   kMigrateView = 262,
   kBackupObjects = 513,
   kBackupObject = 514,
+  // Replays a backup folder into an .mdb file (created when it does not exist). The task keeps
+  // the folder in source_database and the .mdb file's path in target_database.
+  kRestoreBackup = 515,
 };
 
 // The category an operation belongs to.
@@ -49,7 +52,8 @@ struct MigrationTask {
 };
 
 // Builds a task as a command queues it: every name cut to kMaxTaskName bytes, category from the
-// operation, state Waiting. The stamp is set by TaskList::Append.
+// operation, state Waiting. The stamp is set by TaskList::Append. The folder and file paths of a
+// restore are kept whole: a cut path would name another folder or file.
 struct TaskNames {
   std::string backup_selector, source_dbms, target_dbms, source_object, source_database,
       target_object, target_database;

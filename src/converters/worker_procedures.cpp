@@ -143,6 +143,16 @@ bool RunBackupObject(TaskRunContext& run) {
   return RecordTaskOutcome(run, success);
 }
 
+// The flow reports what it could not restore; the task fails then.
+bool RunRestoreBackup(TaskRunContext& run) {
+  TaskFlows& flows = Flows(run);
+  const bool restored = flows.RestoreBackup(run);
+  run.SetProgress(90);
+  flows.RefreshTargetTree(run);
+  run.SetProgress(100);
+  return RecordTaskOutcome(run, restored);
+}
+
 bool RunWorker(std::int32_t operation, TaskRunContext& run) {
   if (run.owner->flows() == nullptr) return RecordTaskOutcome(run, false);
   switch (operation) {
@@ -154,6 +164,7 @@ bool RunWorker(std::int32_t operation, TaskRunContext& run) {
     case kMigrateView: return RunMigrateView(run);
     case kBackupObjects: return RunBackupObjects(run);
     case kBackupObject: return RunBackupObject(run);
+    case kRestoreBackup: return RunRestoreBackup(run);
     default: return RecordTaskOutcome(run, false);
   }
 }

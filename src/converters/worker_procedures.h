@@ -15,6 +15,7 @@ bool RunMigrateTable(TaskRunContext& run);
 bool RunMigrateView(TaskRunContext& run);
 bool RunBackupObjects(TaskRunContext& run);
 bool RunBackupObject(TaskRunContext& run);
+bool RunRestoreBackup(TaskRunContext& run);
 
 // The worker procedure for `operation`; an unknown code (or missing flows) records a failure.
 bool RunWorker(std::int32_t operation, TaskRunContext& run);

@@ -391,5 +391,55 @@ TEST_F(FlowsTest, BackupsWriteTheirFoldersAndReplayIntoAnEqualFile) {
   EXPECT_THAT(TakeLines(), ::testing::Contains("Perhaps CHARACTER SET not correct!\nPlease change and try again."));
 }
 
+// A restore task replays a backup of a migrated file into a new file; it fails, without making
+// a file, for a folder that holds no backup, and it fails when a stop ends it early.
+TEST_F(FlowsTest, RestoreTasksReplayABackupAndFailOnWhatTheyCannotRestore) {
+  LoadShopDemo();
+  const std::string target = (folder_ / "Target").string();
+  Queue(kMigrateDatabase, "ShopDemo", "", target);
+  wb_->backup_folder = folder_.string();
+  wb_->backup_folder_chosen = true;
+  Queue(kBackupObjects, "", "", target, "A");
+  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS", "SUCCESS"));
+  TakeLines();
+
+  const fs::path backup = folder_ / "Target";
+  const fs::path restored = folder_ / "Restored.mdb";
+  Queue(kRestoreBackup, backup.string(), "", restored.string());
+  Queue(kRestoreBackup, (folder_ / "data_cache").string(), "", (folder_ / "None.mdb").string());
+  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS", "FAILURE"));
+  const std::vector<std::string> lines = TakeLines();
+  const auto first = std::find(lines.begin(), lines.end(), "Operation completed SUCCESSFULLY!");
+  ASSERT_NE(first, lines.end());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), first + 1),
+            (std::vector<std::string>{"Create Access MDB File [" + restored.string() + "]",
+                                      "Restore Tables of database [Target]", "Restore Data of database [Target]",
+                                      "[Customers]       3 records restored!", "[OrderLines]       3 records restored!",
+                                      "[Orders]       3 records restored!", "Restore Views of database [Target]",
+                                      "Restored into [" + restored.string() + "]: 3 tables, 9 records, 1 views",
+                                      "Operation completed SUCCESSFULLY!"}));
+  EXPECT_THAT(std::vector<std::string>(first + 1, lines.end()),
+              ElementsAre("No backup in [" + (folder_ / "data_cache").string() +
+                              "]: it holds no TABLES, DATA or VIEWS folder!",
+                          "Operation FAILURE!"));
+  EXPECT_FALSE(fs::exists(folder_ / "None.mdb"));
+  // The target stays connected to the restored file, as after a migration.
+  EXPECT_EQ(wb_->target().profile.source_name, restored.string());
+  ExpectTablesInFile(restored, kShopTables);
+  if (HasFatalFailure() || IsSkipped()) return;
+  Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(restored.string());
+  ASSERT_TRUE(queries.ok());
+  EXPECT_THAT(*queries, ElementsAre("vCustomerOrders"));
+
+  // A stop leaves the restore incomplete: the task fails.
+  wb_->output().SetListener([this](const data::OutputLine& line) {
+    if (line.text.starts_with("Restore Tables")) wb_->RequestControllerStop();
+  });
+  Queue(kRestoreBackup, backup.string(), "", (folder_ / "Stopped").string());
+  EXPECT_THAT(RunAll(), ElementsAre("FAILURE"));
+  EXPECT_THAT(TakeLines(), ::testing::Contains("Tables Restore Terminaled!"));
+  EXPECT_TRUE(fs::exists(folder_ / "Stopped.mdb"));
+}
+
 }  // namespace
 }  // namespace tabulon::converters
