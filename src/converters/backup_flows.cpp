@@ -55,7 +55,8 @@ bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
     EnterSubfolder(made, part);
   }
   for (const ListedObject& table : tables) {
-    if (table.name.find(' ') != std::string::npos || table.type == "VIEW") continue;
+    // A name with a blank backs up like any other: every script backquotes it.
+    if (table.type == "VIEW") continue;
     BackupTable(run, folder, table.name);
     if (run.StopRequested()) {
       data::WriteOutput(out, "Tables Backup Terminaled!");

@@ -105,6 +105,9 @@ class Command : public ErrorSource {
   // code (DB_S_ERRORSOCCURRED) is success with warnings.
   virtual Hresult Execute(std::string_view sql, const PropertySet& rowset_properties,
                           const RowsetOptions& options, std::unique_ptr<Rowset>* rowset) = 0;
+  // What the last Execute has to tell the user beyond its outcome (something the database
+  // gave up to store the statement, such as an index it removed), one text a line.
+  virtual std::vector<std::string> Notices() const { return {}; }
 };
 
 // The catalogue rowsets a session can open (DBSCHEMA_CATALOGS, _TABLES, _COLUMNS, _VIEWS);

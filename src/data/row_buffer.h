@@ -26,7 +26,7 @@ class RowBuffer {
   explicit RowBuffer(size_t columns) : bytes_(columns * kSlotSize, 0) {}
 
   size_t columns() const { return bytes_.size() / kSlotSize; }
-  // Zero-fills every slot.
+  // Empties every slot: an empty value with status DBSTATUS_S_OK.
   void Clear();
 
   void SetNull(size_t ordinal);

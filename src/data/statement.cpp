@@ -21,32 +21,40 @@ Hresult CreateAndExecute(Session& session, const std::string& sql, const RowsetO
 
 }  // namespace
 
-bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report) {
+bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report, std::string* error) {
+  const auto fail = [error](std::string text) {
+    if (error != nullptr) *error = std::move(text);
+    return false;
+  };
   if (session == nullptr) {
     WriteOutput(owner, "E::No Connection!");
-    return false;
+    return fail("No Connection!");
   }
   try {
     std::unique_ptr<Command> command;
     std::unique_ptr<Rowset> rowset;
     const Hresult code = CreateAndExecute(*session, sql, {}, &command, &rowset);
+    // Whatever the outcome and whatever `report` says: such a notice is never to go unseen.
+    if (command != nullptr) {
+      for (const std::string& notice : command->Notices()) WriteOutput(owner, "T::%s", notice.c_str());
+    }
     if (code != S_OK) {
       rowset.reset();
-      if (report == 1) {
-        const ErrorSource* source = command != nullptr ? static_cast<const ErrorSource*>(command.get()) : session;
-        WriteOutput(owner, "T::%s", ErrorDescription(source).c_str());
-      }
-      return false;
+      const ErrorSource* source = command != nullptr ? static_cast<const ErrorSource*>(command.get()) : session;
+      const std::string text = ErrorDescription(source);
+      if (report == 1) WriteOutput(owner, "T::%s", text.c_str());
+      return fail(text);
     }
     if (rowset == nullptr && report == 1) WriteOutput(owner, "RESULT: The operation completed SUCCESSFULLY");
     rowset.reset();  // the rows of a query run here are never read
     return true;
   } catch (const std::exception& e) {
     WriteOutput(owner, "E::Statement failed: %s", e.what());
+    return fail(std::string("Statement failed: ") + e.what());
   } catch (...) {
     WriteOutput(owner, "E::Statement failed: unknown exception");
   }
-  return false;
+  return fail("Statement failed: unknown exception");
 }
 
 const ErrorSource* TextRowset::error_source() const {

@@ -23,8 +23,11 @@ namespace tabulon::data {
 // - success with rows: the rows are dropped unread, no line;
 // - failure: with report 1 an orange line with the provider's first diagnostic ("Unknown Error!"
 //   when it keeps none);
-// - an exception inside the run counts as failure and writes a red line.
-bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report);
+// - an exception inside the run counts as failure and writes a red line;
+// - the command's notices (Command::Notices) come first, each an orange line, whatever
+//   `report` says.
+// `error`, when given, receives the failure's text (the provider's diagnostic) whatever `report`.
+bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report, std::string* error = nullptr);
 
 // The rows of one statement. Closing (or destroying) releases the rowset before the command.
 class TextRowset {

@@ -21,6 +21,7 @@
 #include "jet/index_key.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
@@ -298,6 +299,28 @@ Row TagRow(int i) {
   return {int32_t{i}, std::string("tag ") + std::string(60, 't') + std::to_string(100000 + i)};
 }
 
+// Table T (ID, Tag) with the unique index ByTag, holding TagRow(i) for each of `ids`.
+void MakeTagTable(Database& db, const std::vector<int>& ids) {
+  TableDefinition t;
+  t.name = "T";
+  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)};
+  ASSERT_TRUE(db.CreateTable(t).ok());
+  IndexSpec tag{"ByTag", {{"Tag", true}}};
+  tag.unique = true;
+  ASSERT_TRUE(db.CreateIndex("T", tag).ok());
+  std::vector<Row> rows;
+  for (int i : ids) rows.push_back(TagRow(i));
+  if (!rows.empty()) {
+    ASSERT_TRUE(db.InsertRows("T", rows).ok());
+  }
+}
+
+std::vector<int> Numbers(int from, int to, int step = 1) {
+  std::vector<int> out;
+  for (int i = from; i < to; i += step) out.push_back(i);
+  return out;
+}
+
 TEST(BTreeTest, FailureDuringSplitsLeavesTheCommittedTree) {
   // 150 rows fill several leaves; the failing operation adds 120 more, in the middle of the
   // key range and at its end, so leaves, nodes and the root split.
@@ -305,16 +328,8 @@ TEST(BTreeTest, FailureDuringSplitsLeavesTheCommittedTree) {
   {
     auto db = Database::Create(base.File());
     ASSERT_TRUE(db.ok());
-    TableDefinition t;
-    t.name = "T";
-    t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)};
-    ASSERT_TRUE((*db)->CreateTable(t).ok());
-    IndexSpec tag{"ByTag", {{"Tag", true}}};
-    tag.unique = true;
-    ASSERT_TRUE((*db)->CreateIndex("T", tag).ok());
-    std::vector<Row> rows;
-    for (int i = 0; i < 300; i += 2) rows.push_back(TagRow(i));
-    ASSERT_TRUE((*db)->InsertRows("T", rows).ok());
+    MakeTagTable(**db, Numbers(0, 300, 2));
+    if (HasFatalFailure()) return;
   }
   std::vector<Row> more;
   for (int i = 1; i < 200; i += 2) more.push_back(TagRow(i));
@@ -375,20 +390,11 @@ TEST(BTreeTest, FailureDuringSplitsLeavesTheCommittedTree) {
 TEST(BTreeTest, FailedOperationDropsDecodedPagesOfTheSameDatabase) {
   // A unique violation late in an operation (after splits changed decoded pages) undoes the
   // operation; the same Database then writes on from the file, not from stale pages.
-  const fs::path path = fs::temp_directory_path() / ("tabulon_btree_stale_" + std::to_string(::getpid()) + ".mdb");
-  fs::remove(path);
+  const fs::path path = testing::ScratchFile("btree", "stale.mdb");
   auto db = Database::Create(path.string());
   ASSERT_TRUE(db.ok());
-  TableDefinition t;
-  t.name = "T";
-  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)};
-  ASSERT_TRUE((*db)->CreateTable(t).ok());
-  IndexSpec tag{"ByTag", {{"Tag", true}}};
-  tag.unique = true;
-  ASSERT_TRUE((*db)->CreateIndex("T", tag).ok());
-  std::vector<Row> rows;
-  for (int i = 0; i < 100; ++i) rows.push_back(TagRow(i));
-  ASSERT_TRUE((*db)->InsertRows("T", rows).ok());
+  MakeTagTable(**db, Numbers(0, 100));
+  if (HasFatalFailure()) return;
   std::vector<Row> more;
   for (int i = 100; i < 400; ++i) more.push_back(TagRow(i));
   more.push_back(TagRow(7));
@@ -444,22 +450,15 @@ TEST(BTreeTest, AccessWrittenTreesTakeDeletesAndInserts) {
   fs::remove(path);
 }
 
-}  // namespace
 TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   // One batch (one transaction, one tree) sees keys that went straight into the tree
   // (ascending), keys still waiting for a merge (random order) and, after a commit, keys only
   // in the stored pages: each must refuse its duplicate, and nothing else may be refused.
-  const fs::path path = fs::temp_directory_path() / ("tabulon_btree_unique_" + std::to_string(::getpid()) + ".mdb");
-  fs::remove(path);
+  const fs::path path = testing::ScratchFile("btree", "unique.mdb");
   auto db = Database::Create(path.string());
   ASSERT_TRUE(db.ok());
-  TableDefinition t;
-  t.name = "T";
-  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)};
-  ASSERT_TRUE((*db)->CreateTable(t).ok());
-  IndexSpec tag{"ByTag", {{"Tag", true}}};
-  tag.unique = true;
-  ASSERT_TRUE((*db)->CreateIndex("T", tag).ok());
+  MakeTagTable(**db, {});
+  if (HasFatalFailure()) return;
   std::mt19937 random(7);
   std::vector<int> order;
   // Enough random keys in one batch that the waiting entries fill more than one 1 MB block.
@@ -492,4 +491,5 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   fs::remove(path);
 }
 
+}  // namespace
 }  // namespace tabulon::jet

@@ -260,7 +260,8 @@ class Database {
   // of the call remains. A text key holding a character without a known General sort code
   // (anything beyond U+00FF) does not fail the insert: the row is stored, the index is removed
   // from the table (an index must never be silently wrong) and reported by
-  // TakeDroppedIndexes().
+  // TakeDroppedIndexes() as soon as the insert returns (inside a batch, that insert commits
+  // the batch).
 
   // Creates an index and fills it from the table's rows in one pass. Fails, creating nothing,
   // when the rows violate it or a key cannot be encoded.

@@ -133,6 +133,16 @@ struct Database::WriteState : public PageAllocator {
 
   std::map<uint32_t, std::unique_ptr<TableState>> tables;
 
+  // Whether an operation marked an index to go (see PrepareIndexEntries).
+  bool RemovesAnIndex() const {
+    for (const auto& [page, table] : tables) {
+      for (const RealIndexState& index : table->indexes.real) {
+        if (!index.drop_reason.empty()) return true;
+      }
+    }
+    return false;
+  }
+
   // Long values of one table, stored on the LVAL pages of their column.
   class LongValues : public LongValueSink {
    public:
@@ -936,7 +946,10 @@ Status Database::RunWrite(Operation&& operation, bool batchable) {
   in_operation_ = false;
   if (batched && status.ok()) {
     ++batch_pending_;
-    return status;
+    // An insert that takes an index off its table commits at once, so that the removal is
+    // reported (TakeDroppedIndexes) right after the insert that caused it.
+    if (!state->RemovesAnIndex()) return status;
+    return EndWrite(*state, std::move(status));
   }
   if (batched && pager_->change_count() == changes_before) {
     // Refused before it changed a page: the batch goes on (the in-memory state holds only

@@ -397,6 +397,10 @@ TEST_F(Enforcement, KeyWithoutSortCodeIsRefusedWhereARelationshipNeedsIt) {
   EXPECT_EQ(db_->InsertRow("Codes", {std::string("\u03a9")}).code(), ErrorCode::kUnsupported);
   EXPECT_EQ(db_->InsertRow("Uses", {std::string("\u03a9")}).code(), ErrorCode::kInvalidArgument);
   EXPECT_TRUE(db_->InsertRow("Uses", {std::string("ABC")}).ok());  // Jet compares text without case
+  // Inside a batch the insert itself is refused, not the commit after it.
+  ASSERT_TRUE(db_->BeginBatch().ok());
+  EXPECT_EQ(db_->InsertRow("Codes", {std::string("\u03a9")}).code(), ErrorCode::kUnsupported);
+  EXPECT_TRUE(db_->CommitBatch().ok());
   EXPECT_EQ(Rows("Codes").size(), 1u);
   EXPECT_TRUE(HasForeignKeyIndex("Codes"));
   EXPECT_TRUE(db_->TakeDroppedIndexes().empty());

@@ -19,8 +19,7 @@
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 #include "jet/database.h"
-#include "jet/values.h"
-#include "jet_readers.h"
+#include "jet_table_compare.h"
 #include "jet_test_files.h"
 #include "target_access/access_files.h"
 #include "target_access/restore_backup.h"
@@ -227,33 +226,6 @@ TEST(BackupScripts, StatementReader) {
   EXPECT_TRUE(rows.unbalanced());
 }
 
-// A table as text: each column as the engine and the provider describe it, then every row
-// (dates by their exact stored number, other values by their canonical text).
-std::vector<std::string> TableText(jet::Database& db, const std::string& table) {
-  auto def = db.GetTable(table);
-  auto metadata = db.GetColumnMetadata(table);
-  auto rows = def.ok() ? db.ReadAllRows(*def) : def.status();
-  if (!def.ok() || !metadata.ok() || !rows.ok()) return {"cannot read " + table};
-  std::vector<std::string> out;
-  for (size_t c = 0; c < def->columns.size(); ++c) {
-    const jet::ColumnDefinition& x = def->columns[c];
-    const jet::ColumnMetadata& m = (*metadata)[c];
-    std::ostringstream column;
-    column << x.name << ' ' << int{static_cast<uint8_t>(x.type)} << ' ' << x.length << ' ' << int{x.precision} << ' '
-           << int{x.scale} << ' ' << x.auto_number() << ' ' << m.flags << ' ' << m.nullable << ' ' << m.default_value;
-    out.push_back(column.str());
-  }
-  for (const jet::Row& row : *rows) {
-    std::string text;
-    for (const jet::Value& v : row) {
-      const auto* date = std::get_if<jet::DateTime>(&v);
-      text += (date != nullptr ? jet::FormatDouble(date->days) : jet::FormatValue(v).value_or("NULL")) + "|";
-    }
-    out.push_back(text);
-  }
-  return out;
-}
-
 struct RoundTrip {
   std::vector<std::string> differences;  // objects that came back different or went missing
   std::vector<std::string> failures;     // the restore's failure lines
@@ -293,44 +265,14 @@ RoundTrip BackUpAndRestore(const fs::path& backed_up, const std::string& name) {
   data::CloseConnection(target.connection);
   fs::remove_all(folder);
 
-  auto a = jet::Database::Open(backed_up.string(), jet::OpenMode::kReadOnly);
-  auto b = jet::Database::Open(target.path.string(), jet::OpenMode::kReadOnly);
-  auto source_tables = a.ok() ? (*a)->ListTables() : a.status();
-  auto tables = b.ok() ? (*b)->ListTables() : b.status();
-  if (!source_tables.ok() || !tables.ok()) return {{"cannot open the files"}, {}, {}};
-  EXPECT_EQ((*b)->CheckIntegrity().message(), "");
   // A missing object must be one the restore reported.
-  auto missing = [&](const std::string& object) {
-    if (std::none_of(out.failures.begin(), out.failures.end(),
-                     [&](const std::string& line) { return line.rfind(object + ": ", 0) == 0; })) {
-      out.differences.push_back(object + " is missing");
-    }
-  };
-  for (const std::string& table : *source_tables) {
-    if (std::find(tables->begin(), tables->end(), table) == tables->end()) {
-      missing("Table [" + table + "]");
-    } else if (TableText(**a, table) != TableText(**b, table)) {
-      out.differences.push_back(table + " differs");
-    } else {
-      // Both readers read the restored file as the backed-up one; where a reader cannot show a
-      // value (mdbtools and the year 9999), it fails the same way on the backed-up file.
-      auto def = (*a)->GetTable(table);
-      auto rows = (*a)->ReadAllRows(*def);
-      std::string difference = testing::CompareTableWithReaders(target.path.string(), table, def->columns, *rows);
-      if (!difference.empty() &&
-          difference != testing::CompareTableWithReaders(backed_up.string(), table, def->columns, *rows)) {
-        out.differences.push_back(difference);
-      }
-    }
-  }
-  for (const std::string& view : views) {
-    Result<std::string> sa = (*a)->GetQuerySql(view);
-    Result<std::string> sb = (*b)->GetQuerySql(view);
-    if (!sb.ok()) {
-      missing("View [" + view + "]");
-    } else if (!sa.ok() || *sa != *sb) {
-      out.differences.push_back("view " + view + " differs");
-    }
+  for (std::string& difference : testing::CompareCopiedFile(backed_up.string(), target.path.string(), views)) {
+    const std::string object = difference.substr(0, difference.find(" is missing"));
+    const bool reported = object != difference && std::any_of(out.failures.begin(), out.failures.end(),
+                                                              [&](const std::string& line) {
+                                                                return line.starts_with(object + ": ");
+                                                              });
+    if (!reported) out.differences.push_back(std::move(difference));
   }
   return out;
 }

@@ -450,13 +450,18 @@ static std::string MdbToolsBeyondBmp(const std::string& text) {
 
 std::string CompareTableWithReaders(const std::string& path, const std::string& table,
                                     const std::vector<jet::ColumnDefinition>& columns,
-                                    const std::vector<jet::Row>& rows) {
+                                    const std::vector<jet::Row>& rows,
+                                    const std::vector<ReaderTable>* mdb_reader_tables) {
   std::ostringstream err;
   // mdb-reader: the whole table, value by value.
-  auto tables = ReadWithMdbReader(path);
-  if (!tables.ok()) return "mdb-reader: " + tables.status().message();
+  Result<std::vector<ReaderTable>> read = std::vector<ReaderTable>();
+  if (mdb_reader_tables == nullptr) {
+    read = ReadWithMdbReader(path);
+    if (!read.ok()) return "mdb-reader: " + read.status().message();
+    mdb_reader_tables = &*read;
+  }
   const ReaderTable* found = nullptr;
-  for (const auto& t : *tables) {
+  for (const auto& t : *mdb_reader_tables) {
     if (t.name == table) found = &t;
   }
   if (found == nullptr) return "mdb-reader does not list table " + table;

@@ -64,8 +64,11 @@ std::string FormatJsNumber(double value);
 // in order. Known reader limits are allowed for (mdbtools: "" reads as NULL, dates before
 // 1900-01-01, float and double printed with fewer digits, "??" for a character beyond the
 // Basic Multilingual Plane). Returns "" when all agree, else the first difference.
+// `mdb_reader_tables`: what ReadWithMdbReader gave for the file, when the caller compares
+// several tables of a large file (null: the file is read for this table).
 std::string CompareTableWithReaders(const std::string& path, const std::string& table,
                                     const std::vector<jet::ColumnDefinition>& columns,
-                                    const std::vector<jet::Row>& rows);
+                                    const std::vector<jet::Row>& rows,
+                                    const std::vector<ReaderTable>* mdb_reader_tables = nullptr);
 
 }  // namespace tabulon::testing

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "data/providers/file_provider.h"
 #include "data/providers/jet/jet_columns.h"
 #include "data/schema_rowset.h"
 #include "jet/database.h"
@@ -62,6 +63,18 @@ class JetFile {
   }
 
   void set_read_only(bool read_only) { read_only_ = read_only; }
+
+  // The indexes the engine removed since the last call (a key it could not sort exactly), as
+  // lines for the user: the migrated index is gone and nobody else would say so.
+  std::vector<std::string> TakeNotices() {
+    std::vector<std::string> notices;
+    for (const jet::DroppedIndex& dropped : db_->TakeDroppedIndexes()) {
+      notices.push_back("Index [" + dropped.index + "] of table [" + dropped.table +
+                        "] was dropped: a key holds a character the index sort order cannot hold (" +
+                        dropped.reason + "); the rows were kept");
+    }
+    return notices;
+  }
 
  private:
   static bool IsInsert(std::string_view sql) {
@@ -180,13 +193,16 @@ class JetCommand : public Command {
   explicit JetCommand(std::shared_ptr<JetFile> file) : file_(std::move(file)) {}
 
   std::vector<std::string> ErrorRecords() const override { return errors_; }
+  std::vector<std::string> Notices() const override { return notices_; }
 
   Hresult Execute(std::string_view sql, const PropertySet& rowset_properties, const RowsetOptions& /*options*/,
                   std::unique_ptr<Rowset>* rowset) override {
     rowset->reset();
     Result<jetsql::StatementResult> result = [&] {
       std::lock_guard lock(file_->mutex());
-      return file_->Run(sql);
+      Result<jetsql::StatementResult> run = file_->Run(sql);
+      notices_ = file_->TakeNotices();
+      return run;
     }();
     if (!result.ok()) {
       errors_ = {result.status().message()};
@@ -207,6 +223,7 @@ class JetCommand : public Command {
  private:
   std::shared_ptr<JetFile> file_;
   std::vector<std::string> errors_;
+  std::vector<std::string> notices_;
 };
 
 class JetSession : public Session {
@@ -237,15 +254,8 @@ class JetSession : public Session {
     rowset->reset();
     std::lock_guard lock(file_->mutex());
     Status status = file_->EndBatch();
-    Result<std::vector<SchemaRow>> rows =
-        status.ok() ? JetSchemaRows(file_->db(), file_->path(), kind, restrictions) : status;
-    if (!rows.ok()) {
-      errors_ = {rows.status().message()};
-      return E_FAIL;
-    }
-    errors_.clear();
-    *rowset = std::make_unique<MemoryRowset>(SchemaRowsetColumns(kind), std::move(*rows));
-    return S_OK;
+    return AnswerSchemaRowset(kind, status.ok() ? JetSchemaRows(file_->db(), file_->path(), kind, restrictions) : status,
+                              &errors_, rowset);
   }
 
  private:
@@ -265,21 +275,8 @@ class JetDataSource : public DataSource {
   }
 
   Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) override {
-    text->clear();
-    if (set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG) {
-      *text = JetCatalogName(file_->path());
-      return S_OK;
-    }
-    if (set_id == DBPROPSET_DATASOURCEINFO) {
-      switch (id) {
-        case DBPROP_DBMSNAME: *text = kJetDbmsName; return S_OK;
-        case DBPROP_DBMSVER: *text = kJetDbmsVersion; return S_OK;
-        case DBPROP_DATASOURCENAME: *text = file_->path(); return S_OK;
-        default: break;
-      }
-    }
-    errors_ = {"The property is not supported by the Jet provider."};
-    return DB_E_ERRORSOCCURRED;
+    return AnswerSourceInfo({JetCatalogName(file_->path()), kJetDbmsName, kJetDbmsVersion, file_->path(), "Jet"}, set_id,
+                            id, text, &errors_);
   }
 
  private:
@@ -287,35 +284,13 @@ class JetDataSource : public DataSource {
   std::vector<std::string> errors_;
 };
 
-OpenedDataSource OpenFailure(Hresult code, std::string error) {
-  OpenedDataSource out;
-  out.code = code;
-  out.errors.push_back(std::move(error));
-  return out;
-}
-
-std::string DataSourcePath(std::span<const PropertySet> sets) {
-  const Property* p = FindProperty(sets, DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
-  return p != nullptr && p->value.type == VT_BSTR ? p->value.text : std::string();
-}
-
 }  // namespace
 
 OpenedDataSource JetProvider::OpenDataSource(std::span<const PropertySet> sets) {
   const std::string path = DataSourcePath(sets);
-  if (path.empty()) return OpenFailure(E_INVALIDARG, "No database file was given (the data source is empty).");
+  if (std::optional<OpenedDataSource> refused = CheckDatabaseFile(path)) return std::move(*refused);
   const Property* mode = FindProperty(sets, DBPROPSET_DBINIT, DBPROP_INIT_MODE);
   bool read_only = mode != nullptr && (mode->value.number & (DB_MODE_READ | DB_MODE_WRITE)) == DB_MODE_READ;
-
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return OpenFailure(E_FAIL, "Could not find file '" + path + "'.");
-    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + std::strerror(errno) + ".");
-  }
-  if (S_ISDIR(info.st_mode)) return OpenFailure(E_FAIL, "'" + path + "' is a folder, not a database file.");
-  if (::access(path.c_str(), R_OK) != 0) {
-    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + std::strerror(errno) + ".");
-  }
   if (!read_only && ::access(path.c_str(), W_OK) != 0) read_only = true;
 
   auto db = jet::Database::Open(path, read_only ? jet::OpenMode::kReadOnly : jet::OpenMode::kReadWrite);

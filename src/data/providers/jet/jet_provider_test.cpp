@@ -166,6 +166,18 @@ TEST_F(JetProviderTest, StatementsReportAsTheDataLayerPromises) {
   EXPECT_TRUE(Run("select * from t"));
   EXPECT_EQ(pane_.Lines().size(), 6u);
   EXPECT_EQ(Query("select * from t"), (std::vector<std::vector<std::string>>{{"1", "a;b"}}));
+
+  // A row whose key the index cannot sort is stored and the index removed: the INSERT that
+  // caused it says so in a line of its own, even unreported and inside a batch of inserts.
+  ASSERT_TRUE(Run("create unique index ByName on t (name)"));
+  pane_.Clear();
+  ASSERT_TRUE(ExecuteStatement(&pane_, session(), "insert into t values (2, 'Москва')", 0));
+  ASSERT_TRUE(ExecuteStatement(&pane_, session(), "insert into t values (3, 'Москва')", 0));
+  ASSERT_EQ(pane_.Lines().size(), 1u);
+  EXPECT_EQ(pane_.Lines()[0].text,
+            "Index [ByName] of table [t] was dropped: a key holds a character the index sort order cannot hold "
+            "(column 'name': the character U+041C has no known General sort code); the rows were kept");
+  EXPECT_EQ(Query("select count(*) from t"), (std::vector<std::vector<std::string>>{{"3"}}));
 }
 
 TEST_F(JetProviderTest, RowsetColumnInformationAndBookmark) {

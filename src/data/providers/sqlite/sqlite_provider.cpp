@@ -1,11 +1,8 @@
 #include "data/providers/sqlite/sqlite_provider.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "data/providers/file_provider.h"
 #include "data/providers/sqlite/sqlite_types.h"
 #include "data/schema_rowset.h"
 
@@ -380,13 +378,7 @@ class SqliteSession : public Session {
       }
       return InvalidArgumentError("unknown schema rowset");
     }();
-    if (!rows.ok()) {
-      errors_ = {rows.status().message()};
-      return E_FAIL;
-    }
-    errors_.clear();
-    *rowset = std::make_unique<MemoryRowset>(SchemaRowsetColumns(kind), std::move(*rows));
-    return S_OK;
+    return AnswerSchemaRowset(kind, std::move(rows), &errors_, rowset);
   }
 
  private:
@@ -406,21 +398,8 @@ class SqliteDataSource : public DataSource {
   }
 
   Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) override {
-    text->clear();
-    if (set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG) {
-      *text = file_->catalog();
-      return S_OK;
-    }
-    if (set_id == DBPROPSET_DATASOURCEINFO) {
-      switch (id) {
-        case DBPROP_DBMSNAME: *text = kSqliteDbmsName; return S_OK;
-        case DBPROP_DBMSVER: *text = sqlite3_libversion(); return S_OK;
-        case DBPROP_DATASOURCENAME: *text = file_->path(); return S_OK;
-        default: break;
-      }
-    }
-    errors_ = {"The property is not supported by the SQLite provider."};
-    return DB_E_ERRORSOCCURRED;
+    return AnswerSourceInfo({file_->catalog(), kSqliteDbmsName, sqlite3_libversion(), file_->path(), "SQLite"}, set_id,
+                            id, text, &errors_);
   }
 
  private:
@@ -428,29 +407,11 @@ class SqliteDataSource : public DataSource {
   std::vector<std::string> errors_;
 };
 
-OpenedDataSource OpenFailure(Hresult code, std::string error) {
-  OpenedDataSource out;
-  out.code = code;
-  out.errors.push_back(std::move(error));
-  return out;
-}
-
 }  // namespace
 
 OpenedDataSource SqliteProvider::OpenDataSource(std::span<const PropertySet> sets) {
-  const Property* source = FindProperty(sets, DBPROPSET_DBINIT, DBPROP_INIT_DATASOURCE);
-  const std::string path = source != nullptr && source->value.type == VT_BSTR ? source->value.text : std::string();
-  if (path.empty()) return OpenFailure(E_INVALIDARG, "No database file was given (the data source is empty).");
-
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return OpenFailure(E_FAIL, "Could not find file '" + path + "'.");
-    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + std::strerror(errno) + ".");
-  }
-  if (S_ISDIR(info.st_mode)) return OpenFailure(E_FAIL, "'" + path + "' is a folder, not a database file.");
-  if (::access(path.c_str(), R_OK) != 0) {
-    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + std::strerror(errno) + ".");
-  }
+  const std::string path = DataSourcePath(sets);
+  if (std::optional<OpenedDataSource> refused = CheckDatabaseFile(path)) return std::move(*refused);
 
   // A relative path gets "./" so that a name starting with "file:" is never read as a URI.
   const std::string open_path = path.front() == '/' ? path : "./" + path;
