@@ -7,7 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
   -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
-cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_sql_insert_bench transfer_rows_bench
+cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_sql_insert_bench transfer_rows_bench \
+  sqlite_migration_bench
 for rows in ${1:-1000000} ; do
   "$build/bench/jet_insert_bench" "$rows"
 done
@@ -23,3 +24,6 @@ done
 "$build/bench/jet_sql_insert_bench" "${1:-1000000}"
 # TransferTableRows: a generated SQL Server table of ROWS rows into a Jet target, one INSERT a row.
 "$build/bench/transfer_rows_bench" "${1:-1000000}"
+# A SQLite table of ROWS rows (Long key, two Text, a Double, a DateTime) cloned into a new .mdb
+# by the core, end to end.
+"$build/bench/sqlite_migration_bench" "${1:-1000000}"

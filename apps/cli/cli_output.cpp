@@ -24,15 +24,16 @@ const char* AnsiColour(const OutputLine& line) {
 
 }  // namespace
 
+std::string FormatOutputLine(const OutputLine& line, bool terminal) {
+  const char* colour = terminal ? AnsiColour(line) : nullptr;
+  if (colour == nullptr) return line.timestamp + line.text;
+  return line.timestamp + colour + line.text + "\033[0m";
+}
+
 void PrintOutputLines(OutputPane& pane) {
   const bool terminal = isatty(fileno(stdout)) != 0;
   pane.SetListener([terminal](const OutputLine& line) {
-    const char* colour = terminal ? AnsiColour(line) : nullptr;
-    if (colour != nullptr) {
-      std::printf("%s%s%s\033[0m\n", line.timestamp.c_str(), colour, line.text.c_str());
-    } else {
-      std::printf("%s%s\n", line.timestamp.c_str(), line.text.c_str());
-    }
+    std::printf("%s\n", FormatOutputLine(line, terminal).c_str());
     std::fflush(stdout);
   });
 }

@@ -3,5 +3,10 @@
 
 #include "data/output_pane.h"
 
+#include <string>
+
+// A line as printed: time stamp and text, in its marker's colour when `terminal`, no line end.
+std::string FormatOutputLine(const tabulon::data::OutputLine& line, bool terminal);
+
 // Makes `pane` print every line as it is written.
 void PrintOutputLines(tabulon::data::OutputPane& pane);

@@ -7,3 +7,5 @@ int RunMdbCommand(int argc, char** argv);
 int RunSqlCommand(int argc, char** argv);
 int RunBackupCommand(int argc, char** argv);
 int RunRestoreCommand(int argc, char** argv);
+int RunMigrateCommand(int argc, char** argv);
+int RunCheckCommand(int argc, char** argv);

@@ -15,12 +15,17 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  odbc \"CONNECTION STRING\" \"STATEMENT\"   run one statement through ODBC and show its result\n"
-    "  mdb create|tables|export FILE.mdb …   create an .mdb, list its tables, export a table as CSV\n"
+    "  mdb create|tables|export|summary FILE.mdb …\n"
+    "                                         create an .mdb, list its tables, export a table as CSV,\n"
+    "                                         count its tables, rows, keys, relationships and views\n"
     "  sql FILE.mdb [--create] [--keep-going] (\"STATEMENT\" … | --file SCRIPT)\n"
     "                                         run Access SQL statements on an .mdb file\n"
     "  backup FILE.mdb [--table T | --view V | --tables | --views] --out FOLDER\n"
     "                                         back up tables and views as scripts into FOLDER\n"
     "  restore FOLDER --target FILE.mdb       replay a backup into a new or an existing .mdb\n"
+    "  migrate --source SOURCE --database DB (--target FILE.mdb | --clone FOLDER)\n"
+    "                                         copy a database, its tables or views into an .mdb\n"
+    "  check                                  show the source and target drivers and whether they work\n"
     "  --help                                 show this text\n"
     "  --version                              show the version\n";
 
@@ -40,6 +45,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "sql") == 0) return RunSqlCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "backup") == 0) return RunBackupCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "restore") == 0) return RunRestoreCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "migrate") == 0) return RunMigrateCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "check") == 0) return RunCheckCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);
   return 2;
 }

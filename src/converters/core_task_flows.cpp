@@ -148,8 +148,12 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
   context.auto_backup = owner_.auto_backup;
   context.work_folder = folder;
   context.stop_requested = [&run] { return run.StopRequested(); };
-  context.condition = [path = owner_.condition_file_path](std::string_view database, std::string_view table) {
+  context.condition = [this, path = owner_.condition_file_path](std::string_view database, std::string_view table) {
+    if (std::optional<std::string> given = owner_.ConditionOverride(table)) return *given;
     return config::ReadCondition(path, database, table);
+  };
+  context.row_progress = [this](std::string_view table, const source_common::RowCopyCounts& counts) {
+    owner_.report().SetRows(table, counts);
   };
   return context;
 }

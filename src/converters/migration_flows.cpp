@@ -24,6 +24,20 @@ data::Session* TargetSession(const TaskRunContext& run) { return run.target->ses
 
 bool Unsupported(const std::string& text) { return text.find(kNoSupport) != std::string::npos; }
 
+void Record(TaskRunContext& run, const char* kind, const std::string& name, const std::string& statement,
+            ObjectOutcome outcome, std::string reason = {}) {
+  run.owner->report().AddObject(ReportedObject{kind, name, statement, outcome, std::move(reason)});
+}
+
+// Runs one statement that creates `kind` and records the outcome with the target's reason.
+bool CreateObject(TaskRunContext& run, const char* kind, const std::string& name, const std::string& statement,
+                  int report) {
+  std::string error;
+  const bool created = data::ExecuteStatement(run.output(), TargetSession(run), statement, report, &error);
+  Record(run, kind, name, statement, created ? ObjectOutcome::kCreated : ObjectOutcome::kFailed, error);
+  return created;
+}
+
 // A listed table the table flows take: no blank in its name, not a view.
 bool IsMigratedTable(const ListedObject& object) {
   return object.name.find(' ') == std::string::npos && object.type != "VIEW";
@@ -68,30 +82,37 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   data::OutputPane* out = run.output();
   const std::string& database = run.source_database;
   const std::string scratch = PathInFolder(folder, table.name);
+  MigrationReport& report = run.owner->report();
+  report.BeginTable(table.name);
   if (!WriteNewFile(scratch, "")) {
     data::WriteOutput(out, "%s", kCharacterSetLine);
+    report.FailTable(table.name, "the work file " + scratch + " cannot be written");
     return;
   }
   data::WriteOutput(out, "TABLE: [%s].[%s] Migrating.....", database.c_str(), table.name.c_str());
   const source_common::SourceContext context = MakeSourceContext(run, folder);
   const std::string definition = Source(run).TranslateTableDefinition(context, SourceSession(run), database, table);
   AppendToFile(scratch, definition);
-  if (!data::ExecuteStatement(out, TargetSession(run), definition, 1)) {
+  std::string error;
+  if (!data::ExecuteStatement(out, TargetSession(run), definition, 1, &error)) {
     data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
+    report.FailTable(table.name, error);
     return;
   }
+  report.TableCreated(table.name);
   data::WriteOutput(out, "Create table [%s] SUCCESSFULLY!!!", table.name.c_str());
 
   data::WriteOutput(out, "Primary Keys Migrating.....");
   const std::string key = Source(run).TranslatePrimaryKey(context, SourceSession(run), database, table);
   if (Unsupported(key)) {
     data::WriteOutput(out, "T::%s", key.c_str());
+    Record(run, "primary key", table.name, "", ObjectOutcome::kUnsupported, key);
   } else if (key.empty()) {
     data::WriteOutput(out, "NO PRIMARY KEY(S)!");
   } else {
     AppendToFile(scratch, key);
     // A failed key does not stop the table: its indexes and rows still come.
-    const bool created = data::ExecuteStatement(out, TargetSession(run), key, 1);
+    const bool created = CreateObject(run, "primary key", table.name, key, 1);
     data::WriteOutput(out, "%s", created ? "Create PRIMARY KEY SUCCESSFULLY!!!" : "E::Create PK failure!");
   }
 
@@ -99,17 +120,20 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   const std::string indexes = Source(run).TranslateUniqueIndexes(context, SourceSession(run), database, table);
   if (Unsupported(indexes)) {
     data::WriteOutput(out, "T::%s", indexes.c_str());
+    Record(run, "index", table.name, "", ObjectOutcome::kUnsupported, indexes);
   } else if (indexes.empty()) {
     data::WriteOutput(out, "NO Index(es)!");
   } else {
     AppendToFile(scratch, indexes);
     for (const std::string& piece : StatementPieces(indexes)) {
-      const bool created = data::ExecuteStatement(out, TargetSession(run), piece, 0);
+      const bool created = CreateObject(run, "index", table.name, piece, 0);
       data::WriteOutput(out, "%s", created ? "Create Index SUCCESSFULLY!!!" : "Create Index failure!");
     }
   }
 
-  Source(run).TransferTableRows(context, SourceSession(run), TargetSession(run), database, table);
+  // "true" when the copy ran, "" for a source without rows to read, else why it failed.
+  const std::string copied = Source(run).TransferTableRows(context, SourceSession(run), TargetSession(run), database, table);
+  if (copied != "true" && !copied.empty()) report.FailTable(table.name, copied);
 }
 
 void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder) {
@@ -137,11 +161,12 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
     AppendToFile(scratch, keys);
     if (Unsupported(keys)) {
       data::WriteOutput(out, "T::%s", keys.c_str());
+      Record(run, "relationship", table.name, "", ObjectOutcome::kUnsupported, keys);
     } else if (keys.empty()) {
       data::WriteOutput(out, "No Relationship(s)!");
     } else {
       for (const std::string& piece : StatementPieces(keys)) {
-        const bool created = data::ExecuteStatement(out, TargetSession(run), piece, 1);
+        const bool created = CreateObject(run, "relationship", table.name, piece, 1);
         data::WriteOutput(out, "%s", created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
       }
     }
@@ -178,6 +203,7 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
   const std::string scratch = PathInFolder(folder, view.name + ".vw");
   if (!WriteNewFile(scratch, "")) {
     data::WriteOutput(out, "%s", kCharacterSetLine);
+    Record(run, "view", view.name, "", ObjectOutcome::kFailed, "the work file " + scratch + " cannot be written");
     return false;
   }
   data::WriteOutput(out, "VIEW: [%s].[%s] Converting..... ", run.source_database.c_str(), view.name.c_str());
@@ -185,14 +211,16 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
                                                                      run.source_database, view);
   if (Unsupported(text)) {
     data::WriteOutput(out, "T::%s", text.c_str());
+    Record(run, "view", view.name, "", ObjectOutcome::kUnsupported, text);
     return true;
   }
   if (text.empty()) {
     data::WriteOutput(out, "No View(s)!");
+    Record(run, "view", view.name, "", ObjectOutcome::kFailed, "the source gives no definition");
     return true;
   }
   AppendToFile(scratch, text);
-  const bool created = data::ExecuteStatement(out, TargetSession(run), text, 0);
+  const bool created = CreateObject(run, "view", view.name, text, 0);
   data::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!", view.name.c_str());
   return created;
 }

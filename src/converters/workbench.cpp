@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/text.h"
 #include "converters/connect.h"
 #include "converters/core_task_flows.h"
 #include "converters/worker_procedures.h"
@@ -80,6 +81,18 @@ std::int64_t Workbench::Now() const {
 
 TaskList::TaskRef Workbench::QueueTask(MigrationTask task) {
   return tasks_.Append(std::move(task), Now());
+}
+
+void Workbench::SetConditionOverride(const std::string& table, std::string condition) {
+  std::lock_guard guard(condition_mutex_);
+  condition_overrides_[AsciiLower(table)] = std::move(condition);
+}
+
+std::optional<std::string> Workbench::ConditionOverride(std::string_view table) const {
+  std::lock_guard guard(condition_mutex_);
+  const auto it = condition_overrides_.find(AsciiLower(table));
+  if (it == condition_overrides_.end()) return std::nullopt;
+  return it->second;
 }
 
 void Workbench::SetDisplayListener(std::function<void(const ControllerDisplay&)> listener) {

@@ -9,12 +9,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "converters/migration_report.h"
 #include "converters/task_flows.h"
 #include "converters/task_model.h"
 #include "data/db_connection.h"
@@ -106,6 +109,14 @@ class Workbench {
   std::string hint() const;
   void SetHintListener(std::function<void(const std::string&)> listener);
 
+  // What the migration flows did, per table and object.
+  MigrationReport& report() { return report_; }
+
+  // Conditions used instead of Condition.cfg's for this Workbench's life (a command line's
+  // --where), by table name without regard to case; the condition file is not changed.
+  void SetConditionOverride(const std::string& table, std::string condition);
+  std::optional<std::string> ConditionOverride(std::string_view table) const;
+
   // Sets the flows the worker procedures call (before the first task runs); the program's own
   // (MakeCoreTaskFlows) until then.
   void SetFlows(std::unique_ptr<TaskFlows> flows) { flows_ = std::move(flows); }
@@ -161,6 +172,9 @@ class Workbench {
   target_access::TargetContext target_context_;
   TaskList tasks_;
   std::unique_ptr<TaskFlows> flows_;
+  MigrationReport report_;
+  mutable std::mutex condition_mutex_;
+  std::map<std::string, std::string> condition_overrides_;  // keyed by the lower-case name
 
   std::atomic<ControllerState> state_{ControllerState::kIdle};
   std::mutex thread_mutex_;  // guards controller_ (started and joined by front-end threads)

@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kReportedInsertFailures = 10;
 constexpr int kProgressEvery = 2000;
+constexpr int kProgressCallbackEvery = 250;
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
@@ -74,6 +75,10 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
   std::string statement;
   long long read = 0, written = 0, failed = 0;
   std::string result = "true";
+  const auto tell = [&](bool finished) {
+    if (owner.row_progress) owner.row_progress(table, RowCopyCounts{read, written, failed, finished});
+  };
+  tell(false);
   const auto refuse = [&](const std::string& why) {
     if (++failed <= kReportedInsertFailures) {
       WriteOutput(owner.output, "E::[%s] Record %lld was not inserted: %s", table.c_str(), read, why.c_str());
@@ -130,6 +135,9 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
       std::unique_ptr<Rowset> no_rows;
       const Hresult code = command->Execute(statement, properties, {}, &no_rows);
       no_rows.reset();
+      // An insert can make the target give up an index (a key it cannot sort): said here, as
+      // ExecuteStatement says it, or the index would be lost without a word.
+      for (const std::string& notice : command->Notices()) WriteOutput(owner.output, "T::%s", notice.c_str());
       if (code == S_OK) {
         ++written;
       } else {
@@ -137,6 +145,7 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
       }
     }
     if (read % kProgressEvery == 0) WriteOutput(owner.output, "[%s] %lld records converted!", table.c_str(), read);
+    if (read % kProgressCallbackEvery == 0) tell(false);
     if (owner.stop_requested && owner.stop_requested()) {
       WriteOutput(owner.output, "Data Converting Terminaled!");
       break;
@@ -146,12 +155,14 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
   if (Failed(target->Commit())) {
     result = ErrorDescription(target);
     WriteOutput(owner.output, "E::[%s] Storing the records failed: %s", table.c_str(), result.c_str());
+    tell(true);
     return result;
   }
   if (failed > 0) {
     WriteOutput(owner.output, "E::[%s] %lld records could not be inserted!", table.c_str(), failed);
   }
   WriteOutput(owner.output, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", table.c_str(), written);
+  tell(true);
   return result;
 }
 

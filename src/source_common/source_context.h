@@ -27,6 +27,14 @@ struct SourceTable {
   SourceTable(std::string object_name) : name(std::move(object_name)) {}  // NOLINT(google-explicit-constructor)
 };
 
+// Rows of one table's copy so far. `finished` is set once, after the copy's last commit.
+struct RowCopyCounts {
+  long long read = 0;
+  long long written = 0;
+  long long failed = 0;
+  bool finished = false;
+};
+
 struct SourceContext {
   data::OutputPane* output = nullptr;
   data::DbConnection* source = nullptr;
@@ -40,6 +48,9 @@ struct SourceContext {
   std::string work_folder;
   // True when the user asked the running task to stop (looked at between rows).
   std::function<bool()> stop_requested;
+  // Told how a row copy goes: when it starts, every few hundred rows and when it ends. Called on
+  // the copying thread; it must be cheap.
+  std::function<void(std::string_view table, const RowCopyCounts& counts)> row_progress;
 };
 
 // True when the target is the built-in Jet provider.

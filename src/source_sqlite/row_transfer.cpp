@@ -2,7 +2,6 @@
 // the shared row copy with a writer per column chosen from its Access type.
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "data/error_text.h"
@@ -158,16 +157,24 @@ Result<std::string> AccessDateLiteral(std::string_view stored) {
   if (y < 100 || y > 9999) {
     return InvalidArgumentError("'" + std::string(stored) + "' is outside the dates Access holds (years 100 to 9999)");
   }
-  char literal[40];
+  // Formatted by hand: this runs for every date of every row.
   const std::int64_t seconds = rest / 1000, fraction = rest % 1000;
-  int length = std::snprintf(literal, sizeof literal, "#%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(y),
-                             static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(seconds / 3600),
-                             static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  std::string literal = "#0000-00-00 00:00:00";
+  const auto put = [&literal](size_t end, std::int64_t value) {
+    for (size_t at = end; value > 0; value /= 10) literal[--at] = static_cast<char>('0' + value % 10);
+  };
+  put(5, y);
+  put(8, m);
+  put(11, d);
+  put(14, seconds / 3600);
+  put(17, seconds / 60 % 60);
+  put(20, seconds % 60);
   if (fraction != 0) {
-    length += std::snprintf(literal + length, sizeof literal - static_cast<size_t>(length), ".%03lld",
-                            static_cast<long long>(fraction));
+    literal += ".000";
+    put(24, fraction);
   }
-  return std::string(literal, static_cast<size_t>(length)) + "#";
+  literal += '#';
+  return literal;
 }
 
 std::string TransferTableRows(const SourceContext& owner, Session* source, Session* target, std::string_view database,

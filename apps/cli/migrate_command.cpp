@@ -1,0 +1,515 @@
+// tabulon-cli migrate: copies a source database (or its tables, its views, one table or one
+// view) into an .mdb file, as the Migrate command queues it, and reports what it did.
+//
+// The work runs in a child process. The parent only waits and watches for Ctrl-C: the first
+// one asks the controller to stop after the current row, the second ends the child at once.
+// The engine writes through a rollback journal, so after the child is gone the parent opens the
+// file once, which puts back the pages of the unfinished batch: the file then holds what was
+// stored before, and other readers (which know nothing of the journal) see a consistent file.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "base/text.h"
+#include "commands.h"
+#include "config/settings_file.h"
+#include "converters/connect.h"
+#include "converters/core_task_flows.h"
+#include "converters/work_folders.h"
+#include "core_session.h"
+#include "data/providers/jet/jet_provider.h"
+#include "data/providers/sqlite/sqlite_provider.h"
+#include "jet/database.h"
+#include "migrate_display.h"
+#include "target_access/access_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tabulon::data::TreeNodeKind;
+using namespace tabulon::converters;
+
+constexpr const char* kMigrateUsage =
+    "Usage: tabulon-cli migrate --source SOURCE --database DB\n"
+    "                           [--table T | --view V | --tables | --views]\n"
+    "                           (--target FILE.mdb | --clone FOLDER)\n"
+    "                           [--where TABLE=CONDITION]... [--report FILE.json] [--quiet]\n"
+    "                           [--config FILE]\n"
+    "  Copies the database DB of SOURCE (its tables with keys, unique indexes, rows and\n"
+    "  relationships, then its views) into an Access file; or only its tables, its views, one\n"
+    "  table or one view.\n"
+    "  --source SOURCE   sqlite:PATH       a SQLite file (DB is the file's name without its ending)\n"
+    "                    \"Driver=...;...\"  an ODBC connection string (any text holding '=')\n"
+    "                    SourceDB          the source profile of the settings file (tabulon.cfg,\n"
+    "                                      saved with \"Properties from and to config file\" on)\n"
+    "  --target FILE.mdb created when missing; an existing file is added to\n"
+    "  --clone FOLDER    a new file FOLDER/DB.mdb (it must not exist yet)\n"
+    "  --where T=COND    copy only the rows of table T that meet COND (an SQL condition of the\n"
+    "                    source, without \"where\"); instead of Condition.cfg's, for this run only\n"
+    "  --report FILE     writes per table the rows read, written and refused, and per key, index,\n"
+    "                    relationship and view whether it was created, as JSON\n"
+    "  --quiet           prints no lines while it runs (failures still go to stderr)\n"
+    "  --config FILE     the settings file whose folder is the program folder\n"
+    "  Ctrl-C stops after the current row; a second Ctrl-C ends at once, leaving the file as\n"
+    "  it was at its last stored batch.\n"
+    "Exit codes: 0 everything was copied, 1 a task, table, row or object failed or the run was\n"
+    "stopped, 2 bad usage or settings.\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "tabulon-cli migrate: %s\n%s", problem.c_str(), kMigrateUsage);
+  return 2;
+}
+
+int Fail(const std::string& problem) {
+  std::fprintf(stderr, "tabulon-cli migrate: %s\n", problem.c_str());
+  return 1;
+}
+
+struct MigrateArgs {
+  std::string source, database, target, clone, config, report;
+  TreeNodeKind kind = TreeNodeKind::kDatabase;
+  std::string object;
+  std::vector<std::pair<std::string, std::string>> conditions;
+  bool quiet = false;
+};
+
+// The file the run writes: --target's, or the clone's FOLDER/DB.mdb.
+std::string TargetFile(const MigrateArgs& args) {
+  if (!args.target.empty()) return AbsolutePath(args.target);
+  return (fs::path(AbsolutePath(args.clone)) / (tabulon::target_access::MakeSafeFileName(args.database) + ".mdb")).string();
+}
+
+void RemoveFile(const std::string& path) {
+  std::error_code error;
+  fs::remove(path, error);
+  fs::remove(path + tabulon::jet::kJournalSuffix, error);
+}
+
+// Opens the file writable once (which rolls back an unfinished batch) and checks it.
+bool FileIsValid(const std::string& path) {
+  auto db = tabulon::jet::Database::Open(path, tabulon::jet::OpenMode::kReadWrite);
+  return db.ok() && (*db)->CheckIntegrity().ok();
+}
+
+std::string JsonText(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+struct RunOutcome {
+  std::string status;  // "success", "failure", "stopped"
+  std::string file;    // "complete", "kept", "removed", "none"
+  std::vector<MigrationTask> tasks;
+};
+
+bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome, const MigrationReport* report) {
+  std::string json = "{\n  \"source\": " + JsonText(args.source) + ",\n  \"database\": " + JsonText(args.database) +
+                     ",\n  \"target\": " + JsonText(TargetFile(args)) + ",\n  \"status\": " + JsonText(outcome.status) +
+                     ",\n  \"file\": " + JsonText(outcome.file) + ",\n  \"tasks\": [";
+  for (size_t i = 0; i < outcome.tasks.size(); ++i) {
+    json += std::string(i ? "," : "") + "\n    {\"operation\": " + std::to_string(outcome.tasks[i].operation) +
+            ", \"state\": " + JsonText(outcome.tasks[i].state_text) + "}";
+  }
+  json += outcome.tasks.empty() ? "],\n  \"tables\": [" : "\n  ],\n  \"tables\": [";
+  const std::vector<ReportedTable> tables = report ? report->Tables() : std::vector<ReportedTable>{};
+  for (size_t i = 0; i < tables.size(); ++i) {
+    const ReportedTable& t = tables[i];
+    json += std::string(i ? "," : "") + "\n    {\"name\": " + JsonText(t.name) +
+            ", \"created\": " + (t.created ? "true" : "false") + ", \"rows_copied\": " + (t.rows_copied ? "true" : "false") +
+            ", \"rows_read\": " + std::to_string(t.rows.read) + ", \"rows_written\": " + std::to_string(t.rows.written) +
+            ", \"rows_failed\": " + std::to_string(t.rows.failed) + ", \"error\": " + JsonText(t.error) + "}";
+  }
+  json += tables.empty() ? "],\n  \"objects\": [" : "\n  ],\n  \"objects\": [";
+  const std::vector<ReportedObject> objects = report ? report->Objects() : std::vector<ReportedObject>{};
+  for (size_t i = 0; i < objects.size(); ++i) {
+    const ReportedObject& o = objects[i];
+    json += std::string(i ? "," : "") + "\n    {\"kind\": " + JsonText(o.kind) + ", \"name\": " + JsonText(o.name) +
+            ", \"outcome\": " + JsonText(ObjectOutcomeText(o.outcome)) + ", \"statement\": " + JsonText(o.statement) +
+            ", \"reason\": " + JsonText(o.reason) + "}";
+  }
+  json += objects.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << json;
+  out.close();
+  if (out) return true;
+  Fail("cannot write the report " + path);
+  return false;
+}
+
+// The child of `folder` of `kind` named `name`, exactly or else without regard to case.
+std::optional<std::string> FindChild(const tabulon::data::DbTreeView& view, int folder, TreeNodeKind kind,
+                                     const std::string& name) {
+  if (!view.tree.Contains(folder)) return std::nullopt;
+  std::optional<std::string> loose;
+  for (int child : view.tree.node(folder).children) {
+    const tabulon::data::TreeNode& node = view.tree.node(child);
+    if (node.kind != kind) continue;
+    if (node.text == name) return node.text;
+    if (!loose && tabulon::EqualsIgnoreAsciiCase(node.text, name)) loose = node.text;
+  }
+  return loose;
+}
+
+std::optional<std::string> FindDatabase(const tabulon::data::DbTreeView& view, const std::string& name) {
+  std::optional<std::string> found;
+  const tabulon::data::DbTree& tree = view.tree;
+  for (size_t id = 0; id < tree.size(); ++id) {
+    if (!tree.Contains(static_cast<int>(id))) continue;
+    const tabulon::data::TreeNode& node = tree.node(static_cast<int>(id));
+    if (node.kind != TreeNodeKind::kDatabase) continue;
+    if (node.text == name) return node.text;
+    if (!found && tabulon::EqualsIgnoreAsciiCase(node.text, name)) found = node.text;
+  }
+  return found;
+}
+
+// Turns SOURCE into the source side's profile; an exit code when it cannot.
+std::optional<int> SetSourceProfile(const MigrateArgs& args, CoreSession& session) {
+  tabulon::data::ConnectionProfile& profile = session.workbench().source().profile;
+  if (args.source.starts_with("sqlite:")) {
+    const std::string path = AbsolutePath(args.source.substr(7));
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return Fail(path + ": no such file");
+    // A SQLite file that holds anything starts with its header; anything else is not one.
+    char header[16] = {};
+    std::ifstream in(path, std::ios::binary);
+    in.read(header, sizeof(header));
+    if (in.gcount() > 0 && (in.gcount() < 16 || std::memcmp(header, "SQLite format 3", 16) != 0)) {
+      return Fail(path + ": not a SQLite database");
+    }
+    profile.provider_name = tabulon::data::kSqliteProviderName;
+    profile.provider_display_name = tabulon::data::kSqliteProviderName;
+    profile.source_name = path;
+  } else if (args.source.find('=') != std::string::npos) {
+    profile.provider_name = "MSDASQL";
+    profile.provider_display_name = "MSDASQL";
+    profile.source_name = args.source;
+  } else if (tabulon::EqualsIgnoreAsciiCase(args.source, "SourceDB")) {
+    const std::string file = session.workbench().program_folder() + "/" + tabulon::config::kSettingsFileName;
+    const tabulon::config::Settings settings = tabulon::config::LoadSettings(file);
+    if (!settings.use_config_file || settings.source.provider.empty()) {
+      std::fprintf(stderr, "tabulon-cli migrate: %s holds no source profile (Config is off or [SourceDB] is empty)\n",
+                   file.c_str());
+      return 2;
+    }
+    profile = tabulon::config::MakeConnectionProfile(settings.source);
+  } else {
+    return Usage("unknown source '" + args.source + "': give sqlite:PATH, a connection string or SourceDB");
+  }
+  return std::nullopt;
+}
+
+std::atomic<bool> g_stop_asked{false};
+
+// The child's side of Ctrl-C: SIGUSR1 from the parent asks the controller to stop; asked again
+// until the run ends, so a stop that arrives before the controller runs is not lost.
+void WatchForStop(Workbench& workbench, const std::atomic<bool>& done) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGUSR1);
+  const timespec wait{0, 100 * 1000 * 1000};
+  while (!done) {
+    if (sigtimedwait(&set, nullptr, &wait) == SIGUSR1) g_stop_asked = true;
+    if (g_stop_asked && workbench.controller_state() == ControllerState::kRunning) workbench.RequestControllerStop();
+  }
+}
+
+int RunMigration(const MigrateArgs& args) {
+  const bool terminal = isatty(fileno(stdout)) != 0;
+  MigrateDisplay display(terminal, args.quiet);
+  CoreSession session("migrate", args.config);
+  Workbench& workbench = session.workbench();
+  workbench.output().SetListener([&display](const tabulon::data::OutputLine& line) { display.ShowLine(line); });
+  workbench.report().SetProgressListener(
+      [&display](std::string_view table, const tabulon::source_common::RowCopyCounts& counts) {
+        display.ShowProgress(table, counts);
+      });
+  std::atomic<bool> done{false};
+  std::thread watcher([&] { WatchForStop(workbench, done); });
+  struct Join {
+    std::atomic<bool>& done;
+    std::thread& thread;
+    ~Join() {
+      done = true;
+      thread.join();
+    }
+  } join{done, watcher};
+
+  if (std::optional<int> code = SetSourceProfile(args, session)) return *code;
+  ConnectSource(workbench);
+  if (workbench.source().session == nullptr) return Fail("the source does not open");
+
+  std::string database, object;
+  {
+    std::lock_guard guard(workbench.tree_lock());
+    std::optional<std::string> found = FindDatabase(workbench.source_tree(), args.database);
+    if (!found) return Fail("the source has no database named '" + args.database + "'");
+    database = *found;
+  }
+  if (args.kind == TreeNodeKind::kTable || args.kind == TreeNodeKind::kView) {
+    std::lock_guard guard(workbench.tree_lock());
+    tabulon::data::DbTreeView& tree = workbench.source_tree();
+    if (!SourceAdapterFor(workbench.source().profile.provider_name).SelectDatabase(tree, workbench.target_tree(), database)) {
+      return Fail("the source database '" + database + "' cannot be selected");
+    }
+    const bool table = args.kind == TreeNodeKind::kTable;
+    std::optional<std::string> found = FindChild(tree, table ? tree.tables_folder : tree.views_folder, args.kind, args.object);
+    if (!found) return Fail("'" + database + "' has no " + (table ? "table" : "view") + " named '" + args.object + "'");
+    object = *found;
+  }
+  for (const auto& [table, condition] : args.conditions) workbench.SetConditionOverride(table, condition);
+
+  const std::string file = TargetFile(args);
+  std::error_code error;
+  const bool existed = fs::exists(file, error);
+  TaskNames names;
+  names.source_dbms = workbench.source_dbms;
+  names.source_database = database;
+  names.source_object = object;
+  TaskOperation operation = kCloneDatabase;
+  if (!args.clone.empty()) {
+    if (existed) return Fail(file + " exists already; give it as --target to add to it");
+    workbench.target().profile.provider_name = tabulon::data::kJetProviderName;
+    std::lock_guard guard(workbench.tree_lock());
+    // The clone is made beside the target tree's current database.
+    workbench.target_tree().current_database = (fs::path(file).parent_path() / database).string();
+    names.target_database = database;
+  } else {
+    if (!existed) {
+      tabulon::data::PropertySet init(tabulon::data::DBPROPSET_DBINIT);
+      init.AddString(tabulon::data::DBPROP_INIT_DATASOURCE, file);
+      std::vector<std::string> errors;
+      if (tabulon::data::Failed(tabulon::data::JetProvider().CreateDataSource({&init, 1}, &errors))) {
+        RemoveFile(file);
+        return Fail("cannot create " + file + (errors.empty() ? "" : ": " + errors.front()));
+      }
+    }
+    if (!session.ConnectTarget(file)) {
+      if (!existed) RemoveFile(file);
+      return Fail(file + " does not open as an Access file");
+    }
+    std::lock_guard guard(workbench.tree_lock());
+    names.target_database = workbench.target_tree().current_database;
+    switch (args.kind) {
+      case TreeNodeKind::kTablesFolder: operation = kMigrateTables; break;
+      case TreeNodeKind::kViewsFolder: operation = kMigrateViews; break;
+      case TreeNodeKind::kTable: operation = kMigrateTable; break;
+      case TreeNodeKind::kView: operation = kMigrateView; break;
+      default: operation = kMigrateDatabase; break;
+    }
+  }
+  names.target_dbms = workbench.target_dbms;
+  {
+    std::lock_guard guard(workbench.tree_lock());
+    EnterWorkFolder(workbench.work_directory, workbench.data_folder(), "./data_cache");
+  }
+  if (g_stop_asked) return Fail("stopped before the migration began");
+  workbench.QueueTask(MakeTask(operation, names));
+  workbench.EnsureControllerRunning();
+  const int tasks_code = session.WaitForTasks();
+
+  // The file is closed before it is checked, removed or reported.
+  {
+    std::lock_guard guard(workbench.tree_lock());
+    tabulon::data::CloseConnection(workbench.target());
+  }
+  RunOutcome outcome;
+  outcome.tasks = workbench.tasks().Snapshot();
+  const bool stopped = g_stop_asked;
+  const bool failed = tasks_code != 0 || workbench.report().AnyFailure();
+  outcome.status = stopped ? "stopped" : failed ? "failure" : "success";
+  if (!fs::exists(file, error)) {
+    outcome.file = "none";
+  } else if (!stopped && !failed) {
+    outcome.file = "complete";
+  } else if (!existed && (tasks_code != 0 || !FileIsValid(file))) {
+    // A file this run made for a task that failed, or that does not read back whole.
+    RemoveFile(file);
+    outcome.file = "removed";
+  } else {
+    outcome.file = FileIsValid(file) ? "kept" : "damaged";
+  }
+  if (outcome.status != "success") {
+    std::fprintf(stderr, "tabulon-cli migrate: %s; %s %s\n",
+                 stopped ? "stopped before the end" : "some objects or rows were not copied (see the lines above)",
+                 file.c_str(),
+                 outcome.file == "kept"      ? "is kept: it is valid but incomplete"
+                 : outcome.file == "removed" ? "was removed"
+                 : outcome.file == "none"    ? "was not made"
+                                             : "does not read back whole");
+  }
+  if (!args.report.empty() && !WriteReport(args.report, args, outcome, &workbench.report())) return 1;
+  return outcome.status == "success" ? 0 : 1;
+}
+
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnInterrupt(int) { g_interrupts = g_interrupts + 1; }
+
+// The parent: waits for the child and turns Ctrl-C into its stop request, then its end.
+int Supervise(pid_t child, const MigrateArgs& args) {
+  bool forwarded = false;
+  for (;;) {
+    int status = 0;
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended == child && WIFEXITED(status)) return WEXITSTATUS(status);
+    if (ended == child) {
+      // Killed from outside: the file may hold an unfinished batch, put right below.
+      std::fprintf(stderr, "tabulon-cli migrate: the migration ended abnormally (signal %d)\n", WTERMSIG(status));
+      break;
+    }
+    if (ended < 0 && errno != EINTR) return Fail("lost the migration process");
+    if (g_interrupts >= 1 && !forwarded) {
+      forwarded = true;
+      std::fputs("\ntabulon-cli migrate: stopping after the current row (Ctrl-C again ends at once)\n", stderr);
+      kill(child, SIGUSR1);
+    }
+    if (g_interrupts >= 2) {
+      kill(child, SIGKILL);
+      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    usleep(20 * 1000);
+  }
+  const std::string file = TargetFile(args);
+  std::error_code error;
+  RunOutcome outcome;
+  outcome.status = "stopped";
+  if (!fs::exists(file, error)) {
+    outcome.file = "none";
+  } else if (FileIsValid(file)) {
+    outcome.file = "kept";
+  } else {
+    RemoveFile(file);
+    outcome.file = "removed";
+  }
+  std::fprintf(stderr, "tabulon-cli migrate: ended early; %s %s\n", file.c_str(),
+               outcome.file == "kept" ? "is kept as it was at its last stored batch"
+               : outcome.file == "removed" ? "was removed: it did not read back whole"
+                                           : "was not made");
+  if (!args.report.empty()) WriteReport(args.report, args, outcome, nullptr);
+  return 1;
+}
+
+}  // namespace
+
+int RunMigrateCommand(int argc, char** argv) {
+  MigrateArgs args;
+  bool selector_given = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    const auto select = [&](TreeNodeKind kind) {
+      if (selector_given) return false;
+      selector_given = true;
+      args.kind = kind;
+      return true;
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kMigrateUsage, stdout);
+      return 0;
+    } else if (arg == "--quiet" || arg == "-q") {
+      args.quiet = true;
+    } else if ((arg == "--tables" || arg == "--views")) {
+      if (!select(arg == "--tables" ? TreeNodeKind::kTablesFolder : TreeNodeKind::kViewsFolder)) {
+        return Usage("give at most one of --table, --view, --tables, --views");
+      }
+    } else if (!has_value && arg.starts_with("--")) {
+      return Usage("unknown option or missing value: " + arg);
+    } else if (arg == "--table" || arg == "--view") {
+      if (!select(arg == "--table" ? TreeNodeKind::kTable : TreeNodeKind::kView)) {
+        return Usage("give at most one of --table, --view, --tables, --views");
+      }
+      args.object = argv[++i];
+    } else if (arg == "--where") {
+      const std::string value = argv[++i];
+      const size_t equals = value.find('=');
+      if (equals == 0 || equals == std::string::npos || equals + 1 == value.size()) {
+        return Usage("--where takes TABLE=CONDITION, got '" + value + "'");
+      }
+      args.conditions.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+    } else {
+      std::string* slot = arg == "--source"   ? &args.source
+                          : arg == "--database" ? &args.database
+                          : arg == "--target"   ? &args.target
+                          : arg == "--clone"    ? &args.clone
+                          : arg == "--config"   ? &args.config
+                          : arg == "--report"   ? &args.report
+                                                : nullptr;
+      if (slot == nullptr) return Usage("unknown option or unexpected argument: " + arg);
+      *slot = argv[++i];
+    }
+  }
+  if (args.source.empty() || args.database.empty()) return Usage("--source and --database are needed");
+  if (args.target.empty() == args.clone.empty()) return Usage("give one of --target FILE.mdb and --clone FOLDER");
+  if (!args.clone.empty() && args.kind != TreeNodeKind::kDatabase) {
+    return Usage("--clone copies a whole database; use --target for tables or views");
+  }
+  // The target side names its database by the path without ".mdb" and finds the file again by
+  // adding it: other endings do not come back to the same file.
+  if (!args.target.empty() && !args.target.ends_with(".mdb")) return Usage("the file name must end in \".mdb\"");
+
+  const fs::path folder = fs::path(TargetFile(args)).parent_path();
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (!fs::is_directory(folder, error) || access(folder.c_str(), W_OK) != 0) {
+    return Fail("cannot write into the folder " + folder.string());
+  }
+  if (!args.report.empty()) {
+    std::ofstream probe(args.report, std::ios::app);
+    if (!probe) return Fail("cannot write the report " + args.report);
+  }
+
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return Fail(std::string("cannot start the migration: ") + std::strerror(errno));
+  if (child == 0) {
+    // A Ctrl-C on the terminal reaches the whole process group: only the parent acts on it.
+    signal(SIGINT, SIG_IGN);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    const int code = RunMigration(args);
+    std::fflush(nullptr);
+    std::exit(code);
+  }
+  return Supervise(child, args);
+}

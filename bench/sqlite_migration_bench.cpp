@@ -1,0 +1,111 @@
+// A SQLite table into a new .mdb end to end: the core's Clone task reads a generated SQLite
+// file (Long key, two Text, a Double, a DateTime) and writes every row into a new .mdb, which
+// is closed before the clock stops. Rows per second and peak memory.
+//   sqlite_migration_bench [rows]
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "converters/connect.h"
+#include "converters/core_task_flows.h"
+#include "converters/work_folders.h"
+#include "converters/workbench.h"
+#include "data/providers/jet/jet_provider.h"
+#include "data/user_prompt.h"
+
+using namespace tabulon;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Writes `rows` rows into table "readings" of a new SQLite file at `path`.
+bool MakeSource(const std::string& path, long long rows) {
+  fs::remove(path);
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
+  const std::string sql =
+      "create table readings(id integer primary key, sensor varchar(20) not null, place varchar(60), "
+      "celsius double, taken datetime);\n"
+      "insert into readings with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
+      std::to_string(rows) +
+      ") select i, 'sensor-' || (i % 400), case when i % 13 = 0 then null else 'Hall ' || (i % 17) || ', row ' || i end, "
+      "(i % 5000) * 0.037 - 40.5, datetime('2020-01-01', '+' || i || ' seconds') from n;";
+  const bool ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!ok) std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
+  sqlite3_close(db);
+  return ok;
+}
+
+// No one answers: the Clone task asks nothing of a new file.
+class SilentPrompt : public data::UserPrompt {
+ public:
+  void ShowMessage(std::string_view) override {}
+  bool AskOkCancel(std::string_view) override { return true; }
+  bool AskYesNo(std::string_view) override { return true; }
+  std::optional<std::string> AskText(std::string_view, std::string_view) override { return std::nullopt; }
+  std::optional<std::string> ChooseFile(const data::FileChoice&) override { return std::nullopt; }
+  std::optional<std::string> ChooseFolder(std::string_view, std::string_view) override { return std::nullopt; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long long rows = bench::RowsArgument(argc, argv, 1);
+  const fs::path folder = fs::temp_directory_path() / ("sqlite_migration_bench_" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string source = (folder / "bench.sqlite").string();
+  if (!MakeSource(source, rows)) return 1;
+
+  const bench::Stopwatch clock;
+  const double cpu_start = bench::CpuSeconds();
+  std::string state, last_line;
+  {
+    SilentPrompt prompt;
+    converters::WorkbenchOptions options;
+    options.program_folder = folder.string();
+    options.pause = [] {};
+    converters::Workbench wb(prompt, std::move(options));
+    wb.source().profile.provider_name = "SQLite";
+    wb.source().profile.source_name = source;
+    converters::ConnectSource(wb);
+    if (wb.source().session == nullptr) return bench::Fail(InvalidArgumentError("the SQLite file does not open"));
+    const std::string target = (folder / "Target.mdb").string();
+    data::PropertySet init(data::DBPROPSET_DBINIT);
+    init.AddString(data::DBPROP_INIT_DATASOURCE, target);
+    std::vector<std::string> errors;
+    if (data::JetProvider().CreateDataSource({&init, 1}, &errors) != data::S_OK) {
+      return bench::Fail(IoError("cannot create " + target));
+    }
+    wb.target().profile.provider_name = data::kJetProviderName;
+    wb.target().profile.source_name = target;
+    wb.target_context().system_database_path = (folder / "System.mdw").string();
+    converters::ConnectTarget(wb);
+    wb.target_tree().current_database = (folder / "Target").string();
+    converters::EnterWorkFolder(wb.work_directory, wb.data_folder(), "./data_cache");
+    converters::TaskNames names;
+    names.source_database = "bench";
+    names.target_database = "bench";
+    wb.QueueTask(converters::MakeTask(converters::kCloneDatabase, names));
+    wb.EnsureControllerRunning();
+    wb.JoinController();
+    state = wb.tasks().Snapshot().at(0).state_text;
+    for (const data::OutputLine& line : wb.output().Lines()) {
+      if (line.text.find("records converted, convertion completed") != std::string::npos) last_line = line.text;
+    }
+  }  // the Workbench closes both files here
+  const double seconds = clock.Seconds();
+  const double cpu = bench::CpuSeconds() - cpu_start;
+  std::printf("sqlite_migration_bench: SQLite table (Long key, 2 Text, Double, DateTime) -> new .mdb, Clone task\n");
+  std::printf("task: %s\n%s\n", state.c_str(), last_line.c_str());
+  bench::PrintRate(rows, seconds);
+  bench::PrintCpuRate(rows, cpu);
+  std::printf("mdb size: %.1f MB\n", static_cast<double>(fs::file_size(folder / "bench.mdb")) / 1048576.0);
+  fs::remove_all(folder);
+  return state == "SUCCESS" ? 0 : 1;
+}

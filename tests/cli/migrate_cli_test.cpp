@@ -1,0 +1,264 @@
+// tabulon-cli migrate run as a user runs it, on a SQLite file the test builds: a whole database
+// and every selector into new files that both independent readers must read back value by
+// value, the JSON report, the exit codes and leftovers of bad input, and a double Ctrl-C.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet_readers.h"
+#include "jet_test_files.h"
+
+extern char** environ;
+
+namespace tabulon {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReaderValue;
+
+constexpr char kShop[] = R"sql(
+create table customers(id integer primary key, name varchar(20) not null unique, joined date);
+create table orders(id integer primary key, customer integer references customers(id), total decimal(8,2), note);
+create view v_big as select id, total from orders where total > 10;
+insert into customers values (1, 'Ann', '2024-01-02'), (2, 'Bob''s', null);
+insert into orders values (1, 1, 12.5, 'x'), (2, 1, 3, null), (3, 2, 99, 'l"ast');
+)sql";
+
+struct CliRun {
+  int exit_code = -1;
+  std::string out;  // stdout only
+  std::string err;
+};
+
+class MigrateCli : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new fs::path(testing::ScratchFile("cli_migrate", std::to_string(::getpid())));
+    fs::remove_all(*folder_);
+    fs::create_directories(*folder_ / "cfg");
+    MakeSqlite("shop.sqlite", kShop);
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*folder_);
+    delete folder_;
+  }
+
+  static void MakeSqlite(const std::string& name, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((*folder_ / name).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+
+  static CliRun Cli(const std::string& arguments) {
+    CliRun run;
+    const std::string err = (*folder_ / "stderr.txt").string();
+    const std::string command = "cd '" + folder_->string() + "' && " + TABULON_CLI + " migrate " + arguments +
+                                " --config cfg/tabulon.cfg 2>'" + err + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(err);
+    run.err.assign(std::istreambuf_iterator<char>(in), {});
+    return run;
+  }
+
+  static nlohmann::json Report(const std::string& name) {
+    std::ifstream in(*folder_ / name);
+    return nlohmann::json::parse(in, nullptr, false);
+  }
+
+  static std::string Path(const std::string& name) { return (*folder_ / name).string(); }
+
+  // The rows of `table` as both readers give them; they must agree with each other.
+  static std::vector<std::vector<ReaderValue>> Rows(const std::string& file, const std::string& table) {
+    auto exported = testing::MdbToolsExport(Path(file), table);
+    auto read = testing::ReadWithMdbReader(Path(file));
+    EXPECT_TRUE(exported.ok() && read.ok()) << file;
+    if (!exported.ok() || !read.ok()) return {};
+    for (const testing::ReaderTable& t : *read) {
+      if (t.name == table) {
+        EXPECT_EQ(t.rows.size(), exported->rows.size()) << table;
+        return t.rows;
+      }
+    }
+    ADD_FAILURE() << "mdb-reader does not list " << table;
+    return {};
+  }
+
+  static fs::path* folder_;
+};
+
+fs::path* MigrateCli::folder_ = nullptr;
+
+TEST_F(MigrateCli, AWholeDatabaseArrivesWithItsReport) {
+  if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "the readers are not installed";
+  const CliRun run = Cli("--source sqlite:shop.sqlite --database shop --target out/shop.mdb --report shop.json");
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Operation completed SUCCESSFULLY!"), std::string::npos);
+  EXPECT_EQ(run.out.find("\033["), std::string::npos) << "no colours on a pipe";
+
+  EXPECT_EQ(testing::MdbToolsTables(Path("out/shop.mdb")).value(), (std::vector<std::string>{"customers", "orders"}));
+  EXPECT_EQ(testing::MdbToolsQueries(Path("out/shop.mdb")).value(), std::vector<std::string>{"v_big"});
+  const std::string schema = testing::MdbToolsSchema(Path("out/shop.mdb"), "postgres").value();
+  EXPECT_NE(schema.find("FOREIGN KEY"), std::string::npos) << schema;
+  EXPECT_NE(schema.find("UNIQUE INDEX"), std::string::npos) << schema;
+  EXPECT_EQ(Rows("out/shop.mdb", "customers"),
+            (std::vector<std::vector<ReaderValue>>{{"1", "Ann", "2024-01-02 00:00:00"}, {"2", "Bob's", std::nullopt}}));
+  EXPECT_EQ(Rows("out/shop.mdb", "orders"), (std::vector<std::vector<ReaderValue>>{
+                                                {"1", "1", "12.5", "x"}, {"2", "1", "3", std::nullopt}, {"3", "2", "99", "l\"ast"}}));
+
+  const nlohmann::json report = Report("shop.json");
+  ASSERT_FALSE(report.is_discarded());
+  EXPECT_EQ(report["status"], "success");
+  EXPECT_EQ(report["file"], "complete");
+  ASSERT_EQ(report["tables"].size(), 2u);
+  EXPECT_EQ(report["tables"][1]["name"], "orders");
+  EXPECT_EQ(report["tables"][1]["rows_read"], 3);
+  EXPECT_EQ(report["tables"][1]["rows_written"], 3);
+  EXPECT_EQ(report["tables"][1]["rows_failed"], 0);
+  std::vector<std::string> kinds;
+  for (const auto& object : report["objects"]) {
+    kinds.push_back(object["kind"]);
+    EXPECT_EQ(object["outcome"], "created") << object.dump();
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"primary key", "index", "primary key", "relationship", "view"}));
+}
+
+TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
+  if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "the readers are not installed";
+  // Tables first, then the view into the same file (it needs the tables), then one table with a
+  // condition into a file of its own; all quiet.
+  CliRun run = Cli("--source sqlite:shop.sqlite --database SHOP --tables --target sel.mdb --quiet");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(testing::MdbToolsQueries(Path("sel.mdb")).value(), std::vector<std::string>{});
+  run = Cli("--source sqlite:shop.sqlite --database shop --view v_big --target sel.mdb --quiet");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(testing::MdbToolsQueries(Path("sel.mdb")).value(), std::vector<std::string>{"v_big"});
+  run = Cli("--source sqlite:shop.sqlite --database shop --views --target sel.mdb --quiet --report views.json");
+  EXPECT_EQ(run.exit_code, 1) << "the view exists already";
+  EXPECT_EQ(Report("views.json")["objects"][0]["outcome"], "failed");
+
+  run = Cli("--source sqlite:shop.sqlite --database shop --table orders --where 'orders=total > 10' --target one.mdb");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(testing::MdbToolsTables(Path("one.mdb")).value(), std::vector<std::string>{"orders"});
+  EXPECT_EQ(Rows("one.mdb", "orders").size(), 2u);
+
+  run = Cli("--source sqlite:shop.sqlite --database shop --clone clones --quiet");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(Rows("clones/shop.mdb", "orders").size(), 3u);
+  run = Cli("--source sqlite:shop.sqlite --database shop --clone clones --quiet");
+  EXPECT_EQ(run.exit_code, 1) << "a clone never overwrites a file";
+  EXPECT_NE(run.err.find("exists already"), std::string::npos) << run.err;
+}
+
+TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
+  std::ofstream(Path("text.sqlite")) << "not a database\n";
+  std::ofstream(Path("blocker")) << "a file where a folder should be\n";
+  struct Case {
+    std::string arguments;
+    int exit_code;
+    std::string message;
+    std::string file;  // must not exist afterwards
+  };
+  const std::vector<Case> cases = {
+      {"--source sqlite:none.sqlite --database none --target a.mdb", 1, "no such file", "a.mdb"},
+      {"--source sqlite:text.sqlite --database text --target a.mdb", 1, "not a SQLite database", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database shop --table nobody --target a.mdb", 1, "no table named 'nobody'", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database other --target a.mdb", 1, "no database named 'other'", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database shop --target blocker/a.mdb", 1, "cannot write into the folder", ""},
+      {"--source sqlite:shop.sqlite --database shop", 2, "give one of --target", ""},
+      {"--source sqlite:shop.sqlite --database shop --target a.txt", 2, "must end in", "a.txt"},
+      {"--source sqlite:shop.sqlite --database shop --target a.mdb --where orders", 2, "TABLE=CONDITION", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database shop --tables --view v --target a.mdb", 2, "at most one", "a.mdb"},
+      {"--source SourceDB --database shop --target a.mdb", 2, "holds no source profile", "a.mdb"},
+      {"--source mystery --database shop --target a.mdb", 2, "unknown source", "a.mdb"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Cli(c.arguments);
+    EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.arguments << "\n" << run.err;
+    if (!c.file.empty()) {
+      EXPECT_FALSE(fs::exists(Path(c.file))) << c.arguments;
+    }
+  }
+
+  // A bad condition fails its table: exit 1, the report says why, and the file (valid, with
+  // the table but no rows) is kept and said to be.
+  const CliRun run = Cli("--source sqlite:shop.sqlite --database shop --where 'orders=nosuch > 1' --target w.mdb"
+                         " --report w.json --quiet");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("is kept: it is valid but incomplete"), std::string::npos) << run.err;
+  const nlohmann::json report = Report("w.json");
+  EXPECT_EQ(report["status"], "failure");
+  EXPECT_EQ(report["file"], "kept");
+  EXPECT_EQ(report["tables"][1]["name"], "orders");
+  EXPECT_NE(report["tables"][1]["error"].get<std::string>().find("nosuch"), std::string::npos) << report.dump();
+  EXPECT_EQ(report["tables"][0]["rows_written"], 2);
+  auto db = jet::Database::Open(Path("w.mdb"), jet::OpenMode::kReadOnly);
+  ASSERT_TRUE(db.ok());
+  EXPECT_TRUE((*db)->CheckIntegrity().ok());
+}
+
+TEST_F(MigrateCli, ADoubleCtrlCLeavesAValidFile) {
+  MakeSqlite("big.sqlite",
+             "create table big(id integer primary key, name text, amount real);"
+             "with recursive n(i) as (select 1 union all select i + 1 from n where i < 400000)"
+             " insert into big select i, 'row ' || i, i * 1.5 from n;");
+  const std::string cli = TABULON_CLI;
+  std::vector<std::string> arguments = {cli, "migrate", "--source", "sqlite:" + Path("big.sqlite"), "--database", "big",
+                                        "--target", Path("big.mdb"), "--quiet", "--report", Path("big.json"),
+                                        "--config", Path("cfg/tabulon.cfg")};
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  // Both while rows are being copied: the second comes before the first one's stop is done.
+  for (int waited = 0; waited < 200 && !fs::exists(Path("big.mdb-journal")); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(Report("big.json")["status"], "stopped");
+
+  EXPECT_FALSE(fs::exists(Path("big.mdb-journal")));
+  auto db = jet::Database::Open(Path("big.mdb"), jet::OpenMode::kReadOnly);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  EXPECT_TRUE((*db)->CheckIntegrity().ok());
+  if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "the readers are not installed";
+  const std::vector<std::vector<ReaderValue>> rows = Rows("big.mdb", "big");
+  EXPECT_LT(rows.size(), 400000u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i][0] != std::to_string(i + 1)) {
+      ADD_FAILURE() << "row " << i << " reads " << rows[i][0].value_or("NULL");
+      break;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tabulon

@@ -1,0 +1,299 @@
+// The sample database end to end: examples/sample.sql as built into sample.sqlite is cloned
+// into an .mdb by the core; both independent readers must give back every table, row and value
+// of the SQLite file, and the keys, unique indexes, relationships and views must be there.
+// The file is then backed up and restored by tabulon-cli, and the restored file must hold the
+// same tables.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "converters/connect.h"
+#include "converters/core_task_flows.h"
+#include "converters/work_folders.h"
+#include "converters/workbench.h"
+#include "data/providers/jet/jet_provider.h"
+#include "jet/database.h"
+#include "jet_readers.h"
+#include "jet_test_files.h"
+
+namespace tabulon {
+namespace {
+
+namespace fs = std::filesystem;
+using jet::ColumnType;
+
+// Runs tabulon-cli in `folder` (the task commands with their program folder inside it); the
+// exit code, the output in `out`.
+int Cli(const fs::path& folder, const std::string& arguments, std::string* out) {
+  const bool task = arguments.starts_with("backup") || arguments.starts_with("restore");
+  const std::string config = task ? " --config cfg/tabulon.cfg" : "";
+  const std::string command = "cd '" + folder.string() + "' && HOME='" + folder.string() + "' " + TABULON_CLI + " " +
+                              arguments + config + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out->append(buffer, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Clones the SQLite file `source` (database `name`) into `folder`/`name`.mdb through the core,
+// as the Clone command does; the output lines in `lines`. True when the task succeeded.
+bool CloneIntoMdb(const fs::path& folder, const std::string& source, const std::string& name,
+                  std::vector<std::string>* lines) {
+  data::ScriptedUserPrompt prompt;
+  converters::WorkbenchOptions options;
+  options.program_folder = folder.string();
+  options.sleep = [](std::chrono::milliseconds) {};
+  options.pause = [] {};
+  converters::Workbench wb(prompt, std::move(options));
+  wb.source().profile.provider_name = "SQLite";
+  wb.source().profile.source_name = source;
+  converters::ConnectSource(wb);
+  if (wb.source().session == nullptr) return false;
+
+  const std::string target = (folder / "Target.mdb").string();
+  data::PropertySet init(data::DBPROPSET_DBINIT);
+  init.AddString(data::DBPROP_INIT_DATASOURCE, target);
+  std::vector<std::string> errors;
+  if (data::JetProvider().CreateDataSource({&init, 1}, &errors) != data::S_OK) return false;
+  wb.target_context().system_database_path = (folder / "System.mdw").string();
+  wb.target_context().connect = [&](target_access::Side) {
+    data::PropertySet open(data::DBPROPSET_DBINIT);
+    open.AddString(data::DBPROP_INIT_DATASOURCE, wb.target().profile.source_name);
+    if (data::OpenDataSource(wb.target(), {&open, 1}) != data::S_OK || data::OpenSession(wb.target()) != data::S_OK) return;
+    std::lock_guard guard(wb.tree_lock());
+    wb.target_tree().state = 0;
+    wb.target_tree().RefreshTree();
+  };
+  wb.target().profile.provider_name = data::kJetProviderName;
+  wb.target().profile.source_name = target;
+  // The clone is made beside the connected file.
+  wb.target_tree().current_database = (folder / "Target").string();
+  wb.target_context().connect(target_access::Side::kTarget);
+  converters::EnterWorkFolder(wb.work_directory, wb.data_folder(), "./data_cache");
+
+  converters::TaskNames names;
+  names.source_database = name;
+  names.target_database = name;
+  wb.QueueTask(converters::MakeTask(converters::kCloneDatabase, names));
+  wb.EnsureControllerRunning();
+  wb.JoinController();
+  for (const data::OutputLine& line : wb.output().Lines()) lines->push_back(line.text);
+  return wb.tasks().Snapshot().at(0).state_text == "SUCCESS";
+}
+
+// An exact decimal text as Currency (value × 10,000).
+jet::Currency CurrencyFrom(const std::string& text) {
+  const std::optional<jet::Decimal> d = jet::Decimal::Parse(text, 4);
+  if (!d) return {};
+  const auto magnitude = static_cast<int64_t>(d->words[0] | (static_cast<uint64_t>(d->words[1]) << 32));
+  return {d->negative ? -magnitude : magnitude};
+}
+
+// What the .mdb must hold for one SQLite table, given the Access columns the migration chose:
+// the values read by SQLite itself and put into the Access type (dates by SQLite's julianday,
+// a time of day on 1899-12-30).
+std::vector<jet::Row> ExpectedRows(sqlite3* db, const std::string& table, const std::vector<jet::ColumnDefinition>& columns) {
+  std::string sql = "select ";
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const std::string c = "\"" + columns[k].name + "\"";
+    if (k > 0) sql += ", ";
+    if (columns[k].type == ColumnType::kDateTime) {
+      sql += "case when " + c + " like '__:__%' then julianday(" + c + ") - julianday('2000-01-01') else julianday(" + c +
+             ") - julianday('1899-12-30') end";
+    } else {
+      sql += c;
+    }
+  }
+  sql += " from \"" + table + "\"";
+  sqlite3_stmt* statement = nullptr;
+  std::vector<jet::Row> rows;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql;
+    return rows;
+  }
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    jet::Row row;
+    for (size_t k = 0; k < columns.size(); ++k) {
+      const int i = static_cast<int>(k);
+      const auto text = [&] {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+        return std::string(p, static_cast<size_t>(sqlite3_column_bytes(statement, i)));
+      };
+      if (sqlite3_column_type(statement, i) == SQLITE_NULL) {
+        row.emplace_back(jet::Null{});
+        continue;
+      }
+      switch (columns[k].type) {
+        case ColumnType::kBoolean: row.emplace_back(sqlite3_column_int64(statement, i) != 0); break;
+        case ColumnType::kByte: row.emplace_back(static_cast<uint8_t>(sqlite3_column_int64(statement, i))); break;
+        case ColumnType::kInteger: row.emplace_back(static_cast<int16_t>(sqlite3_column_int64(statement, i))); break;
+        case ColumnType::kLong: row.emplace_back(static_cast<int32_t>(sqlite3_column_int64(statement, i))); break;
+        case ColumnType::kDouble: row.emplace_back(sqlite3_column_double(statement, i)); break;
+        case ColumnType::kCurrency: row.emplace_back(CurrencyFrom(text())); break;
+        case ColumnType::kNumeric: {
+          std::optional<jet::Decimal> d = jet::Decimal::Parse(text(), columns[k].scale);
+          EXPECT_TRUE(d.has_value()) << table << "." << columns[k].name << ": " << text();
+          row.emplace_back(d.value_or(jet::Decimal{}));
+          break;
+        }
+        case ColumnType::kDateTime: row.emplace_back(jet::DateTime{sqlite3_column_double(statement, i)}); break;
+        case ColumnType::kBinary:
+        case ColumnType::kOle: {
+          const auto* p = static_cast<const char*>(sqlite3_column_blob(statement, i));
+          row.emplace_back(jet::Bytes{std::string(p == nullptr ? "" : p, static_cast<size_t>(sqlite3_column_bytes(statement, i)))});
+          break;
+        }
+        default: row.emplace_back(text()); break;
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(statement);
+  return rows;
+}
+
+// Lines of text from a SQLite query (columns joined by '|').
+std::vector<std::string> Query(sqlite3* db, const std::string& sql) {
+  std::vector<std::string> out;
+  sqlite3_exec(
+      db, sql.c_str(),
+      [](void* lines, int n, char** values, char**) {
+        std::string line;
+        for (int k = 0; k < n; ++k) line += (k ? "|" : "") + std::string(values[k] ? values[k] : "");
+        static_cast<std::vector<std::string>*>(lines)->push_back(line);
+        return 0;
+      },
+      &out, nullptr);
+  return out;
+}
+
+// Every table of `mdb` against the SQLite file through both readers; "" when all agree.
+std::string CompareWithSource(sqlite3* source, const std::string& mdb, const std::vector<std::string>& tables) {
+  auto db = jet::Database::Open(mdb, jet::OpenMode::kReadOnly);
+  if (!db.ok()) return db.status().ToString();
+  auto listed = (*db)->ListTables();
+  if (!listed.ok() || *listed != tables) return "the tables of " + mdb + " are " + ::testing::PrintToString(*listed);
+  // mdb-reader reads the whole file at once: once for all tables.
+  const Result<std::vector<testing::ReaderTable>> read = testing::ReadWithMdbReader(mdb);
+  if (!read.ok()) return "mdb-reader: " + read.status().ToString();
+  for (const std::string& table : tables) {
+    auto definition = (*db)->GetTable(table);
+    if (!definition.ok()) return definition.status().ToString();
+    const std::string difference = testing::CompareTableWithReaders(
+        mdb, table, definition->columns, ExpectedRows(source, table, definition->columns), &*read);
+    if (!difference.empty()) return mdb + ", table " + table + ": " + difference;
+  }
+  return "";
+}
+
+TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBackAndThatSurvivesBackupAndRestore) {
+  if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "a reader is not installed";
+  const fs::path folder = testing::ScratchFile("sample_database", "clone");
+  fs::remove_all(folder);
+  fs::create_directories(folder / "cfg");
+  const std::string source_path = (folder / "sample.sqlite").string();
+  fs::copy_file(TABULON_SAMPLE_DATABASE, source_path);
+  sqlite3* source = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(source_path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(source, &sqlite3_close);
+
+  std::vector<std::string> lines;
+  ASSERT_TRUE(CloneIntoMdb(folder, source_path, "sample", &lines)) << ::testing::PrintToString(lines);
+  for (const std::string& line : lines) {
+    EXPECT_FALSE(line.starts_with("E::") || line.starts_with("T::") || line.find("NO SUPPORT!") != std::string::npos ||
+                 line.find("failure") != std::string::npos)
+        << line;
+  }
+  const std::string mdb = (folder / "sample.mdb").string();
+  const std::vector<std::string> tables =
+      Query(source, "select name from sqlite_master where type = 'table' and name not like 'sqlite%' order by name");
+  ASSERT_GE(tables.size(), 8u);
+  EXPECT_EQ(CompareWithSource(source, mdb, tables), "");
+
+  // Keys, unique indexes and relationships as SQLite declares them.
+  {
+    auto db = jet::Database::Open(mdb, jet::OpenMode::kReadOnly);
+    ASSERT_TRUE(db.ok());
+    std::set<std::string> want_keys, got_keys, want_links, got_links;
+    size_t want_unique = 0, got_unique = 0;
+    for (const std::string& table : tables) {
+      std::string key;
+      for (const std::string& c : Query(source, "select name from pragma_table_info('" + table + "') where pk > 0 order by pk")) {
+        key += (key.empty() ? "" : ",") + c;
+      }
+      want_keys.insert(table + "(" + key + ")");
+      want_unique += Query(source, "select 1 from pragma_index_list('" + table + "') where \"unique\" and origin = 'u'").size();
+      for (const std::string& fk :
+           Query(source, "select \"table\", group_concat(\"from\"), group_concat(\"to\") from pragma_foreign_key_list('" +
+                             table + "') group by id")) {
+        const size_t a = fk.find('|'), b = fk.rfind('|');
+        want_links.insert(table + "(" + fk.substr(a + 1, b - a - 1) + ")->" + fk.substr(0, a) + "(" + fk.substr(b + 1) + ")");
+      }
+      auto definition = (*db)->GetTable(table);
+      ASSERT_TRUE(definition.ok());
+      for (const jet::IndexDefinition& index : definition->indexes) {
+        if (index.index_type == 0 && (index.flags & 0x01) != 0) ++got_unique;
+        if (index.index_type != 1) continue;
+        std::string columns;
+        for (const jet::IndexColumn& ic : index.columns) {
+          for (const jet::ColumnDefinition& c : definition->columns) {
+            if (c.number == ic.column_number) columns += (columns.empty() ? "" : ",") + c.name;
+          }
+        }
+        got_keys.insert(table + "(" + columns + ")");
+      }
+    }
+    auto relationships = (*db)->ListRelationships();
+    ASSERT_TRUE(relationships.ok());
+    for (const jet::Relationship& r : *relationships) {
+      std::string from, to;
+      for (const std::string& c : r.foreign_columns) from += (from.empty() ? "" : ",") + c;
+      for (const std::string& c : r.primary_columns) to += (to.empty() ? "" : ",") + c;
+      got_links.insert(r.foreign_table + "(" + from + ")->" + r.primary_table + "(" + to + ")");
+    }
+    EXPECT_EQ(got_keys, want_keys);
+    EXPECT_EQ(got_unique, want_unique);
+    EXPECT_EQ(got_links, want_links);
+  }
+  const std::vector<std::string> views = Query(source, "select name from sqlite_master where type = 'view' order by name");
+  EXPECT_EQ(testing::MdbToolsQueries(mdb).value(), views);
+
+  // The summary run.sh prints.
+  std::string out;
+  EXPECT_EQ(Cli(folder, "mdb summary sample.mdb", &out), 0) << out;
+  for (const std::string& line : {"tables: " + std::to_string(tables.size()), std::string("rows: 120,058"),
+                                  "primary keys: " + std::to_string(tables.size()),
+                                  std::string("relationships: 10"), "views: " + std::to_string(views.size())}) {
+    EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << " in\n" << out;
+  }
+
+  // The driver check run.sh points at: the built-in source and target are always usable.
+  out.clear();
+  EXPECT_EQ(Cli(folder, "check", &out), 0) << out;
+  EXPECT_NE(out.find("  SQLite (built-in)"), std::string::npos) << out;
+  EXPECT_NE(out.find("TCP/IP:Port"), std::string::npos) << out;
+  EXPECT_NE(out.find("Microsoft Jet 4.0 OLE DB Provider"), std::string::npos) << out;
+
+  // Backed up as scripts and replayed into a new file: the same tables and views.
+  out.clear();
+  ASSERT_EQ(Cli(folder, "backup sample.mdb --out backups", &out), 0) << out;
+  out.clear();
+  ASSERT_EQ(Cli(folder, "restore backups/sample --target restored.mdb", &out), 0) << out;
+  const std::string restored = (folder / "restored.mdb").string();
+  EXPECT_EQ(CompareWithSource(source, restored, tables), "");
+  EXPECT_EQ(testing::MdbToolsQueries(restored).value(), views);
+  if (!HasFailure()) fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace tabulon
