@@ -1,6 +1,7 @@
 // tabulon-cli odbc "CONNECTION STRING" "STATEMENT": connects through MSDASQL and shows the
 // statement's result as output lines.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cli_connection.h"
@@ -14,10 +15,16 @@
 using namespace tabulon::data;
 
 int RunOdbcCommand(int argc, char** argv) {
+  static constexpr const char* kUsage =
+      "Usage: tabulon-cli odbc \"CONNECTION STRING\" \"STATEMENT\"\n"
+      "  CONNECTION STRING  an ODBC connection string (Driver=...;...) or a data source name\n"
+      "  STATEMENT          the statement to run; its rows or its outcome are printed\n";
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc != 3) {
-    std::fputs("Usage: tabulon-cli odbc \"CONNECTION STRING\" \"STATEMENT\"\n"
-               "  CONNECTION STRING  an ODBC connection string (Driver=...;...) or a data source name\n",
-               stderr);
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const std::string source = argv[1];

@@ -155,6 +155,14 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
   context.row_progress = [this](std::string_view table, const source_common::RowCopyCounts& counts) {
     owner_.report().SetRows(table, counts);
   };
+  context.object_lost = [this](std::string_view table, std::string_view notice) {
+    ReportedObject lost;
+    lost.kind = "index";
+    lost.name = std::string(table);
+    lost.outcome = ObjectOutcome::kFailed;
+    lost.reason = std::string(notice);
+    owner_.report().AddObject(std::move(lost));
+  };
   return context;
 }
 

@@ -137,7 +137,10 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
       no_rows.reset();
       // An insert can make the target give up an index (a key it cannot sort): said here, as
       // ExecuteStatement says it, or the index would be lost without a word.
-      for (const std::string& notice : command->Notices()) WriteOutput(owner.output, "T::%s", notice.c_str());
+      for (const std::string& notice : command->Notices()) {
+        WriteOutput(owner.output, "T::%s", notice.c_str());
+        if (owner.object_lost) owner.object_lost(table, notice);
+      }
       if (code == S_OK) {
         ++written;
       } else {

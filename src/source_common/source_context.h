@@ -51,6 +51,9 @@ struct SourceContext {
   // Told how a row copy goes: when it starts, every few hundred rows and when it ends. Called on
   // the copying thread; it must be cheap.
   std::function<void(std::string_view table, const RowCopyCounts& counts)> row_progress;
+  // Told when the target gave up an object of `table` while rows were copied (an index whose
+  // key it cannot sort), with the target's words.
+  std::function<void(std::string_view table, std::string_view notice)> object_lost;
 };
 
 // True when the target is the built-in Jet provider.

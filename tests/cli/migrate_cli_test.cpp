@@ -161,6 +161,24 @@ TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
   EXPECT_EQ(testing::MdbToolsTables(Path("one.mdb")).value(), std::vector<std::string>{"orders"});
   EXPECT_EQ(Rows("one.mdb", "orders").size(), 2u);
 
+  // The target gives up a unique index whose key it cannot sort (Greek letters): every row
+  // arrives, and the lost index makes the run fail in its report and exit code.
+  MakeSqlite("words.sqlite",
+             "create table words(id integer primary key, word varchar(20) unique);"
+             "insert into words values (1, 'abc'), (2, '\xCE\xBC\xE1\xBF\x86\xCE\xBD\xCE\xB9\xCE\xBD');");
+  run = Cli("--source sqlite:words.sqlite --database words --tables --target words.mdb --quiet --report words.json");
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_EQ(Rows("words.mdb", "words").size(), 2u);
+  bool index_lost = false;
+  const auto words_report = Report("words.json");
+  for (const auto& object : words_report["objects"]) {
+    if (object["kind"] == "index" && object["outcome"] == "failed" &&
+        object["reason"].get<std::string>().find("dropped") != std::string::npos) {
+      index_lost = true;
+    }
+  }
+  EXPECT_TRUE(index_lost) << words_report.dump();
+
   run = Cli("--source sqlite:shop.sqlite --database shop --clone clones --quiet");
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(Rows("clones/shop.mdb", "orders").size(), 3u);
