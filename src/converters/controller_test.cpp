@@ -80,6 +80,21 @@ class ScriptedFlows : public TaskFlows {
   }
 };
 
+// Tells the test this thread got here, then waits until the test lets it go on.
+void BlockHere(Event& arrived, Event& release) {
+  arrived.Set();
+  release.Wait();
+}
+
+// A hook that signals `running` and waits for `release` when its run is for `object` (any
+// object when empty), then succeeds.
+ScriptedFlows::Hook BlockOn(Event& running, Event& release, std::string object = "") {
+  return [&running, &release, object](TaskRunContext& run) {
+    if (object.empty() || run.source_object == object) BlockHere(running, release);
+    return true;
+  };
+}
+
 // A table loop as the migration flows run it: one line per table, ended early by a stop request.
 bool CopyTables(TaskRunContext& run, const std::vector<std::string>& tables,
                 const std::function<void(size_t)>& after_table = {}) {
@@ -204,12 +219,11 @@ TEST_F(ControllerTest, EveryOperationRunsItsStepsInOrderInOnePass) {
 
 TEST_F(ControllerTest, FailuresDecideOnlyWhereTheWorkerSaysSo) {
   flows_->hooks["SelectSourceDatabase"] = [](TaskRunContext& run) { return run.source_object != "bad_db"; };
-  flows_->hooks["MigrateOneTable"] = [](TaskRunContext&) { return false; };  // reported per table
-  flows_->hooks["MigrateOneView"] = [](TaskRunContext&) { return false; };
-  flows_->hooks["BackupOneTable"] = [](TaskRunContext&) { return false; };
-  flows_->hooks["CreateTargetDatabase"] = [](TaskRunContext&) { return false; };
-  flows_->hooks["UseSourceDatabase"] = [](TaskRunContext&) { return false; };
-  flows_->hooks["RestoreBackup"] = [](TaskRunContext&) { return false; };
+  // MigrateOneTable's failure is reported per table and does not fail its task.
+  for (const char* step : {"MigrateOneTable", "MigrateOneView", "BackupOneTable", "CreateTargetDatabase",
+                           "UseSourceDatabase", "RestoreBackup"}) {
+    flows_->hooks[step] = [](TaskRunContext&) { return false; };
+  }
   auto bad_source = Queue(kMigrateTable, "bad_db");
   auto table_fails = Queue(kMigrateTable, "t1");
   auto view_fails = Queue(kMigrateView, "v1");
@@ -249,8 +263,7 @@ TEST_F(ControllerTest, StopDuringAFlowEndsItsLoopAndStillStartsTheRestOfThePass)
   flows_->hooks["MigrateAllTables"] = [&](TaskRunContext& run) {
     return CopyTables(run, {"a", "b", "c"}, [&](size_t i) {
       if (run.source_database == "src" && i == 0) {
-        first_table_done.Set();
-        stop_asked.Wait();
+        BlockHere(first_table_done, stop_asked);
       }
     });
   };
@@ -285,10 +298,7 @@ TEST_F(ControllerTest, StopDuringAFlowEndsItsLoopAndStillStartsTheRestOfThePass)
 TEST_F(ControllerTest, StartedOnAnEmptyListItPassesUntilStoppedDuringThePause) {
   Event in_second_pause, release;
   on_pause_ = [&] {
-    if (pauses_ == 2) {
-      in_second_pause.Set();
-      release.Wait();
-    }
+    if (pauses_ == 2) BlockHere(in_second_pause, release);
   };
   prompt_.AnswerYes(false);  // the first stop question is cancelled
   prompt_.AnswerYes(true);
@@ -312,10 +322,7 @@ TEST_F(ControllerTest, StartedOnAnEmptyListItPassesUntilStoppedDuringThePause) {
 TEST_F(ControllerTest, TaskQueuedDuringTheFinalPauseWaitsForTheNextStart) {
   Event in_pause, release;
   on_pause_ = [&] {
-    if (pauses_ == 1) {
-      in_pause.Set();
-      release.Wait();
-    }
+    if (pauses_ == 1) BlockHere(in_pause, release);
   };
   auto first = Queue(kMigrateTable, "t1");
   workbench_->EnsureControllerRunning();
@@ -335,13 +342,7 @@ TEST_F(ControllerTest, TaskQueuedDuringTheFinalPauseWaitsForTheNextStart) {
 
 TEST_F(ControllerTest, TasksMovedDeletedAndAppendedWhileOneRuns) {
   Event running, release;
-  flows_->hooks["MigrateOneTable"] = [&](TaskRunContext& run) {
-    if (run.source_object == "a") {
-      running.Set();
-      release.Wait();
-    }
-    return true;
-  };
+  flows_->hooks["MigrateOneTable"] = BlockOn(running, release, "a");
   auto a = Queue(kMigrateTable, "a");
   auto b = Queue(kMigrateTable, "b");
   auto c = Queue(kMigrateTable, "c");
@@ -374,13 +375,7 @@ TEST_F(ControllerTest, DeletedOrClearedRunningTaskRecordsNothing) {
     workbench_->output().Clear();
     workbench_->tasks().Clear();
     Event running, release;
-    flows_->hooks["MigrateOneTable"] = [&](TaskRunContext& run) {
-      if (run.source_object == "a") {
-        running.Set();
-        release.Wait();
-      }
-      return true;
-    };
+    flows_->hooks["MigrateOneTable"] = BlockOn(running, release, "a");
     auto a = Queue(kMigrateTable, "a");
     auto b = Queue(kMigrateTable, "b");
     workbench_->EnsureControllerRunning();
@@ -418,11 +413,7 @@ TEST_F(ControllerTest, TasksQueuedInOneSecondKeepTheirOwnOutcomes) {
 TEST_F(ControllerTest, ConnectionCommandsAreRefusedWhileTasksRun) {
   EXPECT_TRUE(workbench_->AllowConnectionCommand());
   Event running, release;
-  flows_->hooks["MigrateOneTable"] = [&](TaskRunContext&) {
-    running.Set();
-    release.Wait();
-    return true;
-  };
+  flows_->hooks["MigrateOneTable"] = BlockOn(running, release);
   Queue(kMigrateTable, "a");
   workbench_->EnsureControllerRunning();
   running.Wait();

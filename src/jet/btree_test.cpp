@@ -5,8 +5,6 @@
 // the operation back without leaving stale state behind.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -126,8 +124,7 @@ std::set<RowPointer> AsSet(const std::vector<RowPointer>& v) { return {v.begin()
 
 TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   Harness h;
-  h.path = fs::temp_directory_path() / ("tabulon_btree_" + std::to_string(::getpid()) + ".mdb");
-  fs::remove(h.path);
+  h.path = testing::ScratchFile("btree", "many.mdb");
   auto created = Database::Create(h.path.string());
   ASSERT_TRUE(created.ok()) << created.status().ToString();
   h.db = std::move(*created);
@@ -136,10 +133,8 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 60),
                NewColumn("Tag", ColumnType::kText, 120), NewColumn("N", ColumnType::kLong)};
   ASSERT_TRUE(h.db->CreateTable(t).ok());
-  IndexSpec pk;
-  pk.name = "PrimaryKey";
+  IndexSpec pk{"PrimaryKey", {{"ID", true}}};
   pk.primary = true;
-  pk.columns = {{"ID", true}};
   IndexSpec by_name{"ByName", {{"Name", true}}};
   IndexSpec by_tag{"ByTag", {{"Tag", false}}};  // descending, unique, Nulls allowed
   by_tag.unique = true;
@@ -315,6 +310,19 @@ void MakeTagTable(Database& db, const std::vector<int>& ids) {
   }
 }
 
+// The file at `path` passes the integrity check and its ByTag tree keeps its shape rules and
+// holds `entries` distinct keys.
+TreeShape ExpectTagTree(Database& db, const fs::path& path, size_t entries) {
+  const Status integrity = db.CheckIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
+  auto def = db.GetTable("T");
+  TreeShape shape;
+  EXPECT_EQ(CheckTree(FileBytes(path), def->indexes[0].root_page, def->tdef_page, shape), "");
+  EXPECT_EQ(shape.entries, entries);
+  EXPECT_EQ(def->indexes[0].unique_entry_count, entries);
+  return shape;
+}
+
 std::vector<int> Numbers(int from, int to, int step = 1) {
   std::vector<int> out;
   for (int i = from; i < to; i += step) out.push_back(i);
@@ -401,13 +409,7 @@ TEST(BTreeTest, FailedOperationDropsDecodedPagesOfTheSameDatabase) {
   EXPECT_EQ((*db)->InsertRows("T", more).code(), ErrorCode::kAlreadyExists);
   more.pop_back();
   ASSERT_TRUE((*db)->InsertRows("T", more).ok());
-  Status integrity = (*db)->CheckIntegrity();
-  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
-  auto def = (*db)->GetTable("T");
-  TreeShape shape;
-  EXPECT_EQ(CheckTree(FileBytes(path), def->indexes[0].root_page, def->tdef_page, shape), "");
-  EXPECT_EQ(shape.entries, 400u);
-  EXPECT_GE(shape.levels, 2u);
+  EXPECT_GE(ExpectTagTree(**db, path, 400).levels, 2u);
   db->reset();
   fs::remove(path);
 }
@@ -417,7 +419,7 @@ TEST(BTreeTest, AccessWrittenTreesTakeDeletesAndInserts) {
   // first row goes through both (and through a uniqueness probe of the stored pages).
   const fs::path source = fs::path(TABULON_SHARED_DIR) / "fixtures/access/compIndexTestV2000.mdb";
   if (!fs::exists(source)) GTEST_SKIP() << "no fixtures";
-  const fs::path path = fs::temp_directory_path() / ("tabulon_btree_access_" + std::to_string(::getpid()) + ".mdb");
+  const fs::path path = testing::ScratchFile("btree", "access.mdb");
   fs::copy_file(source, path, fs::copy_options::overwrite_existing);
   auto db = Database::Open(path.string(), OpenMode::kReadWrite);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
@@ -480,13 +482,7 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
     }
     ASSERT_TRUE((*db)->CommitBatch().ok());
   }
-  Status integrity = (*db)->CheckIntegrity();
-  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
-  auto def = (*db)->GetTable("T");
-  TreeShape shape;
-  EXPECT_EQ(CheckTree(FileBytes(path), def->indexes[0].root_page, def->tdef_page, shape), "");
-  EXPECT_EQ(shape.entries, seen.size());
-  EXPECT_EQ(def->indexes[0].unique_entry_count, seen.size());
+  ExpectTagTree(**db, path, seen.size());
   db->reset();
   fs::remove(path);
 }

@@ -11,24 +11,26 @@
 #include "jet/database.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path TempPath(const std::string& name) {
-  fs::path dir = fs::temp_directory_path() / ("tabulon_index_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  fs::path path = dir / name;
-  fs::remove(path);
-  return path;
-}
+fs::path TempPath(const std::string& name) { return testing::ScratchFile("index", name); }
 
 std::unique_ptr<Database> NewDatabase(const fs::path& path) {
   auto db = Database::Create(path.string());
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
+}
+
+TableDefinition Table(std::string name, std::vector<ColumnDefinition> columns) {
+  TableDefinition t;
+  t.name = std::move(name);
+  t.columns = std::move(columns);
+  return t;
 }
 
 IndexSpec Index(std::string name, std::vector<IndexKeyColumn> columns, bool unique = false) {
@@ -37,6 +39,12 @@ IndexSpec Index(std::string name, std::vector<IndexKeyColumn> columns, bool uniq
   spec.columns = std::move(columns);
   spec.unique = unique;
   return spec;
+}
+
+IndexSpec PrimaryKey(const std::string& column) {
+  IndexSpec key = Index("PrimaryKey", {{column, true}});
+  key.primary = true;
+  return key;
 }
 
 // Jet's text equality: case and trailing spaces do not count; accents, apostrophes and hyphens do.
@@ -75,16 +83,13 @@ const char* const kWords[] = {"Café", "cafe", "CAFÉ", "O'Brien", "OBrien", "co
 
 // ID, Name, Money, When, Flag, Small, Int, Dbl, Sgl, Dec, G, Raw, Notes
 TableDefinition Mixed(const std::string& name) {
-  TableDefinition t;
-  t.name = name;
-  t.columns = {NewColumn("ID", ColumnType::kLong),      NewColumn("Name", ColumnType::kText, 40),
-               NewColumn("Money", ColumnType::kCurrency), NewColumn("When", ColumnType::kDateTime),
-               NewColumn("Flag", ColumnType::kBoolean),  NewColumn("Small", ColumnType::kByte),
-               NewColumn("Int", ColumnType::kInteger),   NewColumn("Dbl", ColumnType::kDouble),
-               NewColumn("Sgl", ColumnType::kSingle),    NewColumn("Dec", ColumnType::kNumeric, 18, 4),
-               NewColumn("G", ColumnType::kGuid),        NewColumn("Raw", ColumnType::kBinary, 20),
-               NewColumn("Notes", ColumnType::kMemo)};
-  return t;
+  return Table(name, {NewColumn("ID", ColumnType::kLong),      NewColumn("Name", ColumnType::kText, 40),
+                      NewColumn("Money", ColumnType::kCurrency), NewColumn("When", ColumnType::kDateTime),
+                      NewColumn("Flag", ColumnType::kBoolean),  NewColumn("Small", ColumnType::kByte),
+                      NewColumn("Int", ColumnType::kInteger),   NewColumn("Dbl", ColumnType::kDouble),
+                      NewColumn("Sgl", ColumnType::kSingle),    NewColumn("Dec", ColumnType::kNumeric, 18, 4),
+                      NewColumn("G", ColumnType::kGuid),        NewColumn("Raw", ColumnType::kBinary, 20),
+                      NewColumn("Notes", ColumnType::kMemo)});
 }
 
 Row RandomRow(std::mt19937& random, int32_t id) {
@@ -211,10 +216,8 @@ TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
     ASSERT_TRUE(s.ok()) << s.ToString();
   };
   insert(300);  // rows before the indexes: built in bulk
-  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
-  pk.primary = true;
   for (const IndexSpec& spec :
-       {pk, Index("ByName", {{"Name", true}}), Index("ByNameDesc", {{"Name", false}}),
+       {PrimaryKey("ID"), Index("ByName", {{"Name", true}}), Index("ByNameDesc", {{"Name", false}}),
         Index("ByMoney", {{"Money", true}}), Index("ByWhen", {{"When", true}}),
         Index("ByFlag", {{"Flag", true}}), Index("BySmall", {{"Small", true}}),
         Index("ByIntDesc", {{"Int", false}}), Index("ByDbl", {{"Dbl", true}}),
@@ -257,11 +260,9 @@ TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
   const fs::path path = TempPath("unique.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  TableDefinition t;
-  t.name = "People";
-  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Email", ColumnType::kText, 60),
-               NewColumn("Notes", ColumnType::kMemo)};
-  ASSERT_TRUE(db->CreateTable(t).ok());
+  ASSERT_TRUE(db->CreateTable(Table("People", {NewColumn("ID", ColumnType::kLong),
+                                               NewColumn("Email", ColumnType::kText, 60),
+                                               NewColumn("Notes", ColumnType::kMemo)})).ok());
   ASSERT_TRUE(db->InsertRows("People", {{int32_t{1}, std::string("a@x"), Null{}},
                                         {int32_t{2}, std::string("b@x"), Null{}}}).ok());
   // Existing duplicates refuse the unique index; nothing of it remains.
@@ -271,8 +272,7 @@ TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
   EXPECT_TRUE(db->GetTable("People")->indexes.empty());
   ASSERT_EQ(*db->DeleteRows("People", [](const Row& r) { return std::get<int32_t>(r[0]) == 3; }), 1u);
 
-  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
-  pk.primary = true;
+  const IndexSpec pk = PrimaryKey("ID");
   ASSERT_TRUE(db->CreateIndex("People", pk).ok());
   ASSERT_TRUE(db->CreateIndex("People", Index("Email", {{"Email", true}}, true)).ok());
   const uint32_t pages = db->page_count();
@@ -323,14 +323,10 @@ TEST(IndexWriteTest, UnknownCharacterRemovesTheIndexAndKeepsTheRow) {
   const fs::path path = TempPath("unknown.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  TableDefinition t;
-  t.name = "Cities";
-  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)};
-  ASSERT_TRUE(db->CreateTable(t).ok());
+  ASSERT_TRUE(db->CreateTable(Table("Cities", {NewColumn("ID", ColumnType::kLong),
+                                               NewColumn("Name", ColumnType::kText, 40)})).ok());
   ASSERT_TRUE(db->InsertRow("Cities", {int32_t{1}, std::string("Paris")}).ok());
-  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
-  pk.primary = true;
-  ASSERT_TRUE(db->CreateIndex("Cities", pk).ok());
+  ASSERT_TRUE(db->CreateIndex("Cities", PrimaryKey("ID")).ok());
   ASSERT_TRUE(db->CreateIndex("Cities", Index("ByName", {{"Name", true}})).ok());
   EXPECT_TRUE(db->TakeDroppedIndexes().empty());
 
@@ -364,14 +360,10 @@ TEST(IndexWriteTest, OtherReadersSeeTheKeysAndTheRows) {
   {
     auto db = NewDatabase(path);
     ASSERT_TRUE(db);
-    TableDefinition t;
-    t.name = "Orders";
-    t.columns = {NewColumn("OrderID", ColumnType::kLong), NewColumn("Code", ColumnType::kText, 20),
-                 NewColumn("Qty", ColumnType::kInteger)};
-    ASSERT_TRUE(db->CreateTable(t).ok());
-    IndexSpec pk = Index("PrimaryKey", {{"OrderID", true}});
-    pk.primary = true;
-    ASSERT_TRUE(db->CreateIndex("Orders", pk).ok());
+    ASSERT_TRUE(db->CreateTable(Table("Orders", {NewColumn("OrderID", ColumnType::kLong),
+                                                 NewColumn("Code", ColumnType::kText, 20),
+                                                 NewColumn("Qty", ColumnType::kInteger)})).ok());
+    ASSERT_TRUE(db->CreateIndex("Orders", PrimaryKey("OrderID")).ok());
     ASSERT_TRUE(db->CreateIndex("Orders", Index("Code", {{"Code", true}}, true)).ok());
     ASSERT_TRUE(db->CreateIndex("Orders", Index("QtyCode", {{"Qty", false}, {"Code", true}})).ok());
     std::vector<Row> rows;
@@ -398,22 +390,16 @@ TEST(IndexWriteTest, ForeignKeyIndexesShareOrAddRealIndexes) {
   const fs::path path = TempPath("fk.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  TableDefinition parent;
-  parent.name = "Customers";
-  parent.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 20)};
-  TableDefinition child;
-  child.name = "Orders";
-  child.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)};
-  ASSERT_TRUE(db->CreateTable(parent).ok());
-  ASSERT_TRUE(db->CreateTable(child).ok());
+  ASSERT_TRUE(db->CreateTable(Table("Customers", {NewColumn("ID", ColumnType::kLong),
+                                                  NewColumn("Name", ColumnType::kText, 20)})).ok());
+  ASSERT_TRUE(db->CreateTable(Table("Orders", {NewColumn("ID", ColumnType::kLong),
+                                               NewColumn("CustomerID", ColumnType::kLong)})).ok());
   ASSERT_TRUE(db->InsertRows("Orders", {{int32_t{1}, int32_t{5}}, {int32_t{2}, Null{}}}).ok());
   ForeignKeyIndexSpec fk{"CustomersOrders", "Customers", {"ID"}, "Orders", {"CustomerID"},
                          false, true, false};
   EXPECT_FALSE(db->CreateForeignKeyIndexes(fk).ok());  // no unique index on Customers.ID yet
-  IndexSpec pk = Index("PrimaryKey", {{"ID", true}});
-  pk.primary = true;
-  ASSERT_TRUE(db->CreateIndex("Customers", pk).ok());
-  ASSERT_TRUE(db->CreateIndex("Orders", pk).ok());
+  ASSERT_TRUE(db->CreateIndex("Customers", PrimaryKey("ID")).ok());
+  ASSERT_TRUE(db->CreateIndex("Orders", PrimaryKey("ID")).ok());
   auto made = db->CreateForeignKeyIndexes(fk);
   ASSERT_TRUE(made.ok()) << made.status().ToString();
   EXPECT_EQ(made->primary_index, ".rB");
@@ -455,10 +441,7 @@ TEST(IndexWriteTest, DropIndexFreesItAndRenumbers) {
   const fs::path path = TempPath("drop.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  TableDefinition t;
-  t.name = "T";
-  t.columns = {NewColumn("A", ColumnType::kLong), NewColumn("B", ColumnType::kLong)};
-  ASSERT_TRUE(db->CreateTable(t).ok());
+  ASSERT_TRUE(db->CreateTable(Table("T", {NewColumn("A", ColumnType::kLong), NewColumn("B", ColumnType::kLong)})).ok());
   ASSERT_TRUE(db->CreateIndex("T", Index("A", {{"A", true}})).ok());
   ASSERT_TRUE(db->CreateIndex("T", Index("B", {{"B", true}})).ok());
   std::vector<Row> rows;

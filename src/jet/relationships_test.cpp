@@ -47,6 +47,17 @@ TEST(RelationshipFixture, AccessRelationshipsReadBackAsStored) {
   EXPECT_TRUE((*db)->CheckIntegrity().ok());
 }
 
+Relationship Rel(std::string name, std::string primary, std::vector<std::string> primary_columns,
+                 std::string foreign, std::vector<std::string> foreign_columns) {
+  Relationship r;
+  r.name = std::move(name);
+  r.primary_table = std::move(primary);
+  r.primary_columns = std::move(primary_columns);
+  r.foreign_table = std::move(foreign);
+  r.foreign_columns = std::move(foreign_columns);
+  return r;
+}
+
 class RelationshipWrite : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -56,19 +67,9 @@ class RelationshipWrite : public ::testing::Test {
     auto db = Database::Create(path_.string());
     ASSERT_TRUE(db.ok());
     db_ = std::move(*db);
-    TableDefinition customers;
-    customers.name = "Customers";
-    customers.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)};
-    ASSERT_TRUE(db_->CreateTable(customers).ok());
-    IndexSpec pk;
-    pk.name = "PrimaryKey";
-    pk.columns = {{"ID", true}};
-    pk.primary = pk.unique = pk.required = true;
-    ASSERT_TRUE(db_->CreateIndex("Customers", pk).ok());
-    TableDefinition orders;
-    orders.name = "Orders";
-    orders.columns = {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)};
-    ASSERT_TRUE(db_->CreateTable(orders).ok());
+    CreateTable("Customers", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)},
+                {"ID"});
+    CreateTable("Orders", {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)});
     ASSERT_TRUE(db_->InsertRows("Customers", {{int32_t{1}, std::string("Ann")},
                                               {int32_t{2}, std::string("Bo")}}).ok());
     orders_ = {{int32_t{10}, int32_t{1}}, {int32_t{11}, int32_t{2}}, {int32_t{12}, Null{}}};
@@ -78,13 +79,24 @@ class RelationshipWrite : public ::testing::Test {
     db_.reset();
     fs::remove(path_);
   }
+  // A table of `columns`, with a primary key over `key` when it names any column.
+  void CreateTable(const std::string& name, std::vector<ColumnDefinition> columns,
+                   const std::vector<std::string>& key = {}) {
+    TableDefinition t;
+    t.name = name;
+    t.columns = std::move(columns);
+    ASSERT_TRUE(db_->CreateTable(t).ok());
+    if (!key.empty()) CreatePrimaryKey(name, key);
+  }
+  void CreatePrimaryKey(const std::string& table, const std::vector<std::string>& key) {
+    IndexSpec pk;
+    pk.name = "PrimaryKey";
+    for (const std::string& c : key) pk.columns.push_back({c, true});
+    pk.primary = pk.unique = pk.required = true;
+    ASSERT_TRUE(db_->CreateIndex(table, pk).ok());
+  }
   static Relationship CustomersOrders() {
-    Relationship r;
-    r.name = "CustomersOrders";
-    r.primary_table = "Customers";
-    r.primary_columns = {"ID"};
-    r.foreign_table = "Orders";
-    r.foreign_columns = {"CustomerID"};
+    Relationship r = Rel("CustomersOrders", "Customers", {"ID"}, "Orders", {"CustomerID"});
     r.cascade_delete = true;
     return r;
   }
@@ -96,12 +108,7 @@ class RelationshipWrite : public ::testing::Test {
 
 TEST_F(RelationshipWrite, EnforcedRelationshipIsStoredWithItsIndexes) {
   ASSERT_TRUE(db_->CreateRelationship(CustomersOrders()).ok());
-  Relationship loose;
-  loose.name = "Loose";
-  loose.primary_table = "Customers";
-  loose.primary_columns = {"Name"};
-  loose.foreign_table = "Customers";
-  loose.foreign_columns = {"Name"};
+  Relationship loose = Rel("Loose", "Customers", {"Name"}, "Customers", {"Name"});
   loose.enforced = false;
   ASSERT_TRUE(db_->CreateRelationship(loose).ok());
   db_.reset();
@@ -159,17 +166,6 @@ TEST_F(RelationshipWrite, RefusesWhatCannotHoldAndWritesNothing) {
 
 // ---- Enforcement -------------------------------------------------------------------------
 
-Relationship Rel(std::string name, std::string primary, std::vector<std::string> primary_columns,
-                 std::string foreign, std::vector<std::string> foreign_columns) {
-  Relationship r;
-  r.name = std::move(name);
-  r.primary_table = std::move(primary);
-  r.primary_columns = std::move(primary_columns);
-  r.foreign_table = std::move(foreign);
-  r.foreign_columns = std::move(foreign_columns);
-  return r;
-}
-
 Row L(std::initializer_list<std::optional<int32_t>> values) {
   Row row;
   for (const auto& v : values) row.push_back(v ? Value(*v) : Value(Null{}));
@@ -180,16 +176,9 @@ class Enforcement : public RelationshipWrite {
  protected:
   void AddTable(const std::string& name, const std::vector<std::string>& columns,
                 const std::vector<std::string>& key) {
-    TableDefinition t;
-    t.name = name;
-    for (const std::string& c : columns) t.columns.push_back(NewColumn(c, ColumnType::kLong));
-    ASSERT_TRUE(db_->CreateTable(t).ok());
-    if (key.empty()) return;
-    IndexSpec pk;
-    pk.name = "PrimaryKey";
-    for (const std::string& c : key) pk.columns.push_back({c, true});
-    pk.primary = pk.unique = pk.required = true;
-    ASSERT_TRUE(db_->CreateIndex(name, pk).ok());
+    std::vector<ColumnDefinition> longs;
+    for (const std::string& c : columns) longs.push_back(NewColumn(c, ColumnType::kLong));
+    CreateTable(name, std::move(longs), key);
   }
   std::vector<Row> Rows(const std::string& table) {
     auto def = db_->GetTable(table);
@@ -281,11 +270,7 @@ TEST_F(Enforcement, SelfReferenceAndCascadeThroughACycle) {
 
 TEST_F(Enforcement, DeleteRefusedCascadedOrSetToNull) {
   AddTable("Items", {"ItemID", "OrderID"}, {"ItemID"});
-  IndexSpec order_pk;
-  order_pk.name = "PrimaryKey";
-  order_pk.columns = {{"OrderID", true}};
-  order_pk.primary = order_pk.unique = order_pk.required = true;
-  ASSERT_TRUE(db_->CreateIndex("Orders", order_pk).ok());
+  CreatePrimaryKey("Orders", {"OrderID"});
   ASSERT_TRUE(db_->InsertRows("Items", {L({100, 10}), L({101, 10}), L({102, 11})}).ok());
   Relationship items = Rel("OrdersItems", "Orders", {"OrderID"}, "Items", {"OrderID"});
   ASSERT_TRUE(db_->CreateRelationship(items).ok());
@@ -378,19 +363,8 @@ TEST_F(Enforcement, DropRelationshipDropTableAndRename) {
 }
 
 TEST_F(Enforcement, KeyWithoutSortCodeIsRefusedWhereARelationshipNeedsIt) {
-  TableDefinition codes;
-  codes.name = "Codes";
-  codes.columns = {NewColumn("Code", ColumnType::kText, 10)};
-  ASSERT_TRUE(db_->CreateTable(codes).ok());
-  IndexSpec pk;
-  pk.name = "PrimaryKey";
-  pk.columns = {{"Code", true}};
-  pk.primary = pk.unique = pk.required = true;
-  ASSERT_TRUE(db_->CreateIndex("Codes", pk).ok());
-  TableDefinition uses;
-  uses.name = "Uses";
-  uses.columns = {NewColumn("Code", ColumnType::kText, 10)};
-  ASSERT_TRUE(db_->CreateTable(uses).ok());
+  CreateTable("Codes", {NewColumn("Code", ColumnType::kText, 10)}, {"Code"});
+  CreateTable("Uses", {NewColumn("Code", ColumnType::kText, 10)});
   ASSERT_TRUE(db_->InsertRow("Codes", {std::string("abc")}).ok());
   ASSERT_TRUE(db_->CreateRelationship(Rel("CodesUses", "Codes", {"Code"}, "Uses", {"Code"})).ok());
   // The primary key would have to go, and the relationship with it: the row is refused.
