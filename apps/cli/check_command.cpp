@@ -10,11 +10,7 @@
 
 #include "commands.h"
 #include "config/driver_check.h"
-#include "data/provider_registry.h"
-#include "data/providers/odbc/odbc_connection_string.h"
-#include "data/providers/sqlite/sqlite_provider.h"
-#include "source_sqlserver/connection.h"
-#include "target_access/access_files.h"
+#include "converters/settings_commands.h"
 
 namespace {
 
@@ -30,9 +26,6 @@ constexpr const char* kNote =
     "Note: If there is no 'Usable' Driver, your computer can not connect to remote/local database. "
     "So, your must install/repair at least one of them. ('Installed' but 'Unusable' need repair.)\n"
     "If have not a Setup Software, you can link to the authoritative site to download.\n";
-
-constexpr const char* kSetupSite =
-    "https://learn.microsoft.com/sql/connect/odbc/linux-mac/installing-the-microsoft-odbc-driver-for-sql-server";
 
 // Prints one side's rows under `title`; true when one of them is usable. On a terminal the
 // usability is green or red.
@@ -63,15 +56,11 @@ int RunCheckCommand(int argc, char** argv) {
     return 2;
   }
   const bool colour = isatty(fileno(stdout)) != 0;
-  const bool sqlite = tabulon::data::FindProvider(tabulon::data::kSqliteProviderName) != nullptr;
-  const bool source_ok = PrintSide("Source: SQL Server and SQLite",
-                                   tabulon::config::SourceDriverRows(tabulon::source_sqlserver::CheckSqlServerProviders(),
-                                                                     tabulon::data::SqlServerDriverName(), sqlite),
-                                   colour);
+  const tabulon::converters::DriverCheckRows rows = tabulon::converters::RunDriverCheck();
+  const bool source_ok = PrintSide("Source: SQL Server and SQLite", rows.source, colour);
   std::printf("\n");
-  const bool target_ok = PrintSide(
-      "Target: Access", tabulon::config::SplitDriverStatus(tabulon::target_access::CheckAccessProviders()), colour);
+  const bool target_ok = PrintSide("Target: Access", rows.target, colour);
   if (source_ok && target_ok) return 0;
-  std::printf("\n%sSQL Server drivers: %s\n", kNote, kSetupSite);
+  std::printf("\n%sSQL Server drivers: %s\n", kNote, tabulon::converters::kDriverSetupSite);
   return 1;
 }

@@ -12,6 +12,7 @@
 #include "config/condition_file.h"
 #include "config/profile_file.h"
 #include "config/program_folders.h"
+#include "config/settings_choices.h"
 #include "config/settings_file.h"
 #include "data/db_connection.h"
 #include "data/properties.h"
@@ -177,6 +178,34 @@ TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
 
 namespace tabulon::config {
 namespace {
+
+TEST(SettingsChoicesTest, ProvidersDataSourcesAndServers) {
+  EXPECT_THAT(ProvidersForDbms("mssql"),
+              ::testing::ElementsAre("Microsoft OLE DB Provider for ODBC Divers", "Microsoft OLE DB Provider for SQL Server",
+                                   "TCP/IP:Port", "SQLite"));
+  EXPECT_THAT(ProvidersForDbms("Access"), ::testing::SizeIs(4));
+  EXPECT_THAT(ProvidersForDbms("Oracle"), ::testing::IsEmpty());
+  EXPECT_EQ(DbmsNames().at(kSourceDbmsIndex), "MSSQL");
+  EXPECT_EQ(DbmsNames().at(kTargetDbmsIndex), "Access");
+  EXPECT_TRUE(IsJetDisplayName("microsoft jet 3.51 ole db provider"));
+  EXPECT_TRUE(IsFileDisplayName("SQLite"));
+  EXPECT_FALSE(IsFileDisplayName("TCP/IP:Port"));
+  // Every display name offered maps to a provider the program has, or is a file or ODBC name.
+  for (const std::string& name : ProvidersForDbms("MSSQL")) EXPECT_FALSE(MapProviderName(name).empty()) << name;
+
+  // Data sources are picked by their driver's name; Linux drivers for SQL Server included.
+  const std::vector<DataSourceEntry> sources = {
+      {"shop", "FreeTDS"}, {"local", "SQLite3"}, {"hr", "ODBC Driver 18 for SQL Server"}, {"old", "SQL Server"},
+      {"books", "Microsoft Access Driver (*.mdb)"}};
+  EXPECT_THAT(DataSourcesForDbms("MSSQL", sources), ::testing::ElementsAre("shop", "hr", "old"));
+  EXPECT_THAT(DataSourcesForDbms("Access", sources), ::testing::ElementsAre("books"));
+
+  // freetds.conf: server sections, not [global], blanks and comments tolerated.
+  EXPECT_THAT(ReadFreeTdsServers("[global]\n  tds version = 7.4\n; a comment\n[ shop ]\nhost = 127.0.0.1\r\n"
+                                 "[Reports]\r\n[]\n[broken\n"),
+              ::testing::ElementsAre("shop", "Reports"));
+  EXPECT_THAT(ReadFreeTdsServers(""), ::testing::IsEmpty());
+}
 
 TEST(ProgramFoldersTest, WritableExecutableFolderElseXdgFolders) {
   const std::string writable = std::filesystem::path(Scratch("marker")).parent_path().string();

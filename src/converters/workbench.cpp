@@ -228,6 +228,12 @@ void Workbench::PressStartStop() {
   }
 }
 
+bool Workbench::RequestStop() {
+  if (!AskToStop()) return false;
+  UpdateDisplay([](ControllerDisplay& d) { d.button_image = 5; });
+  return true;
+}
+
 void Workbench::RequestControllerStop() {
   AskToStop();
   UpdateDisplay([](ControllerDisplay& d) { d.button_image = 4; });

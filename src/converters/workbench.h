@@ -142,6 +142,9 @@ class Workbench {
   void StartController();
   // The Start/Stop button.
   void PressStartStop();
+  // Asks a running controller to stop after its current task (closing the window): true when it
+  // was running. No question is asked.
+  bool RequestStop();
   // A worker found no waiting task: stop after this pass (button image 4).
   void RequestControllerStop();
   // The Connect and Delete commands ask this first; true when they may go on (controller idle).

@@ -40,6 +40,7 @@ std::string SlotText(const TextRowset& rows, size_t ordinal) {
 
 int DbTree::Insert(int parent, std::string text, TreeNodeKind kind, std::string schema) {
   const int id = static_cast<int>(nodes_.size());
+  ++revision_;
   TreeNode node;
   node.text = std::move(text);
   node.kind = kind;
@@ -56,6 +57,7 @@ int DbTree::Insert(int parent, std::string text, TreeNodeKind kind, std::string 
 
 void DbTree::Remove(int id) {
   if (!Contains(id)) return;
+  ++revision_;
   TreeNode& item = nodes_.at(static_cast<size_t>(id));
   std::vector<int>& siblings = item.parent == kNoItem ? top_level_ : nodes_.at(static_cast<size_t>(item.parent)).children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
@@ -79,6 +81,7 @@ int DbTree::Ancestor(int id, int levels) const {
 }
 
 void DbTree::Clear() {
+  ++revision_;
   nodes_.clear();
   top_level_.clear();
 }

@@ -3,6 +3,7 @@
 // RefreshTree rebuilds it from the side's catalogue; front ends draw it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,13 @@ class DbTree {
   bool Contains(int id) const;
   // The ancestor `levels` steps up (1: the parent), or kNoItem.
   int Ancestor(int id, int levels = 1) const;
-  void SetText(int id, std::string text) { nodes_.at(static_cast<size_t>(id)).text = std::move(text); }
+  void SetText(int id, std::string text) {
+    nodes_.at(static_cast<size_t>(id)).text = std::move(text);
+    ++revision_;
+  }
   void Clear();
+  // Changes with every change of the tree, so a front end redraws only when it moved on.
+  std::uint64_t revision() const { return revision_; }
 
   const TreeNode& node(int id) const { return nodes_.at(static_cast<size_t>(id)); }
   void Expand(int id) { nodes_.at(static_cast<size_t>(id)).expanded = true; }
@@ -61,6 +67,7 @@ class DbTree {
  private:
   std::vector<TreeNode> nodes_;
   std::vector<int> top_level_;
+  std::uint64_t revision_ = 0;
 };
 
 // Side kinds of a tree's connection.

@@ -63,6 +63,23 @@ std::vector<OdbcDriver> ListOdbcDrivers() {
   return drivers;
 }
 
+std::vector<OdbcDataSource> ListOdbcDataSources() {
+  std::vector<OdbcDataSource> sources;
+  Environment env;
+  if (env.get() == SQL_NULL_HENV) return sources;
+  SQLCHAR name[SQL_MAX_DSN_LENGTH + 1];
+  SQLCHAR description[1024];
+  SQLSMALLINT name_length = 0;
+  SQLSMALLINT description_length = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDataSources(env.get(), direction, name, sizeof name, &name_length, description,
+                                      sizeof description, &description_length))) {
+    direction = SQL_FETCH_NEXT;
+    sources.push_back({reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(description)});
+  }
+  return sources;
+}
+
 bool OdbcDriverManagerUsable() {
   Environment env;
   return env.get() != SQL_NULL_HENV;

@@ -15,6 +15,13 @@ struct OdbcDriver {
 // The drivers the driver manager knows, in its order; empty when it cannot be asked.
 std::vector<OdbcDriver> ListOdbcDrivers();
 
+struct OdbcDataSource {
+  std::string name;         // the data source name
+  std::string description;  // its driver's name
+};
+// The user and system data sources the driver manager knows (odbc.ini), in its order.
+std::vector<OdbcDataSource> ListOdbcDataSources();
+
 // True when an ODBC environment can be created (the driver manager is installed and works).
 bool OdbcDriverManagerUsable();
 

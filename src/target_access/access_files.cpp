@@ -212,6 +212,10 @@ bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mod
     // The name is a database name (from the source), never a path.
     path = DirectoryPart(current) + MakeSafeFileName(name);
   }
+  return CreateAccessDatabaseAt(owner, std::move(path));
+}
+
+bool CreateAccessDatabaseAt(TargetContext& owner, std::string path) {
   if (path.find(".mdb") == std::string::npos) path += ".mdb";
   WriteOutput(owner.output, "Create Access MDB File [%s]", path.c_str());
   std::vector<data::PropertySet> sets;

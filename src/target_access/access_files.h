@@ -52,6 +52,8 @@ void CreateSystemDatabase(TargetContext& owner);
 // folder; cancelling returns false); any other mode puts the file `name` beside the current
 // database of the side in use. A path without ".mdb" gets it appended.
 bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mode);
+// Creates a new empty .mdb at `path` (".mdb" appended when missing) and writes the line that says so.
+bool CreateAccessDatabaseAt(TargetContext& owner, std::string path);
 // Deletes `name` + ".mdb" (`name` as the target tree shows it); dropping the connected file
 // disconnects the target first.
 bool DropAccessDatabase(TargetContext& owner, const std::string& name);
