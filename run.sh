@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds Tabulon and runs its main job: the sample database
 # (examples/sample.sql, built into SQLite) migrated into sample.mdb beside this script.
-# With arguments, runs tabulon-cli with them instead.
+# With arguments, runs tabulon-cli with them instead; `./run.sh gui [ARGS]` starts the desktop
+# application (tabulon) with ARGS.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$here"
@@ -10,13 +11,19 @@ mkdir -p build
 log=build/release-build.log
 # Build quietly; show the compiler's words only when the build fails. Warnings stay warnings
 # here (test.sh makes them errors): GCC 12 reports false positives (-Wrestrict) only at -O3.
+targets=(tabulon-cli tabulon_sample)
+if [ "${1:-}" = gui ]; then targets+=(tabulon); fi
 if ! { cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_TESTS=OFF -DTABULON_WERROR=OFF &&
-       cmake --build build/release --target tabulon-cli tabulon_sample; } >"$log" 2>&1; then
+       cmake --build build/release --target "${targets[@]}"; } >"$log" 2>&1; then
   cat "$log" >&2
   echo "run.sh: the build failed (log: $log)" >&2
   exit 1
 fi
 cli="$here/build/release/apps/cli/tabulon-cli"
+if [ "${1:-}" = gui ]; then
+  shift
+  exec "$here/build/release/apps/gui/tabulon" "$@"
+fi
 if [ "$#" -gt 0 ]; then
   exec "$cli" "$@"
 fi

@@ -14,6 +14,8 @@ packages=(
   libsqlite3-dev
   # fuzzing the .mdb reader (libFuzzer comes with clang's runtime)
   clang libclang-rt-14-dev
+  # the desktop application (Qt 6 Widgets, SVG icons, the offscreen platform its tests use, a font)
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core
   # independent .mdb readers used by the tests
   mdbtools nodejs
 )

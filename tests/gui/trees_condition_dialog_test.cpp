@@ -1,0 +1,207 @@
+// The migration condition dialog over a Workbench connected to a SQLite source: the statement
+// it shows, the test's texts and when "Save" is offered, what Save and Close leave in
+// Condition.cfg, and a dialog without a source connection.
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "condition_dialog.h"
+#include "config/condition_file.h"
+#include "converters/connect.h"
+#include "converters/workbench.h"
+#include "data/user_prompt.h"
+
+using namespace tabulon;
+using gui::ConditionDialog;
+
+namespace {
+
+constexpr char kShop[] = R"sql(
+create table orders(id integer primary key, total integer);
+insert into orders values (1, 5), (2, 50), (150, 7), (151, 8);
+create table "a=b"(id integer);
+insert into "a=b" values (1), (2);
+)sql";
+
+bool MakeSqlite(const QString& path, const char* sql) {
+  QProcess process;
+  process.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), path});
+  if (!process.waitForStarted()) return false;
+  process.write(sql);
+  process.closeWriteChannel();
+  return process.waitForFinished() && process.exitCode() == 0;
+}
+
+}  // namespace
+
+class ConditionDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> folder_;
+  std::unique_ptr<data::ScriptedUserPrompt> prompt_;
+  std::unique_ptr<converters::Workbench> owner_;
+
+  std::string Path() const { return owner_->condition_file_path; }
+  QByteArray FileBytes() const {
+    QFile file(QString::fromStdString(Path()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  }
+  // Types `condition`, presses Test and returns the result as shown.
+  static QString Test(ConditionDialog& dialog, const QString& condition) {
+    dialog.condition_edit()->setPlainText(condition);
+    QTest::mouseClick(dialog.test_button(), Qt::LeftButton);
+    return dialog.result_edit()->toPlainText();
+  }
+
+ private slots:
+  void init() {
+    folder_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder_->isValid());
+    const QString sqlite = folder_->filePath(QStringLiteral("Shop.sqlite"));
+    QVERIFY(MakeSqlite(sqlite, kShop));
+    prompt_ = std::make_unique<data::ScriptedUserPrompt>();
+    converters::WorkbenchOptions options;
+    options.program_folder = folder_->path().toStdString();
+    options.sleep = [](std::chrono::milliseconds) {};
+    options.pause = [] {};
+    owner_ = std::make_unique<converters::Workbench>(*prompt_, options);
+    owner_->source().profile.provider_name = "SQLite";
+    owner_->source().profile.source_name = sqlite.toStdString();
+    converters::ConnectSource(*owner_);
+    QVERIFY(owner_->source().session != nullptr);
+  }
+
+  void cleanup() {
+    owner_.reset();
+    prompt_.reset();
+    folder_.reset();
+  }
+
+  // Opening creates the missing file empty and shows the statement; Save waits for a test.
+  void opensWithTheStatementAndNoSave() {
+    QVERIFY(!QFile::exists(QString::fromStdString(Path())));
+    ConditionDialog dialog(*owner_, "Shop", "orders");
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Migration Condition"));
+    QCOMPARE(dialog.statement_label()->text(), QStringLiteral("select * from orders where"));
+    QVERIFY(QFile::exists(QString::fromStdString(Path())));
+    QCOMPARE(FileBytes(), QByteArray());
+    QVERIFY(dialog.condition_edit()->toPlainText().isEmpty());
+    QVERIFY(dialog.result_edit()->isReadOnly());
+    QVERIFY(dialog.test_button()->isDefault());
+    QVERIFY(!dialog.save_button()->isEnabled());
+  }
+
+  void testReportsTheCountOrTheReason() {
+    ConditionDialog dialog(*owner_, "Shop", "orders");
+    QCOMPARE(Test(dialog, "id>100"), QStringLiteral("Test successfully!\n  2 Records can be converted."));
+    QVERIFY(dialog.save_button()->isEnabled());
+    QCOMPARE(Test(dialog, ""), QStringLiteral("Test successfully!\n  4 Records can be converted."));
+    QVERIFY(dialog.save_button()->isEnabled());
+    QCOMPARE(Test(dialog, "id>1000"), QStringLiteral("Test successfully!\n  0 Records can be converted."));
+
+    const QString failed = Test(dialog, "no_such_column > 1");
+    QVERIFY2(failed.startsWith(QStringLiteral("Test failed!\n  Because:  ")), qPrintable(failed));
+    QVERIFY(failed.size() > QStringLiteral("Test failed!\n  Because:  ").size());  // the source's own words
+    QVERIFY(!dialog.save_button()->isEnabled());
+    // A failed test leaves nothing stored.
+    QCOMPARE(FileBytes(), QByteArray());
+
+    // A condition over several lines is one condition.
+    QCOMPARE(Test(dialog, "id>1\nand total<10"), QStringLiteral("Test successfully!\n  2 Records can be converted."));
+  }
+
+  void saveStoresTheTestedCondition() {
+    {
+      ConditionDialog dialog(*owner_, "Shop", "orders");
+      Test(dialog, "id>100");
+      QTest::mouseClick(dialog.save_button(), Qt::LeftButton);
+      QVERIFY(!dialog.save_button()->isEnabled());
+      QCOMPARE(config::ReadCondition(Path(), "Shop", "orders"), std::string("id>100"));
+
+      // Changing the text after a test asks for another test before it can be saved.
+      Test(dialog, "id>150");
+      QVERIFY(dialog.save_button()->isEnabled());
+      dialog.condition_edit()->setPlainText("id>");
+      QVERIFY(!dialog.save_button()->isEnabled());
+    }
+    // Another database's table of the same name keeps its own condition.
+    {
+      ConditionDialog dialog(*owner_, "Other", "orders");
+      QVERIFY(dialog.condition_edit()->toPlainText().isEmpty());
+      Test(dialog, "id<2");
+      QTest::mouseClick(dialog.save_button(), Qt::LeftButton);
+    }
+    QCOMPARE(config::ReadCondition(Path(), "Shop", "orders"), std::string("id>100"));
+    QCOMPARE(config::ReadCondition(Path(), "Other", "orders"), std::string("id<2"));
+    ConditionDialog again(*owner_, "Shop", "orders");
+    QCOMPARE(again.condition_edit()->toPlainText(), QStringLiteral("id>100"));
+
+    // A multi-line condition is stored on one line and read back whole.
+    Test(again, "id>1\nand total<10");
+    QTest::mouseClick(again.save_button(), Qt::LeftButton);
+    QCOMPARE(config::ReadCondition(Path(), "Shop", "orders"), std::string("id>1 and total<10"));
+    QCOMPARE(config::ReadCondition(Path(), "Other", "orders"), std::string("id<2"));
+
+    // An empty condition is stored as empty: every row is copied.
+    Test(again, "");
+    QTest::mouseClick(again.save_button(), Qt::LeftButton);
+    QCOMPARE(config::ReadCondition(Path(), "Shop", "orders"), std::string());
+    QVERIFY(FileBytes().contains("orders="));
+  }
+
+  void closeWritesNothing() {
+    QVERIFY(config::SaveCondition(Path(), "Shop", "orders", "id>100").ok());
+    const QByteArray before = FileBytes();
+    ConditionDialog dialog(*owner_, "Shop", "orders");
+    QTimer::singleShot(0, &dialog, [&] {
+      Test(dialog, "id<5");
+      QVERIFY(dialog.save_button()->isEnabled());
+      QTest::mouseClick(dialog.close_button(), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.exec(), static_cast<int>(QDialog::Rejected));
+    QCOMPARE(FileBytes(), before);
+  }
+
+  // A table name the file cannot hold as a key: the save says why, the file is unchanged.
+  void failedSaveShowsTheReason() {
+    QVERIFY(config::SaveCondition(Path(), "Shop", "orders", "id>100").ok());
+    const QByteArray before = FileBytes();
+    ConditionDialog dialog(*owner_, "Shop", "a=b");
+    QCOMPARE(Test(dialog, "id>1"), QStringLiteral("Test successfully!\n  1 Records can be converted."));
+    QTest::mouseClick(dialog.save_button(), Qt::LeftButton);
+    const QString result = dialog.result_edit()->toPlainText();
+    QVERIFY2(result.startsWith(QStringLiteral("Save failed!\n  Because:  ")), qPrintable(result));
+    QVERIFY(result.contains(QStringLiteral("a=b")));
+    QVERIFY(!dialog.save_button()->isEnabled());
+    QCOMPARE(FileBytes(), before);
+  }
+
+  void conditionIsKeptWithinItsBuffer() {
+    ConditionDialog dialog(*owner_, "Shop", "orders");
+    dialog.condition_edit()->setPlainText(QString(1100, QChar('x')));
+    QCOMPARE(dialog.condition_edit()->toPlainText().size(), static_cast<qsizetype>(config::kConditionBuffer));
+    dialog.condition_edit()->setPlainText(QStringLiteral("id>1"));
+    QCOMPARE(dialog.condition_edit()->toPlainText(), QStringLiteral("id>1"));
+  }
+
+  // Without a source connection the test fails with a reason instead of touching a session.
+  void noSourceConnection() {
+    data::CloseConnection(owner_->source());
+    QVERIFY(owner_->source().session == nullptr);
+    ConditionDialog dialog(*owner_, "Shop", "orders");
+    const QString result = Test(dialog, "id>100");
+    QVERIFY2(result.startsWith(QStringLiteral("Test failed!\n  Because:  ")), qPrintable(result));
+    QVERIFY(!dialog.save_button()->isEnabled());
+  }
+};
+
+QTEST_MAIN(ConditionDialogTest)
+#include "trees_condition_dialog_test.moc"
