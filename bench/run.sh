@@ -8,7 +8,7 @@ build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
   -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
 cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_sql_insert_bench transfer_rows_bench \
-  sqlite_migration_bench
+  sqlite_migration_bench gui_event_loop_bench
 for rows in ${1:-1000000} ; do
   "$build/bench/jet_insert_bench" "$rows"
 done
@@ -27,3 +27,5 @@ done
 # A SQLite table of ROWS rows (Long key, two Text, a Double, a DateTime) cloned into a new .mdb
 # by the core, end to end.
 "$build/bench/sqlite_migration_bench" "${1:-1000000}"
+# The desktop window's event loop while the Migrate command clones ROWS SQLite rows (offscreen).
+"$build/bench/gui_event_loop_bench" "${1:-1000000}"

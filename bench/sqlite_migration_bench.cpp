@@ -2,14 +2,13 @@
 // file (Long key, two Text, a Double, a DateTime) and writes every row into a new .mdb, which
 // is closed before the clock stops. Rows per second and peak memory.
 //   sqlite_migration_bench [rows]
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bench_util.h"
+#include "sqlite_source.h"
 #include "converters/connect.h"
 #include "converters/core_task_flows.h"
 #include "converters/work_folders.h"
@@ -22,24 +21,6 @@ using namespace tabulon;
 namespace {
 
 namespace fs = std::filesystem;
-
-// Writes `rows` rows into table "readings" of a new SQLite file at `path`.
-bool MakeSource(const std::string& path, long long rows) {
-  fs::remove(path);
-  sqlite3* db = nullptr;
-  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
-  const std::string sql =
-      "create table readings(id integer primary key, sensor varchar(20) not null, place varchar(60), "
-      "celsius double, taken datetime);\n"
-      "insert into readings with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
-      std::to_string(rows) +
-      ") select i, 'sensor-' || (i % 400), case when i % 13 = 0 then null else 'Hall ' || (i % 17) || ', row ' || i end, "
-      "(i % 5000) * 0.037 - 40.5, datetime('2020-01-01', '+' || i || ' seconds') from n;";
-  const bool ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-  if (!ok) std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
-  sqlite3_close(db);
-  return ok;
-}
 
 // No one answers: the Clone task asks nothing of a new file.
 class SilentPrompt : public data::UserPrompt {
@@ -60,7 +41,7 @@ int main(int argc, char** argv) {
   fs::remove_all(folder);
   fs::create_directories(folder);
   const std::string source = (folder / "bench.sqlite").string();
-  if (!MakeSource(source, rows)) return 1;
+  if (!bench::MakeSqliteReadings(source, rows)) return 1;
 
   const bench::Stopwatch clock;
   const double cpu_start = bench::CpuSeconds();
