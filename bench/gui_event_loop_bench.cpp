@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> delays_ms;
   double seconds = 0;
+  double task_seconds = 0;
   std::string state;
   {
     data::ScriptedUserPrompt prompt(/*default_yes=*/true);
@@ -88,11 +89,17 @@ int main(int argc, char** argv) {
     QEventLoop loop;
     QTimer done_check;
     done_check.setInterval(50);
+    const bench::Stopwatch clock;
     QObject::connect(&done_check, &QTimer::timeout, [&] {
+      if (task_seconds == 0) {
+        const auto tasks = owner.tasks().Snapshot();
+        if (!tasks.empty() && (tasks.front().state_text == "SUCCESS" || tasks.front().state_text == "FAILURE")) {
+          task_seconds = clock.Seconds();
+        }
+      }
       if (owner.controller_state() == converters::ControllerState::kIdle) loop.quit();
     });
 
-    const bench::Stopwatch clock;
     window.RunCommand(gui::kCmdMigrateButton);
     since_last.start();
     probe.start();
@@ -110,8 +117,8 @@ int main(int argc, char** argv) {
   std::printf("gui_event_loop_bench: main window (offscreen) while the Migrate command clones %lld SQLite rows\n", rows);
   std::printf("task: %s\n", state.c_str());
   std::printf("event loop: %zu probe ticks, largest delay %.1f ms, 99th percentile %.1f ms\n", sorted.size(), largest, p99);
-  std::printf("migration with the window open (incl. the controller's pause): %.2f s, %.0f rows/s\n", seconds,
-              static_cast<double>(rows) / seconds);
+  std::printf("migration task with the window open: %.2f s, %.0f rows/s (the controller idle after %.2f s)\n",
+              task_seconds, static_cast<double>(rows) / task_seconds, seconds);
   std::printf("peak RSS: %.1f MB\n", bench::PeakRssMegabytes());
   fs::remove_all(folder);
   return state == "SUCCESS" ? 0 : 1;
