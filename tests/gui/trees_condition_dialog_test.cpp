@@ -16,6 +16,7 @@
 #include "config/condition_file.h"
 #include "converters/connect.h"
 #include "converters/workbench.h"
+#include "gui_test_support.h"
 #include "data/user_prompt.h"
 
 using namespace tabulon;
@@ -29,15 +30,6 @@ insert into orders values (1, 5), (2, 50), (150, 7), (151, 8);
 create table "a=b"(id integer);
 insert into "a=b" values (1), (2);
 )sql";
-
-bool MakeSqlite(const QString& path, const char* sql) {
-  QProcess process;
-  process.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), path});
-  if (!process.waitForStarted()) return false;
-  process.write(sql);
-  process.closeWriteChannel();
-  return process.waitForFinished() && process.exitCode() == 0;
-}
 
 }  // namespace
 
@@ -66,16 +58,9 @@ class ConditionDialogTest : public QObject {
     folder_ = std::make_unique<QTemporaryDir>();
     QVERIFY(folder_->isValid());
     const QString sqlite = folder_->filePath(QStringLiteral("Shop.sqlite"));
-    QVERIFY(MakeSqlite(sqlite, kShop));
+    QVERIFY(gui::testing::MakeSqlite(sqlite, kShop));
     prompt_ = std::make_unique<data::ScriptedUserPrompt>();
-    converters::WorkbenchOptions options;
-    options.program_folder = folder_->path().toStdString();
-    options.sleep = [](std::chrono::milliseconds) {};
-    options.pause = [] {};
-    owner_ = std::make_unique<converters::Workbench>(*prompt_, options);
-    owner_->source().profile.provider_name = "SQLite";
-    owner_->source().profile.source_name = sqlite.toStdString();
-    converters::ConnectSource(*owner_);
+    owner_ = gui::testing::MakeSqliteWorkbench(*prompt_, folder_->path(), sqlite);
     QVERIFY(owner_->source().session != nullptr);
   }
 

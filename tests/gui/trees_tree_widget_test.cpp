@@ -31,6 +31,7 @@
 #include "config/condition_file.h"
 #include "converters/connect.h"
 #include "converters/workbench.h"
+#include "gui_test_support.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
 #include "data/user_prompt.h"
@@ -53,15 +54,6 @@ create view v_big as select id from orders where total > 10;
 insert into customers values (1, 'Ann');
 insert into orders values (1, 5), (2, 50), (150, 7);
 )sql";
-
-bool MakeSqlite(const QString& path, const char* sql) {
-  QProcess process;
-  process.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), path});
-  if (!process.waitForStarted()) return false;
-  process.write(sql);
-  process.closeWriteChannel();
-  return process.waitForFinished() && process.exitCode() == 0;
-}
 
 // Holds a Workbench's tree lock on another thread until released, as a running task would.
 class LockHolder {
@@ -173,17 +165,9 @@ class TreeWidgetTest : public QObject {
     folder_ = std::make_unique<QTemporaryDir>();
     QVERIFY(folder_->isValid());
     const QString sqlite = folder_->filePath(QStringLiteral("Shop.sqlite"));
-    QVERIFY(MakeSqlite(sqlite, kShop));
+    QVERIFY(gui::testing::MakeSqlite(sqlite, kShop));
     prompt_ = std::make_unique<data::ScriptedUserPrompt>();
-    converters::WorkbenchOptions options;
-    options.program_folder = folder_->path().toStdString();
-    options.sleep = [](std::chrono::milliseconds) {};
-    options.pause = [] {};
-    owner_ = std::make_unique<converters::Workbench>(*prompt_, options);
-    owner_->target_context().system_database_path = folder_->filePath(QStringLiteral("System.mdw")).toStdString();
-    owner_->source().profile.provider_name = "SQLite";
-    owner_->source().profile.source_name = sqlite.toStdString();
-    converters::ConnectSource(*owner_);
+    owner_ = gui::testing::MakeSqliteWorkbench(*prompt_, folder_->path(), sqlite);
     QVERIFY(owner_->source().session != nullptr);
 
     mdb_ = folder_->filePath(QStringLiteral("Target.mdb")).toStdString();
