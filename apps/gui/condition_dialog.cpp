@@ -13,6 +13,8 @@
 namespace tabulon::gui {
 namespace {
 
+constexpr const char* kBusyText = "Tasks are running on the source connection; test again when they have ended.";
+
 QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The core's texts break lines with "\r\n"; the edit shows a line break for each.
@@ -76,7 +78,12 @@ ConditionDialog::ConditionDialog(converters::Workbench& owner, std::string datab
 
 void ConditionDialog::RunTest() {
   const std::string condition = condition_->toPlainText().toStdString();
-  const config::ConditionTestResult result = config::TestCondition(owner_.source().session.get(), table_, condition);
+  // A running task reads rows through the same source connection: a second statement on it
+  // from this thread would interleave with the task's.
+  const config::ConditionTestResult result =
+      owner_.controller_state() != converters::ControllerState::kIdle
+          ? config::ConditionTestFromText(kBusyText)
+          : config::TestCondition(owner_.source().session.get(), table_, condition);
   result_->setPlainText(Lines(result.text));
   save_->setEnabled(result.success);
 }

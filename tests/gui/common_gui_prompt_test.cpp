@@ -1,6 +1,6 @@
-// The desktop's answers to the core's questions: the boxes show the core's texts letter for
-// letter, a question from a task thread is answered on the window's thread, and a closed prompt
-// never waits.
+// The desktop's answers to the core's questions: the boxes show the core's
+// texts letter for letter, a question from a task thread is answered on the
+// window's thread, and a closed prompt never waits.
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -42,7 +42,9 @@ class GuiPromptTest : public QObject {
     QVERIFY(!prompt.AskOkCancel("Remove database [shop]?"));
     QCOMPARE(shown, QString("Remove database [shop]?"));
 
-    const std::string second = "After remove, you can not restore [shop] again! Continue?\nPress YES to Continue Removing!";
+    const std::string second =
+        "After remove, you can not restore [shop] again! Continue?\nPress YES "
+        "to Continue Removing!";
     AnswerNextBox(QMessageBox::Yes, &shown);
     QVERIFY(prompt.AskYesNo(second));
     QCOMPARE(shown, QString::fromStdString(second));
@@ -74,7 +76,8 @@ class GuiPromptTest : public QObject {
     QVERIFY(!prompt.AskOkCancel("anything"));
     QVERIFY(!prompt.AskYesNo("anything"));
     QVERIFY(!prompt.ChooseFolder("Choose", ".").has_value());
-    // From another thread too, even while the window's thread is not processing events.
+    // From another thread too, even while the window's thread is not processing
+    // events.
     std::atomic<bool> done{false};
     std::thread task([&] {
       prompt.ShowMessage("late");

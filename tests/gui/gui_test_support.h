@@ -1,11 +1,18 @@
-// Set-up shared by the desktop tests: a SQLite source made by the sqlite3 program, and a
-// Workbench whose waits are instant with that source connected.
+// Set-up shared by the desktop tests: a SQLite source made by the sqlite3
+// program, a Workbench whose waits are instant with that source connected, a
+// task that holds the tree lock, and small file and tree look-ups.
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "converters/connect.h"
 #include "converters/workbench.h"
@@ -23,8 +30,8 @@ inline bool MakeSqlite(const QString& path, const char* sql) {
   return process.waitForFinished() && process.exitCode() == 0;
 }
 
-// A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as its connected
-// source; the caller checks owner->source().session.
+// A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as
+// its connected source; the caller checks owner->source().session.
 inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(data::UserPrompt& prompt, const QString& folder,
                                                                   const QString& sqlite) {
   converters::WorkbenchOptions options;
@@ -37,6 +44,52 @@ inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(data::UserProm
   owner->source().profile.source_name = sqlite.toStdString();
   converters::ConnectSource(*owner);
   return owner;
+}
+
+// Holds a tree lock on another thread until released, as a running task does.
+class LockHolder {
+ public:
+  explicit LockHolder(std::recursive_mutex& lock) {
+    std::promise<void> locked;
+    std::future<void> ready = locked.get_future();
+    thread_ = std::thread([this, &lock, &locked] {
+      std::lock_guard guard(lock);
+      locked.set_value();
+      while (!release_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+    ready.wait();
+  }
+  ~LockHolder() { Release(); }
+  void Release() {
+    release_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> release_{false};
+  std::thread thread_;
+};
+
+// The first item of `kind` (with `text`, when given) in a side's core tree.
+inline int FindItem(const data::DbTreeView& view, data::TreeNodeKind kind, const std::string& text = "") {
+  for (size_t id = 0; id < view.tree.size(); ++id) {
+    const int item = static_cast<int>(id);
+    if (view.tree.Contains(item) && view.tree.node(item).kind == kind &&
+        (text.empty() || view.tree.node(item).text == text)) {
+      return item;
+    }
+  }
+  return data::kNoItem;
+}
+
+inline QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 }  // namespace tabulon::gui::testing

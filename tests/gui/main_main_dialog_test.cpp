@@ -1,7 +1,7 @@
-// The main window over a real Workbench: its menus and toolbar, where each command lands, the
-// popups the tree selections offer, the hint and tips, the status panes, and closing while a
-// task runs. Dialogs are answered through the window's dialog hook, questions through the
-// Workbench's scripted prompt.
+// The main window over a real Workbench: its menus and toolbar, where each
+// command lands, the popups the tree selections offer, the hint and tips, the
+// status panes, and closing while a task runs. Dialogs are answered through the
+// window's dialog hook, questions through the Workbench's scripted prompt.
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -24,6 +24,7 @@
 #include "data/user_prompt.h"
 #include "db_tree_widget.h"
 #include "driver_check_dialog.h"
+#include "gui_test_support.h"
 #include "hint_box.h"
 #include "main_dialog.h"
 #include "settings_dialog.h"
@@ -34,8 +35,8 @@ using gui::MainDialog;
 
 namespace {
 
-// Flows whose table migration runs until a stop is asked for (or a second passes, so a broken
-// stop cannot hang the test).
+// Flows whose table migration runs until a stop is asked for (or a second
+// passes, so a broken stop cannot hang the test).
 class WaitingFlows : public converters::TaskFlows {
  public:
   std::atomic<bool> started{false};
@@ -61,8 +62,8 @@ class WaitingFlows : public converters::TaskFlows {
   bool RestoreBackup(converters::TaskRunContext&) override { return true; }
 };
 
-// A Workbench in a scratch folder with its window; dialogs are recorded and rejected unless a
-// test says otherwise.
+// A Workbench in a scratch folder with its window; dialogs are recorded and
+// rejected unless a test says otherwise.
 struct Fixture {
   QTemporaryDir folder;
   data::ScriptedUserPrompt prompt;
@@ -107,16 +108,6 @@ struct Fixture {
     window->RunCommand(gui::kCmdConnectButton);
     return owner->source().session != nullptr && owner->target().session != nullptr;
   }
-
-  // The first item of `kind` in a side's tree.
-  int FindKind(const data::DbTreeView& tree, data::TreeNodeKind kind) const {
-    for (size_t id = 0; id < tree.tree.size(); ++id) {
-      if (tree.tree.Contains(static_cast<int>(id)) && tree.tree.node(static_cast<int>(id)).kind == kind) {
-        return static_cast<int>(id);
-      }
-    }
-    return data::kNoItem;
-  }
 };
 
 QStringList ActionTexts(const QMenu* menu) {
@@ -152,8 +143,8 @@ class MainDialogTest : public QObject {
              QStringList({"Migration Condition", "Drop Table", "Drop View", "Rename Table"}));
     QCOMPARE(ActionTexts(w.popup("&Help")), QStringList({"&Manual"}));
     // Every id reaches its action; the object popups start grayed.
-    for (int id : {32777, 32780, 32793, 2, 32778, 32779, 32782, 32775, 32772, 32773, 32790, 32776, 32787, 32788,
-                   32789, 32783, 0x10}) {
+    for (int id : {32777, 32780, 32793, 2, 32778, 32779, 32782, 32775, 32772, 32773, 32790, 32776, 32787, 32788, 32789,
+                   32783, 0x10}) {
       QVERIFY2(w.action(id) != nullptr, qPrintable(QString::number(id)));
       QCOMPARE(w.action(id)->data().toInt(), id);
     }
@@ -170,9 +161,9 @@ class MainDialogTest : public QObject {
       QVERIFY(!item->icon().isNull());
     }
     QCOMPARE(captions, QStringList({"Configure", "Connect", "Migrate", "Delete", "Backup", "About"}));
-    QCOMPARE(tooltips, QStringList({"Database Connections Config", "Connect the DataSources",
-                                    "Convert from source into target", "Delete the selected object",
-                                    "Backup the selected object", "About"}));
+    QCOMPARE(tooltips,
+             QStringList({"Database Connections Config", "Connect the DataSources", "Convert from source into target",
+                          "Delete the selected object", "Backup the selected object", "About"}));
     QCOMPARE(ids, QList<int>({1026, 1028, 1035, 1030, 1034, 1032}));
 
     // Output tabs: Log and Task List, the task list in front; the status panes.
@@ -192,14 +183,15 @@ class MainDialogTest : public QObject {
   void CommandsReachTheirOperations() {
     Fixture f;
     MainDialog& w = *f.window;
-    // Dialogs: the settings, the driver check, the about box; "Open Config" leads on to the settings.
+    // Dialogs: the settings, the driver check, the about box; "Open Config"
+    // leads on to the settings.
     w.RunCommand(gui::kCmdConfigureButton);
     w.RunCommand(gui::kCmdDriverCheck);
     w.RunCommand(gui::kCmdAboutButton);
     w.RunCommand(gui::kCmdAbout);
-    QCOMPARE(f.dialogs, std::vector<QString>({"tabulon::gui::ConnectionSettingsDialog",
-                                              "tabulon::gui::DriverCheckDialog", "tabulon::gui::AboutDialog",
-                                              "tabulon::gui::AboutDialog"}));
+    QCOMPARE(f.dialogs,
+             std::vector<QString>({"tabulon::gui::ConnectionSettingsDialog", "tabulon::gui::DriverCheckDialog",
+                                   "tabulon::gui::AboutDialog", "tabulon::gui::AboutDialog"}));
     f.dialogs.clear();
     f.answer = [](QDialog& dialog) {
       return qobject_cast<gui::DriverCheckDialog*>(&dialog) != nullptr ? gui::DriverCheckDialog::kOpenConfig : 0;
@@ -227,9 +219,15 @@ class MainDialogTest : public QObject {
     w.RunCommand(gui::kCmdBackupButton);
     const std::vector<std::string> texts = f.prompt.texts();
     QVERIFY(texts.size() >= 4);
-    QCOMPARE(QString::fromStdString(texts[0]),
-             QString("Can only create database in TARGET!!!\nPlease Select Target ROOT to create new database!"));
+    QCOMPARE(QString::fromStdString(texts[0]), QString("Can only create database in TARGET!!!\nPlease Select "
+                                                       "Target ROOT to create new database!"));
     QVERIFY(f.owner->tasks().Size() == 0);
+
+    // Exit closes at once when nothing runs: no question.
+    const std::size_t asked = f.prompt.texts().size();
+    w.RunCommand(gui::kCmdExit);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(f.prompt.texts().size(), asked);
   }
 
   void ConnectFillsTreesAndSelectionsChooseThePopups() {
@@ -253,15 +251,30 @@ class MainDialogTest : public QObject {
     const std::vector<Case> cases = {
         {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kRoot, "D&atabases", {}, {32775}},
         {w.target_tree(), &f.owner->target_tree(), data::TreeNodeKind::kRoot, "D&atabases", {32775}, {}},
-        {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kDatabase, "&Database", {}, {32772, 32773, 32790}},
-        {w.target_tree(), &f.owner->target_tree(), data::TreeNodeKind::kDatabase, "&Database", {32772, 32773, 32790}, {}},
-        {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kTable, "&Table", {32776}, {32787, 32788, 32789}},
+        {w.source_tree(),
+         &f.owner->source_tree(),
+         data::TreeNodeKind::kDatabase,
+         "&Database",
+         {},
+         {32772, 32773, 32790}},
+        {w.target_tree(),
+         &f.owner->target_tree(),
+         data::TreeNodeKind::kDatabase,
+         "&Database",
+         {32772, 32773, 32790},
+         {}},
+        {w.source_tree(),
+         &f.owner->source_tree(),
+         data::TreeNodeKind::kTable,
+         "&Table",
+         {32776},
+         {32787, 32788, 32789}},
         {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kView, "&Table", {32776}, {32787, 32788, 32789}},
         {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kTablesFolder, nullptr, {}, {}},
         {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kViewsFolder, nullptr, {}, {}},
     };
     for (const Case& c : cases) {
-      const int item = f.FindKind(*c.model, c.kind);
+      const int item = gui::testing::FindItem(*c.model, c.kind);
       QVERIFY2(item != data::kNoItem, qPrintable(QString::number(static_cast<int>(c.kind))));
       c.tree->SelectItem(item);
       QApplication::processEvents();
@@ -272,8 +285,8 @@ class MainDialogTest : public QObject {
       for (int id : c.enabled) QVERIFY2(w.action(id)->isEnabled(), qPrintable(QString::number(id)));
       for (int id : c.grayed) QVERIFY2(!w.action(id)->isEnabled(), qPrintable(QString::number(id)));
     }
-    // Column, index and folder nodes hide all three popups; table nodes of the target offer
-    // Drop and Rename only.
+    // Column, index and folder nodes hide all three popups; table nodes of the
+    // target offer Drop and Rename only.
     w.ApplySelection(1, static_cast<int>(data::TreeNodeKind::kColumn));
     QVERIFY(!Visible(w, "D&atabases") && !Visible(w, "&Database") && !Visible(w, "&Table"));
     w.ApplySelection(1, static_cast<int>(data::TreeNodeKind::kTable));
@@ -282,8 +295,9 @@ class MainDialogTest : public QObject {
     w.ApplySelection(1, static_cast<int>(data::TreeNodeKind::kView));
     QVERIFY(w.action(32788)->isEnabled() && !w.action(32787)->isEnabled() && !w.action(32789)->isEnabled());
 
-    // New Database with a database selected is refused; with the target root it asks for a file.
-    w.target_tree()->SelectItem(f.FindKind(f.owner->target_tree(), data::TreeNodeKind::kDatabase));
+    // New Database with a database selected is refused; with the target root it
+    // asks for a file.
+    w.target_tree()->SelectItem(gui::testing::FindItem(f.owner->target_tree(), data::TreeNodeKind::kDatabase));
     w.RunCommand(gui::kCmdNewDatabase);
     QVERIFY(f.prompt.texts().back().rfind("Can only create database in TARGET!!!", 0) == 0);
     w.target_tree()->SelectItem(f.owner->target_tree().root_item);
@@ -291,8 +305,9 @@ class MainDialogTest : public QObject {
     w.RunCommand(gui::kCmdNewDatabase);
     QCOMPARE(f.prompt.asked().back().kind, data::ScriptedUserPrompt::Kind::kFile);
 
-    // A drop on the target tree runs Migrate: the question names the source database.
-    w.source_tree()->SelectItem(f.FindKind(f.owner->source_tree(), data::TreeNodeKind::kDatabase));
+    // A drop on the target tree runs Migrate: the question names the source
+    // database.
+    w.source_tree()->SelectItem(gui::testing::FindItem(f.owner->source_tree(), data::TreeNodeKind::kDatabase));
     w.target_tree()->SelectItem(f.owner->target_tree().root_item);
     f.prompt.AnswerYes(false);
     emit w.target_tree()->migrateRequested();
@@ -303,8 +318,8 @@ class MainDialogTest : public QObject {
   void HintsFromAnyThreadAndTheTipsTab() {
     Fixture f;
     MainDialog& w = *f.window;
-    QCOMPARE(w.hint_box()->hint(),
-             QString("Before you fill out connection properties, Please confirm that your ODBC/OLEDB config is true !"));
+    QCOMPARE(w.hint_box()->hint(), QString("Before you fill out connection properties, Please "
+                                           "confirm that your ODBC/OLEDB config is true !"));
     w.ShowTipsTab(true);
     QCOMPARE(w.output_tabs()->count(), 3);
     QCOMPARE(w.output_tabs()->tabText(gui::kTipsTab), QString("Tips"));
@@ -339,22 +354,14 @@ class MainDialogTest : public QObject {
   void CommandWaitsWhileATaskHoldsTheTrees() {
     Fixture f;
     MainDialog& w = *f.window;
-    std::atomic<bool> release{false};
-    std::atomic<bool> held{false};
-    std::thread task([&] {
-      std::lock_guard trees(f.owner->tree_lock());
-      held = true;
-      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
-    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    gui::testing::LockHolder task(f.owner->tree_lock());
     QElapsedTimer clock;
     clock.start();
     w.RunCommand(gui::kCmdMigrateButton);  // must not wait for the lock
     w.OnTimer();
     QVERIFY(clock.elapsed() < 500);
     QVERIFY(f.prompt.texts().empty());
-    release = true;
-    task.join();
+    task.Release();
     // The command ran once the trees were free.
     QTRY_VERIFY(!f.prompt.texts().empty());
   }
@@ -378,20 +385,13 @@ class MainDialogTest : public QObject {
     QCOMPARE(f.prompt.texts().back(), std::string("Some Tasks is Processing, STOP ALL and EXIT?"));
     QCOMPARE(f.owner->controller_state(), converters::ControllerState::kRunning);
 
-    // OK: the task is asked to stop and the window closes once the controller is idle.
+    // OK: the task is asked to stop and the window closes once the controller
+    // is idle.
     f.prompt.AnswerYes(true);
     w.close();
     QCOMPARE(f.owner->controller_state(), converters::ControllerState::kStopRequested);
     QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
     QCOMPARE(f.owner->controller_state(), converters::ControllerState::kIdle);
-  }
-
-  void ExitClosesWithoutTheQuestion() {
-    Fixture f;
-    f.window->show();
-    f.window->RunCommand(gui::kCmdExit);
-    QVERIFY(!f.window->isVisible());
-    QVERIFY(f.prompt.texts().empty());
   }
 };
 

@@ -1,23 +1,22 @@
-// The migration condition dialog over a Workbench connected to a SQLite source: the statement
-// it shows, the test's texts and when "Save" is offered, what Save and Close leave in
-// Condition.cfg, and a dialog without a source connection.
+// The migration condition dialog over a Workbench connected to a SQLite source:
+// the statement it shows, the test's texts and when "Save" is offered, what
+// Save and Close leave in Condition.cfg, and a dialog without a source
+// connection.
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "condition_dialog.h"
 #include "config/condition_file.h"
-#include "converters/connect.h"
-#include "converters/workbench.h"
 #include "gui_test_support.h"
-#include "data/user_prompt.h"
 
 using namespace tabulon;
 using gui::ConditionDialog;
@@ -70,37 +69,32 @@ class ConditionDialogTest : public QObject {
     folder_.reset();
   }
 
-  // Opening creates the missing file empty and shows the statement; Save waits for a test.
-  void opensWithTheStatementAndNoSave() {
+  // Opening creates the missing file empty and shows the statement; Save waits
+  // for a successful test, which reports the count, and a failed one the
+  // source's reason.
+  void testReportsTheCountOrTheReason() {
     QVERIFY(!QFile::exists(QString::fromStdString(Path())));
     ConditionDialog dialog(*owner_, "Shop", "orders");
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Migration Condition"));
     QCOMPARE(dialog.statement_label()->text(), QStringLiteral("select * from orders where"));
-    QVERIFY(QFile::exists(QString::fromStdString(Path())));
     QCOMPARE(FileBytes(), QByteArray());
-    QVERIFY(dialog.condition_edit()->toPlainText().isEmpty());
-    QVERIFY(dialog.result_edit()->isReadOnly());
     QVERIFY(dialog.test_button()->isDefault());
     QVERIFY(!dialog.save_button()->isEnabled());
-  }
 
-  void testReportsTheCountOrTheReason() {
-    ConditionDialog dialog(*owner_, "Shop", "orders");
     QCOMPARE(Test(dialog, "id>100"), QStringLiteral("Test successfully!\n  2 Records can be converted."));
     QVERIFY(dialog.save_button()->isEnabled());
     QCOMPARE(Test(dialog, ""), QStringLiteral("Test successfully!\n  4 Records can be converted."));
-    QVERIFY(dialog.save_button()->isEnabled());
     QCOMPARE(Test(dialog, "id>1000"), QStringLiteral("Test successfully!\n  0 Records can be converted."));
-
     const QString failed = Test(dialog, "no_such_column > 1");
     QVERIFY2(failed.startsWith(QStringLiteral("Test failed!\n  Because:  ")), qPrintable(failed));
     QVERIFY(failed.size() > QStringLiteral("Test failed!\n  Because:  ").size());  // the source's own words
     QVERIFY(!dialog.save_button()->isEnabled());
-    // A failed test leaves nothing stored.
     QCOMPARE(FileBytes(), QByteArray());
-
     // A condition over several lines is one condition.
     QCOMPARE(Test(dialog, "id>1\nand total<10"), QStringLiteral("Test successfully!\n  2 Records can be converted."));
+    // The text is kept within the file's buffer.
+    dialog.condition_edit()->setPlainText(QString(1100, QChar('x')));
+    QCOMPARE(dialog.condition_edit()->toPlainText().size(), static_cast<qsizetype>(config::kConditionBuffer));
   }
 
   void saveStoresTheTestedCondition() {
@@ -111,7 +105,8 @@ class ConditionDialogTest : public QObject {
       QVERIFY(!dialog.save_button()->isEnabled());
       QCOMPARE(config::ReadCondition(Path(), "Shop", "orders"), std::string("id>100"));
 
-      // Changing the text after a test asks for another test before it can be saved.
+      // Changing the text after a test asks for another test before it can be
+      // saved.
       Test(dialog, "id>150");
       QVERIFY(dialog.save_button()->isEnabled());
       dialog.condition_edit()->setPlainText("id>");
@@ -142,23 +137,21 @@ class ConditionDialogTest : public QObject {
     QVERIFY(FileBytes().contains("orders="));
   }
 
-  void closeWritesNothing() {
+  // Close after a good test stores nothing; a table name the file cannot hold
+  // as a key makes the save say why. Either way the file stays as it was.
+  void closeAndFailedSaveLeaveTheFile() {
     QVERIFY(config::SaveCondition(Path(), "Shop", "orders", "id>100").ok());
     const QByteArray before = FileBytes();
-    ConditionDialog dialog(*owner_, "Shop", "orders");
-    QTimer::singleShot(0, &dialog, [&] {
-      Test(dialog, "id<5");
-      QVERIFY(dialog.save_button()->isEnabled());
-      QTest::mouseClick(dialog.close_button(), Qt::LeftButton);
-    });
-    QCOMPARE(dialog.exec(), static_cast<int>(QDialog::Rejected));
+    {
+      ConditionDialog dialog(*owner_, "Shop", "orders");
+      QTimer::singleShot(0, &dialog, [&] {
+        Test(dialog, "id<5");
+        QTest::mouseClick(dialog.close_button(), Qt::LeftButton);
+      });
+      QCOMPARE(dialog.exec(), static_cast<int>(QDialog::Rejected));
+    }
     QCOMPARE(FileBytes(), before);
-  }
 
-  // A table name the file cannot hold as a key: the save says why, the file is unchanged.
-  void failedSaveShowsTheReason() {
-    QVERIFY(config::SaveCondition(Path(), "Shop", "orders", "id>100").ok());
-    const QByteArray before = FileBytes();
     ConditionDialog dialog(*owner_, "Shop", "a=b");
     QCOMPARE(Test(dialog, "id>1"), QStringLiteral("Test successfully!\n  1 Records can be converted."));
     QTest::mouseClick(dialog.save_button(), Qt::LeftButton);
@@ -169,21 +162,34 @@ class ConditionDialogTest : public QObject {
     QCOMPARE(FileBytes(), before);
   }
 
-  void conditionIsKeptWithinItsBuffer() {
-    ConditionDialog dialog(*owner_, "Shop", "orders");
-    dialog.condition_edit()->setPlainText(QString(1100, QChar('x')));
-    QCOMPARE(dialog.condition_edit()->toPlainText().size(), static_cast<qsizetype>(config::kConditionBuffer));
-    dialog.condition_edit()->setPlainText(QStringLiteral("id>1"));
-    QCOMPARE(dialog.condition_edit()->toPlainText(), QStringLiteral("id>1"));
-  }
-
-  // Without a source connection the test fails with a reason instead of touching a session.
+  // Without a source connection the test fails with a reason instead of
+  // touching a session.
   void noSourceConnection() {
     data::CloseConnection(owner_->source());
     QVERIFY(owner_->source().session == nullptr);
     ConditionDialog dialog(*owner_, "Shop", "orders");
     const QString result = Test(dialog, "id>100");
     QVERIFY2(result.startsWith(QStringLiteral("Test failed!\n  Because:  ")), qPrintable(result));
+    QVERIFY(!dialog.save_button()->isEnabled());
+  }
+
+  // While tasks run they read rows through the same source connection: the test is refused
+  // and nothing may be saved.
+  void refusedWhileTasksRun() {
+    converters::WorkbenchOptions options;
+    options.program_folder = folder_->path().toStdString();
+    options.sleep = [](std::chrono::milliseconds) {};
+    // The controller counts as running without a thread of its own.
+    options.start_thread = [](std::function<void()>, std::thread*) { return true; };
+    converters::Workbench busy(*prompt_, options);
+    busy.source().profile = owner_->source().profile;
+    converters::ConnectSource(busy);
+    QVERIFY(busy.source().session != nullptr);
+    busy.EnsureControllerRunning();
+    QCOMPARE(busy.controller_state(), converters::ControllerState::kRunning);
+    ConditionDialog dialog(busy, "Shop", "orders");
+    const QString result = Test(dialog, "id>100");
+    QVERIFY2(result.startsWith(QStringLiteral("Test failed!\n  Because:  Tasks are running")), qPrintable(result));
     QVERIFY(!dialog.save_button()->isEnabled());
   }
 };
