@@ -217,7 +217,8 @@ class Database {
 
   // Adds a user table. Only name, type, length, precision/scale, required, auto_number flag
   // and compression of each column are taken; numbering and layout are derived (see
-  // NewColumn). Names: 1 to 64 characters, U+0001..U+00FF, none of . ! ` [ ], unique
+  // NewColumn). Names: 1 to 64 characters, each with a General sort code (index_key.h: Latin-1,
+  // CJK ideographs, fullwidth forms), no control characters, none of . ! ` [ ], unique
   // regardless of case.
   Status CreateTable(const TableDefinition& table);
   // Rows hold one value per column in the order of GetTable(name).columns. A Null in an
@@ -258,8 +259,8 @@ class Database {
   // InsertRow(s) and DeleteRows. A row violating a unique or required index fails the whole
   // InsertRows call with AlreadyExists / InvalidArgument naming index, table and key; nothing
   // of the call remains. A text key holding a character without a known General sort code
-  // (anything beyond U+00FF) does not fail the insert: the row is stored, the index is removed
-  // from the table (an index must never be silently wrong) and reported by
+  // (index_key.h lists the characters covered) does not fail the insert: the row is stored,
+  // the index is removed from the table (an index must never be silently wrong) and reported by
   // TakeDroppedIndexes() as soon as the insert returns (inside a batch, that insert commits
   // the batch).
 

@@ -65,10 +65,10 @@ Status CheckObjectName(std::string_view name, const char* what) {
       return InvalidArgumentError(std::string(what) + " name '" + std::string(name) +
                                   "' must not contain . ! ` [ ] or control characters");
     }
-    if (c > 0xFF) {
+    if (!HasGeneralSortCode(c)) {
       return UnsupportedError(std::string(what) + " name '" + std::string(name) +
-                              "' has a character beyond U+00FF, which the catalog index "
-                              "cannot sort yet");
+                              "' has a character without a known General sort code, which the "
+                              "catalog index cannot sort");
     }
   }
   return Status::Ok();

@@ -1,7 +1,9 @@
 #include "jet/index_key.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "base/text.h"
@@ -92,13 +94,121 @@ constexpr SortCode kSortCodes[256] = {
 
 constexpr size_t kMaxKeyCharacters = 255;
 
+// Beyond U+00FF two blocks have codes derived from Unicode data (the tables below are generated
+// by tools/gen_general_sort_tables.py): the CJK ideographs with their enclosed forms, and the
+// width and subscript forms of Latin-1 characters.
+struct EnclosedForm {
+  char16_t form;
+  char16_t base;
+};
+struct FoldRun {
+  char16_t first;
+  char16_t last;
+  uint8_t target;  // U+first takes the code of U+target, the next one of U+target+1, ...
+};
+#include "jet/general_sort_ext.inc"
+
+// The ideographs sort in one sequence of two-byte codes, page 0x9F slot 0x02 onwards: the
+// unified ideographs in code-point order, each followed by its enclosed forms, then the
+// compatibility ideographs. Jet leaves one slot free after U+4EDD.
+constexpr char16_t kIdeographFirst = 0x4E00;
+constexpr char16_t kIdeographLast = 0x9FA5;
+constexpr char16_t kIdeographBeforeGap = 0x4EDD;
+constexpr char16_t kCompatibilityFirst = 0xF900;
+constexpr char16_t kCompatibilityLast = 0xFA2D;
+constexpr char16_t kEnclosedFirst = 0x3000;
+constexpr char16_t kEnclosedLast = 0x33FF;
+constexpr uint8_t kIdeographFirstPage = 0x9F;
+constexpr uint8_t kFirstSlot = 0x02;
+constexpr uint32_t kSlotsPerPage = 0x100 - kFirstSlot;
+
+// Position of a unified ideograph in the sequence. The enclosed forms are listed in sequence
+// order, so those before the ideograph are the ones of a lower base.
+constexpr uint32_t IdeographPosition(char16_t c) {
+  const auto forms_before =
+      std::lower_bound(std::begin(kEnclosedForms), std::end(kEnclosedForms), c,
+                       [](const EnclosedForm& f, char16_t x) { return f.base < x; }) -
+      std::begin(kEnclosedForms);
+  return static_cast<uint32_t>(c - kIdeographFirst) + static_cast<uint32_t>(forms_before) +
+         (c > kIdeographBeforeGap ? 1 : 0);
+}
+
+constexpr uint32_t CompatibilityPosition(char16_t c) {
+  // U+9FA5 has no enclosed forms: the compatibility ideographs follow it directly.
+  return IdeographPosition(kIdeographLast) + 1 + static_cast<uint32_t>(c - kCompatibilityFirst);
+}
+
+// Sequence position + 1 of each enclosed form of U+3000..U+33FF, 0 for the other characters.
+struct EnclosedPositions {
+  uint16_t plus_one[kEnclosedLast - kEnclosedFirst + 1];
+};
+constexpr EnclosedPositions kEnclosedPositions = [] {
+  EnclosedPositions positions{};
+  for (size_t i = 0; i < std::size(kEnclosedForms); ++i) {
+    uint32_t rank = 1;  // after its base, and after the forms of the same base before it
+    for (size_t j = 0; j < i; ++j) rank += kEnclosedForms[j].base == kEnclosedForms[i].base ? 1 : 0;
+    positions.plus_one[kEnclosedForms[i].form - kEnclosedFirst] =
+        static_cast<uint16_t>(IdeographPosition(kEnclosedForms[i].base) + rank + 1);
+  }
+  return positions;
+}();
+
+static_assert(kEnclosedForms[std::size(kEnclosedForms) - 1].base < kIdeographLast);
+static_assert(std::is_sorted(std::begin(kEnclosedForms), std::end(kEnclosedForms),
+                             [](const EnclosedForm& a, const EnclosedForm& b) { return a.base < b.base; }));
+static_assert(std::is_sorted(std::begin(kFoldRuns), std::end(kFoldRuns),
+                             [](const FoldRun& a, const FoldRun& b) { return a.last < b.first; }));
+// 21,308 characters in 21,309 slots: the last compatibility ideograph takes the last one.
+static_assert(CompatibilityPosition(kCompatibilityLast) == 21308);
+
+constexpr SortCode SequenceCode(uint32_t position) {
+  return {kS, static_cast<uint8_t>(kIdeographFirstPage + position / kSlotsPerPage),
+          static_cast<uint8_t>(kFirstSlot + position % kSlotsPerPage)};
+}
+
+// The code of a character beyond U+00FF, if it has a known one.
+bool FindExtendedCode(char16_t c, SortCode& code) {
+  if (c >= kIdeographFirst && c <= kIdeographLast) {
+    code = SequenceCode(IdeographPosition(c));
+    return true;
+  }
+  if (c >= kCompatibilityFirst && c <= kCompatibilityLast) {
+    code = SequenceCode(CompatibilityPosition(c));
+    return true;
+  }
+  if (c >= kEnclosedFirst && c <= kEnclosedLast && kEnclosedPositions.plus_one[c - kEnclosedFirst] != 0) {
+    code = SequenceCode(kEnclosedPositions.plus_one[c - kEnclosedFirst] - 1u);
+    return true;
+  }
+  const FoldRun* run = std::upper_bound(std::begin(kFoldRuns), std::end(kFoldRuns), c,
+                                        [](char16_t x, const FoldRun& r) { return x < r.first; });
+  if (run == std::begin(kFoldRuns)) return false;
+  --run;
+  if (c > run->last) return false;
+  code = kSortCodes[run->target + (c - run->first)];
+  return true;
+}
+
+bool FindCode(char16_t c, SortCode& code) {
+  if (c <= 0xFF) {
+    code = kSortCodes[c];
+    return true;
+  }
+  return FindExtendedCode(c, code);
+}
+
 }  // namespace
+
+bool HasGeneralSortCode(char16_t c) {
+  SortCode unused{};
+  return FindCode(c, unused);
+}
 
 bool HasGeneralSortCodes(std::string_view utf8) {
   auto utf16 = Utf8ToUtf16(utf8);
   if (!utf16.ok()) return false;
   for (char16_t c : *utf16) {
-    if (c > 0xFF) return false;
+    if (!HasGeneralSortCode(c)) return false;
   }
   return true;
 }
@@ -156,13 +266,13 @@ Status AppendTextKey(std::string_view utf8, std::string& key) {
   std::vector<Unprintable> unprintables;
   uint32_t position = 0;  // characters that produced inline bytes so far
   for (char16_t c : text) {
-    if (c > 0xFF) {
+    SortCode code{};
+    if (!FindCode(c, code)) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
       return UnsupportedError(std::string("the character U+") + hex +
                               " has no known General sort code");
     }
-    const SortCode& code = kSortCodes[c];
     switch (code.cls) {
       case kX:
         break;

@@ -1,5 +1,12 @@
 // Index keys of Jet 4: the byte strings whose unsigned order is the index order. Text keys
-// follow the "General" sort order (locale 1033, sort version 0), exact for U+0000 to U+00FF.
+// follow the "General" sort order (locale 1033, sort version 0). Characters with a known code:
+//  - U+0000 to U+00FF;
+//  - the CJK ideographs U+4E00 to U+9FA5 and U+F900 to U+FA2D, and the enclosed ideograph forms
+//    of U+3000 to U+33FF (circled, parenthesized, kanbun marks, era squares), each with a
+//    two-byte code in one ideograph sequence;
+//  - the fullwidth and subscript forms of Latin-1 characters (U+FF01 to U+FF5E, U+FFE0 to U+FFE5,
+//    the ideographic space U+3000, subscript digits and letters), which key as that character.
+// Every other character (Greek, Cyrillic, kana, Hangul, symbols, ...) is refused.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +25,7 @@ inline constexpr uint8_t kKeyNullDescending = 0xFF;
 
 // Appends the ascending key of a UTF-8 text (first 255 characters, trailing spaces dropped):
 // flag byte, sort codes, then the extra sections for accents and unprintable characters.
-// A character beyond U+00FF has no known code here and is refused (Unsupported).
+// A character without a known code (see above) is refused (Unsupported).
 Status AppendTextKey(std::string_view utf8, std::string& key);
 
 // Appends the ascending key of a Long (flag byte + big-endian value with the sign bit flipped).
@@ -37,7 +44,10 @@ void AppendEntryRowPointer(uint32_t row_pointer, std::string& entry);
 Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending,
                        std::string& key);
 
-// True when every character of the UTF-8 text is at most U+00FF (so it has a sort code).
+// True when the UTF-16 code unit has a General sort code (a surrogate never has one).
+bool HasGeneralSortCode(char16_t c);
+// True when the text is valid UTF-8 and every character of it has a General sort code, so
+// AppendTextKey accepts it.
 bool HasGeneralSortCodes(std::string_view utf8);
 
 }  // namespace tabulon::jet
