@@ -1,4 +1,5 @@
-// tabulon-cli mdb: create an .mdb, list its tables, export a table as CSV, summarise it.
+// tabulon-cli mdb: create an .mdb, list its tables, export a table as CSV, summarise it, check
+// it.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +19,8 @@ constexpr const char* kMdbUsage =
     "Usage: tabulon-cli mdb create FILE.mdb\n"
     "       tabulon-cli mdb tables FILE.mdb\n"
     "       tabulon-cli mdb export FILE.mdb TABLE\n"
-    "       tabulon-cli mdb summary FILE.mdb\n";
+    "       tabulon-cli mdb summary FILE.mdb\n"
+    "       tabulon-cli mdb check FILE.mdb\n";
 
 int Fail(const Status& status) {
   std::fprintf(stderr, "tabulon-cli mdb: %s\n", status.ToString().c_str());
@@ -143,6 +145,29 @@ int Summary(const char* path) {
   return 0;
 }
 
+// The integrity check for users: one line per problem. Exit 0 clean, 1 problems, 2 unreadable
+// (not an .mdb, or not even its catalog can be read).
+int Check(const char* path) {
+  auto db = Database::Open(path, OpenMode::kReadOnly);
+  if (!db.ok()) {
+    std::fprintf(stderr, "tabulon-cli mdb check: %s: %s\n", path, db.status().ToString().c_str());
+    return 2;
+  }
+  auto problems = (*db)->FindIntegrityProblems();
+  if (!problems.ok()) {
+    std::fprintf(stderr, "tabulon-cli mdb check: %s: %s\n", path, problems.status().ToString().c_str());
+    return 2;
+  }
+  for (const Status& problem : *problems) std::printf("%s: %s\n", path, problem.message().c_str());
+  if (problems->empty()) {
+    std::printf("%s: no problems found\n", path);
+    return 0;
+  }
+  std::fprintf(stderr, "tabulon-cli mdb check: %zu problem%s in %s\n", problems->size(),
+               problems->size() == 1 ? "" : "s", path);
+  return 1;
+}
+
 }  // namespace
 
 int RunMdbCommand(int argc, char** argv) {
@@ -154,6 +179,7 @@ int RunMdbCommand(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "tables") == 0) return Tables(argv[2]);
   if (argc == 4 && std::strcmp(argv[1], "export") == 0) return Export(argv[2], argv[3]);
   if (argc == 3 && std::strcmp(argv[1], "summary") == 0) return Summary(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "check") == 0) return Check(argv[2]);
   std::fputs(kMdbUsage, stderr);
   return 2;
 }

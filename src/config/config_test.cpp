@@ -171,6 +171,9 @@ TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
   EXPECT_FALSE(bad.success);
   EXPECT_THAT(bad.text, ::testing::StartsWith("Test failed!\r\n  Because:  "));
   EXPECT_GT(bad.text.size(), std::string("Test failed!\r\n  Because:  ").size());
+  auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
+  ASSERT_TRUE(db.ok());
+  EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "jet/format/index_page.h"
 #include "jet/format/long_value.h"
 #include "jet/format/properties.h"
+#include "jet/format/table_def.h"
 #include "jet/format/usage_map.h"
 #include "base/text.h"
 #include "jet/index_key.h"
@@ -39,36 +40,55 @@ struct IndexCheck {
   std::set<std::string> null_keys;    // keys with a Null column: exempt from uniqueness
 };
 
+// Problems beyond this many are counted, not described: a badly damaged file would
+// otherwise list every page.
+constexpr size_t kMaxProblems = 200;
+
 class Checker {
  public:
   Checker(Database& db, Pager& pager) : db_(db), pager_(pager), claims_(pager.page_count()) {}
 
-  Status Run() {
-    RETURN_IF_ERROR(Claim(0, "the database header"));
-    RETURN_IF_ERROR(Claim(1, "the global page map"));
+  // Every problem found; an error when not even the catalog can be read.
+  Result<std::vector<Status>> Run() {
+    Note(Claim(0, "the database header"));
+    Note(Claim(1, "the global page map"));
     auto global = format::ReadUsageMap(pager_, MakeRowPointer(1, 0));
-    if (!global.ok()) return global.status().WithContext("global page map");
+    if (!global.ok()) Note(global.status().WithContext("global page map"));
     ASSIGN_OR_RETURN(std::vector<CatalogEntry> objects, db_.ListObjects());
     ASSIGN_OR_RETURN(const TableDefinition catalog, db_.ReadTableDefinition(2, "MSysObjects"));
     for (const CatalogEntry& object : objects) {
       Status s = CheckProperties(catalog, object);
-      if (!s.ok()) return s.WithContext("catalog object '" + object.name + "'");
+      if (!s.ok()) Note(s.WithContext("catalog object '" + object.name + "'"));
       if (!object.is_table()) continue;
       s = CheckTable(object);
-      if (!s.ok()) return s.WithContext("table '" + object.name + "'");
+      if (!s.ok()) Note(s.WithContext("table '" + object.name + "'"));
     }
-    RETURN_IF_ERROR(CheckRelationships(objects));
+    CheckRelationships(objects);
     // Every page a structure uses must be marked in use (bit clear) where the map covers it.
-    for (uint32_t page : global->pages) {
-      if (!claims_[page].empty()) {
-        return CorruptError(PageAt(page, 0) + "in use by " + claims_[page] +
-                            " but marked free in the global page map");
+    if (global.ok()) {
+      for (uint32_t page : global->pages) {
+        if (page < claims_.size() && !claims_[page].empty()) {
+          Note(CorruptError(PageAt(page, 0) + "in use by " + claims_[page] +
+                            " but marked free in the global page map"));
+        }
       }
     }
-    return Status::Ok();
+    if (unlisted_ > 0) {
+      problems_.push_back(CorruptError(std::to_string(unlisted_) + " more problems"));
+    }
+    return std::move(problems_);
   }
 
  private:
+  void Note(Status status) {
+    if (status.ok()) return;
+    if (problems_.size() < kMaxProblems) {
+      problems_.push_back(std::move(status));
+    } else {
+      ++unlisted_;
+    }
+  }
+
   Status Claim(uint32_t page, const std::string& who) {
     if (page >= claims_.size()) {
       return CorruptError("page " + std::to_string(page) + " (used by " + who +
@@ -314,6 +334,8 @@ class Checker {
     return Status::Ok();
   }
 
+  // ---- Index definitions, foreign-key pairs and relationships ---------------------------------
+
   static const IndexDefinition* LogicalNumbered(const TableDefinition& table, uint32_t number) {
     for (const IndexDefinition& index : table.indexes) {
       if (index.logical_number == number) return &index;
@@ -321,45 +343,285 @@ class Checker {
     return nullptr;
   }
 
-  // Foreign-key indexes come in pairs naming each other; every relationship names existing
-  // tables and columns, an enforced one has its index pair and no row without a parent.
-  Status CheckRelationships(const std::vector<CatalogEntry>& objects) {
-    std::map<uint32_t, TableDefinition> tables;  // by definition page
+  // Where a logical index's record lies, for messages: "(definition page P, offset O)".
+  static std::string RecordAt(const TableDefinition& table, const IndexDefinition& index, uint32_t field) {
+    const auto position = static_cast<uint32_t>(&index - table.indexes.data());
+    const uint32_t offset = table.logical_index_offset + position * format::kTdefLogicalIndexSize + field;
+    return " (definition page " + std::to_string(table.tdef_page) + ", offset 0x" + Hex(offset) + ")";
+  }
+
+  static std::string Names(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return "(" + out + ")";
+  }
+
+  static std::string Hex(uint32_t value) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    do {
+      out.insert(out.begin(), digits[value & 0xF]);
+      value >>= 4;
+    } while (value != 0);
+    return out;
+  }
+
+  static std::string IndexLabel(const TableDefinition& table, const IndexDefinition& index) {
+    return "table '" + table.name + "', " + (index.index_type == 0x02 ? "foreign-key index '" : "index '") +
+           index.name + "'";
+  }
+
+  // The names of an index's key columns: "(a, b)".
+  static std::string ColumnList(const TableDefinition& table, const IndexDefinition& index) {
+    std::string out;
+    for (const IndexColumn& ic : index.columns) {
+      if (!out.empty()) out += ", ";
+      auto column = std::find_if(table.columns.begin(), table.columns.end(),
+                                 [&](const ColumnDefinition& c) { return c.number == ic.column_number; });
+      out += column == table.columns.end() ? "#" + std::to_string(ic.column_number) : column->name;
+    }
+    return "(" + out + ")";
+  }
+
+  // Logical numbers each used once and not negative (Access leaves gaps where it dropped an
+  // index, so a gap is no fault [F: testIndexPropertiesV2000]); every physical index backs some
+  // index; one primary key; type and side bytes Jet knows.
+  void CheckIndexDefinitions(const TableDefinition& table) {
+    std::map<uint32_t, const IndexDefinition*> numbered;
+    std::vector<bool> real_used(table.real_index_count, false);
+    const IndexDefinition* primary_key = nullptr;
+    for (const IndexDefinition& index : table.indexes) {
+      const std::string label = IndexLabel(table, index);
+      if (index.logical_number >= 0x80000000u) {
+        Note(CorruptError(label + ": logical number " +
+                          std::to_string(static_cast<int32_t>(index.logical_number)) + " is negative" +
+                          RecordAt(table, index, 4)));
+      } else if (auto [it, fresh] = numbered.emplace(index.logical_number, &index); !fresh) {
+        Note(CorruptError(label + ": logical number " + std::to_string(index.logical_number) +
+                          " is also that of index '" + it->second->name + "'" + RecordAt(table, index, 4)));
+      }
+      if (index.real_number < real_used.size()) real_used[index.real_number] = true;
+      if (index.index_type > 0x02) {
+        Note(CorruptError(label + ": index type " + std::to_string(index.index_type) +
+                          " is none of 0 (plain), 1 (primary key), 2 (foreign key)" +
+                          RecordAt(table, index, 23)));
+      }
+      if (index.index_type == 0x01) {
+        if (primary_key) {
+          Note(CorruptError("table '" + table.name + "': two primary keys, '" + primary_key->name +
+                            "' and '" + index.name + "'"));
+        }
+        primary_key = &index;
+        // Jet's own catalog keeps primary keys over plain physical indexes.
+        if (!table.system && (index.flags & 0x09) != 0x09) {
+          Note(CorruptError(label + ": a primary key whose physical index is not unique and required"));
+        }
+      }
+      if (index.index_type == 0x02 && index.fk_side != 1 && index.fk_side != 2) {
+        Note(CorruptError(label + ": side " + std::to_string(index.fk_side) +
+                          " is neither 1 (referenced table) nor 2 (referencing table)" +
+                          RecordAt(table, index, 12)));
+      }
+    }
+    for (uint32_t r = 0; r < real_used.size(); ++r) {
+      if (!real_used[r]) {
+        Note(CorruptError("table '" + table.name + "': physical index " + std::to_string(r) +
+                          " backs no index"));
+      }
+    }
+  }
+
+  // The foreign-key index that `index` names, when it names one that names it back.
+  struct Resolved {
+    const TableDefinition* table = nullptr;
+    const IndexDefinition* index = nullptr;
+  };
+  Resolved Partner(const std::map<uint32_t, TableDefinition>& tables, const TableDefinition& table,
+                   const IndexDefinition& index, bool report) {
+    const std::string label = IndexLabel(table, index);
+    auto other = tables.find(index.fk_other_table_page);
+    if (other == tables.end()) {
+      if (report) {
+        Note(CorruptError(label + ": names table page " + std::to_string(index.fk_other_table_page) +
+                          ", which holds no table" + RecordAt(table, index, 17)));
+      }
+      return {};
+    }
+    const TableDefinition& theirs = other->second;
+    const IndexDefinition* partner = LogicalNumbered(theirs, index.fk_other_index);
+    std::string fault;
+    if (!partner) {
+      fault = "names index number " + std::to_string(index.fk_other_index) + " of table '" + theirs.name +
+              "', which has none with that number";
+    } else if (partner->index_type != 0x02) {
+      fault = "names index '" + partner->name + "' of table '" + theirs.name +
+              "', which is not a foreign-key index";
+    } else if (partner->fk_side == index.fk_side) {
+      fault = "its partner '" + partner->name + "' of table '" + theirs.name + "' is on the same side";
+    } else if (partner->fk_other_table_page != table.tdef_page || partner->fk_other_index != index.logical_number) {
+      fault = "its partner '" + partner->name + "' of table '" + theirs.name + "' names index number " +
+              std::to_string(partner->fk_other_index) + " of table page " +
+              std::to_string(partner->fk_other_table_page) + " instead";
+    }
+    if (!fault.empty()) {
+      if (report) Note(CorruptError(label + ": " + fault + RecordAt(table, index, 13)));
+      return {};
+    }
+    return {&theirs, partner};
+  }
+
+  // Both indexes of a pair (`index` on the referencing side) relate the same number of columns
+  // of the same types, agree on the cascade rules, and the referenced side is unique.
+  void CheckPair(const TableDefinition& table, const IndexDefinition& index, const Resolved& partner) {
+    const std::string label = IndexLabel(table, index);
+    const IndexDefinition& other = *partner.index;
+    if (index.columns.size() != other.columns.size()) {
+      Note(CorruptError(label + ": has " + std::to_string(index.columns.size()) +
+                        " key columns, its partner '" + other.name + "' of table '" + partner.table->name +
+                        "' " + std::to_string(other.columns.size())));
+      return;
+    }
+    for (size_t i = 0; i < index.columns.size(); ++i) {
+      const ColumnDefinition* a = ColumnNumbered(table, index.columns[i].column_number);
+      const ColumnDefinition* b = ColumnNumbered(*partner.table, other.columns[i].column_number);
+      if (!a || !b || a->type != b->type) {
+        Note(CorruptError(label + ": key column " + std::to_string(i + 1) + " differs in type from that of '" +
+                          other.name + "' of table '" + partner.table->name + "'"));
+        return;
+      }
+    }
+    if (index.cascade_update != other.cascade_update || index.cascade_delete != other.cascade_delete ||
+        index.cascade_null != other.cascade_null) {
+      Note(CorruptError(label + ": its cascade rules (" + Cascades(index) + ") differ from those of '" +
+                        other.name + "' of table '" + partner.table->name + "' (" + Cascades(other) + ")" +
+                        RecordAt(table, index, 21)));
+    }
+    if ((other.flags & 0x01) == 0) {
+      Note(CorruptError(IndexLabel(*partner.table, other) + ": the referenced index " +
+                        ColumnList(*partner.table, other) + " is not unique"));
+    }
+  }
+
+  static const ColumnDefinition* ColumnNumbered(const TableDefinition& table, uint16_t number) {
+    for (const ColumnDefinition& c : table.columns) {
+      if (c.number == number) return &c;
+    }
+    return nullptr;
+  }
+
+  template <typename Rules>
+  static std::string Cascades(const Rules& r) {
+    std::string out;
+    if (r.cascade_update) out += "update";
+    if (r.cascade_delete) out += std::string(out.empty() ? "" : ", ") + "delete";
+    if (r.cascade_null) out += std::string(out.empty() ? "" : ", ") + "set Null";
+    return out.empty() ? "no cascades" : "cascade " + out;
+  }
+
+  // Every table's index definitions; foreign-key indexes in pairs naming each other; every
+  // relationship names existing tables and columns, an enforced one has its index pair over its
+  // columns with its rules and no row without a parent; no pair without a relationship.
+  void CheckRelationships(const std::vector<CatalogEntry>& objects) {
+    std::map<uint32_t, TableDefinition> tables;  // by definition page; unreadable ones are noted already
     bool have_relationships = false;
     for (const CatalogEntry& object : objects) {
       if (!object.is_table()) continue;
-      ASSIGN_OR_RETURN(tables[object.tdef_page()],
-                       db_.ReadTableDefinition(object.tdef_page(), object.name));
+      auto table = db_.ReadTableDefinition(object.tdef_page(), object.name);
+      if (!table.ok()) continue;
       have_relationships |= object.name == "MSysRelationships";
+      CheckIndexDefinitions(*table);
+      tables.emplace(object.tdef_page(), std::move(*table));
     }
     for (const auto& [page, table] : tables) {
       for (const IndexDefinition& index : table.indexes) {
-        if (index.index_type != 0x02) continue;
-        const std::string label = "foreign-key index '" + index.name + "' of table '" + table.name + "'";
-        auto other = tables.find(index.fk_other_table_page);
-        if (other == tables.end()) {
-          return CorruptError(label + " names table page " + std::to_string(index.fk_other_table_page) +
-                              ", which holds no table");
-        }
-        const IndexDefinition* partner = LogicalNumbered(other->second, index.fk_other_index);
-        if (!partner || partner->index_type != 0x02 || partner->fk_side == index.fk_side ||
-            partner->fk_other_table_page != page || partner->fk_other_index != index.logical_number ||
-            (index.fk_side != 1 && index.fk_side != 2)) {
-          return CorruptError(label + " has no partner index " + std::to_string(index.fk_other_index) +
-                              " naming it back in table '" + other->second.name + "'");
+        if (index.index_type != 0x02 || (index.fk_side != 1 && index.fk_side != 2)) continue;
+        const Resolved partner = Partner(tables, table, index, true);
+        if (partner.index && index.fk_side == 2) CheckPair(table, index, partner);
+      }
+    }
+    std::vector<Relationship> relationships;
+    if (have_relationships) {
+      Status rows = CheckRelationshipRows();
+      if (!rows.ok()) Note(rows.WithContext("MSysRelationships"));
+      auto listed = db_.ListRelationships();
+      if (!listed.ok()) {
+        Note(listed.status().WithContext("MSysRelationships"));
+        return;
+      }
+      relationships = std::move(*listed);
+    }
+    std::set<std::pair<uint32_t, uint32_t>> claimed;  // (table page, logical number) of used pairs
+    for (const Relationship& r : relationships) {
+      Status s = CheckRelationship(r, tables, claimed);
+      if (!s.ok()) Note(s.WithContext("relationship '" + r.name + "'"));
+    }
+    for (const auto& [page, table] : tables) {
+      for (const IndexDefinition& index : table.indexes) {
+        if (index.index_type == 0x02 && index.fk_side == 2 && !claimed.count({page, index.logical_number})) {
+          Note(CorruptError(IndexLabel(table, index) + ": belongs to no enforced relationship of MSysRelationships"));
         }
       }
     }
-    if (!have_relationships) return Status::Ok();
-    ASSIGN_OR_RETURN(std::vector<Relationship> relationships, db_.ListRelationships());
-    for (const Relationship& r : relationships) {
-      Status s = CheckRelationship(r, tables);
-      if (!s.ok()) return s.WithContext("relationship '" + r.name + "'");
+  }
+
+  // The rows of one relationship agree on its tables, flags and column count, and number
+  // their column pairs 0..n-1.
+  Status CheckRelationshipRows() {
+    ASSIGN_OR_RETURN(TableDefinition table, db_.GetTable("MSysRelationships"));
+    auto at = [&](const char* name) {
+      for (size_t i = 0; i < table.columns.size(); ++i) {
+        if (table.columns[i].name == name) return static_cast<int>(i);
+      }
+      return -1;
+    };
+    const int name = at("szRelationship"), grbit = at("grbit"), count = at("ccolumn"), index = at("icolumn"),
+              object = at("szObject"), referenced = at("szReferencedObject");
+    if (std::min({name, grbit, count, index, object, referenced}) < 0) {
+      return CorruptError("lacks one of its columns");
+    }
+    struct Seen {
+      std::string grbit_and_tables;
+      int32_t count = 0;
+      std::set<int32_t> pairs;
+    };
+    std::map<std::string, Seen> seen;
+    RETURN_IF_ERROR(db_.ScanRows(table, [&](RowPointer where, const Row& row) -> Status {
+      auto text = [&](int i) {
+        const auto* v = std::get_if<std::string>(&row[static_cast<size_t>(i)]);
+        return v ? *v : std::string();
+      };
+      auto number = [&](int i) {
+        const auto* v = std::get_if<int32_t>(&row[static_cast<size_t>(i)]);
+        return v ? *v : -1;
+      };
+      const std::string key = AsciiLower(text(name));
+      const std::string facts = std::to_string(number(grbit)) + "|" + AsciiLower(text(object)) + "|" +
+                                AsciiLower(text(referenced));
+      const std::string where_text = "the row at page " + std::to_string(RowPointerPage(where)) + " row " +
+                                     std::to_string(RowPointerRow(where));
+      auto [it, fresh] = seen.emplace(key, Seen{facts, number(count), {}});
+      if (!fresh && (it->second.grbit_and_tables != facts || it->second.count != number(count))) {
+        Note(CorruptError("relationship '" + text(name) + "': " + where_text +
+                          " disagrees with its other rows on the tables, flags or column count"));
+      }
+      if (number(index) < 0 || number(index) >= it->second.count || !it->second.pairs.insert(number(index)).second) {
+        Note(CorruptError("relationship '" + text(name) + "': " + where_text + " holds column pair " +
+                          std::to_string(number(index)) + " of " + std::to_string(it->second.count) +
+                          " (missing, repeated or out of range)"));
+      }
+      return Status::Ok();
+    }));
+    for (const auto& [key, s] : seen) {
+      if (static_cast<int32_t>(s.pairs.size()) != s.count) {
+        Note(CorruptError("relationship '" + key + "': MSysRelationships holds " + std::to_string(s.pairs.size()) +
+                          " of its " + std::to_string(s.count) + " column pairs"));
+      }
     }
     return Status::Ok();
   }
 
-  Status CheckRelationship(const Relationship& r, const std::map<uint32_t, TableDefinition>& tables) {
+  Status CheckRelationship(const Relationship& r, const std::map<uint32_t, TableDefinition>& tables,
+                           std::set<std::pair<uint32_t, uint32_t>>& claimed) {
     auto find_table = [&](const std::string& name) -> const TableDefinition* {
       for (const auto& [page, table] : tables) {
         if (EqualsIgnoreAsciiCase(table.name, name)) return &table;
@@ -393,8 +655,9 @@ class Checker {
     }
     if (!r.enforced) return Status::Ok();
 
-    // The referencing table's index over the foreign-key columns, paired (checked above)
-    // with one over the referenced columns.
+    // The referencing table's foreign-key index over exactly the referencing columns, paired
+    // with one of the referenced table over exactly the referenced columns; the one named like
+    // the relationship when there are several.
     auto same_columns = [](const TableDefinition& table, const IndexDefinition& index,
                            const std::vector<size_t>& at) {
       if (index.columns.size() != at.size()) return false;
@@ -403,19 +666,37 @@ class Checker {
       }
       return true;
     };
-    bool paired = false;
+    const IndexDefinition* found = nullptr;
+    const IndexDefinition* named = nullptr;
     for (const IndexDefinition& index : foreign->indexes) {
-      if (index.index_type != 0x02 || index.fk_side != 2 ||
-          index.fk_other_table_page != primary->tdef_page || !same_columns(*foreign, index, foreign_at)) {
-        continue;
-      }
-      const IndexDefinition* partner = LogicalNumbered(*primary, index.fk_other_index);
-      paired |= partner && same_columns(*primary, *partner, primary_at);
+      if (index.index_type != 0x02 || index.fk_side != 2) continue;
+      if (EqualsIgnoreAsciiCase(index.name, r.name)) named = &index;
+      if (index.fk_other_table_page != primary->tdef_page || !same_columns(*foreign, index, foreign_at)) continue;
+      const Resolved partner = Partner(tables, *foreign, index, false);
+      if (!partner.index || !same_columns(*primary, *partner.index, primary_at)) continue;
+      if (!found || EqualsIgnoreAsciiCase(index.name, r.name)) found = &index;
     }
-    if (!paired) {
-      return CorruptError("is enforced but table '" + foreign->name +
-                          "' has no foreign-key index over its columns paired with one of '" +
-                          primary->name + "'");
+    if (!found) {
+      std::string why = "table '" + foreign->name + "' has no foreign-key index over " +
+                        Names(r.foreign_columns) + " paired with one of table '" + primary->name +
+                        "' over " + Names(r.primary_columns);
+      if (named) {
+        why += " (its index '" + named->name + "' covers " + ColumnList(*foreign, *named);
+        const Resolved partner = Partner(tables, *foreign, *named, false);
+        if (partner.index) {
+          why += " and is paired with '" + partner.index->name + "' of table '" + partner.table->name +
+                 "' over " + ColumnList(*partner.table, *partner.index);
+        }
+        why += ")";
+      }
+      return CorruptError("is enforced but " + why);
+    }
+    claimed.insert({foreign->tdef_page, found->logical_number});
+    if (found->cascade_update != r.cascade_update || found->cascade_delete != r.cascade_delete ||
+        found->cascade_null != r.cascade_null) {
+      Note(CorruptError("relationship '" + r.name + "': MSysRelationships says " + Cascades(r) +
+                        ", foreign-key index '" + found->name + "' of table '" + foreign->name + "' " +
+                        Cascades(*found)));
     }
 
     // Every referencing row with no Null in its key has a parent. Keys compare as the indexes
@@ -454,10 +735,17 @@ class Checker {
   Database& db_;
   Pager& pager_;
   std::vector<std::string> claims_;  // what uses each page; empty when nothing found yet
+  std::vector<Status> problems_;
+  size_t unlisted_ = 0;  // problems beyond kMaxProblems
 };
 
 }  // namespace
 
-Status Database::CheckIntegrity() { return Checker(*this, *pager_).Run(); }
+Result<std::vector<Status>> Database::FindIntegrityProblems() { return Checker(*this, *pager_).Run(); }
+
+Status Database::CheckIntegrity() {
+  ASSIGN_OR_RETURN(std::vector<Status> problems, FindIntegrityProblems());
+  return problems.empty() ? Status::Ok() : problems.front();
+}
 
 }  // namespace tabulon::jet

@@ -199,8 +199,13 @@ class Database {
   // length and by the file size; loops are reported as corruption.
   Result<Value> ReadLongValue(const ColumnDefinition& column, std::string_view field);
 
-  // Walks every structure of the file and reports the first problem with page and offset.
+  // Walks every structure of the file (pages, maps, rows, long values, index trees and
+  // definitions, foreign-key index pairs, relationships) and reports the first problem, naming
+  // page and offset or table and index.
   Status CheckIntegrity();
+  // Every problem CheckIntegrity would find, in the order it finds them (empty: none); an
+  // error when not even the catalog can be read.
+  Result<std::vector<Status>> FindIntegrityProblems();
 
   // ---------------------------------------------------------------------------------------
   // Creating and writing (database_write.cpp and friends). Declarations below this line

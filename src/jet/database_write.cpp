@@ -891,11 +891,19 @@ Status Database::WriteState::StoreGlobalMap() {
 }
 
 Status Database::WriteState::Finish() {
+  // Indexes a key could not be built for go first; tables whose indexes changed are numbered
+  // again (which may touch the tables their foreign keys name), then every tree is stored.
+  std::vector<TableState*> renumber;
   for (auto& [page, table] : tables) {
     if (!table->indexes.loaded) continue;
     const std::vector<IndexDefinition> foreign_keys = ForeignKeyIndexesOf(table->def);
-    RETURN_IF_ERROR(StoreIndexes(pager, *this, *table));
+    RETURN_IF_ERROR(DropUnkeyableIndexes(pager, *this, *table));
     RETURN_IF_ERROR(CheckForeignKeyIndexesKept(*table, foreign_keys));
+    if (table->indexes.definition_dirty) renumber.push_back(table.get());
+  }
+  for (TableState* table : renumber) RETURN_IF_ERROR(NumberIndexes(pager, *table, TablesByPage()));
+  for (auto& [page, table] : tables) {
+    if (table->indexes.loaded) RETURN_IF_ERROR(StoreIndexes(pager, *this, *table));
   }
   for (auto& [page, table] : tables) RETURN_IF_ERROR(StoreMaps(*table));
   if (objects_dirty) {
@@ -1134,6 +1142,15 @@ Result<ForeignKeyIndexes> Database::CreateForeignKeyIndexes(const ForeignKeyInde
     return Status::Ok();
   });
   if (!status.ok()) return status;
+  // The numbers the indexes were given when the operation ended.
+  ASSIGN_OR_RETURN(TableDefinition primary, GetTable(spec.primary_table));
+  ASSIGN_OR_RETURN(TableDefinition foreign, GetTable(spec.foreign_table));
+  for (const IndexDefinition& index : primary.indexes) {
+    if (index.index_type == 0x02 && index.name == made.primary_index) made.primary_logical_number = index.logical_number;
+  }
+  for (const IndexDefinition& index : foreign.indexes) {
+    if (index.index_type == 0x02 && index.name == spec.name) made.foreign_logical_number = index.logical_number;
+  }
   return made;
 }
 

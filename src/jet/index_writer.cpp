@@ -137,15 +137,13 @@ Status RemoveRealIndex(Pager& pager, PageAllocator& allocator, TableState& table
   if (const IndexDefinition* first = FirstLogical(def, number)) {
     RETURN_IF_ERROR(FreeIndexPages(pager, allocator, *first));
   }
-  const bool any_foreign_key = std::any_of(def.indexes.begin(), def.indexes.end(),
-                                           [](const IndexDefinition& i) { return i.index_type == 0x02; });
+  // Logical numbers stay as they are until the operation ends (NumberIndexes): foreign-key
+  // indexes of other tables name them.
   def.indexes.erase(std::remove_if(def.indexes.begin(), def.indexes.end(),
                                    [&](const IndexDefinition& i) { return i.real_number == number; }),
                     def.indexes.end());
   for (IndexDefinition& index : def.indexes) {
     if (index.real_number > number) --index.real_number;
-    // Logical numbers follow the real ones unless another table refers to them.
-    if (!any_foreign_key) index.logical_number = index.real_number;
   }
   auto& real = table.indexes.real;
   real.erase(std::remove_if(real.begin(), real.end(),
@@ -223,14 +221,14 @@ Result<uint32_t> BuildIndexPages(Pager& pager, PageAllocator& allocator, TableSt
   return distinct;
 }
 
-uint32_t NextLogicalNumber(const TableDefinition& def, uint32_t wanted) {
-  uint32_t max = 0;
-  bool taken = false;
+// A logical number no index of the table has, above all others: new indexes keep it until the
+// operation ends and NumberIndexes gives the final numbers.
+uint32_t NewLogicalNumber(const TableDefinition& def) {
+  uint32_t next = 0;
   for (const IndexDefinition& index : def.indexes) {
-    max = std::max(max, index.logical_number + 1);
-    taken |= index.logical_number == wanted;
+    if (index.logical_number < UINT32_MAX) next = std::max(next, index.logical_number + 1);
   }
-  return taken ? max : wanted;
+  return next;
 }
 
 const IndexDefinition* FindLogical(const TableDefinition& def, std::string_view name) {
@@ -394,7 +392,7 @@ Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, ui
                        std::to_string(number));
 }
 
-Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
+Status DropUnkeyableIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
   TableIndexes& indexes = table.indexes;
   for (size_t i = indexes.real.size(); i-- > 0;) {
     if (indexes.real[i].drop_reason.empty()) continue;
@@ -405,6 +403,109 @@ Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
     }
     RETURN_IF_ERROR(RemoveRealIndex(pager, allocator, table, number));
   }
+  return Status::Ok();
+}
+
+Status NumberIndexes(Pager& pager, TableState& table, const TableAtPage& at) {
+  RETURN_IF_ERROR(LoadIndexes(pager, table));
+  TableDefinition& def = table.def;
+  std::vector<IndexDefinition>& indexes = def.indexes;
+  const size_t count = indexes.size();
+  auto is_foreign_key = [](const IndexDefinition& i) { return i.index_type == 0x02; };
+
+  // Each foreign-key index's partner (the index naming it back), found by the numbers it has now.
+  struct Partner {
+    size_t at = 0;  // our index
+    TableState* table = nullptr;
+    size_t position = 0;  // the partner in table->def.indexes
+  };
+  std::vector<Partner> partners;
+  for (size_t i = 0; i < count; ++i) {
+    const IndexDefinition& index = indexes[i];
+    if (!is_foreign_key(index)) continue;
+    TableState* other = &table;
+    if (index.fk_other_table_page != def.tdef_page) {
+      auto found = at(index.fk_other_table_page);
+      if (!found.ok()) continue;  // a dangling reference: nothing to keep in step
+      other = *found;
+    }
+    const std::vector<IndexDefinition>& theirs = other->def.indexes;
+    for (size_t j = 0; j < theirs.size(); ++j) {
+      const IndexDefinition& p = theirs[j];
+      if ((other == &table && j == i) || !is_foreign_key(p) || p.fk_side == index.fk_side ||
+          p.fk_other_table_page != def.tdef_page || p.fk_other_index != index.logical_number) {
+        continue;
+      }
+      partners.push_back({i, other, j});
+      break;
+    }
+  }
+
+  // Real indexes: those a named index uses, in their order, then those of foreign keys only.
+  uint32_t real_count = 0;
+  for (const IndexDefinition& index : indexes) real_count = std::max(real_count, index.real_number + 1);
+  std::vector<uint32_t> new_real(real_count, UINT32_MAX);
+  uint32_t next = 0;
+  for (uint32_t r = 0; r < real_count; ++r) {
+    for (const IndexDefinition& index : indexes) {
+      if (index.real_number == r && !is_foreign_key(index)) {
+        new_real[r] = next++;
+        break;
+      }
+    }
+  }
+  for (uint32_t r = 0; r < real_count; ++r) {
+    if (new_real[r] == UINT32_MAX) new_real[r] = next++;
+  }
+
+  // Logical numbers: named indexes by their (new) real index, then foreign keys as made.
+  std::vector<size_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const IndexDefinition& x = indexes[a];
+    const IndexDefinition& y = indexes[b];
+    if (is_foreign_key(x) != is_foreign_key(y)) return !is_foreign_key(x);
+    if (is_foreign_key(x)) return x.logical_number < y.logical_number;
+    return new_real[x.real_number] < new_real[y.real_number];
+  });
+  std::vector<uint32_t> number(count);
+  for (size_t k = 0; k < count; ++k) number[order[k]] = static_cast<uint32_t>(k);
+
+  bool changed = false;
+  for (const Partner& p : partners) {
+    IndexDefinition& theirs = p.table->def.indexes[p.position];
+    if (theirs.fk_other_index == number[p.at]) continue;
+    theirs.fk_other_index = number[p.at];
+    if (p.table == &table) {
+      changed = true;
+    } else {
+      RETURN_IF_ERROR(LoadIndexes(pager, *p.table));
+      p.table->indexes.definition_dirty = true;
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    IndexDefinition& index = indexes[i];
+    const uint32_t real = new_real[index.real_number];
+    changed |= index.logical_number != number[i] || index.real_number != real;
+    index.logical_number = number[i];
+    index.real_number = real;
+  }
+  for (RealIndexState& r : table.indexes.real) {
+    if (r.number < real_count) r.number = new_real[r.number];
+  }
+  std::sort(table.indexes.real.begin(), table.indexes.real.end(),
+            [](const RealIndexState& a, const RealIndexState& b) { return a.number < b.number; });
+  // Stored in number order, so that readers which pair real and named indexes by position
+  // agree with those that pair them by number.
+  std::stable_sort(indexes.begin(), indexes.end(), [](const IndexDefinition& a, const IndexDefinition& b) {
+    return a.logical_number < b.logical_number;
+  });
+  if (changed) table.indexes.definition_dirty = true;
+  return Status::Ok();
+}
+
+Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
+  TableIndexes& indexes = table.indexes;
   for (RealIndexState& index : indexes.real) {
     if (!index.tree || !index.tree->changed()) continue;
     RETURN_IF_ERROR(index.tree->Flush(pager, allocator));
@@ -465,7 +566,7 @@ Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
     logical.columns.push_back({column->number, key.ascending});
   }
   logical.real_number = static_cast<uint32_t>(table.indexes.real.size());
-  logical.logical_number = NextLogicalNumber(def, logical.real_number);
+  logical.logical_number = NewLogicalNumber(def);
   ASSIGN_OR_RETURN(RealIndexState state, NewRealState(def, logical));
   {
     ASSIGN_OR_RETURN(std::vector<std::string> entries, CollectEntries(def, spec.name, state, rows));
@@ -578,7 +679,7 @@ Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& al
     IndexDefinition fk = *base;
     fk.name = spec.name;
     fk.index_type = 0x02;
-    fk.logical_number = NextLogicalNumber(foreign.def, UINT32_MAX);
+    fk.logical_number = NewLogicalNumber(foreign.def);
     foreign.def.indexes.push_back(fk);
   }
   IndexDefinition& foreign_fk = foreign.def.indexes.back();
@@ -594,10 +695,7 @@ Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& al
   IndexDefinition primary_fk = *FirstLogical(primary.def, referenced_real);
   primary_fk.name = name;
   primary_fk.index_type = 0x02;
-  primary_fk.logical_number = NextLogicalNumber(primary.def, UINT32_MAX);
-  if (&primary == &foreign) {
-    primary_fk.logical_number = std::max(primary_fk.logical_number, foreign_fk.logical_number + 1);
-  }
+  primary_fk.logical_number = NewLogicalNumber(primary.def);  // after foreign_fk's in a self-reference
   if (primary.def.indexes.size() >= kMaxLogicalIndexes || foreign.def.indexes.size() > kMaxLogicalIndexes) {
     return LimitError(what + ": a table holds at most 32 indexes");
   }

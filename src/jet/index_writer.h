@@ -53,9 +53,20 @@ Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableStat
 // `row` holds the values of the row at `where` (long values read).
 Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
                           const Row& row, RowPointer where);
-// Ends the operation for the table's indexes: removes those marked for dropping,
-// encodes changed pages, stores distinct-key counts (and the definition when indexes were
-// added or removed).
+// A table's state in the current write operation, by its definition page.
+using TableAtPage = std::function<Result<TableState*>(uint32_t tdef_page)>;
+
+// The first step of ending an operation: takes off the indexes marked for dropping (a row's
+// key could not be encoded).
+Status DropUnkeyableIndexes(Pager& pager, PageAllocator& allocator, TableState& table);
+// Numbers a table's indexes as Access does, after indexes were added or removed: real
+// indexes that back a named index first, then those only foreign-key indexes use; logical
+// numbers 0..n-1, the named indexes first (each numbered like its real index), then the
+// foreign-key indexes in the order they were made. Every foreign-key index that names one
+// of them (in this or another table) follows; those tables' definitions are rewritten too.
+Status NumberIndexes(Pager& pager, TableState& table, const TableAtPage& at);
+// Ends the operation for the table's indexes: encodes changed pages, stores distinct-key
+// counts (and the definition when indexes were added or removed).
 Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table);
 
 // Row pointers of the entries of real index `number` whose key is exactly `key`, as of the

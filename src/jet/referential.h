@@ -21,9 +21,6 @@
 
 namespace tabulon::jet {
 
-// A table's state in the current write operation, by its definition page.
-using TableAtPage = std::function<Result<TableState*>(uint32_t tdef_page)>;
-
 // One enforced relationship as its index pair describes it. Pair i relates key column i of
 // the referenced index to key column i of the referencing index.
 struct EnforcedRelationship {

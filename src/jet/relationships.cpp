@@ -140,16 +140,43 @@ Result<std::vector<Relationship>> ReadRelationships(CatalogWriter& w) {
   });
 }
 
+namespace {
+
+// What RewriteRelationshipRows does with one row.
+enum class RowEdit { kKeep, kChanged, kDrop };
+
+// Writes MSysRelationships anew when `edit` changes or drops a row. Every row is deleted and the
+// kept ones are inserted again, so that no deleted row slot comes before a live one: mdbtools
+// reads only as many row slots as the table has rows, and would miss relationships stored
+// behind deleted rows.
+Status RewriteRelationshipRows(CatalogWriter& w, const std::function<RowEdit(Row&)>& edit) {
+  std::vector<std::pair<RowPointer, Row>> rows;
+  RETURN_IF_ERROR(w.ScanRows("MSysRelationships", [&](RowPointer where, const Row& row) {
+    rows.emplace_back(where, row);
+    return Status::Ok();
+  }));
+  bool changed = false;
+  std::vector<Row> kept;
+  for (auto& [where, row] : rows) {
+    const RowEdit what = edit(row);
+    changed |= what != RowEdit::kKeep;
+    if (what != RowEdit::kDrop) kept.push_back(std::move(row));
+  }
+  if (!changed) return Status::Ok();
+  for (const auto& [where, row] : rows) RETURN_IF_ERROR(w.DeleteRow("MSysRelationships", where));
+  for (const Row& row : kept) RETURN_IF_ERROR(w.InsertRow("MSysRelationships", row).status());
+  return Status::Ok();
+}
+
+}  // namespace
+
 Status RemoveRelationship(CatalogWriter& w, const Relationship& r) {
   ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
   const int name = ColumnAt(*table, "szRelationship");
-  std::vector<RowPointer> doomed;
-  RETURN_IF_ERROR(w.ScanRows("MSysRelationships", [&](RowPointer where, const Row& row) {
+  RETURN_IF_ERROR(RewriteRelationshipRows(w, [&](Row& row) {
     const auto* s = std::get_if<std::string>(&row[static_cast<size_t>(name)]);
-    if (s && EqualsIgnoreAsciiCase(*s, r.name)) doomed.push_back(where);
-    return Status::Ok();
+    return s && EqualsIgnoreAsciiCase(*s, r.name) ? RowEdit::kDrop : RowEdit::kKeep;
   }));
-  for (RowPointer where : doomed) RETURN_IF_ERROR(w.DeleteRow("MSysRelationships", where));
   if (const CatalogEntry* object = w.FindObject(r.name, kRelationshipsContainerId)) {
     const CatalogEntry entry = *object;
     RETURN_IF_ERROR(w.RemoveObject(entry));
@@ -211,25 +238,20 @@ Status RenameInRelationships(CatalogWriter& w, std::string_view from, std::strin
   const int object = ColumnAt(*table, "szObject");
   const int referenced = ColumnAt(*table, "szReferencedObject");
   if (object < 0 || referenced < 0) return CorruptError("MSysRelationships lacks one of its columns");
-  std::vector<std::pair<RowPointer, Row>> changed;
-  RETURN_IF_ERROR(w.ScanRows("MSysRelationships", [&](RowPointer where, const Row& row) {
-    Row updated = row;
-    bool hit = false;
+  bool renamed = false;
+  RETURN_IF_ERROR(RewriteRelationshipRows(w, [&](Row& row) {
+    RowEdit what = RowEdit::kKeep;
     for (int at : {object, referenced}) {
-      const auto* s = std::get_if<std::string>(&updated[static_cast<size_t>(at)]);
+      const auto* s = std::get_if<std::string>(&row[static_cast<size_t>(at)]);
       if (s && EqualsIgnoreAsciiCase(*s, from)) {
-        updated[static_cast<size_t>(at)] = std::string(to);
-        hit = true;
+        row[static_cast<size_t>(at)] = std::string(to);
+        what = RowEdit::kChanged;
+        renamed = true;
       }
     }
-    if (hit) changed.emplace_back(where, std::move(updated));
-    return Status::Ok();
+    return what;
   }));
-  if (changed.empty()) return Status::Ok();
-  for (const auto& [where, row] : changed) {
-    RETURN_IF_ERROR(w.DeleteRow("MSysRelationships", where));
-    RETURN_IF_ERROR(w.InsertRow("MSysRelationships", row).status());
-  }
+  if (!renamed) return Status::Ok();
   return RebuildSystemTableIndexes(w, "MSysRelationships");
 }
 

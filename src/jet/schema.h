@@ -109,6 +109,8 @@ struct TableDefinition {
   uint16_t max_column_count = 0;       // highest column number + 1; the row's column count
   uint16_t variable_column_count = 0;  // entries of a row's variable-offset table
   uint32_t definition_length = 0;      // bytes of the definition across its pages
+  uint32_t real_index_count = 0;       // physical indexes the definition holds
+  uint32_t logical_index_offset = 0;   // where the logical index records start in the definition
   std::vector<uint32_t> definition_pages;  // the first page and its continuation pages
 };
 

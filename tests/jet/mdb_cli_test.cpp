@@ -1,11 +1,14 @@
 // tabulon-cli mdb tables / export against a reference file: the CSV parses back (RFC 4180) to
-// exactly the values the engine reads, NULL and "" stay distinct, failures give exit codes.
+// exactly the values the engine reads, NULL and "" stay distinct, failures give exit codes;
+// mdb check names each problem of a damaged file.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "jet/database.h"
 #include "jet/values.h"
@@ -131,6 +134,59 @@ TEST_F(MdbCli, FailuresGiveExitCodes) {
   EXPECT_EQ(RunCli("mdb tables /nonexistent/file.mdb").exit_code, 1);
   EXPECT_EQ(RunCli("mdb tables").exit_code, 2);
   EXPECT_EQ(RunCli("mdb frobnicate x.mdb").exit_code, 2);
+}
+
+// A relationship written by the sql command checks clean; a damaged foreign-key record is one
+// line naming table and index (exit 1); a file that is no database cannot be checked (exit 2).
+TEST_F(MdbCli, CheckNamesEachProblem) {
+  const fs::path dir = fs::temp_directory_path() / ("tabulon_mdb_check_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const fs::path script = dir / "fk.sql", file = dir / "fk.mdb", text = dir / "not.mdb";
+  std::ofstream(script) << "CREATE TABLE P (ID Long NOT NULL, N VarChar(10));\n"
+                           "alter table P add PRIMARY KEY(ID);\n"
+                           "CREATE TABLE C (CID Long NOT NULL, PID Long);\n"
+                           "alter table C add PRIMARY KEY(CID);\n"
+                           "Alter Table C Add CONSTRAINT FK_C_P FOREIGN KEY (PID) REFERENCES P(ID);\n";
+  ASSERT_EQ(RunCli("sql '" + file.string() + "' --create --file '" + script.string() + "'").exit_code, 0);
+  const CliRun clean = RunCli("mdb check '" + file.string() + "'");
+  EXPECT_EQ(clean.exit_code, 0);
+  EXPECT_EQ(clean.out, file.string() + ": no problems found\n");
+  EXPECT_EQ(RunCli("mdb check '" + kSample.string() + "'").exit_code, 0);
+
+  uint64_t number_at = 0;
+  {
+    auto db = Database::Open(file.string(), OpenMode::kReadOnly);
+    ASSERT_TRUE(db.ok());
+    auto p = (*db)->GetTable("P");
+    ASSERT_TRUE(p.ok());
+    for (size_t i = 0; i < p->indexes.size(); ++i) {
+      if (p->indexes[i].name == ".rB") number_at = uint64_t{p->tdef_page} * 4096 + p->logical_index_offset + 28 * i + 4;
+    }
+  }
+  ASSERT_NE(number_at, 0u);
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(number_at));
+    f.put('\xff');
+    f.put('\xff');
+    f.put('\xff');
+    f.put('\xff');
+  }
+  const CliRun damaged = RunCli("mdb check '" + file.string() + "'");
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.out.find(file.string() + ": table 'P', foreign-key index '.rB': logical number -1 is negative"),
+            std::string::npos) << damaged.out;
+  EXPECT_NE(damaged.out.find("table 'C', foreign-key index 'FK_C_P'"), std::string::npos) << damaged.out;
+  for (size_t start = 0; start < damaged.out.size();) {  // one line per problem, each naming the file
+    const size_t end = damaged.out.find('\n', start);
+    EXPECT_EQ(damaged.out.compare(start, file.string().size() + 2, file.string() + ": "), 0);
+    start = end == std::string::npos ? damaged.out.size() : end + 1;
+  }
+
+  std::ofstream(text) << "not a database";
+  EXPECT_EQ(RunCli("mdb check '" + text.string() + "'").exit_code, 2);
+  EXPECT_EQ(RunCli("mdb check '" + (dir / "missing.mdb").string() + "'").exit_code, 2);
+  fs::remove_all(dir);
 }
 
 // mdbdump names every page's kind in its summary and prints the fields of any page.

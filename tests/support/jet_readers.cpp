@@ -7,10 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "base/bytes.h"
+#include "jet/database.h"
 #include "jet/values.h"
 
 namespace tabulon::testing {
@@ -348,6 +352,34 @@ ReaderValue ExpectedMdbReaderText(const jet::Value& value) {
       value);
 }
 
+// Every file a test hands to a reader passes the engine's integrity check first: the readers
+// are lenient, so no test may call a file good on their word alone. Each version of a file
+// (path, size, modification time) is checked once.
+Status CheckBeforeReading(const std::string& path) {
+  namespace fs = std::filesystem;
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> checked;
+  std::error_code error;
+  const uintmax_t size = fs::file_size(path, error);
+  if (error) return Status::Ok();  // the reader reports the missing file itself
+  const fs::file_time_type time = fs::last_write_time(path, error);
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = checked.find(path);
+  if (it != checked.end() && it->second == std::make_pair(size, time)) return Status::Ok();
+  auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
+  if (!db.ok()) return db.status().WithContext("integrity check of " + path);
+  auto problems = (*db)->FindIntegrityProblems();
+  if (!problems.ok()) return problems.status().WithContext("integrity check of " + path);
+  if (!problems->empty()) {
+    std::string all;
+    for (const Status& p : *problems) all += "\n  " + p.message();
+    return CorruptError("integrity check of " + path + " found " + std::to_string(problems->size()) +
+                        " problems:" + all);
+  }
+  checked[path] = {size, time};
+  return Status::Ok();
+}
+
 bool MdbReaderAvailable() {
   const std::string probe = std::string("test -d ") + ShellQuote(std::string(TABULON_READERS_DIR) +
                                                                 "/node_modules/mdb-reader") +
@@ -358,6 +390,7 @@ bool MdbReaderAvailable() {
 bool MdbToolsAvailable() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
 
 Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string& path) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   ASSIGN_OR_RETURN(std::string out,
                    Run("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_reader_dump.mjs") +
                        " " + ShellQuote(path)));
@@ -386,12 +419,14 @@ Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string& path) {
 }
 
 Result<std::string> MdbToolsVersion(const std::string& path) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   ASSIGN_OR_RETURN(std::string out, Run("mdb-ver " + ShellQuote(path)));
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
 }
 
 Result<std::vector<std::string>> MdbToolsTables(const std::string& path) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   ASSIGN_OR_RETURN(std::string out, Run("mdb-tables -1 " + ShellQuote(path)));
   std::vector<std::string> names;
   std::istringstream in(out);
@@ -402,10 +437,12 @@ Result<std::vector<std::string>> MdbToolsTables(const std::string& path) {
 }
 
 Result<std::string> MdbToolsSchema(const std::string& path, const std::string& backend) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   return Run("mdb-schema " + ShellQuote(path) + (backend.empty() ? "" : " " + ShellQuote(backend)));
 }
 
 Result<std::vector<std::string>> MdbToolsQueries(const std::string& path) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   ASSIGN_OR_RETURN(std::string out, Run("mdb-queries -L -1 " + ShellQuote(path)));
   std::vector<std::string> names;
   std::istringstream in(out);
@@ -416,10 +453,12 @@ Result<std::vector<std::string>> MdbToolsQueries(const std::string& path) {
 }
 
 Result<std::string> MdbToolsQuerySql(const std::string& path, const std::string& query) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   return Run("mdb-queries " + ShellQuote(path) + " " + ShellQuote(query));
 }
 
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table) {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
   ASSIGN_OR_RETURN(std::string out,
                    Run("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) +
                        "' " + ShellQuote(path) + " " + ShellQuote(table)));

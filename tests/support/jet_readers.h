@@ -26,6 +26,11 @@ struct ReaderTable {
   std::vector<std::vector<ReaderValue>> rows;
 };
 
+// Every function below that reads a file first runs the engine's integrity check on it (once
+// per version of the file) and fails with its problems: a test cannot call a file good on the
+// lenient readers' word alone.
+Status CheckBeforeReading(const std::string& path);
+
 // True when node and the installed mdb-reader package are present.
 bool MdbReaderAvailable();
 // True when mdbtools' programs are on the PATH.

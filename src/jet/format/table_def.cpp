@@ -148,6 +148,8 @@ Result<TableDefinition> ParseTableDefinition(const TableDefinitionBytes& definit
   const uint32_t real_count = ReadU32(in.At(kTdefRealIndexCountOffset));
   table.owned_pages_map = ReadU32(in.At(kTdefOwnedMapOffset));
   table.free_pages_map = ReadU32(in.At(kTdefFreeMapOffset));
+  table.real_index_count = real_count;
+  table.logical_index_offset = layout.logical_indexes;
 
   auto corrupt = [&](uint32_t offset, const std::string& what) {
     return CorruptError("table definition at page " + std::to_string(first_page) +

@@ -66,6 +66,12 @@ class JetProviderTest : public ::testing::Test {
     CreateEmpty(path_);
     ASSERT_EQ(Connect(connection_, path_), S_OK) << ErrorDescription(connection_);
   }
+  // Whatever the statements of a test wrote leaves a sound file.
+  void TearDown() override {
+    auto db = jet::Database::Open(path_, jet::OpenMode::kReadOnly);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
+  }
 
   bool Run(const std::string& sql) { return ExecuteStatement(&pane_, connection_.session.get(), sql, 1); }
   Session* session() { return connection_.session.get(); }
