@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "jet/database.h"
 #include "jet/values.h"
@@ -153,34 +154,48 @@ TEST_F(MdbCli, CheckNamesEachProblem) {
   EXPECT_EQ(clean.out, file.string() + ": no problems found\n");
   EXPECT_EQ(RunCli("mdb check '" + kSample.string() + "'").exit_code, 0);
 
-  uint64_t number_at = 0;
+  // Record offsets of the two foreign-key indexes.
+  std::map<std::string, uint64_t> record;
   {
     auto db = Database::Open(file.string(), OpenMode::kReadOnly);
     ASSERT_TRUE(db.ok());
-    auto p = (*db)->GetTable("P");
-    ASSERT_TRUE(p.ok());
-    for (size_t i = 0; i < p->indexes.size(); ++i) {
-      if (p->indexes[i].name == ".rB") number_at = uint64_t{p->tdef_page} * 4096 + p->logical_index_offset + 28 * i + 4;
+    for (const char* name : {"P", "C"}) {
+      auto t = (*db)->GetTable(name);
+      ASSERT_TRUE(t.ok());
+      for (size_t i = 0; i < t->indexes.size(); ++i) {
+        record[t->indexes[i].name] = uint64_t{t->tdef_page} * 4096 + t->logical_index_offset + 28 * i;
+      }
     }
   }
-  ASSERT_NE(number_at, 0u);
-  {
-    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(static_cast<std::streamoff>(number_at));
-    f.put('\xff');
-    f.put('\xff');
-    f.put('\xff');
-    f.put('\xff');
-  }
-  const CliRun damaged = RunCli("mdb check '" + file.string() + "'");
-  EXPECT_EQ(damaged.exit_code, 1);
-  EXPECT_NE(damaged.out.find(file.string() + ": table 'P', foreign-key index '.rB': logical number -1 is negative"),
-            std::string::npos) << damaged.out;
-  EXPECT_NE(damaged.out.find("table 'C', foreign-key index 'FK_C_P'"), std::string::npos) << damaged.out;
-  for (size_t start = 0; start < damaged.out.size();) {  // one line per problem, each naming the file
-    const size_t end = damaged.out.find('\n', start);
-    EXPECT_EQ(damaged.out.compare(start, file.string().size() + 2, file.string() + ": "), 0);
-    start = end == std::string::npos ? damaged.out.size() : end + 1;
+  struct Damage {
+    const char* index;
+    uint64_t field;
+    std::string bytes;
+    const char* line;  // the start of one printed problem, after the file name
+  };
+  const Damage damages[] = {
+      {".rB", 4, std::string(4, '\xff'), "table 'P', foreign-key index '.rB': logical number -1 is negative"},
+      {"FK_C_P", 13, std::string(4, '\0'), "table 'C', foreign-key index 'FK_C_P': names index 'PrimaryKey'"},
+      {"FK_C_P", 22, std::string(1, '\x01'), "table 'C', foreign-key index 'FK_C_P': its cascade rules"},
+      {"FK_C_P", 8, std::string(4, '\0'), "relationship 'FK_C_P': is enforced but table 'C' has no"},
+  };
+  const fs::path damaged_file = dir / "damaged.mdb";
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.line);
+    fs::copy_file(file, damaged_file, fs::copy_options::overwrite_existing);
+    {
+      std::fstream f(damaged_file, std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp(static_cast<std::streamoff>(record.at(d.index) + d.field));
+      f.write(d.bytes.data(), static_cast<std::streamsize>(d.bytes.size()));
+    }
+    const CliRun damaged = RunCli("mdb check '" + damaged_file.string() + "'");
+    EXPECT_EQ(damaged.exit_code, 1);
+    EXPECT_NE(("\n" + damaged.out).find("\n" + damaged_file.string() + ": " + d.line), std::string::npos) << damaged.out;
+    for (size_t start = 0; start < damaged.out.size();) {  // one line per problem, each naming the file
+      const size_t end = damaged.out.find('\n', start);
+      EXPECT_EQ(damaged.out.compare(start, damaged_file.string().size() + 2, damaged_file.string() + ": "), 0);
+      start = end == std::string::npos ? damaged.out.size() : end + 1;
+    }
   }
 
   std::ofstream(text) << "not a database";
