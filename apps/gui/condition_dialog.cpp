@@ -26,8 +26,9 @@ QString Lines(const std::string& text) {
 
 }  // namespace
 
-ConditionDialog::ConditionDialog(converters::Workbench& owner, std::string database, std::string table, QWidget* parent)
-    : QDialog(parent), owner_(owner), database_(std::move(database)), table_(std::move(table)) {
+ConditionDialog::ConditionDialog(converters::Workbench& owner, std::string database, std::string table,
+                                 std::string schema, QWidget* parent)
+    : QDialog(parent), owner_(owner), database_(std::move(database)), table_(std::move(table)), schema_(std::move(schema)) {
   setWindowTitle(QStringLiteral("Migration Condition"));
 
   auto* layout = new QVBoxLayout(this);
@@ -83,7 +84,7 @@ void ConditionDialog::RunTest() {
   const config::ConditionTestResult result =
       owner_.controller_state() != converters::ControllerState::kIdle
           ? config::ConditionTestFromText(kBusyText)
-          : config::TestCondition(owner_.source().session.get(), table_, condition);
+          : config::TestCondition(owner_.source().session.get(), schema_, table_, condition);
   result_->setPlainText(Lines(result.text));
   save_->setEnabled(result.success);
 }

@@ -18,8 +18,10 @@ class ConditionDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // `database` and `table` as the source tree shows them.
-  ConditionDialog(converters::Workbench& owner, std::string database, std::string table, QWidget* parent = nullptr);
+  // `database` and `table` as the source tree shows them; `schema` the table's, as its tree node
+  // holds it (the test counts the rows the copy will read).
+  ConditionDialog(converters::Workbench& owner, std::string database, std::string table, std::string schema = {},
+                  QWidget* parent = nullptr);
 
   // The controls, for the main window's screenshot run and for tests.
   QPlainTextEdit* condition_edit() const { return condition_; }
@@ -36,6 +38,7 @@ class ConditionDialog : public QDialog {
   converters::Workbench& owner_;
   std::string database_;
   std::string table_;
+  std::string schema_;
   QLabel* statement_ = nullptr;
   QPlainTextEdit* condition_ = nullptr;
   QPlainTextEdit* result_ = nullptr;

@@ -260,7 +260,7 @@ void DbTreeWidget::RunCommand(int command) {
     // The dialog is modal: a task must be free to rebuild the trees meanwhile.
     lock.unlock();
     if (selection.kind != TreeNodeKind::kTable && selection.kind != TreeNodeKind::kView) return;
-    ConditionDialog dialog(owner_, selection.grandparent, selection.text, this);
+    ConditionDialog dialog(owner_, selection.grandparent, selection.text, selection.schema, this);
     dialog.exec();
     return;
   }

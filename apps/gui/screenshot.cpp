@@ -166,7 +166,7 @@ int RunScreenshots(const QString& folder_path, const QString& sample_database) {
   written = Save(driver_check, folder, "driver_check.png") && written;
   driver_check.close();
 
-  ConditionDialog condition(owner, "sample", "orders", &window);
+  ConditionDialog condition(owner, "sample", "orders", {}, &window);
   condition.condition_edit()->setPlainText("freight > 50 and shipped is not null");
   condition.show();
   condition.test_button()->click();

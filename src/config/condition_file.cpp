@@ -40,8 +40,8 @@ std::string ConditionTooltip(std::string_view condition) {
   return condition.empty() ? "Convert All" : "Condition : " + std::string(condition);
 }
 
-std::string ConditionTestStatement(std::string_view table, std::string_view condition) {
-  std::string sql = "select count(*) from " + Bracketed(table);
+std::string ConditionTestStatement(std::string_view schema, std::string_view table, std::string_view condition) {
+  std::string sql = "select count(*) from " + (schema.empty() ? "" : Bracketed(schema) + ".") + Bracketed(table);
   if (!condition.empty()) sql += " where " + std::string(condition);
   return sql;
 }
@@ -52,10 +52,11 @@ ConditionTestResult ConditionTestFromText(const std::string& text) {
   return {false, "Test failed!\r\n  Because:  " + text};
 }
 
-ConditionTestResult TestCondition(data::Session* session, std::string_view table, std::string_view condition) {
+ConditionTestResult TestCondition(data::Session* session, std::string_view schema, std::string_view table,
+                                  std::string_view condition) {
   if (session == nullptr) return ConditionTestFromText("No Connection!");
   data::TextRowset rowset;
-  const data::Hresult code = data::OpenTextRowset(session, ConditionTestStatement(table, condition), &rowset);
+  const data::Hresult code = data::OpenTextRowset(session, ConditionTestStatement(schema, table, condition), &rowset);
   if (data::Failed(code)) return ConditionTestFromText(data::ErrorDescription(rowset.error_source()));
   std::string value;
   if (rowset.has_rowset() && rowset.buffer().columns() >= 1) {

@@ -26,9 +26,9 @@ Status SaveCondition(const std::string& path, std::string_view database, std::st
 // "Condition : <condition>", or "Convert All" when there is none.
 std::string ConditionTooltip(std::string_view condition);
 
-// "select count(*) from [table] where <condition>", without the where part for an empty
-// condition.
-std::string ConditionTestStatement(std::string_view table, std::string_view condition);
+// "select count(*) from [schema].[table] where <condition>" (the table as the row copy names
+// it: without a schema when it has none), without the where part for an empty condition.
+std::string ConditionTestStatement(std::string_view schema, std::string_view table, std::string_view condition);
 
 struct ConditionTestResult {
   bool success = false;  // "Save" may be offered
@@ -38,6 +38,7 @@ struct ConditionTestResult {
 // The result of a test from the text it returned: a count (digits only, or nothing) succeeds.
 ConditionTestResult ConditionTestFromText(const std::string& text);
 // Runs the test statement on the source session (null: not connected).
-ConditionTestResult TestCondition(data::Session* session, std::string_view table, std::string_view condition);
+ConditionTestResult TestCondition(data::Session* session, std::string_view schema, std::string_view table,
+                                  std::string_view condition);
 
 }  // namespace tabulon::config

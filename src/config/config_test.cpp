@@ -139,15 +139,17 @@ TEST(ConditionFileTest, ConditionsPerDatabaseAndTable) {
 }
 
 TEST(ConditionFileTest, TestStatementAndTexts) {
-  EXPECT_EQ(ConditionTestStatement("orders", "id>100"), "select count(*) from [orders] where id>100");
-  EXPECT_EQ(ConditionTestStatement("a]b", ""), "select count(*) from [a]]b]");
+  EXPECT_EQ(ConditionTestStatement("", "orders", "id>100"), "select count(*) from [orders] where id>100");
+  EXPECT_EQ(ConditionTestStatement("", "a]b", ""), "select count(*) from [a]]b]");
+  // A table outside the default schema is tested where the row copy reads it.
+  EXPECT_EQ(ConditionTestStatement("Sales", "Orders", "id>1"), "select count(*) from [Sales].[Orders] where id>1");
   const ConditionTestResult counted = ConditionTestFromText("42");
   EXPECT_TRUE(counted.success);
   EXPECT_EQ(counted.text, "Test successfully!\r\n  42 Records can be converted.");
   const ConditionTestResult failed = ConditionTestFromText("Invalid column name 'x'.");
   EXPECT_FALSE(failed.success);
   EXPECT_EQ(failed.text, "Test failed!\r\n  Because:  Invalid column name 'x'.");
-  EXPECT_FALSE(TestCondition(nullptr, "t", "").success);
+  EXPECT_FALSE(TestCondition(nullptr, "", "t", "").success);
 }
 
 TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
@@ -165,9 +167,9 @@ TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
   for (int id : {50, 150, 250}) {
     ASSERT_TRUE(data::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
   }
-  EXPECT_EQ(TestCondition(session, "orders", "id>100").text, "Test successfully!\r\n  2 Records can be converted.");
-  EXPECT_EQ(TestCondition(session, "orders", "").text, "Test successfully!\r\n  3 Records can be converted.");
-  const ConditionTestResult bad = TestCondition(session, "orders", "no_such_column >");
+  EXPECT_EQ(TestCondition(session, "", "orders", "id>100").text, "Test successfully!\r\n  2 Records can be converted.");
+  EXPECT_EQ(TestCondition(session, "", "orders", "").text, "Test successfully!\r\n  3 Records can be converted.");
+  const ConditionTestResult bad = TestCondition(session, "", "orders", "no_such_column >");
   EXPECT_FALSE(bad.success);
   EXPECT_THAT(bad.text, ::testing::StartsWith("Test failed!\r\n  Because:  "));
   EXPECT_GT(bad.text.size(), std::string("Test failed!\r\n  Because:  ").size());

@@ -30,10 +30,12 @@ data::Hresult ListObjects(data::Session* session, const char* type, std::vector<
     const data::RowBuffer& buffer = rows.buffer();
     return ordinal > buffer.columns() || buffer.IsNull(ordinal) ? std::string() : std::string(buffer.Value(ordinal));
   };
-  while (data::MoveNextRow(rows) == data::S_OK) {
+  data::Hresult fetched;
+  while ((fetched = data::MoveNextRow(rows)) == data::S_OK) {
     objects->push_back({cell(data::schema::kTableSchema), cell(data::schema::kTableName), cell(data::schema::kTableType)});
   }
-  return opened;
+  // A list cut short by a failing fetch is no list: the caller reports the failure.
+  return data::Failed(fetched) ? fetched : opened;
 }
 
 bool IsUserView(const ListedObject& object) {

@@ -38,10 +38,9 @@ bool CreateObject(TaskRunContext& run, const char* kind, const std::string& name
   return created;
 }
 
-// A listed table the table flows take: no blank in its name, not a view.
-bool IsMigratedTable(const ListedObject& object) {
-  return object.name.find(' ') == std::string::npos && object.type != "VIEW";
-}
+// A listed table the table flows take: every table (a name with blanks too: every name is
+// quoted), not a view.
+bool IsMigratedTable(const ListedObject& object) { return object.type != "VIEW"; }
 
 }  // namespace
 

@@ -88,8 +88,9 @@ struct Relationship {
 };
 
 // The target's relationships, read from its system table (one row per column pair). A target
-// that does not let it be read gives none.
-std::vector<Relationship> ReadRelationships(data::Session* session) {
+// that does not let it be read gives none; a read failing half-way is a line with the provider's
+// words (the target then refuses to drop a table still related, and says so).
+std::vector<Relationship> ReadRelationships(data::Session* session, data::OutputPane* output) {
   std::vector<Relationship> relationships;
   data::TextRowset rows;
   if (data::OpenTextRowset(session, "select szRelationship, szObject, szReferencedObject from MSysRelationships",
@@ -100,7 +101,13 @@ std::vector<Relationship> ReadRelationships(data::Session* session) {
   const auto text = [&rows](size_t ordinal) {
     return rows.buffer().IsNull(ordinal) ? std::string() : std::string(rows.buffer().Value(ordinal));
   };
-  while (data::MoveNextRow(rows) == data::S_OK) {
+  for (;;) {
+    Result<bool> fetched = data::FetchRow(rows);
+    if (!fetched.ok()) {
+      data::WriteOutput(output, "T::%s", fetched.status().message().c_str());
+      break;
+    }
+    if (!*fetched) break;
     Relationship r{text(1), text(2), text(3)};
     const bool known = std::any_of(relationships.begin(), relationships.end(),
                                    [&](const Relationship& k) { return EqualsIgnoreAsciiCase(k.name, r.name); });
@@ -113,7 +120,7 @@ std::vector<Relationship> ReadRelationships(data::Session* session) {
 // to be dropped go first.
 void DropRelationshipsOf(Workbench& owner, const std::vector<std::string>& tables) {
   data::Session* session = TargetSession(owner);
-  for (const Relationship& r : ReadRelationships(session)) {
+  for (const Relationship& r : ReadRelationships(session, &owner.output())) {
     if (!Contains(tables, r.table) && !Contains(tables, r.referenced)) continue;
     const std::string sql = "alter table " + QuoteAccessName(r.table) + " drop constraint " + QuoteAccessName(r.name);
     data::WriteOutputText(&owner.output(), sql);
@@ -297,7 +304,7 @@ void ClearAllData(Workbench& owner) {
   std::vector<std::string> tables;
   for (const Item& item : ItemsUnder(owner, tables_folder)) tables.push_back(item.text);
   data::Session* session = TargetSession(owner);
-  std::vector<std::string> pending = ReferencingFirst(tables, ReadRelationships(session));
+  std::vector<std::string> pending = ReferencingFirst(tables, ReadRelationships(session, &owner.output()));
   // Rows the order could not free (a cycle of references) may be free after another round.
   while (!pending.empty()) {
     std::vector<std::string> failed;

@@ -14,6 +14,7 @@ struct TreeSelection {
   std::string text;
   std::string parent;       // the text of the item's parent ("" at the top)
   std::string grandparent;  // a table's or view's database
+  std::string schema;       // a table's or view's schema, as the catalogue lists it
 
   bool present() const { return item != data::kNoItem; }
 };
@@ -28,6 +29,7 @@ inline TreeSelection ReadSelection(const data::DbTreeView& tree) {
   selection.text = node->text;
   selection.parent = tree.SelectedAncestorText(1);
   selection.grandparent = tree.SelectedAncestorText(2);
+  selection.schema = node->schema;
   return selection;
 }
 

@@ -31,6 +31,17 @@ std::string WithoutMdb(std::string name) {
   return name;
 }
 
+// The next listed row, false after the last one. A fetch failing half-way writes the provider's
+// words and ends the list: a tree cut short is never shown as the whole catalogue silently.
+bool NextListedRow(TextRowset& rows, OutputPane* output) {
+  Result<bool> fetched = FetchRow(rows);
+  if (!fetched.ok()) {
+    WriteOutputText(output, fetched.status().message());
+    return false;
+  }
+  return *fetched;
+}
+
 std::string SlotText(const TextRowset& rows, size_t ordinal) {
   if (ordinal > rows.buffer().columns() || rows.buffer().IsNull(ordinal)) return {};
   return std::string(rows.buffer().Value(ordinal));
@@ -130,7 +141,7 @@ void DbTreeView::RefreshTree() {
     if (Failed(OpenSchemaRowset(session, SchemaRowsetKind::kCatalogs, {}, &catalogs))) {
       WriteOutputText(output, ErrorDescription(catalogs.error_source()));
     } else {
-      while (MoveNextRow(catalogs) == S_OK) {
+      while (NextListedRow(catalogs, output)) {
         std::string name = SlotText(catalogs, schema::kCatalogName);
         // An Access file reached through ODBC lists three-character system catalogs too.
         if (side_kind == kTargetSideKind && name.size() == 3) continue;
@@ -160,7 +171,7 @@ void DbTreeView::RefreshTree() {
     TextRowset tables;
     if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "TABLE"},
                                    &tables))) {
-      while (MoveNextRow(tables) == S_OK) {
+      while (NextListedRow(tables, output)) {
         std::string name = SlotText(tables, schema::kTableName);
         if (name.find(' ') != std::string::npos) continue;
         const TreeNodeKind kind = SlotText(tables, schema::kTableType) == "VIEW" ? TreeNodeKind::kView : TreeNodeKind::kTable;
@@ -173,7 +184,7 @@ void DbTreeView::RefreshTree() {
     TextRowset views;
     if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "VIEW"},
                                    &views))) {
-      while (MoveNextRow(views) == S_OK) {
+      while (NextListedRow(views, output)) {
         const std::string schema_name = SlotText(views, schema::kTableSchema);
         if (SlotText(views, schema::kTableType) != "VIEW" || schema_name == "sys" || schema_name == "INFORMATION_SCHEMA") {
           continue;

@@ -68,7 +68,10 @@ std::string RunScalarStatement(OutputPane* owner, Session* session, std::string 
     return {};
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  for (int row = 0; row < kShownRows && MoveNextRow(rowset) == S_OK; ++row) {
+  for (int row = 0; row < kShownRows; ++row) {
+    Result<bool> fetched = FetchRow(rowset);
+    if (!fetched.ok()) return fetched.status().message();  // as a failed statement: the provider's words
+    if (!*fetched) break;
     const RowBuffer& buffer = rowset.buffer();
     for (size_t k = 1; k <= buffer.columns(); ++k) {
       if (buffer.IsNull(k)) {

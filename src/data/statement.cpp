@@ -119,6 +119,13 @@ Hresult MoveNextRow(TextRowset& rowset) {
   return code;
 }
 
+Result<bool> FetchRow(TextRowset& rowset) {
+  const Hresult code = MoveNextRow(rowset);
+  if (code == S_OK) return true;
+  if (code == DB_S_ENDOFROWSET) return false;
+  return ProviderError(ErrorDescription(rowset.error_source()));
+}
+
 Result<std::optional<std::string>> ReadFullValue(TextRowset& rowset, size_t ordinal) {
   if (rowset.rowset_ == nullptr) return InvalidArgumentError("ReadFullValue: the rowset is not open");
   if (ordinal < 1 || ordinal > rowset.buffer_.columns()) {

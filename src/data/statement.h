@@ -76,6 +76,10 @@ Hresult OpenSchemaRowset(Session* session, SchemaRowsetKind kind, const SchemaRe
                          TextRowset* rowset);
 // Fetches the next row into the buffer: S_OK, DB_S_ENDOFROWSET after the last row, or a failure.
 Hresult MoveNextRow(TextRowset& rowset);
+// Fetches the next row: true with a row in the buffer, false after the last one. Any other
+// answer is an error (ProviderError) with the provider's words, so that no loop mistakes a
+// fetch failing half-way for the end of the rows.
+Result<bool> FetchRow(TextRowset& rowset);
 // The whole value of column `ordinal` of the current row (nullopt for NULL), however long; needs
 // RowsetOptions::full_values.
 Result<std::optional<std::string>> ReadFullValue(TextRowset& rowset, size_t ordinal);

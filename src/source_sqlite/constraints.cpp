@@ -44,7 +44,13 @@ bool ReadRows(Session* source, const std::string& sql, std::vector<std::vector<s
     return false;
   }
   if (had_rowset != nullptr) *had_rowset = rows.has_rowset();
-  while (rows.has_rowset() && MoveNextRow(rows) == S_OK) {
+  while (rows.has_rowset()) {
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) {
+      error = fetched.status().message();
+      return false;
+    }
+    if (!*fetched) break;
     std::vector<std::optional<std::string>> row;
     for (size_t k = 1; k <= rows.buffer().columns(); ++k) row.push_back(Cell(rows, k));
     out.push_back(std::move(row));

@@ -85,7 +85,9 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
     sql += "\nfrom " + QuoteSqliteName(table.name);
     TextRowset rows;
     if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
-    if (!rows.has_rowset() || MoveNextRow(rows) != S_OK) continue;
+    if (!rows.has_rowset()) continue;
+    ASSIGN_OR_RETURN(const bool row, FetchRow(rows));
+    if (!row) continue;
     for (size_t k = begin; k < end; ++k) {
       ColumnContent& content = columns[wanted[k]].content;
       const size_t at = (k - begin) * kFacts;
@@ -217,7 +219,9 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
     if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
       return ProviderError(ErrorDescription(rows.error_source()));
     }
-    while (rows.has_rowset() && MoveNextRow(rows) == S_OK) {
+    while (rows.has_rowset()) {
+      ASSIGN_OR_RETURN(const bool row, FetchRow(rows));
+      if (!row) break;
       SourceColumn c;
       c.name = Cell(rows, 1).value_or("");
       c.declared_text = Cell(rows, 2).value_or("");

@@ -267,9 +267,12 @@ std::string TranslateViewDefinition(const SourceContext& owner, Session* source,
     WriteOutput(owner.output, "RESULT: EMPTY");
     return {};
   }
-  if (MoveNextRow(rows) != S_OK) return {};
+  Result<bool> fetched = FetchRow(rows);
+  if (!fetched.ok()) return fetched.status().message();
+  if (!*fetched) return {};
   Result<std::optional<std::string>> text = ReadFullValue(rows, 1);
-  if (!text.ok() || !text->has_value()) {
+  if (!text.ok()) return text.status().message();
+  if (!text->has_value()) {
     WriteOutput(owner.output, "HAS Unexpect Info!!!");
     return {};
   }

@@ -113,7 +113,10 @@ std::string GetServerVersion(OutputPane* owner, Session* session) {
     return "RESULT: The operation completed SUCCESSFULLY";
   }
   std::string version;
-  while (MoveNextRow(rows) == S_OK) {
+  for (;;) {
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) return fetched.status().message();
+    if (!*fetched) break;
     version = rows.buffer().columns() == 0 || rows.buffer().IsNull(1) ? std::string() : std::string(rows.buffer().Value(1));
   }
   return version;

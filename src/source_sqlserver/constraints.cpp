@@ -121,7 +121,10 @@ std::string TranslateViewDefinition(const SourceContext& owner, Session* source,
   // The procedure cuts long lines into rows of 255 characters: the rows are joined as they
   // came, so a line (or a name) cut apart is whole again.
   std::string definition;
-  while (MoveNextRow(rows) == S_OK) {
+  for (;;) {
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) return fetched.status().message();  // never a shorter text
+    if (!*fetched) break;
     for (size_t k = 1; k <= rows.buffer().columns(); ++k) {
       if (rows.buffer().IsNull(k)) {
         WriteOutput(owner.output, "HAS Unexpect Info!!!");
@@ -165,7 +168,10 @@ std::string TranslatePrimaryKey(const SourceContext& owner, Session* source, std
   TextRowset rows;
   std::string result;
   if (!OpenKeyRows(owner, source, BuildHelpConstraintStatement(table), rows, &result)) return result;
-  while (MoveNextRow(rows) == S_OK) {
+  for (;;) {
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) return fetched.status().message();
+    if (!*fetched) break;
     if (AsciiUpper(Cell(rows, 1)).find("PRIMARY KEY") == std::string::npos) continue;
     result = source_common::PrimaryKeyStatement(table.name, KeyColumns(Cell(rows, rows.buffer().columns())));
   }
@@ -182,7 +188,10 @@ std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, 
   std::string result;
   if (!OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows, &result)) return result;
   int counter = 0;
-  while (MoveNextRow(rows) == S_OK) {
+  for (;;) {
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) return fetched.status().message();
+    if (!*fetched) break;
     const std::string description = AsciiUpper(Cell(rows, 2));
     if (description.find("PRIMARY KEY") != std::string::npos) continue;
     if (HasWord(description, "UNIQUE")) {
@@ -208,7 +217,12 @@ std::string TranslateForeignKeys(const SourceContext& owner, Session* source, st
     return {};
   }
   std::vector<source_common::ForeignKeyPair> pairs;
-  while (MoveNextRow(rows) == S_OK) pairs.push_back({Cell(rows, 1), Cell(rows, 3), Cell(rows, 4), Cell(rows, 5)});
+  for (;;) {
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) return fetched.status().message();
+    if (!*fetched) break;
+    pairs.push_back({Cell(rows, 1), Cell(rows, 3), Cell(rows, 4), Cell(rows, 5)});
+  }
   return source_common::ForeignKeyStatements(table.name, pairs);
 }
 

@@ -97,14 +97,20 @@ std::string TranslateTableDefinition(const SourceContext& owner, Session* source
   }
   std::string text = "create table " + AccessName(table.name) + "(\n";
   bool first = true;
-  while (MoveNextRow(rows) == S_OK) {
+  for (;;) {
+    // A fetch or read failing half-way fails the translation with the provider's words: a
+    // table with fewer columns is never the answer.
+    Result<bool> fetched = FetchRow(rows);
+    if (!fetched.ok()) return fetched.status().message();
+    if (!*fetched) break;
     if (!first) text += ",\n";
     first = false;
     const size_t columns = std::min<size_t>(rows.buffer().columns(), 5);
     std::string column_name;
     for (size_t k = 1; k <= columns; ++k) {
       Result<std::optional<std::string>> value = ReadFullValue(rows, k);
-      if (!value.ok() || !value->has_value()) {
+      if (!value.ok()) return value.status().message();
+      if (!value->has_value()) {
         WriteOutput(owner.output, "HAS (NULL)!!!");
         continue;
       }

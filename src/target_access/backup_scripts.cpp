@@ -254,6 +254,7 @@ std::string TableDefinitionScript(TargetContext& owner, data::Session* session, 
   if (data::Failed(code)) {
     WriteOutput(owner.output, "T::Columns of [%s]: %s", table.c_str(),
                 data::ErrorDescription(rowset.error_source()).c_str());
+    clauses.clear();  // columns read before a failing fetch would replay as a narrower table
   }
   std::string script = "CREATE TABLE " + QuoteAccessName(table) + "(\n";
   bool first = true;
@@ -352,7 +353,12 @@ std::string ViewDefinitionScript(TargetContext& owner, data::Session* session, c
       data::OpenSchemaRowset(session, data::SchemaRowsetKind::kViews, {std::nullopt, std::nullopt, view}, &rowset);
   // A provider without the VIEWS rowset (or whose rowset fails) keeps the query in its system tables.
   if (data::Failed(code)) return RebuildViewFromQueryRows(owner, session, view, failure);
-  if (data::MoveNextRow(rowset) != data::S_OK) {
+  Result<bool> fetched = data::FetchRow(rowset);
+  if (!fetched.ok()) {
+    WriteOutput(owner.output, "T::%s", fetched.status().message().c_str());
+    return failure;
+  }
+  if (!*fetched) {
     WriteOutput(owner.output, "T::No view named [%s]", view.c_str());
     return failure;
   }

@@ -16,8 +16,8 @@ inline constexpr char kRowsWritten[] = "\x01";
 
 // "CREATE TABLE `t`(\n" + one clause per column in ordinal order, joined by ",\n", + ")". A
 // clause is "`name` " + AccessTypeName + " " + ["default " + the stored default + " "] +
-// "NULL " or "NOT NULL ". A schema rowset that cannot be read is reported on the output pane
-// (the script then has no columns and does not replay).
+// "NULL " or "NOT NULL ". A schema rowset that cannot be read, or whose reading fails half-way,
+// is reported on the output pane (the script then has no columns and does not replay).
 std::string TableDefinitionScript(TargetContext& owner, data::Session* session, const std::string& table);
 
 // Writes every row of `table` to `data_file_path` (created or emptied) as one statement

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "source_sqlserver/translate.h"
 #include "tests/source_sqlserver/source_test_util.h"
@@ -172,6 +173,42 @@ TEST_F(ShopDemoTest, ViewTextLosesCommentsAndKeepsLongLinesWhole) {
             "[FreeTDS][SQL Server]The object 'NoSuch' does not exist in database 'ShopDemo' or is invalid for this operation.");
 }
 
+// A fetch (or a read of a whole value) failing at any row fails the translation with the
+// provider's words: never a table with fewer columns, a shorter key or a view text cut short.
+TEST_F(ShopDemoTest, AReadFailingHalfWayFailsEveryTranslation) {
+  const std::string lost = "[FreeTDS][SQL Server]Communication link failure";
+  struct Case {
+    const char* what;
+    std::string sql;
+    std::function<std::string()> run;
+  };
+  const std::vector<Case> cases = {
+      {"table definition", BuildColumnsStatement("Orders", true),
+       [&] { return TranslateTableDefinition(src_.owner, src_.session(), "ShopDemo", "Orders"); }},
+      {"primary key", BuildHelpConstraintStatement("OrderLines"),
+       [&] { return TranslatePrimaryKey(src_.owner, src_.session(), "ShopDemo", "OrderLines"); }},
+      {"unique indexes", BuildHelpIndexStatement("Customers"),
+       [&] { return TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "Customers"); }},
+      {"foreign keys", BuildForeignKeysStatement("Orders"),
+       [&] { return TranslateForeignKeys(src_.owner, src_.session(), "ShopDemo", "Orders"); }},
+      {"view", BuildHelpTextStatement("vCustomerOrders"),
+       [&] { return TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders"); }},
+  };
+  for (const Case& c : cases) {
+    const std::string whole = c.run();
+    const size_t rows = src_.script->Again(c.sql).rows.size();
+    ASSERT_GT(rows, 0u) << c.what;
+    for (size_t k = 0; k < rows; ++k) {
+      src_.script->Again(c.sql).FailsAtRow(k, lost);
+      EXPECT_EQ(c.run(), lost) << c.what << ", fetch of row " << k;
+    }
+    src_.script->Again(c.sql).FailsAtRow(SIZE_MAX, "");
+    EXPECT_EQ(c.run(), whole) << c.what;
+  }
+  src_.script->Again(BuildColumnsStatement("Orders", true)).FailsReadingRow(2, lost);
+  EXPECT_EQ(TranslateTableDefinition(src_.owner, src_.session(), "ShopDemo", "Orders"), lost);
+}
+
 TEST_F(ShopDemoTest, MissingSessionsAreReported) {
   EXPECT_EQ(TranslateTableDefinition(src_.owner, nullptr, "ShopDemo", "Orders"), "ERROR!!!");
   EXPECT_EQ(TranslatePrimaryKey(src_.owner, nullptr, "ShopDemo", "Orders"), "");
@@ -258,6 +295,17 @@ TEST_F(TransferTest, ProgressEvery2000RowsAndStopBetweenRows) {
   EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big"), "true");
   EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"Data Converting Terminaled!",
                                                               "[Big] 10 records converted, convertion completed SUCCESSFULLY!"}));
+}
+
+TEST_F(TransferTest, AFetchFailingHalfWayFailsTheCopyWithTheProvidersText) {
+  src_.script->On("select * from [Big]").Column("ID", data::DBTYPE_I4).Generated(3, [](size_t i, auto& values) {
+    values[0] = std::to_string(i);
+  }).FailsAtRow(2, "[FreeTDS][SQL Server]Communication link failure");
+  for (int i = 0; i < 2; ++i) target_script_->On("insert into `Big` values (" + std::to_string(i) + ");\n").NoRowset();
+  EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big"),
+            "[FreeTDS][SQL Server]Communication link failure");
+  EXPECT_EQ(OutputTexts(src_.pane).front(),
+            "[Big] Reading rows failed after 2 records: [FreeTDS][SQL Server]Communication link failure");
 }
 
 TEST_F(TransferTest, AFailingSelectReturnsAndReportsTheProvidersText) {

@@ -67,6 +67,18 @@ ReplayStatement& ReplayStatement::Warns(std::string text) {
   return *this;
 }
 
+ReplayStatement& ReplayStatement::FailsAtRow(size_t index, std::string text) {
+  fail_at_row = index;
+  row_error = std::move(text);
+  return *this;
+}
+
+ReplayStatement& ReplayStatement::FailsReadingRow(size_t index, std::string text) {
+  fail_reading_row = index;
+  row_error = std::move(text);
+  return *this;
+}
+
 ReplayStatement& ReplayStatement::Generated(size_t count, RowMaker make) {
   generated_rows = count;
   make_row = std::move(make);
@@ -119,6 +131,21 @@ ReplayStatement& ReplayScript::On(std::string sql) {
   auto statement = std::make_unique<ReplayStatement>();
   statement->sql = std::move(sql);
   statements_.push_back(std::move(statement));
+  return *statements_.back();
+}
+
+ReplayStatement& ReplayScript::Again(std::string_view sql) {
+  std::lock_guard lock(mutex_);
+  auto copy = std::make_unique<ReplayStatement>();
+  copy->sql = std::string(sql);
+  for (auto it = statements_.rbegin(); it != statements_.rend(); ++it) {
+    if ((*it)->sql == sql) {
+      *copy = **it;
+      break;
+    }
+  }
+  EXPECT_FALSE(copy->columns.empty() && copy->rows.empty()) << "no recording of \"" << sql << "\" to copy";
+  statements_.push_back(std::move(copy));
   return *statements_.back();
 }
 
@@ -318,7 +345,10 @@ class ReplayRowset : public Rowset {
  public:
   explicit ReplayRowset(const ReplayStatement& statement) : statement_(statement) {}
 
-  std::vector<std::string> ErrorRecords() const override { return {}; }
+  std::vector<std::string> ErrorRecords() const override {
+    if (failed_) return {statement_.row_error};
+    return {};
+  }
 
   Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) override {
     *columns = statement_.columns;
@@ -326,6 +356,10 @@ class ReplayRowset : public Rowset {
   }
 
   Hresult FetchNextRow(RowBuffer& buffer) override {
+    if (next_ == statement_.fail_at_row) {
+      failed_ = true;
+      return E_FAIL;
+    }
     if (statement_.make_row) {
       if (next_ >= statement_.generated_rows) return DB_S_ENDOFROWSET;
       current_ = next_++;
@@ -354,12 +388,14 @@ class ReplayRowset : public Rowset {
     const size_t count = statement_.make_row ? statement_.generated_rows : statement_.rows.size();
     if (current_ >= count) return InvalidArgumentError("no current row");
     if (ordinal < 1 || ordinal > statement_.columns.size()) return InvalidArgumentError("ordinal out of range");
+    if (current_ == statement_.fail_reading_row) return ProviderError(statement_.row_error);
     return statement_.make_row ? generated_[ordinal - 1] : statement_.rows[current_][ordinal - 1];
   }
 
  private:
   const ReplayStatement& statement_;  // owned by the script, which outlives the rowset
   size_t next_ = 0;
+  bool failed_ = false;
   size_t current_ = ~size_t{0};
   std::vector<std::optional<std::string>> generated_;
 };

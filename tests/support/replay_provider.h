@@ -42,6 +42,11 @@ struct ReplayStatement {
   ReplayStatement& Fails(std::string text, data::Hresult code = data::DB_E_ERRORSINCOMMAND);
   // The statement runs but answers with a warning (DB_S_ERRORSOCCURRED) carrying `text`.
   ReplayStatement& Warns(std::string text);
+  // Fetching row `index` (0-based) fails with `text`: the rows before it arrive, then the
+  // failure, as when a connection breaks during a read.
+  ReplayStatement& FailsAtRow(size_t index, std::string text);
+  // Reading a whole value (ReadFullValue) of row `index` fails with `text`.
+  ReplayStatement& FailsReadingRow(size_t index, std::string text);
   // `count` rows made on demand by `make` (row index, values to fill), for large sources that
   // should not sit in memory.
   using RowMaker = std::function<void(size_t index, std::vector<std::optional<std::string>>& values)>;
@@ -55,12 +60,18 @@ struct ReplayStatement {
   std::vector<std::string> errors;
   size_t generated_rows = 0;
   RowMaker make_row;
+  size_t fail_at_row = SIZE_MAX;
+  size_t fail_reading_row = SIZE_MAX;
+  std::string row_error;
 };
 
 class ReplayScript {
  public:
   // Records the answer to `sql` (the exact text); a statement may run any number of times.
   ReplayStatement& On(std::string sql);
+  // The latest recording of `sql` recorded again as a copy, for a test to change (FailsAtRow,
+  // say); a test failure when there is none.
+  ReplayStatement& Again(std::string_view sql);
   // Parses the text format (see replay_provider.cpp) and records its statements.
   void Load(std::string_view text);
 
