@@ -114,14 +114,15 @@ int main(int argc, char** argv) {
   owner.work_folder = "/tmp";
   const double rss_before = bench::PeakRssMegabytes();
   bench::Stopwatch watch;
-  const std::string result = source_sqlserver::TransferTableRows(owner, &source, target.session.get(),
-                                                                 "Bench", source_sqlserver::SourceTable("Sales"));
+  const auto result = source_sqlserver::TransferTableRows(owner, &source, target.session.get(), "Bench",
+                                                          source_sqlserver::SourceTable("Sales"));
   const double seconds = watch.Seconds();
-  std::printf("result: %s\nlast line: %s\n", result.c_str(), pane.Lines().back().text.c_str());
+  std::printf("result: %s\nlast line: %s\n", result.ok() ? "copied" : result.status().ToString().c_str(),
+              pane.Lines().back().text.c_str());
   std::printf("peak RSS before the transfer: %.1f MB\n", rss_before);
   bench::PrintRate(rows, seconds);
   CloseConnection(target);
   std::remove(path.c_str());
   std::remove("/tmp/Sales.data");
-  return result == "true" ? 0 : 1;
+  return result.ok() ? 0 : 1;
 }

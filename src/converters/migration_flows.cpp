@@ -15,14 +15,18 @@ namespace tabulon::converters {
 namespace {
 
 using source_common::SourceTable;
-
-constexpr char kNoSupport[] = "NO SUPPORT!";
+using source_common::Translation;
 
 data::Session* SourceSession(const TaskRunContext& run) { return run.source->session.get(); }
 // Read for every statement: a reconnection during the run is seen by the next one.
 data::Session* TargetSession(const TaskRunContext& run) { return run.target->session.get(); }
 
-bool Unsupported(const std::string& text) { return text.find(kNoSupport) != std::string::npos; }
+// The source session, checked once per object: its absence is one line and a failure.
+data::Session* CheckedSource(TaskRunContext& run) {
+  data::Session* source = SourceSession(run);
+  if (source == nullptr) data::WriteOutput(run.output(), "No Connection!");
+  return source;
+}
 
 void Record(TaskRunContext& run, const char* kind, const std::string& name, const std::string& statement,
             ObjectOutcome outcome, std::string reason = {}) {
@@ -89,11 +93,24 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
     return;
   }
   data::WriteOutput(out, "TABLE: [%s].[%s] Migrating.....", database.c_str(), table.name.c_str());
+  data::Session* source = CheckedSource(run);
+  if (source == nullptr) {
+    report.FailTable(table.name, "No Connection!");
+    return;
+  }
   const source_common::SourceContext context = MakeSourceContext(run, folder);
-  const std::string definition = Source(run).TranslateTableDefinition(context, SourceSession(run), database, table);
-  AppendToFile(scratch, definition);
+  const Result<Translation> definition = Source(run).TranslateTableDefinition(context, source, database, table);
+  if (!definition.ok() || !definition->statements()) {
+    // The source could not be read (its words), or it gave no columns.
+    const std::string why = definition.ok() ? "the source gives no columns" : definition.status().message();
+    data::WriteOutput(out, "T::%s", why.c_str());
+    data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
+    report.FailTable(table.name, why);
+    return;
+  }
+  AppendToFile(scratch, definition->text);
   std::string error;
-  if (!data::ExecuteStatement(out, TargetSession(run), definition, 1, &error)) {
+  if (!data::ExecuteStatement(out, TargetSession(run), definition->text, 1, &error)) {
     data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
     report.FailTable(table.name, error);
     return;
@@ -102,37 +119,46 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   data::WriteOutput(out, "Create table [%s] SUCCESSFULLY!!!", table.name.c_str());
 
   data::WriteOutput(out, "Primary Keys Migrating.....");
-  const std::string key = Source(run).TranslatePrimaryKey(context, SourceSession(run), database, table);
-  if (Unsupported(key)) {
-    data::WriteOutput(out, "T::%s", key.c_str());
-    Record(run, "primary key", table.name, "", ObjectOutcome::kUnsupported, key);
-  } else if (key.empty()) {
+  const Result<Translation> key = Source(run).TranslatePrimaryKey(context, source, database, table);
+  if (!key.ok()) {
+    data::WriteOutput(out, "T::%s", key.status().message().c_str());
+    Record(run, "primary key", table.name, "", ObjectOutcome::kFailed, key.status().message());
+    data::WriteOutput(out, "E::Create PK failure!");
+  } else if (key->unsupported()) {
+    data::WriteOutput(out, "T::%s", key->text.c_str());
+    Record(run, "primary key", table.name, "", ObjectOutcome::kUnsupported, key->text);
+  } else if (key->nothing()) {
     data::WriteOutput(out, "NO PRIMARY KEY(S)!");
   } else {
-    AppendToFile(scratch, key);
+    AppendToFile(scratch, key->text);
     // A failed key does not stop the table: its indexes and rows still come.
-    const bool created = CreateObject(run, "primary key", table.name, key, 1);
+    const bool created = CreateObject(run, "primary key", table.name, key->text, 1);
     data::WriteOutput(out, "%s", created ? "Create PRIMARY KEY SUCCESSFULLY!!!" : "E::Create PK failure!");
   }
 
   data::WriteOutput(out, "Unique Keys Migrating.....");
-  const std::string indexes = Source(run).TranslateUniqueIndexes(context, SourceSession(run), database, table);
-  if (Unsupported(indexes)) {
-    data::WriteOutput(out, "T::%s", indexes.c_str());
-    Record(run, "index", table.name, "", ObjectOutcome::kUnsupported, indexes);
-  } else if (indexes.empty()) {
+  const Result<Translation> indexes = Source(run).TranslateUniqueIndexes(context, source, database, table);
+  if (!indexes.ok()) {
+    data::WriteOutput(out, "T::%s", indexes.status().message().c_str());
+    Record(run, "index", table.name, "", ObjectOutcome::kFailed, indexes.status().message());
+    data::WriteOutput(out, "Create Index failure!");
+  } else if (indexes->unsupported()) {
+    data::WriteOutput(out, "T::%s", indexes->text.c_str());
+    Record(run, "index", table.name, "", ObjectOutcome::kUnsupported, indexes->text);
+  } else if (indexes->nothing()) {
     data::WriteOutput(out, "NO Index(es)!");
   } else {
-    AppendToFile(scratch, indexes);
-    for (const std::string& piece : StatementPieces(indexes)) {
+    AppendToFile(scratch, indexes->text);
+    for (const std::string& piece : StatementPieces(indexes->text)) {
       const bool created = CreateObject(run, "index", table.name, piece, 0);
       data::WriteOutput(out, "%s", created ? "Create Index SUCCESSFULLY!!!" : "Create Index failure!");
     }
   }
 
-  // "true" when the copy ran, "" for a source without rows to read, else why it failed.
-  const std::string copied = Source(run).TransferTableRows(context, SourceSession(run), TargetSession(run), database, table);
-  if (copied != "true" && !copied.empty()) report.FailTable(table.name, copied);
+  // The copy writes its own lines; what failed goes into the report.
+  const Result<source_common::RowCopyCounts> copied =
+      Source(run).TransferTableRows(context, source, TargetSession(run), database, table);
+  if (!copied.ok()) report.FailTable(table.name, copied.status().message());
 }
 
 void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder) {
@@ -156,15 +182,24 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       data::WriteOutput(out, "%s", kCharacterSetLine);
       continue;
     }
-    const std::string keys = Source(run).TranslateForeignKeys(context, SourceSession(run), database, table);
-    AppendToFile(scratch, keys);
-    if (Unsupported(keys)) {
-      data::WriteOutput(out, "T::%s", keys.c_str());
-      Record(run, "relationship", table.name, "", ObjectOutcome::kUnsupported, keys);
-    } else if (keys.empty()) {
+    data::Session* source = CheckedSource(run);
+    if (source == nullptr) {
+      Record(run, "relationship", table.name, "", ObjectOutcome::kFailed, "No Connection!");
+      continue;
+    }
+    const Result<Translation> keys = Source(run).TranslateForeignKeys(context, source, database, table);
+    if (!keys.ok()) {
+      data::WriteOutput(out, "T::%s", keys.status().message().c_str());
+      Record(run, "relationship", table.name, "", ObjectOutcome::kFailed, keys.status().message());
+      data::WriteOutput(out, "E::Create Relationship failure!");
+    } else if (keys->unsupported()) {
+      data::WriteOutput(out, "T::%s", keys->text.c_str());
+      Record(run, "relationship", table.name, "", ObjectOutcome::kUnsupported, keys->text);
+    } else if (keys->nothing()) {
       data::WriteOutput(out, "No Relationship(s)!");
     } else {
-      for (const std::string& piece : StatementPieces(keys)) {
+      AppendToFile(scratch, keys->text);
+      for (const std::string& piece : StatementPieces(keys->text)) {
         const bool created = CreateObject(run, "relationship", table.name, piece, 1);
         data::WriteOutput(out, "%s", created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
       }
@@ -206,20 +241,31 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
     return false;
   }
   data::WriteOutput(out, "VIEW: [%s].[%s] Converting..... ", run.source_database.c_str(), view.name.c_str());
-  const std::string text = Source(run).TranslateViewDefinition(MakeSourceContext(run, folder), SourceSession(run),
-                                                                     run.source_database, view);
-  if (Unsupported(text)) {
-    data::WriteOutput(out, "T::%s", text.c_str());
-    Record(run, "view", view.name, "", ObjectOutcome::kUnsupported, text);
+  data::Session* source = CheckedSource(run);
+  if (source == nullptr) {
+    Record(run, "view", view.name, "", ObjectOutcome::kFailed, "No Connection!");
+    return false;
+  }
+  const Result<Translation> text =
+      Source(run).TranslateViewDefinition(MakeSourceContext(run, folder), source, run.source_database, view);
+  if (!text.ok()) {
+    data::WriteOutput(out, "T::%s", text.status().message().c_str());
+    data::WriteOutput(out, "Create VIEW [%s] failure!!!", view.name.c_str());
+    Record(run, "view", view.name, "", ObjectOutcome::kFailed, text.status().message());
+    return false;
+  }
+  if (text->unsupported()) {
+    data::WriteOutput(out, "T::%s", text->text.c_str());
+    Record(run, "view", view.name, "", ObjectOutcome::kUnsupported, text->text);
     return true;
   }
-  if (text.empty()) {
+  if (text->nothing()) {
     data::WriteOutput(out, "No View(s)!");
     Record(run, "view", view.name, "", ObjectOutcome::kFailed, "the source gives no definition");
     return true;
   }
-  AppendToFile(scratch, text);
-  const bool created = CreateObject(run, "view", view.name, text, 0);
+  AppendToFile(scratch, text->text);
+  const bool created = CreateObject(run, "view", view.name, text->text, 0);
   data::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!", view.name.c_str());
   return created;
 }

@@ -54,8 +54,21 @@ Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits) {
   return Status::Ok();
 }
 
-std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* target, std::string_view table_name,
-                     const std::vector<LiteralWriter>& writers) {
+Status CheckCopySessions(const SourceContext& owner, Session* source, Session* target) {
+  for (const auto& [session, missing] : {std::pair{source, "No Source Connection!"}, std::pair{target, "No Target Connection!"}}) {
+    if (session == nullptr) {
+      WriteOutput(owner.output, "%s", missing);
+      return InvalidArgumentError(missing);
+    }
+  }
+  return Status::Ok();
+}
+
+// What `result` holds while the copy goes well; anything else is the failure's text.
+constexpr char kCopied[] = "true";
+
+Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Session* target,
+                               std::string_view table_name, const std::vector<LiteralWriter>& writers) {
   const std::string table(table_name);
   namespace fs = std::filesystem;
   const fs::path data_file = fs::path(owner.work_folder) / (SafeFileName(table) + ".data");
@@ -68,13 +81,13 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
   if (Failed(target->CreateCommand(&command)) || command == nullptr) {
     const std::string error = ErrorDescription(target);
     WriteOutput(owner.output, "E::[%s] %s", table.c_str(), error.c_str());
-    return error;
+    return ProviderError(error);
   }
   const PropertySet properties = BuildStatementRowsetProperties();
   const std::string prefix = "insert into " + AccessName(table) + " values (";
   std::string statement;
   long long read = 0, written = 0, failed = 0;
-  std::string result = "true";
+  std::string result = kCopied;
   const auto tell = [&](bool finished) {
     if (owner.row_progress) owner.row_progress(table, RowCopyCounts{read, written, failed, finished});
   };
@@ -159,14 +172,15 @@ std::string CopyRows(const SourceContext& owner, TextRowset& rows, Session* targ
     result = ErrorDescription(target);
     WriteOutput(owner.output, "E::[%s] Storing the records failed: %s", table.c_str(), result.c_str());
     tell(true);
-    return result;
+    return ProviderError(result);
   }
   if (failed > 0) {
     WriteOutput(owner.output, "E::[%s] %lld records could not be inserted!", table.c_str(), failed);
   }
   WriteOutput(owner.output, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", table.c_str(), written);
   tell(true);
-  return result;
+  if (result != kCopied) return ProviderError(result);
+  return RowCopyCounts{read, written, failed, true};
 }
 
 }  // namespace tabulon::source_common

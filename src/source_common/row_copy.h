@@ -26,15 +26,19 @@ Status WriteNumberLiteral(std::string& out, std::string_view value);
 // Hexadecimal digits as a 0x... literal.
 Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits);
 
+// The row copy's check of its two sessions: for a missing one the line "No Source Connection!"
+// or "No Target Connection!" and an error with that text.
+Status CheckCopySessions(const SourceContext& owner, data::Session* source, data::Session* target);
+
 // Copies the rows of `rows` (opened with RowsetOptions::full_values, one writer per data column)
 // into the Access table `table`: "insert into `T` values (...)" per row, run on `target`; every
 // 2000 rows "[T] n records converted!"; a stop request ends the copy after the current row
 // ("Data Converting Terminaled!"); the first ten refused rows are reported with the target's
 // text and all of them counted; with auto backup each statement also goes to the data file
 // "T.data" in the work folder. Ends with "[T] n records converted, convertion completed
-// SUCCESSFULLY!" (n = rows stored). Returns "true", or the error text when reading the source
-// or storing the rows failed.
-std::string CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target, std::string_view table,
-                     const std::vector<LiteralWriter>& writers);
+// SUCCESSFULLY!" (n = rows stored). Returns the counts, or an error with the provider's words
+// when reading the source or storing the rows failed (its line is written already).
+Result<RowCopyCounts> CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target,
+                               std::string_view table, const std::vector<LiteralWriter>& writers);
 
 }  // namespace tabulon::source_common

@@ -35,63 +35,47 @@ std::string BuildPrimaryKeyStatement(std::string_view table) {
   return "select name from pragma_table_xinfo(" + SqliteString(table) + ") where pk > 0 order by pk";
 }
 
-// Runs `sql` and gives every row's cells; false with `error` set when it fails.
-bool ReadRows(Session* source, const std::string& sql, std::vector<std::vector<std::optional<std::string>>>& out,
-              std::string& error, bool* had_rowset = nullptr) {
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+// Runs `sql` and gives every row's cells: true when it gave a rowset; an error with the
+// provider's words when it fails, also half-way.
+Result<bool> ReadRows(Session* source, const std::string& sql, Rows& out) {
   TextRowset rows;
-  if (OpenTextRowset(source, sql, &rows) != S_OK) {
-    error = ErrorDescription(rows.error_source());
-    return false;
-  }
-  if (had_rowset != nullptr) *had_rowset = rows.has_rowset();
+  if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
   while (rows.has_rowset()) {
-    Result<bool> fetched = FetchRow(rows);
-    if (!fetched.ok()) {
-      error = fetched.status().message();
-      return false;
-    }
-    if (!*fetched) break;
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
     std::vector<std::optional<std::string>> row;
     for (size_t k = 1; k <= rows.buffer().columns(); ++k) row.push_back(Cell(rows, k));
     out.push_back(std::move(row));
   }
-  return true;
+  return rows.has_rowset();
 }
 
 }  // namespace
 
-std::string TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
-  std::vector<std::vector<std::optional<std::string>>> rows;
-  std::string error;
-  bool had_rowset = false;
-  if (!ReadRows(source, BuildPrimaryKeyStatement(table.name), rows, error, &had_rowset)) return error;
+Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                        const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  Rows rows;
+  ASSIGN_OR_RETURN(const bool had_rowset, ReadRows(source, BuildPrimaryKeyStatement(table.name), rows));
   if (!had_rowset) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return Translation::Nothing();
   }
   std::vector<KeyColumn> columns;
   for (const auto& row : rows) columns.push_back({row[0].value_or(""), false});
-  return source_common::PrimaryKeyStatement(table.name, columns);
+  return Translation::Statements(source_common::PrimaryKeyStatement(table.name, columns));
 }
 
-std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                   const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
-  std::vector<std::vector<std::optional<std::string>>> indexes;
-  std::string error;
-  bool had_rowset = false;
-  if (!ReadRows(source, BuildIndexListStatement(table), indexes, error, &had_rowset)) return error;
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source,
+                                           std::string_view /*database*/, const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  Rows indexes;
+  ASSIGN_OR_RETURN(const bool had_rowset, ReadRows(source, BuildIndexListStatement(table), indexes));
   if (!had_rowset) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return Translation::Nothing();
   }
   std::string result;
   int counter = 0;
@@ -105,8 +89,8 @@ std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, 
                   table.name.c_str());
       continue;
     }
-    std::vector<std::vector<std::optional<std::string>>> keys;
-    if (!ReadRows(source, BuildIndexColumnsStatement(name), keys, error)) return error;
+    Rows keys;
+    RETURN_IF_ERROR(ReadRows(source, BuildIndexColumnsStatement(name), keys).status());
     std::vector<KeyColumn> columns;
     bool expression = false;
     for (const auto& key : keys) {
@@ -120,22 +104,18 @@ std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, 
     }
     source_common::AppendStatement(result, source_common::UniqueIndexStatement(table.name, place, columns));
   }
-  return result;
+  return Translation::Statements(std::move(result));
 }
 
-std::string TranslateForeignKeys(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                 const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
-  std::vector<std::vector<std::optional<std::string>>> rows;
-  std::string error;
-  bool had_rowset = false;
-  if (!ReadRows(source, BuildForeignKeysStatement(table), rows, error, &had_rowset)) return {};
+Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                         const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  Rows rows;
+  // A failed read is a failure: relationships must not vanish without a word.
+  ASSIGN_OR_RETURN(const bool had_rowset, ReadRows(source, BuildForeignKeysStatement(table), rows));
   if (!had_rowset) {
     WriteOutput(owner.output, "RESULT: The operation completed SUCCESSFULLY");
-    return {};
+    return Translation::Nothing();
   }
   std::vector<source_common::ForeignKeyPair> pairs;
   std::map<std::string, int> keys_to;  // per referenced table (lower case): keys named so far
@@ -156,17 +136,16 @@ std::string TranslateForeignKeys(const SourceContext& owner, Session* source, st
     if (!row[4]) {
       // REFERENCES without columns names the referenced table's primary key.
       if (primary_key.empty()) {
-        std::vector<std::vector<std::optional<std::string>>> key;
-        if (ReadRows(source, BuildPrimaryKeyStatement(referenced), key, error)) {
-          for (const auto& k : key) primary_key.push_back(k[0].value_or(""));
-        }
+        Rows key;
+        RETURN_IF_ERROR(ReadRows(source, BuildPrimaryKeyStatement(referenced), key).status());
+        for (const auto& k : key) primary_key.push_back(k[0].value_or(""));
       }
       if (column < primary_key.size()) to = primary_key[column];
     }
     ++column;
     pairs.push_back({name, row[3].value_or(""), referenced, to});
   }
-  return source_common::ForeignKeyStatements(table.name, pairs);
+  return Translation::Statements(source_common::ForeignKeyStatements(table.name, pairs));
 }
 
 }  // namespace tabulon::source_sqlite

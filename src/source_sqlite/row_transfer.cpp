@@ -177,20 +177,13 @@ Result<std::string> AccessDateLiteral(std::string_view stored) {
   return literal;
 }
 
-std::string TransferTableRows(const SourceContext& owner, Session* source, Session* target, std::string_view database,
-                              const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Source Connection!");
-    return "No Source Connection!";
-  }
-  if (target == nullptr) {
-    WriteOutput(owner.output, "No Target Connection!");
-    return "No Target Connection!";
-  }
+Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
+                                                       std::string_view database, const SourceTable& table) {
+  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
   // Said here, since the table flow goes on: a failed read must not look like an empty table.
-  const auto failed = [&](const std::string& error) {
+  const auto failed = [&](const std::string& error) -> Status {
     WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), error.c_str());
-    return error;
+    return ProviderError(error);
   };
   Result<std::vector<SourceColumn>> columns = ReadColumns(source, table, source_common::TargetIsJet(owner), true);
   if (!columns.ok()) return failed(columns.status().message());
@@ -211,7 +204,7 @@ std::string TransferTableRows(const SourceContext& owner, Session* source, Sessi
   if (OpenTextRowset(source, sql, &rows, {.full_values = true}) != S_OK) return failed(ErrorDescription(rows.error_source()));
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return source_common::RowCopyCounts{};
   }
   return source_common::CopyRows(owner, rows, target, table.name, writers);
 }

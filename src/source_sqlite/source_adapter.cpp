@@ -8,27 +8,27 @@ namespace {
 
 class SqliteAdapter : public source_common::SourceAdapter {
  public:
-  std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
                                        const SourceTable& table) const override {
     return source_sqlite::TranslateTableDefinition(owner, source, database, table);
   }
-  std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
+  Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
                                 std::string_view database, const SourceTable& table) const override {
     return source_sqlite::TransferTableRows(owner, source, target, database, table);
   }
-  std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
                                       const SourceTable& view) const override {
     return source_sqlite::TranslateViewDefinition(owner, source, database, view);
   }
-  std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
                                   const SourceTable& table) const override {
     return source_sqlite::TranslatePrimaryKey(owner, source, database, table);
   }
-  std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
                                      const SourceTable& table) const override {
     return source_sqlite::TranslateUniqueIndexes(owner, source, database, table);
   }
-  std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
                                    const SourceTable& table) const override {
     return source_sqlite::TranslateForeignKeys(owner, source, database, table);
   }

@@ -243,17 +243,13 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
   return columns;
 }
 
-std::string TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                     const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return "ERROR!!!";
-  }
+Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source,
+                                             std::string_view /*database*/, const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = source_common::TargetIsJet(owner);
-  Result<std::vector<SourceColumn>> columns = ReadColumns(source, table, jet, false);
-  if (!columns.ok()) return columns.status().message();
+  ASSIGN_OR_RETURN(const std::vector<SourceColumn> columns, ReadColumns(source, table, jet, false));
   std::vector<AccessColumn> access;
-  for (const SourceColumn& c : *columns) {
+  for (const SourceColumn& c : columns) {
     AccessColumn a{c.name, c.access.type, c.access.length, !c.not_null, {}};
     if (c.default_value) {
       std::optional<std::string> translated = TranslateDefault(*c.default_value);
@@ -265,7 +261,7 @@ std::string TranslateTableDefinition(const SourceContext& owner, Session* source
     }
     access.push_back(std::move(a));
   }
-  return source_common::CreateTableStatement(table.name, access, jet);
+  return Translation::Statements(source_common::CreateTableStatement(table.name, access, jet));
 }
 
 }  // namespace tabulon::source_sqlite

@@ -36,12 +36,15 @@
 #include "base/status.h"
 #include "data/provider.h"
 #include "data/providers/sqlite/sqlite_types.h"
+#include "source_common/row_copy.h"
 #include "source_common/source_context.h"
+#include "source_common/translation.h"
 
 namespace tabulon::source_sqlite {
 
 using source_common::SourceContext;
 using source_common::SourceTable;
+using source_common::Translation;
 
 // "name" with every '"' doubled, for SQLite statements.
 std::string QuoteSqliteName(std::string_view name);
@@ -98,36 +101,40 @@ Result<std::string> AccessDateLiteral(std::string_view stored);
 
 // --- translations -----------------------------------------------------------------------------
 
-// The Access CREATE TABLE statement of `table`; "ERROR!!!" without a session; the provider's
-// text when reading the catalogue fails.
-std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                     const SourceTable& table);
+// Each translation reads through the source session (never null: the flows check it) and
+// returns a Translation, or an error with the provider's words when the catalogue cannot be read.
+
+// The Access CREATE TABLE statement of `table`.
+Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
+                                             std::string_view database, const SourceTable& table);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
 // same name, one INSERT per row; a value that cannot be written as its column's Access value
 // (a date that cannot be read) fails its row with the usual "Record n was not inserted" line.
-// Returns "true", "No Source Connection!" / "No Target Connection!", "" when the select yields
-// no rowset, or the provider's text when reading the source fails.
-std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
-                              std::string_view database, const SourceTable& table);
+// The counts (all zero when the select yields no rowset), or an error ("No Source Connection!",
+// "No Target Connection!", or the provider's words) when it could not read or store the rows.
+Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,
+                                                       data::Session* target, std::string_view database,
+                                                       const SourceTable& table);
 
-// "CREATE VIEW `v` AS SELECT ..." with names in backquotes and comments removed; "" when there
-// is no such view; a text holding "NO SUPPORT!" when Access cannot hold the view's SELECT.
-std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                    const SourceTable& view);
+// "CREATE VIEW `v` AS SELECT ..." with names in backquotes and comments removed; nothing when
+// there is no such view; unsupported ("NO SUPPORT! VIEW [v]: ...") when Access cannot hold the
+// view's SELECT.
+Result<Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source,
+                                            std::string_view database, const SourceTable& view);
 // The rewriting itself: the Access CREATE VIEW for SQLite's text, or why Access cannot hold it.
 Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view create_view);
 
-// "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or "".
-std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
-                                const SourceTable& table);
+// "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or nothing.
+Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+                                        const SourceTable& table);
 // One CREATE UNIQUE INDEX `T_IDX_n` per unique index that is not the primary key, separated by
 // ";"; partial and expression indexes are left out with a line.
-std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
-                                   const SourceTable& table);
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
+                                           std::string_view database, const SourceTable& table);
 // One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";", named
 // FK_<table>_<referenced table> (a second key to the same table gets "_2", and so on).
-std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
-                                 const SourceTable& table);
+Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
+                                         std::string_view database, const SourceTable& table);
 
 }  // namespace tabulon::source_sqlite

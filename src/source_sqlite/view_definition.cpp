@@ -253,32 +253,30 @@ Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view
   return text + "\n";
 }
 
-std::string TranslateViewDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                    const SourceTable& view) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
+Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session* source,
+                                            std::string_view /*database*/, const SourceTable& view) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
   if (OpenTextRowset(source, BuildViewTextStatement(view), &rows, {.full_values = true}) != S_OK) {
-    return ErrorDescription(rows.error_source());
+    return ProviderError(ErrorDescription(rows.error_source()));
   }
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return Translation::Nothing();
   }
-  Result<bool> fetched = FetchRow(rows);
-  if (!fetched.ok()) return fetched.status().message();
-  if (!*fetched) return {};
-  Result<std::optional<std::string>> text = ReadFullValue(rows, 1);
-  if (!text.ok()) return text.status().message();
-  if (!text->has_value()) {
+  ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+  if (!fetched) return Translation::Nothing();
+  ASSIGN_OR_RETURN(const std::optional<std::string> text, ReadFullValue(rows, 1));
+  if (!text.has_value()) {
     WriteOutput(owner.output, "HAS Unexpect Info!!!");
-    return {};
+    return Translation::Nothing();
   }
-  Result<std::string> access = RewriteViewForAccess(view.name, **text);
-  if (!access.ok()) return "NO SUPPORT! VIEW [" + view.name + "]: Access cannot hold its SELECT: " + access.status().message();
-  return *access;
+  Result<std::string> access = RewriteViewForAccess(view.name, *text);
+  if (!access.ok()) {
+    return Translation::Unsupported("NO SUPPORT! VIEW [" + view.name +
+                                    "]: Access cannot hold its SELECT: " + access.status().message());
+  }
+  return Translation::Statements(std::move(*access));
 }
 
 }  // namespace tabulon::source_sqlite

@@ -68,17 +68,12 @@ bool HasWord(std::string_view description, std::string_view word) {
   return false;
 }
 
-// Opens `sql` for one of the key operations; false with `result` set when there is nothing to
-// read (the failure text, or "" after "RESULT: EMPTY").
-bool OpenKeyRows(const SourceContext& owner, Session* source, const std::string& sql, TextRowset& rows,
-                 std::string* result) {
-  if (OpenTextRowset(source, sql, &rows) != S_OK) {
-    *result = ErrorDescription(rows.error_source());
-    return false;
-  }
+// Opens the rows of one of the system procedures: false (after "RESULT: EMPTY") when it gives
+// no rowset, an error with the provider's words when it fails.
+Result<bool> OpenKeyRows(const SourceContext& owner, Session* source, const std::string& sql, TextRowset& rows) {
+  if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    result->clear();
     return false;
   }
   return true;
@@ -106,25 +101,23 @@ std::vector<source_common::KeyColumn> KeyColumns(std::string_view keys) {
 
 std::string AccessKeyColumns(std::string_view keys) { return source_common::AccessKeyList(KeyColumns(keys)); }
 
-std::string TranslateViewDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                    const SourceTable& view) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
+Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session* source,
+                                            std::string_view /*database*/, const SourceTable& view) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
-  if (OpenTextRowset(source, BuildHelpTextStatement(view), &rows) != S_OK) return ErrorDescription(rows.error_source());
+  if (OpenTextRowset(source, BuildHelpTextStatement(view), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return Translation::Nothing();
   }
   // The procedure cuts long lines into rows of 255 characters: the rows are joined as they
   // came, so a line (or a name) cut apart is whole again.
   std::string definition;
   for (;;) {
-    Result<bool> fetched = FetchRow(rows);
-    if (!fetched.ok()) return fetched.status().message();  // never a shorter text
-    if (!*fetched) break;
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));  // never a shorter text
+    if (!fetched) break;
     for (size_t k = 1; k <= rows.buffer().columns(); ++k) {
       if (rows.buffer().IsNull(k)) {
         WriteOutput(owner.output, "HAS Unexpect Info!!!");
@@ -156,42 +149,34 @@ std::string TranslateViewDefinition(const SourceContext& owner, Session* source,
     text += c;
   }
   if (!text.empty() && text.back() != '\n') text += '\n';
-  return text;
+  return Translation::Statements(std::move(text));
 }
 
-std::string TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
+Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                        const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
+  ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildHelpConstraintStatement(table), rows));
   std::string result;
-  if (!OpenKeyRows(owner, source, BuildHelpConstraintStatement(table), rows, &result)) return result;
-  for (;;) {
-    Result<bool> fetched = FetchRow(rows);
-    if (!fetched.ok()) return fetched.status().message();
-    if (!*fetched) break;
+  while (opened) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
     if (AsciiUpper(Cell(rows, 1)).find("PRIMARY KEY") == std::string::npos) continue;
     result = source_common::PrimaryKeyStatement(table.name, KeyColumns(Cell(rows, rows.buffer().columns())));
   }
-  return result;
+  return Translation::Statements(std::move(result));
 }
 
-std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                   const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source,
+                                           std::string_view /*database*/, const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
+  ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows));
   std::string result;
-  if (!OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows, &result)) return result;
   int counter = 0;
-  for (;;) {
-    Result<bool> fetched = FetchRow(rows);
-    if (!fetched.ok()) return fetched.status().message();
-    if (!*fetched) break;
+  while (opened) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
     const std::string description = AsciiUpper(Cell(rows, 2));
     if (description.find("PRIMARY KEY") != std::string::npos) continue;
     if (HasWord(description, "UNIQUE")) {
@@ -200,30 +185,27 @@ std::string TranslateUniqueIndexes(const SourceContext& owner, Session* source, 
     }
     ++counter;
   }
-  return result;
+  return Translation::Statements(std::move(result));
 }
 
-std::string TranslateForeignKeys(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                 const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return {};
-  }
+Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                         const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
   const Hresult opened = OpenTextRowset(source, BuildForeignKeysStatement(table), &rows);
-  if (Failed(opened) && rows.columns().empty() && !rows.has_rowset()) return {};
+  // A refused query is a failure like any other: relationships must not vanish without a word.
+  if (Failed(opened)) return ProviderError(ErrorDescription(rows.error_source()));
   if (!rows.has_rowset()) {
     if (opened == S_OK) WriteOutput(owner.output, "RESULT: The operation completed SUCCESSFULLY");
-    return {};
+    return Translation::Nothing();
   }
   std::vector<source_common::ForeignKeyPair> pairs;
   for (;;) {
-    Result<bool> fetched = FetchRow(rows);
-    if (!fetched.ok()) return fetched.status().message();
-    if (!*fetched) break;
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
     pairs.push_back({Cell(rows, 1), Cell(rows, 3), Cell(rows, 4), Cell(rows, 5)});
   }
-  return source_common::ForeignKeyStatements(table.name, pairs);
+  return Translation::Statements(source_common::ForeignKeyStatements(table.name, pairs));
 }
 
 }  // namespace tabulon::source_sqlserver

@@ -66,27 +66,20 @@ void AppendAccessLiteral(std::string& out, DbType type, const std::optional<std:
   }
 }
 
-std::string TransferTableRows(const SourceContext& owner, Session* source, Session* target, std::string_view database,
-                              const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Source Connection!");
-    return "No Source Connection!";
-  }
-  if (target == nullptr) {
-    WriteOutput(owner.output, "No Target Connection!");
-    return "No Target Connection!";
-  }
+Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
+                                                       std::string_view database, const SourceTable& table) {
+  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
   TextRowset rows;
   if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), &rows, {.full_values = true}) != S_OK) {
     // Said here, since the table flow goes on: a bad condition must not look like an empty table.
     const std::string error = ErrorDescription(rows.error_source());
     WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), error.c_str());
-    return error;
+    return ProviderError(error);
   }
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return source_common::RowCopyCounts{};
   }
   std::vector<source_common::LiteralWriter> writers;
   for (const ColumnInfo& column : rows.columns()) {

@@ -9,27 +9,27 @@ namespace {
 
 class SqlServerAdapter : public source_common::SourceAdapter {
  public:
-  std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
                                        const SourceTable& table) const override {
     return source_sqlserver::TranslateTableDefinition(owner, source, database, table);
   }
-  std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
+  Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
                                 std::string_view database, const SourceTable& table) const override {
     return source_sqlserver::TransferTableRows(owner, source, target, database, table);
   }
-  std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
                                       const SourceTable& view) const override {
     return source_sqlserver::TranslateViewDefinition(owner, source, database, view);
   }
-  std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
                                   const SourceTable& table) const override {
     return source_sqlserver::TranslatePrimaryKey(owner, source, database, table);
   }
-  std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
                                      const SourceTable& table) const override {
     return source_sqlserver::TranslateUniqueIndexes(owner, source, database, table);
   }
-  std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+  Result<source_common::Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
                                    const SourceTable& table) const override {
     return source_sqlserver::TranslateForeignKeys(owner, source, database, table);
   }

@@ -80,41 +80,36 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
   return std::nullopt;
 }
 
-std::string TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
-                                     const SourceTable& table) {
-  if (source == nullptr) {
-    WriteOutput(owner.output, "No Connection!");
-    return "ERROR!!!";
-  }
+Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source,
+                                             std::string_view /*database*/, const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = TargetIsJet(owner);
   TextRowset rows;
   if (OpenTextRowset(source, BuildColumnsStatement(table, jet), &rows, {.full_values = true}) != S_OK) {
-    return ErrorDescription(rows.error_source());
+    return ProviderError(ErrorDescription(rows.error_source()));
   }
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
-    return {};
+    return Translation::Nothing();
   }
   std::string text = "create table " + AccessName(table.name) + "(\n";
   bool first = true;
   for (;;) {
     // A fetch or read failing half-way fails the translation with the provider's words: a
     // table with fewer columns is never the answer.
-    Result<bool> fetched = FetchRow(rows);
-    if (!fetched.ok()) return fetched.status().message();
-    if (!*fetched) break;
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
     if (!first) text += ",\n";
     first = false;
     const size_t columns = std::min<size_t>(rows.buffer().columns(), 5);
     std::string column_name;
     for (size_t k = 1; k <= columns; ++k) {
-      Result<std::optional<std::string>> value = ReadFullValue(rows, k);
-      if (!value.ok()) return value.status().message();
-      if (!value->has_value()) {
+      ASSIGN_OR_RETURN(const std::optional<std::string> value, ReadFullValue(rows, k));
+      if (!value.has_value()) {
         WriteOutput(owner.output, "HAS (NULL)!!!");
         continue;
       }
-      const std::string& v = **value;
+      const std::string& v = *value;
       if (k == 1) {
         column_name = v;
         text += AccessName(v) + " ";
@@ -135,7 +130,7 @@ std::string TranslateTableDefinition(const SourceContext& owner, Session* source
     }
   }
   text += ")\n";
-  return text;
+  return Translation::Statements(std::move(text));
 }
 
 }  // namespace tabulon::source_sqlserver

@@ -1,18 +1,23 @@
 // Turning a SQL Server table, its rows, views, keys, unique indexes and relationships into
 // Access statements. Each operation reads the SQL Server catalogue through the source session
-// and returns statement text for the target (or a failure text the caller reports); the
-// catalogue statements themselves are built by the Build*Statement functions.
+// (never null: the flows check it) and returns a Translation for the target, or an error with
+// the provider's words when the catalogue cannot be read; the catalogue statements themselves
+// are built by the Build*Statement functions.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/status.h"
 #include "data/provider.h"
+#include "source_common/translation.h"
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
 
 namespace tabulon::source_sqlserver {
+
+using source_common::Translation;
 
 // --- catalogue statements sent to SQL Server ---------------------------------------------------
 
@@ -35,34 +40,36 @@ std::string BuildForeignKeysStatement(const SourceTable& table);
 // not evaluate it; "" when there is no default to give (NULL).
 std::optional<std::string> TranslateDefault(std::string_view definition);
 
-// The Access CREATE TABLE statement of `table`; "ERROR!!!" without a session; the provider's
-// text when the catalogue query fails; "" when it yields no rows at all.
-std::string TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                     const SourceTable& table);
+// The Access CREATE TABLE statement of `table`; nothing when the catalogue query yields no
+// rowset.
+Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
+                                             std::string_view database, const SourceTable& table);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
-// same name, one INSERT per row. Returns "true" when the copy ran to its end or was stopped,
-// "No Source Connection!" / "No Target Connection!", "" when the select yields no rowset, or
-// the provider's text when reading the source fails.
-std::string TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
-                              std::string_view database, const SourceTable& table);
+// same name, one INSERT per row (source_common::CopyRows), writing its own lines. The counts
+// when the copy ran to its end or was stopped (all zero when the select yields no rowset); an
+// error ("No Source Connection!", "No Target Connection!", or the provider's words) when it
+// could not read or store the rows.
+Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,
+                                                       data::Session* target, std::string_view database,
+                                                       const SourceTable& table);
 
 // A fetched value as an Access literal for a column of OLE DB type `type`; nullopt is NULL.
 void AppendAccessLiteral(std::string& out, data::DbType type, const std::optional<std::string_view>& value);
 
 // The definition of `view` as one text, comments removed, ready to run on the target.
-std::string TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                    const SourceTable& view);
+Result<Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source,
+                                            std::string_view database, const SourceTable& view);
 
-// "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or "".
-std::string TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
-                                const SourceTable& table);
+// "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or nothing.
+Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
+                                        const SourceTable& table);
 // One CREATE UNIQUE INDEX per unique index that is not the primary key, separated by ";".
-std::string TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
-                                   const SourceTable& table);
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
+                                           std::string_view database, const SourceTable& table);
 // One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";".
-std::string TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
-                                 const SourceTable& table);
+Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
+                                         std::string_view database, const SourceTable& table);
 
 // A key column list as SQL Server prints it ("a, b(-)") as Access columns ("`a`,`b` DESC").
 std::string AccessKeyColumns(std::string_view keys);

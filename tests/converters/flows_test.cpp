@@ -322,6 +322,40 @@ TEST_F(FlowsTest, SingleObjectsAndWhatDecidesTheirOutcome) {
   ExpectTablesInFile(folder_ / "Target.mdb", {{"dbo", "Customers"}, {"dbo", "Orders"}});
 }
 
+// A catalogue the source stops answering half-way: each object says why in the source's words,
+// fails in the report, and the run goes on with the rest.
+TEST_F(FlowsTest, SourceReadFailuresAreLinesAndReportEntries) {
+  LoadShopDemo();
+  const std::string lost = "[FreeTDS][SQL Server]Communication link failure";
+  script_->Again(source_sqlserver::BuildColumnsStatement(SourceTable("dbo", "OrderLines"), true)).FailsAtRow(2, lost);
+  script_->Again(source_sqlserver::BuildHelpConstraintStatement(SourceTable("dbo", "Orders"))).FailsAtRow(1, lost);
+  script_->Again(source_sqlserver::BuildHelpIndexStatement(SourceTable("dbo", "Customers"))).FailsAtRow(1, lost);
+  script_->Again(source_sqlserver::BuildForeignKeysStatement(SourceTable("dbo", "Orders"))).FailsAtRow(0, lost);
+  script_->Again(source_sqlserver::BuildHelpTextStatement(SourceTable("dbo", "vCustomerOrders"))).FailsAtRow(3, lost);
+  Queue(kCloneDatabase, "ShopDemo", "", "ShopDemo");
+  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));
+  const std::vector<std::string> lines = TakeLines();
+  const auto after = [&](const std::string& first, const std::string& second) {
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+      if (lines[i] == first && lines[i + 1] == second) return true;
+    }
+    return false;
+  };
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), lost), 5) << ::testing::PrintToString(lines);
+  for (const char* line : {"TABLE: Create [ShopDemo].[OrderLines] ERROR !", "Create PK failure!", "Create Index failure!",
+                           "Create Relationship failure!", "Create VIEW [vCustomerOrders] failure!!!"}) {
+    EXPECT_TRUE(after(lost, line)) << line << "\n" << ::testing::PrintToString(lines);
+  }
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!"), 1);
+  size_t failed = 0;
+  for (const ReportedObject& o : wb_->report().Objects()) failed += o.outcome == ObjectOutcome::kFailed && o.reason == lost;
+  EXPECT_EQ(failed, 4u);  // key, index, relationship, view
+  const std::vector<ReportedTable> tables = wb_->report().Tables();
+  EXPECT_TRUE(std::any_of(tables.begin(), tables.end(), [&](const ReportedTable& t) {
+    return t.name == "OrderLines" && !t.created && t.error == lost;
+  }));
+}
+
 TEST_F(FlowsTest, BackupsWriteTheirFoldersAndReplayIntoAnEqualFile) {
   LoadShopDemo();
   const std::string target = (folder_ / "Target").string();

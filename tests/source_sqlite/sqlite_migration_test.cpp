@@ -16,12 +16,14 @@
 #include "jet_readers.h"
 #include "source_sqlite/connection.h"
 #include "source_sqlite/translate.h"
+#include "translation_text.h"
 
 namespace tabulon::source_sqlite {
 namespace {
 
 using namespace data;
 namespace fs = std::filesystem;
+using tabulon::testing::Shown;
 
 constexpr char kFixture[] = R"sql(
 create table customers(
@@ -150,7 +152,7 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
   EXPECT_EQ(tree.tree.ChildTexts(tree.tables_folder), (std::vector<std::string>{"customers", "Order", "shipments"}));
 
   // Types from the declarations, widened where the stored values need it.
-  EXPECT_EQ(TranslateTableDefinition(owner_, source, "Shop", "customers"),
+  EXPECT_EQ(Shown(TranslateTableDefinition(owner_, source, "Shop", "customers")),
             "create table `customers`(\n"
             "`id` Long   NOT NULL  ,\n`name` VarChar (40) NOT NULL  ,\n`note` LongText   NULL  ,\n"
             "`active` Bit   NULL default 1 ,\n`created` DateTime   NULL default Now() ,\n"
@@ -160,15 +162,15 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
             "`misc` LongText   NULL  ,\n`big` Numeric(19,0)   NULL  ,\n`odd` LongText   NULL  )\n");
   for (const char* table : {"customers", "Order", "shipments"}) {
     SCOPED_TRACE(table);
-    Run(TranslateTableDefinition(owner_, source, "Shop", table));
-    Run(TranslatePrimaryKey(owner_, source, "Shop", table));
-    Run(TranslateUniqueIndexes(owner_, source, "Shop", table));
-    EXPECT_EQ(TransferTableRows(owner_, source, target, "Shop", table), "true");
+    Run(Shown(TranslateTableDefinition(owner_, source, "Shop", table)));
+    Run(Shown(TranslatePrimaryKey(owner_, source, "Shop", table)));
+    Run(Shown(TranslateUniqueIndexes(owner_, source, "Shop", table)));
+    EXPECT_EQ(Shown(TransferTableRows(owner_, source, target, "Shop", table)), "true");
   }
-  EXPECT_EQ(TranslatePrimaryKey(owner_, source, "Shop", "Order"), "alter table `Order` add PRIMARY KEY(`cust_id`,`line no`)\n");
-  EXPECT_EQ(TranslateUniqueIndexes(owner_, source, "Shop", "shipments"),
+  EXPECT_EQ(Shown(TranslatePrimaryKey(owner_, source, "Shop", "Order")), "alter table `Order` add PRIMARY KEY(`cust_id`,`line no`)\n");
+  EXPECT_EQ(Shown(TranslateUniqueIndexes(owner_, source, "Shop", "shipments")),
             "CREATE UNIQUE INDEX `shipments_IDX_0` ON `shipments` (`shipped` DESC,`id`)\n");
-  const std::string keys = TranslateForeignKeys(owner_, source, "Shop", "shipments");
+  const std::string keys = Shown(TranslateForeignKeys(owner_, source, "Shop", "shipments"));
   EXPECT_EQ(keys,
             "Alter Table `shipments` Add CONSTRAINT `FK_shipments_customers` FOREIGN KEY (`back_to`)\n"
             " REFERENCES `customers`(`id`);\n"
@@ -177,16 +179,16 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
             "Alter Table `shipments` Add CONSTRAINT `FK_shipments_customers_2` FOREIGN KEY (`cust_id`)\n"
             " REFERENCES `customers`(`id`)\n");
   Run(keys);
-  Run(TranslateForeignKeys(owner_, source, "Shop", "Order"));
-  EXPECT_EQ(TranslateForeignKeys(owner_, source, "Shop", "customers"), "");
+  Run(Shown(TranslateForeignKeys(owner_, source, "Shop", "Order")));
+  EXPECT_EQ(Shown(TranslateForeignKeys(owner_, source, "Shop", "customers")), "");
 
-  const std::string active = TranslateViewDefinition(owner_, source, "Shop", "v_active");
+  const std::string active = Shown(TranslateViewDefinition(owner_, source, "Shop", "v_active"));
   EXPECT_EQ(active, "CREATE VIEW `v_active` AS select UCase(`name`) as n, balance \n  from customers where active <> 0\n");
   Run(active);
-  Run(TranslateViewDefinition(owner_, source, "Shop", "v_orders"));
-  const std::string concat = TranslateViewDefinition(owner_, source, "Shop", "v_concat");
+  Run(Shown(TranslateViewDefinition(owner_, source, "Shop", "v_orders")));
+  const std::string concat = Shown(TranslateViewDefinition(owner_, source, "Shop", "v_concat"));
   EXPECT_EQ(concat.rfind("NO SUPPORT! VIEW [v_concat]: Access cannot hold its SELECT: ", 0), 0u) << concat;
-  EXPECT_EQ(TranslateViewDefinition(owner_, source, "Shop", "missing"), "");
+  EXPECT_EQ(Shown(TranslateViewDefinition(owner_, source, "Shop", "missing")), "");
 
   // What was left out, and the one row whose date cannot be read, each said once.
   EXPECT_EQ(Lines("left out"),

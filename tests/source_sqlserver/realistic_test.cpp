@@ -25,6 +25,7 @@ namespace {
 
 using namespace data;
 using tabulon::testing::kNull;
+using tabulon::testing::Shown;
 using Values = std::vector<std::optional<std::string>>;
 
 constexpr size_t kEventRows = 10000;
@@ -109,19 +110,19 @@ TEST_F(RealisticTest, EveryTableKeyIndexRelationshipAndRowArrivesInAnMdb) {
 
   for (const SourceTable& table : kTables) {
     SCOPED_TRACE(table.name);
-    testing::RunPieces(target, TranslateTableDefinition(src_.owner, src_.session(), "Tradewind", table), &src_.pane);
-    testing::RunPieces(target, TranslatePrimaryKey(src_.owner, src_.session(), "Tradewind", table), &src_.pane);
-    testing::RunPieces(target, TranslateUniqueIndexes(src_.owner, src_.session(), "Tradewind", table), &src_.pane);
-    EXPECT_EQ(TransferTableRows(src_.owner, src_.session(), target, "Tradewind", table), "true");
+    testing::RunPieces(target, Shown(TranslateTableDefinition(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
+    testing::RunPieces(target, Shown(TranslatePrimaryKey(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
+    testing::RunPieces(target, Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
+    EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target, "Tradewind", table)), "true");
   }
   for (const SourceTable& table : kTables) {
-    testing::RunPieces(target, TranslateForeignKeys(src_.owner, src_.session(), "Tradewind", table), &src_.pane);
+    testing::RunPieces(target, Shown(TranslateForeignKeys(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
   }
   // Comments go, the long select line cut into two rows is whole again, "--" inside quotes stays.
-  const std::string active = TranslateViewDefinition(src_.owner, src_.session(), "Tradewind", "vActiveProducts");
+  const std::string active = Shown(TranslateViewDefinition(src_.owner, src_.session(), "Tradewind", "vActiveProducts"));
   EXPECT_NE(active.find("Name <> 'n/a -- none'"), std::string::npos) << active;
   EXPECT_EQ(active.find("EUR"), std::string::npos) << active;
-  const std::string orders = TranslateViewDefinition(src_.owner, src_.session(), "Tradewind", "vCustomerOrders");
+  const std::string orders = Shown(TranslateViewDefinition(src_.owner, src_.session(), "Tradewind", "vCustomerOrders"));
   EXPECT_NE(orders.find("p.Name AS ProductName, l.Qty * l.UnitPrice AS LineAmount \n"), std::string::npos) << orders;
   EXPECT_EQ(orders.find("report"), std::string::npos) << orders;
   testing::RunPieces(target, active, &src_.pane);

@@ -11,8 +11,11 @@
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
 #include "tests/support/replay_provider.h"
+#include "tests/support/translation_text.h"
 
 namespace tabulon::source_sqlserver::testing {
+
+using tabulon::testing::Shown;
 
 std::string ReadTextFile(const std::string& path);
 std::string FixturePath(const std::string& name);
