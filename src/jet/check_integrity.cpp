@@ -568,12 +568,7 @@ class Checker {
   // their column pairs 0..n-1.
   Status CheckRelationshipRows() {
     ASSIGN_OR_RETURN(TableDefinition table, db_.GetTable("MSysRelationships"));
-    auto at = [&](const char* name) {
-      for (size_t i = 0; i < table.columns.size(); ++i) {
-        if (table.columns[i].name == name) return static_cast<int>(i);
-      }
-      return -1;
-    };
+    auto at = [&](const char* name) { return ColumnIndex(table, name); };
     const int name = at("szRelationship"), grbit = at("grbit"), count = at("ccolumn"), index = at("icolumn"),
               object = at("szObject"), referenced = at("szReferencedObject");
     if (std::min({name, grbit, count, index, object, referenced}) < 0) {

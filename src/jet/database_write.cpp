@@ -37,13 +37,6 @@ double OleNow() {
   return 25569.0 + seconds / 86400.0;
 }
 
-int FindColumn(const TableDefinition& table, std::string_view name) {
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (table.columns[i].name == name) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 std::string SidBytes(uint16_t sid) {
   return {static_cast<char>(sid >> 8), static_cast<char>(sid & 0xFF)};
 }
@@ -295,12 +288,12 @@ Status Database::WriteState::Load() {
   }
   ASSIGN_OR_RETURN(TableState * catalog, Table(kCatalogTdefPage, "MSysObjects"));
   const TableDefinition& def = catalog->def;
-  const int id = FindColumn(def, "Id");
-  const int parent = FindColumn(def, "ParentId");
-  const int name = FindColumn(def, "Name");
-  const int type = FindColumn(def, "Type");
-  const int flags = FindColumn(def, "Flags");
-  const int owner = FindColumn(def, "Owner");
+  const int id = ColumnIndex(def, "Id");
+  const int parent = ColumnIndex(def, "ParentId");
+  const int name = ColumnIndex(def, "Name");
+  const int type = ColumnIndex(def, "Type");
+  const int flags = ColumnIndex(def, "Flags");
+  const int owner = ColumnIndex(def, "Owner");
   if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0 || owner < 0) {
     return CorruptError("page 2: the catalog lacks one of Id, ParentId, Name, Type, Flags, Owner");
   }
@@ -330,8 +323,8 @@ Status Database::WriteState::Load() {
   if (aces_entry) {
     aces_tdef = aces_entry->tdef_page();
     ASSIGN_OR_RETURN(TableState * aces_table, Table(aces_tdef, "MSysACEs"));
-    const int object = FindColumn(aces_table->def, "ObjectId");
-    const int sid = FindColumn(aces_table->def, "SID");
+    const int object = ColumnIndex(aces_table->def, "ObjectId");
+    const int sid = ColumnIndex(aces_table->def, "SID");
     if (object < 0 || sid < 0) return CorruptError("MSysACEs lacks ObjectId or SID");
     RETURN_IF_ERROR(db.ScanRows(
         aces_table->def,

@@ -225,4 +225,91 @@ Status FaultInjectingFile::Sync() {
   return inner_->Sync();
 }
 
+PowerLossFile::PowerLossFile(std::shared_ptr<std::vector<uint8_t>> durable,
+                             std::shared_ptr<MemoryFile::Companions> durable_companions, int64_t fail_at_operation)
+    : durable_(std::move(durable)), power_(std::make_shared<Power>()) {
+  power_->fail_at = fail_at_operation;
+  power_->durable_companions = std::move(durable_companions);
+  power_->volatile_files[""] = *durable_;
+}
+
+PowerLossFile::PowerLossFile(std::shared_ptr<std::vector<uint8_t>> durable, std::string suffix,
+                             std::shared_ptr<Power> power)
+    : durable_(std::move(durable)), suffix_(std::move(suffix)), power_(std::move(power)) {}
+
+Status PowerLossFile::Check() const {
+  return power_->lost ? IoError(Name() + ": the power is lost") : Status::Ok();
+}
+
+Status PowerLossFile::CountOperation(const char* what) {
+  RETURN_IF_ERROR(Check());
+  if (++power_->operations >= power_->fail_at && power_->fail_at > 0) {
+    power_->lost = true;
+    return IoError(Name() + ": power lost during " + what + " (operation " + std::to_string(power_->operations) + ")");
+  }
+  return Status::Ok();
+}
+
+Status PowerLossFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  RETURN_IF_ERROR(Check());
+  const std::vector<uint8_t>& bytes = Volatile();
+  if (offset > bytes.size() || size > bytes.size() - offset) {
+    return IoError(Name() + ": read of " + std::to_string(size) + " bytes at " + std::to_string(offset) +
+                   " beyond the end");
+  }
+  std::memcpy(buffer, bytes.data() + offset, size);
+  return Status::Ok();
+}
+
+Status PowerLossFile::WriteAt(uint64_t offset, const void* buffer, size_t size) {
+  RETURN_IF_ERROR(CountOperation("write"));
+  std::vector<uint8_t>& bytes = Volatile();
+  if (bytes.size() < offset + size) bytes.resize(offset + size);
+  std::memcpy(bytes.data() + offset, buffer, size);
+  return Status::Ok();
+}
+
+Result<uint64_t> PowerLossFile::Size() {
+  RETURN_IF_ERROR(Check());
+  return static_cast<uint64_t>(Volatile().size());
+}
+
+Status PowerLossFile::Truncate(uint64_t size) {
+  RETURN_IF_ERROR(CountOperation("truncate"));
+  Volatile().resize(size);
+  return Status::Ok();
+}
+
+Status PowerLossFile::Sync() {
+  RETURN_IF_ERROR(CountOperation("sync"));
+  *durable_ = Volatile();
+  return Status::Ok();
+}
+
+Result<std::unique_ptr<FileIo>> PowerLossFile::OpenCompanion(std::string_view suffix, bool create) {
+  RETURN_IF_ERROR(Check());
+  MemoryFile::Companions& durable = *power_->durable_companions;
+  auto on_disk = durable.find(suffix);
+  if (on_disk == durable.end()) {
+    if (!create) return NotFoundError(Name() + std::string(suffix) + ": no such file");
+    RETURN_IF_ERROR(CountOperation("create"));
+    on_disk = durable.emplace(std::string(suffix), std::make_shared<std::vector<uint8_t>>()).first;
+    power_->volatile_files[std::string(suffix)].clear();
+  } else if (power_->volatile_files.find(suffix) == power_->volatile_files.end()) {
+    power_->volatile_files[std::string(suffix)] = *on_disk->second;
+  }
+  return std::unique_ptr<FileIo>(new PowerLossFile(on_disk->second, std::string(suffix), power_));
+}
+
+Status PowerLossFile::RemoveCompanion(std::string_view suffix) {
+  RETURN_IF_ERROR(CountOperation("remove"));
+  if (auto it = power_->volatile_files.find(suffix); it != power_->volatile_files.end()) {
+    power_->volatile_files.erase(it);
+  }
+  if (auto it = power_->durable_companions->find(suffix); it != power_->durable_companions->end()) {
+    power_->durable_companions->erase(it);
+  }
+  return Status::Ok();
+}
+
 }  // namespace tabulon::jet

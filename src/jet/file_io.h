@@ -100,4 +100,44 @@ class FaultInjectingFile : public FileIo {
   std::shared_ptr<Counter> counter_;
 };
 
+// A file held in memory that loses power. Writes reach a volatile copy; Sync makes a file's
+// writes durable (`durable`, the bytes a MemoryFile reopens afterwards). At the Nth mutating
+// operation (write, truncate, sync, companion creation or removal) the power fails: that
+// operation and every later one fail (reads too), and the durable bytes hold only what was synced
+// before. Companion files (the journal) share the power and the count; creating or removing one
+// is durable at once, as a file system's metadata journal makes it.
+class PowerLossFile : public FileIo {
+ public:
+  PowerLossFile(std::shared_ptr<std::vector<uint8_t>> durable,
+                std::shared_ptr<MemoryFile::Companions> durable_companions, int64_t fail_at_operation);
+
+  Status ReadAt(uint64_t offset, void* buffer, size_t size) override;
+  Status WriteAt(uint64_t offset, const void* buffer, size_t size) override;
+  Result<uint64_t> Size() override;
+  Status Truncate(uint64_t size) override;
+  Status Sync() override;
+  std::string Name() const override { return "memory" + suffix_; }
+  Result<std::unique_ptr<FileIo>> OpenCompanion(std::string_view suffix, bool create) override;
+  Status RemoveCompanion(std::string_view suffix) override;
+
+  bool power_lost() const { return power_->lost; }
+
+ private:
+  struct Power {
+    int64_t fail_at = 0;
+    int64_t operations = 0;
+    bool lost = false;
+    std::shared_ptr<MemoryFile::Companions> durable_companions;
+    std::map<std::string, std::vector<uint8_t>, std::less<>> volatile_files;  // by suffix; "" the file
+  };
+  PowerLossFile(std::shared_ptr<std::vector<uint8_t>> durable, std::string suffix, std::shared_ptr<Power> power);
+  Status CountOperation(const char* what);
+  Status Check() const;
+  std::vector<uint8_t>& Volatile() { return power_->volatile_files[suffix_]; }
+
+  std::shared_ptr<std::vector<uint8_t>> durable_;
+  std::string suffix_;
+  std::shared_ptr<Power> power_;
+};
+
 }  // namespace tabulon::jet

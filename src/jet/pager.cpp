@@ -290,10 +290,11 @@ Status Pager::Spill() { return WriteDirty(); }
 
 Status Pager::EndJournal() {
   // Emptying the journal is the commit point: from then on the next open finds nothing to
-  // undo. Syncing that and removing the empty file are tidiness; their failure changes no
-  // data, so it is not reported as a failed write.
+  // undo. Only a synced emptying counts: after a power loss an unsynced one may be undone, and
+  // the next open would then roll the committed changes back. A failed sync is reported (the
+  // commit may or may not have reached the disk); removing the empty file is tidiness.
   RETURN_IF_ERROR(journal_->Truncate(0));
-  (void)journal_->Sync();
+  RETURN_IF_ERROR(journal_->Sync());
   journal_.reset();
   in_transaction_ = false;
   journaled_.clear();
@@ -310,8 +311,6 @@ Status Pager::Commit() {
   if (!s.ok()) return Fail(s);
   return Status::Ok();
 }
-
-Status Pager::Flush(bool /*sync*/) { return Commit(); }
 
 Status Pager::Rollback() {
   dirty_.clear();
@@ -332,7 +331,5 @@ Status Pager::Rollback() {
   page_count_ = file_page_count_ = base_page_count_;
   return s;
 }
-
-void Pager::DiscardDirty() { (void)Rollback(); }
 
 }  // namespace tabulon::jet

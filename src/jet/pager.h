@@ -46,14 +46,9 @@ class Pager {
 
   // Makes every change since the last commit durable and ends the transaction.
   Status Commit();
-  // Same as Commit (kept for callers that think in flushes); `sync` is ignored: a commit
-  // always syncs, since the journal may only be dropped once the file is durable.
-  Status Flush(bool sync = true);
   // Undoes every change since the last commit: drops the cache and restores the file from the
   // journal. When that fails too (the device is gone) the journal stays for the next open.
   Status Rollback();
-  // Drops every cached page without writing it (kept for callers; same as Rollback).
-  void DiscardDirty();
 
   // True once a write failed and could not be rolled back; the pager then refuses changes.
   bool broken() const { return broken_; }

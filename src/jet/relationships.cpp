@@ -26,13 +26,6 @@ constexpr int16_t kRelationshipObjectType = 8;
 constexpr size_t kMaxRelationshipColumns = 10;
 constexpr uint8_t kForeignKeyIndexType = 0x02;
 
-int ColumnAt(const TableDefinition& table, std::string_view name) {
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (EqualsIgnoreAsciiCase(table.columns[i].name, name)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 // The key of the given columns of a row, or nullopt when one of them is Null (such a row
 // references nothing).
 std::optional<std::string> TupleKey(const TableDefinition& table, const std::vector<int>& at,
@@ -81,10 +74,10 @@ namespace {
 // The relationships stored in MSysRelationships (`table`), whose rows `scan` visits.
 Result<std::vector<Relationship>> ParseRelationships(
     const TableDefinition& table, const std::function<Status(const RowVisitor&)>& scan) {
-  const int name = ColumnAt(table, "szRelationship"), grbit = ColumnAt(table, "grbit"),
-            index = ColumnAt(table, "icolumn"), object = ColumnAt(table, "szObject"),
-            column = ColumnAt(table, "szColumn"), referenced = ColumnAt(table, "szReferencedObject"),
-            referenced_column = ColumnAt(table, "szReferencedColumn");
+  const int name = ColumnIndex(table, "szRelationship"), grbit = ColumnIndex(table, "grbit"),
+            index = ColumnIndex(table, "icolumn"), object = ColumnIndex(table, "szObject"),
+            column = ColumnIndex(table, "szColumn"), referenced = ColumnIndex(table, "szReferencedObject"),
+            referenced_column = ColumnIndex(table, "szReferencedColumn");
   if (std::min({name, grbit, index, object, column, referenced, referenced_column}) < 0) {
     return CorruptError("MSysRelationships lacks one of its columns");
   }
@@ -172,7 +165,7 @@ Status RewriteRelationshipRows(CatalogWriter& w, const std::function<RowEdit(Row
 
 Status RemoveRelationship(CatalogWriter& w, const Relationship& r) {
   ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
-  const int name = ColumnAt(*table, "szRelationship");
+  const int name = ColumnIndex(*table, "szRelationship");
   RETURN_IF_ERROR(RewriteRelationshipRows(w, [&](Row& row) {
     const auto* s = std::get_if<std::string>(&row[static_cast<size_t>(name)]);
     return s && EqualsIgnoreAsciiCase(*s, r.name) ? RowEdit::kDrop : RowEdit::kKeep;
@@ -235,8 +228,8 @@ Status DetachRelationships(CatalogWriter& w, std::string_view table, DropTableMo
 Status RenameInRelationships(CatalogWriter& w, std::string_view from, std::string_view to) {
   if (!w.FindObject("MSysRelationships", kTablesContainerId)) return Status::Ok();
   ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
-  const int object = ColumnAt(*table, "szObject");
-  const int referenced = ColumnAt(*table, "szReferencedObject");
+  const int object = ColumnIndex(*table, "szObject");
+  const int referenced = ColumnIndex(*table, "szReferencedObject");
   if (object < 0 || referenced < 0) return CorruptError("MSysRelationships lacks one of its columns");
   bool renamed = false;
   RETURN_IF_ERROR(RewriteRelationshipRows(w, [&](Row& row) {
@@ -289,8 +282,8 @@ Status Database::CreateRelationship(const Relationship& r) {
     const TableDefinition foreign = *foreign_ptr;
     std::vector<int> primary_at, foreign_at;
     for (size_t i = 0; i < r.primary_columns.size(); ++i) {
-      const int p = ColumnAt(primary, r.primary_columns[i]);
-      const int f = ColumnAt(foreign, r.foreign_columns[i]);
+      const int p = ColumnIndex(primary, r.primary_columns[i]);
+      const int f = ColumnIndex(foreign, r.foreign_columns[i]);
       if (p < 0) return NotFoundError("table '" + primary.name + "' has no column '" + r.primary_columns[i] + "'");
       if (f < 0) return NotFoundError("table '" + foreign.name + "' has no column '" + r.foreign_columns[i] + "'");
       const ColumnType pt = primary.columns[static_cast<size_t>(p)].type;
@@ -334,7 +327,7 @@ Status Database::CreateRelationship(const Relationship& r) {
     for (size_t i = 0; i < primary_at.size(); ++i) {
       Row row(table->columns.size(), Null{});
       auto set = [&](const char* column, Value v) {
-        const int at = ColumnAt(*table, column);
+        const int at = ColumnIndex(*table, column);
         if (at >= 0) row[static_cast<size_t>(at)] = std::move(v);
       };
       set("szRelationship", r.name);

@@ -1,5 +1,7 @@
 #include "jet/schema.h"
 
+#include "base/text.h"
+
 #include <string_view>
 
 namespace tabulon::jet {
@@ -19,6 +21,13 @@ const Uint128 kMaxMagnitude = [] {
   return v - 1;
 }();
 }  // namespace
+
+int ColumnIndex(const TableDefinition& table, std::string_view name) {
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    if (EqualsIgnoreAsciiCase(table.columns[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
 
 const char* ColumnTypeName(ColumnType type) {
   switch (type) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -113,6 +114,10 @@ struct TableDefinition {
   uint32_t logical_index_offset = 0;   // where the logical index records start in the definition
   std::vector<uint32_t> definition_pages;  // the first page and its continuation pages
 };
+
+// The position of the column named `name` (compared without ASCII case, as Jet compares
+// names) in table.columns, or -1.
+int ColumnIndex(const TableDefinition& table, std::string_view name);
 
 // An exact decimal: unscaled 96-bit magnitude (fits Jet's Numeric and Currency) with sign/scale.
 struct Decimal {

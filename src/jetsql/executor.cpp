@@ -27,13 +27,6 @@ Status AtPosition(std::string_view sql, size_t offset, Status status) {
   return Status(status.code(), status.message() + " (at " + DescribePosition(sql, offset) + ")");
 }
 
-int FindColumn(const TableDefinition& table, std::string_view name) {
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (EqualsIgnoreAsciiCase(table.columns[i].name, name)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 // The DefaultValue text of a DEFAULT clause: a constant, or one of the date functions Access
 // evaluates itself. Anything else (a SQL Server function such as getdate) would make every
 // later insert into the table fail in Access, so it is refused here.
@@ -115,7 +108,7 @@ class Scope {
   Result<ColumnPlace> Resolve(const ColumnRef& ref, size_t offset) const {
     if (!ref.qualifier.empty()) {
       ASSIGN_OR_RETURN(size_t t, Qualifier(ref.qualifier, offset));
-      const int c = FindColumn(*sources_[t].def, ref.name);
+      const int c = ColumnIndex(*sources_[t].def, ref.name);
       if (c < 0) {
         return AtPosition(sql_, offset, NotFoundError("table '" + sources_[t].def->name +
                                                       "' has no column '" + ref.name + "'"));
@@ -124,7 +117,7 @@ class Scope {
     }
     std::optional<ColumnPlace> found;
     for (size_t t = 0; t < sources_.size(); ++t) {
-      const int c = FindColumn(*sources_[t].def, ref.name);
+      const int c = ColumnIndex(*sources_[t].def, ref.name);
       if (c < 0) continue;
       if (found) {
         return AtPosition(sql_, offset,
@@ -309,7 +302,7 @@ Result<const TableDefinition*> Session::Table(std::string_view name) {
     // DefaultValue lives in the table's properties; INSERT fills left-out columns with it.
     ASSIGN_OR_RETURN(std::vector<jet::ColumnMetadata> metadata, db_.GetColumnMetadata(table.name));
     for (const jet::ColumnMetadata& m : metadata) {
-      const int c = FindColumn(table, m.name);
+      const int c = ColumnIndex(table, m.name);
       if (c >= 0 && m.has_default) table.columns[static_cast<size_t>(c)].default_value = m.default_value;
     }
   }
@@ -346,7 +339,7 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
     }
   } else {
     for (size_t k = 0; k < insert.columns.size(); ++k) {
-      const int c = FindColumn(*table, insert.columns[k]);
+      const int c = ColumnIndex(*table, insert.columns[k]);
       if (c < 0) {
         return AtPosition(sql, insert.values[k].offset,
                           NotFoundError("table '" + table->name + "' has no column '" +
