@@ -174,8 +174,8 @@ Status MemoryFile::Truncate(uint64_t size) {
 
 Status MemoryFile::Sync() { return Status::Ok(); }
 
-FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation)
-    : FaultInjectingFile(std::move(inner), std::make_shared<Counter>(Counter{fail_at_operation})) {}
+FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation, bool reads_too)
+    : FaultInjectingFile(std::move(inner), std::make_shared<Counter>(Counter{fail_at_operation, 0, false, reads_too})) {}
 
 FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner,
                                        std::shared_ptr<Counter> counter)
@@ -205,6 +205,7 @@ Status FaultInjectingFile::RemoveCompanion(std::string_view suffix) {
 }
 
 Status FaultInjectingFile::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  if (counter_->reads_too) RETURN_IF_ERROR(CountOperation("read"));
   return inner_->ReadAt(offset, buffer, size);
 }
 

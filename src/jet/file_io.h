@@ -69,11 +69,12 @@ class MemoryFile : public FileIo {
 };
 
 // Wraps another file and fails the Nth mutating operation (write, truncate, sync, companion
-// removal) and every operation after it, as a full disk or a lost device would. Companion files
-// opened through it share the same operation count.
+// removal) and every operation after it, as a full disk or a lost device would. With
+// `reads_too`, reads count as operations and fail the same way (a device that stops answering).
+// Companion files opened through it share the same operation count.
 class FaultInjectingFile : public FileIo {
  public:
-  FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation);
+  FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation, bool reads_too = false);
 
   Status ReadAt(uint64_t offset, void* buffer, size_t size) override;
   Status WriteAt(uint64_t offset, const void* buffer, size_t size) override;
@@ -92,6 +93,7 @@ class FaultInjectingFile : public FileIo {
     int64_t fail_at = 0;
     int64_t operations = 0;
     bool failed = false;
+    bool reads_too = false;
   };
   FaultInjectingFile(std::unique_ptr<FileIo> inner, std::shared_ptr<Counter> counter);
   Status CountOperation(const char* what);
