@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -106,28 +107,6 @@ bool FileIsValid(const std::string& path) {
   return db.ok() && (*db)->CheckIntegrity().ok();
 }
 
-std::string JsonText(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
-
 struct RunOutcome {
   std::string status;  // "success", "failure", "stopped"
   std::string file;    // "complete", "kept", "removed", "none"
@@ -135,33 +114,33 @@ struct RunOutcome {
 };
 
 bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome, const MigrationReport* report) {
-  std::string json = "{\n  \"source\": " + JsonText(args.source) + ",\n  \"database\": " + JsonText(args.database) +
-                     ",\n  \"target\": " + JsonText(TargetFile(args)) + ",\n  \"status\": " + JsonText(outcome.status) +
-                     ",\n  \"file\": " + JsonText(outcome.file) + ",\n  \"tasks\": [";
-  for (size_t i = 0; i < outcome.tasks.size(); ++i) {
-    json += std::string(i ? "," : "") + "\n    {\"operation\": " + std::to_string(outcome.tasks[i].operation) +
-            ", \"state\": " + JsonText(outcome.tasks[i].state_text) + "}";
+  nlohmann::ordered_json json = {{"source", args.source},   {"database", args.database}, {"target", TargetFile(args)},
+                                 {"status", outcome.status}, {"file", outcome.file},         {"tasks", nlohmann::json::array()},
+                                 {"tables", nlohmann::json::array()}, {"objects", nlohmann::json::array()}};
+  for (const MigrationTask& task : outcome.tasks) {
+    json["tasks"].push_back({{"operation", task.operation}, {"state", task.state_text}});
   }
-  json += outcome.tasks.empty() ? "],\n  \"tables\": [" : "\n  ],\n  \"tables\": [";
-  const std::vector<ReportedTable> tables = report ? report->Tables() : std::vector<ReportedTable>{};
-  for (size_t i = 0; i < tables.size(); ++i) {
-    const ReportedTable& t = tables[i];
-    json += std::string(i ? "," : "") + "\n    {\"name\": " + JsonText(t.name) +
-            ", \"created\": " + (t.created ? "true" : "false") + ", \"rows_copied\": " + (t.rows_copied ? "true" : "false") +
-            ", \"rows_read\": " + std::to_string(t.rows.read) + ", \"rows_written\": " + std::to_string(t.rows.written) +
-            ", \"rows_failed\": " + std::to_string(t.rows.failed) + ", \"error\": " + JsonText(t.error) + "}";
+  for (const ReportedTable& t : report ? report->Tables() : std::vector<ReportedTable>{}) {
+    json["tables"].push_back({{"name", t.name},
+                              {"created", t.created},
+                              {"rows_copied", t.rows_copied},
+                              {"rows_read", t.rows.read},
+                              {"rows_written", t.rows.written},
+                              {"rows_failed", t.rows.failed},
+                              {"error", t.error}});
   }
-  json += tables.empty() ? "],\n  \"objects\": [" : "\n  ],\n  \"objects\": [";
-  const std::vector<ReportedObject> objects = report ? report->Objects() : std::vector<ReportedObject>{};
-  for (size_t i = 0; i < objects.size(); ++i) {
-    const ReportedObject& o = objects[i];
-    json += std::string(i ? "," : "") + "\n    {\"kind\": " + JsonText(o.kind) + ", \"name\": " + JsonText(o.name) +
-            ", \"outcome\": " + JsonText(ObjectOutcomeText(o.outcome)) + ", \"statement\": " + JsonText(o.statement) +
-            ", \"reason\": " + JsonText(o.reason) + "}";
+  for (const ReportedObject& o : report ? report->Objects() : std::vector<ReportedObject>{}) {
+    json["objects"].push_back({{"kind", o.kind},
+                               {"name", o.name},
+                               {"outcome", ObjectOutcomeText(o.outcome)},
+                               {"statement", o.statement},
+                               {"reason", o.reason}});
   }
-  json += objects.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  // Names and texts from a source may hold bytes that are not UTF-8: they are replaced, never a
+  // reason to lose the report.
+  const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << json;
+  out << text;
   out.close();
   if (out) return true;
   Fail("cannot write the report " + path);
