@@ -36,9 +36,7 @@ inline double PeakRssMegabytes() {
 
 class Stopwatch {
  public:
-  double Seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  }
+  double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
 
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();

@@ -114,9 +114,11 @@ int main(int argc, char** argv) {
   std::sort(sorted.begin(), sorted.end());
   const double largest = sorted.empty() ? 0 : sorted.back();
   const double p99 = sorted.empty() ? 0 : sorted[sorted.size() * 99 / 100];
-  std::printf("gui_event_loop_bench: main window (offscreen) while the Migrate command clones %lld SQLite rows\n", rows);
+  std::printf("gui_event_loop_bench: main window (offscreen) while the Migrate command clones %lld SQLite rows\n",
+              rows);
   std::printf("task: %s\n", state.c_str());
-  std::printf("event loop: %zu probe ticks, largest delay %.1f ms, 99th percentile %.1f ms\n", sorted.size(), largest, p99);
+  std::printf("event loop: %zu probe ticks, largest delay %.1f ms, 99th percentile %.1f ms\n", sorted.size(), largest,
+              p99);
   std::printf("migration task with the window open: %.2f s, %.0f rows/s (the controller idle after %.2f s)\n",
               task_seconds, static_cast<double>(rows) / task_seconds, seconds);
   std::printf("peak RSS: %.1f MB\n", bench::PeakRssMegabytes());

@@ -43,7 +43,8 @@ int Run(long long count, Mode mode) {
   key.columns = {{text_key ? "Code" : "Id", true}};
   if (auto s = (*db)->CreateTable(table); !s.ok()) return std::fprintf(stderr, "%s\n", s.ToString().c_str()), 1;
   if (mode != Mode::kCreate) {
-    if (auto s = (*db)->CreateIndex("Keyed", key); !s.ok()) return std::fprintf(stderr, "%s\n", s.ToString().c_str()), 1;
+    if (auto s = (*db)->CreateIndex("Keyed", key); !s.ok())
+      return std::fprintf(stderr, "%s\n", s.ToString().c_str()), 1;
   }
   const auto start = std::chrono::steady_clock::now();
   long long n = 0;
@@ -68,20 +69,18 @@ int Run(long long count, Mode mode) {
     status = (*db)->InsertRows("Keyed", next);
   }
   if (status.ok() && mode == Mode::kCreate) status = (*db)->CreateIndex("Keyed", key);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!status.ok()) return std::fprintf(stderr, "%s\n", status.ToString().c_str()), 1;
   db->reset();
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
-  const char* what = text_key ? "Text(40)"
+  const char* what = text_key                ? "Text(40)"
                      : mode == Mode::kSingle ? "Long, one write operation per row"
-                     : mode == Mode::kBatch ? "Long, one InsertRow per row in a batch"
+                     : mode == Mode::kBatch  ? "Long, one InsertRow per row in a batch"
                      : mode == Mode::kCreate ? "Long, created over the inserted rows"
-                                            : "Long";
-  std::printf("primary key: %s\nrows: %lld\nseconds: %.3f\nrows/s: %.0f\npeak RSS: %.1f MB\n",
-              what, count, seconds, static_cast<double>(count) / seconds,
-              static_cast<double>(usage.ru_maxrss) / 1024.0);
+                                             : "Long";
+  std::printf("primary key: %s\nrows: %lld\nseconds: %.3f\nrows/s: %.0f\npeak RSS: %.1f MB\n", what, count, seconds,
+              static_cast<double>(count) / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0);
   ::unlink(path.c_str());
   return 0;
 }

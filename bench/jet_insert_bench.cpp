@@ -24,8 +24,7 @@ int main(int argc, char** argv) {
   tabulon::jet::TableDefinition table;
   table.name = "Narrow";
   table.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Group", ColumnType::kLong),
-                   NewColumn("Label", ColumnType::kText, 40),
-                   NewColumn("Amount", ColumnType::kDouble),
+                   NewColumn("Label", ColumnType::kText, 40), NewColumn("Amount", ColumnType::kDouble),
                    NewColumn("At", ColumnType::kDateTime)};
   if (auto s = (*db)->CreateTable(table); !s.ok()) return bench::Fail(s);
   const bench::Stopwatch clock;

@@ -19,7 +19,8 @@ inline bool MakeSqliteReadings(const std::string& path, long long rows) {
       "celsius double, taken datetime);\n"
       "insert into readings with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
       std::to_string(rows) +
-      ") select i, 'sensor-' || (i % 400), case when i % 13 = 0 then null else 'Hall ' || (i % 17) || ', row ' || i end, "
+      ") select i, 'sensor-' || (i % 400), case when i % 13 = 0 then null else 'Hall ' || (i % 17) || ', row ' || i "
+      "end, "
       "(i % 5000) * 0.037 - 40.5, datetime('2020-01-01', '+' || i || ' seconds') from n;";
   const bool ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
   if (!ok) std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));

@@ -25,8 +25,11 @@ class GeneratedRowset : public Rowset {
   explicit GeneratedRowset(long long rows) : rows_(rows) {}
   std::vector<std::string> ErrorRecords() const override { return {}; }
   Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) override {
-    const std::pair<const char*, DbType> kColumns[] = {
-        {"ID", DBTYPE_I4}, {"Customer", DBTYPE_WSTR}, {"Amount", DBTYPE_CY}, {"Placed", DBTYPE_DBTIMESTAMP}, {"Paid", DBTYPE_BOOL}};
+    const std::pair<const char*, DbType> kColumns[] = {{"ID", DBTYPE_I4},
+                                                       {"Customer", DBTYPE_WSTR},
+                                                       {"Amount", DBTYPE_CY},
+                                                       {"Placed", DBTYPE_DBTIMESTAMP},
+                                                       {"Paid", DBTYPE_BOOL}};
     columns->clear();
     for (const auto& [name, type] : kColumns) {
       ColumnInfo c;
@@ -62,7 +65,8 @@ class GeneratedCommand : public Command {
  public:
   explicit GeneratedCommand(long long rows) : rows_(rows) {}
   std::vector<std::string> ErrorRecords() const override { return {}; }
-  Hresult Execute(std::string_view, const PropertySet&, const RowsetOptions&, std::unique_ptr<Rowset>* rowset) override {
+  Hresult Execute(std::string_view, const PropertySet&, const RowsetOptions&,
+                  std::unique_ptr<Rowset>* rowset) override {
     *rowset = std::make_unique<GeneratedRowset>(rows_);
     return S_OK;
   }
@@ -99,10 +103,11 @@ int main(int argc, char** argv) {
   DbConnection target;
   target.profile.provider_name = kJetProviderName;
   if (OpenDataSource(target, {&init, 1}) != S_OK || OpenSession(target) != S_OK) return 1;
-  if (!ExecuteStatement(nullptr, target.session.get(),
-                        "create table `Sales`(`ID` Long NOT NULL, `Customer` VarChar(100) NULL, `Amount` Currency NULL, "
-                        "`Placed` DateTime NULL, `Paid` Bit NOT NULL)",
-                        1)) {
+  if (!ExecuteStatement(
+          nullptr, target.session.get(),
+          "create table `Sales`(`ID` Long NOT NULL, `Customer` VarChar(100) NULL, `Amount` Currency NULL, "
+          "`Placed` DateTime NULL, `Paid` Bit NOT NULL)",
+          1)) {
     return 1;
   }
 

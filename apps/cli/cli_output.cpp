@@ -11,14 +11,10 @@ using namespace tabulon::data;
 const char* AnsiColour(const OutputLine& line) {
   if (!line.coloured) return nullptr;
   switch (line.text_colour) {
-    case kColourRed:
-      return "\033[31m";
-    case kColourGreen:
-      return "\033[32m";
-    case kColourOrange:
-      return "\033[38;5;208m";
-    default:
-      return nullptr;
+    case kColourRed: return "\033[31m";
+    case kColourGreen: return "\033[32m";
+    case kColourOrange: return "\033[38;5;208m";
+    default: return nullptr;
   }
 }
 

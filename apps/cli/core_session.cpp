@@ -24,11 +24,11 @@ tabulon::config::ProgramFolders FindFolders(const std::string& config_file) {
   std::error_code error;
   const fs::path executable = fs::read_symlink("/proc/self/exe", error);
   return tabulon::config::FindProgramFolders(error ? std::string() : executable.parent_path().string(),
-                                              [](std::string_view name) -> std::optional<std::string> {
-                                                const char* value = std::getenv(std::string(name).c_str());
-                                                if (value == nullptr) return std::nullopt;
-                                                return std::string(value);
-                                              });
+                                             [](std::string_view name) -> std::optional<std::string> {
+                                               const char* value = std::getenv(std::string(name).c_str());
+                                               if (value == nullptr) return std::nullopt;
+                                               return std::string(value);
+                                             });
 }
 
 WorkbenchOptions MakeOptions(const std::string& config_file) {

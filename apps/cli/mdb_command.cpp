@@ -139,8 +139,7 @@ int Summary(const char* path) {
                 l.key.c_str(), l.unique.c_str());
   }
   std::printf("tables: %zu\nrows: %s\nprimary keys: %llu\nunique indexes: %llu\nrelationships: %zu\nviews: %zu\n",
-              names->size(), Grouped(total_rows).c_str(), keys, unique_indexes, relationships->size(),
-              queries->size());
+              names->size(), Grouped(total_rows).c_str(), keys, unique_indexes, relationships->size(), queries->size());
   for (const SavedQuery& query : *queries) std::printf("  view %s\n", query.name.c_str());
   return 0;
 }

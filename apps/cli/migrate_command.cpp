@@ -92,7 +92,8 @@ struct MigrateArgs {
 // The file the run writes: --target's, or the clone's FOLDER/DB.mdb.
 std::string TargetFile(const MigrateArgs& args) {
   if (!args.target.empty()) return AbsolutePath(args.target);
-  return (fs::path(AbsolutePath(args.clone)) / (tabulon::target_access::MakeSafeFileName(args.database) + ".mdb")).string();
+  return (fs::path(AbsolutePath(args.clone)) / (tabulon::target_access::MakeSafeFileName(args.database) + ".mdb"))
+      .string();
 }
 
 void RemoveFile(const std::string& path) {
@@ -113,10 +114,16 @@ struct RunOutcome {
   std::vector<MigrationTask> tasks;
 };
 
-bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome, const MigrationReport* report) {
-  nlohmann::ordered_json json = {{"source", args.source},   {"database", args.database}, {"target", TargetFile(args)},
-                                 {"status", outcome.status}, {"file", outcome.file},         {"tasks", nlohmann::json::array()},
-                                 {"tables", nlohmann::json::array()}, {"objects", nlohmann::json::array()}};
+bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome,
+                 const MigrationReport* report) {
+  nlohmann::ordered_json json = {{"source", args.source},
+                                 {"database", args.database},
+                                 {"target", TargetFile(args)},
+                                 {"status", outcome.status},
+                                 {"file", outcome.file},
+                                 {"tasks", nlohmann::json::array()},
+                                 {"tables", nlohmann::json::array()},
+                                 {"objects", nlohmann::json::array()}};
   for (const MigrationTask& task : outcome.tasks) {
     json["tasks"].push_back({{"operation", task.operation}, {"state", task.state_text}});
   }
@@ -260,11 +267,13 @@ int RunMigration(const MigrateArgs& args) {
   if (args.kind == TreeNodeKind::kTable || args.kind == TreeNodeKind::kView) {
     std::lock_guard guard(workbench.tree_lock());
     tabulon::data::DbTreeView& tree = workbench.source_tree();
-    if (!SourceAdapterFor(workbench.source().profile.provider_name).SelectDatabase(tree, workbench.target_tree(), database)) {
+    if (!SourceAdapterFor(workbench.source().profile.provider_name)
+             .SelectDatabase(tree, workbench.target_tree(), database)) {
       return Fail("the source database '" + database + "' cannot be selected");
     }
     const bool table = args.kind == TreeNodeKind::kTable;
-    std::optional<std::string> found = FindChild(tree, table ? tree.tables_folder : tree.views_folder, args.kind, args.object);
+    std::optional<std::string> found =
+        FindChild(tree, table ? tree.tables_folder : tree.views_folder, args.kind, args.object);
     if (!found) return Fail("'" + database + "' has no " + (table ? "table" : "view") + " named '" + args.object + "'");
     object = *found;
   }
@@ -396,7 +405,7 @@ int Supervise(pid_t child, const MigrateArgs& args) {
     outcome.file = "removed";
   }
   std::fprintf(stderr, "tabulon-cli migrate: ended early; %s %s\n", file.c_str(),
-               outcome.file == "kept" ? "is kept as it was at its last stored batch"
+               outcome.file == "kept"      ? "is kept as it was at its last stored batch"
                : outcome.file == "removed" ? "was removed: it did not read back whole"
                                            : "was not made");
   if (!args.report.empty()) WriteReport(args.report, args, outcome, nullptr);
@@ -441,7 +450,7 @@ int RunMigrateCommand(int argc, char** argv) {
       }
       args.conditions.emplace_back(value.substr(0, equals), value.substr(equals + 1));
     } else {
-      std::string* slot = arg == "--source"   ? &args.source
+      std::string* slot = arg == "--source"     ? &args.source
                           : arg == "--database" ? &args.database
                           : arg == "--target"   ? &args.target
                           : arg == "--clone"    ? &args.clone

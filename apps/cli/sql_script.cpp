@@ -14,10 +14,10 @@ std::string_view Trim(std::string_view s) {
 
 std::vector<ScriptStatement> SplitSqlScript(std::string_view script) {
   std::vector<ScriptStatement> out;
-  size_t start = 0;        // where the current statement's text begins
-  size_t start_line = 1;   // its line
+  size_t start = 0;       // where the current statement's text begins
+  size_t start_line = 1;  // its line
   size_t line = 1;
-  char close = 0;          // the character that ends the open quote or bracket, 0 outside
+  char close = 0;  // the character that ends the open quote or bracket, 0 outside
   auto finish = [&](size_t end) {
     std::string_view text = script.substr(start, end - start);
     // The statement's line is that of its first non-blank character.

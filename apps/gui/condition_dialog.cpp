@@ -28,7 +28,11 @@ QString Lines(const std::string& text) {
 
 ConditionDialog::ConditionDialog(converters::Workbench& owner, std::string database, std::string table,
                                  std::string schema, QWidget* parent)
-    : QDialog(parent), owner_(owner), database_(std::move(database)), table_(std::move(table)), schema_(std::move(schema)) {
+    : QDialog(parent),
+      owner_(owner),
+      database_(std::move(database)),
+      table_(std::move(table)),
+      schema_(std::move(schema)) {
   setWindowTitle(QStringLiteral("Migration Condition"));
 
   auto* layout = new QVBoxLayout(this);

@@ -121,7 +121,8 @@ bool DbTreeWidget::SyncFromModel(bool force) {
   if (rename_item_ != data::kNoItem) return false;
   const bool current = view.tree.revision() == drawn_revision_;
   // A selection the widget could not hand over yet wins over the core's older one.
-  if (selection_retry_ && current) view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : data::kNoItem;
+  if (selection_retry_ && current)
+    view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : data::kNoItem;
   if (force || !current) {
     Rebuild(view);
   } else if (ItemId(currentItem()) != view.selected || (view.selected == data::kNoItem && !selectedItems().isEmpty())) {
@@ -267,29 +268,14 @@ void DbTreeWidget::RunCommand(int command) {
   // The commands lock the tree themselves (the lock is recursive); holding it here keeps this
   // thread from ever waiting for it while they run.
   switch (command) {
-    case kCmdNewDatabase:
-      converters::NewDatabase(owner_);
-      break;
-    case kCmdDeleteDatabase:
-      converters::DeleteDatabase(owner_);
-      break;
-    case kCmdClearAllTables:
-      converters::ClearAllTables(owner_);
-      break;
-    case kCmdClearAllData:
-      converters::ClearAllData(owner_);
-      break;
-    case kCmdDropTable:
-      converters::DropTable(owner_);
-      break;
-    case kCmdDropView:
-      converters::DropView(owner_);
-      break;
-    case kCmdRenameTable:
-      StartRename();
-      return;
-    default:
-      return;
+    case kCmdNewDatabase: converters::NewDatabase(owner_); break;
+    case kCmdDeleteDatabase: converters::DeleteDatabase(owner_); break;
+    case kCmdClearAllTables: converters::ClearAllTables(owner_); break;
+    case kCmdClearAllData: converters::ClearAllData(owner_); break;
+    case kCmdDropTable: converters::DropTable(owner_); break;
+    case kCmdDropView: converters::DropView(owner_); break;
+    case kCmdRenameTable: StartRename(); return;
+    default: return;
   }
   lock.unlock();
   SyncFromModel(true);
@@ -329,8 +315,8 @@ void DbTreeWidget::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHi
   rename_item_ = data::kNoItem;
   // Enter ends an edit with SubmitModelCache (when the widget is used without the main window's
   // key filter); Escape with RevertModelCache; losing the focus with NoHint.
-  const bool committed =
-      hint != QAbstractItemDelegate::RevertModelCache && (commit_rename_ || hint == QAbstractItemDelegate::SubmitModelCache);
+  const bool committed = hint != QAbstractItemDelegate::RevertModelCache &&
+                         (commit_rename_ || hint == QAbstractItemDelegate::SubmitModelCache);
   commit_rename_ = false;
   std::string text;
   if (const auto* line = qobject_cast<const QLineEdit*>(editor)) text = line->text().toStdString();
@@ -377,8 +363,7 @@ std::vector<TreeMenuEntry> DbTreeWidget::ContextMenuEntries() const {
     case TreeNodeKind::kView:
       if (!target) return {{kCmdMigrationCondition, QStringLiteral("Migration Condition")}};
       return {{kCmdDropView, QStringLiteral("Drop View ") + name}};
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -395,8 +380,9 @@ void DbTreeWidget::contextMenuEvent(QContextMenuEvent* event) {
     action->setData(entry.command);
     action->setObjectName(CommandObjectName(entry.command));
   }
-  const QPoint at = event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
-                                                                 : viewport()->mapToGlobal(visualItemRect(item).center());
+  const QPoint at = event->reason() == QContextMenuEvent::Mouse
+                        ? event->globalPos()
+                        : viewport()->mapToGlobal(visualItemRect(item).center());
   if (const QAction* chosen = menu.exec(at)) RunCommand(chosen->data().toInt());
 }
 

@@ -57,8 +57,8 @@ bool GuiPrompt::AskOkCancel(std::string_view text) {
 bool GuiPrompt::AskYesNo(std::string_view text) {
   const QString question = ToQt(text);
   return OnUiThread(closed_, [&] {
-    return QMessageBox::warning(parent_, kPromptTitle, question, QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::warning(parent_, kPromptTitle, question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
   });
 }
 

@@ -13,8 +13,8 @@ namespace tabulon::gui {
 namespace {
 
 constexpr std::array<const char*, 10> kNodeFiles = {
-    "node_root",  "node_database",      "node_table", "node_tables_folder",  "node_column",
-    "node_fields_folder", "node_index", "node_indexes_folder", "node_view", "node_views_folder",
+    "node_root",          "node_database", "node_table",          "node_tables_folder", "node_column",
+    "node_fields_folder", "node_index",    "node_indexes_folder", "node_view",          "node_views_folder",
 };
 constexpr std::array<const char*, 6> kToolbarFiles = {
     "tool_configure", "tool_connect", "tool_migrate", "tool_delete", "tool_backup", "tool_about",

@@ -54,18 +54,28 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion("1.0");
 
   QCommandLineParser parser;
-  parser.setApplicationDescription("Tabulon: copies a SQL Server or SQLite database into a Microsoft Access .mdb file.");
+  parser.setApplicationDescription(
+      "Tabulon: copies a SQL Server or SQLite database into a Microsoft Access .mdb file.");
   parser.addHelpOption();
   parser.addVersionOption();
-  const QCommandLineOption config_option("config", "Use FILE as the settings file (tabulon.cfg); its folder also holds Condition.cfg, data_cache and backup.", "FILE");
-  const QCommandLineOption screenshot_option("screenshot", "Render the main window after a migration of the sample database, and the dialogs, into PNG files in FOLDER, then end.", "FOLDER");
-  const QCommandLineOption sample_option("sample", "The SQLite database the screenshot run migrates (default: the sample built with the program).", "FILE");
+  const QCommandLineOption config_option(
+      "config",
+      "Use FILE as the settings file (tabulon.cfg); its folder also holds Condition.cfg, data_cache and backup.",
+      "FILE");
+  const QCommandLineOption screenshot_option("screenshot",
+                                             "Render the main window after a migration of the sample database, and the "
+                                             "dialogs, into PNG files in FOLDER, then end.",
+                                             "FOLDER");
+  const QCommandLineOption sample_option(
+      "sample", "The SQLite database the screenshot run migrates (default: the sample built with the program).",
+      "FILE");
   const QCommandLineOption no_check_option("no-driver-check", "Do not open the driver check at start-up.");
   parser.addOptions({config_option, screenshot_option, sample_option, no_check_option});
   parser.process(app);
 
   if (parser.isSet(screenshot_option)) {
-    const QString sample = parser.isSet(sample_option) ? parser.value(sample_option) : tabulon::gui::DefaultSampleDatabase();
+    const QString sample =
+        parser.isSet(sample_option) ? parser.value(sample_option) : tabulon::gui::DefaultSampleDatabase();
     return tabulon::gui::RunScreenshots(parser.value(screenshot_option), sample);
   }
 
@@ -77,9 +87,9 @@ int main(int argc, char** argv) {
     folders = tabulon::config::FindProgramFolders(QCoreApplication::applicationDirPath().toStdString(),
                                                   tabulon::target_access::ProcessEnvironment);
   }
-  const std::string settings_path =
-      parser.isSet(config_option) ? QFileInfo(parser.value(config_option)).absoluteFilePath().toStdString()
-                                  : folders.config + "/" + tabulon::config::kSettingsFileName;
+  const std::string settings_path = parser.isSet(config_option)
+                                        ? QFileInfo(parser.value(config_option)).absoluteFilePath().toStdString()
+                                        : folders.config + "/" + tabulon::config::kSettingsFileName;
 
   tabulon::gui::GuiPrompt prompt;
   tabulon::converters::WorkbenchOptions options;

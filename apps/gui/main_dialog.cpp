@@ -211,9 +211,11 @@ void MainDialog::BuildCentre() {
     layout->setSpacing(0);
     captions_[side] = new QLabel(default_captions[side], folder);
     captions_[side]->setObjectName(side == 0 ? "SourceCaption" : "TargetCaption");
-    captions_[side]->setStyleSheet("QLabel { background: #2D3E50; color: white; padding: 3px 6px; font-weight: bold; }");
+    captions_[side]->setStyleSheet(
+        "QLabel { background: #2D3E50; color: white; padding: 3px 6px; font-weight: bold; }");
     layout->addWidget(captions_[side]);
-    auto* tree = new DbTreeWidget(owner_, side == 0 ? target_access::Side::kSource : target_access::Side::kTarget, folder);
+    auto* tree =
+        new DbTreeWidget(owner_, side == 0 ? target_access::Side::kSource : target_access::Side::kTarget, folder);
     tree->setObjectName(side == 0 ? "SourceTree" : "TargetTree");
     layout->addWidget(tree);
     (side == 0 ? source_tree_ : target_tree_) = tree;
@@ -356,8 +358,7 @@ void MainDialog::ApplySelection(int side, int kind) {
       actions_[kCmdRenameTable]->setEnabled(false);
       actions_[kCmdDropView]->setEnabled(target);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -387,61 +388,34 @@ void MainDialog::OpenUrl(const QUrl& url) {
 void MainDialog::RunCommand(int id) {
   switch (id) {
     case kCmdConfig:
-    case kCmdConfigureButton:
-      OpenSettings();
-      break;
+    case kCmdConfigureButton: OpenSettings(); break;
     case kCmdConnect:
-    case kCmdConnectButton:
-      RunWithTreeLock(id, [this] { converters::ConnectCommand(owner_); });
-      break;
-    case kCmdDriverCheck:
-      OpenDriverCheck();
-      break;
+    case kCmdConnectButton: RunWithTreeLock(id, [this] { converters::ConnectCommand(owner_); }); break;
+    case kCmdDriverCheck: OpenDriverCheck(); break;
     case kCmdExit:
       exit_without_question_ = true;
       close();
       return;
     case kCmdMigrate:
-    case kCmdMigrateButton:
-      RunWithTreeLock(id, [this] { converters::MigrateCommand(owner_); });
-      break;
+    case kCmdMigrateButton: RunWithTreeLock(id, [this] { converters::MigrateCommand(owner_); }); break;
     case kCmdDeleteSelected:
-    case kCmdDeleteButton:
-      RunWithTreeLock(id, [this] { converters::DeleteCommand(owner_); });
-      break;
+    case kCmdDeleteButton: RunWithTreeLock(id, [this] { converters::DeleteCommand(owner_); }); break;
     case kCmdBackup:
-    case kCmdBackupButton:
-      RunWithTreeLock(id, [this] { converters::BackupCommand(owner_); });
-      break;
-    case kCmdRestore:
-      converters::RestoreCommand(owner_);
-      break;
-    case kCmdNewDatabase:
-      NewDatabaseCheck();
-      break;
+    case kCmdBackupButton: RunWithTreeLock(id, [this] { converters::BackupCommand(owner_); }); break;
+    case kCmdRestore: converters::RestoreCommand(owner_); break;
+    case kCmdNewDatabase: NewDatabaseCheck(); break;
     case kCmdDeleteDatabase:
     case kCmdClearAllTables:
     case kCmdClearAllData:
     case kCmdDropTable:
     case kCmdDropView:
-    case kCmdRenameTable:
-      target_tree_->RunCommand(id);
-      break;
-    case kCmdMigrationCondition:
-      source_tree_->RunCommand(id);
-      break;
-    case kCmdManual:
-      OpenManual();
-      break;
+    case kCmdRenameTable: target_tree_->RunCommand(id); break;
+    case kCmdMigrationCondition: source_tree_->RunCommand(id); break;
+    case kCmdManual: OpenManual(); break;
     case kCmdAbout:
-    case kCmdAboutButton:
-      OpenAbout();
-      break;
-    case kCmdWebPage:
-      OpenProductPage();
-      break;
-    default:
-      return;
+    case kCmdAboutButton: OpenAbout(); break;
+    case kCmdWebPage: OpenProductPage(); break;
+    default: return;
   }
   source_tree_->SyncFromModel(true);
   target_tree_->SyncFromModel(true);

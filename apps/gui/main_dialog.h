@@ -124,7 +124,7 @@ class MainDialog : public QMainWindow {
   HintBox* hint_box_ = nullptr;
   QLabel* status_panes_[3] = {nullptr, nullptr, nullptr};
   QTimer* timer_ = nullptr;
-  bool closing_ = false;       // a close was confirmed: waiting for the tasks to stop
+  bool closing_ = false;  // a close was confirmed: waiting for the tasks to stop
   bool close_confirmed_ = false;
   bool exit_without_question_ = false;
   int close_waited_ms_ = 0;

@@ -81,8 +81,8 @@ struct ConnectionSettingsDialog::SideControls : QObject {
   QString DbmsName() const { return dbms->currentText(); }
 };
 
-ConnectionSettingsDialog::ConnectionSettingsDialog(converters::Workbench& owner, std::string settings_path,
-                                                   Hooks hooks, QWidget* parent)
+ConnectionSettingsDialog::ConnectionSettingsDialog(converters::Workbench& owner, std::string settings_path, Hooks hooks,
+                                                   QWidget* parent)
     : QDialog(parent), owner_(owner), settings_path_(std::move(settings_path)), hooks_(std::move(hooks)) {
   initialising_ = true;
   setObjectName("ConnectionSettingsDialog");
@@ -283,7 +283,8 @@ void ConnectionSettingsDialog::ChangeProvider(SideControls& side) {
     side.source_name->clear();
     side.source_name->clearEditText();
   }
-  const QString provider = side.provider->currentIndex() >= 0 ? side.provider->currentText() : side.provider->itemText(0);
+  const QString provider =
+      side.provider->currentIndex() >= 0 ? side.provider->currentText() : side.provider->itemText(0);
   side.current_provider = provider;
   const std::string name = FromQt(provider);
   const bool tcp_ip = EqualsIgnoreAsciiCaseQt(provider, config::kTcpIpProvider);
@@ -357,8 +358,7 @@ void ConnectionSettingsDialog::SelectPath(QComboBox* combo, const QString& path)
 bool ConnectionSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonDblClick) {
     for (SideControls* side : sides_) {
-      if (side != nullptr && watched == side->catalog &&
-          !config::IsFileDisplayName(FromQt(side->current_provider))) {
+      if (side != nullptr && watched == side->catalog && !config::IsFileDisplayName(FromQt(side->current_provider))) {
         ChooseCatalogFile(*side);
         return true;
       }

@@ -153,8 +153,9 @@ QProgressBar* TaskViewer::MakeBar() {
   QPalette palette = bar->palette();
   palette.setColor(QPalette::Highlight, kBarColour);
   bar->setPalette(palette);
-  bar->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid #a0a0a0; background: white; }"
-                                    "QProgressBar::chunk { background-color: rgb(27, 156, 213); }"));
+  bar->setStyleSheet(
+      QStringLiteral("QProgressBar { border: 1px solid #a0a0a0; background: white; }"
+                     "QProgressBar::chunk { background-color: rgb(27, 156, 213); }"));
   return bar;
 }
 

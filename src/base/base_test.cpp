@@ -35,7 +35,9 @@ TEST(TextTest, MalformedUtf8IsRefusedWithItsOffset) {
 
 TEST(TextTest, LoneSurrogatesDecodeToReplacementCharacter) {
   const std::u16string lone = {char16_t('a'), char16_t(0xD800), char16_t('b'), char16_t(0xDC00)};
-  EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16ToUtf8(lone),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
 }
 
 TEST(BytesTest, LittleEndianCodecs) {

@@ -2,5 +2,4 @@
 
 #include <bit>
 
-static_assert(std::endian::native == std::endian::little,
-              "the byte codecs assume a little-endian host");
+static_assert(std::endian::native == std::endian::little, "the byte codecs assume a little-endian host");

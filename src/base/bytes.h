@@ -10,8 +10,7 @@ namespace tabulon {
 inline uint8_t ReadU8(const uint8_t* p) { return p[0]; }
 inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadU24(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16);
 }
 inline uint32_t ReadU32(const uint8_t* p) {
   uint32_t v;

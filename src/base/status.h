@@ -14,11 +14,11 @@ enum class ErrorCode {
   kInvalidArgument,  // the caller passed something the operation cannot take
   kNotFound,         // a named object (table, file, column) does not exist
   kAlreadyExists,
-  kCorrupt,          // a file does not follow its format; the message names page and offset
-  kIo,               // the operating system refused a file operation
-  kUnsupported,      // valid input the program does not handle (yet)
-  kLimit,            // a value or a file exceeds what the target can hold
-  kProvider,         // a database provider reported a failure; the message is its text
+  kCorrupt,      // a file does not follow its format; the message names page and offset
+  kIo,           // the operating system refused a file operation
+  kUnsupported,  // valid input the program does not handle (yet)
+  kLimit,        // a value or a file exceeds what the target can hold
+  kProvider,     // a database provider reported a failure; the message is its text
   kNoConnection,
   kCancelled,
   kInternal,
@@ -63,7 +63,7 @@ Status InternalError(std::string message);
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : data_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value) : data_(std::move(value)) {}        // NOLINT(google-explicit-constructor)
   Result(Status status) : data_(std::move(status)) {  // NOLINT(google-explicit-constructor)
     assert(!std::get<Status>(data_).ok() && "a Result needs a value or an error");
   }
@@ -102,8 +102,7 @@ class [[nodiscard]] Result {
   } while (0)
 
 // Declares `lhs` from a Result's value, or returns its status from the enclosing function.
-#define ASSIGN_OR_RETURN(lhs, expr) \
-  ASSIGN_OR_RETURN_IMPL(TABULON_CONCAT(tabulon_result_, __LINE__), lhs, expr)
+#define ASSIGN_OR_RETURN(lhs, expr) ASSIGN_OR_RETURN_IMPL(TABULON_CONCAT(tabulon_result_, __LINE__), lhs, expr)
 #define ASSIGN_OR_RETURN_IMPL(tmp, lhs, expr) \
   auto tmp = (expr);                          \
   if (!tmp.ok()) return tmp.status();         \

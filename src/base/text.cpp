@@ -102,9 +102,7 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 }
 
 std::string Utf16LeBytesToUtf8(const uint8_t* bytes, size_t size) {
-  return DecodeUtf16(size / 2, [&](size_t i) {
-    return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  });
+  return DecodeUtf16(size / 2, [&](size_t i) { return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); });
 }
 
 void AppendUtf16Le(std::u16string_view utf16, std::string& out) {

@@ -34,9 +34,7 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteAll(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 Settings Sample() {
   Settings settings;
@@ -83,13 +81,12 @@ TEST(SettingsFileTest, ProfilesOptionOffTouchesOnlyWhatItShould) {
   EXPECT_EQ(ReadAll(path), "; kept\n[public]\nConfig=false\nTips=untrue\n\n[SourceDB]\nUserID=bob\n");
   const Settings loaded = LoadSettings(path);
   EXPECT_FALSE(loaded.use_config_file);
-  EXPECT_TRUE(loaded.tips);  // "untrue" holds "true"
+  EXPECT_TRUE(loaded.tips);              // "untrue" holds "true"
   EXPECT_EQ(loaded.source.user_id, "");  // profiles are read only with "Config" on
 
   // Connect always writes the two options; a new key goes after its section's last entry.
   ASSERT_TRUE(WriteConnectSettings(path, off).ok());
-  EXPECT_EQ(ReadAll(path),
-            "; kept\n[public]\nConfig=false\nTips=true\nAutoBackup=true\n\n[SourceDB]\nUserID=bob\n");
+  EXPECT_EQ(ReadAll(path), "; kept\n[public]\nConfig=false\nTips=true\nAutoBackup=true\n\n[SourceDB]\nUserID=bob\n");
 }
 
 TEST(SettingsFileTest, ReadsAreCutAndMissingFilesAreEmpty) {
@@ -186,8 +183,8 @@ namespace {
 
 TEST(SettingsChoicesTest, ProvidersDataSourcesAndServers) {
   EXPECT_THAT(ProvidersForDbms("mssql"),
-              ::testing::ElementsAre("Microsoft OLE DB Provider for ODBC Divers", "Microsoft OLE DB Provider for SQL Server",
-                                   "TCP/IP:Port", "SQLite"));
+              ::testing::ElementsAre("Microsoft OLE DB Provider for ODBC Divers",
+                                     "Microsoft OLE DB Provider for SQL Server", "TCP/IP:Port", "SQLite"));
   EXPECT_THAT(ProvidersForDbms("Access"), ::testing::SizeIs(4));
   EXPECT_THAT(ProvidersForDbms("Oracle"), ::testing::IsEmpty());
   EXPECT_EQ(DbmsNames().at(kSourceDbmsIndex), "MSSQL");
@@ -199,9 +196,11 @@ TEST(SettingsChoicesTest, ProvidersDataSourcesAndServers) {
   for (const std::string& name : ProvidersForDbms("MSSQL")) EXPECT_FALSE(MapProviderName(name).empty()) << name;
 
   // Data sources are picked by their driver's name; Linux drivers for SQL Server included.
-  const std::vector<DataSourceEntry> sources = {
-      {"shop", "FreeTDS"}, {"local", "SQLite3"}, {"hr", "ODBC Driver 18 for SQL Server"}, {"old", "SQL Server"},
-      {"books", "Microsoft Access Driver (*.mdb)"}};
+  const std::vector<DataSourceEntry> sources = {{"shop", "FreeTDS"},
+                                                {"local", "SQLite3"},
+                                                {"hr", "ODBC Driver 18 for SQL Server"},
+                                                {"old", "SQL Server"},
+                                                {"books", "Microsoft Access Driver (*.mdb)"}};
   EXPECT_THAT(DataSourcesForDbms("MSSQL", sources), ::testing::ElementsAre("shop", "hr", "old"));
   EXPECT_THAT(DataSourcesForDbms("Access", sources), ::testing::ElementsAre("books"));
 

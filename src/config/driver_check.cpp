@@ -32,8 +32,8 @@ std::vector<DriverRow> SourceDriverRows(std::string_view sql_server_status, std:
   // Host and port reach the server through the first provider, so it works when that one does.
   const bool first_usable = !rows.empty() && IsUsable(rows.front().usable);
   rows.push_back({"TCP/IP:Port", "N/A", first_usable ? "Usable" : "Unusable"});
-  rows.push_back({"SQLite (built-in)", sqlite_usable ? "Installed" : "Not Installed",
-                  sqlite_usable ? "Usable" : "Unusable"});
+  rows.push_back(
+      {"SQLite (built-in)", sqlite_usable ? "Installed" : "Not Installed", sqlite_usable ? "Usable" : "Unusable"});
   return rows;
 }
 

@@ -93,8 +93,7 @@ Status ProfileFile::Set(std::string_view section, std::string_view key, std::str
   if (breaks(section) || section.find(']') != std::string_view::npos || Trim(section) != section) {
     return InvalidArgumentError("the section name [" + std::string(section) + "] cannot be stored in a profile file");
   }
-  if (breaks(key) || key.find('=') != std::string_view::npos || Trim(key) != key || key.empty() ||
-      key.front() == '[') {
+  if (breaks(key) || key.find('=') != std::string_view::npos || Trim(key) != key || key.empty() || key.front() == '[') {
     return InvalidArgumentError("the key \"" + std::string(key) + "\" cannot be stored in a profile file");
   }
   std::string one_line(value);

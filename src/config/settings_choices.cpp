@@ -25,8 +25,8 @@ std::string_view TrimView(std::string_view text) {
 }  // namespace
 
 const std::vector<std::string>& DbmsNames() {
-  static const std::vector<std::string> names = {"Text Data File", "MSSQL", "MySQL", "Sybase",
-                                                 "Access", "Excel", "Oracle", "SybaseIQ"};
+  static const std::vector<std::string> names = {"Text Data File", "MSSQL", "MySQL",  "Sybase",
+                                                 "Access",         "Excel", "Oracle", "SybaseIQ"};
   return names;
 }
 

@@ -97,16 +97,15 @@ Status SaveConfig(const std::string& path, const Settings& settings, data::UserP
   return status;
 }
 
-Status WriteConnectSettings(const std::string& path, const Settings& settings) {
-  return Write(path, settings, true);
-}
+Status WriteConnectSettings(const std::string& path, const Settings& settings) { return Write(path, settings, true); }
 
 data::ConnectionProfile MakeConnectionProfile(const SideSettings& side) {
   data::ConnectionProfile profile;
   profile.provider_display_name = side.provider;
   profile.provider_name = MapProviderName(side.provider);
   // A SQLite source is a file: its name keeps its case even without a folder in it.
-  profile.source_name = EqualsIgnoreAsciiCase(profile.provider_name, "SQLite") ? side.source_name : LowerName(side.source_name);
+  profile.source_name =
+      EqualsIgnoreAsciiCase(profile.provider_name, "SQLite") ? side.source_name : LowerName(side.source_name);
   profile.catalog = LowerName(side.catalog_name);
   profile.user_id = side.user_id;
   profile.password = side.password;

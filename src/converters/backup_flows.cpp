@@ -121,8 +121,8 @@ bool CoreTaskFlows::BackupView(TaskRunContext& run, const std::string& folder, c
   }
   data::WriteOutput(out, "Bakcup View [%s].[%s]", run.target_database.c_str(), view.c_str());
   bool is_definition = false;
-  const std::string line =
-      ViewScriptLine(target_access::ViewDefinitionScript(owner_.target_context(), TargetSession(run), view), &is_definition);
+  const std::string line = ViewScriptLine(
+      target_access::ViewDefinitionScript(owner_.target_context(), TargetSession(run), view), &is_definition);
   if (is_definition) data::WriteOutput(out, "RESULT: The operation completed SUCCESSFULLY");
   AppendToFile(path, line);
   return true;

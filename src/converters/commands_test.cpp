@@ -31,11 +31,11 @@ namespace {
 namespace fs = std::filesystem;
 using data::TreeNodeKind;
 using Strings = std::vector<std::string>;
+using tabulon::testing::kNull;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsSupersetOf;
 using ::testing::UnorderedElementsAre;
-using tabulon::testing::kNull;
 
 constexpr char kStopAll[] = "Some Tasks is Processing, STOP ALL?";
 constexpr char kSql[] = "Microsoft SQL Server[15.00.4322]";
@@ -57,7 +57,8 @@ class CommandsTest : public ::testing::Test {
     script_->OnSchema(data::SchemaRowsetKind::kCatalogs, {}, {{"Shop"}, {"Other"}});
     script_->OnSchema(data::SchemaRowsetKind::kTables, {kNull, kNull, kNull, "TABLE"},
                       {{"Shop", "dbo", "Orders", "TABLE"}, {"Shop", "dbo", "Lines", "TABLE"}});
-    script_->OnSchema(data::SchemaRowsetKind::kTables, {kNull, kNull, kNull, "VIEW"}, {{"Shop", "dbo", "vOrders", "VIEW"}});
+    script_->OnSchema(data::SchemaRowsetKind::kTables, {kNull, kNull, kNull, "VIEW"},
+                      {{"Shop", "dbo", "vOrders", "VIEW"}});
     wb_->source().profile = {"", "SQLOLEDB", "sqlhost", "Shop", "", "", ""};
     wb_->target().profile.provider_name = data::kJetProviderName;
     wb_->target().profile.source_name = mdb_;
@@ -67,12 +68,13 @@ class CommandsTest : public ::testing::Test {
   // Connects both sides; the target gets Orders referring to Customers, rows, and a view.
   void ConnectAndFill() {
     ConnectCommand(*wb_);
-    for (const char* sql : {"create table Customers (id Long NOT NULL CONSTRAINT pk_c PRIMARY KEY, name VarChar(20))",
-                            "create table Orders (id Long NOT NULL, customer Long)",
-                            "alter table Orders add constraint FK_Orders_Customers foreign key (customer) references Customers (id)",
-                            "create table Solo (id Long)", "create table Gone (id Long)",
-                            "insert into Customers values (1, 'Ann')", "insert into Orders values (10, 1)",
-                            "insert into Solo values (5)", "create view vCustomers as select id, name from Customers"}) {
+    for (const char* sql :
+         {"create table Customers (id Long NOT NULL CONSTRAINT pk_c PRIMARY KEY, name VarChar(20))",
+          "create table Orders (id Long NOT NULL, customer Long)",
+          "alter table Orders add constraint FK_Orders_Customers foreign key (customer) references Customers (id)",
+          "create table Solo (id Long)", "create table Gone (id Long)", "insert into Customers values (1, 'Ann')",
+          "insert into Orders values (10, 1)", "insert into Solo values (5)",
+          "create view vCustomers as select id, name from Customers"}) {
       ASSERT_TRUE(Run(sql)) << sql;
     }
     wb_->target_tree().RefreshTree();
@@ -83,7 +85,8 @@ class CommandsTest : public ::testing::Test {
   void Select(data::DbTreeView& tree, TreeNodeKind kind, const std::string& text = "") {
     tree.selected = data::kNoItem;
     for (int id = static_cast<int>(tree.tree.size()) - 1; id >= 0; --id) {
-      if (tree.tree.Contains(id) && tree.tree.node(id).kind == kind && (text.empty() || tree.tree.node(id).text == text)) {
+      if (tree.tree.Contains(id) && tree.tree.node(id).kind == kind &&
+          (text.empty() || tree.tree.node(id).text == text)) {
         tree.selected = id;
       }
     }
@@ -111,8 +114,16 @@ class CommandsTest : public ::testing::Test {
   }
   // A task as the task viewer would list it.
   static Strings Fields(const MigrationTask& t) {
-    return {std::to_string(t.operation), std::to_string(t.category), t.source_database, t.source_object, t.target_database,
-            t.target_object, t.backup_selector, t.source_dbms, t.target_dbms, t.state_text};
+    return {std::to_string(t.operation),
+            std::to_string(t.category),
+            t.source_database,
+            t.source_object,
+            t.target_database,
+            t.target_object,
+            t.backup_selector,
+            t.source_dbms,
+            t.target_dbms,
+            t.state_text};
   }
 
   // The file as the independent readers see it (the target is closed for them): tables with
@@ -130,7 +141,8 @@ class CommandsTest : public ::testing::Test {
     return {tables, *queries};
   }
 
-  fs::path dir_ = tabulon::testing::ScratchFile("converters_commands", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::path dir_ = tabulon::testing::ScratchFile("converters_commands",
+                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::string mdb_ = (dir_ / "Shop.mdb").string();
   std::string db_ = (dir_ / "Shop").string();  // the target database as the tree names it
   data::ScriptedUserPrompt prompt_;
@@ -215,10 +227,11 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
   Select(source, TreeNodeKind::kTablesFolder);
   MigrateCommand(*wb_);
   const std::string into = "] into Target database [" + db_ + "]?";
-  EXPECT_THAT(NewlyAsked(), ElementsAre("No Selected Source Database Object!", "No Selected Target Objects!",
-                                        "Clone database [Shop] of source tree?", "Clone database [Shop] of source tree?",
-                                        "Please select a target Database!", "Convert table [Orders" + into,
-                                        "Convert view [vOrders" + into, "Convert tables of [Shop" + into));
+  EXPECT_THAT(NewlyAsked(),
+              ElementsAre("No Selected Source Database Object!", "No Selected Target Objects!",
+                          "Clone database [Shop] of source tree?", "Clone database [Shop] of source tree?",
+                          "Please select a target Database!", "Convert table [Orders" + into,
+                          "Convert view [vOrders" + into, "Convert tables of [Shop" + into));
 
   // Backup: nothing selected still starts the controller; a cancelled folder queues nothing.
   target.selected = data::kNoItem;
@@ -233,8 +246,9 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
   Select(target, TreeNodeKind::kView, "vCustomers");
   prompt_.AnswerText((dir_ / "bk2").string());
   BackupCommand(*wb_);
-  EXPECT_THAT(NewlyAsked(), ElementsAre("No selected Objects to backup!", "Please choise your backup directory:",
-                                        "Please choise your backup directory:", "Please choise your backup directory:"));
+  EXPECT_THAT(NewlyAsked(),
+              ElementsAre("No selected Objects to backup!", "Please choise your backup directory:",
+                          "Please choise your backup directory:", "Please choise your backup directory:"));
   EXPECT_EQ(wb_->backup_folder, (dir_ / "bk2").string());
   EXPECT_EQ(wb_->work_directory, (dir_ / "bk2").string());
   EXPECT_TRUE(fs::is_directory(dir_ / "bk2"));
@@ -265,9 +279,10 @@ TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
   Select(target, TreeNodeKind::kView, "vCustomers");
   Answer({true, true});
   DeleteCommand(*wb_);
-  EXPECT_THAT(NewlyAsked(), ElementsAre("No selected Object to delete!", "Delete the table [" + db_ + ".Solo]?",
-                                        Warning("the table [" + db_ + ".Solo]"), "Delete the view [" + db_ + ".vCustomers]?",
-                                        Warning("the view [" + db_ + ".vCustomers] again")));
+  EXPECT_THAT(NewlyAsked(),
+              ElementsAre("No selected Object to delete!", "Delete the table [" + db_ + ".Solo]?",
+                          Warning("the table [" + db_ + ".Solo]"), "Delete the view [" + db_ + ".vCustomers]?",
+                          Warning("the view [" + db_ + ".vCustomers] again")));
   EXPECT_THAT(TargetTables(), UnorderedElementsAre("Customers", "Orders", "Gone"));
 
   // Cancel, then No: nothing printed, nothing dropped.
@@ -285,10 +300,11 @@ TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
   Select(target, TreeNodeKind::kViewsFolder);
   Answer({true, true});
   DeleteCommand(*wb_);
-  EXPECT_THAT(NewlyAsked(), ElementsAre("Delete all the tables of [" + db_ + "]?", "Delete all the tables of [" + db_ + "]?",
-                                        Warning("[" + db_ + "] again"), "Delete all the tables of [" + db_ + "]?",
-                                        Warning("[" + db_ + "] again"), "Delete all the views of [" + db_ + "]?",
-                                        Warning("the views of [" + db_ + "] again")));
+  EXPECT_THAT(NewlyAsked(),
+              ElementsAre("Delete all the tables of [" + db_ + "]?", "Delete all the tables of [" + db_ + "]?",
+                          Warning("[" + db_ + "] again"), "Delete all the tables of [" + db_ + "]?",
+                          Warning("[" + db_ + "] again"), "Delete all the views of [" + db_ + "]?",
+                          Warning("the views of [" + db_ + "] again")));
   EXPECT_THAT(Lines(), IsSupersetOf(Strings{"alter table `Orders` drop constraint `FK_Orders_Customers`",
                                             "[2] tables removed!", "[0] views removed!"}));
   EXPECT_THAT(TargetTables(), ElementsAre("Gone"));
@@ -316,8 +332,8 @@ TEST_F(CommandsTest, ClearDataKeepsTablesAndViewsRenameNeedsEnterClearTablesDrop
   Select(target, TreeNodeKind::kDatabase);
   Answer({true, true});
   ClearAllData(*wb_);
-  EXPECT_THAT(NewlyAsked(), ElementsAre("No Database in TARGET Side be Selected!", "Delete all the data of [" + db_ + "]?",
-                                        Warning("[" + db_ + "] again")));
+  EXPECT_THAT(NewlyAsked(), ElementsAre("No Database in TARGET Side be Selected!",
+                                        "Delete all the data of [" + db_ + "]?", Warning("[" + db_ + "] again")));
   // Referencing rows go first, so nothing is refused.
   const Strings lines = Lines();
   const auto at = [&](const char* line) { return std::find(lines.begin(), lines.end(), line) - lines.begin(); };

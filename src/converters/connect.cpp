@@ -16,10 +16,10 @@ namespace tabulon::converters {
 namespace {
 
 struct SideTexts {
-  const char* side;              // "Source" or "Target"
+  const char* side;  // "Source" or "Target"
   const char* hint;
-  const char* error;             // the message box of a failed open
-  const char* connected;         // the line after a successful open
+  const char* error;      // the message box of a failed open
+  const char* connected;  // the line after a successful open
 };
 
 constexpr SideTexts kSourceTexts{"Source",
@@ -45,9 +45,8 @@ void ReportOpenFailure(Workbench& owner, const SideTexts& texts, data::DbConnect
 
 // Opens the side from `sets`, hands the tree its connection and rebuilds it, and makes the DBMS
 // text. `fallback_version` gives the text when the provider reports no DBMS name.
-void OpenSide(Workbench& owner, const SideTexts& texts, data::DbConnection& connection,
-              data::DbTreeView& tree, const std::vector<data::PropertySet>& sets,
-              std::string Workbench::*dbms,
+void OpenSide(Workbench& owner, const SideTexts& texts, data::DbConnection& connection, data::DbTreeView& tree,
+              const std::vector<data::PropertySet>& sets, std::string Workbench::*dbms,
               const std::function<std::string(data::Session*)>& fallback_version) {
   data::OutputPane* out = &owner.output();
   if (data::Failed(data::OpenDataSource(connection, sets))) {

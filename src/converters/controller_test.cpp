@@ -53,17 +53,13 @@ class ScriptedFlows : public TaskFlows {
   bool SelectSourceDatabase(TaskRunContext& r, const std::string& n) override {
     return Call("SelectSourceDatabase", r, n);
   }
-  bool UseSourceDatabase(TaskRunContext& r, const std::string& n) override {
-    return Call("UseSourceDatabase", r, n);
-  }
+  bool UseSourceDatabase(TaskRunContext& r, const std::string& n) override { return Call("UseSourceDatabase", r, n); }
   void RefreshTargetTree(TaskRunContext& r) override { Call("RefreshTargetTree", r, r.target_database); }
   bool MigrateAllTables(TaskRunContext& r) override { return Call("MigrateAllTables", r, r.source_database); }
   bool MigrateOneTable(TaskRunContext& r) override { return Call("MigrateOneTable", r, r.source_object); }
   bool MigrateAllViews(TaskRunContext& r) override { return Call("MigrateAllViews", r, r.source_database); }
   bool MigrateOneView(TaskRunContext& r) override { return Call("MigrateOneView", r, r.source_object); }
-  bool MigrateRelationships(TaskRunContext& r) override {
-    return Call("MigrateRelationships", r, r.source_database);
-  }
+  bool MigrateRelationships(TaskRunContext& r) override { return Call("MigrateRelationships", r, r.source_database); }
   bool BackupAllTables(TaskRunContext& r) override { return Call("BackupAllTables", r, r.target_database); }
   bool BackupAllViews(TaskRunContext& r) override { return Call("BackupAllViews", r, r.target_database); }
   bool BackupOneTable(TaskRunContext& r) override { return Call("BackupOneTable", r, r.target_object); }
@@ -131,8 +127,7 @@ class ControllerTest : public ::testing::Test {
     workbench_->SetFlows(std::move(flows));
   }
 
-  TaskList::TaskRef Queue(TaskOperation operation, std::string source_object = "",
-                          std::string selector = "") {
+  TaskList::TaskRef Queue(TaskOperation operation, std::string source_object = "", std::string selector = "") {
     TaskNames names;
     names.source_database = operation == kRestoreBackup ? "folder" : operation >= kBackupObjects ? "" : "src";
     names.target_database = "tgt";
@@ -182,25 +177,22 @@ TEST_F(ControllerTest, EveryOperationRunsItsStepsInOrderInOnePass) {
   EXPECT_THAT(Lines(),
               ElementsAre(
                   // CloneDatabase
-                  "CreateTargetDatabase tgt", "ReconnectTarget tgt", "SelectSourceDatabase src",
-                  "MigrateAllTables src", "MigrateAllViews src", "RefreshTargetTree tgt", ok,
-                  // MigrateDatabase
-                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src",
+                  "CreateTargetDatabase tgt", "ReconnectTarget tgt", "SelectSourceDatabase src", "MigrateAllTables src",
                   "MigrateAllViews src", "RefreshTargetTree tgt", ok,
+                  // MigrateDatabase
+                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src", "MigrateAllViews src",
+                  "RefreshTargetTree tgt", ok,
                   // MigrateTables
-                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src",
-                  "RefreshTargetTree tgt", ok,
+                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src", "RefreshTargetTree tgt", ok,
                   // MigrateViews selects the target by reconnecting, like its siblings
-                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllViews src",
-                  "RefreshTargetTree tgt", ok,
+                  "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllViews src", "RefreshTargetTree tgt", ok,
                   // MigrateTable, MigrateView
-                  "ReconnectTarget tgt", "SelectSourceDatabase src", "MigrateOneTable t1",
-                  "RefreshTargetTree tgt", ok, "ReconnectTarget tgt", "SelectSourceDatabase src",
-                  "MigrateOneView v1", "RefreshTargetTree tgt", ok,
+                  "ReconnectTarget tgt", "SelectSourceDatabase src", "MigrateOneTable t1", "RefreshTargetTree tgt", ok,
+                  "ReconnectTarget tgt", "SelectSourceDatabase src", "MigrateOneView v1", "RefreshTargetTree tgt", ok,
                   // BackupObjects "A", BackupObject "T" and "V"
-                  "ReconnectTarget tgt", "BackupAllTables tgt", "BackupAllViews tgt", ok,
-                  "ReconnectTarget tgt", "BackupOneTable t2", "RefreshTargetTree tgt", ok,
-                  "ReconnectTarget tgt", "BackupOneView v2", "RefreshTargetTree tgt", ok,
+                  "ReconnectTarget tgt", "BackupAllTables tgt", "BackupAllViews tgt", ok, "ReconnectTarget tgt",
+                  "BackupOneTable t2", "RefreshTargetTree tgt", ok, "ReconnectTarget tgt", "BackupOneView v2",
+                  "RefreshTargetTree tgt", ok,
                   // RestoreBackup: the folder into the target file
                   "RestoreBackup folder tgt", "RefreshTargetTree tgt", ok));
   for (const auto& task : workbench_->tasks().Snapshot()) {
@@ -249,8 +241,9 @@ TEST_F(ControllerTest, FailuresDecideOnlyWhereTheWorkerSaysSo) {
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "ReconnectTarget tgt");
   EXPECT_EQ(lines[1], "SelectSourceDatabase src");
-  EXPECT_THAT(lines[2], ::testing::MatchesRegex(
-                            R"(\[src/converters/worker_procedures\.cpp\]\([0-9]+\)Select Source Database\[src\] Error!)"));
+  EXPECT_THAT(lines[2],
+              ::testing::MatchesRegex(
+                  R"(\[src/converters/worker_procedures\.cpp\]\([0-9]+\)Select Source Database\[src\] Error!)"));
   EXPECT_EQ(lines[3], "Operation FAILURE!");
   EXPECT_THAT(lines, ::testing::Contains("Create Target Database[tgt] Error!"));
   // The failed creation stops the clone before anything else of it runs.
@@ -280,15 +273,13 @@ TEST_F(ControllerTest, StopDuringAFlowEndsItsLoopAndStillStartsTheRestOfThePass)
   stop_asked.Set();
   workbench_->JoinController();
 
-  EXPECT_THAT(prompt_.texts(), ElementsAre("Some Tasks is Processing, STOP ALL?",
-                                           "Some Tasks is Stopping, Please Wait!!!"));
-  EXPECT_THAT(Lines(), ElementsAre("ReconnectTarget tgt", "UseSourceDatabase src",
-                                   "MigrateAllTables src", "table a", "Terminaled",
-                                   "RefreshTargetTree tgt", "Operation completed SUCCESSFULLY!",
+  EXPECT_THAT(prompt_.texts(),
+              ElementsAre("Some Tasks is Processing, STOP ALL?", "Some Tasks is Stopping, Please Wait!!!"));
+  EXPECT_THAT(Lines(), ElementsAre("ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src", "table a",
+                                   "Terminaled", "RefreshTargetTree tgt", "Operation completed SUCCESSFULLY!",
                                    // the second task starts in the same pass; its loop ends at once
-                                   "ReconnectTarget tgt", "UseSourceDatabase src",
-                                   "MigrateAllTables src", "Terminaled", "RefreshTargetTree tgt",
-                                   "Operation completed SUCCESSFULLY!"));
+                                   "ReconnectTarget tgt", "UseSourceDatabase src", "MigrateAllTables src", "Terminaled",
+                                   "RefreshTargetTree tgt", "Operation completed SUCCESSFULLY!"));
   EXPECT_EQ(first->state, kTaskSucceeded);
   EXPECT_EQ(second->state, kTaskSucceeded);
   EXPECT_EQ(pauses_, 1);
@@ -352,9 +343,9 @@ TEST_F(ControllerTest, TasksMovedDeletedAndAppendedWhileOneRuns) {
   // The list is never held while a task runs: every edit goes through at once.
   TaskList& tasks = workbench_->tasks();
   EXPECT_EQ(a->state_text, "Working");
-  EXPECT_TRUE(tasks.MoveDown(0));  // the running task moves: b a c d
-  EXPECT_TRUE(tasks.MoveUp(3));    // d before c:              b a d c
-  EXPECT_TRUE(tasks.DeleteAt(0));  // b goes:                  a d c
+  EXPECT_TRUE(tasks.MoveDown(0));      // the running task moves: b a c d
+  EXPECT_TRUE(tasks.MoveUp(3));        // d before c:              b a d c
+  EXPECT_TRUE(tasks.DeleteAt(0));      // b goes:                  a d c
   auto e = Queue(kMigrateTable, "e");  // appended:            a d c e
   release.Set();
   workbench_->JoinController();
@@ -427,8 +418,7 @@ TEST_F(ControllerTest, ConnectionCommandsAreRefusedWhileTasksRun) {
   release.Set();
   workbench_->JoinController();
   EXPECT_TRUE(workbench_->AllowConnectionCommand());
-  EXPECT_THAT(prompt_.texts(), ElementsAre("Some Tasks is Processing, STOP ALL?",
-                                           "Some Tasks is Processing, STOP ALL?",
+  EXPECT_THAT(prompt_.texts(), ElementsAre("Some Tasks is Processing, STOP ALL?", "Some Tasks is Processing, STOP ALL?",
                                            "Some Tasks is Stopping, Please try again later!!!"));
 }
 

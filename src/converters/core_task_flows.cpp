@@ -23,8 +23,8 @@ namespace tabulon::converters {
 
 data::Hresult ListObjects(data::Session* session, const char* type, std::vector<ListedObject>* objects) {
   data::TextRowset rows;
-  const data::Hresult opened =
-      data::OpenSchemaRowset(session, data::SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, type}, &rows);
+  const data::Hresult opened = data::OpenSchemaRowset(session, data::SchemaRowsetKind::kTables,
+                                                      {std::nullopt, std::nullopt, std::nullopt, type}, &rows);
   if (data::Failed(opened)) return opened;
   const auto cell = [&rows](size_t ordinal) {
     const data::RowBuffer& buffer = rows.buffer();
@@ -32,7 +32,8 @@ data::Hresult ListObjects(data::Session* session, const char* type, std::vector<
   };
   data::Hresult fetched;
   while ((fetched = data::MoveNextRow(rows)) == data::S_OK) {
-    objects->push_back({cell(data::schema::kTableSchema), cell(data::schema::kTableName), cell(data::schema::kTableType)});
+    objects->push_back(
+        {cell(data::schema::kTableSchema), cell(data::schema::kTableName), cell(data::schema::kTableType)});
   }
   // A list cut short by a failing fetch is no list: the caller reports the failure.
   return data::Failed(fetched) ? fetched : opened;

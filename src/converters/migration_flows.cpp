@@ -201,7 +201,8 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       AppendToFile(scratch, keys->text);
       for (const std::string& piece : StatementPieces(keys->text)) {
         const bool created = CreateObject(run, "relationship", table.name, piece, 1);
-        data::WriteOutput(out, "%s", created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
+        data::WriteOutput(out, "%s",
+                          created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
       }
     }
   }
@@ -266,7 +267,8 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
   }
   AppendToFile(scratch, text->text);
   const bool created = CreateObject(run, "view", view.name, text->text, 0);
-  data::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!", view.name.c_str());
+  data::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!",
+                    view.name.c_str());
   return created;
 }
 

@@ -68,9 +68,8 @@ bool MigrationReport::AnyFailure() const {
   const bool table_failed = std::any_of(tables_.begin(), tables_.end(), [](const ReportedTable& t) {
     return !t.created || !t.error.empty() || t.rows.failed > 0;
   });
-  return table_failed || std::any_of(objects_.begin(), objects_.end(), [](const ReportedObject& o) {
-           return o.outcome != ObjectOutcome::kCreated;
-         });
+  return table_failed || std::any_of(objects_.begin(), objects_.end(),
+                                     [](const ReportedObject& o) { return o.outcome != ObjectOutcome::kCreated; });
 }
 
 void MigrationReport::Clear() {

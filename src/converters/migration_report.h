@@ -25,8 +25,8 @@ struct ReportedTable {
 enum class ObjectOutcome { kCreated, kFailed, kUnsupported };
 
 struct ReportedObject {
-  std::string kind;   // "primary key", "index", "relationship", "view"
-  std::string name;   // the view's name; for the others the table they belong to
+  std::string kind;  // "primary key", "index", "relationship", "view"
+  std::string name;  // the view's name; for the others the table they belong to
   std::string statement;
   ObjectOutcome outcome = ObjectOutcome::kCreated;
   std::string reason;  // the target's or the translation's words when not created

@@ -60,7 +60,8 @@ std::string ProposeNewTargetFile(Workbench& owner) {
   std::error_code error;
   if (fs::is_regular_file(path, error)) return path.string();
   if (fs::is_directory(path, error)) fs::remove_all(path, error);
-  if (!target_access::CreateAccessDatabaseAt(owner.target_context(), path.string()) || !fs::is_regular_file(path, error)) {
+  if (!target_access::CreateAccessDatabaseAt(owner.target_context(), path.string()) ||
+      !fs::is_regular_file(path, error)) {
     data::WriteOutput(&owner.output(), "E::Could not create %s", path.string().c_str());
     return {};
   }
@@ -97,7 +98,8 @@ Status UseConnectSettings(Workbench& owner, const config::Settings& settings, co
 DriverCheckRows RunDriverCheck() {
   DriverCheckRows rows;
   const bool sqlite = data::FindProvider(data::kSqliteProviderName) != nullptr;
-  rows.source = config::SourceDriverRows(source_sqlserver::CheckSqlServerProviders(), data::SqlServerDriverName(), sqlite);
+  rows.source =
+      config::SourceDriverRows(source_sqlserver::CheckSqlServerProviders(), data::SqlServerDriverName(), sqlite);
   rows.target = config::SplitDriverStatus(target_access::CheckAccessProviders());
   return rows;
 }

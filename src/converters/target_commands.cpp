@@ -155,7 +155,8 @@ int DropViews(Workbench& owner, const std::vector<Item>& views) {
 
 // The tables in an order that empties referencing tables before the tables they refer to
 // (tree order where relationships do not decide, and for a cycle).
-std::vector<std::string> ReferencingFirst(std::vector<std::string> pending, const std::vector<Relationship>& relationships) {
+std::vector<std::string> ReferencingFirst(std::vector<std::string> pending,
+                                          const std::vector<Relationship>& relationships) {
   std::vector<std::string> order;
   while (!pending.empty()) {
     auto next = std::find_if(pending.begin(), pending.end(), [&](const std::string& table) {
@@ -211,9 +212,7 @@ void DeleteCommand(Workbench& owner) {
   }
   data::OutputPane* out = &owner.output();
   switch (selection.kind) {
-    case TreeNodeKind::kDatabase:
-      DeleteDatabaseItem(owner, selection);
-      break;
+    case TreeNodeKind::kDatabase: DeleteDatabaseItem(owner, selection); break;
     case TreeNodeKind::kTablesFolder: {
       const std::string& database = selection.parent;
       const std::string question = "Delete all the tables of [" + database + "]?";
@@ -252,8 +251,7 @@ void DeleteCommand(Workbench& owner) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -56,18 +56,12 @@ struct MigrationChoice {
 MigrationChoice ChooseMigration(const TreeSelection& source, const std::string& target_database) {
   const std::string into = "] into Target database [" + target_database + "]?";
   switch (source.kind) {
-    case TreeNodeKind::kDatabase:
-      return {kMigrateDatabase, "Convert database [" + source.text + into};
-    case TreeNodeKind::kTablesFolder:
-      return {kMigrateTables, "Convert tables of [" + source.parent + into};
-    case TreeNodeKind::kViewsFolder:
-      return {kMigrateViews, "Convert views of [" + source.parent + into};
-    case TreeNodeKind::kTable:
-      return {kMigrateTable, "Convert table [" + source.text + into};
-    case TreeNodeKind::kView:
-      return {kMigrateView, "Convert view [" + source.text + into};
-    default:
-      return {};
+    case TreeNodeKind::kDatabase: return {kMigrateDatabase, "Convert database [" + source.text + into};
+    case TreeNodeKind::kTablesFolder: return {kMigrateTables, "Convert tables of [" + source.parent + into};
+    case TreeNodeKind::kViewsFolder: return {kMigrateViews, "Convert views of [" + source.parent + into};
+    case TreeNodeKind::kTable: return {kMigrateTable, "Convert table [" + source.text + into};
+    case TreeNodeKind::kView: return {kMigrateView, "Convert view [" + source.text + into};
+    default: return {};
   }
 }
 
@@ -111,7 +105,8 @@ void MigrateCommand(Workbench& owner) {
     if (choice.operation != 0) {
       if (!owner.prompt().AskOkCancel(choice.question)) return;
       const bool single = choice.operation == kMigrateTable || choice.operation == kMigrateView;
-      const bool folder = state.source.kind == TreeNodeKind::kTablesFolder || state.source.kind == TreeNodeKind::kViewsFolder;
+      const bool folder =
+          state.source.kind == TreeNodeKind::kTablesFolder || state.source.kind == TreeNodeKind::kViewsFolder;
       names.source_database = single ? state.source.grandparent : folder ? state.source.parent : state.source.text;
       if (single) names.source_object = state.source.text;
       names.target_database = state.target.text;
@@ -160,8 +155,7 @@ void BackupCommand(Workbench& owner) {
       names.target_object = target.text;
       names.backup_selector = target.kind == TreeNodeKind::kTable ? "T" : "V";
       break;
-    default:
-      break;
+    default: break;
   }
   if (operation) owner.QueueTask(MakeTask(*operation, names));
   owner.EnsureControllerRunning();
@@ -175,7 +169,8 @@ void RestoreCommand(Workbench& owner) {
     current_target = owner.target_tree().current_database;
     target_dbms = owner.target_dbms;
   }
-  std::optional<std::string> folder = owner.prompt().ChooseFolder("Please choose the backup folder to restore:", initial_folder);
+  std::optional<std::string> folder =
+      owner.prompt().ChooseFolder("Please choose the backup folder to restore:", initial_folder);
   if (!folder || folder->empty()) return;
   if (!HoldsBackup(*folder)) {
     owner.prompt().ShowMessage("No backup in [" + *folder + "]: it holds no TABLES, DATA or VIEWS folder!");

@@ -20,9 +20,7 @@ TaskCategory CategoryOf(TaskOperation operation) {
   return operation >= kBackupObjects ? kCategoryBackup : kCategoryMigration;
 }
 
-std::string_view CategoryText(std::int32_t category) {
-  return category == kCategoryBackup ? "BACKUP" : "MIGRATION";
-}
+std::string_view CategoryText(std::int32_t category) { return category == kCategoryBackup ? "BACKUP" : "MIGRATION"; }
 
 MigrationTask MakeTask(TaskOperation operation, const TaskNames& names) {
   MigrationTask task;
@@ -102,8 +100,7 @@ bool TaskList::Contains(const TaskRef& task) const {
 
 bool TaskList::HasWaiting() const {
   std::lock_guard guard(lock_);
-  return std::any_of(tasks_.begin(), tasks_.end(),
-                     [](const TaskRef& t) { return t->state == kTaskWaiting; });
+  return std::any_of(tasks_.begin(), tasks_.end(), [](const TaskRef& t) { return t->state == kTaskWaiting; });
 }
 
 }  // namespace tabulon::converters

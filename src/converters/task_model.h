@@ -55,8 +55,7 @@ struct MigrationTask {
 // operation, state Waiting. The stamp is set by TaskList::Append. The folder and file paths of a
 // restore are kept whole: a cut path would name another folder or file.
 struct TaskNames {
-  std::string backup_selector, source_dbms, target_dbms, source_object, source_database,
-      target_object, target_database;
+  std::string backup_selector, source_dbms, target_dbms, source_object, source_database, target_object, target_database;
 };
 MigrationTask MakeTask(TaskOperation operation, const TaskNames& names);
 

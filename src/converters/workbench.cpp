@@ -17,9 +17,7 @@ void TaskRunContext::SetProgress(std::int32_t percent) const {
   task->progress = percent;
 }
 
-bool TaskRunContext::StopRequested() const {
-  return owner->controller_state() == ControllerState::kStopRequested;
-}
+bool TaskRunContext::StopRequested() const { return owner->controller_state() == ControllerState::kStopRequested; }
 
 data::OutputPane* TaskRunContext::output() const { return &owner->output(); }
 
@@ -74,14 +72,10 @@ Workbench::~Workbench() {
 
 std::int64_t Workbench::Now() const {
   if (options_.clock) return options_.clock();
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-TaskList::TaskRef Workbench::QueueTask(MigrationTask task) {
-  return tasks_.Append(std::move(task), Now());
-}
+TaskList::TaskRef Workbench::QueueTask(MigrationTask task) { return tasks_.Append(std::move(task), Now()); }
 
 void Workbench::SetConditionOverride(const std::string& table, std::string condition) {
   std::lock_guard guard(condition_mutex_);
@@ -219,12 +213,8 @@ void Workbench::PressStartStop() {
         UpdateDisplay([](ControllerDisplay& d) { d.button_image = 5; });
       }
       break;
-    case ControllerState::kStopRequested:
-      prompt_.ShowMessage("Some Tasks is Stopping, Please Wait!!!");
-      break;
-    case ControllerState::kIdle:
-      StartController();
-      break;
+    case ControllerState::kStopRequested: prompt_.ShowMessage("Some Tasks is Stopping, Please Wait!!!"); break;
+    case ControllerState::kIdle: StartController(); break;
   }
 }
 
@@ -247,8 +237,7 @@ bool Workbench::AllowConnectionCommand() {
     case ControllerState::kStopRequested:
       prompt_.ShowMessage("Some Tasks is Stopping, Please try again later!!!");
       return false;
-    case ControllerState::kIdle:
-      break;
+    case ControllerState::kIdle: break;
   }
   return true;
 }

@@ -15,9 +15,9 @@ const char* ProjectPath(const char* path) {
   return at == std::string_view::npos ? path : path + at;
 }
 
-#define TABULON_SELECT_SOURCE_ERROR(run)                                                     \
-  data::WriteOutput((run).output(), "[%s](%d)Select Source Database[%s] Error!",            \
-                    ProjectPath(__FILE__), __LINE__, (run).source_database.c_str())
+#define TABULON_SELECT_SOURCE_ERROR(run)                                                                          \
+  data::WriteOutput((run).output(), "[%s](%d)Select Source Database[%s] Error!", ProjectPath(__FILE__), __LINE__, \
+                    (run).source_database.c_str())
 
 TaskFlows& Flows(TaskRunContext& run) { return *run.owner->flows(); }
 
@@ -175,8 +175,7 @@ bool RecordTaskOutcome(TaskRunContext& run, bool success) {
   if (run.task != nullptr && tasks.Contains(run.task)) {
     run.task->state = success ? kTaskSucceeded : kTaskFailed;
     run.task->state_text = success ? "SUCCESS" : "FAILURE";
-    data::WriteOutput(run.output(), "%s",
-                      success ? "Operation completed SUCCESSFULLY!" : "Operation FAILURE!");
+    data::WriteOutput(run.output(), "%s", success ? "Operation completed SUCCESSFULLY!" : "Operation FAILURE!");
   }
   if (!tasks.HasWaiting()) run.owner->RequestControllerStop();
   return success;

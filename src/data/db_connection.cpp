@@ -11,8 +11,7 @@ Hresult OpenDataSource(DbConnection& connection, std::span<const PropertySet> se
   connection.open_errors.clear();
   std::shared_ptr<Provider> provider = FindProvider(connection.profile.provider_name);
   if (provider == nullptr) {
-    connection.open_errors.push_back("Provider '" + connection.profile.provider_name +
-                                     "' is not registered.");
+    connection.open_errors.push_back("Provider '" + connection.profile.provider_name + "' is not registered.");
     return REGDB_E_CLASSNOTREG;
   }
   OpenedDataSource opened = provider->OpenDataSource(sets);

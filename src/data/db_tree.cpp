@@ -70,7 +70,8 @@ void DbTree::Remove(int id) {
   if (!Contains(id)) return;
   ++revision_;
   TreeNode& item = nodes_.at(static_cast<size_t>(id));
-  std::vector<int>& siblings = item.parent == kNoItem ? top_level_ : nodes_.at(static_cast<size_t>(item.parent)).children;
+  std::vector<int>& siblings =
+      item.parent == kNoItem ? top_level_ : nodes_.at(static_cast<size_t>(item.parent)).children;
   siblings.erase(std::remove(siblings.begin(), siblings.end(), id), siblings.end());
   std::vector<int> pending{id};
   while (!pending.empty()) {
@@ -169,12 +170,13 @@ void DbTreeView::RefreshTree() {
     views_folder = tree.Insert(current_database_item, "Views", TreeNodeKind::kViewsFolder);
 
     TextRowset tables;
-    if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "TABLE"},
-                                   &tables))) {
+    if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables,
+                                   {std::nullopt, std::nullopt, std::nullopt, "TABLE"}, &tables))) {
       while (NextListedRow(tables, output)) {
         std::string name = SlotText(tables, schema::kTableName);
         if (name.find(' ') != std::string::npos) continue;
-        const TreeNodeKind kind = SlotText(tables, schema::kTableType) == "VIEW" ? TreeNodeKind::kView : TreeNodeKind::kTable;
+        const TreeNodeKind kind =
+            SlotText(tables, schema::kTableType) == "VIEW" ? TreeNodeKind::kView : TreeNodeKind::kTable;
         tree.Insert(tables_folder, std::move(name), kind, SlotText(tables, schema::kTableSchema));
       }
     }
@@ -182,11 +184,12 @@ void DbTreeView::RefreshTree() {
     if (current_database_item != kNoItem) tree.Expand(current_database_item);
 
     TextRowset views;
-    if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "VIEW"},
-                                   &views))) {
+    if (Succeeded(OpenSchemaRowset(session, SchemaRowsetKind::kTables,
+                                   {std::nullopt, std::nullopt, std::nullopt, "VIEW"}, &views))) {
       while (NextListedRow(views, output)) {
         const std::string schema_name = SlotText(views, schema::kTableSchema);
-        if (SlotText(views, schema::kTableType) != "VIEW" || schema_name == "sys" || schema_name == "INFORMATION_SCHEMA") {
+        if (SlotText(views, schema::kTableType) != "VIEW" || schema_name == "sys" ||
+            schema_name == "INFORMATION_SCHEMA") {
           continue;
         }
         tree.Insert(views_folder, SlotText(views, schema::kTableName), TreeNodeKind::kView, schema_name);

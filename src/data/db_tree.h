@@ -94,9 +94,7 @@ struct DbTreeView {
   int state = 0;
 
   // The selected item, or null.
-  const TreeNode* SelectedNode() const {
-    return tree.Contains(selected) ? &tree.node(selected) : nullptr;
-  }
+  const TreeNode* SelectedNode() const { return tree.Contains(selected) ? &tree.node(selected) : nullptr; }
   // The text of the ancestor `levels` steps above the selected item ("" when there is none).
   std::string SelectedAncestorText(int levels) const;
   // Takes an item out of the tree (after its object was dropped); the selection goes with it.

@@ -41,8 +41,8 @@ std::vector<OdbcDriver> ListOdbcDrivers() {
   SQLSMALLINT name_length = 0;
   SQLSMALLINT attributes_length = 0;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  while (SQL_SUCCEEDED(SQLDrivers(env.get(), direction, name, sizeof name, &name_length,
-                                  attributes, sizeof attributes, &attributes_length))) {
+  while (SQL_SUCCEEDED(SQLDrivers(env.get(), direction, name, sizeof name, &name_length, attributes, sizeof attributes,
+                                  &attributes_length))) {
     direction = SQL_FETCH_NEXT;
     OdbcDriver driver;
     driver.name = reinterpret_cast<const char*>(name);

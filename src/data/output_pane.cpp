@@ -22,8 +22,8 @@ LocalTime CurrentLocalTime() {
 }
 
 std::string FormatTimestamp(const LocalTime& t) {
-  return fmt::format("{:04d}/{:02d}/{:02d} {:02d}:{:02d}:{:02d}:{:03d} ", t.year, t.month, t.day, t.hour,
-                     t.minute, t.second, t.millisecond);
+  return fmt::format("{:04d}/{:02d}/{:02d} {:02d}:{:02d}:{:02d}:{:03d} ", t.year, t.month, t.day, t.hour, t.minute,
+                     t.second, t.millisecond);
 }
 
 OutputPane::OutputPane() : OutputPane(CurrentLocalTime) {}

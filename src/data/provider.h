@@ -63,7 +63,7 @@ inline constexpr std::uint32_t DBCOLUMNFLAGS_ISROWVER = 0x200;
 inline constexpr std::uint8_t kNotApplicable = 255;
 
 struct ColumnInfo {
-  std::string name;  // may be empty (an unnamed expression)
+  std::string name;    // may be empty (an unnamed expression)
   size_t ordinal = 0;  // 1-based; 0 only for a bookmark column
   DbType type = DBTYPE_STR;
   std::uint32_t flags = 0;
@@ -103,8 +103,8 @@ class Command : public ErrorSource {
   // Runs `sql`. `rowset` receives the result rows when the statement produced any (it must be
   // released before the command); otherwise it stays null. S_OK is clean success; a positive
   // code (DB_S_ERRORSOCCURRED) is success with warnings.
-  virtual Hresult Execute(std::string_view sql, const PropertySet& rowset_properties,
-                          const RowsetOptions& options, std::unique_ptr<Rowset>* rowset) = 0;
+  virtual Hresult Execute(std::string_view sql, const PropertySet& rowset_properties, const RowsetOptions& options,
+                          std::unique_ptr<Rowset>* rowset) = 0;
   // What the last Execute has to tell the user beyond its outcome (something the database
   // gave up to store the statement, such as an index it removed), one text a line.
   virtual std::vector<std::string> Notices() const { return {}; }

@@ -22,7 +22,8 @@ struct Registry {
   std::vector<Entry> entries;
 
   Registry() {
-    entries.push_back({"SQLOLEDB", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kSqlServer, SqlServerDriverName())});
+    entries.push_back(
+        {"SQLOLEDB", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kSqlServer, SqlServerDriverName())});
     entries.push_back({"MSDASQL", std::make_shared<OdbcProvider>(OdbcProvider::Kind::kGeneric)});
     entries.push_back({kJetProviderName, std::make_shared<JetProvider>()});
     entries.push_back({kSqliteProviderName, std::make_shared<SqliteProvider>()});

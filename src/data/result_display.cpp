@@ -15,9 +15,7 @@ constexpr int kShownRows = 100;
 constexpr const char* kSuccessLine = "RESULT: The operation completed SUCCESSFULLY";
 
 // Leading digits (after an optional sign) as a number; 0 when there are none.
-bool ReadsAsNegative(const std::string& text) {
-  return std::strtoll(text.c_str(), nullptr, 10) < 0;
-}
+bool ReadsAsNegative(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10) < 0; }
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 namespace tabulon::data {
 
 inline constexpr size_t kSlotSize = 8200;
-inline constexpr size_t kSlotValueBytes = 8192;   // zero-terminated narrow (UTF-8) text
+inline constexpr size_t kSlotValueBytes = 8192;    // zero-terminated narrow (UTF-8) text
 inline constexpr size_t kSlotLengthOffset = 8192;  // 4 bytes: bytes of the value in the slot
 inline constexpr size_t kSlotStatusOffset = 8196;  // 4 bytes: DBSTATUS_*
 

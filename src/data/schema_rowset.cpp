@@ -49,10 +49,9 @@ std::vector<ColumnInfo> SchemaRowsetColumns(SchemaRowsetKind kind) {
           Column("NUMERIC_SCALE", 17, DBTYPE_I2, 2),
           Column("DATETIME_PRECISION", 18, DBTYPE_UI4, 4),
       };
-      const char* rest[] = {"CHARACTER_SET_CATALOG", "CHARACTER_SET_SCHEMA", "CHARACTER_SET_NAME",
-                            "COLLATION_CATALOG",     "COLLATION_SCHEMA",     "COLLATION_NAME",
-                            "DOMAIN_CATALOG",        "DOMAIN_SCHEMA",        "DOMAIN_NAME",
-                            "DESCRIPTION"};
+      const char* rest[] = {"CHARACTER_SET_CATALOG", "CHARACTER_SET_SCHEMA", "CHARACTER_SET_NAME", "COLLATION_CATALOG",
+                            "COLLATION_SCHEMA",      "COLLATION_NAME",       "DOMAIN_CATALOG",     "DOMAIN_SCHEMA",
+                            "DOMAIN_NAME",           "DESCRIPTION"};
       for (const char* name : rest) {
         columns.push_back(Column(name, columns.size() + 1, DBTYPE_WSTR, name == rest[9] ? 255 : kNameSize));
       }
@@ -77,8 +76,7 @@ const std::string* SchemaRestriction(const SchemaRestrictions& restrictions, siz
   return &*restrictions[index];
 }
 
-bool PassesRestriction(const SchemaRestrictions& restrictions, size_t index,
-                       const std::optional<std::string>& value) {
+bool PassesRestriction(const SchemaRestrictions& restrictions, size_t index, const std::optional<std::string>& value) {
   const std::string* wanted = SchemaRestriction(restrictions, index);
   return wanted == nullptr || (value && *value == *wanted);
 }

@@ -56,8 +56,7 @@ std::vector<ColumnInfo> SchemaRowsetColumns(SchemaRowsetKind kind);
 // Restriction `index` (0-based), or null when absent or unset.
 const std::string* SchemaRestriction(const SchemaRestrictions& restrictions, size_t index);
 // True when `value` passes restriction `index` (exact match; unrestricted passes).
-bool PassesRestriction(const SchemaRestrictions& restrictions, size_t index,
-                       const std::optional<std::string>& value);
+bool PassesRestriction(const SchemaRestrictions& restrictions, size_t index, const std::optional<std::string>& value);
 // "True" / "False".
 std::string_view BoolText(bool value);
 

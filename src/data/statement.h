@@ -56,7 +56,7 @@ class TextRowset {
   friend Result<std::optional<std::string>> ReadFullValue(TextRowset&, size_t);
 
   std::unique_ptr<Command> command_;
-  std::unique_ptr<Rowset> rowset_;  // released before command_
+  std::unique_ptr<Rowset> rowset_;        // released before command_
   const ErrorSource* session_ = nullptr;  // a schema rowset's session (it has no command)
   std::vector<ColumnInfo> columns_;
   RowBuffer buffer_;
@@ -67,8 +67,7 @@ class TextRowset {
 // statement without rows; E_UNEXPECTED for a null session; the failing code otherwise (the
 // text is ErrorDescription(rowset->error_source())). Warnings of the execution fail, as in
 // ExecuteStatement.
-Hresult OpenTextRowset(Session* session, std::string sql, TextRowset* rowset,
-                       const RowsetOptions& options = {});
+Hresult OpenTextRowset(Session* session, std::string sql, TextRowset* rowset, const RowsetOptions& options = {});
 // Opens a schema rowset of `session` for reading like a statement's rows (its columns are in
 // data/schema_rowset.h). E_UNEXPECTED for a null session; a failure's text is
 // ErrorDescription(rowset->error_source()).

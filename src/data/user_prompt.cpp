@@ -55,8 +55,7 @@ bool ScriptedUserPrompt::AskYesNo(std::string_view text) {
   return NextYes();
 }
 
-std::optional<std::string> ScriptedUserPrompt::AskText(std::string_view question,
-                                                       std::string_view initial) {
+std::optional<std::string> ScriptedUserPrompt::AskText(std::string_view question, std::string_view initial) {
   std::lock_guard lock(mutex_);
   asked_.push_back({Kind::kText, std::string(question), {}, std::string(initial)});
   return NextText();
@@ -68,8 +67,7 @@ std::optional<std::string> ScriptedUserPrompt::ChooseFile(const FileChoice& choi
   return NextText();
 }
 
-std::optional<std::string> ScriptedUserPrompt::ChooseFolder(std::string_view title,
-                                                            std::string_view initial) {
+std::optional<std::string> ScriptedUserPrompt::ChooseFolder(std::string_view title, std::string_view initial) {
   std::lock_guard lock(mutex_);
   asked_.push_back({Kind::kFolder, std::string(title), {}, std::string(initial)});
   return NextText();

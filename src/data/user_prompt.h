@@ -33,13 +33,11 @@ class UserPrompt {
   // Yes / No: true for Yes.
   virtual bool AskYesNo(std::string_view text) = 0;
   // A line of text (e.g. a new name), nullopt when cancelled.
-  virtual std::optional<std::string> AskText(std::string_view question,
-                                             std::string_view initial) = 0;
+  virtual std::optional<std::string> AskText(std::string_view question, std::string_view initial) = 0;
   // A file path, nullopt when cancelled.
   virtual std::optional<std::string> ChooseFile(const FileChoice& choice) = 0;
   // A folder, nullopt when cancelled.
-  virtual std::optional<std::string> ChooseFolder(std::string_view title,
-                                                  std::string_view initial) = 0;
+  virtual std::optional<std::string> ChooseFolder(std::string_view title, std::string_view initial) = 0;
 };
 
 // Answers from a script, in order, and records every question. When the script has no answer
@@ -49,9 +47,9 @@ class ScriptedUserPrompt : public UserPrompt {
   enum class Kind { kMessage, kOkCancel, kYesNo, kText, kFile, kFolder };
   struct Asked {
     Kind kind;
-    std::string text;      // the message or question; for a file chooser its title
-    FileChoice file;       // kFile only
-    std::string initial;   // kText, kFolder: the initial value
+    std::string text;     // the message or question; for a file chooser its title
+    FileChoice file;      // kFile only
+    std::string initial;  // kText, kFolder: the initial value
   };
 
   explicit ScriptedUserPrompt(bool default_yes = false) : default_yes_(default_yes) {}

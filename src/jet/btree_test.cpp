@@ -40,11 +40,10 @@ struct TreeShape {
 };
 
 // Walks the tree level by level and returns the first broken rule ("" when none).
-std::string CheckTree(const std::vector<uint8_t>& file, uint32_t root, uint32_t owner,
-                      TreeShape& shape) {
+std::string CheckTree(const std::vector<uint8_t>& file, uint32_t root, uint32_t owner, TreeShape& shape) {
   struct Item {
     uint32_t page;
-    size_t parent;             // position of the parent in the level above
+    size_t parent;              // position of the parent in the level above
     std::string expected_last;  // the parent's entry for it (key + row pointer)
   };
   std::vector<Item> level = {{root, 0, {}}};
@@ -117,8 +116,8 @@ struct Harness {
   }
 };
 
-const char* const kNames[] = {"Café", "Zürich", "Ærøskøbing", "Núñez", "straße",
-                              "O'Brien", "co-op", "Åland", "élan", "zebra"};
+const char* const kNames[] = {"Café",    "Zürich", "Ærøskøbing", "Núñez", "straße",
+                              "O'Brien", "co-op",  "Åland",      "élan",  "zebra"};
 
 std::set<RowPointer> AsSet(const std::vector<RowPointer>& v) { return {v.begin(), v.end()}; }
 
@@ -162,10 +161,12 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   auto scan = [&]() {
     std::vector<std::pair<RowPointer, Row>> rows;
     auto def = h.db->GetTable("T");
-    EXPECT_TRUE(h.db->ScanRows(*def, [&](RowPointer at, const Row& row) {
-                       rows.push_back({at, row});
-                       return Status::Ok();
-                     }).ok());
+    EXPECT_TRUE(h.db->ScanRows(*def,
+                               [&](RowPointer at, const Row& row) {
+                                 rows.push_back({at, row});
+                                 return Status::Ok();
+                               })
+                    .ok());
     return rows;
   };
   auto same = [](const Value& a, const Value& b) { return FormatValue(a) == FormatValue(b); };
@@ -187,8 +188,7 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
         {"ByName", {probe[1]}, [&](const Row& r) { return same(r[1], probe[1]); }},
         {"ByTag", {probe[2]}, [&](const Row& r) { return same(r[2], probe[2]); }},
         {"ByNName", {probe[3]}, [&](const Row& r) { return same(r[3], probe[3]); }},
-        {"ByNName", {probe[3], probe[1]},
-         [&](const Row& r) { return same(r[3], probe[3]) && same(r[1], probe[1]); }},
+        {"ByNName", {probe[3], probe[1]}, [&](const Row& r) { return same(r[3], probe[3]) && same(r[1], probe[1]); }},
     };
     for (const Seek& seek : seeks) {
       auto found = h.db->SeekIndex("T", seek.index, seek.key);
@@ -203,8 +203,7 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
     const int32_t low = pick(1000000);
     const int32_t high = low + pick(400000);
     auto range = h.db->ScanIndexRange("T", "PrimaryKey",
-                                      IndexRange{IndexBound{{int32_t{low}}, true},
-                                                 IndexBound{{int32_t{high}}, false}});
+                                      IndexRange{IndexBound{{int32_t{low}}, true}, IndexBound{{int32_t{high}}, false}});
     ASSERT_TRUE(range.ok());
     std::map<int32_t, RowPointer> by_id;
     for (const auto& [at, row] : rows) by_id[std::get<int32_t>(row[0])] = at;
@@ -226,9 +225,8 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
       std::vector<Row> rows;
       for (int i = 0; i < count; ++i) {
         int32_t id = op % 5 == 0 ? ascending++ : pick(1000000);
-        if (live.count(id) || std::any_of(rows.begin(), rows.end(), [&](const Row& r) {
-              return std::get<int32_t>(r[0]) == id;
-            })) {
+        if (live.count(id) ||
+            std::any_of(rows.begin(), rows.end(), [&](const Row& r) { return std::get<int32_t>(r[0]) == id; })) {
           continue;
         }
         rows.push_back(make_row(id));
@@ -253,9 +251,7 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
           if (it != live.end()) doomed.insert(it->first);
         }
       }
-      auto deleted = h.db->DeleteRows("T", [&](const Row& r) {
-        return doomed.count(std::get<int32_t>(r[0])) != 0;
-      });
+      auto deleted = h.db->DeleteRows("T", [&](const Row& r) { return doomed.count(std::get<int32_t>(r[0])) != 0; });
       ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
       ASSERT_EQ(*deleted, doomed.size());
       for (int32_t id : doomed) live.erase(id);
@@ -290,9 +286,7 @@ struct Disk {
   std::unique_ptr<FileIo> File() const { return std::make_unique<MemoryFile>(bytes, companions); }
 };
 
-Row TagRow(int i) {
-  return {int32_t{i}, std::string("tag ") + std::string(60, 't') + std::to_string(100000 + i)};
-}
+Row TagRow(int i) { return {int32_t{i}, std::string("tag ") + std::string(60, 't') + std::to_string(100000 + i)}; }
 
 // Table T (ID, Tag) with the unique index ByTag, holding TagRow(i) for each of `ids`.
 void MakeTagTable(Database& db, const std::vector<int>& ids) {

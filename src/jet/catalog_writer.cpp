@@ -33,12 +33,10 @@ Status RebuildSystemTableIndexes(CatalogWriter& writer, std::string_view table) 
     for (const auto& [where, row] : rows) {
       std::string entry;
       for (const IndexColumn& ic : index.columns) {
-        auto column = std::find_if(def->columns.begin(), def->columns.end(), [&](const auto& c) {
-          return c.number == ic.column_number;
-        });
+        auto column = std::find_if(def->columns.begin(), def->columns.end(),
+                                   [&](const auto& c) { return c.number == ic.column_number; });
         if (column == def->columns.end()) {
-          return CorruptError("index '" + index.name + "' of '" + def->name +
-                              "' names a missing column");
+          return CorruptError("index '" + index.name + "' of '" + def->name + "' names a missing column");
         }
         const size_t at = static_cast<size_t>(column - def->columns.begin());
         RETURN_IF_ERROR(AppendColumnKey(*column, row[at], ic.ascending, entry)
@@ -53,8 +51,7 @@ Status RebuildSystemTableIndexes(CatalogWriter& writer, std::string_view table) 
       const std::string_view key(entries[i].data(), entries[i].size() - 4);
       if (i > 0 && key == std::string_view(entries[i - 1].data(), entries[i - 1].size() - 4)) {
         if ((index.flags & 0x01) != 0) {
-          return AlreadyExistsError("index '" + index.name + "' of '" + def->name +
-                                    "' would hold a duplicate key");
+          return AlreadyExistsError("index '" + index.name + "' of '" + def->name + "' would hold a duplicate key");
         }
         continue;
       }
@@ -65,15 +62,13 @@ Status RebuildSystemTableIndexes(CatalogWriter& writer, std::string_view table) 
     for (uint32_t p : map.pages) {
       if (p != index.root_page) pages.push_back(p);
     }
-    RETURN_IF_ERROR(WriteIndexTree(writer.pager(), writer.allocator(), def->tdef_page,
-                                   index.root_page, entries, pages));
+    RETURN_IF_ERROR(
+        WriteIndexTree(writer.pager(), writer.allocator(), def->tdef_page, index.root_page, entries, pages));
     pages.push_back(index.root_page);
     std::sort(pages.begin(), pages.end());
-    RETURN_IF_ERROR(StoreUsageMap(writer.pager(), writer.allocator(), index.usage_map, pages,
-                                  map.bitmap_pages));
+    RETURN_IF_ERROR(StoreUsageMap(writer.pager(), writer.allocator(), index.usage_map, pages, map.bitmap_pages));
     ASSIGN_OR_RETURN(uint8_t * tdef, writer.pager().MutablePage(def->tdef_page));
-    WriteU32(tdef + format::kTdefHeaderSize + format::kTdefRealIndexBlockSize * index.real_number + 4,
-             distinct);
+    WriteU32(tdef + format::kTdefHeaderSize + format::kTdefRealIndexBlockSize * index.real_number + 4, distinct);
   }
   return Status::Ok();
 }

@@ -35,7 +35,7 @@ std::string Pages(const std::vector<uint32_t>& pages) {
 // One physical index of a table and the entries its rows call for.
 struct IndexCheck {
   const IndexDefinition* index = nullptr;
-  bool encodable = true;  // false when some key has a type or character without an encoding
+  bool encodable = true;              // false when some key has a type or character without an encoding
   std::vector<std::string> expected;  // key + row pointer, as stored in leaf entries
   std::set<std::string> null_keys;    // keys with a Null column: exempt from uniqueness
 };
@@ -68,8 +68,8 @@ class Checker {
     if (global.ok()) {
       for (uint32_t page : global->pages) {
         if (page < claims_.size() && !claims_[page].empty()) {
-          Note(CorruptError(PageAt(page, 0) + "in use by " + claims_[page] +
-                            " but marked free in the global page map"));
+          Note(
+              CorruptError(PageAt(page, 0) + "in use by " + claims_[page] + " but marked free in the global page map"));
         }
       }
     }
@@ -91,8 +91,7 @@ class Checker {
 
   Status Claim(uint32_t page, const std::string& who) {
     if (page >= claims_.size()) {
-      return CorruptError("page " + std::to_string(page) + " (used by " + who +
-                          ") is beyond the end of the file");
+      return CorruptError("page " + std::to_string(page) + " (used by " + who + ") is beyond the end of the file");
     }
     if (!claims_[page].empty() && claims_[page] != who) {
       return CorruptError(PageAt(page, 0) + "used by both " + claims_[page] + " and " + who);
@@ -123,9 +122,8 @@ class Checker {
     if (blob == nullptr) return Status::Ok();
     auto maps = format::DecodePropertyBlob(blob->data);
     return maps.ok() ? Status::Ok()
-                     : maps.status().WithContext("catalog row at page " +
-                                                 std::to_string(RowPointerPage(object.row)) + " row " +
-                                                 std::to_string(RowPointerRow(object.row)));
+                     : maps.status().WithContext("catalog row at page " + std::to_string(RowPointerPage(object.row)) +
+                                                 " row " + std::to_string(RowPointerRow(object.row)));
   }
 
   Status CheckTable(const CatalogEntry& object) {
@@ -142,16 +140,16 @@ class Checker {
       ASSIGN_OR_RETURN(const uint8_t* raw, pager_.ReadPage(page));
       ASSIGN_OR_RETURN(format::DataPageView view, format::DataPageView::Parse(raw, page));
       if (view.owner() != table.tdef_page) {
-        return CorruptError(PageAt(page, format::kDataPageOwnerOffset) + "data page of " + label +
-                            " names owner " + std::to_string(view.owner()));
+        return CorruptError(PageAt(page, format::kDataPageOwnerOffset) + "data page of " + label + " names owner " +
+                            std::to_string(view.owner()));
       }
       RETURN_IF_ERROR(Claim(page, "the rows of " + label));
     }
     ASSIGN_OR_RETURN(format::UsageMap free_map, Map(table.free_pages_map, "free-space map"));
     for (uint32_t page : free_map.pages) {
       if (!data_pages.count(page)) {
-        return CorruptError("free-space map of " + label + " lists page " +
-                            std::to_string(page) + ", which is not one of its data pages");
+        return CorruptError("free-space map of " + label + " lists page " + std::to_string(page) +
+                            ", which is not one of its data pages");
       }
     }
 
@@ -176,48 +174,44 @@ class Checker {
     ScanOptions raw;
     raw.read_long_values = false;
     auto visit = [&](RowPointer where, const Row& row) -> Status {
-          ++rows;
-          for (size_t i = 0; i < table.columns.size(); ++i) {
-            const ColumnDefinition& column = table.columns[i];
-            const auto* field = std::get_if<Bytes>(&row[i]);
-            if (!IsLongValueType(column.type) || field == nullptr) continue;
-            chunks.clear();
-            Status s = format::ReadLongValueData(
-                pager_, reinterpret_cast<const uint8_t*>(field->data.data()), field->data.size(),
-                data, &chunks);
-            if (!s.ok()) {
-              return s.WithContext("column '" + column.name + "' of the row at page " +
-                                   std::to_string(RowPointerPage(where)) + " row " +
-                                   std::to_string(RowPointerRow(where)));
-            }
-            for (const auto& chunk : chunks) {
-              RETURN_IF_ERROR(CheckLongValuePage(table, column, RowPointerPage(chunk.row_pointer),
-                                                 long_value_pages));
-            }
-          }
-          for (IndexCheck& check : indexes) {
-            if (!check.encodable) continue;
-            bool all_null = false;
-            bool has_null = false;
-            if (!BuildKey(table, *check.index, row, key, all_null, has_null)) {
-              check.encodable = false;
-              check.expected.clear();
-              continue;
-            }
-            if (all_null && (check.index->flags & 0x02)) continue;  // ignore-nulls index
-            if (has_null) check.null_keys.insert(key);
-            AppendEntryRowPointer(where, key);
-            check.expected.push_back(key);
-          }
-          return Status::Ok();
+      ++rows;
+      for (size_t i = 0; i < table.columns.size(); ++i) {
+        const ColumnDefinition& column = table.columns[i];
+        const auto* field = std::get_if<Bytes>(&row[i]);
+        if (!IsLongValueType(column.type) || field == nullptr) continue;
+        chunks.clear();
+        Status s = format::ReadLongValueData(pager_, reinterpret_cast<const uint8_t*>(field->data.data()),
+                                             field->data.size(), data, &chunks);
+        if (!s.ok()) {
+          return s.WithContext("column '" + column.name + "' of the row at page " +
+                               std::to_string(RowPointerPage(where)) + " row " + std::to_string(RowPointerRow(where)));
+        }
+        for (const auto& chunk : chunks) {
+          RETURN_IF_ERROR(CheckLongValuePage(table, column, RowPointerPage(chunk.row_pointer), long_value_pages));
+        }
+      }
+      for (IndexCheck& check : indexes) {
+        if (!check.encodable) continue;
+        bool all_null = false;
+        bool has_null = false;
+        if (!BuildKey(table, *check.index, row, key, all_null, has_null)) {
+          check.encodable = false;
+          check.expected.clear();
+          continue;
+        }
+        if (all_null && (check.index->flags & 0x02)) continue;  // ignore-nulls index
+        if (has_null) check.null_keys.insert(key);
+        AppendEntryRowPointer(where, key);
+        check.expected.push_back(key);
+      }
+      return Status::Ok();
     };
     RETURN_IF_ERROR(db_.ScanRows(table, visit, raw));
     // Access leaves stale counts on its own system tables (MSysQueries in particular), so
     // only user tables must agree.
     if (rows != table.row_count && !table.system) {
-      return CorruptError(PageAt(table.tdef_page, 0x10) + "the definition of " + label +
-                          " counts " + std::to_string(table.row_count) + " rows, its pages hold " +
-                          std::to_string(rows));
+      return CorruptError(PageAt(table.tdef_page, 0x10) + "the definition of " + label + " counts " +
+                          std::to_string(table.row_count) + " rows, its pages hold " + std::to_string(rows));
     }
 
     for (IndexCheck& check : indexes) {
@@ -227,13 +221,12 @@ class Checker {
     return Status::Ok();
   }
 
-  Status CheckLongValuePage(const TableDefinition& table, const ColumnDefinition& column,
-                            uint32_t page,
+  Status CheckLongValuePage(const TableDefinition& table, const ColumnDefinition& column, uint32_t page,
                             const std::unordered_map<uint16_t, std::set<uint32_t>>& maps) {
     ASSIGN_OR_RETURN(const uint8_t* raw, pager_.ReadPage(page));
     if (ReadU32(raw + format::kDataPageOwnerOffset) != format::kLongValuePageOwner) {
-      return CorruptError(PageAt(page, format::kDataPageOwnerOffset) + "long value of column '" +
-                          column.name + "' lives on a page not marked LVAL");
+      return CorruptError(PageAt(page, format::kDataPageOwnerOffset) + "long value of column '" + column.name +
+                          "' lives on a page not marked LVAL");
     }
     auto it = maps.find(column.number);
     if (it != maps.end() && !it->second.empty() && !it->second.count(page)) {
@@ -245,8 +238,8 @@ class Checker {
 
   // Builds the key of `row` for `index`; false when a column type or character has no
   // encoding here (the index is then checked for structure only).
-  static bool BuildKey(const TableDefinition& table, const IndexDefinition& index, const Row& row,
-                       std::string& key, bool& all_null, bool& has_null) {
+  static bool BuildKey(const TableDefinition& table, const IndexDefinition& index, const Row& row, std::string& key,
+                       bool& all_null, bool& has_null) {
     key.clear();
     all_null = true;
     has_null = false;
@@ -276,13 +269,12 @@ class Checker {
                      format::ReadIndexEntries(pager_, index.root_page, &tree_pages));
     for (uint32_t page : tree_pages) {
       if (!mapped.count(page)) {
-        return CorruptError(PageAt(page, 0) + "index page is missing from the index's usage map (" +
-                            Pages(map.pages) + ")");
+        return CorruptError(PageAt(page, 0) + "index page is missing from the index's usage map (" + Pages(map.pages) +
+                            ")");
       }
       ASSIGN_OR_RETURN(const uint8_t* raw, pager_.ReadPage(page));
       if (ReadU32(raw + 4) != table.tdef_page) {
-        return CorruptError(PageAt(page, 4) + "index page names owner " +
-                            std::to_string(ReadU32(raw + 4)));
+        return CorruptError(PageAt(page, 4) + "index page names owner " + std::to_string(ReadU32(raw + 4)));
       }
       RETURN_IF_ERROR(Claim(page, "the indexes of table '" + table.name + "'"));
     }
@@ -293,9 +285,8 @@ class Checker {
     for (auto& e : entries) {
       AppendEntryRowPointer(e.row_pointer, e.key);
       if (!actual.empty() && actual.back() >= e.key) {
-        return CorruptError("index entries out of order at entry " +
-                            std::to_string(actual.size()) + " (row pointer page " +
-                            std::to_string(RowPointerPage(e.row_pointer)) + " row " +
+        return CorruptError("index entries out of order at entry " + std::to_string(actual.size()) +
+                            " (row pointer page " + std::to_string(RowPointerPage(e.row_pointer)) + " row " +
                             std::to_string(RowPointerRow(e.row_pointer)) + ")");
       }
       actual.push_back(std::move(e.key));
@@ -304,8 +295,8 @@ class Checker {
     std::sort(check.expected.begin(), check.expected.end());
     auto describe = [](const std::string& entry) {
       const auto* tail = reinterpret_cast<const uint8_t*>(entry.data()) + entry.size() - 4;
-      return "page " + std::to_string((uint32_t{tail[0]} << 16) | (tail[1] << 8) | tail[2]) +
-             " row " + std::to_string(tail[3]);
+      return "page " + std::to_string((uint32_t{tail[0]} << 16) | (tail[1] << 8) | tail[2]) + " row " +
+             std::to_string(tail[3]);
     };
     auto a = actual.begin();
     for (const std::string& want : check.expected) {
@@ -326,8 +317,8 @@ class Checker {
         const std::string_view k(actual[i].data(), actual[i].size() - 4);
         if (k == std::string_view(actual[i - 1].data(), actual[i - 1].size() - 4) &&
             check.null_keys.count(std::string(k)) == 0) {
-          return CorruptError("unique index holds the key of the rows at " +
-                              describe(actual[i - 1]) + " and " + describe(actual[i]) + " twice");
+          return CorruptError("unique index holds the key of the rows at " + describe(actual[i - 1]) + " and " +
+                              describe(actual[i]) + " twice");
         }
       }
     }
@@ -393,9 +384,8 @@ class Checker {
     for (const IndexDefinition& index : table.indexes) {
       const std::string label = IndexLabel(table, index);
       if (index.logical_number >= 0x80000000u) {
-        Note(CorruptError(label + ": logical number " +
-                          std::to_string(static_cast<int32_t>(index.logical_number)) + " is negative" +
-                          RecordAt(table, index, 4)));
+        Note(CorruptError(label + ": logical number " + std::to_string(static_cast<int32_t>(index.logical_number)) +
+                          " is negative" + RecordAt(table, index, 4)));
       } else if (auto [it, fresh] = numbered.emplace(index.logical_number, &index); !fresh) {
         Note(CorruptError(label + ": logical number " + std::to_string(index.logical_number) +
                           " is also that of index '" + it->second->name + "'" + RecordAt(table, index, 4)));
@@ -403,13 +393,12 @@ class Checker {
       if (index.real_number < real_used.size()) real_used[index.real_number] = true;
       if (index.index_type > 0x02) {
         Note(CorruptError(label + ": index type " + std::to_string(index.index_type) +
-                          " is none of 0 (plain), 1 (primary key), 2 (foreign key)" +
-                          RecordAt(table, index, 23)));
+                          " is none of 0 (plain), 1 (primary key), 2 (foreign key)" + RecordAt(table, index, 23)));
       }
       if (index.index_type == 0x01) {
         if (primary_key) {
-          Note(CorruptError("table '" + table.name + "': two primary keys, '" + primary_key->name +
-                            "' and '" + index.name + "'"));
+          Note(CorruptError("table '" + table.name + "': two primary keys, '" + primary_key->name + "' and '" +
+                            index.name + "'"));
         }
         primary_key = &index;
         // Jet's own catalog keeps primary keys over plain physical indexes.
@@ -419,14 +408,12 @@ class Checker {
       }
       if (index.index_type == 0x02 && index.fk_side != 1 && index.fk_side != 2) {
         Note(CorruptError(label + ": side " + std::to_string(index.fk_side) +
-                          " is neither 1 (referenced table) nor 2 (referencing table)" +
-                          RecordAt(table, index, 12)));
+                          " is neither 1 (referenced table) nor 2 (referencing table)" + RecordAt(table, index, 12)));
       }
     }
     for (uint32_t r = 0; r < real_used.size(); ++r) {
       if (!real_used[r]) {
-        Note(CorruptError("table '" + table.name + "': physical index " + std::to_string(r) +
-                          " backs no index"));
+        Note(CorruptError("table '" + table.name + "': physical index " + std::to_string(r) + " backs no index"));
       }
     }
   }
@@ -454,8 +441,7 @@ class Checker {
       fault = "names index number " + std::to_string(index.fk_other_index) + " of table '" + theirs.name +
               "', which has none with that number";
     } else if (partner->index_type != 0x02) {
-      fault = "names index '" + partner->name + "' of table '" + theirs.name +
-              "', which is not a foreign-key index";
+      fault = "names index '" + partner->name + "' of table '" + theirs.name + "', which is not a foreign-key index";
     } else if (partner->fk_side == index.fk_side) {
       fault = "its partner '" + partner->name + "' of table '" + theirs.name + "' is on the same side";
     } else if (partner->fk_other_table_page != table.tdef_page || partner->fk_other_index != index.logical_number) {
@@ -476,9 +462,9 @@ class Checker {
     const std::string label = IndexLabel(table, index);
     const IndexDefinition& other = *partner.index;
     if (index.columns.size() != other.columns.size()) {
-      Note(CorruptError(label + ": has " + std::to_string(index.columns.size()) +
-                        " key columns, its partner '" + other.name + "' of table '" + partner.table->name +
-                        "' " + std::to_string(other.columns.size())));
+      Note(CorruptError(label + ": has " + std::to_string(index.columns.size()) + " key columns, its partner '" +
+                        other.name + "' of table '" + partner.table->name + "' " +
+                        std::to_string(other.columns.size())));
       return;
     }
     for (size_t i = 0; i < index.columns.size(); ++i) {
@@ -492,8 +478,8 @@ class Checker {
     }
     if (index.cascade_update != other.cascade_update || index.cascade_delete != other.cascade_delete ||
         index.cascade_null != other.cascade_null) {
-      Note(CorruptError(label + ": its cascade rules (" + Cascades(index) + ") differ from those of '" +
-                        other.name + "' of table '" + partner.table->name + "' (" + Cascades(other) + ")" +
+      Note(CorruptError(label + ": its cascade rules (" + Cascades(index) + ") differ from those of '" + other.name +
+                        "' of table '" + partner.table->name + "' (" + Cascades(other) + ")" +
                         RecordAt(table, index, 21)));
     }
     if ((other.flags & 0x01) == 0) {
@@ -590,10 +576,10 @@ class Checker {
         return v ? *v : -1;
       };
       const std::string key = AsciiLower(text(name));
-      const std::string facts = std::to_string(number(grbit)) + "|" + AsciiLower(text(object)) + "|" +
-                                AsciiLower(text(referenced));
-      const std::string where_text = "the row at page " + std::to_string(RowPointerPage(where)) + " row " +
-                                     std::to_string(RowPointerRow(where));
+      const std::string facts =
+          std::to_string(number(grbit)) + "|" + AsciiLower(text(object)) + "|" + AsciiLower(text(referenced));
+      const std::string where_text =
+          "the row at page " + std::to_string(RowPointerPage(where)) + " row " + std::to_string(RowPointerRow(where));
       auto [it, fresh] = seen.emplace(key, Seen{facts, number(count), {}});
       if (!fresh && (it->second.grbit_and_tables != facts || it->second.count != number(count))) {
         Note(CorruptError("relationship '" + text(name) + "': " + where_text +
@@ -626,16 +612,14 @@ class Checker {
     const TableDefinition* primary = find_table(r.primary_table);
     const TableDefinition* foreign = find_table(r.foreign_table);
     if (!primary || !foreign) {
-      return CorruptError("names table '" + (primary ? r.foreign_table : r.primary_table) +
-                          "', which does not exist");
+      return CorruptError("names table '" + (primary ? r.foreign_table : r.primary_table) + "', which does not exist");
     }
     if (r.primary_columns.empty() || r.primary_columns.size() != r.foreign_columns.size()) {
       return CorruptError("has " + std::to_string(r.primary_columns.size()) + " referenced and " +
                           std::to_string(r.foreign_columns.size()) + " referencing columns");
     }
     std::vector<size_t> primary_at, foreign_at;
-    auto column_at = [](const TableDefinition& table, const std::string& name,
-                        std::vector<size_t>& at) -> Status {
+    auto column_at = [](const TableDefinition& table, const std::string& name, std::vector<size_t>& at) -> Status {
       for (size_t i = 0; i < table.columns.size(); ++i) {
         if (EqualsIgnoreAsciiCase(table.columns[i].name, name)) {
           at.push_back(i);
@@ -653,8 +637,7 @@ class Checker {
     // The referencing table's foreign-key index over exactly the referencing columns, paired
     // with one of the referenced table over exactly the referenced columns; the one named like
     // the relationship when there are several.
-    auto same_columns = [](const TableDefinition& table, const IndexDefinition& index,
-                           const std::vector<size_t>& at) {
+    auto same_columns = [](const TableDefinition& table, const IndexDefinition& index, const std::vector<size_t>& at) {
       if (index.columns.size() != at.size()) return false;
       for (size_t i = 0; i < at.size(); ++i) {
         if (index.columns[i].column_number != table.columns[at[i]].number) return false;
@@ -672,15 +655,14 @@ class Checker {
       if (!found || EqualsIgnoreAsciiCase(index.name, r.name)) found = &index;
     }
     if (!found) {
-      std::string why = "table '" + foreign->name + "' has no foreign-key index over " +
-                        Names(r.foreign_columns) + " paired with one of table '" + primary->name +
-                        "' over " + Names(r.primary_columns);
+      std::string why = "table '" + foreign->name + "' has no foreign-key index over " + Names(r.foreign_columns) +
+                        " paired with one of table '" + primary->name + "' over " + Names(r.primary_columns);
       if (named) {
         why += " (its index '" + named->name + "' covers " + ColumnList(*foreign, *named);
         const Resolved partner = Partner(tables, *foreign, *named, false);
         if (partner.index) {
-          why += " and is paired with '" + partner.index->name + "' of table '" + partner.table->name +
-                 "' over " + ColumnList(*partner.table, *partner.index);
+          why += " and is paired with '" + partner.index->name + "' of table '" + partner.table->name + "' over " +
+                 ColumnList(*partner.table, *partner.index);
         }
         why += ")";
       }
@@ -720,9 +702,8 @@ class Checker {
         values += (i ? ", " : "") + foreign->columns[foreign_at[i]].name + "='" +
                   FormatValue(row[foreign_at[i]]).value_or("") + "'";
       }
-      return CorruptError("the row of '" + foreign->name + "' at page " +
-                          std::to_string(RowPointerPage(where)) + " row " +
-                          std::to_string(RowPointerRow(where)) + " refers to (" + values +
+      return CorruptError("the row of '" + foreign->name + "' at page " + std::to_string(RowPointerPage(where)) +
+                          " row " + std::to_string(RowPointerRow(where)) + " refers to (" + values +
                           "), which no row of '" + primary->name + "' has");
     });
   }

@@ -5,8 +5,7 @@
 
 namespace tabulon::jet {
 
-ColumnMetadata DescribeColumn(const ColumnDefinition& column, uint32_t ordinal,
-                              const format::PropertyMap* properties) {
+ColumnMetadata DescribeColumn(const ColumnDefinition& column, uint32_t ordinal, const format::PropertyMap* properties) {
   ColumnMetadata m;
   m.name = column.name;
   m.ordinal = ordinal;
@@ -50,21 +49,31 @@ ColumnMetadata DescribeColumn(const ColumnDefinition& column, uint32_t ordinal,
       m.size = column.length;
       shape = kVariable;
       break;
-    case ColumnType::kMemo: m.ole_type = 130; shape = kLong; break;
-    case ColumnType::kOle: m.ole_type = 128; shape = kLong; break;
-    default: m.ole_type = 128; shape = kVariable; m.size = column.length; break;
+    case ColumnType::kMemo:
+      m.ole_type = 130;
+      shape = kLong;
+      break;
+    case ColumnType::kOle:
+      m.ole_type = 128;
+      shape = kLong;
+      break;
+    default:
+      m.ole_type = 128;
+      shape = kVariable;
+      m.size = column.length;
+      break;
   }
-  const bool never_null = column.type == ColumnType::kBoolean ||
-                          (column.type == ColumnType::kLong && column.auto_number());
+  const bool never_null =
+      column.type == ColumnType::kBoolean || (column.type == ColumnType::kLong && column.auto_number());
   m.nullable = !required && !never_null;
   if (never_null) {
     m.flags = kDbColumnFixedLength | kDbColumnWriteUnknown;  // 24
     return m;
   }
   m.flags = kDbColumnMayBeNull | kDbColumnWriteUnknown | kDbColumnMayDefer;  // 74
-  if (shape == kFixed) m.flags |= kDbColumnFixedLength;                    // 90
-  if (shape == kLong) m.flags |= kDbColumnLong;                            // 202
-  if (m.nullable) m.flags |= kDbColumnNullable;                            // 106, 122, 234
+  if (shape == kFixed) m.flags |= kDbColumnFixedLength;                      // 90
+  if (shape == kLong) m.flags |= kDbColumnLong;                              // 202
+  if (m.nullable) m.flags |= kDbColumnNullable;                              // 106, 122, 234
   return m;
 }
 

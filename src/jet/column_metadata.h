@@ -16,7 +16,6 @@ inline constexpr uint32_t kDbColumnLong = 0x80;
 // The metadata of one column; `properties` is the column's property map or null. AutoNumber
 // and Boolean columns are fixed and never Null (flags 24); other fixed-size types 122
 // (nullable) or 90 (Required); Text and Binary 106 or 74; Memo and OLE 234 or 202.
-ColumnMetadata DescribeColumn(const ColumnDefinition& column, uint32_t ordinal,
-                              const format::PropertyMap* properties);
+ColumnMetadata DescribeColumn(const ColumnDefinition& column, uint32_t ordinal, const format::PropertyMap* properties);
 
 }  // namespace tabulon::jet

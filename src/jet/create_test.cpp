@@ -34,8 +34,7 @@ TEST(CreateDatabaseTest, EveryReaderOpensANewDatabase) {
   ASSERT_TRUE(reopened.ok()) << reopened.status().ToString();
   auto tables = (*reopened)->ListTables(true);
   ASSERT_TRUE(tables.ok()) << tables.status().ToString();
-  EXPECT_EQ(*tables, (std::vector<std::string>{"MSysObjects", "MSysACEs", "MSysQueries",
-                                               "MSysRelationships"}));
+  EXPECT_EQ(*tables, (std::vector<std::string>{"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"}));
   EXPECT_TRUE((*reopened)->CheckIntegrity().ok()) << (*reopened)->CheckIntegrity().ToString();
 
   ASSERT_TRUE(testing::MdbToolsAvailable());
@@ -81,8 +80,7 @@ TEST(CreateDatabaseTest, RefusesToOverwrite) {
   EXPECT_EQ(fs::file_size(path), 18u) << "the existing file was touched";
 
   auto bytes = std::make_shared<std::vector<uint8_t>>(4096, 1);
-  EXPECT_EQ(Database::Create(std::make_unique<MemoryFile>(bytes)).status().code(),
-            ErrorCode::kAlreadyExists);
+  EXPECT_EQ(Database::Create(std::make_unique<MemoryFile>(bytes)).status().code(), ErrorCode::kAlreadyExists);
 }
 
 // Keys of the General sort order, checked against keys Jet and Access wrote.
@@ -97,10 +95,8 @@ TEST(IndexKeyTest, TextKeysFollowTheGeneralSortOrder) {
       {"", {0x7F, 0x01, 0x00}},
       {"Caf\xC3\xA9", {0x7F, 0x4D, 0x4A, 0x53, 0x51, 0x01, 0x02, 0x02, 0x02, 0x0E, 0x00}},
       {"Z\xC3\xBCrich", {0x7F, 0x78, 0x6F, 0x69, 0x59, 0x4D, 0x57, 0x01, 0x02, 0x13, 0x00}},
-      {"co-op", {0x7F, 0x4D, 0x64, 0x64, 0x66, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0F, 0x06, 0x82,
-                 0x00}},
-      {"O'Brien", {0x7F, 0x64, 0x4C, 0x69, 0x59, 0x51, 0x62, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B,
-                   0x06, 0x80, 0x00}},
+      {"co-op", {0x7F, 0x4D, 0x64, 0x64, 0x66, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0F, 0x06, 0x82, 0x00}},
+      {"O'Brien", {0x7F, 0x64, 0x4C, 0x69, 0x59, 0x51, 0x62, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x80, 0x00}},
   };
   for (const Case& c : cases) {
     std::string key;

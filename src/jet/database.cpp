@@ -39,21 +39,19 @@ int FindColumn(const TableDefinition& table, std::string_view name) {
 
 // The bytes of row `index` of a page copy, following a moved row to its new place (whose
 // page is copied into `other`).
-Status LocateRow(Pager& pager, const format::DataPageView& view, uint16_t index,
-                 std::vector<uint8_t>& other, const uint8_t*& bytes, uint32_t& size) {
+Status LocateRow(Pager& pager, const format::DataPageView& view, uint16_t index, std::vector<uint8_t>& other,
+                 const uint8_t*& bytes, uint32_t& size) {
   const format::RowSlot slot = view.Row(index);
   bytes = view.bytes() + slot.start;
   size = slot.size();
   if (!slot.overflow) return Status::Ok();
   // The row was moved; its slot holds a pointer to where it lives now.
-  const std::string here = format::PageAt(view.page_number(), slot.start) + "moved row " +
-                           std::to_string(index);
+  const std::string here = format::PageAt(view.page_number(), slot.start) + "moved row " + std::to_string(index);
   if (size < 4) return CorruptError(here + " is too short for a row pointer");
   const RowPointer target = ReadU32(bytes);
   ASSIGN_OR_RETURN(const uint8_t* cached, pager.ReadPage(RowPointerPage(target)));
   std::copy(cached, cached + kPageSize, other.begin());
-  ASSIGN_OR_RETURN(format::DataPageView target_view,
-                   format::DataPageView::Parse(other.data(), RowPointerPage(target)));
+  ASSIGN_OR_RETURN(format::DataPageView target_view, format::DataPageView::Parse(other.data(), RowPointerPage(target)));
   if (RowPointerRow(target) >= target_view.row_count()) {
     return CorruptError(here + " points to a missing row");
   }
@@ -74,8 +72,7 @@ T ValueOr(const Value& value, T fallback) {
 
 }  // namespace
 
-Database::Database(std::unique_ptr<Pager> pager, OpenMode mode)
-    : pager_(std::move(pager)), mode_(mode) {}
+Database::Database(std::unique_ptr<Pager> pager, OpenMode mode) : pager_(std::move(pager)), mode_(mode) {}
 
 Database::~Database() {
   // Inserts of an unfinished batch were reported as done: keep them.
@@ -87,8 +84,7 @@ Result<std::unique_ptr<Database>> Database::Open(std::unique_ptr<FileIo> file, O
     return InvalidArgumentError("Database::Open cannot create a file; use Database::Create");
   }
   const std::string name = file->Name();
-  ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager,
-                   Pager::Open(std::move(file), mode == OpenMode::kReadWrite));
+  ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::Open(std::move(file), mode == OpenMode::kReadWrite));
   if (pager->page_count() < 3) {
     return CorruptError(name + ": " + std::to_string(pager->page_count()) +
                         " pages, too small for a Jet database (header, page map, catalog)");
@@ -115,16 +111,14 @@ Status Database::LoadCatalogDefinition() {
   ASSIGN_OR_RETURN(catalog_, ReadTableDefinition(kCatalogPage, "MSysObjects"));
   for (const char* required : {"Id", "ParentId", "Name", "Type", "Flags"}) {
     if (FindColumn(catalog_, required) < 0) {
-      return CorruptError("catalog definition at page 2 has no column '" +
-                          std::string(required) + "'");
+      return CorruptError("catalog definition at page 2 has no column '" + std::string(required) + "'");
     }
   }
   return Status::Ok();
 }
 
 Result<TableDefinition> Database::ReadTableDefinition(uint32_t tdef_page, std::string name) {
-  ASSIGN_OR_RETURN(format::TableDefinitionBytes bytes,
-                   format::ReadTableDefinitionBytes(*pager_, tdef_page));
+  ASSIGN_OR_RETURN(format::TableDefinitionBytes bytes, format::ReadTableDefinitionBytes(*pager_, tdef_page));
   ASSIGN_OR_RETURN(TableDefinition table, format::ParseTableDefinition(bytes));
   table.name = std::move(name);
   return table;
@@ -196,8 +190,7 @@ Status Database::ApplyStoredColumnProperties(RowPointer catalog_row, TableDefini
   return Status::Ok();
 }
 
-Status Database::ScanRows(const TableDefinition& table, const RowVisitor& visit,
-                          const ScanOptions& options) {
+Status Database::ScanRows(const TableDefinition& table, const RowVisitor& visit, const ScanOptions& options) {
   RETURN_IF_ERROR(FlushBatch());  // the batch's rows are listed in the maps only once stored
   auto map = format::ReadUsageMap(*pager_, table.owned_pages_map);
   if (!map.ok()) return map.status().WithContext("table '" + table.name + "' owned pages");
@@ -214,9 +207,8 @@ Status Database::ScanRows(const TableDefinition& table, const RowVisitor& visit,
     std::copy(cached, cached + kPageSize, page.begin());
     ASSIGN_OR_RETURN(format::DataPageView view, format::DataPageView::Parse(page.data(), page_number));
     if (view.owner() != table.tdef_page) {
-      return CorruptError(format::PageAt(page_number, format::kDataPageOwnerOffset) +
-                          "page listed for table '" + table.name + "' (definition page " +
-                          std::to_string(table.tdef_page) + ") belongs to " +
+      return CorruptError(format::PageAt(page_number, format::kDataPageOwnerOffset) + "page listed for table '" +
+                          table.name + "' (definition page " + std::to_string(table.tdef_page) + ") belongs to " +
                           std::to_string(view.owner()));
     }
     for (uint16_t i = 0; i < view.row_count(); ++i) {
@@ -240,8 +232,7 @@ Result<Row> Database::ReadRow(const TableDefinition& table, RowPointer where) {
   ASSIGN_OR_RETURN(format::DataPageView view, format::DataPageView::Parse(page.data(), page_number));
   if (view.owner() != table.tdef_page || RowPointerRow(where) >= view.row_count() ||
       view.Row(RowPointerRow(where)).deleted) {
-    return NotFoundError("no row of table '" + table.name + "' at page " +
-                         std::to_string(page_number) + " row " +
+    return NotFoundError("no row of table '" + table.name + "' at page " + std::to_string(page_number) + " row " +
                          std::to_string(RowPointerRow(where)));
   }
   const uint8_t* bytes = nullptr;
@@ -267,8 +258,8 @@ Result<Value> Database::ReadLongValue(const ColumnDefinition& column, std::strin
     return InvalidArgumentError("column '" + column.name + "' is not a Memo or OLE column");
   }
   std::string data;
-  RETURN_IF_ERROR(format::ReadLongValueData(
-      *pager_, reinterpret_cast<const uint8_t*>(field.data()), field.size(), data));
+  RETURN_IF_ERROR(
+      format::ReadLongValueData(*pager_, reinterpret_cast<const uint8_t*>(field.data()), field.size(), data));
   if (column.type == ColumnType::kOle) return Value(Bytes{std::move(data)});
   std::string text;
   format::DecodeText(reinterpret_cast<const uint8_t*>(data.data()), data.size(), text);

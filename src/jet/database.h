@@ -22,11 +22,11 @@ namespace tabulon::jet {
 // One object of the catalog (a row of MSysObjects).
 struct CatalogEntry {
   std::string name;
-  int32_t id = 0;         // as stored (signed); a table's id is its definition page
+  int32_t id = 0;  // as stored (signed); a table's id is its definition page
   int32_t parent_id = 0;
-  int16_t type = 0;       // 1 table, 2 database, 3 container, 4/6 linked, 5 query, 8 relationship
-  int32_t flags = 0;      // 0x80000002 system, 0x00000008 hidden
-  uint32_t row = 0;       // row pointer of the catalog row: (page << 8) | row number
+  int16_t type = 0;   // 1 table, 2 database, 3 container, 4/6 linked, 5 query, 8 relationship
+  int32_t flags = 0;  // 0x80000002 system, 0x00000008 hidden
+  uint32_t row = 0;   // row pointer of the catalog row: (page << 8) | row number
 
   bool is_table() const { return (type & 0x7F) == 1; }
   bool is_system() const { return (static_cast<uint32_t>(flags) & 0x80000002u) != 0; }
@@ -131,7 +131,7 @@ struct Relationship {
   bool one_to_one = false;
   JoinKind join = JoinKind::kInner;  // how Access's query designer joins the two (display)
 
-  uint32_t Flags() const;  // MSysRelationships.grbit
+  uint32_t Flags() const;                         // MSysRelationships.grbit
   static Relationship FromFlags(uint32_t grbit);  // the flag fields of a stored relationship
 };
 
@@ -147,10 +147,10 @@ using ObjectProperties = std::vector<format::PropertyMap>;
 // A column as the Jet OLE DB provider describes it in its COLUMNS schema rowset.
 struct ColumnMetadata {
   std::string name;
-  uint32_t ordinal = 0;    // 1-based, in column order
-  uint16_t ole_type = 0;   // DBTYPE: 2, 3, 4, 5, 6, 7, 11, 17, 72, 128, 130, 131
-  uint32_t flags = 0;      // DBCOLUMNFLAGS as Jet reports them: 24, 74, 90, 106, 122, 202, 234
-  uint32_t size = 0;       // characters (Text), bytes (Binary); 0 for the others
+  uint32_t ordinal = 0;   // 1-based, in column order
+  uint16_t ole_type = 0;  // DBTYPE: 2, 3, 4, 5, 6, 7, 11, 17, 72, 128, 130, 131
+  uint32_t flags = 0;     // DBCOLUMNFLAGS as Jet reports them: 24, 74, 90, 106, 122, 202, 234
+  uint32_t size = 0;      // characters (Text), bytes (Binary); 0 for the others
   bool nullable = true;
   bool has_default = false;
   std::string default_value;  // the DefaultValue property (Jet expression text)
@@ -187,8 +187,7 @@ class Database {
   Result<TableDefinition> ReadTableDefinition(uint32_t tdef_page, std::string name = {});
 
   // Visits every live row of the table (pages of its owned-pages map, in page order).
-  Status ScanRows(const TableDefinition& table, const RowVisitor& visit,
-                  const ScanOptions& options = {});
+  Status ScanRows(const TableDefinition& table, const RowVisitor& visit, const ScanOptions& options = {});
   // One row by its pointer (long values read); NotFound when no live row of the table is there.
   Result<Row> ReadRow(const TableDefinition& table, RowPointer where);
   // All rows at once (small tables, tests).
@@ -238,8 +237,7 @@ class Database {
   Result<uint64_t> DeleteRows(std::string_view table, const RowPredicate& match);
   // Removes a user table; its pages become free for reuse. A table in a relationship is
   // refused (InvalidArgument naming the relationship) unless the mode says otherwise.
-  Status DropTable(std::string_view name,
-                   DropTableMode mode = DropTableMode::kRefuseIfRelated);
+  Status DropTable(std::string_view name, DropTableMode mode = DropTableMode::kRefuseIfRelated);
   Status RenameTable(std::string_view from, std::string_view to);
 
   // Batches: many small inserts in one transaction, for callers that insert row by row.
@@ -279,8 +277,7 @@ class Database {
   Result<ForeignKeyIndexes> CreateForeignKeyIndexes(const ForeignKeyIndexSpec& spec);
   // Row pointers of the rows whose first key.size() index columns equal `key`, in index
   // order. A Null in `key` matches Null.
-  Result<std::vector<RowPointer>> SeekIndex(std::string_view table, std::string_view index,
-                                            const Row& key);
+  Result<std::vector<RowPointer>> SeekIndex(std::string_view table, std::string_view index, const Row& key);
   // Row pointers of the entries between the bounds, in index order.
   Result<std::vector<RowPointer>> ScanIndexRange(std::string_view table, std::string_view index,
                                                  const IndexRange& range);
@@ -362,7 +359,6 @@ class Database {
 
 // A column for CreateTable. `size` is characters for Text (1..255), bytes for Binary
 // (1..255), precision for Decimal (1..28; use `scale` for the scale); ignored otherwise.
-ColumnDefinition NewColumn(std::string name, ColumnType type, uint16_t size = 0,
-                           uint8_t scale = 0);
+ColumnDefinition NewColumn(std::string name, ColumnType type, uint16_t size = 0, uint8_t scale = 0);
 
 }  // namespace tabulon::jet

@@ -15,8 +15,7 @@ constexpr uint8_t kSystemOwnerColumn = 0x32;  // Owner and SID columns
 constexpr uint32_t kMapPage = 6;
 constexpr uint32_t kSkeletonPages = 14;
 
-ColumnDefinition Fixed(const char* name, ColumnType type, uint16_t number, uint16_t offset,
-                       uint16_t length) {
+ColumnDefinition Fixed(const char* name, ColumnType type, uint16_t number, uint16_t offset, uint16_t length) {
   ColumnDefinition c;
   c.name = name;
   c.type = type;
@@ -27,8 +26,8 @@ ColumnDefinition Fixed(const char* name, ColumnType type, uint16_t number, uint1
   return c;
 }
 
-ColumnDefinition Variable(const char* name, ColumnType type, uint16_t number, uint16_t index,
-                          uint16_t length = 0, uint8_t flags = kSystemVariable) {
+ColumnDefinition Variable(const char* name, ColumnType type, uint16_t number, uint16_t index, uint16_t length = 0,
+                          uint8_t flags = kSystemVariable) {
   ColumnDefinition c;
   c.name = name;
   c.type = type;
@@ -58,9 +57,7 @@ const SkeletonLayout kLayout[] = {
 // A page allocator for the skeleton, whose pages are all laid out in advance.
 class NoAllocator : public PageAllocator {
  public:
-  Result<uint32_t> Allocate() override {
-    return InternalError("the skeleton of a new database needs no extra pages");
-  }
+  Result<uint32_t> Allocate() override { return InternalError("the skeleton of a new database needs no extra pages"); }
   void Free(uint32_t /*page*/) override {}
 };
 
@@ -98,14 +95,10 @@ std::vector<TableDefinition> SystemTableDefinitions() {
   };
   tables[2].name = "MSysQueries";
   tables[2].columns = {
-      Fixed("ObjectId", T::kLong, 0, 0, 4),
-      Fixed("Attribute", T::kByte, 1, 4, 1),
-      Variable("Order", T::kBinary, 2, 0, 510),
-      Variable("Name1", T::kText, 3, 1, 510),
-      Variable("Name2", T::kText, 4, 2, 510),
-      Variable("Expression", T::kMemo, 5, 3),
-      Fixed("Flag", T::kInteger, 6, 5, 2),
-      Fixed("LvExtra", T::kLong, 7, 7, 4),
+      Fixed("ObjectId", T::kLong, 0, 0, 4),     Fixed("Attribute", T::kByte, 1, 4, 1),
+      Variable("Order", T::kBinary, 2, 0, 510), Variable("Name1", T::kText, 3, 1, 510),
+      Variable("Name2", T::kText, 4, 2, 510),   Variable("Expression", T::kMemo, 5, 3),
+      Fixed("Flag", T::kInteger, 6, 5, 2),      Fixed("LvExtra", T::kLong, 7, 7, 4),
   };
   tables[3].name = "MSysRelationships";
   tables[3].columns = {
@@ -155,11 +148,8 @@ std::vector<SystemIndexes> SystemTableIndexes() {
   indexes[1].logical = {{"ObjectId", 0, 0, 0}};
   indexes[2].real = {real({0, 1, 2}, 0x81, 25, 10)};
   indexes[2].logical = {{"ObjectIdAttribute", 0, 0, 0x01}};
-  indexes[3].real = {real({0}, 0x82, 28, 11), real({4}, 0x82, 29, 12),
-                     real({6}, 0x82, 30, 13)};
-  indexes[3].logical = {{"szRelationship", 0, 0, 0},
-                        {"szObject", 1, 1, 0},
-                        {"szReferencedObject", 2, 2, 0}};
+  indexes[3].real = {real({0}, 0x82, 28, 11), real({4}, 0x82, 29, 12), real({6}, 0x82, 30, 13)};
+  indexes[3].logical = {{"szRelationship", 0, 0, 0}, {"szObject", 1, 1, 0}, {"szReferencedObject", 2, 2, 0}};
   return indexes;
 }
 
@@ -199,11 +189,9 @@ Status WriteSkeletonPages(Pager& pager, const CreationIdentity& identity) {
     RETURN_IF_ERROR(WriteTableDefinitionPages(pager, no_allocator, definition, pages));
     for (const RealIndexEntry& r : indexes[t].real) {
       std::vector<uint32_t> index_pages;
-      RETURN_IF_ERROR(
-          WriteIndexTree(pager, no_allocator, tables[t].tdef_page, r.root_page, {}, index_pages));
+      RETURN_IF_ERROR(WriteIndexTree(pager, no_allocator, tables[t].tdef_page, r.root_page, {}, index_pages));
       std::vector<uint32_t> bitmap_pages;
-      RETURN_IF_ERROR(
-          StoreUsageMap(pager, no_allocator, r.usage_map, {r.root_page}, bitmap_pages));
+      RETURN_IF_ERROR(StoreUsageMap(pager, no_allocator, r.usage_map, {r.root_page}, bitmap_pages));
     }
   }
   return Status::Ok();

@@ -32,8 +32,8 @@ TEST_F(DatabaseRead, ListsTablesAndFindsThemRegardlessOfCase) {
   EXPECT_NE(std::find(all->begin(), all->end(), "MSysObjects"), all->end());
   auto objects = db_->ListObjects();
   ASSERT_TRUE(objects.ok());
-  const auto tables = std::count_if(objects->begin(), objects->end(),
-                                    [](const CatalogEntry& e) { return e.name == "Tables"; });
+  const auto tables =
+      std::count_if(objects->begin(), objects->end(), [](const CatalogEntry& e) { return e.name == "Tables"; });
   EXPECT_EQ(tables, 1);
 
   auto orders = db_->GetTable("oRDERS");
@@ -82,8 +82,7 @@ TEST_F(DatabaseRead, LongValuesCanBeReadLater) {
       raw);
   EXPECT_TRUE(status.ok()) << status.ToString();
   EXPECT_GT(checked, 300u);
-  EXPECT_EQ(db_->ReadLongValue(table->columns[0], "").status().code(),
-            ErrorCode::kInvalidArgument);
+  EXPECT_EQ(db_->ReadLongValue(table->columns[0], "").status().code(), ErrorCode::kInvalidArgument);
 }
 
 TEST(DatabaseOpen, RefusesWhatIsNotADatabase) {
@@ -91,8 +90,7 @@ TEST(DatabaseOpen, RefusesWhatIsNotADatabase) {
   EXPECT_EQ(Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kReadOnly).status().code(),
             ErrorCode::kCorrupt);
   bytes->resize(4096 * 4);  // whole pages, all zero: no engine name
-  const Status status =
-      Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kReadOnly).status();
+  const Status status = Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kReadOnly).status();
   EXPECT_EQ(status.code(), ErrorCode::kCorrupt);
   EXPECT_NE(status.message().find("page 0"), std::string::npos) << status.ToString();
   EXPECT_EQ(Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kCreateNew).status().code(),

@@ -22,7 +22,7 @@
 namespace tabulon::jet {
 namespace {
 
-constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0
+constexpr uint32_t kGlobalMapRow = 1u << 8;                  // page 1, row 0
 constexpr uint32_t kMaxFilePages = 0x80000000u / kPageSize;  // Jet's 2 GB limit
 constexpr size_t kMaxNameCharacters = 64;
 constexpr uint32_t kMaxSingleLongValue = 4076;  // one row filling an empty LVAL page
@@ -31,27 +31,21 @@ constexpr int32_t kFullAccess = 1048575;
 constexpr uint32_t kMaxGlobalInlineRow = 4082 - 4 - kMapRowSize;  // page 1 also holds row 1
 
 double OleNow() {
-  const auto seconds = std::chrono::duration<double>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
+  const auto seconds = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   return 25569.0 + seconds / 86400.0;
 }
 
-std::string SidBytes(uint16_t sid) {
-  return {static_cast<char>(sid >> 8), static_cast<char>(sid & 0xFF)};
-}
+std::string SidBytes(uint16_t sid) { return {static_cast<char>(sid >> 8), static_cast<char>(sid & 0xFF)}; }
 
 // Object names: what Jet and Access accept, and what our sort codes cover.
 Status CheckObjectName(std::string_view name, const char* what) {
   auto utf16 = Utf8ToUtf16(name);
   if (!utf16.ok()) return utf16.status().WithContext(std::string(what) + " name");
   if (utf16->empty() || utf16->size() > kMaxNameCharacters) {
-    return InvalidArgumentError(std::string(what) + " name '" + std::string(name) +
-                                "' must have 1 to 64 characters");
+    return InvalidArgumentError(std::string(what) + " name '" + std::string(name) + "' must have 1 to 64 characters");
   }
   if ((*utf16)[0] == u' ') {
-    return InvalidArgumentError(std::string(what) + " name '" + std::string(name) +
-                                "' must not start with a space");
+    return InvalidArgumentError(std::string(what) + " name '" + std::string(name) + "' must not start with a space");
   }
   for (char16_t c : *utf16) {
     if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
@@ -118,8 +112,8 @@ struct Database::WriteState : public PageAllocator {
   // Catalog.
   std::vector<CatalogEntry> objects;
   std::vector<AceRow> aces;
-  std::string new_object_owner;          // the MSysDb owner
-  std::vector<std::string> table_sids;   // SIDs with rights on the Tables container
+  std::string new_object_owner;         // the MSysDb owner
+  std::vector<std::string> table_sids;  // SIDs with rights on the Tables container
   bool objects_dirty = false;
   bool aces_dirty = false;
   uint32_t aces_tdef = 0;
@@ -157,8 +151,7 @@ struct Database::WriteState : public PageAllocator {
       std::memset(bytes, 0, kPageSize);
     } else {
       if (pager.page_count() >= kMaxFilePages) {
-        return LimitError(pager.file().Name() +
-                          ": the database would grow beyond 2 GB, the limit of a Jet 4 file");
+        return LimitError(pager.file().Name() + ": the database would grow beyond 2 GB, the limit of a Jet 4 file");
       }
       ASSIGN_OR_RETURN(page, pager.AppendPage());
     }
@@ -192,8 +185,7 @@ struct Database::WriteState : public PageAllocator {
 
   // A page of `owner` that takes a row of `size` bytes: `current`, else the first page of
   // `free_map` that does (it becomes `current`); null when a new page is needed.
-  Result<uint8_t*> PageWithRoom(uint32_t& current, MapState& free_map, uint32_t owner,
-                                size_t size);
+  Result<uint8_t*> PageWithRoom(uint32_t& current, MapState& free_map, uint32_t owner, size_t size);
   Result<RowPointer> InsertEncoded(TableState& table, const std::string& row);
   // Puts a long-value row on a page of its column. `first_on_page` asks for row number 0 of
   // a new page (see LongValues::Store).
@@ -238,8 +230,7 @@ Status LoadMap(Pager& pager, uint32_t row_pointer, MapState& map) {
 
 }  // namespace
 
-Result<std::string> Database::WriteState::LongValues::Store(const ColumnDefinition& column,
-                                           std::string_view data) {
+Result<std::string> Database::WriteState::LongValues::Store(const ColumnDefinition& column, std::string_view data) {
   size_t lv = SIZE_MAX;
   for (size_t i = 0; i < table_.def.long_value_maps.size(); ++i) {
     if (table_.def.long_value_maps[i].column_number == column.number) lv = i;
@@ -251,8 +242,7 @@ Result<std::string> Database::WriteState::LongValues::Store(const ColumnDefiniti
   auto* h = reinterpret_cast<uint8_t*>(header.data());
   const auto length = static_cast<uint32_t>(data.size());
   if (data.size() <= kMaxSingleLongValue) {
-    ASSIGN_OR_RETURN(RowPointer where,
-                     state_.PlaceLongValueRow(table_, lv, std::string(data)));
+    ASSIGN_OR_RETURN(RowPointer where, state_.PlaceLongValueRow(table_, lv, std::string(data)));
     WriteU32(h, 0x40000000u | length);
     WriteU32(h + 4, where);
     return header;
@@ -384,8 +374,7 @@ Status Database::WriteState::LoadColumnProperties(TableDefinition& table) {
   return Status::Ok();  // being created in this transaction
 }
 
-const CatalogEntry* Database::WriteState::FindObject(std::string_view name,
-                                                     int32_t parent) const {
+const CatalogEntry* Database::WriteState::FindObject(std::string_view name, int32_t parent) const {
   // Names of one parent never clash, so an exact match is the answer; sort keys (slow to make)
   // are needed only for a name spelt differently.
   for (const CatalogEntry& e : objects) {
@@ -444,10 +433,13 @@ Status Database::WriteState::ApplyDeletePlan(const DeletePlan& plan) {
     ScanOptions raw;
     raw.read_long_values = false;
     RETURN_IF_ERROR(StoreMaps(*table));
-    RETURN_IF_ERROR(db.ScanRows(table->def, [&](RowPointer where, const Row& row) {
-      if (listed(where)) stored.emplace_back(where, row);
-      return Status::Ok();
-    }, raw));
+    RETURN_IF_ERROR(db.ScanRows(
+        table->def,
+        [&](RowPointer where, const Row& row) {
+          if (listed(where)) stored.emplace_back(where, row);
+          return Status::Ok();
+        },
+        raw));
     for (const auto& [where, row] : stored) {
       std::optional<Row> kept;
       if (cleared != plan.set_null.end()) {
@@ -465,8 +457,8 @@ Status Database::WriteState::ApplyDeletePlan(const DeletePlan& plan) {
   return Status::Ok();
 }
 
-Result<uint8_t*> Database::WriteState::PageWithRoom(uint32_t& current, MapState& free_map,
-                                                   uint32_t owner, size_t size) {
+Result<uint8_t*> Database::WriteState::PageWithRoom(uint32_t& current, MapState& free_map, uint32_t owner,
+                                                    size_t size) {
   auto usable = [&](uint32_t number) -> Result<uint8_t*> {
     ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(number));
     if (page[0] == format::kPageData && ReadU32(page + 4) == owner && DataPageFits(page, size)) {
@@ -497,8 +489,7 @@ Result<uint8_t*> Database::WriteState::PageWithRoom(uint32_t& current, MapState&
 
 Result<RowPointer> Database::WriteState::InsertEncoded(TableState& table, const std::string& row) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(row.data());
-  ASSIGN_OR_RETURN(uint8_t * page,
-                   PageWithRoom(table.current_page, table.free, table.def.tdef_page, row.size()));
+  ASSIGN_OR_RETURN(uint8_t * page, PageWithRoom(table.current_page, table.free, table.def.tdef_page, row.size()));
   if (!page) {
     ASSIGN_OR_RETURN(uint32_t page_number, Allocate());
     ASSIGN_OR_RETURN(page, pager.MutablePage(page_number));
@@ -514,15 +505,13 @@ Result<RowPointer> Database::WriteState::InsertEncoded(TableState& table, const 
   return MakeRowPointer(table.current_page, number);
 }
 
-Result<RowPointer> Database::WriteState::PlaceLongValueRow(TableState& table, size_t lv,
-                                                           const std::string& row,
+Result<RowPointer> Database::WriteState::PlaceLongValueRow(TableState& table, size_t lv, const std::string& row,
                                                            bool first_on_page) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(row.data());
   uint32_t& current = table.long_value_page[lv];
   uint8_t* page = nullptr;
   if (!first_on_page) {
-    ASSIGN_OR_RETURN(page, PageWithRoom(current, table.long_value_free[lv], kLongValueOwner,
-                                        row.size()));
+    ASSIGN_OR_RETURN(page, PageWithRoom(current, table.long_value_free[lv], kLongValueOwner, row.size()));
   }
   if (!page) {
     ASSIGN_OR_RETURN(uint32_t page_number, Allocate());
@@ -546,13 +535,11 @@ Status Database::WriteState::InsertValues(TableState& table, const Row& row, Row
     }
     if (std::holds_alternative<Null>(numbered[i])) {
       if (table.def.last_auto_number >= static_cast<uint32_t>(INT32_MAX)) {
-        return LimitError("table '" + table.def.name + "': AutoNumber column '" + c.name +
-                          "' has no numbers left");
+        return LimitError("table '" + table.def.name + "': AutoNumber column '" + c.name + "' has no numbers left");
       }
       numbered[i] = static_cast<int32_t>(++table.def.last_auto_number);
     } else if (const auto* v = std::get_if<int32_t>(&numbered[i]); v && *v > 0) {
-      table.def.last_auto_number =
-          std::max(table.def.last_auto_number, static_cast<uint32_t>(*v));
+      table.def.last_auto_number = std::max(table.def.last_auto_number, static_cast<uint32_t>(*v));
     }
     table.header_dirty = true;
   }
@@ -597,8 +584,8 @@ Status Database::WriteState::DeleteAt(TableState& table, RowPointer where) {
     }
   }
   if (!DeleteRowOnPage(page, RowPointerRow(where))) {
-    return CorruptError(format::PageAt(number, 0) + "row " +
-                        std::to_string(RowPointerRow(where)) + " to delete is missing");
+    return CorruptError(format::PageAt(number, 0) + "row " + std::to_string(RowPointerRow(where)) +
+                        " to delete is missing");
   }
   if (table.def.row_count > 0) --table.def.row_count;
   table.header_dirty = true;
@@ -610,8 +597,7 @@ Status Database::WriteState::DeleteAt(TableState& table, RowPointer where) {
       const size_t at = format::kDataPageHeaderSize + 2u * row;
       WriteU16(target + at, static_cast<uint16_t>(ReadU16(target + at) & ~0xC000));
       DeleteRowOnPage(target, row);
-      if (std::binary_search(table.owned.pages.begin(), table.owned.pages.end(),
-                             RowPointerPage(moved_to))) {
+      if (std::binary_search(table.owned.pages.begin(), table.owned.pages.end(), RowPointerPage(moved_to))) {
         RETURN_IF_ERROR(NoteRoom(table, RowPointerPage(moved_to)));
       }
     }
@@ -641,13 +627,11 @@ Status Database::WriteState::ReleaseLongValues(TableState& table, const Row& sto
       const auto* field = std::get_if<Bytes>(&stored[i]);
       if (!field) continue;
       const auto* bytes = reinterpret_cast<const uint8_t*>(field->data.data());
-      ASSIGN_OR_RETURN(format::LongValueHeader header,
-                       format::DecodeLongValueHeader(bytes, field->data.size()));
+      ASSIGN_OR_RETURN(format::LongValueHeader header, format::DecodeLongValueHeader(bytes, field->data.size()));
       if (header.kind == format::kLongValueInline) continue;
       std::string data;
       std::vector<format::LongValueChunk> chunks;
-      RETURN_IF_ERROR(
-          format::ReadLongValueData(pager, bytes, field->data.size(), data, &chunks));
+      RETURN_IF_ERROR(format::ReadLongValueData(pager, bytes, field->data.size(), data, &chunks));
       MapState& owned = table.long_value_owned[lv];
       for (const format::LongValueChunk& chunk : chunks) {
         const uint32_t number = RowPointerPage(chunk.row_pointer);
@@ -669,8 +653,7 @@ Status Database::WriteState::ReleaseLongValues(TableState& table, const Row& sto
   return Status::Ok();
 }
 
-Status Database::WriteState::AddObject(CatalogEntry entry, const std::string& owner,
-                                       const std::string& properties) {
+Status Database::WriteState::AddObject(CatalogEntry entry, const std::string& owner, const std::string& properties) {
   ASSIGN_OR_RETURN(TableState * catalog, Table(kCatalogTdefPage, "MSysObjects"));
   Row row(catalog->def.columns.size(), Null{});
   for (size_t i = 0; i < catalog->def.columns.size(); ++i) {
@@ -785,8 +768,7 @@ Status Database::WriteState::RebuildCatalogIndexes(TableState& table, bool for_a
     RETURN_IF_ERROR(StoreUsageMap(pager, *this, index.usage_map, pages, map.bitmap_pages));
     // The real index's count of distinct keys, kept in the definition's first page.
     ASSIGN_OR_RETURN(uint8_t * tdef, pager.MutablePage(def.tdef_page));
-    const uint32_t at = format::kTdefHeaderSize + format::kTdefRealIndexBlockSize *
-                                                       index.real_number + 4;
+    const uint32_t at = format::kTdefHeaderSize + format::kTdefRealIndexBlockSize * index.real_number + 4;
     WriteU32(tdef + at, distinct);
   }
   return Status::Ok();
@@ -850,8 +832,7 @@ Status Database::WriteState::StoreGlobalMap() {
   const uint32_t slots = (kMapRowSize - 1) / 4;
   global_bitmap_pages.resize(slots, 0);
   for (uint32_t slot = 0; slot < slots; ++slot) {
-    if (uint64_t{slot} * format::kPagesPerBitmapPage < pager.page_count() + 8 &&
-        global_bitmap_pages[slot] == 0) {
+    if (uint64_t{slot} * format::kPagesPerBitmapPage < pager.page_count() + 8 && global_bitmap_pages[slot] == 0) {
       ASSIGN_OR_RETURN(global_bitmap_pages[slot], Allocate());
     }
   }
@@ -971,8 +952,8 @@ Status Database::EndWrite(WriteState& state, Status status) {
   // the next write.
   writer_.reset();
   if (undone > 0) {
-    status = status.WithContext("(the " + std::to_string(undone) +
-                                " uncommitted inserts of the batch were undone too)");
+    status =
+        status.WithContext("(the " + std::to_string(undone) + " uncommitted inserts of the batch were undone too)");
   }
   if (Status rollback = pager_->Rollback(); !rollback.ok()) {
     return status.WithContext("(the rollback failed too: " + rollback.message() +
@@ -1045,8 +1026,7 @@ Result<std::unique_ptr<Database>> Database::Create(std::unique_ptr<FileIo> file)
         e.name = o.name;
         e.type = o.type;
         e.flags = static_cast<int32_t>(0x80000000u);
-        RETURN_IF_ERROR(
-            w.AddObject(e, o.id == kDatabaseObjectId ? w.new_object_owner : system_owner));
+        RETURN_IF_ERROR(w.AddObject(e, o.id == kDatabaseObjectId ? w.new_object_owner : system_owner));
       }
       // Access rights of the system objects and containers, as the Jet engine grants them.
       struct Ace {
@@ -1056,8 +1036,10 @@ Result<std::unique_ptr<Database>> Database::Create(std::unique_ptr<FileIo> file)
         uint16_t sid_delta;
       };
       const Ace rights[] = {
-          {2, 393216, false, 0x0102},          {3, 393216, false, 0x0102},
-          {4, 393216, false, 0x0102},          {5, 917504, false, 0x0102},
+          {2, 393216, false, 0x0102},
+          {3, 393216, false, 0x0102},
+          {4, 393216, false, 0x0102},
+          {5, 917504, false, 0x0102},
           {kTablesContainerId, 983294, true, 0x0007},
           {kTablesContainerId, 393217, false, 0x0102},
           {kRelationshipsContainerId, 983294, true, 0x0007},
@@ -1065,7 +1047,8 @@ Result<std::unique_ptr<Database>> Database::Create(std::unique_ptr<FileIo> file)
           {kDatabasesContainerId, 393216, false, 0x0102},
           {kDatabaseObjectId, 393230, false, 0x0102},
           {kDatabaseObjectId, 14, false, 0x0002},
-          {4, 20, false, 0x0002},              {5, 20, false, 0x0002},
+          {4, 20, false, 0x0002},
+          {5, 20, false, 0x0002},
           {2, 20, false, 0x0002},
           {kTablesContainerId, 1048319, true, 0x0002},
           {kRelationshipsContainerId, 1048575, true, 0x0002},
@@ -1120,12 +1103,10 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   });
 }
 
-Result<ForeignKeyIndexes> Database::AddForeignKeyIndexes(WriteState& w,
-                                                         const ForeignKeyIndexSpec& spec) {
+Result<ForeignKeyIndexes> Database::AddForeignKeyIndexes(WriteState& w, const ForeignKeyIndexSpec& spec) {
   ASSIGN_OR_RETURN(TableState * primary, w.UserTable(spec.primary_table));
   ASSIGN_OR_RETURN(TableState * foreign, w.UserTable(spec.foreign_table));
-  return AddForeignKeyIndexesIn(*pager_, w, *primary, *foreign, spec,
-                                w.RowsOf(*foreign));
+  return AddForeignKeyIndexesIn(*pager_, w, *primary, *foreign, spec, w.RowsOf(*foreign));
 }
 
 Result<ForeignKeyIndexes> Database::CreateForeignKeyIndexes(const ForeignKeyIndexSpec& spec) {
@@ -1139,7 +1120,8 @@ Result<ForeignKeyIndexes> Database::CreateForeignKeyIndexes(const ForeignKeyInde
   ASSIGN_OR_RETURN(TableDefinition primary, GetTable(spec.primary_table));
   ASSIGN_OR_RETURN(TableDefinition foreign, GetTable(spec.foreign_table));
   for (const IndexDefinition& index : primary.indexes) {
-    if (index.index_type == 0x02 && index.name == made.primary_index) made.primary_logical_number = index.logical_number;
+    if (index.index_type == 0x02 && index.name == made.primary_index)
+      made.primary_logical_number = index.logical_number;
   }
   for (const IndexDefinition& index : foreign.indexes) {
     if (index.index_type == 0x02 && index.name == spec.name) made.foreign_logical_number = index.logical_number;
@@ -1207,8 +1189,7 @@ Result<TableDefinition> LayOutTable(const TableDefinition& request) {
     const ColumnDefinition& in = request.columns[i];
     RETURN_IF_ERROR(CheckObjectName(in.name, "column").WithContext("table '" + request.name + "'"));
     if (!seen.insert(AsciiLower(in.name)).second) {
-      return InvalidArgumentError("table '" + request.name + "' has two columns named '" +
-                                  in.name + "'");
+      return InvalidArgumentError("table '" + request.name + "' has two columns named '" + in.name + "'");
     }
     ColumnDefinition c;
     c.name = in.name;
@@ -1233,26 +1214,27 @@ Result<TableDefinition> LayOutTable(const TableDefinition& request) {
         }
         c.length = in.length;
         break;
-      case ColumnType::kMemo:
-        c.extra_flags = in.extra_flags & 0x01;
-        break;
-      case ColumnType::kOle:
-        break;
+      case ColumnType::kMemo: c.extra_flags = in.extra_flags & 0x01; break;
+      case ColumnType::kOle: break;
       case ColumnType::kNumeric:
         if (in.precision < 1 || in.precision > 28 || in.scale > in.precision) {
-          return InvalidArgumentError(where + ": Decimal needs precision 1 to 28 and a scale "
+          return InvalidArgumentError(where +
+                                      ": Decimal needs precision 1 to 28 and a scale "
                                       "no larger than the precision");
         }
         c.precision = in.precision;
         c.scale = in.scale;
         break;
-      case ColumnType::kBoolean: case ColumnType::kByte: case ColumnType::kInteger:
-      case ColumnType::kLong: case ColumnType::kCurrency: case ColumnType::kSingle:
-      case ColumnType::kDouble: case ColumnType::kDateTime: case ColumnType::kGuid:
-        break;
-      default:
-        return UnsupportedError(where + ": type " + ColumnTypeName(in.type) +
-                                " cannot be created");
+      case ColumnType::kBoolean:
+      case ColumnType::kByte:
+      case ColumnType::kInteger:
+      case ColumnType::kLong:
+      case ColumnType::kCurrency:
+      case ColumnType::kSingle:
+      case ColumnType::kDouble:
+      case ColumnType::kDateTime:
+      case ColumnType::kGuid: break;
+      default: return UnsupportedError(where + ": type " + ColumnTypeName(in.type) + " cannot be created");
     }
     if (in.auto_number()) {
       if (in.type != ColumnType::kLong) {
@@ -1299,9 +1281,8 @@ Status Database::CreateTable(const TableDefinition& request) {
         ASSIGN_OR_RETURN(maps, pager_->MutablePage(map_page));
         InitDataPage(maps, 0);
       }
-      return MakeRowPointer(map_page, AddRowToPage(maps, reinterpret_cast<const uint8_t*>(
-                                                               empty_map.data()),
-                                                   kMapRowSize));
+      return MakeRowPointer(map_page,
+                            AddRowToPage(maps, reinterpret_cast<const uint8_t*>(empty_map.data()), kMapRowSize));
     };
     ASSIGN_OR_RETURN(table.owned_pages_map, add_map());
     ASSIGN_OR_RETURN(table.free_pages_map, add_map());
@@ -1332,22 +1313,23 @@ Status Database::CreateTable(const TableDefinition& request) {
 }
 
 Status Database::InsertRows(std::string_view table, const RowSource& next) {
-  return RunWrite([&](WriteState& w) -> Status {
-    ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
-    ASSIGN_OR_RETURN(InsertReferenceCheck references,
-                     InsertReferenceCheck::For(*pager_, *state, w.TablesByPage()));
-    Row row;
-    uint64_t number = 0;
-    for (;;) {
-      ASSIGN_OR_RETURN(bool more, next(row));
-      if (!more) break;
-      ++number;
-      Status s = references.Check(row);
-      if (s.ok()) s = w.InsertValues(*state, row, nullptr);
-      if (!s.ok()) return s.WithContext("row " + std::to_string(number) + " of '" + state->def.name + "'");
-    }
-    return Status::Ok();
-  }, /*batchable=*/true);
+  return RunWrite(
+      [&](WriteState& w) -> Status {
+        ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+        ASSIGN_OR_RETURN(InsertReferenceCheck references, InsertReferenceCheck::For(*pager_, *state, w.TablesByPage()));
+        Row row;
+        uint64_t number = 0;
+        for (;;) {
+          ASSIGN_OR_RETURN(bool more, next(row));
+          if (!more) break;
+          ++number;
+          Status s = references.Check(row);
+          if (s.ok()) s = w.InsertValues(*state, row, nullptr);
+          if (!s.ok()) return s.WithContext("row " + std::to_string(number) + " of '" + state->def.name + "'");
+        }
+        return Status::Ok();
+      },
+      /*batchable=*/true);
 }
 
 Status Database::InsertRows(std::string_view table, const std::vector<Row>& rows) {
@@ -1474,18 +1456,18 @@ Status Database::DropTable(std::string_view name, DropTableMode mode) {
     // Its catalog row and access rights go.
     ASSIGN_OR_RETURN(TableState * catalog, w.Table(kCatalogTdefPage, "MSysObjects"));
     RETURN_IF_ERROR(w.DeleteAt(*catalog, doomed.row));
-    w.objects.erase(std::remove_if(w.objects.begin(), w.objects.end(),
-                                   [&](const CatalogEntry& e) { return e.row == doomed.row; }),
-                    w.objects.end());
+    w.objects.erase(
+        std::remove_if(w.objects.begin(), w.objects.end(), [&](const CatalogEntry& e) { return e.row == doomed.row; }),
+        w.objects.end());
     w.objects_dirty = true;
     if (w.aces_tdef != 0) {
       ASSIGN_OR_RETURN(TableState * aces, w.Table(w.aces_tdef, "MSysACEs"));
       for (const AceRow& a : w.aces) {
         if (a.object_id == doomed.id) RETURN_IF_ERROR(w.DeleteAt(*aces, a.row));
       }
-      w.aces.erase(std::remove_if(w.aces.begin(), w.aces.end(),
-                                  [&](const AceRow& a) { return a.object_id == doomed.id; }),
-                   w.aces.end());
+      w.aces.erase(
+          std::remove_if(w.aces.begin(), w.aces.end(), [&](const AceRow& a) { return a.object_id == doomed.id; }),
+          w.aces.end());
       w.aces_dirty = true;
     }
     return Status::Ok();
@@ -1534,7 +1516,6 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
     return RenameInRelationships(catalog_writer, old_name, to);
   });
 }
-
 
 // ---- Catalog writers of other files (saved queries, relationships, properties) -----------
 
@@ -1629,13 +1610,11 @@ Status Database::RunCatalogWrite(const std::function<Status(CatalogWriter&)>& bo
     }
     Status RemoveForeignKeyIndex(std::string_view table, std::string_view index) override {
       ASSIGN_OR_RETURN(TableState * state, State(table));
-      auto it = std::find_if(state->def.indexes.begin(), state->def.indexes.end(),
-                             [&](const IndexDefinition& i) {
-                               return i.index_type == 0x02 && EqualsIgnoreAsciiCase(i.name, index);
-                             });
+      auto it = std::find_if(state->def.indexes.begin(), state->def.indexes.end(), [&](const IndexDefinition& i) {
+        return i.index_type == 0x02 && EqualsIgnoreAsciiCase(i.name, index);
+      });
       if (it == state->def.indexes.end()) {
-        return NotFoundError("table '" + state->def.name + "' has no foreign-key index '" +
-                             std::string(index) + "'");
+        return NotFoundError("table '" + state->def.name + "' has no foreign-key index '" + std::string(index) + "'");
       }
       // As a plain index it drops like one: the real index goes too when nothing else uses it.
       it->index_type = 0x00;

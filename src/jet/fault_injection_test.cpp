@@ -15,8 +15,7 @@ namespace {
 
 struct Disk {
   std::shared_ptr<std::vector<uint8_t>> bytes = std::make_shared<std::vector<uint8_t>>();
-  std::shared_ptr<MemoryFile::Companions> companions =
-      std::make_shared<MemoryFile::Companions>();
+  std::shared_ptr<MemoryFile::Companions> companions = std::make_shared<MemoryFile::Companions>();
   std::unique_ptr<FileIo> File() const { return std::make_unique<MemoryFile>(bytes, companions); }
 };
 
@@ -63,9 +62,7 @@ Status Workload(Database& db, int& committed_steps) {
   ++committed_steps;
   RETURN_IF_ERROR(db.InsertRows("Second", Batch(0, 40)));
   ++committed_steps;
-  RETURN_IF_ERROR(db.DeleteRows("First", [](const Row& r) {
-                      return std::get<int32_t>(r[0]) % 3 == 0;
-                    }).status());
+  RETURN_IF_ERROR(db.DeleteRows("First", [](const Row& r) { return std::get<int32_t>(r[0]) % 3 == 0; }).status());
   ++committed_steps;
   RETURN_IF_ERROR(db.RenameTable("Second", "Renamed"));
   ++committed_steps;
@@ -77,8 +74,7 @@ Status Workload(Database& db, int& committed_steps) {
 }
 
 // What each number of committed steps leaves, from a run without failures.
-const std::vector<std::vector<size_t>> kAfterStep = {
-    {}, {0}, {60}, {60, 0}, {60, 40}, {40, 40}, {40, 40}, {40}, {70}};
+const std::vector<std::vector<size_t>> kAfterStep = {{}, {0}, {60}, {60, 0}, {60, 40}, {40, 40}, {40, 40}, {40}, {70}};
 
 TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
   Disk base;
@@ -144,8 +140,7 @@ TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
     *disk.bytes = committed;
     disk.companions->clear();
     {
-      auto db = Database::Open(std::make_unique<FaultInjectingFile>(disk.File(), fail_at),
-                               OpenMode::kReadWrite);
+      auto db = Database::Open(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), OpenMode::kReadWrite);
       ASSERT_TRUE(db.ok());
       if ((*db)->InsertRows("T", Batch(0, 200)).ok()) break;
     }
@@ -293,8 +288,9 @@ TEST(FaultInjectionTest, APowerLossAtAnyOperationLeavesExactlyWhatWasCommitted) 
     const std::string found = Fingerprint(disk);
     const bool before = found == after[committed];
     const bool with_step = committed + 1 < after.size() && found == after[committed + 1];
-    EXPECT_TRUE(before || with_step) << "power lost at operation " << fail_at << " after " << committed
-                                     << " steps:\n" << found << "expected:\n" << after[committed];
+    EXPECT_TRUE(before || with_step) << "power lost at operation " << fail_at << " after " << committed << " steps:\n"
+                                     << found << "expected:\n"
+                                     << after[committed];
     if (!lost) break;  // the workload needs fewer operations
   }
 }
@@ -345,7 +341,8 @@ TEST(FaultInjectionTest, AFailingReadAtAnyPointIsAnErrorAndChangesNothing) {
     }
     // A failed insert may still have reached its commit point (its last reads come after it).
     EXPECT_TRUE(found == committed || found.find("Renamed: 75 rows") != std::string::npos)
-        << "read failure at operation " << fail_at << ":\n" << found;
+        << "read failure at operation " << fail_at << ":\n"
+        << found;
   }
 }
 

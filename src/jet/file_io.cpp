@@ -71,8 +71,7 @@ class PosixFile : public FileIo {
   std::string Name() const override { return path_; }
 
   Result<std::unique_ptr<FileIo>> OpenCompanion(std::string_view suffix, bool create) override {
-    return OpenPosixWithFlags(path_ + std::string(suffix),
-                              O_CLOEXEC | O_RDWR | (create ? O_CREAT : 0));
+    return OpenPosixWithFlags(path_ + std::string(suffix), O_CLOEXEC | O_RDWR | (create ? O_CREAT : 0));
   }
 
   Status RemoveCompanion(std::string_view suffix) override {
@@ -85,8 +84,7 @@ class PosixFile : public FileIo {
 
  private:
   Status Error(const char* what, uint64_t offset) const {
-    return IoError(path_ + ": " + what + " at offset " + std::to_string(offset) + " failed: " +
-                   std::strerror(errno));
+    return IoError(path_ + ": " + what + " at offset " + std::to_string(offset) + " failed: " + std::strerror(errno));
   }
 
   int fd_;
@@ -131,8 +129,7 @@ Result<std::unique_ptr<FileIo>> OpenPosixWithFlags(const std::string& path, int 
 }
 }  // namespace
 
-MemoryFile::MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes,
-                       std::shared_ptr<Companions> companions)
+MemoryFile::MemoryFile(std::shared_ptr<std::vector<uint8_t>> bytes, std::shared_ptr<Companions> companions)
     : bytes_(bytes ? std::move(bytes) : std::make_shared<std::vector<uint8_t>>()),
       companions_(companions ? std::move(companions) : std::make_shared<Companions>()) {}
 
@@ -175,10 +172,10 @@ Status MemoryFile::Truncate(uint64_t size) {
 Status MemoryFile::Sync() { return Status::Ok(); }
 
 FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner, int64_t fail_at_operation, bool reads_too)
-    : FaultInjectingFile(std::move(inner), std::make_shared<Counter>(Counter{fail_at_operation, 0, false, reads_too})) {}
+    : FaultInjectingFile(std::move(inner), std::make_shared<Counter>(Counter{fail_at_operation, 0, false, reads_too})) {
+}
 
-FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner,
-                                       std::shared_ptr<Counter> counter)
+FaultInjectingFile::FaultInjectingFile(std::unique_ptr<FileIo> inner, std::shared_ptr<Counter> counter)
     : inner_(std::move(inner)), counter_(std::move(counter)) {}
 
 Status FaultInjectingFile::CountOperation(const char* what) {
@@ -186,14 +183,13 @@ Status FaultInjectingFile::CountOperation(const char* what) {
   ++c.operations;
   if (c.failed || (c.fail_at > 0 && c.operations >= c.fail_at)) {
     c.failed = true;
-    return IoError(inner_->Name() + ": injected failure of " + what + " (operation " +
-                   std::to_string(c.operations) + ")");
+    return IoError(inner_->Name() + ": injected failure of " + what + " (operation " + std::to_string(c.operations) +
+                   ")");
   }
   return Status::Ok();
 }
 
-Result<std::unique_ptr<FileIo>> FaultInjectingFile::OpenCompanion(std::string_view suffix,
-                                                                  bool create) {
+Result<std::unique_ptr<FileIo>> FaultInjectingFile::OpenCompanion(std::string_view suffix, bool create) {
   if (create) RETURN_IF_ERROR(CountOperation("create"));
   ASSIGN_OR_RETURN(auto companion, inner_->OpenCompanion(suffix, create));
   return std::unique_ptr<FileIo>(new FaultInjectingFile(std::move(companion), counter_));
@@ -238,9 +234,7 @@ PowerLossFile::PowerLossFile(std::shared_ptr<std::vector<uint8_t>> durable, std:
                              std::shared_ptr<Power> power)
     : durable_(std::move(durable)), suffix_(std::move(suffix)), power_(std::move(power)) {}
 
-Status PowerLossFile::Check() const {
-  return power_->lost ? IoError(Name() + ": the power is lost") : Status::Ok();
-}
+Status PowerLossFile::Check() const { return power_->lost ? IoError(Name() + ": the power is lost") : Status::Ok(); }
 
 Status PowerLossFile::CountOperation(const char* what) {
   RETURN_IF_ERROR(Check());

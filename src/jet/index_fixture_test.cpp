@@ -84,8 +84,7 @@ TEST(IndexFixtureTest, AccessWrittenKeysEqualOursAndSeeksFindEveryRow) {
 // The JSON dump names each index with its columns, order and flags.
 TEST(IndexFixtureTest, DefinitionsReadBackAsDumped) {
   if (!fs::exists(kFixtures)) GTEST_SKIP() << "no fixtures";
-  for (const char* file : {"indexTestV2000", "compIndexTestV2000", "bigIndexTestV2000",
-                           "testIndexPropertiesV2000"}) {
+  for (const char* file : {"indexTestV2000", "compIndexTestV2000", "bigIndexTestV2000", "testIndexPropertiesV2000"}) {
     SCOPED_TRACE(file);
     std::ifstream in(kFixtures / (std::string(file) + ".json"));
     std::stringstream text;
@@ -110,9 +109,8 @@ TEST(IndexFixtureTest, DefinitionsReadBackAsDumped) {
         char flags[8];
         std::snprintf(flags, sizeof flags, "0x%02x", index.flags);
         const std::string expected =
-            "{\"name\": \"" + index.name + "\", \"indexNumber\": " +
-            std::to_string(index.logical_number) + ", \"indexDataNumber\": " +
-            std::to_string(index.real_number) + ", \"columns\": [" + columns +
+            "{\"name\": \"" + index.name + "\", \"indexNumber\": " + std::to_string(index.logical_number) +
+            ", \"indexDataNumber\": " + std::to_string(index.real_number) + ", \"columns\": [" + columns +
             "], \"primaryKey\": " + (index.index_type == 1 ? "true" : "false");
         EXPECT_NE(json.find(expected), std::string::npos) << expected;
         EXPECT_NE(json.find("\"rawIndexFlags\": \"" + std::string(flags) + "\""), std::string::npos);
@@ -158,8 +156,8 @@ TEST(IndexKeyTest, KnownKeys) {
       {NewColumn("B", ColumnType::kBoolean), false, true, "7fff"},
       {NewColumn("Y", ColumnType::kByte), uint8_t{200}, true, "7fc8"},
       {NewColumn("G", ColumnType::kGuid), guid, true, "7f6f9619ff8b86d01109b42d00c04fc964ff08"},
-      {NewColumn("R", ColumnType::kBinary, 20), Bytes{"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a"},
-       true, "7f010203040506070809090a00000000000002"},
+      {NewColumn("R", ColumnType::kBinary, 20), Bytes{"\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a"}, true,
+       "7f010203040506070809090a00000000000002"},
   };
   for (const Case& c : cases) {
     std::string key;

@@ -26,18 +26,18 @@ struct SortCode {
 
 // The General sort order for U+0000..U+00FF. Upper and lower case share codes.
 constexpr SortCode kSortCodes[256] = {
-    {kX, 0, 0}, {kU, 0x03, 0}, {kU, 0x04, 0}, {kU, 0x05, 0},  // 00
-    {kU, 0x06, 0}, {kU, 0x07, 0}, {kU, 0x08, 0}, {kU, 0x09, 0},  // 04
-    {kU, 0x0A, 0}, {kS, 0x08, 0x03}, {kS, 0x08, 0x04}, {kS, 0x08, 0x05},  // 08
-    {kS, 0x08, 0x06}, {kS, 0x08, 0x07}, {kU, 0x0B, 0}, {kU, 0x0C, 0},  // 0C
-    {kU, 0x0D, 0}, {kU, 0x0E, 0}, {kU, 0x0F, 0}, {kU, 0x10, 0},  // 10
-    {kU, 0x11, 0}, {kU, 0x12, 0}, {kU, 0x13, 0}, {kU, 0x14, 0},  // 14
-    {kU, 0x15, 0}, {kU, 0x16, 0}, {kU, 0x17, 0}, {kU, 0x18, 0},  // 18
-    {kU, 0x19, 0}, {kU, 0x1A, 0}, {kU, 0x1B, 0}, {kU, 0x1C, 0},  // 1C
+    {kX, 0, 0},       {kU, 0x03, 0},    {kU, 0x04, 0},    {kU, 0x05, 0},     // 00
+    {kU, 0x06, 0},    {kU, 0x07, 0},    {kU, 0x08, 0},    {kU, 0x09, 0},     // 04
+    {kU, 0x0A, 0},    {kS, 0x08, 0x03}, {kS, 0x08, 0x04}, {kS, 0x08, 0x05},  // 08
+    {kS, 0x08, 0x06}, {kS, 0x08, 0x07}, {kU, 0x0B, 0},    {kU, 0x0C, 0},     // 0C
+    {kU, 0x0D, 0},    {kU, 0x0E, 0},    {kU, 0x0F, 0},    {kU, 0x10, 0},     // 10
+    {kU, 0x11, 0},    {kU, 0x12, 0},    {kU, 0x13, 0},    {kU, 0x14, 0},     // 14
+    {kU, 0x15, 0},    {kU, 0x16, 0},    {kU, 0x17, 0},    {kU, 0x18, 0},     // 18
+    {kU, 0x19, 0},    {kU, 0x1A, 0},    {kU, 0x1B, 0},    {kU, 0x1C, 0},     // 1C
     {kS, 0x07, 0x00}, {kS, 0x09, 0x00}, {kS, 0x0A, 0x00}, {kS, 0x0C, 0x00},  // 20
-    {kS, 0x0E, 0x00}, {kS, 0x10, 0x00}, {kS, 0x12, 0x00}, {kU, 0x80, 0},  // 24
+    {kS, 0x0E, 0x00}, {kS, 0x10, 0x00}, {kS, 0x12, 0x00}, {kU, 0x80, 0},     // 24
     {kS, 0x14, 0x00}, {kS, 0x16, 0x00}, {kS, 0x18, 0x00}, {kS, 0x2C, 0x00},  // 28
-    {kS, 0x1A, 0x00}, {kU, 0x82, 0}, {kS, 0x1C, 0x00}, {kS, 0x1E, 0x00},  // 2C
+    {kS, 0x1A, 0x00}, {kU, 0x82, 0},    {kS, 0x1C, 0x00}, {kS, 0x1E, 0x00},  // 2C
     {kS, 0x36, 0x00}, {kS, 0x38, 0x00}, {kS, 0x3A, 0x00}, {kS, 0x3C, 0x00},  // 30
     {kS, 0x3E, 0x00}, {kS, 0x40, 0x00}, {kS, 0x42, 0x00}, {kS, 0x44, 0x00},  // 34
     {kS, 0x46, 0x00}, {kS, 0x48, 0x00}, {kS, 0x20, 0x00}, {kS, 0x22, 0x00},  // 38
@@ -57,19 +57,19 @@ constexpr SortCode kSortCodes[256] = {
     {kS, 0x66, 0x00}, {kS, 0x68, 0x00}, {kS, 0x69, 0x00}, {kS, 0x6B, 0x00},  // 70
     {kS, 0x6D, 0x00}, {kS, 0x6F, 0x00}, {kS, 0x71, 0x00}, {kS, 0x73, 0x00},  // 74
     {kS, 0x75, 0x00}, {kS, 0x76, 0x00}, {kS, 0x78, 0x00}, {kS, 0x2B, 0x09},  // 78
-    {kS, 0x2B, 0x0B}, {kS, 0x2B, 0x0D}, {kS, 0x2B, 0x0F}, {kU, 0x1D, 0},  // 7C
-    {kU, 0x1E, 0}, {kU, 0x1F, 0}, {kU, 0x20, 0}, {kU, 0x21, 0},  // 80
-    {kU, 0x22, 0}, {kU, 0x23, 0}, {kU, 0x24, 0}, {kU, 0x25, 0},  // 84
-    {kU, 0x26, 0}, {kU, 0x27, 0}, {kU, 0x28, 0}, {kU, 0x29, 0},  // 88
-    {kU, 0x2A, 0}, {kU, 0x2B, 0}, {kU, 0x2C, 0}, {kU, 0x2D, 0},  // 8C
-    {kU, 0x2E, 0}, {kU, 0x2F, 0}, {kU, 0x30, 0}, {kU, 0x31, 0},  // 90
-    {kU, 0x32, 0}, {kU, 0x33, 0}, {kU, 0x34, 0}, {kU, 0x35, 0},  // 94
-    {kU, 0x36, 0}, {kU, 0x37, 0}, {kU, 0x38, 0}, {kU, 0x39, 0},  // 98
-    {kU, 0x3A, 0}, {kU, 0x3B, 0}, {kU, 0x3C, 0}, {kU, 0x3D, 0},  // 9C
+    {kS, 0x2B, 0x0B}, {kS, 0x2B, 0x0D}, {kS, 0x2B, 0x0F}, {kU, 0x1D, 0},     // 7C
+    {kU, 0x1E, 0},    {kU, 0x1F, 0},    {kU, 0x20, 0},    {kU, 0x21, 0},     // 80
+    {kU, 0x22, 0},    {kU, 0x23, 0},    {kU, 0x24, 0},    {kU, 0x25, 0},     // 84
+    {kU, 0x26, 0},    {kU, 0x27, 0},    {kU, 0x28, 0},    {kU, 0x29, 0},     // 88
+    {kU, 0x2A, 0},    {kU, 0x2B, 0},    {kU, 0x2C, 0},    {kU, 0x2D, 0},     // 8C
+    {kU, 0x2E, 0},    {kU, 0x2F, 0},    {kU, 0x30, 0},    {kU, 0x31, 0},     // 90
+    {kU, 0x32, 0},    {kU, 0x33, 0},    {kU, 0x34, 0},    {kU, 0x35, 0},     // 94
+    {kU, 0x36, 0},    {kU, 0x37, 0},    {kU, 0x38, 0},    {kU, 0x39, 0},     // 98
+    {kU, 0x3A, 0},    {kU, 0x3B, 0},    {kU, 0x3C, 0},    {kU, 0x3D, 0},     // 9C
     {kS, 0x08, 0x02}, {kS, 0x2B, 0x10}, {kS, 0x34, 0xA6}, {kS, 0x34, 0xA7},  // A0
     {kS, 0x34, 0xA8}, {kS, 0x34, 0xA9}, {kS, 0x2B, 0x11}, {kS, 0x34, 0xAA},  // A4
     {kS, 0x2B, 0x12}, {kS, 0x34, 0xAB}, {kI, 0x4A, 0x03}, {kS, 0x33, 0x05},  // A8
-    {kS, 0x34, 0xAC}, {kU, 0x83, 0}, {kS, 0x34, 0xAD}, {kS, 0x2B, 0x13},  // AC
+    {kS, 0x34, 0xAC}, {kU, 0x83, 0},    {kS, 0x34, 0xAD}, {kS, 0x2B, 0x13},  // AC
     {kS, 0x34, 0xAE}, {kS, 0x33, 0x04}, {kS, 0x3A, 0x00}, {kS, 0x3C, 0x00},  // B0
     {kS, 0x2B, 0x14}, {kS, 0x34, 0xAF}, {kS, 0x34, 0xB0}, {kS, 0x34, 0xB1},  // B4
     {kS, 0x2B, 0x15}, {kS, 0x38, 0x00}, {kI, 0x64, 0x03}, {kS, 0x33, 0x07},  // B8
@@ -125,10 +125,9 @@ constexpr uint32_t kSlotsPerPage = 0x100 - kFirstSlot;
 // Position of a unified ideograph in the sequence. The enclosed forms are listed in sequence
 // order, so those before the ideograph are the ones of a lower base.
 constexpr uint32_t IdeographPosition(char16_t c) {
-  const auto forms_before =
-      std::lower_bound(std::begin(kEnclosedForms), std::end(kEnclosedForms), c,
-                       [](const EnclosedForm& f, char16_t x) { return f.base < x; }) -
-      std::begin(kEnclosedForms);
+  const auto forms_before = std::lower_bound(std::begin(kEnclosedForms), std::end(kEnclosedForms), c,
+                                             [](const EnclosedForm& f, char16_t x) { return f.base < x; }) -
+                            std::begin(kEnclosedForms);
   return static_cast<uint32_t>(c - kIdeographFirst) + static_cast<uint32_t>(forms_before) +
          (c > kIdeographBeforeGap ? 1 : 0);
 }
@@ -270,15 +269,11 @@ Status AppendTextKey(std::string_view utf8, std::string& key) {
     if (!FindCode(c, code)) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
-      return UnsupportedError(std::string("the character U+") + hex +
-                              " has no known General sort code");
+      return UnsupportedError(std::string("the character U+") + hex + " has no known General sort code");
     }
     switch (code.cls) {
-      case kX:
-        break;
-      case kU:
-        unprintables.push_back({position, code.first});
-        break;
+      case kX: break;
+      case kU: unprintables.push_back({position, code.first}); break;
       case kS:
         key.push_back(static_cast<char>(code.first));
         if (code.second != 0) key.push_back(static_cast<char>(code.second));
@@ -402,8 +397,7 @@ Status WrongValue(const ColumnDefinition& column, const char* wanted) {
 
 }  // namespace
 
-Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending,
-                       std::string& key) {
+Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending, std::string& key) {
   const bool is_null = std::holds_alternative<Null>(value);
   if (is_null && column.type != ColumnType::kBoolean) {
     key.push_back(static_cast<char>(ascending ? kKeyNullAscending : kKeyNullDescending));
@@ -505,12 +499,11 @@ Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool 
       if (!g) return WrongValue(column, "a GUID");
       // Textual order: the first three groups are stored little-endian.
       const auto& b = g->bytes;
-      const char text[16] = {static_cast<char>(b[3]), static_cast<char>(b[2]), static_cast<char>(b[1]),
-                             static_cast<char>(b[0]), static_cast<char>(b[5]), static_cast<char>(b[4]),
-                             static_cast<char>(b[7]), static_cast<char>(b[6]), static_cast<char>(b[8]),
-                             static_cast<char>(b[9]), static_cast<char>(b[10]), static_cast<char>(b[11]),
-                             static_cast<char>(b[12]), static_cast<char>(b[13]), static_cast<char>(b[14]),
-                             static_cast<char>(b[15])};
+      const char text[16] = {
+          static_cast<char>(b[3]),  static_cast<char>(b[2]),  static_cast<char>(b[1]),  static_cast<char>(b[0]),
+          static_cast<char>(b[5]),  static_cast<char>(b[4]),  static_cast<char>(b[7]),  static_cast<char>(b[6]),
+          static_cast<char>(b[8]),  static_cast<char>(b[9]),  static_cast<char>(b[10]), static_cast<char>(b[11]),
+          static_cast<char>(b[12]), static_cast<char>(b[13]), static_cast<char>(b[14]), static_cast<char>(b[15])};
       AppendBinary(std::string_view(text, 16), ascending, key);
       return Status::Ok();
     }
@@ -521,8 +514,8 @@ Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool 
       return Status::Ok();
     }
     default:
-      return UnsupportedError("column '" + column.name + "' of type " +
-                              ColumnTypeName(column.type) + " cannot be indexed");
+      return UnsupportedError("column '" + column.name + "' of type " + ColumnTypeName(column.type) +
+                              " cannot be indexed");
   }
   if (!ascending) InvertFrom(start, key);
   return Status::Ok();

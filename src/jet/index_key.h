@@ -41,8 +41,7 @@ void AppendEntryRowPointer(uint32_t row_pointer, std::string& entry);
 // Double one a Single, ...); Null gives the one-byte Null key (Boolean columns are never Null:
 // Null keys as False). Memo and Text use the first 255 characters. OLE is not indexable.
 // Unsupported when a text holds a character without a known General sort code.
-Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending,
-                       std::string& key);
+Status AppendColumnKey(const ColumnDefinition& column, const Value& value, bool ascending, std::string& key);
 
 // True when the UTF-16 code unit has a General sort code (a surrogate never has one).
 bool HasGeneralSortCode(char16_t c);

@@ -60,8 +60,8 @@ TEST(CjkKeyTest, IdeographsKeyAsAccessWroteThem) {
   EXPECT_EQ(Key("\xE6\xBC\xA2\xE5\xAD\x97"), (std::vector<uint8_t>{0x7F, 0xC0, 0xB6, 0xAC, 0xAC, 0x01, 0x00}));
   EXPECT_EQ(Key("a \xE6\x96\x87  "), (std::vector<uint8_t>{0x7F, 0x4A, 0x07, 0xB6, 0xF6, 0x01, 0x00}));
   // An apostrophe after an ideograph counts it as one inline position, like a letter.
-  EXPECT_EQ(Key("\xE6\x96\x87'"), (std::vector<uint8_t>{0x7F, 0xB6, 0xF6, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B,
-                                                         0x06, 0x80, 0x00}));
+  EXPECT_EQ(Key("\xE6\x96\x87'"),
+            (std::vector<uint8_t>{0x7F, 0xB6, 0xF6, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x80, 0x00}));
   // An accent after an ideograph: the extra code lands on the second position.
   EXPECT_EQ(Key("\xE6\x96\x87\xC3\xA9"), (std::vector<uint8_t>{0x7F, 0xB6, 0xF6, 0x51, 0x01, 0x02, 0x0E, 0x00}));
 }
@@ -104,8 +104,8 @@ TEST(CjkKeyTest, TheSequenceCoversTheBlocksWithoutHolesOrClashes) {
     }
     if (static_cast<uint8_t>(key[1]) >= 0x9F) {
       ASSERT_EQ(key.size(), 5u) << Hex(c);
-      const bool in_blocks = (c >= 0x4E00 && c <= 0x9FA5) || (c >= 0xF900 && c <= 0xFA2D) ||
-                             (c >= 0x3190 && c <= 0x33FF);
+      const bool in_blocks =
+          (c >= 0x4E00 && c <= 0x9FA5) || (c >= 0xF900 && c <= 0xFA2D) || (c >= 0x3190 && c <= 0x33FF);
       EXPECT_TRUE(in_blocks) << Hex(c);
       const int slot = Linear(ch);
       EXPECT_TRUE(by_slot.emplace(slot, ch).second) << Hex(c) << " shares slot " << slot;
@@ -147,10 +147,10 @@ TEST(CjkKeyTest, EnclosedFormsFollowTheirIdeograph) {
     char16_t simplified, traditional;
     std::vector<char16_t> forms;
   };
-  const Attachment attachments[] = {{0x52B4, 0x52DE, {0x3298, 0x3238}},   // 労 → 勞
-                                    {0x5B66, 0x5B78, {0x32AB, 0x323B}},   // 学 → 學
-                                    {0x5199, 0x5BEB, {0x32A2}},           // 写 → 寫
-                                    {0x533B, 0x91AB, {0x32A9}}};          // 医 → 醫
+  const Attachment attachments[] = {{0x52B4, 0x52DE, {0x3298, 0x3238}},  // 労 → 勞
+                                    {0x5B66, 0x5B78, {0x32AB, 0x323B}},  // 学 → 學
+                                    {0x5199, 0x5BEB, {0x32A2}},          // 写 → 寫
+                                    {0x533B, 0x91AB, {0x32A9}}};         // 医 → 醫
   for (const Attachment& a : attachments) {
     EXPECT_EQ(Linear(a.simplified + 1), Linear(a.simplified) + 1) << Hex(a.simplified);
     for (size_t i = 0; i < a.forms.size(); ++i) {
@@ -167,35 +167,37 @@ TEST(CjkKeyTest, EnclosedFormsFollowTheirIdeograph) {
 
 TEST(CjkKeyTest, WidthAndSubscriptFormsKeyAsTheirLatin1Character) {
   const std::pair<const char*, const char*> same[] = {
-      {"\xEF\xBC\xA1", "A"},                                   // Ａ
-      {"\xEF\xBD\x81", "A"},                                   // ａ: case still does not count
-      {"\xEF\xBC\x90", "0"},                                   // ０
-      {"\xEF\xBC\xAF\xEF\xBC\x87\xEF\xBC\xA2rien", "O'Brien"},  // fullwidth apostrophe: unprintable
-      {"co\xEF\xBC\x8Dop", "co-op"},                           // fullwidth hyphen
+      {"\xEF\xBC\xA1", "A"},                                            // Ａ
+      {"\xEF\xBD\x81", "A"},                                            // ａ: case still does not count
+      {"\xEF\xBC\x90", "0"},                                            // ０
+      {"\xEF\xBC\xAF\xEF\xBC\x87\xEF\xBC\xA2rien", "O'Brien"},          // fullwidth apostrophe: unprintable
+      {"co\xEF\xBC\x8Dop", "co-op"},                                    // fullwidth hyphen
       {"\xEF\xBC\xA3\xEF\xBD\x81\xEF\xBD\x86\xC3\xA9", "Caf\xC3\xA9"},  // with an accent after it
-      {"\xEF\xBF\xA5", "\xC2\xA5"},                            // ￥ as ¥
-      {"H\xE2\x82\x82O", "H2O"},                               // subscript two
-      {"x\xE2\x82\x8D\xE2\x82\x8E", "x()"},                    // subscript parentheses
-      {"a\xE3\x80\x80" "b", "a b"},                            // ideographic space as a space
+      {"\xEF\xBF\xA5", "\xC2\xA5"},                                     // ￥ as ¥
+      {"H\xE2\x82\x82O", "H2O"},                                        // subscript two
+      {"x\xE2\x82\x8D\xE2\x82\x8E", "x()"},                             // subscript parentheses
+      {"a\xE3\x80\x80"
+       "b",
+       "a b"},  // ideographic space as a space
   };
   for (const auto& [form, latin] : same) EXPECT_EQ(Key(form), Key(latin)) << form;
   // Other compatibility forms stay unknown: circled ⓐ, superscript ⁴, small ﹐, ligature ﬁ,
   // fullwidth won ￦ and subscript minus ₋ (their targets lie beyond U+00FF).
-  for (char16_t c : {char16_t{0x24D0}, char16_t{0x2074}, char16_t{0xFE50}, char16_t{0xFB01},
-                     char16_t{0xFFE6}, char16_t{0x208B}}) {
+  for (char16_t c :
+       {char16_t{0x24D0}, char16_t{0x2074}, char16_t{0xFE50}, char16_t{0xFB01}, char16_t{0xFFE6}, char16_t{0x208B}}) {
     std::string key;
     EXPECT_EQ(AppendTextKey(Utf8(c), key).code(), ErrorCode::kUnsupported) << Hex(c);
   }
 }
 
 TEST(CjkKeyTest, OtherCharactersAreStillRefused) {
-  const char* refused[] = {"\xCE\xA9",                   // Ω
-                           "\xEA\xB0\x80",               // 가
-                           "\xE3\x81\x82",               // あ
-                           "\xE9\xBE\xA6",               // U+9FA6, just past the unified block
-                           "\xEF\xA8\xAE",               // U+FA2E, just past the compatibility block
-                           "\xE4\xB7\xBF",               // U+4DFF, just before
-                           "\xF0\x9F\x98\x80"};          // an emoji (surrogate pair)
+  const char* refused[] = {"\xCE\xA9",           // Ω
+                           "\xEA\xB0\x80",       // 가
+                           "\xE3\x81\x82",       // あ
+                           "\xE9\xBE\xA6",       // U+9FA6, just past the unified block
+                           "\xEF\xA8\xAE",       // U+FA2E, just past the compatibility block
+                           "\xE4\xB7\xBF",       // U+4DFF, just before
+                           "\xF0\x9F\x98\x80"};  // an emoji (surrogate pair)
   for (const char* text : refused) {
     std::string key = "kept";
     const Status s = AppendTextKey(std::string("\xE6\xBC\xA2") + text, key);
@@ -210,7 +212,7 @@ TEST(CjkKeyTest, OtherCharactersAreStillRefused) {
 TEST(CjkKeyTest, DescendingKeysReverseTheOrder) {
   ColumnDefinition column = NewColumn("Name", ColumnType::kText, 40);
   const std::vector<std::string> ascending_order = {"Tokyo", "\xE4\xB8\x80", "\xE3\x8A\x80",  // 一 ㊀
-                                                    "\xE4\xBA\xA4", "\xE6\xBC\xA2"};        // 交 漢
+                                                    "\xE4\xBA\xA4", "\xE6\xBC\xA2"};          // 交 漢
   std::vector<std::string> up;
   std::vector<std::string> down;
   for (const std::string& text : ascending_order) {
@@ -232,15 +234,15 @@ TEST(CjkKeyTest, CjkIndexesAndNamesSurviveTheRoundTrip) {
   const std::string table = "\xE9\xA1\xA7\xE5\xAE\xA2\xE5\x90\x8D\xE7\xB0\xBF";  // 顧客名簿
   const std::string name_column = "\xE5\x90\x8D\xE5\x89\x8D";                    // 名前
   const std::vector<std::string> names = {
-      "\xE6\xBC\xA2\xE5\xAD\x97",            // 漢字
-      "\xE6\x96\x87",                        // 文
-      "\xE5\xAD\x97",                        // 字
-      "Tokyo \xE6\x9D\xB1\xE4\xBA\xAC",      // Tokyo 東京
-      "\xE4\xBB\xAE\xE5\x90\x8D",            // 仮名
-      "\xE3\x8A\x80",                        // ㊀
-      "\xE4\xBA\xA4",                        // 交
-      "\xE4\xB8\x80",                        // 一
-      "\xEF\xA8\xAD",                        // U+FA2D
+      "\xE6\xBC\xA2\xE5\xAD\x97",                          // 漢字
+      "\xE6\x96\x87",                                      // 文
+      "\xE5\xAD\x97",                                      // 字
+      "Tokyo \xE6\x9D\xB1\xE4\xBA\xAC",                    // Tokyo 東京
+      "\xE4\xBB\xAE\xE5\x90\x8D",                          // 仮名
+      "\xE3\x8A\x80",                                      // ㊀
+      "\xE4\xBA\xA4",                                      // 交
+      "\xE4\xB8\x80",                                      // 一
+      "\xEF\xA8\xAD",                                      // U+FA2D
       "\xEF\xBC\xA2\xEF\xBD\x85\xEF\xBD\x94\xEF\xBD\x81",  // Ｂｅｔａ
   };
   // Index order, as Access sorts: Latin first (fullwidth as Latin), then the ideograph sequence.
@@ -256,7 +258,9 @@ TEST(CjkKeyTest, CjkIndexesAndNamesSurviveTheRoundTrip) {
     t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn(name_column, ColumnType::kText, 40)};
     ASSERT_TRUE(db.CreateTable(t).ok());
     // Names are unique by key: the fullwidth spelling of an existing name is the same name.
-    t.name = "\xEF\xBC\xB4" "able";  // Ｔable
+    t.name =
+        "\xEF\xBC\xB4"
+        "able";  // Ｔable
     ASSERT_TRUE(db.CreateTable(t).ok());
     t.name = "Table";
     EXPECT_EQ(db.CreateTable(t).code(), ErrorCode::kAlreadyExists);

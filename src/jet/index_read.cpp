@@ -15,18 +15,15 @@ namespace {
 constexpr int kMaxDepth = 16;
 
 // Key bytes of the first values.size() columns of `index`.
-Result<std::string> BoundKey(const TableDefinition& table, const IndexDefinition& index,
-                             const Row& values) {
+Result<std::string> BoundKey(const TableDefinition& table, const IndexDefinition& index, const Row& values) {
   if (values.size() > index.columns.size()) {
-    return InvalidArgumentError("index '" + index.name + "' has " +
-                                std::to_string(index.columns.size()) + " columns, not " +
-                                std::to_string(values.size()));
+    return InvalidArgumentError("index '" + index.name + "' has " + std::to_string(index.columns.size()) +
+                                " columns, not " + std::to_string(values.size()));
   }
   std::string key;
   for (size_t i = 0; i < values.size(); ++i) {
-    auto column = std::find_if(table.columns.begin(), table.columns.end(), [&](const ColumnDefinition& c) {
-      return c.number == index.columns[i].column_number;
-    });
+    auto column = std::find_if(table.columns.begin(), table.columns.end(),
+                               [&](const ColumnDefinition& c) { return c.number == index.columns[i].column_number; });
     if (column == table.columns.end()) {
       return CorruptError("index '" + index.name + "' names a column the table lacks");
     }
@@ -103,14 +100,12 @@ Result<const IndexDefinition*> FindIndex(const TableDefinition& table, std::stri
 
 }  // namespace
 
-Result<std::vector<RowPointer>> Database::SeekIndex(std::string_view table, std::string_view index,
-                                                    const Row& key) {
+Result<std::vector<RowPointer>> Database::SeekIndex(std::string_view table, std::string_view index, const Row& key) {
   IndexBound bound{key, true};
   return ScanIndexRange(table, index, IndexRange{bound, bound});
 }
 
-Result<std::vector<RowPointer>> Database::ScanIndexRange(std::string_view table,
-                                                         std::string_view index,
+Result<std::vector<RowPointer>> Database::ScanIndexRange(std::string_view table, std::string_view index,
                                                          const IndexRange& range) {
   ASSIGN_OR_RETURN(TableDefinition def, GetTable(table));
   ASSIGN_OR_RETURN(const IndexDefinition* found, FindIndex(def, index));

@@ -57,8 +57,7 @@ size_t ReadEntryEnds(const uint8_t* raw, uint16_t* ends) {
   size_t count = 0;
   for (uint32_t byte = 0; byte < format::kIndexBitmapSize; byte += 8) {
     uint8_t chunk[8] = {};
-    std::memcpy(chunk, raw + format::kIndexBitmapOffset + byte,
-                std::min<uint32_t>(8, format::kIndexBitmapSize - byte));
+    std::memcpy(chunk, raw + format::kIndexBitmapOffset + byte, std::min<uint32_t>(8, format::kIndexBitmapSize - byte));
     uint64_t bits = 0;
     for (int i = 7; i >= 0; --i) bits = (bits << 8) | chunk[i];
     while (bits != 0) {
@@ -111,10 +110,9 @@ uint32_t SumBytes(const std::vector<std::string>& entries) {
 // First entry of the node whose ordering part is not below `target`.
 size_t LowerBound(const std::vector<std::string>& entries, bool leaf, std::string_view target) {
   if (entries.empty() || OrderPart(entries.back(), leaf) < target) return entries.size();
-  return static_cast<size_t>(
-      std::partition_point(entries.begin(), entries.end(),
-                           [&](const std::string& e) { return OrderPart(e, leaf) < target; }) -
-      entries.begin());
+  return static_cast<size_t>(std::partition_point(entries.begin(), entries.end(),
+                                                  [&](const std::string& e) { return OrderPart(e, leaf) < target; }) -
+                             entries.begin());
 }
 
 }  // namespace
@@ -155,8 +153,8 @@ Result<IndexTree::Node*> IndexTree::Get(Pager& pager, uint32_t page) {
                           std::to_string(entry.size()) + " bytes is too short");
     }
     if (i == 0 && prefix > entry.size() - tail_size) {
-      return CorruptError(format::PageAt(page, format::kIndexPrefixOffset) + "prefix length " +
-                          std::to_string(prefix) + " exceeds the first key");
+      return CorruptError(format::PageAt(page, format::kIndexPrefixOffset) + "prefix length " + std::to_string(prefix) +
+                          " exceeds the first key");
     }
     start = end;
   }
@@ -374,9 +372,7 @@ Result<uint64_t> IndexTree::DistinctKeys(Pager& pager) {
   return distinct_;
 }
 
-Status IndexTree::EnsureFilter(Pager& pager) {
-  return filter_ready_ ? Status::Ok() : Survey(pager, true);
-}
+Status IndexTree::EnsureFilter(Pager& pager) { return filter_ready_ ? Status::Ok() : Survey(pager, true); }
 
 Status IndexTree::Survey(Pager& pager, bool fill_filter) {
   // Down the first children to the leftmost leaf, then along the leaf chain. Pages are read
@@ -426,8 +422,8 @@ Status IndexTree::Survey(Pager& pager, bool fill_filter) {
   return Status::Ok();
 }
 
-Result<bool> IndexTree::NeighbourHasKey(Pager& pager, const Node& leaf, size_t before,
-                                        size_t after, std::string_view entry) {
+Result<bool> IndexTree::NeighbourHasKey(Pager& pager, const Node& leaf, size_t before, size_t after,
+                                        std::string_view entry) {
   // `before` / `after`: positions in `leaf` of the entries around `entry` (SIZE_MAX: none
   // on this page, look at the neighbouring leaf).
   if (before != SIZE_MAX) {
@@ -549,8 +545,7 @@ Status IndexTree::FixOverflow(Pager& pager, PageAllocator& allocator, bool appen
       appended = false;
       continue;
     }
-    const bool parent_appended =
-        level > 0 && path_[level - 1].index + 1 == path_[level - 1].node->entries.size();
+    const bool parent_appended = level > 0 && path_[level - 1].index + 1 == path_[level - 1].node->entries.size();
     RETURN_IF_ERROR(Split(pager, allocator, level, appended));
     appended = parent_appended;
   }
@@ -567,8 +562,7 @@ Status IndexTree::Insert(Pager& pager, PageAllocator& allocator, std::string_vie
   if (waiting_.empty()) {
     // Past the last entry (ascending keys): straight in, the path is cached.
     ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
-    if (root->entries.empty() ||
-        (root->tail == 0 && OrderPart(root->entries.back(), root->leaf) < entry)) {
+    if (root->entries.empty() || (root->tail == 0 && OrderPart(root->entries.back(), root->leaf) < entry)) {
       return InsertNow(pager, allocator, entry);
     }
   }
@@ -649,8 +643,7 @@ Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_
   // falls strictly between that leaf's first and last entries, the leaf is the right one and
   // the path to it still holds, so the descent is skipped.
   const std::vector<std::string>* last_leaf = path_reusable_ ? &path_.back().node->entries : nullptr;
-  const bool reuse = last_leaf && !last_leaf->empty() && last_leaf->front() < entry &&
-                     entry < last_leaf->back();
+  const bool reuse = last_leaf && !last_leaf->empty() && last_leaf->front() < entry && entry < last_leaf->back();
   if (reuse) {
     path_.back().index = LowerBound(*last_leaf, true, entry);
   } else {

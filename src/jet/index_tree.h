@@ -88,8 +88,7 @@ class IndexTree {
   // Fills path_ from the root to the leaf for `target` (a key, or a whole entry). `change`
   // turns tail pointers on the way into entries, so every child on the path has one.
   Status Descend(Pager& pager, std::string_view target, bool change);
-  Result<bool> NeighbourHasKey(Pager& pager, const Node& leaf, size_t before, size_t after,
-                               std::string_view entry);
+  Result<bool> NeighbourHasKey(Pager& pager, const Node& leaf, size_t before, size_t after, std::string_view entry);
   void UpdateLastEntries(size_t level);
   Status Split(Pager& pager, PageAllocator& allocator, size_t level, bool appended);
   Status FixOverflow(Pager& pager, PageAllocator& allocator, bool appended);

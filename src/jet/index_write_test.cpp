@@ -77,18 +77,18 @@ double Number(const Value& v) {
   return 0;
 }
 
-const char* const kWords[] = {"Café", "cafe", "CAFÉ", "O'Brien", "OBrien", "co-op", "coop",
-                              "Zürich", "zurich", "Ærøskøbing", "Núñez", "d'Artagnan", "  lead",
-                              "trail  ", "", "straße", "A-B", "ab", "x", "ÿ"};
+const char* const kWords[] = {"Café",   "cafe",   "CAFÉ",       "O'Brien", "OBrien",     "co-op",  "coop",
+                              "Zürich", "zurich", "Ærøskøbing", "Núñez",   "d'Artagnan", "  lead", "trail  ",
+                              "",       "straße", "A-B",        "ab",      "x",          "ÿ"};
 
 // ID, Name, Money, When, Flag, Small, Int, Dbl, Sgl, Dec, G, Raw, Notes
 TableDefinition Mixed(const std::string& name) {
-  return Table(name, {NewColumn("ID", ColumnType::kLong),      NewColumn("Name", ColumnType::kText, 40),
+  return Table(name, {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40),
                       NewColumn("Money", ColumnType::kCurrency), NewColumn("When", ColumnType::kDateTime),
-                      NewColumn("Flag", ColumnType::kBoolean),  NewColumn("Small", ColumnType::kByte),
-                      NewColumn("Int", ColumnType::kInteger),   NewColumn("Dbl", ColumnType::kDouble),
-                      NewColumn("Sgl", ColumnType::kSingle),    NewColumn("Dec", ColumnType::kNumeric, 18, 4),
-                      NewColumn("G", ColumnType::kGuid),        NewColumn("Raw", ColumnType::kBinary, 20),
+                      NewColumn("Flag", ColumnType::kBoolean), NewColumn("Small", ColumnType::kByte),
+                      NewColumn("Int", ColumnType::kInteger), NewColumn("Dbl", ColumnType::kDouble),
+                      NewColumn("Sgl", ColumnType::kSingle), NewColumn("Dec", ColumnType::kNumeric, 18, 4),
+                      NewColumn("G", ColumnType::kGuid), NewColumn("Raw", ColumnType::kBinary, 20),
                       NewColumn("Notes", ColumnType::kMemo)});
 }
 
@@ -140,9 +140,9 @@ void ExpectIndexesMatchScans(Database& db, std::mt19937& random) {
   const std::vector<Stored> rows = AllRows(db, "Mixed");
   ASSERT_FALSE(rows.empty());
   const std::vector<std::pair<std::string, size_t>> single = {
-      {"PrimaryKey", 0}, {"ByName", 1}, {"ByMoney", 2}, {"ByWhen", 3}, {"ByFlag", 4},
-      {"BySmall", 5},    {"ByIntDesc", 6}, {"ByDbl", 7}, {"BySgl", 8}, {"ByDec", 9},
-      {"ByG", 10},       {"ByRaw", 11},  {"ByNotes", 12}, {"ByNameDesc", 1}};
+      {"PrimaryKey", 0}, {"ByName", 1},    {"ByMoney", 2},  {"ByWhen", 3},    {"ByFlag", 4},
+      {"BySmall", 5},    {"ByIntDesc", 6}, {"ByDbl", 7},    {"BySgl", 8},     {"ByDec", 9},
+      {"ByG", 10},       {"ByRaw", 11},    {"ByNotes", 12}, {"ByNameDesc", 1}};
   for (int probe = 0; probe < 40; ++probe) {
     const Row& sample = rows[random() % rows.size()].row;
     for (const auto& [index, column] : single) {
@@ -218,12 +218,11 @@ TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
   insert(300);  // rows before the indexes: built in bulk
   for (const IndexSpec& spec :
        {PrimaryKey("ID"), Index("ByName", {{"Name", true}}), Index("ByNameDesc", {{"Name", false}}),
-        Index("ByMoney", {{"Money", true}}), Index("ByWhen", {{"When", true}}),
-        Index("ByFlag", {{"Flag", true}}), Index("BySmall", {{"Small", true}}),
-        Index("ByIntDesc", {{"Int", false}}), Index("ByDbl", {{"Dbl", true}}),
-        Index("BySgl", {{"Sgl", false}}), Index("ByDec", {{"Dec", true}}),
-        Index("ByG", {{"G", true}}), Index("ByRaw", {{"Raw", false}}),
-        Index("ByNotes", {{"Notes", true}}), Index("ByIntName", {{"Int", true}, {"Name", false}})}) {
+        Index("ByMoney", {{"Money", true}}), Index("ByWhen", {{"When", true}}), Index("ByFlag", {{"Flag", true}}),
+        Index("BySmall", {{"Small", true}}), Index("ByIntDesc", {{"Int", false}}), Index("ByDbl", {{"Dbl", true}}),
+        Index("BySgl", {{"Sgl", false}}), Index("ByDec", {{"Dec", true}}), Index("ByG", {{"G", true}}),
+        Index("ByRaw", {{"Raw", false}}), Index("ByNotes", {{"Notes", true}}),
+        Index("ByIntName", {{"Int", true}, {"Name", false}})}) {
     Status s = db->CreateIndex("Mixed", spec);
     ASSERT_TRUE(s.ok()) << spec.name << ": " << s.ToString();
   }
@@ -260,11 +259,13 @@ TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
   const fs::path path = TempPath("unique.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  ASSERT_TRUE(db->CreateTable(Table("People", {NewColumn("ID", ColumnType::kLong),
-                                               NewColumn("Email", ColumnType::kText, 60),
-                                               NewColumn("Notes", ColumnType::kMemo)})).ok());
-  ASSERT_TRUE(db->InsertRows("People", {{int32_t{1}, std::string("a@x"), Null{}},
-                                        {int32_t{2}, std::string("b@x"), Null{}}}).ok());
+  ASSERT_TRUE(
+      db->CreateTable(Table("People", {NewColumn("ID", ColumnType::kLong), NewColumn("Email", ColumnType::kText, 60),
+                                       NewColumn("Notes", ColumnType::kMemo)}))
+          .ok());
+  ASSERT_TRUE(
+      db->InsertRows("People", {{int32_t{1}, std::string("a@x"), Null{}}, {int32_t{2}, std::string("b@x"), Null{}}})
+          .ok());
   // Existing duplicates refuse the unique index; nothing of it remains.
   ASSERT_TRUE(db->InsertRow("People", {int32_t{3}, std::string("A@X "), Null{}}).ok());
   Status refused = db->CreateIndex("People", Index("Email", {{"Email", true}}, true));
@@ -279,11 +280,11 @@ TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
 
   // A duplicate inside a batch, against stored rows, case-insensitively, and a Null key.
   for (const auto& batch : std::vector<std::vector<Row>>{
-           {{int32_t{10}, std::string("c@x"), std::string(5000, 'n')},
-            {int32_t{1}, std::string("d@x"), Null{}}},
+           {{int32_t{10}, std::string("c@x"), std::string(5000, 'n')}, {int32_t{1}, std::string("d@x"), Null{}}},
            {{int32_t{11}, std::string("e@x"), Null{}}, {int32_t{12}, std::string("e@x"), Null{}}},
            {{int32_t{13}, std::string("B@X"), Null{}}},
-           {{int32_t{30}, std::string("q@x"), Null{}}, {int32_t{31}, std::string("g@x"), Null{}},
+           {{int32_t{30}, std::string("q@x"), Null{}},
+            {int32_t{31}, std::string("g@x"), Null{}},
             {int32_t{32}, std::string("Q@x"), Null{}}},  // found once the batch is sorted
            {{Null{}, std::string("f@x"), Null{}}}}) {
     Status s = db->InsertRows("People", batch);
@@ -294,8 +295,7 @@ TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
   EXPECT_EQ(dup.code(), ErrorCode::kAlreadyExists);
   EXPECT_NE(dup.message().find("PrimaryKey"), std::string::npos) << dup.ToString();
   EXPECT_NE(dup.message().find("ID='2'"), std::string::npos) << dup.ToString();
-  EXPECT_EQ(db->InsertRow("People", {Null{}, std::string("y@x"), Null{}}).code(),
-            ErrorCode::kInvalidArgument);
+  EXPECT_EQ(db->InsertRow("People", {Null{}, std::string("y@x"), Null{}}).code(), ErrorCode::kInvalidArgument);
 
   auto rows = db->ReadAllRows(*db->GetTable("People"));
   ASSERT_TRUE(rows.ok());
@@ -323,8 +323,9 @@ TEST(IndexWriteTest, UnknownCharacterRemovesTheIndexAndKeepsTheRow) {
   const fs::path path = TempPath("unknown.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  ASSERT_TRUE(db->CreateTable(Table("Cities", {NewColumn("ID", ColumnType::kLong),
-                                               NewColumn("Name", ColumnType::kText, 40)})).ok());
+  ASSERT_TRUE(
+      db->CreateTable(Table("Cities", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)}))
+          .ok());
   ASSERT_TRUE(db->InsertRow("Cities", {int32_t{1}, std::string("Paris")}).ok());
   ASSERT_TRUE(db->CreateIndex("Cities", PrimaryKey("ID")).ok());
   ASSERT_TRUE(db->CreateIndex("Cities", Index("ByName", {{"Name", true}})).ok());
@@ -338,8 +339,7 @@ TEST(IndexWriteTest, UnknownCharacterRemovesTheIndexAndKeepsTheRow) {
   ASSERT_EQ(dropped.size(), 1u);
   EXPECT_EQ(dropped[0].table, "Cities");
   EXPECT_EQ(dropped[0].index, "ByName");
-  EXPECT_NE(dropped[0].ToStatus().message().find("U+041C"), std::string::npos)
-      << dropped[0].ToStatus().ToString();
+  EXPECT_NE(dropped[0].ToStatus().message().find("U+041C"), std::string::npos) << dropped[0].ToStatus().ToString();
   auto table = db->GetTable("Cities");
   ASSERT_TRUE(table.ok());
   ASSERT_EQ(table->indexes.size(), 1u);
@@ -362,7 +362,8 @@ TEST(IndexWriteTest, OtherReadersSeeTheKeysAndTheRows) {
     ASSERT_TRUE(db);
     ASSERT_TRUE(db->CreateTable(Table("Orders", {NewColumn("OrderID", ColumnType::kLong),
                                                  NewColumn("Code", ColumnType::kText, 20),
-                                                 NewColumn("Qty", ColumnType::kInteger)})).ok());
+                                                 NewColumn("Qty", ColumnType::kInteger)}))
+                    .ok());
     ASSERT_TRUE(db->CreateIndex("Orders", PrimaryKey("OrderID")).ok());
     ASSERT_TRUE(db->CreateIndex("Orders", Index("Code", {{"Code", true}}, true)).ok());
     ASSERT_TRUE(db->CreateIndex("Orders", Index("QtyCode", {{"Qty", false}, {"Code", true}})).ok());
@@ -374,9 +375,7 @@ TEST(IndexWriteTest, OtherReadersSeeTheKeysAndTheRows) {
     ASSERT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
     std::vector<Row> stored;
     for (const Stored& s : AllRows(*db, "Orders")) stored.push_back(s.row);
-    EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Orders", db->GetTable("Orders")->columns,
-                                               stored),
-              "");
+    EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Orders", db->GetTable("Orders")->columns, stored), "");
   }
   if (!testing::MdbToolsAvailable()) GTEST_SKIP() << "mdbtools missing";
   auto schema = testing::MdbToolsSchema(path.string(), "postgres");
@@ -390,13 +389,14 @@ TEST(IndexWriteTest, ForeignKeyIndexesShareOrAddRealIndexes) {
   const fs::path path = TempPath("fk.mdb");
   auto db = NewDatabase(path);
   ASSERT_TRUE(db);
-  ASSERT_TRUE(db->CreateTable(Table("Customers", {NewColumn("ID", ColumnType::kLong),
-                                                  NewColumn("Name", ColumnType::kText, 20)})).ok());
-  ASSERT_TRUE(db->CreateTable(Table("Orders", {NewColumn("ID", ColumnType::kLong),
-                                               NewColumn("CustomerID", ColumnType::kLong)})).ok());
+  ASSERT_TRUE(db->CreateTable(
+                    Table("Customers", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 20)}))
+                  .ok());
+  ASSERT_TRUE(
+      db->CreateTable(Table("Orders", {NewColumn("ID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)}))
+          .ok());
   ASSERT_TRUE(db->InsertRows("Orders", {{int32_t{1}, int32_t{5}}, {int32_t{2}, Null{}}}).ok());
-  ForeignKeyIndexSpec fk{"CustomersOrders", "Customers", {"ID"}, "Orders", {"CustomerID"},
-                         false, true, false};
+  ForeignKeyIndexSpec fk{"CustomersOrders", "Customers", {"ID"}, "Orders", {"CustomerID"}, false, true, false};
   EXPECT_FALSE(db->CreateForeignKeyIndexes(fk).ok());  // no unique index on Customers.ID yet
   ASSERT_TRUE(db->CreateIndex("Customers", PrimaryKey("ID")).ok());
   ASSERT_TRUE(db->CreateIndex("Orders", PrimaryKey("ID")).ok());
@@ -411,8 +411,10 @@ TEST(IndexWriteTest, ForeignKeyIndexesShareOrAddRealIndexes) {
   ASSERT_EQ(orders->indexes.size(), 2u);
   const IndexDefinition* one = nullptr;
   const IndexDefinition* many = nullptr;
-  for (const IndexDefinition& i : customers->indexes) if (i.name == ".rB") one = &i;
-  for (const IndexDefinition& i : orders->indexes) if (i.name == "CustomersOrders") many = &i;
+  for (const IndexDefinition& i : customers->indexes)
+    if (i.name == ".rB") one = &i;
+  for (const IndexDefinition& i : orders->indexes)
+    if (i.name == "CustomersOrders") many = &i;
   ASSERT_TRUE(one && many);
   EXPECT_EQ(one->index_type, 2);
   EXPECT_EQ(one->fk_side, 1);
@@ -438,7 +440,8 @@ TEST(IndexWriteTest, ForeignKeyIndexesShareOrAddRealIndexes) {
   ASSERT_TRUE(problems.ok());
   ASSERT_EQ(problems->size(), 1u) << problems->front().ToString();
   EXPECT_NE(problems->front().message().find("'CustomersOrders': belongs to no enforced relationship"),
-            std::string::npos) << problems->front().ToString();
+            std::string::npos)
+      << problems->front().ToString();
   EXPECT_FALSE(db->DropIndex("Orders", "CustomersOrders").ok());
 }
 

@@ -28,9 +28,7 @@ constexpr uint8_t kFlagAlways = 0x80;  // set by Access 2000 and later on every 
 
 void AppendRowPointer(RowPointer where, std::string& entry) { AppendEntryRowPointer(where, entry); }
 
-std::string_view KeyOf(const std::string& entry) {
-  return std::string_view(entry.data(), entry.size() - 4);
-}
+std::string_view KeyOf(const std::string& entry) { return std::string_view(entry.data(), entry.size() - 4); }
 
 // The logical (named) indexes backed by a real index, for messages.
 std::string IndexNames(const TableDefinition& def, uint32_t real) {
@@ -56,8 +54,8 @@ const IndexDefinition* FirstLogical(const TableDefinition& def, uint32_t real) {
 }
 
 // Builds the key of `row` for one real index.
-Status BuildKey(const TableDefinition& def, const RealIndexState& index, const Row& row,
-                std::string& key, bool& has_null, bool& all_null) {
+Status BuildKey(const TableDefinition& def, const RealIndexState& index, const Row& row, std::string& key,
+                bool& has_null, bool& all_null) {
   key.clear();
   has_null = false;
   all_null = true;
@@ -73,8 +71,8 @@ Status BuildKey(const TableDefinition& def, const RealIndexState& index, const R
   }
   if (key.size() > kMaxIndexKeyBytes) {
     return UnsupportedError("its key takes " + std::to_string(key.size()) +
-                            " bytes, more than an index page entry may hold (" +
-                            std::to_string(kMaxIndexKeyBytes) + ")");
+                            " bytes, more than an index page entry may hold (" + std::to_string(kMaxIndexKeyBytes) +
+                            ")");
   }
   return Status::Ok();
 }
@@ -100,9 +98,8 @@ Result<RealIndexState> NewRealState(const TableDefinition& def, const IndexDefin
       if (def.columns[i].number == ic.column_number) slot = i;
     }
     if (slot == SIZE_MAX) {
-      return CorruptError("index '" + logical.name + "' of table '" + def.name +
-                          "' names column number " + std::to_string(ic.column_number) +
-                          ", which the table lacks");
+      return CorruptError("index '" + logical.name + "' of table '" + def.name + "' names column number " +
+                          std::to_string(ic.column_number) + ", which the table lacks");
     }
     state.column_slots.push_back(slot);
     state.ascending.push_back(ic.ascending);
@@ -127,8 +124,7 @@ Status FreeIndexPages(Pager& pager, PageAllocator& allocator, const IndexDefinit
 
 // Takes real index `number` off the table: its logical indexes, pages and memory state; later
 // real indexes move down one number.
-Status RemoveRealIndex(Pager& pager, PageAllocator& allocator, TableState& table,
-                       uint32_t number) {
+Status RemoveRealIndex(Pager& pager, PageAllocator& allocator, TableState& table, uint32_t number) {
   TableDefinition& def = table.def;
   for (RealIndexState& r : table.indexes.real) {
     // Pages this operation added to the tree are listed in the usage map once flushed.
@@ -146,8 +142,7 @@ Status RemoveRealIndex(Pager& pager, PageAllocator& allocator, TableState& table
     if (index.real_number > number) --index.real_number;
   }
   auto& real = table.indexes.real;
-  real.erase(std::remove_if(real.begin(), real.end(),
-                            [&](const RealIndexState& r) { return r.number == number; }),
+  real.erase(std::remove_if(real.begin(), real.end(), [&](const RealIndexState& r) { return r.number == number; }),
              real.end());
   for (RealIndexState& r : real) {
     if (r.number > number) --r.number;
@@ -192,8 +187,8 @@ Status RewriteDefinition(Pager& pager, PageAllocator& allocator, TableState& tab
 
 // A root page and a usage-map row for a new real index, and its tree over `entries`
 // (sorted). Returns the number of distinct keys.
-Result<uint32_t> BuildIndexPages(Pager& pager, PageAllocator& allocator, TableState& table,
-                                 IndexDefinition& index, std::vector<std::string> entries) {
+Result<uint32_t> BuildIndexPages(Pager& pager, PageAllocator& allocator, TableState& table, IndexDefinition& index,
+                                 std::vector<std::string> entries) {
   ASSIGN_OR_RETURN(index.root_page, allocator.Allocate());
   const std::string empty_map(kMapRowSize, '\0');
   const auto* row = reinterpret_cast<const uint8_t*>(empty_map.data());
@@ -212,8 +207,7 @@ Result<uint32_t> BuildIndexPages(Pager& pager, PageAllocator& allocator, TableSt
     if (i == 0 || KeyOf(entries[i]) != KeyOf(entries[i - 1])) ++distinct;
   }
   std::vector<uint32_t> pages;
-  RETURN_IF_ERROR(WriteIndexTree(pager, allocator, table.def.tdef_page, index.root_page,
-                                 std::move(entries), pages));
+  RETURN_IF_ERROR(WriteIndexTree(pager, allocator, table.def.tdef_page, index.root_page, std::move(entries), pages));
   pages.push_back(index.root_page);
   std::sort(pages.begin(), pages.end());
   std::vector<uint32_t> bitmaps;
@@ -241,8 +235,7 @@ const IndexDefinition* FindLogical(const TableDefinition& def, std::string_view 
 Status CheckIndexName(const TableDefinition& def, std::string_view name) {
   auto utf16 = Utf8ToUtf16(name);
   if (!utf16.ok() || utf16->empty() || utf16->size() > 64) {
-    return InvalidArgumentError("index name '" + std::string(name) +
-                                "' must have 1 to 64 characters");
+    return InvalidArgumentError("index name '" + std::string(name) + "' must have 1 to 64 characters");
   }
   for (char16_t c : *utf16) {
     if (c < 0x20 || c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
@@ -251,8 +244,7 @@ Status CheckIndexName(const TableDefinition& def, std::string_view name) {
     }
   }
   if (FindLogical(def, name)) {
-    return AlreadyExistsError("table '" + def.name + "' already has an index named '" +
-                              std::string(name) + "'");
+    return AlreadyExistsError("table '" + def.name + "' already has an index named '" + std::string(name) + "'");
   }
   return Status::Ok();
 }
@@ -268,12 +260,10 @@ Result<std::vector<std::string>> CollectEntries(const TableDefinition& def, cons
     bool all_null = false;
     Status s = BuildKey(def, index, row, key, has_null, all_null);
     if (!s.ok()) {
-      return s.WithContext("index '" + name + "' of table '" + def.name + "', row " +
-                           DescribeKey(def, index, row));
+      return s.WithContext("index '" + name + "' of table '" + def.name + "', row " + DescribeKey(def, index, row));
     }
     if (index.required() && has_null) {
-      return InvalidArgumentError("index '" + name + "' of table '" + def.name +
-                                  "' does not allow Null, but the row " +
+      return InvalidArgumentError("index '" + name + "' of table '" + def.name + "' does not allow Null, but the row " +
                                   DescribeKey(def, index, row) + " has one");
     }
     if (index.ignore_nulls() && all_null) return Status::Ok();
@@ -288,8 +278,8 @@ Result<std::vector<std::string>> CollectEntries(const TableDefinition& def, cons
     for (size_t i = 1; i < entries.size(); ++i) {
       const std::string_view k = KeyOf(entries[i]);
       if (k == KeyOf(entries[i - 1]) && null_keys.count(std::string(k)) == 0) {
-        return AlreadyExistsError("unique index '" + name + "' cannot be created on table '" +
-                                  def.name + "': two rows have the same key");
+        return AlreadyExistsError("unique index '" + name + "' cannot be created on table '" + def.name +
+                                  "': two rows have the same key");
       }
     }
   }
@@ -330,18 +320,15 @@ Status PrepareIndexEntries(Pager& pager, TableState& table, const Row& values) {
     }
     RETURN_IF_ERROR(s);
     if (index.required() && index.pending_has_null) {
-      return InvalidArgumentError("index '" + IndexNames(table.def, index.number) + "' of table '" +
-                                  table.def.name + "' does not allow Null: " +
-                                  DescribeKey(table.def, index, values));
+      return InvalidArgumentError("index '" + IndexNames(table.def, index.number) + "' of table '" + table.def.name +
+                                  "' does not allow Null: " + DescribeKey(table.def, index, values));
     }
     if (index.ignore_nulls() && all_null) continue;
     if (index.unique() && !index.pending_has_null) {
       ASSIGN_OR_RETURN(bool duplicate, index.tree->HasKey(pager, index.pending));
       if (duplicate) {
-        return AlreadyExistsError("the key " + DescribeKey(table.def, index, values) +
-                                  " is already in unique index '" +
-                                  IndexNames(table.def, index.number) + "' of table '" +
-                                  table.def.name + "'");
+        return AlreadyExistsError("the key " + DescribeKey(table.def, index, values) + " is already in unique index '" +
+                                  IndexNames(table.def, index.number) + "' of table '" + table.def.name + "'");
       }
     }
     index.pending_skip = false;
@@ -349,8 +336,7 @@ Status PrepareIndexEntries(Pager& pager, TableState& table, const Row& values) {
   return Status::Ok();
 }
 
-Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
-                               RowPointer where) {
+Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table, RowPointer where) {
   for (RealIndexState& index : table.indexes.real) {
     if (index.pending_skip) continue;
     AppendRowPointer(where, index.pending);
@@ -359,8 +345,7 @@ Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableStat
   return Status::Ok();
 }
 
-Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
-                          const Row& row, RowPointer where) {
+Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table, const Row& row, RowPointer where) {
   std::string key;
   for (RealIndexState& index : table.indexes.real) {
     if (!index.drop_reason.empty() || !index.tree) continue;
@@ -376,8 +361,7 @@ Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& ta
   return Status::Ok();
 }
 
-Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number,
-                                             std::string_view key) {
+Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number, std::string_view key) {
   RETURN_IF_ERROR(LoadIndexes(pager, table));
   for (RealIndexState& index : table.indexes.real) {
     if (index.number != number) continue;
@@ -388,8 +372,7 @@ Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, ui
     IndexTree tree(logical->root_page, table.def.tdef_page, logical->usage_map);
     return tree.FindKey(pager, key);
   }
-  return NotFoundError("table '" + table.def.name + "' has no real index " +
-                       std::to_string(number));
+  return NotFoundError("table '" + table.def.name + "' has no real index " + std::to_string(number));
 }
 
 Status DropUnkeyableIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
@@ -516,16 +499,15 @@ Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table) {
     }
     if (!indexes.definition_dirty) {
       ASSIGN_OR_RETURN(uint8_t * tdef, pager.MutablePage(table.def.tdef_page));
-      WriteU32(tdef + format::kTdefHeaderSize + format::kTdefRealIndexBlockSize * index.number + 4,
-               distinct);
+      WriteU32(tdef + format::kTdefHeaderSize + format::kTdefRealIndexBlockSize * index.number + 4, distinct);
     }
   }
   if (indexes.definition_dirty) RETURN_IF_ERROR(RewriteDefinition(pager, allocator, table));
   return Status::Ok();
 }
 
-Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
-                     const IndexSpec& spec, const RowScan& rows) {
+Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table, const IndexSpec& spec,
+                     const RowScan& rows) {
   TableDefinition& def = table.def;
   RETURN_IF_ERROR(CheckIndexName(def, spec.name).WithContext("table '" + def.name + "'"));
   const std::string what = "index '" + spec.name + "' of table '" + def.name + "'";
@@ -570,8 +552,7 @@ Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
   ASSIGN_OR_RETURN(RealIndexState state, NewRealState(def, logical));
   {
     ASSIGN_OR_RETURN(std::vector<std::string> entries, CollectEntries(def, spec.name, state, rows));
-    ASSIGN_OR_RETURN(logical.unique_entry_count,
-                     BuildIndexPages(pager, allocator, table, logical, std::move(entries)));
+    ASSIGN_OR_RETURN(logical.unique_entry_count, BuildIndexPages(pager, allocator, table, logical, std::move(entries)));
   }
   if (table.indexes.maintained) {
     state.tree = std::make_unique<IndexTree>(logical.root_page, def.tdef_page, logical.usage_map);
@@ -582,22 +563,20 @@ Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
   return Status::Ok();
 }
 
-Status DropIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
-                   std::string_view name) {
+Status DropIndexIn(Pager& pager, PageAllocator& allocator, TableState& table, std::string_view name) {
   RETURN_IF_ERROR(LoadIndexes(pager, table));
   const IndexDefinition* index = FindLogical(table.def, name);
   if (!index) {
-    return NotFoundError("table '" + table.def.name + "' has no index named '" +
-                         std::string(name) + "'");
+    return NotFoundError("table '" + table.def.name + "' has no index named '" + std::string(name) + "'");
   }
   if (index->index_type == 0x02) {
     return InvalidArgumentError("index '" + index->name + "' of table '" + table.def.name +
                                 "' belongs to a relationship; remove the relationship instead");
   }
   const uint32_t real = index->real_number;
-  const uint32_t users = static_cast<uint32_t>(std::count_if(
-      table.def.indexes.begin(), table.def.indexes.end(),
-      [&](const IndexDefinition& i) { return i.real_number == real; }));
+  const uint32_t users =
+      static_cast<uint32_t>(std::count_if(table.def.indexes.begin(), table.def.indexes.end(),
+                                          [&](const IndexDefinition& i) { return i.real_number == real; }));
   if (users > 1) {
     table.def.indexes.erase(table.def.indexes.begin() + (index - table.def.indexes.data()));
     table.indexes.definition_dirty = true;
@@ -606,9 +585,8 @@ Status DropIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
   return RemoveRealIndex(pager, allocator, table, real);
 }
 
-Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& allocator,
-                                                 TableState& primary, TableState& foreign,
-                                                 const ForeignKeyIndexSpec& spec,
+Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& allocator, TableState& primary,
+                                                 TableState& foreign, const ForeignKeyIndexSpec& spec,
                                                  const RowScan& foreign_rows) {
   const std::string what = "relationship '" + spec.name + "'";
   if (spec.primary_columns.empty() || spec.primary_columns.size() != spec.foreign_columns.size() ||
@@ -641,8 +619,7 @@ Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& al
   RETURN_IF_ERROR(LoadIndexes(pager, foreign));
   const IndexDefinition* referenced = nullptr;
   for (const IndexDefinition& index : primary.def.indexes) {
-    if (index.index_type != 0x02 && (index.flags & kFlagUnique) != 0 &&
-        same_columns(index, primary_numbers)) {
+    if (index.index_type != 0x02 && (index.flags & kFlagUnique) != 0 && same_columns(index, primary_numbers)) {
       referenced = &index;
       if (index.index_type == 0x01) break;  // prefer the primary key
     }
@@ -652,8 +629,8 @@ Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& al
                                 "' has no unique index over the referenced columns");
   }
   if (FindLogical(foreign.def, spec.name)) {
-    return AlreadyExistsError(what + ": table '" + foreign.def.name +
-                              "' already has an index named '" + spec.name + "'");
+    return AlreadyExistsError(what + ": table '" + foreign.def.name + "' already has an index named '" + spec.name +
+                              "'");
   }
   const uint32_t referenced_real = referenced->real_number;
 

@@ -20,11 +20,11 @@ namespace tabulon::jet {
 struct TableState;
 
 struct RealIndexState {
-  uint32_t number = 0;                // real index number in the table definition
-  std::vector<size_t> column_slots;   // positions of the key columns in a Row
+  uint32_t number = 0;               // real index number in the table definition
+  std::vector<size_t> column_slots;  // positions of the key columns in a Row
   std::vector<bool> ascending;
   uint8_t flags = 0;
-  std::unique_ptr<IndexTree> tree;    // null for tables whose indexes are rebuilt elsewhere
+  std::unique_ptr<IndexTree> tree;  // null for tables whose indexes are rebuilt elsewhere
   // The row being inserted: its key, or skipped (ignore nulls) / exempt from uniqueness.
   std::string pending;
   bool pending_skip = false;
@@ -48,11 +48,9 @@ struct TableIndexes {
 Status LoadIndexes(Pager& pager, TableState& table);
 // Computes the keys of a row about to be inserted and checks unique and required indexes.
 Status PrepareIndexEntries(Pager& pager, TableState& table, const Row& values);
-Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
-                               RowPointer where);
+Status AddPreparedIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table, RowPointer where);
 // `row` holds the values of the row at `where` (long values read).
-Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table,
-                          const Row& row, RowPointer where);
+Status RemoveIndexEntries(Pager& pager, PageAllocator& allocator, TableState& table, const Row& row, RowPointer where);
 // A table's state in the current write operation, by its definition page.
 using TableAtPage = std::function<Result<TableState*>(uint32_t tdef_page)>;
 
@@ -71,18 +69,15 @@ Status StoreIndexes(Pager& pager, PageAllocator& allocator, TableState& table);
 
 // Row pointers of the entries of real index `number` whose key is exactly `key`, as of the
 // current write operation (its additions and removals included), ascending.
-Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number,
-                                             std::string_view key);
+Result<std::vector<RowPointer>> FindIndexKey(Pager& pager, TableState& table, uint32_t number, std::string_view key);
 
 // Schema changes, inside a write operation. `rows` visits every row of the table.
 using RowScan = std::function<Status(const std::function<Status(RowPointer, const Row&)>&)>;
-Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
-                     const IndexSpec& spec, const RowScan& rows);
-Status DropIndexIn(Pager& pager, PageAllocator& allocator, TableState& table,
-                   std::string_view name);
-Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& allocator,
-                                                 TableState& primary, TableState& foreign,
-                                                 const ForeignKeyIndexSpec& spec,
+Status CreateIndexIn(Pager& pager, PageAllocator& allocator, TableState& table, const IndexSpec& spec,
+                     const RowScan& rows);
+Status DropIndexIn(Pager& pager, PageAllocator& allocator, TableState& table, std::string_view name);
+Result<ForeignKeyIndexes> AddForeignKeyIndexesIn(Pager& pager, PageAllocator& allocator, TableState& primary,
+                                                 TableState& foreign, const ForeignKeyIndexSpec& spec,
                                                  const RowScan& foreign_rows);
 
 }  // namespace tabulon::jet

@@ -69,8 +69,8 @@ std::vector<Row> EveryTypeRows(size_t count, uint32_t seed) {
       std::string raw(random() % 51, '\0');
       for (char& c : raw) c = static_cast<char>(random() % 4 == 0 ? 0 : random());
       r[8] = Bytes{raw};
-      const char* names[] = {"plain", "Caf\xC3\xA9 cr\xC3\xA8me", "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1",
-                             "", "O'Brien \"quoted\", comma", "\xE6\xBC\xA2\xE5\xAD\x97"};
+      const char* names[] = {"plain", "Caf\xC3\xA9 cr\xC3\xA8me",  "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1",
+                             "",      "O'Brien \"quoted\", comma", "\xE6\xBC\xA2\xE5\xAD\x97"};
       r[9] = std::string(names[i % 6]);
       const size_t size = long_sizes[random() % 9];
       std::string blob(size, '\0');
@@ -151,8 +151,7 @@ TEST(InsertTest, EveryTypeReadsBackInTheEngineAndBothReaders) {
     ASSERT_TRUE((*db2)->CreateTable(EveryType("Everything")).ok());
     ASSERT_TRUE((*db2)->InsertRows("Everything", rows).ok());
   }
-  EXPECT_EQ(
-      testing::CompareTableWithReaders(small.string(), "Everything", table->columns, expected), "");
+  EXPECT_EQ(testing::CompareTableWithReaders(small.string(), "Everything", table->columns, expected), "");
   auto version = testing::MdbToolsVersion(small.string());
   EXPECT_EQ(version.ok() ? *version : "", "JET4");
 }
@@ -173,14 +172,12 @@ TEST(InsertTest, MdbSchemaShowsEveryColumnType) {
   ASSERT_TRUE(schema.ok()) << schema.status().ToString();
   // mdbtools' own type words, one line per column.
   const char* const lines[] = {
-      "[ID]\t\t\tLong Integer,",        "[Flag]\t\t\tBoolean NOT NULL,",
-      "[Small]\t\t\tByte,",             "[Int]\t\t\tInteger,",
-      "[Money]\t\t\tCurrency,",         "[Single]\t\t\tSingle,",
-      "[Double]\t\t\tDouble,",          "[When]\t\t\tDateTime,",
-      "[Raw]\t\t\tBinary,",             "[Name]\t\t\tText (40),",
-      "[Blob]\t\t\tOLE (255),",         "[Notes]\t\t\tMemo/Hyperlink (255),",
-      "[Guid]\t\t\tReplication ID,",    "[Amount]\t\t\tNumeric (18, 4),",
-      "[Code]\t\t\tText (255) NOT NULL,", "[Wide]\t\t\tNumeric (28, 0)"};
+      "[ID]\t\t\tLong Integer,",     "[Flag]\t\t\tBoolean NOT NULL,",  "[Small]\t\t\tByte,",
+      "[Int]\t\t\tInteger,",         "[Money]\t\t\tCurrency,",         "[Single]\t\t\tSingle,",
+      "[Double]\t\t\tDouble,",       "[When]\t\t\tDateTime,",          "[Raw]\t\t\tBinary,",
+      "[Name]\t\t\tText (40),",      "[Blob]\t\t\tOLE (255),",         "[Notes]\t\t\tMemo/Hyperlink (255),",
+      "[Guid]\t\t\tReplication ID,", "[Amount]\t\t\tNumeric (18, 4),", "[Code]\t\t\tText (255) NOT NULL,",
+      "[Wide]\t\t\tNumeric (28, 0)"};
   EXPECT_NE(schema->find("CREATE TABLE [Every Type]"), std::string::npos) << *schema;
   for (const char* line : lines) EXPECT_NE(schema->find(line), std::string::npos) << line << "\n" << *schema;
 }
@@ -194,8 +191,7 @@ TEST(InsertTest, RefusesBadRowsWithoutWritingAnything) {
   ColumnDefinition required = NewColumn("Must", ColumnType::kLong);
   required.required = true;
   t.columns = {required, NewColumn("Short", ColumnType::kText, 5)};
-  for (int i = 0; i < 20; ++i) t.columns.push_back(NewColumn("Wide" + std::to_string(i),
-                                                              ColumnType::kText, 255));
+  for (int i = 0; i < 20; ++i) t.columns.push_back(NewColumn("Wide" + std::to_string(i), ColumnType::kText, 255));
   ASSERT_TRUE((*db)->CreateTable(t).ok());
   const std::vector<uint8_t> before = *bytes;
 

@@ -58,8 +58,8 @@ class KeyFilter {
   static uint64_t Bits(uint64_t hash) {
     uint64_t m = hash * 0x9E3779B97F4A7C15ull;
     m ^= m >> 29;
-    return (uint64_t{1} << (m >> 58)) | (uint64_t{1} << ((m >> 52) & 63)) |
-           (uint64_t{1} << ((m >> 46) & 63)) | (uint64_t{1} << ((m >> 40) & 63));
+    return (uint64_t{1} << (m >> 58)) | (uint64_t{1} << ((m >> 52) & 63)) | (uint64_t{1} << ((m >> 46) & 63)) |
+           (uint64_t{1} << ((m >> 40) & 63));
   }
 
   size_t NextWords() const { return parts_.empty() ? kFirstWords : parts_.back().words.size() * 4; }

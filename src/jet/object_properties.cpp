@@ -25,8 +25,7 @@ std::string Utf16(const std::string& utf8) {
 }
 
 // Finds the catalog row of a table or query by name.
-const CatalogEntry* FindTableOrQuery(const std::vector<CatalogEntry>& objects,
-                                     std::string_view name) {
+const CatalogEntry* FindTableOrQuery(const std::vector<CatalogEntry>& objects, std::string_view name) {
   for (const CatalogEntry& e : objects) {
     if (e.parent_id == kTablesContainerId && EqualsIgnoreAsciiCase(e.name, name)) return &e;
   }
@@ -36,8 +35,7 @@ const CatalogEntry* FindTableOrQuery(const std::vector<CatalogEntry>& objects,
 }  // namespace
 
 format::Property BooleanProperty(std::string name, bool value, bool ddl) {
-  return {std::move(name), static_cast<uint8_t>(ColumnType::kBoolean), ddl,
-          std::string(1, value ? '\1' : '\0')};
+  return {std::move(name), static_cast<uint8_t>(ColumnType::kBoolean), ddl, std::string(1, value ? '\1' : '\0')};
 }
 
 format::Property LongProperty(std::string name, int32_t value, bool ddl) {
@@ -60,8 +58,10 @@ std::string EncodePropertyBlob(const ObjectProperties& properties) {
   std::string chunks;
   // Jet keeps the object's own map ahead of the column maps.
   std::vector<const format::PropertyMap*> ordered;
-  for (const auto& m : properties) if (!m.column) ordered.push_back(&m);
-  for (const auto& m : properties) if (m.column) ordered.push_back(&m);
+  for (const auto& m : properties)
+    if (!m.column) ordered.push_back(&m);
+  for (const auto& m : properties)
+    if (m.column) ordered.push_back(&m);
   for (const format::PropertyMap* map : ordered) {
     if (map->properties.empty()) continue;
     const std::string map_name = map->column ? Utf16(map->name) : std::string();
@@ -128,10 +128,8 @@ Value PropertyValue(const format::Property& property) {
       if (n == 4) return ReadI32(b);
       break;
     case ColumnType::kText:
-    case ColumnType::kMemo:
-      return Utf16LeBytesToUtf8(b, n);
-    default:
-      return Bytes{property.data};
+    case ColumnType::kMemo: return Utf16LeBytesToUtf8(b, n);
+    default: return Bytes{property.data};
   }
   return Null{};
 }

@@ -52,9 +52,14 @@ TEST(PropertiesFixture, AccessColumnPropertiesReadBackAsDumped) {
           EXPECT_EQ(std::get<std::string>(v), want.get<std::string>()) << name;
         }
         if (want.is_number_integer()) {
-          const int64_t got = std::visit([](auto x) -> int64_t {
-            if constexpr (std::is_integral_v<decltype(x)>) return x; else return INT64_MIN;
-          }, v);
+          const int64_t got = std::visit(
+              [](auto x) -> int64_t {
+                if constexpr (std::is_integral_v<decltype(x)>)
+                  return x;
+                else
+                  return INT64_MIN;
+              },
+              v);
           EXPECT_EQ(got, want.get<int64_t>()) << name << " type " << int{p->type} << " size " << p->data.size();
         }
         ++compared;
@@ -83,8 +88,13 @@ TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
     ColumnDefinition age = NewColumn("Age", ColumnType::kInteger);
     age.required = true;
     age.default_value = "0";
-    t.columns = {id, name, city, age, NewColumn("Notes", ColumnType::kMemo),
-                 NewColumn("Active", ColumnType::kBoolean), NewColumn("Photo", ColumnType::kOle)};
+    t.columns = {id,
+                 name,
+                 city,
+                 age,
+                 NewColumn("Notes", ColumnType::kMemo),
+                 NewColumn("Active", ColumnType::kBoolean),
+                 NewColumn("Photo", ColumnType::kOle)};
     ASSERT_TRUE((*db)->CreateTable(t).ok());
     ObjectProperties table_props = *(*db)->ReadProperties("People");
     table_props.push_back({"", false, {TextProperty("Description", "Everyone we know", false)}});
@@ -96,17 +106,20 @@ TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
   EXPECT_TRUE((*db)->CheckIntegrity().ok());
   auto maps = (*db)->ReadProperties("people");
   ASSERT_TRUE(maps.ok()) << maps.status().ToString();
-  EXPECT_EQ(std::get<std::string>(PropertyValue(*FindProperty(*MapOf(*maps, "City"), "DefaultValue"))),
-            "\"n/a\"");
+  EXPECT_EQ(std::get<std::string>(PropertyValue(*FindProperty(*MapOf(*maps, "City"), "DefaultValue"))), "\"n/a\"");
   EXPECT_FALSE(std::get<bool>(PropertyValue(*FindProperty(*MapOf(*maps, "Name"), "AllowZeroLength"))));
   EXPECT_TRUE((*db)->GetTable("People")->columns[1].required);
 
   auto meta = (*db)->GetColumnMetadata("People");
   ASSERT_TRUE(meta.ok());
-  struct Want { uint16_t type; uint32_t flags; uint32_t size; bool nullable; };
-  const std::vector<Want> want = {{3, 24, 0, false},   {130, 74, 50, false}, {130, 106, 30, true},
-                                  {2, 90, 0, false},   {130, 234, 0, true},  {11, 24, 0, false},
-                                  {128, 234, 0, true}};
+  struct Want {
+    uint16_t type;
+    uint32_t flags;
+    uint32_t size;
+    bool nullable;
+  };
+  const std::vector<Want> want = {{3, 24, 0, false},   {130, 74, 50, false}, {130, 106, 30, true}, {2, 90, 0, false},
+                                  {130, 234, 0, true}, {11, 24, 0, false},   {128, 234, 0, true}};
   ASSERT_EQ(meta->size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
     SCOPED_TRACE((*meta)[i].name);

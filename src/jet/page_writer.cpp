@@ -24,9 +24,7 @@ constexpr uint32_t kIndexMaxEntryBytes = kPageSize - kIndexEntriesStart;  // 361
 constexpr uint32_t kDefinitionMagic = 1625;
 constexpr uint32_t kRealIndexMagic = 1923;
 
-uint16_t RowOffsetEntry(const uint8_t* page, uint32_t row) {
-  return ReadU16(page + kDataPageHeaderSize + 2 * row);
-}
+uint16_t RowOffsetEntry(const uint8_t* page, uint32_t row) { return ReadU16(page + kDataPageHeaderSize + 2 * row); }
 
 }  // namespace
 
@@ -50,8 +48,7 @@ bool IsDeletedEntry(uint16_t entry) { return (entry & kRowDeletedMark) == kRowDe
 // Bytes between the row table and the lowest row: what an append can use without repacking.
 uint32_t ContiguousSpace(const uint8_t* page) {
   const uint16_t count = DataPageRowCount(page);
-  const uint32_t lowest =
-      count == 0 ? kPageSize : (RowOffsetEntry(page, count - 1u) & format::kRowOffsetMask);
+  const uint32_t lowest = count == 0 ? kPageSize : (RowOffsetEntry(page, count - 1u) & format::kRowOffsetMask);
   const uint32_t table_end = kDataPageHeaderSize + 2u * count;
   return lowest > table_end ? lowest - table_end : 0;
 }
@@ -152,8 +149,7 @@ uint8_t AddRowToPage(uint8_t* page, const uint8_t* row, size_t size) {
     RepackPage(page, slot, row, size);
     return static_cast<uint8_t>(slot);
   }
-  const uint16_t lowest =
-      count == 0 ? kPageSize : (RowOffsetEntry(page, count - 1u) & format::kRowOffsetMask);
+  const uint16_t lowest = count == 0 ? kPageSize : (RowOffsetEntry(page, count - 1u) & format::kRowOffsetMask);
   const auto start = static_cast<uint16_t>(lowest - size);
   std::memcpy(page + start, row, size);
   WriteU16(page + kDataPageHeaderSize + 2 * count, start);
@@ -185,8 +181,8 @@ bool DeleteRowOnPage(uint8_t* page, uint8_t row) {
 
 // ---- Usage maps ---------------------------------------------------------------------------
 
-Status StoreUsageMap(Pager& pager, PageAllocator& allocator, uint32_t row_pointer,
-                     const std::vector<uint32_t>& pages, std::vector<uint32_t>& bitmap_pages) {
+Status StoreUsageMap(Pager& pager, PageAllocator& allocator, uint32_t row_pointer, const std::vector<uint32_t>& pages,
+                     std::vector<uint32_t>& bitmap_pages) {
   const uint32_t map_page = row_pointer >> 8;
   const auto map_row = static_cast<uint8_t>(row_pointer & 0xFF);
   uint16_t start = 0;
@@ -194,8 +190,8 @@ Status StoreUsageMap(Pager& pager, PageAllocator& allocator, uint32_t row_pointe
   {
     ASSIGN_OR_RETURN(const uint8_t* page, pager.ReadPage(map_page));
     if (!RowBounds(page, map_row, start, end) || end - start < static_cast<int>(kMapRowSize)) {
-      return CorruptError(format::PageAt(map_page, start) + "usage map row " +
-                          std::to_string(map_row) + " is missing or too short");
+      return CorruptError(format::PageAt(map_page, start) + "usage map row " + std::to_string(map_row) +
+                          " is missing or too short");
     }
   }
   const uint32_t size = end - start;
@@ -292,9 +288,8 @@ void WriteIndexPage(uint8_t* page, bool leaf, uint32_t owner, uint32_t prev, uin
   WriteU16(page + 2, static_cast<uint16_t>(kIndexMaxEntryBytes - at));
 }
 
-Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tdef,
-                      uint32_t root, std::vector<std::string> entries,
-                      std::vector<uint32_t>& pages) {
+Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tdef, uint32_t root,
+                      std::vector<std::string> entries, std::vector<uint32_t>& pages) {
   struct Level {
     std::vector<EntryGroup> groups;
     std::vector<uint32_t> page_numbers;
@@ -354,8 +349,7 @@ Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tde
         return leaf || level.parent.empty() || level.parent[other] == level.parent[g];
       };
       const uint32_t prev = g > 0 && linked(g - 1) ? level.page_numbers[g - 1] : 0;
-      const uint32_t next =
-          g + 1 < level.groups.size() && linked(g + 1) ? level.page_numbers[g + 1] : 0;
+      const uint32_t next = g + 1 < level.groups.size() && linked(g + 1) ? level.page_numbers[g + 1] : 0;
       ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(level.page_numbers[g]));
       WriteIndexPage(page, leaf, owner_tdef, prev, next, level.groups[g]);
     }
@@ -402,8 +396,7 @@ Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& cont
   WriteU16(h + format::kTdefMaxColumnsOffset, max_column);
   WriteU16(h + format::kTdefVariableColumnsOffset, variable_columns);
   WriteU16(h + format::kTdefColumnCountOffset, static_cast<uint16_t>(t.columns.size()));
-  WriteU32(h + format::kTdefLogicalIndexCountOffset,
-           static_cast<uint32_t>(content.logical_indexes.size()));
+  WriteU32(h + format::kTdefLogicalIndexCountOffset, static_cast<uint32_t>(content.logical_indexes.size()));
   WriteU32(h + format::kTdefRealIndexCountOffset, static_cast<uint32_t>(content.real_indexes.size()));
   WriteU32(h + format::kTdefOwnedMapOffset, t.owned_pages_map);
   WriteU32(h + format::kTdefFreeMapOffset, t.free_pages_map);
@@ -415,19 +408,15 @@ Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& cont
   }
   // Jet lists the descriptors of its own tables, and every table's logical indexes, sorted by
   // name; user columns stay in column-number order.
-  auto by_name = [](const std::string& a, const std::string& b) {
-    return AsciiLower(a) < AsciiLower(b);
-  };
+  auto by_name = [](const std::string& a, const std::string& b) { return AsciiLower(a) < AsciiLower(b); };
   std::vector<const ColumnDefinition*> columns;
   for (const ColumnDefinition& c : t.columns) columns.push_back(&c);
   if (t.system) {
-    std::stable_sort(columns.begin(), columns.end(),
-                     [&](auto* a, auto* b) { return by_name(a->name, b->name); });
+    std::stable_sort(columns.begin(), columns.end(), [&](auto* a, auto* b) { return by_name(a->name, b->name); });
   }
   std::vector<const LogicalIndexEntry*> logical;
   for (const LogicalIndexEntry& l : content.logical_indexes) logical.push_back(&l);
-  std::stable_sort(logical.begin(), logical.end(),
-                   [&](auto* a, auto* b) { return by_name(a->name, b->name); });
+  std::stable_sort(logical.begin(), logical.end(), [&](auto* a, auto* b) { return by_name(a->name, b->name); });
 
   for (const ColumnDefinition* column : columns) {
     const ColumnDefinition& c = *column;
@@ -484,8 +473,7 @@ Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& cont
       put32(l.fk_other_index);
       put32(l.fk_other_table_page);
       out.push_back(l.cascade_update ? 0x01 : 0x00);
-      out.push_back(static_cast<uint8_t>((l.cascade_delete ? 0x01 : 0x00) |
-                                         (l.cascade_null ? 0x02 : 0x00)));
+      out.push_back(static_cast<uint8_t>((l.cascade_delete ? 0x01 : 0x00) | (l.cascade_null ? 0x02 : 0x00)));
     } else {
       out.push_back(0);
       put32(0xFFFFFFFF);
@@ -510,8 +498,7 @@ Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& cont
   return out;
 }
 
-Status WriteTableDefinitionPages(Pager& pager, PageAllocator& allocator,
-                                 const std::vector<uint8_t>& definition,
+Status WriteTableDefinitionPages(Pager& pager, PageAllocator& allocator, const std::vector<uint8_t>& definition,
                                  std::vector<uint32_t>& pages) {
   constexpr uint32_t kBody = kPageSize - format::kTdefContinuationHeader;
   const size_t size = definition.size();
@@ -562,9 +549,8 @@ void BuildHeaderPage(uint8_t* page, const CreationIdentity& identity) {
   page[1] = 0x01;
   std::memcpy(page + 4, format::kEngineName, sizeof(format::kEngineName) - 1);
   page[format::kHeaderVersionOffset] = format::kVersionJet4;
-  static const uint8_t kFixed18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
-                                       0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
-                                       0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+  static const uint8_t kFixed18[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                       0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
   std::memcpy(page + 0x18, kFixed18, sizeof kFixed18);
   WriteU16(page + format::kHeaderCodePageOffset, 1252);
   WriteU32(page + format::kHeaderDatabaseKeyOffset, 0);

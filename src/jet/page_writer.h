@@ -55,8 +55,8 @@ class PageAllocator {
 // (ascending): inline when they fit one 512-page window, otherwise by reference through
 // type-0x05 bitmap pages (`bitmap_pages` holds those already owned by the map; new ones are
 // allocated and added to it).
-Status StoreUsageMap(Pager& pager, PageAllocator& allocator, uint32_t row_pointer,
-                     const std::vector<uint32_t>& pages, std::vector<uint32_t>& bitmap_pages);
+Status StoreUsageMap(Pager& pager, PageAllocator& allocator, uint32_t row_pointer, const std::vector<uint32_t>& pages,
+                     std::vector<uint32_t>& bitmap_pages);
 
 // ---- Indexes ------------------------------------------------------------------------------
 
@@ -68,11 +68,10 @@ void WriteIndexPage(uint8_t* page, bool leaf, uint32_t owner, uint32_t prev, uin
                     const std::vector<std::string>& entries, uint32_t tail = 0);
 
 // Writes a B-tree holding `entries` (key + row pointer, strictly ascending; pass them moved
-// to spare a copy) with its top at `root`. `pages` holds the index's pages other than the root: reused first, extra ones are
-// allocated, surplus ones freed; on return it lists the pages in use (root excluded).
-Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tdef,
-                      uint32_t root, std::vector<std::string> entries,
-                      std::vector<uint32_t>& pages);
+// to spare a copy) with its top at `root`. `pages` holds the index's pages other than the root: reused first, extra
+// ones are allocated, surplus ones freed; on return it lists the pages in use (root excluded).
+Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tdef, uint32_t root,
+                      std::vector<std::string> entries, std::vector<uint32_t>& pages);
 
 // ---- Table definitions --------------------------------------------------------------------
 
@@ -112,8 +111,7 @@ Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& cont
 
 // Splits a definition buffer over `pages` (first page first); `pages` is grown through the
 // allocator when the buffer needs more pages and surplus pages are freed.
-Status WriteTableDefinitionPages(Pager& pager, PageAllocator& allocator,
-                                 const std::vector<uint8_t>& definition,
+Status WriteTableDefinitionPages(Pager& pager, PageAllocator& allocator, const std::vector<uint8_t>& definition,
                                  std::vector<uint32_t>& pages);
 
 // ---- Page 0 -------------------------------------------------------------------------------

@@ -35,8 +35,7 @@ uint32_t RecordChecksum(uint32_t nonce, uint32_t page, const uint8_t* image) {
 
 uint32_t NewNonce() {
   static uint32_t counter = 0;
-  const auto now = static_cast<uint64_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   return static_cast<uint32_t>(now ^ (now >> 32)) ^ (++counter * 0x9E3779B9u);
 }
 
@@ -61,8 +60,7 @@ bool ParseJournalHeader(FileIo& journal, uint64_t size, JournalHeader& out) {
 }  // namespace
 
 Pager::Pager(std::unique_ptr<FileIo> file, bool writable, uint32_t page_count)
-    : file_(std::move(file)), writable_(writable), page_count_(page_count),
-      file_page_count_(page_count) {}
+    : file_(std::move(file)), writable_(writable), page_count_(page_count), file_page_count_(page_count) {}
 
 Result<std::unique_ptr<Pager>> Pager::Open(std::unique_ptr<FileIo> file, bool writable) {
   ASSIGN_OR_RETURN(uint64_t size, file->Size());
@@ -75,8 +73,7 @@ Result<std::unique_ptr<Pager>> Pager::Open(std::unique_ptr<FileIo> file, bool wr
   }
   FileIo& f = *pager->file_;
   if (!pager->overlay_journal_ && size % kPageSize != 0) {
-    return CorruptError(f.Name() + ": size " + std::to_string(size) +
-                        " is not a whole number of 4096-byte pages");
+    return CorruptError(f.Name() + ": size " + std::to_string(size) + " is not a whole number of 4096-byte pages");
   }
   if (size / kPageSize > UINT32_MAX) return CorruptError(f.Name() + ": file too large");
   if (!pager->overlay_journal_) {
@@ -97,16 +94,15 @@ Status Pager::Recover() {
   JournalHeader header;
   if (ParseJournalHeader(j, size, header)) {
     std::vector<uint8_t> record(kJournalRecordSize);
-    for (uint64_t at = kJournalHeaderSize; at + kJournalRecordSize <= size;
-         at += kJournalRecordSize) {
+    for (uint64_t at = kJournalHeaderSize; at + kJournalRecordSize <= size; at += kJournalRecordSize) {
       RETURN_IF_ERROR(j.ReadAt(at, record.data(), record.size()));
       const uint32_t page = ReadU32(record.data());
       const uint8_t* image = record.data() + kJournalRecordHeader;
       // A torn or stale record ends the journal: no page behind it was overwritten yet.
       if (ReadU32(record.data() + 4) != RecordChecksum(header.nonce, page, image)) break;
       if (page >= header.base_page_count) break;
-      RETURN_IF_ERROR(file_->WriteAt(uint64_t{page} * kPageSize, image, kPageSize)
-                          .WithContext("rolling back an unfinished write"));
+      RETURN_IF_ERROR(
+          file_->WriteAt(uint64_t{page} * kPageSize, image, kPageSize).WithContext("rolling back an unfinished write"));
     }
     RETURN_IF_ERROR(file_->Truncate(uint64_t{header.base_page_count} * kPageSize));
     RETURN_IF_ERROR(file_->Sync());
@@ -125,12 +121,10 @@ Status Pager::LoadReadOnlyOverlay() {
   JournalHeader header;
   if (!ParseJournalHeader(j, size, header)) return Status::Ok();
   std::vector<uint8_t> record(kJournalRecordSize);
-  for (uint64_t at = kJournalHeaderSize; at + kJournalRecordSize <= size;
-       at += kJournalRecordSize) {
+  for (uint64_t at = kJournalHeaderSize; at + kJournalRecordSize <= size; at += kJournalRecordSize) {
     RETURN_IF_ERROR(j.ReadAt(at, record.data(), record.size()));
     const uint32_t page = ReadU32(record.data());
-    if (ReadU32(record.data() + 4) !=
-            RecordChecksum(header.nonce, page, record.data() + kJournalRecordHeader) ||
+    if (ReadU32(record.data() + 4) != RecordChecksum(header.nonce, page, record.data() + kJournalRecordHeader) ||
         page >= header.base_page_count) {
       break;
     }
@@ -138,8 +132,7 @@ Status Pager::LoadReadOnlyOverlay() {
   }
   ASSIGN_OR_RETURN(uint64_t file_size, file_->Size());
   const uint64_t present = file_size / kPageSize;
-  page_count_ = file_page_count_ =
-      static_cast<uint32_t>(std::min<uint64_t>(present, header.base_page_count));
+  page_count_ = file_page_count_ = static_cast<uint32_t>(std::min<uint64_t>(present, header.base_page_count));
   // Pages the interrupted write never reached are still in the file; pages it appended are cut.
   overlay_journal_ = std::move(*journal);
   return Status::Ok();

@@ -88,8 +88,8 @@ class Pager {
   bool in_transaction_ = false;
   bool broken_ = false;
   uint64_t change_count_ = 0;
-  uint32_t base_page_count_ = 0;            // file pages when the transaction began
-  std::vector<bool> journaled_;             // per page below base_page_count_
+  uint32_t base_page_count_ = 0;  // file pages when the transaction began
+  std::vector<bool> journaled_;   // per page below base_page_count_
   std::unique_ptr<FileIo> journal_;
   uint64_t journal_size_ = 0;
   bool journal_synced_ = true;

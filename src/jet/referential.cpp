@@ -30,9 +30,8 @@ Status Slots(const TableDefinition& def, const IndexDefinition& index, std::vect
     auto it = std::find_if(def.columns.begin(), def.columns.end(),
                            [&](const ColumnDefinition& c) { return c.number == ic.column_number; });
     if (it == def.columns.end()) {
-      return CorruptError("index '" + index.name + "' of table '" + def.name +
-                          "' names column number " + std::to_string(ic.column_number) +
-                          ", which the table lacks");
+      return CorruptError("index '" + index.name + "' of table '" + def.name + "' names column number " +
+                          std::to_string(ic.column_number) + ", which the table lacks");
     }
     slots.push_back(static_cast<size_t>(it - def.columns.begin()));
     ascending.push_back(ic.ascending);
@@ -41,8 +40,7 @@ Status Slots(const TableDefinition& def, const IndexDefinition& index, std::vect
 }
 
 // The relationship behind a foreign-key index `index` of `table` (either side).
-Result<EnforcedRelationship> Describe(TableState& table, const IndexDefinition& index,
-                                      const TableAtPage& at) {
+Result<EnforcedRelationship> Describe(TableState& table, const IndexDefinition& index, const TableAtPage& at) {
   ASSIGN_OR_RETURN(TableState * other, at(index.fk_other_table_page));
   const IndexDefinition* partner = LogicalNumbered(other->def, index.fk_other_index);
   const uint8_t other_side = index.fk_side == kPrimarySide ? kForeignSide : kPrimarySide;
@@ -67,8 +65,7 @@ Result<EnforcedRelationship> Describe(TableState& table, const IndexDefinition& 
   return r;
 }
 
-Result<std::vector<EnforcedRelationship>> RelationshipsOf(TableState& table, uint8_t side,
-                                                          const TableAtPage& at) {
+Result<std::vector<EnforcedRelationship>> RelationshipsOf(TableState& table, uint8_t side, const TableAtPage& at) {
   std::vector<EnforcedRelationship> out;
   // Copied: looking up the other table may load it, never this one, but stay independent.
   const std::vector<IndexDefinition> indexes = table.def.indexes;
@@ -83,8 +80,7 @@ Result<std::vector<EnforcedRelationship>> RelationshipsOf(TableState& table, uin
 // The key, in the index whose columns are `key_def`.columns[key_slots] (directions
 // `ascending`), of the values row[value_slots]. Nullopt when a value is Null: such a row
 // refers to nothing.
-Result<std::optional<std::string>> KeyOf(const TableDefinition& key_def,
-                                         const std::vector<size_t>& key_slots,
+Result<std::optional<std::string>> KeyOf(const TableDefinition& key_def, const std::vector<size_t>& key_slots,
                                          const std::vector<bool>& ascending, const Row& row,
                                          const std::vector<size_t>& value_slots) {
   std::string key;
@@ -100,8 +96,8 @@ Result<std::optional<std::string>> KeyOf(const TableDefinition& key_def,
 }
 
 // "(Col=1, Other='x')": the values row[slots] under the names of def.columns[slots].
-std::string DescribeValues(const TableDefinition& def, const std::vector<size_t>& names,
-                           const Row& row, const std::vector<size_t>& slots) {
+std::string DescribeValues(const TableDefinition& def, const std::vector<size_t>& names, const Row& row,
+                           const std::vector<size_t>& slots) {
   std::string text;
   for (size_t i = 0; i < names.size(); ++i) {
     if (!text.empty()) text += ", ";
@@ -113,8 +109,7 @@ std::string DescribeValues(const TableDefinition& def, const std::vector<size_t>
 
 }  // namespace
 
-Result<InsertReferenceCheck> InsertReferenceCheck::For(Pager& pager, TableState& table,
-                                                       const TableAtPage& at) {
+Result<InsertReferenceCheck> InsertReferenceCheck::For(Pager& pager, TableState& table, const TableAtPage& at) {
   InsertReferenceCheck check;
   check.pager_ = &pager;
   ASSIGN_OR_RETURN(check.relationships_, RelationshipsOf(table, kForeignSide, at));
@@ -129,31 +124,26 @@ Status InsertReferenceCheck::Check(const Row& row) {
     const TableDefinition& foreign = r.foreign->def;
     auto key = KeyOf(primary, r.primary_slots, r.primary_ascending, row, r.foreign_slots);
     if (!key.ok()) {
-      return InvalidArgumentError("relationship '" + r.name + "': the row of '" + foreign.name +
-                                  "' with " + DescribeValues(foreign, r.foreign_slots, row,
-                                                             r.foreign_slots) +
-                                  " cannot be looked up in '" + primary.name +
-                                  "': " + key.status().message());
+      return InvalidArgumentError("relationship '" + r.name + "': the row of '" + foreign.name + "' with " +
+                                  DescribeValues(foreign, r.foreign_slots, row, r.foreign_slots) +
+                                  " cannot be looked up in '" + primary.name + "': " + key.status().message());
     }
     if (!*key || found_[n].count(**key)) continue;
     bool found = false;
     if (r.primary == r.foreign) {
       // A row may refer to itself (an employee who is their own manager).
-      ASSIGN_OR_RETURN(auto own, KeyOf(primary, r.primary_slots, r.primary_ascending, row,
-                                       r.primary_slots));
+      ASSIGN_OR_RETURN(auto own, KeyOf(primary, r.primary_slots, r.primary_ascending, row, r.primary_slots));
       found = own && *own == **key;
     }
     if (!found) {
-      ASSIGN_OR_RETURN(std::vector<RowPointer> parents,
-                       FindIndexKey(*pager_, *r.primary, r.primary_real, **key));
+      ASSIGN_OR_RETURN(std::vector<RowPointer> parents, FindIndexKey(*pager_, *r.primary, r.primary_real, **key));
       found = !parents.empty();
     }
     if (!found) {
-      return InvalidArgumentError(
-          "relationship '" + r.name + "': no row of '" + primary.name + "' has " +
-          DescribeValues(primary, r.primary_slots, row, r.foreign_slots) +
-          ", which the new row of '" + foreign.name + "' refers to with " +
-          DescribeValues(foreign, r.foreign_slots, row, r.foreign_slots));
+      return InvalidArgumentError("relationship '" + r.name + "': no row of '" + primary.name + "' has " +
+                                  DescribeValues(primary, r.primary_slots, row, r.foreign_slots) +
+                                  ", which the new row of '" + foreign.name + "' refers to with " +
+                                  DescribeValues(foreign, r.foreign_slots, row, r.foreign_slots));
     }
     found_[n].insert(std::move(**key));  // parents stay for the rest of an insert
   }
@@ -161,8 +151,7 @@ Status InsertReferenceCheck::Check(const Row& row) {
 }
 
 Result<DeletePlan> PlanDelete(Database& db, Pager& pager, TableState& table,
-                              const std::vector<std::pair<RowPointer, Row>>& doomed,
-                              const TableAtPage& at) {
+                              const std::vector<std::pair<RowPointer, Row>>& doomed, const TableAtPage& at) {
   DeletePlan plan;
   std::map<uint32_t, std::vector<EnforcedRelationship>> referenced;  // by table page
   auto relationships_of = [&](TableState& t) -> Result<const std::vector<EnforcedRelationship>*> {
@@ -198,11 +187,9 @@ Result<DeletePlan> PlanDelete(Database& db, Pager& pager, TableState& table,
     queue.pop_front();
     ASSIGN_OR_RETURN(const auto* list, relationships_of(*p.table));
     for (const EnforcedRelationship& r : *list) {
-      ASSIGN_OR_RETURN(auto key, KeyOf(r.foreign->def, r.foreign_slots, r.foreign_ascending, p.row,
-                                       r.primary_slots));
+      ASSIGN_OR_RETURN(auto key, KeyOf(r.foreign->def, r.foreign_slots, r.foreign_ascending, p.row, r.primary_slots));
       if (!key) continue;
-      ASSIGN_OR_RETURN(std::vector<RowPointer> children,
-                       FindIndexKey(pager, *r.foreign, r.foreign_real, *key));
+      ASSIGN_OR_RETURN(std::vector<RowPointer> children, FindIndexKey(pager, *r.foreign, r.foreign_real, *key));
       const uint32_t child_page = r.foreign->def.tdef_page;
       for (RowPointer child : children) {
         if (going.count({child_page, child})) continue;  // also deleted (cycles end here)
@@ -223,10 +210,9 @@ Result<DeletePlan> PlanDelete(Database& db, Pager& pager, TableState& table,
   for (const Blocked& b : blocked) {
     const EnforcedRelationship& r = *b.relationship;
     if (going.count({r.foreign->def.tdef_page, b.child})) continue;
-    return InvalidArgumentError(
-        "relationship '" + r.name + "': the row of '" + r.primary->def.name + "' with " +
-        DescribeValues(r.primary->def, r.primary_slots, b.parent, r.primary_slots) +
-        " cannot be deleted, rows of '" + r.foreign->def.name + "' refer to it");
+    return InvalidArgumentError("relationship '" + r.name + "': the row of '" + r.primary->def.name + "' with " +
+                                DescribeValues(r.primary->def, r.primary_slots, b.parent, r.primary_slots) +
+                                " cannot be deleted, rows of '" + r.foreign->def.name + "' refer to it");
   }
   for (auto& [page, rows] : plan.set_null) {
     std::erase_if(rows, [&, p = page](const auto& entry) { return going.count({p, entry.first}) != 0; });
@@ -243,21 +229,18 @@ std::vector<IndexDefinition> ForeignKeyIndexesOf(const TableDefinition& def) {
   return out;
 }
 
-Status CheckForeignKeyIndexesKept(const TableState& table,
-                                  const std::vector<IndexDefinition>& before) {
+Status CheckForeignKeyIndexesKept(const TableState& table, const std::vector<IndexDefinition>& before) {
   for (const IndexDefinition& fk : before) {
-    const bool kept = std::any_of(table.def.indexes.begin(), table.def.indexes.end(),
-                                  [&](const IndexDefinition& i) {
-                                    return i.index_type == kForeignKeyIndex &&
-                                           i.logical_number == fk.logical_number;
-                                  });
+    const bool kept = std::any_of(table.def.indexes.begin(), table.def.indexes.end(), [&](const IndexDefinition& i) {
+      return i.index_type == kForeignKeyIndex && i.logical_number == fk.logical_number;
+    });
     if (kept) continue;
     std::string reason = "it was removed";
     for (const DroppedIndex& d : table.indexes.dropped) {
       if (d.index == fk.name) reason = d.reason;
     }
-    return UnsupportedError("table '" + table.def.name + "': the index behind foreign-key index '" +
-                            fk.name + "' cannot hold a key (" + reason +
+    return UnsupportedError("table '" + table.def.name + "': the index behind foreign-key index '" + fk.name +
+                            "' cannot hold a key (" + reason +
                             "), and a relationship depends on it; nothing was written");
   }
   return Status::Ok();

@@ -27,8 +27,8 @@ struct EnforcedRelationship {
   std::string name;
   TableState* primary = nullptr;
   TableState* foreign = nullptr;
-  uint32_t primary_real = 0;  // real index over the referenced columns
-  uint32_t foreign_real = 0;  // real index over the foreign-key columns
+  uint32_t primary_real = 0;          // real index over the referenced columns
+  uint32_t foreign_real = 0;          // real index over the foreign-key columns
   std::vector<size_t> primary_slots;  // Row positions, pair order
   std::vector<size_t> foreign_slots;
   std::vector<bool> primary_ascending;
@@ -54,15 +54,14 @@ class InsertReferenceCheck {
 // What deleting rows does to other rows through enforced relationships. Tables by their
 // definition page.
 struct DeletePlan {
-  std::map<uint32_t, std::set<RowPointer>> cascaded;  // rows deleted besides the chosen ones
+  std::map<uint32_t, std::set<RowPointer>> cascaded;                    // rows deleted besides the chosen ones
   std::map<uint32_t, std::map<RowPointer, std::set<size_t>>> set_null;  // Row positions to clear
 };
 // Plans the deletion of `doomed` rows of `table` (values as scanned; key columns are never
 // long values). Refuses, changing nothing, when a row still referenced by a relationship
 // without a cascade would go.
 Result<DeletePlan> PlanDelete(Database& db, Pager& pager, TableState& table,
-                              const std::vector<std::pair<RowPointer, Row>>& doomed,
-                              const TableAtPage& at);
+                              const std::vector<std::pair<RowPointer, Row>>& doomed, const TableAtPage& at);
 
 // The foreign-key indexes of a table before its indexes are stored, and the check after:
 // an index that cannot hold a key is dropped by the store, which must never silently end

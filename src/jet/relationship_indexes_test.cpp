@@ -67,8 +67,7 @@ class RelationshipIndexes : public ::testing::Test {
     db_ = std::move(*db);
   }
 
-  void MakeTable(const std::string& name, std::vector<ColumnDefinition> columns,
-                 const std::vector<std::string>& key) {
+  void MakeTable(const std::string& name, std::vector<ColumnDefinition> columns, const std::vector<std::string>& key) {
     TableDefinition t;
     t.name = name;
     t.columns = std::move(columns);
@@ -146,9 +145,8 @@ class RelationshipIndexes : public ::testing::Test {
       }
       auto rows = db_->ReadAllRows(t);
       ASSERT_TRUE(rows.ok());
-      EXPECT_EQ(testing::CompareTableWithReaders(path_.string(), name, t.columns, *rows,
-                                                 read.empty() ? nullptr : &read),
-                "");
+      EXPECT_EQ(
+          testing::CompareTableWithReaders(path_.string(), name, t.columns, *rows, read.empty() ? nullptr : &read), "");
     }
     if (!testing::MdbToolsAvailable()) return;
     auto schema = testing::MdbToolsSchema(path_.string(), "postgres");
@@ -423,31 +421,64 @@ TEST_F(RelationshipIndexes, CheckIntegrityNamesEachDamage) {
     std::vector<const char*> expected;  // all in one problem
   };
   const std::vector<Damage> damages = {
-      {"negative number", "P", ".rB", 4, {0xFF, 0xFF, 0xFF, 0xFF},
+      {"negative number",
+       "P",
+       ".rB",
+       4,
+       {0xFF, 0xFF, 0xFF, 0xFF},
        {"table 'P', foreign-key index '.rB'", "logical number -1 is negative"}},
-      {"number twice", "P", ".rB", 4, {0, 0, 0, 0},
-       {"table 'P', ", "logical number 0 is also that of index '"}},
-      {"partner number", "C", "FK_C_P", 13, {0, 0, 0, 0},
+      {"number twice", "P", ".rB", 4, {0, 0, 0, 0}, {"table 'P', ", "logical number 0 is also that of index '"}},
+      {"partner number",
+       "C",
+       "FK_C_P",
+       13,
+       {0, 0, 0, 0},
        {"table 'C', foreign-key index 'FK_C_P'", "index 'PrimaryKey' of table 'P', which is not a foreign-key index"}},
-      {"partner number unknown", "C", "FK_C_P", 13, {0xFF, 0xFF, 0xFF, 0xFF},
+      {"partner number unknown",
+       "C",
+       "FK_C_P",
+       13,
+       {0xFF, 0xFF, 0xFF, 0xFF},
        {"table 'C', foreign-key index 'FK_C_P'", "number 4294967295 of table 'P', which has none"}},
-      {"partner table", "C", "FK_C_P", 17, {1, 0, 0, 0},
+      {"partner table",
+       "C",
+       "FK_C_P",
+       17,
+       {1, 0, 0, 0},
        {"table 'C', foreign-key index 'FK_C_P'", "table page 1, which holds no table"}},
-      {"partner not a foreign key", "P", ".rB", 23, {0},
+      {"partner not a foreign key",
+       "P",
+       ".rB",
+       23,
+       {0},
        {"table 'C', foreign-key index 'FK_C_P'", "index '.rB' of table 'P', which is not a foreign-key index"}},
-      {"same side", "P", ".rB", 12, {2},
+      {"same side",
+       "P",
+       ".rB",
+       12,
+       {2},
        {"table 'C', foreign-key index 'FK_C_P'", "its partner '.rB' of table 'P' is on the same side"}},
-      {"side byte", "P", ".rB", 12, {0},
-       {"table 'P', foreign-key index '.rB'", "side 0 is neither 1"}},
-      {"cascade bytes differ", "C", "FK_C_P", 22, {1},
+      {"side byte", "P", ".rB", 12, {0}, {"table 'P', foreign-key index '.rB'", "side 0 is neither 1"}},
+      {"cascade bytes differ",
+       "C",
+       "FK_C_P",
+       22,
+       {1},
        {"table 'C', foreign-key index 'FK_C_P'", "cascade rules (cascade delete) differ from those of '.rB'"}},
-      {"cascade bytes against the relationship", "C", "FK_C_P", 21, {1},
+      {"cascade bytes against the relationship",
+       "C",
+       "FK_C_P",
+       21,
+       {1},
        {"relationship 'FK_C_P'", "MSysRelationships says no cascades", "'FK_C_P' of table 'C' cascade update"}},
-      {"over other columns", "C", "FK_C_P", 8, {0, 0, 0, 0},
+      {"over other columns",
+       "C",
+       "FK_C_P",
+       8,
+       {0, 0, 0, 0},
        {"relationship 'FK_C_P'", "table 'C' has no foreign-key index over (PID)", "covers (CID)"}},
       {"physical index unused", "C", "FK_C_P", 8, {0, 0, 0, 0}, {"table 'C'", "physical index 1 backs no index"}},
-      {"index type", "P", "PrimaryKey", 23, {9},
-       {"table 'P', index 'PrimaryKey'", "index type 9 is none of"}},
+      {"index type", "P", "PrimaryKey", 23, {9}, {"table 'P', index 'PrimaryKey'", "index type 9 is none of"}},
   };
   MakeTable("P", {Long("ID"), Text("N")}, {"ID"});
   MakeTable("C", {Long("CID"), Long("PID")}, {"CID"});

@@ -28,8 +28,7 @@ constexpr uint8_t kForeignKeyIndexType = 0x02;
 
 // The key of the given columns of a row, or nullopt when one of them is Null (such a row
 // references nothing).
-std::optional<std::string> TupleKey(const TableDefinition& table, const std::vector<int>& at,
-                                    const Row& row) {
+std::optional<std::string> TupleKey(const TableDefinition& table, const std::vector<int>& at, const Row& row) {
   std::string key;
   for (int i : at) {
     const Value& v = row[static_cast<size_t>(i)];
@@ -64,16 +63,15 @@ Relationship Relationship::FromFlags(uint32_t grbit) {
   r.cascade_update = (grbit & kCascadeUpdate) != 0;
   r.cascade_delete = (grbit & kCascadeDelete) != 0;
   r.cascade_null = (grbit & kCascadeNull) != 0;
-  r.join = (grbit & kLeftJoin) ? JoinKind::kLeft : (grbit & kRightJoin) ? JoinKind::kRight
-                                                                        : JoinKind::kInner;
+  r.join = (grbit & kLeftJoin) ? JoinKind::kLeft : (grbit & kRightJoin) ? JoinKind::kRight : JoinKind::kInner;
   return r;
 }
 
 namespace {
 
 // The relationships stored in MSysRelationships (`table`), whose rows `scan` visits.
-Result<std::vector<Relationship>> ParseRelationships(
-    const TableDefinition& table, const std::function<Status(const RowVisitor&)>& scan) {
+Result<std::vector<Relationship>> ParseRelationships(const TableDefinition& table,
+                                                     const std::function<Status(const RowVisitor&)>& scan) {
   const int name = ColumnIndex(table, "szRelationship"), grbit = ColumnIndex(table, "grbit"),
             index = ColumnIndex(table, "icolumn"), object = ColumnIndex(table, "szObject"),
             column = ColumnIndex(table, "szColumn"), referenced = ColumnIndex(table, "szReferencedObject"),
@@ -128,9 +126,7 @@ Result<std::vector<Relationship>> Database::ListRelationships() {
 Result<std::vector<Relationship>> ReadRelationships(CatalogWriter& w) {
   if (!w.FindObject("MSysRelationships", kTablesContainerId)) return std::vector<Relationship>{};
   ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysRelationships"));
-  return ParseRelationships(*table, [&](const RowVisitor& visit) {
-    return w.ScanRows("MSysRelationships", visit);
-  });
+  return ParseRelationships(*table, [&](const RowVisitor& visit) { return w.ScanRows("MSysRelationships", visit); });
 }
 
 namespace {
@@ -180,8 +176,7 @@ Status RemoveRelationship(CatalogWriter& w, const Relationship& r) {
     ASSIGN_OR_RETURN(const TableDefinition* foreign, w.Table(r.foreign_table));
     const IndexDefinition* fk = nullptr;
     for (const IndexDefinition& index : foreign->indexes) {
-      if (index.index_type == kForeignKeyIndexType && index.fk_side == 2 &&
-          EqualsIgnoreAsciiCase(index.name, r.name)) {
+      if (index.index_type == kForeignKeyIndexType && index.fk_side == 2 && EqualsIgnoreAsciiCase(index.name, r.name)) {
         fk = &index;
       }
     }
@@ -216,9 +211,8 @@ Status DetachRelationships(CatalogWriter& w, std::string_view table, DropTableMo
       continue;
     }
     if (mode != DropTableMode::kWithRelationships) {
-      return InvalidArgumentError("table '" + std::string(table) + "' takes part in relationship '" +
-                                  r.name + "' (" + r.primary_table + " to " + r.foreign_table +
-                                  "); remove the relationship first");
+      return InvalidArgumentError("table '" + std::string(table) + "' takes part in relationship '" + r.name + "' (" +
+                                  r.primary_table + " to " + r.foreign_table + "); remove the relationship first");
     }
     RETURN_IF_ERROR(RemoveRelationship(w, r));
   }
@@ -265,12 +259,10 @@ Status Database::CreateRelationship(const Relationship& r) {
   }
   if (r.primary_columns.empty() || r.primary_columns.size() != r.foreign_columns.size() ||
       r.primary_columns.size() > kMaxRelationshipColumns) {
-    return InvalidArgumentError("relationship '" + r.name +
-                                "' needs 1 to 10 column pairs, as many on each side");
+    return InvalidArgumentError("relationship '" + r.name + "' needs 1 to 10 column pairs, as many on each side");
   }
   if (r.cascade_null && r.cascade_delete) {
-    return InvalidArgumentError("relationship '" + r.name +
-                                "' cannot both delete and set to Null on delete");
+    return InvalidArgumentError("relationship '" + r.name + "' cannot both delete and set to Null on delete");
   }
   return RunCatalogWrite([&](CatalogWriter& w) -> Status {
     if (const CatalogEntry* clash = w.FindObject(r.name, kRelationshipsContainerId)) {
@@ -290,9 +282,9 @@ Status Database::CreateRelationship(const Relationship& r) {
       const ColumnType ft = foreign.columns[static_cast<size_t>(f)].type;
       if (pt != ft || pt == ColumnType::kMemo || pt == ColumnType::kOle) {
         return InvalidArgumentError("relationship '" + r.name + "': columns '" + primary.name + "." +
-                                    r.primary_columns[i] + "' and '" + foreign.name + "." +
-                                    r.foreign_columns[i] + "' cannot be related (types " +
-                                    ColumnTypeName(pt) + " and " + ColumnTypeName(ft) + ")");
+                                    r.primary_columns[i] + "' and '" + foreign.name + "." + r.foreign_columns[i] +
+                                    "' cannot be related (types " + ColumnTypeName(pt) + " and " + ColumnTypeName(ft) +
+                                    ")");
       }
       primary_at.push_back(p);
       foreign_at.push_back(f);

@@ -31,8 +31,7 @@ TEST(RelationshipFixture, AccessRelationshipsReadBackAsStored) {
   std::erase_if(*list, [](const Relationship& r) { return r.primary_table.rfind("MSys", 0) == 0; });
   ASSERT_EQ(list->size(), expected.size());
   for (const auto& want : expected) {
-    auto r = std::find_if(list->begin(), list->end(),
-                          [&](const Relationship& x) { return x.name == want["name"]; });
+    auto r = std::find_if(list->begin(), list->end(), [&](const Relationship& x) { return x.name == want["name"]; });
     ASSERT_NE(r, list->end()) << want["name"];
     // The dump names the referenced ("one") side "from".
     EXPECT_EQ(r->primary_table, want["fromTable"]);
@@ -47,8 +46,8 @@ TEST(RelationshipFixture, AccessRelationshipsReadBackAsStored) {
   EXPECT_TRUE((*db)->CheckIntegrity().ok());
 }
 
-Relationship Rel(std::string name, std::string primary, std::vector<std::string> primary_columns,
-                 std::string foreign, std::vector<std::string> foreign_columns) {
+Relationship Rel(std::string name, std::string primary, std::vector<std::string> primary_columns, std::string foreign,
+                 std::vector<std::string> foreign_columns) {
   Relationship r;
   r.name = std::move(name);
   r.primary_table = std::move(primary);
@@ -67,11 +66,9 @@ class RelationshipWrite : public ::testing::Test {
     auto db = Database::Create(path_.string());
     ASSERT_TRUE(db.ok());
     db_ = std::move(*db);
-    CreateTable("Customers", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)},
-                {"ID"});
+    CreateTable("Customers", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 40)}, {"ID"});
     CreateTable("Orders", {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)});
-    ASSERT_TRUE(db_->InsertRows("Customers", {{int32_t{1}, std::string("Ann")},
-                                              {int32_t{2}, std::string("Bo")}}).ok());
+    ASSERT_TRUE(db_->InsertRows("Customers", {{int32_t{1}, std::string("Ann")}, {int32_t{2}, std::string("Bo")}}).ok());
     orders_ = {{int32_t{10}, int32_t{1}}, {int32_t{11}, int32_t{2}}, {int32_t{12}, Null{}}};
     ASSERT_TRUE(db_->InsertRows("Orders", orders_).ok());
   }
@@ -137,8 +134,7 @@ TEST_F(RelationshipWrite, EnforcedRelationshipIsStoredWithItsIndexes) {
   }
   EXPECT_EQ(testing::CompareTableWithReaders(
                 path_.string(), "Orders",
-                {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)},
-                orders_),
+                {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong)}, orders_),
             "");
 }
 
@@ -157,9 +153,11 @@ TEST_F(RelationshipWrite, RefusesWhatCannotHoldAndWritesNothing) {
   EXPECT_TRUE(db_->ListRelationships()->empty());
   EXPECT_TRUE(db_->CheckIntegrity().ok());
 
-  ASSERT_EQ(*db_->DeleteRows("Orders", [](const Row& row) {
-    return std::holds_alternative<int32_t>(row[1]) && std::get<int32_t>(row[1]) == 99;
-  }), 1u);
+  ASSERT_EQ(*db_->DeleteRows("Orders",
+                             [](const Row& row) {
+                               return std::holds_alternative<int32_t>(row[1]) && std::get<int32_t>(row[1]) == 99;
+                             }),
+            1u);
   ASSERT_TRUE(db_->CreateRelationship(CustomersOrders()).ok());
   EXPECT_EQ(db_->CreateRelationship(CustomersOrders()).code(), ErrorCode::kAlreadyExists);
 }
@@ -174,8 +172,7 @@ Row L(std::initializer_list<std::optional<int32_t>> values) {
 
 class Enforcement : public RelationshipWrite {
  protected:
-  void AddTable(const std::string& name, const std::vector<std::string>& columns,
-                const std::vector<std::string>& key) {
+  void AddTable(const std::string& name, const std::vector<std::string>& columns, const std::vector<std::string>& key) {
     std::vector<ColumnDefinition> longs;
     for (const std::string& c : columns) longs.push_back(NewColumn(c, ColumnType::kLong));
     CreateTable(name, std::move(longs), key);
@@ -196,7 +193,8 @@ class Enforcement : public RelationshipWrite {
   }
   static std::string FormatRow(const Row& row) {
     std::string s;
-    for (const Value& v : row) s += (std::holds_alternative<Null>(v) ? "-" : std::to_string(std::get<int32_t>(v))) + ",";
+    for (const Value& v : row)
+      s += (std::holds_alternative<Null>(v) ? "-" : std::to_string(std::get<int32_t>(v))) + ",";
     return s;
   }
   // Reopens the file read-only: CheckIntegrity, and both readers agree with the engine on
@@ -208,8 +206,7 @@ class Enforcement : public RelationshipWrite {
       ASSERT_TRUE(def.ok());
       std::vector<ColumnDefinition> columns;
       for (const ColumnDefinition& c : def->columns) columns.push_back(NewColumn(c.name, c.type));
-      EXPECT_EQ(testing::CompareTableWithReaders(path_.string(), table, columns, Rows(table)), "")
-          << table;
+      EXPECT_EQ(testing::CompareTableWithReaders(path_.string(), table, columns, Rows(table)), "") << table;
     }
   }
   bool HasForeignKeyIndex(const std::string& table) {
@@ -237,8 +234,8 @@ TEST_F(Enforcement, InsertNeedsAParentUnlessAKeyColumnIsNull) {
   AddTable("Lines", {"LineNo", "OrderID"}, {"OrderID", "LineNo"});
   AddTable("Notes", {"NoteID", "OrderID", "LineNo"}, {});
   ASSERT_TRUE(db_->InsertRows("Lines", {L({1, 10}), L({2, 10}), L({1, 11})}).ok());
-  ASSERT_TRUE(db_->CreateRelationship(Rel("LinesNotes", "Lines", {"OrderID", "LineNo"}, "Notes",
-                                          {"OrderID", "LineNo"})).ok());
+  ASSERT_TRUE(
+      db_->CreateRelationship(Rel("LinesNotes", "Lines", {"OrderID", "LineNo"}, "Notes", {"OrderID", "LineNo"})).ok());
   EXPECT_TRUE(db_->InsertRows("Notes", {L({1, 10, 2}), L({2, 11, 1}), L({3, 11, std::nullopt})}).ok());
   EXPECT_EQ(db_->InsertRow("Notes", L({4, 11, 2})).code(), ErrorCode::kInvalidArgument);
   EXPECT_EQ(db_->InsertRow("Notes", L({5, 12, 1})).code(), ErrorCode::kInvalidArgument);
@@ -277,9 +274,7 @@ TEST_F(Enforcement, DeleteRefusedCascadedOrSetToNull) {
   ASSERT_TRUE(db_->CreateRelationship(CustomersOrders()).ok());  // cascades deletes
 
   // Customer 1 cascades to order 10, whose items refuse: nothing at all is deleted.
-  auto customer = [](int32_t id) {
-    return [id](const Row& row) { return std::get<int32_t>(row[0]) == id; };
-  };
+  auto customer = [](int32_t id) { return [id](const Row& row) { return std::get<int32_t>(row[0]) == id; }; };
   auto refused = db_->DeleteRows("Customers", customer(1));
   ASSERT_FALSE(refused.ok());
   EXPECT_EQ(refused.status().code(), ErrorCode::kInvalidArgument);
@@ -406,10 +401,12 @@ TEST_F(Enforcement, CheckIntegrityFindsBrokenRelationships) {
   auto msys = db_->GetTable("MSysRelationships");
   ASSERT_TRUE(msys.ok());
   RowPointer row = 0;
-  ASSERT_TRUE(db_->ScanRows(*msys, [&](RowPointer where, const Row&) {
-    row = where;
-    return Status::Ok();
-  }).ok());
+  ASSERT_TRUE(db_->ScanRows(*msys,
+                            [&](RowPointer where, const Row&) {
+                              row = where;
+                              return Status::Ok();
+                            })
+                  .ok());
   auto grbit = std::find_if(msys->columns.begin(), msys->columns.end(),
                             [](const ColumnDefinition& c) { return c.name == "grbit"; });
   ASSERT_NE(grbit, msys->columns.end());

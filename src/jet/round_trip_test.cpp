@@ -3,7 +3,6 @@
 // every failure so a case can be replayed alone.
 #include <gtest/gtest.h>
 
-
 #include <filesystem>
 #include <random>
 
@@ -31,10 +30,9 @@ class RandomTable {
   RandomTable(uint32_t seed, size_t columns, LongValueMix mix, bool reader_safe)
       : random_(seed), mix_(mix), reader_safe_(reader_safe) {
     definition_.name = "Random " + std::to_string(seed);
-    const ColumnType types[] = {ColumnType::kBoolean,  ColumnType::kByte,    ColumnType::kInteger,
-                                ColumnType::kLong,     ColumnType::kCurrency, ColumnType::kSingle,
-                                ColumnType::kDouble,   ColumnType::kDateTime, ColumnType::kBinary,
-                                ColumnType::kText,     ColumnType::kOle,     ColumnType::kMemo,
+    const ColumnType types[] = {ColumnType::kBoolean,  ColumnType::kByte,   ColumnType::kInteger, ColumnType::kLong,
+                                ColumnType::kCurrency, ColumnType::kSingle, ColumnType::kDouble,  ColumnType::kDateTime,
+                                ColumnType::kBinary,   ColumnType::kText,   ColumnType::kOle,     ColumnType::kMemo,
                                 ColumnType::kGuid,     ColumnType::kNumeric};
     for (size_t i = 0; i < columns; ++i) {
       // Every type at least once when there is room, then any.
@@ -80,8 +78,8 @@ class RandomTable {
 
   std::string Text(size_t characters) {
     // ASCII (compressible), Latin-1, Greek and CJK: both stored forms of text.
-    static const char* const kPieces[] = {"a", "Z", "7", " ", "'", "\"", ",", "\xC3\xA9",
-                                          "\xC3\xBF", "\xCE\xA9", "\xE6\xBC\xA2", "\xE2\x82\xAC"};
+    static const char* const kPieces[] = {
+        "a", "Z", "7", " ", "'", "\"", ",", "\xC3\xA9", "\xC3\xBF", "\xCE\xA9", "\xE6\xBC\xA2", "\xE2\x82\xAC"};
     std::string out;
     const bool ascii_only = Below(2) == 0;
     for (size_t i = 0; i < characters; ++i) out += kPieces[Below(ascii_only ? 7 : 12)];
@@ -161,13 +159,11 @@ struct Case {
   bool with_readers = false;
 };
 
-std::string Shown(const Value& value) {
-  return FormatValue(value).value_or("NULL").substr(0, 80);
-}
+std::string Shown(const Value& value) { return FormatValue(value).value_or("NULL").substr(0, 80); }
 
 std::string Describe(const Case& c) {
-  return "seed " + std::to_string(c.seed) + ", " + std::to_string(c.columns) + " columns, " +
-         std::to_string(c.rows) + " rows";
+  return "seed " + std::to_string(c.seed) + ", " + std::to_string(c.columns) + " columns, " + std::to_string(c.rows) +
+         " rows";
 }
 
 // Writes the case in batches over several write operations, reopens the file and compares
@@ -218,8 +214,8 @@ void RunCase(const Case& c) {
     if (at >= rows.size()) return InternalError("more rows than written");
     for (size_t i = 0; i < row.size(); ++i) {
       if (FormatValue(row[i]) != FormatValue(rows[at][i])) {
-        return InternalError("row " + std::to_string(at) + " column " + table->columns[i].name +
-                             ": read " + Shown(row[i]) + ", wrote " + Shown(rows[at][i]));
+        return InternalError("row " + std::to_string(at) + " column " + table->columns[i].name + ": read " +
+                             Shown(row[i]) + ", wrote " + Shown(rows[at][i]));
       }
     }
     ++at;
@@ -248,17 +244,11 @@ TEST(RoundTripTest, EveryTypeWithLongValuesInAllThreeForms) {
   RunCase({22, 60, 120, {0.3, 0.1}});
 }
 
-TEST(RoundTripTest, WidestTableSpansDefinitionPages) {
-  RunCase({31, 255, 40, {0.05, 0.01}, true});
-}
+TEST(RoundTripTest, WidestTableSpansDefinitionPages) { RunCase({31, 255, 40, {0.05, 0.01}, true}); }
 
-TEST(RoundTripTest, HundredThousandRows) {
-  RunCase({41, 8, 100000, {0.002, 0.0002}});
-}
+TEST(RoundTripTest, HundredThousandRows) { RunCase({41, 8, 100000, {0.002, 0.0002}}); }
 
-TEST(RoundTripTest, ModerateTableMatchesBothReaders) {
-  RunCase({51, 24, 150, {0.2, 0.05}, true});
-}
+TEST(RoundTripTest, ModerateTableMatchesBothReaders) { RunCase({51, 24, 150, {0.2, 0.05}, true}); }
 
 }  // namespace
 }  // namespace tabulon::jet

@@ -17,8 +17,7 @@ constexpr uint32_t kLongValueInline = 0x80000000u;
 constexpr uint32_t kMaxLongValueLength = 0x3FFFFFFFu;  // 30-bit length field
 
 Status TypeError(const ColumnDefinition& column, const char* expected) {
-  return InvalidArgumentError("column '" + column.name + "' (" + ColumnTypeName(column.type) +
-                              ") needs " + expected);
+  return InvalidArgumentError("column '" + column.name + "' (" + ColumnTypeName(column.type) + ") needs " + expected);
 }
 
 // Integer value of any integral alternative, for columns that take a narrower type.
@@ -50,9 +49,8 @@ int DigitCount(Uint128 m) {
 Result<std::string> EncodeText(std::string_view utf8, bool compress) {
   ASSIGN_OR_RETURN(std::u16string text, Utf8ToUtf16(utf8));
   std::string out;
-  const bool compressible =
-      compress && text.size() > 2 && text.size() <= kMaxCompressedCharacters &&
-      std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 1 && c <= 0xFF; });
+  const bool compressible = compress && text.size() > 2 && text.size() <= kMaxCompressedCharacters &&
+                            std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 1 && c <= 0xFF; });
   if (compressible) {
     out.reserve(text.size() + 2);
     out.push_back('\xFF');
@@ -73,8 +71,7 @@ RowEncoder::RowEncoder(const TableDefinition& table) : table_(table) {
     column_count_ = std::max<uint16_t>(column_count_, static_cast<uint16_t>(c.number + 1));
     if (c.fixed()) {
       if (c.type != ColumnType::kBoolean) {
-        fixed_size_ = std::max<uint16_t>(fixed_size_,
-                                         static_cast<uint16_t>(c.fixed_offset + c.length));
+        fixed_size_ = std::max<uint16_t>(fixed_size_, static_cast<uint16_t>(c.fixed_offset + c.length));
       }
     } else {
       any_variable = true;
@@ -162,9 +159,8 @@ Status RowEncoder::EncodeFixed(const ColumnDefinition& c, const Value& value, ui
         // Digits beyond the column's scale may only be zeros: nothing is silently rounded.
         for (int s = v->scale; s > c.scale; --s) {
           if (m % 10 != 0) {
-            return InvalidArgumentError("column '" + c.name + "': " + v->ToString() +
-                                        " has more than " + std::to_string(c.scale) +
-                                        " decimal places");
+            return InvalidArgumentError("column '" + c.name + "': " + v->ToString() + " has more than " +
+                                        std::to_string(c.scale) + " decimal places");
           }
           m /= 10;
         }
@@ -174,9 +170,8 @@ Status RowEncoder::EncodeFixed(const ColumnDefinition& c, const Value& value, ui
         m *= 10;
       }
       if (DigitCount(m) > c.precision) {
-        return InvalidArgumentError("column '" + c.name + "': " + v->ToString() +
-                                    " does not fit Decimal(" + std::to_string(c.precision) +
-                                    "," + std::to_string(c.scale) + ")");
+        return InvalidArgumentError("column '" + c.name + "': " + v->ToString() + " does not fit Decimal(" +
+                                    std::to_string(c.precision) + "," + std::to_string(c.scale) + ")");
       }
       at[0] = v->negative && m != 0 ? 0x80 : 0x00;
       for (int word = 3; word >= 0; --word) {
@@ -185,13 +180,12 @@ Status RowEncoder::EncodeFixed(const ColumnDefinition& c, const Value& value, ui
       return Status::Ok();
     }
     default:
-      return UnsupportedError("column '" + c.name + "': cannot store type " +
-                              ColumnTypeName(c.type) + " in the fixed area");
+      return UnsupportedError("column '" + c.name + "': cannot store type " + ColumnTypeName(c.type) +
+                              " in the fixed area");
   }
 }
 
-Status RowEncoder::LongValueData(const ColumnDefinition& c, const Value& value,
-                                 std::string& data) const {
+Status RowEncoder::LongValueData(const ColumnDefinition& c, const Value& value, std::string& data) const {
   if (c.type == ColumnType::kMemo) {
     const auto* text = std::get_if<std::string>(&value);
     if (!text) return TypeError(c, "text");
@@ -212,8 +206,7 @@ Status RowEncoder::LongValueData(const ColumnDefinition& c, const Value& value,
   return Status::Ok();
 }
 
-Status RowEncoder::EncodeVariable(const ColumnDefinition& c, const Value& value,
-                                  std::string& out) const {
+Status RowEncoder::EncodeVariable(const ColumnDefinition& c, const Value& value, std::string& out) const {
   switch (c.type) {
     case ColumnType::kText: {
       const auto* text = std::get_if<std::string>(&value);
@@ -223,8 +216,7 @@ Status RowEncoder::EncodeVariable(const ColumnDefinition& c, const Value& value,
       const size_t max_chars = c.length / 2u;
       if (utf16->size() > max_chars) {
         return LimitError("column '" + c.name + "': text of " + std::to_string(utf16->size()) +
-                          " characters is longer than the column's " +
-                          std::to_string(max_chars));
+                          " characters is longer than the column's " + std::to_string(max_chars));
       }
       ASSIGN_OR_RETURN(out, EncodeText(*text, (c.extra_flags & 0x01) != 0));
       return Status::Ok();
@@ -245,16 +237,15 @@ Status RowEncoder::EncodeVariable(const ColumnDefinition& c, const Value& value,
       return EncodeFixed(c, value, reinterpret_cast<uint8_t*>(out.data()));
     }
     default:
-      return UnsupportedError("column '" + c.name + "': cannot store type " +
-                              ColumnTypeName(c.type) + " in the variable area");
+      return UnsupportedError("column '" + c.name + "': cannot store type " + ColumnTypeName(c.type) +
+                              " in the variable area");
   }
 }
 
 Status RowEncoder::Encode(const Row& row, LongValueSink& long_values, std::string& out) {
   if (row.size() != table_.columns.size()) {
-    return InvalidArgumentError("table '" + table_.name + "' has " +
-                                std::to_string(table_.columns.size()) + " columns, the row has " +
-                                std::to_string(row.size()) + " values");
+    return InvalidArgumentError("table '" + table_.name + "' has " + std::to_string(table_.columns.size()) +
+                                " columns, the row has " + std::to_string(row.size()) + " values");
   }
   const size_t mask_size = (column_count_ + 7u) / 8u;
   out.assign(2u + fixed_size_, '\0');
@@ -318,8 +309,7 @@ Status RowEncoder::Encode(const Row& row, LongValueSink& long_values, std::strin
     std::string& field = fields_[p.variable_index];
     if (keep_inline && p.data.size() <= kMaxInlineLongValue) {
       field.assign(12, '\0');
-      WriteU32(reinterpret_cast<uint8_t*>(field.data()),
-               kLongValueInline | static_cast<uint32_t>(p.data.size()));
+      WriteU32(reinterpret_cast<uint8_t*>(field.data()), kLongValueInline | static_cast<uint32_t>(p.data.size()));
       field += p.data;
     } else {
       ASSIGN_OR_RETURN(field, long_values.Store(c, p.data));
@@ -333,12 +323,10 @@ Status RowEncoder::Encode(const Row& row, LongValueSink& long_values, std::strin
     out += fields_[k];
     if (out.size() > kMaxRowSize) break;
   }
-  const size_t total = out.size() + (variable_count_ > 0 ? 4u + 2u * variable_count_ : 0) +
-                       mask_size;
+  const size_t total = out.size() + (variable_count_ > 0 ? 4u + 2u * variable_count_ : 0) + mask_size;
   if (total > kMaxRowSize) {
-    return LimitError("a row of table '" + table_.name + "' needs " + std::to_string(total) +
-                      " bytes, more than the " + std::to_string(kMaxRowSize) +
-                      " a row can hold (store long text as Memo)");
+    return LimitError("a row of table '" + table_.name + "' needs " + std::to_string(total) + " bytes, more than the " +
+                      std::to_string(kMaxRowSize) + " a row can hold (store long text as Memo)");
   }
   if (variable_count_ > 0) {
     const auto end = static_cast<uint16_t>(out.size());

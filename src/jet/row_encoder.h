@@ -39,14 +39,12 @@ class RowEncoder {
 
  private:
   Status EncodeFixed(const ColumnDefinition& column, const Value& value, uint8_t* at) const;
-  Status EncodeVariable(const ColumnDefinition& column, const Value& value,
-                        std::string& out) const;
-  Status LongValueData(const ColumnDefinition& column, const Value& value,
-                       std::string& data) const;
+  Status EncodeVariable(const ColumnDefinition& column, const Value& value, std::string& out) const;
+  Status LongValueData(const ColumnDefinition& column, const Value& value, std::string& data) const;
 
   const TableDefinition& table_;
-  uint16_t column_count_ = 0;     // as stored in each row
-  uint16_t variable_count_ = 0;   // entries of the variable-offset table
+  uint16_t column_count_ = 0;    // as stored in each row
+  uint16_t variable_count_ = 0;  // entries of the variable-offset table
   uint16_t fixed_size_ = 0;
   std::vector<size_t> variable_order_;  // positions in table.columns, by variable index
   std::vector<std::string> fields_;     // scratch, per variable index

@@ -16,13 +16,11 @@ std::string Lower(std::string_view text) { return AsciiLower(text); }
 // Words of Access SQL a bare name must not be, or the text would not read back.
 bool IsSqlWord(const std::string& name) {
   static constexpr std::string_view kWords[] = {
-      "all",      "and",    "as",    "asc",      "between", "by",     "case",       "constraint",
-      "cross",    "default", "desc", "distinct", "distinctrow", "eqv", "exists",   "false",
-      "from",     "full",   "group", "having",   "imp",     "in",     "inner",      "into",
-      "is",       "join",   "left",  "like",     "mod",     "not",    "null",       "on",
-      "or",       "order",  "outer", "parameters", "percent", "pivot", "right",    "select",
-      "table",    "top",    "transform", "true", "union",   "values", "where",      "with",
-      "xor"};
+      "all",   "and",      "as",          "asc",   "between", "by",         "case",    "constraint", "cross", "default",
+      "desc",  "distinct", "distinctrow", "eqv",   "exists",  "false",      "from",    "full",       "group", "having",
+      "imp",   "in",       "inner",       "into",  "is",      "join",       "left",    "like",       "mod",   "not",
+      "null",  "on",       "or",          "order", "outer",   "parameters", "percent", "pivot",      "right", "select",
+      "table", "top",      "transform",   "true",  "union",   "values",     "where",   "with",       "xor"};
   return std::any_of(std::begin(kWords), std::end(kWords),
                      [&](std::string_view word) { return EqualsIgnoreAsciiCase(name, word); });
 }
@@ -30,10 +28,11 @@ bool IsSqlWord(const std::string& name) {
 // Names that are not plain identifiers (or are SQL words) get brackets, as Access shows them.
 std::string QuoteName(const std::string& name) {
   const bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
-                     std::none_of(name.begin(), name.end(), [](char c) {
-                       const auto u = static_cast<unsigned char>(c);
-                       return !(u >= 0x80 || std::isalnum(u) || c == '_');
-                     }) &&
+                     std::none_of(name.begin(), name.end(),
+                                  [](char c) {
+                                    const auto u = static_cast<unsigned char>(c);
+                                    return !(u >= 0x80 || std::isalnum(u) || c == '_');
+                                  }) &&
                      !IsSqlWord(name);
   return plain ? name : "[" + name + "]";
 }
@@ -49,9 +48,7 @@ struct Source {
   int16_t kind = 1;
   std::vector<std::string> conditions;
 
-  bool Contains(const std::string& key) const {
-    return std::find(keys.begin(), keys.end(), key) != keys.end();
-  }
+  bool Contains(const std::string& key) const { return std::find(keys.begin(), keys.end(), key) != keys.end(); }
   std::string Render() const {
     if (!join) return text;
     auto operand = [](const Source& s) { return s.join ? "(" + s.Render() + ")" : s.Render(); };
@@ -70,8 +67,7 @@ struct Source {
   }
 };
 
-Result<std::string> RenderFrom(const std::vector<const QueryRow*>& tables,
-                               const std::vector<const QueryRow*>& joins) {
+Result<std::string> RenderFrom(const std::vector<const QueryRow*>& tables, const std::vector<const QueryRow*>& joins) {
   std::vector<std::shared_ptr<Source>> sources;
   for (const QueryRow* t : tables) {
     auto s = std::make_shared<Source>();
@@ -86,8 +82,7 @@ Result<std::string> RenderFrom(const std::vector<const QueryRow*>& tables,
     const std::string to = Lower(j->name2.value_or(""));
     const int16_t kind = j->flag.value_or(1);
     auto find = [&](const std::string& key) {
-      return std::find_if(sources.begin(), sources.end(),
-                          [&](const auto& s) { return s->Contains(key); });
+      return std::find_if(sources.begin(), sources.end(), [&](const auto& s) { return s->Contains(key); });
     };
     auto left_it = find(from);
     auto right_it = find(to);
@@ -95,8 +90,7 @@ Result<std::string> RenderFrom(const std::vector<const QueryRow*>& tables,
       // A further condition of a join already built.
       Source& s = **left_it;
       if (!s.join || s.kind != kind) {
-        return CorruptError("query joins '" + *j->name1 + "' and '" + *j->name2 +
-                            "' in two different ways");
+        return CorruptError("query joins '" + *j->name1 + "' and '" + *j->name2 + "' in two different ways");
       }
       s.conditions.push_back(j->expression.value_or(""));
       continue;
@@ -211,8 +205,7 @@ Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view) {
   if (view.distinct_row) bits |= kQueryDistinctRow;
   if (!view.top.empty()) {
     if (!std::all_of(view.top.begin(), view.top.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-      return InvalidArgumentError("view '" + view.name + "': TOP '" + view.top +
-                                  "' is not a whole number");
+      return InvalidArgumentError("view '" + view.name + "': TOP '" + view.top + "' is not a whole number");
     }
     bits |= kQueryTop;
     if (view.top_percent) bits |= kQueryPercent;
@@ -240,13 +233,12 @@ Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view) {
   for (const ViewDefinition::Join& j : view.joins) {
     for (const std::string* side : {&j.left, &j.right}) {
       if (std::find(keys.begin(), keys.end(), Lower(*side)) == keys.end()) {
-        return InvalidArgumentError("view '" + view.name + "' joins '" + *side +
-                                    "', which is not one of its tables");
+        return InvalidArgumentError("view '" + view.name + "' joins '" + *side + "', which is not one of its tables");
       }
     }
     if (j.condition.empty()) {
-      return InvalidArgumentError("view '" + view.name + "': the join of '" + j.left +
-                                  "' and '" + j.right + "' has no condition");
+      return InvalidArgumentError("view '" + view.name + "': the join of '" + j.left + "' and '" + j.right +
+                                  "' has no condition");
     }
     QueryRow& row = add(QueryAttribute::kJoin);
     row.name1 = j.left;
@@ -340,8 +332,7 @@ Result<std::string> RenderQuerySql(const std::vector<QueryRow>& stored) {
     }
   }
   if (options & kQueryAllFields) select.insert(select.begin(), "*");
-  ASSIGN_OR_RETURN(std::string from,
-                   RenderFrom(all(QueryAttribute::kInputTable), all(QueryAttribute::kJoin)));
+  ASSIGN_OR_RETURN(std::string from, RenderFrom(all(QueryAttribute::kInputTable), all(QueryAttribute::kJoin)));
   const std::string target = kind_row.name1 ? QuoteName(*kind_row.name1) : "";
 
   std::string head;
@@ -351,22 +342,15 @@ Result<std::string> RenderQuerySql(const std::vector<QueryRow>& stored) {
     head += "TOP " + option_rows[0]->name1.value_or("") + ((options & kQueryPercent) ? " PERCENT " : " ");
   }
   switch (kind) {
-    case QueryKind::kUpdate:
-      sql += "UPDATE " + from + "\nSET " + List(select);
-      break;
-    case QueryKind::kDelete:
-      sql += "DELETE " + head + List(select) + "\nFROM " + from;
-      break;
+    case QueryKind::kUpdate: sql += "UPDATE " + from + "\nSET " + List(select); break;
+    case QueryKind::kDelete: sql += "DELETE " + head + List(select) + "\nFROM " + from; break;
     case QueryKind::kAppend:
-      sql += "INSERT INTO " + target + " (" + List(targets) + ")\nSELECT " + head + List(select) +
-             "\nFROM " + from;
+      sql += "INSERT INTO " + target + " (" + List(targets) + ")\nSELECT " + head + List(select) + "\nFROM " + from;
       break;
     case QueryKind::kCrosstab:
       sql += "TRANSFORM " + List(transform) + "\nSELECT " + head + List(select) + "\nFROM " + from;
       break;
-    case QueryKind::kMakeTable:
-      sql += "SELECT " + head + List(select) + " INTO " + target + "\nFROM " + from;
-      break;
+    case QueryKind::kMakeTable: sql += "SELECT " + head + List(select) + " INTO " + target + "\nFROM " + from; break;
     default:
       sql += "SELECT " + head + List(select);
       if (!from.empty()) sql += "\nFROM " + from;

@@ -82,7 +82,7 @@ struct ViewDefinition {
     std::string alias;
   };
   struct Join {
-    std::string left;   // table name or alias
+    std::string left;  // table name or alias
     std::string right;
     JoinKind kind = JoinKind::kInner;
     std::string condition;

@@ -14,8 +14,7 @@ constexpr int16_t kQueryObjectType = 5;
 
 // Column positions of MSysQueries, by name.
 struct QueryColumns {
-  int object_id = -1, attribute = -1, order = -1, name1 = -1, name2 = -1, expression = -1,
-      flag = -1;
+  int object_id = -1, attribute = -1, order = -1, name1 = -1, name2 = -1, expression = -1, flag = -1;
 
   static Result<QueryColumns> Of(const TableDefinition& table) {
     QueryColumns c;
@@ -30,8 +29,8 @@ struct QueryColumns {
       if (n == "Expression") c.expression = at;
       if (n == "Flag") c.flag = at;
     }
-    if (c.object_id < 0 || c.attribute < 0 || c.order < 0 || c.name1 < 0 || c.name2 < 0 ||
-        c.expression < 0 || c.flag < 0) {
+    if (c.object_id < 0 || c.attribute < 0 || c.order < 0 || c.name1 < 0 || c.name2 < 0 || c.expression < 0 ||
+        c.flag < 0) {
       return CorruptError("MSysQueries lacks one of its columns");
     }
     return c;
@@ -70,9 +69,7 @@ struct QueryColumns {
   }
 };
 
-bool IsQuery(const CatalogEntry& e) {
-  return (e.type & 0x7F) == kQueryObjectType && e.parent_id == kTablesContainerId;
-}
+bool IsQuery(const CatalogEntry& e) { return (e.type & 0x7F) == kQueryObjectType && e.parent_id == kTablesContainerId; }
 
 }  // namespace
 
@@ -101,8 +98,7 @@ Result<std::vector<SavedQuery>> Database::ListQueries() {
       return a.attribute != b.attribute ? a.attribute < b.attribute : a.order < b.order;
     });
   }
-  std::sort(queries.begin(), queries.end(),
-            [](const SavedQuery& a, const SavedQuery& b) { return a.name < b.name; });
+  std::sort(queries.begin(), queries.end(), [](const SavedQuery& a, const SavedQuery& b) { return a.name < b.name; });
   return queries;
 }
 
@@ -130,8 +126,7 @@ Status Database::CreateView(const ViewDefinition& view) {
     }
     for (const ViewDefinition::Table& t : view.tables) {
       if (!w.FindObject(t.name, kTablesContainerId)) {
-        return NotFoundError("view '" + view.name + "' reads '" + t.name +
-                             "', which is neither a table nor a query");
+        return NotFoundError("view '" + view.name + "' reads '" + t.name + "', which is neither a table nor a query");
       }
     }
     CatalogEntry entry;

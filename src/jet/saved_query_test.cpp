@@ -53,8 +53,8 @@ TEST(SavedQueryFixture, EveryAccessQueryReadsBackAsItsSql) {
     // DDL and pass-through text as stored ends with a NUL the dump keeps.
     if (!want.empty() && want.back() == '\0') want.pop_back();
     EXPECT_EQ(*sql, want);
-    const auto found = std::find_if(queries->begin(), queries->end(),
-                                    [&](const SavedQuery& s) { return s.name == q["name"]; });
+    const auto found =
+        std::find_if(queries->begin(), queries->end(), [&](const SavedQuery& s) { return s.name == q["name"]; });
     ASSERT_NE(found, queries->end());
     EXPECT_EQ(found->object_id, q["objectId"].get<int32_t>());
     EXPECT_EQ(found->object_flags, q["objectFlag"].get<int32_t>());
@@ -174,11 +174,11 @@ TEST(SavedQueryWrite, ViewsAreStoredReadBackAndDropped) {
     const std::string text = RunCommand("mdb-queries '" + path.string() + "' 'Big Orders'");
     EXPECT_NE(text.find("FROM [Customers],[Orders]"), std::string::npos) << text;
   }
-  EXPECT_EQ(testing::CompareTableWithReaders(
-                path.string(), "Customers",
-                {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 50)},
-                {{int32_t{1}, std::string("O'Hara")}}),
-            "");
+  EXPECT_EQ(
+      testing::CompareTableWithReaders(path.string(), "Customers",
+                                       {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 50)},
+                                       {{int32_t{1}, std::string("O'Hara")}}),
+      "");
   {
     auto db = Database::Open(path.string(), OpenMode::kReadWrite);
     ASSERT_TRUE((*db)->DropQuery("Big Orders").ok());

@@ -51,9 +51,7 @@ const char* ColumnTypeName(ColumnType type) {
   return "Unknown";
 }
 
-bool IsLongValueType(ColumnType type) {
-  return type == ColumnType::kMemo || type == ColumnType::kOle;
-}
+bool IsLongValueType(ColumnType type) { return type == ColumnType::kMemo || type == ColumnType::kOle; }
 
 std::string Decimal::ToString() const {
   Uint128 v = Magnitude(*this);

@@ -26,8 +26,8 @@ enum class ColumnType : uint8_t {
   kOle = 0x0B,       // long binary
   kMemo = 0x0C,      // long text
   kUnknown0D = 0x0D,
-  kGuid = 0x0F,      // Replication ID
-  kNumeric = 0x10,   // Decimal, precision 1..28
+  kGuid = 0x0F,     // Replication ID
+  kNumeric = 0x10,  // Decimal, precision 1..28
   kUnknown11 = 0x11,
 };
 
@@ -103,15 +103,15 @@ struct TableDefinition {
   uint32_t last_auto_number = 0;
   std::vector<ColumnDefinition> columns;  // in column-number order
   std::vector<IndexDefinition> indexes;   // logical indexes
-  uint32_t owned_pages_map = 0;            // row pointer
-  uint32_t free_pages_map = 0;             // row pointer
+  uint32_t owned_pages_map = 0;           // row pointer
+  uint32_t free_pages_map = 0;            // row pointer
   std::vector<LongValueMaps> long_value_maps;
   // Layout facts of the stored definition (filled when read from a file).
-  uint16_t max_column_count = 0;       // highest column number + 1; the row's column count
-  uint16_t variable_column_count = 0;  // entries of a row's variable-offset table
-  uint32_t definition_length = 0;      // bytes of the definition across its pages
-  uint32_t real_index_count = 0;       // physical indexes the definition holds
-  uint32_t logical_index_offset = 0;   // where the logical index records start in the definition
+  uint16_t max_column_count = 0;           // highest column number + 1; the row's column count
+  uint16_t variable_column_count = 0;      // entries of a row's variable-offset table
+  uint32_t definition_length = 0;          // bytes of the definition across its pages
+  uint32_t real_index_count = 0;           // physical indexes the definition holds
+  uint32_t logical_index_offset = 0;       // where the logical index records start in the definition
   std::vector<uint32_t> definition_pages;  // the first page and its continuation pages
 };
 
@@ -126,7 +126,7 @@ struct Decimal {
   // Magnitude as 128-bit little-endian words (Jet uses at most 96 bits for precision 28).
   std::array<uint32_t, 4> words{};
 
-  std::string ToString() const;                  // exact, e.g. "-12.3456"
+  std::string ToString() const;  // exact, e.g. "-12.3456"
   static std::optional<Decimal> Parse(std::string_view text, uint8_t scale);
 };
 
@@ -145,8 +145,8 @@ struct Guid {
   std::array<uint8_t, 16> bytes{};  // as stored (Windows GUID struct order)
 };
 
-using Value = std::variant<Null, bool, uint8_t, int16_t, int32_t, Currency, float, double,
-                           DateTime, Bytes, std::string, Guid, Decimal>;
+using Value = std::variant<Null, bool, uint8_t, int16_t, int32_t, Currency, float, double, DateTime, Bytes, std::string,
+                           Guid, Decimal>;
 
 using Row = std::vector<Value>;  // in column-number order of TableDefinition::columns
 

@@ -3,7 +3,6 @@
 // as much is inserted again as was deleted.
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -37,8 +36,7 @@ std::vector<Row> DocumentRows(int32_t first, size_t count, uint32_t seed) {
     const int32_t n = first + static_cast<int32_t>(i);
     std::string scan(sizes[random() % 6], '\0');
     for (char& c : scan) c = static_cast<char>(random());
-    rows.push_back({n, "document " + std::to_string(n), std::string(sizes[random() % 6], 'b'),
-                    Bytes{scan}});
+    rows.push_back({n, "document " + std::to_string(n), std::string(sizes[random() % 6], 'b'), Bytes{scan}});
   }
   return rows;
 }
@@ -101,9 +99,7 @@ TEST(SpaceReuseTest, DeletingAndInsertingAsMuchAgainKeepsTheFileSize) {
   {
     auto db = Database::Open(path.string(), OpenMode::kReadWrite);
     ASSERT_TRUE(db.ok());
-    auto deleted = (*db)->DeleteRows("Documents", [](const Row& r) {
-      return std::get<int32_t>(r[0]) % 2 == 0;
-    });
+    auto deleted = (*db)->DeleteRows("Documents", [](const Row& r) { return std::get<int32_t>(r[0]) % 2 == 0; });
     ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
     std::vector<Row> kept;
     std::vector<Row> again;
@@ -126,8 +122,7 @@ TEST(SpaceReuseTest, DeletingAndInsertingAsMuchAgainKeepsTheFileSize) {
   const std::vector<Row> stored = CheckFile(path, live);
 
   ASSERT_TRUE(testing::MdbToolsAvailable() && testing::MdbReaderAvailable());
-  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Documents", Documents().columns, stored),
-            "");
+  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "Documents", Documents().columns, stored), "");
 }
 
 TEST(SpaceReuseTest, RowNumbersOfFullPagesAreReused) {

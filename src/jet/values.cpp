@@ -69,26 +69,24 @@ std::string FormatDateTime(double days) {
   const auto millis = static_cast<int>(ms % 1000);
   char buffer[40];
   if (millis != 0) {
-    std::snprintf(buffer, sizeof(buffer), "%04d-%02u-%02u %02d:%02d:%02d.%03d",
-                  static_cast<int>(y), m, d, seconds / 3600, seconds / 60 % 60, seconds % 60,
-                  millis);
+    std::snprintf(buffer, sizeof(buffer), "%04d-%02u-%02u %02d:%02d:%02d.%03d", static_cast<int>(y), m, d,
+                  seconds / 3600, seconds / 60 % 60, seconds % 60, millis);
   } else {
-    std::snprintf(buffer, sizeof(buffer), "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(y),
-                  m, d, seconds / 3600, seconds / 60 % 60, seconds % 60);
+    std::snprintf(buffer, sizeof(buffer), "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(y), m, d, seconds / 3600,
+                  seconds / 60 % 60, seconds % 60);
   }
   return buffer;
 }
 
 std::optional<double> ParseDateTime(std::string_view text) {
   int y, mo, d, h = 0, mi = 0, s = 0, ms = 0;
-  if (!ParseDigits(text, 0, 4, y) || text.size() < 10 || text[4] != '-' ||
-      !ParseDigits(text, 5, 2, mo) || text[7] != '-' || !ParseDigits(text, 8, 2, d)) {
+  if (!ParseDigits(text, 0, 4, y) || text.size() < 10 || text[4] != '-' || !ParseDigits(text, 5, 2, mo) ||
+      text[7] != '-' || !ParseDigits(text, 8, 2, d)) {
     return std::nullopt;
   }
   if (text.size() > 10) {
-    if ((text[10] != ' ' && text[10] != 'T') || text.size() < 19 ||
-        !ParseDigits(text, 11, 2, h) || text[13] != ':' || !ParseDigits(text, 14, 2, mi) ||
-        text[16] != ':' || !ParseDigits(text, 17, 2, s)) {
+    if ((text[10] != ' ' && text[10] != 'T') || text.size() < 19 || !ParseDigits(text, 11, 2, h) || text[13] != ':' ||
+        !ParseDigits(text, 14, 2, mi) || text[16] != ':' || !ParseDigits(text, 17, 2, s)) {
       return std::nullopt;
     }
     if (text.size() > 19) {
@@ -106,8 +104,7 @@ std::optional<double> ParseDateTime(std::string_view text) {
   CivilFromDays(serial, check_y, check_m, check_d);
   if (check_d != static_cast<unsigned>(d)) return std::nullopt;  // e.g. 2023-02-30
   const int64_t day = serial - kJetEpoch;
-  const double time =
-      static_cast<double>((int64_t{h} * 3600 + mi * 60 + s) * 1000 + ms) / kMsPerDay;
+  const double time = static_cast<double>((int64_t{h} * 3600 + mi * 60 + s) * 1000 + ms) / kMsPerDay;
   return day >= 0 ? static_cast<double>(day) + time : static_cast<double>(day) - time;
 }
 
@@ -149,12 +146,10 @@ std::optional<Guid> ParseGuid(std::string_view text) {
 std::string FormatCurrency(int64_t scaled) {
   // Work on the unsigned magnitude so INT64_MIN is exact.
   const bool negative = scaled < 0;
-  const uint64_t magnitude =
-      negative ? ~static_cast<uint64_t>(scaled) + 1 : static_cast<uint64_t>(scaled);
+  const uint64_t magnitude = negative ? ~static_cast<uint64_t>(scaled) + 1 : static_cast<uint64_t>(scaled);
   char buffer[32];
   std::snprintf(buffer, sizeof(buffer), "%s%llu.%04llu", negative ? "-" : "",
-                static_cast<unsigned long long>(magnitude / 10000),
-                static_cast<unsigned long long>(magnitude % 10000));
+                static_cast<unsigned long long>(magnitude / 10000), static_cast<unsigned long long>(magnitude % 10000));
   return buffer;
 }
 
@@ -220,15 +215,11 @@ std::optional<std::string> FormatValue(const Value& value) {
     }
     std::optional<std::string> operator()(float v) const { return FormatFloat(v); }
     std::optional<std::string> operator()(double v) const { return FormatDouble(v); }
-    std::optional<std::string> operator()(const DateTime& v) const {
-      return FormatDateTime(v.days);
-    }
+    std::optional<std::string> operator()(const DateTime& v) const { return FormatDateTime(v.days); }
     std::optional<std::string> operator()(const Bytes& v) const { return FormatHex(v.data); }
     std::optional<std::string> operator()(const std::string& v) const { return v; }
     std::optional<std::string> operator()(const Guid& v) const { return FormatGuid(v); }
-    std::optional<std::string> operator()(const Decimal& v) const {
-      return TrimDecimalZeros(v.ToString());
-    }
+    std::optional<std::string> operator()(const Decimal& v) const { return TrimDecimalZeros(v.ToString()); }
   };
   return std::visit(Visitor{}, value);
 }

@@ -33,9 +33,8 @@ TEST(DateTime, ParsesWhatItFormats) {
   EXPECT_EQ(ParseDateTime("1899-12-29T18:00:00"), -1.75);
   EXPECT_EQ(ParseDateTime("2000-01-01"), 36526.0);
   EXPECT_EQ(ParseDateTime("1900-01-01 00:00:00.5"), 2.0 + 0.5 / 86400);
-  for (const char* bad : {"", "2000-1-01", "2000-02-30", "2000-13-01", "2000-01-01 24:00:00",
-                          "2000-01-01 10:00", "2000-01-01 10:00:00.1234", "2000-01-01x10:00:00",
-                          "0000-01-01"}) {
+  for (const char* bad : {"", "2000-1-01", "2000-02-30", "2000-13-01", "2000-01-01 24:00:00", "2000-01-01 10:00",
+                          "2000-01-01 10:00:00.1234", "2000-01-01x10:00:00", "0000-01-01"}) {
     EXPECT_FALSE(ParseDateTime(bad).has_value()) << bad;
   }
 }
@@ -67,10 +66,9 @@ TEST(ExactNumbers, CurrencyAndDecimalKeepEveryDigit) {
   EXPECT_EQ(Decimal::Parse("1.5", 3)->ToString(), "1.500");
   EXPECT_EQ(Decimal::Parse("-0.000", 2)->ToString(), "0.00");
   EXPECT_EQ(Decimal::Parse(".5", 1)->ToString(), "0.5");
-  EXPECT_EQ(Decimal::Parse("9999999999999999999999999999", 0)->ToString(),
-            "9999999999999999999999999999");
+  EXPECT_EQ(Decimal::Parse("9999999999999999999999999999", 0)->ToString(), "9999999999999999999999999999");
   EXPECT_FALSE(Decimal::Parse("10000000000000000000000000000", 0).has_value());  // 29 digits
-  EXPECT_FALSE(Decimal::Parse("1.25", 1).has_value());  // would lose a digit
+  EXPECT_FALSE(Decimal::Parse("1.25", 1).has_value());                           // would lose a digit
   EXPECT_EQ(Decimal::Parse("1.20", 1)->ToString(), "1.2");
   for (const char* bad : {"", "-", ".", "1e5", "1.2.3", "--1", "1,5"}) {
     EXPECT_FALSE(Decimal::Parse(bad, 2).has_value()) << bad;

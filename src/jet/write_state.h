@@ -41,14 +41,14 @@ struct MapState {
 struct TableState {
   TableDefinition def;
   std::unique_ptr<RowEncoder> encoder;
-  MapState owned;  // data pages
-  MapState free;   // data pages with room: the insertion page
+  MapState owned;                          // data pages
+  MapState free;                           // data pages with room: the insertion page
   std::vector<MapState> long_value_owned;  // parallel to def.long_value_maps
   std::vector<MapState> long_value_free;
-  std::vector<uint32_t> long_value_page;   // current LVAL page per long-value column (0 none)
-  uint32_t current_page = 0;               // data page rows go to next (0 none)
+  std::vector<uint32_t> long_value_page;  // current LVAL page per long-value column (0 none)
+  uint32_t current_page = 0;              // data page rows go to next (0 none)
   bool header_dirty = false;
-  TableIndexes indexes;                    // user-index maintenance (index_writer.h)
+  TableIndexes indexes;  // user-index maintenance (index_writer.h)
 };
 
 struct AceRow {

@@ -59,8 +59,8 @@ struct ColumnSpec {
   std::string name;
   size_t offset = 0;
   jet::ColumnType type = jet::ColumnType::kLong;
-  uint16_t size = 0;   // Text characters, Binary bytes, Decimal precision; 0 = default
-  uint8_t scale = 0;   // Decimal
+  uint16_t size = 0;  // Text characters, Binary bytes, Decimal precision; 0 = default
+  uint8_t scale = 0;  // Decimal
   bool auto_number = false;
   bool not_null = false;
   std::optional<std::string> default_value;  // as Access stores it in DefaultValue
@@ -104,9 +104,9 @@ struct CreateIndex {
   std::string table;
   bool unique = false;
   std::vector<KeyColumn> columns;
-  bool primary = false;       // WITH PRIMARY
-  bool disallow_null = false; // WITH DISALLOW NULL
-  bool ignore_null = false;   // WITH IGNORE NULL
+  bool primary = false;        // WITH PRIMARY
+  bool disallow_null = false;  // WITH DISALLOW NULL
+  bool ignore_null = false;    // WITH IGNORE NULL
 };
 
 struct Drop {
@@ -143,8 +143,8 @@ struct SelectItem {
 };
 
 struct OrderItem {
-  ColumnRef column;      // by name
-  size_t position = 0;   // by position in the select list (1-based), 0 when by name
+  ColumnRef column;     // by name
+  size_t position = 0;  // by position in the select list (1-based), 0 when by name
   bool ascending = true;
   size_t offset = 0;
 };
@@ -169,7 +169,6 @@ struct CreateView {
   std::optional<Select> select;
 };
 
-using Statement =
-    std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete>;
+using Statement = std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete>;
 
 }  // namespace tabulon::jetsql

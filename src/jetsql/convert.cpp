@@ -30,8 +30,7 @@ std::string Shown(std::string_view text) {
 }
 
 Status ColumnError(const ColumnDefinition& column, const std::string& what) {
-  return InvalidArgumentError("column '" + column.name + "' (" +
-                              jet::ColumnTypeName(column.type) + "): " + what);
+  return InvalidArgumentError("column '" + column.name + "' (" + jet::ColumnTypeName(column.type) + "): " + what);
 }
 
 // A decimal number split into sign, integer digits and fraction digits, with any exponent
@@ -63,8 +62,7 @@ std::optional<ExactNumber> ParseExactNumber(std::string_view text) {
     long exponent = 0;
     auto [end, ec] = std::from_chars(text.data() + i + 1 + (i + 1 < text.size() && text[i + 1] == '+'),
                                      text.data() + text.size(), exponent);
-    if (ec != std::errc() || end != text.data() + text.size() || exponent > 400 ||
-        exponent < -400) {
+    if (ec != std::errc() || end != text.data() + text.size() || exponent > 400 || exponent < -400) {
       return std::nullopt;
     }
     point += exponent;
@@ -80,9 +78,8 @@ std::optional<ExactNumber> ParseExactNumber(std::string_view text) {
   }
   n.integer = digits.substr(0, static_cast<size_t>(point));
   n.fraction = digits.substr(static_cast<size_t>(point));
-  n.integer.erase(0, n.integer.find_first_not_of('0') == std::string::npos
-                         ? n.integer.size()
-                         : n.integer.find_first_not_of('0'));
+  n.integer.erase(
+      0, n.integer.find_first_not_of('0') == std::string::npos ? n.integer.size() : n.integer.find_first_not_of('0'));
   while (!n.fraction.empty() && n.fraction.back() == '0') n.fraction.pop_back();
   if (n.integer.empty() && n.fraction.empty()) n.negative = false;
   return n;
@@ -123,8 +120,7 @@ std::optional<int64_t> PlainInteger(const Literal& literal) {
   return negative ? -v : v;
 }
 
-Result<Value> ToInteger(const Literal& literal, const ColumnDefinition& column, int64_t low,
-                        int64_t high) {
+Result<Value> ToInteger(const Literal& literal, const ColumnDefinition& column, int64_t low, int64_t high) {
   int64_t v = 0;
   if (literal.kind == Literal::Kind::kBoolean) {
     v = literal.boolean ? -1 : 0;
@@ -137,14 +133,14 @@ Result<Value> ToInteger(const Literal& literal, const ColumnDefinition& column, 
     }
     auto whole = WholeNumber(n);
     if (!whole || *whole < low || *whole > high) {
-      return ColumnError(column, Shown(literal.text) + " is out of range (" +
-                                     std::to_string(low) + " to " + std::to_string(high) + ")");
+      return ColumnError(column, Shown(literal.text) + " is out of range (" + std::to_string(low) + " to " +
+                                     std::to_string(high) + ")");
     }
     v = *whole;
   }
   if (v < low || v > high) {
-    return ColumnError(column, std::to_string(v) + " is out of range (" + std::to_string(low) +
-                                   " to " + std::to_string(high) + ")");
+    return ColumnError(
+        column, std::to_string(v) + " is out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")");
   }
   switch (column.type) {
     case ColumnType::kByte: return Value(static_cast<uint8_t>(v));
@@ -187,13 +183,11 @@ Result<Value> ToDecimal(const Literal& literal, const ColumnDefinition& column) 
     ASSIGN_OR_RETURN(n, NumberOf(literal, column));
   }
   if (n.fraction.size() > column.scale) {
-    return ColumnError(column, Shown(literal.text) + " has more than " +
-                                   std::to_string(column.scale) + " decimals");
+    return ColumnError(column, Shown(literal.text) + " has more than " + std::to_string(column.scale) + " decimals");
   }
   if (n.integer.size() + column.scale > column.precision) {
     return ColumnError(column, Shown(literal.text) + " has more than " +
-                                   std::to_string(column.precision - column.scale) +
-                                   " digits before the point");
+                                   std::to_string(column.precision - column.scale) + " digits before the point");
   }
   std::string text = (n.negative ? "-" : "") + (n.integer.empty() ? "0" : n.integer);
   if (!n.fraction.empty()) text += "." + n.fraction;
@@ -231,8 +225,7 @@ Result<Value> ToFloating(const Literal& literal, const ColumnDefinition& column)
   }
   if (result.ec == std::errc::result_out_of_range) {
     // Underflow to zero is out of range too: the value would change beyond recognition.
-    return ColumnError(column, Shown(literal.text) + " is out of range for " +
-                                   (single ? "Single" : "Double"));
+    return ColumnError(column, Shown(literal.text) + " is out of range for " + (single ? "Single" : "Double"));
   }
   return value;
 }
@@ -254,8 +247,7 @@ Result<Value> ToDateTime(const Literal& literal, const ColumnDefinition& column)
     // A number is a day count, as in Jet.
     double days = 0;
     auto [end, ec] = std::from_chars(literal.text.data(), literal.text.data() + literal.text.size(), days);
-    if (ec != std::errc() || end != literal.text.data() + literal.text.size() ||
-        std::fabs(days) > 2958465.0 + 1) {
+    if (ec != std::errc() || end != literal.text.data() + literal.text.size() || std::fabs(days) > 2958465.0 + 1) {
       return ColumnError(column, Shown(literal.text) + " is not a date");
     }
     return Value(jet::DateTime{days});
@@ -268,8 +260,7 @@ Result<Value> ToDateTime(const Literal& literal, const ColumnDefinition& column)
 
 // Bytes from "0x0A0B" text; nullopt when the text is not of that form.
 std::optional<std::string> HexText(std::string_view text) {
-  if (text.size() < 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') ||
-      text.size() % 2 != 0) {
+  if (text.size() < 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X') || text.size() % 2 != 0) {
     return std::nullopt;
   }
   std::string out;
@@ -278,7 +269,7 @@ std::optional<std::string> HexText(std::string_view text) {
     int byte = 0;
     for (size_t k = i; k < i + 2; ++k) {
       const char c = text[k];
-      int v = c >= '0' && c <= '9' ? c - '0'
+      int v = c >= '0' && c <= '9'   ? c - '0'
               : c >= 'a' && c <= 'f' ? c - 'a' + 10
               : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                      : -1;
@@ -313,8 +304,7 @@ Result<Value> ToText(const Literal& literal, const ColumnDefinition& column) {
       if (!days) return ColumnError(column, "#" + literal.text + "# is not a date");
       return Value(jet::FormatDateTime(*days));
     }
-    default:
-      return ColumnError(column, "a binary value cannot be stored as text");
+    default: return ColumnError(column, "a binary value cannot be stored as text");
   }
 }
 
@@ -339,8 +329,7 @@ bool ReadNumber(std::string_view text, size_t& pos, size_t max, int& out, size_t
 std::optional<int64_t> ParseTimeText(std::string_view text, size_t pos) {
   int h = 0, m = 0, s = 0;
   int64_t fraction_ms = 0;
-  if (!ReadNumber(text, pos, 2, h) || pos >= text.size() || text[pos++] != ':' ||
-      !ReadNumber(text, pos, 2, m)) {
+  if (!ReadNumber(text, pos, 2, h) || pos >= text.size() || text[pos++] != ':' || !ReadNumber(text, pos, 2, m)) {
     return std::nullopt;
   }
   if (pos < text.size() && text[pos] == ':') {
@@ -398,8 +387,7 @@ std::optional<double> ParseDateText(std::string_view text) {
   size_t a_digits = 0, c_digits = 0;
   int year = 1899, month = 12, day = 30;
   bool has_date = false;
-  if (ReadNumber(text, pos, 4, a, &a_digits) && pos < text.size() &&
-      (text[pos] == '-' || text[pos] == '/')) {
+  if (ReadNumber(text, pos, 4, a, &a_digits) && pos < text.size() && (text[pos] == '-' || text[pos] == '/')) {
     const char separator = text[pos++];
     if (!ReadNumber(text, pos, 2, b) || pos >= text.size() || text[pos++] != separator ||
         !ReadNumber(text, pos, 4, c, &c_digits)) {
@@ -454,8 +442,8 @@ std::optional<double> ParseDateText(std::string_view text) {
 
 Result<Value> ConvertLiteral(const Literal& literal, const ColumnDefinition& column) {
   if (literal.kind == Literal::Kind::kNull) return Value(jet::Null{});
-  if (literal.kind == Literal::Kind::kBinary && column.type != ColumnType::kBinary &&
-      column.type != ColumnType::kOle && column.type != ColumnType::kGuid) {
+  if (literal.kind == Literal::Kind::kBinary && column.type != ColumnType::kBinary && column.type != ColumnType::kOle &&
+      column.type != ColumnType::kGuid) {
     return ColumnError(column, "a binary value fits only Binary and OLE columns");
   }
   if (literal.kind == Literal::Kind::kDate && column.type != ColumnType::kDateTime &&
@@ -467,8 +455,7 @@ Result<Value> ConvertLiteral(const Literal& literal, const ColumnDefinition& col
     case ColumnType::kByte: return ToInteger(literal, column, 0, 255);
     case ColumnType::kInteger: return ToInteger(literal, column, -32768, 32767);
     case ColumnType::kLong:
-      return ToInteger(literal, column, std::numeric_limits<int32_t>::min(),
-                       std::numeric_limits<int32_t>::max());
+      return ToInteger(literal, column, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
     case ColumnType::kCurrency: return ToCurrency(literal, column);
     case ColumnType::kNumeric: return ToDecimal(literal, column);
     case ColumnType::kSingle:
@@ -484,13 +471,11 @@ Result<Value> ConvertLiteral(const Literal& literal, const ColumnDefinition& col
         std::memcpy(g.bytes.data(), literal.text.data(), 16);
         return Value(g);
       }
-      auto guid = literal.kind == Literal::Kind::kString ? jet::ParseGuid(Trim(literal.text))
-                                                         : std::nullopt;
+      auto guid = literal.kind == Literal::Kind::kString ? jet::ParseGuid(Trim(literal.text)) : std::nullopt;
       if (!guid) return ColumnError(column, Shown(literal.text) + " is not a GUID");
       return Value(*guid);
     }
-    default:
-      return ColumnError(column, "values of this column type cannot be written");
+    default: return ColumnError(column, "values of this column type cannot be written");
   }
 }
 
@@ -533,8 +518,7 @@ Result<std::optional<int>> CompareValues(const Value& a, const Value& b) {
     } else if (ParseExactNumber(text)) {
       v = std::strtod(std::string(Trim(text)).c_str(), nullptr);
     }
-    if (!v) return InvalidArgumentError("type mismatch: " + Shown(text) + " is not a " +
-                                        (date ? "date" : "number"));
+    if (!v) return InvalidArgumentError("type mismatch: " + Shown(text) + " is not a " + (date ? "date" : "number"));
     return std::optional<int>(ok_a ? Sign(x, *v) : Sign(*v, y));
   }
   const auto* bytes_a = std::get_if<jet::Bytes>(&a);
@@ -546,10 +530,10 @@ Result<std::optional<int>> CompareValues(const Value& a, const Value& b) {
   const auto* guid_a = std::get_if<jet::Guid>(&a);
   const auto* guid_b = std::get_if<jet::Guid>(&b);
   if (guid_a || guid_b) {
-    std::optional<jet::Guid> ga = guid_a ? std::optional<jet::Guid>(*guid_a)
+    std::optional<jet::Guid> ga = guid_a   ? std::optional<jet::Guid>(*guid_a)
                                   : text_a ? jet::ParseGuid(Trim(*text_a))
                                            : std::nullopt;
-    std::optional<jet::Guid> gb = guid_b ? std::optional<jet::Guid>(*guid_b)
+    std::optional<jet::Guid> gb = guid_b   ? std::optional<jet::Guid>(*guid_b)
                                   : text_b ? jet::ParseGuid(Trim(*text_b))
                                            : std::nullopt;
     if (ga && gb) {

@@ -35,8 +35,7 @@ Result<std::string> DefaultExpression(const std::string& text) {
   tokens.pop_back();  // the end token
   auto is = [&](size_t i, TokenKind kind) { return i < tokens.size() && tokens[i].kind == kind; };
   const bool sign = is(0, TokenKind::kSymbol) && (tokens[0].source == "-" || tokens[0].source == "+");
-  if (tokens.size() == 1 && (is(0, TokenKind::kString) || is(0, TokenKind::kNumber) ||
-                             is(0, TokenKind::kDate))) {
+  if (tokens.size() == 1 && (is(0, TokenKind::kString) || is(0, TokenKind::kNumber) || is(0, TokenKind::kDate))) {
     return text;
   }
   if (tokens.size() == 2 && sign && is(1, TokenKind::kNumber)) return text;
@@ -101,8 +100,7 @@ class Scope {
         return t;
       }
     }
-    return AtPosition(sql_, offset,
-                      NotFoundError("'" + std::string(qualifier) + "' is not a table of the query"));
+    return AtPosition(sql_, offset, NotFoundError("'" + std::string(qualifier) + "' is not a table of the query"));
   }
 
   Result<ColumnPlace> Resolve(const ColumnRef& ref, size_t offset) const {
@@ -110,8 +108,8 @@ class Scope {
       ASSIGN_OR_RETURN(size_t t, Qualifier(ref.qualifier, offset));
       const int c = ColumnIndex(*sources_[t].def, ref.name);
       if (c < 0) {
-        return AtPosition(sql_, offset, NotFoundError("table '" + sources_[t].def->name +
-                                                      "' has no column '" + ref.name + "'"));
+        return AtPosition(sql_, offset,
+                          NotFoundError("table '" + sources_[t].def->name + "' has no column '" + ref.name + "'"));
       }
       return ColumnPlace{t, static_cast<size_t>(c)};
     }
@@ -121,8 +119,7 @@ class Scope {
       if (c < 0) continue;
       if (found) {
         return AtPosition(sql_, offset,
-                          InvalidArgumentError("column '" + ref.name +
-                                               "' is in more than one table; name the table"));
+                          InvalidArgumentError("column '" + ref.name + "' is in more than one table; name the table"));
       }
       found = ColumnPlace{t, static_cast<size_t>(c)};
     }
@@ -181,8 +178,12 @@ Result<Value> Evaluate(const Bound& b, const Tuple& tuple) {
       ASSIGN_OR_RETURN(std::optional<int> c, CompareValues(l, r));
       if (!c) return Value(jet::Null{});
       const std::string& op = b.op;
-      const bool result = op == "=" ? *c == 0 : op == "<>" ? *c != 0 : op == "<" ? *c < 0
-                          : op == ">" ? *c > 0 : op == "<=" ? *c <= 0 : *c >= 0;
+      const bool result = op == "="    ? *c == 0
+                          : op == "<>" ? *c != 0
+                          : op == "<"  ? *c < 0
+                          : op == ">"  ? *c > 0
+                          : op == "<=" ? *c <= 0
+                                       : *c >= 0;
       return Value(result);
     }
     case Kind::kLike: {
@@ -195,8 +196,7 @@ Result<Value> Evaluate(const Bound& b, const Tuple& tuple) {
     }
     case Kind::kNot:
     case Kind::kAnd:
-    case Kind::kOr:
-      break;
+    case Kind::kOr: break;
   }
   // Logical operators and a lone operand used as a condition.
   auto truth = [&](const Bound& operand) -> Result<std::optional<bool>> {
@@ -326,11 +326,10 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
   std::vector<bool> given(columns.size(), insert.columns.empty());
   if (insert.columns.empty()) {
     if (insert.values.size() != columns.size()) {
-      return AtPosition(sql, insert.values.front().offset,
-                        InvalidArgumentError("table '" + table->name + "' has " +
-                                             std::to_string(columns.size()) + " columns but " +
-                                             std::to_string(insert.values.size()) +
-                                             " values were given"));
+      return AtPosition(
+          sql, insert.values.front().offset,
+          InvalidArgumentError("table '" + table->name + "' has " + std::to_string(columns.size()) + " columns but " +
+                               std::to_string(insert.values.size()) + " values were given"));
     }
     for (size_t i = 0; i < columns.size(); ++i) {
       auto value = ConvertLiteral(insert.values[i], columns[i]);
@@ -342,8 +341,7 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
       const int c = ColumnIndex(*table, insert.columns[k]);
       if (c < 0) {
         return AtPosition(sql, insert.values[k].offset,
-                          NotFoundError("table '" + table->name + "' has no column '" +
-                                        insert.columns[k] + "'"));
+                          NotFoundError("table '" + table->name + "' has no column '" + insert.columns[k] + "'"));
       }
       const auto i = static_cast<size_t>(c);
       if (given[i]) {
@@ -393,8 +391,7 @@ Result<StatementResult> Session::Run(std::string_view sql, CreateTable& create) 
       ForgetTables();
       Status dropped = db_.DropTable(create.table);
       if (!dropped.ok()) {
-        return added.WithContext("(the new table could not be removed either: " +
-                                 dropped.message() + ")");
+        return added.WithContext("(the new table could not be removed either: " + dropped.message() + ")");
       }
       return AtPosition(sql, constraint.offset, added);
     }
@@ -423,8 +420,7 @@ Status Session::AddConstraint(const std::string& table_name, const Constraint& c
         }
       }
       if (r.primary_columns.empty()) {
-        return InvalidArgumentError("table '" + primary->name +
-                                    "' has no primary key; name the referenced columns");
+        return InvalidArgumentError("table '" + primary->name + "' has no primary key; name the referenced columns");
       }
     }
     r.cascade_update = constraint.cascade_update;
@@ -524,8 +520,8 @@ Result<StatementResult> Session::Run(std::string_view sql, CreateView& view) {
   // what is wrong with it; the engine refuses names that are neither tables nor views.
   if (view.select) {
     ASSIGN_OR_RETURN(std::vector<std::string> tables, db_.ListTables());
-    const bool over_tables = std::all_of(
-        view.definition.tables.begin(), view.definition.tables.end(), [&](const auto& t) {
+    const bool over_tables =
+        std::all_of(view.definition.tables.begin(), view.definition.tables.end(), [&](const auto& t) {
           return std::any_of(tables.begin(), tables.end(),
                              [&](const std::string& n) { return EqualsIgnoreAsciiCase(n, t.name); });
         });
@@ -555,8 +551,8 @@ Result<StatementResult> Session::Run(std::string_view sql, Select& select) {
   Status filled = db_.InsertRows(table.name, result.rows);
   if (!filled.ok()) {
     Status dropped = db_.DropTable(table.name);
-    if (!dropped.ok()) return filled.WithContext("(the new table could not be removed either: " +
-                                                 dropped.message() + ")");
+    if (!dropped.ok())
+      return filled.WithContext("(the new table could not be removed either: " + dropped.message() + ")");
     return filled;
   }
   StatementResult done;
@@ -594,15 +590,13 @@ Result<StatementResult> Session::Query(std::string_view sql, const Select& selec
         break;
       }
       case SelectItem::Kind::kColumn: {
-        ASSIGN_OR_RETURN(ColumnPlace place,
-                         scope.Resolve({item.qualifier, item.name}, item.offset));
+        ASSIGN_OR_RETURN(ColumnPlace place, scope.Resolve({item.qualifier, item.name}, item.offset));
         output.push_back(place);
         break;
       }
       case SelectItem::Kind::kCount:
         if (counting || select.items.size() != 1) {
-          return AtPosition(sql, item.offset,
-                            InvalidArgumentError("COUNT cannot be combined with other columns"));
+          return AtPosition(sql, item.offset, InvalidArgumentError("COUNT cannot be combined with other columns"));
         }
         counting = true;
         if (!item.name.empty()) {
@@ -613,10 +607,8 @@ Result<StatementResult> Session::Query(std::string_view sql, const Select& selec
   }
   for (size_t k = 0; k < output.size(); ++k) {
     ColumnDefinition column = from[output[k].table].def->columns[output[k].column];
-    const SelectItem* item = k < select.items.size() &&
-                                     select.items[k].kind == SelectItem::Kind::kColumn
-                                 ? &select.items[k]
-                                 : nullptr;
+    const SelectItem* item =
+        k < select.items.size() && select.items[k].kind == SelectItem::Kind::kColumn ? &select.items[k] : nullptr;
     if (item && !item->alias.empty()) column.name = item->alias;
     result.columns.push_back(std::move(column));
   }
@@ -633,8 +625,7 @@ Result<StatementResult> Session::Query(std::string_view sql, const Select& selec
       if (order.position > 0) {
         if (order.position > output.size()) {
           return AtPosition(sql, order.offset,
-                            InvalidArgumentError("ORDER BY " + std::to_string(order.position) +
-                                                 ": the query has " +
+                            InvalidArgumentError("ORDER BY " + std::to_string(order.position) + ": the query has " +
                                                  std::to_string(output.size()) + " columns"));
         }
         keys.push_back({order.position - 1, order.ascending});
@@ -660,9 +651,9 @@ Result<StatementResult> Session::Query(std::string_view sql, const Select& selec
     }
   }
 
-  ASSIGN_OR_RETURN(std::unique_ptr<Bound> where,
-                   select.where ? Bind(*select.where, scope) : Result<std::unique_ptr<Bound>>(
-                                                                   std::unique_ptr<Bound>()));
+  ASSIGN_OR_RETURN(std::unique_ptr<Bound> where, select.where
+                                                     ? Bind(*select.where, scope)
+                                                     : Result<std::unique_ptr<Bound>>(std::unique_ptr<Bound>()));
   // Rows of every table but the first are read once; the first is scanned.
   std::vector<std::vector<Row>> loaded(from.size());
   for (size_t t = 1; t < from.size(); ++t) {
@@ -707,8 +698,8 @@ Result<StatementResult> Session::Query(std::string_view sql, const Select& selec
   }
 
   if (counting) {
-    ColumnDefinition column = jet::NewColumn(
-        select.items[0].alias.empty() ? "Expr1000" : select.items[0].alias, jet::ColumnType::kLong);
+    ColumnDefinition column =
+        jet::NewColumn(select.items[0].alias.empty() ? "Expr1000" : select.items[0].alias, jet::ColumnType::kLong);
     result.columns = {column};
     result.rows = {Row{Value(static_cast<int32_t>(std::min<uint64_t>(count, INT32_MAX)))}};
     return result;

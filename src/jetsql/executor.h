@@ -17,7 +17,7 @@
 namespace tabulon::jetsql {
 
 struct StatementResult {
-  bool has_rows = false;  // a query: `columns` and `rows` hold its answer
+  bool has_rows = false;                       // a query: `columns` and `rows` hold its answer
   std::vector<jet::ColumnDefinition> columns;  // name, type and size of each result column
   std::vector<jet::Row> rows;
   uint64_t rows_affected = 0;  // rows inserted (INSERT, SELECT ... INTO) or deleted (DELETE)

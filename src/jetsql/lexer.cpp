@@ -120,22 +120,31 @@ Result<std::vector<Token>> Tokenize(std::string_view sql) {
     } else {
       token.kind = TokenKind::kSymbol;
       switch (c) {
-        case '(': case ')': case ',': case '.': case ';': case '*': case '=': case '+':
-        case '-': case '/': case '&': case '!': case '\\': case '^':
-          break;
+        case '(':
+        case ')':
+        case ',':
+        case '.':
+        case ';':
+        case '*':
+        case '=':
+        case '+':
+        case '-':
+        case '/':
+        case '&':
+        case '!':
+        case '\\':
+        case '^': break;
         case '<':
           if (end < n && (sql[end] == '>' || sql[end] == '=')) ++end;
           break;
         case '>':
           if (end < n && sql[end] == '=') ++end;
           break;
-        default:
-          return SyntaxError(sql, i, std::string("unexpected character '") + c + "'");
+        default: return SyntaxError(sql, i, std::string("unexpected character '") + c + "'");
       }
     }
     token.source = sql.substr(i, end - i);
-    if (token.kind == TokenKind::kWord || token.kind == TokenKind::kNumber ||
-        token.kind == TokenKind::kSymbol) {
+    if (token.kind == TokenKind::kWord || token.kind == TokenKind::kNumber || token.kind == TokenKind::kSymbol) {
       token.text.assign(token.source);
     }
     tokens.push_back(std::move(token));

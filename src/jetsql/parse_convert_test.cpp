@@ -80,9 +80,9 @@ TEST(Parser, KeyIndexAndViewStatements) {
   auto view = Parsed<CreateView>("CREATE VIEW v AS SELECT a, b FROM T WHERE a > 1 ORDER BY b ;");
   EXPECT_EQ(view.text, "SELECT a, b FROM T WHERE a > 1 ORDER BY b");
 
-  EXPECT_NE(ErrorOf("alter table T add constraint f foreign key (a, b) references U (a)")
-                .find("2 columns but references 1"),
-            std::string::npos);
+  EXPECT_NE(
+      ErrorOf("alter table T add constraint f foreign key (a, b) references U (a)").find("2 columns but references 1"),
+      std::string::npos);
 }
 
 TEST(Parser, InsertLiterals) {
@@ -97,28 +97,24 @@ TEST(Parser, InsertLiterals) {
   EXPECT_EQ(insert.values[4].text, std::string("\x00\xff", 2));
   EXPECT_EQ(insert.values[5].kind, Literal::Kind::kNull);
   EXPECT_TRUE(insert.values[6].boolean);
-  EXPECT_NE(ErrorOf("insert into T (a, b) values (1)").find("2 columns but 1 values"),
-            std::string::npos);
+  EXPECT_NE(ErrorOf("insert into T (a, b) values (1)").find("2 columns but 1 values"), std::string::npos);
 }
 
 TEST(Parser, ErrorsNameLineAndColumn) {
-  EXPECT_EQ(ErrorOf("select a from T order a"),
-            "syntax error at line 1, column 23: expected BY but found 'a'");
+  EXPECT_EQ(ErrorOf("select a from T order a"), "syntax error at line 1, column 23: expected BY but found 'a'");
   EXPECT_EQ(ErrorOf("create table T (a Long"),
             "syntax error at line 1, column 23: expected ')' but found the end of the statement");
   // Columns count characters, not bytes.
   EXPECT_EQ(ErrorOf("insert into T values ('\xC3\xA9\xC3\xA9' 1)"),
             "syntax error at line 1, column 28: expected ')' but found '1'");
-  EXPECT_NE(ErrorOf("create table T (a Long(4))").find("type Long takes no size"),
-            std::string::npos);
-  EXPECT_NE(ErrorOf("create table T (a Decimal(29,2))").find("precision of 1 to 28"),
-            std::string::npos);
+  EXPECT_NE(ErrorOf("create table T (a Long(4))").find("type Long takes no size"), std::string::npos);
+  EXPECT_NE(ErrorOf("create table T (a Decimal(29,2))").find("precision of 1 to 28"), std::string::npos);
   EXPECT_NE(ErrorOf("create table T (a Counter(100, 5))").find("(1, 1)"), std::string::npos);
   EXPECT_NE(ErrorOf("select * from T where a = #2024-01-01").find("not closed"), std::string::npos);
-  EXPECT_NE(ErrorOf("select * from T where a ~ 1").find("unexpected character '~'"),
-            std::string::npos);
-  EXPECT_EQ(ErrorOf(""), "syntax error at line 1, column 1: expected CREATE, ALTER, DROP, "
-                         "INSERT, DELETE or SELECT but found the end of the statement");
+  EXPECT_NE(ErrorOf("select * from T where a ~ 1").find("unexpected character '~'"), std::string::npos);
+  EXPECT_EQ(ErrorOf(""),
+            "syntax error at line 1, column 1: expected CREATE, ALTER, DROP, "
+            "INSERT, DELETE or SELECT but found the end of the statement");
 }
 
 TEST(TypeWords, MigrationWordsAndSynonyms) {
@@ -130,19 +126,19 @@ TEST(TypeWords, MigrationWordsAndSynonyms) {
     uint8_t scale;
   };
   const Case cases[] = {
-      {"Bit", {}, ColumnType::kBoolean, 0, 0},      {"YESNO", {}, ColumnType::kBoolean, 0, 0},
-      {"GUID", {}, ColumnType::kGuid, 0, 0},        {"Byte", {}, ColumnType::kByte, 0, 0},
-      {"Short", {}, ColumnType::kInteger, 0, 0},    {"smallint", {}, ColumnType::kInteger, 0, 0},
-      {"Long", {}, ColumnType::kLong, 0, 0},        {"INTEGER", {}, ColumnType::kLong, 0, 0},
-      {"Single", {}, ColumnType::kSingle, 0, 0},    {"REAL", {}, ColumnType::kSingle, 0, 0},
-      {"Double", {}, ColumnType::kDouble, 0, 0},    {"FLOAT", {}, ColumnType::kDouble, 0, 0},
-      {"NUMERIC", {}, ColumnType::kDouble, 0, 0},   {"Numeric", {18, 2}, ColumnType::kNumeric, 18, 2},
-      {"DECIMAL", {}, ColumnType::kNumeric, 18, 0}, {"Currency", {}, ColumnType::kCurrency, 0, 0},
+      {"Bit", {}, ColumnType::kBoolean, 0, 0},       {"YESNO", {}, ColumnType::kBoolean, 0, 0},
+      {"GUID", {}, ColumnType::kGuid, 0, 0},         {"Byte", {}, ColumnType::kByte, 0, 0},
+      {"Short", {}, ColumnType::kInteger, 0, 0},     {"smallint", {}, ColumnType::kInteger, 0, 0},
+      {"Long", {}, ColumnType::kLong, 0, 0},         {"INTEGER", {}, ColumnType::kLong, 0, 0},
+      {"Single", {}, ColumnType::kSingle, 0, 0},     {"REAL", {}, ColumnType::kSingle, 0, 0},
+      {"Double", {}, ColumnType::kDouble, 0, 0},     {"FLOAT", {}, ColumnType::kDouble, 0, 0},
+      {"NUMERIC", {}, ColumnType::kDouble, 0, 0},    {"Numeric", {18, 2}, ColumnType::kNumeric, 18, 2},
+      {"DECIMAL", {}, ColumnType::kNumeric, 18, 0},  {"Currency", {}, ColumnType::kCurrency, 0, 0},
       {"DateTime", {}, ColumnType::kDateTime, 0, 0}, {"VarChar", {50}, ColumnType::kText, 50, 0},
-      {"TEXT", {}, ColumnType::kText, 255, 0},      {"CHAR", {5}, ColumnType::kText, 5, 0},
-      {"LongText", {}, ColumnType::kMemo, 0, 0},    {"MEMO", {}, ColumnType::kMemo, 0, 0},
-      {"Binary", {8}, ColumnType::kBinary, 8, 0},   {"VARBINARY", {}, ColumnType::kBinary, 255, 0},
-      {"LongBinary", {}, ColumnType::kOle, 0, 0},   {"OLEOBJECT", {}, ColumnType::kOle, 0, 0},
+      {"TEXT", {}, ColumnType::kText, 255, 0},       {"CHAR", {5}, ColumnType::kText, 5, 0},
+      {"LongText", {}, ColumnType::kMemo, 0, 0},     {"MEMO", {}, ColumnType::kMemo, 0, 0},
+      {"Binary", {8}, ColumnType::kBinary, 8, 0},    {"VARBINARY", {}, ColumnType::kBinary, 255, 0},
+      {"LongBinary", {}, ColumnType::kOle, 0, 0},    {"OLEOBJECT", {}, ColumnType::kOle, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.word);
@@ -177,31 +173,26 @@ std::string Converted(const Literal& literal, const jet::ColumnDefinition& colum
 TEST(Convert, ExactNumbers) {
   const auto currency = Column(ColumnType::kCurrency);
   EXPECT_EQ(Converted(Number("-922337203685477.5808"), currency), "-922337203685477.5808");
-  EXPECT_NE(Converted(Number("922337203685477.5808"), currency).find("out of range"),
-            std::string::npos);
+  EXPECT_NE(Converted(Number("922337203685477.5808"), currency).find("out of range"), std::string::npos);
   EXPECT_EQ(Converted(Text(" 1.10 "), currency), "1.1");
   EXPECT_EQ(Converted(Number("1.5e3"), currency), "1500");
   EXPECT_EQ(Converted(Number("0.12340"), currency), "0.1234");  // trailing zeros are no loss
 
   const auto decimal = Column(ColumnType::kNumeric, 28, 10);
-  EXPECT_EQ(Converted(Number("999999999999999999.9999999999"), decimal),
-            "999999999999999999.9999999999");
+  EXPECT_EQ(Converted(Number("999999999999999999.9999999999"), decimal), "999999999999999999.9999999999");
   EXPECT_EQ(Converted(Number("-0.0000000001"), decimal), "-0.0000000001");
   EXPECT_NE(Converted(Number("1e18"), decimal).find("digits before the point"), std::string::npos);
 
   const auto integer = Column(ColumnType::kInteger);
   EXPECT_EQ(Converted(Number("-32768"), integer), "-32768");
   EXPECT_EQ(Converted(Text("1e2"), integer), "100");
-  EXPECT_NE(Converted(Number("99999999999999999999999"), integer).find("out of range"),
-            std::string::npos);
+  EXPECT_NE(Converted(Number("99999999999999999999999"), integer).find("out of range"), std::string::npos);
   EXPECT_NE(Converted(Text("12abc"), integer).find("is not a number"), std::string::npos);
   EXPECT_EQ(Converted({Literal::Kind::kBoolean, "", true, 0}, integer), "-1");
 
   EXPECT_EQ(Converted(Number("3.4e38"), Column(ColumnType::kSingle)), "3.4e+38");
-  EXPECT_NE(Converted(Number("3.5e38"), Column(ColumnType::kSingle)).find("out of range"),
-            std::string::npos);
-  EXPECT_NE(Converted(Text("inf"), Column(ColumnType::kDouble)).find("not a number"),
-            std::string::npos);
+  EXPECT_NE(Converted(Number("3.5e38"), Column(ColumnType::kSingle)).find("out of range"), std::string::npos);
+  EXPECT_NE(Converted(Text("inf"), Column(ColumnType::kDouble)).find("not a number"), std::string::npos);
   EXPECT_EQ(Converted(Text("-1.25E-3"), Column(ColumnType::kDouble)), "-0.00125");
 }
 
@@ -213,14 +204,12 @@ TEST(Convert, DatesGuidsBooleansAndBytes) {
   EXPECT_EQ(Converted(Text("2024-01-31 23:59:59.9996"), date), "2024-02-01 00:00:00");
   EXPECT_EQ(Converted(Text("1850-06-01 06:00:00"), date), "1850-06-01 06:00:00");
   EXPECT_EQ(Converted(Text("13:45"), date), "1899-12-30 13:45:00");
-  for (const char* bad : {"2024-13-01", "2024-01-31 24:00:00", "31/12/2024", "2024-01-31x",
-                          "13:00 PM", ""}) {
+  for (const char* bad : {"2024-13-01", "2024-01-31 24:00:00", "31/12/2024", "2024-01-31x", "13:00 PM", ""}) {
     EXPECT_NE(Converted(Text(bad), date).find("is not a date"), std::string::npos) << bad;
   }
 
   const auto guid = Column(ColumnType::kGuid);
-  EXPECT_EQ(Converted(Text("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"), guid),
-            "{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
+  EXPECT_EQ(Converted(Text("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"), guid), "{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
 
   const auto flag = Column(ColumnType::kBoolean);
   EXPECT_EQ(Converted(Text("Yes"), flag), "true");
@@ -231,9 +220,9 @@ TEST(Convert, DatesGuidsBooleansAndBytes) {
   EXPECT_EQ(Converted(Text("0x0A0b"), binary), "0a0b");
   EXPECT_EQ(Converted(Text("ab"), binary), "61006200");  // text is stored as UTF-16LE
   EXPECT_NE(Converted(Number("5"), binary).find("no binary value"), std::string::npos);
-  EXPECT_NE(Converted({Literal::Kind::kBinary, "\x01", false, 0}, Column(ColumnType::kText, 5))
-                .find("fits only Binary"),
-            std::string::npos);
+  EXPECT_NE(
+      Converted({Literal::Kind::kBinary, "\x01", false, 0}, Column(ColumnType::kText, 5)).find("fits only Binary"),
+      std::string::npos);
 }
 
 TEST(Like, JetWildcards) {

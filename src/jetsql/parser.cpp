@@ -16,9 +16,8 @@ using jet::ColumnType;
 // Words that end a select item, a table reference or a default expression, so they are never
 // taken as aliases.
 constexpr std::array<std::string_view, 24> kReserved = {
-    "select", "from",  "where",   "order",  "by",     "into",   "and",   "or",
-    "not",    "like",  "is",      "null",   "as",     "on",     "join",  "inner",
-    "left",   "right", "group",   "having", "union",  "values", "default", "constraint"};
+    "select", "from", "where", "order", "by",   "into",  "and",   "or",     "not",   "like",   "is",      "null",
+    "as",     "on",   "join",  "inner", "left", "right", "group", "having", "union", "values", "default", "constraint"};
 
 bool IsReserved(std::string_view word) {
   for (std::string_view r : kReserved) {
@@ -34,9 +33,7 @@ class Parser {
   Result<Statement> ParseAll();
 
  private:
-  const Token& Peek(size_t ahead = 0) const {
-    return t_[std::min(p_ + ahead, t_.size() - 1)];
-  }
+  const Token& Peek(size_t ahead = 0) const { return t_[std::min(p_ + ahead, t_.size() - 1)]; }
   bool IsWord(size_t ahead, std::string_view keyword) const {
     const Token& t = Peek(ahead);
     return t.kind == TokenKind::kWord && EqualsIgnoreAsciiCase(t.source, keyword);
@@ -57,9 +54,8 @@ class Parser {
   }
   Status Error(const std::string& expected) const {
     const Token& t = Peek();
-    const std::string found = t.kind == TokenKind::kEnd
-                                  ? "the end of the statement"
-                                  : "'" + std::string(t.source.substr(0, 40)) + "'";
+    const std::string found =
+        t.kind == TokenKind::kEnd ? "the end of the statement" : "'" + std::string(t.source.substr(0, 40)) + "'";
     return SyntaxError(sql_, t.offset, "expected " + expected + " but found " + found);
   }
   Status Expect(std::string_view keyword) {
@@ -178,8 +174,7 @@ Result<Statement> Parser::ParseAll() {
   AcceptSymbol(";");
   if (Peek().kind != TokenKind::kEnd) {
     return SyntaxError(sql_, Peek().offset,
-                       "unexpected '" + std::string(Peek().source.substr(0, 40)) +
-                           "' after the end of the statement");
+                       "unexpected '" + std::string(Peek().source.substr(0, 40)) + "' after the end of the statement");
   }
   return result;
 }
@@ -229,9 +224,9 @@ Result<ColumnSpec> Parser::ParseColumn(std::vector<Constraint>& constraints) {
   }
   auto resolved = ResolveTypeWord(type_token.source, args);
   if (!resolved.ok()) {
-    return Status(resolved.status().code(),
-                  "column '" + column.name + "' at " + DescribePosition(sql_, type_token.offset) +
-                      ": " + resolved.status().message());
+    return Status(resolved.status().code(), "column '" + column.name + "' at " +
+                                                DescribePosition(sql_, type_token.offset) + ": " +
+                                                resolved.status().message());
   }
   column.type = resolved->type;
   column.size = resolved->size;
@@ -248,8 +243,7 @@ Result<ColumnSpec> Parser::ParseColumn(std::vector<Constraint>& constraints) {
       if (column.default_value) return SyntaxError(sql_, offset, "a second DEFAULT");
       ASSIGN_OR_RETURN(std::string value, ParseDefault());
       column.default_value = std::move(value);
-    } else if (IsWord(0, "constraint") || IsWord(0, "primary") || IsWord(0, "unique") ||
-               IsWord(0, "references")) {
+    } else if (IsWord(0, "constraint") || IsWord(0, "primary") || IsWord(0, "unique") || IsWord(0, "references")) {
       std::string name;
       if (Accept("constraint")) {
         ASSIGN_OR_RETURN(name, Name("a constraint name"));
@@ -299,8 +293,8 @@ Result<std::string> Parser::ParseDefault() {
     if (t.kind == TokenKind::kEnd) break;
     if (depth == 0 && (IsSymbol(0, ",") || IsSymbol(0, ")"))) break;
     if (depth == 0 && end != start &&
-        (IsWord(0, "not") || IsWord(0, "null") || IsWord(0, "constraint") ||
-         IsWord(0, "primary") || IsWord(0, "unique") || IsWord(0, "references"))) {
+        (IsWord(0, "not") || IsWord(0, "null") || IsWord(0, "constraint") || IsWord(0, "primary") ||
+         IsWord(0, "unique") || IsWord(0, "references"))) {
       break;
     }
     if (IsSymbol(0, "(")) ++depth;
@@ -374,10 +368,9 @@ Result<Constraint> Parser::ParseConstraintBody(std::string name, size_t offset) 
       ASSIGN_OR_RETURN(std::vector<KeyColumn> refs, ParseKeyColumns());
       for (KeyColumn& k : refs) c.referenced_columns.push_back(std::move(k.name));
       if (c.referenced_columns.size() != c.columns.size()) {
-        return SyntaxError(sql_, offset, "the foreign key has " +
-                                             std::to_string(c.columns.size()) +
-                                             " columns but references " +
-                                             std::to_string(c.referenced_columns.size()));
+        return SyntaxError(sql_, offset,
+                           "the foreign key has " + std::to_string(c.columns.size()) + " columns but references " +
+                               std::to_string(c.referenced_columns.size()));
       }
     }
     RETURN_IF_ERROR(ParseReferentialActions(c));
@@ -404,8 +397,7 @@ Result<AlterTable> Parser::ParseAlterTable() {
       std::vector<Constraint> inline_constraints;
       ASSIGN_OR_RETURN(alter.column, ParseColumn(inline_constraints));
       if (!inline_constraints.empty()) {
-        return SyntaxError(sql_, inline_constraints.front().offset,
-                           "add the column first, then its constraint");
+        return SyntaxError(sql_, inline_constraints.front().offset, "add the column first, then its constraint");
       }
     }
   } else if (Accept("drop")) {
@@ -488,14 +480,10 @@ bool Parser::AtLiteral() const {
     case TokenKind::kString:
     case TokenKind::kNumber:
     case TokenKind::kDate:
-    case TokenKind::kBinary:
-      return true;
-    case TokenKind::kSymbol:
-      return (t.source == "-" || t.source == "+") && Peek(1).kind == TokenKind::kNumber;
-    case TokenKind::kWord:
-      return IsWord(0, "null") || IsWord(0, "true") || IsWord(0, "false");
-    default:
-      return false;
+    case TokenKind::kBinary: return true;
+    case TokenKind::kSymbol: return (t.source == "-" || t.source == "+") && Peek(1).kind == TokenKind::kNumber;
+    case TokenKind::kWord: return IsWord(0, "null") || IsWord(0, "true") || IsWord(0, "false");
+    default: return false;
   }
 }
 
@@ -528,8 +516,7 @@ Result<Literal> Parser::ParseLiteral() {
       }
       ++p_;
       return literal;
-    default:
-      return Error("a value");
+    default: return Error("a value");
   }
   literal.text = t.text;
   ++p_;
@@ -559,9 +546,9 @@ Result<Insert> Parser::ParseInsert() {
   } while (AcceptSymbol(","));
   RETURN_IF_ERROR(ExpectSymbol(")"));
   if (!insert.columns.empty() && insert.columns.size() != insert.values.size()) {
-    return SyntaxError(sql_, insert.values.front().offset,
-                       std::to_string(insert.columns.size()) + " columns but " +
-                           std::to_string(insert.values.size()) + " values");
+    return SyntaxError(
+        sql_, insert.values.front().offset,
+        std::to_string(insert.columns.size()) + " columns but " + std::to_string(insert.values.size()) + " values");
   }
   return insert;
 }
@@ -638,8 +625,7 @@ Result<Select> Parser::ParseSelect() {
     select.from.push_back(std::move(table));
   } while (AcceptSymbol(","));
   if (IsWord(0, "join") || IsWord(0, "inner") || IsWord(0, "left") || IsWord(0, "right")) {
-    return SyntaxError(sql_, Peek().offset,
-                       "JOIN is not supported; list the tables after FROM and join them in WHERE");
+    return SyntaxError(sql_, Peek().offset, "JOIN is not supported; list the tables after FROM and join them in WHERE");
   }
   if (Accept("where")) {
     const size_t start = Peek().offset;
@@ -648,8 +634,7 @@ Result<Select> Parser::ParseSelect() {
     select.where_text = std::string(sql_.substr(start, last.offset + last.source.size() - start));
   }
   if (IsWord(0, "group") || IsWord(0, "having") || IsWord(0, "union")) {
-    return SyntaxError(sql_, Peek().offset,
-                       "'" + std::string(Peek().source) + "' is not supported");
+    return SyntaxError(sql_, Peek().offset, "'" + std::string(Peek().source) + "' is not supported");
   }
   if (Accept("order")) {
     RETURN_IF_ERROR(Expect("by"));
@@ -737,9 +722,8 @@ Result<ExpressionPtr> Parser::ParsePredicate() {
   const Token& t = Peek();
   auto node = std::make_unique<Expression>();
   node->offset = t.offset;
-  if (t.kind == TokenKind::kSymbol &&
-      (t.source == "=" || t.source == "<>" || t.source == "<" || t.source == ">" ||
-       t.source == "<=" || t.source == ">=")) {
+  if (t.kind == TokenKind::kSymbol && (t.source == "=" || t.source == "<>" || t.source == "<" || t.source == ">" ||
+                                       t.source == "<=" || t.source == ">=")) {
     node->kind = Expression::Kind::kCompare;
     node->op = std::string(t.source);
     ++p_;
@@ -769,9 +753,8 @@ Result<ExpressionPtr> Parser::ParsePredicate() {
 // never start an operand and are never taken as an alias.
 bool IsViewKeyword(std::string_view word) {
   static constexpr std::string_view kWords[] = {
-      "between", "in",   "mod",  "xor",  "eqv",  "imp",   "exists", "distinct",
-      "distinctrow", "top", "percent", "asc", "desc", "outer", "full", "cross",
-      "when",    "then", "else", "end",  "with", "escape"};
+      "between", "in",   "mod",   "xor",  "eqv",   "imp",  "exists", "distinct", "distinctrow", "top",  "percent",
+      "asc",     "desc", "outer", "full", "cross", "when", "then",   "else",     "end",         "with", "escape"};
   if (IsReserved(word)) return true;
   for (std::string_view w : kWords) {
     if (EqualsIgnoreAsciiCase(word, w)) return true;
@@ -790,8 +773,7 @@ std::string Parser::TextOf(size_t first, size_t end) const {
 
 bool Parser::AtViewName() const {
   const Token& t = Peek();
-  return t.kind == TokenKind::kQuotedName ||
-         (t.kind == TokenKind::kWord && !IsViewKeyword(t.source));
+  return t.kind == TokenKind::kQuotedName || (t.kind == TokenKind::kWord && !IsViewKeyword(t.source));
 }
 
 // A table or view name, optionally after a schema ("dbo.Orders"): Access has no schemas, so
@@ -834,11 +816,11 @@ Result<CreateView> Parser::ParseCreateView() {
   }
   if (!names.empty()) {
     if (view.definition.select_all || names.size() != view.definition.columns.size()) {
-      return SyntaxError(sql_, names.front().second,
-                         std::to_string(names.size()) + " column names for " +
-                             (view.definition.select_all
-                                  ? std::string("a SELECT *")
-                                  : std::to_string(view.definition.columns.size()) + " columns"));
+      return SyntaxError(
+          sql_, names.front().second,
+          std::to_string(names.size()) + " column names for " +
+              (view.definition.select_all ? std::string("a SELECT *")
+                                          : std::to_string(view.definition.columns.size()) + " columns"));
     }
     for (size_t i = 0; i < names.size(); ++i) view.definition.columns[i].alias = names[i].first;
   }
@@ -874,8 +856,7 @@ Status Parser::ParseViewQuery(jet::ViewDefinition* view) {
       continue;
     }
     if (IsWord(0, "case")) {
-      return SyntaxError(sql_, Peek().offset,
-                         "CASE is not Access SQL (IIf(condition, value, otherwise) is)");
+      return SyntaxError(sql_, Peek().offset, "CASE is not Access SQL (IIf(condition, value, otherwise) is)");
     }
     const size_t first = p_;
     RETURN_IF_ERROR(ViewExpression());
@@ -950,9 +931,10 @@ Status Parser::ViewSource(jet::ViewDefinition* view, std::vector<std::string>* k
       kind = jet::JoinKind::kRight;
       Accept("outer");
     } else if (IsWord(0, "full") || IsWord(0, "cross")) {
-      return SyntaxError(sql_, offset, std::string(AsciiLower(Peek().source)) == "full"
-                                           ? "Access has no FULL JOIN"
-                                           : "Access has no CROSS JOIN (list the tables)");
+      return SyntaxError(sql_, offset,
+                         std::string(AsciiLower(Peek().source)) == "full"
+                             ? "Access has no FULL JOIN"
+                             : "Access has no CROSS JOIN (list the tables)");
     } else if (!IsWord(0, "join")) {
       return Status::Ok();
     }
@@ -1027,9 +1009,8 @@ Status Parser::ViewNegation() {
   RETURN_IF_ERROR(ViewArithmetic());
   while (true) {
     const Token& t = Peek();
-    if (t.kind == TokenKind::kSymbol &&
-        (t.source == "=" || t.source == "<>" || t.source == "<" || t.source == ">" ||
-         t.source == "<=" || t.source == ">=")) {
+    if (t.kind == TokenKind::kSymbol && (t.source == "=" || t.source == "<>" || t.source == "<" || t.source == ">" ||
+                                         t.source == "<=" || t.source == ">=")) {
       ++p_;
       RETURN_IF_ERROR(ViewArithmetic());
       continue;
@@ -1039,8 +1020,7 @@ Status Parser::ViewNegation() {
       RETURN_IF_ERROR(Expect("null"));
       continue;
     }
-    const bool negated = IsWord(0, "not") &&
-                         (IsWord(1, "like") || IsWord(1, "between") || IsWord(1, "in"));
+    const bool negated = IsWord(0, "not") && (IsWord(1, "like") || IsWord(1, "between") || IsWord(1, "in"));
     if (negated) ++p_;
     if (Accept("like")) {
       RETURN_IF_ERROR(ViewArithmetic());
@@ -1068,10 +1048,10 @@ Status Parser::ViewArithmetic() {
   RETURN_IF_ERROR(ViewOperand());
   while (true) {
     const Token& t = Peek();
-    const bool op = (t.kind == TokenKind::kSymbol &&
-                     (t.source == "&" || t.source == "+" || t.source == "-" || t.source == "*" ||
-                      t.source == "/" || t.source == "\\" || t.source == "^")) ||
-                    IsWord(0, "mod");
+    const bool op =
+        (t.kind == TokenKind::kSymbol && (t.source == "&" || t.source == "+" || t.source == "-" || t.source == "*" ||
+                                          t.source == "/" || t.source == "\\" || t.source == "^")) ||
+        IsWord(0, "mod");
     if (!op) return Status::Ok();
     ++p_;
     RETURN_IF_ERROR(ViewOperand());
@@ -1086,9 +1066,7 @@ Status Parser::ViewOperand() {
     case TokenKind::kString:
     case TokenKind::kNumber:
     case TokenKind::kDate:
-    case TokenKind::kBinary:
-      ++p_;
-      return Status::Ok();
+    case TokenKind::kBinary: ++p_; return Status::Ok();
     case TokenKind::kSymbol:
       if (AcceptSymbol("(")) {
         if (IsWord(0, "select")) {
@@ -1105,8 +1083,7 @@ Status Parser::ViewOperand() {
         return Status::Ok();
       }
       if (IsWord(0, "case")) {
-        return SyntaxError(sql_, t.offset,
-                           "CASE is not Access SQL (IIf(condition, value, otherwise) is)");
+        return SyntaxError(sql_, t.offset, "CASE is not Access SQL (IIf(condition, value, otherwise) is)");
       }
       if (IsWord(0, "exists") && IsSymbol(1, "(")) {
         p_ += 2;
@@ -1125,8 +1102,7 @@ Status Parser::ViewOperand() {
         return ExpectSymbol(")");
       }
       break;
-    default:
-      break;
+    default: break;
   }
   if (!AtViewName()) return Error("an expression");
   ++p_;
@@ -1217,8 +1193,7 @@ constexpr TypeWord kTypeWords[] = {
 
 Result<ResolvedType> ResolveTypeWord(std::string_view word, const std::vector<uint32_t>& args) {
   if (EqualsIgnoreAsciiCase(word, "userdefine")) {
-    return UnsupportedError(
-        "type USERDEFINE has no Access equivalent (the source column's type is unknown)");
+    return UnsupportedError("type USERDEFINE has no Access equivalent (the source column's type is unknown)");
   }
   const TypeWord* found = nullptr;
   for (const TypeWord& w : kTypeWords) {
@@ -1248,8 +1223,7 @@ Result<ResolvedType> ResolveTypeWord(std::string_view word, const std::vector<ui
       if (!args.empty() && (args[0] < 1 || args[0] > limit)) {
         return InvalidArgumentError(
             "type " + name + " holds 1 to " + std::to_string(limit) +
-            (r.type == ColumnType::kText ? " characters (use LONGTEXT for more)"
-                                         : " bytes (use LONGBINARY for more)"));
+            (r.type == ColumnType::kText ? " characters (use LONGTEXT for more)" : " bytes (use LONGBINARY for more)"));
       }
       r.size = static_cast<uint16_t>(args.empty() ? 255 : args[0]);
       break;

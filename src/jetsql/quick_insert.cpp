@@ -31,8 +31,7 @@ size_t FindValues(std::string_view sql) {
     } else if (c == '[') {
       close = ']';
     } else if ((c == 'v' || c == 'V') && (i == 0 || !IsWordPart(sql[i - 1])) && i + 6 <= sql.size() &&
-               EqualsIgnoreAsciiCase(sql.substr(i, 6), "values") &&
-               (i + 6 == sql.size() || !IsWordPart(sql[i + 6]))) {
+               EqualsIgnoreAsciiCase(sql.substr(i, 6), "values") && (i + 6 == sql.size() || !IsWordPart(sql[i + 6]))) {
       return i;
     }
   }

@@ -61,18 +61,18 @@ TEST(QuickInsertTest, LeavesEverythingElseToTheFullParser) {
   for (const std::string& sql : {
            std::string("INSERT INTO u (a, b) VALUES (1, 2)"),  // another head
            std::string("INSERT INTO t (a, b, c) VALUES (1, 2, 3)"),
-           head + "(1)",                   // a count that does not match
+           head + "(1)",  // a count that does not match
            head + "(1, 2, 3)",
-           head + "(1e5, 2)",              // written in a way left to the lexer
+           head + "(1e5, 2)",  // written in a way left to the lexer
            head + "(.5, 2)",
            head + "(- 5, 2)",
-           head + "(0x0, 2)",              // odd hex digits: the lexer's error
+           head + "(0x0, 2)",  // odd hex digits: the lexer's error
            head + "(12abc, 2)",
-           head + "('open, 2)",            // unclosed string
+           head + "('open, 2)",  // unclosed string
            head + "(#2024-01-01, 2)",
            head + "(1, 2) extra",
            head + "(1, 2",
-           head + "(1, now())",            // not a plain value
+           head + "(1, now())",  // not a plain value
            head + "(1,, 2)",
            std::string("INSERT INTO t (a, b) VALUESX (1, 2)"),
            std::string("INSERT INTO t (a, b) SELECT 1, 2"),

@@ -33,10 +33,10 @@ std::string_view StripEnclosingParentheses(std::string_view text);
 // "(n)" or one blank and the default part is empty when there is none.
 struct AccessColumn {
   std::string name;
-  std::string type;            // "Long", "VarChar", "Numeric(19,0)", ...
-  std::string length = " ";    // "(50)" or " "
+  std::string type;          // "Long", "VarChar", "Numeric(19,0)", ...
+  std::string length = " ";  // "(50)" or " "
   bool nullable = true;
-  std::string default_value;   // the Access expression, "" for none
+  std::string default_value;  // the Access expression, "" for none
 };
 // "create table `T`(\n" the lines joined by ",\n" and ")\n"; defaults only for a Jet target
 // (other targets' Access drivers are not given them).

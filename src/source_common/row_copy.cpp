@@ -55,7 +55,8 @@ Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits) {
 }
 
 Status CheckCopySessions(const SourceContext& owner, Session* source, Session* target) {
-  for (const auto& [session, missing] : {std::pair{source, "No Source Connection!"}, std::pair{target, "No Target Connection!"}}) {
+  for (const auto& [session, missing] :
+       {std::pair{source, "No Source Connection!"}, std::pair{target, "No Target Connection!"}}) {
     if (session == nullptr) {
       WriteOutput(owner.output, "%s", missing);
       return InvalidArgumentError(missing);
@@ -134,7 +135,7 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
         continue;
       }
       const Status status = k <= writers.size() && writers[k - 1] ? writers[k - 1](statement, *value)
-                                                                   : WriteTextLiteral(statement, *value);
+                                                                  : WriteTextLiteral(statement, *value);
       if (!status.ok()) {
         refused = "column [" + ColumnName(rows, k) + "]: " + status.message();
       }

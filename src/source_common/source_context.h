@@ -23,7 +23,7 @@ struct SourceTable {
   SourceTable(std::string schema_name, std::string object_name)
       : schema(std::move(schema_name)), name(std::move(object_name)) {}
   // A bare name, as the trees and the flows pass it.
-  SourceTable(const char* object_name) : name(object_name) {}  // NOLINT(google-explicit-constructor)
+  SourceTable(const char* object_name) : name(object_name) {}             // NOLINT(google-explicit-constructor)
   SourceTable(std::string object_name) : name(std::move(object_name)) {}  // NOLINT(google-explicit-constructor)
 };
 

@@ -22,7 +22,8 @@ bool SelectDatabase(DbTreeView& source_tree, std::string_view database) {
   }
   std::string catalog;
   if (Failed(connection->data_source->GetInfo(DBPROPSET_DATASOURCE, DBPROP_CURRENTCATALOG, &catalog))) return false;
-  const std::string wanted = database.find('/') != std::string_view::npos ? SqliteCatalogName(database) : std::string(database);
+  const std::string wanted =
+      database.find('/') != std::string_view::npos ? SqliteCatalogName(database) : std::string(database);
   if (!EqualsIgnoreAsciiCase(wanted, catalog)) {
     WriteOutput(source_tree.output, "E::The SQLite file holds the database [%s], not [%s]", catalog.c_str(),
                 std::string(database).c_str());

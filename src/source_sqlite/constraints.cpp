@@ -68,8 +68,8 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
   return Translation::Statements(source_common::PrimaryKeyStatement(table.name, columns));
 }
 
-Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source,
-                                           std::string_view /*database*/, const SourceTable& table) {
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                           const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   Rows indexes;
   ASSIGN_OR_RETURN(const bool had_rowset, ReadRows(source, BuildIndexListStatement(table), indexes));

@@ -201,7 +201,8 @@ Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owne
   if (!condition.empty()) sql += " where " + condition;
 
   TextRowset rows;
-  if (OpenTextRowset(source, sql, &rows, {.full_values = true}) != S_OK) return failed(ErrorDescription(rows.error_source()));
+  if (OpenTextRowset(source, sql, &rows, {.full_values = true}) != S_OK)
+    return failed(ErrorDescription(rows.error_source()));
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
     return source_common::RowCopyCounts{};

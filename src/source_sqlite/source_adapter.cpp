@@ -8,28 +8,34 @@ namespace {
 
 class SqliteAdapter : public source_common::SourceAdapter {
  public:
-  Result<source_common::Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                       const SourceTable& table) const override {
+  Result<source_common::Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
+                                                              std::string_view database,
+                                                              const SourceTable& table) const override {
     return source_sqlite::TranslateTableDefinition(owner, source, database, table);
   }
-  Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
-                                std::string_view database, const SourceTable& table) const override {
+  Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,
+                                                         data::Session* target, std::string_view database,
+                                                         const SourceTable& table) const override {
     return source_sqlite::TransferTableRows(owner, source, target, database, table);
   }
-  Result<source_common::Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                      const SourceTable& view) const override {
+  Result<source_common::Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source,
+                                                             std::string_view database,
+                                                             const SourceTable& view) const override {
     return source_sqlite::TranslateViewDefinition(owner, source, database, view);
   }
-  Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
-                                  const SourceTable& table) const override {
+  Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source,
+                                                         std::string_view database,
+                                                         const SourceTable& table) const override {
     return source_sqlite::TranslatePrimaryKey(owner, source, database, table);
   }
-  Result<source_common::Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
-                                     const SourceTable& table) const override {
+  Result<source_common::Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
+                                                            std::string_view database,
+                                                            const SourceTable& table) const override {
     return source_sqlite::TranslateUniqueIndexes(owner, source, database, table);
   }
-  Result<source_common::Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
-                                   const SourceTable& table) const override {
+  Result<source_common::Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
+                                                          std::string_view database,
+                                                          const SourceTable& table) const override {
     return source_sqlite::TranslateForeignKeys(owner, source, database, table);
   }
   bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& /*target_tree*/,

@@ -29,7 +29,8 @@ constexpr IntegerType kIntegerTypes[] = {
 std::string IntegerTypeFor(size_t first, const ColumnContent& content, bool jet_target) {
   for (size_t k = first; k < std::size(kIntegerTypes); ++k) {
     const IntegerType& t = kIntegerTypes[k];
-    if ((!content.min_integer || *content.min_integer >= t.min) && (!content.max_integer || *content.max_integer <= t.max)) {
+    if ((!content.min_integer || *content.min_integer >= t.min) &&
+        (!content.max_integer || *content.max_integer <= t.max)) {
       return t.name;
     }
   }
@@ -68,18 +69,20 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
       // Only the facts the column's type is chosen by: each is evaluated for every row, and
       // this scan was a good part of a large table's migration time.
       const SqliteTypeKind kind = ClassifySqliteType(columns[wanted[k]].declared);
-      const bool integer_kind = kind == SqliteTypeKind::kTinyInt || kind == SqliteTypeKind::kSmallInt ||
-                                kind == SqliteTypeKind::kInt;
+      const bool integer_kind =
+          kind == SqliteTypeKind::kTinyInt || kind == SqliteTypeKind::kSmallInt || kind == SqliteTypeKind::kInt;
       if (integer_kind) {
         sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " +
                c + " end), null, null, null, null, null";
       } else if (kind == SqliteTypeKind::kText) {
-        sql += "null, null, max(length(case when " + type + " in ('text','blob') then " + c + " end)), null, null, null, null";
+        sql += "null, null, max(length(case when " + type + " in ('text','blob') then " + c +
+               " end)), null, null, null, null";
       } else {
         sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " +
-               c + " end), max(length(case when " + type + " in ('text','blob') then " + c + " end)), count(case when " +
-               type + "='integer' then 1 end), count(case when " + type + "='real' then 1 end), count(case when " +
-               type + "='text' then 1 end), count(case when " + type + "='blob' then 1 end)";
+               c + " end), max(length(case when " + type + " in ('text','blob') then " + c +
+               " end)), count(case when " + type + "='integer' then 1 end), count(case when " + type +
+               "='real' then 1 end), count(case when " + type + "='text' then 1 end), count(case when " + type +
+               "='blob' then 1 end)";
       }
     }
     sql += "\nfrom " + QuoteSqliteName(table.name);
@@ -135,16 +138,12 @@ bool NeedsContent(const SqliteDeclaredType& declared, bool for_form) {
   switch (ClassifySqliteType(declared)) {
     case SqliteTypeKind::kBlob:
     case SqliteTypeKind::kNone:
-    case SqliteTypeKind::kOther:
-      return true;
+    case SqliteTypeKind::kOther: return true;
     case SqliteTypeKind::kTinyInt:
     case SqliteTypeKind::kSmallInt:
-    case SqliteTypeKind::kInt:
-      return !for_form;
-    case SqliteTypeKind::kText:
-      return !for_form && !declared.args.empty();
-    default:
-      return false;
+    case SqliteTypeKind::kInt: return !for_form;
+    case SqliteTypeKind::kText: return !for_form && !declared.args.empty();
+    default: return false;
   }
 }
 
@@ -167,8 +166,7 @@ AccessType ChooseAccessType(const SqliteDeclaredType& declared, const ColumnCont
     }
     case SqliteTypeKind::kDate:
     case SqliteTypeKind::kDateTime:
-    case SqliteTypeKind::kTime:
-      return {"DateTime", " ", ValueForm::kDate};
+    case SqliteTypeKind::kTime: return {"DateTime", " ", ValueForm::kDate};
     case SqliteTypeKind::kText: {
       const std::int64_t size = SizeFor(declared, content, 255);
       if (size == 0) return {"LongText", " ", ValueForm::kText};
@@ -183,8 +181,7 @@ AccessType ChooseAccessType(const SqliteDeclaredType& declared, const ColumnCont
       return {"Binary", "(" + std::to_string(size) + ")", ValueForm::kBinary};
     }
     case SqliteTypeKind::kNone:
-    case SqliteTypeKind::kOther:
-      break;
+    case SqliteTypeKind::kOther: break;
   }
   // By content: what the stored values are, NULLs aside.
   if (content.texts == 0 && content.blobs == 0 && content.integers + content.reals > 0) {
@@ -212,7 +209,8 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
   return std::nullopt;
 }
 
-Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable& table, bool jet_target, bool for_form) {
+Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable& table, bool jet_target,
+                                              bool for_form) {
   std::vector<SourceColumn> columns;
   {
     TextRowset rows;
@@ -243,8 +241,8 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
   return columns;
 }
 
-Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source,
-                                             std::string_view /*database*/, const SourceTable& table) {
+Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                             const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = source_common::TargetIsJet(owner);
   ASSIGN_OR_RETURN(const std::vector<SourceColumn> columns, ReadColumns(source, table, jet, false));

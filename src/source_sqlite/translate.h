@@ -130,11 +130,11 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Sessio
                                         const SourceTable& table);
 // One CREATE UNIQUE INDEX `T_IDX_n` per unique index that is not the primary key, separated by
 // ";"; partial and expression indexes are left out with a line.
-Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
-                                           std::string_view database, const SourceTable& table);
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+                                           const SourceTable& table);
 // One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";", named
 // FK_<table>_<referenced table> (a second key to the same table gets "_2", and so on).
-Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
-                                         std::string_view database, const SourceTable& table);
+Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+                                         const SourceTable& table);
 
 }  // namespace tabulon::source_sqlite

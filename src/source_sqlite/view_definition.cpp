@@ -80,10 +80,12 @@ Result<std::vector<Token>> Tokenize(std::string_view sql) {
     } else if (c == '"' || c == '`' || c == '[') {
       t.kind = TokenKind::kQuotedName;
       end = QuotedEnd(sql, i, c == '[' ? ']' : c, &t.name);
-    } else if (std::isdigit(static_cast<unsigned char>(c)) || (c == '.' && std::isdigit(static_cast<unsigned char>(next)))) {
+    } else if (std::isdigit(static_cast<unsigned char>(c)) ||
+               (c == '.' && std::isdigit(static_cast<unsigned char>(next)))) {
       t.kind = TokenKind::kNumber;
-      while (end < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[end])) || sql[end] == '.' ||
-                                  ((sql[end] == '+' || sql[end] == '-') && (sql[end - 1] == 'e' || sql[end - 1] == 'E')))) {
+      while (end < sql.size() &&
+             (std::isalnum(static_cast<unsigned char>(sql[end])) || sql[end] == '.' ||
+              ((sql[end] == '+' || sql[end] == '-') && (sql[end - 1] == 'e' || sql[end - 1] == 'E')))) {
         ++end;
       }
     } else if (IsWordStart(c)) {
@@ -119,9 +121,10 @@ size_t NextSolid(const std::vector<Token>& tokens, size_t i) {
 
 // Words that may stand before "(" without being a function.
 bool IsKeywordBeforeParenthesis(std::string_view word) {
-  static const std::set<std::string> kWords = {
-      "select", "from", "where", "and", "or", "not", "in", "exists", "on", "join", "as", "when", "then", "else",
-      "case", "having", "like", "between", "is", "distinct", "all", "union", "using", "values", "by", "any", "some"};
+  static const std::set<std::string> kWords = {"select", "from",   "where",  "and",     "or",   "not",      "in",
+                                               "exists", "on",     "join",   "as",      "when", "then",     "else",
+                                               "case",   "having", "like",   "between", "is",   "distinct", "all",
+                                               "union",  "using",  "values", "by",      "any",  "some"};
   return kWords.count(AsciiLower(word)) > 0;
 }
 
@@ -133,11 +136,11 @@ struct AccessFunction {
 // SQLite functions Access knows with the same meaning, under Access's names.
 std::optional<AccessFunction> AccessFunctionFor(std::string_view sqlite_name) {
   static const std::map<std::string, AccessFunction> kFunctions = {
-      {"count", {"Count", 0, 1}}, {"sum", {"Sum", 1, 1}},       {"avg", {"Avg", 1, 1}},
-      {"min", {"Min", 1, 1}},     {"max", {"Max", 1, 1}},       {"abs", {"Abs", 1, 1}},
-      {"round", {"Round", 1, 2}}, {"upper", {"UCase", 1, 1}},   {"lower", {"LCase", 1, 1}},
-      {"length", {"Len", 1, 1}},  {"substr", {"Mid", 2, 3}},    {"substring", {"Mid", 2, 3}},
-      {"trim", {"Trim", 1, 1}},   {"ltrim", {"LTrim", 1, 1}},   {"rtrim", {"RTrim", 1, 1}},
+      {"count", {"Count", 0, 1}}, {"sum", {"Sum", 1, 1}},         {"avg", {"Avg", 1, 1}},
+      {"min", {"Min", 1, 1}},     {"max", {"Max", 1, 1}},         {"abs", {"Abs", 1, 1}},
+      {"round", {"Round", 1, 2}}, {"upper", {"UCase", 1, 1}},     {"lower", {"LCase", 1, 1}},
+      {"length", {"Len", 1, 1}},  {"substr", {"Mid", 2, 3}},      {"substring", {"Mid", 2, 3}},
+      {"trim", {"Trim", 1, 1}},   {"ltrim", {"LTrim", 1, 1}},     {"rtrim", {"RTrim", 1, 1}},
       {"instr", {"InStr", 2, 2}}, {"replace", {"Replace", 3, 3}}, {"iif", {"IIf", 3, 3}}};
   const auto found = kFunctions.find(AsciiLower(sqlite_name));
   if (found == kFunctions.end()) return std::nullopt;
@@ -181,9 +184,7 @@ Result<std::string> RewriteTokens(const std::vector<Token>& tokens, size_t begin
         }
         out += t.text;
         break;
-      case TokenKind::kSymbol:
-        out += t.text == "!=" ? "<>" : t.text == "==" ? "=" : t.text;
-        break;
+      case TokenKind::kSymbol: out += t.text == "!=" ? "<>" : t.text == "==" ? "=" : t.text; break;
       case TokenKind::kWord: {
         const size_t next = NextSolid(tokens, i + 1);
         const bool call = next < end && tokens[next].kind == TokenKind::kSymbol && tokens[next].text == "(";
@@ -226,7 +227,8 @@ Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view
   if (!expect("CREATE")) return InvalidArgumentError("the text is not a CREATE VIEW");
   if (!expect("TEMP")) expect("TEMPORARY");
   if (!expect("VIEW")) return InvalidArgumentError("the text is not a CREATE VIEW");
-  if (expect("IF") && !(expect("NOT") && expect("EXISTS"))) return InvalidArgumentError("the text is not a CREATE VIEW");
+  if (expect("IF") && !(expect("NOT") && expect("EXISTS")))
+    return InvalidArgumentError("the text is not a CREATE VIEW");
   i = NextSolid(tokens, i + 1);  // the name
   if (i < tokens.size() && tokens[i].text == ".") i = NextSolid(tokens, NextSolid(tokens, i + 1) + 1);
   std::string columns;
@@ -246,15 +248,15 @@ Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view
   while (end > i && (IsBlank(tokens[end - 1]) || tokens[end - 1].text == ";")) --end;
   ASSIGN_OR_RETURN(std::string select, RewriteTokens(tokens, i, end));
 
-  std::string text = "CREATE VIEW " + source_common::AccessName(view) + (columns.empty() ? "" : " " + columns) + " AS " +
-                     select;
+  std::string text =
+      "CREATE VIEW " + source_common::AccessName(view) + (columns.empty() ? "" : " " + columns) + " AS " + select;
   Result<jetsql::Statement> parsed = jetsql::ParseStatement(text);
   if (!parsed.ok()) return UnsupportedError(parsed.status().message());
   return text + "\n";
 }
 
-Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session* source,
-                                            std::string_view /*database*/, const SourceTable& view) {
+Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                            const SourceTable& view) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
   if (OpenTextRowset(source, BuildViewTextStatement(view), &rows, {.full_values = true}) != S_OK) {

@@ -62,8 +62,9 @@ bool DriverLibraryExists(const std::string& library) {
   if (library.empty()) return false;
   const fs::path path(library);
   if (path.is_absolute()) return fs::is_regular_file(path, error);
-  for (const char* folder : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu/odbc",
-                             "/usr/lib/aarch64-linux-gnu", "/usr/lib/odbc", "/usr/lib", "/usr/local/lib", "/lib"}) {
+  for (const char* folder :
+       {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu/odbc",
+        "/usr/lib/aarch64-linux-gnu", "/usr/lib/odbc", "/usr/lib", "/usr/local/lib", "/lib"}) {
     if (fs::is_regular_file(fs::path(folder) / path, error)) return true;
   }
   return false;
@@ -117,7 +118,8 @@ std::string GetServerVersion(OutputPane* owner, Session* session) {
     Result<bool> fetched = FetchRow(rows);
     if (!fetched.ok()) return fetched.status().message();
     if (!*fetched) break;
-    version = rows.buffer().columns() == 0 || rows.buffer().IsNull(1) ? std::string() : std::string(rows.buffer().Value(1));
+    version =
+        rows.buffer().columns() == 0 || rows.buffer().IsNull(1) ? std::string() : std::string(rows.buffer().Value(1));
   }
   return version;
 }

@@ -29,10 +29,14 @@ std::string BuildForeignKeysStatement(const SourceTable& table) {
   return "select OBJECT_NAME(f.constid), OBJECT_NAME(f.fkeyid), f.name, OBJECT_NAME(f.rkeyid), r.name\n"
          "from (select k.constid, k.fkeyid, k.rkeyid, k.keyno, col.name from sysforeignkeys k\n"
          "  join syscolumns col on k.fkeyid=col.id and k.fkey=col.colid\n"
-         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" + id + ")) f\n"
+         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" +
+         id +
+         ")) f\n"
          "join (select k.constid, k.keyno, col.name from sysforeignkeys k\n"
          "  join syscolumns col on k.rkeyid=col.id and k.rkey=col.colid\n"
-         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" + id + ")) r\n"
+         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" +
+         id +
+         ")) r\n"
          "on f.constid=r.constid and f.keyno=r.keyno\n"
          "order by OBJECT_NAME(f.constid), f.keyno";
 }
@@ -101,8 +105,8 @@ std::vector<source_common::KeyColumn> KeyColumns(std::string_view keys) {
 
 std::string AccessKeyColumns(std::string_view keys) { return source_common::AccessKeyList(KeyColumns(keys)); }
 
-Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session* source,
-                                            std::string_view /*database*/, const SourceTable& view) {
+Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                            const SourceTable& view) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
   if (OpenTextRowset(source, BuildHelpTextStatement(view), &rows) != S_OK) {
@@ -167,8 +171,8 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
   return Translation::Statements(std::move(result));
 }
 
-Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source,
-                                           std::string_view /*database*/, const SourceTable& table) {
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                           const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   TextRowset rows;
   ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows));
@@ -180,8 +184,8 @@ Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* 
     const std::string description = AsciiUpper(Cell(rows, 2));
     if (description.find("PRIMARY KEY") != std::string::npos) continue;
     if (HasWord(description, "UNIQUE")) {
-      source_common::AppendStatement(
-          result, source_common::UniqueIndexStatement(table.name, counter, KeyColumns(Cell(rows, rows.buffer().columns()))));
+      source_common::AppendStatement(result, source_common::UniqueIndexStatement(
+                                                 table.name, counter, KeyColumns(Cell(rows, rows.buffer().columns()))));
     }
     ++counter;
   }

@@ -26,8 +26,7 @@ bool IsTextLike(DbType type) {
     case DBTYPE_DBTIME:
     case DBTYPE_VARIANT:  // a sql_variant arrives as the text of its value
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

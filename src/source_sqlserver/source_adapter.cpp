@@ -9,28 +9,34 @@ namespace {
 
 class SqlServerAdapter : public source_common::SourceAdapter {
  public:
-  Result<source_common::Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                       const SourceTable& table) const override {
+  Result<source_common::Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
+                                                              std::string_view database,
+                                                              const SourceTable& table) const override {
     return source_sqlserver::TranslateTableDefinition(owner, source, database, table);
   }
-  Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
-                                std::string_view database, const SourceTable& table) const override {
+  Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,
+                                                         data::Session* target, std::string_view database,
+                                                         const SourceTable& table) const override {
     return source_sqlserver::TransferTableRows(owner, source, target, database, table);
   }
-  Result<source_common::Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source, std::string_view database,
-                                      const SourceTable& view) const override {
+  Result<source_common::Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source,
+                                                             std::string_view database,
+                                                             const SourceTable& view) const override {
     return source_sqlserver::TranslateViewDefinition(owner, source, database, view);
   }
-  Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
-                                  const SourceTable& table) const override {
+  Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source,
+                                                         std::string_view database,
+                                                         const SourceTable& table) const override {
     return source_sqlserver::TranslatePrimaryKey(owner, source, database, table);
   }
-  Result<source_common::Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
-                                     const SourceTable& table) const override {
+  Result<source_common::Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
+                                                            std::string_view database,
+                                                            const SourceTable& table) const override {
     return source_sqlserver::TranslateUniqueIndexes(owner, source, database, table);
   }
-  Result<source_common::Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
-                                   const SourceTable& table) const override {
+  Result<source_common::Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
+                                                          std::string_view database,
+                                                          const SourceTable& table) const override {
     return source_sqlserver::TranslateForeignKeys(owner, source, database, table);
   }
   bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& target_tree,

@@ -12,9 +12,9 @@ namespace tabulon::source_sqlserver {
 
 // A table or view of the source; an empty schema leaves the name to SQL Server's default
 // schema resolution.
-using source_common::SourceTable;
 using source_common::AccessName;
 using source_common::SafeFileName;
+using source_common::SourceTable;
 
 // [name] with every ']' doubled.
 std::string QuoteSqlServerName(std::string_view name);

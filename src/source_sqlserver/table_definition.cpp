@@ -25,7 +25,8 @@ std::string BuildColumnsStatement(const SourceTable& table, bool jet_target) {
       "  when t.type_id=34 then 'LongBinary'\n"
       "  when t.type_id in (35,99) then 'LongText'\n"
       "  when t.type_id in (60,122) then 'Currency'\n";
-  sql += jet_target ? "  when t.type_id in (106,108) then 'Numeric('+CONVERT(varchar,c.precision)+','+CONVERT(varchar,c.scale)+')'\n"
+  sql += jet_target ? "  when t.type_id in (106,108) then "
+                      "'Numeric('+CONVERT(varchar,c.precision)+','+CONVERT(varchar,c.scale)+')'\n"
                     : "  when t.type_id in (106,108) then 'Numeric'\n";
   sql +=
       "  when t.type_id in (40,58) then 'DateTime'\n"
@@ -55,7 +56,8 @@ std::string BuildColumnsStatement(const SourceTable& table, bool jet_target) {
       "  else '('+CONVERT(varchar,c.max_length)+')' end 'Length',\n"
       " case when c.is_nullable=0 then 'NOT NULL' else 'NULL' end 'Nullable',\n"
       " case when c.default_object_id=0 then ''\n"
-      "  else (select d.definition from sys.default_constraints d where d.object_id=c.default_object_id) end 'Default'\n"
+      "  else (select d.definition from sys.default_constraints d where d.object_id=c.default_object_id) end "
+      "'Default'\n"
       "from sys.all_columns c\n"
       " cross apply (select case when c.user_type_id>256 then c.system_type_id else c.user_type_id end) t(type_id)\n"
       "where c.object_id=object_id(";
@@ -76,12 +78,13 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
   }
   if (IsNumberLiteral(text)) return std::string(text);
   if (IsStringLiteral(text)) return std::string(text);
-  if ((text.front() == 'N' || text.front() == 'n') && IsStringLiteral(text.substr(1))) return std::string(text.substr(1));
+  if ((text.front() == 'N' || text.front() == 'n') && IsStringLiteral(text.substr(1)))
+    return std::string(text.substr(1));
   return std::nullopt;
 }
 
-Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source,
-                                             std::string_view /*database*/, const SourceTable& table) {
+Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                             const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = TargetIsJet(owner);
   TextRowset rows;

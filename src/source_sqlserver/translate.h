@@ -65,11 +65,11 @@ Result<Translation> TranslateViewDefinition(const SourceContext& owner, data::Se
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
                                         const SourceTable& table);
 // One CREATE UNIQUE INDEX per unique index that is not the primary key, separated by ";".
-Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
-                                           std::string_view database, const SourceTable& table);
+Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
+                                           const SourceTable& table);
 // One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";".
-Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
-                                         std::string_view database, const SourceTable& table);
+Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
+                                         const SourceTable& table);
 
 // A key column list as SQL Server prints it ("a, b(-)") as Access columns ("`a`,`b` DESC").
 std::string AccessKeyColumns(std::string_view keys);

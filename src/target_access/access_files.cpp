@@ -24,9 +24,14 @@ using data::WriteOutputText;
 data::Hresult HresultFromErrno(int error) {
   std::uint32_t win32 = 0x1F;  // ERROR_GEN_FAILURE
   switch (error) {
-    case ENOENT: case ENOTDIR: win32 = 2; break;      // ERROR_FILE_NOT_FOUND
-    case EACCES: case EPERM: case EROFS: case EISDIR: win32 = 5; break;  // ERROR_ACCESS_DENIED
-    case EBUSY: case ETXTBSY: win32 = 32; break;       // ERROR_SHARING_VIOLATION
+    case ENOENT:
+    case ENOTDIR: win32 = 2; break;  // ERROR_FILE_NOT_FOUND
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: win32 = 5; break;  // ERROR_ACCESS_DENIED
+    case EBUSY:
+    case ETXTBSY: win32 = 32; break;  // ERROR_SHARING_VIOLATION
     default: break;
   }
   return data::MakeHresult(0x80070000u | win32);
@@ -64,8 +69,7 @@ class TreeGuard {
 // Creates a Jet file from the sets through the built-in provider; failures are written with
 // these step words: "Database Init" (no provider), "Bind Property" (a
 // provider that cannot create files), then `create_step`.
-bool CreateJetFile(TargetContext& owner, std::span<const data::PropertySet> sets,
-                   std::string_view create_step) {
+bool CreateJetFile(TargetContext& owner, std::span<const data::PropertySet> sets, std::string_view create_step) {
   std::shared_ptr<data::Provider> provider = data::FindProvider(data::kJetProviderName);
   if (provider == nullptr) {
     WriteHresult(owner, "Database Init", data::REGDB_E_CLASSNOTREG);
@@ -119,9 +123,7 @@ std::string SystemDatabasePath(const TargetContext& owner, const EnvironmentLook
   return path;
 }
 
-bool IsJetProvider(std::string_view provider) {
-  return EqualsIgnoreAsciiCase(provider, data::kJetProviderName);
-}
+bool IsJetProvider(std::string_view provider) { return EqualsIgnoreAsciiCase(provider, data::kJetProviderName); }
 
 bool BuildTargetConnectionProperties(TargetContext& owner, data::PropertySet* set) {
   data::ConnectionProfile& profile = owner.target->profile;
@@ -141,8 +143,7 @@ bool BuildTargetConnectionProperties(TargetContext& owner, data::PropertySet* se
     profile.catalog = data::RegexReplace(profile.source_name, ".mdb$", "");
   } else {
     set->AddString(data::DBPROP_INIT_PROVIDERSTRING,
-                   "Driver={Microsoft Access Driver (*.mdb)};SystemDB=" +
-                       SystemDatabasePath(owner) + ";");
+                   "Driver={Microsoft Access Driver (*.mdb)};SystemDB=" + SystemDatabasePath(owner) + ";");
   }
   return true;
 }
@@ -198,8 +199,7 @@ bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mod
     choice.initial_directory = name;
     choice.save = true;
     choice.path_must_exist = true;
-    std::optional<std::string> chosen =
-        owner.prompt != nullptr ? owner.prompt->ChooseFile(choice) : std::nullopt;
+    std::optional<std::string> chosen = owner.prompt != nullptr ? owner.prompt->ChooseFile(choice) : std::nullopt;
     if (!chosen || chosen->empty()) return false;
     path = *chosen;
   } else {
@@ -288,8 +288,7 @@ bool SwitchAccessDatabase(TargetContext& owner, std::string name, Side side) {
 }
 
 std::string FormatAccessProviders(bool jet_registered, bool bridge_registered, bool bridge_usable,
-                                  const std::vector<data::OdbcDriver>& drivers,
-                                  const EnvironmentLookup& lookup) {
+                                  const std::vector<data::OdbcDriver>& drivers, const EnvironmentLookup& lookup) {
   std::string text = "Microsoft Jet 4.0 OLE DB Provider|";
   text += jet_registered ? "Installed|Usable|" : "Not Installed|Unusable|";
   text += "Microsoft OLE DB Provider for ODBC Drivers|";
@@ -318,8 +317,8 @@ std::string FormatAccessProviders(bool jet_registered, bool bridge_registered, b
 
 std::string CheckAccessProviders() {
   return FormatAccessProviders(data::FindProvider(data::kJetProviderName) != nullptr,
-                               data::FindProvider("MSDASQL") != nullptr,
-                               data::OdbcDriverManagerUsable(), data::ListOdbcDrivers());
+                               data::FindProvider("MSDASQL") != nullptr, data::OdbcDriverManagerUsable(),
+                               data::ListOdbcDrivers());
 }
 
 std::string MakeSafeFileName(std::string_view name) {

@@ -14,8 +14,7 @@
 
 namespace tabulon::target_access {
 
-inline constexpr char kSystemDatabaseTemplate[] =
-    "%USERPROFILE%\\Application Data\\Microsoft\\Access\\System.MDW";
+inline constexpr char kSystemDatabaseTemplate[] = "%USERPROFILE%\\Application Data\\Microsoft\\Access\\System.MDW";
 
 // Reads one environment variable; nullopt when unset.
 using EnvironmentLookup = std::function<std::optional<std::string>(std::string_view)>;
@@ -24,13 +23,11 @@ std::optional<std::string> ProcessEnvironment(std::string_view name);
 // Replaces every %NAME% by the variable's value (unset: empty), again from the start while a
 // '%' with a closing '%' after it remains. A value that keeps producing new names stops after
 // 64 replacements, so the expansion always ends.
-std::string ExpandEnvironmentText(std::string_view text,
-                                  const EnvironmentLookup& lookup = ProcessEnvironment);
+std::string ExpandEnvironmentText(std::string_view text, const EnvironmentLookup& lookup = ProcessEnvironment);
 
 // The workgroup file: owner.system_database_path when set, else the expansion of the template
 // (USERPROFILE falling back to HOME) with backslashes read as '/'.
-std::string SystemDatabasePath(const TargetContext& owner,
-                               const EnvironmentLookup& lookup = ProcessEnvironment);
+std::string SystemDatabasePath(const TargetContext& owner, const EnvironmentLookup& lookup = ProcessEnvironment);
 
 // True when `provider` names the built-in Jet provider (without regard to case).
 bool IsJetProvider(std::string_view provider);

@@ -27,8 +27,7 @@ std::vector<std::string> Texts(const data::OutputPane& pane) {
 
 // A context over a scratch folder: the workgroup file lives there too.
 struct Fixture {
-  explicit Fixture(const std::string& name)
-      : dir(testing::ScratchFile("target_access", name)) {
+  explicit Fixture(const std::string& name) : dir(testing::ScratchFile("target_access", name)) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     target.profile.provider_name = data::kJetProviderName;
@@ -69,8 +68,7 @@ TEST(TargetProperties, JetAndOdbcSets) {
   ASSERT_EQ(sets.size(), 2u);
   std::vector<data::PropertyId> ids;
   for (const data::Property& p : sets[0].properties()) ids.push_back(p.id);
-  EXPECT_EQ(ids, (std::vector<data::PropertyId>{0x05, 0x06, 0x08, 0x09, 0x0C, 0x3B, 0xE9, 0x3F,
-                                                0x40, 0xBA, 0xA0}));
+  EXPECT_EQ(ids, (std::vector<data::PropertyId>{0x05, 0x06, 0x08, 0x09, 0x0C, 0x3B, 0xE9, 0x3F, 0x40, 0xBA, 0xA0}));
   EXPECT_EQ(sets[0].FindString(data::DBPROP_INIT_CATALOG), "old");  // as it was when built
   EXPECT_EQ(sets[0].FindNumber(data::DBPROP_INIT_MODE), 0x10);
   EXPECT_EQ(sets[0].FindNumber(data::DBPROP_INIT_PROMPT), 4);
@@ -159,7 +157,7 @@ TEST(CreateAccessDatabase, SaveDialogAndEnding) {
   f.prompt.AnswerText(f.Path("Old.mdb.v1"));  // ".mdb" anywhere: used unchanged
   EXPECT_TRUE(CreateAccessDatabase(f.owner, f.dir.string(), 0));
   EXPECT_EQ(Texts(f.pane), (std::vector<std::string>{"Create Access MDB File [" + f.Path("Shop.mdb") + "]",
-                                                      "Create Access MDB File [" + f.Path("Old.mdb.v1") + "]"}));
+                                                     "Create Access MDB File [" + f.Path("Old.mdb.v1") + "]"}));
   EXPECT_TRUE(IsJetFile(f.Path("Shop.mdb")));
   EXPECT_TRUE(IsJetFile(f.Path("Old.mdb.v1")));
   EXPECT_TRUE(IsJetFile(f.owner.system_database_path));
@@ -231,7 +229,8 @@ TEST(DropAccessDatabase, ConnectedFileDisconnectsOtherFilesDoNot) {
   EXPECT_EQ(f.target_tree.state, -1);
   EXPECT_EQ(f.prompt.texts().back(), "Connected Database Dropped, Please Connect Another!");
   EXPECT_EQ(f.prompt.asked().back().kind, data::ScriptedUserPrompt::Kind::kMessage);
-  EXPECT_EQ(Texts(f.pane), (std::vector<std::string>{"Drop Database SUCCESSFULLY!!!", "Drop Database SUCCESSFULLY!!!"}));
+  EXPECT_EQ(Texts(f.pane),
+            (std::vector<std::string>{"Drop Database SUCCESSFULLY!!!", "Drop Database SUCCESSFULLY!!!"}));
   EXPECT_EQ(stops, 2);
   EXPECT_EQ(refreshes, 1);
 

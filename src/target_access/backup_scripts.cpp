@@ -100,15 +100,12 @@ std::string ScriptValue(data::DbType type, const std::optional<std::string>& tex
     case data::DBTYPE_STR:
     case data::DBTYPE_WSTR:
     case data::DBTYPE_BSTR:
-    case data::DBTYPE_GUID:
-      return Quoted(*text);
-    case data::DBTYPE_BYTES:
-      return IsHexText(*text) ? "0x" + *text : Quoted(*text);
+    case data::DBTYPE_GUID: return Quoted(*text);
+    case data::DBTYPE_BYTES: return IsHexText(*text) ? "0x" + *text : Quoted(*text);
     case data::DBTYPE_DATE:
     case data::DBTYPE_DBDATE:
     case data::DBTYPE_DBTIME:
-    case data::DBTYPE_DBTIMESTAMP:
-      return text->find('#') == std::string::npos ? "#" + *text + "#" : Quoted(*text);
+    case data::DBTYPE_DBTIMESTAMP: return text->find('#') == std::string::npos ? "#" + *text + "#" : Quoted(*text);
     default:
       if (IsNumberText(*text) || EqualsIgnoreAsciiCase(*text, "true") || EqualsIgnoreAsciiCase(*text, "false")) {
         return *text;
@@ -175,8 +172,8 @@ QueryColumns FindQueryColumns(const std::vector<data::ColumnInfo>& columns) {
 // tables and the condition.
 std::string RebuildViewFromQueryRows(TargetContext& owner, data::Session* session, const std::string& view,
                                      const std::string& failure) {
-  const std::string sql = "select Q.* from MSysObjects O,MSysQueries Q \t\twhere O.name=" + Quoted(view) +
-                          " and O.Id=Q.ObjectId";
+  const std::string sql =
+      "select Q.* from MSysObjects O,MSysQueries Q \t\twhere O.name=" + Quoted(view) + " and O.Id=Q.ObjectId";
   data::TextRowset rowset;
   const data::Hresult code = data::OpenTextRowset(session, sql, &rowset);
   if (code != data::S_OK) {
@@ -211,14 +208,9 @@ std::string RebuildViewFromQueryRows(TargetContext& owner, data::Session* sessio
           selected = true;
         }
         break;
-      case 5:
-        from += from.empty() ? "  FROM " + QuoteAccessName(name1) : ", " + QuoteAccessName(name1);
-        break;
-      case 8:
-        where += where.empty() ? " WHERE " + expression : ", " + expression;
-        break;
-      default:
-        break;
+      case 5: from += from.empty() ? "  FROM " + QuoteAccessName(name1) : ", " + QuoteAccessName(name1); break;
+      case 8: where += where.empty() ? " WHERE " + expression : ", " + expression; break;
+      default: break;
     }
   }
   if (data::Failed(fetched)) {

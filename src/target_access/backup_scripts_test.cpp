@@ -94,13 +94,16 @@ struct Target {
 TEST(BackupScripts, DefinitionAndDataScripts) {
   Target t(Scratch("texts.mdb"));
   ASSERT_TRUE(t.opened);
-  ASSERT_TRUE(t.Run("create table `Order Lines` (Id COUNTER, Name VARCHAR(20) DEFAULT 'n/a', "
-                    "Qty SHORT NOT NULL DEFAULT 0, Price CURRENCY, Amount DECIMAL(10,3), Ratio DOUBLE, "
-                    "Small SINGLE, Due DATETIME DEFAULT Now(), Done BIT, Tag GUID, Raw VARBINARY(8), Notes LONGTEXT)"));
-  ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'it''s; a\r\n\"test\"', 3, 12.5, 1.125, 0.1, 1.5, "
-                    "#2024-02-29 13:45:10.250#, TRUE, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 0x00FF10, 'm')"));
-  ASSERT_TRUE(t.Run("insert into `Order Lines` values (2, NULL, -4, NULL, -0.5, NULL, NULL, NULL, FALSE, NULL, "
-                    "0x, '')"));
+  ASSERT_TRUE(
+      t.Run("create table `Order Lines` (Id COUNTER, Name VARCHAR(20) DEFAULT 'n/a', "
+            "Qty SHORT NOT NULL DEFAULT 0, Price CURRENCY, Amount DECIMAL(10,3), Ratio DOUBLE, "
+            "Small SINGLE, Due DATETIME DEFAULT Now(), Done BIT, Tag GUID, Raw VARBINARY(8), Notes LONGTEXT)"));
+  ASSERT_TRUE(
+      t.Run("insert into `Order Lines` values (1, 'it''s; a\r\n\"test\"', 3, 12.5, 1.125, 0.1, 1.5, "
+            "#2024-02-29 13:45:10.250#, TRUE, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 0x00FF10, 'm')"));
+  ASSERT_TRUE(
+      t.Run("insert into `Order Lines` values (2, NULL, -4, NULL, -0.5, NULL, NULL, NULL, FALSE, NULL, "
+            "0x, '')"));
   t.Lines();
 
   EXPECT_EQ(TableDefinitionScript(t.owner, t.session(), "Order Lines"),
@@ -184,9 +187,10 @@ TEST(BackupScripts, ViewScripts) {
   ASSERT_TRUE(t.opened);
   ASSERT_TRUE(t.Run("create table Customers (Id LONG, Name VARCHAR(50))"));
   ASSERT_TRUE(t.Run("create table Orders (Id LONG, CustomerId LONG, Total CURRENCY)"));
-  ASSERT_TRUE(t.Run("create view `Customer Totals` as select c.Name as Who, Sum(o.Total) as Spent "
-                    "from Customers as c inner join Orders as o on c.Id = o.CustomerId "
-                    "where o.Total > 0 group by c.Name having Sum(o.Total) > 10 order by c.Name desc"));
+  ASSERT_TRUE(
+      t.Run("create view `Customer Totals` as select c.Name as Who, Sum(o.Total) as Spent "
+            "from Customers as c inner join Orders as o on c.Id = o.CustomerId "
+            "where o.Total > 0 group by c.Name having Sum(o.Total) > 10 order by c.Name desc"));
   ASSERT_TRUE(t.Run("create view Named as select Name as Customer, Id from Customers where Id > 1"));
   t.Lines();
 
@@ -221,8 +225,8 @@ TEST(BackupScripts, StatementReader) {
   std::vector<std::string> got;
   while (auto s = rows.Next()) got.push_back(*s);
   EXPECT_EQ(got, (std::vector<std::string>{"insert into t values (1,'a;b\n(c','it''s')",
-                                           "insert into `x;y` values ([p)q], \"d\"\"e\")",
-                                           "insert into t values (2)", "insert into t values ('open"}));
+                                           "insert into `x;y` values ([p)q], \"d\"\"e\")", "insert into t values (2)",
+                                           "insert into t values ('open"}));
   EXPECT_TRUE(rows.unbalanced());
 }
 
@@ -268,10 +272,9 @@ RoundTrip BackUpAndRestore(const fs::path& backed_up, const std::string& name) {
   // A missing object must be one the restore reported.
   for (std::string& difference : testing::CompareCopiedFile(backed_up.string(), target.path.string(), views)) {
     const std::string object = difference.substr(0, difference.find(" is missing"));
-    const bool reported = object != difference && std::any_of(out.failures.begin(), out.failures.end(),
-                                                              [&](const std::string& line) {
-                                                                return line.starts_with(object + ": ");
-                                                              });
+    const bool reported =
+        object != difference && std::any_of(out.failures.begin(), out.failures.end(),
+                                            [&](const std::string& line) { return line.starts_with(object + ": "); });
     if (!reported) out.differences.push_back(std::move(difference));
   }
   return out;
@@ -284,30 +287,36 @@ TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
   {
     Target t(path);
     ASSERT_TRUE(t.opened);
-    ASSERT_TRUE(t.Run("create table `Select` (Id COUNTER, Flag BIT, B1 BYTE, S SHORT NOT NULL DEFAULT 7, L LONG, "
-                      "F SINGLE, D DOUBLE, C CURRENCY, Dec DECIMAL(28,6), Dt DATETIME, G GUID, T VARCHAR(255), "
-                      "Bin VARBINARY(255), M LONGTEXT, O LONGBINARY, `Blank Name` VARCHAR(10) DEFAULT 'x''y')"));
+    ASSERT_TRUE(
+        t.Run("create table `Select` (Id COUNTER, Flag BIT, B1 BYTE, S SHORT NOT NULL DEFAULT 7, L LONG, "
+              "F SINGLE, D DOUBLE, C CURRENCY, Dec DECIMAL(28,6), Dt DATETIME, G GUID, T VARCHAR(255), "
+              "Bin VARBINARY(255), M LONGTEXT, O LONGBINARY, `Blank Name` VARCHAR(10) DEFAULT 'x''y')"));
     ASSERT_TRUE(t.Run("create table `Order Lines` (`Line No` LONG NOT NULL, Item VARCHAR(40) NOT NULL, Qty DOUBLE)"));
     std::string memo;  // as an SQL string's inside
     for (int i = 0; i < 2500; ++i) memo += "line " + std::to_string(i) + " it''s \"quoted\";\r\n";
     std::string ole = "0x";
     for (int i = 0; i < 30000; ++i) ole += "0123456789ABCDEF"[i % 16];
-    ASSERT_TRUE(t.Run("insert into `Select` values (1, TRUE, 255, -32768, -2147483648, 3.4028235e38, "
-                      "-1.2345678901234567e300, -922337203685477.5808, -1234567890123456789012.345678, "
-                      "#1899-12-30 00:00:01#, '{00000000-0000-0000-0000-000000000001}', "
-                      "'Grüße ''quoted'' \"dq\" ; \ttab\r\nline Ωμέγα 漢字 😀 insert into x values (1)', "
-                      "0x00FF0010, '" + memo + "', " + ole + ", '')"));
+    ASSERT_TRUE(
+        t.Run("insert into `Select` values (1, TRUE, 255, -32768, -2147483648, 3.4028235e38, "
+              "-1.2345678901234567e300, -922337203685477.5808, -1234567890123456789012.345678, "
+              "#1899-12-30 00:00:01#, '{00000000-0000-0000-0000-000000000001}', "
+              "'Grüße ''quoted'' \"dq\" ; \ttab\r\nline Ωμέγα 漢字 😀 insert into x values (1)', "
+              "0x00FF0010, '" +
+              memo + "', " + ole + ", '')"));
     ASSERT_TRUE(t.Run("insert into `Select` (Id, Flag, S) values (5, FALSE, 0)"));  // NULL elsewhere
-    ASSERT_TRUE(t.Run("insert into `Select` values (9, FALSE, 0, 1, 1, 1.1, 0.1, 0.0001, 0.000001, "
-                      "#1753-01-01 23:59:59.999#, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', '', 0x, '', 0x, 'z')"));
+    ASSERT_TRUE(
+        t.Run("insert into `Select` values (9, FALSE, 0, 1, 1, 1.1, 0.1, 0.0001, 0.000001, "
+              "#1753-01-01 23:59:59.999#, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', '', 0x, '', 0x, 'z')"));
     ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'a', 1.5)"));
     ASSERT_TRUE(t.Run("insert into `Order Lines` values (5, 'b', NULL)"));
-    ASSERT_TRUE(t.Run("create view `Big Lines` as select `Line No` as Num, Item from `Order Lines` "
-                      "where Qty > 1 order by Item desc"));
+    ASSERT_TRUE(
+        t.Run("create view `Big Lines` as select `Line No` as Num, Item from `Order Lines` "
+              "where Qty > 1 order by Item desc"));
     // Named to come first, so it is made only after the view it reads.
     ASSERT_TRUE(t.Run("create view `A Over View` as select Num from `Big Lines` where Num < 10"));
-    ASSERT_TRUE(t.Run("create view Joined as select s.T, o.Item from `Select` as s left join `Order Lines` as o "
-                      "on s.Id = o.`Line No` where s.Flag = True"));
+    ASSERT_TRUE(
+        t.Run("create view Joined as select s.T, o.Item from `Select` as s left join `Order Lines` as o "
+              "on s.Id = o.`Line No` where s.Flag = True"));
   }
   const RoundTrip trip = BackUpAndRestore(path, "all_types");
   EXPECT_EQ(trip.differences, std::vector<std::string>{});
@@ -364,17 +373,17 @@ TEST(RestoreBackup, FailuresAreCountedAndReported) {
   ASSERT_TRUE(result.ok());
   const RestoreResult& r = *result;
   EXPECT_EQ(Joined(r.tables_restored, r.tables_failed, r.rows_restored, r.rows_failed, r.data_files_skipped,
-                r.views_restored, r.views_failed),
+                   r.views_restored, r.views_failed),
             "1 1 2 1 1 0 1");
   // The provider's texts follow the object on the failure lines.
   std::vector<std::string> lines = t.Lines();
   ASSERT_EQ(lines.size(), 9u);
   for (const size_t i : {1, 4, 8}) lines[i].resize(lines[i].find(' ', lines[i].find(']')));
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "Restore Tables of database [failing]", "Table [Bad]:", "Restore Data of database [failing]",
-                       "[Bad] records not restored: the table was not restored", "[Good]",
-                       "[Good]       2 records restored!", "[Good]       1 records failed!",
-                       "Restore Views of database [failing]", "View [v]:"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "Restore Tables of database [failing]", "Table [Bad]:", "Restore Data of database [failing]",
+                "[Bad] records not restored: the table was not restored", "[Good]", "[Good]       2 records restored!",
+                "[Good]       1 records failed!", "Restore Views of database [failing]", "View [v]:"}));
 
   // A stop request ends the restore after the current statement.
   t.owner.stop_requested = [] { return true; };

@@ -37,8 +37,8 @@ std::string JetFixedTypeName(data::DbType type, std::uint8_t precision, std::uin
   return {};
 }
 
-std::string JetTypeName(std::uint32_t flags, data::DbType type, std::size_t size,
-                        std::uint8_t precision, std::uint8_t scale) {
+std::string JetTypeName(std::uint32_t flags, data::DbType type, std::size_t size, std::uint8_t precision,
+                        std::uint8_t scale) {
   const bool bytes = type == data::DBTYPE_BYTES;
   const bool text = type == data::DBTYPE_WSTR;
   switch (flags) {
@@ -71,8 +71,7 @@ std::string JetTypeName(std::uint32_t flags, data::DbType type, std::size_t size
       if (text) return "TEXT";
       return "USERDEFINE";
     }
-    default:
-      return "USERDEFINE";
+    default: return "USERDEFINE";
   }
 }
 
@@ -116,8 +115,7 @@ std::string OdbcTypeName(std::uint32_t flags, data::DbType type, std::size_t siz
       if (bytes) return "BINARY";
       if (text) return "CHAR" + suffix;
       return "USERDEFINE";
-    default:
-      return "USERDEFINE";
+    default: return "USERDEFINE";
   }
 }
 
@@ -125,8 +123,7 @@ std::string OdbcTypeName(std::uint32_t flags, data::DbType type, std::size_t siz
 
 std::string QuoteAccessName(std::string_view name) { return "`" + std::string(name) + "`"; }
 
-bool DropTargetTable(data::OutputPane* owner, data::Session* session, const std::string&,
-                     const std::string& table) {
+bool DropTargetTable(data::OutputPane* owner, data::Session* session, const std::string&, const std::string& table) {
   const std::string sql = "drop table " + QuoteAccessName(table);
   WriteOutputText(owner, sql);
   return data::ExecuteStatement(owner, session, sql, 1);
@@ -146,14 +143,11 @@ bool RenameTargetTable(data::OutputPane* owner, data::Session* session, const st
   }
   // The built-in engine renames in place and keeps what a copy would lose (keys, indexes,
   // AutoNumber, defaults, relationships); a target without RENAME gets the copy and drop.
-  if (data::ExecuteStatement(owner, session,
-                             "alter table " + QuoteAccessName(old_name) + " rename to " +
-                                 QuoteAccessName(new_name),
-                             0)) {
+  if (data::ExecuteStatement(
+          owner, session, "alter table " + QuoteAccessName(old_name) + " rename to " + QuoteAccessName(new_name), 0)) {
     return true;
   }
-  const std::string copy =
-      "select * into " + QuoteAccessName(new_name) + " from " + QuoteAccessName(old_name);
+  const std::string copy = "select * into " + QuoteAccessName(new_name) + " from " + QuoteAccessName(old_name);
   if (!data::ExecuteStatement(owner, session, copy, 0)) {
     WriteOutput(owner, "Rename [%s] ERROR!", old_name.c_str());
     return false;
@@ -176,8 +170,8 @@ std::string TargetVersion(data::OutputPane* owner, data::Session* session) {
   return "";
 }
 
-std::string AccessTypeName(std::uint32_t flags, data::DbType type, std::size_t size,
-                           std::string_view provider, std::uint8_t precision, std::uint8_t scale) {
+std::string AccessTypeName(std::uint32_t flags, data::DbType type, std::size_t size, std::string_view provider,
+                           std::uint8_t precision, std::uint8_t scale) {
   if (IsJetProvider(provider)) return JetTypeName(flags, type, size, precision, scale);
   return OdbcTypeName(flags, type, size);
 }

@@ -33,8 +33,7 @@ std::string TargetVersion(data::OutputPane* owner, data::Session* session);
 // the table of the target provider (the Jet provider's, or the ODBC bridge's for any other
 // provider). `precision` and `scale` describe a Jet Decimal column (type 131); 0 for others.
 // Combinations outside the tables are "USERDEFINE".
-std::string AccessTypeName(std::uint32_t flags, data::DbType type, std::size_t size,
-                           std::string_view provider, std::uint8_t precision = 0,
-                           std::uint8_t scale = 0);
+std::string AccessTypeName(std::uint32_t flags, data::DbType type, std::size_t size, std::string_view provider,
+                           std::uint8_t precision = 0, std::uint8_t scale = 0);
 
 }  // namespace tabulon::target_access

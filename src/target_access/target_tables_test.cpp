@@ -37,8 +37,7 @@ struct Target {
     auto* jet = dynamic_cast<data::JetProvider*>(data::FindProvider(kJet).get());
     std::vector<std::string> errors;
     created = jet != nullptr && data::Succeeded(jet->CreateDataSource({&set, 1}, &errors)) &&
-              data::OpenDataSource(connection, {&set, 1}) == data::S_OK &&
-              data::OpenSession(connection) == data::S_OK;
+              data::OpenDataSource(connection, {&set, 1}) == data::S_OK && data::OpenSession(connection) == data::S_OK;
   }
   bool Run(const std::string& sql) { return data::ExecuteStatement(nullptr, connection.session.get(), sql, 0); }
   void Close() { data::CloseConnection(connection); }
@@ -58,22 +57,44 @@ TEST(AccessTypeName, JetAndOdbcTables) {
     const char* name;
   };
   const Case cases[] = {
-      {24, 3, 0, kJet, "COUNTER"}, {24, 11, 0, kJet, "BIT"}, {24, 128, 0, kJet, "BINARY"},
-      {24, 130, 0, kJet, "TEXT"}, {24, 5, 0, kJet, "USERDEFINE"},
-      {122, 3, 0, kJet, "LONG"}, {90, 2, 0, kJet, "SHORT"}, {122, 4, 0, kJet, "SINGLE"},
-      {122, 5, 0, kJet, "NUMERIC"}, {122, 6, 0, kJet, "CURRENCY"}, {90, 7, 0, kJet, "DATETIME"},
-      {122, 17, 0, kJet, "BYTE"}, {122, 72, 0, kJet, "GUID"}, {122, 11, 0, kJet, "BIT"},
+      {24, 3, 0, kJet, "COUNTER"},
+      {24, 11, 0, kJet, "BIT"},
+      {24, 128, 0, kJet, "BINARY"},
+      {24, 130, 0, kJet, "TEXT"},
+      {24, 5, 0, kJet, "USERDEFINE"},
+      {122, 3, 0, kJet, "LONG"},
+      {90, 2, 0, kJet, "SHORT"},
+      {122, 4, 0, kJet, "SINGLE"},
+      {122, 5, 0, kJet, "NUMERIC"},
+      {122, 6, 0, kJet, "CURRENCY"},
+      {90, 7, 0, kJet, "DATETIME"},
+      {122, 17, 0, kJet, "BYTE"},
+      {122, 72, 0, kJet, "GUID"},
+      {122, 11, 0, kJet, "BIT"},
       {122, 131, 0, kJet, "CURRENCY"},  // no precision known
-      {234, 130, 0, kJet, "LONGTEXT"}, {234, 128, 0, kJet, "LONGBINARY"}, {234, 3, 0, kJet, "LONG"},
+      {234, 130, 0, kJet, "LONGTEXT"},
+      {234, 128, 0, kJet, "LONGBINARY"},
+      {234, 3, 0, kJet, "LONG"},
       // Text and Binary keep their size and kind; required long columns stay long.
-      {106, 130, 50, kJet, "VARCHAR(50) "}, {74, 130, 20, kJet, "VARCHAR(20) "},
-      {106, 128, 16, kJet, "BINARY(16) "}, {74, 128, 8, kJet, "BINARY(8) "},
-      {202, 130, 0, kJet, "LONGTEXT"}, {202, 128, 0, kJet, "LONGBINARY"},
-      {106, 3, 0, kJet, "USERDEFINE"}, {104, 130, 20, kJet, "USERDEFINE"}, {0, 3, 0, "microsoft.jet.oledb.4.0", "USERDEFINE"},
-      {104, 130, 20, "MSDASQL", "CHAR(20)"}, {104, 128, 0, "MSDASQL", "VARBINARY "},
-      {24, 3, 0, "MSDASQL", "COUNTER"}, {120, 3, 0, "MSDASQL", "LONG"}, {120, 16, 0, "MSDASQL", "BYTE"},
-      {120, 135, 0, "MSDASQL", "DATETIME"}, {120, 130, 10, "MSDASQL", "CHAR(10)"},
-      {232, 130, 0, "MSDASQL", "LONGTEXT"}, {232, 11, 0, "MSDASQL", "BIT"}, {106, 130, 5, "MSDASQL", "USERDEFINE"},
+      {106, 130, 50, kJet, "VARCHAR(50) "},
+      {74, 130, 20, kJet, "VARCHAR(20) "},
+      {106, 128, 16, kJet, "BINARY(16) "},
+      {74, 128, 8, kJet, "BINARY(8) "},
+      {202, 130, 0, kJet, "LONGTEXT"},
+      {202, 128, 0, kJet, "LONGBINARY"},
+      {106, 3, 0, kJet, "USERDEFINE"},
+      {104, 130, 20, kJet, "USERDEFINE"},
+      {0, 3, 0, "microsoft.jet.oledb.4.0", "USERDEFINE"},
+      {104, 130, 20, "MSDASQL", "CHAR(20)"},
+      {104, 128, 0, "MSDASQL", "VARBINARY "},
+      {24, 3, 0, "MSDASQL", "COUNTER"},
+      {120, 3, 0, "MSDASQL", "LONG"},
+      {120, 16, 0, "MSDASQL", "BYTE"},
+      {120, 135, 0, "MSDASQL", "DATETIME"},
+      {120, 130, 10, "MSDASQL", "CHAR(10)"},
+      {232, 130, 0, "MSDASQL", "LONGTEXT"},
+      {232, 11, 0, "MSDASQL", "BIT"},
+      {106, 130, 5, "MSDASQL", "USERDEFINE"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(AccessTypeName(c.flags, c.type, c.size, c.provider), c.name)
@@ -87,14 +108,15 @@ TEST(AccessTypeName, JetAndOdbcTables) {
 TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
   Target t("types");
   ASSERT_TRUE(t.created);
-  ASSERT_TRUE(t.Run(
-      "create table Original (Id COUNTER, Flag BIT, B1 BYTE, S SHORT NOT NULL, L LONG, F SINGLE, "
-      "D DOUBLE NOT NULL, C CURRENCY, Dec DECIMAL(12,3) NOT NULL, Dt DATETIME, G GUID, "
-      "T VARCHAR(50), TR VARCHAR(20) NOT NULL, Bin BINARY(16), BinR BINARY(8) NOT NULL, "
-      "M LONGTEXT, MR LONGTEXT NOT NULL, O LONGBINARY, OR1 LONGBINARY NOT NULL)"));
-  ASSERT_TRUE(t.Run("insert into Original (Flag, B1, S, L, F, D, C, Dec, Dt, G, T, TR, Bin, BinR, M, MR, O, OR1) "
-                    "values (TRUE, 7, -3, 123456, 1.5, 2.25, 12.3456, 123456789.123, #2024-02-29 13:45:00#, "
-                    "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 'text', 'req', 0x0102, 0x0A0B, 'memo', 'm', 0xFF, 0x00)"));
+  ASSERT_TRUE(
+      t.Run("create table Original (Id COUNTER, Flag BIT, B1 BYTE, S SHORT NOT NULL, L LONG, F SINGLE, "
+            "D DOUBLE NOT NULL, C CURRENCY, Dec DECIMAL(12,3) NOT NULL, Dt DATETIME, G GUID, "
+            "T VARCHAR(50), TR VARCHAR(20) NOT NULL, Bin BINARY(16), BinR BINARY(8) NOT NULL, "
+            "M LONGTEXT, MR LONGTEXT NOT NULL, O LONGBINARY, OR1 LONGBINARY NOT NULL)"));
+  ASSERT_TRUE(
+      t.Run("insert into Original (Flag, B1, S, L, F, D, C, Dec, Dt, G, T, TR, Bin, BinR, M, MR, O, OR1) "
+            "values (TRUE, 7, -3, 123456, 1.5, 2.25, 12.3456, 123456789.123, #2024-02-29 13:45:00#, "
+            "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 'text', 'req', 0x0102, 0x0A0B, 'memo', 'm', 0xFF, 0x00)"));
   t.Close();
   std::string script;
   {
@@ -112,14 +134,14 @@ TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
     script += ")";
   }
   ASSERT_EQ(data::OpenDataSource(t.connection, std::vector<data::PropertySet>{[&] {
-              data::PropertySet s(data::DBPROPSET_DBINIT);
-              s.AddString(data::DBPROP_INIT_DATASOURCE, t.path.string());
-              return s;
-            }()}),
+                                   data::PropertySet s(data::DBPROPSET_DBINIT);
+                                   s.AddString(data::DBPROP_INIT_DATASOURCE, t.path.string());
+                                   return s;
+                                 }()}),
             data::S_OK);
   ASSERT_EQ(data::OpenSession(t.connection), data::S_OK);
-  ASSERT_TRUE(data::ExecuteStatement(&t.pane, t.connection.session.get(), script, 1))
-      << script << "\n" << Texts(t.pane).back();
+  ASSERT_TRUE(data::ExecuteStatement(&t.pane, t.connection.session.get(), script, 1)) << script << "\n"
+                                                                                      << Texts(t.pane).back();
   t.Close();
 
   auto db = jet::Database::Open(t.path.string(), jet::OpenMode::kReadOnly);
@@ -186,8 +208,8 @@ TEST(TargetTables, DropRenameAndVersion) {
   EXPECT_FALSE(RenameTargetTable(&t.pane, nullptr, "a", "b"));
   EXPECT_EQ(TargetVersion(&t.pane, nullptr), "No Connection!");
   EXPECT_FALSE(DropTargetTable(&t.pane, nullptr, "db", "a"));
-  EXPECT_EQ(Texts(t.pane), (std::vector<std::string>{"No Connection!", "No Connection!", "drop table `a`",
-                                                     "No Connection!"}));
+  EXPECT_EQ(Texts(t.pane),
+            (std::vector<std::string>{"No Connection!", "No Connection!", "drop table `a`", "No Connection!"}));
   t.Close();
 
   auto db = jet::Database::Open(t.path.string(), jet::OpenMode::kReadOnly);

@@ -29,7 +29,8 @@ struct CliRun {
 class BackupRestoreCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = testing::ScratchFile("cli_backup_restore", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        testing::ScratchFile("cli_backup_restore", ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "home");
   }
@@ -69,7 +70,8 @@ class BackupRestoreCli : public ::testing::Test {
 std::vector<std::string> BackedUpViews(const fs::path& backup) {
   std::vector<std::string> views;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator(backup / "VIEWS", error)) views.push_back(entry.path().stem().string());
+  for (const auto& entry : fs::directory_iterator(backup / "VIEWS", error))
+    views.push_back(entry.path().stem().string());
   return views;
 }
 
@@ -79,7 +81,8 @@ TEST_F(BackupRestoreCli, EveryFixtureAndAFileWithViewsRoundTrip) {
   std::vector<fs::path> files;
   for (const char* dir : {"access", "written"}) {
     for (const auto& entry : fs::directory_iterator(fixtures / dir)) {
-      if (entry.path().extension() == ".mdb") fs::copy_file(entry.path(), files.emplace_back(folder_ / entry.path().filename()));
+      if (entry.path().extension() == ".mdb")
+        fs::copy_file(entry.path(), files.emplace_back(folder_ / entry.path().filename()));
     }
   }
   // A table named by a reserved word, one whose name holds a blank, rows with NULLs, quotes and
@@ -130,9 +133,9 @@ TEST_F(BackupRestoreCli, SingleObjectsExistingFilesAndExitCodes) {
   ASSERT_EQ(Cli("backup q.mdb --tables --out tables").exit_code, 0);
   ASSERT_EQ(Cli("backup q.mdb --view SelectQuery --out view").exit_code, 0);
   EXPECT_EQ(Files(folder_ / "one"), (std::vector<std::string>{"DATA/Table2.data", "TABLES/Table2.tbl"}));
-  EXPECT_EQ(Files(folder_ / "tables"), (std::vector<std::string>{"q/DATA/Table1.data", "q/DATA/Table2.data",
-                                                                 "q/DATA/Table3.data", "q/TABLES/Table1.tbl",
-                                                                 "q/TABLES/Table2.tbl", "q/TABLES/Table3.tbl"}));
+  EXPECT_EQ(Files(folder_ / "tables"),
+            (std::vector<std::string>{"q/DATA/Table1.data", "q/DATA/Table2.data", "q/DATA/Table3.data",
+                                      "q/TABLES/Table1.tbl", "q/TABLES/Table2.tbl", "q/TABLES/Table3.tbl"}));
   EXPECT_EQ(Files(folder_ / "view"), (std::vector<std::string>{"VIEWS/SelectQuery.vw"}));
 
   // A new file from one table, then the other tables added to it: the table it holds already
@@ -152,9 +155,9 @@ TEST_F(BackupRestoreCli, SingleObjectsExistingFilesAndExitCodes) {
   EXPECT_TRUE((*db)->GetQuerySql("SelectQuery").ok());
 
   // Bad usage 2; a missing file, an unknown object, a folder without a backup 1 (no file made).
-  for (const char* usage : {"backup q.mdb", "backup --out x", "backup q.mdb --tables --views --out x",
-                            "backup q.mdb --bogus --out x", "restore tables/q", "restore a b --target c.mdb",
-                            "restore tables/q --target c.MDB"}) {
+  for (const char* usage :
+       {"backup q.mdb", "backup --out x", "backup q.mdb --tables --views --out x", "backup q.mdb --bogus --out x",
+        "restore tables/q", "restore a b --target c.mdb", "restore tables/q --target c.MDB"}) {
     EXPECT_EQ(Cli(usage).exit_code, 2) << usage;
   }
   const CliRun missing = Cli("backup nothere.mdb --out x");

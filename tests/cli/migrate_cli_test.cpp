@@ -121,8 +121,9 @@ TEST_F(MigrateCli, AWholeDatabaseArrivesWithItsReport) {
   EXPECT_NE(schema.find("UNIQUE INDEX"), std::string::npos) << schema;
   EXPECT_EQ(Rows("out/shop.mdb", "customers"),
             (std::vector<std::vector<ReaderValue>>{{"1", "Ann", "2024-01-02 00:00:00"}, {"2", "Bob's", std::nullopt}}));
-  EXPECT_EQ(Rows("out/shop.mdb", "orders"), (std::vector<std::vector<ReaderValue>>{
-                                                {"1", "1", "12.5", "x"}, {"2", "1", "3", std::nullopt}, {"3", "2", "99", "l\"ast"}}));
+  EXPECT_EQ(Rows("out/shop.mdb", "orders"),
+            (std::vector<std::vector<ReaderValue>>{
+                {"1", "1", "12.5", "x"}, {"2", "1", "3", std::nullopt}, {"3", "2", "99", "l\"ast"}}));
 
   const nlohmann::json report = Report("shop.json");
   ASSERT_FALSE(report.is_discarded());
@@ -199,7 +200,8 @@ TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
   const std::vector<Case> cases = {
       {"--source sqlite:none.sqlite --database none --target a.mdb", 1, "no such file", "a.mdb"},
       {"--source sqlite:text.sqlite --database text --target a.mdb", 1, "not a SQLite database", "a.mdb"},
-      {"--source sqlite:shop.sqlite --database shop --table nobody --target a.mdb", 1, "no table named 'nobody'", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database shop --table nobody --target a.mdb", 1, "no table named 'nobody'",
+       "a.mdb"},
       {"--source sqlite:shop.sqlite --database other --target a.mdb", 1, "no database named 'other'", "a.mdb"},
       {"--source sqlite:shop.sqlite --database shop --target blocker/a.mdb", 1, "cannot write into the folder", ""},
       {"--source sqlite:shop.sqlite --database shop", 2, "give one of --target", ""},
@@ -220,8 +222,9 @@ TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
 
   // A bad condition fails its table: exit 1, the report says why, and the file (valid, with
   // the table but no rows) is kept and said to be.
-  const CliRun run = Cli("--source sqlite:shop.sqlite --database shop --where 'orders=nosuch > 1' --target w.mdb"
-                         " --report w.json --quiet");
+  const CliRun run =
+      Cli("--source sqlite:shop.sqlite --database shop --where 'orders=nosuch > 1' --target w.mdb"
+          " --report w.json --quiet");
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find("is kept: it is valid but incomplete"), std::string::npos) << run.err;
   const nlohmann::json report = Report("w.json");
@@ -241,9 +244,19 @@ TEST_F(MigrateCli, ADoubleCtrlCLeavesAValidFile) {
              "with recursive n(i) as (select 1 union all select i + 1 from n where i < 400000)"
              " insert into big select i, 'row ' || i, i * 1.5 from n;");
   const std::string cli = TABULON_CLI;
-  std::vector<std::string> arguments = {cli, "migrate", "--source", "sqlite:" + Path("big.sqlite"), "--database", "big",
-                                        "--target", Path("big.mdb"), "--quiet", "--report", Path("big.json"),
-                                        "--config", Path("cfg/tabulon.cfg")};
+  std::vector<std::string> arguments = {cli,
+                                        "migrate",
+                                        "--source",
+                                        "sqlite:" + Path("big.sqlite"),
+                                        "--database",
+                                        "big",
+                                        "--target",
+                                        Path("big.mdb"),
+                                        "--quiet",
+                                        "--report",
+                                        Path("big.json"),
+                                        "--config",
+                                        Path("cfg/tabulon.cfg")};
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());
   argv.push_back(nullptr);

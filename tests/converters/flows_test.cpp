@@ -34,9 +34,9 @@ using SchemaRows = std::vector<std::vector<std::optional<std::string>>>;
 
 const std::vector<SourceTable> kShopTables = {{"dbo", "Customers"}, {"dbo", "Orders"}, {"dbo", "OrderLines"}};
 // Tradewind without its 10,000-row EventLog (the source adapter's own test copies that one).
-const std::vector<SourceTable> kTradewindTables = {
-    {"Sales", "Regions"}, {"dbo", "Customers"}, {"dbo", "Products"}, {"dbo", "Order"}, {"dbo", "OrderLines"},
-    {"dbo", "Shipments"}, {"dbo", "Warehouses"}, {"dbo", "StockLevels"}, {"dbo", "AllTypes"}};
+const std::vector<SourceTable> kTradewindTables = {{"Sales", "Regions"},  {"dbo", "Customers"},   {"dbo", "Products"},
+                                                   {"dbo", "Order"},      {"dbo", "OrderLines"},  {"dbo", "Shipments"},
+                                                   {"dbo", "Warehouses"}, {"dbo", "StockLevels"}, {"dbo", "AllTypes"}};
 
 std::string ReadFile(const fs::path& path) { return source_sqlserver::testing::ReadTextFile(path.string()); }
 
@@ -49,9 +49,8 @@ size_t Count(const std::string& text, std::string_view what) {
 class FlowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("tabulon_flows_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ = fs::temp_directory_path() / ("tabulon_flows_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     WorkbenchOptions options;
@@ -111,10 +110,10 @@ class FlowsTest : public ::testing::Test {
     script_->OnSchema(data::SchemaRowsetKind::kCatalogs, {}, {{"master"}, {database}});
     views.insert(views.begin(), {database, "sys", "objects", "VIEW"});
     views.push_back({database, "INFORMATION_SCHEMA", "VIEWS", "VIEW"});
-    script_->OnSchema(data::SchemaRowsetKind::kTables, {tabulon::testing::kNull, tabulon::testing::kNull,
-                                                        tabulon::testing::kNull, "TABLE"}, tables);
-    script_->OnSchema(data::SchemaRowsetKind::kTables, {tabulon::testing::kNull, tabulon::testing::kNull,
-                                                        tabulon::testing::kNull, "VIEW"}, views);
+    script_->OnSchema(data::SchemaRowsetKind::kTables,
+                      {tabulon::testing::kNull, tabulon::testing::kNull, tabulon::testing::kNull, "TABLE"}, tables);
+    script_->OnSchema(data::SchemaRowsetKind::kTables,
+                      {tabulon::testing::kNull, tabulon::testing::kNull, tabulon::testing::kNull, "VIEW"}, views);
     tabulon::testing::ConnectReplay(wb_->source(), script_);
   }
 
@@ -157,7 +156,8 @@ class FlowsTest : public ::testing::Test {
     }
     for (const SourceTable& table : tables) {
       const auto expected = source_sqlserver::testing::ExpectedAccessTable(*script_, table);
-      EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb.string(), table.name, expected.columns, expected.rows), "")
+      EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb.string(), table.name, expected.columns, expected.rows),
+                "")
           << table.name;
     }
   }
@@ -189,11 +189,11 @@ TEST_F(FlowsTest, CloneMakesANewFileWithEverythingAndLeavesScratchFiles) {
                                      table == "Customers" ? "Create Index SUCCESSFULLY!!!" : "NO Index(es)!",
                                      "[" + table + "] 3 records converted, convertion completed SUCCESSFULLY!"});
   }
-  expected.insert(expected.end(), {"Convert Relationships of database [ShopDemo]", "No Relationship(s)!", ok,
-                                   "Create FOREIGN KEY SUCCESSFULLY!!!", ok, "Create FOREIGN KEY SUCCESSFULLY!!!",
-                                   "Convert Views of database [ShopDemo]",
-                                   "VIEW: [ShopDemo].[vCustomerOrders] Converting..... ",
-                                   "Create VIEW [vCustomerOrders] SUCCESSFULLY!!!", "Operation completed SUCCESSFULLY!"});
+  expected.insert(expected.end(),
+                  {"Convert Relationships of database [ShopDemo]", "No Relationship(s)!", ok,
+                   "Create FOREIGN KEY SUCCESSFULLY!!!", ok, "Create FOREIGN KEY SUCCESSFULLY!!!",
+                   "Convert Views of database [ShopDemo]", "VIEW: [ShopDemo].[vCustomerOrders] Converting..... ",
+                   "Create VIEW [vCustomerOrders] SUCCESSFULLY!!!", "Operation completed SUCCESSFULLY!"});
   EXPECT_EQ(TakeLines(), expected);
 
   // Scratch files: the table's statements in the order they ran, the view's text, the rows.
@@ -201,8 +201,7 @@ TEST_F(FlowsTest, CloneMakesANewFileWithEverythingAndLeavesScratchFiles) {
   const std::string customers = ReadFile(cache / "Customers");
   EXPECT_TRUE(customers.starts_with("create table `Customers`(")) << customers;
   EXPECT_LT(customers.find("add PRIMARY KEY(`CustomerID`)"), customers.find("CREATE UNIQUE INDEX")) << customers;
-  EXPECT_THAT(ReadFile(cache / "Orders"),
-              HasSubstr("Add CONSTRAINT `FK_Orders_Customers` FOREIGN KEY (`CustomerID`)"));
+  EXPECT_THAT(ReadFile(cache / "Orders"), HasSubstr("Add CONSTRAINT `FK_Orders_Customers` FOREIGN KEY (`CustomerID`)"));
   EXPECT_THAT(ReadFile(cache / "vCustomerOrders.vw"), HasSubstr("JOIN dbo.Orders AS o ON o.CustomerID = c.CustomerID"));
   EXPECT_EQ(Count(ReadFile(cache / "OrderLines.data"), "insert into `OrderLines` values ("), 3u);
 
@@ -228,7 +227,8 @@ TEST_F(FlowsTest, MigrateDatabaseAppliesConditionsAndMigratesTradewind) {
   std::ofstream(folder_ / "Condition.cfg") << "[Tradewind]\nShipments=Carrier is not null\n";
   const SourceTable shipments("dbo", "Shipments");
   const std::string filtered = source_sqlserver::BuildSelectRowsStatement(shipments, "Carrier is not null");
-  const tabulon::testing::ReplayStatement* all = script_->Find(source_sqlserver::BuildSelectRowsStatement(shipments, ""));
+  const tabulon::testing::ReplayStatement* all =
+      script_->Find(source_sqlserver::BuildSelectRowsStatement(shipments, ""));
   ASSERT_NE(all, nullptr);
   tabulon::testing::ReplayStatement& some = script_->On(filtered);
   some.columns = all->columns;
@@ -279,11 +279,11 @@ TEST_F(FlowsTest, AStopEndsTheTablesButNotTheRelationships) {
   const auto after = std::find(lines.begin(), lines.end(), "Create Index SUCCESSFULLY!!!");
   ASSERT_NE(after, lines.end());
   ASSERT_GE(lines.end() - after, 6);
-  EXPECT_EQ(std::vector<std::string>(after + 1, after + 6),
-            (std::vector<std::string>{"Data Converting Terminaled!",
-                                      "[Customers] 1 records converted, convertion completed SUCCESSFULLY!",
-                                      "Tables Converting Terminaled!", "Convert Relationships of database [ShopDemo]",
-                                      "No Relationship(s)!"}));
+  EXPECT_EQ(
+      std::vector<std::string>(after + 1, after + 6),
+      (std::vector<std::string>{
+          "Data Converting Terminaled!", "[Customers] 1 records converted, convertion completed SUCCESSFULLY!",
+          "Tables Converting Terminaled!", "Convert Relationships of database [ShopDemo]", "No Relationship(s)!"}));
   // Orders and OrderLines were never made: their relationships are still tried.
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Create Relationship failure!"), 2);
   EXPECT_EQ(lines.back(), "Operation completed SUCCESSFULLY!");
@@ -309,14 +309,16 @@ TEST_F(FlowsTest, SingleObjectsAndWhatDecidesTheirOutcome) {
   EXPECT_THAT(RunAll(), ElementsAre("FAILURE", "FAILURE", "SUCCESS", "SUCCESS", "SUCCESS", "SUCCESS"));
   const std::vector<std::string> lines = TakeLines();
   EXPECT_THAT(lines, ::testing::Contains("Create VIEW [vCustomerOrders] failure!!!"));
-  EXPECT_THAT(lines, ::testing::Contains(::testing::MatchesRegex(
-                         "\\[src/converters/worker_procedures.cpp\\]\\([0-9]+\\)Select Source Database\\[NoSuchDb\\] Error!")));
+  EXPECT_THAT(
+      lines, ::testing::Contains(::testing::MatchesRegex(
+                 "\\[src/converters/worker_procedures.cpp\\]\\([0-9]+\\)Select Source Database\\[NoSuchDb\\] Error!")));
   EXPECT_THAT(lines, ::testing::Contains("Create VIEW [vCustomerOrders] SUCCESSFULLY!!!"));
   // The repeated table: its CREATE fails and nothing else of it runs.
   const auto repeated = std::find(lines.begin(), lines.end(), "TABLE: Create [ShopDemo].[Customers] ERROR !");
   ASSERT_NE(repeated, lines.end());
   EXPECT_THAT(std::vector<std::string>(repeated + 1, lines.end()), ElementsAre("Operation completed SUCCESSFULLY!"));
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!"), 1);
+  EXPECT_EQ(
+      std::count(lines.begin(), lines.end(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!"), 1);
   // A single table gets no relationships: Orders' key to Customers stays in the source.
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Convert Relationships of database [ShopDemo]"), 0);
   ExpectTablesInFile(folder_ / "Target.mdb", {{"dbo", "Customers"}, {"dbo", "Orders"}});
@@ -342,13 +344,16 @@ TEST_F(FlowsTest, SourceReadFailuresAreLinesAndReportEntries) {
     return false;
   };
   EXPECT_EQ(std::count(lines.begin(), lines.end(), lost), 5) << ::testing::PrintToString(lines);
-  for (const char* line : {"TABLE: Create [ShopDemo].[OrderLines] ERROR !", "Create PK failure!", "Create Index failure!",
-                           "Create Relationship failure!", "Create VIEW [vCustomerOrders] failure!!!"}) {
+  for (const char* line :
+       {"TABLE: Create [ShopDemo].[OrderLines] ERROR !", "Create PK failure!", "Create Index failure!",
+        "Create Relationship failure!", "Create VIEW [vCustomerOrders] failure!!!"}) {
     EXPECT_TRUE(after(lost, line)) << line << "\n" << ::testing::PrintToString(lines);
   }
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!"), 1);
+  EXPECT_EQ(
+      std::count(lines.begin(), lines.end(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!"), 1);
   size_t failed = 0;
-  for (const ReportedObject& o : wb_->report().Objects()) failed += o.outcome == ObjectOutcome::kFailed && o.reason == lost;
+  for (const ReportedObject& o : wb_->report().Objects())
+    failed += o.outcome == ObjectOutcome::kFailed && o.reason == lost;
   EXPECT_EQ(failed, 4u);  // key, index, relationship, view
   const std::vector<ReportedTable> tables = wb_->report().Tables();
   EXPECT_TRUE(std::any_of(tables.begin(), tables.end(), [&](const ReportedTable& t) {
@@ -385,7 +390,8 @@ TEST_F(FlowsTest, BackupsWriteTheirFoldersAndReplayIntoAnEqualFile) {
   const std::string view = ReadFile(backup / "VIEWS" / "vCustomerOrders.vw");
   EXPECT_TRUE(view.starts_with("create VIEW `vCustomerOrders` AS")) << view;
   bool definition = true;
-  EXPECT_EQ(ViewScriptLine(" view :[Microsoft][Jet] NO PERMISSION!\n", &definition), "--  view :[Microsoft][Jet] NO PERMISSION!\n");
+  EXPECT_EQ(ViewScriptLine(" view :[Microsoft][Jet] NO PERMISSION!\n", &definition),
+            "--  view :[Microsoft][Jet] NO PERMISSION!\n");
   EXPECT_FALSE(definition);
   EXPECT_EQ(DatabaseFolderName("C:\\data\\Shop"), "Shop");
 
@@ -450,10 +456,10 @@ TEST_F(FlowsTest, RestoreTasksReplayABackupAndFailOnWhatTheyCannotRestore) {
                                       "[Orders]       3 records restored!", "Restore Views of database [Target]",
                                       "Restored into [" + restored.string() + "]: 3 tables, 9 records, 1 views",
                                       "Operation completed SUCCESSFULLY!"}));
-  EXPECT_THAT(std::vector<std::string>(first + 1, lines.end()),
-              ElementsAre("No backup in [" + (folder_ / "data_cache").string() +
-                              "]: it holds no TABLES, DATA or VIEWS folder!",
-                          "Operation FAILURE!"));
+  EXPECT_THAT(
+      std::vector<std::string>(first + 1, lines.end()),
+      ElementsAre("No backup in [" + (folder_ / "data_cache").string() + "]: it holds no TABLES, DATA or VIEWS folder!",
+                  "Operation FAILURE!"));
   EXPECT_FALSE(fs::exists(folder_ / "None.mdb"));
   // The target stays connected to the restored file, as after a migration.
   EXPECT_EQ(wb_->target().profile.source_name, restored.string());

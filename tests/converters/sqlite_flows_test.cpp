@@ -96,7 +96,8 @@ TEST(SqliteFlowsTest, AWholeSqliteDatabaseIsClonedIntoAnMdb) {
   ASSERT_EQ(wb->tasks().Snapshot().at(0).state_text, "SUCCESS") << ::testing::PrintToString(lines);
   const auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
   for (const char* line :
-       {"TABLE: [Shop].[customers] Migrating.....", "Create PRIMARY KEY SUCCESSFULLY!!!", "Create Index SUCCESSFULLY!!!",
+       {"TABLE: [Shop].[customers] Migrating.....", "Create PRIMARY KEY SUCCESSFULLY!!!",
+        "Create Index SUCCESSFULLY!!!",
         "[customers] Record 2 was not inserted: column [joined]: 'soon' cannot be read as a date",
         "[customers] 1 records converted, convertion completed SUCCESSFULLY!",
         "[orders] 2 records converted, convertion completed SUCCESSFULLY!", "Create FOREIGN KEY SUCCESSFULLY!!!",
@@ -112,7 +113,8 @@ TEST(SqliteFlowsTest, AWholeSqliteDatabaseIsClonedIntoAnMdb) {
   EXPECT_TRUE(has("[old orders] 1 records converted, convertion completed SUCCESSFULLY!"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("Create FOREIGN KEY SUCCESSFULLY!!!")), 2);
   const std::vector<ReportedTable> reported = wb->report().Tables();
-  EXPECT_TRUE(std::any_of(reported.begin(), reported.end(), [](const ReportedTable& t) { return t.name == "old orders"; }));
+  EXPECT_TRUE(
+      std::any_of(reported.begin(), reported.end(), [](const ReportedTable& t) { return t.name == "old orders"; }));
   wb.reset();
 
   if (!tabulon::testing::MdbToolsAvailable()) GTEST_SKIP() << "mdbtools is not installed";

@@ -44,8 +44,11 @@ TEST(JetSqlFileTest, EveryTypeWrittenThroughStatementsReadsBackInBothReaders) {
       " name TEXT(60), note MEMO, raw BINARY(16), blob LONGBINARY)",
       "INSERT INTO `All Types` (flag, tiny, small, big, price, f, ratio, at, code, amount, name, note, raw, blob) "
       "VALUES (true, 200, -32768, 2147483647, -922337203685477.5808, 1.5, 0.1, #2024-02-29 13:45:10#, "
-      "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', -123456789.125, 'O''Brien; \"quoted\"', '" + memo + "', "
-      "0x00FF10, 0x" + blob_hex + ")",
+      "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', -123456789.125, 'O''Brien; \"quoted\"', '" +
+          memo +
+          "', "
+          "0x00FF10, 0x" +
+          blob_hex + ")",
       "INSERT INTO `All Types` (flag) VALUES (false)",
       "INSERT INTO `All Types` (name, note, raw) VALUES ('Zoë — 日本語 ✓', 'line one\nline two', 0x)",
       "INSERT INTO `All Types` (name, at, tiny, amount) VALUES ('', #1899-12-30#, 0, 0)",
@@ -59,8 +62,8 @@ TEST(JetSqlFileTest, EveryTypeWrittenThroughStatementsReadsBackInBothReaders) {
     ASSERT_EQ(OpenSession(connection), S_OK);
     OutputPane pane;
     for (const std::string& sql : statements) {
-      ASSERT_TRUE(ExecuteStatement(&pane, connection.session.get(), sql, 1))
-          << sql.substr(0, 120) << "\n" << pane.Lines().back().text;
+      ASSERT_TRUE(ExecuteStatement(&pane, connection.session.get(), sql, 1)) << sql.substr(0, 120) << "\n"
+                                                                             << pane.Lines().back().text;
     }
   }  // closing commits the inserts
 

@@ -42,7 +42,8 @@ class PostgresServer : public ::testing::Environment {
     // The driver as registered by Debian writes a communication log per process into /tmp.
     (void)std::system(("rm -f /tmp/psqlodbc_*" + std::to_string(getpid()) + ".log").c_str());
     if (!own_) return;
-    const std::string command = std::string("bash '") + TABULON_PG_SCRIPT + "' stop '" + state_ + "'; rm -rf '" + state_ + "'";
+    const std::string command =
+        std::string("bash '") + TABULON_PG_SCRIPT + "' stop '" + state_ + "'; rm -rf '" + state_ + "'";
     (void)std::system(command.c_str());
   }
 
@@ -88,9 +89,10 @@ class PostgresOdbcTest : public ::testing::Test {
 };
 
 TEST_F(PostgresOdbcTest, TypesAndFlags) {
-  ASSERT_TRUE(Run("create table t(i integer not null, s smallint, b bigint, r real, d double precision, "
-                  "n numeric(12,3), flag boolean, v varchar(40), c char(5), tx text, by bytea, "
-                  "dt date, tm time, ts timestamp, u uuid)"));
+  ASSERT_TRUE(
+      Run("create table t(i integer not null, s smallint, b bigint, r real, d double precision, "
+          "n numeric(12,3), flag boolean, v varchar(40), c char(5), tx text, by bytea, "
+          "dt date, tm time, ts timestamp, u uuid)"));
   TextRowset rowset;
   ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select * from t", &rowset), S_OK);
   struct Expected {
@@ -99,12 +101,22 @@ TEST_F(PostgresOdbcTest, TypesAndFlags) {
     std::uint32_t must_have;
   };
   const Expected expected[] = {
-      {"i", DBTYPE_I4, DBCOLUMNFLAGS_ISFIXEDLENGTH}, {"s", DBTYPE_I2, 0}, {"b", DBTYPE_I8, 0},
-      {"r", DBTYPE_R4, 0}, {"d", DBTYPE_R8, 0}, {"n", DBTYPE_NUMERIC, 0}, {"flag", DBTYPE_BOOL, 0},
+      {"i", DBTYPE_I4, DBCOLUMNFLAGS_ISFIXEDLENGTH},
+      {"s", DBTYPE_I2, 0},
+      {"b", DBTYPE_I8, 0},
+      {"r", DBTYPE_R4, 0},
+      {"d", DBTYPE_R8, 0},
+      {"n", DBTYPE_NUMERIC, 0},
+      {"flag", DBTYPE_BOOL, 0},
       // The driver reports text as narrow types to a narrow (UTF-8) client.
-      {"v", DBTYPE_STR, 0}, {"c", DBTYPE_STR, DBCOLUMNFLAGS_ISFIXEDLENGTH},
-      {"tx", DBTYPE_STR, DBCOLUMNFLAGS_ISLONG}, {"by", DBTYPE_BYTES, 0}, {"dt", DBTYPE_DBDATE, 0},
-      {"tm", DBTYPE_DBTIME, 0}, {"ts", DBTYPE_DBTIMESTAMP, 0}, {"u", DBTYPE_GUID, 0},
+      {"v", DBTYPE_STR, 0},
+      {"c", DBTYPE_STR, DBCOLUMNFLAGS_ISFIXEDLENGTH},
+      {"tx", DBTYPE_STR, DBCOLUMNFLAGS_ISLONG},
+      {"by", DBTYPE_BYTES, 0},
+      {"dt", DBTYPE_DBDATE, 0},
+      {"tm", DBTYPE_DBTIME, 0},
+      {"ts", DBTYPE_DBTIMESTAMP, 0},
+      {"u", DBTYPE_GUID, 0},
   };
   ASSERT_EQ(rowset.columns().size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
@@ -122,8 +134,9 @@ TEST_F(PostgresOdbcTest, TypesAndFlags) {
 
 TEST_F(PostgresOdbcTest, NullsUnicodeAndBlockFetch) {
   ASSERT_TRUE(Run("create table t(id integer, name varchar(50), note text)"));
-  ASSERT_TRUE(Run("insert into t select i, 'Größe ' || i || ' €😀', case when i % 7 = 0 then null else '' end "
-                  "from generate_series(1, 1000) i"));
+  ASSERT_TRUE(
+      Run("insert into t select i, 'Größe ' || i || ' €😀', case when i % 7 = 0 then null else '' end "
+          "from generate_series(1, 1000) i"));
   TextRowset rowset;
   ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select id, name, note from t order by id", &rowset), S_OK);
   int rows = 0;
@@ -141,8 +154,9 @@ TEST_F(PostgresOdbcTest, NullsUnicodeAndBlockFetch) {
 
   // Unicode text goes in through statement text and comes back whole.
   pane_.Clear();
-  EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select name from t where name like '%€😀' and id = 3", 0),
-            "Größe 3 €😀");
+  EXPECT_EQ(
+      RunScalarStatement(&pane_, connection_.session.get(), "select name from t where name like '%€😀' and id = 3", 0),
+      "Größe 3 €😀");
 }
 
 TEST_F(PostgresOdbcTest, SchemaRowsetsFromTheCatalogueFunctions) {
@@ -209,8 +223,8 @@ TEST_F(PostgresOdbcTest, DataSourceInfoAndWrongPassword) {
   DbConnection wrong;
   wrong.profile.provider_name = "MSDASQL";
   PropertySet init(DBPROPSET_DBINIT);
-  init.AddString(DBPROP_INIT_DATASOURCE,
-                 "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + PostgresServer::port_ + ";Database=nosuchdb;CommLog=0;Debug=0");
+  init.AddString(DBPROP_INIT_DATASOURCE, "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + PostgresServer::port_ +
+                                             ";Database=nosuchdb;CommLog=0;Debug=0");
   init.AddString(DBPROP_AUTH_USERID, "tabulon");
   EXPECT_TRUE(Failed(OpenDataSource(wrong, {&init, 1})));
   EXPECT_NE(ErrorDescription(wrong).find("nosuchdb"), std::string::npos) << ErrorDescription(wrong);

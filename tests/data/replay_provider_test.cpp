@@ -47,11 +47,7 @@ TEST_F(ReplayTest, WarningsFailTheStatementButNotARowsetRead) {
 }
 
 TEST_F(ReplayTest, ScalarSkipsNullAndNegativeValues) {
-  script_->On("select count")
-      .Column("a", DBTYPE_I4)
-      .Column("b", DBTYPE_I4)
-      .Row({kNull, "-3"})
-      .Row({"12", "5"});
+  script_->On("select count").Column("a", DBTYPE_I4).Column("b", DBTYPE_I4).Row({kNull, "-3"}).Row({"12", "5"});
   EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select count", 1), "12");
   // NULL writes "(NULL)"; every non-NULL value tried writes the success line.
   EXPECT_EQ(Texts(), (std::vector<std::string>{"(NULL)", "RESULT: The operation completed SUCCESSFULLY",

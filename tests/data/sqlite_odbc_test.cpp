@@ -152,8 +152,9 @@ TEST_F(SqliteOdbcTest, LongValuesAreCutInTheSlotAndWholeOnRequest) {
 
 TEST_F(SqliteOdbcTest, RunAndShowStatementShowsTheFirstHundredRows) {
   ASSERT_TRUE(Run("create table t(a integer, b text, c text)"));
-  ASSERT_TRUE(Run("with recursive n(i) as (select 1 union all select i + 1 from n where i < 150) "
-                  "insert into t select i, 'v' || i, case when i = 2 then NULL when i = 3 then '' else 'w' end from n"));
+  ASSERT_TRUE(
+      Run("with recursive n(i) as (select 1 union all select i + 1 from n where i < 150) "
+          "insert into t select i, 'v' || i, case when i = 2 then NULL when i = 3 then '' else 'w' end from n"));
   EXPECT_TRUE(RunAndShowStatement(&pane_, connection_.session.get(), "select a, b, c from t order by a", 1));
   const std::vector<std::string> texts = Texts();
   ASSERT_EQ(texts.size(), 300u);
@@ -216,8 +217,8 @@ TEST_F(SqliteOdbcTest, SchemaRowsetsFromTheCatalogueFunctions) {
   ASSERT_TRUE(Run("create view v as select id from b_t"));
   Session* session = connection_.session.get();
   std::vector<std::string> tables;
-  for (const auto& row : SchemaRows(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt,
-                                                                         "TABLE"})) {
+  for (const auto& row :
+       SchemaRows(session, SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, "TABLE"})) {
     EXPECT_EQ(row[schema::kTableType - 1], "TABLE");
     tables.push_back(row[schema::kTableName - 1]);
   }
@@ -249,10 +250,9 @@ TEST_F(SqliteOdbcTest, BadConnectionsFailClearly) {
     std::string source;
     std::string expected_text;
   };
-  for (const Case& c : {Case{"Driver=NoSuchDriver;Database=x.db", "NoSuchDriver"},
-                        Case{"NoSuchDsn", "Data source name not found"},
-                        Case{"Driver={SQLite3;Database=", ""},
-                        Case{"", "no ODBC data source"}}) {
+  for (const Case& c :
+       {Case{"Driver=NoSuchDriver;Database=x.db", "NoSuchDriver"}, Case{"NoSuchDsn", "Data source name not found"},
+        Case{"Driver={SQLite3;Database=", ""}, Case{"", "no ODBC data source"}}) {
     DbConnection connection;
     const Hresult code = Open(connection, c.source);
     EXPECT_TRUE(Failed(code)) << c.source;

@@ -69,7 +69,8 @@ bool CloneIntoMdb(const fs::path& folder, const std::string& source, const std::
   wb.target_context().connect = [&](target_access::Side) {
     data::PropertySet open(data::DBPROPSET_DBINIT);
     open.AddString(data::DBPROP_INIT_DATASOURCE, wb.target().profile.source_name);
-    if (data::OpenDataSource(wb.target(), {&open, 1}) != data::S_OK || data::OpenSession(wb.target()) != data::S_OK) return;
+    if (data::OpenDataSource(wb.target(), {&open, 1}) != data::S_OK || data::OpenSession(wb.target()) != data::S_OK)
+      return;
     std::lock_guard guard(wb.tree_lock());
     wb.target_tree().state = 0;
     wb.target_tree().RefreshTree();
@@ -102,14 +103,15 @@ jet::Currency CurrencyFrom(const std::string& text) {
 // What the .mdb must hold for one SQLite table, given the Access columns the migration chose:
 // the values read by SQLite itself and put into the Access type (dates by SQLite's julianday,
 // a time of day on 1899-12-30).
-std::vector<jet::Row> ExpectedRows(sqlite3* db, const std::string& table, const std::vector<jet::ColumnDefinition>& columns) {
+std::vector<jet::Row> ExpectedRows(sqlite3* db, const std::string& table,
+                                   const std::vector<jet::ColumnDefinition>& columns) {
   std::string sql = "select ";
   for (size_t k = 0; k < columns.size(); ++k) {
     const std::string c = "\"" + columns[k].name + "\"";
     if (k > 0) sql += ", ";
     if (columns[k].type == ColumnType::kDateTime) {
-      sql += "case when " + c + " like '__:__%' then julianday(" + c + ") - julianday('2000-01-01') else julianday(" + c +
-             ") - julianday('1899-12-30') end";
+      sql += "case when " + c + " like '__:__%' then julianday(" + c + ") - julianday('2000-01-01') else julianday(" +
+             c + ") - julianday('1899-12-30') end";
     } else {
       sql += c;
     }
@@ -150,7 +152,8 @@ std::vector<jet::Row> ExpectedRows(sqlite3* db, const std::string& table, const 
         case ColumnType::kBinary:
         case ColumnType::kOle: {
           const auto* p = static_cast<const char*>(sqlite3_column_blob(statement, i));
-          row.emplace_back(jet::Bytes{std::string(p == nullptr ? "" : p, static_cast<size_t>(sqlite3_column_bytes(statement, i)))});
+          row.emplace_back(
+              jet::Bytes{std::string(p == nullptr ? "" : p, static_cast<size_t>(sqlite3_column_bytes(statement, i)))});
           break;
         }
         default: row.emplace_back(text()); break;
@@ -228,16 +231,19 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBackAndThatSurvivesBack
     size_t want_unique = 0, got_unique = 0;
     for (const std::string& table : tables) {
       std::string key;
-      for (const std::string& c : Query(source, "select name from pragma_table_info('" + table + "') where pk > 0 order by pk")) {
+      for (const std::string& c :
+           Query(source, "select name from pragma_table_info('" + table + "') where pk > 0 order by pk")) {
         key += (key.empty() ? "" : ",") + c;
       }
       want_keys.insert(table + "(" + key + ")");
-      want_unique += Query(source, "select 1 from pragma_index_list('" + table + "') where \"unique\" and origin = 'u'").size();
-      for (const std::string& fk :
-           Query(source, "select \"table\", group_concat(\"from\"), group_concat(\"to\") from pragma_foreign_key_list('" +
-                             table + "') group by id")) {
+      want_unique +=
+          Query(source, "select 1 from pragma_index_list('" + table + "') where \"unique\" and origin = 'u'").size();
+      for (const std::string& fk : Query(
+               source, "select \"table\", group_concat(\"from\"), group_concat(\"to\") from pragma_foreign_key_list('" +
+                           table + "') group by id")) {
         const size_t a = fk.find('|'), b = fk.rfind('|');
-        want_links.insert(table + "(" + fk.substr(a + 1, b - a - 1) + ")->" + fk.substr(0, a) + "(" + fk.substr(b + 1) + ")");
+        want_links.insert(table + "(" + fk.substr(a + 1, b - a - 1) + ")->" + fk.substr(0, a) + "(" + fk.substr(b + 1) +
+                          ")");
       }
       auto definition = (*db)->GetTable(table);
       ASSERT_TRUE(definition.ok());
@@ -265,15 +271,16 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBackAndThatSurvivesBack
     EXPECT_EQ(got_unique, want_unique);
     EXPECT_EQ(got_links, want_links);
   }
-  const std::vector<std::string> views = Query(source, "select name from sqlite_master where type = 'view' order by name");
+  const std::vector<std::string> views =
+      Query(source, "select name from sqlite_master where type = 'view' order by name");
   EXPECT_EQ(testing::MdbToolsQueries(mdb).value(), views);
 
   // The summary run.sh prints.
   std::string out;
   EXPECT_EQ(Cli(folder, "mdb summary sample.mdb", &out), 0) << out;
   for (const std::string& line : {"tables: " + std::to_string(tables.size()), std::string("rows: 120,058"),
-                                  "primary keys: " + std::to_string(tables.size()),
-                                  std::string("relationships: 10"), "views: " + std::to_string(views.size())}) {
+                                  "primary keys: " + std::to_string(tables.size()), std::string("relationships: 10"),
+                                  "views: " + std::to_string(views.size())}) {
     EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << " in\n" << out;
   }
 

@@ -22,8 +22,7 @@ const fs::path kSample = fs::path(TABULON_SHARED_DIR) / "fixtures/written/sample
 
 std::shared_ptr<Bytes8> LoadSample() {
   std::ifstream in(kSample, std::ios::binary);
-  return std::make_shared<Bytes8>(std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>());
+  return std::make_shared<Bytes8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Result<std::unique_ptr<Database>> OpenBytes(const std::shared_ptr<Bytes8>& bytes) {
@@ -63,8 +62,7 @@ class CorruptInput : public ::testing::Test {
   void ExpectCorruptAt(uint32_t page) {
     const Status status = ReadEverything(bytes_);
     EXPECT_EQ(status.code(), ErrorCode::kCorrupt) << status.ToString();
-    EXPECT_NE(status.message().find("page " + std::to_string(page)), std::string::npos)
-        << status.ToString();
+    EXPECT_NE(status.message().find("page " + std::to_string(page)), std::string::npos) << status.ToString();
   }
 
   // The first chained (multi-row) OLE value of Customers: its row's page and the field's
@@ -85,13 +83,13 @@ class CorruptInput : public ::testing::Test {
         [&](RowPointer where, const Row& row) {
           const auto* field = std::get_if<Bytes>(&row[photo]);
           if (!field || field->data.size() < 12) return Status::Ok();
-          auto header = format::DecodeLongValueHeader(
-              reinterpret_cast<const uint8_t*>(field->data.data()), field->data.size());
+          auto header =
+              format::DecodeLongValueHeader(reinterpret_cast<const uint8_t*>(field->data.data()), field->data.size());
           if (!header.ok() || header->kind != 0 || header->length < 9000) return Status::Ok();
           const uint8_t* page = Page(RowPointerPage(where));
           const std::string_view haystack(reinterpret_cast<const char*>(page), kPageSize);
-          found.field_offset = size_t{RowPointerPage(where)} * kPageSize +
-                               haystack.find(std::string_view(field->data).substr(0, 12));
+          found.field_offset =
+              size_t{RowPointerPage(where)} * kPageSize + haystack.find(std::string_view(field->data).substr(0, 12));
           found.header = *header;
           return Status(ErrorCode::kCancelled, "found");
         },

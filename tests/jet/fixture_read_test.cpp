@@ -58,7 +58,8 @@ ColumnType TypeFromDump(const std::string& name) {
 
 // "1900-01-01T12:30:45.500" and "1900-01-01 12:30:45.5" are the same instant.
 std::string NormaliseDate(std::string text) {
-  for (char& c : text) if (c == 'T') c = ' ';
+  for (char& c : text)
+    if (c == 'T') c = ' ';
   if (text.find('.') != std::string::npos) text = TrimDecimalZeros(text);
   return text;
 }
@@ -68,32 +69,25 @@ std::string Compare(const Json& expected, const Value& actual, ColumnType type) 
   auto show = [&](const std::string& got) {
     std::string want = expected.kind == Json::Kind::kString ? expected.text
                        : expected.kind == Json::Kind::kBool ? (expected.boolean ? "true" : "false")
-                       : expected.is_null()                ? "NULL"
-                                                           : expected.text;
+                       : expected.is_null()                 ? "NULL"
+                                                            : expected.text;
     return "expected " + want + ", got " + got;
   };
   const std::optional<std::string> text = FormatValue(actual);
   if (expected.is_null()) return text ? show(*text) : "";
   if (!text) return show("NULL");
   switch (type) {
-    case ColumnType::kBoolean:
-      return std::get<bool>(actual) == expected.boolean ? "" : show(*text);
+    case ColumnType::kBoolean: return std::get<bool>(actual) == expected.boolean ? "" : show(*text);
     case ColumnType::kByte:
     case ColumnType::kInteger:
-    case ColumnType::kLong:
-      return *text == expected.text ? "" : show(*text);
+    case ColumnType::kLong: return *text == expected.text ? "" : show(*text);
     case ColumnType::kCurrency:
       return FormatCurrency(std::get<Currency>(actual).scaled) == expected.text ? "" : show(*text);
-    case ColumnType::kNumeric:
-      return std::get<Decimal>(actual).ToString() == expected.text ? "" : show(*text);
-    case ColumnType::kSingle:
-      return std::get<float>(actual) == static_cast<float>(expected.number) ? "" : show(*text);
-    case ColumnType::kDouble:
-      return std::get<double>(actual) == expected.number ? "" : show(*text);
-    case ColumnType::kDateTime:
-      return NormaliseDate(*text) == NormaliseDate(expected.text) ? "" : show(*text);
-    default:
-      return *text == expected.text ? "" : show(*text);
+    case ColumnType::kNumeric: return std::get<Decimal>(actual).ToString() == expected.text ? "" : show(*text);
+    case ColumnType::kSingle: return std::get<float>(actual) == static_cast<float>(expected.number) ? "" : show(*text);
+    case ColumnType::kDouble: return std::get<double>(actual) == expected.number ? "" : show(*text);
+    case ColumnType::kDateTime: return NormaliseDate(*text) == NormaliseDate(expected.text) ? "" : show(*text);
+    default: return *text == expected.text ? "" : show(*text);
   }
 }
 
@@ -118,8 +112,7 @@ TEST(FixtureRead, EveryTableMatchesItsDump) {
       ASSERT_TRUE(table.ok()) << table.status().ToString();
       EXPECT_EQ(table->tdef_page, static_cast<uint32_t>(t["tdefPage"].number));
       EXPECT_EQ(table->row_count, static_cast<uint32_t>(t["rowCount"].number));
-      EXPECT_EQ(table->last_auto_number,
-                static_cast<uint32_t>(t["storedLastAutoNumber"].number));
+      EXPECT_EQ(table->last_auto_number, static_cast<uint32_t>(t["storedLastAutoNumber"].number));
       ASSERT_EQ(table->columns.size(), t["columns"].items.size());
       std::map<std::string, size_t> position;
       for (size_t i = 0; i < table->columns.size(); ++i) {
@@ -145,8 +138,7 @@ TEST(FixtureRead, EveryTableMatchesItsDump) {
       for (size_t r = 0; r < rows->size() && failures < 10; ++r) {
         for (const auto& [name, expected] : expected_rows[r].members) {
           const size_t i = position.at(name);
-          const std::string diff =
-              Compare(expected, (*rows)[r][i], table->columns[i].type);
+          const std::string diff = Compare(expected, (*rows)[r][i], table->columns[i].type);
           if (!diff.empty()) {
             ADD_FAILURE() << "row " << r << " column " << name << ": " << diff;
             ++failures;

@@ -190,7 +190,8 @@ TEST_F(MdbCli, CheckNamesEachProblem) {
     }
     const CliRun damaged = RunCli("mdb check '" + damaged_file.string() + "'");
     EXPECT_EQ(damaged.exit_code, 1);
-    EXPECT_NE(("\n" + damaged.out).find("\n" + damaged_file.string() + ": " + d.line), std::string::npos) << damaged.out;
+    EXPECT_NE(("\n" + damaged.out).find("\n" + damaged_file.string() + ": " + d.line), std::string::npos)
+        << damaged.out;
     for (size_t start = 0; start < damaged.out.size();) {  // one line per problem, each naming the file
       const size_t end = damaged.out.find('\n', start);
       EXPECT_EQ(damaged.out.compare(start, damaged_file.string().size() + 2, damaged_file.string() + ": "), 0);
@@ -208,8 +209,8 @@ TEST_F(MdbCli, CheckNamesEachProblem) {
 TEST_F(MdbCli, MdbdumpPrintsEveryPageOfAFile) {
   const CliRun summary = RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "'");
   ASSERT_EQ(summary.exit_code, 0);
-  for (const char* kind : {"database header", "table definition of Customers", "usage maps",
-                           "data, owner", "long values", "index leaf"}) {
+  for (const char* kind :
+       {"database header", "table definition of Customers", "usage maps", "data, owner", "long values", "index leaf"}) {
     EXPECT_NE(summary.out.find(kind), std::string::npos) << kind;
   }
   auto db = Database::Open(kSample.string(), OpenMode::kReadOnly);
@@ -218,8 +219,8 @@ TEST_F(MdbCli, MdbdumpPrintsEveryPageOfAFile) {
   for (uint32_t p = 0; p < (*db)->page_count(); ++p) pages += " " + std::to_string(p);
   const CliRun all = RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "'" + pages);
   ASSERT_EQ(all.exit_code, 0);
-  for (const char* field : {"created", "code page", "column", "PrimaryKey", "usage map type",
-                            "next chunk", "key 7f", "Balance = "}) {
+  for (const char* field :
+       {"created", "code page", "column", "PrimaryKey", "usage map type", "next chunk", "key 7f", "Balance = "}) {
     EXPECT_NE(all.out.find(field), std::string::npos) << field;
   }
   EXPECT_EQ(RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "' 999999").exit_code, 2);

@@ -24,8 +24,7 @@ class Parser {
     return false;
   }
   void Skip() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' ||
-                                s_[pos_] == '\t')) {
+    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t')) {
       ++pos_;
     }
   }
@@ -40,15 +39,19 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       const char c = s_[pos_++];
       v <<= 4;
-      if (c >= '0' && c <= '9') v |= c - '0';
-      else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
-      else return Fail("bad hex digit");
+      if (c >= '0' && c <= '9')
+        v |= c - '0';
+      else if (c >= 'a' && c <= 'f')
+        v |= c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        v |= c - 'A' + 10;
+      else
+        return Fail("bad hex digit");
     }
     return true;
   }
   bool String(std::string& out) {
-    ++pos_;  // opening quote
+    ++pos_;                  // opening quote
     std::u16string pending;  // \u escapes, joined so surrogate pairs decode
     auto flush = [&] {
       if (!pending.empty()) out += Utf16ToUtf8(pending);
@@ -105,7 +108,10 @@ class Parser {
         if (!Value(value)) return false;
         out.members.emplace_back(std::move(key), std::move(value));
         Skip();
-        if (pos_ < s_.size() && s_[pos_] == ',') { ++pos_; continue; }
+        if (pos_ < s_.size() && s_[pos_] == ',') {
+          ++pos_;
+          continue;
+        }
         if (pos_ < s_.size() && s_[pos_] == '}') return ++pos_, true;
         return Fail("expected ',' or '}'");
       }
@@ -120,7 +126,10 @@ class Parser {
         if (!Value(value)) return false;
         out.items.push_back(std::move(value));
         Skip();
-        if (pos_ < s_.size() && s_[pos_] == ',') { ++pos_; continue; }
+        if (pos_ < s_.size() && s_[pos_] == ',') {
+          ++pos_;
+          continue;
+        }
         if (pos_ < s_.size() && s_[pos_] == ']') return ++pos_, true;
         return Fail("expected ',' or ']'");
       }
@@ -129,12 +138,18 @@ class Parser {
       out.kind = Json::Kind::kString;
       return String(out.text);
     }
-    if (c == 't') { out.kind = Json::Kind::kBool; out.boolean = true; return Literal("true"); }
-    if (c == 'f') { out.kind = Json::Kind::kBool; return Literal("false"); }
+    if (c == 't') {
+      out.kind = Json::Kind::kBool;
+      out.boolean = true;
+      return Literal("true");
+    }
+    if (c == 'f') {
+      out.kind = Json::Kind::kBool;
+      return Literal("false");
+    }
     if (c == 'n') return Literal("null");
     const size_t start = pos_;
-    while (pos_ < s_.size() && std::string_view("+-0123456789.eE").find(s_[pos_]) !=
-                                   std::string_view::npos) {
+    while (pos_ < s_.size() && std::string_view("+-0123456789.eE").find(s_[pos_]) != std::string_view::npos) {
       ++pos_;
     }
     if (pos_ == start) return Fail("unexpected character");

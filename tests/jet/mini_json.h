@@ -15,8 +15,8 @@ struct Json {
   Kind kind = Kind::kNull;
   bool boolean = false;
   double number = 0;
-  std::string text;        // strings; numbers keep their source text here too
-  std::vector<Json> items;  // arrays
+  std::string text;                                   // strings; numbers keep their source text here too
+  std::vector<Json> items;                            // arrays
   std::vector<std::pair<std::string, Json>> members;  // objects, in source order
 
   const Json* Find(std::string_view key) const;

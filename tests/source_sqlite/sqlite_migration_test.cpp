@@ -167,7 +167,8 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
     Run(Shown(TranslateUniqueIndexes(owner_, source, "Shop", table)));
     EXPECT_EQ(Shown(TransferTableRows(owner_, source, target, "Shop", table)), "true");
   }
-  EXPECT_EQ(Shown(TranslatePrimaryKey(owner_, source, "Shop", "Order")), "alter table `Order` add PRIMARY KEY(`cust_id`,`line no`)\n");
+  EXPECT_EQ(Shown(TranslatePrimaryKey(owner_, source, "Shop", "Order")),
+            "alter table `Order` add PRIMARY KEY(`cust_id`,`line no`)\n");
   EXPECT_EQ(Shown(TranslateUniqueIndexes(owner_, source, "Shop", "shipments")),
             "CREATE UNIQUE INDEX `shipments_IDX_0` ON `shipments` (`shipped` DESC,`id`)\n");
   const std::string keys = Shown(TranslateForeignKeys(owner_, source, "Shop", "shipments"));
@@ -183,7 +184,8 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
   EXPECT_EQ(Shown(TranslateForeignKeys(owner_, source, "Shop", "customers")), "");
 
   const std::string active = Shown(TranslateViewDefinition(owner_, source, "Shop", "v_active"));
-  EXPECT_EQ(active, "CREATE VIEW `v_active` AS select UCase(`name`) as n, balance \n  from customers where active <> 0\n");
+  EXPECT_EQ(active,
+            "CREATE VIEW `v_active` AS select UCase(`name`) as n, balance \n  from customers where active <> 0\n");
   Run(active);
   Run(Shown(TranslateViewDefinition(owner_, source, "Shop", "v_orders")));
   const std::string concat = Shown(TranslateViewDefinition(owner_, source, "Shop", "v_concat"));
@@ -212,17 +214,17 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
   using enum jet::ColumnType;
   const jet::Value null = jet::Null{};
   const std::vector<jet::ColumnDefinition> customers = {
-      Col("id", kLong),       Col("name", kText),    Col("note", kMemo),     Col("active", kBoolean),
+      Col("id", kLong),          Col("name", kText),          Col("note", kMemo),     Col("active", kBoolean),
       Col("created", kDateTime), Col("balance", kNumeric, 2), Col("rating", kDouble), Col("score", kNumeric),
-      Col("age", kByte),      Col("level", kInteger), Col("photo", kOle),    Col("code", kText),
-      Col("extra", kLong),    Col("misc", kMemo),    Col("big", kNumeric),   Col("odd", kMemo)};
+      Col("age", kByte),         Col("level", kInteger),      Col("photo", kOle),     Col("code", kText),
+      Col("extra", kLong),       Col("misc", kMemo),          Col("big", kNumeric),   Col("odd", kMemo)};
   const std::vector<jet::Row> customer_rows = {
       {int32_t{1}, std::string("Müller & Söhne"), std::string("it's \"q\"\r\nline 2"), true,
        Date("2024-01-31 13:45:10.250"), Dec("12.50", 2), 0.1, Dec("5000000000", 0), uint8_t{200}, int16_t{-3},
        jet::Bytes{std::string("\x00\xff\x10", 3)}, std::string("abcde"), int32_t{7}, std::string("m"),
        Dec("9223372036854775807", 0), std::string("o1")},
-      {int32_t{2}, std::string("Zoë"), std::string("用户 𝄞"), false, null, null, null, null, null, null, null, null, null,
-       null, null, std::string("x")},
+      {int32_t{2}, std::string("Zoë"), std::string("用户 𝄞"), false, null, null, null, null, null, null, null, null,
+       null, null, null, std::string("x")},
       {int32_t{3}, std::string("O'Neil"), std::string(""), false, Date("2023-02-25"), Dec("-0.01", 2), 1e300,
        Dec("-7", 0), uint8_t{0}, null, jet::Bytes{}, std::string("ab"), null, std::string("42"), Dec("-1", 0), null},
       {int32_t{5}, std::string("epoch"), null, true, Date("2023-11-14 22:13:20"), Dec("0", 2), null, null, null, null,
@@ -246,13 +248,14 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
             "");
   Result<std::string> schema = tabulon::testing::MdbToolsSchema(target_path_, "postgres");
   ASSERT_TRUE(schema.ok()) << schema.status().ToString();
-  for (const char* wanted : {"PRIMARY KEY (\"cust_id\", \"line no\")", "ON \"customers\" (\"name\")",
-                             "ON \"shipments\" (\"shipped\" DESC, \"id\")",
-                             "FOREIGN KEY (\"back_to\") REFERENCES \"customers\"(\"id\")"}) {
+  for (const char* wanted :
+       {"PRIMARY KEY (\"cust_id\", \"line no\")", "ON \"customers\" (\"name\")",
+        "ON \"shipments\" (\"shipped\" DESC, \"id\")", "FOREIGN KEY (\"back_to\") REFERENCES \"customers\"(\"id\")"}) {
     EXPECT_NE(schema->find(wanted), std::string::npos) << wanted << "\n" << *schema;
   }
   // The two-column key is one relationship of two columns, in key order.
-  Result<tabulon::testing::ReaderTable> relationships = tabulon::testing::MdbToolsExport(target_path_, "MSysRelationships");
+  Result<tabulon::testing::ReaderTable> relationships =
+      tabulon::testing::MdbToolsExport(target_path_, "MSysRelationships");
   ASSERT_TRUE(relationships.ok()) << relationships.status().ToString();
   std::vector<std::string> pairs;
   for (const auto& row : relationships->rows) {
@@ -265,17 +268,16 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
 }
 
 TEST(SqliteDatesTest, StoredFormsBecomeAccessLiteralsOrFail) {
-  const std::pair<const char*, const char*> good[] = {
-      {"2024-01-31", "#2024-01-31 00:00:00#"},
-      {"2024-01-31 13:45", "#2024-01-31 13:45:00#"},
-      {" 2024-01-31T13:45:10.2505 ", "#2024-01-31 13:45:10.251#"},
-      {"2024-12-31 23:59:59.9996", "#2025-01-01 00:00:00#"},
-      {"2024-03-01 01:00:00-02:30", "#2024-03-01 03:30:00#"},
-      {"2024-03-01Z", "#2024-03-01 00:00:00#"},
-      {"13:05:09", "#1899-12-30 13:05:09#"},
-      {"2440587.5", "#1970-01-01 00:00:00#"},
-      {"-86400", "#1969-12-31 00:00:00#"},
-      {"0100-01-01", "#0100-01-01 00:00:00#"}};
+  const std::pair<const char*, const char*> good[] = {{"2024-01-31", "#2024-01-31 00:00:00#"},
+                                                      {"2024-01-31 13:45", "#2024-01-31 13:45:00#"},
+                                                      {" 2024-01-31T13:45:10.2505 ", "#2024-01-31 13:45:10.251#"},
+                                                      {"2024-12-31 23:59:59.9996", "#2025-01-01 00:00:00#"},
+                                                      {"2024-03-01 01:00:00-02:30", "#2024-03-01 03:30:00#"},
+                                                      {"2024-03-01Z", "#2024-03-01 00:00:00#"},
+                                                      {"13:05:09", "#1899-12-30 13:05:09#"},
+                                                      {"2440587.5", "#1970-01-01 00:00:00#"},
+                                                      {"-86400", "#1969-12-31 00:00:00#"},
+                                                      {"0100-01-01", "#0100-01-01 00:00:00#"}};
   for (const auto& [stored, literal] : good) {
     Result<std::string> got = AccessDateLiteral(stored);
     ASSERT_TRUE(got.ok()) << stored << ": " << got.status().ToString();
@@ -300,9 +302,10 @@ TEST(SqliteViewsTest, SelectsAccessCanHoldAreRewrittenTheOthersRefused) {
     ASSERT_TRUE(got.ok()) << sqlite << ": " << got.status().ToString();
     EXPECT_EQ(*got, access);
   }
-  for (const char* refused : {"CREATE VIEW v AS SELECT coalesce(a, 0) FROM t", "CREATE VIEW v AS SELECT max(a, b) FROM t",
-                              "CREATE VIEW v AS SELECT x'00' FROM t", "CREATE VIEW v AS SELECT a FROM t LIMIT 5",
-                              "CREATE VIEW v AS SELECT a FROM json_each(t.j)", "CREATE VIEW v AS SELECT 'open FROM t"}) {
+  for (const char* refused :
+       {"CREATE VIEW v AS SELECT coalesce(a, 0) FROM t", "CREATE VIEW v AS SELECT max(a, b) FROM t",
+        "CREATE VIEW v AS SELECT x'00' FROM t", "CREATE VIEW v AS SELECT a FROM t LIMIT 5",
+        "CREATE VIEW v AS SELECT a FROM json_each(t.j)", "CREATE VIEW v AS SELECT 'open FROM t"}) {
     EXPECT_FALSE(RewriteViewForAccess("v", refused).ok()) << refused;
   }
 }

@@ -45,9 +45,11 @@ TEST(SourcePropertiesTest, ServerAndCatalogOrTheTcpProviderString) {
 
   // The ODBC provider sends that string to FreeTDS with the port where FreeTDS reads it.
   EXPECT_EQ(MapSqlServerDriver(text, "FreeTDS"),
-            "Driver=FreeTDS;Server=db.example;Network=DBMSSOCN;Database=ShopDemo;Port=2000;ClientCharset=UTF-8;TDS_Version=7.4");
+            "Driver=FreeTDS;Server=db.example;Network=DBMSSOCN;Database=ShopDemo;Port=2000;ClientCharset=UTF-8;TDS_"
+            "Version=7.4");
   EXPECT_EQ(MapSqlServerDriver(text, "ODBC Driver 18 for SQL Server"),
-            "Driver=ODBC Driver 18 for SQL Server;Server=db.example;Address=db.example,2000;Network=DBMSSOCN;Database=ShopDemo");
+            "Driver=ODBC Driver 18 for SQL "
+            "Server;Server=db.example;Address=db.example,2000;Network=DBMSSOCN;Database=ShopDemo");
   EXPECT_EQ(MapSqlServerDriver("DSN=x;UID=u", "FreeTDS"), "DSN=x;UID=u");
 }
 
@@ -195,7 +197,8 @@ Attempt Connect(const std::string& provider, const ConnectionProfile& profile) {
 TEST(FreeTdsFailureTest, RefusedPortThroughTheTcpSettingReachesFreeTds) {
   int port = 0;
   ASSERT_EQ(LoopbackSocket(false, &port), 0);
-  const Attempt attempt = Connect("MSDASQL", {"TCP/IP:Port", "MSDASQL", "127.0.0.1:" + std::to_string(port), "master", "sa", "x", ""});
+  const Attempt attempt =
+      Connect("MSDASQL", {"TCP/IP:Port", "MSDASQL", "127.0.0.1:" + std::to_string(port), "master", "sa", "x", ""});
   EXPECT_TRUE(Failed(attempt.code));
   EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
   EXPECT_LT(attempt.seconds, 10);
@@ -217,7 +220,8 @@ TEST(FreeTdsFailureTest, LoginTextWithConnectionStringCharactersStaysOneValue) {
   int port = 0;
   ASSERT_EQ(LoopbackSocket(false, &port), 0);
   PropertySet set(DBPROPSET_DBINIT);
-  ConnectionProfile profile{"SQL Server", "SQLOLEDB", "127.0.0.1," + std::to_string(port), "Shop;Demo", "sa;Port=1", "p}w;{x=", ""};
+  ConnectionProfile profile{"SQL Server", "SQLOLEDB", "127.0.0.1," + std::to_string(port), "Shop;Demo", "sa;Port=1",
+                            "p}w;{x=",    ""};
   BuildSourceConnectionProperties(profile, &set);
   Result<std::string> text = BuildSqlServerConnectionString({&set, 1}, "FreeTDS");
   ASSERT_TRUE(text.ok());

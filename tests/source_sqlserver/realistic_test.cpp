@@ -32,17 +32,16 @@ constexpr size_t kEventRows = 10000;
 
 // The tables in migration order (referenced tables first); "Order Details" is only listed by
 // the catalogue, the tree leaves it out.
-const std::vector<SourceTable> kTables = {
-    {"Sales", "Regions"}, "Customers", "Products", "Order",     "OrderLines",
-    "Shipments",          "Warehouses", "StockLevels", "EventLog", "AllTypes"};
+const std::vector<SourceTable> kTables = {{"Sales", "Regions"}, "Customers",  "Products",    "Order",    "OrderLines",
+                                          "Shipments",          "Warehouses", "StockLevels", "EventLog", "AllTypes"};
 
 // EventLog row `i` as FreeTDS hands it over: NULLs, empty strings, quotes, pipes, backslashes,
 // unicode beyond the BMP and every 97th message 6,000 characters long.
 void MakeEventRow(size_t i, Values& v) {
   const auto n = std::to_string(i);
   char at[32];
-  std::snprintf(at, sizeof at, "2024-%02zu-%02zu %02zu:%02zu:%02zu.%02zu%c", 1 + i / 1000 % 12, 1 + i / 40 % 28,
-                i % 24, i % 60, i * 7 % 60, i % 100, "037"[i % 3]);
+  std::snprintf(at, sizeof at, "2024-%02zu-%02zu %02zu:%02zu:%02zu.%02zu%c", 1 + i / 1000 % 12, 1 + i / 40 % 28, i % 24,
+                i % 60, i * 7 % 60, i % 100, "037"[i % 3]);
   v[0] = std::to_string(i + 1);
   v[1] = at;
   v[2] = i % 7 == 0 ? kNull : std::optional<std::string>(std::to_string(i % 6));
@@ -62,7 +61,8 @@ void MakeEventRow(size_t i, Values& v) {
   } else {
     const long cents = static_cast<long>(i * 37 % 100000) - 50000;
     char amount[32];
-    std::snprintf(amount, sizeof amount, "%s%ld.%02ld", cents < 0 ? "-" : "", std::labs(cents) / 100, std::labs(cents) % 100);
+    std::snprintf(amount, sizeof amount, "%s%ld.%02ld", cents < 0 ? "-" : "", std::labs(cents) / 100,
+                  std::labs(cents) % 100);
     v[6] = amount;
   }
   char payload[16];
@@ -110,9 +110,11 @@ TEST_F(RealisticTest, EveryTableKeyIndexRelationshipAndRowArrivesInAnMdb) {
 
   for (const SourceTable& table : kTables) {
     SCOPED_TRACE(table.name);
-    testing::RunPieces(target, Shown(TranslateTableDefinition(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
+    testing::RunPieces(target, Shown(TranslateTableDefinition(src_.owner, src_.session(), "Tradewind", table)),
+                       &src_.pane);
     testing::RunPieces(target, Shown(TranslatePrimaryKey(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
-    testing::RunPieces(target, Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "Tradewind", table)), &src_.pane);
+    testing::RunPieces(target, Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "Tradewind", table)),
+                       &src_.pane);
     EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target, "Tradewind", table)), "true");
   }
   for (const SourceTable& table : kTables) {
@@ -154,27 +156,29 @@ TEST_F(RealisticTest, EveryTableKeyIndexRelationshipAndRowArrivesInAnMdb) {
   EXPECT_EQ(count("PRIMARY KEY"), kTables.size()) << *schema;
   EXPECT_EQ(count("CREATE UNIQUE INDEX"), 5u) << *schema;
   EXPECT_EQ(count("FOREIGN KEY"), 9u) << *schema;  // one line per column pair
-  for (const char* wanted : {
-           "PRIMARY KEY (\"sitecode\", \"bin\", \"productid\")",
-           "ON \"customers\" (\"country\", \"taxnumber\" DESC)",
-           "\"OrderLines\" ADD CONSTRAINT \"orderlines_orderid_fk\" FOREIGN KEY (\"orderid\") REFERENCES \"Order\"",
-           "FOREIGN KEY (\"regioncode\") REFERENCES \"Regions\"(\"regioncode\")"}) {
+  for (const char* wanted :
+       {"PRIMARY KEY (\"sitecode\", \"bin\", \"productid\")", "ON \"customers\" (\"country\", \"taxnumber\" DESC)",
+        "\"OrderLines\" ADD CONSTRAINT \"orderlines_orderid_fk\" FOREIGN KEY (\"orderid\") REFERENCES \"Order\"",
+        "FOREIGN KEY (\"regioncode\") REFERENCES \"Regions\"(\"regioncode\")"}) {
     EXPECT_NE(schema->find(wanted), std::string::npos) << wanted << "\n" << *schema;
   }
   // A two-column relationship is one relationship of two columns, in key order.
   Result<tabulon::testing::ReaderTable> relationships = tabulon::testing::MdbToolsExport(path, "MSysRelationships");
   ASSERT_TRUE(relationships.ok()) << relationships.status().ToString();
   std::vector<std::string> pairs;
-  for (const auto& row : relationships->rows) pairs.push_back(*row[0] + " " + *row[2] + " " + *row[3] + " " + *row[4] + "." + *row[5] + " -> " + *row[6] + "." + *row[7]);
-  EXPECT_EQ(pairs, (std::vector<std::string>{"FK_Customers_Regions 1 0 Customers.RegionCode -> Regions.RegionCode",
-                                             "FK_Order_Customers 1 0 Order.CustomerID -> Customers.CustomerID",
-                                             "FK_OrderLines_Order 1 0 OrderLines.OrderID -> Order.OrderID",
-                                             "FK_OrderLines_Products 1 0 OrderLines.ProductID -> Products.ProductID",
-                                             "FK_Shipments_OrderLines 2 0 Shipments.OrderID -> OrderLines.OrderID",
-                                             "FK_Shipments_OrderLines 2 1 Shipments.LineNumber -> OrderLines.LineNumber",
-                                             "FK_StockLevels_Products 1 0 StockLevels.ProductID -> Products.ProductID",
-                                             "FK_StockLevels_Warehouses 2 0 StockLevels.SiteCode -> Warehouses.SiteCode",
-                                             "FK_StockLevels_Warehouses 2 1 StockLevels.Bin -> Warehouses.Bin"}));
+  for (const auto& row : relationships->rows)
+    pairs.push_back(*row[0] + " " + *row[2] + " " + *row[3] + " " + *row[4] + "." + *row[5] + " -> " + *row[6] + "." +
+                    *row[7]);
+  EXPECT_EQ(pairs,
+            (std::vector<std::string>{"FK_Customers_Regions 1 0 Customers.RegionCode -> Regions.RegionCode",
+                                      "FK_Order_Customers 1 0 Order.CustomerID -> Customers.CustomerID",
+                                      "FK_OrderLines_Order 1 0 OrderLines.OrderID -> Order.OrderID",
+                                      "FK_OrderLines_Products 1 0 OrderLines.ProductID -> Products.ProductID",
+                                      "FK_Shipments_OrderLines 2 0 Shipments.OrderID -> OrderLines.OrderID",
+                                      "FK_Shipments_OrderLines 2 1 Shipments.LineNumber -> OrderLines.LineNumber",
+                                      "FK_StockLevels_Products 1 0 StockLevels.ProductID -> Products.ProductID",
+                                      "FK_StockLevels_Warehouses 2 0 StockLevels.SiteCode -> Warehouses.SiteCode",
+                                      "FK_StockLevels_Warehouses 2 1 StockLevels.Bin -> Warehouses.Bin"}));
   // Both views are saved queries another reader finds.
   Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(path);
   ASSERT_TRUE(queries.ok()) << queries.status().ToString();
@@ -194,9 +198,10 @@ TEST_F(RealisticTest, TheTreeLeavesOutBlanksAndSystemViews) {
     tables.push_back({"Tradewind", "dbo", name, "TABLE"});
   }
   tables.push_back({"Tradewind", "Sales", "Regions", "TABLE"});
-  for (const auto& [schema, name] : {std::pair{"dbo", "vActiveProducts"}, std::pair{"dbo", "vCustomerOrders"},
-                                     std::pair{"INFORMATION_SCHEMA", "COLUMNS"}, std::pair{"INFORMATION_SCHEMA", "VIEWS"},
-                                     std::pair{"sys", "all_columns"}, std::pair{"sys", "objects"}}) {
+  for (const auto& [schema, name] :
+       {std::pair{"dbo", "vActiveProducts"}, std::pair{"dbo", "vCustomerOrders"},
+        std::pair{"INFORMATION_SCHEMA", "COLUMNS"}, std::pair{"INFORMATION_SCHEMA", "VIEWS"},
+        std::pair{"sys", "all_columns"}, std::pair{"sys", "objects"}}) {
     views.push_back({"Tradewind", schema, name, "VIEW"});
   }
   src_.script->OnSchema(SchemaRowsetKind::kTables, {kNull, kNull, kNull, "TABLE"}, tables);

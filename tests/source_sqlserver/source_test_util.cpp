@@ -54,23 +54,37 @@ jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& t
   jet::ColumnDefinition column;
   column.name = name;
   using enum jet::ColumnType;
-  if (type == "Bit") column.type = kBoolean;
-  else if (type == "Byte") column.type = kByte;
-  else if (type == "Short") column.type = kInteger;
-  else if (type == "Long") column.type = kLong;
-  else if (type == "Currency") column.type = kCurrency;
-  else if (type == "Single") column.type = kSingle;
-  else if (type == "Double") column.type = kDouble;
-  else if (type == "DateTime") column.type = kDateTime;
-  else if (type == "GUID") column.type = kGuid;
-  else if (type == "LongText") column.type = kMemo;
-  else if (type == "LongBinary") column.type = kOle;
-  else if (type == "Binary") column.type = kBinary;
-  else if (type.starts_with("VarChar")) column.type = kText;
+  if (type == "Bit")
+    column.type = kBoolean;
+  else if (type == "Byte")
+    column.type = kByte;
+  else if (type == "Short")
+    column.type = kInteger;
+  else if (type == "Long")
+    column.type = kLong;
+  else if (type == "Currency")
+    column.type = kCurrency;
+  else if (type == "Single")
+    column.type = kSingle;
+  else if (type == "Double")
+    column.type = kDouble;
+  else if (type == "DateTime")
+    column.type = kDateTime;
+  else if (type == "GUID")
+    column.type = kGuid;
+  else if (type == "LongText")
+    column.type = kMemo;
+  else if (type == "LongBinary")
+    column.type = kOle;
+  else if (type == "Binary")
+    column.type = kBinary;
+  else if (type.starts_with("VarChar"))
+    column.type = kText;
   else if (type.starts_with("Numeric(")) {
     column.type = kNumeric;
     column.scale = static_cast<uint8_t>(std::stoi(type.substr(type.find(',') + 1)));
-  } else ADD_FAILURE() << name << ": unexpected Access type " << type;
+  } else
+    ADD_FAILURE() << name << ": unexpected Access type " << type;
   return column;
 }
 
@@ -115,8 +129,7 @@ jet::Value ExpectedValue(const jet::ColumnDefinition& column, const std::optiona
       for (size_t k = 0; k + 1 < t.size(); k += 2) bytes += static_cast<char>(std::stoi(t.substr(k, 2), nullptr, 16));
       return jet::Bytes{bytes};
     }
-    default:
-      return t;  // Text, Memo
+    default: return t;  // Text, Memo
   }
 }
 
@@ -134,13 +147,20 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
       words >> kind >> object;
       const SourceTable table = ParseName(object, default_schema);
       std::string sql;
-      if (kind == "columns") sql = BuildColumnsStatement(table, jet_target);
-      else if (kind == "rows") sql = BuildSelectRowsStatement(table, "");
-      else if (kind == "text") sql = BuildHelpTextStatement(table);
-      else if (kind == "constraints") sql = BuildHelpConstraintStatement(table);
-      else if (kind == "indexes") sql = BuildHelpIndexStatement(table);
-      else if (kind == "fks") sql = BuildForeignKeysStatement(table);
-      else ADD_FAILURE() << name << ": unknown placeholder " << kind;
+      if (kind == "columns")
+        sql = BuildColumnsStatement(table, jet_target);
+      else if (kind == "rows")
+        sql = BuildSelectRowsStatement(table, "");
+      else if (kind == "text")
+        sql = BuildHelpTextStatement(table);
+      else if (kind == "constraints")
+        sql = BuildHelpConstraintStatement(table);
+      else if (kind == "indexes")
+        sql = BuildHelpIndexStatement(table);
+      else if (kind == "fks")
+        sql = BuildForeignKeysStatement(table);
+      else
+        ADD_FAILURE() << name << ": unknown placeholder " << kind;
       line = "== " + EscapeForReplay(sql);
     }
     out += line + "\n";

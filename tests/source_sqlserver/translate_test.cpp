@@ -110,8 +110,9 @@ TEST_F(ShopDemoTest, DefaultsAreLeftOutForAnOdbcTargetAndWhenAccessCannotEvaluat
   EXPECT_EQ(Shown(TranslateTableDefinition(odbc.owner, odbc.session(), "ShopDemo", "T")),
             "create table `T`(\n`IsDefault` Bit   NOT NULL  ,\n`Flag` Bit   NULL  ,\n`Bound` Long   NULL )\n");
   EXPECT_EQ(OutputTexts(odbc.pane),
-            (std::vector<std::string>{"TABLE [T]: the default (CONVERT([bit],(0))) of column [Flag] is left out: Access cannot evaluate it",
-                                      "HAS (NULL)!!!"}));
+            (std::vector<std::string>{
+                "TABLE [T]: the default (CONVERT([bit],(0))) of column [Flag] is left out: Access cannot evaluate it",
+                "HAS (NULL)!!!"}));
 }
 
 TEST_F(ShopDemoTest, KeysIndexesAndRelationships) {
@@ -143,8 +144,11 @@ TEST_F(ShopDemoTest, EveryUniqueIndexAndEveryForeignKeyIsReturned) {
             "CREATE UNIQUE INDEX `T_IDX_1` ON `T` (`B`,`C` DESC)\n;\n"
             "CREATE UNIQUE INDEX `T_IDX_2` ON `T` (`D`)\n");
   src_.script->On(BuildForeignKeysStatement("T"))
-      .Column("", data::DBTYPE_WSTR, 128).Column("", data::DBTYPE_WSTR, 128).Column("name", data::DBTYPE_WSTR, 128)
-      .Column("", data::DBTYPE_WSTR, 128).Column("name", data::DBTYPE_WSTR, 128)
+      .Column("", data::DBTYPE_WSTR, 128)
+      .Column("", data::DBTYPE_WSTR, 128)
+      .Column("name", data::DBTYPE_WSTR, 128)
+      .Column("", data::DBTYPE_WSTR, 128)
+      .Column("name", data::DBTYPE_WSTR, 128)
       .Row({"FK_A", "T", "A1", "Order", "X1"})
       .Row({"FK_A", "T", "A2", "Order", "X2"})
       .Row({"fk_b", "T", "B", "User", "Y"});
@@ -165,12 +169,13 @@ TEST_F(ShopDemoTest, ViewTextLosesCommentsAndKeepsLongLinesWhole) {
       .Row({long_line.substr(0, 255)})
       .Row({long_line.substr(255) + " runs on\r\n"})
       .Row({"FROM T -- end"});
-  EXPECT_EQ(Shown(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", SourceTable("Sales", "vLong"))),
-            "CREATE VIEW Sales.vLong AS\r\nSELECT " + std::string(248, 'x') +
-                "yz, '--not a comment' AS [a--b] \nFROM T \n");
+  EXPECT_EQ(
+      Shown(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", SourceTable("Sales", "vLong"))),
+      "CREATE VIEW Sales.vLong AS\r\nSELECT " + std::string(248, 'x') + "yz, '--not a comment' AS [a--b] \nFROM T \n");
   // An unknown view: the provider's text is the result.
   EXPECT_EQ(Shown(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "NoSuch")),
-            "[FreeTDS][SQL Server]The object 'NoSuch' does not exist in database 'ShopDemo' or is invalid for this operation.");
+            "[FreeTDS][SQL Server]The object 'NoSuch' does not exist in database 'ShopDemo' or is invalid for this "
+            "operation.");
 }
 
 // A fetch (or a read of a whole value) failing at any row fails the translation with the
@@ -214,8 +219,10 @@ TEST_F(ShopDemoTest, AReadFailingHalfWayFailsEveryTranslation) {
 TEST_F(ShopDemoTest, MissingSessionsAreErrors) {
   EXPECT_EQ(Shown(TranslateTableDefinition(src_.owner, nullptr, "ShopDemo", "Orders")), "No Connection!");
   EXPECT_FALSE(TranslatePrimaryKey(src_.owner, nullptr, "ShopDemo", "Orders").ok());
-  EXPECT_EQ(Shown(TransferTableRows(src_.owner, nullptr, src_.session(), "ShopDemo", "Orders")), "No Source Connection!");
-  EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), nullptr, "ShopDemo", "Orders")), "No Target Connection!");
+  EXPECT_EQ(Shown(TransferTableRows(src_.owner, nullptr, src_.session(), "ShopDemo", "Orders")),
+            "No Source Connection!");
+  EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), nullptr, "ShopDemo", "Orders")),
+            "No Target Connection!");
   EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"No Source Connection!", "No Target Connection!"}));
 }
 
@@ -243,7 +250,8 @@ TEST_F(TransferTest, RowsBecomeInsertsWithNullsQuotesAndTheConditionApplied) {
       "insert into `Customers` values (3,'Müller & Söhne',0.5000,'2012-01-02 00:00:00.000',1);\n"};
   for (const std::string& insert : inserts) target_script_->On(insert).NoRowset();
   src_.owner.auto_backup = true;
-  EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Customers")), "true");
+  EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Customers")),
+            "true");
   EXPECT_EQ(OutputTexts(src_.pane).back(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!");
   EXPECT_EQ(ReadTextFile((folder_ / "Customers.data").string()), inserts[0] + inserts[1] + inserts[2]);
 
@@ -254,11 +262,14 @@ TEST_F(TransferTest, RowsBecomeInsertsWithNullsQuotesAndTheConditionApplied) {
     return table == "Orders" ? "OrderID>2 and Notes like '%2'" : "";
   };
   src_.script->On("select * from [Orders] where OrderID>2 and Notes like '%2'")
-      .Column("OrderID", data::DBTYPE_I4).Column("CustomerID", data::DBTYPE_I4)
-      .Column("OrderDate", data::DBTYPE_DBTIMESTAMP).Column("Total", data::DBTYPE_NUMERIC)
+      .Column("OrderID", data::DBTYPE_I4)
+      .Column("CustomerID", data::DBTYPE_I4)
+      .Column("OrderDate", data::DBTYPE_DBTIMESTAMP)
+      .Column("Total", data::DBTYPE_NUMERIC)
       .Column("Notes", data::DBTYPE_STR, 0, data::DBCOLUMNFLAGS_ISLONG)
       .Row({"3", "2", "2011-03-23 17:45:30.997", "1234.56", "line 1\r\nline 2"});
-  target_script_->On("insert into `Orders` values (3,2,'2011-03-23 17:45:30.997',1234.56,'line 1\r\nline 2');\n").NoRowset();
+  target_script_->On("insert into `Orders` values (3,2,'2011-03-23 17:45:30.997',1234.56,'line 1\r\nline 2');\n")
+      .NoRowset();
   EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Orders")), "true");
   EXPECT_EQ(asked, std::vector<std::string>{"ShopDemo.Orders"});
 }
@@ -267,7 +278,8 @@ TEST_F(TransferTest, LongValuesArriveWholeAndFailedInsertsAreCounted) {
   const std::string long_text(20000, 'a');
   const std::string long_hex(30000, 'F');
   src_.script->On("select * from [Docs]")
-      .Column("ID", data::DBTYPE_I4).Column("Body", data::DBTYPE_WSTR, 0, data::DBCOLUMNFLAGS_ISLONG)
+      .Column("ID", data::DBTYPE_I4)
+      .Column("Body", data::DBTYPE_WSTR, 0, data::DBCOLUMNFLAGS_ISLONG)
       .Column("Blob", data::DBTYPE_BYTES, 0, data::DBCOLUMNFLAGS_ISLONG)
       .Row({"1", long_text, long_hex})
       .Row({"2", "x", kNull})
@@ -286,22 +298,26 @@ TEST_F(TransferTest, ProgressEvery2000RowsAndStopBetweenRows) {
   src_.script->On("select * from [Big]").Column("ID", data::DBTYPE_I4).Generated(4000, [](size_t i, auto& values) {
     values[0] = std::to_string(i);
   });
-  for (int i = 0; i < 4000; ++i) target_script_->On("insert into `Big` values (" + std::to_string(i) + ");\n").NoRowset();
+  for (int i = 0; i < 4000; ++i)
+    target_script_->On("insert into `Big` values (" + std::to_string(i) + ");\n").NoRowset();
   EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big")), "true");
-  EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"[Big] 2000 records converted!", "[Big] 4000 records converted!",
-                                                              "[Big] 4000 records converted, convertion completed SUCCESSFULLY!"}));
+  EXPECT_EQ(OutputTexts(src_.pane),
+            (std::vector<std::string>{"[Big] 2000 records converted!", "[Big] 4000 records converted!",
+                                      "[Big] 4000 records converted, convertion completed SUCCESSFULLY!"}));
   src_.pane.Clear();
   int rows = 0;
   src_.owner.stop_requested = [&] { return ++rows == 10; };
   EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big")), "true");
-  EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"Data Converting Terminaled!",
-                                                              "[Big] 10 records converted, convertion completed SUCCESSFULLY!"}));
+  EXPECT_EQ(OutputTexts(src_.pane),
+            (std::vector<std::string>{"Data Converting Terminaled!",
+                                      "[Big] 10 records converted, convertion completed SUCCESSFULLY!"}));
 }
 
 TEST_F(TransferTest, AFetchFailingHalfWayFailsTheCopyWithTheProvidersText) {
-  src_.script->On("select * from [Big]").Column("ID", data::DBTYPE_I4).Generated(3, [](size_t i, auto& values) {
-    values[0] = std::to_string(i);
-  }).FailsAtRow(2, "[FreeTDS][SQL Server]Communication link failure");
+  src_.script->On("select * from [Big]")
+      .Column("ID", data::DBTYPE_I4)
+      .Generated(3, [](size_t i, auto& values) { values[0] = std::to_string(i); })
+      .FailsAtRow(2, "[FreeTDS][SQL Server]Communication link failure");
   for (int i = 0; i < 2; ++i) target_script_->On("insert into `Big` values (" + std::to_string(i) + ");\n").NoRowset();
   EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Big")),
             "[FreeTDS][SQL Server]Communication link failure");
@@ -312,8 +328,9 @@ TEST_F(TransferTest, AFetchFailingHalfWayFailsTheCopyWithTheProvidersText) {
 TEST_F(TransferTest, AFailingSelectReturnsAndReportsTheProvidersText) {
   EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "NoSuch")),
             "[FreeTDS][SQL Server]Invalid object name 'NoSuch'.");
-  EXPECT_EQ(OutputTexts(src_.pane), std::vector<std::string>{
-                                        "[NoSuch] Reading rows failed: [FreeTDS][SQL Server]Invalid object name 'NoSuch'."});
+  EXPECT_EQ(
+      OutputTexts(src_.pane),
+      std::vector<std::string>{"[NoSuch] Reading rows failed: [FreeTDS][SQL Server]Invalid object name 'NoSuch'."});
 }
 
 }  // namespace

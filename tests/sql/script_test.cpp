@@ -110,8 +110,7 @@ TEST_P(ScriptTest, Runs) {
       if (result.ok()) {
         ADD_FAILURE() << "succeeded, expected an error containing: " << r.expected;
       } else {
-        EXPECT_NE(result.status().message().find(r.expected), std::string::npos)
-            << result.status().message();
+        EXPECT_NE(result.status().message().find(r.expected), std::string::npos) << result.status().message();
       }
     } else if (r.kind == "query") {
       ASSERT_TRUE(result.ok()) << result.status().ToString();
@@ -138,8 +137,7 @@ TEST_P(ScriptTest, Runs) {
     GTEST_SKIP() << "independent readers not installed";
   }
   for (const auto& [table, rows] : contents) {
-    EXPECT_EQ(testing::CompareTableWithReaders(file.string(), table.name, table.columns, rows), "")
-        << table.name;
+    EXPECT_EQ(testing::CompareTableWithReaders(file.string(), table.name, table.columns, rows), "") << table.name;
   }
 }
 

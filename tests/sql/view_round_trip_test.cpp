@@ -47,13 +47,12 @@ TEST(ViewRoundTrip, StoredViewsReadBackAsTheirSelect) {
   auto db = jet::Database::Create(file.string());
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   Session session(**db);
-  for (const char* sql : {
-           "create table Table1 (col1 Text(50), col2 Text(50), col3 Text(50))",
-           "create table Table2 (col1 Text(50), col2 Text(50), col3 Text(50))",
-           "create table Table3 (col1 Text(50), col2 Text(50), col3 Text(50))",
-           "create table Customers (CustomerID Long, Name Text(50))",
-           "create table Orders (OrderID Long, CustomerID Long, OrderDate DateTime, Total Currency)",
-           "create table OrderLines (OrderID Long, Qty Short)"}) {
+  for (const char* sql : {"create table Table1 (col1 Text(50), col2 Text(50), col3 Text(50))",
+                          "create table Table2 (col1 Text(50), col2 Text(50), col3 Text(50))",
+                          "create table Table3 (col1 Text(50), col2 Text(50), col3 Text(50))",
+                          "create table Customers (CustomerID Long, Name Text(50))",
+                          "create table Orders (OrderID Long, CustomerID Long, OrderDate DateTime, Total Currency)",
+                          "create table OrderLines (OrderID Long, Qty Short)"}) {
     ASSERT_TRUE(session.Execute(sql).ok()) << sql;
   }
   std::vector<std::pair<std::string, std::string>> views;  // name, SELECT as Access shows it
@@ -95,8 +94,8 @@ TEST(ViewRoundTrip, StoredViewsReadBackAsTheirSelect) {
   if (!testing::MdbToolsAvailable()) GTEST_SKIP() << "mdbtools not installed";
   const std::string list = RunCommand("mdb-queries -L -1 '" + file.string() + "'");
   for (const auto& [name, select] : views) EXPECT_NE(list.find(name), std::string::npos) << list;
-  EXPECT_EQ(RunCommand("mdb-queries '" + file.string() + "' vCustomerOrders").rfind(
-                "SELECT c.CustomerID,c.Name,o.OrderID,o.OrderDate,o.Total FROM [Customers],[Orders]", 0),
+  EXPECT_EQ(RunCommand("mdb-queries '" + file.string() + "' vCustomerOrders")
+                .rfind("SELECT c.CustomerID,c.Name,o.OrderID,o.OrderDate,o.Total FROM [Customers],[Orders]", 0),
             0u);
   EXPECT_EQ(RunCommand("mdb-queries '" + file.string() + "' Nested").rfind("SELECT TOP 10 PERCENT c.Name,", 0), 0u);
 }

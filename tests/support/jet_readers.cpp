@@ -44,8 +44,8 @@ Result<std::string> Run(const std::string& command) {
   while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
   const int rc = ::pclose(pipe);
   if (rc != 0) {
-    return InternalError("command failed (" + std::to_string(WEXITSTATUS(rc)) + "): " + command +
-                         "\n" + out.substr(0, 2000));
+    return InternalError("command failed (" + std::to_string(WEXITSTATUS(rc)) + "): " + command + "\n" +
+                         out.substr(0, 2000));
   }
   return out;
 }
@@ -123,8 +123,7 @@ std::string FormatUnixMillis(int64_t ms, bool with_millis) {
   const auto mi = static_cast<int>(rest / 60000 % 60);
   const auto ss = static_cast<int>(rest / 1000 % 60);
   const auto mss = static_cast<int>(rest % 1000);
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d", static_cast<long long>(y), mo, d,
-                hh, mi, ss);
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d", static_cast<long long>(y), mo, d, hh, mi, ss);
   std::string out = buf;
   if (with_millis && mss != 0) {
     std::snprintf(buf, sizeof buf, ".%03d", mss);
@@ -141,9 +140,8 @@ int64_t MdbReaderMillis(double days) {
 std::string GuidText(const jet::Guid& g) {
   const uint8_t* b = g.bytes.data();
   char buf[64];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                ReadU32(b), ReadU16(b + 4), ReadU16(b + 6), b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", ReadU32(b), ReadU16(b + 4),
+                ReadU16(b + 6), b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
   return buf;
 }
 
@@ -184,8 +182,7 @@ MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value, jet::ColumnTy
           e.text = std::nullopt;
         } else if constexpr (std::is_same_v<T, bool>) {
           e.text = v ? "1" : "0";
-        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
-                             std::is_same_v<T, int32_t>) {
+        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
           e.text = std::to_string(v);
         } else if constexpr (std::is_same_v<T, jet::Currency>) {
           e.text = CurrencyText(v.scaled);
@@ -327,8 +324,7 @@ ReaderValue ExpectedMdbReaderText(const jet::Value& value) {
           return std::nullopt;
         } else if constexpr (std::is_same_v<T, bool>) {
           return std::string(v ? "true" : "false");
-        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
-                             std::is_same_v<T, int32_t>) {
+        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
           return std::to_string(v);
         } else if constexpr (std::is_same_v<T, jet::Currency>) {
           return CurrencyText(v.scaled);
@@ -381,8 +377,8 @@ Status CheckBeforeReading(const std::string& path) {
 }
 
 bool MdbReaderAvailable() {
-  const std::string probe = std::string("test -d ") + ShellQuote(std::string(TABULON_READERS_DIR) +
-                                                                "/node_modules/mdb-reader") +
+  const std::string probe = std::string("test -d ") +
+                            ShellQuote(std::string(TABULON_READERS_DIR) + "/node_modules/mdb-reader") +
                             " && command -v node >/dev/null";
   return std::system(probe.c_str()) == 0;
 }
@@ -391,9 +387,9 @@ bool MdbToolsAvailable() { return std::system("command -v mdb-export >/dev/null 
 
 Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string& path) {
   RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(std::string out,
-                   Run("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_reader_dump.mjs") +
-                       " " + ShellQuote(path)));
+  ASSIGN_OR_RETURN(
+      std::string out,
+      Run("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_reader_dump.mjs") + " " + ShellQuote(path)));
   nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
   if (doc.is_discarded() || !doc.is_array()) {
     return InternalError("mdb-reader output is not JSON: " + out.substr(0, 500));
@@ -459,9 +455,8 @@ Result<std::string> MdbToolsQuerySql(const std::string& path, const std::string&
 
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table) {
   RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(std::string out,
-                   Run("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) +
-                       "' " + ShellQuote(path) + " " + ShellQuote(table)));
+  ASSIGN_OR_RETURN(std::string out, Run("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) +
+                                        "' " + ShellQuote(path) + " " + ShellQuote(table)));
   auto rows = ParseExportCsv(out);
   ReaderTable result;
   result.name = table;
@@ -509,11 +504,9 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
            std::to_string(columns.size());
   }
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (found->columns[c].name != columns[c].name ||
-        found->columns[c].type != MdbReaderTypeWord(columns[c].type)) {
+    if (found->columns[c].name != columns[c].name || found->columns[c].type != MdbReaderTypeWord(columns[c].type)) {
       return "mdb-reader: column " + std::to_string(c) + " is " + found->columns[c].name + " " +
-             found->columns[c].type + ", expected " + columns[c].name + " " +
-             MdbReaderTypeWord(columns[c].type);
+             found->columns[c].type + ", expected " + columns[c].name + " " + MdbReaderTypeWord(columns[c].type);
     }
   }
   if (found->row_count != static_cast<long>(rows.size())) {
@@ -528,8 +521,8 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
     for (size_t c = 0; c < columns.size(); ++c) {
       const ReaderValue want = ExpectedMdbReaderText(rows[r][c]);
       if (found->rows[r][c] != want) {
-        err << "mdb-reader: row " << r << " column " << columns[c].name << " is "
-            << Show(found->rows[r][c]) << ", expected " << Show(want);
+        err << "mdb-reader: row " << r << " column " << columns[c].name << " is " << Show(found->rows[r][c])
+            << ", expected " << Show(want);
         return err.str();
       }
     }
@@ -575,8 +568,7 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
             same = false;
           } else {
             const double g = std::strtod(got->c_str(), nullptr);
-            same = g == want.number ||
-                   std::fabs(g - want.number) <= tolerance * std::fabs(want.number);
+            same = g == want.number || std::fabs(g - want.number) <= tolerance * std::fabs(want.number);
           }
           break;
         }
@@ -593,13 +585,11 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
           }
           break;
         }
-        case MdbToolsExpectation::kSkip:
-          break;
+        case MdbToolsExpectation::kSkip: break;
       }
       if (!same) {
-        err << "mdb-export: row " << r << " column " << columns[c].name << " is " << Show(got)
-            << ", expected " << (want.kind == MdbToolsExpectation::kExact ? Show(want.text)
-                                                                           : std::to_string(want.number));
+        err << "mdb-export: row " << r << " column " << columns[c].name << " is " << Show(got) << ", expected "
+            << (want.kind == MdbToolsExpectation::kExact ? Show(want.text) : std::to_string(want.number));
         return err.str();
       }
     }

@@ -61,7 +61,8 @@ std::vector<std::string> CompareCopiedFile(const std::string& from, const std::s
     }
   }
   for (const std::string& table : *copied) {
-    if (std::find(tables->begin(), tables->end(), table) == tables->end()) out.push_back("Table [" + table + "] is extra");
+    if (std::find(tables->begin(), tables->end(), table) == tables->end())
+      out.push_back("Table [" + table + "] is extra");
   }
   for (const std::string& view : views) {
     Result<std::string> sql = (*a)->GetQuerySql(view);

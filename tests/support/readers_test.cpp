@@ -55,9 +55,8 @@ TEST(ReaderHarnessTest, AgreesWithBothReadersOnAFileOfAnotherLibrary) {
     row.emplace_back(r.at("OrderID").get<int32_t>());
     row.emplace_back(r.at("CustomerID").is_null() ? jet::Value(jet::Null{})
                                                   : jet::Value(r.at("CustomerID").get<int32_t>()));
-    row.emplace_back(r.at("Description").is_null()
-                         ? jet::Value(jet::Null{})
-                         : jet::Value(r.at("Description").get<std::string>()));
+    row.emplace_back(r.at("Description").is_null() ? jet::Value(jet::Null{})
+                                                   : jet::Value(r.at("Description").get<std::string>()));
     row.emplace_back(jet::DateTime{IsoToDays(r.at("OrderDate").get<std::string>())});
     rows.push_back(std::move(row));
   }
@@ -83,7 +82,7 @@ TEST(ReaderHarnessTest, ReadsEveryTypeOfTheOtherLibrarysSample) {
   auto exported = MdbToolsExport(kSample, "Customers");
   ASSERT_TRUE(exported.ok()) << exported.status().ToString();
   EXPECT_EQ(exported->rows[1][2], "multi\nline\r\nnote 東京商事株式会社");  // escapes undone
-  EXPECT_EQ(exported->rows[0][2], std::nullopt);  // mdbtools reads "" as NULL
+  EXPECT_EQ(exported->rows[0][2], std::nullopt);                            // mdbtools reads "" as NULL
 }
 
 }  // namespace

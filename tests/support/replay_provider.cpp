@@ -244,11 +244,25 @@ DbType ParseType(std::string_view name, int line) {
     DbType type;
   };
   static constexpr Named kNames[] = {
-      {"I2", DBTYPE_I2},         {"I4", DBTYPE_I4},       {"R4", DBTYPE_R4},         {"R8", DBTYPE_R8},
-      {"CY", DBTYPE_CY},         {"DATE", DBTYPE_DATE},   {"BSTR", DBTYPE_BSTR},     {"BOOL", DBTYPE_BOOL},
-      {"VARIANT", DBTYPE_VARIANT}, {"UI1", DBTYPE_UI1},   {"I8", DBTYPE_I8},         {"GUID", DBTYPE_GUID},
-      {"BYTES", DBTYPE_BYTES},   {"STR", DBTYPE_STR},     {"WSTR", DBTYPE_WSTR},     {"NUMERIC", DBTYPE_NUMERIC},
-      {"DBDATE", DBTYPE_DBDATE}, {"DBTIME", DBTYPE_DBTIME}, {"DBTIMESTAMP", DBTYPE_DBTIMESTAMP},
+      {"I2", DBTYPE_I2},
+      {"I4", DBTYPE_I4},
+      {"R4", DBTYPE_R4},
+      {"R8", DBTYPE_R8},
+      {"CY", DBTYPE_CY},
+      {"DATE", DBTYPE_DATE},
+      {"BSTR", DBTYPE_BSTR},
+      {"BOOL", DBTYPE_BOOL},
+      {"VARIANT", DBTYPE_VARIANT},
+      {"UI1", DBTYPE_UI1},
+      {"I8", DBTYPE_I8},
+      {"GUID", DBTYPE_GUID},
+      {"BYTES", DBTYPE_BYTES},
+      {"STR", DBTYPE_STR},
+      {"WSTR", DBTYPE_WSTR},
+      {"NUMERIC", DBTYPE_NUMERIC},
+      {"DBDATE", DBTYPE_DBDATE},
+      {"DBTIME", DBTYPE_DBTIME},
+      {"DBTIMESTAMP", DBTYPE_DBTIMESTAMP},
   };
   for (const Named& n : kNames) {
     if (n.name == name) return n.type;
@@ -329,7 +343,8 @@ void ReplayScript::Load(std::string_view text) {
       } else if (line.starts_with("warns:")) {
         current->Warns(Unescape(Trim(line.substr(6))).value_or(""));
       } else {
-        throw std::invalid_argument("line " + std::to_string(line_number) + ": cannot read '" + std::string(line) + "'");
+        throw std::invalid_argument("line " + std::to_string(line_number) + ": cannot read '" + std::string(line) +
+                                    "'");
       }
     }
   } catch (const std::invalid_argument& e) {
@@ -465,11 +480,10 @@ class ReplayDataSource : public DataSource {
       *text = script_->dbms_version();
       return S_OK;
     }
-    const std::optional<std::string> value = set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DATASOURCENAME
-                                                 ? script_->data_source_name()
-                                             : set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG
-                                                 ? script_->current_catalog()
-                                                 : std::nullopt;
+    const std::optional<std::string> value =
+        set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DATASOURCENAME ? script_->data_source_name()
+        : set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG   ? script_->current_catalog()
+                                                                          : std::nullopt;
     if (value) {
       *text = *value;
       return S_OK;

@@ -100,8 +100,8 @@ class ReplayScript {
   std::string dbms_version() const;
   std::optional<std::string> data_source_name() const;
   std::optional<std::string> current_catalog() const;
-  const std::vector<std::vector<std::optional<std::string>>>* FindSchema(data::SchemaRowsetKind kind,
-                                                                        const data::SchemaRestrictions& restrictions) const;
+  const std::vector<std::vector<std::optional<std::string>>>* FindSchema(
+      data::SchemaRowsetKind kind, const data::SchemaRestrictions& restrictions) const;
 
  private:
   mutable std::mutex mutex_;

@@ -81,16 +81,15 @@ void DumpUsageMapRow(Database& db, const uint8_t* row, uint32_t size, uint32_t w
     return;
   }
   if (map->kind == format::kUsageMapInline) {
-    std::printf("      usage map type 0 (inline), start page %u, %u bits, pages set: %s\n",
-                map->start_page, map->inline_bits, PageList(map->pages).c_str());
+    std::printf("      usage map type 0 (inline), start page %u, %u bits, pages set: %s\n", map->start_page,
+                map->inline_bits, PageList(map->pages).c_str());
   } else {
     std::printf("      usage map type 1 (reference), bitmap pages: %s; pages set: %s\n",
                 PageList(map->bitmap_pages).c_str(), PageList(map->pages).c_str());
   }
 }
 
-void DumpDataPage(Database& db, uint32_t number, const uint8_t* page,
-                  const std::map<uint32_t, std::string>& tables) {
+void DumpDataPage(Database& db, uint32_t number, const uint8_t* page, const std::map<uint32_t, std::string>& tables) {
   auto view = format::DataPageView::Parse(page, number);
   if (!view.ok()) {
     std::printf("  error: %s\n", view.status().ToString().c_str());
@@ -98,12 +97,12 @@ void DumpDataPage(Database& db, uint32_t number, const uint8_t* page,
   }
   const uint32_t owner = view->owner();
   const bool lval = owner == format::kLongValuePageOwner;
-  std::string owner_text = lval ? "LVAL (long values)"
+  std::string owner_text = lval         ? "LVAL (long values)"
                            : owner <= 1 ? std::to_string(owner) + " (usage maps)"
                                         : std::to_string(owner);
   if (auto it = tables.find(owner); it != tables.end()) owner_text += " (table " + it->second + ")";
-  std::printf("page %u: data page\n  free space: %u\n  owner     : %s\n  rows      : %u\n", number,
-              view->free_space(), owner_text.c_str(), view->row_count());
+  std::printf("page %u: data page\n  free space: %u\n  owner     : %s\n  rows      : %u\n", number, view->free_space(),
+              owner_text.c_str(), view->row_count());
   std::optional<TableDefinition> table;
   if (!lval && owner > 1) {
     if (auto t = db.ReadTableDefinition(owner, tables.count(owner) ? tables.at(owner) : ""); t.ok()) {
@@ -112,8 +111,8 @@ void DumpDataPage(Database& db, uint32_t number, const uint8_t* page,
   }
   for (uint16_t i = 0; i < view->row_count(); ++i) {
     const format::RowSlot slot = view->Row(i);
-    std::printf("  row %u: offset 0x%03x size %u%s%s\n", i, slot.start, slot.size(),
-                slot.deleted ? " DELETED" : "", slot.overflow ? " OVERFLOW" : "");
+    std::printf("  row %u: offset 0x%03x size %u%s%s\n", i, slot.start, slot.size(), slot.deleted ? " DELETED" : "",
+                slot.overflow ? " OVERFLOW" : "");
     if (slot.deleted && !lval) continue;
     if (!view->CheckBounds(slot, i).ok()) continue;
     const uint8_t* row = page + slot.start;
@@ -127,8 +126,7 @@ void DumpDataPage(Database& db, uint32_t number, const uint8_t* page,
     } else if (table) {
       format::RowDecoder decoder(*table);
       Row values;
-      Status s = decoder.Decode(row, slot.size(), MakeRowPointer(number, static_cast<uint8_t>(i)),
-                                nullptr, values);
+      Status s = decoder.Decode(row, slot.size(), MakeRowPointer(number, static_cast<uint8_t>(i)), nullptr, values);
       if (!s.ok()) {
         std::printf("      error: %s\n", s.ToString().c_str());
         continue;
@@ -146,43 +144,41 @@ void DumpDataPage(Database& db, uint32_t number, const uint8_t* page,
 }
 
 void DumpTableDefinition(Database& db, uint32_t number, const uint8_t* page) {
-  std::printf("page %u: table definition\n  free space : %u\n  next page  : %u\n", number,
-              ReadU16(page + 2), ReadU32(page + format::kTdefNextPageOffset));
+  std::printf("page %u: table definition\n  free space : %u\n  next page  : %u\n", number, ReadU16(page + 2),
+              ReadU32(page + format::kTdefNextPageOffset));
   auto table = db.ReadTableDefinition(number);
   if (!table.ok()) {
     std::printf("  (not the first page of a definition: %s)\n", table.status().ToString().c_str());
     return;
   }
   const TableDefinition& t = *table;
-  std::printf("  length     : %u bytes on pages %s\n", t.definition_length,
-              PageList(t.definition_pages).c_str());
-  std::printf("  rows       : %u\n  autonumber : %u\n  type       : %s\n", t.row_count,
-              t.last_auto_number, t.system ? "system (0x53)" : "user (0x4e)");
-  std::printf("  columns    : %zu (max number %u, variable %u)\n", t.columns.size(),
-              t.max_column_count, t.variable_column_count);
+  std::printf("  length     : %u bytes on pages %s\n", t.definition_length, PageList(t.definition_pages).c_str());
+  std::printf("  rows       : %u\n  autonumber : %u\n  type       : %s\n", t.row_count, t.last_auto_number,
+              t.system ? "system (0x53)" : "user (0x4e)");
+  std::printf("  columns    : %zu (max number %u, variable %u)\n", t.columns.size(), t.max_column_count,
+              t.variable_column_count);
   std::printf("  owned map  : %s\n  free map   : %s\n", Pointer(t.owned_pages_map).c_str(),
               Pointer(t.free_pages_map).c_str());
   for (const ColumnDefinition& c : t.columns) {
-    std::printf("  column %3u %-24s %-9s len %3u flags 0x%02x ext 0x%02x %s %u", c.number,
-                c.name.c_str(), ColumnTypeName(c.type), c.length, c.flags, c.extra_flags,
-                c.fixed() ? "fixed@" : "var#", c.fixed() ? c.fixed_offset : c.variable_index);
+    std::printf("  column %3u %-24s %-9s len %3u flags 0x%02x ext 0x%02x %s %u", c.number, c.name.c_str(),
+                ColumnTypeName(c.type), c.length, c.flags, c.extra_flags, c.fixed() ? "fixed@" : "var#",
+                c.fixed() ? c.fixed_offset : c.variable_index);
     if (c.type == ColumnType::kNumeric) std::printf(" precision %u scale %u", c.precision, c.scale);
     std::printf("\n");
   }
   for (const IndexDefinition& i : t.indexes) {
-    std::printf("  index %u '%s' real %u type %u flags 0x%02x root %u map %s unique keys %u cols",
-                i.logical_number, i.name.c_str(), i.real_number, i.index_type, i.flags,
-                i.root_page, Pointer(i.usage_map).c_str(), i.unique_entry_count);
+    std::printf("  index %u '%s' real %u type %u flags 0x%02x root %u map %s unique keys %u cols", i.logical_number,
+                i.name.c_str(), i.real_number, i.index_type, i.flags, i.root_page, Pointer(i.usage_map).c_str(),
+                i.unique_entry_count);
     for (const IndexColumn& c : i.columns) std::printf(" %u%s", c.column_number, c.ascending ? "" : " desc");
     if (i.index_type == 2) {
-      std::printf(" fk side %u other table %u other index %u", i.fk_side, i.fk_other_table_page,
-                  i.fk_other_index);
+      std::printf(" fk side %u other table %u other index %u", i.fk_side, i.fk_other_table_page, i.fk_other_index);
     }
     std::printf("\n");
   }
   for (const LongValueMaps& m : t.long_value_maps) {
-    std::printf("  long values of column %u: owned %s, free %s\n", m.column_number,
-                Pointer(m.owned_pages_map).c_str(), Pointer(m.free_pages_map).c_str());
+    std::printf("  long values of column %u: owned %s, free %s\n", m.column_number, Pointer(m.owned_pages_map).c_str(),
+                Pointer(m.free_pages_map).c_str());
   }
 }
 
@@ -192,11 +188,11 @@ void DumpIndexPage(uint32_t number, const uint8_t* page) {
     std::printf("page %u: error: %s\n", number, index.status().ToString().c_str());
     return;
   }
-  std::printf("page %u: index %s page\n  free space: %u\n  owner     : %u\n  prev/next : %u / %u\n"
-              "  tail      : %u\n  prefix    : %u\n  entries   : %zu\n",
-              number, index->leaf() ? "leaf" : "node", index->free_space, index->owner,
-              index->prev_page, index->next_page, index->tail_page, index->prefix_length,
-              index->entries.size());
+  std::printf(
+      "page %u: index %s page\n  free space: %u\n  owner     : %u\n  prev/next : %u / %u\n"
+      "  tail      : %u\n  prefix    : %u\n  entries   : %zu\n",
+      number, index->leaf() ? "leaf" : "node", index->free_space, index->owner, index->prev_page, index->next_page,
+      index->tail_page, index->prefix_length, index->entries.size());
   for (const auto& e : index->entries) {
     std::printf("    key %s -> %s", Hex(reinterpret_cast<const uint8_t*>(e.key.data()), e.key.size()).c_str(),
                 Pointer(e.row_pointer).c_str());
@@ -208,12 +204,10 @@ void DumpIndexPage(uint32_t number, const uint8_t* page) {
 void DumpBitmapPage(uint32_t number, const uint8_t* page) {
   size_t set = 0;
   for (uint32_t i = format::kUsageBitmapPageHeader; i < kPageSize; ++i) set += __builtin_popcount(page[i]);
-  std::printf("page %u: usage bitmap page\n  bits set: %zu of %u\n", number, set,
-              format::kPagesPerBitmapPage);
+  std::printf("page %u: usage bitmap page\n  bits set: %zu of %u\n", number, set, format::kPagesPerBitmapPage);
 }
 
-std::string Summary(const uint8_t* page, uint32_t number,
-                    const std::map<uint32_t, std::string>& tables) {
+std::string Summary(const uint8_t* page, uint32_t number, const std::map<uint32_t, std::string>& tables) {
   const uint8_t type = page[0];
   std::string line = format::PageTypeName(type);
   if (number == 0) return "database header";
@@ -233,10 +227,8 @@ std::string Summary(const uint8_t* page, uint32_t number,
       return it != tables.end() ? "table definition of " + it->second : "table definition (continuation)";
     }
     case format::kPageIndexNode:
-    case format::kPageIndexLeaf:
-      return line + ", owner " + owner_name(ReadU32(page + 4));
-    default:
-      return line + " (type " + std::to_string(type) + ")";
+    case format::kPageIndexLeaf: return line + ", owner " + owner_name(ReadU32(page + 4));
+    default: return line + " (type " + std::to_string(type) + ")";
   }
 }
 
@@ -259,8 +251,7 @@ int main(int argc, char** argv) {
     char* end = nullptr;
     const unsigned long page = std::strtoul(argv[i], &end, 0);
     if (*end != '\0' || page >= pager.page_count()) {
-      std::fprintf(stderr, "mdbdump: '%s' is not a page of this file (0 to %u)\n", argv[i],
-                   pager.page_count() - 1);
+      std::fprintf(stderr, "mdbdump: '%s' is not a page of this file (0 to %u)\n", argv[i], pager.page_count() - 1);
       return 2;
     }
     pages.push_back(static_cast<uint32_t>(page));
@@ -296,8 +287,8 @@ int main(int argc, char** argv) {
     } else if (page[0] == format::kPageUsageBitmap) {
       DumpBitmapPage(p, page.data());
     } else {
-      std::printf("page %u: type %u (%s)\n  first bytes: %s\n", p, page[0],
-                  format::PageTypeName(page[0]), Hex(page.data(), 32).c_str());
+      std::printf("page %u: type %u (%s)\n  first bytes: %s\n", p, page[0], format::PageTypeName(page[0]),
+                  Hex(page.data(), 32).c_str());
     }
     std::printf("\n");
   }

@@ -54,8 +54,8 @@ Hresult AnswerSourceInfo(const FileSourceInfo& info, const Guid& set_id, Propert
   return DB_E_ERRORSOCCURRED;
 }
 
-Hresult AnswerSchemaRowset(SchemaRowsetKind kind, Result<std::vector<SchemaRow>> rows,
-                           std::vector<std::string>* errors, std::unique_ptr<Rowset>* rowset) {
+Hresult AnswerSchemaRowset(SchemaRowsetKind kind, Result<std::vector<SchemaRow>> rows, std::vector<std::string>* errors,
+                           std::unique_ptr<Rowset>* rowset) {
   if (!rows.ok()) {
     *errors = {rows.status().message()};
     return E_FAIL;

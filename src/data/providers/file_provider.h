@@ -37,7 +37,7 @@ Hresult AnswerSourceInfo(const FileSourceInfo& info, const Guid& set_id, Propert
                          std::vector<std::string>* errors);
 
 // Hands out a schema rowset's rows, or keeps the reason they could not be read.
-Hresult AnswerSchemaRowset(SchemaRowsetKind kind, Result<std::vector<SchemaRow>> rows,
-                           std::vector<std::string>* errors, std::unique_ptr<Rowset>* rowset);
+Hresult AnswerSchemaRowset(SchemaRowsetKind kind, Result<std::vector<SchemaRow>> rows, std::vector<std::string>* errors,
+                           std::unique_ptr<Rowset>* rowset);
 
 }  // namespace tabulon::data

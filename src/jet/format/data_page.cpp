@@ -28,14 +28,14 @@ std::string PageAt(uint32_t page, uint32_t offset) {
 
 Result<DataPageView> DataPageView::Parse(const uint8_t* page, uint32_t number) {
   if (page[0] != kPageData) {
-    return CorruptError(PageAt(number, 0) + "expected a data page, found page type " +
-                        std::to_string(page[0]) + " (" + PageTypeName(page[0]) + ")");
+    return CorruptError(PageAt(number, 0) + "expected a data page, found page type " + std::to_string(page[0]) + " (" +
+                        PageTypeName(page[0]) + ")");
   }
   const uint16_t rows = ReadU16(page + kDataPageRowCountOffset);
   // Each row needs at least its 2-byte offset entry.
   if (kDataPageHeaderSize + 2u * rows > kPageSize) {
-    return CorruptError(PageAt(number, kDataPageRowCountOffset) + "row count " +
-                        std::to_string(rows) + " does not fit in a page");
+    return CorruptError(PageAt(number, kDataPageRowCountOffset) + "row count " + std::to_string(rows) +
+                        " does not fit in a page");
   }
   const DataPageView view(page, number, rows);
   for (uint16_t i = 0; i < rows; ++i) {
@@ -49,10 +49,9 @@ Result<DataPageView> DataPageView::Parse(const uint8_t* page, uint32_t number) {
 Status DataPageView::CheckBounds(const RowSlot& slot, uint16_t index) const {
   const uint32_t table_end = kDataPageHeaderSize + 2u * row_count_;
   if (slot.start < table_end || slot.start > slot.end) {
-    return CorruptError(PageAt(page_number_, kDataPageHeaderSize + 2 * index) + "row " +
-                        std::to_string(index) + " spans [" + std::to_string(slot.start) + ", " +
-                        std::to_string(slot.end) + "), outside the row area [" +
-                        std::to_string(table_end) + ", 4096)");
+    return CorruptError(PageAt(page_number_, kDataPageHeaderSize + 2 * index) + "row " + std::to_string(index) +
+                        " spans [" + std::to_string(slot.start) + ", " + std::to_string(slot.end) +
+                        "), outside the row area [" + std::to_string(table_end) + ", 4096)");
   }
   return Status::Ok();
 }

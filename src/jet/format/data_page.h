@@ -10,8 +10,8 @@
 namespace tabulon::jet::format {
 
 enum PageType : uint8_t {
-  kPageHeader = 0x00,     // page 0 (also a page that was never written)
-  kPageData = 0x01,       // table rows, usage-map rows, long values
+  kPageHeader = 0x00,  // page 0 (also a page that was never written)
+  kPageData = 0x01,    // table rows, usage-map rows, long values
   kPageTableDef = 0x02,
   kPageIndexNode = 0x03,
   kPageIndexLeaf = 0x04,

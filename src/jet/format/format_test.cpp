@@ -18,8 +18,7 @@ namespace {
 
 // An in-memory file of `pages` zeroed pages, opened through a pager.
 struct TestFile {
-  explicit TestFile(uint32_t pages)
-      : bytes(std::make_shared<std::vector<uint8_t>>(size_t{pages} * kPageSize)) {}
+  explicit TestFile(uint32_t pages) : bytes(std::make_shared<std::vector<uint8_t>>(size_t{pages} * kPageSize)) {}
   uint8_t* Page(uint32_t n) { return bytes->data() + size_t{n} * kPageSize; }
   std::unique_ptr<Pager> Open() {
     auto pager = Pager::Open(std::make_unique<MemoryFile>(bytes), false);
@@ -96,7 +95,9 @@ TEST(Text, DecodesPlainAndCompressedForms) {
   EXPECT_EQ(out, "H\xCE\xB1!");
   const uint8_t compressed[] = {0xFF, 0xFE, 'a', 0xE9, 'b'};  // "aéb"
   DecodeText(compressed, sizeof(compressed), out);
-  EXPECT_EQ(out, "a\xC3\xA9" "b");
+  EXPECT_EQ(out,
+            "a\xC3\xA9"
+            "b");
   // 0x00 switches to two-byte units and back.
   const uint8_t mixed[] = {0xFF, 0xFE, 'x', 0, 0xB1, 0x03, 0, 'y'};
   DecodeText(mixed, sizeof(mixed), out);
@@ -121,8 +122,7 @@ TEST(DataPage, RejectsRowTablesOutsideThePage) {
   EXPECT_EQ(DataPageView::Parse(overlapping.data(), 9).status().code(), ErrorCode::kCorrupt);
   auto into_header = page;
   WriteU16(into_header.data() + kDataPageHeaderSize, 10);
-  EXPECT_NE(DataPageView::Parse(into_header.data(), 9).status().message().find("page 9"),
-            std::string::npos);
+  EXPECT_NE(DataPageView::Parse(into_header.data(), 9).status().message().find("page 9"), std::string::npos);
   auto too_many = page;
   WriteU16(too_many.data() + kDataPageRowCountOffset, 3000);
   EXPECT_FALSE(DataPageView::Parse(too_many.data(), 9).ok());
@@ -142,8 +142,7 @@ TableDefinition SampleTable() {
   t.tdef_page = 5;
   t.max_column_count = 5;
   t.variable_column_count = 2;
-  auto add = [&](const char* name, ColumnType type, uint16_t number, uint8_t flags,
-                 uint16_t fixed, uint16_t var) {
+  auto add = [&](const char* name, ColumnType type, uint16_t number, uint8_t flags, uint16_t fixed, uint16_t var) {
     ColumnDefinition c;
     c.name = name;
     c.type = type;
@@ -162,8 +161,8 @@ TableDefinition SampleTable() {
 }
 
 // Builds a row of SampleTable: name and notes given raw, null mask explicit.
-std::string SampleRow(int32_t id, double score, const std::string& name, const std::string& notes,
-                      uint8_t mask, uint16_t columns = 5) {
+std::string SampleRow(int32_t id, double score, const std::string& name, const std::string& notes, uint8_t mask,
+                      uint16_t columns = 5) {
   std::string row(2 + 12, '\0');
   auto* p = reinterpret_cast<uint8_t*>(row.data());
   WriteU16(p, columns);
@@ -189,11 +188,15 @@ TEST(Row, DecodesFixedVariableNullAndBooleanColumns) {
   const TableDefinition table = SampleTable();
   RowDecoder decoder(table);
   Row out;
-  const std::string name("\xFF\xFE" "Zoe", 5);
+  const std::string name(
+      "\xFF\xFE"
+      "Zoe",
+      5);
   const std::string row = SampleRow(42, 2.5, name, "", 0b01111);
-  ASSERT_TRUE(decoder.Decode(reinterpret_cast<const uint8_t*>(row.data()),
-                             static_cast<uint32_t>(row.size()), 0x500, nullptr, out)
-                  .ok());
+  ASSERT_TRUE(
+      decoder
+          .Decode(reinterpret_cast<const uint8_t*>(row.data()), static_cast<uint32_t>(row.size()), 0x500, nullptr, out)
+          .ok());
   EXPECT_EQ(std::get<int32_t>(out[0]), 42);
   EXPECT_EQ(std::get<bool>(out[1]), true);
   EXPECT_EQ(std::get<std::string>(out[2]), "Zoe");
@@ -203,16 +206,18 @@ TEST(Row, DecodesFixedVariableNullAndBooleanColumns) {
   // Boolean false and a NULL text; an empty but non-null Memo field is too short to hold a
   // long-value header.
   const std::string nulls = SampleRow(7, 0, "", "", 0b01001);
-  ASSERT_TRUE(decoder.Decode(reinterpret_cast<const uint8_t*>(nulls.data()),
-                             static_cast<uint32_t>(nulls.size()), 0x500, nullptr, out)
+  ASSERT_TRUE(decoder
+                  .Decode(reinterpret_cast<const uint8_t*>(nulls.data()), static_cast<uint32_t>(nulls.size()), 0x500,
+                          nullptr, out)
                   .ok());
   EXPECT_EQ(std::get<bool>(out[1]), false);
   EXPECT_TRUE(std::holds_alternative<Null>(out[2]));
 
   // A row written before columns 3 and 4 existed: they read as NULL.
   std::string old_row = SampleRow(1, 9.0, name, "", 0b00101, 3);
-  ASSERT_TRUE(decoder.Decode(reinterpret_cast<const uint8_t*>(old_row.data()),
-                             static_cast<uint32_t>(old_row.size()), 0x500, nullptr, out)
+  ASSERT_TRUE(decoder
+                  .Decode(reinterpret_cast<const uint8_t*>(old_row.data()), static_cast<uint32_t>(old_row.size()),
+                          0x500, nullptr, out)
                   .ok());
   EXPECT_TRUE(std::holds_alternative<Null>(out[3]));
 }
@@ -223,8 +228,8 @@ TEST(Row, ReportsDamagedRowsWithTheirLocation) {
   Row out;
   const std::string good = SampleRow(1, 1, "ab", "", 0b01111);
   auto decode = [&](std::string row) {
-    return decoder.Decode(reinterpret_cast<const uint8_t*>(row.data()),
-                          static_cast<uint32_t>(row.size()), (12u << 8) | 3, nullptr, out);
+    return decoder.Decode(reinterpret_cast<const uint8_t*>(row.data()), static_cast<uint32_t>(row.size()),
+                          (12u << 8) | 3, nullptr, out);
   };
   std::string bad_offset = good;
   WriteU16(reinterpret_cast<uint8_t*>(bad_offset.data()) + bad_offset.size() - 5, 0x7FFF);
@@ -245,9 +250,9 @@ TEST(UsageMap, ReadsInlineAndReferenceMaps) {
   std::string inline_map(kUsageMapRowSize, '\0');
   inline_map[0] = kUsageMapInline;
   WriteU32(reinterpret_cast<uint8_t*>(inline_map.data()) + 1, 8);
-  inline_map[5] = 0b00000101;  // pages 8 and 10
+  inline_map[5] = 0b00000101;               // pages 8 and 10
   inline_map[8] = static_cast<char>(0x80);  // page 8 + 31 = 39
-  inline_map[68] = 1;  // page 8 + 504: beyond the file
+  inline_map[68] = 1;                       // page 8 + 504: beyond the file
   std::string reference(kUsageMapRowSize, '\0');
   reference[0] = kUsageMapReference;
   WriteU32(reinterpret_cast<uint8_t*>(reference.data()) + 1, 20);
@@ -271,8 +276,7 @@ TEST(UsageMap, ReadsInlineAndReferenceMaps) {
   EXPECT_FALSE(ReadUsageMap(*pager2, (3u << 8) | 2).ok());  // no such row
 }
 
-std::string LongValueField(uint32_t kind, uint32_t length, uint32_t first_row,
-                           const std::string& inline_data = {}) {
+std::string LongValueField(uint32_t kind, uint32_t length, uint32_t first_row, const std::string& inline_data = {}) {
   return Le32(kind | length) + Le32(first_row) + Le32(0) + inline_data;
 }
 
@@ -287,8 +291,7 @@ TEST(LongValue, FollowsInlineSingleAndChainedForms) {
   std::vector<LongValueChunk> chunks;
   auto read = [&](const std::string& field) {
     chunks.clear();
-    return ReadLongValueData(*pager, reinterpret_cast<const uint8_t*>(field.data()), field.size(),
-                             out, &chunks);
+    return ReadLongValueData(*pager, reinterpret_cast<const uint8_t*>(field.data()), field.size(), out, &chunks);
   };
   ASSERT_TRUE(read(LongValueField(kLongValueInline, 3, 0, "xyz")).ok());
   EXPECT_EQ(out, "xyz");
@@ -306,8 +309,7 @@ TEST(LongValue, RefusesLoopsShortChainsAndImpossibleLengths) {
   auto pager = file.Open();
   std::string out;
   auto read = [&](const std::string& field) {
-    return ReadLongValueData(*pager, reinterpret_cast<const uint8_t*>(field.data()), field.size(),
-                             out);
+    return ReadLongValueData(*pager, reinterpret_cast<const uint8_t*>(field.data()), field.size(), out);
   };
   const Status loop = read(LongValueField(0, 10000, (4u << 8) | 0));
   EXPECT_EQ(loop.code(), ErrorCode::kCorrupt);

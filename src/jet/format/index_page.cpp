@@ -20,8 +20,7 @@ uint32_t ReadBigEndian(const uint8_t* p, int bytes) {
 Status Walk(Pager& pager, uint32_t page_number, int depth, std::unordered_set<uint32_t>& seen,
             std::vector<IndexEntry>& out, std::vector<uint32_t>* pages) {
   if (depth > kMaxDepth) {
-    return CorruptError(PageAt(page_number, 0) + "index tree deeper than " +
-                        std::to_string(kMaxDepth) + " levels");
+    return CorruptError(PageAt(page_number, 0) + "index tree deeper than " + std::to_string(kMaxDepth) + " levels");
   }
   if (!seen.insert(page_number).second) {
     return CorruptError(PageAt(page_number, 0) + "index page reached twice (loop in the tree)");
@@ -46,8 +45,8 @@ Result<IndexPage> DecodeIndexPage(const uint8_t* raw, uint32_t page_number) {
   IndexPage page;
   page.type = raw[0];
   if (page.type != 0x03 && page.type != 0x04) {
-    return CorruptError(PageAt(page_number, 0) + "expected an index page, found type " +
-                        std::to_string(page.type) + " (" + PageTypeName(page.type) + ")");
+    return CorruptError(PageAt(page_number, 0) + "expected an index page, found type " + std::to_string(page.type) +
+                        " (" + PageTypeName(page.type) + ")");
   }
   page.free_space = ReadU16(raw + 2);
   page.owner = ReadU32(raw + 4);
@@ -62,8 +61,7 @@ Result<IndexPage> DecodeIndexPage(const uint8_t* raw, uint32_t page_number) {
     if (!((raw[kIndexBitmapOffset + bit / 8] >> (bit % 8)) & 1)) continue;
     const uint32_t end = kIndexEntriesOffset + bit;
     if (end > kPageSize) {
-      return CorruptError(PageAt(page_number, kIndexBitmapOffset + bit / 8) +
-                          "index entry ends past the page");
+      return CorruptError(PageAt(page_number, kIndexBitmapOffset + bit / 8) + "index entry ends past the page");
     }
     IndexEntry entry;
     const bool first = page.entries.empty();
@@ -73,8 +71,8 @@ Result<IndexPage> DecodeIndexPage(const uint8_t* raw, uint32_t page_number) {
     if (shared) std::memcpy(entry.key.data(), prefix.data(), shared);
     std::memcpy(entry.key.data() + shared, raw + start, stored);
     if (entry.key.size() < tail_size) {
-      return CorruptError(PageAt(page_number, start) + "index entry of " +
-                          std::to_string(entry.key.size()) + " bytes is too short");
+      return CorruptError(PageAt(page_number, start) + "index entry of " + std::to_string(entry.key.size()) +
+                          " bytes is too short");
     }
     if (first) {
       if (page.prefix_length > entry.key.size() - tail_size) {
@@ -83,8 +81,7 @@ Result<IndexPage> DecodeIndexPage(const uint8_t* raw, uint32_t page_number) {
       }
       prefix.assign(entry.key.data(), page.prefix_length);
     }
-    const auto* tail = reinterpret_cast<const uint8_t*>(entry.key.data()) + entry.key.size() -
-                       tail_size;
+    const auto* tail = reinterpret_cast<const uint8_t*>(entry.key.data()) + entry.key.size() - tail_size;
     entry.row_pointer = (ReadBigEndian(tail, 3) << 8) | tail[3];
     if (!page.leaf()) entry.child_page = ReadBigEndian(tail + 4, 4);
     entry.key.erase(entry.key.end() - tail_size, entry.key.end());
@@ -94,8 +91,7 @@ Result<IndexPage> DecodeIndexPage(const uint8_t* raw, uint32_t page_number) {
   return page;
 }
 
-Result<std::vector<IndexEntry>> ReadIndexEntries(Pager& pager, uint32_t root,
-                                                 std::vector<uint32_t>* pages) {
+Result<std::vector<IndexEntry>> ReadIndexEntries(Pager& pager, uint32_t root, std::vector<uint32_t>* pages) {
   std::vector<IndexEntry> out;
   std::unordered_set<uint32_t> seen;
   RETURN_IF_ERROR(Walk(pager, root, 0, seen, out, pages));

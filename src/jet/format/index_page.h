@@ -41,7 +41,6 @@ Result<IndexPage> DecodeIndexPage(const uint8_t* page, uint32_t page_number);
 
 // Every leaf entry of the B-tree under `root`, in tree order, with the pages visited.
 // Loops, wrong page types and trees deeper than any real index are corruption.
-Result<std::vector<IndexEntry>> ReadIndexEntries(Pager& pager, uint32_t root,
-                                                 std::vector<uint32_t>* pages = nullptr);
+Result<std::vector<IndexEntry>> ReadIndexEntries(Pager& pager, uint32_t root, std::vector<uint32_t>* pages = nullptr);
 
 }  // namespace tabulon::jet::format

@@ -11,8 +11,7 @@ namespace tabulon::jet::format {
 namespace {
 
 std::string RowName(uint32_t pointer) {
-  return "long-value row at page " + std::to_string(pointer >> 8) + " row " +
-         std::to_string(pointer & 0xFF) + ": ";
+  return "long-value row at page " + std::to_string(pointer >> 8) + " row " + std::to_string(pointer & 0xFF) + ": ";
 }
 
 // The bytes of the row `pointer`, valid until the pager reads another page.
@@ -29,8 +28,7 @@ Result<RowBytes> FindRow(Pager& pager, uint32_t pointer) {
   auto view = DataPageView::Parse(page, page_number);
   if (!view.ok()) return view.status().WithContext(RowName(pointer) + "its page");
   if (row_number >= view->row_count()) {
-    return CorruptError(RowName(pointer) + "the page holds only " +
-                        std::to_string(view->row_count()) + " rows");
+    return CorruptError(RowName(pointer) + "the page holds only " + std::to_string(view->row_count()) + " rows");
   }
   // Flags on long-value rows are not trusted either way; the bounds are.
   const RowSlot slot = view->Row(row_number);
@@ -42,8 +40,7 @@ Result<RowBytes> FindRow(Pager& pager, uint32_t pointer) {
 
 Result<LongValueHeader> DecodeLongValueHeader(const uint8_t* field, size_t size) {
   if (size < kLongValueHeaderSize) {
-    return CorruptError("long-value field of " + std::to_string(size) +
-                        " bytes is shorter than its 12-byte header");
+    return CorruptError("long-value field of " + std::to_string(size) + " bytes is shorter than its 12-byte header");
   }
   const uint32_t word = ReadU32(field);
   LongValueHeader header;
@@ -51,8 +48,7 @@ Result<LongValueHeader> DecodeLongValueHeader(const uint8_t* field, size_t size)
   header.length = word & kLongValueLengthMask;
   header.first_row = ReadU32(field + 4);
   if (header.kind == kLongValueKindMask) {
-    return CorruptError("long-value header with both kind bits set (0x" +
-                        std::to_string(word >> 30) + ")");
+    return CorruptError("long-value header with both kind bits set (0x" + std::to_string(word >> 30) + ")");
   }
   return header;
 }
@@ -63,8 +59,7 @@ Status ReadLongValueData(Pager& pager, const uint8_t* field, size_t size, std::s
   ASSIGN_OR_RETURN(LongValueHeader header, DecodeLongValueHeader(field, size));
   if (header.kind == kLongValueInline) {
     if (header.length > size - kLongValueHeaderSize) {
-      return CorruptError("inline long value declares " + std::to_string(header.length) +
-                          " bytes but the row holds " +
+      return CorruptError("inline long value declares " + std::to_string(header.length) + " bytes but the row holds " +
                           std::to_string(size - kLongValueHeaderSize));
     }
     out.assign(reinterpret_cast<const char*>(field + kLongValueHeaderSize), header.length);
@@ -73,8 +68,8 @@ Status ReadLongValueData(Pager& pager, const uint8_t* field, size_t size, std::s
   // Every data byte lives on some page of the file: that caps the length we believe.
   const uint64_t file_bytes = uint64_t{pager.page_count()} * kPageSize;
   if (header.length > file_bytes) {
-    return CorruptError("long value declares " + std::to_string(header.length) +
-                        " bytes, more than the file's " + std::to_string(file_bytes));
+    return CorruptError("long value declares " + std::to_string(header.length) + " bytes, more than the file's " +
+                        std::to_string(file_bytes));
   }
   if (header.kind == kLongValueSingle) {
     ASSIGN_OR_RETURN(RowBytes row, FindRow(pager, header.first_row));
@@ -99,12 +94,10 @@ Status ReadLongValueData(Pager& pager, const uint8_t* field, size_t size, std::s
     }
     ASSIGN_OR_RETURN(RowBytes row, FindRow(pager, pointer));
     if (row.size < kLongValueChunkPointerSize) {
-      return CorruptError(RowName(pointer) + "chain row of " + std::to_string(row.size) +
-                          " bytes has no next pointer");
+      return CorruptError(RowName(pointer) + "chain row of " + std::to_string(row.size) + " bytes has no next pointer");
     }
     const uint32_t next = ReadU32(row.data);
-    const size_t take =
-        std::min<size_t>(row.size - kLongValueChunkPointerSize, header.length - out.size());
+    const size_t take = std::min<size_t>(row.size - kLongValueChunkPointerSize, header.length - out.size());
     out.append(reinterpret_cast<const char*>(row.data) + kLongValueChunkPointerSize, take);
     if (chunks) chunks->push_back({pointer, static_cast<uint32_t>(take)});
     pointer = next;

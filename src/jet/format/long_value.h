@@ -20,8 +20,8 @@ inline constexpr uint32_t kLongValueMaxSingle = 4076;
 inline constexpr uint32_t kLongValueChunkPointerSize = 4;
 
 struct LongValueHeader {
-  uint32_t kind = 0;    // kLongValueInline, kLongValueSingle or 0 (chain)
-  uint32_t length = 0;  // total data bytes
+  uint32_t kind = 0;       // kLongValueInline, kLongValueSingle or 0 (chain)
+  uint32_t length = 0;     // total data bytes
   uint32_t first_row = 0;  // row pointer of the first long-value row
 };
 

@@ -54,8 +54,7 @@ std::array<uint8_t, kHeaderPasswordSize> EmptyPasswordField(double creation_date
 
 Result<DatabaseHeader> DecodeHeader(const uint8_t* raw) {
   if (raw[0] != 0x00) {
-    return CorruptError("page 0 offset 0x0: page type " + std::to_string(raw[0]) +
-                        ", a database header has 0");
+    return CorruptError("page 0 offset 0x0: page type " + std::to_string(raw[0]) + ", a database header has 0");
   }
   if (std::memcmp(raw + 4, kEngineName, sizeof(kEngineName) - 1) != 0) {
     return CorruptError("page 0 offset 0x4: not a Jet database (engine name missing)");
@@ -63,8 +62,8 @@ Result<DatabaseHeader> DecodeHeader(const uint8_t* raw) {
   DatabaseHeader header;
   header.version = raw[kHeaderVersionOffset];
   if (header.version != kVersionJet4) {
-    return UnsupportedError("page 0 offset 0x14: file format version " +
-                            std::to_string(header.version) + " (only Jet 4 is supported)");
+    return UnsupportedError("page 0 offset 0x14: file format version " + std::to_string(header.version) +
+                            " (only Jet 4 is supported)");
   }
   uint8_t page[kHeaderMaskOffset + kHeaderMaskSize];
   std::memcpy(page, raw, sizeof(page));

@@ -52,8 +52,7 @@ Result<std::vector<PropertyMap>> DecodePropertyBlob(std::string_view blob) {
         const uint16_t size = ReadU16(b + p + 6);
         if (record < 8u + size || record > end - p) return Bad(p, "property of " + std::to_string(record) + " bytes");
         if (name_index >= names.size()) return Bad(p + 4, "unknown property name " + std::to_string(name_index));
-        map.properties.push_back({names[name_index], b[p + 3], b[p + 2] != 0,
-                                  std::string(blob.substr(p + 8, size))});
+        map.properties.push_back({names[name_index], b[p + 3], b[p + 2] != 0, std::string(blob.substr(p + 8, size))});
         p += record;
       }
       maps.push_back(std::move(map));

@@ -14,9 +14,9 @@ namespace tabulon::jet::format {
 
 struct Property {
   std::string name;
-  uint8_t type = 0;   // a column type code (0x01 Boolean, 0x04 Long, 0x0A Text, 0x0C Memo, ...)
-  bool ddl = false;   // set by the engine (DDL), not by the user interface
-  std::string data;   // raw value bytes (text as UTF-16LE)
+  uint8_t type = 0;  // a column type code (0x01 Boolean, 0x04 Long, 0x0A Text, 0x0C Memo, ...)
+  bool ddl = false;  // set by the engine (DDL), not by the user interface
+  std::string data;  // raw value bytes (text as UTF-16LE)
 };
 
 struct PropertyMap {

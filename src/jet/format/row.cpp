@@ -38,8 +38,8 @@ std::string& BytesSlot(Value& value) {
 }
 
 Status RowError(uint32_t where, const std::string& what) {
-  return CorruptError("row at page " + std::to_string(where >> 8) + " row " +
-                      std::to_string(where & 0xFF) + ": " + what);
+  return CorruptError("row at page " + std::to_string(where >> 8) + " row " + std::to_string(where & 0xFF) + ": " +
+                      what);
 }
 
 }  // namespace
@@ -108,15 +108,15 @@ RowDecoder::RowDecoder(const TableDefinition& table) {
   }
 }
 
-Status RowDecoder::Decode(const uint8_t* row, uint32_t size, uint32_t where,
-                          LongValueSource* long_values, Row& out) const {
+Status RowDecoder::Decode(const uint8_t* row, uint32_t size, uint32_t where, LongValueSource* long_values,
+                          Row& out) const {
   out.resize(columns_.size());
   if (size < 2) return RowError(where, "row of " + std::to_string(size) + " bytes");
   const uint16_t row_columns = ReadU16(row);
   const uint32_t mask_size = (row_columns + 7u) / 8u;
   if (2u + mask_size > size) {
-    return RowError(where, "row declares " + std::to_string(row_columns) +
-                               " columns, too many for its " + std::to_string(size) + " bytes");
+    return RowError(where, "row declares " + std::to_string(row_columns) + " columns, too many for its " +
+                               std::to_string(size) + " bytes");
   }
   const uint8_t* mask = row + size - mask_size;
   // Variable-offset table: [EOD][offset n-1]...[offset 0][n] just before the null mask.
@@ -129,15 +129,15 @@ Status RowDecoder::Decode(const uint8_t* row, uint32_t size, uint32_t where,
     if (trailer < 4) return RowError(where, "no room for the variable-column table");
     var_count = ReadU16(row + trailer - 2);
     if (uint64_t{trailer} < 4 + 2ull * var_count + 2) {
-      return RowError(where, "variable-column table of " + std::to_string(var_count) +
-                                 " entries does not fit in the row");
+      return RowError(where,
+                      "variable-column table of " + std::to_string(var_count) + " entries does not fit in the row");
     }
     var_table = row + trailer - 2;
     eod = ReadU16(row + trailer - 4 - 2 * var_count);
     data_end = trailer - 4 - 2 * var_count;
     if (eod > data_end) {
-      return RowError(where, "variable data ends at " + std::to_string(eod) +
-                                 ", past the row's data area (" + std::to_string(data_end) + ")");
+      return RowError(where, "variable data ends at " + std::to_string(eod) + ", past the row's data area (" +
+                                 std::to_string(data_end) + ")");
     }
   }
 
@@ -161,8 +161,8 @@ Status RowDecoder::Decode(const uint8_t* row, uint32_t size, uint32_t where,
       length = c.fixed_size;
       const uint32_t start = 2u + c.fixed_offset;
       if (length == 0 || start + length > data_end) {
-        return RowError(where, "fixed column '" + *c.name + "' at " + std::to_string(start) +
-                                   " (+" + std::to_string(length) + ") is outside the row");
+        return RowError(where, "fixed column '" + *c.name + "' at " + std::to_string(start) + " (+" +
+                                   std::to_string(length) + ") is outside the row");
       }
       data = row + start;
     } else {
@@ -171,12 +171,10 @@ Status RowDecoder::Decode(const uint8_t* row, uint32_t size, uint32_t where,
         continue;
       }
       const uint32_t start = ReadU16(var_table - 2 * (c.variable_index + 1));
-      const uint32_t end = c.variable_index + 1u < var_count
-                               ? ReadU16(var_table - 2 * (c.variable_index + 2))
-                               : eod;
+      const uint32_t end = c.variable_index + 1u < var_count ? ReadU16(var_table - 2 * (c.variable_index + 2)) : eod;
       if (start > end || end > eod) {
-        return RowError(where, "column '" + *c.name + "' spans [" + std::to_string(start) + ", " +
-                                   std::to_string(end) + "), outside the variable data");
+        return RowError(where, "column '" + *c.name + "' spans [" + std::to_string(start) + ", " + std::to_string(end) +
+                                   "), outside the variable data");
       }
       data = row + start;
       length = end - start;
@@ -214,16 +212,15 @@ Status RowDecoder::Decode(const uint8_t* row, uint32_t size, uint32_t where,
         }
         if (c.type == ColumnType::kOle) {
           Status s = long_values->Read(data, length, BytesSlot(value));
-          if (!s.ok()) return s.WithContext("column '" + *c.name + "' of the row at page " +
-                                            std::to_string(where >> 8) + " row " +
-                                            std::to_string(where & 0xFF));
+          if (!s.ok())
+            return s.WithContext("column '" + *c.name + "' of the row at page " + std::to_string(where >> 8) + " row " +
+                                 std::to_string(where & 0xFF));
         } else {
           Status s = long_values->Read(data, length, scratch_);
-          if (!s.ok()) return s.WithContext("column '" + *c.name + "' of the row at page " +
-                                            std::to_string(where >> 8) + " row " +
-                                            std::to_string(where & 0xFF));
-          DecodeText(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size(),
-                     StringSlot(value));
+          if (!s.ok())
+            return s.WithContext("column '" + *c.name + "' of the row at page " + std::to_string(where >> 8) + " row " +
+                                 std::to_string(where & 0xFF));
+          DecodeText(reinterpret_cast<const uint8_t*>(scratch_.data()), scratch_.size(), StringSlot(value));
         }
         break;
       }

@@ -33,8 +33,7 @@ class RowDecoder {
   // Decodes `size` bytes at `row` into `out` (one value per column, column-number order).
   // Long values are read through `long_values`; without one they come back as Bytes holding
   // the field as stored. `where` is the row pointer, for messages.
-  Status Decode(const uint8_t* row, uint32_t size, uint32_t where, LongValueSource* long_values,
-                Row& out) const;
+  Status Decode(const uint8_t* row, uint32_t size, uint32_t where, LongValueSource* long_values, Row& out) const;
 
  private:
   struct Column {

@@ -17,9 +17,8 @@ class Cursor {
 
   Status Need(uint32_t offset, uint32_t size, const char* what) const {
     if (uint64_t{offset} + size > bytes_.size()) {
-      return CorruptError("table definition at page " + std::to_string(page_) + ": " + what +
-                          " at offset " + std::to_string(offset) + " (+" +
-                          std::to_string(size) + ") runs past the definition's " +
+      return CorruptError("table definition at page " + std::to_string(page_) + ": " + what + " at offset " +
+                          std::to_string(offset) + " (+" + std::to_string(size) + ") runs past the definition's " +
                           std::to_string(bytes_.size()) + " bytes");
     }
     return Status::Ok();
@@ -54,8 +53,8 @@ Result<TableDefinitionBytes> ReadTableDefinitionBytes(Pager& pager, uint32_t fir
   // A definition can never be longer than the pages the file holds.
   const uint64_t limit = uint64_t{pager.page_count()} * (kPageSize - kTdefContinuationHeader) + 8;
   if (declared < kTdefHeaderSize || declared > limit) {
-    return CorruptError(PageAt(first_page, kTdefLengthOffset) + "definition length " +
-                        std::to_string(declared) + " is impossible");
+    return CorruptError(PageAt(first_page, kTdefLengthOffset) + "definition length " + std::to_string(declared) +
+                        " is impossible");
   }
   result.bytes.reserve(declared);
   result.bytes.insert(result.bytes.end(), page, page + std::min<uint32_t>(declared, kPageSize));
@@ -66,23 +65,21 @@ Result<TableDefinitionBytes> ReadTableDefinitionBytes(Pager& pager, uint32_t fir
   while (result.bytes.size() < declared) {
     if (next == 0) {
       return CorruptError(PageAt(current, kTdefNextPageOffset) + "definition ends after " +
-                          std::to_string(result.bytes.size()) + " of " +
-                          std::to_string(declared) + " bytes (no continuation page)");
+                          std::to_string(result.bytes.size()) + " of " + std::to_string(declared) +
+                          " bytes (no continuation page)");
     }
     if (!seen.insert(next).second) {
-      return CorruptError(PageAt(current, kTdefNextPageOffset) +
-                          "loop in the table definition chain at page " + std::to_string(next));
+      return CorruptError(PageAt(current, kTdefNextPageOffset) + "loop in the table definition chain at page " +
+                          std::to_string(next));
     }
     ASSIGN_OR_RETURN(page, pager.ReadPage(next));
     if (page[0] != kPageTableDef) {
       return CorruptError(PageAt(next, 0) + "continuation of the table definition at page " +
-                          std::to_string(first_page) + " has page type " +
-                          std::to_string(page[0]) + " (" + PageTypeName(page[0]) + ")");
+                          std::to_string(first_page) + " has page type " + std::to_string(page[0]) + " (" +
+                          PageTypeName(page[0]) + ")");
     }
-    const size_t take =
-        std::min<size_t>(declared - result.bytes.size(), kPageSize - kTdefContinuationHeader);
-    result.bytes.insert(result.bytes.end(), page + kTdefContinuationHeader,
-                        page + kTdefContinuationHeader + take);
+    const size_t take = std::min<size_t>(declared - result.bytes.size(), kPageSize - kTdefContinuationHeader);
+    result.bytes.insert(result.bytes.end(), page + kTdefContinuationHeader, page + kTdefContinuationHeader + take);
     result.pages.push_back(next);
     current = next;
     next = ReadU32(page + kTdefNextPageOffset);
@@ -90,8 +87,7 @@ Result<TableDefinitionBytes> ReadTableDefinitionBytes(Pager& pager, uint32_t fir
   return result;
 }
 
-Result<TableDefinitionLayout> LayoutTableDefinition(const std::vector<uint8_t>& bytes,
-                                                    uint32_t first_page) {
+Result<TableDefinitionLayout> LayoutTableDefinition(const std::vector<uint8_t>& bytes, uint32_t first_page) {
   Cursor in(bytes, first_page);
   RETURN_IF_ERROR(in.Need(0, kTdefHeaderSize, "header"));
   const uint16_t columns = ReadU16(in.At(kTdefColumnCountOffset));
@@ -99,8 +95,8 @@ Result<TableDefinitionLayout> LayoutTableDefinition(const std::vector<uint8_t>& 
   const uint32_t real = ReadU32(in.At(kTdefRealIndexCountOffset));
   // Jet allows 32 indexes per table; anything far beyond is a damaged count.
   if (logical > 1000 || real > 1000) {
-    return CorruptError(PageAt(first_page, kTdefLogicalIndexCountOffset) + "index counts " +
-                        std::to_string(logical) + "/" + std::to_string(real) + " are impossible");
+    return CorruptError(PageAt(first_page, kTdefLogicalIndexCountOffset) + "index counts " + std::to_string(logical) +
+                        "/" + std::to_string(real) + " are impossible");
   }
   TableDefinitionLayout layout;
   layout.columns = kTdefHeaderSize + real * kTdefRealIndexBlockSize;
@@ -113,8 +109,7 @@ Result<TableDefinitionLayout> LayoutTableDefinition(const std::vector<uint8_t>& 
   layout.real_indexes = offset;
   layout.logical_indexes = offset + real * kTdefRealIndexSize;
   layout.logical_index_names = layout.logical_indexes + logical * kTdefLogicalIndexSize;
-  RETURN_IF_ERROR(in.Need(layout.real_indexes, layout.logical_index_names - layout.real_indexes,
-                          "index definitions"));
+  RETURN_IF_ERROR(in.Need(layout.real_indexes, layout.logical_index_names - layout.real_indexes, "index definitions"));
   offset = layout.logical_index_names;
   for (uint32_t i = 0; i < logical; ++i) {
     ASSIGN_OR_RETURN(std::string ignored, in.Name(offset, "index name"));
@@ -152,8 +147,8 @@ Result<TableDefinition> ParseTableDefinition(const TableDefinitionBytes& definit
   table.logical_index_offset = layout.logical_indexes;
 
   auto corrupt = [&](uint32_t offset, const std::string& what) {
-    return CorruptError("table definition at page " + std::to_string(first_page) +
-                        ", offset " + std::to_string(offset) + ": " + what);
+    return CorruptError("table definition at page " + std::to_string(first_page) + ", offset " +
+                        std::to_string(offset) + ": " + what);
   };
 
   uint32_t name_offset = layout.column_names;
@@ -178,9 +173,8 @@ Result<TableDefinition> ParseTableDefinition(const TableDefinitionBytes& definit
     }
     ASSIGN_OR_RETURN(column.name, in.Name(name_offset, "column name"));
     if (column.number >= table.max_column_count) {
-      return corrupt(at + 5, "column '" + column.name + "' has number " +
-                                 std::to_string(column.number) + ", but the table declares " +
-                                 std::to_string(table.max_column_count) + " columns");
+      return corrupt(at + 5, "column '" + column.name + "' has number " + std::to_string(column.number) +
+                                 ", but the table declares " + std::to_string(table.max_column_count) + " columns");
     }
     if (number_used[column.number]) {
       return corrupt(at + 5, "column number " + std::to_string(column.number) + " used twice");
@@ -188,9 +182,8 @@ Result<TableDefinition> ParseTableDefinition(const TableDefinitionBytes& definit
     number_used[column.number] = true;
     if (!column.fixed() && column.type != ColumnType::kBoolean &&
         column.variable_index >= table.variable_column_count) {
-      return corrupt(at + 7, "column '" + column.name + "' has variable slot " +
-                                 std::to_string(column.variable_index) + " of " +
-                                 std::to_string(table.variable_column_count));
+      return corrupt(at + 7, "column '" + column.name + "' has variable slot " + std::to_string(column.variable_index) +
+                                 " of " + std::to_string(table.variable_column_count));
     }
     table.columns.push_back(std::move(column));
   }
@@ -238,8 +231,7 @@ Result<TableDefinition> ParseTableDefinition(const TableDefinitionBytes& definit
     ASSIGN_OR_RETURN(index.name, in.Name(index_name_offset, "index name"));
     if (index.real_number >= real_count) {
       return corrupt(at + 8, "index '" + index.name + "' refers to physical index " +
-                                 std::to_string(index.real_number) + " of " +
-                                 std::to_string(real_count));
+                                 std::to_string(index.real_number) + " of " + std::to_string(real_count));
     }
     const RealIndex& real = reals[index.real_number];
     index.columns = real.columns;
@@ -249,8 +241,7 @@ Result<TableDefinition> ParseTableDefinition(const TableDefinitionBytes& definit
     index.unique_entry_count = real.unique;
     table.indexes.push_back(std::move(index));
   }
-  for (uint32_t at = layout.long_value_maps; at + kTdefLongValueMapSize <= layout.end;
-       at += kTdefLongValueMapSize) {
+  for (uint32_t at = layout.long_value_maps; at + kTdefLongValueMapSize <= layout.end; at += kTdefLongValueMapSize) {
     const uint8_t* m = in.At(at);
     if (ReadU16(m) == 0xFFFF) break;
     table.long_value_maps.push_back({ReadU16(m), ReadU32(m + 2), ReadU32(m + 6)});

@@ -55,7 +55,6 @@ struct TableDefinitionLayout {
   uint32_t long_value_maps = 0;
   uint32_t end = 0;  // after the terminator
 };
-Result<TableDefinitionLayout> LayoutTableDefinition(const std::vector<uint8_t>& bytes,
-                                                    uint32_t first_page);
+Result<TableDefinitionLayout> LayoutTableDefinition(const std::vector<uint8_t>& bytes, uint32_t first_page);
 
 }  // namespace tabulon::jet::format

@@ -8,8 +8,7 @@
 namespace tabulon::jet::format {
 namespace {
 
-void CollectBits(const uint8_t* bitmap, uint32_t bytes, uint64_t first_page, uint32_t page_count,
-                 UsageMap& map) {
+void CollectBits(const uint8_t* bitmap, uint32_t bytes, uint64_t first_page, uint32_t page_count, UsageMap& map) {
   for (uint32_t i = 0; i < bytes; ++i) {
     uint8_t b = bitmap[i];
     while (b != 0) {
@@ -26,8 +25,7 @@ void CollectBits(const uint8_t* bitmap, uint32_t bytes, uint64_t first_page, uin
 }
 
 std::string MapAt(uint32_t where) {
-  return "usage map at page " + std::to_string(where >> 8) + " row " +
-         std::to_string(where & 0xFF) + ": ";
+  return "usage map at page " + std::to_string(where >> 8) + " row " + std::to_string(where & 0xFF) + ": ";
 }
 
 }  // namespace
@@ -40,8 +38,7 @@ bool UsageMap::Covers(uint32_t page) const {
   return slot < bitmap_pages.size() && bitmap_pages[slot] != 0;
 }
 
-Result<UsageMap> DecodeUsageMap(Pager& pager, const uint8_t* row, uint32_t size,
-                                uint32_t where) {
+Result<UsageMap> DecodeUsageMap(Pager& pager, const uint8_t* row, uint32_t size, uint32_t where) {
   if (size < 5) {
     return CorruptError(MapAt(where) + "row of " + std::to_string(size) + " bytes is too short");
   }
@@ -63,11 +60,11 @@ Result<UsageMap> DecodeUsageMap(Pager& pager, const uint8_t* row, uint32_t size,
     ASSIGN_OR_RETURN(const uint8_t* page, pager.ReadPage(bitmap_page));
     if (page[0] != kPageUsageBitmap) {
       return CorruptError(PageAt(bitmap_page, 0) + "referenced by the " + MapAt(where) +
-                          "expected a usage bitmap page, found type " + std::to_string(page[0]) +
-                          " (" + PageTypeName(page[0]) + ")");
+                          "expected a usage bitmap page, found type " + std::to_string(page[0]) + " (" +
+                          PageTypeName(page[0]) + ")");
     }
-    CollectBits(page + kUsageBitmapPageHeader, kPageSize - kUsageBitmapPageHeader,
-                uint64_t{slot} * kPagesPerBitmapPage, pager.page_count(), map);
+    CollectBits(page + kUsageBitmapPageHeader, kPageSize - kUsageBitmapPageHeader, uint64_t{slot} * kPagesPerBitmapPage,
+                pager.page_count(), map);
   }
   return map;
 }
@@ -80,8 +77,7 @@ Result<UsageMap> ReadUsageMap(Pager& pager, uint32_t row_pointer) {
   auto view = DataPageView::Parse(page, page_number);
   if (!view.ok()) return view.status().WithContext(MapAt(row_pointer) + "its page");
   if (row_number >= view->row_count()) {
-    return CorruptError(MapAt(row_pointer) + "the page holds only " +
-                        std::to_string(view->row_count()) + " rows");
+    return CorruptError(MapAt(row_pointer) + "the page holds only " + std::to_string(view->row_count()) + " rows");
   }
   const RowSlot slot = view->Row(row_number);
   if (slot.deleted) return CorruptError(MapAt(row_pointer) + "the row is deleted");

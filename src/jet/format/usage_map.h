@@ -18,8 +18,8 @@ inline constexpr uint32_t kPagesPerBitmapPage = (kPageSize - kUsageBitmapPageHea
 
 struct UsageMap {
   uint8_t kind = kUsageMapInline;
-  uint32_t start_page = 0;                // inline maps
-  std::vector<uint32_t> bitmap_pages;     // reference maps: slot i covers [i·32736, (i+1)·32736)
+  uint32_t start_page = 0;             // inline maps
+  std::vector<uint32_t> bitmap_pages;  // reference maps: slot i covers [i·32736, (i+1)·32736)
   // Pages whose bit is set, ascending, limited to pages that exist in the file.
   std::vector<uint32_t> pages;
   // Set bits that name pages past the end of the file (the global map marks them free).

@@ -36,16 +36,14 @@ std::string TableType(const jet::CatalogEntry& e) {
       if (flags & 0x00000002u) return "ACCESS TABLE";
       return "TABLE";
     case 4:
-    case 6:
-      return "LINK";
+    case 6: return "LINK";
     case 5: {
       if (e.name.empty() || e.name[0] == '~') return {};  // Access's hidden form and report queries
       const std::uint32_t kind = flags & 0xF0u;
       // Select, crosstab and union queries return rows; the action queries are procedures.
       return kind == 0 || kind == 16 || kind == 128 ? "VIEW" : std::string();
     }
-    default:
-      return {};
+    default: return {};
   }
 }
 

@@ -70,8 +70,8 @@ class JetFile {
     std::vector<std::string> notices;
     for (const jet::DroppedIndex& dropped : db_->TakeDroppedIndexes()) {
       notices.push_back("Index [" + dropped.index + "] of table [" + dropped.table +
-                        "] was dropped: a key holds a character the index sort order cannot hold (" +
-                        dropped.reason + "); the rows were kept");
+                        "] was dropped: a key holds a character the index sort order cannot hold (" + dropped.reason +
+                        "); the rows were kept");
     }
     return notices;
   }
@@ -147,8 +147,7 @@ class JetFile {
 // The rows of a query, formatted as text one row at a time.
 class JetResultRowset : public Rowset {
  public:
-  JetResultRowset(jetsql::StatementResult result, bool bookmark)
-      : result_(std::move(result)), bookmark_(bookmark) {}
+  JetResultRowset(jetsql::StatementResult result, bool bookmark) : result_(std::move(result)), bookmark_(bookmark) {}
 
   std::vector<std::string> ErrorRecords() const override { return {}; }
 
@@ -213,8 +212,8 @@ class JetCommand : public Command {
       // Rowsets opened for change carry a bookmark column, as Jet's do.
       const Property* change = rowset_properties.Find(DBPROP_IRowsetChange);
       const Property* bookmarks = rowset_properties.Find(DBPROP_BOOKMARKS);
-      const bool bookmark = (change != nullptr && change->value.AsBool()) ||
-                            (bookmarks != nullptr && bookmarks->value.AsBool());
+      const bool bookmark =
+          (change != nullptr && change->value.AsBool()) || (bookmarks != nullptr && bookmarks->value.AsBool());
       *rowset = std::make_unique<JetResultRowset>(std::move(*result), bookmark);
     }
     return S_OK;
@@ -254,8 +253,8 @@ class JetSession : public Session {
     rowset->reset();
     std::lock_guard lock(file_->mutex());
     Status status = file_->EndBatch();
-    return AnswerSchemaRowset(kind, status.ok() ? JetSchemaRows(file_->db(), file_->path(), kind, restrictions) : status,
-                              &errors_, rowset);
+    return AnswerSchemaRowset(
+        kind, status.ok() ? JetSchemaRows(file_->db(), file_->path(), kind, restrictions) : status, &errors_, rowset);
   }
 
  private:
@@ -275,8 +274,8 @@ class JetDataSource : public DataSource {
   }
 
   Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) override {
-    return AnswerSourceInfo({JetCatalogName(file_->path()), kJetDbmsName, kJetDbmsVersion, file_->path(), "Jet"}, set_id,
-                            id, text, &errors_);
+    return AnswerSourceInfo({JetCatalogName(file_->path()), kJetDbmsName, kJetDbmsVersion, file_->path(), "Jet"},
+                            set_id, id, text, &errors_);
   }
 
  private:

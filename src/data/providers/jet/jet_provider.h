@@ -22,8 +22,9 @@ namespace tabulon::data {
 inline constexpr char kJetProviderName[] = "Microsoft.Jet.OLEDB.4.0";
 
 // The Jet provider's initialisation property set and the two properties the program uses.
-inline constexpr Guid DBPROPSET_JETOLEDB_DBINIT{0x82cf8156, 0x9b40, 0x11d0, {0x9e, 0xbd, 0x00, 0xc0, 0x4f, 0xc2, 0xc2, 0xe0}};
-inline constexpr PropertyId DBPROP_JETOLEDB_SYSDBPATH = 0xFA;     // workgroup file (VT_BSTR)
+inline constexpr Guid DBPROPSET_JETOLEDB_DBINIT{
+    0x82cf8156, 0x9b40, 0x11d0, {0x9e, 0xbd, 0x00, 0xc0, 0x4f, 0xc2, 0xc2, 0xe0}};
+inline constexpr PropertyId DBPROP_JETOLEDB_SYSDBPATH = 0xFA;      // workgroup file (VT_BSTR)
 inline constexpr PropertyId DBPROP_JETOLEDB_CREATE_SYSDB = 0x10E;  // create a workgroup file (VT_BOOL)
 
 inline constexpr char kJetDbmsName[] = "MS Jet";

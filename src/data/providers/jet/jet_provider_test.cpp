@@ -23,9 +23,7 @@
 namespace tabulon::data {
 namespace {
 
-std::string Scratch(const std::string& name) {
-  return testing::ScratchFile("jet_provider_test", name).string();
-}
+std::string Scratch(const std::string& name) { return testing::ScratchFile("jet_provider_test", name).string(); }
 
 PropertySet InitFor(const std::string& path, std::int32_t mode = DB_MODE_SHARE_DENY_NONE) {
   PropertySet init(DBPROPSET_DBINIT);
@@ -187,12 +185,14 @@ TEST_F(JetProviderTest, StatementsReportAsTheDataLayerPromises) {
 }
 
 TEST_F(JetProviderTest, RowsetColumnInformationAndBookmark) {
-  ASSERT_TRUE(Run("create table k (id counter primary key, flag bit, small short, big long not null, "
-                  "price currency, ratio double, at datetime, code guid, name text(50), note memo, "
-                  "blob longbinary, raw binary(8), amount decimal(12,3), tiny byte, f single)"));
-  ASSERT_TRUE(Run("insert into k (flag, small, big, price, ratio, at, code, name, note, blob, raw, amount, tiny, f) "
-                  "values (true, -3, 70000, 12.5, 0.25, #2024-02-29 13:45:00#, "
-                  "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 'Zoë', 'long text', 0x00ff10, 0xABCD, 1.5, 200, 1.5)"));
+  ASSERT_TRUE(
+      Run("create table k (id counter primary key, flag bit, small short, big long not null, "
+          "price currency, ratio double, at datetime, code guid, name text(50), note memo, "
+          "blob longbinary, raw binary(8), amount decimal(12,3), tiny byte, f single)"));
+  ASSERT_TRUE(
+      Run("insert into k (flag, small, big, price, ratio, at, code, name, note, blob, raw, amount, tiny, f) "
+          "values (true, -3, 70000, 12.5, 0.25, #2024-02-29 13:45:00#, "
+          "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 'Zoë', 'long text', 0x00ff10, 0xABCD, 1.5, 200, 1.5)"));
   ASSERT_TRUE(Run("insert into k (big) values (1)"));
   TextRowset rowset;
   ASSERT_EQ(OpenTextRowset(session(), "select * from k", &rowset), S_OK);
@@ -209,11 +209,21 @@ TEST_F(JetProviderTest, RowsetColumnInformationAndBookmark) {
     size_t size;
   };
   const Expected expected[] = {
-      {"id", DBTYPE_I4, 24, 4},        {"flag", DBTYPE_BOOL, 24, 2},   {"small", DBTYPE_I2, 122, 2},
-      {"big", DBTYPE_I4, 90, 4},       {"price", DBTYPE_CY, 122, 8},   {"ratio", DBTYPE_R8, 122, 8},
-      {"at", DBTYPE_DATE, 122, 8},     {"code", DBTYPE_GUID, 122, 16}, {"name", DBTYPE_WSTR, 106, 50},
-      {"note", DBTYPE_WSTR, 234, 0},   {"blob", DBTYPE_BYTES, 234, 0}, {"raw", DBTYPE_BYTES, 106, 8},
-      {"amount", DBTYPE_NUMERIC, 122, 19}, {"tiny", DBTYPE_UI1, 122, 1}, {"f", DBTYPE_R4, 122, 4},
+      {"id", DBTYPE_I4, 24, 4},
+      {"flag", DBTYPE_BOOL, 24, 2},
+      {"small", DBTYPE_I2, 122, 2},
+      {"big", DBTYPE_I4, 90, 4},
+      {"price", DBTYPE_CY, 122, 8},
+      {"ratio", DBTYPE_R8, 122, 8},
+      {"at", DBTYPE_DATE, 122, 8},
+      {"code", DBTYPE_GUID, 122, 16},
+      {"name", DBTYPE_WSTR, 106, 50},
+      {"note", DBTYPE_WSTR, 234, 0},
+      {"blob", DBTYPE_BYTES, 234, 0},
+      {"raw", DBTYPE_BYTES, 106, 8},
+      {"amount", DBTYPE_NUMERIC, 122, 19},
+      {"tiny", DBTYPE_UI1, 122, 1},
+      {"f", DBTYPE_R4, 122, 4},
   };
   for (size_t k = 1; k < columns.size(); ++k) {
     SCOPED_TRACE(columns[k].name);
@@ -228,8 +238,8 @@ TEST_F(JetProviderTest, RowsetColumnInformationAndBookmark) {
   const auto rows = ReadAll(rowset);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "True", "-3", "70000", "12.5", "0.25", "2024-02-29 13:45:00",
-                                               "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "Zoë", "long text",
-                                               "00FF10", "ABCD", "1.5", "200", "1.5"}));
+                                               "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "Zoë", "long text", "00FF10",
+                                               "ABCD", "1.5", "200", "1.5"}));
   EXPECT_EQ(rows[1][1], "False");
   EXPECT_EQ(rows[1][2], "<NULL>");
   EXPECT_EQ(rows[1][8], "<NULL>");
@@ -252,8 +262,9 @@ TEST_F(JetProviderTest, WholeValuesBeyondTheSlot) {
 }
 
 TEST_F(JetProviderTest, SchemaRowsets) {
-  ASSERT_TRUE(Run("create table Orders (id long primary key, customer text(30) not null, "
-                  "placed datetime default Now(), note memo, amount decimal(10,2))"));
+  ASSERT_TRUE(
+      Run("create table Orders (id long primary key, customer text(30) not null, "
+          "placed datetime default Now(), note memo, amount decimal(10,2))"));
   ASSERT_TRUE(Run("create table Alpha (a short)"));
   ASSERT_TRUE(Run("create view Recent as select id, customer from Orders"));
   // TABLES by type, sorted by name; system tables only when asked for.

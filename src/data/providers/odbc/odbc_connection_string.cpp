@@ -51,7 +51,8 @@ std::vector<std::pair<std::string, std::string>> SplitAttributes(std::string_vie
       if (end < text.size()) ++end;
     }
     end = std::min(text.find(';', end), text.size());
-    out.emplace_back(std::string(Trim(text.substr(pos, eq - pos))), std::string(Trim(text.substr(eq + 1, end - eq - 1))));
+    out.emplace_back(std::string(Trim(text.substr(pos, eq - pos))),
+                     std::string(Trim(text.substr(eq + 1, end - eq - 1))));
     pos = end + 1;
   }
   return out;
@@ -182,7 +183,8 @@ Result<std::string> BuildSqlServerConnectionString(std::span<const PropertySet> 
   AppendKey(out, "Driver", driver);
   AppendKey(out, "Server", server);
   if (!port.empty()) AppendKey(out, "Port", port);
-  if (std::string catalog = InitString(sets, DBPROP_INIT_CATALOG); !catalog.empty()) AppendKey(out, "Database", catalog);
+  if (std::string catalog = InitString(sets, DBPROP_INIT_CATALOG); !catalog.empty())
+    AppendKey(out, "Database", catalog);
   if (std::string user = InitString(sets, DBPROP_AUTH_USERID); !user.empty()) AppendKey(out, "UID", user);
   if (std::string password = InitString(sets, DBPROP_AUTH_PASSWORD); !password.empty()) AppendKey(out, "PWD", password);
   AppendKey(out, "ClientCharset", "UTF-8");

@@ -33,7 +33,8 @@ TEST(OdbcConnectionStringTest, SqlServerForFreeTds) {
   EXPECT_EQ(*BuildSqlServerConnectionString({&colon, 1}, "FreeTDS"),
             "Driver=FreeTDS;Server=127.0.0.1;Port=1500;ClientCharset=UTF-8;TDS_Version=7.4");
   PropertySet instance = Init({{DBPROP_INIT_DATASOURCE, "host\\SQLEXPRESS"}});
-  EXPECT_NE(BuildSqlServerConnectionString({&instance, 1}, "FreeTDS")->find("Server=host\\SQLEXPRESS;"), std::string::npos);
+  EXPECT_NE(BuildSqlServerConnectionString({&instance, 1}, "FreeTDS")->find("Server=host\\SQLEXPRESS;"),
+            std::string::npos);
 
   PropertySet empty = Init({});
   EXPECT_FALSE(BuildSqlServerConnectionString({&empty, 1}, "FreeTDS").ok());
@@ -44,8 +45,8 @@ TEST(OdbcConnectionStringTest, SqlServerForFreeTds) {
 TEST(OdbcConnectionStringTest, GenericFromStringOrDsn) {
   PropertySet full = Init({{DBPROP_INIT_DATASOURCE, "Driver=SQLite3;Database=/tmp/a.db"}, {DBPROP_AUTH_USERID, "u"}});
   EXPECT_EQ(*BuildGenericConnectionString({&full, 1}), "Driver=SQLite3;Database=/tmp/a.db;UID=u");
-  PropertySet provider_string = Init({{DBPROP_INIT_PROVIDERSTRING, ";Driver={SQL Server};Server=h;Database=d;"},
-                                      {DBPROP_INIT_CATALOG, "other"}});
+  PropertySet provider_string =
+      Init({{DBPROP_INIT_PROVIDERSTRING, ";Driver={SQL Server};Server=h;Database=d;"}, {DBPROP_INIT_CATALOG, "other"}});
   // "{SQL Server}" is the Windows driver's name: it is served by FreeTDS here.
   EXPECT_EQ(*BuildGenericConnectionString({&provider_string, 1}),
             "Driver=FreeTDS;Server=h;Database=d;ClientCharset=UTF-8;TDS_Version=7.4");
@@ -104,12 +105,12 @@ TEST(OdbcTypesTest, TypesFlagsAndSizes) {
     DbType db;
     size_t size;
   };
-  for (const Fixed& f : {Fixed{SQL_INTEGER, DBTYPE_I4, 4}, Fixed{SQL_SMALLINT, DBTYPE_I2, 2},
-                         Fixed{SQL_TINYINT, DBTYPE_UI1, 1}, Fixed{SQL_BIGINT, DBTYPE_I8, 8},
-                         Fixed{SQL_REAL, DBTYPE_R4, 4}, Fixed{SQL_FLOAT, DBTYPE_R8, 8}, Fixed{SQL_DOUBLE, DBTYPE_R8, 8},
-                         Fixed{SQL_BIT, DBTYPE_BOOL, 2}, Fixed{SQL_GUID, DBTYPE_GUID, 16},
-                         Fixed{SQL_TYPE_DATE, DBTYPE_DBDATE, 6}, Fixed{SQL_TYPE_TIME, DBTYPE_DBTIME, 6},
-                         Fixed{SQL_TYPE_TIMESTAMP, DBTYPE_DBTIMESTAMP, 16}}) {
+  for (const Fixed& f :
+       {Fixed{SQL_INTEGER, DBTYPE_I4, 4}, Fixed{SQL_SMALLINT, DBTYPE_I2, 2}, Fixed{SQL_TINYINT, DBTYPE_UI1, 1},
+        Fixed{SQL_BIGINT, DBTYPE_I8, 8}, Fixed{SQL_REAL, DBTYPE_R4, 4}, Fixed{SQL_FLOAT, DBTYPE_R8, 8},
+        Fixed{SQL_DOUBLE, DBTYPE_R8, 8}, Fixed{SQL_BIT, DBTYPE_BOOL, 2}, Fixed{SQL_GUID, DBTYPE_GUID, 16},
+        Fixed{SQL_TYPE_DATE, DBTYPE_DBDATE, 6}, Fixed{SQL_TYPE_TIME, DBTYPE_DBTIME, 6},
+        Fixed{SQL_TYPE_TIMESTAMP, DBTYPE_DBTIMESTAMP, 16}}) {
     const ColumnInfo c = Map(f.sql, 99);
     EXPECT_EQ(c.type, f.db) << "ODBC type " << f.sql;
     EXPECT_EQ(c.size, f.size) << "ODBC type " << f.sql;

@@ -218,7 +218,8 @@ class OdbcRowset : public Rowset {
       SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
       if (Ok(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0))) {
         SQLULEN actual = 1;
-        if (Ok(SQLGetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr))) rows = std::max<SQLULEN>(actual, 1);
+        if (Ok(SQLGetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr)))
+          rows = std::max<SQLULEN>(actual, 1);
       } else {
         rows = 1;
       }
@@ -415,23 +416,20 @@ class OdbcDataSource : public DataSource {
       if (!Ok(SQLGetConnectAttr(connection_->handle(), SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length))) {
         return Fail();
       }
-      text->assign(reinterpret_cast<const char*>(buffer), std::min<size_t>(std::max<SQLINTEGER>(length, 0), sizeof buffer - 1));
+      text->assign(reinterpret_cast<const char*>(buffer),
+                   std::min<size_t>(std::max<SQLINTEGER>(length, 0), sizeof buffer - 1));
       return S_OK;
     }
     if (set_id != DBPROPSET_DATASOURCEINFO) return DB_E_ERRORSOCCURRED;
     switch (id) {
-      case DBPROP_DBMSNAME:
-        return ReadInfo(SQL_DBMS_NAME, text);
-      case DBPROP_DBMSVER:
-        return ReadInfo(SQL_DBMS_VER, text);
+      case DBPROP_DBMSNAME: return ReadInfo(SQL_DBMS_NAME, text);
+      case DBPROP_DBMSVER: return ReadInfo(SQL_DBMS_VER, text);
       case DBPROP_DATASOURCENAME: {
         const Hresult code = ReadInfo(SQL_DATA_SOURCE_NAME, text);
         if (Succeeded(code) && !text->empty()) return code;
         return ReadInfo(SQL_SERVER_NAME, text);
       }
-      default:
-        errors_.Set("The property is not supported by the ODBC provider.");
-        return DB_E_ERRORSOCCURRED;
+      default: errors_.Set("The property is not supported by the ODBC provider."); return DB_E_ERRORSOCCURRED;
     }
   }
 
@@ -440,7 +438,8 @@ class OdbcDataSource : public DataSource {
     SQLCHAR buffer[1024] = {};
     SQLSMALLINT length = 0;
     if (!Ok(SQLGetInfo(connection_->handle(), info, buffer, sizeof buffer, &length))) return Fail();
-    text->assign(reinterpret_cast<const char*>(buffer), std::min<size_t>(std::max<SQLSMALLINT>(length, 0), sizeof buffer - 1));
+    text->assign(reinterpret_cast<const char*>(buffer),
+                 std::min<size_t>(std::max<SQLSMALLINT>(length, 0), sizeof buffer - 1));
     return S_OK;
   }
 
@@ -469,9 +468,9 @@ size_t OdbcBlockRows(size_t columns) {
 }
 
 OpenedDataSource OdbcProvider::OpenDataSource(std::span<const PropertySet> sets) {
-  Result<std::string> connection_string =
-      kind_ == Kind::kSqlServer ? BuildSqlServerConnectionString(sets, sql_server_driver_)
-                                : BuildGenericConnectionString(sets);
+  Result<std::string> connection_string = kind_ == Kind::kSqlServer
+                                              ? BuildSqlServerConnectionString(sets, sql_server_driver_)
+                                              : BuildGenericConnectionString(sets);
   if (!connection_string.ok()) return OpenFailure(E_INVALIDARG, {connection_string.status().message()});
 
   SQLHENV env = Environment();
@@ -488,9 +487,9 @@ OpenedDataSource OdbcProvider::OpenDataSource(std::span<const PropertySet> sets)
   std::string text = std::move(connection_string).value();
   SQLCHAR out[1024] = {};
   SQLSMALLINT out_length = 0;
-  const SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                        static_cast<SQLSMALLINT>(text.size()), out, sizeof out, &out_length,
-                                        SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc =
+      SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLSMALLINT>(text.size()),
+                       out, sizeof out, &out_length, SQL_DRIVER_NOPROMPT);
   if (!Ok(rc)) {
     std::string state;
     std::vector<std::string> errors = ReadDiagnostics(SQL_HANDLE_DBC, dbc, &state);

@@ -121,8 +121,7 @@ Result<std::vector<SchemaRow>> ReadRows(SQLHSTMT stmt, SchemaRowsetKind kind, co
         row[schema::kColumnDescription - 1] = v[12];
         break;
       }
-      case SchemaRowsetKind::kViews:
-        break;  // not asked for (the session answers E_NOTIMPL)
+      case SchemaRowsetKind::kViews: break;  // not asked for (the session answers E_NOTIMPL)
     }
     rows.push_back(std::move(row));
   }
@@ -160,8 +159,7 @@ Result<std::vector<SchemaRow>> ReadOdbcSchemaRows(SQLHDBC dbc, SQLHSTMT stmt, Sc
                       column.data(), column.size());
       break;
     }
-    case SchemaRowsetKind::kViews:
-      return UnsupportedError("ODBC has no catalogue call for the texts of views");
+    case SchemaRowsetKind::kViews: return UnsupportedError("ODBC has no catalogue call for the texts of views");
   }
   if (!Ok(rc)) return DriverError(stmt, kind == SchemaRowsetKind::kColumns ? "SQLColumns" : "SQLTables");
   Result<std::vector<SchemaRow>> rows = ReadRows(stmt, kind, restrictions);

@@ -60,7 +60,8 @@ std::optional<std::string> ValueText(sqlite3_stmt* stmt, int column, DbType type
   if (storage == SQLITE_BLOB || type == DBTYPE_BYTES) {
     const void* bytes = sqlite3_column_blob(stmt, column);
     const int size = sqlite3_column_bytes(stmt, column);
-    return HexDigits(std::string_view(static_cast<const char*>(bytes), bytes == nullptr ? 0 : static_cast<size_t>(size)));
+    return HexDigits(
+        std::string_view(static_cast<const char*>(bytes), bytes == nullptr ? 0 : static_cast<size_t>(size)));
   }
   if (storage == SQLITE_INTEGER) return std::to_string(sqlite3_column_int64(stmt, column));
   if (storage == SQLITE_FLOAT) return SqliteRealText(sqlite3_column_double(stmt, column));
@@ -369,7 +370,8 @@ class SqliteSession : public Session {
       switch (kind) {
         case SchemaRowsetKind::kCatalogs: {
           std::vector<SchemaRow> catalogs;
-          if (PassesRestriction(restrictions, 0, file_->catalog())) catalogs.push_back({file_->catalog(), std::nullopt});
+          if (PassesRestriction(restrictions, 0, file_->catalog()))
+            catalogs.push_back({file_->catalog(), std::nullopt});
           return catalogs;
         }
         case SchemaRowsetKind::kTables: return TablesRows(*file_, restrictions);

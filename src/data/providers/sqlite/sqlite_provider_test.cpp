@@ -98,14 +98,18 @@ TEST_F(SqliteProviderTest, RefusesWhatIsNotADatabaseAndNeverCreatesAFile) {
 
 TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
   const std::string long_text(10000, 'x');
-  Build("create table v(i integer, b boolean, r real, d decimal(10,2), n nvarchar(40), t text, bl blob,"
-        " dt datetime, u, big bigint);"
-        "insert into v values (-9007199254740993, 1, 0.1, 12.5, 'Grüße ''x''', '" + long_text + "', x'00ff10',"
-        " '2024-01-31 13:45:10.250', 7.25, 9223372036854775807);"
-        "insert into v values (null, null, 1e300, null, null, '', x'', null, 'text', null);");
+  Build(
+      "create table v(i integer, b boolean, r real, d decimal(10,2), n nvarchar(40), t text, bl blob,"
+      " dt datetime, u, big bigint);"
+      "insert into v values (-9007199254740993, 1, 0.1, 12.5, 'Grüße ''x''', '" +
+      long_text +
+      "', x'00ff10',"
+      " '2024-01-31 13:45:10.250', 7.25, 9223372036854775807);"
+      "insert into v values (null, null, 1e300, null, null, '', x'', null, 'text', null);");
   ASSERT_EQ(Connect(path_), S_OK);
   TextRowset rows;
-  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select *, i + 1 as expr from v", &rows, {.full_values = true}), S_OK);
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select *, i + 1 as expr from v", &rows, {.full_values = true}),
+            S_OK);
   std::vector<DbType> types;
   for (const ColumnInfo& c : rows.columns()) types.push_back(c.type);
   EXPECT_EQ(types, (std::vector<DbType>{DBTYPE_I4, DBTYPE_BOOL, DBTYPE_R8, DBTYPE_NUMERIC, DBTYPE_WSTR, DBTYPE_WSTR,
@@ -146,10 +150,11 @@ TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
 }
 
 TEST_F(SqliteProviderTest, CatalogueAndTree) {
-  Build("create table \"Order Lines\"(id integer primary key autoincrement, qty smallint not null default 1);"
-        "create table customers(id int, name varchar(30));"
-        "create view v_names as select name from customers;"
-        "insert into \"Order Lines\"(qty) values (3);");
+  Build(
+      "create table \"Order Lines\"(id integer primary key autoincrement, qty smallint not null default 1);"
+      "create table customers(id int, name varchar(30));"
+      "create view v_names as select name from customers;"
+      "insert into \"Order Lines\"(qty) values (3);");
   ASSERT_EQ(Connect(path_), S_OK);
   std::string text;
   ASSERT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSNAME, &text), S_OK);

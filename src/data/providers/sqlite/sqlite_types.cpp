@@ -17,9 +17,7 @@ bool IsAnyOf(std::string_view words, std::initializer_list<std::string_view> nam
 
 bool Contains(std::string_view words, std::string_view part) { return words.find(part) != std::string_view::npos; }
 
-std::uint8_t Byte(std::int64_t value) {
-  return static_cast<std::uint8_t>(value < 0 ? 0 : value > 254 ? 254 : value);
-}
+std::uint8_t Byte(std::int64_t value) { return static_cast<std::uint8_t>(value < 0 ? 0 : value > 254 ? 254 : value); }
 
 void SetStorageType(SqliteStorage storage, ColumnInfo& column) {
   switch (storage) {

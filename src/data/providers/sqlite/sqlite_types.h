@@ -14,8 +14,8 @@
 namespace tabulon::data {
 
 struct SqliteDeclaredType {
-  std::string words;                // upper case, one blank between words, numbers left out
-  std::vector<std::int64_t> args;   // the numbers in parentheses: VARCHAR(40) {40}, DECIMAL(10,2) {10,2}
+  std::string words;               // upper case, one blank between words, numbers left out
+  std::vector<std::int64_t> args;  // the numbers in parentheses: VARCHAR(40) {40}, DECIMAL(10,2) {10,2}
 };
 SqliteDeclaredType ParseSqliteDeclaredType(std::string_view declared);
 
