@@ -42,6 +42,32 @@ bool CreateObject(TaskRunContext& run, const char* kind, const std::string& name
   return created;
 }
 
+// What a key, index or relationship translation gives when it is not statements to run: a
+// failed read (the provider's words, then `failure_line`), an object the target cannot hold,
+// or nothing (`nothing_line`); each a line and, but for nothing, a report entry. True when the
+// translation was handled here.
+bool ReportedWithoutStatements(TaskRunContext& run, const char* kind, const std::string& table,
+                               const Result<Translation>& translation, const char* failure_line,
+                               const char* nothing_line) {
+  data::OutputPane* out = run.output();
+  if (!translation.ok()) {
+    data::WriteOutput(out, "T::%s", translation.status().message().c_str());
+    Record(run, kind, table, "", ObjectOutcome::kFailed, translation.status().message());
+    data::WriteOutput(out, "%s", failure_line);
+    return true;
+  }
+  if (translation->unsupported()) {
+    data::WriteOutput(out, "T::%s", translation->text.c_str());
+    Record(run, kind, table, "", ObjectOutcome::kUnsupported, translation->text);
+    return true;
+  }
+  if (translation->nothing()) {
+    data::WriteOutput(out, "%s", nothing_line);
+    return true;
+  }
+  return false;
+}
+
 // A listed table the table flows take: every table (a name with blanks too: every name is
 // quoted), not a view.
 bool IsMigratedTable(const ListedObject& object) { return object.type != "VIEW"; }
@@ -120,16 +146,7 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
 
   data::WriteOutput(out, "Primary Keys Migrating.....");
   const Result<Translation> key = Source(run).TranslatePrimaryKey(context, source, database, table);
-  if (!key.ok()) {
-    data::WriteOutput(out, "T::%s", key.status().message().c_str());
-    Record(run, "primary key", table.name, "", ObjectOutcome::kFailed, key.status().message());
-    data::WriteOutput(out, "E::Create PK failure!");
-  } else if (key->unsupported()) {
-    data::WriteOutput(out, "T::%s", key->text.c_str());
-    Record(run, "primary key", table.name, "", ObjectOutcome::kUnsupported, key->text);
-  } else if (key->nothing()) {
-    data::WriteOutput(out, "NO PRIMARY KEY(S)!");
-  } else {
+  if (!ReportedWithoutStatements(run, "primary key", table.name, key, "E::Create PK failure!", "NO PRIMARY KEY(S)!")) {
     AppendToFile(scratch, key->text);
     // A failed key does not stop the table: its indexes and rows still come.
     const bool created = CreateObject(run, "primary key", table.name, key->text, 1);
@@ -138,16 +155,7 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
 
   data::WriteOutput(out, "Unique Keys Migrating.....");
   const Result<Translation> indexes = Source(run).TranslateUniqueIndexes(context, source, database, table);
-  if (!indexes.ok()) {
-    data::WriteOutput(out, "T::%s", indexes.status().message().c_str());
-    Record(run, "index", table.name, "", ObjectOutcome::kFailed, indexes.status().message());
-    data::WriteOutput(out, "Create Index failure!");
-  } else if (indexes->unsupported()) {
-    data::WriteOutput(out, "T::%s", indexes->text.c_str());
-    Record(run, "index", table.name, "", ObjectOutcome::kUnsupported, indexes->text);
-  } else if (indexes->nothing()) {
-    data::WriteOutput(out, "NO Index(es)!");
-  } else {
+  if (!ReportedWithoutStatements(run, "index", table.name, indexes, "Create Index failure!", "NO Index(es)!")) {
     AppendToFile(scratch, indexes->text);
     for (const std::string& piece : StatementPieces(indexes->text)) {
       const bool created = CreateObject(run, "index", table.name, piece, 0);
@@ -188,16 +196,8 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       continue;
     }
     const Result<Translation> keys = Source(run).TranslateForeignKeys(context, source, database, table);
-    if (!keys.ok()) {
-      data::WriteOutput(out, "T::%s", keys.status().message().c_str());
-      Record(run, "relationship", table.name, "", ObjectOutcome::kFailed, keys.status().message());
-      data::WriteOutput(out, "E::Create Relationship failure!");
-    } else if (keys->unsupported()) {
-      data::WriteOutput(out, "T::%s", keys->text.c_str());
-      Record(run, "relationship", table.name, "", ObjectOutcome::kUnsupported, keys->text);
-    } else if (keys->nothing()) {
-      data::WriteOutput(out, "No Relationship(s)!");
-    } else {
+    if (!ReportedWithoutStatements(run, "relationship", table.name, keys, "E::Create Relationship failure!",
+                                   "No Relationship(s)!")) {
       AppendToFile(scratch, keys->text);
       for (const std::string& piece : StatementPieces(keys->text)) {
         const bool created = CreateObject(run, "relationship", table.name, piece, 1);
