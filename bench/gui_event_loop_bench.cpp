@@ -18,7 +18,7 @@
 #include "command_ids.h"
 #include "converters/settings_commands.h"
 #include "converters/workbench.h"
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 #include "db_tree_widget.h"
 #include "main_dialog.h"
 #include "sqlite_source.h"
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   double task_seconds = 0;
   std::string state;
   {
-    data::ScriptedUserPrompt prompt(/*default_yes=*/true);
+    workspace::ScriptedUserPrompt prompt(/*default_yes=*/true);
     converters::WorkbenchOptions options;
     options.program_folder = folder.string();
     converters::Workbench owner(prompt, options);
@@ -61,16 +61,16 @@ int main(int argc, char** argv) {
     gui::MainDialog window(owner, window_options);
     window.show();
     window.RunCommand(gui::kCmdConnectButton);
-    int database = data::kNoItem;
+    int database = workspace::kNoItem;
     {
       std::lock_guard trees(owner.tree_lock());
-      const data::DbTreeView& tree = owner.source_tree();
+      const workspace::DbTreeView& tree = owner.source_tree();
       for (size_t id = 0; id < tree.tree.size(); ++id) {
         const int item = static_cast<int>(id);
-        if (tree.tree.Contains(item) && tree.tree.node(item).kind == data::TreeNodeKind::kDatabase) database = item;
+        if (tree.tree.Contains(item) && tree.tree.node(item).kind == workspace::TreeNodeKind::kDatabase) database = item;
       }
     }
-    if (database == data::kNoItem) return 1;
+    if (database == workspace::kNoItem) return 1;
     window.source_tree()->SelectItem(database);
     window.target_tree()->SelectItem(owner.target_tree().root_item);
     window.output_tabs()->setCurrentIndex(gui::kTaskListTab);

@@ -12,6 +12,7 @@
 #include "data/error_text.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/database.h"
 
 int main(int argc, char** argv) {

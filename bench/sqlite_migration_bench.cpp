@@ -14,7 +14,7 @@
 #include "converters/work_folders.h"
 #include "converters/workbench.h"
 #include "data/providers/jet/jet_provider.h"
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 
 using namespace tabulon;
 
@@ -23,13 +23,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // No one answers: the Clone task asks nothing of a new file.
-class SilentPrompt : public data::UserPrompt {
+class SilentPrompt : public workspace::UserPrompt {
  public:
   void ShowMessage(std::string_view) override {}
   bool AskOkCancel(std::string_view) override { return true; }
   bool AskYesNo(std::string_view) override { return true; }
   std::optional<std::string> AskText(std::string_view, std::string_view) override { return std::nullopt; }
-  std::optional<std::string> ChooseFile(const data::FileChoice&) override { return std::nullopt; }
+  std::optional<std::string> ChooseFile(const workspace::FileChoice&) override { return std::nullopt; }
   std::optional<std::string> ChooseFolder(std::string_view, std::string_view) override { return std::nullopt; }
 };
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     wb.EnsureControllerRunning();
     wb.JoinController();
     state = wb.tasks().Snapshot().at(0).state_text;
-    for (const data::OutputLine& line : wb.output().Lines()) {
+    for (const workspace::OutputLine& line : wb.output().Lines()) {
       if (line.text.find("records converted, convertion completed") != std::string::npos) last_line = line.text;
     }
   }  // the Workbench closes both files here

@@ -12,10 +12,12 @@
 #include "bench_util.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "source_sqlserver/translate.h"
 
 using namespace tabulon;
 using namespace tabulon::data;
+using namespace tabulon::workspace;
 
 namespace {
 

@@ -15,8 +15,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tabulon::data::DbTreeView;
-using tabulon::data::TreeNodeKind;
+using tabulon::workspace::DbTreeView;
+using tabulon::workspace::TreeNodeKind;
 
 constexpr const char* kBackupUsage =
     "Usage: tabulon-cli backup FILE.mdb [--table T | --view V | --tables | --views] --out FOLDER\n"
@@ -36,13 +36,13 @@ int Usage(const char* problem) {
 // The child of `folder` of `kind` named `name` (the exact name first, then without regard to
 // case, as Access compares names); kNoItem when there is none.
 int FindChild(const DbTreeView& view, int folder, TreeNodeKind kind, const std::string& name) {
-  if (!view.tree.Contains(folder)) return tabulon::data::kNoItem;
-  int loose = tabulon::data::kNoItem;
+  if (!view.tree.Contains(folder)) return tabulon::workspace::kNoItem;
+  int loose = tabulon::workspace::kNoItem;
   for (int child : view.tree.node(folder).children) {
-    const tabulon::data::TreeNode& node = view.tree.node(child);
+    const tabulon::workspace::TreeNode& node = view.tree.node(child);
     if (node.kind != kind) continue;
     if (node.text == name) return child;
-    if (loose == tabulon::data::kNoItem && tabulon::EqualsIgnoreAsciiCase(node.text, name)) loose = child;
+    if (loose == tabulon::workspace::kNoItem && tabulon::EqualsIgnoreAsciiCase(node.text, name)) loose = child;
   }
   return loose;
 }

@@ -5,6 +5,7 @@
 #include "data/error_text.h"
 
 using namespace tabulon::data;
+using namespace tabulon::workspace;
 
 bool OpenCliConnection(OutputPane& pane, DbConnection& connection, const PropertySet& init) {
   Hresult code = OpenDataSource(connection, std::span<const PropertySet>(&init, 1));

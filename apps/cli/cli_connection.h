@@ -2,10 +2,10 @@
 #pragma once
 
 #include "data/db_connection.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/properties.h"
 
 // Opens the data source from `init` and its session; false when either fails, with the
 // provider's reasons printed as output lines.
-bool OpenCliConnection(tabulon::data::OutputPane& pane, tabulon::data::DbConnection& connection,
+bool OpenCliConnection(tabulon::workspace::OutputPane& pane, tabulon::data::DbConnection& connection,
                        const tabulon::data::PropertySet& init);

@@ -6,16 +6,16 @@
 
 namespace {
 
-using namespace tabulon::data;
+using namespace tabulon::workspace;
 
 const char* AnsiColour(const OutputLine& line) {
-  if (!line.coloured) return nullptr;
-  switch (line.text_colour) {
-    case kColourRed: return "\033[31m";
-    case kColourGreen: return "\033[32m";
-    case kColourOrange: return "\033[38;5;208m";
-    default: return nullptr;
+  switch (line.severity) {
+    case Severity::kError: return "\033[31m";
+    case Severity::kSuccess: return "\033[32m";
+    case Severity::kWarning: return "\033[38;5;208m";
+    case Severity::kPlain: break;
   }
+  return nullptr;
 }
 
 }  // namespace

@@ -8,12 +8,12 @@
 #include <string_view>
 
 #include "converters/workbench.h"
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 
 // The command line as the user: its arguments are the answers. Confirmations are answered OK
 // and Yes (running the command was the confirmation), the choosers return the paths given as
 // arguments, messages go to stderr.
-class CommandLinePrompt : public tabulon::data::UserPrompt {
+class CommandLinePrompt : public tabulon::workspace::UserPrompt {
  public:
   explicit CommandLinePrompt(std::string command) : command_(std::move(command)) {}
 
@@ -24,7 +24,7 @@ class CommandLinePrompt : public tabulon::data::UserPrompt {
   bool AskOkCancel(std::string_view) override { return true; }
   bool AskYesNo(std::string_view) override { return true; }
   std::optional<std::string> AskText(std::string_view, std::string_view) override { return std::nullopt; }
-  std::optional<std::string> ChooseFile(const tabulon::data::FileChoice&) override { return file; }
+  std::optional<std::string> ChooseFile(const tabulon::workspace::FileChoice&) override { return file; }
   std::optional<std::string> ChooseFolder(std::string_view, std::string_view) override { return folder; }
 
  private:

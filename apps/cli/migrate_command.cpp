@@ -42,7 +42,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tabulon::data::TreeNodeKind;
+using tabulon::workspace::TreeNodeKind;
 using namespace tabulon::converters;
 
 constexpr const char* kMigrateUsage =
@@ -155,12 +155,12 @@ bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutc
 }
 
 // The child of `folder` of `kind` named `name`, exactly or else without regard to case.
-std::optional<std::string> FindChild(const tabulon::data::DbTreeView& view, int folder, TreeNodeKind kind,
+std::optional<std::string> FindChild(const tabulon::workspace::DbTreeView& view, int folder, TreeNodeKind kind,
                                      const std::string& name) {
   if (!view.tree.Contains(folder)) return std::nullopt;
   std::optional<std::string> loose;
   for (int child : view.tree.node(folder).children) {
-    const tabulon::data::TreeNode& node = view.tree.node(child);
+    const tabulon::workspace::TreeNode& node = view.tree.node(child);
     if (node.kind != kind) continue;
     if (node.text == name) return node.text;
     if (!loose && tabulon::EqualsIgnoreAsciiCase(node.text, name)) loose = node.text;
@@ -168,12 +168,12 @@ std::optional<std::string> FindChild(const tabulon::data::DbTreeView& view, int 
   return loose;
 }
 
-std::optional<std::string> FindDatabase(const tabulon::data::DbTreeView& view, const std::string& name) {
+std::optional<std::string> FindDatabase(const tabulon::workspace::DbTreeView& view, const std::string& name) {
   std::optional<std::string> found;
-  const tabulon::data::DbTree& tree = view.tree;
+  const tabulon::workspace::DbTree& tree = view.tree;
   for (size_t id = 0; id < tree.size(); ++id) {
     if (!tree.Contains(static_cast<int>(id))) continue;
-    const tabulon::data::TreeNode& node = tree.node(static_cast<int>(id));
+    const tabulon::workspace::TreeNode& node = tree.node(static_cast<int>(id));
     if (node.kind != TreeNodeKind::kDatabase) continue;
     if (node.text == name) return node.text;
     if (!found && tabulon::EqualsIgnoreAsciiCase(node.text, name)) found = node.text;
@@ -237,7 +237,7 @@ int RunMigration(const MigrateArgs& args) {
   MigrateDisplay display(terminal, args.quiet);
   CoreSession session("migrate", args.config);
   Workbench& workbench = session.workbench();
-  workbench.output().SetListener([&display](const tabulon::data::OutputLine& line) { display.ShowLine(line); });
+  workbench.output().SetListener([&display](const tabulon::workspace::OutputLine& line) { display.ShowLine(line); });
   workbench.report().SetProgressListener(
       [&display](std::string_view table, const tabulon::source_common::RowCopyCounts& counts) {
         display.ShowProgress(table, counts);
@@ -266,7 +266,7 @@ int RunMigration(const MigrateArgs& args) {
   }
   if (args.kind == TreeNodeKind::kTable || args.kind == TreeNodeKind::kView) {
     std::lock_guard guard(workbench.tree_lock());
-    tabulon::data::DbTreeView& tree = workbench.source_tree();
+    tabulon::workspace::DbTreeView& tree = workbench.source_tree();
     if (!SourceAdapterFor(workbench.source().profile.provider_name)
              .SelectDatabase(tree, workbench.target_tree(), database)) {
       return Fail("the source database '" + database + "' cannot be selected");

@@ -10,7 +10,7 @@ void MigrateDisplay::ClearBar() {
   bar_.clear();
 }
 
-void MigrateDisplay::ShowLine(const tabulon::data::OutputLine& line) {
+void MigrateDisplay::ShowLine(const tabulon::workspace::OutputLine& line) {
   if (quiet_) return;
   std::lock_guard guard(mutex_);
   const std::string bar = bar_;

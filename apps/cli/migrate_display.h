@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "source_common/source_context.h"
 
 class MigrateDisplay {
@@ -15,7 +15,7 @@ class MigrateDisplay {
   // `terminal`: stdout is a terminal; `quiet`: neither lines nor bar are shown.
   MigrateDisplay(bool terminal, bool quiet) : terminal_(terminal), quiet_(quiet) {}
 
-  void ShowLine(const tabulon::data::OutputLine& line);
+  void ShowLine(const tabulon::workspace::OutputLine& line);
   void ShowProgress(std::string_view table, const tabulon::source_common::RowCopyCounts& counts);
 
  private:

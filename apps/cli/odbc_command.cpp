@@ -8,11 +8,12 @@
 #include "cli_output.h"
 #include "commands.h"
 #include "data/db_connection.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/properties.h"
-#include "data/result_display.h"
+#include "workspace/statement_output.h"
 
 using namespace tabulon::data;
+using namespace tabulon::workspace;
 
 int RunOdbcCommand(int argc, char** argv) {
   static constexpr const char* kUsage =

@@ -15,14 +15,15 @@
 #include "commands.h"
 #include "data/db_connection.h"
 #include "data/error_text.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/properties.h"
 #include "data/provider_registry.h"
 #include "data/providers/jet/jet_provider.h"
-#include "data/result_display.h"
+#include "workspace/statement_output.h"
 #include "sql_script.h"
 
 using namespace tabulon::data;
+using namespace tabulon::workspace;
 
 namespace {
 

@@ -27,7 +27,7 @@
 namespace tabulon::gui {
 namespace {
 
-using data::TreeNodeKind;
+using workspace::TreeNodeKind;
 
 constexpr int kIdRole = Qt::UserRole;
 constexpr int kKindRole = Qt::UserRole + 1;
@@ -42,8 +42,8 @@ QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), st
 
 int KindOf(const QTreeWidgetItem* item) { return item == nullptr ? -1 : item->data(0, kKindRole).toInt(); }
 
-int KindOf(const data::DbTreeView& view) {
-  const data::TreeNode* node = view.SelectedNode();
+int KindOf(const workspace::DbTreeView& view) {
+  const workspace::TreeNode* node = view.SelectedNode();
   return node == nullptr ? -1 : static_cast<int>(node->kind);
 }
 
@@ -82,12 +82,12 @@ DbTreeWidget::DbTreeWidget(converters::Workbench& owner, target_access::Side sid
   connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { RememberExpansion(item, false); });
 }
 
-data::DbTreeView& DbTreeWidget::Tree() const {
+workspace::DbTreeView& DbTreeWidget::Tree() const {
   return side_ == target_access::Side::kSource ? owner_.source_tree() : owner_.target_tree();
 }
 
 int DbTreeWidget::ItemId(const QTreeWidgetItem* item) {
-  return item == nullptr ? data::kNoItem : item->data(0, kIdRole).toInt();
+  return item == nullptr ? workspace::kNoItem : item->data(0, kIdRole).toInt();
 }
 
 QTreeWidgetItem* DbTreeWidget::FindItem(int id) const {
@@ -114,18 +114,18 @@ bool DbTreeWidget::ExpansionOf(const QTreeWidgetItem* item, bool core_expanded) 
 bool DbTreeWidget::SyncFromModel(bool force) {
   std::unique_lock lock(owner_.tree_lock(), std::try_to_lock);
   if (!lock.owns_lock()) return false;
-  data::DbTreeView& view = Tree();
+  workspace::DbTreeView& view = Tree();
   // Only this thread can be inside a rebuild while the lock is ours; draw when it is done.
   if (view.refreshing) return false;
   // An open label editor would die with its item: the drawing waits for the edit to end.
-  if (rename_item_ != data::kNoItem) return false;
+  if (rename_item_ != workspace::kNoItem) return false;
   const bool current = view.tree.revision() == drawn_revision_;
   // A selection the widget could not hand over yet wins over the core's older one.
   if (selection_retry_ && current)
-    view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : data::kNoItem;
+    view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : workspace::kNoItem;
   if (force || !current) {
     Rebuild(view);
-  } else if (ItemId(currentItem()) != view.selected || (view.selected == data::kNoItem && !selectedItems().isEmpty())) {
+  } else if (ItemId(currentItem()) != view.selected || (view.selected == workspace::kNoItem && !selectedItems().isEmpty())) {
     syncing_ = true;
     ShowCoreSelection(view);
     syncing_ = false;
@@ -136,13 +136,13 @@ bool DbTreeWidget::SyncFromModel(bool force) {
   return true;
 }
 
-void DbTreeWidget::Rebuild(const data::DbTreeView& view) {
+void DbTreeWidget::Rebuild(const workspace::DbTreeView& view) {
   syncing_ = true;
   const int scrolled = verticalScrollBar()->value();
   clear();
   items_.clear();
-  drop_highlight_ = data::kNoItem;
-  const data::DbTree& tree = view.tree;
+  drop_highlight_ = workspace::kNoItem;
+  const workspace::DbTree& tree = view.tree;
   const bool source = side_ == target_access::Side::kSource;
   // Depth first, so an item is expanded only after its children exist.
   struct Pending {
@@ -156,7 +156,7 @@ void DbTreeWidget::Rebuild(const data::DbTreeView& view) {
     const Pending next = pending.back();
     pending.pop_back();
     if (!tree.Contains(next.id)) continue;
-    const data::TreeNode& node = tree.node(next.id);
+    const workspace::TreeNode& node = tree.node(next.id);
     auto* item = next.parent == nullptr ? new QTreeWidgetItem(this) : new QTreeWidgetItem(next.parent);
     item->setText(0, ToQt(node.text));
     item->setIcon(0, NodeIcon(node.kind));
@@ -178,7 +178,7 @@ void DbTreeWidget::Rebuild(const data::DbTreeView& view) {
   syncing_ = false;
 }
 
-void DbTreeWidget::ShowCoreSelection(const data::DbTreeView& view) {
+void DbTreeWidget::ShowCoreSelection(const workspace::DbTreeView& view) {
   // Selecting would scroll to the item and open its parents: a redraw keeps what the user
   // opened and closed, and where the view stands.
   const bool scrolls = hasAutoScroll();
@@ -201,7 +201,7 @@ void DbTreeWidget::EmitKindIfChanged(int kind) {
 void DbTreeWidget::OnSelectionChanged() {
   if (syncing_) return;
   const QList<QTreeWidgetItem*> selected = selectedItems();
-  PushSelection(selected.isEmpty() ? data::kNoItem : ItemId(selected.front()));
+  PushSelection(selected.isEmpty() ? workspace::kNoItem : ItemId(selected.front()));
 }
 
 void DbTreeWidget::PushSelection(int id) {
@@ -217,7 +217,7 @@ void DbTreeWidget::PushSelection(int id) {
     }
     return;
   }
-  data::DbTreeView& view = Tree();
+  workspace::DbTreeView& view = Tree();
   if (view.refreshing) return;
   if (view.tree.revision() != drawn_revision_) {
     // The tree was rebuilt since it was drawn: the id may name another item now. Draw it
@@ -225,7 +225,7 @@ void DbTreeWidget::PushSelection(int id) {
     QTimer::singleShot(0, this, [this] { SyncFromModel(true); });
     return;
   }
-  view.selected = view.tree.Contains(id) ? id : data::kNoItem;
+  view.selected = view.tree.Contains(id) ? id : workspace::kNoItem;
   const int kind = KindOf(view);
   lock.unlock();
   emitted_kind_ = kind;
@@ -241,7 +241,7 @@ void DbTreeWidget::SelectItem(int id) {
     setCurrentItem(nullptr);
   }
   syncing_ = false;
-  PushSelection(FindItem(id) == nullptr ? data::kNoItem : id);
+  PushSelection(FindItem(id) == nullptr ? workspace::kNoItem : id);
 }
 
 void DbTreeWidget::RunCommand(int command) {
@@ -250,10 +250,10 @@ void DbTreeWidget::RunCommand(int command) {
     QTimer::singleShot(kLockRetryMs, this, [this, command] { RunCommand(command); });
     return;
   }
-  data::DbTreeView& view = Tree();
+  workspace::DbTreeView& view = Tree();
   // A selection still waiting for the lock is the one the user means.
   if (selection_retry_ && view.tree.revision() == drawn_revision_) {
-    view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : data::kNoItem;
+    view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : workspace::kNoItem;
   }
   if (side_ == target_access::Side::kSource) {
     if (command != kCmdMigrationCondition) return;
@@ -283,9 +283,9 @@ void DbTreeWidget::RunCommand(int command) {
 
 // Runs with the tree lock held (RunCommand).
 void DbTreeWidget::StartRename() {
-  if (rename_item_ != data::kNoItem) return;
+  if (rename_item_ != workspace::kNoItem) return;
   const int item = converters::BeginRename(owner_);
-  if (item == data::kNoItem) return;
+  if (item == workspace::kNoItem) return;
   if (drawn_revision_ != Tree().tree.revision()) Rebuild(Tree());
   QTreeWidgetItem* label = FindItem(item);
   if (label == nullptr) return;
@@ -295,24 +295,24 @@ void DbTreeWidget::StartRename() {
   scrollToItem(label);
   editItem(label, 0);
   if (state() != QAbstractItemView::EditingState) {
-    rename_item_ = data::kNoItem;
+    rename_item_ = workspace::kNoItem;
     label->setFlags(label->flags() & ~Qt::ItemIsEditable);
   }
 }
 
 void DbTreeWidget::commitData(QWidget* editor) {
   // The core renames the table and then the label follows; the edit never writes the label.
-  if (rename_item_ != data::kNoItem) return;
+  if (rename_item_ != workspace::kNoItem) return;
   QTreeWidget::commitData(editor);
 }
 
 void DbTreeWidget::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
-  if (rename_item_ == data::kNoItem) {
+  if (rename_item_ == workspace::kNoItem) {
     QTreeWidget::closeEditor(editor, hint);
     return;
   }
   const int item = rename_item_;
-  rename_item_ = data::kNoItem;
+  rename_item_ = workspace::kNoItem;
   // Enter ends an edit with SubmitModelCache (when the widget is used without the main window's
   // key filter); Escape with RevertModelCache; losing the focus with NoHint.
   const bool committed = hint != QAbstractItemDelegate::RevertModelCache &&
@@ -493,7 +493,7 @@ void DbTreeWidget::dropEvent(QDropEvent* event) {
   SetDropHighlight(nullptr);
   stopAutoScroll();
   setState(QAbstractItemView::NoState);
-  int source_item = data::kNoItem;
+  int source_item = workspace::kNoItem;
   std::uint64_t source_revision = 0;
   QTreeWidgetItem* item = DropItemAt(event->position().toPoint());
   if (side_ != target_access::Side::kTarget || item == nullptr ||
@@ -518,8 +518,8 @@ void DbTreeWidget::FinishDrop(int target_item, int source_item, std::uint64_t so
     });
     return;
   }
-  data::DbTreeView& view = Tree();
-  data::DbTreeView& source = owner_.source_tree();
+  workspace::DbTreeView& view = Tree();
+  workspace::DbTreeView& source = owner_.source_tree();
   // Either tree rebuilt since the drag began: the ids may name other objects, so nothing is
   // migrated on their word.
   if (view.tree.revision() != drawn_revision_ || source.tree.revision() != source_revision ||

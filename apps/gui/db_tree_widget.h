@@ -1,4 +1,4 @@
-// One side's database tree on screen: draws the core's tree (data::DbTreeView) with an image per
+// One side's database tree on screen: draws the core's tree (workspace::DbTreeView) with an image per
 // node kind, keeps the core's selection in step with the widget's, and carries the tree's own
 // commands: the context menus, double-click to switch database, in-place rename committed only
 // by Enter, the condition tooltip over source tables, and drag from the source tree onto the
@@ -52,7 +52,7 @@ class DbTreeWidget : public QTreeWidget {
   // The tooltip over `item` on the source tree: the table's condition, else empty.
   QString TooltipFor(const QTreeWidgetItem* item) const;
 
-  // The core's item id shown by `item` (data::kNoItem for none), and the widget item of an id.
+  // The core's item id shown by `item` (workspace::kNoItem for none), and the widget item of an id.
   static int ItemId(const QTreeWidgetItem* item);
   QTreeWidgetItem* FindItem(int id) const;
 
@@ -84,9 +84,9 @@ class DbTreeWidget : public QTreeWidget {
  private:
   void dragLeaveEvent(QDragLeaveEvent* event) override;
 
-  data::DbTreeView& Tree() const;
-  void Rebuild(const data::DbTreeView& view);
-  void ShowCoreSelection(const data::DbTreeView& view);
+  workspace::DbTreeView& Tree() const;
+  void Rebuild(const workspace::DbTreeView& view);
+  void ShowCoreSelection(const workspace::DbTreeView& view);
   // The expansion an item gets when it is drawn: what the user last chose, else the core's flag.
   bool ExpansionOf(const QTreeWidgetItem* item, bool core_expanded) const;
   static QString PathOf(const QTreeWidgetItem* item);

@@ -29,7 +29,7 @@ auto OnUiThread(const std::atomic<bool>& closed, Ask ask) -> decltype(ask()) {
 }
 
 // "*.mdb;*.MDB" -> "*.mdb *.MDB"
-QString QtFilter(const data::FileChoice& choice) {
+QString QtFilter(const workspace::FileChoice& choice) {
   if (choice.filter_pattern.empty()) return {};
   QString patterns = ToQt(choice.filter_pattern);
   patterns.replace(';', ' ');
@@ -73,7 +73,7 @@ std::optional<std::string> GuiPrompt::AskText(std::string_view question, std::st
   });
 }
 
-std::optional<std::string> GuiPrompt::ChooseFile(const data::FileChoice& choice) {
+std::optional<std::string> GuiPrompt::ChooseFile(const workspace::FileChoice& choice) {
   return OnUiThread(closed_, [&]() -> std::optional<std::string> {
     const QString title = ToQt(choice.title);
     const QString folder = ToQt(choice.initial_directory);

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <QWidget>
 
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 
 namespace tabulon::gui {
 
-class GuiPrompt : public data::UserPrompt {
+class GuiPrompt : public workspace::UserPrompt {
  public:
   // The window the boxes belong to (may be set later; null: no parent).
   void SetParent(QWidget* parent) { parent_ = parent; }
@@ -24,7 +24,7 @@ class GuiPrompt : public data::UserPrompt {
   bool AskOkCancel(std::string_view text) override;
   bool AskYesNo(std::string_view text) override;
   std::optional<std::string> AskText(std::string_view question, std::string_view initial) override;
-  std::optional<std::string> ChooseFile(const data::FileChoice& choice) override;
+  std::optional<std::string> ChooseFile(const workspace::FileChoice& choice) override;
   std::optional<std::string> ChooseFolder(std::string_view title, std::string_view initial) override;
 
  private:

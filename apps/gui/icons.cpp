@@ -69,7 +69,7 @@ void LoadGuiResources() {
   InitTabulonResources();
 }
 
-QIcon NodeIcon(data::TreeNodeKind kind) {
+QIcon NodeIcon(workspace::TreeNodeKind kind) {
   IconCache& cache = Cache();
   return CachedIcon(cache.nodes, kNodeFiles, static_cast<int>(kind));
 }

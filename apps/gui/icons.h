@@ -4,7 +4,7 @@
 
 #include <QIcon>
 
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 
 namespace tabulon::gui {
 
@@ -13,7 +13,7 @@ namespace tabulon::gui {
 void LoadGuiResources();
 
 // The image of a tree node of `kind`.
-QIcon NodeIcon(data::TreeNodeKind kind);
+QIcon NodeIcon(workspace::TreeNodeKind kind);
 // The mini toolbar's images in its order: 0 Configure, 1 Connect, 2 Migrate, 3 Delete,
 // 4 Backup, 5 About.
 QIcon ToolbarIcon(int image);

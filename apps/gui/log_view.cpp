@@ -12,12 +12,18 @@
 namespace tabulon::gui {
 namespace {
 
-constexpr int kMaxItems = static_cast<int>(data::OutputPane::kMaxLines);
+constexpr int kMaxItems = static_cast<int>(workspace::OutputPane::kMaxLines);
 
 // 0x00BBGGRR as a colour.
-QColor ColourOf(std::uint32_t value) {
-  return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                static_cast<int>((value >> 16) & 0xFF));
+// The text colour of a line of `severity`; plain lines keep the view's own colours.
+QColor ColourOf(workspace::Severity severity) {
+  switch (severity) {
+    case workspace::Severity::kError: return QColor(255, 0, 0);
+    case workspace::Severity::kSuccess: return QColor(0, 255, 0);
+    case workspace::Severity::kWarning: return QColor(255, 128, 0);
+    case workspace::Severity::kPlain: break;
+  }
+  return {};
 }
 
 }  // namespace
@@ -29,12 +35,12 @@ LogView::LogView(QWidget* parent) : QListWidget(parent) {
   setWordWrap(false);
 }
 
-void LogView::Post(const data::OutputLine& line) {
+void LogView::Post(const workspace::OutputLine& line) {
   bool post = false;
   {
     std::lock_guard guard(mutex_);
     pending_.push_back(line);
-    if (pending_.size() > data::OutputPane::kMaxLines) pending_.pop_front();
+    if (pending_.size() > workspace::OutputPane::kMaxLines) pending_.pop_front();
     post = !flush_posted_;
     flush_posted_ = true;
   }
@@ -42,7 +48,7 @@ void LogView::Post(const data::OutputLine& line) {
 }
 
 void LogView::Flush() {
-  std::deque<data::OutputLine> lines;
+  std::deque<workspace::OutputLine> lines;
   {
     std::lock_guard guard(mutex_);
     lines.swap(pending_);
@@ -62,15 +68,15 @@ void LogView::Flush() {
   if (removed > 0) model()->removeRows(0, std::min(removed, count()));
   QStringList texts;
   texts.reserve(added);
-  for (const data::OutputLine& line : lines) texts.append(QString::fromStdString(line.Full()));
+  for (const workspace::OutputLine& line : lines) texts.append(QString::fromStdString(line.Full()));
   const int first = count();
   addItems(texts);
   for (int i = 0; i < added; ++i) {
-    const data::OutputLine& line = lines[static_cast<std::size_t>(i)];
-    if (!line.coloured) continue;
+    const workspace::OutputLine& line = lines[static_cast<std::size_t>(i)];
+    if (line.severity == workspace::Severity::kPlain) continue;
     QListWidgetItem* shown = item(first + i);
-    shown->setForeground(ColourOf(line.text_colour));
-    shown->setBackground(ColourOf(line.background));
+    shown->setForeground(ColourOf(line.severity));
+    shown->setBackground(QColor(Qt::white));
   }
   if (at_bottom) {
     scrollToBottom();

@@ -7,7 +7,7 @@
 #include <deque>
 #include <mutex>
 
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 
 namespace tabulon::gui {
 
@@ -19,7 +19,7 @@ class LogView : public QListWidget {
 
   // Thread-safe: queues the line and asks the user-interface thread to show it. Whoever posts
   // must have stopped before the view is destroyed.
-  void Post(const data::OutputLine& line);
+  void Post(const workspace::OutputLine& line);
   // Shows the queued lines (user-interface thread); at most the pane's 1001 lines are kept.
   void Flush();
 
@@ -27,7 +27,7 @@ class LogView : public QListWidget {
   std::mutex mutex_;
   // Lines posted and not shown yet; never more than the view keeps, the older ones could never
   // be seen.
-  std::deque<data::OutputLine> pending_;
+  std::deque<workspace::OutputLine> pending_;
   bool flush_posted_ = false;
 };
 

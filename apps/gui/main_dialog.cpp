@@ -263,11 +263,11 @@ void MainDialog::BuildStatusBar() {
 
 void MainDialog::ConnectCore() {
   std::shared_ptr<Bridge> bridge = bridge_;
-  owner_.output().SetListener([this, bridge](const data::OutputLine& line) {
+  owner_.output().SetListener([this, bridge](const workspace::OutputLine& line) {
     std::lock_guard guard(bridge->mutex);
     if (bridge->window != nullptr) log_->Post(line);
   });
-  for (const data::OutputLine& line : owner_.output().Lines()) log_->Post(line);
+  for (const workspace::OutputLine& line : owner_.output().Lines()) log_->Post(line);
   owner_.SetDisplayListener([bridge](const converters::ControllerDisplay& display) {
     bridge->Post([bridge, display] {
       MainDialog* window = bridge->window;
@@ -335,23 +335,23 @@ void MainDialog::ApplySelection(int side, int kind) {
   databases_menu_->menuAction()->setVisible(false);
   database_menu_->menuAction()->setVisible(false);
   table_menu_->menuAction()->setVisible(false);
-  switch (static_cast<data::TreeNodeKind>(kind)) {
-    case data::TreeNodeKind::kRoot:
+  switch (static_cast<workspace::TreeNodeKind>(kind)) {
+    case workspace::TreeNodeKind::kRoot:
       databases_menu_->menuAction()->setVisible(true);
       actions_[kCmdNewDatabase]->setEnabled(target);
       break;
-    case data::TreeNodeKind::kDatabase:
+    case workspace::TreeNodeKind::kDatabase:
       database_menu_->menuAction()->setVisible(true);
       for (int id : {kCmdDeleteDatabase, kCmdClearAllTables, kCmdClearAllData}) actions_[id]->setEnabled(target);
       break;
-    case data::TreeNodeKind::kTable:
+    case workspace::TreeNodeKind::kTable:
       table_menu_->menuAction()->setVisible(true);
       actions_[kCmdMigrationCondition]->setEnabled(!target);
       actions_[kCmdDropTable]->setEnabled(target);
       actions_[kCmdRenameTable]->setEnabled(target);
       actions_[kCmdDropView]->setEnabled(false);
       break;
-    case data::TreeNodeKind::kView:
+    case workspace::TreeNodeKind::kView:
       table_menu_->menuAction()->setVisible(true);
       actions_[kCmdMigrationCondition]->setEnabled(!target);
       actions_[kCmdDropTable]->setEnabled(false);
@@ -427,8 +427,8 @@ void MainDialog::NewDatabaseCheck() {
     QTimer::singleShot(100, this, [this] { RunCommand(kCmdNewDatabase); });
     return;
   }
-  const data::DbTreeView& tree = owner_.target_tree();
-  const bool root_selected = tree.selected != data::kNoItem && tree.selected == tree.root_item;
+  const workspace::DbTreeView& tree = owner_.target_tree();
+  const bool root_selected = tree.selected != workspace::kNoItem && tree.selected == tree.root_item;
   if (!root_selected) {
     owner_.prompt().ShowMessage(kNewDatabaseMessage);
     return;

@@ -17,7 +17,7 @@
 #include "condition_dialog.h"
 #include "config/settings_file.h"
 #include "converters/settings_commands.h"
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 #include "db_tree_widget.h"
 #include "driver_check_dialog.h"
 #include "log_view.h"
@@ -51,14 +51,14 @@ bool Save(QWidget& widget, const QDir& folder, const char* name) {
 }
 
 // The item of `kind` named `text` in a side's tree, or kNoItem.
-int FindNode(const data::DbTreeView& tree, data::TreeNodeKind kind, const std::string& text) {
+int FindNode(const workspace::DbTreeView& tree, workspace::TreeNodeKind kind, const std::string& text) {
   for (size_t id = 0; id < tree.tree.size(); ++id) {
     const int item = static_cast<int>(id);
     if (tree.tree.Contains(item) && tree.tree.node(item).kind == kind && tree.tree.node(item).text == text) {
       return item;
     }
   }
-  return data::kNoItem;
+  return workspace::kNoItem;
 }
 
 }  // namespace
@@ -92,7 +92,7 @@ int RunScreenshots(const QString& folder_path, const QString& sample_database) {
   const std::string target_file = work + "/Access_New.mdb";
 
   // Every question is answered OK/Yes, as a user who goes ahead would.
-  data::ScriptedUserPrompt prompt(/*default_yes=*/true);
+  workspace::ScriptedUserPrompt prompt(/*default_yes=*/true);
   converters::WorkbenchOptions workbench_options;
   workbench_options.program_folder = work;
   converters::Workbench owner(prompt, workbench_options);
@@ -120,12 +120,12 @@ int RunScreenshots(const QString& folder_path, const QString& sample_database) {
   Settle();
 
   window.RunCommand(kCmdConnectButton);
-  int source_database = data::kNoItem;
+  int source_database = workspace::kNoItem;
   {
     std::lock_guard trees(owner.tree_lock());
-    source_database = FindNode(owner.source_tree(), data::TreeNodeKind::kDatabase, "sample");
+    source_database = FindNode(owner.source_tree(), workspace::TreeNodeKind::kDatabase, "sample");
   }
-  if (source_database == data::kNoItem) {
+  if (source_database == workspace::kNoItem) {
     std::fprintf(stderr, "tabulon: the sample database did not connect\n");
     return 1;
   }
@@ -146,9 +146,9 @@ int RunScreenshots(const QString& folder_path, const QString& sample_database) {
   window.target_tree()->expandToDepth(1);
   const int table = [&] {
     std::lock_guard trees(owner.tree_lock());
-    return FindNode(owner.target_tree(), data::TreeNodeKind::kTable, "orders");
+    return FindNode(owner.target_tree(), workspace::TreeNodeKind::kTable, "orders");
   }();
-  if (table != data::kNoItem) window.target_tree()->SelectItem(table);
+  if (table != workspace::kNoItem) window.target_tree()->SelectItem(table);
   window.output_tabs()->setCurrentIndex(kLogTab);
   window.log_view()->scrollToBottom();
   bool written = Save(window, folder, "main_window.png");

@@ -216,8 +216,8 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(converters::Workbench& owner,
 
   connect(test_, &QPushButton::clicked, this, [this] { converters::TestConnections(owner_, CurrentSettings()); });
   connect(save_, &QPushButton::clicked, this, [this] {
-    // SaveConfig tells the user how it went.
-    (void)config::SaveConfig(settings_path_, CurrentSettings(), owner_.prompt());
+    // SaveSettings tells the user how it went.
+    (void)converters::SaveSettings(owner_, CurrentSettings(), settings_path_);
   });
   connect(connect_, &QPushButton::clicked, this, [this] {
     const Status written = converters::UseConnectSettings(owner_, CurrentSettings(), settings_path_);
@@ -305,8 +305,8 @@ void ConnectionSettingsDialog::ChangeProvider(SideControls& side) {
   }
 }
 
-data::FileChoice ConnectionSettingsDialog::FileChoiceFor(const SideControls& side) const {
-  data::FileChoice choice;
+workspace::FileChoice ConnectionSettingsDialog::FileChoiceFor(const SideControls& side) const {
+  workspace::FileChoice choice;
   choice.title = "Open the database file";
   choice.initial_directory = ".";
   choice.path_must_exist = true;

@@ -60,7 +60,7 @@ class ConnectionSettingsDialog : public QDialog {
   // A side's provider changed: its source-name choices and label; a Jet target proposes a new file.
   void ChangeProvider(SideControls& side);
   // The file chooser of a side: the filter follows the side's provider and DBMS.
-  data::FileChoice FileChoiceFor(const SideControls& side) const;
+  workspace::FileChoice FileChoiceFor(const SideControls& side) const;
   // "..." beside a file provider's source name; a double-click on a catalog edit otherwise.
   void ChooseSourceFile(SideControls& side);
   void ChooseCatalogFile(SideControls& side);

@@ -18,7 +18,8 @@
 #include "data/properties.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
-#include "data/user_prompt.h"
+#include "workspace/statement_output.h"
+#include "workspace/user_prompt.h"
 #include "jet/database.h"
 #include "jet_test_files.h"
 
@@ -47,9 +48,7 @@ Settings Sample() {
 
 TEST(SettingsFileTest, SaveConfigWritesEveryKeyInOrderOwnerOnly) {
   const std::string path = Scratch("order.cfg");
-  data::ScriptedUserPrompt prompt;
-  ASSERT_TRUE(SaveConfig(path, Sample(), prompt).ok());
-  EXPECT_THAT(prompt.texts(), ::testing::ElementsAre("The Config Infomation saved successfully!"));
+  ASSERT_TRUE(SaveConfig(path, Sample()).ok());
   EXPECT_EQ(ReadAll(path),
             "[Public]\nConfig=true\nTips=true\nAutoBackup=false\n"
             "[SourceDB]\nProvider=Microsoft OLE DB Provider for SQL Server\nSourceName=SERVER1\n"
@@ -75,8 +74,7 @@ TEST(SettingsFileTest, ProfilesOptionOffTouchesOnlyWhatItShould) {
   Settings off = Sample();
   off.use_config_file = false;
   off.auto_backup = true;
-  data::ScriptedUserPrompt prompt;
-  ASSERT_TRUE(SaveConfig(path, off, prompt).ok());
+  ASSERT_TRUE(SaveConfig(path, off).ok());
   // Save Config writes only "Config"; keys already there keep their places and values.
   EXPECT_EQ(ReadAll(path), "; kept\n[public]\nConfig=false\nTips=untrue\n\n[SourceDB]\nUserID=bob\n");
   const Settings loaded = LoadSettings(path);
@@ -160,9 +158,9 @@ TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
   ASSERT_FALSE(data::Failed(data::OpenDataSource(connection, {&init, 1})));
   ASSERT_FALSE(data::Failed(data::OpenSession(connection)));
   data::Session* session = connection.session.get();
-  ASSERT_TRUE(data::ExecuteStatement(nullptr, session, "create table orders (id long)", 0));
+  ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "create table orders (id long)", 0));
   for (int id : {50, 150, 250}) {
-    ASSERT_TRUE(data::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
+    ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
   }
   EXPECT_EQ(TestCondition(session, "", "orders", "id>100").text, "Test successfully!\r\n  2 Records can be converted.");
   EXPECT_EQ(TestCondition(session, "", "orders", "").text, "Test successfully!\r\n  3 Records can be converted.");

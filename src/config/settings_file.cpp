@@ -90,12 +90,7 @@ Settings LoadSettings(const std::string& path) {
   return settings;
 }
 
-Status SaveConfig(const std::string& path, const Settings& settings, data::UserPrompt& prompt) {
-  Status status = Write(path, settings, false);
-  prompt.ShowMessage(status.ok() ? "The Config Infomation saved successfully!"
-                                 : "The Config Infomation was not saved: " + status.ToString());
-  return status;
-}
+Status SaveConfig(const std::string& path, const Settings& settings) { return Write(path, settings, false); }
 
 Status WriteConnectSettings(const std::string& path, const Settings& settings) { return Write(path, settings, true); }
 

@@ -8,7 +8,6 @@
 
 #include "base/status.h"
 #include "data/db_connection.h"
-#include "data/user_prompt.h"
 
 namespace tabulon::config {
 
@@ -41,8 +40,8 @@ std::string MapProviderName(std::string_view display_name);
 Settings LoadSettings(const std::string& path);
 
 // "Save Config": with the profiles option on the options and both profiles, otherwise only
-// "Config"="false". Shows "The Config Infomation saved successfully!" or the reason it failed.
-Status SaveConfig(const std::string& path, const Settings& settings, data::UserPrompt& prompt);
+// "Config"="false". The settings commands tell the user how it went.
+Status SaveConfig(const std::string& path, const Settings& settings);
 
 // What "Connect" writes: "Config", "Tips" and "AutoBackup" always, the profiles when the option
 // is on.

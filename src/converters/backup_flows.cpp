@@ -39,8 +39,8 @@ std::string CoreTaskFlows::EnterDatabaseBackupFolder(const std::string& database
 }
 
 bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
-  data::OutputPane* out = run.output();
-  data::WriteOutput(out, "Backup Tables of database [%s]", run.target_database.c_str());
+  workspace::OutputPane* out = run.output();
+  workspace::WriteOutput(out, "Backup Tables of database [%s]", run.target_database.c_str());
   const std::string folder = EnterDatabaseBackupFolder(run.target_database);
   std::vector<ListedObject> tables;
   const data::Hresult listed = ListObjects(TargetSession(run), "TABLE", &tables);
@@ -59,7 +59,7 @@ bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
     if (table.type == "VIEW") continue;
     BackupTable(run, folder, table.name);
     if (run.StopRequested()) {
-      data::WriteOutput(out, "Tables Backup Terminaled!");
+      workspace::WriteOutput(out, "Tables Backup Terminaled!");
       break;
     }
   }
@@ -67,13 +67,13 @@ bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
 }
 
 bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
-  data::OutputPane* out = run.output();
-  data::WriteOutput(out, "Backup Views of database [%s]", run.target_database.c_str());
+  workspace::OutputPane* out = run.output();
+  workspace::WriteOutput(out, "Backup Views of database [%s]", run.target_database.c_str());
   const std::string folder = EnterDatabaseBackupFolder(run.target_database);
   std::vector<ListedObject> views;
   const data::Hresult listed = ListObjects(TargetSession(run), "VIEW", &views);
   if (data::Failed(listed)) {
-    data::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
+    workspace::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
     return true;
   }
   std::string made = folder;
@@ -81,7 +81,7 @@ bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
   for (const ListedObject& view : views) {
     if (IsUserView(view)) BackupView(run, folder, view.name);
     if (run.StopRequested()) {
-      data::WriteOutput(out, "Views Backup Terminaled!");
+      workspace::WriteOutput(out, "Views Backup Terminaled!");
       break;
     }
   }
@@ -93,12 +93,12 @@ bool CoreTaskFlows::BackupOneTable(TaskRunContext& run) { return BackupTable(run
 bool CoreTaskFlows::BackupOneView(TaskRunContext& run) { return BackupView(run, WorkDirectory(), run.target_object); }
 
 bool CoreTaskFlows::BackupTable(TaskRunContext& run, const std::string& folder, const std::string& table) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   std::string tables = folder;
   EnterSubfolder(tables, "TABLES");
   const std::string path = PathInFolder(tables, table + ".tbl");
   if (!WriteNewFile(path, "")) {
-    data::WriteOutput(out, "%s", kCharacterSetLine);
+    workspace::WriteOutput(out, "%s", kCharacterSetLine);
     return false;
   }
   AppendToFile(path, target_access::TableDefinitionScript(owner_.target_context(), TargetSession(run), table));
@@ -111,19 +111,19 @@ bool CoreTaskFlows::BackupTable(TaskRunContext& run, const std::string& folder, 
 }
 
 bool CoreTaskFlows::BackupView(TaskRunContext& run, const std::string& folder, const std::string& view) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   std::string views = folder;
   EnterSubfolder(views, "VIEWS");
   const std::string path = PathInFolder(views, view + ".vw");
   if (!WriteNewFile(path, "")) {
-    data::WriteOutput(out, "%s", kCharacterSetLine);
+    workspace::WriteOutput(out, "%s", kCharacterSetLine);
     return false;
   }
-  data::WriteOutput(out, "Bakcup View [%s].[%s]", run.target_database.c_str(), view.c_str());
+  workspace::WriteOutput(out, "Bakcup View [%s].[%s]", run.target_database.c_str(), view.c_str());
   bool is_definition = false;
   const std::string line = ViewScriptLine(
       target_access::ViewDefinitionScript(owner_.target_context(), TargetSession(run), view), &is_definition);
-  if (is_definition) data::WriteOutput(out, "RESULT: The operation completed SUCCESSFULLY");
+  if (is_definition) workspace::WriteOutput(out, "RESULT: The operation completed SUCCESSFULLY");
   AppendToFile(path, line);
   return true;
 }

@@ -46,7 +46,7 @@ void DropTable(Workbench& owner);
 void DropView(Workbench& owner);
 
 // In-place rename of the selected table: BeginRename gives the item whose label the front end
-// lets the user edit (data::kNoItem: no table selected, or refused). EndRename is called when
+// lets the user edit (workspace::kNoItem: no table selected, or refused). EndRename is called when
 // the edit ends, with the edited text and whether Enter ended it; only then is the table
 // renamed. True when the label takes the new text.
 int BeginRename(Workbench& owner);

@@ -20,6 +20,7 @@
 #include "converters/workbench.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/database.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
@@ -29,7 +30,7 @@ namespace tabulon::converters {
 namespace {
 
 namespace fs = std::filesystem;
-using data::TreeNodeKind;
+using workspace::TreeNodeKind;
 using Strings = std::vector<std::string>;
 using tabulon::testing::kNull;
 using ::testing::Contains;
@@ -79,18 +80,18 @@ class CommandsTest : public ::testing::Test {
     }
     wb_->target_tree().RefreshTree();
   }
-  bool Run(const std::string& sql) { return data::ExecuteStatement(nullptr, wb_->target().session.get(), sql, 0); }
+  bool Run(const std::string& sql) { return workspace::ExecuteStatement(nullptr, wb_->target().session.get(), sql, 0); }
 
   // Selects the first item of `kind` (with `text`, when given).
-  void Select(data::DbTreeView& tree, TreeNodeKind kind, const std::string& text = "") {
-    tree.selected = data::kNoItem;
+  void Select(workspace::DbTreeView& tree, TreeNodeKind kind, const std::string& text = "") {
+    tree.selected = workspace::kNoItem;
     for (int id = static_cast<int>(tree.tree.size()) - 1; id >= 0; --id) {
       if (tree.tree.Contains(id) && tree.tree.node(id).kind == kind &&
           (text.empty() || tree.tree.node(id).text == text)) {
         tree.selected = id;
       }
     }
-    ASSERT_NE(tree.selected, data::kNoItem) << text;
+    ASSERT_NE(tree.selected, workspace::kNoItem) << text;
   }
 
   Strings Lines() const {
@@ -145,7 +146,7 @@ class CommandsTest : public ::testing::Test {
                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::string mdb_ = (dir_ / "Shop.mdb").string();
   std::string db_ = (dir_ / "Shop").string();  // the target database as the tree names it
-  data::ScriptedUserPrompt prompt_;
+  workspace::ScriptedUserPrompt prompt_;
   size_t asked_ = 0;
   std::shared_ptr<tabulon::testing::ReplayScript> script_ = std::make_shared<tabulon::testing::ReplayScript>();
   tabulon::testing::ScopedReplayProvider provider_{"SQLOLEDB", script_};
@@ -159,8 +160,8 @@ TEST_F(CommandsTest, ConnectOpensBothSidesSwitchesDatabasesAndSaysWhatFailed) {
   EXPECT_EQ(wb_->source_dbms, kSql);
   EXPECT_EQ(wb_->target_dbms, kJet);
   EXPECT_EQ(wb_->charset_name, "LATIN1");
-  data::DbTreeView& source = wb_->source_tree();
-  data::DbTreeView& target = wb_->target_tree();
+  workspace::DbTreeView& source = wb_->source_tree();
+  workspace::DbTreeView& target = wb_->target_tree();
   EXPECT_EQ(source.tree.ChildTexts(source.root_item), (Strings{"Shop", "Other"}));
   EXPECT_EQ(source.tree.ChildTexts(source.tables_folder), (Strings{"Orders", "Lines"}));
   EXPECT_EQ(target.tree.ChildTexts(target.root_item), Strings{db_});
@@ -206,8 +207,8 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
   EXPECT_THAT(NewlyAsked(), ElementsAre("No Target DataSource Connection!", "No Target DataSource Connection!"));
   EXPECT_EQ(wb_->hint(), "Please confirm your target Database connected SUCCESSFULLY!");
   ConnectAndFill();
-  data::DbTreeView& source = wb_->source_tree();
-  data::DbTreeView& target = wb_->target_tree();
+  workspace::DbTreeView& source = wb_->source_tree();
+  workspace::DbTreeView& target = wb_->target_tree();
   MigrateCommand(*wb_);
   Select(source, TreeNodeKind::kDatabase, "Shop");
   MigrateCommand(*wb_);
@@ -234,7 +235,7 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
                           "Convert view [vOrders" + into, "Convert tables of [Shop" + into));
 
   // Backup: nothing selected still starts the controller; a cancelled folder queues nothing.
-  target.selected = data::kNoItem;
+  target.selected = workspace::kNoItem;
   BackupCommand(*wb_);
   EXPECT_EQ(wb_->hint(), "Please select a Object in Target Databases Tree to backup!");
   Select(target, TreeNodeKind::kTablesFolder);
@@ -269,7 +270,7 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
 
 TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
   ConnectAndFill();
-  data::DbTreeView& target = wb_->target_tree();
+  workspace::DbTreeView& target = wb_->target_tree();
   DeleteCommand(*wb_);
   Select(target, TreeNodeKind::kRoot);
   DeleteCommand(*wb_);  // nothing at all
@@ -323,11 +324,25 @@ TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
   EXPECT_FALSE(fs::exists(mdb_));
   EXPECT_EQ(wb_->target().session, nullptr);
   EXPECT_EQ(target.tree.size(), 0u);
+
+  // New Database asks for the path with a Save dialog (cancelled: nothing is made).
+  prompt_.AnswerText(std::nullopt);
+  NewDatabase(*wb_);
+  prompt_.AnswerText((dir_ / "Fresh").string());
+  NewDatabase(*wb_);
+  const auto asked = prompt_.asked();
+  ASSERT_GE(asked.size(), 2u);
+  for (size_t i : {asked.size() - 2, asked.size() - 1}) {
+    EXPECT_EQ(asked[i].file.title, "Create Access Database As");
+    EXPECT_TRUE(asked[i].file.save && asked[i].file.path_must_exist);
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "Fresh.mdb"));
+  EXPECT_THAT(Lines(), Contains("Create Access MDB File [" + (dir_ / "Fresh.mdb").string() + "]"));
 }
 
 TEST_F(CommandsTest, ClearDataKeepsTablesAndViewsRenameNeedsEnterClearTablesDropsAll) {
   ConnectAndFill();
-  data::DbTreeView& target = wb_->target_tree();
+  workspace::DbTreeView& target = wb_->target_tree();
   ClearAllData(*wb_);  // nothing selected
   Select(target, TreeNodeKind::kDatabase);
   Answer({true, true});
@@ -375,7 +390,7 @@ TEST_F(CommandsTest, ClearDataKeepsTablesAndViewsRenameNeedsEnterClearTablesDrop
 
 TEST_F(CommandsTest, TargetCommandsAreRefusedWhileTasksRun) {
   ConnectAndFill();
-  data::DbTreeView& target = wb_->target_tree();
+  workspace::DbTreeView& target = wb_->target_tree();
   wb_->EnsureControllerRunning();
   const int database = target.tree.node(target.root_item).children.at(0);
   const size_t lines = Lines().size();
@@ -383,7 +398,7 @@ TEST_F(CommandsTest, TargetCommandsAreRefusedWhileTasksRun) {
   for (const auto& command : std::vector<std::function<void()>>{
            [&] { DeleteCommand(*wb_); }, [&] { DeleteDatabase(*wb_); }, [&] { ClearAllTables(*wb_); },
            [&] { ClearAllData(*wb_); }, [&] { DropView(*wb_); }, [&] { NewDatabase(*wb_); },
-           [&] { EXPECT_EQ(BeginRename(*wb_), data::kNoItem); },
+           [&] { EXPECT_EQ(BeginRename(*wb_), workspace::kNoItem); },
            [&] { SwitchDatabase(*wb_, target_access::Side::kTarget, database); }, [&] { DropTable(*wb_); },
            [&] { DropTable(*wb_); }}) {
     Select(target, TreeNodeKind::kTable, "Solo");

@@ -39,23 +39,23 @@ std::string Trim(const std::string& text) {
 // message box alone does not say what to fix).
 void ReportOpenFailure(Workbench& owner, const SideTexts& texts, data::DbConnection& connection) {
   owner.ShowHint(texts.hint);
-  data::WriteOutput(&owner.output(), "E::%s %s", texts.error, data::ErrorDescription(connection).c_str());
+  workspace::WriteOutput(&owner.output(), "E::%s %s", texts.error, data::ErrorDescription(connection).c_str());
   owner.prompt().ShowMessage(texts.error);
 }
 
 // Opens the side from `sets`, hands the tree its connection and rebuilds it, and makes the DBMS
 // text. `fallback_version` gives the text when the provider reports no DBMS name.
-void OpenSide(Workbench& owner, const SideTexts& texts, data::DbConnection& connection, data::DbTreeView& tree,
+void OpenSide(Workbench& owner, const SideTexts& texts, data::DbConnection& connection, workspace::DbTreeView& tree,
               const std::vector<data::PropertySet>& sets, std::string Workbench::*dbms,
               const std::function<std::string(data::Session*)>& fallback_version) {
-  data::OutputPane* out = &owner.output();
+  workspace::OutputPane* out = &owner.output();
   if (data::Failed(data::OpenDataSource(connection, sets))) {
     ReportOpenFailure(owner, texts, connection);
     return;
   }
-  data::WriteOutputText(out, texts.connected);
+  workspace::WriteOutputText(out, texts.connected);
   if (data::Failed(data::OpenSession(connection))) {
-    data::WriteOutput(out, "E::%s", data::ErrorDescription(connection).c_str());
+    workspace::WriteOutput(out, "E::%s", data::ErrorDescription(connection).c_str());
     owner.prompt().ShowMessage("Couldn't create session on data source");
     return;
   }
@@ -70,8 +70,9 @@ void OpenSide(Workbench& owner, const SideTexts& texts, data::DbConnection& conn
     tree.RefreshTree();
     text = owner.*dbms;
   }
+  owner.ShowTreeMessages();
   if (!have_name) {
-    data::WriteOutput(out, "Get %s DBMS Name Error!", texts.side);
+    workspace::WriteOutput(out, "Get %s DBMS Name Error!", texts.side);
   } else {
     text = Trim(name);
     std::string version;
@@ -79,18 +80,18 @@ void OpenSide(Workbench& owner, const SideTexts& texts, data::DbConnection& conn
       if (data::Succeeded(data::ReadDataSourceInfo(connection, data::DBPROP_DBMSVER, &version))) {
         text += "[" + version + "]";
       } else {
-        data::WriteOutput(out, "Get %s DBMS Version Error!", texts.side);
+        workspace::WriteOutput(out, "Get %s DBMS Version Error!", texts.side);
       }
     }
   }
-  data::WriteOutputText(out, "RESULT: The operation completed SUCCESSFULLY");
+  workspace::WriteOutputText(out, "RESULT: The operation completed SUCCESSFULLY");
   if (text.empty()) text = fallback_version(connection.session.get());
   std::lock_guard guard(owner.tree_lock());
   owner.*dbms = text;
 }
 
 // Releases the side and marks its tree as connecting.
-void ReleaseSide(Workbench& owner, data::DbConnection& connection, data::DbTreeView& tree) {
+void ReleaseSide(Workbench& owner, data::DbConnection& connection, workspace::DbTreeView& tree) {
   std::lock_guard guard(owner.tree_lock());
   data::CloseConnection(connection);
   tree.state = -1;

@@ -70,7 +70,7 @@ class ScriptedFlows : public TaskFlows {
 
  private:
   bool Call(const std::string& step, TaskRunContext& run, const std::string& name) {
-    data::WriteOutput(run.output(), "%s %s", step.c_str(), name.c_str());
+    workspace::WriteOutput(run.output(), "%s %s", step.c_str(), name.c_str());
     auto hook = hooks.find(step);
     return hook == hooks.end() || hook->second(run);
   }
@@ -96,10 +96,10 @@ bool CopyTables(TaskRunContext& run, const std::vector<std::string>& tables,
                 const std::function<void(size_t)>& after_table = {}) {
   for (size_t i = 0; i < tables.size(); ++i) {
     if (run.StopRequested()) {
-      data::WriteOutput(run.output(), "T::Terminaled");
+      workspace::WriteOutput(run.output(), "T::Terminaled");
       return true;
     }
-    data::WriteOutput(run.output(), "table %s", tables[i].c_str());
+    workspace::WriteOutput(run.output(), "table %s", tables[i].c_str());
     if (after_table) after_table(i);
   }
   return true;
@@ -109,7 +109,7 @@ class ControllerTest : public ::testing::Test {
  protected:
   ControllerTest() {
     WorkbenchOptions options;
-    options.output_clock = [] { return data::LocalTime{2024, 5, 6, 7, 8, 9, 10}; };
+    options.output_clock = [] { return workspace::LocalTime{2024, 5, 6, 7, 8, 9, 10}; };
     options.clock = [] { return std::int64_t{1700000000}; };  // every task queued in one second
     options.sleep = [](std::chrono::milliseconds) {};
     options.pause = [this] {
@@ -152,7 +152,7 @@ class ControllerTest : public ::testing::Test {
     workbench_->JoinController();
   }
 
-  data::ScriptedUserPrompt prompt_;
+  workspace::ScriptedUserPrompt prompt_;
   std::atomic<int> pauses_{0};
   std::function<void()> on_pause_;  // set before the controller starts
   bool refuse_thread_ = false;

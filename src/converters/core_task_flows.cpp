@@ -122,18 +122,20 @@ void CoreTaskFlows::ReconnectTarget(TaskRunContext& /*run*/, const std::string& 
 }
 
 bool CoreTaskFlows::SelectSourceDatabase(TaskRunContext& run, const std::string& database) {
-  std::lock_guard guard(owner_.tree_lock());
-  return Source(run).SelectDatabase(owner_.source_tree(), owner_.target_tree(), database);
+  bool selected = false;
+  {
+    std::lock_guard guard(owner_.tree_lock());
+    selected = Source(run).SelectDatabase(owner_.source_tree(), owner_.target_tree(), database);
+  }
+  owner_.ShowTreeMessages();
+  return selected;
 }
 
 bool CoreTaskFlows::UseSourceDatabase(TaskRunContext& run, const std::string& database) {
   return Source(run).UseDatabase(run.output(), run.source->session.get(), database);
 }
 
-void CoreTaskFlows::RefreshTargetTree(TaskRunContext& /*run*/) {
-  std::lock_guard guard(owner_.tree_lock());
-  owner_.target_tree().RefreshTree();
-}
+void CoreTaskFlows::RefreshTargetTree(TaskRunContext& /*run*/) { owner_.RefreshTree(owner_.target_tree()); }
 
 // --- what the flows share ----------------------------------------------------------------------
 
@@ -169,12 +171,12 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
   return context;
 }
 
-source_common::SourceTable CoreTaskFlows::SourceObject(const std::string& name, data::TreeNodeKind kind) {
+source_common::SourceTable CoreTaskFlows::SourceObject(const std::string& name, workspace::TreeNodeKind kind) {
   std::lock_guard guard(owner_.tree_lock());
-  const data::DbTree& tree = owner_.source_tree().tree;
+  const workspace::DbTree& tree = owner_.source_tree().tree;
   for (size_t id = 0; id < tree.size(); ++id) {
     if (!tree.Contains(static_cast<int>(id))) continue;
-    const data::TreeNode& node = tree.node(static_cast<int>(id));
+    const workspace::TreeNode& node = tree.node(static_cast<int>(id));
     if (node.kind == kind && node.text == name) return source_common::SourceTable(node.schema, name);
   }
   return source_common::SourceTable(name);

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "converters/task_flows.h"
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 #include "source_common/source_adapter.h"
 #include "source_common/source_context.h"
 
@@ -53,7 +53,7 @@ class CoreTaskFlows : public TaskFlows {
   // The adapter of the run's source.
   static const source_common::SourceAdapter& Source(const TaskRunContext& run);
   // A source table or view named by a task, with the schema the source tree lists it in.
-  source_common::SourceTable SourceObject(const std::string& name, data::TreeNodeKind kind);
+  source_common::SourceTable SourceObject(const std::string& name, workspace::TreeNodeKind kind);
 
   void MigrateTable(TaskRunContext& run, const std::string& folder, const source_common::SourceTable& table);
   void MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder);

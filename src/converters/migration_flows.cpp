@@ -10,6 +10,7 @@
 #include "converters/workbench.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 
 namespace tabulon::converters {
 namespace {
@@ -24,7 +25,7 @@ data::Session* TargetSession(const TaskRunContext& run) { return run.target->ses
 // The source session, checked once per object: its absence is one line and a failure.
 data::Session* CheckedSource(TaskRunContext& run) {
   data::Session* source = SourceSession(run);
-  if (source == nullptr) data::WriteOutput(run.output(), "No Connection!");
+  if (source == nullptr) workspace::WriteOutput(run.output(), "No Connection!");
   return source;
 }
 
@@ -37,7 +38,7 @@ void Record(TaskRunContext& run, const char* kind, const std::string& name, cons
 bool CreateObject(TaskRunContext& run, const char* kind, const std::string& name, const std::string& statement,
                   int report) {
   std::string error;
-  const bool created = data::ExecuteStatement(run.output(), TargetSession(run), statement, report, &error);
+  const bool created = workspace::ExecuteStatement(run.output(), TargetSession(run), statement, report, &error);
   Record(run, kind, name, statement, created ? ObjectOutcome::kCreated : ObjectOutcome::kFailed, error);
   return created;
 }
@@ -49,20 +50,20 @@ bool CreateObject(TaskRunContext& run, const char* kind, const std::string& name
 bool ReportedWithoutStatements(TaskRunContext& run, const char* kind, const std::string& table,
                                const Result<Translation>& translation, const char* failure_line,
                                const char* nothing_line) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   if (!translation.ok()) {
-    data::WriteOutput(out, "T::%s", translation.status().message().c_str());
+    workspace::WriteOutput(out, "T::%s", translation.status().message().c_str());
     Record(run, kind, table, "", ObjectOutcome::kFailed, translation.status().message());
-    data::WriteOutput(out, "%s", failure_line);
+    workspace::WriteOutput(out, "%s", failure_line);
     return true;
   }
   if (translation->unsupported()) {
-    data::WriteOutput(out, "T::%s", translation->text.c_str());
+    workspace::WriteOutput(out, "T::%s", translation->text.c_str());
     Record(run, kind, table, "", ObjectOutcome::kUnsupported, translation->text);
     return true;
   }
   if (translation->nothing()) {
-    data::WriteOutput(out, "%s", nothing_line);
+    workspace::WriteOutput(out, "%s", nothing_line);
     return true;
   }
   return false;
@@ -75,20 +76,20 @@ bool IsMigratedTable(const ListedObject& object) { return object.type != "VIEW";
 }  // namespace
 
 bool CoreTaskFlows::MigrateAllTables(TaskRunContext& run) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   const std::string folder = WorkDirectory();
-  data::WriteOutput(out, "Convert Tables of database [%s]", run.source_database.c_str());
+  workspace::WriteOutput(out, "Convert Tables of database [%s]", run.source_database.c_str());
   std::vector<ListedObject> tables;
   const data::Hresult listed = ListObjects(SourceSession(run), "TABLE", &tables);
   if (data::Failed(listed)) {
-    data::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
+    workspace::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
     return true;
   }
   for (const ListedObject& table : tables) {
     if (!IsMigratedTable(table)) continue;
     MigrateTable(run, folder, SourceTable(table.schema, table.name));
     if (run.StopRequested()) {
-      data::WriteOutput(out, "Tables Converting Terminaled!");
+      workspace::WriteOutput(out, "Tables Converting Terminaled!");
       break;
     }
   }
@@ -98,7 +99,7 @@ bool CoreTaskFlows::MigrateAllTables(TaskRunContext& run) {
 }
 
 bool CoreTaskFlows::MigrateOneTable(TaskRunContext& run) {
-  MigrateTable(run, WorkDirectory(), SourceObject(run.source_object, data::TreeNodeKind::kTable));
+  MigrateTable(run, WorkDirectory(), SourceObject(run.source_object, workspace::TreeNodeKind::kTable));
   return true;
 }
 
@@ -108,17 +109,17 @@ bool CoreTaskFlows::MigrateRelationships(TaskRunContext& run) {
 }
 
 void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder, const SourceTable& table) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   const std::string& database = run.source_database;
   const std::string scratch = PathInFolder(folder, table.name);
   MigrationReport& report = run.owner->report();
   report.BeginTable(table.name);
   if (!WriteNewFile(scratch, "")) {
-    data::WriteOutput(out, "%s", kCharacterSetLine);
+    workspace::WriteOutput(out, "%s", kCharacterSetLine);
     report.FailTable(table.name, "the work file " + scratch + " cannot be written");
     return;
   }
-  data::WriteOutput(out, "TABLE: [%s].[%s] Migrating.....", database.c_str(), table.name.c_str());
+  workspace::WriteOutput(out, "TABLE: [%s].[%s] Migrating.....", database.c_str(), table.name.c_str());
   data::Session* source = CheckedSource(run);
   if (source == nullptr) {
     report.FailTable(table.name, "No Connection!");
@@ -129,37 +130,37 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   if (!definition.ok() || !definition->statements()) {
     // The source could not be read (its words), or it gave no columns.
     const std::string why = definition.ok() ? "the source gives no columns" : definition.status().message();
-    data::WriteOutput(out, "T::%s", why.c_str());
-    data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
+    workspace::WriteOutput(out, "T::%s", why.c_str());
+    workspace::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
     report.FailTable(table.name, why);
     return;
   }
   AppendToFile(scratch, definition->text);
   std::string error;
-  if (!data::ExecuteStatement(out, TargetSession(run), definition->text, 1, &error)) {
-    data::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
+  if (!workspace::ExecuteStatement(out, TargetSession(run), definition->text, 1, &error)) {
+    workspace::WriteOutput(out, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.name.c_str());
     report.FailTable(table.name, error);
     return;
   }
   report.TableCreated(table.name);
-  data::WriteOutput(out, "Create table [%s] SUCCESSFULLY!!!", table.name.c_str());
+  workspace::WriteOutput(out, "Create table [%s] SUCCESSFULLY!!!", table.name.c_str());
 
-  data::WriteOutput(out, "Primary Keys Migrating.....");
+  workspace::WriteOutput(out, "Primary Keys Migrating.....");
   const Result<Translation> key = Source(run).TranslatePrimaryKey(context, source, database, table);
   if (!ReportedWithoutStatements(run, "primary key", table.name, key, "E::Create PK failure!", "NO PRIMARY KEY(S)!")) {
     AppendToFile(scratch, key->text);
     // A failed key does not stop the table: its indexes and rows still come.
     const bool created = CreateObject(run, "primary key", table.name, key->text, 1);
-    data::WriteOutput(out, "%s", created ? "Create PRIMARY KEY SUCCESSFULLY!!!" : "E::Create PK failure!");
+    workspace::WriteOutput(out, "%s", created ? "Create PRIMARY KEY SUCCESSFULLY!!!" : "E::Create PK failure!");
   }
 
-  data::WriteOutput(out, "Unique Keys Migrating.....");
+  workspace::WriteOutput(out, "Unique Keys Migrating.....");
   const Result<Translation> indexes = Source(run).TranslateUniqueIndexes(context, source, database, table);
   if (!ReportedWithoutStatements(run, "index", table.name, indexes, "Create Index failure!", "NO Index(es)!")) {
     AppendToFile(scratch, indexes->text);
     for (const std::string& piece : StatementPieces(indexes->text)) {
       const bool created = CreateObject(run, "index", table.name, piece, 0);
-      data::WriteOutput(out, "%s", created ? "Create Index SUCCESSFULLY!!!" : "Create Index failure!");
+      workspace::WriteOutput(out, "%s", created ? "Create Index SUCCESSFULLY!!!" : "Create Index failure!");
     }
   }
 
@@ -170,13 +171,13 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
 }
 
 void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   const std::string& database = run.source_database;
-  data::WriteOutput(out, "Convert Relationships of database [%s]", database.c_str());
+  workspace::WriteOutput(out, "Convert Relationships of database [%s]", database.c_str());
   std::vector<ListedObject> tables;
   const data::Hresult listed = ListObjects(SourceSession(run), "TABLE", &tables);
   if (data::Failed(listed)) {
-    data::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
+    workspace::WriteOutputText(out, data::FormatHresult("Open tables Error:", listed));
     return;
   }
   const source_common::SourceContext context = MakeSourceContext(run, folder);
@@ -187,7 +188,7 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
     const SourceTable table(listed_table.schema, listed_table.name);
     const std::string scratch = PathInFolder(folder, table.name);
     if (!AppendToFile(scratch, "")) {
-      data::WriteOutput(out, "%s", kCharacterSetLine);
+      workspace::WriteOutput(out, "%s", kCharacterSetLine);
       continue;
     }
     data::Session* source = CheckedSource(run);
@@ -201,7 +202,7 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       AppendToFile(scratch, keys->text);
       for (const std::string& piece : StatementPieces(keys->text)) {
         const bool created = CreateObject(run, "relationship", table.name, piece, 1);
-        data::WriteOutput(out, "%s",
+        workspace::WriteOutput(out, "%s",
                           created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
       }
     }
@@ -209,20 +210,20 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
 }
 
 bool CoreTaskFlows::MigrateAllViews(TaskRunContext& run) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   const std::string folder = WorkDirectory();
-  data::WriteOutput(out, "Convert Views of database [%s]", run.source_database.c_str());
+  workspace::WriteOutput(out, "Convert Views of database [%s]", run.source_database.c_str());
   std::vector<ListedObject> views;
   const data::Hresult listed = ListObjects(SourceSession(run), "VIEW", &views);
   if (data::Failed(listed)) {
-    data::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
+    workspace::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
     return true;
   }
   for (const ListedObject& view : views) {
     // Names with blanks are taken here: a view's name is only ever quoted.
     if (IsUserView(view)) MigrateView(run, folder, SourceTable(view.schema, view.name));
     if (run.StopRequested()) {
-      data::WriteOutput(out, "Views Converting Terminaled!");
+      workspace::WriteOutput(out, "Views Converting Terminaled!");
       break;
     }
   }
@@ -230,18 +231,18 @@ bool CoreTaskFlows::MigrateAllViews(TaskRunContext& run) {
 }
 
 bool CoreTaskFlows::MigrateOneView(TaskRunContext& run) {
-  return MigrateView(run, WorkDirectory(), SourceObject(run.source_object, data::TreeNodeKind::kView));
+  return MigrateView(run, WorkDirectory(), SourceObject(run.source_object, workspace::TreeNodeKind::kView));
 }
 
 bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, const SourceTable& view) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   const std::string scratch = PathInFolder(folder, view.name + ".vw");
   if (!WriteNewFile(scratch, "")) {
-    data::WriteOutput(out, "%s", kCharacterSetLine);
+    workspace::WriteOutput(out, "%s", kCharacterSetLine);
     Record(run, "view", view.name, "", ObjectOutcome::kFailed, "the work file " + scratch + " cannot be written");
     return false;
   }
-  data::WriteOutput(out, "VIEW: [%s].[%s] Converting..... ", run.source_database.c_str(), view.name.c_str());
+  workspace::WriteOutput(out, "VIEW: [%s].[%s] Converting..... ", run.source_database.c_str(), view.name.c_str());
   data::Session* source = CheckedSource(run);
   if (source == nullptr) {
     Record(run, "view", view.name, "", ObjectOutcome::kFailed, "No Connection!");
@@ -250,24 +251,24 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
   const Result<Translation> text =
       Source(run).TranslateViewDefinition(MakeSourceContext(run, folder), source, run.source_database, view);
   if (!text.ok()) {
-    data::WriteOutput(out, "T::%s", text.status().message().c_str());
-    data::WriteOutput(out, "Create VIEW [%s] failure!!!", view.name.c_str());
+    workspace::WriteOutput(out, "T::%s", text.status().message().c_str());
+    workspace::WriteOutput(out, "Create VIEW [%s] failure!!!", view.name.c_str());
     Record(run, "view", view.name, "", ObjectOutcome::kFailed, text.status().message());
     return false;
   }
   if (text->unsupported()) {
-    data::WriteOutput(out, "T::%s", text->text.c_str());
+    workspace::WriteOutput(out, "T::%s", text->text.c_str());
     Record(run, "view", view.name, "", ObjectOutcome::kUnsupported, text->text);
     return true;
   }
   if (text->nothing()) {
-    data::WriteOutput(out, "No View(s)!");
+    workspace::WriteOutput(out, "No View(s)!");
     Record(run, "view", view.name, "", ObjectOutcome::kFailed, "the source gives no definition");
     return true;
   }
   AppendToFile(scratch, text->text);
   const bool created = CreateObject(run, "view", view.name, text->text, 0);
-  data::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!",
+  workspace::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!",
                     view.name.c_str());
   return created;
 }

@@ -22,12 +22,12 @@ namespace fs = std::filesystem;
 
 // Makes an empty .mdb at `path` with the built-in provider, reporting as the file creation of
 // the target adapter does.
-bool CreateMdbFile(data::OutputPane* out, const std::string& path) {
-  data::WriteOutput(out, "Create Access MDB File [%s]", path.c_str());
+bool CreateMdbFile(workspace::OutputPane* out, const std::string& path) {
+  workspace::WriteOutput(out, "Create Access MDB File [%s]", path.c_str());
   const std::shared_ptr<data::Provider> provider = data::FindProvider(data::kJetProviderName);
   auto* jet = dynamic_cast<data::JetProvider*>(provider.get());
   if (jet == nullptr) {
-    data::WriteOutputText(out, data::FormatHresult("Database Init", data::REGDB_E_CLASSNOTREG));
+    workspace::WriteOutputText(out, data::FormatHresult("Database Init", data::REGDB_E_CLASSNOTREG));
     return false;
   }
   data::PropertySet set(data::DBPROPSET_DBINIT);
@@ -35,8 +35,8 @@ bool CreateMdbFile(data::OutputPane* out, const std::string& path) {
   std::vector<std::string> errors;
   const data::Hresult code = jet->CreateDataSource({&set, 1}, &errors);
   if (data::Failed(code)) {
-    data::WriteOutputText(out, data::FormatHresult("Create DB", code));
-    if (!errors.empty()) data::WriteOutputText(out, errors.front());
+    workspace::WriteOutputText(out, data::FormatHresult("Create DB", code));
+    if (!errors.empty()) workspace::WriteOutputText(out, errors.front());
     return false;
   }
   return true;
@@ -58,17 +58,17 @@ std::string MdbFilePath(const std::string& database) {
 }
 
 bool CoreTaskFlows::RestoreBackup(TaskRunContext& run) {
-  data::OutputPane* out = run.output();
+  workspace::OutputPane* out = run.output();
   const std::string& folder = run.source_database;
   // Checked before the file is made: a folder without a backup leaves no empty file behind.
   if (!HoldsBackup(folder)) {
-    data::WriteOutput(out, "E::No backup in [%s]: it holds no TABLES, DATA or VIEWS folder!", folder.c_str());
+    workspace::WriteOutput(out, "E::No backup in [%s]: it holds no TABLES, DATA or VIEWS folder!", folder.c_str());
     return false;
   }
   const std::string file = MdbFilePath(run.target_database);
   std::error_code error;
   if (!fs::exists(file, error) && !CreateMdbFile(out, file)) {
-    data::WriteOutput(out, "Create Target Database[%s] Error!", file.c_str());
+    workspace::WriteOutput(out, "Create Target Database[%s] Error!", file.c_str());
     return false;
   }
   run.SetProgress(10);
@@ -79,16 +79,16 @@ bool CoreTaskFlows::RestoreBackup(TaskRunContext& run) {
       target_access::RestoreBackup(owner_.target_context(), run.target->session.get(), folder);
   if (!restored.ok()) {
     if (restored.status().code() != ErrorCode::kNoConnection) {
-      data::WriteOutput(out, "E::%s", restored.status().message().c_str());
+      workspace::WriteOutput(out, "E::%s", restored.status().message().c_str());
     }
     return false;
   }
   const target_access::RestoreResult& r = *restored;
-  data::WriteOutput(out, "Restored into [%s]: %zu tables, %llu records, %zu views", file.c_str(), r.tables_restored,
+  workspace::WriteOutput(out, "Restored into [%s]: %zu tables, %llu records, %zu views", file.c_str(), r.tables_restored,
                     static_cast<unsigned long long>(r.rows_restored), r.views_restored);
   const bool complete = r.tables_failed == 0 && r.rows_failed == 0 && r.data_files_skipped == 0 && r.views_failed == 0;
   if (!complete) {
-    data::WriteOutput(out, "T::Not restored: %zu tables, %llu records, %zu views", r.tables_failed,
+    workspace::WriteOutput(out, "T::Not restored: %zu tables, %llu records, %zu views", r.tables_failed,
                       static_cast<unsigned long long>(r.rows_failed), r.views_failed);
   }
   return complete && !r.stopped;

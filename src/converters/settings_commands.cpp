@@ -62,7 +62,7 @@ std::string ProposeNewTargetFile(Workbench& owner) {
   if (fs::is_directory(path, error)) fs::remove_all(path, error);
   if (!target_access::CreateAccessDatabaseAt(owner.target_context(), path.string()) ||
       !fs::is_regular_file(path, error)) {
-    data::WriteOutput(&owner.output(), "E::Could not create %s", path.string().c_str());
+    workspace::WriteOutput(&owner.output(), "E::Could not create %s", path.string().c_str());
     return {};
   }
   return path.string();
@@ -85,6 +85,13 @@ void TestConnections(Workbench& owner, const config::Settings& settings) {
   const std::vector<data::PropertySet> sets = target_access::BuildTargetPropertySets(context);
   target_access::EnsureSystemDatabase(context);
   TestSide(owner, target, sets, "Target DB Connect ERROR!", "Target Connection Successful!");
+}
+
+Status SaveSettings(Workbench& owner, const config::Settings& settings, const std::string& settings_path) {
+  Status status = config::SaveConfig(settings_path, settings);
+  owner.prompt().ShowMessage(status.ok() ? "The Config Infomation saved successfully!"
+                                         : "The Config Infomation was not saved: " + status.ToString());
+  return status;
 }
 
 Status UseConnectSettings(Workbench& owner, const config::Settings& settings, const std::string& settings_path) {

@@ -32,6 +32,10 @@ std::string ProposeNewTargetFile(Workbench& owner);
 // Nothing of the Workbench's own connections changes.
 void TestConnections(Workbench& owner, const config::Settings& settings);
 
+// "Save Config": writes the settings file (config::SaveConfig) and shows "The Config Infomation
+// saved successfully!" or the reason it failed.
+Status SaveSettings(Workbench& owner, const config::Settings& settings, const std::string& settings_path);
+
 // "Connect": writes the settings file as Connect does (`settings_path`), fills both profiles of
 // the Workbench (source name and catalog lower-cased where case does not matter) and its
 // auto-backup option. The caller then runs ConnectCommand. A failed write is returned; the

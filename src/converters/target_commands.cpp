@@ -14,6 +14,7 @@
 #include "converters/tree_selection.h"
 #include "converters/workbench.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "source_sqlserver/sql_names.h"
 #include "target_access/access_files.h"
 #include "target_access/target_tables.h"
@@ -21,7 +22,7 @@
 namespace tabulon::converters {
 namespace {
 
-using data::TreeNodeKind;
+using workspace::TreeNodeKind;
 using target_access::QuoteAccessName;
 
 constexpr char kNoDatabaseSelected[] = "No Database in TARGET Side be Selected!";
@@ -51,7 +52,7 @@ struct Item {
 // items out of the tree as they go).
 std::vector<Item> ItemsUnder(Workbench& owner, int folder) {
   std::lock_guard guard(owner.tree_lock());
-  const data::DbTree& tree = owner.target_tree().tree;
+  const workspace::DbTree& tree = owner.target_tree().tree;
   std::vector<Item> items;
   if (!tree.Contains(folder)) return items;
   for (int child : tree.node(folder).children) items.push_back({child, tree.node(child).text});
@@ -63,15 +64,12 @@ void RemoveTargetItem(Workbench& owner, int id) {
   owner.target_tree().RemoveItem(id);
 }
 
-void RefreshTargetTree(Workbench& owner) {
-  std::lock_guard guard(owner.tree_lock());
-  owner.target_tree().RefreshTree();
-}
+void RefreshTargetTree(Workbench& owner) { owner.RefreshTree(owner.target_tree()); }
 
 // The name the current database goes by: its item's text, else the name the tree keeps.
 std::string CurrentDatabaseName(Workbench& owner) {
   std::lock_guard guard(owner.tree_lock());
-  const data::DbTreeView& tree = owner.target_tree();
+  const workspace::DbTreeView& tree = owner.target_tree();
   if (tree.tree.Contains(tree.current_database_item)) return tree.tree.node(tree.current_database_item).text;
   return tree.current_database;
 }
@@ -90,7 +88,7 @@ struct Relationship {
 // The target's relationships, read from its system table (one row per column pair). A target
 // that does not let it be read gives none; a read failing half-way is a line with the provider's
 // words (the target then refuses to drop a table still related, and says so).
-std::vector<Relationship> ReadRelationships(data::Session* session, data::OutputPane* output) {
+std::vector<Relationship> ReadRelationships(data::Session* session, workspace::OutputPane* output) {
   std::vector<Relationship> relationships;
   data::TextRowset rows;
   if (data::OpenTextRowset(session, "select szRelationship, szObject, szReferencedObject from MSysRelationships",
@@ -104,7 +102,7 @@ std::vector<Relationship> ReadRelationships(data::Session* session, data::Output
   for (;;) {
     Result<bool> fetched = data::FetchRow(rows);
     if (!fetched.ok()) {
-      data::WriteOutput(output, "T::%s", fetched.status().message().c_str());
+      workspace::WriteOutput(output, "T::%s", fetched.status().message().c_str());
       break;
     }
     if (!*fetched) break;
@@ -123,8 +121,8 @@ void DropRelationshipsOf(Workbench& owner, const std::vector<std::string>& table
   for (const Relationship& r : ReadRelationships(session, &owner.output())) {
     if (!Contains(tables, r.table) && !Contains(tables, r.referenced)) continue;
     const std::string sql = "alter table " + QuoteAccessName(r.table) + " drop constraint " + QuoteAccessName(r.name);
-    data::WriteOutputText(&owner.output(), sql);
-    data::ExecuteStatement(&owner.output(), session, sql, 1);
+    workspace::WriteOutputText(&owner.output(), sql);
+    workspace::ExecuteStatement(&owner.output(), session, sql, 1);
   }
 }
 
@@ -172,6 +170,14 @@ std::vector<std::string> ReferencingFirst(std::vector<std::string> pending,
   return order;
 }
 
+// Drops a database file; dropping the connected one is announced first.
+void DropDatabaseFile(Workbench& owner, const std::string& name) {
+  if (target_access::IsConnectedDatabase(owner.target_context(), name)) {
+    owner.prompt().ShowMessage("Connected Database Dropped, Please Connect Another!");
+  }
+  target_access::DropAccessDatabase(owner.target_context(), name);
+}
+
 // True when a database item is selected; else the message.
 bool CheckDatabaseSelected(Workbench& owner) {
   const TreeSelection selection = TargetSelection(owner);
@@ -183,14 +189,14 @@ bool CheckDatabaseSelected(Workbench& owner) {
 void DeleteDatabaseItem(Workbench& owner, const TreeSelection& selection) {
   const std::string& name = selection.text;
   if (!Confirm(owner, "Delete database [" + name + "]?", LastWarning("[" + name + "]"))) return;
-  data::WriteOutput(&owner.output(), "Remove Database [%s]!", name.c_str());
-  target_access::DropAccessDatabase(owner.target_context(), name);
+  workspace::WriteOutput(&owner.output(), "Remove Database [%s]!", name.c_str());
+  DropDatabaseFile(owner, name);
   // The drop reports a file it could not delete but does not fail: only a file that is gone
   // leaves the tree.
   std::error_code error;
   if (std::filesystem::exists(name + ".mdb", error)) return;
   std::lock_guard guard(owner.tree_lock());
-  data::DbTreeView& tree = owner.target_tree();
+  workspace::DbTreeView& tree = owner.target_tree();
   tree.RemoveItem(selection.item);
   if (EqualsIgnoreAsciiCase(tree.current_database, name)) tree.current_database.clear();
 }
@@ -210,32 +216,32 @@ void DeleteCommand(Workbench& owner) {
     owner.prompt().ShowMessage("No selected Object to delete!");
     return;
   }
-  data::OutputPane* out = &owner.output();
+  workspace::OutputPane* out = &owner.output();
   switch (selection.kind) {
     case TreeNodeKind::kDatabase: DeleteDatabaseItem(owner, selection); break;
     case TreeNodeKind::kTablesFolder: {
       const std::string& database = selection.parent;
       const std::string question = "Delete all the tables of [" + database + "]?";
       if (!Confirm(owner, question, LastWarning("[" + database + "]"))) return;
-      data::WriteOutputText(out, question);
+      workspace::WriteOutputText(out, question);
       const int dropped = DropTables(owner, database, ItemsUnder(owner, selection.item));
-      data::WriteOutput(out, "[%d] tables removed!", dropped);
+      workspace::WriteOutput(out, "[%d] tables removed!", dropped);
       break;
     }
     case TreeNodeKind::kViewsFolder: {
       const std::string& database = selection.parent;
       const std::string question = "Delete all the views of [" + database + "]?";
       if (!Confirm(owner, question, LastWarning("the views of [" + database + "]"))) return;
-      data::WriteOutputText(out, question);
+      workspace::WriteOutputText(out, question);
       const int dropped = DropViews(owner, ItemsUnder(owner, selection.item));
-      data::WriteOutput(out, "[%d] views removed!", dropped);
+      workspace::WriteOutput(out, "[%d] views removed!", dropped);
       break;
     }
     case TreeNodeKind::kTable: {
       const std::string object = "[" + selection.grandparent + "." + selection.text + "]";
       const std::string question = "Delete the table " + object + "?";
       if (!Confirm(owner, question, LastWarning("the table " + object, ""))) return;
-      data::WriteOutputText(out, question);
+      workspace::WriteOutputText(out, question);
       if (target_access::DropTargetTable(out, TargetSession(owner), selection.grandparent, selection.text)) {
         RemoveTargetItem(owner, selection.item);
       }
@@ -245,7 +251,7 @@ void DeleteCommand(Workbench& owner) {
       const std::string object = "[" + selection.grandparent + "." + selection.text + "]";
       const std::string question = "Delete the view " + object + "?";
       if (!Confirm(owner, question, LastWarning("the view " + object))) return;
-      data::WriteOutputText(out, question);
+      workspace::WriteOutputText(out, question);
       if (target_access::DropTargetView(out, TargetSession(owner), selection.text)) {
         RemoveTargetItem(owner, selection.item);
       }
@@ -264,14 +270,23 @@ void NewDatabase(Workbench& owner) {
   }
   const size_t slash = folder.find_last_of("\\/");
   folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-  if (target_access::CreateAccessDatabase(owner.target_context(), folder, 0)) RefreshTargetTree(owner);
+  workspace::FileChoice choice;
+  choice.title = "Create Access Database As";
+  choice.filter_name = "Access Data File";
+  choice.filter_pattern = "*.mdb;*.MDB";
+  choice.initial_directory = folder;
+  choice.save = true;
+  choice.path_must_exist = true;
+  const std::optional<std::string> chosen = owner.prompt().ChooseFile(choice);
+  if (!chosen || chosen->empty()) return;
+  if (target_access::CreateAccessDatabase(owner.target_context(), *chosen, 0)) RefreshTargetTree(owner);
 }
 
 void DeleteDatabase(Workbench& owner) {
   if (!owner.AllowConnectionCommand() || !CheckDatabaseSelected(owner)) return;
   const std::string name = TargetSelection(owner).text;
   if (!Confirm(owner, "Remove database [" + name + "]?", LastWarning("[" + name + "]"))) return;
-  target_access::DropAccessDatabase(owner.target_context(), name);
+  DropDatabaseFile(owner, name);
   RefreshTargetTree(owner);
 }
 
@@ -279,7 +294,7 @@ void ClearAllTables(Workbench& owner) {
   if (!owner.AllowConnectionCommand() || !CheckDatabaseSelected(owner)) return;
   const std::string name = CurrentDatabaseName(owner);
   if (!Confirm(owner, "Remove all the tables of [" + name + "]?", LastWarning("[" + name + "]"))) return;
-  int views_folder = data::kNoItem, tables_folder = data::kNoItem;
+  int views_folder = workspace::kNoItem, tables_folder = workspace::kNoItem;
   {
     std::lock_guard guard(owner.tree_lock());
     views_folder = owner.target_tree().views_folder;
@@ -294,7 +309,7 @@ void ClearAllData(Workbench& owner) {
   if (!owner.AllowConnectionCommand() || !CheckDatabaseSelected(owner)) return;
   const std::string name = CurrentDatabaseName(owner);
   if (!Confirm(owner, "Delete all the data of [" + name + "]?", LastWarning("[" + name + "]"))) return;
-  int tables_folder = data::kNoItem;
+  int tables_folder = workspace::kNoItem;
   {
     std::lock_guard guard(owner.tree_lock());
     tables_folder = owner.target_tree().tables_folder;
@@ -308,8 +323,8 @@ void ClearAllData(Workbench& owner) {
     std::vector<std::string> failed;
     for (const std::string& table : pending) {
       const std::string sql = "delete from " + QuoteAccessName(table);
-      data::WriteOutputText(&owner.output(), sql);
-      if (!data::ExecuteStatement(&owner.output(), session, sql, 1)) failed.push_back(table);
+      workspace::WriteOutputText(&owner.output(), sql);
+      if (!workspace::ExecuteStatement(&owner.output(), session, sql, 1)) failed.push_back(table);
     }
     if (failed.size() == pending.size()) break;
     pending = std::move(failed);
@@ -336,8 +351,8 @@ void DropView(Workbench& owner) {
 
 int BeginRename(Workbench& owner) {
   const TreeSelection selection = TargetSelection(owner);
-  if (!selection.present() || selection.kind != TreeNodeKind::kTable) return data::kNoItem;
-  if (!owner.AllowConnectionCommand()) return data::kNoItem;
+  if (!selection.present() || selection.kind != TreeNodeKind::kTable) return workspace::kNoItem;
+  if (!owner.AllowConnectionCommand()) return workspace::kNoItem;
   return selection.item;
 }
 
@@ -346,7 +361,7 @@ bool EndRename(Workbench& owner, int item, const std::string& new_name, bool com
   std::string old_name;
   {
     std::lock_guard guard(owner.tree_lock());
-    const data::DbTree& tree = owner.target_tree().tree;
+    const workspace::DbTree& tree = owner.target_tree().tree;
     if (!tree.Contains(item) || tree.node(item).kind != TreeNodeKind::kTable) return false;
     old_name = tree.node(item).text;
   }
@@ -361,7 +376,7 @@ bool EndRename(Workbench& owner, int item, const std::string& new_name, bool com
 
 void SwitchDatabase(Workbench& owner, target_access::Side side, int item) {
   const bool source = side == target_access::Side::kSource;
-  data::DbTreeView& tree = source ? owner.source_tree() : owner.target_tree();
+  workspace::DbTreeView& tree = source ? owner.source_tree() : owner.target_tree();
   std::string name;
   {
     std::lock_guard guard(owner.tree_lock());
@@ -374,12 +389,11 @@ void SwitchDatabase(Workbench& owner, target_access::Side side, int item) {
     std::lock_guard guard(owner.tree_lock());
     tree.current_database = name;
   }
-  data::WriteOutput(&owner.output(), "Select Database [%s]", name.c_str());
+  workspace::WriteOutput(&owner.output(), "Select Database [%s]", name.c_str());
   if (source) {
-    data::ExecuteStatement(&owner.output(), owner.source().session.get(),
+    workspace::ExecuteStatement(&owner.output(), owner.source().session.get(),
                            "use " + source_sqlserver::QuoteSqlServerName(name), 1);
-    std::lock_guard guard(owner.tree_lock());
-    tree.RefreshTree();
+    owner.RefreshTree(tree);
     return;
   }
   data::ConnectionProfile& profile = owner.target().profile;

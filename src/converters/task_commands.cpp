@@ -13,7 +13,7 @@
 namespace tabulon::converters {
 namespace {
 
-using data::TreeNodeKind;
+using workspace::TreeNodeKind;
 
 // What a command needs of the Workbench at one moment: both selections, whether the target is
 // connected, and the DBMS texts new tasks carry.
@@ -176,7 +176,7 @@ void RestoreCommand(Workbench& owner) {
     owner.prompt().ShowMessage("No backup in [" + *folder + "]: it holds no TABLES, DATA or VIEWS folder!");
     return;
   }
-  data::FileChoice choice;
+  workspace::FileChoice choice;
   choice.title = "Restore Into Access Database";
   choice.filter_name = "Access Data File";
   choice.filter_pattern = "*.mdb;*.MDB";

@@ -8,7 +8,7 @@
 
 #include "converters/task_model.h"
 #include "data/db_connection.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 
 namespace tabulon::converters {
 
@@ -33,7 +33,7 @@ struct TaskRunContext {
   void SetProgress(std::int32_t percent) const;
   // True once a stop has been asked for: long loops look at it between items.
   bool StopRequested() const;
-  data::OutputPane* output() const;
+  workspace::OutputPane* output() const;
 };
 
 class TaskFlows {

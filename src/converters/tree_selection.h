@@ -4,25 +4,25 @@
 
 #include <string>
 
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 
 namespace tabulon::converters {
 
 struct TreeSelection {
-  int item = data::kNoItem;
-  data::TreeNodeKind kind = data::TreeNodeKind::kRoot;
+  int item = workspace::kNoItem;
+  workspace::TreeNodeKind kind = workspace::TreeNodeKind::kRoot;
   std::string text;
   std::string parent;       // the text of the item's parent ("" at the top)
   std::string grandparent;  // a table's or view's database
   std::string schema;       // a table's or view's schema, as the catalogue lists it
 
-  bool present() const { return item != data::kNoItem; }
+  bool present() const { return item != workspace::kNoItem; }
 };
 
 // The caller holds the Workbench's tree lock.
-inline TreeSelection ReadSelection(const data::DbTreeView& tree) {
+inline TreeSelection ReadSelection(const workspace::DbTreeView& tree) {
   TreeSelection selection;
-  const data::TreeNode* node = tree.SelectedNode();
+  const workspace::TreeNode* node = tree.SelectedNode();
   if (node == nullptr) return selection;
   selection.item = tree.selected;
   selection.kind = node->kind;

@@ -19,29 +19,27 @@ void TaskRunContext::SetProgress(std::int32_t percent) const {
 
 bool TaskRunContext::StopRequested() const { return owner->controller_state() == ControllerState::kStopRequested; }
 
-data::OutputPane* TaskRunContext::output() const { return &owner->output(); }
+workspace::OutputPane* TaskRunContext::output() const { return &owner->output(); }
 
-Workbench::Workbench(data::UserPrompt& prompt, WorkbenchOptions options)
+Workbench::Workbench(workspace::UserPrompt& prompt, WorkbenchOptions options)
     : prompt_(prompt),
       options_(std::move(options)),
-      output_(options_.output_clock ? data::OutputPane(options_.output_clock) : data::OutputPane()) {
+      output_(options_.output_clock ? workspace::OutputPane(options_.output_clock) : workspace::OutputPane()) {
   condition_file_path = options_.program_folder + "/Condition.cfg";
   target_context_.output = &output_;
-  target_context_.prompt = &prompt_;
   target_context_.source = &source_;
   target_context_.target = &target_;
   target_context_.source_tree = &source_tree_;
   target_context_.target_tree = &target_tree_;
   target_context_.tree_lock = &tree_lock_;
   work_directory = data_folder();
-  for (data::DbTreeView* tree : {&source_tree_, &target_tree_}) {
+  for (workspace::DbTreeView* tree : {&source_tree_, &target_tree_}) {
     tree->output = &output_;
-    tree->prompt = &prompt_;
   }
   source_tree_.connection = &source_;
-  source_tree_.side_kind = data::kSourceSideKind;
+  source_tree_.side_kind = workspace::kSourceSideKind;
   target_tree_.connection = &target_;
-  target_tree_.side_kind = data::kTargetSideKind;
+  target_tree_.side_kind = workspace::kTargetSideKind;
   target_context_.stop_running_tasks = [this] {
     if (AskToStop()) Sleep(std::chrono::milliseconds(1000));
   };
@@ -54,10 +52,27 @@ Workbench::Workbench(data::UserPrompt& prompt, WorkbenchOptions options)
       ConnectTarget(*this);
     }
   };
-  target_context_.refresh_target = [this] {
+  target_context_.refresh_target = [this] { RefreshTree(target_tree_); };
+}
+
+void Workbench::RefreshTree(workspace::DbTreeView& tree) {
+  {
     std::lock_guard guard(tree_lock_);
-    target_tree_.RefreshTree();
-  };
+    tree.RefreshTree();
+  }
+  ShowTreeMessages();
+}
+
+void Workbench::ShowTreeMessages() {
+  std::vector<std::string> messages;
+  {
+    std::lock_guard guard(tree_lock_);
+    for (workspace::DbTreeView* tree : {&source_tree_, &target_tree_}) {
+      for (std::string& message : tree->user_messages) messages.push_back(std::move(message));
+      tree->user_messages.clear();
+    }
+  }
+  for (const std::string& message : messages) prompt_.ShowMessage(message);
 }
 
 Workbench::~Workbench() {
@@ -179,7 +194,7 @@ bool Workbench::StartControllerThread() {
   }
   if (!started) {
     state_ = ControllerState::kIdle;
-    data::WriteOutput(&output_, "Main Controller Error!");
+    workspace::WriteOutput(&output_, "Main Controller Error!");
     return false;
   }
   Sleep(std::chrono::milliseconds(100));

@@ -21,9 +21,9 @@
 #include "converters/task_flows.h"
 #include "converters/task_model.h"
 #include "data/db_connection.h"
-#include "data/db_tree.h"
-#include "data/output_pane.h"
-#include "data/user_prompt.h"
+#include "workspace/db_tree.h"
+#include "workspace/output_pane.h"
+#include "workspace/user_prompt.h"
 #include "target_access/target_context.h"
 
 namespace tabulon::converters {
@@ -43,7 +43,7 @@ struct WorkbenchOptions {
   // Folder of data_cache and backup; empty: the program folder.
   std::string data_folder;
   // Time stamps of output lines; null: the local time.
-  data::OutputPane::Clock output_clock;
+  workspace::OutputPane::Clock output_clock;
   // Seconds since 1970 for task stamps; null: the system clock.
   std::function<std::int64_t()> clock;
   // The short waits (50 ms before a pass and a worker, 100 ms after a start); null: sleeping.
@@ -60,7 +60,7 @@ class Workbench {
  public:
   static constexpr std::chrono::milliseconds kPassPause{3000};
 
-  explicit Workbench(data::UserPrompt& prompt, WorkbenchOptions options = {});
+  explicit Workbench(workspace::UserPrompt& prompt, WorkbenchOptions options = {});
   // Asks a running controller to stop, lets the running task end and joins the thread.
   ~Workbench();
   Workbench(const Workbench&) = delete;
@@ -68,11 +68,11 @@ class Workbench {
 
   data::DbConnection& source() { return source_; }
   data::DbConnection& target() { return target_; }
-  data::OutputPane& output() { return output_; }
-  data::UserPrompt& prompt() { return prompt_; }
+  workspace::OutputPane& output() { return output_; }
+  workspace::UserPrompt& prompt() { return prompt_; }
   TaskList& tasks() { return tasks_; }
-  data::DbTreeView& source_tree() { return source_tree_; }
-  data::DbTreeView& target_tree() { return target_tree_; }
+  workspace::DbTreeView& source_tree() { return source_tree_; }
+  workspace::DbTreeView& target_tree() { return target_tree_; }
   // What the target adapter needs; the front end fills in its command hooks.
   target_access::TargetContext& target_context() { return target_context_; }
 
@@ -103,6 +103,10 @@ class Workbench {
   // something (a failed reconnection), so a user-interface thread must only try_lock it and
   // draw later when it is taken, never block on it.
   std::recursive_mutex& tree_lock() { return tree_lock_; }
+  // Rebuilds a tree under the tree lock, then shows what the refresh left for the user.
+  void RefreshTree(workspace::DbTreeView& tree);
+  // Shows (and clears) the messages the trees' refreshes left for the user.
+  void ShowTreeMessages();
 
   // The hint area: commands put their hint here and bring it to the front.
   void ShowHint(std::string_view text);
@@ -164,13 +168,13 @@ class Workbench {
   bool AskToStop();
   void UpdateDisplay(const std::function<void(ControllerDisplay&)>& change);
 
-  data::UserPrompt& prompt_;
+  workspace::UserPrompt& prompt_;
   WorkbenchOptions options_;
-  data::OutputPane output_;
+  workspace::OutputPane output_;
   data::DbConnection source_;
   data::DbConnection target_;
-  data::DbTreeView source_tree_;
-  data::DbTreeView target_tree_;
+  workspace::DbTreeView source_tree_;
+  workspace::DbTreeView target_tree_;
   std::recursive_mutex tree_lock_;
   target_access::TargetContext target_context_;
   TaskList tasks_;

@@ -16,7 +16,7 @@ const char* ProjectPath(const char* path) {
 }
 
 #define TABULON_SELECT_SOURCE_ERROR(run)                                                                          \
-  data::WriteOutput((run).output(), "[%s](%d)Select Source Database[%s] Error!", ProjectPath(__FILE__), __LINE__, \
+  workspace::WriteOutput((run).output(), "[%s](%d)Select Source Database[%s] Error!", ProjectPath(__FILE__), __LINE__, \
                     (run).source_database.c_str())
 
 TaskFlows& Flows(TaskRunContext& run) { return *run.owner->flows(); }
@@ -54,7 +54,7 @@ bool MigrateWithUseStep(TaskRunContext& run, bool with_views) {
 bool RunCloneDatabase(TaskRunContext& run) {
   TaskFlows& flows = Flows(run);
   if (!flows.CreateTargetDatabase(run, run.target_database)) {
-    data::WriteOutput(run.output(), "Create Target Database[%s] Error!", run.target_database.c_str());
+    workspace::WriteOutput(run.output(), "Create Target Database[%s] Error!", run.target_database.c_str());
     return RecordTaskOutcome(run, false);
   }
   flows.ReconnectTarget(run, run.target_database);
@@ -175,7 +175,7 @@ bool RecordTaskOutcome(TaskRunContext& run, bool success) {
   if (run.task != nullptr && tasks.Contains(run.task)) {
     run.task->state = success ? kTaskSucceeded : kTaskFailed;
     run.task->state_text = success ? "SUCCESS" : "FAILURE";
-    data::WriteOutput(run.output(), "%s", success ? "Operation completed SUCCESSFULLY!" : "Operation FAILURE!");
+    workspace::WriteOutput(run.output(), "%s", success ? "Operation completed SUCCESSFULLY!" : "Operation FAILURE!");
   }
   if (!tasks.HasWaiting()) run.owner->RequestControllerStop();
   return success;

@@ -21,40 +21,30 @@ Hresult CreateAndExecute(Session& session, const std::string& sql, const RowsetO
 
 }  // namespace
 
-bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report, std::string* error) {
-  const auto fail = [error](std::string text) {
-    if (error != nullptr) *error = std::move(text);
-    return false;
-  };
-  if (session == nullptr) {
-    WriteOutput(owner, "E::No Connection!");
-    return fail("No Connection!");
-  }
+StatementOutcome RunStatement(Session& session, const std::string& sql) {
+  StatementOutcome outcome;
   try {
     std::unique_ptr<Command> command;
     std::unique_ptr<Rowset> rowset;
-    const Hresult code = CreateAndExecute(*session, sql, {}, &command, &rowset);
-    // Whatever the outcome and whatever `report` says: such a notice is never to go unseen.
-    if (command != nullptr) {
-      for (const std::string& notice : command->Notices()) WriteOutput(owner, "T::%s", notice.c_str());
-    }
+    const Hresult code = CreateAndExecute(session, sql, {}, &command, &rowset);
+    if (command != nullptr) outcome.notices = command->Notices();
     if (code != S_OK) {
       rowset.reset();
-      const ErrorSource* source = command != nullptr ? static_cast<const ErrorSource*>(command.get()) : session;
-      const std::string text = ErrorDescription(source);
-      if (report == 1) WriteOutput(owner, "T::%s", text.c_str());
-      return fail(text);
+      const ErrorSource* source = command != nullptr ? static_cast<const ErrorSource*>(command.get()) : &session;
+      outcome.error = ErrorDescription(source);
+      return outcome;
     }
-    if (rowset == nullptr && report == 1) WriteOutput(owner, "RESULT: The operation completed SUCCESSFULLY");
-    rowset.reset();  // the rows of a query run here are never read
-    return true;
+    outcome.has_rows = rowset != nullptr;
+    rowset.reset();  // the rows of a statement run here are never read
+    outcome.succeeded = true;
   } catch (const std::exception& e) {
-    WriteOutput(owner, "E::Statement failed: %s", e.what());
-    return fail(std::string("Statement failed: ") + e.what());
+    outcome.error = std::string("Statement failed: ") + e.what();
+    outcome.threw = true;
   } catch (...) {
-    WriteOutput(owner, "E::Statement failed: unknown exception");
+    outcome.error = "Statement failed: unknown exception";
+    outcome.threw = true;
   }
-  return fail("Statement failed: unknown exception");
+  return outcome;
 }
 
 const ErrorSource* TextRowset::error_source() const {

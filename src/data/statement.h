@@ -10,24 +10,21 @@
 
 #include "base/status.h"
 #include "data/hresult.h"
-#include "data/output_pane.h"
 #include "data/provider.h"
 #include "data/row_buffer.h"
 
 namespace tabulon::data {
 
-// Runs `sql` on `session` (a side's session member; null = not connected).
-// - null session: the red line "No Connection!" (whatever `report` says), false;
-// - only S_OK counts as success: warnings (any positive code) fail like errors;
-// - success without rows: with report 1 the line "RESULT: The operation completed SUCCESSFULLY";
-// - success with rows: the rows are dropped unread, no line;
-// - failure: with report 1 an orange line with the provider's first diagnostic ("Unknown Error!"
-//   when it keeps none);
-// - an exception inside the run counts as failure and writes a red line;
-// - the command's notices (Command::Notices) come first, each an orange line, whatever
-//   `report` says.
-// `error`, when given, receives the failure's text (the provider's diagnostic) whatever `report`.
-bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report, std::string* error = nullptr);
+// What running a statement whose rows nobody wants gave: only S_OK counts as success (warnings
+// fail like errors); the command's notices are kept whatever the outcome.
+struct StatementOutcome {
+  bool succeeded = false;
+  bool has_rows = false;  // success with rows (dropped unread)
+  std::vector<std::string> notices;
+  std::string error;   // on failure: the provider's first diagnostic, or the exception's text
+  bool threw = false;  // the failure was an exception inside the run
+};
+StatementOutcome RunStatement(Session& session, const std::string& sql);
 
 // The rows of one statement. Closing (or destroying) releases the rowset before the command.
 class TextRowset {

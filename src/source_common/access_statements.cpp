@@ -122,7 +122,7 @@ std::string CreateTableStatement(std::string_view table, const std::vector<Acces
 
 void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, std::string_view definition,
                           std::string_view column) {
-  data::WriteOutput(owner.output,
+  workspace::WriteOutput(owner.output,
                     "T::TABLE [%.*s]: the default %.*s of column [%.*s] is left out: Access cannot evaluate it",
                     static_cast<int>(table.size()), table.data(), static_cast<int>(definition.size()),
                     definition.data(), static_cast<int>(column.size()), column.data());

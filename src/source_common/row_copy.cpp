@@ -13,6 +13,7 @@
 namespace tabulon::source_common {
 
 using namespace data;
+using namespace workspace;
 
 namespace {
 

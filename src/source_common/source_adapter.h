@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "data/db_tree.h"
-#include "data/output_pane.h"
+#include "workspace/db_tree.h"
+#include "workspace/output_pane.h"
 #include "data/provider.h"
 #include "base/status.h"
 #include "source_common/source_context.h"
@@ -45,10 +45,10 @@ class SourceAdapter {
 
   // Makes `database` the source tree's current database and rebuilds the tree; false when the
   // source cannot switch to it.
-  virtual bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& target_tree,
+  virtual bool SelectDatabase(workspace::DbTreeView& source_tree, workspace::DbTreeView& target_tree,
                               std::string_view database) const = 0;
   // Makes the source session work in `database` before a flow reads it (no line on success).
-  virtual bool UseDatabase(data::OutputPane* output, data::Session* source, std::string_view database) const = 0;
+  virtual bool UseDatabase(workspace::OutputPane* output, data::Session* source, std::string_view database) const = 0;
 };
 
 }  // namespace tabulon::source_common

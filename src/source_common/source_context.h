@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "data/db_connection.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 
 namespace tabulon::source_common {
 
@@ -36,7 +36,7 @@ struct RowCopyCounts {
 };
 
 struct SourceContext {
-  data::OutputPane* output = nullptr;
+  workspace::OutputPane* output = nullptr;
   data::DbConnection* source = nullptr;
   // The target's provider name decides the Jet-only parts of a translation.
   data::DbConnection* target = nullptr;

@@ -1,12 +1,13 @@
 #include "source_sqlite/connection.h"
 
 #include "base/text.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/providers/sqlite/sqlite_types.h"
 
 namespace tabulon::source_sqlite {
 
 using namespace data;
+using namespace workspace;
 
 void BuildSourceConnectionProperties(const ConnectionProfile& profile, PropertySet* set) {
   set->AddString(DBPROP_INIT_DATASOURCE, profile.source_name);

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "data/db_connection.h"
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 #include "data/properties.h"
 
 namespace tabulon::source_sqlite {
@@ -18,6 +18,6 @@ void BuildSourceConnectionProperties(const data::ConnectionProfile& profile, dat
 // Makes `database` the source tree's current database and refreshes the tree. The file's one
 // database answers to its name (a path is read by its file name without extension); any other
 // name fails with a line, and the tree is left as it was.
-bool SelectDatabase(data::DbTreeView& source_tree, std::string_view database);
+bool SelectDatabase(workspace::DbTreeView& source_tree, std::string_view database);
 
 }  // namespace tabulon::source_sqlite

@@ -11,6 +11,7 @@
 namespace tabulon::source_sqlite {
 
 using namespace data;
+using namespace workspace;
 using source_common::KeyColumn;
 
 std::string BuildIndexListStatement(const SourceTable& table) {

@@ -14,6 +14,7 @@
 namespace tabulon::source_sqlite {
 
 using namespace data;
+using namespace workspace;
 
 namespace {
 

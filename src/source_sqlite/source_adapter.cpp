@@ -38,12 +38,12 @@ class SqliteAdapter : public source_common::SourceAdapter {
                                                           const SourceTable& table) const override {
     return source_sqlite::TranslateForeignKeys(owner, source, database, table);
   }
-  bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& /*target_tree*/,
+  bool SelectDatabase(workspace::DbTreeView& source_tree, workspace::DbTreeView& /*target_tree*/,
                       std::string_view database) const override {
     return source_sqlite::SelectDatabase(source_tree, database);
   }
   // The file holds one database and its session is always in it.
-  bool UseDatabase(data::OutputPane* /*output*/, data::Session* source, std::string_view /*database*/) const override {
+  bool UseDatabase(workspace::OutputPane* /*output*/, data::Session* source, std::string_view /*database*/) const override {
     return source != nullptr;
   }
 };

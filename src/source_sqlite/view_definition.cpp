@@ -18,6 +18,7 @@
 namespace tabulon::source_sqlite {
 
 using namespace data;
+using namespace workspace;
 
 namespace {
 

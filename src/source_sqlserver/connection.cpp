@@ -9,11 +9,13 @@
 #include "data/providers/odbc/odbc_connection_string.h"
 #include "data/regex_helper.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "source_sqlserver/sql_names.h"
 
 namespace tabulon::source_sqlserver {
 
 using namespace data;
+using namespace workspace;
 
 std::string FormatSqlServerProviders(const ProviderFacts& facts) {
   const auto exists = [&](const std::string& path) { return facts.library_exists && facts.library_exists(path); };

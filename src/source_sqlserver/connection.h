@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "data/db_connection.h"
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 #include "data/odbc_drivers.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/properties.h"
 
 namespace tabulon::source_sqlserver {
@@ -43,11 +43,11 @@ bool BuildSourceConnectionProperties(const data::ConnectionProfile& profile, dat
 
 // The server's version text ("select @@Version"); "" and "No Connection!" without a session;
 // the provider's error text when the statement fails.
-std::string GetServerVersion(data::OutputPane* owner, data::Session* session);
+std::string GetServerVersion(workspace::OutputPane* owner, data::Session* session);
 
 // Switches side 0 (the source) or 1 (the target) to `database` (a file path keeps its last
 // component only) and refreshes that side's tree. False when the statement fails; other side
 // values do nothing and return true.
-bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& target_tree, std::string_view database, int side);
+bool SelectDatabase(workspace::DbTreeView& source_tree, workspace::DbTreeView& target_tree, std::string_view database, int side);
 
 }  // namespace tabulon::source_sqlserver

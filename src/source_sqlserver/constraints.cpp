@@ -11,6 +11,7 @@
 namespace tabulon::source_sqlserver {
 
 using namespace data;
+using namespace workspace;
 
 std::string BuildHelpTextStatement(const SourceTable& view) {
   return "sp_helptext " + NationalLiteral(QualifiedName(view));

@@ -9,6 +9,7 @@
 namespace tabulon::source_sqlserver {
 
 using namespace data;
+using namespace workspace;
 
 namespace {
 

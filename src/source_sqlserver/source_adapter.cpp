@@ -1,6 +1,7 @@
 #include "source_sqlserver/source_adapter.h"
 
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "source_sqlserver/connection.h"
 #include "source_sqlserver/translate.h"
 
@@ -39,13 +40,13 @@ class SqlServerAdapter : public source_common::SourceAdapter {
                                                           const SourceTable& table) const override {
     return source_sqlserver::TranslateForeignKeys(owner, source, database, table);
   }
-  bool SelectDatabase(data::DbTreeView& source_tree, data::DbTreeView& target_tree,
+  bool SelectDatabase(workspace::DbTreeView& source_tree, workspace::DbTreeView& target_tree,
                       std::string_view database) const override {
     return source_sqlserver::SelectDatabase(source_tree, target_tree, database, 0);
   }
-  bool UseDatabase(data::OutputPane* output, data::Session* source, std::string_view database) const override {
+  bool UseDatabase(workspace::OutputPane* output, data::Session* source, std::string_view database) const override {
     // Bracketed, as every SQL Server name this program sends: any database name works.
-    return data::ExecuteStatement(output, source, "use " + QuoteSqlServerName(database) + ";", 0);
+    return workspace::ExecuteStatement(output, source, "use " + QuoteSqlServerName(database) + ";", 0);
   }
 };
 

@@ -8,6 +8,7 @@
 namespace tabulon::source_sqlserver {
 
 using namespace data;
+using namespace workspace;
 
 std::string BuildColumnsStatement(const SourceTable& table, bool jet_target) {
   // t.type_id is the column's type, an alias type standing for the system type it is made of.

@@ -17,8 +17,8 @@ namespace tabulon::target_access {
 namespace {
 
 namespace fs = std::filesystem;
-using data::WriteOutput;
-using data::WriteOutputText;
+using workspace::WriteOutput;
+using workspace::WriteOutputText;
 
 // The code of a failed file operation, as Windows would give it for the same failure.
 data::Hresult HresultFromErrno(int error) {
@@ -192,16 +192,8 @@ void CreateSystemDatabase(TargetContext& owner) {
 bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mode) {
   std::string path;
   if (mode == 0) {
-    data::FileChoice choice;
-    choice.title = "Create Access Database As";
-    choice.filter_name = "Access Data File";
-    choice.filter_pattern = "*.mdb;*.MDB";
-    choice.initial_directory = name;
-    choice.save = true;
-    choice.path_must_exist = true;
-    std::optional<std::string> chosen = owner.prompt != nullptr ? owner.prompt->ChooseFile(choice) : std::nullopt;
-    if (!chosen || chosen->empty()) return false;
-    path = *chosen;
+    if (name.empty()) return false;
+    path = name;
   } else {
     const TreeBinding* tree = owner.side_in_use == "Source" ? owner.source_tree : owner.target_tree;
     std::string current;
@@ -226,18 +218,17 @@ bool CreateAccessDatabaseAt(TargetContext& owner, std::string path) {
   return true;
 }
 
+bool IsConnectedDatabase(TargetContext& owner, const std::string& name) {
+  if (owner.target_tree == nullptr) return false;
+  TreeGuard guard(owner);
+  return EqualsIgnoreAsciiCase(name, owner.target_tree->current_database);
+}
+
 bool DropAccessDatabase(TargetContext& owner, const std::string& name) {
   if (owner.stop_running_tasks) owner.stop_running_tasks();
   TreeBinding* tree = owner.target_tree;
-  bool connected = false;
-  if (tree != nullptr) {
-    TreeGuard guard(owner);
-    connected = EqualsIgnoreAsciiCase(name, tree->current_database);
-  }
+  const bool connected = IsConnectedDatabase(owner, name);
   if (connected) {
-    if (owner.prompt != nullptr) {
-      owner.prompt->ShowMessage("Connected Database Dropped, Please Connect Another!");
-    }
     TreeGuard guard(owner);
     if (owner.target != nullptr) data::CloseConnection(*owner.target);
     tree->current_database.clear();

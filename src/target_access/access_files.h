@@ -45,14 +45,16 @@ void EnsureSystemDatabase(TargetContext& owner);
 // Creates the workgroup file (a small Jet database) and its folders; failures are written.
 void CreateSystemDatabase(TargetContext& owner);
 
-// Creates a new empty .mdb. Mode 0 asks for the path with a Save dialog (`name` is its initial
-// folder; cancelling returns false); any other mode puts the file `name` beside the current
-// database of the side in use. A path without ".mdb" gets it appended.
+// Creates a new empty .mdb. Mode 0: `name` is the path the user chose (empty: nothing is made,
+// false); any other mode puts the file `name` beside the current database of the side in use.
+// A path without ".mdb" gets it appended.
 bool CreateAccessDatabase(TargetContext& owner, const std::string& name, int mode);
 // Creates a new empty .mdb at `path` (".mdb" appended when missing) and writes the line that says so.
 bool CreateAccessDatabaseAt(TargetContext& owner, std::string path);
+// True when `name` (as the target tree shows it) is the target's connected database.
+bool IsConnectedDatabase(TargetContext& owner, const std::string& name);
 // Deletes `name` + ".mdb" (`name` as the target tree shows it); dropping the connected file
-// disconnects the target first.
+// disconnects the target first (the command tells the user beforehand).
 bool DropAccessDatabase(TargetContext& owner, const std::string& name);
 // Points one side at another database and connects it.
 bool SwitchAccessDatabase(TargetContext& owner, std::string name, Side side);

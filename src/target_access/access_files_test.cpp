@@ -19,9 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> Texts(const data::OutputPane& pane) {
+std::vector<std::string> Texts(const workspace::OutputPane& pane) {
   std::vector<std::string> out;
-  for (const data::OutputLine& line : pane.Lines()) out.push_back(line.text);
+  for (const workspace::OutputLine& line : pane.Lines()) out.push_back(line.text);
   return out;
 }
 
@@ -32,7 +32,6 @@ struct Fixture {
     fs::create_directories(dir);
     target.profile.provider_name = data::kJetProviderName;
     owner.output = &pane;
-    owner.prompt = &prompt;
     owner.source = &source;
     owner.target = &target;
     owner.source_tree = &source_tree;
@@ -42,8 +41,7 @@ struct Fixture {
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
   fs::path dir;
-  data::OutputPane pane;
-  data::ScriptedUserPrompt prompt;
+  workspace::OutputPane pane;
   data::DbConnection source, target;
   TreeBinding source_tree, target_tree;
   TargetContext owner;
@@ -135,27 +133,16 @@ TEST(SystemDatabase, CreatedWhenMissingAndAFolderInItsPlaceReplaced) {
   EXPECT_TRUE(fs::exists(path + "/keep.txt"));
   ASSERT_FALSE(f.pane.Lines().empty());
   EXPECT_NE(f.pane.Lines().back().text.find("is a folder that is not empty"), std::string::npos);
-  EXPECT_EQ(f.pane.Lines().back().text_colour, data::kColourRed);
-  EXPECT_TRUE(f.prompt.asked().empty());
+  EXPECT_EQ(f.pane.Lines().back().severity, workspace::Severity::kError);
 }
 
-TEST(CreateAccessDatabase, SaveDialogAndEnding) {
+TEST(CreateAccessDatabase, ChosenPathAndEnding) {
   Fixture f("create");
-  f.prompt.AnswerText(std::nullopt);  // cancelled: nothing happens
-  EXPECT_FALSE(CreateAccessDatabase(f.owner, f.dir.string(), 0));
-  ASSERT_EQ(f.prompt.asked().size(), 1u);
-  const data::FileChoice choice = f.prompt.asked()[0].file;
-  EXPECT_EQ(choice.title, "Create Access Database As");
-  EXPECT_EQ(choice.filter_name, "Access Data File");
-  EXPECT_EQ(choice.filter_pattern, "*.mdb;*.MDB");
-  EXPECT_EQ(choice.initial_directory, f.dir.string());
-  EXPECT_TRUE(choice.save && choice.path_must_exist);
+  EXPECT_FALSE(CreateAccessDatabase(f.owner, "", 0));  // no path chosen: nothing happens
   EXPECT_TRUE(f.pane.Lines().empty());
 
-  f.prompt.AnswerText(f.Path("Shop"));
-  EXPECT_TRUE(CreateAccessDatabase(f.owner, f.dir.string(), 0));
-  f.prompt.AnswerText(f.Path("Old.mdb.v1"));  // ".mdb" anywhere: used unchanged
-  EXPECT_TRUE(CreateAccessDatabase(f.owner, f.dir.string(), 0));
+  EXPECT_TRUE(CreateAccessDatabase(f.owner, f.Path("Shop"), 0));
+  EXPECT_TRUE(CreateAccessDatabase(f.owner, f.Path("Old.mdb.v1"), 0));  // ".mdb" anywhere: used unchanged
   EXPECT_EQ(Texts(f.pane), (std::vector<std::string>{"Create Access MDB File [" + f.Path("Shop.mdb") + "]",
                                                      "Create Access MDB File [" + f.Path("Old.mdb.v1") + "]"}));
   EXPECT_TRUE(IsJetFile(f.Path("Shop.mdb")));
@@ -170,8 +157,7 @@ TEST(CreateAccessDatabase, SaveDialogAndEnding) {
   // An existing file is never overwritten.
   std::ofstream(f.Path("Taken.mdb")) << "not a database";
   f.pane.Clear();
-  f.prompt.AnswerText(f.Path("Taken.mdb"));
-  EXPECT_FALSE(CreateAccessDatabase(f.owner, f.dir.string(), 0));
+  EXPECT_FALSE(CreateAccessDatabase(f.owner, f.Path("Taken.mdb"), 0));
   const std::vector<std::string> lines = Texts(f.pane);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[1].rfind("Create DB \r\n failed with error code:[0x", 0), 0u) << lines[1];
@@ -201,10 +187,8 @@ TEST(CreateAccessDatabase, BesideTheCurrentDatabaseOfTheSideInUse) {
 
 TEST(DropAccessDatabase, ConnectedFileDisconnectsOtherFilesDoNot) {
   Fixture f("drop");
-  f.prompt.AnswerText(f.Path("A"));
-  ASSERT_TRUE(CreateAccessDatabase(f.owner, "", 0));
-  f.prompt.AnswerText(f.Path("B"));
-  ASSERT_TRUE(CreateAccessDatabase(f.owner, "", 0));
+  ASSERT_TRUE(CreateAccessDatabase(f.owner, f.Path("A"), 0));
+  ASSERT_TRUE(CreateAccessDatabase(f.owner, f.Path("B"), 0));
   f.target.profile.source_name = f.Path("A.mdb");
   std::vector<data::PropertySet> sets = BuildTargetPropertySets(f.owner);
   ASSERT_EQ(data::OpenDataSource(f.target, sets), data::S_OK);
@@ -215,6 +199,8 @@ TEST(DropAccessDatabase, ConnectedFileDisconnectsOtherFilesDoNot) {
   f.owner.refresh_target = [&] { ++refreshes; };
   f.pane.Clear();
 
+  EXPECT_FALSE(IsConnectedDatabase(f.owner, f.Path("B")));
+  EXPECT_TRUE(IsConnectedDatabase(f.owner, f.Path("A")));
   EXPECT_TRUE(DropAccessDatabase(f.owner, f.Path("B")));
   EXPECT_FALSE(fs::exists(f.Path("B.mdb")));
   EXPECT_NE(f.target.session, nullptr);
@@ -227,8 +213,6 @@ TEST(DropAccessDatabase, ConnectedFileDisconnectsOtherFilesDoNot) {
   EXPECT_EQ(f.target.data_source, nullptr);
   EXPECT_EQ(f.target_tree.current_database, "");
   EXPECT_EQ(f.target_tree.state, -1);
-  EXPECT_EQ(f.prompt.texts().back(), "Connected Database Dropped, Please Connect Another!");
-  EXPECT_EQ(f.prompt.asked().back().kind, data::ScriptedUserPrompt::Kind::kMessage);
   EXPECT_EQ(Texts(f.pane),
             (std::vector<std::string>{"Drop Database SUCCESSFULLY!!!", "Drop Database SUCCESSFULLY!!!"}));
   EXPECT_EQ(stops, 2);

@@ -19,8 +19,8 @@
 namespace tabulon::target_access {
 namespace {
 
-using data::WriteOutput;
-using data::WriteOutputText;
+using workspace::WriteOutput;
+using workspace::WriteOutputText;
 
 constexpr char kNoRows[] = "RESULT: The operation completed SUCCESSFULLY";
 

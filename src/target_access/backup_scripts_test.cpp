@@ -18,6 +18,7 @@
 #include "data/providers/jet/jet_provider.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/database.h"
 #include "jet_table_compare.h"
 #include "jet_test_files.h"
@@ -65,10 +66,10 @@ struct Target {
     owner.target = &connection;
   }
   data::Session* session() { return connection.session.get(); }
-  bool Run(const std::string& sql) { return data::ExecuteStatement(&pane, session(), sql, 1); }
+  bool Run(const std::string& sql) { return workspace::ExecuteStatement(&pane, session(), sql, 1); }
   std::vector<std::string> Lines() {
     std::vector<std::string> out;
-    for (const data::OutputLine& line : pane.Lines()) out.push_back(line.text);
+    for (const workspace::OutputLine& line : pane.Lines()) out.push_back(line.text);
     pane.Clear();
     return out;
   }
@@ -86,7 +87,7 @@ struct Target {
 
   fs::path path;
   data::DbConnection connection;
-  data::OutputPane pane;
+  workspace::OutputPane pane;
   TargetContext owner;
   bool opened = false;
 };
@@ -263,8 +264,8 @@ RoundTrip BackUpAndRestore(const fs::path& backed_up, const std::string& name) {
   Result<RestoreResult> result = RestoreBackup(target.owner, target.session(), folder.string());
   EXPECT_TRUE(result.ok()) << result.status().message();
   out.result = result.ok() ? *result : RestoreResult{};
-  for (const data::OutputLine& line : target.pane.Lines()) {
-    if (line.text_colour == data::kColourOrange) out.failures.push_back(line.text);
+  for (const workspace::OutputLine& line : target.pane.Lines()) {
+    if (line.severity == workspace::Severity::kWarning) out.failures.push_back(line.text);
   }
   data::CloseConnection(target.connection);
   fs::remove_all(folder);

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "data/error_text.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/statement.h"
 
 namespace tabulon::target_access {
 namespace {
 
 namespace fs = std::filesystem;
-using data::WriteOutput;
+using workspace::WriteOutput;
 
 // Failures printed per data file; the rest are only counted.
 constexpr int kRowFailuresShown = 5;
@@ -243,7 +243,7 @@ std::optional<std::string> StatementReader::Next() {
 
 Result<RestoreResult> RestoreBackup(TargetContext& owner, data::Session* session, const std::string& folder) {
   if (session == nullptr) {
-    data::WriteOutputText(owner.output, "No Connection!");
+    workspace::WriteOutputText(owner.output, "No Connection!");
     return Status(ErrorCode::kNoConnection, "No Connection!");
   }
   const fs::path root(folder);

@@ -1,5 +1,5 @@
 // What the Access target adapter needs from its owner (the program's core object): the output
-// pane, the user prompt, both connections, what each database tree keeps about its side, and
+// pane, both connections, what each database tree keeps about its side, and
 // the few commands it triggers. Front ends and tests fill it in; nothing here is owned.
 #pragma once
 
@@ -8,9 +8,8 @@
 #include <string>
 
 #include "data/db_connection.h"
-#include "data/db_tree.h"
-#include "data/output_pane.h"
-#include "data/user_prompt.h"
+#include "workspace/db_tree.h"
+#include "workspace/output_pane.h"
 
 namespace tabulon::target_access {
 
@@ -18,11 +17,10 @@ enum class Side { kSource = 0, kTarget = 1 };
 
 // The file operations read and change a tree's current database (for the target: the .mdb
 // path without ".mdb") and its connection state (-1: connecting, or not connected).
-using TreeBinding = data::DbTreeView;
+using TreeBinding = workspace::DbTreeView;
 
 struct TargetContext {
-  data::OutputPane* output = nullptr;
-  data::UserPrompt* prompt = nullptr;
+  workspace::OutputPane* output = nullptr;
   data::DbConnection* source = nullptr;
   data::DbConnection* target = nullptr;
   TreeBinding* source_tree = nullptr;

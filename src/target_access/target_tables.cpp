@@ -3,13 +3,14 @@
 #include <fmt/format.h>
 
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "target_access/access_files.h"
 
 namespace tabulon::target_access {
 namespace {
 
-using data::WriteOutput;
-using data::WriteOutputText;
+using workspace::WriteOutput;
+using workspace::WriteOutputText;
 
 // Jet's names of the fixed-size types (rows of flags 90, 122 and 234).
 const char* JetScalarName(data::DbType type) {
@@ -123,19 +124,19 @@ std::string OdbcTypeName(std::uint32_t flags, data::DbType type, std::size_t siz
 
 std::string QuoteAccessName(std::string_view name) { return "`" + std::string(name) + "`"; }
 
-bool DropTargetTable(data::OutputPane* owner, data::Session* session, const std::string&, const std::string& table) {
+bool DropTargetTable(workspace::OutputPane* owner, data::Session* session, const std::string&, const std::string& table) {
   const std::string sql = "drop table " + QuoteAccessName(table);
   WriteOutputText(owner, sql);
-  return data::ExecuteStatement(owner, session, sql, 1);
+  return workspace::ExecuteStatement(owner, session, sql, 1);
 }
 
-bool DropTargetView(data::OutputPane* owner, data::Session* session, const std::string& view) {
+bool DropTargetView(workspace::OutputPane* owner, data::Session* session, const std::string& view) {
   const std::string sql = "drop view " + QuoteAccessName(view);
   WriteOutputText(owner, sql);
-  return data::ExecuteStatement(owner, session, sql, 1);
+  return workspace::ExecuteStatement(owner, session, sql, 1);
 }
 
-bool RenameTargetTable(data::OutputPane* owner, data::Session* session, const std::string& old_name,
+bool RenameTargetTable(workspace::OutputPane* owner, data::Session* session, const std::string& old_name,
                        const std::string& new_name) {
   if (session == nullptr) {
     WriteOutputText(owner, "No Connection!");
@@ -143,26 +144,26 @@ bool RenameTargetTable(data::OutputPane* owner, data::Session* session, const st
   }
   // The built-in engine renames in place and keeps what a copy would lose (keys, indexes,
   // AutoNumber, defaults, relationships); a target without RENAME gets the copy and drop.
-  if (data::ExecuteStatement(
+  if (workspace::ExecuteStatement(
           owner, session, "alter table " + QuoteAccessName(old_name) + " rename to " + QuoteAccessName(new_name), 0)) {
     return true;
   }
   const std::string copy = "select * into " + QuoteAccessName(new_name) + " from " + QuoteAccessName(old_name);
-  if (!data::ExecuteStatement(owner, session, copy, 0)) {
+  if (!workspace::ExecuteStatement(owner, session, copy, 0)) {
     WriteOutput(owner, "Rename [%s] ERROR!", old_name.c_str());
     return false;
   }
-  if (data::ExecuteStatement(owner, session, "drop table " + QuoteAccessName(old_name), 0)) {
+  if (workspace::ExecuteStatement(owner, session, "drop table " + QuoteAccessName(old_name), 0)) {
     return true;
   }
   // The old table stays (a relationship holds it, say): take the copy away again, so the
   // rename changes nothing instead of leaving two tables.
-  data::ExecuteStatement(owner, session, "drop table " + QuoteAccessName(new_name), 0);
+  workspace::ExecuteStatement(owner, session, "drop table " + QuoteAccessName(new_name), 0);
   WriteOutput(owner, "Rename [%s] ERROR!", old_name.c_str());
   return false;
 }
 
-std::string TargetVersion(data::OutputPane* owner, data::Session* session) {
+std::string TargetVersion(workspace::OutputPane* owner, data::Session* session) {
   if (session == nullptr) {
     WriteOutputText(owner, "No Connection!");
     return "No Connection!";

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/provider.h"
 
 namespace tabulon::target_access {
@@ -17,17 +17,17 @@ std::string QuoteAccessName(std::string_view name);
 
 // Writes and runs "drop table `name`" (report 1). A table that takes part in a relationship is
 // refused, as Access refuses it; the refusal is printed. `database` is not used.
-bool DropTargetTable(data::OutputPane* owner, data::Session* session, const std::string& database,
+bool DropTargetTable(workspace::OutputPane* owner, data::Session* session, const std::string& database,
                      const std::string& table);
 // Writes and runs "drop view `name`" (report 1).
-bool DropTargetView(data::OutputPane* owner, data::Session* session, const std::string& view);
+bool DropTargetView(workspace::OutputPane* owner, data::Session* session, const std::string& view);
 // Renames in place where the target can (the built-in engine: everything of the table stays);
 // otherwise copies the table under the new name and drops the old one. A failed copy prints
 // "Rename [old] ERROR!"; a failed drop removes the copy again, so nothing changes.
-bool RenameTargetTable(data::OutputPane* owner, data::Session* session, const std::string& old_name,
+bool RenameTargetTable(workspace::OutputPane* owner, data::Session* session, const std::string& old_name,
                        const std::string& new_name);
 // The target reports no server version: "" when connected, "No Connection!" otherwise.
-std::string TargetVersion(data::OutputPane* owner, data::Session* session);
+std::string TargetVersion(workspace::OutputPane* owner, data::Session* session);
 
 // The Access DDL type word of a column from its OLE DB column flags, type code and size, by
 // the table of the target provider (the Jet provider's, or the ODBC bridge's for any other

@@ -10,6 +10,7 @@
 #include "data/provider_registry.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/database.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
@@ -20,9 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 constexpr char kJet[] = "Microsoft.Jet.OLEDB.4.0";
 
-std::vector<std::string> Texts(const data::OutputPane& pane) {
+std::vector<std::string> Texts(const workspace::OutputPane& pane) {
   std::vector<std::string> out;
-  for (const data::OutputLine& line : pane.Lines()) out.push_back(line.text);
+  for (const workspace::OutputLine& line : pane.Lines()) out.push_back(line.text);
   return out;
 }
 
@@ -39,12 +40,12 @@ struct Target {
     created = jet != nullptr && data::Succeeded(jet->CreateDataSource({&set, 1}, &errors)) &&
               data::OpenDataSource(connection, {&set, 1}) == data::S_OK && data::OpenSession(connection) == data::S_OK;
   }
-  bool Run(const std::string& sql) { return data::ExecuteStatement(nullptr, connection.session.get(), sql, 0); }
+  bool Run(const std::string& sql) { return workspace::ExecuteStatement(nullptr, connection.session.get(), sql, 0); }
   void Close() { data::CloseConnection(connection); }
 
   fs::path path;
   data::DbConnection connection;
-  data::OutputPane pane;
+  workspace::OutputPane pane;
   bool created = false;
 };
 
@@ -140,7 +141,7 @@ TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
                                  }()}),
             data::S_OK);
   ASSERT_EQ(data::OpenSession(t.connection), data::S_OK);
-  ASSERT_TRUE(data::ExecuteStatement(&t.pane, t.connection.session.get(), script, 1)) << script << "\n"
+  ASSERT_TRUE(workspace::ExecuteStatement(&t.pane, t.connection.session.get(), script, 1)) << script << "\n"
                                                                                       << Texts(t.pane).back();
   t.Close();
 
@@ -188,7 +189,7 @@ TEST(TargetTables, DropRenameAndVersion) {
   EXPECT_EQ(lines[0], "drop view `Big Lines`");
   EXPECT_EQ(lines[1], "RESULT: The operation completed SUCCESSFULLY");
   EXPECT_EQ(lines[2], "drop view `Big Lines`");
-  EXPECT_EQ(t.pane.Lines()[3].text_colour, data::kColourOrange);
+  EXPECT_EQ(t.pane.Lines()[3].severity, workspace::Severity::kWarning);
   EXPECT_EQ(lines[4], "drop table `Parent`");
   EXPECT_NE(lines[5].find("relationship"), std::string::npos) << lines[5];
   EXPECT_EQ(lines[6], "drop table `Taken`");

@@ -55,7 +55,7 @@ class FlowsTest : public ::testing::Test {
     fs::create_directories(folder_);
     WorkbenchOptions options;
     options.program_folder = folder_.string();
-    options.output_clock = [] { return data::LocalTime{2024, 5, 6, 7, 8, 9, 10}; };
+    options.output_clock = [] { return workspace::LocalTime{2024, 5, 6, 7, 8, 9, 10}; };
     options.sleep = [](std::chrono::milliseconds) {};
     options.pause = [] {};
     wb_ = std::make_unique<Workbench>(prompt_, std::move(options));
@@ -169,7 +169,7 @@ class FlowsTest : public ::testing::Test {
   }
 
   fs::path folder_;
-  data::ScriptedUserPrompt prompt_;
+  workspace::ScriptedUserPrompt prompt_;
   std::shared_ptr<tabulon::testing::ReplayScript> script_ = std::make_shared<tabulon::testing::ReplayScript>();
   std::unique_ptr<Workbench> wb_;
 };
@@ -270,7 +270,7 @@ TEST_F(FlowsTest, MigrateDatabaseAppliesConditionsAndMigratesTradewind) {
 TEST_F(FlowsTest, AStopEndsTheTablesButNotTheRelationships) {
   LoadShopDemo();
   // The user stops while the first table's rows are copied.
-  wb_->output().SetListener([this](const data::OutputLine& line) {
+  wb_->output().SetListener([this](const workspace::OutputLine& line) {
     if (line.text == "Create Index SUCCESSFULLY!!!") wb_->RequestControllerStop();
   });
   Queue(kMigrateTables, "ShopDemo", "", (folder_ / "Target").string());
@@ -470,7 +470,7 @@ TEST_F(FlowsTest, RestoreTasksReplayABackupAndFailOnWhatTheyCannotRestore) {
   EXPECT_THAT(*queries, ElementsAre("vCustomerOrders"));
 
   // A stop leaves the restore incomplete: the task fails.
-  wb_->output().SetListener([this](const data::OutputLine& line) {
+  wb_->output().SetListener([this](const workspace::OutputLine& line) {
     if (line.text.starts_with("Restore Tables")) wb_->RequestControllerStop();
   });
   Queue(kRestoreBackup, backup.string(), "", (folder_ / "Stopped").string());

@@ -47,7 +47,7 @@ TEST(SqliteFlowsTest, AWholeSqliteDatabaseIsClonedIntoAnMdb) {
   ASSERT_EQ(sqlite3_exec(db, kShop, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
 
-  data::ScriptedUserPrompt prompt;
+  workspace::ScriptedUserPrompt prompt;
   WorkbenchOptions options;
   options.program_folder = folder.string();
   options.sleep = [](std::chrono::milliseconds) {};
@@ -92,7 +92,7 @@ TEST(SqliteFlowsTest, AWholeSqliteDatabaseIsClonedIntoAnMdb) {
   wb->EnsureControllerRunning();
   wb->JoinController();
   std::vector<std::string> lines;
-  for (const data::OutputLine& line : wb->output().Lines()) lines.push_back(line.text);
+  for (const workspace::OutputLine& line : wb->output().Lines()) lines.push_back(line.text);
   ASSERT_EQ(wb->tasks().Snapshot().at(0).state_text, "SUCCESS") << ::testing::PrintToString(lines);
   const auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
   for (const char* line :

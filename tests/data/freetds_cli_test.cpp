@@ -15,9 +15,10 @@
 
 #include "data/db_connection.h"
 #include "data/error_text.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 
 namespace tabulon::data {
+using namespace workspace;
 namespace {
 
 // A loopback port that nothing listens on: bound once, then closed.

@@ -14,12 +14,14 @@
 #include "data/error_text.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/database.h"
 #include "jet/values.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
 
 namespace tabulon::data {
+using namespace workspace;
 namespace {
 
 using Texts = std::vector<std::optional<std::string>>;

@@ -9,12 +9,13 @@
 
 #include "data/db_connection.h"
 #include "data/error_text.h"
-#include "data/output_pane.h"
-#include "data/result_display.h"
+#include "workspace/output_pane.h"
+#include "workspace/statement_output.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 
 namespace tabulon::data {
+using namespace workspace;
 namespace {
 
 std::string ReadFile(const std::string& path) {
@@ -205,7 +206,7 @@ TEST_F(PostgresOdbcTest, NoticeIsAWarningAndCountsAsFailure) {
   pane_.Clear();
   EXPECT_FALSE(Run("DO $$ BEGIN RAISE NOTICE 'careful now'; END $$"));
   ASSERT_EQ(pane_.LineCount(), 1u);
-  EXPECT_EQ(pane_.Lines()[0].text_colour, kColourOrange);
+  EXPECT_EQ(pane_.Lines()[0].severity, workspace::Severity::kWarning);
   EXPECT_NE(pane_.Lines()[0].text.find("careful now"), std::string::npos);
   pane_.Clear();
   EXPECT_FALSE(Run("select 1/0"));

@@ -8,13 +8,14 @@
 
 #include "data/error_text.h"
 #include "data/provider_registry.h"
-#include "data/result_display.h"
+#include "workspace/statement_output.h"
 #include "data/statement.h"
 
 namespace tabulon::testing {
 namespace {
 
 using namespace data;
+using namespace workspace;
 
 class ReplayTest : public ::testing::Test {
  protected:
@@ -36,7 +37,7 @@ TEST_F(ReplayTest, WarningsFailTheStatementButNotARowsetRead) {
   EXPECT_FALSE(ExecuteStatement(&pane_, connection_.session.get(), "use \"Shop\";", 1));
   ASSERT_EQ(pane_.LineCount(), 1u);
   EXPECT_EQ(pane_.Lines()[0].text, "[FreeTDS][SQL Server]Changed database context to 'Shop'.");
-  EXPECT_EQ(pane_.Lines()[0].text_colour, kColourOrange);
+  EXPECT_EQ(pane_.Lines()[0].severity, workspace::Severity::kWarning);
 
   script_->On("drop table X").Fails("Cannot drop the table 'X'.");
   EXPECT_FALSE(ExecuteStatement(&pane_, connection_.session.get(), "drop table X", 0));
@@ -144,7 +145,7 @@ TEST(ExecuteStatementTest, AnExceptionInsideCountsAsFailure) {
   ThrowingSession session;
   EXPECT_FALSE(ExecuteStatement(&pane, &session, "select 1", 0));
   ASSERT_EQ(pane.LineCount(), 1u);
-  EXPECT_EQ(pane.Lines()[0].text_colour, kColourRed);
+  EXPECT_EQ(pane.Lines()[0].severity, workspace::Severity::kError);
   EXPECT_NE(pane.Lines()[0].text.find("out of handles"), std::string::npos);
 }
 

@@ -8,12 +8,13 @@
 
 #include "data/db_connection.h"
 #include "data/error_text.h"
-#include "data/output_pane.h"
-#include "data/result_display.h"
+#include "workspace/output_pane.h"
+#include "workspace/statement_output.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 
 namespace tabulon::data {
+using namespace workspace;
 namespace {
 
 namespace fs = std::filesystem;
@@ -65,7 +66,7 @@ TEST_F(SqliteOdbcTest, ExecuteStatementOutcomesAndLines) {
   EXPECT_FALSE(ExecuteStatement(&pane_, connection_.session.get(), "selec nonsense", 1));
   ASSERT_EQ(pane_.LineCount(), 2u);
   const OutputLine error = pane_.Lines()[1];
-  EXPECT_EQ(error.text_colour, kColourOrange);
+  EXPECT_EQ(error.severity, workspace::Severity::kWarning);
   EXPECT_NE(error.text.find("syntax error"), std::string::npos) << error.text;
   // The same failure with report 0 stays silent.
   EXPECT_FALSE(Run("selec nonsense"));
@@ -78,7 +79,7 @@ TEST_F(SqliteOdbcTest, NoSessionWritesOneRedLineWhateverTheReport) {
     EXPECT_FALSE(ExecuteStatement(&pane, nullptr, "select 1", report));
     ASSERT_EQ(pane.LineCount(), 1u);
     EXPECT_EQ(pane.Lines()[0].text, "No Connection!");
-    EXPECT_EQ(pane.Lines()[0].text_colour, kColourRed);
+    EXPECT_EQ(pane.Lines()[0].severity, workspace::Severity::kError);
   }
   // After closing, the side's session is null: the same answer, no crash.
   CloseConnection(connection_);
@@ -169,7 +170,7 @@ TEST_F(SqliteOdbcTest, RunAndShowStatementShowsTheFirstHundredRows) {
   EXPECT_FALSE(RunAndShowStatement(&pane_, connection_.session.get(), "select * from missing", 1));
   ASSERT_EQ(pane_.LineCount(), 1u);
   EXPECT_NE(pane_.Lines()[0].text.find("no such table"), std::string::npos);
-  EXPECT_FALSE(pane_.Lines()[0].coloured);
+  EXPECT_EQ(pane_.Lines()[0].severity, workspace::Severity::kPlain);
   pane_.Clear();
   EXPECT_TRUE(RunAndShowStatement(&pane_, connection_.session.get(), "delete from t where a > 1000", 0));
   EXPECT_EQ(pane_.LineCount(), 0u);

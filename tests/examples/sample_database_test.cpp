@@ -49,7 +49,7 @@ int Cli(const fs::path& folder, const std::string& arguments, std::string* out) 
 // as the Clone command does; the output lines in `lines`. True when the task succeeded.
 bool CloneIntoMdb(const fs::path& folder, const std::string& source, const std::string& name,
                   std::vector<std::string>* lines) {
-  data::ScriptedUserPrompt prompt;
+  workspace::ScriptedUserPrompt prompt;
   converters::WorkbenchOptions options;
   options.program_folder = folder.string();
   options.sleep = [](std::chrono::milliseconds) {};
@@ -88,7 +88,7 @@ bool CloneIntoMdb(const fs::path& folder, const std::string& source, const std::
   wb.QueueTask(converters::MakeTask(converters::kCloneDatabase, names));
   wb.EnsureControllerRunning();
   wb.JoinController();
-  for (const data::OutputLine& line : wb.output().Lines()) lines->push_back(line.text);
+  for (const workspace::OutputLine& line : wb.output().Lines()) lines->push_back(line.text);
   return wb.tasks().Snapshot().at(0).state_text == "SUCCESS";
 }
 

@@ -15,7 +15,7 @@
 #include "gui_test_support.h"
 #include "icons.h"
 
-using tabulon::data::TreeNodeKind;
+using tabulon::workspace::TreeNodeKind;
 namespace gui = tabulon::gui;
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "converters/connect.h"
 #include "converters/workbench.h"
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 
 namespace tabulon::gui::testing {
 
@@ -32,7 +32,7 @@ inline bool MakeSqlite(const QString& path, const char* sql) {
 
 // A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as
 // its connected source; the caller checks owner->source().session.
-inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(data::UserPrompt& prompt, const QString& folder,
+inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(workspace::UserPrompt& prompt, const QString& folder,
                                                                   const QString& sqlite) {
   converters::WorkbenchOptions options;
   options.program_folder = folder.toStdString();
@@ -71,7 +71,7 @@ class LockHolder {
 };
 
 // The first item of `kind` (with `text`, when given) in a side's core tree.
-inline int FindItem(const data::DbTreeView& view, data::TreeNodeKind kind, const std::string& text = "") {
+inline int FindItem(const workspace::DbTreeView& view, workspace::TreeNodeKind kind, const std::string& text = "") {
   for (size_t id = 0; id < view.tree.size(); ++id) {
     const int item = static_cast<int>(id);
     if (view.tree.Contains(item) && view.tree.node(item).kind == kind &&
@@ -79,7 +79,7 @@ inline int FindItem(const data::DbTreeView& view, data::TreeNodeKind kind, const
       return item;
     }
   }
-  return data::kNoItem;
+  return workspace::kNoItem;
 }
 
 inline QByteArray ReadBytes(const QString& path) {

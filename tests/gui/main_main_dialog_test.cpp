@@ -21,7 +21,7 @@
 #include "config/settings_file.h"
 #include "converters/settings_commands.h"
 #include "converters/workbench.h"
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 #include "db_tree_widget.h"
 #include "driver_check_dialog.h"
 #include "gui_test_support.h"
@@ -66,7 +66,7 @@ class WaitingFlows : public converters::TaskFlows {
 // rejected unless a test says otherwise.
 struct Fixture {
   QTemporaryDir folder;
-  data::ScriptedUserPrompt prompt;
+  workspace::ScriptedUserPrompt prompt;
   std::unique_ptr<converters::Workbench> owner;
   std::unique_ptr<MainDialog> window;
   std::vector<QString> dialogs;  // class names of the dialogs the window ran
@@ -241,41 +241,41 @@ class MainDialogTest : public QObject {
 
     struct Case {
       gui::DbTreeWidget* tree;
-      data::DbTreeView* model;
-      data::TreeNodeKind kind;
+      workspace::DbTreeView* model;
+      workspace::TreeNodeKind kind;
       const char* popup;  // null: none of the three
       std::vector<int> enabled;
       std::vector<int> grayed;
     };
-    QVERIFY(f.owner->source_tree().tables_folder != data::kNoItem);
+    QVERIFY(f.owner->source_tree().tables_folder != workspace::kNoItem);
     const std::vector<Case> cases = {
-        {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kRoot, "D&atabases", {}, {32775}},
-        {w.target_tree(), &f.owner->target_tree(), data::TreeNodeKind::kRoot, "D&atabases", {32775}, {}},
+        {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kRoot, "D&atabases", {}, {32775}},
+        {w.target_tree(), &f.owner->target_tree(), workspace::TreeNodeKind::kRoot, "D&atabases", {32775}, {}},
         {w.source_tree(),
          &f.owner->source_tree(),
-         data::TreeNodeKind::kDatabase,
+         workspace::TreeNodeKind::kDatabase,
          "&Database",
          {},
          {32772, 32773, 32790}},
         {w.target_tree(),
          &f.owner->target_tree(),
-         data::TreeNodeKind::kDatabase,
+         workspace::TreeNodeKind::kDatabase,
          "&Database",
          {32772, 32773, 32790},
          {}},
         {w.source_tree(),
          &f.owner->source_tree(),
-         data::TreeNodeKind::kTable,
+         workspace::TreeNodeKind::kTable,
          "&Table",
          {32776},
          {32787, 32788, 32789}},
-        {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kView, "&Table", {32776}, {32787, 32788, 32789}},
-        {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kTablesFolder, nullptr, {}, {}},
-        {w.source_tree(), &f.owner->source_tree(), data::TreeNodeKind::kViewsFolder, nullptr, {}, {}},
+        {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kView, "&Table", {32776}, {32787, 32788, 32789}},
+        {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kTablesFolder, nullptr, {}, {}},
+        {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kViewsFolder, nullptr, {}, {}},
     };
     for (const Case& c : cases) {
       const int item = gui::testing::FindItem(*c.model, c.kind);
-      QVERIFY2(item != data::kNoItem, qPrintable(QString::number(static_cast<int>(c.kind))));
+      QVERIFY2(item != workspace::kNoItem, qPrintable(QString::number(static_cast<int>(c.kind))));
       c.tree->SelectItem(item);
       QApplication::processEvents();
       for (const char* title : {"D&atabases", "&Database", "&Table"}) {
@@ -287,27 +287,27 @@ class MainDialogTest : public QObject {
     }
     // Column, index and folder nodes hide all three popups; table nodes of the
     // target offer Drop and Rename only.
-    w.ApplySelection(1, static_cast<int>(data::TreeNodeKind::kColumn));
+    w.ApplySelection(1, static_cast<int>(workspace::TreeNodeKind::kColumn));
     QVERIFY(!Visible(w, "D&atabases") && !Visible(w, "&Database") && !Visible(w, "&Table"));
-    w.ApplySelection(1, static_cast<int>(data::TreeNodeKind::kTable));
+    w.ApplySelection(1, static_cast<int>(workspace::TreeNodeKind::kTable));
     QVERIFY(w.action(32787)->isEnabled() && w.action(32789)->isEnabled());
     QVERIFY(!w.action(32776)->isEnabled() && !w.action(32788)->isEnabled());
-    w.ApplySelection(1, static_cast<int>(data::TreeNodeKind::kView));
+    w.ApplySelection(1, static_cast<int>(workspace::TreeNodeKind::kView));
     QVERIFY(w.action(32788)->isEnabled() && !w.action(32787)->isEnabled() && !w.action(32789)->isEnabled());
 
     // New Database with a database selected is refused; with the target root it
     // asks for a file.
-    w.target_tree()->SelectItem(gui::testing::FindItem(f.owner->target_tree(), data::TreeNodeKind::kDatabase));
+    w.target_tree()->SelectItem(gui::testing::FindItem(f.owner->target_tree(), workspace::TreeNodeKind::kDatabase));
     w.RunCommand(gui::kCmdNewDatabase);
     QVERIFY(f.prompt.texts().back().rfind("Can only create database in TARGET!!!", 0) == 0);
     w.target_tree()->SelectItem(f.owner->target_tree().root_item);
     f.prompt.AnswerText(std::nullopt);  // the file chooser is cancelled
     w.RunCommand(gui::kCmdNewDatabase);
-    QCOMPARE(f.prompt.asked().back().kind, data::ScriptedUserPrompt::Kind::kFile);
+    QCOMPARE(f.prompt.asked().back().kind, workspace::ScriptedUserPrompt::Kind::kFile);
 
     // A drop on the target tree runs Migrate: the question names the source
     // database.
-    w.source_tree()->SelectItem(gui::testing::FindItem(f.owner->source_tree(), data::TreeNodeKind::kDatabase));
+    w.source_tree()->SelectItem(gui::testing::FindItem(f.owner->source_tree(), workspace::TreeNodeKind::kDatabase));
     w.target_tree()->SelectItem(f.owner->target_tree().root_item);
     f.prompt.AnswerYes(false);
     emit w.target_tree()->migrateRequested();
@@ -336,11 +336,11 @@ class MainDialogTest : public QObject {
   void TipsOptionOfTheSettingsFileAtStart() {
     QTemporaryDir folder;
     const std::string path = folder.path().toStdString() + "/tabulon.cfg";
-    data::ScriptedUserPrompt prompt;
+    workspace::ScriptedUserPrompt prompt;
     config::Settings settings;
     settings.use_config_file = true;
     settings.tips = true;
-    QVERIFY(config::SaveConfig(path, settings, prompt).ok());
+    QVERIFY(config::SaveConfig(path, settings).ok());
     converters::WorkbenchOptions options;
     options.program_folder = folder.path().toStdString();
     converters::Workbench owner(prompt, options);

@@ -24,7 +24,7 @@
 
 using tabulon::converters::Workbench;
 using tabulon::converters::WorkbenchOptions;
-using tabulon::data::ScriptedUserPrompt;
+using tabulon::workspace::ScriptedUserPrompt;
 using tabulon::gui::ConnectionSettingsDialog;
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include "log_view.h"
 
-using tabulon::data::OutputLine;
-using tabulon::data::OutputPane;
+using tabulon::workspace::OutputLine;
+using tabulon::workspace::OutputPane;
 using tabulon::gui::LogView;
 
 namespace {
@@ -37,7 +37,7 @@ class LogViewTest : public QObject {
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([&pane, t] {
-        for (int i = 0; i < kLines; ++i) tabulon::data::WriteOutput(&pane, "writer %d line %d", t, i);
+        for (int i = 0; i < kLines; ++i) tabulon::workspace::WriteOutput(&pane, "writer %d line %d", t, i);
       });
     }
     for (std::thread& writer : writers) writer.join();
@@ -53,7 +53,7 @@ class LogViewTest : public QObject {
 
   void markersColourTheLines() {
     LogView view;
-    OutputPane pane([] { return tabulon::data::LocalTime{2011, 3, 2, 9, 5, 3, 7}; });
+    OutputPane pane([] { return tabulon::workspace::LocalTime{2011, 3, 2, 9, 5, 3, 7}; });
     pane.SetListener([&view](const OutputLine& line) { view.Post(line); });
     pane.AppendMessage("E::No Connection!");
     pane.AppendMessage("S::green");

@@ -36,7 +36,7 @@ class TaskViewerTest : public QObject {
   Q_OBJECT
 
  private:
-  tabulon::data::ScriptedUserPrompt prompt_;
+  tabulon::workspace::ScriptedUserPrompt prompt_;
   std::unique_ptr<conv::Workbench> bench_;
   std::unique_ptr<TaskViewer> viewer_;
   std::promise<void> gate_;  // the controller's pause waits until it is opened

@@ -37,7 +37,7 @@ class ConditionDialogTest : public QObject {
 
  private:
   std::unique_ptr<QTemporaryDir> folder_;
-  std::unique_ptr<data::ScriptedUserPrompt> prompt_;
+  std::unique_ptr<workspace::ScriptedUserPrompt> prompt_;
   std::unique_ptr<converters::Workbench> owner_;
 
   std::string Path() const { return owner_->condition_file_path; }
@@ -58,7 +58,7 @@ class ConditionDialogTest : public QObject {
     QVERIFY(folder_->isValid());
     const QString sqlite = folder_->filePath(QStringLiteral("Shop.sqlite"));
     QVERIFY(gui::testing::MakeSqlite(sqlite, kShop));
-    prompt_ = std::make_unique<data::ScriptedUserPrompt>();
+    prompt_ = std::make_unique<workspace::ScriptedUserPrompt>();
     owner_ = gui::testing::MakeSqliteWorkbench(*prompt_, folder_->path(), sqlite);
     QVERIFY(owner_->source().session != nullptr);
   }

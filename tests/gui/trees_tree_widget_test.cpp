@@ -29,6 +29,7 @@
 #include "converters/connect.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "db_tree_widget.h"
 #include "gui_test_support.h"
 #include "icons.h"
@@ -36,7 +37,7 @@
 #include "target_access/access_files.h"
 
 using namespace tabulon;
-using data::TreeNodeKind;
+using workspace::TreeNodeKind;
 using gui::DbTreeWidget;
 using Side = target_access::Side;
 
@@ -57,22 +58,22 @@ class TreeWidgetTest : public QObject {
 
  private:
   std::unique_ptr<QTemporaryDir> folder_;
-  std::unique_ptr<data::ScriptedUserPrompt> prompt_;
+  std::unique_ptr<workspace::ScriptedUserPrompt> prompt_;
   std::unique_ptr<converters::Workbench> owner_;
   std::unique_ptr<QWidget> window_;
   DbTreeWidget* source_ = nullptr;  // owned by window_
   DbTreeWidget* target_ = nullptr;
   std::string mdb_;
 
-  data::DbTreeView& SourceTree() { return owner_->source_tree(); }
-  data::DbTreeView& TargetTree() { return owner_->target_tree(); }
+  workspace::DbTreeView& SourceTree() { return owner_->source_tree(); }
+  workspace::DbTreeView& TargetTree() { return owner_->target_tree(); }
 
-  static int Find(const data::DbTreeView& view, TreeNodeKind kind, const std::string& text = "") {
+  static int Find(const workspace::DbTreeView& view, TreeNodeKind kind, const std::string& text = "") {
     return gui::testing::FindItem(view, kind, text);
   }
   std::vector<std::string> TargetTables() { return TargetTree().tree.ChildTexts(TargetTree().tables_folder); }
   bool RunOnTarget(const std::string& sql) {
-    return data::ExecuteStatement(nullptr, owner_->target().session.get(), sql, 0);
+    return workspace::ExecuteStatement(nullptr, owner_->target().session.get(), sql, 0);
   }
   std::vector<std::pair<int, QString>> EntriesFor(DbTreeWidget& widget, int id) {
     widget.SelectItem(id);
@@ -82,7 +83,7 @@ class TreeWidgetTest : public QObject {
   }
   bool OutputHas(const std::string& text) {
     const auto lines = owner_->output().Lines();
-    return std::any_of(lines.begin(), lines.end(), [&](const data::OutputLine& line) { return line.text == text; });
+    return std::any_of(lines.begin(), lines.end(), [&](const workspace::OutputLine& line) { return line.text == text; });
   }
   // Drags `mime` onto `widget` at `at` and drops it there, as the drag manager
   // delivers it: a drop reaches only the widget that took the drag's entry.
@@ -125,7 +126,7 @@ class TreeWidgetTest : public QObject {
     QVERIFY(folder_->isValid());
     const QString sqlite = folder_->filePath(QStringLiteral("Shop.sqlite"));
     QVERIFY(gui::testing::MakeSqlite(sqlite, kShop));
-    prompt_ = std::make_unique<data::ScriptedUserPrompt>();
+    prompt_ = std::make_unique<workspace::ScriptedUserPrompt>();
     owner_ = gui::testing::MakeSqliteWorkbench(*prompt_, folder_->path(), sqlite);
     QVERIFY(owner_->source().session != nullptr);
 
@@ -176,7 +177,7 @@ class TreeWidgetTest : public QObject {
       for (size_t id = 0; id < view->tree.size(); ++id) {
         const int item = static_cast<int>(id);
         if (!view->tree.Contains(item)) continue;
-        const data::TreeNode& node = view->tree.node(item);
+        const workspace::TreeNode& node = view->tree.node(item);
         QTreeWidgetItem* shown = widget->FindItem(item);
         QVERIFY(shown != nullptr && DbTreeWidget::ItemId(shown) == item);
         QCOMPARE(shown->text(0).toStdString(), node.text);
@@ -235,7 +236,7 @@ class TreeWidgetTest : public QObject {
       QVERIFY(widget->SyncFromModel());
       QCOMPARE(widget->FindItem(item)->childCount(), 2);
     }
-    const data::DbTreeView& t = TargetTree();
+    const workspace::DbTreeView& t = TargetTree();
     QCOMPARE(EntriesFor(*target_, t.root_item), (Entries{{gui::kCmdNewDatabase, "New Database"}}));
     QCOMPARE(EntriesFor(*target_, t.current_database_item), (Entries{{gui::kCmdDeleteDatabase, "Delete Database"},
                                                                      {gui::kCmdClearAllTables, "Clear all tables"},
@@ -246,12 +247,12 @@ class TreeWidgetTest : public QObject {
              (Entries{{gui::kCmdDropView, "Drop View vOrders"}}));
     for (TreeNodeKind kind : {TreeNodeKind::kTablesFolder, TreeNodeKind::kViewsFolder, TreeNodeKind::kFieldsFolder,
                               TreeNodeKind::kColumn, TreeNodeKind::kIndexesFolder, TreeNodeKind::kIndex}) {
-      QVERIFY(Find(t, kind) != data::kNoItem);
+      QVERIFY(Find(t, kind) != workspace::kNoItem);
       QVERIFY2(EntriesFor(*target_, Find(t, kind)).empty(), QByteArray::number(static_cast<int>(kind)));
       QCOMPARE(t.selected, Find(t, kind));
     }
 
-    const data::DbTreeView& s = SourceTree();
+    const workspace::DbTreeView& s = SourceTree();
     const Entries condition{{gui::kCmdMigrationCondition, "Migration Condition"}};
     QVERIFY(EntriesFor(*source_, s.root_item).empty());
     QVERIFY(EntriesFor(*source_, s.current_database_item).empty());
@@ -259,7 +260,7 @@ class TreeWidgetTest : public QObject {
     QCOMPARE(EntriesFor(*source_, Find(s, TreeNodeKind::kView, "v_big")), condition);
     for (TreeNodeKind kind : {TreeNodeKind::kTablesFolder, TreeNodeKind::kFieldsFolder, TreeNodeKind::kColumn,
                               TreeNodeKind::kIndexesFolder, TreeNodeKind::kIndex}) {
-      QVERIFY(Find(s, kind) != data::kNoItem);
+      QVERIFY(Find(s, kind) != workspace::kNoItem);
       QVERIFY2(EntriesFor(*source_, Find(s, kind)).empty(), QByteArray::number(static_cast<int>(kind)));
     }
     // An item whose text is blank offers nothing, whatever its kind.
@@ -333,7 +334,7 @@ class TreeWidgetTest : public QObject {
     }
     const int spied = static_cast<int>(kinds.size());
     target_->setCurrentItem(target_->FindItem(orders));
-    QCOMPARE(TargetTree().selected, data::kNoItem);
+    QCOMPARE(TargetTree().selected, workspace::kNoItem);
     QCOMPARE(static_cast<int>(kinds.size()), spied);
     QTRY_VERIFY(target_->currentItem() == nullptr);  // drawn again, as the core has it
     target_->setCurrentItem(target_->FindItem(orders));
@@ -425,7 +426,7 @@ class TreeWidgetTest : public QObject {
     // Drop View removes the view's item and the query.
     target_->SelectItem(Find(TargetTree(), TreeNodeKind::kView, "vOrders"));
     target_->RunCommand(gui::kCmdDropView);
-    QCOMPARE(Find(TargetTree(), TreeNodeKind::kView, "vOrders"), data::kNoItem);
+    QCOMPARE(Find(TargetTree(), TreeNodeKind::kView, "vOrders"), workspace::kNoItem);
     QCOMPARE(target_->FindItem(TargetTree().views_folder)->childCount(), 0);
 
     // The source tree ignores the target's commands, and the target the
@@ -547,7 +548,7 @@ class TreeWidgetTest : public QObject {
     QTest::qWait(50);
     QCOMPARE(migrate.size(), 2);
     QCOMPARE(TargetTree().selected, TargetTree().root_item);
-    QCOMPARE(SourceTree().selected, data::kNoItem);
+    QCOMPARE(SourceTree().selected, workspace::kNoItem);
   }
 
   void doubleClickSwitchesTheTargetDatabase() {

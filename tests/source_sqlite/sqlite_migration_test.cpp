@@ -12,6 +12,7 @@
 #include "data/providers/jet/jet_provider.h"
 #include "data/providers/sqlite/sqlite_provider.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/values.h"
 #include "jet_readers.h"
 #include "source_sqlite/connection.h"
@@ -22,6 +23,7 @@ namespace tabulon::source_sqlite {
 namespace {
 
 using namespace data;
+using namespace workspace;
 namespace fs = std::filesystem;
 using tabulon::testing::Shown;
 

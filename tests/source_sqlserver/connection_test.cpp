@@ -17,6 +17,7 @@ namespace tabulon::source_sqlserver {
 namespace {
 
 using namespace data;
+using namespace workspace;
 using tabulon::testing::kNull;
 
 TEST(SourcePropertiesTest, ServerAndCatalogOrTheTcpProviderString) {
@@ -90,11 +91,10 @@ class TreeTest : public ::testing::Test {
                            {"ShopDemo", "sys", "all_columns", "VIEW"}});
     view_.connection = &src_.source;
     view_.output = &src_.pane;
-    view_.prompt = &prompt_;
+
     target_view_.side_kind = kTargetSideKind;
   }
   testing::ReplayedSource src_;
-  ScriptedUserPrompt prompt_;
   DbTreeView view_, target_view_;
 };
 
@@ -130,7 +130,7 @@ TEST_F(TreeTest, NoMatchingDatabasePutsTheFoldersAtTheTopAndANamelessSourceIsDat
   src_.script->SetDataSourceName(std::nullopt);
   view_.current_database = "Elsewhere";
   view_.RefreshTree();
-  EXPECT_EQ(prompt_.texts(), (std::vector<std::string>{"Get Datasource Name Error!"}));
+  EXPECT_EQ(view_.user_messages, (std::vector<std::string>{"Get Datasource Name Error!"}));
   EXPECT_EQ(view_.tree.node(view_.root_item).text, "DATABASES");
   EXPECT_EQ(view_.current_database_item, kNoItem);
   EXPECT_EQ(view_.tree.ChildTexts(kNoItem), (std::vector<std::string>{"DATABASES", "Tables", "Views"}));

@@ -13,7 +13,6 @@
 #include "data/error_text.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
-#include "data/user_prompt.h"
 #include "jet/values.h"
 #include "jet_readers.h"
 #include "source_sqlserver/connection.h"
@@ -24,6 +23,7 @@ namespace tabulon::source_sqlserver {
 namespace {
 
 using namespace data;
+using namespace workspace;
 using tabulon::testing::kNull;
 using tabulon::testing::Shown;
 using Values = std::vector<std::optional<std::string>>;
@@ -206,11 +206,9 @@ TEST_F(RealisticTest, TheTreeLeavesOutBlanksAndSystemViews) {
   }
   src_.script->OnSchema(SchemaRowsetKind::kTables, {kNull, kNull, kNull, "TABLE"}, tables);
   src_.script->OnSchema(SchemaRowsetKind::kTables, {kNull, kNull, kNull, "VIEW"}, views);
-  ScriptedUserPrompt prompt;
   DbTreeView view, target_view;
   view.connection = &src_.source;
   view.output = &src_.pane;
-  view.prompt = &prompt;
   target_view.side_kind = kTargetSideKind;
 
   // "use" answers with the 5701 message, as FreeTDS does: still a success.
@@ -223,7 +221,7 @@ TEST_F(RealisticTest, TheTreeLeavesOutBlanksAndSystemViews) {
                                       "Shipments", "StockLevels", "Warehouses", "Regions"}));
   EXPECT_EQ(tree.node(tree.node(view.tables_folder).children.back()).schema, "Sales");
   EXPECT_EQ(tree.ChildTexts(view.views_folder), (std::vector<std::string>{"vActiveProducts", "vCustomerOrders"}));
-  EXPECT_TRUE(prompt.texts().empty());
+  EXPECT_TRUE(view.user_messages.empty());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 #include "jet/values.h"
 #include "source_sqlserver/translate.h"
 
@@ -178,21 +179,21 @@ void ExpectGolden(const std::string& name, const std::string& actual) {
   EXPECT_EQ(ReadTextFile(path), actual) << "golden file " << path << " differs (TABULON_UPDATE_GOLDEN=1 rewrites it)";
 }
 
-void RunPieces(data::Session* target, const std::string& text, data::OutputPane* pane) {
+void RunPieces(data::Session* target, const std::string& text, workspace::OutputPane* pane) {
   size_t start = 0;
   while (start <= text.size()) {
     const size_t end = std::min(text.find(';', start), text.size());
     const std::string piece = text.substr(start, end - start);
     if (piece.find_first_not_of(" \r\n\t") != std::string::npos) {
-      EXPECT_TRUE(data::ExecuteStatement(pane, target, piece, 1)) << piece;
+      EXPECT_TRUE(workspace::ExecuteStatement(pane, target, piece, 1)) << piece;
     }
     start = end + 1;
   }
 }
 
-std::vector<std::string> OutputTexts(const data::OutputPane& pane) {
+std::vector<std::string> OutputTexts(const workspace::OutputPane& pane) {
   std::vector<std::string> texts;
-  for (const data::OutputLine& line : pane.Lines()) texts.push_back(line.text);
+  for (const workspace::OutputLine& line : pane.Lines()) texts.push_back(line.text);
   return texts;
 }
 

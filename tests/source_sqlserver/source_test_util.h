@@ -6,7 +6,7 @@
 #include <string>
 
 #include "data/db_connection.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "jet/schema.h"
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
@@ -40,17 +40,17 @@ AccessTableContent ExpectedAccessTable(tabulon::testing::ReplayScript& script, c
 void ExpectGolden(const std::string& name, const std::string& actual);
 
 // Runs every ";"-separated piece of `text` on the target; each must succeed.
-void RunPieces(data::Session* target, const std::string& text, data::OutputPane* pane);
+void RunPieces(data::Session* target, const std::string& text, workspace::OutputPane* pane);
 
 // The texts of the output pane's lines.
-std::vector<std::string> OutputTexts(const data::OutputPane& pane);
+std::vector<std::string> OutputTexts(const workspace::OutputPane& pane);
 
 // A source connection on a replay script and a target named by provider (not opened).
 struct ReplayedSource {
   explicit ReplayedSource(const std::string& target_provider = "Microsoft.Jet.OLEDB.4.0");
 
   std::shared_ptr<tabulon::testing::ReplayScript> script = std::make_shared<tabulon::testing::ReplayScript>();
-  data::OutputPane pane;
+  workspace::OutputPane pane;
   data::DbConnection source;
   data::DbConnection target;
   SourceContext owner;

@@ -12,15 +12,16 @@
 
 #include "data/db_connection.h"
 #include "data/error_text.h"
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 #include "data/provider_registry.h"
-#include "data/result_display.h"
+#include "workspace/statement_output.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 #include "jet/database.h"
 #include "jet_test_files.h"
 
 namespace tabulon::data {
+using namespace workspace;
 namespace {
 
 std::string Scratch(const std::string& name) { return testing::ScratchFile("jet_provider_test", name).string(); }

@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "data/db_connection.h"
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 #include "data/error_text.h"
 #include "data/providers/sqlite/sqlite_types.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
+#include "workspace/statement_output.h"
 
 namespace tabulon::data {
+using namespace workspace;
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tabulon::data {
+namespace tabulon::workspace {
 
 // A file chooser: a Save dialog (`save`) or an Open dialog.
 struct FileChoice {
@@ -81,4 +81,4 @@ class ScriptedUserPrompt : public UserPrompt {
   std::vector<Asked> asked_;
 };
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

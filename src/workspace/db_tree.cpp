@@ -1,4 +1,4 @@
-#include "data/db_tree.h"
+#include "workspace/db_tree.h"
 
 #include <algorithm>
 #include <utility>
@@ -9,7 +9,8 @@
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 
-namespace tabulon::data {
+namespace tabulon::workspace {
+using namespace data;
 namespace {
 
 std::string TrimBlanks(std::string_view s) {
@@ -127,7 +128,7 @@ void DbTreeView::RefreshTree() {
 
   std::string source_name;
   if (Failed(connection->data_source->GetInfo(DBPROPSET_DATASOURCEINFO, DBPROP_DATASOURCENAME, &source_name))) {
-    if (prompt != nullptr) prompt->ShowMessage("Get Datasource Name Error!");
+    user_messages.push_back("Get Datasource Name Error!");
     source_name.clear();
   }
   source_name = TrimBlanks(source_name);
@@ -200,4 +201,4 @@ void DbTreeView::RefreshTree() {
   refreshing = false;
 }
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

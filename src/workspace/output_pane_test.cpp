@@ -1,4 +1,4 @@
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace tabulon::data {
+namespace tabulon::workspace {
 namespace {
 
 LocalTime FixedTime() { return {2011, 3, 2, 9, 5, 3, 7}; }
@@ -23,18 +23,12 @@ TEST(OutputPaneTest, TimestampAndMarkers) {
   ASSERT_EQ(lines.size(), 5u);
 
   EXPECT_EQ(lines[0].Full(), "2011/03/02 09:05:03:007 No Connection!");
-  EXPECT_TRUE(lines[0].coloured);
-  EXPECT_EQ(lines[0].text_colour, 0x0000FFu);
-  EXPECT_EQ(lines[0].background, 0xFFFFFFu);
+  EXPECT_EQ(lines[0].severity, Severity::kError);
   EXPECT_EQ(lines[1].text, "3 done");
-  EXPECT_EQ(lines[1].text_colour, 0x00FF00u);
+  EXPECT_EQ(lines[1].severity, Severity::kSuccess);
   EXPECT_EQ(lines[2].text, "provider text");
-  EXPECT_EQ(lines[2].text_colour, 0x0080FFu);
-  for (int i : {3, 4}) {
-    EXPECT_FALSE(lines[i].coloured);
-    EXPECT_EQ(lines[i].text_colour, 0u);
-    EXPECT_EQ(lines[i].background, 0xFFFFFFu);
-  }
+  EXPECT_EQ(lines[2].severity, Severity::kWarning);
+  for (int i : {3, 4}) EXPECT_EQ(lines[i].severity, Severity::kPlain);
   EXPECT_EQ(lines[3].text, "plain E:: in the middle");
   EXPECT_EQ(lines[4].text, "E:");
 }
@@ -44,7 +38,7 @@ TEST(OutputPaneTest, PlainTextIsNeverAFormatNorAMarker) {
   WriteOutputText(&pane, "E::%s%n%d 100% sure");
   ASSERT_EQ(pane.LineCount(), 1u);
   EXPECT_EQ(pane.Lines()[0].text, "E::%s%n%d 100% sure");
-  EXPECT_FALSE(pane.Lines()[0].coloured);
+  EXPECT_EQ(pane.Lines()[0].severity, Severity::kPlain);
   WriteOutput(nullptr, "ignored %d", 1);  // a null pane is not a crash
 }
 
@@ -66,7 +60,7 @@ TEST(OutputPaneTest, LongMessagesAreCutAtACharacterBoundary) {
   EXPECT_EQ(text, std::string(1022, 'a'));
   WriteOutput(&pane, "E::%s", std::string(3000, 'x').c_str());
   EXPECT_EQ(pane.Lines()[1].text.size(), 1020u);  // 1023 bytes less the marker
-  EXPECT_TRUE(pane.Lines()[1].coloured);
+  EXPECT_NE(pane.Lines()[1].severity, Severity::kPlain);
 }
 
 TEST(OutputPaneTest, ListenerSeesEveryLineInOrderFromManyThreads) {
@@ -100,4 +94,4 @@ TEST(OutputPaneTest, ListenerSeesEveryLineInOrderFromManyThreads) {
 }
 
 }  // namespace
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

@@ -1,4 +1,4 @@
-#include "data/output_pane.h"
+#include "workspace/output_pane.h"
 
 #include "data/utf8_cut.h"
 
@@ -10,7 +10,7 @@
 #include <ctime>
 #include <utility>
 
-namespace tabulon::data {
+namespace tabulon::workspace {
 
 LocalTime CurrentLocalTime() {
   const auto now = std::chrono::system_clock::now();
@@ -38,19 +38,20 @@ void OutputPane::SetListener(Listener listener) {
 void OutputPane::AppendMessage(std::string_view message) {
   struct Marker {
     std::string_view text;
-    std::uint32_t colour;
+    Severity severity;
   };
-  static constexpr Marker kMarkers[] = {{"E::", kColourRed}, {"S::", kColourGreen}, {"T::", kColourOrange}};
+  static constexpr Marker kMarkers[] = {
+      {"E::", Severity::kError}, {"S::", Severity::kSuccess}, {"T::", Severity::kWarning}};
   for (const Marker& m : kMarkers) {
     if (message.substr(0, 3) == m.text) {
-      Append({{}, std::string(message.substr(3)), true, m.colour, kColourWhite});
+      Append({{}, std::string(message.substr(3)), m.severity});
       return;
     }
   }
   AppendPlain(message);
 }
 
-void OutputPane::AppendPlain(std::string_view text) { Append({{}, std::string(text), false, 0, kColourWhite}); }
+void OutputPane::AppendPlain(std::string_view text) { Append({{}, std::string(text), Severity::kPlain}); }
 
 void OutputPane::Append(OutputLine line) {
   std::lock_guard lock(mutex_);
@@ -84,7 +85,7 @@ void WriteOutput(OutputPane* pane, const char* format, ...) {
   va_end(args);
   if (wanted < 0) return;
   std::string message(buffer);
-  if (static_cast<size_t>(wanted) >= sizeof buffer) message.resize(CompleteUtf8Prefix(message));
+  if (static_cast<size_t>(wanted) >= sizeof buffer) message.resize(data::CompleteUtf8Prefix(message));
   pane->AppendMessage(message);
 }
 
@@ -92,4 +93,4 @@ void WriteOutputText(OutputPane* pane, std::string_view text) {
   if (pane != nullptr) pane->AppendPlain(text);
 }
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

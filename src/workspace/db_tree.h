@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "data/db_connection.h"
-#include "data/output_pane.h"
-#include "data/user_prompt.h"
+#include "workspace/output_pane.h"
 
-namespace tabulon::data {
+namespace tabulon::workspace {
 
 // An item's kind is also its image index.
 enum class TreeNodeKind : int {
@@ -76,9 +75,10 @@ inline constexpr int kTargetSideKind = 4;
 
 // One side's tree and what it knows of its connection.
 struct DbTreeView {
-  DbConnection* connection = nullptr;
+  data::DbConnection* connection = nullptr;
   OutputPane* output = nullptr;
-  UserPrompt* prompt = nullptr;
+  // Messages for the user a refresh left behind; the command layer shows and clears them.
+  std::vector<std::string> user_messages;
   int side_kind = kSourceSideKind;
   std::string current_database;
 
@@ -107,4 +107,4 @@ struct DbTreeView {
   void RefreshTree();
 };
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

@@ -1,4 +1,4 @@
-#include "data/result_display.h"
+#include "workspace/statement_output.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -8,7 +8,8 @@
 #include "data/error_text.h"
 #include "data/statement.h"
 
-namespace tabulon::data {
+namespace tabulon::workspace {
+using namespace data;
 namespace {
 
 constexpr int kShownRows = 100;
@@ -18,6 +19,30 @@ constexpr const char* kSuccessLine = "RESULT: The operation completed SUCCESSFUL
 bool ReadsAsNegative(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10) < 0; }
 
 }  // namespace
+
+bool ExecuteStatement(OutputPane* owner, Session* session, std::string sql, int report, std::string* error) {
+  const auto fail = [error](std::string text) {
+    if (error != nullptr) *error = std::move(text);
+    return false;
+  };
+  if (session == nullptr) {
+    WriteOutput(owner, "E::No Connection!");
+    return fail("No Connection!");
+  }
+  const data::StatementOutcome outcome = data::RunStatement(*session, sql);
+  // Whatever the outcome and whatever `report` says: such a notice is never to go unseen.
+  for (const std::string& notice : outcome.notices) WriteOutput(owner, "T::%s", notice.c_str());
+  if (outcome.succeeded) {
+    if (!outcome.has_rows && report == 1) WriteOutput(owner, "%s", kSuccessLine);
+    return true;
+  }
+  if (outcome.threw) {
+    WriteOutput(owner, "E::%s", outcome.error.c_str());
+  } else if (report == 1) {
+    WriteOutput(owner, "T::%s", outcome.error.c_str());
+  }
+  return fail(outcome.error);
+}
 
 bool RunAndShowStatement(OutputPane* owner, Session* session, std::string sql, int report) {
   if (session == nullptr) {
@@ -84,4 +109,4 @@ std::string RunScalarStatement(OutputPane* owner, Session* session, std::string 
   return {};
 }
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

@@ -1,6 +1,6 @@
-#include "data/user_prompt.h"
+#include "workspace/user_prompt.h"
 
-namespace tabulon::data {
+namespace tabulon::workspace {
 
 void ScriptedUserPrompt::AnswerYes(bool yes) {
   std::lock_guard lock(mutex_);
@@ -73,4 +73,4 @@ std::optional<std::string> ScriptedUserPrompt::ChooseFolder(std::string_view tit
   return NextText();
 }
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace

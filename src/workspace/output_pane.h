@@ -1,5 +1,6 @@
-// The output pane: time-stamped lines written from any thread, at most 1001 of them, coloured by
-// a three-character marker at the start of the message ("E::" red, "S::" green, "T::" orange).
+// The output pane: time-stamped lines written from any thread, at most 1001 of them, each with a
+// severity taken from a three-character marker at the start of the message ("E::" an error,
+// "S::" a success, "T::" a warning); front ends choose the colours.
 #pragma once
 
 #include <cstdint>
@@ -10,20 +11,15 @@
 #include <string_view>
 #include <vector>
 
-namespace tabulon::data {
+namespace tabulon::workspace {
 
-// Colours as 0x00BBGGRR.
-inline constexpr std::uint32_t kColourRed = 0x0000FF;
-inline constexpr std::uint32_t kColourGreen = 0x00FF00;
-inline constexpr std::uint32_t kColourOrange = 0x0080FF;
-inline constexpr std::uint32_t kColourWhite = 0xFFFFFF;
+// kPlain: the front end's default colours; the others are shown red, green and orange.
+enum class Severity { kPlain, kError, kSuccess, kWarning };
 
 struct OutputLine {
   std::string timestamp;  // "2011/03/02 09:05:03:007 " (ends with one blank)
   std::string text;       // the message without its marker
-  bool coloured = false;  // false: the front end's default colours
-  std::uint32_t text_colour = 0;
-  std::uint32_t background = kColourWhite;
+  Severity severity = Severity::kPlain;
 
   std::string Full() const { return timestamp + text; }
 };
@@ -50,7 +46,7 @@ class OutputPane {
 
   void SetListener(Listener listener);
 
-  // Appends a message: a leading marker selects the colour and is dropped.
+  // Appends a message: a leading marker selects the severity and is dropped.
   void AppendMessage(std::string_view message);
   // Appends `text` as a plain line, whatever it starts with.
   void AppendPlain(std::string_view text);
@@ -79,4 +75,4 @@ void WriteOutput(OutputPane* pane, const char* format, ...) __attribute__((forma
 // Writes `text` as a plain line (no format, no marker), e.g. a provider's message or a value.
 void WriteOutputText(OutputPane* pane, std::string_view text);
 
-}  // namespace tabulon::data
+}  // namespace tabulon::workspace
