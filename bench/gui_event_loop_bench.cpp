@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
       const workspace::DbTreeView& tree = owner.source_tree();
       for (size_t id = 0; id < tree.tree.size(); ++id) {
         const int item = static_cast<int>(id);
-        if (tree.tree.Contains(item) && tree.tree.node(item).kind == workspace::TreeNodeKind::kDatabase) database = item;
+        if (tree.tree.Contains(item) && tree.tree.node(item).kind == workspace::TreeNodeKind::kDatabase)
+          database = item;
       }
     }
     if (database == workspace::kNoItem) return 1;

@@ -125,7 +125,8 @@ bool DbTreeWidget::SyncFromModel(bool force) {
     view.selected = view.tree.Contains(pending_selection_) ? pending_selection_ : workspace::kNoItem;
   if (force || !current) {
     Rebuild(view);
-  } else if (ItemId(currentItem()) != view.selected || (view.selected == workspace::kNoItem && !selectedItems().isEmpty())) {
+  } else if (ItemId(currentItem()) != view.selected ||
+             (view.selected == workspace::kNoItem && !selectedItems().isEmpty())) {
     syncing_ = true;
     ShowCoreSelection(view);
     syncing_ = false;

@@ -160,7 +160,8 @@ TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
   data::Session* session = connection.session.get();
   ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "create table orders (id long)", 0));
   for (int id : {50, 150, 250}) {
-    ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
+    ASSERT_TRUE(
+        workspace::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
   }
   EXPECT_EQ(TestCondition(session, "", "orders", "id>100").text, "Test successfully!\r\n  2 Records can be converted.");
   EXPECT_EQ(TestCondition(session, "", "orders", "").text, "Test successfully!\r\n  3 Records can be converted.");

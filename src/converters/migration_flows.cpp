@@ -203,7 +203,7 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       for (const std::string& piece : StatementPieces(keys->text)) {
         const bool created = CreateObject(run, "relationship", table.name, piece, 1);
         workspace::WriteOutput(out, "%s",
-                          created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
+                               created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
       }
     }
   }
@@ -269,7 +269,7 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
   AppendToFile(scratch, text->text);
   const bool created = CreateObject(run, "view", view.name, text->text, 0);
   workspace::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!",
-                    view.name.c_str());
+                         view.name.c_str());
   return created;
 }
 

@@ -84,12 +84,12 @@ bool CoreTaskFlows::RestoreBackup(TaskRunContext& run) {
     return false;
   }
   const target_access::RestoreResult& r = *restored;
-  workspace::WriteOutput(out, "Restored into [%s]: %zu tables, %llu records, %zu views", file.c_str(), r.tables_restored,
-                    static_cast<unsigned long long>(r.rows_restored), r.views_restored);
+  workspace::WriteOutput(out, "Restored into [%s]: %zu tables, %llu records, %zu views", file.c_str(),
+                         r.tables_restored, static_cast<unsigned long long>(r.rows_restored), r.views_restored);
   const bool complete = r.tables_failed == 0 && r.rows_failed == 0 && r.data_files_skipped == 0 && r.views_failed == 0;
   if (!complete) {
     workspace::WriteOutput(out, "T::Not restored: %zu tables, %llu records, %zu views", r.tables_failed,
-                      static_cast<unsigned long long>(r.rows_failed), r.views_failed);
+                           static_cast<unsigned long long>(r.rows_failed), r.views_failed);
   }
   return complete && !r.stopped;
 }

@@ -22,8 +22,8 @@
 namespace tabulon::converters {
 namespace {
 
-using workspace::TreeNodeKind;
 using target_access::QuoteAccessName;
+using workspace::TreeNodeKind;
 
 constexpr char kNoDatabaseSelected[] = "No Database in TARGET Side be Selected!";
 
@@ -392,7 +392,7 @@ void SwitchDatabase(Workbench& owner, target_access::Side side, int item) {
   workspace::WriteOutput(&owner.output(), "Select Database [%s]", name.c_str());
   if (source) {
     workspace::ExecuteStatement(&owner.output(), owner.source().session.get(),
-                           "use " + source_sqlserver::QuoteSqlServerName(name), 1);
+                                "use " + source_sqlserver::QuoteSqlServerName(name), 1);
     owner.RefreshTree(tree);
     return;
   }

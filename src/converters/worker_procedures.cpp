@@ -15,9 +15,9 @@ const char* ProjectPath(const char* path) {
   return at == std::string_view::npos ? path : path + at;
 }
 
-#define TABULON_SELECT_SOURCE_ERROR(run)                                                                          \
+#define TABULON_SELECT_SOURCE_ERROR(run)                                                                               \
   workspace::WriteOutput((run).output(), "[%s](%d)Select Source Database[%s] Error!", ProjectPath(__FILE__), __LINE__, \
-                    (run).source_database.c_str())
+                         (run).source_database.c_str())
 
 TaskFlows& Flows(TaskRunContext& run) { return *run.owner->flows(); }
 

@@ -123,9 +123,9 @@ std::string CreateTableStatement(std::string_view table, const std::vector<Acces
 void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, std::string_view definition,
                           std::string_view column) {
   workspace::WriteOutput(owner.output,
-                    "T::TABLE [%.*s]: the default %.*s of column [%.*s] is left out: Access cannot evaluate it",
-                    static_cast<int>(table.size()), table.data(), static_cast<int>(definition.size()),
-                    definition.data(), static_cast<int>(column.size()), column.data());
+                         "T::TABLE [%.*s]: the default %.*s of column [%.*s] is left out: Access cannot evaluate it",
+                         static_cast<int>(table.size()), table.data(), static_cast<int>(definition.size()),
+                         definition.data(), static_cast<int>(column.size()), column.data());
 }
 
 std::string AccessKeyList(const std::vector<KeyColumn>& columns) {

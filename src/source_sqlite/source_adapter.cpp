@@ -43,7 +43,8 @@ class SqliteAdapter : public source_common::SourceAdapter {
     return source_sqlite::SelectDatabase(source_tree, database);
   }
   // The file holds one database and its session is always in it.
-  bool UseDatabase(workspace::OutputPane* /*output*/, data::Session* source, std::string_view /*database*/) const override {
+  bool UseDatabase(workspace::OutputPane* /*output*/, data::Session* source,
+                   std::string_view /*database*/) const override {
     return source != nullptr;
   }
 };

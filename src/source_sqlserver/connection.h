@@ -48,6 +48,7 @@ std::string GetServerVersion(workspace::OutputPane* owner, data::Session* sessio
 // Switches side 0 (the source) or 1 (the target) to `database` (a file path keeps its last
 // component only) and refreshes that side's tree. False when the statement fails; other side
 // values do nothing and return true.
-bool SelectDatabase(workspace::DbTreeView& source_tree, workspace::DbTreeView& target_tree, std::string_view database, int side);
+bool SelectDatabase(workspace::DbTreeView& source_tree, workspace::DbTreeView& target_tree, std::string_view database,
+                    int side);
 
 }  // namespace tabulon::source_sqlserver

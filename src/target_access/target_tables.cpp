@@ -124,7 +124,8 @@ std::string OdbcTypeName(std::uint32_t flags, data::DbType type, std::size_t siz
 
 std::string QuoteAccessName(std::string_view name) { return "`" + std::string(name) + "`"; }
 
-bool DropTargetTable(workspace::OutputPane* owner, data::Session* session, const std::string&, const std::string& table) {
+bool DropTargetTable(workspace::OutputPane* owner, data::Session* session, const std::string&,
+                     const std::string& table) {
   const std::string sql = "drop table " + QuoteAccessName(table);
   WriteOutputText(owner, sql);
   return workspace::ExecuteStatement(owner, session, sql, 1);

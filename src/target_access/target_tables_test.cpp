@@ -142,7 +142,7 @@ TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
             data::S_OK);
   ASSERT_EQ(data::OpenSession(t.connection), data::S_OK);
   ASSERT_TRUE(workspace::ExecuteStatement(&t.pane, t.connection.session.get(), script, 1)) << script << "\n"
-                                                                                      << Texts(t.pane).back();
+                                                                                           << Texts(t.pane).back();
   t.Close();
 
   auto db = jet::Database::Open(t.path.string(), jet::OpenMode::kReadOnly);

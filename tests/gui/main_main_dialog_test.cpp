@@ -269,7 +269,12 @@ class MainDialogTest : public QObject {
          "&Table",
          {32776},
          {32787, 32788, 32789}},
-        {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kView, "&Table", {32776}, {32787, 32788, 32789}},
+        {w.source_tree(),
+         &f.owner->source_tree(),
+         workspace::TreeNodeKind::kView,
+         "&Table",
+         {32776},
+         {32787, 32788, 32789}},
         {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kTablesFolder, nullptr, {}, {}},
         {w.source_tree(), &f.owner->source_tree(), workspace::TreeNodeKind::kViewsFolder, nullptr, {}, {}},
     };

@@ -24,8 +24,8 @@
 
 using tabulon::converters::Workbench;
 using tabulon::converters::WorkbenchOptions;
-using tabulon::workspace::ScriptedUserPrompt;
 using tabulon::gui::ConnectionSettingsDialog;
+using tabulon::workspace::ScriptedUserPrompt;
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "log_view.h"
 
+using tabulon::gui::LogView;
 using tabulon::workspace::OutputLine;
 using tabulon::workspace::OutputPane;
-using tabulon::gui::LogView;
 
 namespace {
 

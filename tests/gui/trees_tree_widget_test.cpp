@@ -37,8 +37,8 @@
 #include "target_access/access_files.h"
 
 using namespace tabulon;
-using workspace::TreeNodeKind;
 using gui::DbTreeWidget;
+using workspace::TreeNodeKind;
 using Side = target_access::Side;
 
 namespace {
@@ -83,7 +83,8 @@ class TreeWidgetTest : public QObject {
   }
   bool OutputHas(const std::string& text) {
     const auto lines = owner_->output().Lines();
-    return std::any_of(lines.begin(), lines.end(), [&](const workspace::OutputLine& line) { return line.text == text; });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const workspace::OutputLine& line) { return line.text == text; });
   }
   // Drags `mime` onto `widget` at `at` and drops it there, as the drag manager
   // delivers it: a drop reaches only the widget that took the drag's entry.
