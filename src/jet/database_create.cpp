@@ -1,9 +1,15 @@
 // The skeleton of a new database: the four system tables exactly as the Jet engine defines
-// them, their usage-map rows on page 6 and their index roots on pages 7 to 13.
+// them, their usage-map rows on page 6 and their index roots on pages 7 to 13; Database::Create
+// writes them and the catalog rows of a minimal database.
+#include <algorithm>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "base/bytes.h"
 #include "jet/format/data_page.h"
+#include "jet/database_write.h"
+#include "jet/file_io.h"
 #include "jet/write_state.h"
 
 namespace tabulon::jet {
@@ -14,6 +20,8 @@ constexpr uint8_t kSystemVariable = 0x12;
 constexpr uint8_t kSystemOwnerColumn = 0x32;  // Owner and SID columns
 constexpr uint32_t kMapPage = 6;
 constexpr uint32_t kSkeletonPages = 14;
+
+std::string SidBytes(uint16_t sid) { return {static_cast<char>(sid >> 8), static_cast<char>(sid & 0xFF)}; }
 
 ColumnDefinition Fixed(const char* name, ColumnType type, uint16_t number, uint16_t offset, uint16_t length) {
   ColumnDefinition c;
@@ -195,6 +203,112 @@ Status WriteSkeletonPages(Pager& pager, const CreationIdentity& identity) {
     }
   }
   return Status::Ok();
+}
+
+Result<std::unique_ptr<Database>> Database::Create(std::unique_ptr<FileIo> file) {
+  const std::string name = file->Name();
+  ASSIGN_OR_RETURN(uint64_t size, file->Size());
+  if (size != 0) return AlreadyExistsError(name + ": not empty; a new database needs a new file");
+  ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::Open(std::move(file), true));
+  const CreationIdentity& identity = DefaultCreationIdentity();
+  Status status = WriteSkeletonPages(*pager, identity);
+  if (!status.ok()) {
+    (void)pager->Rollback();
+    return status.WithContext(name);
+  }
+  std::unique_ptr<Database> db(new Database(std::move(pager), OpenMode::kReadWrite));
+  status = db->LoadHeader();
+  if (status.ok()) status = db->LoadCatalogDefinition();
+  if (status.ok()) {
+    status = db->RunWrite([&](WriteState& w) -> Status {
+      // The catalog rows of a minimal database, dated like the header they belong with.
+      const uint8_t date_bytes[8] = {0x4E, 0xFB, 0xD3, 0x3B, 0x3E, 0xAB, 0xE4, 0x40};
+      w.now = ReadF64(date_bytes);
+      const uint16_t k = identity.system_owner;
+      const std::string system_owner = SidBytes(k);
+      w.new_object_owner = SidBytes(k ^ 0x0102);
+      struct Object {
+        int32_t id;
+        int32_t parent;
+        const char* name;
+        int16_t type;
+      };
+      const Object skeleton[] = {
+          {kTablesContainerId, kRootContainerId, "Tables", 3},
+          {kDatabasesContainerId, kRootContainerId, "Databases", 3},
+          {kRelationshipsContainerId, kRootContainerId, "Relationships", 3},
+          {kDatabaseObjectId, kDatabasesContainerId, "MSysDb", 2},
+          {2, kTablesContainerId, "MSysObjects", 1},
+          {3, kTablesContainerId, "MSysACEs", 1},
+          {4, kTablesContainerId, "MSysQueries", 1},
+          {5, kTablesContainerId, "MSysRelationships", 1},
+      };
+      for (const Object& o : skeleton) {
+        CatalogEntry e;
+        e.id = o.id;
+        e.parent_id = o.parent;
+        e.name = o.name;
+        e.type = o.type;
+        e.flags = static_cast<int32_t>(0x80000000u);
+        RETURN_IF_ERROR(w.AddObject(e, o.id == kDatabaseObjectId ? w.new_object_owner : system_owner));
+      }
+      // Access rights of the system objects and containers, as the Jet engine grants them.
+      struct Ace {
+        int32_t object;
+        int32_t acm;
+        bool inheritable;
+        uint16_t sid_delta;
+      };
+      const Ace rights[] = {
+          {2, 393216, false, 0x0102},
+          {3, 393216, false, 0x0102},
+          {4, 393216, false, 0x0102},
+          {5, 917504, false, 0x0102},
+          {kTablesContainerId, 983294, true, 0x0007},
+          {kTablesContainerId, 393217, false, 0x0102},
+          {kRelationshipsContainerId, 983294, true, 0x0007},
+          {kRelationshipsContainerId, 393217, false, 0x0102},
+          {kDatabasesContainerId, 393216, false, 0x0102},
+          {kDatabaseObjectId, 393230, false, 0x0102},
+          {kDatabaseObjectId, 14, false, 0x0002},
+          {4, 20, false, 0x0002},
+          {5, 20, false, 0x0002},
+          {2, 20, false, 0x0002},
+          {kTablesContainerId, 1048319, true, 0x0002},
+          {kRelationshipsContainerId, 1048575, true, 0x0002},
+      };
+      w.aces_tdef = 3;
+      ASSIGN_OR_RETURN(TableState * aces, w.Table(3, "MSysACEs"));
+      for (const Ace& a : rights) {
+        const std::string sid = SidBytes(static_cast<uint16_t>(k ^ a.sid_delta));
+        Row row = {a.object, Bytes{sid}, a.acm, a.inheritable};
+        AceRow ace{a.object, sid, 0};
+        RETURN_IF_ERROR(w.InsertValues(*aces, row, &ace.row));
+        w.aces.push_back(ace);
+        if (a.object == kTablesContainerId &&
+            std::find(w.table_sids.begin(), w.table_sids.end(), sid) == w.table_sids.end()) {
+          w.table_sids.push_back(sid);
+        }
+      }
+      w.aces_dirty = true;
+      w.global_dirty = true;
+      return Status::Ok();
+    });
+  }
+  if (!status.ok()) return status.WithContext(name);
+  db->writer_.reset();  // later writes date their objects "now"
+  return db;
+}
+
+Result<std::unique_ptr<Database>> Database::Create(const std::string& path) {
+  ASSIGN_OR_RETURN(std::unique_ptr<FileIo> file, OpenPosixFile(path, OpenMode::kCreateNew));
+  auto db = Create(std::move(file));
+  if (!db.ok()) {
+    // Nothing usable was made: take the half-made file (and its journal) away again.
+    ::unlink((path + kJournalSuffix).c_str());
+    ::unlink(path.c_str());
+  }
+  return db;
 }
 
 }  // namespace tabulon::jet

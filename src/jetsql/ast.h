@@ -27,31 +27,58 @@ struct Literal {
 struct Expression;
 using ExpressionPtr = std::unique_ptr<Expression>;
 
-struct ColumnRef {
-  std::string qualifier;  // table name or alias; empty when not given
-  std::string name;
+// Where a piece of the statement was written: tokens [first_token, end_token) of the statement's
+// token list and bytes [begin, end) of its text.
+struct SourceSpan {
+  size_t first_token = 0;
+  size_t end_token = 0;
+  size_t begin = 0;
+  size_t end = 0;
 };
 
-// Search conditions and the values they compare.
+// A column named in an expression: [prefix.]...[qualifier.]name, with '.' or '!' between parts.
+struct ColumnRef {
+  std::string qualifier;            // table name or alias; empty when not given
+  std::string name;                 // "*" in t.* (an argument such as Count(t.*))
+  std::vector<std::string> prefix;  // parts before the qualifier (schema, database); rarely given
+};
+
+// An Access SQL expression, as one parser reads it for every statement. Each node records the
+// source it was read from (span), so a view keeps its expressions as written while a query the
+// executor runs evaluates the tree. The executor evaluates the condition forms (literals,
+// columns, comparisons, LIKE, IS NULL, AND, OR, NOT) and refuses the others.
 struct Expression {
   enum class Kind {
     kLiteral,
     kColumn,
-    kCompare,  // op: = <> < > <= >=
+    kCompare,  // left op right; op: = <> < > <= >=
     kAnd,
     kOr,
-    kNot,
-    kLike,    // left LIKE right (pattern)
-    kIsNull,  // left IS NULL (negated: IS NOT NULL)
+    kNot,       // NOT left
+    kLike,      // left LIKE right (pattern); negated: NOT LIKE
+    kIsNull,    // left IS NULL (negated: IS NOT NULL)
+    kBinary,    // left op right; op: & + - * / \ ^ mod xor eqv imp (words in lower case)
+    kUnary,     // op left; op: - or +
+    kFunction,  // function(arguments); star: Count(*); distinct: Count(DISTINCT x)
+    kBetween,   // left BETWEEN arguments[0] AND arguments[1]; negated: NOT BETWEEN
+    kIn,        // left IN (arguments), or left IN (subquery) with the subquery as its only argument
+    kExists,    // EXISTS (subquery)
+    kSubquery,  // (SELECT ...): subquery
   };
   Kind kind = Kind::kLiteral;
-  size_t offset = 0;
+  size_t offset = 0;  // of the token that names the node's operation (for messages)
+  SourceSpan span;
   Literal literal;
   ColumnRef column;
   std::string op;
-  bool negated = false;  // NOT LIKE, IS NOT NULL
+  std::string function;  // kFunction: the name as written
+  bool negated = false;  // NOT LIKE, IS NOT NULL, NOT BETWEEN, NOT IN
+  bool star = false;
+  bool distinct = false;
   ExpressionPtr left;
   ExpressionPtr right;
+  std::vector<ExpressionPtr> arguments;
+  std::unique_ptr<jet::ViewDefinition> subquery;  // kSubquery, kExists: the SELECT as a view keeps it
 };
 
 // A column of CREATE TABLE with its type already resolved to the engine's type.
