@@ -273,8 +273,9 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   if (testing::MdbToolsAvailable()) {
     auto schema = testing::MdbToolsSchema(h.path.string(), "postgres");
     ASSERT_TRUE(schema.ok()) << schema.status().ToString();
-    for (const char* name : {"t_byname_idx", "t_bytag_idx", "t_bynname_idx"}) {
-      EXPECT_NE(schema->find(name), std::string::npos) << name << " in\n" << *schema;
+    for (const char* part :
+         {"t_byname_idx", "t_bytag_idx", "t_bynname_idx", "PRIMARY KEY", "UNIQUE", "(\"n\" DESC, \"name\")"}) {
+      EXPECT_NE(schema->find(part), std::string::npos) << part << " in\n" << *schema;
     }
   }
   fs::remove(h.path);
@@ -304,14 +305,15 @@ void MakeTagTable(Database& db, const std::vector<int>& ids) {
   }
 }
 
-// The file at `path` passes the integrity check and its ByTag tree keeps its shape rules and
-// holds `entries` distinct keys.
-TreeShape ExpectTagTree(Database& db, const fs::path& path, size_t entries) {
+// The database (whose file holds `file`) passes the integrity check, T holds `entries` rows and
+// its ByTag tree keeps its shape rules and holds `entries` distinct keys.
+TreeShape ExpectTagTree(Database& db, const std::vector<uint8_t>& file, size_t entries) {
   const Status integrity = db.CheckIntegrity();
   EXPECT_TRUE(integrity.ok()) << integrity.ToString();
   auto def = db.GetTable("T");
   TreeShape shape;
-  EXPECT_EQ(CheckTree(FileBytes(path), def->indexes[0].root_page, def->tdef_page, shape), "");
+  EXPECT_EQ(def->row_count, entries);
+  EXPECT_EQ(CheckTree(file, def->indexes[0].root_page, def->tdef_page, shape), "");
   EXPECT_EQ(shape.entries, entries);
   EXPECT_EQ(def->indexes[0].unique_entry_count, entries);
   return shape;
@@ -340,16 +342,7 @@ TEST(BTreeTest, FailureDuringSplitsLeavesTheCommittedTree) {
   auto check = [](Disk& disk, size_t want) {
     auto db = Database::Open(disk.File(), OpenMode::kReadWrite);
     ASSERT_TRUE(db.ok()) << db.status().ToString();
-    Status integrity = (*db)->CheckIntegrity();
-    ASSERT_TRUE(integrity.ok()) << integrity.ToString();
-    auto def = (*db)->GetTable("T");
-    ASSERT_TRUE(def.ok());
-    EXPECT_EQ(def->row_count, want);
-    TreeShape shape;
-    const IndexDefinition& index = def->indexes.front();
-    EXPECT_EQ(CheckTree(*disk.bytes, index.root_page, def->tdef_page, shape), "");
-    EXPECT_EQ(shape.entries, want);
-    EXPECT_EQ(index.unique_entry_count, want);
+    ExpectTagTree(**db, *disk.bytes, want);
     auto found = (*db)->SeekIndex("T", "ByTag", {TagRow(298)[1]});
     ASSERT_TRUE(found.ok());
     EXPECT_EQ(found->size(), 1u);
@@ -403,7 +396,7 @@ TEST(BTreeTest, FailedOperationDropsDecodedPagesOfTheSameDatabase) {
   EXPECT_EQ((*db)->InsertRows("T", more).code(), ErrorCode::kAlreadyExists);
   more.pop_back();
   ASSERT_TRUE((*db)->InsertRows("T", more).ok());
-  EXPECT_GE(ExpectTagTree(**db, path, 400).levels, 2u);
+  EXPECT_GE(ExpectTagTree(**db, FileBytes(path), 400).levels, 2u);
   db->reset();
   fs::remove(path);
 }
@@ -476,7 +469,7 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
     }
     ASSERT_TRUE((*db)->CommitBatch().ok());
   }
-  ExpectTagTree(**db, path, seen.size());
+  ExpectTagTree(**db, FileBytes(path), seen.size());
   db->reset();
   fs::remove(path);
 }
