@@ -1,21 +1,30 @@
-// User indexes: seeks and range scans agree with filtered full scans after inserts and deletes,
-// uniqueness is enforced without leaving traces, unknown text characters take the index off
-// instead of leaving it wrong. Files Access wrote: definitions as their JSON dumps list them,
-// stored keys equal to what this engine builds for the same values, seeks that find every row,
-// and known keys of every type.
+// User indexes. Random workloads against a model: seeks and range scans of every index agree
+// with filtered full scans after inserts and deletes, and the B-trees changed in place keep
+// their shape rules (node entry = last entry of the child, sibling links, levels, distinct-key
+// counts); a failure in the middle of a split rolls the operation back without leaving stale
+// state behind. Uniqueness is enforced without leaving traces; unknown text characters take
+// the index off instead of leaving it wrong; other readers see the keys. Files Access wrote: definitions as their JSON
+// dumps list them, stored keys equal to what this engine builds for the same values, seeks that find every row, and
+// known keys of every type.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "base/text.h"
 #include "jet/database.h"
+#include "jet/file_io.h"
 #include "jet/format/index_page.h"
 #include "jet/index_key.h"
 #include "jet/values.h"
+#include "jet_readers.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -70,8 +79,8 @@ bool SameKeyValue(const Value& a, const Value& b) {
   return FormatValue(a) == FormatValue(b);
 }
 
-// Numbers as doubles for range filters.
-double Number(const Value& v) {
+// Numbers as doubles for range filters; nullopt for Null and the other types.
+std::optional<double> Number(const Value& v) {
   if (const auto* x = std::get_if<int32_t>(&v)) return *x;
   if (const auto* x = std::get_if<int16_t>(&v)) return *x;
   if (const auto* x = std::get_if<uint8_t>(&v)) return *x;
@@ -79,7 +88,7 @@ double Number(const Value& v) {
   if (const auto* x = std::get_if<DateTime>(&v)) return x->days;
   if (const auto* x = std::get_if<double>(&v)) return *x;
   if (const auto* x = std::get_if<float>(&v)) return *x;
-  return 0;
+  return std::nullopt;
 }
 
 const char* const kWords[] = {"Café",   "cafe",   "CAFÉ",       "O'Brien", "OBrien",     "co-op",  "coop",
@@ -139,71 +148,163 @@ std::vector<RowPointer> Sorted(std::vector<RowPointer> v) {
   return v;
 }
 
-// Every seek on the single-column indexes and the two-column one, and numeric ranges, must
-// return exactly the rows a filtered scan finds.
-void ExpectIndexesMatchScans(Database& db, std::mt19937& random) {
-  const std::vector<Stored> rows = AllRows(db, "Mixed");
-  ASSERT_FALSE(rows.empty());
-  const std::vector<std::pair<std::string, size_t>> single = {
-      {"PrimaryKey", 0}, {"ByName", 1},    {"ByMoney", 2},  {"ByWhen", 3},    {"ByFlag", 4},
-      {"BySmall", 5},    {"ByIntDesc", 6}, {"ByDbl", 7},    {"BySgl", 8},     {"ByDec", 9},
-      {"ByG", 10},       {"ByRaw", 11},    {"ByNotes", 12}, {"ByNameDesc", 1}};
-  for (int probe = 0; probe < 40; ++probe) {
-    const Row& sample = rows[random() % rows.size()].row;
-    for (const auto& [index, column] : single) {
-      SCOPED_TRACE(index + " = " + FormatValue(sample[column]).value_or("Null"));
-      auto found = db.SeekIndex("Mixed", index, {sample[column]});
-      ASSERT_TRUE(found.ok()) << found.status().ToString();
-      std::vector<RowPointer> want;
-      for (const Stored& s : rows) {
-        if (SameKeyValue(s.row[column], sample[column])) want.push_back(s.where);
+constexpr uint32_t kPage = 4096;
+
+std::vector<uint8_t> FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+struct TreeShape {
+  size_t levels = 0;
+  uint64_t entries = 0;
+  uint64_t distinct = 0;
+};
+
+// Walks the tree level by level and returns the first broken rule ("" when none).
+std::string CheckTree(const std::vector<uint8_t>& file, uint32_t root, uint32_t owner, TreeShape& shape) {
+  struct Item {
+    uint32_t page;
+    size_t parent;              // position of the parent in the level above
+    std::string expected_last;  // the parent's entry for it (key + row pointer)
+  };
+  std::vector<Item> level = {{root, 0, {}}};
+  std::string previous_key;
+  bool first_entry = true;
+  for (shape.levels = 1;; ++shape.levels) {
+    if (shape.levels > 8) return "too many levels";
+    std::vector<Item> below;
+    bool leaves = false;
+    for (size_t i = 0; i < level.size(); ++i) {
+      const Item& item = level[i];
+      if (static_cast<uint64_t>(item.page + 1) * kPage > file.size()) return "page beyond the file";
+      const uint8_t* raw = file.data() + static_cast<size_t>(item.page) * kPage;
+      auto page = format::DecodeIndexPage(raw, item.page);
+      if (!page.ok()) return page.status().ToString();
+      const std::string at = "page " + std::to_string(item.page) + ": ";
+      if (i == 0) leaves = page->leaf();
+      if (page->leaf() != leaves) return at + "leaves and nodes on one level";
+      if (raw[1] != 0x01 || page->owner != owner || page->tail_page != 0) return at + "header";
+      if (page->entries.empty() && item.page != root) return at + "empty page below the root";
+      // Links: leaves chain across the level, nodes only under one parent.
+      const bool linked_prev = i > 0 && (leaves || level[i - 1].parent == item.parent);
+      const bool linked_next = i + 1 < level.size() && (leaves || level[i + 1].parent == item.parent);
+      if (page->prev_page != (linked_prev ? level[i - 1].page : 0)) return at + "prev link";
+      if (page->next_page != (linked_next ? level[i + 1].page : 0)) return at + "next link";
+      std::string last;
+      for (const format::IndexEntry& e : page->entries) {
+        last = e.key;
+        AppendEntryRowPointer(e.row_pointer, last);
+        if (!leaves) {
+          below.push_back({e.child_page, i, last});
+          continue;
+        }
+        ++shape.entries;
+        if (!first_entry && last <= previous_key) return at + "leaf entries out of order";
+        if (first_entry || previous_key.size() != last.size() ||
+            previous_key.compare(0, last.size() - 4, last, 0, last.size() - 4) != 0) {
+          ++shape.distinct;
+        }
+        previous_key = last;
+        first_entry = false;
       }
-      EXPECT_EQ(Sorted(*found), Sorted(want));
+      if (item.page != root && last != item.expected_last) {
+        return at + "the parent's entry is not the page's last entry";
+      }
     }
-    // Two columns: a prefix seek and a full seek.
-    auto prefix = db.SeekIndex("Mixed", "ByIntName", {sample[6]});
-    auto full = db.SeekIndex("Mixed", "ByIntName", {sample[6], sample[1]});
-    ASSERT_TRUE(prefix.ok() && full.ok());
-    std::vector<RowPointer> want_prefix;
-    std::vector<RowPointer> want_full;
-    for (const Stored& s : rows) {
-      if (!SameKeyValue(s.row[6], sample[6])) continue;
-      want_prefix.push_back(s.where);
-      if (SameKeyValue(s.row[1], sample[1])) want_full.push_back(s.where);
+    if (leaves) return "";
+    level = std::move(below);
+  }
+}
+
+// Every index of `table` keeps the shape rules and its distinct-key count.
+void CheckTrees(Database& db, const fs::path& path, const std::string& table, size_t* max_levels = nullptr) {
+  auto def = db.GetTable(table);
+  ASSERT_TRUE(def.ok()) << def.status().ToString();
+  const std::vector<uint8_t> file = FileBytes(path);
+  std::set<uint32_t> done;
+  for (const IndexDefinition& index : def->indexes) {
+    if (!done.insert(index.real_number).second) continue;
+    TreeShape shape;
+    const std::string problem = CheckTree(file, index.root_page, def->tdef_page, shape);
+    ASSERT_EQ(problem, "") << "index " << index.name;
+    EXPECT_EQ(index.unique_entry_count, shape.distinct) << "index " << index.name;
+    if (max_levels) *max_levels = std::max(*max_levels, shape.levels);
+  }
+}
+
+// Every index of `table`, probed with the key values of `probes` random stored rows (and each
+// prefix of a longer key): a seek returns exactly the rows a filtered scan finds. A range between
+// two stored values of a numeric first column returns exactly the rows inside it, in index
+// order; an open range returns every row.
+void ExpectIndexesMatchScans(Database& db, const std::string& table_name, std::mt19937& random, int probes) {
+  auto table = db.GetTable(table_name);
+  ASSERT_TRUE(table.ok()) << table.status().ToString();
+  const std::vector<Stored> rows = AllRows(db, table_name);
+  if (rows.empty()) return;
+  std::map<RowPointer, const Row*> by_pointer;
+  std::vector<RowPointer> every;
+  for (const Stored& s : rows) {
+    by_pointer[s.where] = &s.row;
+    every.push_back(s.where);
+  }
+  for (const IndexDefinition& index : table->indexes) {
+    std::vector<size_t> columns;  // positions of the key columns in the row
+    for (const IndexColumn& ic : index.columns) {
+      for (size_t i = 0; i < table->columns.size(); ++i) {
+        if (table->columns[i].number == ic.column_number) columns.push_back(i);
+      }
     }
-    EXPECT_EQ(Sorted(*prefix), Sorted(want_prefix));
-    EXPECT_EQ(Sorted(*full), Sorted(want_full));
-    // Ranges over numeric columns (bounds in index order; ByIntDesc runs high to low).
-    for (const auto& [index, column] : std::vector<std::pair<std::string, size_t>>{
-             {"ByMoney", 2}, {"ByWhen", 3}, {"ByDbl", 7}, {"BySmall", 5}, {"ByIntDesc", 6}}) {
-      const Value& a = rows[random() % rows.size()].row[column];
-      const Value& b = rows[random() % rows.size()].row[column];
-      if (std::holds_alternative<Null>(a) || std::holds_alternative<Null>(b)) continue;
-      const bool descending = index == "ByIntDesc";
-      const bool swap = (Number(a) > Number(b)) != descending;
+    ASSERT_EQ(columns.size(), index.columns.size()) << index.name;
+    auto all = db.ScanIndexRange(table_name, index.name, IndexRange{});
+    ASSERT_TRUE(all.ok()) << all.status().ToString();
+    EXPECT_EQ(Sorted(*all), Sorted(every)) << index.name;
+    for (int probe = 0; probe < probes; ++probe) {
+      const Row& sample = rows[random() % rows.size()].row;
+      Row key;
+      for (size_t k = 0; k < columns.size(); ++k) {
+        key.push_back(sample[columns[k]]);
+        SCOPED_TRACE(index.name + " = " + FormatValue(key.back()).value_or("Null") + " (column " +
+                     std::to_string(k + 1) + ")");
+        auto found = db.SeekIndex(table_name, index.name, key);
+        ASSERT_TRUE(found.ok()) << found.status().ToString();
+        std::vector<RowPointer> want;
+        for (const Stored& s : rows) {
+          bool match = true;
+          for (size_t j = 0; j <= k; ++j) match = match && SameKeyValue(s.row[columns[j]], key[j]);
+          if (match) want.push_back(s.where);
+        }
+        EXPECT_EQ(Sorted(*found), Sorted(want));
+      }
+      // Bounds in index order (a descending index runs high to low).
+      const Value& a = rows[random() % rows.size()].row[columns[0]];
+      const Value& b = rows[random() % rows.size()].row[columns[0]];
+      if (!Number(a) || !Number(b)) continue;
+      const bool descending = !index.columns[0].ascending;
+      const bool swap = (*Number(a) > *Number(b)) != descending;
       const Value& low = swap ? b : a;
       const Value& high = swap ? a : b;
       const bool low_inclusive = probe % 2 == 0;
-      IndexRange range{IndexBound{{low}, low_inclusive}, IndexBound{{high}, true}};
-      SCOPED_TRACE(index + " range " + *FormatValue(low) + ".." + *FormatValue(high));
-      auto found = db.ScanIndexRange("Mixed", index, range);
+      SCOPED_TRACE(index.name + " range " + *FormatValue(low) + ".." + *FormatValue(high));
+      auto found = db.ScanIndexRange(table_name, index.name,
+                                     IndexRange{IndexBound{{low}, low_inclusive}, IndexBound{{high}, true}});
       ASSERT_TRUE(found.ok()) << found.status().ToString();
+      const double lo = std::min(*Number(a), *Number(b));
+      const double hi = std::max(*Number(a), *Number(b));
+      const double excluded = descending ? hi : lo;
       std::vector<RowPointer> want;
-      const double lo = std::min(Number(a), Number(b));
-      const double hi = std::max(Number(a), Number(b));
       for (const Stored& s : rows) {
-        if (std::holds_alternative<Null>(s.row[column])) continue;
-        const double v = Number(s.row[column]);
-        const double excluded = descending ? hi : lo;
-        if (v >= lo && v <= hi && (low_inclusive || v != excluded)) want.push_back(s.where);
+        const std::optional<double> v = Number(s.row[columns[0]]);
+        if (v && *v >= lo && *v <= hi && (low_inclusive || *v != excluded)) want.push_back(s.where);
       }
       EXPECT_EQ(Sorted(*found), Sorted(want));
+      for (size_t i = 1; i < found->size(); ++i) {
+        const double before = *Number((*by_pointer[(*found)[i - 1]])[columns[0]]);
+        const double after = *Number((*by_pointer[(*found)[i]])[columns[0]]);
+        EXPECT_TRUE(descending ? before >= after : before <= after) << "out of index order at " << i;
+      }
     }
   }
-  // Open-ended: everything, in index order, once.
-  auto all = db.ScanIndexRange("Mixed", "ByName", IndexRange{});
-  ASSERT_TRUE(all.ok());
-  EXPECT_EQ(all->size(), rows.size());
 }
 
 TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
@@ -231,7 +332,7 @@ TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
     Status s = db->CreateIndex("Mixed", spec);
     ASSERT_TRUE(s.ok()) << spec.name << ": " << s.ToString();
   }
-  ExpectIndexesMatchScans(*db, random);
+  ExpectIndexesMatchScans(*db, "Mixed", random, 40);
   insert(2500);  // enough for trees of several pages
   auto deleted = db->DeleteRows("Mixed", [](const Row& row) {
     const auto* small = std::get_if<uint8_t>(&row[5]);
@@ -241,14 +342,14 @@ TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
   EXPECT_GT(*deleted, 0u);
   insert(200);
   ASSERT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
-  ExpectIndexesMatchScans(*db, random);
+  ExpectIndexesMatchScans(*db, "Mixed", random, 40);
 
   // The same after reopening: everything came from the file.
   db.reset();
   auto reopened = Database::Open(path.string(), OpenMode::kReadWrite);
   ASSERT_TRUE(reopened.ok());
   ASSERT_TRUE((*reopened)->CheckIntegrity().ok()) << (*reopened)->CheckIntegrity().ToString();
-  ExpectIndexesMatchScans(**reopened, random);
+  ExpectIndexesMatchScans(**reopened, "Mixed", random, 40);
   auto table = (*reopened)->GetTable("Mixed");
   ASSERT_TRUE(table.ok());
   for (const IndexDefinition& index : table->indexes) {
@@ -258,6 +359,308 @@ TEST(IndexWriteTest, SeeksAndRangesMatchFilteredScansAfterInsertsAndDeletes) {
       EXPECT_EQ(index.unique_entry_count, table->row_count);
     }
   }
+}
+
+const char* const kNames[] = {"Café",    "Zürich", "Ærøskøbing", "Núñez", "straße",
+                              "O'Brien", "co-op",  "Åland",      "élan",  "zebra"};
+
+TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
+  const fs::path path = TempPath("many.mdb");
+  std::unique_ptr<Database> db = NewDatabase(path);
+  ASSERT_TRUE(db);
+  TableDefinition t;
+  t.name = "T";
+  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 60),
+               NewColumn("Tag", ColumnType::kText, 120), NewColumn("N", ColumnType::kLong)};
+  ASSERT_TRUE(db->CreateTable(t).ok());
+  IndexSpec pk{"PrimaryKey", {{"ID", true}}};
+  pk.primary = true;
+  IndexSpec by_name{"ByName", {{"Name", true}}};
+  IndexSpec by_tag{"ByTag", {{"Tag", false}}};  // descending, unique, Nulls allowed
+  by_tag.unique = true;
+  IndexSpec by_n{"ByNName", {{"N", false}, {"Name", true}}};
+  for (const IndexSpec& spec : {pk, by_name, by_tag, by_n}) {
+    ASSERT_TRUE(db->CreateIndex("T", spec).ok()) << spec.name;
+  }
+
+  std::mt19937 random(20240611);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  std::map<int32_t, Row> live;
+  int32_t ascending = 2000000;
+  auto make_row = [&](int32_t id) -> Row {
+    Value name = Null{};
+    if (pick(10) != 0) name = std::string(kNames[pick(10)]) + " " + std::to_string(pick(6));
+    Value tag = Null{};
+    // Long keys make the tree deep with few rows.
+    if (pick(8) != 0) tag = std::string(kNames[pick(10)]) + std::string(70, 'x') + std::to_string(id);
+    Value n = Null{};
+    if (pick(6) != 0) n = int32_t{pick(20) - 5};
+    return {int32_t{id}, name, tag, n};
+  };
+
+  auto verify = [&](bool full) {
+    ExpectIndexesMatchScans(*db, "T", random, 1);
+    EXPECT_TRUE(db->SeekIndex("T", "PrimaryKey", {int32_t{-7}})->empty());
+    if (full) {
+      Status integrity = db->CheckIntegrity();
+      ASSERT_TRUE(integrity.ok()) << integrity.ToString();
+      CheckTrees(*db, path, "T");
+    }
+  };
+
+  for (int op = 0; op < 240; ++op) {
+    const int count = 1 + pick(50);
+    if (live.empty() || pick(10) < 7) {
+      std::vector<Row> rows;
+      for (int i = 0; i < count; ++i) {
+        int32_t id = op % 5 == 0 ? ascending++ : pick(1000000);
+        if (live.count(id) ||
+            std::any_of(rows.begin(), rows.end(), [&](const Row& r) { return std::get<int32_t>(r[0]) == id; })) {
+          continue;
+        }
+        rows.push_back(make_row(id));
+      }
+      if (op % 17 == 3 && !live.empty()) {
+        // A duplicate primary key fails the whole operation and writes nothing.
+        rows.push_back(live.begin()->second);
+        const Status refused = db->InsertRows("T", rows);
+        ASSERT_EQ(refused.code(), ErrorCode::kAlreadyExists) << refused.ToString();
+        rows.pop_back();
+      }
+      ASSERT_TRUE(db->InsertRows("T", rows).ok()) << "operation " << op;
+      for (Row& r : rows) live[std::get<int32_t>(r[0])] = std::move(r);
+    } else {
+      std::set<int32_t> doomed;
+      if (pick(4) == 0) {  // a run of neighbouring keys empties whole leaves
+        auto it = live.lower_bound(pick(1000000));
+        for (int i = 0; i < count * 3 && it != live.end(); ++i, ++it) doomed.insert(it->first);
+      } else {
+        for (int i = 0; i < count; ++i) {
+          auto it = live.lower_bound(pick(1000000));
+          if (it != live.end()) doomed.insert(it->first);
+        }
+      }
+      auto deleted = db->DeleteRows("T", [&](const Row& r) { return doomed.count(std::get<int32_t>(r[0])) != 0; });
+      ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+      ASSERT_EQ(*deleted, doomed.size());
+      for (int32_t id : doomed) live.erase(id);
+    }
+    verify(op % 30 == 29);
+    if (HasFatalFailure()) return;
+  }
+  size_t levels = 0;
+  CheckTrees(*db, path, "T", &levels);
+  EXPECT_GE(levels, 3u) << "the workload should grow a three-level tree";
+
+  // Other readers: the values and the index definitions.
+  auto def = db->GetTable("T");
+  ASSERT_TRUE(def.ok());
+  std::vector<Row> rows;
+  for (const Stored& s : AllRows(*db, "T")) rows.push_back(s.row);
+  db.reset();
+  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), "T", def->columns, rows), "");
+  if (testing::MdbToolsAvailable()) {
+    auto schema = testing::MdbToolsSchema(path.string(), "postgres");
+    ASSERT_TRUE(schema.ok()) << schema.status().ToString();
+    for (const char* part :
+         {"t_byname_idx", "t_bytag_idx", "t_bynname_idx", "PRIMARY KEY", "UNIQUE", "(\"n\" DESC, \"name\")"}) {
+      EXPECT_NE(schema->find(part), std::string::npos) << part << " in\n" << *schema;
+    }
+  }
+  fs::remove(path);
+}
+
+struct Disk {
+  std::shared_ptr<std::vector<uint8_t>> bytes = std::make_shared<std::vector<uint8_t>>();
+  std::shared_ptr<MemoryFile::Companions> companions = std::make_shared<MemoryFile::Companions>();
+  std::unique_ptr<FileIo> File() const { return std::make_unique<MemoryFile>(bytes, companions); }
+};
+
+Row TagRow(int i) { return {int32_t{i}, std::string("tag ") + std::string(60, 't') + std::to_string(100000 + i)}; }
+
+// Table T (ID, Tag) with the unique index ByTag, holding TagRow(i) for each of `ids`.
+void MakeTagTable(Database& db, const std::vector<int>& ids) {
+  TableDefinition t;
+  t.name = "T";
+  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)};
+  ASSERT_TRUE(db.CreateTable(t).ok());
+  IndexSpec tag{"ByTag", {{"Tag", true}}};
+  tag.unique = true;
+  ASSERT_TRUE(db.CreateIndex("T", tag).ok());
+  std::vector<Row> rows;
+  for (int i : ids) rows.push_back(TagRow(i));
+  if (!rows.empty()) {
+    ASSERT_TRUE(db.InsertRows("T", rows).ok());
+  }
+}
+
+// The database (whose file holds `file`) passes the integrity check, T holds `entries` rows and
+// its ByTag tree keeps its shape rules and holds `entries` distinct keys.
+TreeShape ExpectTagTree(Database& db, const std::vector<uint8_t>& file, size_t entries) {
+  const Status integrity = db.CheckIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.ToString();
+  auto def = db.GetTable("T");
+  TreeShape shape;
+  EXPECT_EQ(def->row_count, entries);
+  EXPECT_EQ(CheckTree(file, def->indexes[0].root_page, def->tdef_page, shape), "");
+  EXPECT_EQ(shape.entries, entries);
+  EXPECT_EQ(def->indexes[0].unique_entry_count, entries);
+  return shape;
+}
+
+std::vector<int> Numbers(int from, int to, int step = 1) {
+  std::vector<int> out;
+  for (int i = from; i < to; i += step) out.push_back(i);
+  return out;
+}
+
+TEST(BTreeTest, FailureDuringSplitsLeavesTheCommittedTree) {
+  // 150 rows fill several leaves; the failing operation adds 120 more, in the middle of the
+  // key range and at its end, so leaves, nodes and the root split.
+  Disk base;
+  {
+    auto db = Database::Create(base.File());
+    ASSERT_TRUE(db.ok());
+    MakeTagTable(**db, Numbers(0, 300, 2));
+    if (HasFatalFailure()) return;
+  }
+  std::vector<Row> more;
+  for (int i = 1; i < 200; i += 2) more.push_back(TagRow(i));
+  for (int i = 300; i < 320; ++i) more.push_back(TagRow(i));
+
+  auto check = [](Disk& disk, size_t want) {
+    auto db = Database::Open(disk.File(), OpenMode::kReadWrite);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    ExpectTagTree(**db, *disk.bytes, want);
+    auto found = (*db)->SeekIndex("T", "ByTag", {TagRow(298)[1]});
+    ASSERT_TRUE(found.ok());
+    EXPECT_EQ(found->size(), 1u);
+    // The writer starts from what the file holds: a duplicate is still refused and a new
+    // key still goes in.
+    EXPECT_EQ((*db)->InsertRow("T", TagRow(0)).code(), ErrorCode::kAlreadyExists);
+    ASSERT_TRUE((*db)->InsertRow("T", TagRow(5000)).ok());
+    EXPECT_EQ((*db)->SeekIndex("T", "ByTag", {TagRow(5000)[1]})->size(), 1u);
+    EXPECT_TRUE((*db)->CheckIntegrity().ok());
+  };
+
+  int failures = 0;
+  for (int64_t fail_at = 1;; fail_at += 3) {
+    Disk disk;
+    *disk.bytes = *base.bytes;
+    auto faulty = std::make_unique<FaultInjectingFile>(disk.File(), fail_at);
+    FaultInjectingFile* probe = faulty.get();
+    Status result;
+    bool failed = false;
+    {
+      auto db = Database::Open(std::move(faulty), OpenMode::kReadWrite);
+      ASSERT_TRUE(db.ok());
+      result = (*db)->InsertRows("T", more);
+      failed = probe->failed();
+    }
+    if (result.ok() && !failed) {
+      check(disk, 150 + more.size());
+      break;
+    }
+    if (!result.ok()) {
+      ++failures;
+      EXPECT_EQ(result.code(), ErrorCode::kIo) << result.ToString();
+      check(disk, 150);
+    }
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(failures, 3);
+}
+
+TEST(BTreeTest, FailedOperationDropsDecodedPagesOfTheSameDatabase) {
+  // A unique violation late in an operation (after splits changed decoded pages) undoes the
+  // operation; the same Database then writes on from the file, not from stale pages.
+  const fs::path path = TempPath("stale.mdb");
+  auto db = Database::Create(path.string());
+  ASSERT_TRUE(db.ok());
+  MakeTagTable(**db, Numbers(0, 100));
+  if (HasFatalFailure()) return;
+  std::vector<Row> more;
+  for (int i = 100; i < 400; ++i) more.push_back(TagRow(i));
+  more.push_back(TagRow(7));
+  EXPECT_EQ((*db)->InsertRows("T", more).code(), ErrorCode::kAlreadyExists);
+  more.pop_back();
+  ASSERT_TRUE((*db)->InsertRows("T", more).ok());
+  EXPECT_GE(ExpectTagTree(**db, FileBytes(path), 400).levels, 2u);
+  db->reset();
+  fs::remove(path);
+}
+
+TEST(BTreeTest, AccessWrittenTreesTakeDeletesAndInserts) {
+  // Access writes tail pointers and shared prefixes; a delete and re-insert of each table's
+  // first row goes through both (and through a uniqueness probe of the stored pages).
+  const fs::path source = fs::path(TABULON_SHARED_DIR) / "fixtures/access/compIndexTestV2000.mdb";
+  if (!fs::exists(source)) GTEST_SKIP() << "no fixtures";
+  const fs::path path = TempPath("access.mdb");
+  fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+  auto db = Database::Open(path.string(), OpenMode::kReadWrite);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto tables = (*db)->ListTables();
+  ASSERT_TRUE(tables.ok());
+  int changed = 0;
+  for (const std::string& name : *tables) {
+    auto def = (*db)->GetTable(name);
+    ASSERT_TRUE(def.ok());
+    auto rows = (*db)->ReadAllRows(*def);
+    ASSERT_TRUE(rows.ok());
+    if (def->indexes.empty() || rows->empty()) continue;
+    const Row first = rows->front();
+    auto same = [&](const Row& r) {
+      for (size_t i = 0; i < r.size(); ++i) {
+        if (FormatValue(r[i]) != FormatValue(first[i])) return false;
+      }
+      return true;
+    };
+    auto deleted = (*db)->DeleteRows(name, same);
+    ASSERT_TRUE(deleted.ok()) << name << ": " << deleted.status().ToString();
+    Status inserted = (*db)->InsertRow(name, first);
+    ASSERT_TRUE(inserted.ok()) << name << ": " << inserted.ToString();
+    Status integrity = (*db)->CheckIntegrity();
+    ASSERT_TRUE(integrity.ok()) << name << ": " << integrity.ToString();
+    ++changed;
+  }
+  EXPECT_GT(changed, 0);
+  db->reset();
+  fs::remove(path);
+}
+
+TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
+  // One batch (one transaction, one tree) sees keys that went straight into the tree
+  // (ascending), keys still waiting for a merge (random order) and, after a commit, keys only
+  // in the stored pages: each must refuse its duplicate, and nothing else may be refused.
+  const fs::path path = TempPath("unique.mdb");
+  auto db = Database::Create(path.string());
+  ASSERT_TRUE(db.ok());
+  MakeTagTable(**db, {});
+  if (HasFatalFailure()) return;
+  std::mt19937 random(7);
+  std::vector<int> order;
+  // Enough random keys in one batch that the waiting entries fill more than one 1 MB block.
+  constexpr size_t kRows = 40000;
+  for (size_t i = 0; i < kRows; ++i) {
+    order.push_back(i < 1000 ? static_cast<int>(i) : 1000 + static_cast<int>(random() % 100000000));
+  }
+  std::set<int> seen;
+  for (size_t pass = 0; pass < 2; ++pass) {
+    ASSERT_TRUE((*db)->BeginBatch().ok());
+    for (size_t i = pass * kRows / 2; i < (pass + 1) * kRows / 2; ++i) {
+      const int key = order[i];
+      const Status s = (*db)->InsertRow("T", TagRow(key));
+      ASSERT_EQ(s.ok(), seen.insert(key).second) << key << " " << s.ToString();
+      if (i % 7 == 0) {  // a key from earlier in the batch, or from the committed first pass
+        const int again = order[random() % (i + 1)];
+        EXPECT_EQ((*db)->InsertRow("T", TagRow(again)).code(), ErrorCode::kAlreadyExists) << again;
+      }
+    }
+    ASSERT_TRUE((*db)->CommitBatch().ok());
+  }
+  ExpectTagTree(**db, FileBytes(path), seen.size());
+  db->reset();
+  fs::remove(path);
 }
 
 TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
