@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "jet/database.h"
-#include "jet/index_key.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
 
@@ -81,35 +80,6 @@ TEST(CreateDatabaseTest, RefusesToOverwrite) {
 
   auto bytes = std::make_shared<std::vector<uint8_t>>(4096, 1);
   EXPECT_EQ(Database::Create(std::make_unique<MemoryFile>(bytes)).status().code(), ErrorCode::kAlreadyExists);
-}
-
-// Keys of the General sort order, checked against keys Jet and Access wrote.
-TEST(IndexKeyTest, TextKeysFollowTheGeneralSortOrder) {
-  struct Case {
-    const char* text;
-    std::vector<uint8_t> key;
-  };
-  const Case cases[] = {
-      {"Tables", {0x7F, 0x6D, 0x4A, 0x4C, 0x5E, 0x51, 0x6B, 0x01, 0x00}},
-      {"  x  ", {0x7F, 0x07, 0x07, 0x75, 0x01, 0x00}},
-      {"", {0x7F, 0x01, 0x00}},
-      {"Caf\xC3\xA9", {0x7F, 0x4D, 0x4A, 0x53, 0x51, 0x01, 0x02, 0x02, 0x02, 0x0E, 0x00}},
-      {"Z\xC3\xBCrich", {0x7F, 0x78, 0x6F, 0x69, 0x59, 0x4D, 0x57, 0x01, 0x02, 0x13, 0x00}},
-      {"co-op", {0x7F, 0x4D, 0x64, 0x64, 0x66, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0F, 0x06, 0x82, 0x00}},
-      {"O'Brien", {0x7F, 0x64, 0x4C, 0x69, 0x59, 0x51, 0x62, 0x01, 0x01, 0x01, 0x01, 0x80, 0x0B, 0x06, 0x80, 0x00}},
-  };
-  for (const Case& c : cases) {
-    std::string key;
-    ASSERT_TRUE(AppendTextKey(c.text, key).ok()) << c.text;
-    EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), c.key) << c.text;
-  }
-  std::string upper;
-  std::string lower;
-  ASSERT_TRUE(AppendTextKey("TABLE1", upper).ok());
-  ASSERT_TRUE(AppendTextKey("table1", lower).ok());
-  EXPECT_EQ(upper, lower) << "keys are case-insensitive";
-  std::string greek;
-  EXPECT_EQ(AppendTextKey("\xCE\xA9", greek).code(), ErrorCode::kUnsupported);
 }
 
 }  // namespace

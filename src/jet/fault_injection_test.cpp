@@ -19,141 +19,6 @@ struct Disk {
   std::unique_ptr<FileIo> File() const { return std::make_unique<MemoryFile>(bytes, companions); }
 };
 
-TableDefinition Table(const std::string& name) {
-  TableDefinition t;
-  t.name = name;
-  ColumnDefinition id = NewColumn("ID", ColumnType::kLong);
-  id.flags |= kColumnAutoNumber;
-  t.columns = {id, NewColumn("Name", ColumnType::kText, 30), NewColumn("Notes", ColumnType::kMemo)};
-  return t;
-}
-
-std::vector<Row> Batch(int first, int count) {
-  std::vector<Row> rows;
-  for (int i = first; i < first + count; ++i) {
-    rows.push_back({Null{}, std::string("row ") + std::to_string(i),
-                    std::string(static_cast<size_t>(i % 4 == 0 ? 9000 : 20), 'n')});
-  }
-  return rows;
-}
-
-// Rows per table as the engine reads them, or an error.
-Result<std::vector<size_t>> Contents(Disk& disk) {
-  ASSIGN_OR_RETURN(auto db, Database::Open(disk.File(), OpenMode::kReadWrite));
-  RETURN_IF_ERROR(db->CheckIntegrity());
-  std::vector<size_t> counts;
-  ASSIGN_OR_RETURN(std::vector<std::string> tables, db->ListTables());
-  for (const std::string& name : tables) {
-    ASSIGN_OR_RETURN(TableDefinition t, db->GetTable(name));
-    ASSIGN_OR_RETURN(std::vector<Row> rows, db->ReadAllRows(t));
-    if (rows.size() != t.row_count) return CorruptError(name + ": row count differs");
-    counts.push_back(rows.size());
-  }
-  return counts;
-}
-
-// One workload step after another; each step is one committed transaction.
-Status Workload(Database& db, int& committed_steps) {
-  RETURN_IF_ERROR(db.CreateTable(Table("First")));
-  ++committed_steps;
-  RETURN_IF_ERROR(db.InsertRows("First", Batch(0, 60)));
-  ++committed_steps;
-  RETURN_IF_ERROR(db.CreateTable(Table("Second")));
-  ++committed_steps;
-  RETURN_IF_ERROR(db.InsertRows("Second", Batch(0, 40)));
-  ++committed_steps;
-  RETURN_IF_ERROR(db.DeleteRows("First", [](const Row& r) { return std::get<int32_t>(r[0]) % 3 == 0; }).status());
-  ++committed_steps;
-  RETURN_IF_ERROR(db.RenameTable("Second", "Renamed"));
-  ++committed_steps;
-  RETURN_IF_ERROR(db.DropTable("First"));
-  ++committed_steps;
-  RETURN_IF_ERROR(db.InsertRows("Renamed", Batch(40, 30)));
-  ++committed_steps;
-  return Status::Ok();
-}
-
-// What each number of committed steps leaves, from a run without failures.
-const std::vector<std::vector<size_t>> kAfterStep = {{}, {0}, {60}, {60, 0}, {60, 40}, {40, 40}, {40, 40}, {40}, {70}};
-
-TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
-  Disk base;
-  ASSERT_TRUE(Database::Create(base.File()).ok());
-  {
-    Disk clean;
-    *clean.bytes = *base.bytes;
-    auto db = Database::Open(clean.File(), OpenMode::kReadWrite);
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
-    int steps = 0;
-    ASSERT_TRUE(Workload(**db, steps).ok());
-    db->reset();
-    auto contents = Contents(clean);
-    ASSERT_TRUE(contents.ok()) << contents.status().ToString();
-    ASSERT_EQ(*contents, kAfterStep.back());
-  }
-  for (int64_t fail_at = 1;; ++fail_at) {
-    Disk disk;
-    *disk.bytes = *base.bytes;
-    auto faulty = std::make_unique<FaultInjectingFile>(disk.File(), fail_at);
-    FaultInjectingFile* probe = faulty.get();
-    int steps = 0;
-    Status result;
-    bool failed = false;
-    {
-      auto db = Database::Open(std::move(faulty), OpenMode::kReadWrite);
-      ASSERT_TRUE(db.ok()) << db.status().ToString();
-      result = Workload(**db, steps);
-      failed = probe->failed();
-    }
-    if (result.ok()) {
-      // Only tidying after the last commit point (removing the empty journal) can fail
-      // unreported; the data must then be complete.
-      auto contents = Contents(disk);
-      ASSERT_TRUE(contents.ok()) << contents.status().ToString();
-      EXPECT_EQ(*contents, kAfterStep.back()) << "fail at operation " << fail_at;
-      if (!failed) break;  // the workload needs fewer operations
-      continue;
-    }
-    EXPECT_EQ(result.code(), ErrorCode::kIo) << result.ToString();
-    auto contents = Contents(disk);
-    ASSERT_TRUE(contents.ok()) << "fail at " << fail_at << ": " << contents.status().ToString();
-    // The failed step is wholly absent, or wholly there when only the sync of its commit point
-    // failed (the write cannot know whether that reached the disk, so it reports the failure).
-    const auto step = static_cast<size_t>(steps);
-    EXPECT_TRUE(*contents == kAfterStep[step] || (step + 1 < kAfterStep.size() && *contents == kAfterStep[step + 1]))
-        << "fail at operation " << fail_at << " after " << steps << " committed steps";
-    EXPECT_EQ(disk.companions->count(kJournalSuffix), 0u) << "journal left after recovery";
-  }
-}
-
-TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
-  Disk disk;
-  ASSERT_TRUE(Database::Create(disk.File()).ok());
-  {
-    auto db = Database::Open(disk.File(), OpenMode::kReadWrite);
-    ASSERT_TRUE(db.ok());
-    ASSERT_TRUE((*db)->CreateTable(Table("T")).ok());
-  }
-  const std::vector<uint8_t> committed = *disk.bytes;
-  // Fail late in the insert's commit: pages already overwritten, journal still in place.
-  for (int64_t fail_at = 4; fail_at < 40; ++fail_at) {
-    *disk.bytes = committed;
-    disk.companions->clear();
-    {
-      auto db = Database::Open(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), OpenMode::kReadWrite);
-      ASSERT_TRUE(db.ok());
-      if ((*db)->InsertRows("T", Batch(0, 200)).ok()) break;
-    }
-    auto reader = Database::Open(disk.File(), OpenMode::kReadOnly);
-    ASSERT_TRUE(reader.ok()) << fail_at << ": " << reader.status().ToString();
-    auto t = (*reader)->GetTable("T");
-    ASSERT_TRUE(t.ok()) << fail_at << ": " << t.status().ToString();
-    auto rows = (*reader)->ReadAllRows(*t);
-    ASSERT_TRUE(rows.ok()) << fail_at << ": " << rows.status().ToString();
-    EXPECT_EQ(rows->size(), 0u) << fail_at;
-  }
-}
-
 // What a file holds, as one text: every table with its rows, indexes and row count, every
 // relationship and saved query; the integrity check's first problem if there is one.
 std::string Fingerprint(Disk& disk) {
@@ -178,8 +43,8 @@ std::string Fingerprint(Disk& disk) {
   return out.str();
 }
 
-// Schema changes and rows with indexes, an enforced relationship (cascading a delete) and a
-// view; each step is one committed transaction.
+// Schema changes (tables, keys, a unique index, a drop and a rename), rows with long values, an
+// enforced relationship cascading a delete, and a view; each step is one committed transaction.
 std::vector<std::function<Status(Database&)>> RichWorkload() {
   auto table = [](const std::string& name, std::vector<ColumnDefinition> columns) {
     return [name, columns](Database& db) {
@@ -244,29 +109,108 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
         return db.DeleteRows("Parent", [](const Row& r) { return std::get<int32_t>(r[0]) % 4 == 0; }).status();
       },
       [](Database& db) { return db.DropRelationship("ParentChild"); },
-      [](Database& db) { return db.DropTable("Child"); },
+      [](Database& db) { return db.DropTable("Parent"); },
+      [](Database& db) { return db.RenameTable("Child", "Notes"); },
   };
+}
+
+// The fingerprint of `base` after each number of steps run without failures.
+std::vector<std::string> FingerprintsAfterEachStep(const Disk& base,
+                                                   const std::vector<std::function<Status(Database&)>>& steps) {
+  Disk clean;
+  *clean.bytes = *base.bytes;
+  std::vector<std::string> after = {Fingerprint(clean)};
+  for (const auto& step : steps) {
+    auto db = Database::Open(clean.File(), OpenMode::kReadWrite);
+    EXPECT_TRUE(db.ok());
+    if (!db.ok()) return after;
+    const Status s = step(**db);
+    EXPECT_TRUE(s.ok()) << s.ToString();
+    db->reset();
+    after.push_back(Fingerprint(clean));
+    EXPECT_EQ(after.back().find("integrity"), std::string::npos) << after.back();
+  }
+  return after;
+}
+
+TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
+  Disk base;
+  ASSERT_TRUE(Database::Create(base.File()).ok());
+  const auto steps = RichWorkload();
+  const std::vector<std::string> after = FingerprintsAfterEachStep(base, steps);
+  ASSERT_EQ(after.size(), steps.size() + 1);
+  for (int64_t fail_at = 1;; ++fail_at) {
+    Disk disk;
+    *disk.bytes = *base.bytes;
+    auto faulty = std::make_unique<FaultInjectingFile>(disk.File(), fail_at);
+    FaultInjectingFile* probe = faulty.get();
+    size_t committed = 0;
+    Status result;
+    bool failed = false;
+    {
+      auto db = Database::Open(std::move(faulty), OpenMode::kReadWrite);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+      for (const auto& step : steps) {
+        result = step(**db);
+        if (!result.ok()) break;
+        ++committed;
+      }
+      failed = probe->failed();
+    }
+    const std::string found = Fingerprint(disk);
+    if (result.ok()) {
+      // Only tidying after the last commit point (removing the empty journal) can fail
+      // unreported; the data must then be complete.
+      EXPECT_EQ(found, after.back()) << "fail at operation " << fail_at;
+      if (!failed) break;  // the workload needs fewer operations
+      continue;
+    }
+    EXPECT_EQ(result.code(), ErrorCode::kIo) << result.ToString();
+    // The failed step is wholly absent, or wholly there when only the sync of its commit point
+    // failed (the write cannot know whether that reached the disk, so it reports the failure).
+    EXPECT_TRUE(found == after[committed] || (committed + 1 < after.size() && found == after[committed + 1]))
+        << "fail at operation " << fail_at << " after " << committed << " committed steps:\n"
+        << found;
+    EXPECT_EQ(disk.companions->count(kJournalSuffix), 0u) << "journal left after recovery";
+  }
+}
+
+TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
+  Disk disk;
+  ASSERT_TRUE(Database::Create(disk.File()).ok());
+  const auto steps = RichWorkload();
+  const size_t child_rows = 6;  // the step inserting Child's rows, long values among them
+  {
+    auto db = Database::Open(disk.File(), OpenMode::kReadWrite);
+    ASSERT_TRUE(db.ok());
+    for (size_t i = 0; i < child_rows; ++i) ASSERT_TRUE(steps[i](**db).ok()) << i;
+  }
+  const std::vector<uint8_t> committed = *disk.bytes;
+  // Fail late in the insert's commit: pages already overwritten, journal still in place.
+  for (int64_t fail_at = 4; fail_at < 40; ++fail_at) {
+    *disk.bytes = committed;
+    disk.companions->clear();
+    {
+      auto db = Database::Open(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), OpenMode::kReadWrite);
+      ASSERT_TRUE(db.ok());
+      if (steps[child_rows](**db).ok()) break;
+    }
+    auto reader = Database::Open(disk.File(), OpenMode::kReadOnly);
+    ASSERT_TRUE(reader.ok()) << fail_at << ": " << reader.status().ToString();
+    auto t = (*reader)->GetTable("Child");
+    ASSERT_TRUE(t.ok()) << fail_at << ": " << t.status().ToString();
+    auto rows = (*reader)->ReadAllRows(*t);
+    ASSERT_TRUE(rows.ok()) << fail_at << ": " << rows.status().ToString();
+    EXPECT_EQ(rows->size(), 0u) << fail_at;
+  }
 }
 
 TEST(FaultInjectionTest, APowerLossAtAnyOperationLeavesExactlyWhatWasCommitted) {
   Disk base;
   ASSERT_TRUE(Database::Create(base.File()).ok());
   const auto steps = RichWorkload();
-  std::vector<std::string> after;  // the fingerprint after each number of committed steps
-  {
-    Disk clean;
-    *clean.bytes = *base.bytes;
-    after.push_back(Fingerprint(clean));
-    for (const auto& step : steps) {
-      auto db = Database::Open(clean.File(), OpenMode::kReadWrite);
-      ASSERT_TRUE(db.ok());
-      const Status s = step(**db);
-      ASSERT_TRUE(s.ok()) << s.ToString();
-      db->reset();
-      after.push_back(Fingerprint(clean));
-      ASSERT_EQ(after.back().find("integrity"), std::string::npos) << after.back();
-    }
-  }
+  const std::vector<std::string> after = FingerprintsAfterEachStep(base, steps);
+  ASSERT_EQ(after.size(), steps.size() + 1);
   for (int64_t fail_at = 1;; ++fail_at) {
     Disk disk;
     *disk.bytes = *base.bytes;
@@ -304,8 +248,7 @@ TEST(FaultInjectionTest, AFailingReadAtAnyPointIsAnErrorAndChangesNothing) {
   {
     auto db = Database::Open(base.File(), OpenMode::kReadWrite);
     ASSERT_TRUE(db.ok());
-    int steps = 0;
-    ASSERT_TRUE(Workload(**db, steps).ok());
+    for (const auto& step : RichWorkload()) ASSERT_TRUE(step(**db).ok());
   }
   const std::string committed = Fingerprint(base);
   ASSERT_EQ(committed.find("integrity"), std::string::npos) << committed;
@@ -330,17 +273,19 @@ TEST(FaultInjectionTest, AFailingReadAtAnyPointIsAnErrorAndChangesNothing) {
         RETURN_IF_ERROR(db->ReadAllRows(t).status());
       }
       RETURN_IF_ERROR(db->CheckIntegrity());
-      return db->InsertRows("Renamed", Batch(100, 5));
+      std::vector<Row> rows;
+      for (int i = 1000; i < 1005; ++i) rows.push_back({int32_t{i}, int32_t{1}, std::string(5000, 'y')});
+      return db->InsertRows("Notes", rows);
     }();
     if (result.ok() && !failed) break;  // every read of the run answered
     const std::string found = Fingerprint(disk);
     if (result.ok()) {
       // Only removing the emptied journal after the commit may fail unreported.
-      EXPECT_NE(found.find("Renamed: 75 rows"), std::string::npos) << "operation " << fail_at << ":\n" << found;
+      EXPECT_NE(found.find("Notes: 125 rows"), std::string::npos) << "operation " << fail_at << ":\n" << found;
       continue;
     }
     // A failed insert may still have reached its commit point (its last reads come after it).
-    EXPECT_TRUE(found == committed || found.find("Renamed: 75 rows") != std::string::npos)
+    EXPECT_TRUE(found == committed || found.find("Notes: 125 rows") != std::string::npos)
         << "read failure at operation " << fail_at << ":\n"
         << found;
   }

@@ -1,39 +1,20 @@
 // Saved queries: Access-written queries read back as Access SQL, views stored and read back,
 // and the files opened by the independent readers.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "jet/database.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
 
 namespace fs = std::filesystem;
 const fs::path kAccess = fs::path(TABULON_SHARED_DIR) / "fixtures/access";
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
-fs::path TempFile(const std::string& name) {
-  fs::path p = fs::temp_directory_path() / ("tabulon_q_" + std::to_string(getpid()) + "_" + name);
-  fs::remove(p);
-  fs::remove(p.string() + "-journal");
-  return p;
-}
 
 TEST(SavedQueryFixture, EveryAccessQueryReadsBackAsItsSql) {
   const fs::path mdb = kAccess / "queryTestV2000.mdb";
@@ -120,7 +101,7 @@ TEST(SavedQueryRows, RefusesViewsThatCannotBeStored) {
 }
 
 TEST(SavedQueryWrite, ViewsAreStoredReadBackAndDropped) {
-  const fs::path path = TempFile("views.mdb");
+  const fs::path path = testing::ScratchFile("saved_query", "views.mdb");
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok()) << db.status().ToString();
@@ -168,10 +149,10 @@ TEST(SavedQueryWrite, ViewsAreStoredReadBackAndDropped) {
     EXPECT_EQ((*queries)[1].object_id, INT32_MIN);
   }
   if (testing::MdbToolsAvailable()) {
-    const std::string list = RunCommand("mdb-queries -L -1 '" + path.string() + "'");
-    EXPECT_NE(list.find("Big Orders"), std::string::npos) << list;
-    EXPECT_NE(list.find("AllCustomers"), std::string::npos) << list;
-    const std::string text = RunCommand("mdb-queries '" + path.string() + "' 'Big Orders'");
+    auto names = testing::MdbToolsQueries(path.string()).value();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"AllCustomers", "Big Orders"}));
+    const std::string text = testing::MdbToolsQuerySql(path.string(), "Big Orders").value();
     EXPECT_NE(text.find("FROM [Customers],[Orders]"), std::string::npos) << text;
   }
   EXPECT_EQ(

@@ -3,9 +3,6 @@
 // wrote into the fixture file, for views written by hand and for a view as it arrives from
 // SQL Server. mdb-queries lists them and shows their heads.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -19,17 +16,6 @@ namespace tabulon::jetsql {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
 
 std::string FixtureSql(const std::string& name) {
   std::ifstream in(fs::path(TABULON_SHARED_DIR) / "fixtures/access/queryTestV2000.json");
@@ -92,12 +78,14 @@ TEST(ViewRoundTrip, StoredViewsReadBackAsTheirSelect) {
   db->reset();
 
   if (!testing::MdbToolsAvailable()) GTEST_SKIP() << "mdbtools not installed";
-  const std::string list = RunCommand("mdb-queries -L -1 '" + file.string() + "'");
-  for (const auto& [name, select] : views) EXPECT_NE(list.find(name), std::string::npos) << list;
-  EXPECT_EQ(RunCommand("mdb-queries '" + file.string() + "' vCustomerOrders")
+  auto list = testing::MdbToolsQueries(file.string());
+  ASSERT_TRUE(list.ok()) << list.status().ToString();
+  for (const auto& [name, select] : views) EXPECT_NE(std::find(list->begin(), list->end(), name), list->end()) << name;
+  EXPECT_EQ(testing::MdbToolsQuerySql(file.string(), "vCustomerOrders")
+                .value()
                 .rfind("SELECT c.CustomerID,c.Name,o.OrderID,o.OrderDate,o.Total FROM [Customers],[Orders]", 0),
             0u);
-  EXPECT_EQ(RunCommand("mdb-queries '" + file.string() + "' Nested").rfind("SELECT TOP 10 PERCENT c.Name,", 0), 0u);
+  EXPECT_EQ(testing::MdbToolsQuerySql(file.string(), "Nested").value().rfind("SELECT TOP 10 PERCENT c.Name,", 0), 0u);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Decoders of the on-disk structures, fed with hand-built pages and rows.
+// Decoders of the on-disk structures, fed with hand-built pages and rows: the forms real files
+// may not show, and damaged input refused with its location.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -67,9 +68,8 @@ TEST(Header, DecodesAndRefusesWhatItCannotRead) {
   ApplyHeaderMask(page.data());
   auto header = DecodeHeader(page.data());
   ASSERT_TRUE(header.ok()) << header.status().ToString();
-  EXPECT_EQ(header->code_page, 1252);
   EXPECT_EQ(header->creation_date, 42329.5);
-  EXPECT_TRUE(header->password.empty());
+  EXPECT_TRUE(header->password.empty());  // the empty field is masked with the creation date
 
   auto encrypted = page;
   encrypted[kHeaderDatabaseKeyOffset] ^= 0x01;  // a database key: pages are encrypted
@@ -112,10 +112,7 @@ TEST(Text, DecodesPlainAndCompressedForms) {
 TEST(DataPage, RejectsRowTablesOutsideThePage) {
   std::vector<uint8_t> page(kPageSize);
   MakeDataPage(page.data(), 7, {"abc", "defg"});
-  auto view = DataPageView::Parse(page.data(), 9);
-  ASSERT_TRUE(view.ok());
-  EXPECT_EQ(view->Row(0).start, kPageSize - 3);
-  EXPECT_EQ(view->Row(1).size(), 4);
+  ASSERT_TRUE(DataPageView::Parse(page.data(), 9).ok());
 
   auto overlapping = page;
   WriteU16(overlapping.data() + kDataPageHeaderSize + 2, kPageSize - 1);  // row 1 above row 0
@@ -184,41 +181,24 @@ std::string SampleRow(int32_t id, double score, const std::string& name, const s
   return row;
 }
 
-TEST(Row, DecodesFixedVariableNullAndBooleanColumns) {
+// Values of real files are compared in full elsewhere; here the cases they may not hold.
+TEST(Row, DecodesNullMaskAndRowsOlderThanTheirColumns) {
   const TableDefinition table = SampleTable();
   RowDecoder decoder(table);
   Row out;
-  const std::string name(
-      "\xFF\xFE"
-      "Zoe",
-      5);
-  const std::string row = SampleRow(42, 2.5, name, "", 0b01111);
-  ASSERT_TRUE(
-      decoder
-          .Decode(reinterpret_cast<const uint8_t*>(row.data()), static_cast<uint32_t>(row.size()), 0x500, nullptr, out)
-          .ok());
-  EXPECT_EQ(std::get<int32_t>(out[0]), 42);
-  EXPECT_EQ(std::get<bool>(out[1]), true);
-  EXPECT_EQ(std::get<std::string>(out[2]), "Zoe");
-  EXPECT_EQ(std::get<double>(out[3]), 2.5);
-  EXPECT_TRUE(std::holds_alternative<Null>(out[4]));  // bit 4 clear
-
+  auto decode = [&](const std::string& row) {
+    return decoder.Decode(reinterpret_cast<const uint8_t*>(row.data()), static_cast<uint32_t>(row.size()), 0x500,
+                          nullptr, out);
+  };
   // Boolean false and a NULL text; an empty but non-null Memo field is too short to hold a
   // long-value header.
-  const std::string nulls = SampleRow(7, 0, "", "", 0b01001);
-  ASSERT_TRUE(decoder
-                  .Decode(reinterpret_cast<const uint8_t*>(nulls.data()), static_cast<uint32_t>(nulls.size()), 0x500,
-                          nullptr, out)
-                  .ok());
+  ASSERT_TRUE(decode(SampleRow(7, 0, "", "", 0b01001)).ok());
   EXPECT_EQ(std::get<bool>(out[1]), false);
   EXPECT_TRUE(std::holds_alternative<Null>(out[2]));
-
   // A row written before columns 3 and 4 existed: they read as NULL.
-  std::string old_row = SampleRow(1, 9.0, name, "", 0b00101, 3);
-  ASSERT_TRUE(decoder
-                  .Decode(reinterpret_cast<const uint8_t*>(old_row.data()), static_cast<uint32_t>(old_row.size()),
-                          0x500, nullptr, out)
-                  .ok());
+  ASSERT_TRUE(decode(SampleRow(1, 9.0, std::string("\xFF\xFEZoe", 5), "", 0b00101, 3)).ok());
+  EXPECT_EQ(std::get<int32_t>(out[0]), 1);
+  EXPECT_EQ(std::get<std::string>(out[2]), "Zoe");
   EXPECT_TRUE(std::holds_alternative<Null>(out[3]));
 }
 
@@ -278,28 +258,6 @@ TEST(UsageMap, ReadsInlineAndReferenceMaps) {
 
 std::string LongValueField(uint32_t kind, uint32_t length, uint32_t first_row, const std::string& inline_data = {}) {
   return Le32(kind | length) + Le32(first_row) + Le32(0) + inline_data;
-}
-
-TEST(LongValue, FollowsInlineSingleAndChainedForms) {
-  TestFile file(8);
-  const std::string part1(3000, 'a');
-  const std::string part2(1500, 'b');
-  MakeDataPage(file.Page(4), kLongValuePageOwner, {"single-row value", Le32((5u << 8) | 0) + part1});
-  MakeDataPage(file.Page(5), kLongValuePageOwner, {Le32(0) + part2});
-  auto pager = file.Open();
-  std::string out;
-  std::vector<LongValueChunk> chunks;
-  auto read = [&](const std::string& field) {
-    chunks.clear();
-    return ReadLongValueData(*pager, reinterpret_cast<const uint8_t*>(field.data()), field.size(), out, &chunks);
-  };
-  ASSERT_TRUE(read(LongValueField(kLongValueInline, 3, 0, "xyz")).ok());
-  EXPECT_EQ(out, "xyz");
-  ASSERT_TRUE(read(LongValueField(kLongValueSingle, 6, (4u << 8) | 0)).ok());
-  EXPECT_EQ(out, "single");
-  ASSERT_TRUE(read(LongValueField(0, 4500, (4u << 8) | 1)).ok());
-  EXPECT_EQ(out, part1 + part2);
-  EXPECT_EQ(chunks.size(), 2u);
 }
 
 TEST(LongValue, RefusesLoopsShortChainsAndImpossibleLengths) {
