@@ -23,18 +23,13 @@ TEST(OutputPaneTest, TimestampAndMarkers) {
   ASSERT_EQ(lines.size(), 5u);
 
   EXPECT_EQ(lines[0].Full(), "2011/03/02 09:05:03:007 No Connection!");
-  EXPECT_TRUE(lines[0].coloured);
-  EXPECT_EQ(lines[0].text_colour, 0x0000FFu);
-  EXPECT_EQ(lines[0].background, 0xFFFFFFu);
+  EXPECT_EQ(lines[0].text_colour, kColourRed);
   EXPECT_EQ(lines[1].text, "3 done");
-  EXPECT_EQ(lines[1].text_colour, 0x00FF00u);
   EXPECT_EQ(lines[2].text, "provider text");
-  EXPECT_EQ(lines[2].text_colour, 0x0080FFu);
-  for (int i : {3, 4}) {
-    EXPECT_FALSE(lines[i].coloured);
-    EXPECT_EQ(lines[i].text_colour, 0u);
-    EXPECT_EQ(lines[i].background, 0xFFFFFFu);
-  }
+  EXPECT_EQ(lines[2].text_colour, kColourOrange);
+  // Only a marker at the start counts.
+  for (int i : {0, 1, 2}) EXPECT_TRUE(lines[i].coloured);
+  for (int i : {3, 4}) EXPECT_FALSE(lines[i].coloured);
   EXPECT_EQ(lines[3].text, "plain E:: in the middle");
   EXPECT_EQ(lines[4].text, "E:");
 }
