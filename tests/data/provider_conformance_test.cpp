@@ -319,6 +319,7 @@ TEST_P(ProviderConformanceTest, OpeningWhatIsNotThereFailsWithTheProvidersWords)
   EXPECT_EQ(missing.data_source, nullptr);
   EXPECT_EQ(missing.session, nullptr);
   EXPECT_NE(ErrorDescription(missing).find(b_.missing_words), std::string::npos) << ErrorDescription(missing);
+  EXPECT_EQ(OpenSession(missing), E_UNEXPECTED);  // nothing to open a session on
 }
 
 TEST_P(ProviderConformanceTest, NullIsAStatusEmptyIsAZeroLengthAndTheEndStaysTheEnd) {

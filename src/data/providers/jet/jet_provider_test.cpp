@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -236,31 +235,25 @@ TEST_F(JetProviderTest, SchemaRowsets) {
   ASSERT_EQ(system.size(), 1u);
   EXPECT_EQ(system[0][3], "SYSTEM TABLE");
 
-  // COLUMNS of one table, in ordinal order, with the provider's flags and types.
-  const auto columns = Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "orders"});
-  ASSERT_EQ(columns.size(), 5u);
-  std::map<std::string, std::vector<std::string>> by_name;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    EXPECT_EQ(columns[i][schema::kOrdinalPosition - 1], std::to_string(i + 1));
-    EXPECT_EQ(columns[i][schema::kTableName - 1], "Orders");
-    by_name[columns[i][schema::kColumnName - 1]] = columns[i];
+  // COLUMNS of one table (its name compares without case), in ordinal order: ordinal, flags,
+  // nullable, type, length, precision, scale, has default, default.
+  std::vector<std::string> described;
+  for (const auto& c : Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "orders"})) {
+    std::string line = c[schema::kTableName - 1] + "." + c[schema::kColumnName - 1];
+    for (size_t field : {schema::kOrdinalPosition, schema::kColumnFlags, schema::kIsNullable, schema::kDataType,
+                         schema::kCharacterMaximumLength, schema::kNumericPrecision, schema::kNumericScale,
+                         schema::kColumnHasDefault, schema::kColumnDefault}) {
+      line += " " + c[field - 1];
+    }
+    described.push_back(line);
   }
-  auto field = [&](const char* column, size_t ordinal) { return by_name[column][ordinal - 1]; };
-  EXPECT_EQ(field("id", schema::kColumnFlags), "90");  // primary key: required
-  EXPECT_EQ(field("id", schema::kIsNullable), "False");
-  EXPECT_EQ(field("id", schema::kNumericPrecision), "10");
-  EXPECT_EQ(field("customer", schema::kColumnFlags), "74");
-  EXPECT_EQ(field("customer", schema::kDataType), "130");
-  EXPECT_EQ(field("customer", schema::kCharacterMaximumLength), "30");
-  EXPECT_EQ(field("placed", schema::kColumnHasDefault), "True");
-  EXPECT_EQ(field("placed", schema::kColumnDefault), "Now()");
-  EXPECT_EQ(field("placed", schema::kDataType), "7");
-  EXPECT_EQ(field("note", schema::kColumnFlags), "234");
-  EXPECT_EQ(field("note", schema::kColumnHasDefault), "False");
-  EXPECT_EQ(field("note", schema::kColumnDefault), "<NULL>");
-  EXPECT_EQ(field("amount", schema::kDataType), "131");
-  EXPECT_EQ(field("amount", schema::kNumericPrecision), "10");
-  EXPECT_EQ(field("amount", schema::kNumericScale), "2");
+  EXPECT_EQ(described, (std::vector<std::string>{
+                           "Orders.id 1 90 False 3 <NULL> 10 <NULL> False <NULL>",  // primary key: required
+                           "Orders.customer 2 74 False 130 30 <NULL> <NULL> False <NULL>",
+                           "Orders.placed 3 122 True 7 <NULL> <NULL> <NULL> True Now()",
+                           "Orders.note 4 234 True 130 0 <NULL> <NULL> False <NULL>",
+                           "Orders.amount 5 122 True 131 <NULL> 10 2 False <NULL>",
+                       }));
   EXPECT_EQ(Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "Orders", "note"}).size(), 1u);
   EXPECT_TRUE(Schema(SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "NoSuchTable"}).empty());
   EXPECT_EQ(Schema(SchemaRowsetKind::kColumns, {}).size(), 6u);
