@@ -43,15 +43,6 @@ TEST(OutputPaneTest, PlainTextIsNeverAFormatNorAMarker) {
   WriteOutput(nullptr, "ignored %d", 1);  // a null pane is not a crash
 }
 
-TEST(OutputPaneTest, KeepsTheLast1001Lines) {
-  OutputPane pane(FixedTime);
-  for (int i = 1; i <= 1500; ++i) WriteOutput(&pane, "line %d", i);
-  const std::vector<OutputLine> lines = pane.Lines();
-  ASSERT_EQ(lines.size(), 1001u);
-  EXPECT_EQ(lines.front().text, "line 500");
-  EXPECT_EQ(lines.back().text, "line 1500");
-}
-
 TEST(OutputPaneTest, LongMessagesAreCutAtACharacterBoundary) {
   OutputPane pane(FixedTime);
   // 1022 ASCII bytes, then a two-byte character that does not fit into the 1023 usable bytes.
@@ -83,7 +74,7 @@ TEST(OutputPaneTest, ListenerSeesEveryLineInOrderFromManyThreads) {
   ASSERT_EQ(seen.size(), static_cast<size_t>(kThreads * kPerThread));
   const std::vector<OutputLine> lines = pane.Lines();
   ASSERT_EQ(lines.size(), 1001u);
-  // The pane holds exactly the listener's last 1001 lines, in the same order.
+  // The pane keeps exactly the listener's last 1001 lines, in the same order.
   for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].text, seen[seen.size() - lines.size() + i]);
   // Each thread's lines arrive in the order it wrote them.
   std::vector<int> next(kThreads, 0);
