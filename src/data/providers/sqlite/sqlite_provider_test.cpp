@@ -1,5 +1,6 @@
-// The SQLite provider through the data layer: refusing what is not a database, rows and their
-// column types, whole long values, schema rowsets and the tree built from them.
+// What the SQLite provider alone does (the cases every provider shares are in
+// tests/data/provider_conformance_test.cpp): refusing what is not a database, read-only opens,
+// column types from the declarations, its catalogue's details and the tree built from it.
 #include "data/providers/sqlite/sqlite_provider.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +78,6 @@ TEST_F(SqliteProviderTest, RefusesWhatIsNotADatabaseAndNeverCreatesAFile) {
   EXPECT_EQ(Connect(""), E_INVALIDARG);
   const std::string missing = (dir_ / "missing.db").string();
   EXPECT_EQ(Connect(missing), E_FAIL);
-  EXPECT_EQ(ErrorDescription(connection_), "Could not find file '" + missing + "'.");
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_EQ(Connect(dir_.string()), E_FAIL);
   EXPECT_EQ(ErrorDescription(connection_), "'" + dir_.string() + "' is a folder, not a database file.");
@@ -92,26 +92,20 @@ TEST_F(SqliteProviderTest, RefusesWhatIsNotADatabaseAndNeverCreatesAFile) {
   ASSERT_EQ(Connect(path_), S_OK);
   EXPECT_FALSE(ExecuteStatement(nullptr, connection_.session.get(), "insert into t values (2)", 0));
   TextRowset rows;
-  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "selec 1", &rows), DB_E_ERRORSINCOMMAND);
-  EXPECT_NE(ErrorDescription(rows.error_source()).find("syntax error"), std::string::npos);
   ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select count(*) from t", &rows), S_OK);
   EXPECT_EQ(Rows(rows), (std::vector<std::vector<std::string>>{{"1"}}));
 }
 
 TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
-  const std::string long_text(10000, 'x');
   Build(
       "create table v(i integer, b boolean, r real, d decimal(10,2), n nvarchar(40), t text, bl blob,"
       " dt datetime, u, big bigint);"
-      "insert into v values (-9007199254740993, 1, 0.1, 12.5, 'Grüße ''x''', '" +
-      long_text +
-      "', x'00ff10',"
+      "insert into v values (-9007199254740993, 1, 0.1, 12.5, 'Grüße ''x''', 'long', x'00ff10',"
       " '2024-01-31 13:45:10.250', 7.25, 9223372036854775807);"
       "insert into v values (null, null, 1e300, null, null, '', x'', null, 'text', null);");
   ASSERT_EQ(Connect(path_), S_OK);
   TextRowset rows;
-  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select *, i + 1 as expr from v", &rows, {.full_values = true}),
-            S_OK);
+  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select *, i + 1 as expr from v", &rows), S_OK);
   std::vector<DbType> types;
   for (const ColumnInfo& c : rows.columns()) types.push_back(c.type);
   EXPECT_EQ(types, (std::vector<DbType>{DBTYPE_I4, DBTYPE_BOOL, DBTYPE_R8, DBTYPE_NUMERIC, DBTYPE_WSTR, DBTYPE_WSTR,
@@ -128,8 +122,6 @@ TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
   EXPECT_EQ(b.Value(3), "0.1");
   EXPECT_EQ(b.Value(4), "12.5");
   EXPECT_EQ(b.Value(5), "Grüße 'x'");
-  EXPECT_EQ(b.Status(6), DBSTATUS_S_TRUNCATED);
-  EXPECT_EQ(ReadFullValue(rows, 6)->value(), long_text);
   EXPECT_EQ(b.Value(7), "00FF10");
   EXPECT_EQ(b.Value(8), "2024-01-31 13:45:10.250");
   EXPECT_EQ(b.Value(10), "9223372036854775807");
@@ -137,9 +129,8 @@ TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
   ASSERT_EQ(MoveNextRow(rows), S_OK);
   EXPECT_TRUE(b.IsNull(1));
   EXPECT_EQ(b.Value(3), "1e+300");
-  EXPECT_EQ(b.Value(6), "");
-  EXPECT_FALSE(b.IsNull(6));
-  EXPECT_EQ(b.Value(7), "");
+  EXPECT_EQ(b.Value(7), "");  // an empty blob is no NULL
+  EXPECT_FALSE(b.IsNull(7));
   EXPECT_EQ(b.Value(9), "text");
   EXPECT_EQ(MoveNextRow(rows), DB_S_ENDOFROWSET);
 
@@ -158,11 +149,6 @@ TEST_F(SqliteProviderTest, CatalogueAndTree) {
       "create view v_names as select name from customers;"
       "insert into \"Order Lines\"(qty) values (3);");
   ASSERT_EQ(Connect(path_), S_OK);
-  std::string text;
-  ASSERT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSNAME, &text), S_OK);
-  EXPECT_EQ(text, "SQLite");
-  ASSERT_EQ(ReadDataSourceInfo(connection_, DBPROP_DBMSVER, &text), S_OK);
-  EXPECT_EQ(text, sqlite3_libversion());
 
   TextRowset rows;
   ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {}, &rows), S_OK);
@@ -188,9 +174,6 @@ TEST_F(SqliteProviderTest, CatalogueAndTree) {
                       (b.IsNull(schema::kColumnDefault) ? "-" : std::string(b.Value(schema::kColumnDefault))));
   }
   EXPECT_EQ(columns, (std::vector<std::string>{"id 3 False -", "qty 2 False 1"}));
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kViews, {}, &rows), S_OK);
-  ASSERT_EQ(MoveNextRow(rows), S_OK);
-  EXPECT_EQ(rows.buffer().Value(schema::kViewDefinition), "CREATE VIEW v_names as select name from customers");
   rows.Close();
 
   // The tree: the file's path as root, its stem as the one database, the name with a blank

@@ -1,69 +1,17 @@
-// FreeTDS connect failures, and the odbc command of tabulon-cli against a temporary SQLite file.
+// The odbc command of tabulon-cli against a temporary SQLite file. (FreeTDS's failures to connect
+// are proved in tests/source_sqlserver/connection_test.cpp.)
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
-#include "data/db_connection.h"
-#include "data/error_text.h"
-#include "workspace/output_pane.h"
-
 namespace tabulon::data {
-using namespace workspace;
 namespace {
-
-// A loopback port that nothing listens on: bound once, then closed.
-int ClosedLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(fd);
-    return -1;
-  }
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-TEST(FreeTdsTest, ClosedPortFailsQuicklyWithTheDriversText) {
-  const int port = ClosedLoopbackPort();
-  ASSERT_GT(port, 0);
-  DbConnection connection;
-  connection.profile.provider_name = "SQLOLEDB";
-  PropertySet init(DBPROPSET_DBINIT);
-  init.AddString(DBPROP_INIT_DATASOURCE, "127.0.0.1," + std::to_string(port));
-  init.AddString(DBPROP_INIT_CATALOG, "master");
-  init.AddString(DBPROP_AUTH_USERID, "sa");
-  init.AddString(DBPROP_AUTH_PASSWORD, "secret");
-  init.AddI4(DBPROP_INIT_TIMEOUT, 3);
-  const auto start = std::chrono::steady_clock::now();
-  const Hresult code = OpenDataSource(connection, {&init, 1});
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_TRUE(Failed(code));
-  EXPECT_EQ(connection.data_source, nullptr);
-  EXPECT_LT(seconds.count(), 10);
-
-  OutputPane pane;
-  WriteOutput(&pane, "E::%s", FormatHresult("Database Init", code).c_str());
-  WriteOutput(&pane, "E::%s", ErrorDescription(connection).c_str());
-  const std::string text = pane.Lines()[1].text;
-  EXPECT_NE(text.find("[FreeTDS]"), std::string::npos) << text;
-  EXPECT_NE(text.find("connect"), std::string::npos) << text;
-  EXPECT_EQ(OpenSession(connection), E_UNEXPECTED);  // nothing to open a session on
-}
 
 struct CliRun {
   int exit_code = -1;
