@@ -1,11 +1,12 @@
-// Set-up shared by the desktop tests: a SQLite source made by the sqlite3
-// program, a Workbench whose waits are instant with that source connected, a
-// task that holds the tree lock, and small file and tree look-ups.
+// Set-up shared by the desktop tests: a SQLite source made by the sqlite3 program, a Workbench
+// whose waits are instant with that source connected, a task that holds the tree lock, the
+// tables the independent readers see in a .mdb, and small file and tree look-ups.
 #pragma once
 
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -13,10 +14,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "converters/connect.h"
 #include "converters/workbench.h"
 #include "data/user_prompt.h"
+#include "jet_readers.h"
 
 namespace tabulon::gui::testing {
 
@@ -30,8 +33,8 @@ inline bool MakeSqlite(const QString& path, const char* sql) {
   return process.waitForFinished() && process.exitCode() == 0;
 }
 
-// A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as
-// its connected source; the caller checks owner->source().session.
+// A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as its connected
+// source; the caller checks owner->source().session.
 inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(data::UserPrompt& prompt, const QString& folder,
                                                                   const QString& sqlite) {
   converters::WorkbenchOptions options;
@@ -69,6 +72,26 @@ class LockHolder {
   std::atomic<bool> release_{false};
   std::thread thread_;
 };
+
+// The table names the independent readers (those installed) list in the closed file `mdb`,
+// sorted; "<unreadable>" or "<readers disagree>" when they fail.
+inline std::vector<std::string> ReaderTables(const std::string& mdb) {
+  std::vector<std::vector<std::string>> lists;
+  if (tabulon::testing::MdbToolsAvailable()) {
+    auto listed = tabulon::testing::MdbToolsTables(mdb);
+    lists.push_back(listed.ok() ? *listed : std::vector<std::string>{"<unreadable>"});
+  }
+  if (tabulon::testing::MdbReaderAvailable()) {
+    auto read = tabulon::testing::ReadWithMdbReader(mdb);
+    lists.emplace_back(read.ok() ? std::vector<std::string>{} : std::vector<std::string>{"<unreadable>"});
+    for (const auto& table : read.ok() ? *read : std::vector<tabulon::testing::ReaderTable>{}) {
+      lists.back().push_back(table.name);
+    }
+  }
+  for (auto& list : lists) std::sort(list.begin(), list.end());
+  if (lists.size() == 2 && lists[0] != lists[1]) return {"<readers disagree>"};
+  return lists.empty() ? std::vector<std::string>{} : lists[0];
+}
 
 // The first item of `kind` (with `text`, when given) in a side's core tree.
 inline int FindItem(const data::DbTreeView& view, data::TreeNodeKind kind, const std::string& text = "") {
