@@ -1,15 +1,8 @@
 // The parts every window uses: the prompt's boxes show the core's text under the program's
 // caption and give back the button pressed, also to a task thread, and a closed prompt never
 // waits; every image index finds a compiled-in image; the about box's buttons; the manual.
-#include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScopeGuard>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <atomic>
 #include <functional>
 #include <thread>

@@ -3,15 +3,9 @@
 // task, hints from a task thread reach the Tips tab, a command never waits for a tree a task
 // holds, and closing while a task runs asks first. Dialogs are answered through the window's
 // dialog hook, questions through the Workbench's scripted prompt.
-#include <QAction>
-#include <QApplication>
-#include <QDropEvent>
-#include <QMenu>
-#include <QMimeData>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <future>
+#include <QtTest>
+#include <QtWidgets>
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -36,20 +30,19 @@ namespace {
 struct Fixture {
   QTemporaryDir folder;
   data::ScriptedUserPrompt prompt;
-  std::promise<void> gate;
-  std::shared_future<void> opened = gate.get_future().share();
+  std::atomic<bool> gate_open{false};
   std::unique_ptr<converters::Workbench> owner;
   std::unique_ptr<MainDialog> window;
   QStringList events;  // the dialogs the window ran (class names) and the pages it opened
   std::function<int(QDialog&)> answer = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
 
   explicit Fixture(bool tips = false) {
-    config::Settings settings;
-    settings.use_config_file = settings.tips = tips;
-    if (tips && !config::SaveConfig(SettingsPath(), settings, prompt).ok()) return;
+    if (tips) gui::testing::WriteBytes(QString::fromStdString(SettingsPath()), "[Public]\nTips=true\n");
     converters::WorkbenchOptions options;
     options.program_folder = folder.path().toStdString();
-    options.pause = [this] { opened.wait(); };
+    options.pause = [this] {
+      while (!gate_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     owner = std::make_unique<converters::Workbench>(prompt, options);
     gui::MainDialogOptions window_options;
     window_options.settings_path = SettingsPath();
@@ -63,12 +56,9 @@ struct Fixture {
     window = std::make_unique<MainDialog>(*owner, window_options);
   }
   ~Fixture() {
-    OpenGate();
+    gate_open = true;
     window.reset();
     owner.reset();
-  }
-  void OpenGate() {
-    if (opened.wait_for(std::chrono::seconds(0)) != std::future_status::ready) gate.set_value();
   }
 
   std::string SettingsPath() const { return folder.path().toStdString() + "/tabulon.cfg"; }
@@ -234,7 +224,7 @@ class MainDialogTest : public QObject {
     w.close();
     QCOMPARE(f.owner->controller_state(), converters::ControllerState::kStopRequested);
     QVERIFY(w.isVisible());
-    f.OpenGate();
+    f.gate_open = true;
     QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
     QCOMPARE(f.owner->controller_state(), converters::ControllerState::kIdle);
     QCOMPARE(f.prompt.texts().size(), std::size_t{2});

@@ -2,16 +2,8 @@
 // scratch folder: the file's fields reach the dialog and back, the provider fills the source
 // names (this computer's alias first when the file names none), the file chooser and the new
 // target file, and the buttons reach the core. The driver check shows its rows and leads on.
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSysInfo>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <memory>
 #include <string>
 #include <vector>

@@ -4,19 +4,8 @@
 // Migrate, the condition command and tooltip reach the condition file, and the widget never
 // waits for a tree lock a task holds. The condition dialog saves only what the core's condition
 // test accepted and leaves the file alone otherwise.
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QDropEvent>
-#include <QHBoxLayout>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <chrono>
 #include <functional>
 #include <thread>
