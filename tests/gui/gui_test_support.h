@@ -1,22 +1,18 @@
-// Set-up shared by the desktop tests: a SQLite source made by the sqlite3 program, a Workbench
-// whose waits are instant with that source connected, a task that holds the tree lock, the
-// tables the independent readers see in a .mdb, and small file and tree look-ups.
+// Set-up shared by the desktop tests: a SQLite file made by the sqlite3 program, a task that
+// holds the tree lock, a drag and drop, the tables the independent readers see in a .mdb, and
+// small file and tree look-ups.
 #pragma once
 
-#include <QFile>
-#include <QProcess>
-#include <QString>
+#include <QtWidgets>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "converters/connect.h"
 #include "converters/workbench.h"
 #include "data/user_prompt.h"
 #include "jet_readers.h"
@@ -31,22 +27,6 @@ inline bool MakeSqlite(const QString& path, const char* sql) {
   process.write(sql);
   process.closeWriteChannel();
   return process.waitForFinished() && process.exitCode() == 0;
-}
-
-// A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as its connected
-// source; the caller checks owner->source().session.
-inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(data::UserPrompt& prompt, const QString& folder,
-                                                                  const QString& sqlite) {
-  converters::WorkbenchOptions options;
-  options.program_folder = folder.toStdString();
-  options.sleep = [](std::chrono::milliseconds) {};
-  options.pause = [] {};
-  auto owner = std::make_unique<converters::Workbench>(prompt, options);
-  owner->target_context().system_database_path = (folder + QStringLiteral("/System.mdw")).toStdString();
-  owner->source().profile.provider_name = "SQLite";
-  owner->source().profile.source_name = sqlite.toStdString();
-  converters::ConnectSource(*owner);
-  return owner;
 }
 
 // Holds a tree lock on another thread until released, as a running task does.
@@ -91,6 +71,16 @@ inline std::vector<std::string> ReaderTables(const std::string& mdb) {
   for (auto& list : lists) std::sort(list.begin(), list.end());
   if (lists.size() == 2 && lists[0] != lists[1]) return {"<readers disagree>"};
   return lists.empty() ? std::vector<std::string>{} : lists[0];
+}
+
+// Drags `mime` onto `widget` at `at` and drops it there; true when the drop was taken.
+inline bool DragAndDrop(QAbstractItemView* widget, const QPoint& at, const QMimeData* mime) {
+  QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+  QApplication::sendEvent(widget->viewport(), &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+  QApplication::sendEvent(widget->viewport(), &drop);
+  return drop.isAccepted();
 }
 
 // The first item of `kind` (with `text`, when given) in a side's core tree.

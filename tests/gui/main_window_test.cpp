@@ -185,11 +185,8 @@ class MainDialogTest : public QObject {
         w.source_tree()->DragData(gui::testing::FindItem(f.owner->source_tree(), TreeNodeKind::kDatabase)));
     gui::DbTreeWidget* target = w.target_tree();
     const QPoint over = target->visualItemRect(target->FindItem(f.owner->target_tree().root_item)).center();
-    QDragEnterEvent enter(over, Qt::CopyAction, mime.get(), Qt::LeftButton, {});
-    QApplication::sendEvent(target->viewport(), &enter);
-    QDropEvent drop(over, Qt::CopyAction, mime.get(), Qt::LeftButton, {});
     f.prompt.AnswerYes(true);
-    QApplication::sendEvent(target->viewport(), &drop);
+    QVERIFY(gui::testing::DragAndDrop(target, over, mime.get()));
     QTRY_COMPARE(f.owner->tasks().Size(), std::size_t{1});
     QVERIFY(f.prompt.texts().back().starts_with("Clone database [sample]"));
     f.owner->tasks().Clear();  // the controller waits at the gate: nothing ran

@@ -13,6 +13,7 @@
 
 #include "command_ids.h"
 #include "condition_dialog.h"
+#include "converters/connect.h"
 #include "config/condition_file.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
@@ -53,15 +54,6 @@ class TreeWidgetTest : public QObject {
     target_->SyncFromModel(true);
     return tables;
   }
-  // Drags `mime` onto `widget` at `at` and drops it there; true when the drop was taken.
-  static bool DragAndDrop(DbTreeWidget* widget, const QPoint& at, const QMimeData* mime) {
-    QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, {});
-    QApplication::sendEvent(widget->viewport(), &enter);
-    if (!enter.isAccepted()) return false;
-    QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, {});
-    QApplication::sendEvent(widget->viewport(), &drop);
-    return drop.isAccepted();
-  }
   QPoint At(DbTreeWidget* widget, int item) { return widget->visualItemRect(widget->FindItem(item)).center(); }
   // Types `condition` into the condition dialog, presses Test and returns the result shown.
   static QString Test(gui::ConditionDialog& dialog, const QString& condition) {
@@ -82,7 +74,15 @@ class TreeWidgetTest : public QObject {
                                      "create view v_big as select id from orders where total > 10;"
                                      "create table \"a=b\"(id integer);"));
     prompt_ = std::make_unique<data::ScriptedUserPrompt>();
-    owner_ = gui::testing::MakeSqliteWorkbench(*prompt_, folder_->path(), sqlite);
+    converters::WorkbenchOptions options;
+    options.program_folder = folder_->path().toStdString();
+    options.pause = [] {};
+    options.sleep = [](std::chrono::milliseconds) {};
+    owner_ = std::make_unique<converters::Workbench>(*prompt_, options);
+    owner_->target_context().system_database_path = folder_->filePath("System.mdw").toStdString();
+    owner_->source().profile.provider_name = "SQLite";
+    owner_->source().profile.source_name = sqlite.toStdString();
+    converters::ConnectSource(*owner_);
     QVERIFY(owner_->source().session != nullptr);
     mdb_ = folder_->filePath(QStringLiteral("Target.mdb")).toStdString();
     QVERIFY(target_access::CreateAccessDatabaseAt(owner_->target_context(), mdb_));
@@ -215,20 +215,20 @@ class TreeWidgetTest : public QObject {
     const int orders = Source(TreeNodeKind::kTable, "orders");
     std::unique_ptr<QMimeData> mime(source_->DragData(orders));
     const QPoint over = At(target_, TargetTree().current_database_item);
-    QVERIFY(DragAndDrop(target_, over, mime.get()));
+    QVERIFY(gui::testing::DragAndDrop(target_, over, mime.get()));
     QTRY_COMPARE(migrate.size(), 1);
     QCOMPARE(TargetTree().selected, TargetTree().current_database_item);
     QCOMPARE(SourceTree().selected, orders);
-    QVERIFY(DragAndDrop(target_, QPoint(20, target_->viewport()->height() - 5), mime.get()));
+    QVERIFY(gui::testing::DragAndDrop(target_, QPoint(20, target_->viewport()->height() - 5), mime.get()));
     QTRY_COMPARE(migrate.size(), 2);
     QCOMPARE(TargetTree().selected, TargetTree().root_item);
 
-    QVERIFY(!DragAndDrop(source_, At(source_, orders), mime.get()));
+    QVERIFY(!gui::testing::DragAndDrop(source_, At(source_, orders), mime.get()));
     QMimeData foreign;
     foreign.setText(QStringLiteral("orders"));
-    QVERIFY(!DragAndDrop(target_, over, &foreign));
+    QVERIFY(!gui::testing::DragAndDrop(target_, over, &foreign));
     Refresh(SourceTree());
-    DragAndDrop(target_, over, mime.get());
+    gui::testing::DragAndDrop(target_, over, mime.get());
     QTest::qWait(50);
     QCOMPARE(migrate.size(), 2);
     QCOMPARE(SourceTree().selected, data::kNoItem);
@@ -245,7 +245,7 @@ class TreeWidgetTest : public QObject {
       const auto begun = std::chrono::steady_clock::now();
       QVERIFY(!target_->SyncFromModel(true));
       target_->RunCommand(gui::kCmdDropTable);
-      QVERIFY(DragAndDrop(target_, At(target_, TargetTree().root_item), mime.get()));
+      QVERIFY(gui::testing::DragAndDrop(target_, At(target_, TargetTree().root_item), mime.get()));
       QVERIFY(std::chrono::steady_clock::now() - begun < std::chrono::milliseconds(500));
       QTest::qWait(200);
       QCOMPARE(TargetTables(), (std::vector<std::string>{"Lines", "Orders"}));
