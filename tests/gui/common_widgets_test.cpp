@@ -14,20 +14,6 @@
 
 namespace gui = tabulon::gui;
 
-namespace {
-
-// Clicks `button` on the next message box and records its caption and text.
-void AnswerNextBox(QMessageBox::StandardButton button, QStringList* shown) {
-  QTimer::singleShot(20, [button, shown] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return AnswerNextBox(button, shown);  // not up yet
-    *shown = {box->windowTitle(), box->text()};
-    box->button(button)->click();
-  });
-}
-
-}  // namespace
-
 class CommonWidgetsTest : public QObject {
   Q_OBJECT
 
@@ -46,7 +32,10 @@ class CommonWidgetsTest : public QObject {
     };
     for (const auto& [button, on_task_thread, ask, expected] : cases) {
       QStringList shown;
-      AnswerNextBox(button, &shown);
+      gui::testing::WhenUp<QMessageBox>([&shown, button](QMessageBox* box) {
+        shown = {box->windowTitle(), box->text()};
+        box->button(button)->click();
+      });
       std::atomic<int> answer{-1};
       std::thread task;
       if (on_task_thread) task = std::thread([&] { answer = ask(); });

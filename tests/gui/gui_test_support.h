@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -81,6 +82,16 @@ inline bool DragAndDrop(QAbstractItemView* widget, const QPoint& at, const QMime
   QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, {});
   QApplication::sendEvent(widget->viewport(), &drop);
   return drop.isAccepted();
+}
+
+// Runs `act` on the next popup or modal widget of type T once it is up (a modal loop waits for it).
+template <typename T>
+void WhenUp(std::function<void(T*)> act) {
+  QTimer::singleShot(20, [act] {
+    QWidget* up = QApplication::activePopupWidget();
+    if (auto* widget = qobject_cast<T*>(up != nullptr ? up : QApplication::activeModalWidget())) return act(widget);
+    WhenUp<T>(act);
+  });
 }
 
 // The first item of `kind` (with `text`, when given) in a side's core tree.

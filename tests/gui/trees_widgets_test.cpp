@@ -54,7 +54,10 @@ class TreeWidgetTest : public QObject {
     target_->SyncFromModel(true);
     return tables;
   }
-  QPoint At(DbTreeWidget* widget, int item) { return widget->visualItemRect(widget->FindItem(item)).center(); }
+  QPoint At(DbTreeWidget* widget, int item) {
+    widget->scrollToItem(widget->FindItem(item));  // its folder opened
+    return widget->visualItemRect(widget->FindItem(item)).center();
+  }
   // Types `condition` into the condition dialog, presses Test and returns the result shown.
   static QString Test(gui::ConditionDialog& dialog, const QString& condition) {
     dialog.condition_edit()->setPlainText(condition);
@@ -153,8 +156,8 @@ class TreeWidgetTest : public QObject {
   }
 
   // A double-click, the context menu and in-place rename reach the target's commands: the tree
-  // and the file follow. Only Enter commits a rename (Escape, a click elsewhere or a refused name rename
-  // nothing); the source tree ignores the target's commands.
+  // and the file follow. Only Enter commits a rename (Escape, a click elsewhere or a name the
+  // target refuses rename nothing); the source tree ignores the target's commands.
   void targetCommandsChangeTheFileAndTheTree() {
     owner_->output().Clear();
     QTest::mouseDClick(target_->viewport(), Qt::LeftButton, {}, At(target_, TargetTree().current_database_item));
@@ -179,12 +182,14 @@ class TreeWidgetTest : public QObject {
     QCOMPARE(target_->FindItem(orders)->text(0), QStringLiteral("Invoices"));
 
     const int lines = Target(TreeNodeKind::kTable, "Lines");
-    QTimer::singleShot(50, [&] {
-      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-      if (menu == nullptr) return;
-      menu->setActiveAction(menu->findChild<QAction*>(gui::CommandObjectName(gui::kCmdDropTable)));
+    std::function<void(QMenu*)> choose = [&choose](QMenu* menu) {
+      QAction* drop = menu->findChild<QAction*>(gui::CommandObjectName(gui::kCmdDropTable));
+      if (drop == nullptr) return static_cast<void>(menu->close());  // not the table's menu: fails below
+      menu->setActiveAction(drop);
       QTest::keyClick(menu, Qt::Key_Return);
-    });
+      if (menu->isVisible()) gui::testing::WhenUp<QMenu>(choose);  // shown but not taking keys yet
+    };
+    gui::testing::WhenUp<QMenu>(choose);
     QContextMenuEvent on_lines(QContextMenuEvent::Mouse, At(target_, lines),
                                target_->viewport()->mapToGlobal(At(target_, lines)));
     QApplication::sendEvent(target_->viewport(), &on_lines);
@@ -279,11 +284,9 @@ class TreeWidgetTest : public QObject {
     QCOMPARE(source_->TooltipFor(source_->FindItem(orders)), QStringLiteral("Condition : id>150"));
     source_->SelectItem(orders);
     QString shown;
-    QTimer::singleShot(50, [&] {
-      if (auto* dialog = qobject_cast<gui::ConditionDialog*>(QApplication::activeModalWidget())) {
-        shown = dialog->condition_edit()->toPlainText();
-        dialog->close_button()->click();
-      }
+    gui::testing::WhenUp<gui::ConditionDialog>([&shown](gui::ConditionDialog* dialog) {
+      shown = dialog->condition_edit()->toPlainText();
+      dialog->close_button()->click();
     });
     source_->RunCommand(gui::kCmdMigrationCondition);
     QCOMPARE(shown, QStringLiteral("id>150"));
