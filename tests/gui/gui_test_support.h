@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,14 +33,12 @@ inline bool MakeSqlite(const QString& path, const char* sql) {
 class LockHolder {
  public:
   explicit LockHolder(std::recursive_mutex& lock) {
-    std::promise<void> locked;
-    std::future<void> ready = locked.get_future();
-    thread_ = std::thread([this, &lock, &locked] {
+    thread_ = std::thread([this, &lock] {
       std::lock_guard guard(lock);
-      locked.set_value();
+      locked_ = true;
       while (!release_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     });
-    ready.wait();
+    while (!locked_) std::this_thread::yield();
   }
   ~LockHolder() { Release(); }
   void Release() {
@@ -50,7 +47,7 @@ class LockHolder {
   }
 
  private:
-  std::atomic<bool> release_{false};
+  std::atomic<bool> locked_{false}, release_{false};
   std::thread thread_;
 };
 

@@ -281,7 +281,7 @@ class TreeWidgetTest : public QObject {
     QCOMPARE(config::ReadCondition(path, "Shop", "orders"), std::string("id>150"));
     // The source tree's tooltip and condition command read it back.
     const int orders = Source(TreeNodeKind::kTable, "orders");
-    QCOMPARE(source_->TooltipFor(source_->FindItem(orders)), QStringLiteral("Condition : id>150"));
+    QVERIFY(source_->TooltipFor(source_->FindItem(orders)).endsWith("id>150"));
     source_->SelectItem(orders);
     QString shown;
     gui::testing::WhenUp<gui::ConditionDialog>([&shown](gui::ConditionDialog* dialog) {
