@@ -19,14 +19,11 @@ HintBox::HintBox(QWidget* parent) : QTextEdit(parent) {
 }
 
 void HintBox::ShowHint(const QString& hint) {
-  setPlainText(QString::fromLatin1(kHintFirstLine) + '\n' + hint);
-  moveCursor(QTextCursor::End);
-}
-
-QString HintBox::hint() const {
-  const QString text = toPlainText();
-  const qsizetype newline = text.indexOf('\n');
-  return newline < 0 ? QString() : text.mid(newline + 1);
+  hints_.prepend(hint);
+  if (hints_.size() > kHintHistory) hints_.resize(kHintHistory);
+  setPlainText(QString::fromLatin1(kHintFirstLine) + '\n' + hints_.join('\n'));
+  // The newest hint sits just below the first line: keep the top in view.
+  moveCursor(QTextCursor::Start);
 }
 
 }  // namespace tabulon::gui

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <utility>
@@ -245,8 +246,14 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(converters::Workbench& owner,
       side->provider->setCurrentIndex(loaded_index >= 0 ? loaded_index : 0);
     }
     ChangeProvider(*side);
-    // The stored source name wins over the proposed choice (a typed server, a chosen file).
-    if (!values.source_name.empty()) {
+    // The stored source name wins over the proposed choice (a typed server, a chosen file);
+    // without one, the alias named like this computer (the local server) is preferred.
+    if (values.source_name.empty()) {
+      // (gethostname; MatchFixedString compares without regard to case.)
+      const QString host = QSysInfo::machineHostName();
+      const int local = host.isEmpty() ? -1 : side->source_name->findText(host, Qt::MatchFixedString);
+      if (local >= 0) side->source_name->setCurrentIndex(local);
+    } else {
       const QString name = ToQt(values.source_name);
       const int found = side->source_name->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
       if (found >= 0) {

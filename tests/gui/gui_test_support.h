@@ -1,22 +1,21 @@
-// Set-up shared by the desktop tests: a SQLite source made by the sqlite3
-// program, a Workbench whose waits are instant with that source connected, a
-// task that holds the tree lock, and small file and tree look-ups.
+// Set-up shared by the desktop tests: a SQLite file made by the sqlite3 program, a task that
+// holds the tree lock, a drag and drop, the tables the independent readers see in a .mdb, and
+// small file and tree look-ups.
 #pragma once
 
-#include <QFile>
-#include <QProcess>
-#include <QString>
+#include <QtWidgets>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <future>
-#include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "converters/connect.h"
 #include "converters/workbench.h"
 #include "workspace/user_prompt.h"
+#include "jet_readers.h"
 
 namespace tabulon::gui::testing {
 
@@ -30,34 +29,16 @@ inline bool MakeSqlite(const QString& path, const char* sql) {
   return process.waitForFinished() && process.exitCode() == 0;
 }
 
-// A Workbench in `folder` (no waits, no pause) with the SQLite file `sqlite` as
-// its connected source; the caller checks owner->source().session.
-inline std::unique_ptr<converters::Workbench> MakeSqliteWorkbench(workspace::UserPrompt& prompt, const QString& folder,
-                                                                  const QString& sqlite) {
-  converters::WorkbenchOptions options;
-  options.program_folder = folder.toStdString();
-  options.sleep = [](std::chrono::milliseconds) {};
-  options.pause = [] {};
-  auto owner = std::make_unique<converters::Workbench>(prompt, options);
-  owner->target_context().system_database_path = (folder + QStringLiteral("/System.mdw")).toStdString();
-  owner->source().profile.provider_name = "SQLite";
-  owner->source().profile.source_name = sqlite.toStdString();
-  converters::ConnectSource(*owner);
-  return owner;
-}
-
 // Holds a tree lock on another thread until released, as a running task does.
 class LockHolder {
  public:
   explicit LockHolder(std::recursive_mutex& lock) {
-    std::promise<void> locked;
-    std::future<void> ready = locked.get_future();
-    thread_ = std::thread([this, &lock, &locked] {
+    thread_ = std::thread([this, &lock] {
       std::lock_guard guard(lock);
-      locked.set_value();
+      locked_ = true;
       while (!release_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     });
-    ready.wait();
+    while (!locked_) std::this_thread::yield();
   }
   ~LockHolder() { Release(); }
   void Release() {
@@ -66,9 +47,49 @@ class LockHolder {
   }
 
  private:
-  std::atomic<bool> release_{false};
+  std::atomic<bool> locked_{false}, release_{false};
   std::thread thread_;
 };
+
+// The table names the independent readers (those installed) list in the closed file `mdb`,
+// sorted; "<unreadable>" or "<readers disagree>" when they fail.
+inline std::vector<std::string> ReaderTables(const std::string& mdb) {
+  std::vector<std::vector<std::string>> lists;
+  if (tabulon::testing::MdbToolsAvailable()) {
+    auto listed = tabulon::testing::MdbToolsTables(mdb);
+    lists.push_back(listed.ok() ? *listed : std::vector<std::string>{"<unreadable>"});
+  }
+  if (tabulon::testing::MdbReaderAvailable()) {
+    auto read = tabulon::testing::ReadWithMdbReader(mdb);
+    lists.emplace_back(read.ok() ? std::vector<std::string>{} : std::vector<std::string>{"<unreadable>"});
+    for (const auto& table : read.ok() ? *read : std::vector<tabulon::testing::ReaderTable>{}) {
+      lists.back().push_back(table.name);
+    }
+  }
+  for (auto& list : lists) std::sort(list.begin(), list.end());
+  if (lists.size() == 2 && lists[0] != lists[1]) return {"<readers disagree>"};
+  return lists.empty() ? std::vector<std::string>{} : lists[0];
+}
+
+// Drags `mime` onto `widget` at `at` and drops it there; true when the drop was taken.
+inline bool DragAndDrop(QAbstractItemView* widget, const QPoint& at, const QMimeData* mime) {
+  QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+  QApplication::sendEvent(widget->viewport(), &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(at, Qt::CopyAction, mime, Qt::LeftButton, {});
+  QApplication::sendEvent(widget->viewport(), &drop);
+  return drop.isAccepted();
+}
+
+// Runs `act` on the next popup or modal widget of type T once it is up (a modal loop waits for it).
+template <typename T>
+void WhenUp(std::function<void(T*)> act) {
+  QTimer::singleShot(20, [act] {
+    QWidget* up = QApplication::activePopupWidget();
+    if (auto* widget = qobject_cast<T*>(up != nullptr ? up : QApplication::activeModalWidget())) return act(widget);
+    WhenUp<T>(act);
+  });
+}
 
 // The first item of `kind` (with `text`, when given) in a side's core tree.
 inline int FindItem(const workspace::DbTreeView& view, workspace::TreeNodeKind kind, const std::string& text = "") {

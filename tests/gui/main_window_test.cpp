@@ -1,0 +1,232 @@
+// The main window over a real Workbench: each menu and toolbar command reaches its operation, a
+// tree selection chooses the popups, a drag from the source tree onto the target tree queues a
+// task, hints from a task thread reach the Tips tab, a command never waits for a tree a task
+// holds, and closing while a task runs asks first. Dialogs are answered through the window's
+// dialog hook, questions through the Workbench's scripted prompt.
+#include <QtTest>
+#include <QtWidgets>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "command_ids.h"
+#include "config/settings_file.h"
+#include "converters/settings_commands.h"
+#include "db_tree_widget.h"
+#include "driver_check_dialog.h"
+#include "gui_test_support.h"
+#include "hint_box.h"
+#include "main_dialog.h"
+#include "target_access/access_files.h"
+
+using namespace tabulon;
+using workspace::TreeNodeKind;
+using gui::MainDialog;
+
+namespace {
+
+// A Workbench in a scratch folder whose controller waits in its pause until the gate opens, with
+// its window; dialogs are recorded and rejected unless a test says otherwise.
+struct Fixture {
+  QTemporaryDir folder;
+  workspace::ScriptedUserPrompt prompt;
+  std::atomic<bool> gate_open{false};
+  std::unique_ptr<converters::Workbench> owner;
+  std::unique_ptr<MainDialog> window;
+  QStringList events;  // the dialogs the window ran (class names) and the pages it opened
+  std::function<int(QDialog&)> answer = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
+
+  explicit Fixture(bool tips = false) {
+    if (tips) gui::testing::WriteBytes(QString::fromStdString(SettingsPath()), "[Public]\nTips=true\n");
+    converters::WorkbenchOptions options;
+    options.program_folder = folder.path().toStdString();
+    options.pause = [this] {
+      while (!gate_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    owner = std::make_unique<converters::Workbench>(prompt, options);
+    gui::MainDialogOptions window_options;
+    window_options.settings_path = SettingsPath();
+    window_options.driver_check_at_start = false;
+    window_options.close_wait_ms = 2000;
+    window_options.open_url = [this](const QUrl& url) { events << url.fileName() + '#' + url.fragment(); };
+    window_options.run_dialog = [this](QDialog& dialog) {
+      events << dialog.metaObject()->className();
+      return answer(dialog);
+    };
+    window = std::make_unique<MainDialog>(*owner, window_options);
+  }
+  ~Fixture() {
+    gate_open = true;
+    window.reset();
+    owner.reset();
+  }
+
+  std::string SettingsPath() const { return folder.path().toStdString() + "/tabulon.cfg"; }
+
+  // Connects the sample database as the source and a new .mdb as the target.
+  bool ConnectSample() {
+    config::Settings settings;
+    settings.source = {"SQLite", TABULON_BINARY_DIR "/examples/sample.sqlite", "", "", ""};
+    settings.target = {"Microsoft Jet 4.0 OLE DB Provider", folder.path().toStdString() + "/Target.mdb", "", "", ""};
+    if (!converters::UseConnectSettings(*owner, settings, SettingsPath()).ok()) return false;
+    if (!target_access::CreateAccessDatabaseAt(owner->target_context(), settings.target.source_name)) return false;
+    window->RunCommand(gui::kCmdConnectButton);
+    window->OnTimer();
+    return owner->source().session != nullptr && owner->target().session != nullptr;
+  }
+};
+
+bool Visible(const MainDialog& window, const char* title) { return window.popup(title)->menuAction()->isVisible(); }
+
+}  // namespace
+
+class MainDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Each menu and toolbar action reaches its dialog, page or core command (the core commands,
+  // with nothing connected, are told apart by their hints). Hints, also from a task thread,
+  // reach the Tips tab (on from the settings file at start), newest first above the earlier.
+  void CommandsReachTheirOperations() {
+    Fixture f(/*tips=*/true);
+    MainDialog& w = *f.window;
+    QCOMPARE(w.output_tabs()->indexOf(w.hint_box()), gui::kTipsTab);
+    const QString settings = "tabulon::gui::ConnectionSettingsDialog", about = "tabulon::gui::AboutDialog";
+    const QString migrate = "Please confirm your Target Database Connection is valid!";
+    const QString backup = "Please confirm your target Database connected SUCCESSFULLY!";
+    const QString remove = "Press Config button, and get a successful target Connection!";
+    const std::pair<int, QString> cases[] = {
+        // the command and its dialog, page or hint
+        {gui::kCmdConfig, settings},
+        {gui::kCmdMigrate, migrate},
+        {gui::kCmdConfigureButton, settings},
+        {gui::kCmdBackup, backup},
+        {gui::kCmdDriverCheck, "tabulon::gui::DriverCheckDialog"},
+        {gui::kCmdMigrateButton, migrate},
+        {gui::kCmdAbout, about},
+        {gui::kCmdDeleteButton, remove},
+        {gui::kCmdAboutButton, about},
+        {gui::kCmdBackupButton, backup},
+        {gui::kCmdManual, "index.html#"},
+        {gui::kCmdDeleteSelected, remove},
+        {gui::kCmdWebPage, "index.html#about"},
+    };
+    QStringList hints = {w.hint_box()->hint()};
+    for (const auto& [id, outcome] : cases) {
+      const bool hint = outcome == migrate || outcome == backup || outcome == remove;
+      f.events.clear();
+      w.output_tabs()->setCurrentIndex(gui::kLogTab);
+      w.action(id)->trigger();
+      QCOMPARE(f.events, hint ? QStringList() : QStringList{outcome});
+      if (!hint) continue;
+      QTRY_COMPARE(w.hint_box()->hint(), outcome);
+      QCOMPARE(w.output_tabs()->currentIndex(), gui::kTipsTab);
+      hints.prepend(outcome);
+    }
+    std::thread([&] { f.owner->ShowHint("from a task"); }).join();
+    hints.prepend("from a task");
+    QTRY_COMPARE(w.hint_box()->hints(), hints);
+    QVERIFY(w.hint_box()->toPlainText().startsWith(QStringLiteral("F1 to Help:\n") + hints.join('\n')));
+
+    // "Open Config" of the driver check leads on to the settings; F1 opens the manual.
+    f.events.clear();
+    f.answer = [](QDialog& dialog) {
+      return qobject_cast<gui::DriverCheckDialog*>(&dialog) != nullptr ? gui::DriverCheckDialog::kOpenConfig : 0;
+    };
+    w.RunCommand(gui::kCmdDriverCheck);
+    QTRY_COMPARE(f.events, QStringList({"tabulon::gui::DriverCheckDialog", settings}));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::keyClick(&w, Qt::Key_F1);
+    QCOMPARE(f.events.last(), QStringLiteral("index.html#"));
+
+    // Exit closes at once when nothing runs: no question.
+    const std::size_t asked = f.prompt.texts().size();
+    w.action(gui::kCmdExit)->trigger();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(f.prompt.texts().size(), asked);
+  }
+
+  // A selection in either tree shows the popup its kind offers, its commands enabled for the
+  // side that can run them; a drop from the source tree onto the target tree runs Migrate,
+  // which queues a task once confirmed.
+  void SelectionsChoosePopupsAndADropQueuesATask() {
+    Fixture f;
+    MainDialog& w = *f.window;
+    QVERIFY(f.ConnectSample());
+    struct Case {
+      bool target;
+      TreeNodeKind kind;
+      const char* popup;  // null: none of the three
+      int enabled, grayed;
+    };
+    const Case cases[] = {
+        {false, TreeNodeKind::kRoot, "D&atabases", 0, gui::kCmdNewDatabase},
+        {true, TreeNodeKind::kRoot, "D&atabases", gui::kCmdNewDatabase, 0},
+        {true, TreeNodeKind::kDatabase, "&Database", gui::kCmdClearAllTables, 0},
+        {false, TreeNodeKind::kDatabase, "&Database", 0, gui::kCmdClearAllTables},
+        {false, TreeNodeKind::kTable, "&Table", gui::kCmdMigrationCondition, gui::kCmdDropTable},
+        {false, TreeNodeKind::kTablesFolder, nullptr, 0, 0},
+    };
+    for (const Case& c : cases) {
+      (c.target ? w.target_tree() : w.source_tree())
+          ->SelectItem(gui::testing::FindItem(c.target ? f.owner->target_tree() : f.owner->source_tree(), c.kind));
+      const QByteArray name = QByteArray::number(static_cast<int>(c.kind));
+      for (const char* title : {"D&atabases", "&Database", "&Table"}) {
+        QVERIFY2(Visible(w, title) == (c.popup != nullptr && std::string(c.popup) == title), name + title);
+      }
+      QVERIFY2(c.enabled == 0 || w.action(c.enabled)->isEnabled(), name);
+      QVERIFY2(c.grayed == 0 || !w.action(c.grayed)->isEnabled(), name);
+    }
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    std::unique_ptr<QMimeData> mime(
+        w.source_tree()->DragData(gui::testing::FindItem(f.owner->source_tree(), TreeNodeKind::kDatabase)));
+    gui::DbTreeWidget* target = w.target_tree();
+    const QPoint over = target->visualItemRect(target->FindItem(f.owner->target_tree().root_item)).center();
+    f.prompt.AnswerYes(true);
+    QVERIFY(gui::testing::DragAndDrop(target, over, mime.get()));
+    QTRY_COMPARE(f.owner->tasks().Size(), std::size_t{1});
+    QVERIFY(f.prompt.texts().back().starts_with("Clone database [sample]"));
+    f.owner->tasks().Clear();  // the controller waits at the gate: nothing ran
+  }
+
+  // A task holding the trees never makes a command wait: it runs once they are free.
+  void CommandWaitsWhileATaskHoldsTheTrees() {
+    Fixture f;
+    gui::testing::LockHolder task(f.owner->tree_lock());
+    QElapsedTimer clock;
+    clock.start();
+    f.window->RunCommand(gui::kCmdMigrateButton);
+    f.window->OnTimer();
+    QVERIFY(clock.elapsed() < 500);
+    QVERIFY(f.prompt.texts().empty());
+    task.Release();
+    QTRY_VERIFY(!f.prompt.texts().empty());
+  }
+
+  // Closing while the controller runs asks first: Cancel keeps both; OK asks the controller to
+  // stop and closes once it is idle.
+  void ClosingWhileATaskRuns() {
+    Fixture f;
+    MainDialog& w = *f.window;
+    w.show();
+    f.owner->EnsureControllerRunning();  // it waits at the gate
+    f.prompt.AnswerYes(false);
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QCOMPARE(f.owner->controller_state(), converters::ControllerState::kRunning);
+    f.prompt.AnswerYes(true);
+    w.close();
+    QCOMPARE(f.owner->controller_state(), converters::ControllerState::kStopRequested);
+    QVERIFY(w.isVisible());
+    f.gate_open = true;
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
+    QCOMPARE(f.owner->controller_state(), converters::ControllerState::kIdle);
+    QCOMPARE(f.prompt.texts().size(), std::size_t{2});
+  }
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "main_window_test.moc"
