@@ -19,7 +19,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -31,7 +30,7 @@
 #include "config/settings_file.h"
 #include "converters/connect.h"
 #include "converters/core_task_flows.h"
-#include "converters/work_folders.h"
+#include "converters/migration_run.h"
 #include "core_session.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/providers/sqlite/sqlite_provider.h"
@@ -110,42 +109,14 @@ bool FileIsValid(const std::string& path) {
 
 struct RunOutcome {
   std::string status;  // "success", "failure", "stopped"
-  std::string file;    // "complete", "kept", "removed", "none"
+  std::string file;    // "complete", "kept", "removed", "damaged", "none"
   std::vector<MigrationTask> tasks;
 };
 
 bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome,
                  const MigrationReport* report) {
-  nlohmann::ordered_json json = {{"source", args.source},
-                                 {"database", args.database},
-                                 {"target", TargetFile(args)},
-                                 {"status", outcome.status},
-                                 {"file", outcome.file},
-                                 {"tasks", nlohmann::json::array()},
-                                 {"tables", nlohmann::json::array()},
-                                 {"objects", nlohmann::json::array()}};
-  for (const MigrationTask& task : outcome.tasks) {
-    json["tasks"].push_back({{"operation", task.operation}, {"state", task.state_text}});
-  }
-  for (const ReportedTable& t : report ? report->Tables() : std::vector<ReportedTable>{}) {
-    json["tables"].push_back({{"name", t.name},
-                              {"created", t.created},
-                              {"rows_copied", t.rows_copied},
-                              {"rows_read", t.rows.read},
-                              {"rows_written", t.rows.written},
-                              {"rows_failed", t.rows.failed},
-                              {"error", t.error}});
-  }
-  for (const ReportedObject& o : report ? report->Objects() : std::vector<ReportedObject>{}) {
-    json["objects"].push_back({{"kind", o.kind},
-                               {"name", o.name},
-                               {"outcome", ObjectOutcomeText(o.outcome)},
-                               {"statement", o.statement},
-                               {"reason", o.reason}});
-  }
-  // Names and texts from a source may hold bytes that are not UTF-8: they are replaced, never a
-  // reason to lose the report.
-  const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  const std::string text = MigrationReportJson(
+      {args.source, args.database, TargetFile(args), outcome.status, outcome.file}, outcome.tasks, report);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
@@ -232,7 +203,7 @@ void WatchForStop(Workbench& workbench, const std::atomic<bool>& done) {
   }
 }
 
-int RunMigration(const MigrateArgs& args) {
+int MigrateHeadless(const MigrateArgs& args) {
   const bool terminal = isatty(fileno(stdout)) != 0;
   MigrateDisplay display(terminal, args.quiet);
   CoreSession session("migrate", args.config);
@@ -282,18 +253,17 @@ int RunMigration(const MigrateArgs& args) {
   const std::string file = TargetFile(args);
   std::error_code error;
   const bool existed = fs::exists(file, error);
-  TaskNames names;
-  names.source_dbms = workbench.source_dbms;
-  names.source_database = database;
-  names.source_object = object;
-  TaskOperation operation = kCloneDatabase;
+  MigrationRequest request;
+  request.source_database = database;
+  request.source_object = object;
   if (!args.clone.empty()) {
     if (existed) return Fail(file + " exists already; give it as --target to add to it");
     workbench.target().profile.provider_name = tabulon::data::kJetProviderName;
     std::lock_guard guard(workbench.tree_lock());
     // The clone is made beside the target tree's current database.
     workbench.target_tree().current_database = (fs::path(file).parent_path() / database).string();
-    names.target_database = database;
+    request.operation = kCloneDatabase;
+    request.target_database = database;
   } else {
     if (!existed) {
       tabulon::data::PropertySet init(tabulon::data::DBPROPSET_DBINIT);
@@ -309,40 +279,27 @@ int RunMigration(const MigrateArgs& args) {
       return Fail(file + " does not open as an Access file");
     }
     std::lock_guard guard(workbench.tree_lock());
-    names.target_database = workbench.target_tree().current_database;
+    request.target_database = workbench.target_tree().current_database;
     switch (args.kind) {
-      case TreeNodeKind::kTablesFolder: operation = kMigrateTables; break;
-      case TreeNodeKind::kViewsFolder: operation = kMigrateViews; break;
-      case TreeNodeKind::kTable: operation = kMigrateTable; break;
-      case TreeNodeKind::kView: operation = kMigrateView; break;
-      default: operation = kMigrateDatabase; break;
+      case TreeNodeKind::kTablesFolder: request.operation = kMigrateTables; break;
+      case TreeNodeKind::kViewsFolder: request.operation = kMigrateViews; break;
+      case TreeNodeKind::kTable: request.operation = kMigrateTable; break;
+      case TreeNodeKind::kView: request.operation = kMigrateView; break;
+      default: request.operation = kMigrateDatabase; break;
     }
   }
-  names.target_dbms = workbench.target_dbms;
-  {
-    std::lock_guard guard(workbench.tree_lock());
-    EnterWorkFolder(workbench.work_directory, workbench.data_folder(), "./data_cache");
-  }
   if (g_stop_asked) return Fail("stopped before the migration began");
-  workbench.QueueTask(MakeTask(operation, names));
-  workbench.EnsureControllerRunning();
-  const int tasks_code = session.WaitForTasks();
+  const MigrationRun run = RunMigration(workbench, request, [] { return g_stop_asked.load(); });
 
-  // The file is closed before it is checked, removed or reported.
-  {
-    std::lock_guard guard(workbench.tree_lock());
-    tabulon::data::CloseConnection(workbench.target());
-  }
   RunOutcome outcome;
-  outcome.tasks = workbench.tasks().Snapshot();
-  const bool stopped = g_stop_asked;
-  const bool failed = tasks_code != 0 || workbench.report().AnyFailure();
-  outcome.status = stopped ? "stopped" : failed ? "failure" : "success";
+  outcome.tasks = run.tasks;
+  outcome.status = MigrationStatusText(run.status);
+  const bool stopped = run.status == MigrationStatus::kStopped;
   if (!fs::exists(file, error)) {
     outcome.file = "none";
-  } else if (!stopped && !failed) {
+  } else if (run.status == MigrationStatus::kSuccess) {
     outcome.file = "complete";
-  } else if (!existed && (tasks_code != 0 || !FileIsValid(file))) {
+  } else if (!existed && (run.task_failed || !FileIsValid(file))) {
     // A file this run made for a task that failed, or that does not read back whole.
     RemoveFile(file);
     outcome.file = "removed";
@@ -495,7 +452,7 @@ int RunMigrateCommand(int argc, char** argv) {
     sigemptyset(&set);
     sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    const int code = RunMigration(args);
+    const int code = MigrateHeadless(args);
     std::fflush(nullptr);
     std::exit(code);
   }

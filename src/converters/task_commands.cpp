@@ -6,6 +6,7 @@
 
 #include "converters/commands.h"
 #include "converters/flow_support.h"
+#include "converters/migration_run.h"
 #include "converters/tree_selection.h"
 #include "converters/work_folders.h"
 #include "converters/workbench.h"
@@ -21,7 +22,6 @@ struct CommandState {
   TreeSelection source;
   TreeSelection target;
   bool target_connected = false;
-  std::string source_dbms;
   std::string target_dbms;
 };
 
@@ -31,7 +31,6 @@ CommandState ReadCommandState(Workbench& owner) {
   state.source = ReadSelection(owner.source_tree());
   state.target = ReadSelection(owner.target_tree());
   state.target_connected = owner.target().session != nullptr;
-  state.source_dbms = owner.source_dbms;
   state.target_dbms = owner.target_dbms;
   return state;
 }
@@ -89,15 +88,9 @@ void MigrateCommand(Workbench& owner) {
     Refuse(owner, "Please Select a object in Target Tree!", "No Selected Target Objects!");
     return;
   }
-  TaskNames names;
-  names.source_dbms = state.source_dbms;
-  names.target_dbms = state.target_dbms;
-
   if (state.target.kind == TreeNodeKind::kRoot && state.source.kind == TreeNodeKind::kDatabase) {
     if (!owner.prompt().AskOkCancel("Clone database [" + state.source.text + "] of source tree?")) return;
-    names.source_database = names.target_database = state.source.text;
-    owner.QueueTask(MakeTask(kCloneDatabase, names));
-    owner.EnsureControllerRunning();
+    QueueMigration(owner, {kCloneDatabase, state.source.text, "", state.source.text});
     return;
   }
   if (state.target.kind == TreeNodeKind::kDatabase) {
@@ -107,10 +100,11 @@ void MigrateCommand(Workbench& owner) {
       const bool single = choice.operation == kMigrateTable || choice.operation == kMigrateView;
       const bool folder =
           state.source.kind == TreeNodeKind::kTablesFolder || state.source.kind == TreeNodeKind::kViewsFolder;
-      names.source_database = single ? state.source.grandparent : folder ? state.source.parent : state.source.text;
-      if (single) names.source_object = state.source.text;
-      names.target_database = state.target.text;
-      owner.QueueTask(MakeTask(choice.operation, names));
+      MigrationRequest request{choice.operation, {}, {}, state.target.text};
+      request.source_database = single ? state.source.grandparent : folder ? state.source.parent : state.source.text;
+      if (single) request.source_object = state.source.text;
+      QueueMigration(owner, request);
+      return;
     }
     owner.EnsureControllerRunning();
     return;
