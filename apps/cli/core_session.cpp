@@ -50,7 +50,7 @@ std::string AbsolutePath(const std::string& path) {
   return error ? path : whole.lexically_normal().string();
 }
 
-void CommandLinePrompt::ShowMessage(std::string_view text) {
+void CommandLinePrompt::ShowMessage(std::string_view text, std::string_view /*caption*/) {
   std::fprintf(stderr, "tabulon-cli %s: %.*s\n", command_.c_str(), static_cast<int>(text.size()), text.data());
 }
 

@@ -20,7 +20,8 @@ class CommandLinePrompt : public tabulon::workspace::UserPrompt {
   std::optional<std::string> folder;  // what ChooseFolder returns
   std::optional<std::string> file;    // what ChooseFile returns
 
-  void ShowMessage(std::string_view text) override;
+  using UserPrompt::ShowMessage;
+  void ShowMessage(std::string_view text, std::string_view caption) override;
   bool AskOkCancel(std::string_view) override { return true; }
   bool AskYesNo(std::string_view) override { return true; }
   std::optional<std::string> AskText(std::string_view, std::string_view) override { return std::nullopt; }

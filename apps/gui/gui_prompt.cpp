@@ -38,10 +38,11 @@ QString QtFilter(const workspace::FileChoice& choice) {
 
 }  // namespace
 
-void GuiPrompt::ShowMessage(std::string_view text) {
+void GuiPrompt::ShowMessage(std::string_view text, std::string_view caption) {
   const QString message = ToQt(text);
+  const QString title = caption.empty() ? QString(kPromptTitle) : ToQt(caption);
   OnUiThread(closed_, [&] {
-    QMessageBox::information(parent_, kPromptTitle, message);
+    QMessageBox::information(parent_, title, message);
     return true;
   });
 }

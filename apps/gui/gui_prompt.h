@@ -20,7 +20,8 @@ class GuiPrompt : public workspace::UserPrompt {
   // asks while the program ends must not wait for a window that will never answer).
   void Close() { closed_ = true; }
 
-  void ShowMessage(std::string_view text) override;
+  using UserPrompt::ShowMessage;
+  void ShowMessage(std::string_view text, std::string_view caption) override;
   bool AskOkCancel(std::string_view text) override;
   bool AskYesNo(std::string_view text) override;
   std::optional<std::string> AskText(std::string_view question, std::string_view initial) override;

@@ -207,7 +207,7 @@ void DeleteCommand(Workbench& owner) {
   if (!owner.AllowConnectionCommand()) return;
   if (TargetSession(owner) == nullptr) {
     owner.ShowHint("Press Config button, and get a successful target Connection!");
-    owner.prompt().ShowMessage("No Source DataSource Connection!");
+    owner.prompt().ShowMessage("No Source DataSource Connection!", "Delete");
     return;
   }
   const TreeSelection selection = TargetSelection(owner);

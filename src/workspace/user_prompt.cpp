@@ -38,38 +38,38 @@ std::optional<std::string> ScriptedUserPrompt::NextText() {
   return text;
 }
 
-void ScriptedUserPrompt::ShowMessage(std::string_view text) {
+void ScriptedUserPrompt::ShowMessage(std::string_view text, std::string_view caption) {
   std::lock_guard lock(mutex_);
-  asked_.push_back({Kind::kMessage, std::string(text), {}, {}});
+  asked_.push_back({Kind::kMessage, std::string(text), {}, {}, std::string(caption)});
 }
 
 bool ScriptedUserPrompt::AskOkCancel(std::string_view text) {
   std::lock_guard lock(mutex_);
-  asked_.push_back({Kind::kOkCancel, std::string(text), {}, {}});
+  asked_.push_back({Kind::kOkCancel, std::string(text), {}, {}, {}});
   return NextYes();
 }
 
 bool ScriptedUserPrompt::AskYesNo(std::string_view text) {
   std::lock_guard lock(mutex_);
-  asked_.push_back({Kind::kYesNo, std::string(text), {}, {}});
+  asked_.push_back({Kind::kYesNo, std::string(text), {}, {}, {}});
   return NextYes();
 }
 
 std::optional<std::string> ScriptedUserPrompt::AskText(std::string_view question, std::string_view initial) {
   std::lock_guard lock(mutex_);
-  asked_.push_back({Kind::kText, std::string(question), {}, std::string(initial)});
+  asked_.push_back({Kind::kText, std::string(question), {}, std::string(initial), {}});
   return NextText();
 }
 
 std::optional<std::string> ScriptedUserPrompt::ChooseFile(const FileChoice& choice) {
   std::lock_guard lock(mutex_);
-  asked_.push_back({Kind::kFile, choice.title, choice, choice.initial_directory});
+  asked_.push_back({Kind::kFile, choice.title, choice, choice.initial_directory, {}});
   return NextText();
 }
 
 std::optional<std::string> ScriptedUserPrompt::ChooseFolder(std::string_view title, std::string_view initial) {
   std::lock_guard lock(mutex_);
-  asked_.push_back({Kind::kFolder, std::string(title), {}, std::string(initial)});
+  asked_.push_back({Kind::kFolder, std::string(title), {}, std::string(initial), {}});
   return NextText();
 }
 

@@ -26,8 +26,9 @@ class UserPrompt {
  public:
   virtual ~UserPrompt() = default;
 
-  // A message box with an OK button.
-  virtual void ShowMessage(std::string_view text) = 0;
+  // A message box with an OK button, under `caption` (empty: the program's own caption).
+  virtual void ShowMessage(std::string_view text, std::string_view caption) = 0;
+  void ShowMessage(std::string_view text) { ShowMessage(text, {}); }
   // OK / Cancel: true for OK.
   virtual bool AskOkCancel(std::string_view text) = 0;
   // Yes / No: true for Yes.
@@ -50,6 +51,7 @@ class ScriptedUserPrompt : public UserPrompt {
     std::string text;     // the message or question; for a file chooser its title
     FileChoice file;      // kFile only
     std::string initial;  // kText, kFolder: the initial value
+    std::string caption;  // kMessage: the caption asked for ("" the program's own)
   };
 
   explicit ScriptedUserPrompt(bool default_yes = false) : default_yes_(default_yes) {}
@@ -63,7 +65,8 @@ class ScriptedUserPrompt : public UserPrompt {
   // The texts asked, in order (messages and questions).
   std::vector<std::string> texts() const;
 
-  void ShowMessage(std::string_view text) override;
+  using UserPrompt::ShowMessage;
+  void ShowMessage(std::string_view text, std::string_view caption) override;
   bool AskOkCancel(std::string_view text) override;
   bool AskYesNo(std::string_view text) override;
   std::optional<std::string> AskText(std::string_view question, std::string_view initial) override;
