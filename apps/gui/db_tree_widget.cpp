@@ -78,7 +78,15 @@ DbTreeWidget::DbTreeWidget(converters::Workbench& owner, target_access::Side sid
     setAutoExpandDelay(700);
   }
   connect(this, &QTreeWidget::itemSelectionChanged, this, &DbTreeWidget::OnSelectionChanged);
-  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { RememberExpansion(item, true); });
+  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    RememberExpansion(item, true);
+    // A table opened for the first time is filled by the core, outside this signal: the
+    // redraw that follows replaces the item.
+    if (!syncing_ && KindOf(item) == static_cast<int>(TreeNodeKind::kTable) && item->childCount() == 0) {
+      const int id = ItemId(item);
+      QTimer::singleShot(0, this, [this, id] { FillTable(id); });
+    }
+  });
   connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { RememberExpansion(item, false); });
 }
 
@@ -164,8 +172,12 @@ void DbTreeWidget::Rebuild(const workspace::DbTreeView& view) {
     item->setData(0, kIdRole, next.id);
     item->setData(0, kKindRole, static_cast<int>(node.kind));
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (source) flags |= Qt::ItemIsDragEnabled;
+    // A table's fields and indexes are shown, not migrated on their own.
+    const bool table_part = node.kind == TreeNodeKind::kColumn || node.kind == TreeNodeKind::kFieldsFolder ||
+                            node.kind == TreeNodeKind::kIndex || node.kind == TreeNodeKind::kIndexesFolder;
+    if (source && !table_part) flags |= Qt::ItemIsDragEnabled;
     item->setFlags(flags);
+    if (view.NeedsFilling(next.id)) item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     items_[next.id] = item;
     if (!node.children.empty()) expansions.emplace_back(item, node.expanded);
     for (auto it = node.children.rbegin(); it != node.children.rend(); ++it) pending.push_back({*it, item});
@@ -177,6 +189,23 @@ void DbTreeWidget::Rebuild(const workspace::DbTreeView& view) {
   verticalScrollBar()->setValue(scrolled);
   drawn_revision_ = tree.revision();
   syncing_ = false;
+}
+
+void DbTreeWidget::FillTable(int id) {
+  std::unique_lock lock(owner_.tree_lock(), std::try_to_lock);
+  if (!lock.owns_lock()) {
+    QTimer::singleShot(kLockRetryMs, this, [this, id] { FillTable(id); });
+    return;
+  }
+  workspace::DbTreeView& view = Tree();
+  if (view.refreshing) {
+    QTimer::singleShot(kLockRetryMs, this, [this, id] { FillTable(id); });
+    return;
+  }
+  // A tree rebuilt since the drawing may give the id to another item: fill nothing then.
+  if (view.tree.revision() == drawn_revision_) view.ExpandTable(id);
+  lock.unlock();
+  SyncFromModel(true);
 }
 
 void DbTreeWidget::ShowCoreSelection(const workspace::DbTreeView& view) {

@@ -1,7 +1,7 @@
 // One side's database tree on screen: draws the core's tree (workspace::DbTreeView) with an image per
-// node kind, keeps the core's selection in step with the widget's, and carries the tree's own
-// commands: the context menus, double-click to switch database, in-place rename committed only
-// by Enter, the condition tooltip over source tables, and drag from the source tree onto the
+// node kind, has the core fill a table's Fields and Indexes when it is first opened, keeps the core's selection in step
+// with the widget's, and carries the tree's own commands: the context menus, double-click to switch database, in-place
+// rename committed only by Enter, the condition tooltip over source tables, and drag from the source tree onto the
 // target tree (which asks the main window to migrate).
 #pragma once
 
@@ -87,6 +87,9 @@ class DbTreeWidget : public QTreeWidget {
   workspace::DbTreeView& Tree() const;
   void Rebuild(const workspace::DbTreeView& view);
   void ShowCoreSelection(const workspace::DbTreeView& view);
+  // Has the core fill the table item `id` (its Fields and Indexes) and draws the result; later
+  // when a task holds the tree lock.
+  void FillTable(int id);
   // The expansion an item gets when it is drawn: what the user last chose, else the core's flag.
   bool ExpansionOf(const QTreeWidgetItem* item, bool core_expanded) const;
   static QString PathOf(const QTreeWidgetItem* item);

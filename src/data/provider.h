@@ -110,12 +110,13 @@ class Command : public ErrorSource {
   virtual std::vector<std::string> Notices() const { return {}; }
 };
 
-// The catalogue rowsets a session can open (DBSCHEMA_CATALOGS, _TABLES, _COLUMNS, _VIEWS);
-// their columns are in data/schema_rowset.h.
-enum class SchemaRowsetKind { kCatalogs, kTables, kColumns, kViews };
+// The catalogue rowsets a session can open (DBSCHEMA_CATALOGS, _TABLES, _COLUMNS, _VIEWS,
+// _INDEXES); their columns are in data/schema_rowset.h.
+enum class SchemaRowsetKind { kCatalogs, kTables, kColumns, kViews, kIndexes };
 // Restriction values in OLE DB order, nullopt (or absent) for none. CATALOGS: CATALOG_NAME;
 // TABLES: TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, TABLE_TYPE; COLUMNS: TABLE_CATALOG,
-// TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME; VIEWS: TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME.
+// TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME; VIEWS: TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME;
+// INDEXES: TABLE_CATALOG, TABLE_SCHEMA, INDEX_NAME, TYPE, TABLE_NAME (the table comes last).
 using SchemaRestrictions = std::vector<std::optional<std::string>>;
 
 class Session : public ErrorSource {

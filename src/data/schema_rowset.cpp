@@ -1,5 +1,11 @@
 #include "data/schema_rowset.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <tuple>
+
+#include "base/text.h"
+
 namespace tabulon::data {
 namespace {
 
@@ -67,6 +73,25 @@ std::vector<ColumnInfo> SchemaRowsetColumns(SchemaRowsetKind kind) {
       columns[schema::kViewDefinition - 1].flags |= DBCOLUMNFLAGS_ISLONG;
       return columns;
     }
+    case SchemaRowsetKind::kIndexes:
+      return {Column("TABLE_CATALOG", 1, DBTYPE_WSTR, kNameSize),
+              Column("TABLE_SCHEMA", 2, DBTYPE_WSTR, kNameSize),
+              Column("TABLE_NAME", 3, DBTYPE_WSTR, kNameSize),
+              Column("INDEX_CATALOG", 4, DBTYPE_WSTR, kNameSize),
+              Column("INDEX_SCHEMA", 5, DBTYPE_WSTR, kNameSize),
+              Column("INDEX_NAME", 6, DBTYPE_WSTR, kNameSize),
+              Column("PRIMARY_KEY", 7, DBTYPE_BOOL, 2),
+              Column("UNIQUE", 8, DBTYPE_BOOL, 2),
+              Column("CLUSTERED", 9, DBTYPE_BOOL, 2),
+              Column("TYPE", 10, DBTYPE_UI2, 2),
+              Column("FILL_FACTOR", 11, DBTYPE_I4, 4),
+              Column("INITIAL_SIZE", 12, DBTYPE_I4, 4),
+              Column("NULLS", 13, DBTYPE_I4, 4),
+              Column("SORT_BOOKMARKS", 14, DBTYPE_BOOL, 2),
+              Column("AUTO_UPDATE", 15, DBTYPE_BOOL, 2),
+              Column("NULL_COLLATION", 16, DBTYPE_I4, 4),
+              Column("ORDINAL_POSITION", 17, DBTYPE_UI4, 4),
+              Column("COLUMN_NAME", 18, DBTYPE_WSTR, kNameSize)};
   }
   return {};
 }
@@ -82,6 +107,29 @@ bool PassesRestriction(const SchemaRestrictions& restrictions, size_t index, con
 }
 
 std::string_view BoolText(bool value) { return value ? "True" : "False"; }
+
+SchemaRow IndexRow(std::string table, std::string index, bool primary, bool unique, size_t ordinal,
+                   std::string column) {
+  SchemaRow row(SchemaRowsetColumns(SchemaRowsetKind::kIndexes).size());
+  row[schema::kTableName - 1] = std::move(table);
+  row[schema::kIndexName - 1] = std::move(index);
+  row[schema::kPrimaryKey - 1] = std::string(BoolText(primary));
+  row[schema::kUnique - 1] = std::string(BoolText(unique));
+  row[schema::kClustered - 1] = std::string(BoolText(false));
+  row[schema::kIndexType - 1] = "1";
+  row[schema::kIndexOrdinalPosition - 1] = std::to_string(ordinal);
+  row[schema::kIndexColumnName - 1] = std::move(column);
+  return row;
+}
+
+void SortIndexRows(std::vector<SchemaRow>& rows) {
+  const auto key = [](const SchemaRow& row) {
+    const auto text = [&](size_t ordinal) { return AsciiLower(row[ordinal - 1].value_or("")); };
+    return std::tuple(text(schema::kTableName), text(schema::kIndexName),
+                      std::strtoul(row[schema::kIndexOrdinalPosition - 1].value_or("0").c_str(), nullptr, 10));
+  };
+  std::stable_sort(rows.begin(), rows.end(), [&](const SchemaRow& a, const SchemaRow& b) { return key(a) < key(b); });
+}
 
 Hresult MemoryRowset::GetColumnInfo(std::vector<ColumnInfo>* columns) {
   *columns = columns_;

@@ -1,4 +1,5 @@
-// Schema rowsets: the catalogue of a data source as rows (CATALOGS, TABLES, COLUMNS, VIEWS), with
+// Schema rowsets: the catalogue of a data source as rows (CATALOGS, TABLES, COLUMNS, VIEWS,
+// INDEXES), with
 // the column layout OLE DB gives them, so that every provider answers in the same shape. Values
 // are text like any other rowset: numbers in decimal, booleans "True" / "False", NULL as NULL.
 #pragma once
@@ -47,6 +48,18 @@ inline constexpr size_t kDatetimePrecision = 18;
 inline constexpr size_t kColumnDescription = 28;
 // VIEWS (the first three as in TABLES): the view's query text, NULL when it cannot be given.
 inline constexpr size_t kViewDefinition = 4;
+// INDEXES (the first three as in TABLES): the first eighteen columns of OLE DB's layout, one row
+// per key column of an index, ordered by table, index name and key position. PRIMARY_KEY,
+// UNIQUE and CLUSTERED are booleans; TYPE is 1 for a B-tree (2 hash, 4 other); a key column's
+// position is 1-based. INDEX_CATALOG, INDEX_SCHEMA and the storage columns between TYPE and
+// ORDINAL_POSITION (FILL_FACTOR .. NULL_COLLATION) may be NULL.
+inline constexpr size_t kIndexName = 6;
+inline constexpr size_t kPrimaryKey = 7;
+inline constexpr size_t kUnique = 8;
+inline constexpr size_t kClustered = 9;
+inline constexpr size_t kIndexType = 10;
+inline constexpr size_t kIndexOrdinalPosition = 17;
+inline constexpr size_t kIndexColumnName = 18;
 }  // namespace schema
 
 using SchemaRow = std::vector<std::optional<std::string>>;
@@ -59,6 +72,11 @@ const std::string* SchemaRestriction(const SchemaRestrictions& restrictions, siz
 bool PassesRestriction(const SchemaRestrictions& restrictions, size_t index, const std::optional<std::string>& value);
 // "True" / "False".
 std::string_view BoolText(bool value);
+
+// INDEXES: a row of `width` columns for key column `ordinal` (1-based) of an index, TYPE 1.
+SchemaRow IndexRow(std::string table, std::string index, bool primary, bool unique, size_t ordinal, std::string column);
+// Sorts INDEXES rows by table, index name and key position (names without ASCII case).
+void SortIndexRows(std::vector<SchemaRow>& rows);
 
 // A rowset over rows held in memory, each row one text (or NULL) per column.
 class MemoryRowset : public Rowset {

@@ -1,6 +1,8 @@
 #include "workspace/db_tree.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include "base/text.h"
@@ -113,6 +115,51 @@ std::string DbTreeView::SelectedAncestorText(int levels) const {
 void DbTreeView::RemoveItem(int id) {
   tree.Remove(id);
   if (!tree.Contains(selected)) selected = kNoItem;
+}
+
+bool DbTreeView::NeedsFilling(int id) const {
+  return tree.Contains(id) && tree.node(id).kind == TreeNodeKind::kTable && tree.node(id).children.empty();
+}
+
+void DbTreeView::ExpandTable(int table_item) {
+  if (!NeedsFilling(table_item) || connection == nullptr || connection->session == nullptr) return;
+  Session* session = connection->session.get();
+  const std::string table = tree.node(table_item).text;
+  const std::string& schema_name = tree.node(table_item).schema;
+  const std::optional<std::string> owner = schema_name.empty() ? std::nullopt : std::optional(schema_name);
+  // The folders go in first: a table is filled once, whatever the provider answers.
+  const int fields = tree.Insert(table_item, "Fields", TreeNodeKind::kFieldsFolder);
+  const int indexes = tree.Insert(table_item, "Indexes", TreeNodeKind::kIndexesFolder);
+  tree.Expand(table_item);
+
+  TextRowset columns;
+  if (Failed(OpenSchemaRowset(session, SchemaRowsetKind::kColumns, {std::nullopt, owner, table}, &columns))) {
+    WriteOutputText(output, ErrorDescription(columns.error_source()));
+  } else {
+    std::vector<std::pair<long, std::string>> listed;
+    while (NextListedRow(columns, output)) {
+      listed.emplace_back(std::strtol(SlotText(columns, schema::kOrdinalPosition).c_str(), nullptr, 10),
+                          SlotText(columns, schema::kColumnName));
+    }
+    std::stable_sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [ordinal, name] : listed) tree.Insert(fields, std::move(name), TreeNodeKind::kColumn);
+  }
+  columns.Close();
+
+  TextRowset index_rows;
+  if (Failed(OpenSchemaRowset(session, SchemaRowsetKind::kIndexes,
+                              {std::nullopt, owner, std::nullopt, std::nullopt, table}, &index_rows))) {
+    WriteOutputText(output, ErrorDescription(index_rows.error_source()));
+    return;
+  }
+  // One row per key column: an index is listed once, where its first row is.
+  std::vector<std::string> seen;
+  while (NextListedRow(index_rows, output)) {
+    std::string name = SlotText(index_rows, schema::kIndexName);
+    if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+    seen.push_back(name);
+    tree.Insert(indexes, std::move(name), TreeNodeKind::kIndex);
+  }
 }
 
 void DbTreeView::RefreshTree() {

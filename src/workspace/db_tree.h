@@ -1,6 +1,7 @@
 // A side's database tree as data (no GUI): the items a tree view shows, each with its kind,
 // and the items the tree commands work on (the current database and its two folders).
-// RefreshTree rebuilds it from the side's catalogue; front ends draw it.
+// RefreshTree rebuilds it from the side's catalogue; ExpandTable fills a table's "Fields" and
+// "Indexes" when it is first opened; front ends draw it.
 #pragma once
 
 #include <cstdint>
@@ -99,6 +100,16 @@ struct DbTreeView {
   std::string SelectedAncestorText(int levels) const;
   // Takes an item out of the tree (after its object was dropped); the selection goes with it.
   void RemoveItem(int id);
+
+  // True for a table whose Fields and Indexes have not been asked for yet (a front end shows it
+  // as expandable and calls ExpandTable when it is opened).
+  bool NeedsFilling(int id) const;
+  // Fills the table item `table_item` the first time: a "Fields" folder with one item per column
+  // (its name) in ordinal order and an "Indexes" folder with one item per index (its name), from
+  // the COLUMNS and INDEXES schema rowsets of the table's schema. What the provider refuses is
+  // written to the output pane in its words and leaves the folder empty. Anything but an unfilled
+  // table does nothing; RefreshTree forgets what was filled.
+  void ExpandTable(int table_item);
 
   // Rebuilds the tree from the connection's catalogue: the root (the data source's name, or
   // "DATABASES"), a database item per catalog (the file for the Jet provider), and under the

@@ -32,8 +32,10 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReplayScript;
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
+const std::optional<std::string> kNoName;
 
-// The tiny database: table items (id, name, note, data) and view item_names. Row 1 has a NULL
+// The tiny database: table items (id, name, note, data) with the unique index items_id on id,
+// and view item_names. Row 1 has a NULL
 // name, and a text and bytes longer than a slot and than the ODBC provider's 64 KB chunk of a
 // whole value; row 2 an empty name, a short text and NULL bytes.
 const std::string& LongText() {
@@ -58,7 +60,8 @@ const std::string& BlobHex() {  // 70000 bytes as upper-case hexadecimal digits
 }
 std::vector<std::string> TinyDatabase(const std::string& create_table, const std::string& blob_literal) {
   return {create_table, "insert into items values (1, NULL, '" + LongText() + "', " + blob_literal + ")",
-          "insert into items values (2, '', 'short', NULL)", "create view item_names as select id, name from items"};
+          "insert into items values (2, '', 'short', NULL)", "create unique index items_id on items (id)",
+          "create view item_names as select id, name from items"};
 }
 const char kNamesSql[] = "select id, name from items order by id";
 const char kLongSql[] = "select note, data from items order by id";
@@ -200,6 +203,8 @@ Backend Describe(const std::string& name) {
         .Row({LongText(), BlobHex()})
         .Row({"short", kNull});
     script.On(kBadSql).Fails("Invalid object name 'no_such_table'.");
+    script.OnSchema(SchemaRowsetKind::kIndexes, {kNoName, kNoName, kNoName, kNoName, "items"},
+                    {IndexRow("items", "items_id", false, true, 1, "id")});
     script.On(b.warning_sql).NoRowset().Warns("[FreeTDS][SQL Server]" + b.warning_words);
     script.On(b.failing_fetch_sql).Column("v", DBTYPE_I4).Row({"1"}).Row({"2"}).FailsAtRow(1, b.failing_fetch_words);
   }
@@ -389,6 +394,19 @@ TEST_P(ProviderConformanceTest, TablesColumnsAndCatalogs) {
     ASSERT_FALSE(catalogs.empty());
     EXPECT_EQ(catalogs[0][schema::kCatalogName - 1], b_.catalog);
   }
+}
+
+TEST_P(ProviderConformanceTest, IndexesOfATableNameTheirKeyColumns) {
+  const auto indexes =
+      Schema(SchemaRowsetKind::kIndexes, {std::nullopt, b_.owner, std::nullopt, std::nullopt, "items"});
+  ASSERT_EQ(indexes.size(), 1u);
+  const auto& index = indexes[0];
+  EXPECT_EQ(index[schema::kTableName - 1], "items");
+  EXPECT_EQ(index[schema::kIndexName - 1], "items_id");
+  EXPECT_EQ(index[schema::kPrimaryKey - 1], "False");
+  EXPECT_EQ(index[schema::kUnique - 1], "True");
+  EXPECT_EQ(index[schema::kIndexOrdinalPosition - 1], "1");
+  EXPECT_EQ(index[schema::kIndexColumnName - 1], "id");
 }
 
 TEST_P(ProviderConformanceTest, ViewsGiveTheirText) {

@@ -20,11 +20,12 @@
 #include "workspace/statement_output.h"
 #include "db_tree_widget.h"
 #include "gui_test_support.h"
+#include "icons.h"
 #include "target_access/access_files.h"
 
 using namespace tabulon;
-using workspace::TreeNodeKind;
 using gui::DbTreeWidget;
+using workspace::TreeNodeKind;
 
 class TreeWidgetTest : public QObject {
   Q_OBJECT
@@ -211,6 +212,30 @@ class TreeWidgetTest : public QObject {
     target_->RunCommand(gui::kCmdClearAllTables);
     QVERIFY(TargetTables().empty() && target_->FindItem(TargetTree().tables_folder)->childCount() == 0);
     QVERIFY(TablesInFile().empty());
+  }
+
+  // Opening a target table for the first time has the core fill it: Fields with its columns in
+  // order and Indexes with its index, drawn with their images; a refresh forgets them.
+  void openingATableShowsItsFieldsAndIndexes() {
+    QVERIFY(workspace::ExecuteStatement(nullptr, owner_->target().session.get(),
+                                        "create unique index ixOrdersId on Orders (id)", 0));
+    const workspace::DbTree& tree = TargetTree().tree;
+    const int orders = Target(TreeNodeKind::kTable, "Orders");
+    QCOMPARE(target_->FindItem(orders)->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+    target_->FindItem(orders)->setExpanded(true);
+    QTRY_COMPARE(tree.ChildTexts(orders), (std::vector<std::string>{"Fields", "Indexes"}));
+    const int fields = tree.node(orders).children[0], indexes = tree.node(orders).children[1];
+    QCOMPARE(tree.ChildTexts(fields), (std::vector<std::string>{"id", "total"}));
+    QCOMPARE(tree.ChildTexts(indexes), std::vector<std::string>{"ixOrdersId"});
+    QTRY_VERIFY(target_->FindItem(tree.node(indexes).children[0]) != nullptr);
+    QVERIFY(target_->FindItem(orders)->isExpanded());
+    for (const int id : {fields, tree.node(fields).children[0], indexes, tree.node(indexes).children[0]}) {
+      const QTreeWidgetItem* shown = target_->FindItem(id);
+      QCOMPARE(DbTreeWidget::ItemId(shown->parent()), tree.node(id).parent);
+      QCOMPARE(shown->icon(0).cacheKey(), gui::NodeIcon(tree.node(id).kind).cacheKey());
+    }
+    Refresh(TargetTree());
+    QVERIFY(TargetTree().NeedsFilling(Target(TreeNodeKind::kTable, "Orders")));
   }
 
   // A drop on the target selects the item under it (the root outside any item), keeps the

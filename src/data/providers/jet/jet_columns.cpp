@@ -136,6 +136,42 @@ Result<std::vector<SchemaRow>> ViewsRows(jet::Database& db, const SchemaRestrict
   return rows;
 }
 
+// One row per key column of each index of the tables. The logical indexes Jet keeps for
+// relationships are the relationships' own, not the table's, and are left out.
+Result<std::vector<SchemaRow>> IndexesRows(jet::Database& db, const SchemaRestrictions& restrictions) {
+  std::vector<SchemaRow> rows;
+  if (SchemaRestriction(restrictions, 0) != nullptr || SchemaRestriction(restrictions, 1) != nullptr) return rows;
+  std::vector<std::string> tables;
+  if (const std::string* table = SchemaRestriction(restrictions, 4)) {
+    tables.push_back(*table);
+  } else {
+    ASSIGN_OR_RETURN(tables, db.ListTables(false));
+  }
+  for (const std::string& table : tables) {
+    Result<jet::TableDefinition> def = db.GetTable(table);
+    if (!def.ok()) {
+      if (def.status().code() == ErrorCode::kNotFound) continue;  // no such table: no rows
+      return def.status();
+    }
+    for (const jet::IndexDefinition& index : def->indexes) {
+      if (index.index_type == 0x02 || !PassesRestriction(restrictions, 2, index.name) ||
+          !PassesRestriction(restrictions, 3, std::string("1"))) {
+        continue;
+      }
+      for (size_t k = 0; k < index.columns.size(); ++k) {
+        std::string column;
+        for (const jet::ColumnDefinition& c : def->columns) {
+          if (c.number == index.columns[k].column_number) column = c.name;
+        }
+        rows.push_back(IndexRow(def->name, index.name, index.index_type == 0x01, (index.flags & 0x01) != 0, k + 1,
+                                std::move(column)));
+      }
+    }
+  }
+  SortIndexRows(rows);
+  return rows;
+}
+
 }  // namespace
 
 ColumnInfo JetColumnInfo(const jet::ColumnDefinition& column, size_t ordinal) {
@@ -206,6 +242,7 @@ Result<std::vector<SchemaRow>> JetSchemaRows(jet::Database& db, const std::strin
     case SchemaRowsetKind::kTables: return TablesRows(db, restrictions);
     case SchemaRowsetKind::kColumns: return ColumnsRows(db, restrictions);
     case SchemaRowsetKind::kViews: return ViewsRows(db, restrictions);
+    case SchemaRowsetKind::kIndexes: return IndexesRows(db, restrictions);
   }
   return InvalidArgumentError("unknown schema rowset");
 }

@@ -25,7 +25,7 @@ std::optional<std::string> JetValueText(const jet::Value& value);
 std::string JetCatalogName(std::string_view path);
 // The rows of a schema rowset of the database at `path`, in the order Jet sorts them: TABLES by
 // type then name, COLUMNS by table then ordinal, VIEWS by name (VIEW_DEFINITION: the saved
-// query's Access SQL).
+// query's Access SQL), INDEXES by table, index and key position.
 Result<std::vector<SchemaRow>> JetSchemaRows(jet::Database& db, const std::string& path, SchemaRowsetKind kind,
                                              const SchemaRestrictions& restrictions);
 

@@ -121,10 +121,81 @@ Result<std::vector<SchemaRow>> ReadRows(SQLHSTMT stmt, SchemaRowsetKind kind, co
         row[schema::kColumnDescription - 1] = v[12];
         break;
       }
-      case SchemaRowsetKind::kViews: break;  // not asked for (the session answers E_NOTIMPL)
+      case SchemaRowsetKind::kViews: break;    // not asked for (the session answers E_NOTIMPL)
+      case SchemaRowsetKind::kIndexes: break;  // read by ReadIndexRows
     }
     rows.push_back(std::move(row));
   }
+  return rows;
+}
+
+// The rows of SQLStatistics: 1-3 catalog, schema, table; 4 NON_UNIQUE; 6 INDEX_NAME; 7 TYPE;
+// 8 ORDINAL_POSITION; 9 COLUMN_NAME. The table's statistics row (TYPE SQL_TABLE_STAT) is no index.
+Result<std::vector<SchemaRow>> ReadIndexRows(SQLHSTMT stmt, const SchemaRestrictions& restrictions) {
+  std::vector<SchemaRow> rows;
+  for (;;) {
+    const SQLRETURN rc = SQLFetch(stmt);
+    if (rc == SQL_NO_DATA) break;
+    if (!Ok(rc)) return DriverError(stmt, "SQLFetch");
+    std::optional<std::string> v[10];
+    for (SQLUSMALLINT c = 1; c <= 9; ++c) {
+      ASSIGN_OR_RETURN(v[c], ReadText(stmt, c));
+    }
+    const long type = v[7] ? std::strtol(v[7]->c_str(), nullptr, 10) : SQL_TABLE_STAT;
+    if (type == SQL_TABLE_STAT || !v[6]) continue;
+    const std::string ole_type = type == SQL_INDEX_HASHED ? "2" : type == SQL_INDEX_OTHER ? "4" : "1";
+    if (!PassesRestriction(restrictions, 2, v[6]) || !PassesRestriction(restrictions, 3, ole_type)) continue;
+    const bool unique = v[4] && std::strtol(v[4]->c_str(), nullptr, 10) == SQL_FALSE;
+    const size_t ordinal = v[8] ? std::strtoul(v[8]->c_str(), nullptr, 10) : 0;
+    SchemaRow row = IndexRow(v[3].value_or(""), *v[6], false, unique, ordinal, {});
+    row[schema::kTableCatalog - 1] = v[1];
+    row[schema::kTableSchema - 1] = v[2];
+    row[schema::kClustered - 1] = std::string(BoolText(type == SQL_INDEX_CLUSTERED));
+    row[schema::kIndexType - 1] = ole_type;
+    row[schema::kIndexColumnName - 1] = v[9];
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// The name SQLPrimaryKeys gives the table's primary key (column 6, PK_NAME); empty when the
+// driver names none or cannot tell.
+std::string PrimaryKeyName(SQLHSTMT stmt, Argument& catalog, Argument& schema, Argument& table) {
+  std::string name;
+  if (!Ok(SQLPrimaryKeys(stmt, catalog.data(), catalog.size(), schema.data(), schema.size(), table.data(),
+                         table.size()))) {
+    return name;
+  }
+  if (Ok(SQLFetch(stmt))) {
+    Result<std::optional<std::string>> text = ReadText(stmt, 6);
+    if (text.ok() && *text) name = **text;
+  }
+  SQLCloseCursor(stmt);
+  return name;
+}
+
+// INDEXES through SQLStatistics, which needs the table's name; the primary key is recognised by
+// the name SQLPrimaryKeys gives it.
+Result<std::vector<SchemaRow>> ReadOdbcIndexes(SQLHSTMT stmt, const SchemaRestrictions& restrictions) {
+  if (SchemaRestriction(restrictions, 4) == nullptr) {
+    return UnsupportedError("the indexes of an ODBC data source are listed one table at a time");
+  }
+  // SQLStatistics and SQLPrimaryKeys take names as they are, not as search patterns.
+  Argument catalog = Plain(restrictions, 0);
+  Argument schema = Plain(restrictions, 1);
+  Argument table = Plain(restrictions, 4);
+  if (!Ok(SQLStatistics(stmt, catalog.data(), catalog.size(), schema.data(), schema.size(), table.data(), table.size(),
+                        SQL_INDEX_ALL, SQL_QUICK))) {
+    return DriverError(stmt, "SQLStatistics");
+  }
+  Result<std::vector<SchemaRow>> rows = ReadIndexRows(stmt, restrictions);
+  SQLCloseCursor(stmt);
+  if (!rows.ok() || rows->empty()) return rows;
+  const std::string primary = PrimaryKeyName(stmt, catalog, schema, table);
+  for (SchemaRow& row : *rows) {
+    if (!primary.empty() && row[schema::kIndexName - 1] == primary) row[schema::kPrimaryKey - 1] = "True";
+  }
+  SortIndexRows(*rows);
   return rows;
 }
 
@@ -160,6 +231,7 @@ Result<std::vector<SchemaRow>> ReadOdbcSchemaRows(SQLHDBC dbc, SQLHSTMT stmt, Sc
       break;
     }
     case SchemaRowsetKind::kViews: return UnsupportedError("ODBC has no catalogue call for the texts of views");
+    case SchemaRowsetKind::kIndexes: return ReadOdbcIndexes(stmt, restrictions);
   }
   if (!Ok(rc)) return DriverError(stmt, kind == SchemaRowsetKind::kColumns ? "SQLColumns" : "SQLTables");
   Result<std::vector<SchemaRow>> rows = ReadRows(stmt, kind, restrictions);

@@ -1,5 +1,6 @@
 // Schema rowsets through the ODBC catalogue functions: CATALOGS and TABLES from SQLTables,
-// COLUMNS from SQLColumns, reshaped into the OLE DB columns of data/schema_rowset.h.
+// COLUMNS from SQLColumns, INDEXES from SQLStatistics (one table at a time), reshaped into the
+// OLE DB columns of data/schema_rowset.h.
 #pragma once
 
 #include <sql.h>

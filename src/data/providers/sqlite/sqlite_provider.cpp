@@ -351,6 +351,39 @@ Result<std::vector<SchemaRow>> ViewsRows(SqliteFile& file, const SchemaRestricti
   return rows;
 }
 
+// One row per key column of each index, under the names SQLite gives them: the index SQLite
+// makes for a PRIMARY KEY or UNIQUE constraint is listed as "sqlite_autoindex_<table>_<n>"
+// (PRIMARY_KEY True for the primary key's). An INTEGER PRIMARY KEY is the rowid and has none.
+// A key column that is an expression has a NULL COLUMN_NAME.
+Result<std::vector<SchemaRow>> IndexesRows(SqliteFile& file, const SchemaRestrictions& restrictions) {
+  std::vector<SchemaRow> rows;
+  if (!InThisDatabase(file, restrictions) || !PassesRestriction(restrictions, 3, std::string("1"))) return rows;
+  ASSIGN_OR_RETURN(std::vector<CatalogObject> objects, ListObjects(file));
+  for (const CatalogObject& o : objects) {
+    if (o.type != "TABLE" || !PassesRestriction(restrictions, 4, o.name)) continue;
+    Statement s;
+    const char* sql =
+        "select il.name, il.\"unique\", il.origin = 'pk', ii.seqno + 1, ii.name "
+        "from pragma_index_list(?1) il join pragma_index_info(il.name) ii order by il.name, ii.seqno";
+    if (sqlite3_prepare_v2(file.db(), sql, -1, &s.stmt, nullptr) != SQLITE_OK) return InternalError(file.Message());
+    sqlite3_bind_text(s.stmt, 1, o.name.data(), static_cast<int>(o.name.size()), SQLITE_TRANSIENT);
+    int step;
+    while ((step = sqlite3_step(s.stmt)) == SQLITE_ROW) {
+      std::optional<std::string> index = Column(s.stmt, 0);
+      if (!PassesRestriction(restrictions, 2, index)) continue;
+      SchemaRow row =
+          IndexRow(o.name, index.value_or(""), sqlite3_column_int(s.stmt, 2) != 0, sqlite3_column_int(s.stmt, 1) != 0,
+                   static_cast<size_t>(sqlite3_column_int(s.stmt, 3)), {});
+      row[schema::kTableCatalog - 1] = file.catalog();
+      row[schema::kIndexColumnName - 1] = Column(s.stmt, 4);
+      rows.push_back(std::move(row));
+    }
+    if (step != SQLITE_DONE) return InternalError(file.Message());
+  }
+  SortIndexRows(rows);
+  return rows;
+}
+
 class SqliteSession : public Session {
  public:
   explicit SqliteSession(std::shared_ptr<SqliteFile> file) : file_(std::move(file)) {}
@@ -377,6 +410,7 @@ class SqliteSession : public Session {
         case SchemaRowsetKind::kTables: return TablesRows(*file_, restrictions);
         case SchemaRowsetKind::kColumns: return ColumnsRows(*file_, restrictions);
         case SchemaRowsetKind::kViews: return ViewsRows(*file_, restrictions);
+        case SchemaRowsetKind::kIndexes: return IndexesRows(*file_, restrictions);
       }
       return InvalidArgumentError("unknown schema rowset");
     }();
