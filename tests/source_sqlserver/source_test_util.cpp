@@ -38,14 +38,11 @@ SourceTable ParseName(const std::string& text, const std::string& default_schema
 std::string EscapeForReplay(const std::string& sql) {
   std::string out;
   for (char c : sql) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else {
-      out += c;
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
     }
   }
   return out;

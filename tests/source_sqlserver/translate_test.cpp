@@ -223,7 +223,7 @@ class TransferTest : public ShopDemoTest {
   std::filesystem::path folder_;
 };
 
-TEST_F(TransferTest, RowsBecomeInsertsWithNullsAndQuotesAndAreKept) {
+TEST_F(TransferTest, RowsBecomeInsertsWithNullsQuotesAndTheConditionApplied) {
   const std::string inserts[] = {
       "insert into `Customers` values (1,'Contoso Ltd',1250.5000,'2011-03-20 14:05:09.123',1);\n",
       "insert into `Customers` values (2,'Fabrikam',NULL,'2011-03-21 09:00:00.000',0);\n",
@@ -234,6 +234,24 @@ TEST_F(TransferTest, RowsBecomeInsertsWithNullsAndQuotesAndAreKept) {
             "true");
   EXPECT_EQ(OutputTexts(src_.pane).back(), "[Customers] 3 records converted, convertion completed SUCCESSFULLY!");
   EXPECT_EQ(ReadTextFile((folder_ / "Customers.data").string()), inserts[0] + inserts[1] + inserts[2]);
+
+  // The owner's condition for the database and table filters the select, '%' and all.
+  std::vector<std::string> asked;
+  src_.owner.condition = [&](std::string_view database, std::string_view table) {
+    asked.push_back(std::string(database) + "." + std::string(table));
+    return table == "Orders" ? "OrderID>2 and Notes like '%2'" : "";
+  };
+  src_.script->On("select * from [Orders] where OrderID>2 and Notes like '%2'")
+      .Column("OrderID", data::DBTYPE_I4)
+      .Column("CustomerID", data::DBTYPE_I4)
+      .Column("OrderDate", data::DBTYPE_DBTIMESTAMP)
+      .Column("Total", data::DBTYPE_NUMERIC)
+      .Column("Notes", data::DBTYPE_STR, 0, data::DBCOLUMNFLAGS_ISLONG)
+      .Row({"3", "2", "2011-03-23 17:45:30.997", "1234.56", "line 1\r\nline 2"});
+  target_script_->On("insert into `Orders` values (3,2,'2011-03-23 17:45:30.997',1234.56,'line 1\r\nline 2');\n")
+      .NoRowset();
+  EXPECT_EQ(Shown(TransferTableRows(src_.owner, src_.session(), target_.session.get(), "ShopDemo", "Orders")), "true");
+  EXPECT_EQ(asked, std::vector<std::string>{"ShopDemo.Orders"});
 }
 
 TEST_F(TransferTest, LongValuesArriveWholeAndFailedInsertsAreCounted) {
