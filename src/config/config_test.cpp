@@ -124,7 +124,6 @@ TEST(ConditionFileTest, ConditionsPerDatabaseAndTableAndTheirTestStatements) {
   ASSERT_TRUE(SaveCondition(path, "db2", "orders", "a = 'x'\r\nand b=2").ok());
   ASSERT_TRUE(EnsureConditionFile(path).ok());  // an existing file is left alone
   EXPECT_EQ(ReadCondition(path, "DB1", "Orders"), "id>100");
-  EXPECT_EQ(ConditionTooltip(ReadCondition(path, "db1", "orders")), "Condition : id>100");
   // A multi-line condition is stored on one line instead of breaking the file.
   EXPECT_EQ(ReadCondition(path, "db2", "orders"), "a = 'x'  and b=2");
   ASSERT_TRUE(SaveCondition(path, "db1", "orders", "").ok());
