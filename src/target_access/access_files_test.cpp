@@ -13,7 +13,7 @@
 #include "jet/database.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
-#include "target_access/jet_target_test_util.h"
+#include "target_access/test_jet_target.h"
 
 namespace tabulon::target_access {
 namespace {

@@ -13,8 +13,8 @@
 
 #include "jet_table_compare.h"
 #include "jet_test_files.h"
-#include "target_access/jet_target_test_util.h"
 #include "target_access/restore_backup.h"
+#include "target_access/test_jet_target.h"
 
 namespace tabulon::target_access {
 namespace {
