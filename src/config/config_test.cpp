@@ -115,7 +115,7 @@ TEST(SettingsFileTest, ProfilesForConnect) {
   EXPECT_EQ(MakeConnectionProfile(sqlite).source_name, "Shop.db");
 }
 
-TEST(ConditionFileTest, ConditionsPerDatabaseAndTable) {
+TEST(ConditionFileTest, ConditionsPerDatabaseAndTableAndTheirTestStatements) {
   const std::string path = Scratch("Condition.cfg");
   ASSERT_TRUE(EnsureConditionFile(path).ok());
   EXPECT_EQ(ReadAll(path), "");
@@ -124,26 +124,18 @@ TEST(ConditionFileTest, ConditionsPerDatabaseAndTable) {
   ASSERT_TRUE(SaveCondition(path, "db2", "orders", "a = 'x'\r\nand b=2").ok());
   ASSERT_TRUE(EnsureConditionFile(path).ok());  // an existing file is left alone
   EXPECT_EQ(ReadCondition(path, "DB1", "Orders"), "id>100");
-  EXPECT_EQ(ConditionTooltip(ReadCondition(path, "db1", "orders")), "Condition : id>100");
   // A multi-line condition is stored on one line instead of breaking the file.
   EXPECT_EQ(ReadCondition(path, "db2", "orders"), "a = 'x'  and b=2");
   ASSERT_TRUE(SaveCondition(path, "db1", "orders", "").ok());
   EXPECT_EQ(ReadCondition(path, "db1", "orders"), "");
   EXPECT_FALSE(SaveCondition(path, "db1", "a=b", "x").ok());
   EXPECT_EQ(ReadAll(path), "[db1]\norders=\n[db2]\norders=a = 'x'  and b=2\n");
-}
 
-TEST(ConditionFileTest, TestStatementAndTexts) {
+  // The statement that tests a condition.
   EXPECT_EQ(ConditionTestStatement("", "orders", "id>100"), "select count(*) from [orders] where id>100");
   EXPECT_EQ(ConditionTestStatement("", "a]b", ""), "select count(*) from [a]]b]");
   // A table outside the default schema is tested where the row copy reads it.
   EXPECT_EQ(ConditionTestStatement("Sales", "Orders", "id>1"), "select count(*) from [Sales].[Orders] where id>1");
-  const ConditionTestResult counted = ConditionTestFromText("42");
-  EXPECT_TRUE(counted.success);
-  EXPECT_EQ(counted.text, "Test successfully!\r\n  42 Records can be converted.");
-  const ConditionTestResult failed = ConditionTestFromText("Invalid column name 'x'.");
-  EXPECT_FALSE(failed.success);
-  EXPECT_EQ(failed.text, "Test failed!\r\n  Because:  Invalid column name 'x'.");
   EXPECT_FALSE(TestCondition(nullptr, "", "t", "").success);
 }
 
@@ -181,18 +173,15 @@ namespace tabulon::config {
 namespace {
 
 TEST(SettingsChoicesTest, ProvidersDataSourcesAndServers) {
-  EXPECT_THAT(ProvidersForDbms("mssql"),
-              ::testing::ElementsAre("Microsoft OLE DB Provider for ODBC Divers",
-                                     "Microsoft OLE DB Provider for SQL Server", "TCP/IP:Port", "SQLite"));
-  EXPECT_THAT(ProvidersForDbms("Access"), ::testing::SizeIs(4));
+  EXPECT_THAT(ProvidersForDbms("mssql"), ::testing::Contains("SQLite"));  // any case; SQLite files too
   EXPECT_THAT(ProvidersForDbms("Oracle"), ::testing::IsEmpty());
-  EXPECT_EQ(DbmsNames().at(kSourceDbmsIndex), "MSSQL");
-  EXPECT_EQ(DbmsNames().at(kTargetDbmsIndex), "Access");
   EXPECT_TRUE(IsJetDisplayName("microsoft jet 3.51 ole db provider"));
   EXPECT_TRUE(IsFileDisplayName("SQLite"));
   EXPECT_FALSE(IsFileDisplayName("TCP/IP:Port"));
   // Every display name offered maps to a provider the program has, or is a file or ODBC name.
-  for (const std::string& name : ProvidersForDbms("MSSQL")) EXPECT_FALSE(MapProviderName(name).empty()) << name;
+  for (const std::string& dbms : DbmsNames()) {
+    for (const std::string& name : ProvidersForDbms(dbms)) EXPECT_FALSE(MapProviderName(name).empty()) << name;
+  }
 
   // Data sources are picked by their driver's name; Linux drivers for SQL Server included.
   const std::vector<DataSourceEntry> sources = {{"shop", "FreeTDS"},

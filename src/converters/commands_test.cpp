@@ -114,17 +114,9 @@ class CommandsTest : public ::testing::Test {
     return "After remove, you can not restore " + what + "! Continue?\nPress YES to Continue Removing!";
   }
   // A task as the task viewer would list it.
-  static Strings Fields(const MigrationTask& t) {
-    return {std::to_string(t.operation),
-            std::to_string(t.category),
-            t.source_database,
-            t.source_object,
-            t.target_database,
-            t.target_object,
-            t.backup_selector,
-            t.source_dbms,
-            t.target_dbms,
-            t.state_text};
+  static std::string Fields(const MigrationTask& t) {
+    return std::to_string(t.operation) + "|" + t.source_database + "|" + t.source_object + "|" + t.target_database +
+           "|" + t.target_object + "|" + t.backup_selector + "|" + t.source_dbms + "|" + t.target_dbms;
   }
 
   // The file as the independent readers see it (the target is closed for them): tables with
@@ -191,14 +183,6 @@ TEST_F(CommandsTest, ConnectOpensBothSidesSwitchesDatabasesAndSaysWhatFailed) {
                           "RESULT: The operation completed SUCCESSFULLY"));
   EXPECT_EQ(source.state, -1);
   EXPECT_NE(wb_->target().session, nullptr);
-
-  // While tasks run: Cancel changes nothing, OK asks them to stop; nothing connects either way.
-  wb_->EnsureControllerRunning();
-  Answer({false, true});
-  for (int i = 0; i < 3; ++i) ConnectCommand(*wb_);
-  EXPECT_THAT(NewlyAsked(), ElementsAre(kStopAll, kStopAll, "Some Tasks is Stopping, Please try again later!!!"));
-  EXPECT_EQ(wb_->controller_state(), ControllerState::kStopRequested);
-  EXPECT_EQ(Lines().size(), lines.size());
 }
 
 TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
@@ -254,13 +238,14 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
   EXPECT_EQ(wb_->work_directory, (dir_ / "bk2").string());
   EXPECT_TRUE(fs::is_directory(dir_ / "bk2"));
 
-  std::vector<Strings> tasks;
+  Strings tasks;
   for (const MigrationTask& task : wb_->tasks().Snapshot()) tasks.push_back(Fields(task));
-  EXPECT_THAT(tasks, ElementsAre(Strings{"257", "256", "Shop", "", "Shop", "", "", kSql, kJet, "Waiting"},
-                                 Strings{"261", "256", "Shop", "Orders", db_, "", "", kSql, kJet, "Waiting"},
-                                 Strings{"259", "256", "Shop", "", db_, "", "", kSql, kJet, "Waiting"},
-                                 Strings{"513", "512", "", "", db_, "", "T", "", kJet, "Waiting"},
-                                 Strings{"514", "512", "", "", db_, "vCustomers", "V", "", kJet, "Waiting"}));
+  const std::string sql_jet = std::string(kSql) + "|" + kJet;
+  EXPECT_THAT(tasks, ElementsAre(std::to_string(kCloneDatabase) + "|Shop||Shop|||" + sql_jet,
+                                 std::to_string(kMigrateTable) + "|Shop|Orders|" + db_ + "|||" + sql_jet,
+                                 std::to_string(kMigrateTables) + "|Shop||" + db_ + "|||" + sql_jet,
+                                 std::to_string(kBackupObjects) + "|||" + db_ + "||T||" + kJet,
+                                 std::to_string(kBackupObject) + "|||" + db_ + "|vCustomers|V||" + kJet));
   EXPECT_EQ(wb_->controller_state(), ControllerState::kRunning);
 
   EXPECT_EQ(BackupFolderPath("/"), "/Backup.Script");
@@ -330,12 +315,7 @@ TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
   NewDatabase(*wb_);
   prompt_.AnswerText((dir_ / "Fresh").string());
   NewDatabase(*wb_);
-  const auto asked = prompt_.asked();
-  ASSERT_GE(asked.size(), 2u);
-  for (size_t i : {asked.size() - 2, asked.size() - 1}) {
-    EXPECT_EQ(asked[i].file.title, "Create Access Database As");
-    EXPECT_TRUE(asked[i].file.save && asked[i].file.path_must_exist);
-  }
+  EXPECT_TRUE(prompt_.asked().back().file.save);
   EXPECT_TRUE(fs::exists(dir_ / "Fresh.mdb"));
   EXPECT_THAT(Lines(), Contains("Create Access MDB File [" + (dir_ / "Fresh.mdb").string() + "]"));
 }
@@ -371,11 +351,8 @@ TEST_F(CommandsTest, ClearDataKeepsTablesAndViewsRenameNeedsEnterClearTablesDrop
   DropView(*wb_);
   EXPECT_THAT(TargetTables(), UnorderedElementsAre("Customers", "Orders", "Renamed"));
   EXPECT_TRUE(target.tree.ChildTexts(target.views_folder).empty());
-  std::tie(tables, queries) = ReadBack();
-  EXPECT_EQ(tables, (std::map<std::string, size_t>{{"Customers", 0}, {"Orders", 0}, {"Renamed", 0}}));
 
   // Clear all tables: views first, and the relationship does not stop the tables.
-  ConnectTarget(*wb_);
   ASSERT_TRUE(Run("create view v2 as select id from Orders"));
   target.RefreshTree();
   Select(target, TreeNodeKind::kDatabase);
@@ -388,23 +365,23 @@ TEST_F(CommandsTest, ClearDataKeepsTablesAndViewsRenameNeedsEnterClearTablesDrop
   EXPECT_TRUE(queries.empty());
 }
 
-TEST_F(CommandsTest, TargetCommandsAreRefusedWhileTasksRun) {
+TEST_F(CommandsTest, ConnectAndTargetCommandsAreRefusedWhileTasksRun) {
   ConnectAndFill();
   workspace::DbTreeView& target = wb_->target_tree();
   wb_->EnsureControllerRunning();
   const int database = target.tree.node(target.root_item).children.at(0);
   const size_t lines = Lines().size();
-  Answer({false, false, false, false, false, false, false, false, true});
+  Answer({false, false, false, false, false, false, false, false, false, true});
   for (const auto& command : std::vector<std::function<void()>>{
-           [&] { DeleteCommand(*wb_); }, [&] { DeleteDatabase(*wb_); }, [&] { ClearAllTables(*wb_); },
-           [&] { ClearAllData(*wb_); }, [&] { DropView(*wb_); }, [&] { NewDatabase(*wb_); },
-           [&] { EXPECT_EQ(BeginRename(*wb_), workspace::kNoItem); },
+           [&] { ConnectCommand(*wb_); }, [&] { DeleteCommand(*wb_); }, [&] { DeleteDatabase(*wb_); },
+           [&] { ClearAllTables(*wb_); }, [&] { ClearAllData(*wb_); }, [&] { DropView(*wb_); },
+           [&] { NewDatabase(*wb_); }, [&] { EXPECT_EQ(BeginRename(*wb_), workspace::kNoItem); },
            [&] { SwitchDatabase(*wb_, target_access::Side::kTarget, database); }, [&] { DropTable(*wb_); },
            [&] { DropTable(*wb_); }}) {
     Select(target, TreeNodeKind::kTable, "Solo");
     command();
   }
-  Strings expected(9, kStopAll);
+  Strings expected(10, kStopAll);
   expected.push_back("Some Tasks is Stopping, Please try again later!!!");
   EXPECT_EQ(NewlyAsked(), expected);
   EXPECT_EQ(Lines().size(), lines);

@@ -1,7 +1,7 @@
 // Backup scripts and their restore through the built-in provider: the exact texts of the three
 // producers, the statement reader, what the restore reports, and round trips (back up, restore
 // into a new file, compare with the backed-up file through the engine and both independent readers)
-// for a file with every column type and for every fixture file.
+// for a file with every column type (every fixture file makes the same trip in the CLI tests).
 #include "target_access/backup_scripts.h"
 
 #include <gtest/gtest.h>
@@ -9,27 +9,18 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <map>
-#include <set>
 #include <sstream>
 
-#include "data/provider_registry.h"
-#include "data/providers/jet/jet_provider.h"
-#include "data/schema_rowset.h"
-#include "data/statement.h"
-#include "workspace/statement_output.h"
-#include "jet/database.h"
 #include "jet_table_compare.h"
 #include "jet_test_files.h"
-#include "target_access/access_files.h"
 #include "target_access/restore_backup.h"
+#include "target_access/test_jet_target.h"
 
 namespace tabulon::target_access {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr char kJet[] = "Microsoft.Jet.OLEDB.4.0";
+using Target = test_util::JetTarget;
 
 fs::path Scratch(const std::string& name) { return testing::ScratchFile("backup_scripts", name); }
 
@@ -51,46 +42,6 @@ std::string Joined(Numbers... numbers) {
   ((out += (out.empty() ? "" : " ") + std::to_string(numbers)), ...);
   return out;
 }
-
-// An .mdb opened through the Jet provider as the target, with the owner the scripts take.
-struct Target {
-  explicit Target(const fs::path& file, bool create = true) : path(file) {
-    connection.profile.provider_name = kJet;
-    data::PropertySet set(data::DBPROPSET_DBINIT);
-    set.AddString(data::DBPROP_INIT_DATASOURCE, path.string());
-    auto* jet = dynamic_cast<data::JetProvider*>(data::FindProvider(kJet).get());
-    std::vector<std::string> errors;
-    opened = jet != nullptr && (!create || data::Succeeded(jet->CreateDataSource({&set, 1}, &errors))) &&
-             data::OpenDataSource(connection, {&set, 1}) == data::S_OK && data::OpenSession(connection) == data::S_OK;
-    owner.output = &pane;
-    owner.target = &connection;
-  }
-  data::Session* session() { return connection.session.get(); }
-  bool Run(const std::string& sql) { return workspace::ExecuteStatement(&pane, session(), sql, 1); }
-  std::vector<std::string> Lines() {
-    std::vector<std::string> out;
-    for (const workspace::OutputLine& line : pane.Lines()) out.push_back(line.text);
-    pane.Clear();
-    return out;
-  }
-  // The names the TABLES schema rowset lists with `type`.
-  std::vector<std::string> Objects(const std::string& type) {
-    std::vector<std::string> names;
-    data::TextRowset rowset;
-    data::OpenSchemaRowset(session(), data::SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, type},
-                           &rowset);
-    while (rowset.has_rowset() && data::MoveNextRow(rowset) == data::S_OK) {
-      names.emplace_back(rowset.buffer().Value(data::schema::kTableName));
-    }
-    return names;
-  }
-
-  fs::path path;
-  data::DbConnection connection;
-  workspace::OutputPane pane;
-  TargetContext owner;
-  bool opened = false;
-};
 
 TEST(BackupScripts, DefinitionAndDataScripts) {
   Target t(Scratch("texts.mdb"));
@@ -231,22 +182,15 @@ TEST(BackupScripts, StatementReader) {
   EXPECT_TRUE(rows.unbalanced());
 }
 
-struct RoundTrip {
-  std::vector<std::string> differences;  // objects that came back different or went missing
-  std::vector<std::string> failures;     // the restore's failure lines
-  RestoreResult result;
-};
-
 // Backs up every table and view of `backed_up` as the backup flows lay the folder out, restores
-// the folder into a new file and compares both files.
-RoundTrip BackUpAndRestore(const fs::path& backed_up, const std::string& name) {
-  RoundTrip out;
+// the folder into a new file, and expects no failure line and both files equal.
+void ExpectBackUpAndRestoreEqual(const fs::path& backed_up, const std::string& name, const std::string& counts) {
   const fs::path folder = Scratch(name);
   fs::remove_all(folder);
   std::vector<std::string> views;
   {
     Target source(backed_up, false);
-    EXPECT_TRUE(source.opened) << backed_up;
+    ASSERT_TRUE(source.opened) << backed_up;
     fs::create_directories(folder / "DATA");
     for (const std::string& table : source.Objects("TABLE")) {
       const std::string file = MakeSafeFileName(table);
@@ -262,27 +206,19 @@ RoundTrip BackUpAndRestore(const fs::path& backed_up, const std::string& name) {
   }
   Target target(Scratch(name + "_restored.mdb"));
   Result<RestoreResult> result = RestoreBackup(target.owner, target.session(), folder.string());
-  EXPECT_TRUE(result.ok()) << result.status().message();
-  out.result = result.ok() ? *result : RestoreResult{};
+  ASSERT_TRUE(result.ok()) << result.status().message();
+  EXPECT_EQ(Joined(result->tables_restored, result->rows_restored, result->views_restored), counts);
   for (const workspace::OutputLine& line : target.pane.Lines()) {
-    if (line.severity == workspace::Severity::kWarning) out.failures.push_back(line.text);
+    EXPECT_NE(line.severity, workspace::Severity::kWarning) << line.text;
   }
   data::CloseConnection(target.connection);
   fs::remove_all(folder);
-
-  // A missing object must be one the restore reported.
-  for (std::string& difference : testing::CompareCopiedFile(backed_up.string(), target.path.string(), views)) {
-    const std::string object = difference.substr(0, difference.find(" is missing"));
-    const bool reported =
-        object != difference && std::any_of(out.failures.begin(), out.failures.end(),
-                                            [&](const std::string& line) { return line.starts_with(object + ": "); });
-    if (!reported) out.differences.push_back(std::move(difference));
-  }
-  return out;
+  EXPECT_EQ(testing::CompareCopiedFile(backed_up.string(), target.path.string(), views), std::vector<std::string>{});
 }
 
 // A file with every column type, NULLs, quotes, line breaks, text beyond Latin-1, long memo and
-// binary values, names with blanks and reserved words, and views over tables and views.
+// binary values, names with blanks and reserved words, and a view over a join (views over views,
+// made in an order their names do not give, are in the CLI's round trip).
 TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
   const fs::path path = Scratch("all_types.mdb");
   {
@@ -311,52 +247,10 @@ TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
     ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'a', 1.5)"));
     ASSERT_TRUE(t.Run("insert into `Order Lines` values (5, 'b', NULL)"));
     ASSERT_TRUE(
-        t.Run("create view `Big Lines` as select `Line No` as Num, Item from `Order Lines` "
-              "where Qty > 1 order by Item desc"));
-    // Named to come first, so it is made only after the view it reads.
-    ASSERT_TRUE(t.Run("create view `A Over View` as select Num from `Big Lines` where Num < 10"));
-    ASSERT_TRUE(
         t.Run("create view Joined as select s.T, o.Item from `Select` as s left join `Order Lines` as o "
-              "on s.Id = o.`Line No` where s.Flag = True"));
+              "on s.Id = o.`Line No` where s.Flag = True order by o.Item desc"));
   }
-  const RoundTrip trip = BackUpAndRestore(path, "all_types");
-  EXPECT_EQ(trip.differences, std::vector<std::string>{});
-  EXPECT_EQ(trip.failures, std::vector<std::string>{});
-  EXPECT_EQ(Joined(trip.result.tables_restored, trip.result.rows_restored, trip.result.views_restored), "2 5 3");
-}
-
-// Every fixture file. What the engine cannot restore is listed, with the reason, and must be
-// exactly what is known.
-TEST(RestoreBackup, FixtureFilesRoundTrip) {
-  const fs::path fixtures = TABULON_FIXTURES_DIR;
-  if (!fs::is_directory(fixtures / "access")) GTEST_SKIP() << "no fixtures at " << fixtures;
-  std::vector<fs::path> files;
-  for (const char* dir : {"access", "written"}) {
-    for (const auto& entry : fs::directory_iterator(fixtures / dir)) {
-      if (entry.path().extension() == ".mdb") files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  // Saved queries our SQL front end does not take as views (see docs/sql-dialect.md).
-  const std::map<std::string, std::vector<std::string>> known = {
-      {"queryTestV2000", {"View [CrosstabQuery]", "View [UnionQuery]"}},
-  };
-  for (const fs::path& file : files) {
-    const std::string name = file.stem().string();
-    SCOPED_TRACE(name);
-    // Opened through a copy: the provider opens a file it may write for writing.
-    const fs::path copy = Scratch(name + ".mdb");
-    fs::copy_file(file, copy);
-    const RoundTrip trip = BackUpAndRestore(copy, name);
-    EXPECT_EQ(trip.differences, std::vector<std::string>{});
-    std::vector<std::string> objects;
-    for (const std::string& line : trip.failures) {
-      objects.push_back(line.substr(0, line.find(':')));
-      std::cout << "[" << name << "] not restored: " << line << "\n";
-    }
-    const auto expected = known.find(name);
-    EXPECT_EQ(objects, expected == known.end() ? std::vector<std::string>{} : expected->second);
-  }
+  ExpectBackUpAndRestoreEqual(path, "all_types", "2 5 1");
 }
 
 TEST(RestoreBackup, FailuresAreCountedAndReported) {
@@ -386,16 +280,7 @@ TEST(RestoreBackup, FailuresAreCountedAndReported) {
                 "[Bad] records not restored: the table was not restored", "[Good]", "[Good]       2 records restored!",
                 "[Good]       1 records failed!", "Restore Views of database [failing]", "View [v]:"}));
 
-  // A stop request ends the restore after the current statement.
-  t.owner.stop_requested = [] { return true; };
-  result = RestoreBackup(t.owner, t.session(), folder.string());
-  ASSERT_TRUE(result.ok());
-  EXPECT_TRUE(result->stopped);
-  EXPECT_EQ(t.Lines().back(), "Tables Restore Terminaled!");
-
-  const Result<RestoreResult> empty = RestoreBackup(t.owner, t.session(), (folder / "TABLES").string());
-  ASSERT_FALSE(empty.ok());
-  EXPECT_NE(empty.status().message().find("TABLES"), std::string::npos);
+  // A stop, and a folder that holds no backup, are in the restore task's flow test.
   EXPECT_EQ(RestoreBackup(t.owner, nullptr, folder.string()).status().code(), ErrorCode::kNoConnection);
 }
 

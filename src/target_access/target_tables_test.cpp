@@ -5,84 +5,35 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
-#include "data/db_connection.h"
-#include "data/provider_registry.h"
-#include "data/providers/jet/jet_provider.h"
-#include "data/statement.h"
-#include "workspace/statement_output.h"
 #include "jet/database.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
+#include "target_access/test_jet_target.h"
 
 namespace tabulon::target_access {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr char kJet[] = "Microsoft.Jet.OLEDB.4.0";
-
-std::vector<std::string> Texts(const workspace::OutputPane& pane) {
-  std::vector<std::string> out;
-  for (const workspace::OutputLine& line : pane.Lines()) out.push_back(line.text);
-  return out;
-}
+using test_util::kJet;
+using test_util::Texts;
 
 // A new .mdb opened through the Jet provider.
-struct Target {
-  explicit Target(const std::string& name) : path(testing::ScratchFile("target_tables", name + ".mdb")) {
-    fs::remove(path.string() + "-journal");
-    connection.profile.provider_name = kJet;
-    connection.profile.source_name = path.string();
-    data::PropertySet set(data::DBPROPSET_DBINIT);
-    set.AddString(data::DBPROP_INIT_DATASOURCE, path.string());
-    auto* jet = dynamic_cast<data::JetProvider*>(data::FindProvider(kJet).get());
-    std::vector<std::string> errors;
-    created = jet != nullptr && data::Succeeded(jet->CreateDataSource({&set, 1}, &errors)) &&
-              data::OpenDataSource(connection, {&set, 1}) == data::S_OK && data::OpenSession(connection) == data::S_OK;
-  }
-  bool Run(const std::string& sql) { return workspace::ExecuteStatement(nullptr, connection.session.get(), sql, 0); }
-  void Close() { data::CloseConnection(connection); }
-
-  fs::path path;
-  data::DbConnection connection;
-  workspace::OutputPane pane;
-  bool created = false;
+struct Target : test_util::JetTarget {
+  explicit Target(const std::string& name) : JetTarget(testing::ScratchFile("target_tables", name + ".mdb")) {}
 };
 
-TEST(AccessTypeName, JetAndOdbcTables) {
-  struct Case {
-    uint32_t flags;
-    data::DbType type;
-    size_t size;
-    const char* provider;
-    const char* name;
-  };
-  const Case cases[] = {
-      {24, 3, 0, kJet, "COUNTER"},
-      {24, 11, 0, kJet, "BIT"},
+// The names the round trip below cannot reach: flag sets no real column has (a DECIMAL without a
+// known precision among them), and the ODBC table. Every real Jet column kind is proven by that
+// round trip instead.
+TEST(AccessTypeName, UnusualFlagsAndTheOdbcTable) {
+  const std::tuple<uint32_t, data::DbType, size_t, const char*, const char*> cases[] = {
       {24, 128, 0, kJet, "BINARY"},
       {24, 130, 0, kJet, "TEXT"},
       {24, 5, 0, kJet, "USERDEFINE"},
-      {122, 3, 0, kJet, "LONG"},
-      {90, 2, 0, kJet, "SHORT"},
-      {122, 4, 0, kJet, "SINGLE"},
-      {122, 5, 0, kJet, "NUMERIC"},
-      {122, 6, 0, kJet, "CURRENCY"},
-      {90, 7, 0, kJet, "DATETIME"},
-      {122, 17, 0, kJet, "BYTE"},
-      {122, 72, 0, kJet, "GUID"},
-      {122, 11, 0, kJet, "BIT"},
-      {122, 131, 0, kJet, "CURRENCY"},  // no precision known
-      {234, 130, 0, kJet, "LONGTEXT"},
-      {234, 128, 0, kJet, "LONGBINARY"},
+      {122, 131, 0, kJet, "CURRENCY"},
       {234, 3, 0, kJet, "LONG"},
-      // Text and Binary keep their size and kind; required long columns stay long.
-      {106, 130, 50, kJet, "VARCHAR(50) "},
-      {74, 130, 20, kJet, "VARCHAR(20) "},
-      {106, 128, 16, kJet, "BINARY(16) "},
-      {74, 128, 8, kJet, "BINARY(8) "},
-      {202, 130, 0, kJet, "LONGTEXT"},
-      {202, 128, 0, kJet, "LONGBINARY"},
       {106, 3, 0, kJet, "USERDEFINE"},
       {104, 130, 20, kJet, "USERDEFINE"},
       {0, 3, 0, "microsoft.jet.oledb.4.0", "USERDEFINE"},
@@ -95,20 +46,17 @@ TEST(AccessTypeName, JetAndOdbcTables) {
       {120, 130, 10, "MSDASQL", "CHAR(10)"},
       {232, 130, 0, "MSDASQL", "LONGTEXT"},
       {232, 11, 0, "MSDASQL", "BIT"},
-      {106, 130, 5, "MSDASQL", "USERDEFINE"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(AccessTypeName(c.flags, c.type, c.size, c.provider), c.name)
-        << c.flags << "/" << c.type << "/" << c.size << " " << c.provider;
+      {106, 130, 5, "MSDASQL", "USERDEFINE"}};
+  for (const auto& [flags, type, size, provider, name] : cases) {
+    EXPECT_EQ(AccessTypeName(flags, type, size, provider), name) << flags << "/" << type << "/" << size << provider;
   }
-  EXPECT_EQ(AccessTypeName(122, 131, 0, kJet, 18, 4), "DECIMAL(18,4)");
 }
 
 // Every column kind, nullable and required, backed up as the definition script writes it
 // (name, type name, NULL / NOT NULL) and replayed: the new table equals the old one.
 TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
   Target t("types");
-  ASSERT_TRUE(t.created);
+  ASSERT_TRUE(t.opened);
   ASSERT_TRUE(
       t.Run("create table Original (Id COUNTER, Flag BIT, B1 BYTE, S SHORT NOT NULL, L LONG, F SINGLE, "
             "D DOUBLE NOT NULL, C CURRENCY, Dec DECIMAL(12,3) NOT NULL, Dt DATETIME, G GUID, "
@@ -134,15 +82,8 @@ TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
     }
     script += ")";
   }
-  ASSERT_EQ(data::OpenDataSource(t.connection, std::vector<data::PropertySet>{[&] {
-                                   data::PropertySet s(data::DBPROPSET_DBINIT);
-                                   s.AddString(data::DBPROP_INIT_DATASOURCE, t.path.string());
-                                   return s;
-                                 }()}),
-            data::S_OK);
-  ASSERT_EQ(data::OpenSession(t.connection), data::S_OK);
-  ASSERT_TRUE(workspace::ExecuteStatement(&t.pane, t.connection.session.get(), script, 1)) << script << "\n"
-                                                                                           << Texts(t.pane).back();
+  ASSERT_TRUE(t.Open());
+  ASSERT_TRUE(workspace::ExecuteStatement(&t.pane, t.session(), script, 1)) << script << "\n" << Texts(t.pane).back();
   t.Close();
 
   auto db = jet::Database::Open(t.path.string(), jet::OpenMode::kReadOnly);
@@ -170,8 +111,8 @@ TEST(AccessTypeName, BackupDefinitionReplaysIntoAnEqualTable) {
 
 TEST(TargetTables, DropRenameAndVersion) {
   Target t("ops");
-  ASSERT_TRUE(t.created);
-  data::Session* session = t.connection.session.get();
+  ASSERT_TRUE(t.opened);
+  data::Session* session = t.session();
   ASSERT_TRUE(t.Run("create table `Order Lines` (Id LONG PRIMARY KEY, Item VARCHAR(20))"));
   ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'Widget')"));
   ASSERT_TRUE(t.Run("create table Parent (Id LONG PRIMARY KEY)"));
@@ -186,14 +127,12 @@ TEST(TargetTables, DropRenameAndVersion) {
   EXPECT_TRUE(DropTargetTable(&t.pane, session, "db", "Taken"));
   std::vector<std::string> lines = Texts(t.pane);
   ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[0], "drop view `Big Lines`");
-  EXPECT_EQ(lines[1], "RESULT: The operation completed SUCCESSFULLY");
-  EXPECT_EQ(lines[2], "drop view `Big Lines`");
   EXPECT_EQ(t.pane.Lines()[3].severity, workspace::Severity::kWarning);
-  EXPECT_EQ(lines[4], "drop table `Parent`");
   EXPECT_NE(lines[5].find("relationship"), std::string::npos) << lines[5];
-  EXPECT_EQ(lines[6], "drop table `Taken`");
-  EXPECT_EQ(lines[7], "RESULT: The operation completed SUCCESSFULLY");
+  lines[3] = lines[5] = "";
+  EXPECT_EQ(lines, (std::vector<std::string>{"drop view `Big Lines`", "RESULT: The operation completed SUCCESSFULLY",
+                                             "drop view `Big Lines`", "", "drop table `Parent`", "",
+                                             "drop table `Taken`", "RESULT: The operation completed SUCCESSFULLY"}));
 
   t.pane.Clear();
   ASSERT_TRUE(t.Run("create table Taken (Id LONG)"));
@@ -221,11 +160,9 @@ TEST(TargetTables, DropRenameAndVersion) {
   ASSERT_TRUE(relationships.ok());
   ASSERT_EQ(relationships->size(), 1u);
   EXPECT_EQ((*relationships)[0].primary_table, "Parent2");
-  auto lines_index = (*db)->GetTable("Lines");
-  ASSERT_TRUE(lines_index.ok());
-  EXPECT_FALSE(lines_index->indexes.empty());  // the primary key came along
   auto lines_table = (*db)->GetTable("Lines");
   ASSERT_TRUE(lines_table.ok());
+  EXPECT_FALSE(lines_table->indexes.empty());  // the primary key came along
   EXPECT_EQ(testing::CompareTableWithReaders(t.path.string(), "Lines", lines_table->columns,
                                              {{int32_t{1}, std::string("Widget")}}),
             "");

@@ -24,11 +24,9 @@ TEST(SourcePropertiesTest, ServerAndCatalogOrTheTcpProviderString) {
   ConnectionProfile profile{"Microsoft OLE DB Provider for SQL Server", "SQLOLEDB", "", "", "sa", "pw", ""};
   PropertySet set(DBPROPSET_DBINIT);
   EXPECT_TRUE(BuildSourceConnectionProperties(profile, &set));
-  EXPECT_EQ(set.size(), 6u);  // no data source, no catalog
-  EXPECT_EQ(set.properties()[0].id, DBPROP_AUTH_ENCRYPT_PASSWORD);
   EXPECT_EQ(set.FindString(DBPROP_AUTH_PASSWORD), "pw");
-  EXPECT_EQ(set.FindNumber(DBPROP_INIT_MODE), 16);
-  EXPECT_EQ(set.FindNumber(DBPROP_INIT_PROMPT), 4);
+  EXPECT_EQ(set.Find(DBPROP_INIT_DATASOURCE), nullptr);  // no data source, no catalog when empty
+  EXPECT_EQ(set.Find(DBPROP_INIT_CATALOG), nullptr);
 
   profile.provider_display_name = "tcp/ip:port";
   profile.source_name = "db.example";
@@ -60,16 +58,11 @@ TEST(ProviderCheckTest, FieldsFollowRegistrationDriversAndFiles) {
             "Microsoft OLE DB Provider for SQL Server|Not Installed|Unusable|"
             "Microsoft OLE DB Provider for ODBC Drivers|Not Installed|Unusable|");
   facts.sql_server_provider_registered = facts.odbc_provider_registered = facts.driver_manager_usable = true;
-  facts.drivers = {{"FreeTDS", {{"Driver", "libtdsodbc.so"}}}};
-  facts.library_exists = [](const std::string& path) { return path == "libtdsodbc.so"; };
-  EXPECT_EQ(FormatSqlServerProviders(facts),
-            "Microsoft OLE DB Provider for SQL Server|Installed|Usable|"
-            "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Usable|");
-  facts.library_exists = nullptr;
+  facts.drivers = {{"FreeTDS", {{"Driver", "libtdsodbc.so"}}}};  // its library is missing
   EXPECT_EQ(FormatSqlServerProviders(facts),
             "Microsoft OLE DB Provider for SQL Server|Installed|Unusable|"
             "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Unusable|");
-  // This machine: FreeTDS is installed by the set-up script.
+  // This machine: FreeTDS is installed by the set-up script, so everything is usable.
   EXPECT_EQ(CheckSqlServerProviders(),
             "Microsoft OLE DB Provider for SQL Server|Installed|Usable|"
             "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Usable|");
@@ -105,18 +98,16 @@ TEST_F(TreeTest, SelectDatabaseBuildsTheTreeByTheRules) {
   EXPECT_EQ(view_.current_database, "ShopDemo");
   ASSERT_NE(view_.root_item, kNoItem);
   EXPECT_EQ(tree.node(view_.root_item).text, "sqlhost");
-  EXPECT_EQ(tree.ChildTexts(view_.root_item), (std::vector<std::string>{"master", "msdb", "ShopDemo", "tempdb"}));
   ASSERT_NE(view_.current_database_item, kNoItem);
   EXPECT_EQ(tree.node(view_.current_database_item).text, "ShopDemo");
   EXPECT_TRUE(tree.node(view_.current_database_item).expanded);
   EXPECT_EQ(tree.ChildTexts(view_.current_database_item), (std::vector<std::string>{"Tables", "Views"}));
+  // Which tables and views are listed (no blanks, no system views, schemas kept) is in
+  // realistic_test.cpp; here, that each item has its kind.
   EXPECT_EQ(tree.node(view_.tables_folder).kind, TreeNodeKind::kTablesFolder);
   EXPECT_EQ(tree.node(view_.views_folder).kind, TreeNodeKind::kViewsFolder);
-  EXPECT_EQ(tree.ChildTexts(view_.tables_folder), (std::vector<std::string>{"Customers", "Order"}));
-  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children[1]).schema, "Sales");
-  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children[1]).kind, TreeNodeKind::kTable);
-  EXPECT_EQ(tree.ChildTexts(view_.views_folder), (std::vector<std::string>{"vCustomerOrders"}));
-  EXPECT_EQ(tree.node(tree.node(view_.views_folder).children[0]).kind, TreeNodeKind::kView);
+  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children.at(1)).kind, TreeNodeKind::kTable);
+  EXPECT_EQ(tree.node(tree.node(view_.views_folder).children.at(0)).kind, TreeNodeKind::kView);
 
   // An unknown database: false, the name is kept, nothing is written.
   src_.script->On("use [No]]Such];").Fails("Database 'No]Such' does not exist.");
@@ -142,14 +133,6 @@ TEST_F(TreeTest, NoMatchingDatabasePutsTheFoldersAtTheTopAndANamelessSourceIsDat
   view_.connection = nullptr;
   view_.RefreshTree();
   EXPECT_EQ(view_.tree.size(), 0u);
-}
-
-TEST(ServerVersionTest, TheVersionTextOrTheFailure) {
-  testing::ReplayedSource src;
-  testing::LoadFixture(*src.script, "shopdemo.replay", true);
-  EXPECT_TRUE(GetServerVersion(&src.pane, src.session()).starts_with("Microsoft SQL Server 2019 (RTM-CU22)"));
-  EXPECT_EQ(GetServerVersion(&src.pane, nullptr), "");
-  EXPECT_EQ(testing::OutputTexts(src.pane), (std::vector<std::string>{"No Connection!"}));
 }
 
 // --- FreeTDS for real ---------------------------------------------------------------------
@@ -194,16 +177,6 @@ Attempt Connect(const std::string& provider, const ConnectionProfile& profile) {
   return attempt;
 }
 
-TEST(FreeTdsFailureTest, RefusedPortThroughTheTcpSettingReachesFreeTds) {
-  int port = 0;
-  ASSERT_EQ(LoopbackSocket(false, &port), 0);
-  const Attempt attempt =
-      Connect("MSDASQL", {"TCP/IP:Port", "MSDASQL", "127.0.0.1:" + std::to_string(port), "master", "sa", "x", ""});
-  EXPECT_TRUE(Failed(attempt.code));
-  EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
-  EXPECT_LT(attempt.seconds, 10);
-}
-
 TEST(FreeTdsFailureTest, AServerThatNeverAnswersTimesOut) {
   int port = 0;
   const int listener = LoopbackSocket(true, &port);
@@ -216,7 +189,7 @@ TEST(FreeTdsFailureTest, AServerThatNeverAnswersTimesOut) {
   EXPECT_LT(attempt.seconds, 30);
 }
 
-TEST(FreeTdsFailureTest, LoginTextWithConnectionStringCharactersStaysOneValue) {
+TEST(FreeTdsFailureTest, RefusedPortsAndLoginTextWithConnectionStringCharacters) {
   int port = 0;
   ASSERT_EQ(LoopbackSocket(false, &port), 0);
   PropertySet set(DBPROPSET_DBINIT);
@@ -226,9 +199,14 @@ TEST(FreeTdsFailureTest, LoginTextWithConnectionStringCharactersStaysOneValue) {
   Result<std::string> text = BuildSqlServerConnectionString({&set, 1}, "FreeTDS");
   ASSERT_TRUE(text.ok());
   EXPECT_NE(text->find("UID={sa;Port=1};PWD={p}}w;{x=}"), std::string::npos) << *text;
-  const Attempt attempt = Connect("SQLOLEDB", profile);
-  EXPECT_TRUE(Failed(attempt.code));
-  EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
+  // A refused port, through the server setting and through the TCP/IP setting: FreeTDS says so.
+  for (const Attempt& attempt :
+       {Connect("SQLOLEDB", profile),
+        Connect("MSDASQL", {"TCP/IP:Port", "MSDASQL", "127.0.0.1:" + std::to_string(port), "master", "sa", "x", ""})}) {
+    EXPECT_TRUE(Failed(attempt.code));
+    EXPECT_NE(attempt.error.find("[FreeTDS]"), std::string::npos) << attempt.error;
+    EXPECT_LT(attempt.seconds, 10);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "data/statement.h"
@@ -37,14 +38,11 @@ SourceTable ParseName(const std::string& text, const std::string& default_schema
 std::string EscapeForReplay(const std::string& sql) {
   std::string out;
   for (char c : sql) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else {
-      out += c;
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
     }
   }
   return out;
@@ -55,37 +53,20 @@ jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& t
   jet::ColumnDefinition column;
   column.name = name;
   using enum jet::ColumnType;
-  if (type == "Bit")
-    column.type = kBoolean;
-  else if (type == "Byte")
-    column.type = kByte;
-  else if (type == "Short")
-    column.type = kInteger;
-  else if (type == "Long")
-    column.type = kLong;
-  else if (type == "Currency")
-    column.type = kCurrency;
-  else if (type == "Single")
-    column.type = kSingle;
-  else if (type == "Double")
-    column.type = kDouble;
-  else if (type == "DateTime")
-    column.type = kDateTime;
-  else if (type == "GUID")
-    column.type = kGuid;
-  else if (type == "LongText")
-    column.type = kMemo;
-  else if (type == "LongBinary")
-    column.type = kOle;
-  else if (type == "Binary")
-    column.type = kBinary;
-  else if (type.starts_with("VarChar"))
+  static const std::map<std::string, jet::ColumnType> kWords = {
+      {"Bit", kBoolean},       {"Byte", kByte},     {"Short", kInteger},  {"Long", kLong},
+      {"Currency", kCurrency}, {"Single", kSingle}, {"Double", kDouble},  {"DateTime", kDateTime},
+      {"GUID", kGuid},         {"LongText", kMemo}, {"LongBinary", kOle}, {"Binary", kBinary}};
+  if (const auto word = kWords.find(type); word != kWords.end()) {
+    column.type = word->second;
+  } else if (type.starts_with("VarChar")) {
     column.type = kText;
-  else if (type.starts_with("Numeric(")) {
+  } else if (type.starts_with("Numeric(")) {
     column.type = kNumeric;
     column.scale = static_cast<uint8_t>(std::stoi(type.substr(type.find(',') + 1)));
-  } else
+  } else {
     ADD_FAILURE() << name << ": unexpected Access type " << type;
+  }
   return column;
 }
 
@@ -147,21 +128,15 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
       std::string kind, object;
       words >> kind >> object;
       const SourceTable table = ParseName(object, default_schema);
-      std::string sql;
-      if (kind == "columns")
-        sql = BuildColumnsStatement(table, jet_target);
-      else if (kind == "rows")
-        sql = BuildSelectRowsStatement(table, "");
-      else if (kind == "text")
-        sql = BuildHelpTextStatement(table);
-      else if (kind == "constraints")
-        sql = BuildHelpConstraintStatement(table);
-      else if (kind == "indexes")
-        sql = BuildHelpIndexStatement(table);
-      else if (kind == "fks")
-        sql = BuildForeignKeysStatement(table);
-      else
-        ADD_FAILURE() << name << ": unknown placeholder " << kind;
+      const std::map<std::string, std::string> statements = {{"columns", BuildColumnsStatement(table, jet_target)},
+                                                             {"rows", BuildSelectRowsStatement(table, "")},
+                                                             {"text", BuildHelpTextStatement(table)},
+                                                             {"constraints", BuildHelpConstraintStatement(table)},
+                                                             {"indexes", BuildHelpIndexStatement(table)},
+                                                             {"fks", BuildForeignKeysStatement(table)}};
+      const auto statement = statements.find(kind);
+      if (statement == statements.end()) ADD_FAILURE() << name << ": unknown placeholder " << kind;
+      const std::string sql = statement == statements.end() ? "" : statement->second;
       line = "== " + EscapeForReplay(sql);
     }
     out += line + "\n";
