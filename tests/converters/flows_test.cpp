@@ -254,7 +254,8 @@ TEST_F(FlowsTest, TheFlowsWriteTheGoldenTranscript) {
 
   // Backups: the tables below the program's backup folder (none chosen yet), everything into
   // the chosen folder F as F/ShopDemo/{TABLES,DATA,VIEWS}, single objects straight into the
-  // folder current when the task starts, and a script file that cannot be made.
+  // folder current when the task starts (their layout: tests/cli/backup_restore_test), and a
+  // script file that cannot be made.
   const std::string shop = (folder_ / "ShopDemo").string();
   Queue(kBackupObjects, "", "", shop, "T");
   RunAll();
@@ -277,10 +278,6 @@ TEST_F(FlowsTest, TheFlowsWriteTheGoldenTranscript) {
   EXPECT_TRUE(fs::exists(folder_ / "backup" / "ShopDemo" / "TABLES" / "Orders.tbl"));
   EXPECT_TRUE(fs::exists(folder_ / "backup" / "ShopDemo" / "DATA" / "Orders.data"));
   EXPECT_FALSE(fs::exists(folder_ / "backup" / "ShopDemo" / "VIEWS"));
-  for (const char* file : {"TABLES/Orders.tbl", "DATA/Orders.data", "VIEWS/vCustomerOrders.vw"}) {
-    EXPECT_TRUE(fs::exists(single / file)) << file;
-  }
-  EXPECT_FALSE(fs::exists(single / "ShopDemo"));
   // The view's statement keeps its own case (names and literals inside it are part of it).
   const std::string view = ReadFile(folder_ / "chosen" / "ShopDemo" / "VIEWS" / "vCustomerOrders.vw");
   EXPECT_TRUE(view.starts_with("create VIEW `vCustomerOrders` AS")) << view;
