@@ -114,8 +114,6 @@ TEST_F(BackupRestoreCli, EveryFixtureAndAFileWithViewsRoundTrip) {
     ASSERT_EQ(backup.exit_code, 0) << backup.out;
     const CliRun restore = Cli("restore backups/" + name + " --target restored/" + name + ".mdb");
     EXPECT_EQ(restore.exit_code, not_restored.empty() ? 0 : 1) << restore.out;
-    EXPECT_NE(restore.out.find("Create Access MDB File [" + (folder_ / "restored" / (name + ".mdb")).string() + "]"),
-              std::string::npos);
     EXPECT_EQ(testing::CompareCopiedFile(file.string(), (folder_ / "restored" / (name + ".mdb")).string(),
                                          BackedUpViews(folder_ / "backups" / name)),
               missing);

@@ -1,6 +1,8 @@
-// tabulon-cli migrate run as a user runs it, on a SQLite file the test builds: a whole database
-// and every selector into new files that both independent readers must read back value by
-// value, the JSON report, the exit codes and leftovers of bad input, and a double Ctrl-C.
+// tabulon-cli migrate run as a user runs it, on SQLite files the test builds: every selector
+// into new files that both independent readers read back, what the JSON report says of names
+// with blanks, refused rows and views Access cannot hold, the exit codes and leftovers of bad
+// input, and a double Ctrl-C. A whole database, value by value, is the end-to-end test of
+// tests/examples/sample_database_test.cpp.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -107,39 +109,40 @@ class MigrateCli : public ::testing::Test {
 
 fs::path* MigrateCli::folder_ = nullptr;
 
-TEST_F(MigrateCli, AWholeDatabaseArrivesWithItsReport) {
+// What once went missing: a table whose name holds a blank is migrated (key, rows, relationship)
+// and reported like any other; a row that cannot be stored and a view Access cannot hold are
+// each said once, and the report and the exit code count them as failures.
+TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
   if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "the readers are not installed";
-  const CliRun run = Cli("--source sqlite:shop.sqlite --database shop --target out/shop.mdb --report shop.json");
-  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("Operation completed SUCCESSFULLY!"), std::string::npos);
+  MakeSqlite("odd.sqlite",
+             "create table customers(id integer primary key, name varchar(20), joined date);"
+             "create table \"old orders\"(id integer primary key, customer integer references customers(id));"
+             "create view v_text as select name || '!' as shout from customers;"
+             "insert into customers values (1, 'Ann', '2024-01-02'), (2, 'Bob', 'soon');"
+             "insert into \"old orders\" values (7, 1);");
+  const CliRun run = Cli("--source sqlite:odd.sqlite --database odd --target odd.mdb --report odd.json");
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_EQ(run.out.find("\033["), std::string::npos) << "no colours on a pipe";
+  EXPECT_NE(run.out.find("[customers] Record 2 was not inserted: column [joined]: 'soon' cannot be read as a date"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(Rows("odd.mdb", "old orders"), (std::vector<std::vector<ReaderValue>>{{"7", "1"}}));
+  EXPECT_EQ(testing::MdbToolsQueries(Path("odd.mdb")).value(), std::vector<std::string>{});
 
-  EXPECT_EQ(testing::MdbToolsTables(Path("out/shop.mdb")).value(), (std::vector<std::string>{"customers", "orders"}));
-  EXPECT_EQ(testing::MdbToolsQueries(Path("out/shop.mdb")).value(), std::vector<std::string>{"v_big"});
-  const std::string schema = testing::MdbToolsSchema(Path("out/shop.mdb"), "postgres").value();
-  EXPECT_NE(schema.find("FOREIGN KEY"), std::string::npos) << schema;
-  EXPECT_NE(schema.find("UNIQUE INDEX"), std::string::npos) << schema;
-  EXPECT_EQ(Rows("out/shop.mdb", "customers"),
-            (std::vector<std::vector<ReaderValue>>{{"1", "Ann", "2024-01-02 00:00:00"}, {"2", "Bob's", std::nullopt}}));
-  EXPECT_EQ(Rows("out/shop.mdb", "orders"),
-            (std::vector<std::vector<ReaderValue>>{
-                {"1", "1", "12.5", "x"}, {"2", "1", "3", std::nullopt}, {"3", "2", "99", "l\"ast"}}));
-
-  const nlohmann::json report = Report("shop.json");
+  const nlohmann::json report = Report("odd.json");
   ASSERT_FALSE(report.is_discarded());
-  EXPECT_EQ(report["status"], "success");
-  EXPECT_EQ(report["file"], "complete");
-  ASSERT_EQ(report["tables"].size(), 2u);
-  EXPECT_EQ(report["tables"][1]["name"], "orders");
-  EXPECT_EQ(report["tables"][1]["rows_read"], 3);
-  EXPECT_EQ(report["tables"][1]["rows_written"], 3);
-  EXPECT_EQ(report["tables"][1]["rows_failed"], 0);
-  std::vector<std::string> kinds;
+  EXPECT_EQ(report["status"], "failure");
+  ASSERT_EQ(report["tables"].size(), 2u) << report.dump();
+  EXPECT_EQ(report["tables"][0]["rows_failed"], 1);
+  EXPECT_EQ(report["tables"][1]["name"], "old orders");
+  EXPECT_EQ(report["tables"][1]["rows_written"], 1);
+  std::vector<std::string> objects;
   for (const auto& object : report["objects"]) {
-    kinds.push_back(object["kind"]);
-    EXPECT_EQ(object["outcome"], "created") << object.dump();
+    objects.push_back(object["kind"].get<std::string>() + " " + object["name"].get<std::string>() + " " +
+                      object["outcome"].get<std::string>());
   }
-  EXPECT_EQ(kinds, (std::vector<std::string>{"primary key", "index", "primary key", "relationship", "view"}));
+  EXPECT_EQ(objects, (std::vector<std::string>{"primary key customers created", "primary key old orders created",
+                                               "relationship old orders created", "view v_text unsupported"}));
 }
 
 TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -145,13 +146,71 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
 }
 
 void ExpectGolden(const std::string& name, const std::string& actual) {
-  const std::string path = std::string(TABULON_SOURCE_DIR) + "/tests/source_sqlserver/golden/" + name;
+  ExpectGoldenFile("tests/source_sqlserver/golden/" + name, actual);
+}
+
+void ExpectGoldenFile(const std::string& relative_path, const std::string& actual) {
+  const std::string path = std::string(TABULON_SOURCE_DIR) + "/" + relative_path;
   const char* update = std::getenv("TABULON_UPDATE_GOLDEN");
   if (update != nullptr && std::string(update) == "1") {
     std::ofstream(path, std::ios::binary) << actual;
     return;
   }
   EXPECT_EQ(ReadTextFile(path), actual) << "golden file " << path << " differs (TABULON_UPDATE_GOLDEN=1 rewrites it)";
+}
+
+namespace {
+
+// EventLog row `i` as FreeTDS hands it over: NULLs, empty strings, quotes, pipes, backslashes,
+// unicode beyond the BMP and every 97th message 6,000 characters long.
+void MakeEventRow(size_t i, std::vector<std::optional<std::string>>& v) {
+  using tabulon::testing::kNull;
+  const auto n = std::to_string(i);
+  char at[32];
+  std::snprintf(at, sizeof at, "2024-%02zu-%02zu %02zu:%02zu:%02zu.%02zu%c", 1 + i / 1000 % 12, 1 + i / 40 % 28, i % 24,
+                i % 60, i * 7 % 60, i % 100, "037"[i % 3]);
+  v[0] = std::to_string(i + 1);
+  v[1] = at;
+  v[2] = i % 7 == 0 ? kNull : std::optional<std::string>(std::to_string(i % 6));
+  v[3] = i % 11 == 0 ? kNull : i % 11 == 1 ? "" : "app-" + std::to_string(i % 17) + (i % 5 == 0 ? "'s \"svc\"|x" : "");
+  v[4] = i % 13 == 0 ? kNull : i % 3 == 0 ? "Ærøskøbing\\Ølstykke" : i % 3 == 1 ? "用户" + n : "o'neil";
+  if (i % 19 == 0) {
+    v[5] = kNull;
+  } else if (i % 97 == 0) {
+    std::string text;
+    while (text.size() < 6000) text += "Größe 𝄞 '" + n + "' ";
+    v[5] = text;
+  } else {
+    v[5] = "Event " + n + " said 'hello' — “done” ✓\r\nline 2";
+  }
+  if (i % 3 == 0) {
+    v[6] = kNull;
+  } else {
+    const long cents = static_cast<long>(i * 37 % 100000) - 50000;
+    char amount[32];
+    std::snprintf(amount, sizeof amount, "%s%ld.%02ld", cents < 0 ? "-" : "", std::labs(cents) / 100,
+                  std::labs(cents) % 100);
+    v[6] = amount;
+  }
+  char payload[16];
+  std::snprintf(payload, sizeof payload, "%08zx", i * 2654435761u % 0xFFFFFFFFu);
+  v[7] = i % 4 == 0 ? kNull : std::optional<std::string>(payload);
+}
+
+}  // namespace
+
+void RecordEventLogRows(tabulon::testing::ReplayScript& script, const std::string& schema, size_t rows) {
+  using namespace data;
+  script.On(BuildSelectRowsStatement(SourceTable(schema, "EventLog"), ""))
+      .Column("EventID", DBTYPE_I4, 0, DBCOLUMNFLAGS_ISFIXEDLENGTH)
+      .Column("LoggedAt", DBTYPE_DBTIMESTAMP, 0, DBCOLUMNFLAGS_ISFIXEDLENGTH)
+      .Column("Level", DBTYPE_UI1)
+      .Column("Source", DBTYPE_STR, 50)
+      .Column("User", DBTYPE_WSTR, 60)
+      .Column("Message", DBTYPE_WSTR, 0, DBCOLUMNFLAGS_ISLONG | DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL)
+      .Column("Amount", DBTYPE_NUMERIC, 0, DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL, 12, 2)
+      .Column("Payload", DBTYPE_BYTES, 0, DBCOLUMNFLAGS_ISLONG | DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL)
+      .Generated(rows, MakeEventRow);
 }
 
 void RunPieces(data::Session* target, const std::string& text, workspace::OutputPane* pane) {

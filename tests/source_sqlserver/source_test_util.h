@@ -38,6 +38,13 @@ AccessTableContent ExpectedAccessTable(tabulon::testing::ReplayScript& script, c
 
 // Compares `actual` with golden/<name>; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
 void ExpectGolden(const std::string& name, const std::string& actual);
+// The same for a file named by its path below the source tree.
+void ExpectGoldenFile(const std::string& relative_path, const std::string& actual);
+
+// Records the rows of Tradewind's EventLog (realistic.replay gives its catalogue only): `rows`
+// generated rows with NULLs, empty strings, quotes, unicode beyond the BMP and long values;
+// `schema` as the fixture was loaded with.
+void RecordEventLogRows(tabulon::testing::ReplayScript& script, const std::string& schema, size_t rows = 10000);
 
 // Runs every ";"-separated piece of `text` on the target; each must succeed.
 void RunPieces(data::Session* target, const std::string& text, workspace::OutputPane* pane);

@@ -113,6 +113,11 @@ void ReplayScript::OnSchema(SchemaRowsetKind kind, SchemaRestrictions restrictio
   schemas_.push_back({kind, std::move(restrictions), std::move(rows)});
 }
 
+void ReplayScript::FailSchema(SchemaRowsetKind kind, SchemaRestrictions restrictions) {
+  std::lock_guard lock(mutex_);
+  schemas_.push_back({kind, std::move(restrictions), {}, true});
+}
+
 const std::vector<std::vector<std::optional<std::string>>>* ReplayScript::FindSchema(
     SchemaRowsetKind kind, const SchemaRestrictions& restrictions) const {
   std::lock_guard lock(mutex_);
@@ -121,7 +126,7 @@ const std::vector<std::vector<std::optional<std::string>>>* ReplayScript::FindSc
     return r;
   };
   for (auto it = schemas_.rbegin(); it != schemas_.rend(); ++it) {
-    if (it->kind == kind && normal(it->restrictions) == normal(restrictions)) return &it->rows;
+    if (it->kind == kind && normal(it->restrictions) == normal(restrictions)) return it->fails ? nullptr : &it->rows;
   }
   return nullptr;
 }

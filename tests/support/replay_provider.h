@@ -85,6 +85,9 @@ class ReplayScript {
   // standard ones); an unrecorded kind or restriction list fails the open.
   void OnSchema(data::SchemaRowsetKind kind, data::SchemaRestrictions restrictions,
                 std::vector<std::vector<std::optional<std::string>>> rows);
+  // From now on the schema rowset with these restrictions fails to open (as when the server
+  // refuses the catalogue query).
+  void FailSchema(data::SchemaRowsetKind kind, data::SchemaRestrictions restrictions);
 
   // Every statement executed so far, in order, known or not.
   std::vector<std::string> Executed() const;
@@ -116,6 +119,7 @@ class ReplayScript {
     data::SchemaRowsetKind kind;
     data::SchemaRestrictions restrictions;
     std::vector<std::vector<std::optional<std::string>>> rows;
+    bool fails = false;
   };
   std::vector<SchemaAnswer> schemas_;
 };
