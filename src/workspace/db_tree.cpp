@@ -222,7 +222,6 @@ void DbTreeView::RefreshTree() {
                                    {std::nullopt, std::nullopt, std::nullopt, "TABLE"}, &tables))) {
       while (NextListedRow(tables, output)) {
         std::string name = SlotText(tables, schema::kTableName);
-        if (name.find(' ') != std::string::npos) continue;
         const TreeNodeKind kind =
             SlotText(tables, schema::kTableType) == "VIEW" ? TreeNodeKind::kView : TreeNodeKind::kTable;
         tree.Insert(tables_folder, std::move(name), kind, SlotText(tables, schema::kTableSchema));

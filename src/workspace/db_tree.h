@@ -113,8 +113,8 @@ struct DbTreeView {
 
   // Rebuilds the tree from the connection's catalogue: the root (the data source's name, or
   // "DATABASES"), a database item per catalog (the file for the Jet provider), and under the
-  // current database a "Tables" and a "Views" folder. Tables whose name holds a blank, and
-  // views of the schemas sys and INFORMATION_SCHEMA, are left out.
+  // current database a "Tables" and a "Views" folder (every table, a name with a blank too; the
+  // views of the schemas sys and INFORMATION_SCHEMA left out).
   void RefreshTree();
 };
 
