@@ -448,7 +448,8 @@ TEST_F(Relationships, NumbersFollowEverySchemaChange) {
   ASSERT_TRUE(db_->InsertRows("Staff", {L({2})}).ok());
   ASSERT_TRUE(db_->InsertRows("Sales", {{int32_t{1}, int32_t{1}, int32_t{2}, Null{}}}).ok());
   // Renaming kept the relationships, their names for the tables and their enforcement.
-  for (const Relationship& r : db_->ListRelationships().value()) {
+  const std::vector<Relationship> renamed = db_->ListRelationships().value();
+  for (const Relationship& r : renamed) {
     EXPECT_TRUE(r.primary_table != "Customers" && r.foreign_table != "Orders") << r.name;
   }
   EXPECT_FALSE(db_->InsertRow("Sales", {int32_t{2}, int32_t{5}, Null{}, Null{}}).ok());
