@@ -94,6 +94,8 @@ void Parser::Close(Expression& e, size_t first_token) const {
 }
 
 Result<ExpressionPtr> Parser::ParseExpression() {
+  const Nesting level(*this);
+  RETURN_IF_ERROR(level.Check());
   const size_t first = p_;
   ASSIGN_OR_RETURN(ExpressionPtr left, ParseConjunction());
   while (IsWord(0, "or") || IsWord(0, "xor") || IsWord(0, "eqv") || IsWord(0, "imp")) {
@@ -126,6 +128,8 @@ Result<ExpressionPtr> Parser::ParseConjunction() {
 Result<ExpressionPtr> Parser::ParseNegation() {
   const size_t first = p_;
   if (IsWord(0, "not")) {
+    const Nesting level(*this);
+    RETURN_IF_ERROR(level.Check());
     ExpressionPtr node = NewNode(Kind::kNot, Peek().offset, first);
     ++p_;
     ASSIGN_OR_RETURN(node->left, ParseNegation());
@@ -215,8 +219,11 @@ Result<ExpressionPtr> Parser::ParseArithmetic() {
 // Signs before an operand: a sign right before a number belongs to the number (a literal such
 // as -5); any other sign is an operator on what follows it.
 Result<ExpressionPtr> Parser::ParseOperand() {
-  std::vector<size_t> signs;  // their tokens
-  while ((IsSymbol(0, "-") || IsSymbol(0, "+")) && !AtLiteral()) signs.push_back(p_++);
+  std::vector<size_t> signs;  // their tokens, each a level of the tree
+  while ((IsSymbol(0, "-") || IsSymbol(0, "+")) && !AtLiteral()) {
+    if (depth_ + signs.size() >= kMaxNesting) return TooDeep();
+    signs.push_back(p_++);
+  }
   ASSIGN_OR_RETURN(ExpressionPtr operand, ParsePrimary());
   for (auto sign = signs.rbegin(); sign != signs.rend(); ++sign) {
     ExpressionPtr node = NewNode(Kind::kUnary, t_[*sign].offset, *sign);

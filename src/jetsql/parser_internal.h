@@ -133,9 +133,31 @@ class Parser {
   Status ViewSource(jet::ViewDefinition* view, std::vector<std::string>* keys);
   Status ViewJoinOperand(jet::ViewDefinition* view, std::vector<std::string>* keys);
 
+  // Nesting (parentheses, function arguments, NOT, signs, subqueries, joins in parentheses) is
+  // limited, so no statement can exhaust the stack of the recursive descent. One Nesting object
+  // per level, for as long as the level is read.
+  static constexpr size_t kMaxNesting = 200;
+  class Nesting {
+   public:
+    explicit Nesting(Parser& parser) : parser_(parser) { ++parser_.depth_; }
+    ~Nesting() { --parser_.depth_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+    // The refusal when this level is one too many, else Ok.
+    Status Check() const { return parser_.depth_ <= kMaxNesting ? Status::Ok() : parser_.TooDeep(); }
+
+   private:
+    Parser& parser_;
+  };
+
+  Status TooDeep() const {
+    return SyntaxError(sql_, Peek().offset, "nested more than " + std::to_string(kMaxNesting) + " levels deep");
+  }
+
   std::string_view sql_;
   std::vector<Token> t_;
   size_t p_ = 0;
+  size_t depth_ = 0;
   // Set while a view's SELECT is read: its text is stored for Access, so a bare name must not
   // be one of Access's keywords (IsViewKeyword) and CASE is refused wherever it appears. A
   // query that is run reads any word that is not reserved as a column name.

@@ -226,6 +226,8 @@ Status Parser::ViewJoinOperand(jet::ViewDefinition* view, std::vector<std::strin
     if (IsWord(1, "select")) {
       return SyntaxError(sql_, Peek(1).offset, "a query in FROM is not supported (save it as a view)");
     }
+    const Nesting level(*this);
+    RETURN_IF_ERROR(level.Check());
     ++p_;
     RETURN_IF_ERROR(ViewSource(view, keys));
     return ExpectSymbol(")");

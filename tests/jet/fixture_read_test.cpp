@@ -1,7 +1,8 @@
 // Every table of every reference file reads back exactly as the independent reader's dump of it
-// says: table list, columns and types, stored row counts, and every value.
+// says: table list, columns and types, indexes, stored row counts, and every value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -123,7 +124,27 @@ TEST(FixtureRead, EveryTableMatchesItsDump) {
           EXPECT_EQ(column.scale, c["scale"].get<int>()) << column.name;
         }
       }
-      EXPECT_EQ(table->indexes.size(), t["indexes"].size());
+      // Indexes: numbers, key columns in order, kind and flags.
+      ASSERT_EQ(table->indexes.size(), t["indexes"].size());
+      for (const Json& want : t["indexes"]) {
+        const std::string index_name = want["name"];
+        auto index = std::find_if(table->indexes.begin(), table->indexes.end(),
+                                  [&](const IndexDefinition& i) { return i.name == index_name; });
+        ASSERT_NE(index, table->indexes.end()) << index_name;
+        EXPECT_EQ(index->logical_number, want["indexNumber"].get<uint32_t>()) << index_name;
+        EXPECT_EQ(index->real_number, want["indexDataNumber"].get<uint32_t>()) << index_name;
+        EXPECT_EQ(index->index_type == 1, want["primaryKey"].get<bool>()) << index_name;
+        EXPECT_EQ(index->flags, std::stoul(want["rawIndexFlags"].get<std::string>(), nullptr, 16)) << index_name;
+        ASSERT_EQ(index->columns.size(), want["columns"].size()) << index_name;
+        for (size_t k = 0; k < index->columns.size(); ++k) {
+          const auto column =
+              std::find_if(table->columns.begin(), table->columns.end(),
+                           [&](const ColumnDefinition& c) { return c.number == index->columns[k].column_number; });
+          ASSERT_NE(column, table->columns.end()) << index_name;
+          EXPECT_EQ(column->name, want["columns"][k]["name"].get<std::string>()) << index_name;
+          EXPECT_EQ(index->columns[k].ascending, want["columns"][k]["ascending"].get<bool>()) << index_name;
+        }
+      }
 
       auto rows = (*db)->ReadAllRows(*table);
       ASSERT_TRUE(rows.ok()) << rows.status().ToString();

@@ -279,6 +279,7 @@ TEST(LongValue, RefusesLoopsShortChainsAndImpossibleLengths) {
   EXPECT_FALSE(read(LongValueField(kLongValueInline, 5, 0, "abc")).ok());
   EXPECT_FALSE(read(LongValueField(kLongValueSingle, 3, (9u << 8) | 0)).ok());  // no page 9
   EXPECT_FALSE(read(LongValueField(kLongValueSingle, 3, (5u << 8) | 7)).ok());  // no row 7
+  EXPECT_FALSE(read(LongValueField(kLongValueKindMask, 3, 0, "abc")).ok());     // both kind bits
   EXPECT_FALSE(read("short").ok());
 }
 
