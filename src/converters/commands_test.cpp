@@ -254,6 +254,11 @@ TEST_F(CommandsTest, MigrateAndBackupQueueOneTaskPerConfirmedSelection) {
 }
 
 TEST_F(CommandsTest, DeleteAsksTwiceAndTakesOutWhatWasDropped) {
+  DeleteCommand(*wb_);  // not connected: the message under the command's own caption
+  ASSERT_EQ(prompt_.asked().size(), 1u);
+  EXPECT_EQ(prompt_.asked()[0].text, "No Source DataSource Connection!");
+  EXPECT_EQ(prompt_.asked()[0].caption, "Delete");
+  NewlyAsked();
   ConnectAndFill();
   workspace::DbTreeView& target = wb_->target_tree();
   DeleteCommand(*wb_);
