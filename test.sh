@@ -21,5 +21,5 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULON_TS
 cmake --build build/tsan -j "$jobs" --target converters_controller_test
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(ControllerTest|TaskListTest)\.' --timeout 300
 
-# The .mdb reader's fuzz target, for a bounded time.
+# The fuzz targets (the .mdb reader, the Access SQL parser), for a bounded time between them.
 bash scripts/fuzz_reader.sh "${TABULON_FUZZ_SECONDS:-60}"

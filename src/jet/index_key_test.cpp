@@ -191,24 +191,6 @@ TEST(CjkKeyTest, OtherCharactersAreStillRefused) {
   EXPECT_FALSE(HasGeneralSortCodes("\xFF"));  // not UTF-8
 }
 
-TEST(CjkKeyTest, DescendingKeysReverseTheOrder) {
-  ColumnDefinition column = NewColumn("Name", ColumnType::kText, 40);
-  const std::vector<std::string> ascending_order = {"Tokyo", "\xE4\xB8\x80", "\xE3\x8A\x80",  // 一 ㊀
-                                                    "\xE4\xBA\xA4", "\xE6\xBC\xA2"};          // 交 漢
-  std::vector<std::string> up;
-  std::vector<std::string> down;
-  for (const std::string& text : ascending_order) {
-    std::string key;
-    ASSERT_TRUE(AppendColumnKey(column, Value{text}, true, key).ok());
-    up.push_back(key);
-    key.clear();
-    ASSERT_TRUE(AppendColumnKey(column, Value{text}, false, key).ok());
-    down.push_back(key);
-  }
-  EXPECT_TRUE(std::is_sorted(up.begin(), up.end()));
-  EXPECT_TRUE(std::is_sorted(down.rbegin(), down.rend()));
-}
-
 // End to end: CJK table, column and index names; a primary key and a unique index over CJK
 // text, written, checked, reopened, sought and read back by both readers.
 TEST(CjkKeyTest, CjkIndexesAndNamesSurviveTheRoundTrip) {

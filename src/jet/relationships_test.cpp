@@ -456,24 +456,6 @@ TEST_F(Relationships, NumbersFollowEverySchemaChange) {
   ExpectSound();
 }
 
-TEST_F(Relationships, ForeignKeyAddedBeforeAndAfterRows) {
-  MakeLongs("P", {"ID"}, {"ID"});
-  MakeLongs("Before", {"ID", "PID"}, {"ID"});
-  MakeLongs("After", {"ID", "PID"}, {"ID"});
-  Relate(Rel("PBefore", "P", {"ID"}, "Before", {"PID"}));
-  std::vector<Row> parents, children;
-  for (int i = 0; i < 3000; ++i) {
-    parents.push_back({int32_t{i}});
-    children.push_back({int32_t{i}, i % 7 == 0 ? Value(Null{}) : Value(int32_t{(i * 31) % 3000})});
-  }
-  ASSERT_TRUE(db_->InsertRows("P", parents).ok());
-  ASSERT_TRUE(db_->InsertRows("Before", children).ok());
-  ASSERT_TRUE(db_->InsertRows("After", children).ok());
-  Relate(Rel("PAfter", "P", {"ID"}, "After", {"PID"}));
-  EXPECT_EQ(db_->SeekIndex("After", "PAfter", {int32_t{31}})->size(), 1u);
-  ExpectSound();
-}
-
 // Cascade rules in MSysRelationships and in both records: byte 21 updates, byte 22 deletes
 // (1) or sets Null (2).
 TEST_F(Relationships, CascadeBytesOnBothSides) {

@@ -51,12 +51,6 @@ std::string Le32(uint32_t v) {
   return s;
 }
 
-TEST(Header, MaskIsTheFixedRc4Keystream) {
-  const uint8_t expected[16] = {0xB5, 0x6F, 0x03, 0x62, 0x61, 0x08, 0xC2, 0x55,
-                                0xEB, 0xA9, 0x67, 0x72, 0x43, 0x3F, 0x00, 0x9C};
-  EXPECT_EQ(std::memcmp(HeaderMask().data(), expected, 16), 0);
-}
-
 TEST(Header, DecodesAndRefusesWhatItCannotRead) {
   std::vector<uint8_t> page(kPageSize);
   std::memcpy(page.data() + 4, kEngineName, 15);
