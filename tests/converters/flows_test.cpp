@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "converters/work_folders.h"
 #include "converters/workbench.h"
 #include "data/providers/jet/jet_provider.h"
+#include "data/regex_helper.h"
 #include "data/statement.h"
 #include "jet_readers.h"
 #include "source_sqlserver/translate.h"
@@ -187,7 +187,7 @@ class FlowsTest : public ::testing::Test {
       for (size_t at; (at = shown.find(folder_.string())) != std::string::npos;)
         shown.replace(at, folder_.string().size(), "<folder>");
       text += std::string(kMarks[static_cast<int>(line.severity)]) +
-              std::regex_replace(shown, std::regex("\\]\\([0-9]+\\)"), "](N)") + "\n";
+              data::RegexReplace(shown, "\\]\\([0-9]+\\)", "](N)") + "\n";
     }
     wb_->output().Clear();
     text += states_;
