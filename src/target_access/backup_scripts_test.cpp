@@ -216,9 +216,10 @@ void ExpectBackUpAndRestoreEqual(const fs::path& backed_up, const std::string& n
   EXPECT_EQ(testing::CompareCopiedFile(backed_up.string(), target.path.string(), views), std::vector<std::string>{});
 }
 
-// A file with every column type, NULLs, quotes, line breaks, text beyond Latin-1, long memo and
-// binary values, names with blanks and reserved words, and a view over a join (views over views,
-// made in an order their names do not give, are in the CLI's round trip).
+// A file with every column type (nullable and required, fixed and variable binary), NULLs, quotes,
+// line breaks, text beyond Latin-1, long memo and binary values, names with blanks and reserved
+// words, and a view over a join (views over views, made in an order their names do not give, are
+// in the CLI's round trip).
 TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
   const fs::path path = Scratch("all_types.mdb");
   {
@@ -227,8 +228,10 @@ TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
     ASSERT_TRUE(
         t.Run("create table `Select` (Id COUNTER, Flag BIT, B1 BYTE, S SHORT NOT NULL DEFAULT 7, L LONG, "
               "F SINGLE, D DOUBLE, C CURRENCY, Dec DECIMAL(28,6), Dt DATETIME, G GUID, T VARCHAR(255), "
-              "Bin VARBINARY(255), M LONGTEXT, O LONGBINARY, `Blank Name` VARCHAR(10) DEFAULT 'x''y')"));
-    ASSERT_TRUE(t.Run("create table `Order Lines` (`Line No` LONG NOT NULL, Item VARCHAR(40) NOT NULL, Qty DOUBLE)"));
+              "Bin VARBINARY(255), M LONGTEXT, O LONGBINARY, `Blank Name` VARCHAR(10) NOT NULL DEFAULT 'x''y')"));
+    ASSERT_TRUE(
+        t.Run("create table `Order Lines` (`Line No` LONG NOT NULL, Item VARCHAR(40) NOT NULL, Qty DOUBLE, "
+              "Code BINARY(4) NOT NULL, Note LONGTEXT NOT NULL, Pic LONGBINARY NOT NULL)"));
     std::string memo;  // as an SQL string's inside
     for (int i = 0; i < 2500; ++i) memo += "line " + std::to_string(i) + " it''s \"quoted\";\r\n";
     std::string ole = "0x";
@@ -244,8 +247,8 @@ TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
     ASSERT_TRUE(
         t.Run("insert into `Select` values (9, FALSE, 0, 1, 1, 1.1, 0.1, 0.0001, 0.000001, "
               "#1753-01-01 23:59:59.999#, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', '', 0x, '', 0x, 'z')"));
-    ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'a', 1.5)"));
-    ASSERT_TRUE(t.Run("insert into `Order Lines` values (5, 'b', NULL)"));
+    ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'a', 1.5, 0x01020304, 'n', 0xFF)"));
+    ASSERT_TRUE(t.Run("insert into `Order Lines` values (5, 'b', NULL, 0x05, 'm', 0x00)"));
     ASSERT_TRUE(
         t.Run("create view Joined as select s.T, o.Item from `Select` as s left join `Order Lines` as o "
               "on s.Id = o.`Line No` where s.Flag = True order by o.Item desc"));

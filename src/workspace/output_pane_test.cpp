@@ -12,35 +12,28 @@ namespace {
 
 LocalTime FixedTime() { return {2011, 3, 2, 9, 5, 3, 7}; }
 
+// A marker at the start sets the severity and is dropped; anywhere else, or in plain text
+// (which is never a format either), it is text.
 TEST(OutputPaneTest, TimestampAndMarkers) {
   OutputPane pane(FixedTime);
   WriteOutput(&pane, "E::No Connection!");
-  WriteOutput(&pane, "S::%d done", 3);
   WriteOutput(&pane, "T::%s", "provider text");
+  WriteOutput(&pane, "S::%d done", 3);
   WriteOutput(&pane, "plain E:: in the middle");
+  WriteOutputText(&pane, "E::%s%n%d 100% sure");
   WriteOutput(&pane, "E:");
+  WriteOutput(nullptr, "ignored %d", 1);  // a null pane is not a crash
   const std::vector<OutputLine> lines = pane.Lines();
-  ASSERT_EQ(lines.size(), 5u);
-
+  ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[0].Full(), "2011/03/02 09:05:03:007 No Connection!");
   EXPECT_EQ(lines[0].severity, Severity::kError);
-  EXPECT_EQ(lines[1].text, "3 done");
-  EXPECT_EQ(lines[2].text, "provider text");
-  EXPECT_EQ(lines[2].severity, Severity::kWarning);
-  // Only a marker at the start counts.
-  for (int i : {0, 1, 2}) EXPECT_NE(lines[i].severity, Severity::kPlain);
-  for (int i : {3, 4}) EXPECT_EQ(lines[i].severity, Severity::kPlain);
+  EXPECT_EQ(lines[1].severity, Severity::kWarning);
+  EXPECT_NE(lines[2].severity, Severity::kPlain);
+  EXPECT_EQ(lines[2].text, "3 done");
+  for (int i : {3, 4, 5}) EXPECT_EQ(lines[i].severity, Severity::kPlain);
   EXPECT_EQ(lines[3].text, "plain E:: in the middle");
-  EXPECT_EQ(lines[4].text, "E:");
-}
-
-TEST(OutputPaneTest, PlainTextIsNeverAFormatNorAMarker) {
-  OutputPane pane(FixedTime);
-  WriteOutputText(&pane, "E::%s%n%d 100% sure");
-  ASSERT_EQ(pane.LineCount(), 1u);
-  EXPECT_EQ(pane.Lines()[0].text, "E::%s%n%d 100% sure");
-  EXPECT_EQ(pane.Lines()[0].severity, Severity::kPlain);
-  WriteOutput(nullptr, "ignored %d", 1);  // a null pane is not a crash
+  EXPECT_EQ(lines[4].text, "E::%s%n%d 100% sure");
+  EXPECT_EQ(lines[5].text, "E:");
 }
 
 TEST(OutputPaneTest, LongMessagesAreCutAtACharacterBoundary) {

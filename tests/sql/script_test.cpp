@@ -4,8 +4,11 @@
 //   statement error <text>    it must fail with a message containing <text>; nothing changes
 //   query                     its rows, after a line "----", one line per row, values
 //                             separated by " | ", NULL as NULL
+//   view <name>               no statement; after "----" the Access SQL text the saved query
+//                             <name> reads back with, line by line
 // Lines starting with '#' are comments. At the end every user table is compared, value by
-// value, with what mdb-reader and mdbtools read from the file.
+// value, with what mdb-reader and mdbtools read from the file, and mdb-queries must list every
+// view a "view" record checked.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -44,8 +47,8 @@ std::string RowText(const jet::Row& row) {
 
 struct Record {
   size_t line = 0;
-  std::string kind;      // "statement ok", "statement error", "query"
-  std::string expected;  // error text
+  std::string kind;      // "statement ok", "statement error", "query", "view"
+  std::string expected;  // error text, view name
   std::string sql;
   std::vector<std::string> rows;
 };
@@ -74,6 +77,9 @@ std::vector<Record> ReadScript(const fs::path& path) {
       } else if (line.rfind("statement error", 0) == 0) {
         current->kind = "statement error";
         current->expected = line.size() > 16 ? line.substr(16) : "";
+      } else if (line.rfind("view ", 0) == 0) {
+        current->kind = "view";
+        current->expected = line.substr(5);
       } else {
         current->kind = "bad record: " + line;
       }
@@ -101,8 +107,18 @@ TEST_P(ScriptTest, Runs) {
   auto db = jet::Database::Create(file.string());
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   Session session(**db);
+  std::vector<std::string> views;
   for (const Record& r : ReadScript(script)) {
     SCOPED_TRACE(script.filename().string() + ":" + std::to_string(r.line) + ": " + r.sql);
+    if (r.kind == "view") {
+      auto sql = (*db)->GetQuerySql(r.expected);
+      ASSERT_TRUE(sql.ok()) << sql.status().ToString();
+      std::string expected;
+      for (const std::string& row : r.rows) expected += (expected.empty() ? "" : "\n") + row;
+      EXPECT_EQ(*sql, expected);
+      views.push_back(r.expected);
+      continue;
+    }
     auto result = session.Execute(r.sql);
     if (r.kind == "statement ok") {
       EXPECT_TRUE(result.ok()) << result.status().ToString();
@@ -138,6 +154,13 @@ TEST_P(ScriptTest, Runs) {
   }
   for (const auto& [table, rows] : contents) {
     EXPECT_EQ(testing::CompareTableWithReaders(file.string(), table.name, table.columns, rows), "") << table.name;
+  }
+  if (views.empty()) return;
+  auto listed = testing::MdbToolsQueries(file.string());
+  ASSERT_TRUE(listed.ok()) << listed.status().ToString();
+  for (const std::string& view : views) {
+    EXPECT_NE(std::find(listed->begin(), listed->end(), view), listed->end()) << view;
+    EXPECT_TRUE(testing::MdbToolsQuerySql(file.string(), view).ok()) << view;
   }
 }
 
