@@ -1,14 +1,12 @@
-// The parser's statement shapes and the type words. Literals, value conversion, LIKE, refused
-// statements with their texts and positions, the executor and the file it writes are covered by
-// the scripts in tests/sql (convert.test, errors.test, types.test and the others).
+// The parser's statement shapes. Type words, literals, value conversion, LIKE, refused statements
+// with their texts and positions, the executor and the file it writes are covered by the scripts
+// in tests/sql (types.test, convert.test, errors.test and the others).
 #include <gtest/gtest.h>
 
 #include "jetsql/parser.h"
 
 namespace tabulon::jetsql {
 namespace {
-
-using jet::ColumnType;
 
 template <typename T>
 T Parsed(std::string_view sql) {
@@ -26,7 +24,8 @@ std::string ErrorOf(std::string_view sql) {
   return statement.ok() ? "(parsed)" : statement.status().message();
 }
 
-TEST(Parser, CreateTableKeepsNullabilityDefaultsAndConstraints) {
+// What the columns become in the file is in tests/sql/types.test ("columns" records).
+TEST(Parser, CreateTableKeepsDefaultsAndConstraints) {
   auto t = Parsed<CreateTable>(
       "CREATE TABLE [Order Lines] (`ID` COUNTER NOT NULL CONSTRAINT pk PRIMARY KEY, "
       "Qty Short NOT NULL default 0 , Note VarChar (20) default 'a,b' NULL, "
@@ -34,14 +33,7 @@ TEST(Parser, CreateTableKeepsNullabilityDefaultsAndConstraints) {
       "CONSTRAINT u UNIQUE (Qty DESC, Note))");
   EXPECT_EQ(t.table, "Order Lines");
   ASSERT_EQ(t.columns.size(), 5u);
-  EXPECT_TRUE(t.columns[0].auto_number);
-  EXPECT_TRUE(t.columns[1].not_null);
-  EXPECT_EQ(t.columns[1].default_value, "0");
-  EXPECT_EQ(t.columns[2].type, ColumnType::kText);
-  EXPECT_EQ(t.columns[2].size, 20);
   EXPECT_EQ(t.columns[2].default_value, "'a,b'");
-  EXPECT_FALSE(t.columns[2].not_null);
-  EXPECT_EQ(t.columns[3].default_value, "Now()");
   ASSERT_EQ(t.constraints.size(), 3u);
   EXPECT_EQ(t.constraints[0].kind, Constraint::Kind::kPrimaryKey);
   EXPECT_EQ(t.constraints[0].name, "pk");
@@ -84,41 +76,6 @@ TEST(Parser, EmptyStatementNamesWhatCanStartOne) {
   EXPECT_EQ(ErrorOf(""),
             "syntax error at line 1, column 1: expected CREATE, ALTER, DROP, "
             "INSERT, DELETE or SELECT but found the end of the statement");
-}
-
-TEST(TypeWords, MigrationWordsAndSynonyms) {
-  struct Case {
-    const char* word;
-    std::vector<uint32_t> args;
-    ColumnType type;
-    uint16_t size;
-    uint8_t scale;
-  };
-  const Case cases[] = {
-      {"Bit", {}, ColumnType::kBoolean, 0, 0},       {"YESNO", {}, ColumnType::kBoolean, 0, 0},
-      {"GUID", {}, ColumnType::kGuid, 0, 0},         {"Byte", {}, ColumnType::kByte, 0, 0},
-      {"Short", {}, ColumnType::kInteger, 0, 0},     {"smallint", {}, ColumnType::kInteger, 0, 0},
-      {"Long", {}, ColumnType::kLong, 0, 0},         {"INTEGER", {}, ColumnType::kLong, 0, 0},
-      {"Single", {}, ColumnType::kSingle, 0, 0},     {"REAL", {}, ColumnType::kSingle, 0, 0},
-      {"Double", {}, ColumnType::kDouble, 0, 0},     {"FLOAT", {}, ColumnType::kDouble, 0, 0},
-      {"NUMERIC", {}, ColumnType::kDouble, 0, 0},    {"Numeric", {18, 2}, ColumnType::kNumeric, 18, 2},
-      {"DECIMAL", {}, ColumnType::kNumeric, 18, 0},  {"Currency", {}, ColumnType::kCurrency, 0, 0},
-      {"DateTime", {}, ColumnType::kDateTime, 0, 0}, {"VarChar", {50}, ColumnType::kText, 50, 0},
-      {"TEXT", {}, ColumnType::kText, 255, 0},       {"CHAR", {5}, ColumnType::kText, 5, 0},
-      {"LongText", {}, ColumnType::kMemo, 0, 0},     {"MEMO", {}, ColumnType::kMemo, 0, 0},
-      {"Binary", {8}, ColumnType::kBinary, 8, 0},    {"VARBINARY", {}, ColumnType::kBinary, 255, 0},
-      {"LongBinary", {}, ColumnType::kOle, 0, 0},    {"OLEOBJECT", {}, ColumnType::kOle, 0, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.word);
-    auto r = ResolveTypeWord(c.word, c.args);
-    ASSERT_TRUE(r.ok()) << r.status().ToString();
-    EXPECT_EQ(r->type, c.type);
-    EXPECT_EQ(r->size, c.size);
-    EXPECT_EQ(r->scale, c.scale);
-  }
-  EXPECT_TRUE(ResolveTypeWord("COUNTER", {})->auto_number);
-  EXPECT_TRUE(ResolveTypeWord("AutoIncrement", {1, 1})->auto_number);
 }
 
 }  // namespace

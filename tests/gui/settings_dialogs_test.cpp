@@ -1,7 +1,7 @@
 // The connection settings dialog over a real Workbench, a scripted prompt and a tabulon.cfg in a
 // scratch folder: the file's fields reach the dialog and back, the provider fills the source
 // names (this computer's alias first when the file names none), the file chooser and the new
-// target file, and the buttons reach the core. The driver check shows its rows and leads on.
+// target file, and the buttons reach the core. The driver check's buttons lead on.
 #include <QtTest>
 #include <QtWidgets>
 #include <memory>
@@ -121,11 +121,9 @@ class SettingsDialogTest : public QObject {
     const tabulon::config::Settings saved = OpenDialog()->CurrentSettings();
     QVERIFY(saved.source.user_id == "Operator" && !saved.auto_backup && saved.use_config_file);
     QCOMPARE(connect_calls_, 0);
-  }
 
-  // Without a stored source name the alias named like this computer is selected (in any case);
-  // a stored name wins.
-  void selectsThisComputersAlias() {
+    // Without a stored source name the alias named like this computer is selected (in any case);
+    // a stored name wins.
     QVERIFY(testing::WriteBytes(Path("tabulon.cfg"), Config("true", "")));
     QCOMPARE(OpenDialog()->source_name_combo(0)->currentText(), QSysInfo::machineHostName().toUpper());
     QVERIFY(testing::WriteBytes(Path("tabulon.cfg"), Config("true", "zeta")));
@@ -192,18 +190,9 @@ class SettingsDialogTest : public QObject {
     QVERIFY(connect_calls_ == 2 && prompt_->texts().size() == asked + 1);
   }
 
-  // The rows reach the screen; "Open Config" is the default (Enter takes it even while run
-  // modally), Cancel rejects.
-  void driverCheckRowsAndButtons() {
-    tabulon::converters::DriverCheckRows rows;
-    rows.source = {{"Provider A", "Installed", "Usable"}, {"Provider B", "Not Installed", "Unusable"}};
-    rows.target = {{"Driver C", "N/A", "usable"}};
-    tabulon::gui::DriverCheckDialog dialog(rows);
-    QStringList shown;
-    for (const QLabel* label : dialog.findChildren<QLabel*>()) shown << label->text();
-    for (const auto& row : {rows.source[0], rows.source[1], rows.target[0]}) {
-      for (const std::string& text : {row.name, row.installed, row.usable}) QVERIFY(shown.contains(text.c_str()));
-    }
+  // "Open Config" is the default (Enter takes it even while run modally), Cancel rejects.
+  void driverCheckButtons() {
+    tabulon::gui::DriverCheckDialog dialog(tabulon::converters::DriverCheckRows{});
     QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Return); });
     QCOMPARE(dialog.exec(), tabulon::gui::DriverCheckDialog::kOpenConfig);
     dialog.show();

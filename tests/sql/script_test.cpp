@@ -6,6 +6,9 @@
 //                             separated by " | ", NULL as NULL
 //   view <name>               no statement; after "----" the Access SQL text the saved query
 //                             <name> reads back with, line by line
+//   columns <table>           no statement; after "----" one line per column as the file holds
+//                             it: name | type | length | precision | scale | auto number |
+//                             required | default
 // Lines starting with '#' are comments. At the end every user table is compared, value by
 // value, with what mdb-reader and mdbtools read from the file, and mdb-queries must list every
 // view a "view" record checked.
@@ -16,6 +19,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <fmt/format.h>
 
 #include "jet/database.h"
 #include "jet/values.h"
@@ -47,8 +52,8 @@ std::string RowText(const jet::Row& row) {
 
 struct Record {
   size_t line = 0;
-  std::string kind;      // "statement ok", "statement error", "query", "view"
-  std::string expected;  // error text, view name
+  std::string kind;      // "statement ok", "statement error", "query", "view", "columns"
+  std::string expected;  // error text, view or table name
   std::string sql;
   std::vector<std::string> rows;
 };
@@ -77,9 +82,9 @@ std::vector<Record> ReadScript(const fs::path& path) {
       } else if (line.rfind("statement error", 0) == 0) {
         current->kind = "statement error";
         current->expected = line.size() > 16 ? line.substr(16) : "";
-      } else if (line.rfind("view ", 0) == 0) {
-        current->kind = "view";
-        current->expected = line.substr(5);
+      } else if (line.rfind("view ", 0) == 0 || line.rfind("columns ", 0) == 0) {
+        current->kind = line.substr(0, line.find(' '));
+        current->expected = line.substr(line.find(' ') + 1);
       } else {
         current->kind = "bad record: " + line;
       }
@@ -117,6 +122,17 @@ TEST_P(ScriptTest, Runs) {
       for (const std::string& row : r.rows) expected += (expected.empty() ? "" : "\n") + row;
       EXPECT_EQ(*sql, expected);
       views.push_back(r.expected);
+      continue;
+    }
+    if (r.kind == "columns") {
+      auto table = (*db)->GetTable(r.expected);
+      ASSERT_TRUE(table.ok()) << table.status().ToString();
+      std::vector<std::string> columns;
+      for (const jet::ColumnDefinition& c : table->columns) {
+        columns.push_back(fmt::format("{} | {} | {} | {} | {} | {} | {} | {}", c.name, jet::ColumnTypeName(c.type),
+                                      c.length, c.precision, c.scale, c.auto_number(), c.required, c.default_value));
+      }
+      EXPECT_EQ(columns, r.rows);
       continue;
     }
     auto result = session.Execute(r.sql);
