@@ -1,7 +1,7 @@
 // Backup scripts and their restore through the built-in provider: the exact texts of the three
 // producers, the statement reader, what the restore reports, and round trips (back up, restore
 // into a new file, compare with the backed-up file through the engine and both independent readers)
-// for a file with every column type (every fixture file makes the same trip in the CLI tests).
+// for tables with every column type (every fixture file makes the same trip in the CLI tests).
 #include "target_access/backup_scripts.h"
 
 #include <gtest/gtest.h>
@@ -182,46 +182,14 @@ TEST(BackupScripts, StatementReader) {
   EXPECT_TRUE(rows.unbalanced());
 }
 
-// Backs up every table and view of `backed_up` as the backup flows lay the folder out, restores
-// the folder into a new file, and expects no failure line and both files equal.
-void ExpectBackUpAndRestoreEqual(const fs::path& backed_up, const std::string& name, const std::string& counts) {
-  const fs::path folder = Scratch(name);
-  fs::remove_all(folder);
-  std::vector<std::string> views;
-  {
-    Target source(backed_up, false);
-    ASSERT_TRUE(source.opened) << backed_up;
-    fs::create_directories(folder / "DATA");
-    for (const std::string& table : source.Objects("TABLE")) {
-      const std::string file = MakeSafeFileName(table);
-      WriteText(folder / "TABLES" / (file + ".tbl"), TableDefinitionScript(source.owner, source.session(), table));
-      EXPECT_EQ(TableDataScript(source.owner, source.session(), table, (folder / "DATA" / (file + ".data")).string()),
-                kRowsWritten);
-    }
-    views = source.Objects("VIEW");
-    for (const std::string& view : views) {
-      WriteText(folder / "VIEWS" / (MakeSafeFileName(view) + ".vw"),
-                ViewDefinitionScript(source.owner, source.session(), view));
-    }
-  }
-  Target target(Scratch(name + "_restored.mdb"));
-  Result<RestoreResult> result = RestoreBackup(target.owner, target.session(), folder.string());
-  ASSERT_TRUE(result.ok()) << result.status().message();
-  EXPECT_EQ(Joined(result->tables_restored, result->rows_restored, result->views_restored), counts);
-  for (const workspace::OutputLine& line : target.pane.Lines()) {
-    EXPECT_NE(line.severity, workspace::Severity::kWarning) << line.text;
-  }
-  data::CloseConnection(target.connection);
-  fs::remove_all(folder);
-  EXPECT_EQ(testing::CompareCopiedFile(backed_up.string(), target.path.string(), views), std::vector<std::string>{});
-}
-
-// A file with every column type (nullable and required, fixed and variable binary), NULLs, quotes,
-// line breaks, text beyond Latin-1, long memo and binary values, names with blanks and reserved
-// words, and a view over a join (views over views, made in an order their names do not give, are
-// in the CLI's round trip).
+// Tables backed up as the backup flows lay the folder out and restored into a new file, which must
+// equal the first (no failure line): every column type (nullable and required, fixed and variable
+// binary), NULLs, quotes, line breaks, text beyond Latin-1, long memo and binary values, names
+// with blanks and reserved words. Views make the trip in the CLI's and the flows' round trips.
 TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
-  const fs::path path = Scratch("all_types.mdb");
+  const fs::path path = Scratch("all_types.mdb"), folder = Scratch("all_types");
+  fs::remove_all(folder);
+  fs::create_directories(folder / "DATA");
   {
     Target t(path);
     ASSERT_TRUE(t.opened);
@@ -249,11 +217,23 @@ TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
               "#1753-01-01 23:59:59.999#, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', '', 0x, '', 0x, 'z')"));
     ASSERT_TRUE(t.Run("insert into `Order Lines` values (1, 'a', 1.5, 0x01020304, 'n', 0xFF)"));
     ASSERT_TRUE(t.Run("insert into `Order Lines` values (5, 'b', NULL, 0x05, 'm', 0x00)"));
-    ASSERT_TRUE(
-        t.Run("create view Joined as select s.T, o.Item from `Select` as s left join `Order Lines` as o "
-              "on s.Id = o.`Line No` where s.Flag = True order by o.Item desc"));
+    for (const std::string table : {"Select", "Order Lines"}) {
+      const std::string file = MakeSafeFileName(table);
+      WriteText(folder / "TABLES" / (file + ".tbl"), TableDefinitionScript(t.owner, t.session(), table));
+      EXPECT_EQ(TableDataScript(t.owner, t.session(), table, (folder / "DATA" / (file + ".data")).string()),
+                kRowsWritten);
+    }
   }
-  ExpectBackUpAndRestoreEqual(path, "all_types", "2 5 1");
+  Target copy(Scratch("all_types_restored.mdb"));
+  Result<RestoreResult> result = RestoreBackup(copy.owner, copy.session(), folder.string());
+  ASSERT_TRUE(result.ok()) << result.status().message();
+  EXPECT_EQ(Joined(result->tables_restored, result->rows_restored), "2 5");
+  for (const workspace::OutputLine& line : copy.pane.Lines()) {
+    EXPECT_NE(line.severity, workspace::Severity::kWarning) << line.text;
+  }
+  copy.Close();
+  fs::remove_all(folder);
+  EXPECT_EQ(testing::CompareCopiedFile(path.string(), copy.path.string(), {}), std::vector<std::string>{});
 }
 
 TEST(RestoreBackup, FailuresAreCountedAndReported) {

@@ -9,7 +9,6 @@
 #include "data/db_connection.h"
 #include "data/provider_registry.h"
 #include "data/providers/jet/jet_provider.h"
-#include "data/schema_rowset.h"
 #include "data/statement.h"
 #include "workspace/statement_output.h"
 #include "target_access/access_files.h"
@@ -48,17 +47,6 @@ struct JetTarget {
     std::vector<std::string> out = Texts(pane);
     pane.Clear();
     return out;
-  }
-  // The names the TABLES schema rowset lists with `type`.
-  std::vector<std::string> Objects(const std::string& type) {
-    std::vector<std::string> names;
-    data::TextRowset rowset;
-    data::OpenSchemaRowset(session(), data::SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, std::nullopt, type},
-                           &rowset);
-    while (rowset.has_rowset() && data::MoveNextRow(rowset) == data::S_OK) {
-      names.emplace_back(rowset.buffer().Value(data::schema::kTableName));
-    }
-    return names;
   }
 
   std::filesystem::path path;
