@@ -90,7 +90,7 @@ class MainDialogTest : public QObject {
   void CommandsReachTheirOperations() {
     Fixture f(/*tips=*/true);
     MainDialog& w = *f.window;
-    QCOMPARE(w.output_tabs()->indexOf(w.hint_box()), gui::kTipsTab);
+    QCOMPARE(w.output_tabs()->indexOf(w.hint_box()), gui::kTipsTab);  // on from the settings file
     const QString settings = "tabulon::gui::ConnectionSettingsDialog", about = "tabulon::gui::AboutDialog";
     const QString migrate = "Please confirm your Target Database Connection is valid!";
     const QString backup = "Please confirm your target Database connected SUCCESSFULLY!";
@@ -126,7 +126,6 @@ class MainDialogTest : public QObject {
     std::thread([&] { f.owner->ShowHint("from a task"); }).join();
     hints.prepend("from a task");
     QTRY_COMPARE(w.hint_box()->hints(), hints);
-    QVERIFY(w.hint_box()->toPlainText().startsWith(QStringLiteral("F1 to Help:\n") + hints.join('\n')));
 
     // "Open Config" of the driver check leads on to the settings; F1 opens the manual.
     f.events.clear();

@@ -9,6 +9,8 @@
 //   columns <table>           no statement; after "----" one line per column as the file holds
 //                             it: name | type | length in bytes | precision | scale |
 //                             auto number | required
+//   indexes <table>           the same for its indexes: name | columns (DESC when descending) |
+//                             unique, primary, foreign, cascade-update, cascade-delete
 // Lines starting with '#' are comments. At the end every user table is compared, value by
 // value, with what mdb-reader and mdbtools read from the file, and mdb-queries must list every
 // view a "view" record checked.
@@ -52,7 +54,7 @@ std::string RowText(const jet::Row& row) {
 
 struct Record {
   size_t line = 0;
-  std::string kind;      // "statement ok", "statement error", "query", "view", "columns"
+  std::string kind;      // "statement ok", "statement error", "query", "view", "columns", "indexes"
   std::string expected;  // error text, view or table name
   std::string sql;
   std::vector<std::string> rows;
@@ -82,7 +84,7 @@ std::vector<Record> ReadScript(const fs::path& path) {
       } else if (line.rfind("statement error", 0) == 0) {
         current->kind = "statement error";
         current->expected = line.size() > 16 ? line.substr(16) : "";
-      } else if (line.rfind("view ", 0) == 0 || line.rfind("columns ", 0) == 0) {
+      } else if (line.rfind("view ", 0) == 0 || line.rfind("columns ", 0) == 0 || line.rfind("indexes ", 0) == 0) {
         current->kind = line.substr(0, line.find(' '));
         current->expected = line.substr(line.find(' ') + 1);
       } else {
@@ -124,15 +126,33 @@ TEST_P(ScriptTest, Runs) {
       views.push_back(r.expected);
       continue;
     }
-    if (r.kind == "columns") {
+    if (r.kind == "columns" || r.kind == "indexes") {
       auto table = (*db)->GetTable(r.expected);
       ASSERT_TRUE(table.ok()) << table.status().ToString();
-      std::vector<std::string> columns;
+      std::vector<std::string> lines;
       for (const jet::ColumnDefinition& c : table->columns) {
-        columns.push_back(fmt::format("{} | {} | {} | {} | {} | {} | {}", c.name, jet::ColumnTypeName(c.type), c.length,
-                                      c.precision, c.scale, c.auto_number(), c.required));
+        if (r.kind != "columns") break;
+        lines.push_back(fmt::format("{} | {} | {} | {} | {} | {} | {}", c.name, jet::ColumnTypeName(c.type), c.length,
+                                    c.precision, c.scale, c.auto_number(), c.required));
       }
-      EXPECT_EQ(columns, r.rows);
+      for (const jet::IndexDefinition& index : table->indexes) {
+        if (r.kind != "indexes") break;
+        std::string columns, kinds;
+        for (const jet::IndexColumn& key : index.columns) {
+          for (const jet::ColumnDefinition& c : table->columns) {
+            if (c.number == key.column_number) columns += (columns.empty() ? "" : ", ") + c.name;
+          }
+          if (!key.ascending) columns += " DESC";
+        }
+        const std::pair<bool, const char*> marks[] = {{(index.flags & 0x01) != 0, " unique"},
+                                                      {index.index_type == 0x01, " primary"},
+                                                      {index.index_type == 0x02, " foreign"},
+                                                      {index.cascade_update, " cascade-update"},
+                                                      {index.cascade_delete, " cascade-delete"}};
+        for (const auto& [set, word] : marks) kinds += set ? word : "";
+        lines.push_back(index.name + " | " + columns + " |" + kinds);
+      }
+      EXPECT_EQ(lines, r.rows);
       continue;
     }
     auto result = session.Execute(r.sql);
