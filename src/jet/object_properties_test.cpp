@@ -1,7 +1,6 @@
 // Properties (LvProp) read from Access files and written with new tables, and the column
 // metadata derived from definitions and properties.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "jet/column_metadata.h"
 #include "jet/database.h"
 #include "jet/object_properties.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
@@ -70,8 +70,7 @@ TEST(PropertiesFixture, AccessColumnPropertiesReadBackAsDumped) {
 }
 
 TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
-  const fs::path path = fs::temp_directory_path() / ("tabulon_prop_" + std::to_string(getpid()) + ".mdb");
-  fs::remove(path);
+  const fs::path path = testing::ScratchFile("object_properties", "people.mdb");
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok());
@@ -144,7 +143,6 @@ TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
     EXPECT_NE(out.find("Description: Everyone we know"), std::string::npos) << out;
     EXPECT_NE(out.find("Required: yes"), std::string::npos) << out;
   }
-  fs::remove(path);
 }
 
 }  // namespace
