@@ -1,11 +1,12 @@
 // User indexes. A random workload against a model: seeks and range scans of every index agree
 // with filtered full scans after inserts and deletes (indexes built over stored rows, then kept
 // up), and the B-trees changed in place keep their shape rules (node entry = last entry of the
-// child, sibling links, levels, distinct-key counts); a failure in the middle of a split rolls
-// the operation back without leaving stale state behind, and so does a late duplicate. Uniqueness is enforced without
-// leaving traces; unknown text characters take the index off instead of leaving it wrong; other readers see the keys.
-// Files Access wrote: stored keys equal to what this engine builds for the same values and seeks that find every row
-// (their definitions are compared with the dumps by fixture_read_test); known keys of every type.
+// child, sibling links, levels, distinct-key counts); a failure in the middle of a split, or a
+// late duplicate, rolls the operation back without leaving stale state behind. Uniqueness is
+// enforced without leaving traces; unknown text characters take the index off instead of leaving
+// it wrong; other readers see the keys. Files Access wrote: stored keys equal to what this engine
+// builds for the same values and seeks that find every row (their definitions are compared with
+// the dumps by fixture_read_test); known keys of every type.
 #include <gtest/gtest.h>
 
 #include <algorithm>
