@@ -25,11 +25,8 @@ class DatabaseRead : public ::testing::Test {
   std::unique_ptr<Database> db_;
 };
 
-TEST_F(DatabaseRead, ListsTablesAndFindsThemRegardlessOfCase) {
-  EXPECT_EQ(*db_->ListTables(), (std::vector<std::string>{"Customers", "Orders"}));
-  auto all = db_->ListTables(true);
-  ASSERT_TRUE(all.ok());
-  EXPECT_NE(std::find(all->begin(), all->end(), "MSysObjects"), all->end());
+// The table lists are compared with the fixture dumps (fixture_read_test).
+TEST_F(DatabaseRead, ListsObjectsAndFindsTablesRegardlessOfCase) {
   auto objects = db_->ListObjects();
   ASSERT_TRUE(objects.ok());
   const auto tables =
@@ -85,11 +82,9 @@ TEST_F(DatabaseRead, LongValuesCanBeReadLater) {
   EXPECT_EQ(db_->ReadLongValue(table->columns[0], "").status().code(), ErrorCode::kInvalidArgument);
 }
 
+// Files cut short are the corrupt-input tests' work.
 TEST(DatabaseOpen, RefusesWhatIsNotADatabase) {
-  auto bytes = std::make_shared<std::vector<uint8_t>>(4096 * 3 + 10);
-  EXPECT_EQ(Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kReadOnly).status().code(),
-            ErrorCode::kCorrupt);
-  bytes->resize(4096 * 4);  // whole pages, all zero: no engine name
+  auto bytes = std::make_shared<std::vector<uint8_t>>(4096 * 4);  // whole pages, all zero: no engine name
   const Status status = Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kReadOnly).status();
   EXPECT_EQ(status.code(), ErrorCode::kCorrupt);
   EXPECT_NE(status.message().find("page 0"), std::string::npos) << status.ToString();

@@ -114,62 +114,87 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
   };
 }
 
-// The fingerprint of `base` after each number of steps run without failures.
-std::vector<std::string> FingerprintsAfterEachStep(const Disk& base,
-                                                   const std::vector<std::function<Status(Database&)>>& steps) {
-  Disk clean;
-  *clean.bytes = *base.bytes;
-  std::vector<std::string> after = {Fingerprint(clean)};
-  for (const auto& step : steps) {
-    auto db = Database::Open(clean.File(), OpenMode::kReadWrite);
-    EXPECT_TRUE(db.ok());
-    if (!db.ok()) return after;
-    const Status s = step(**db);
-    EXPECT_TRUE(s.ok()) << s.ToString();
-    db->reset();
-    after.push_back(Fingerprint(clean));
-    EXPECT_EQ(after.back().find("integrity"), std::string::npos) << after.back();
+using Steps = std::vector<std::function<Status(Database&)>>;
+
+// A new file, and its fingerprint after each number of workload steps run without failures.
+struct Baseline {
+  Disk base;
+  Steps steps = RichWorkload();
+  std::vector<std::string> after;
+
+  Baseline() {
+    EXPECT_TRUE(Database::Create(base.File()).ok());
+    Disk clean = Copy();
+    after = {Fingerprint(clean)};
+    for (const auto& step : steps) {
+      auto db = Database::Open(clean.File(), OpenMode::kReadWrite);
+      EXPECT_TRUE(db.ok());
+      if (!db.ok()) return;
+      const Status s = step(**db);
+      EXPECT_TRUE(s.ok()) << s.ToString();
+      db->reset();
+      after.push_back(Fingerprint(clean));
+      EXPECT_EQ(after.back().find("integrity"), std::string::npos) << after.back();
+    }
   }
-  return after;
+  Disk Copy() const {
+    Disk disk;
+    *disk.bytes = *base.bytes;
+    return disk;
+  }
+  // The state `found` is the one before step `committed` or, when that step reached its commit
+  // point, the one after it.
+  bool BeforeOrAfterStep(const std::string& found, size_t committed) const {
+    return found == after[committed] || (committed + 1 < after.size() && found == after[committed + 1]);
+  }
+};
+
+bool Faulted(FaultInjectingFile& file) { return file.failed(); }
+bool Faulted(PowerLossFile& file) { return file.power_lost(); }
+bool Faulted(MemoryFile&) { return false; }
+
+struct WorkloadRun {
+  size_t committed = 0;  // steps that succeeded
+  Status result;         // of the last step run
+  bool faulted = false;  // the file's fault happened
+};
+
+// Runs the steps on `file` until one fails.
+template <typename File>
+WorkloadRun RunSteps(std::unique_ptr<File> file, const Steps& steps) {
+  File* probe = file.get();
+  WorkloadRun run;
+  auto db = Database::Open(std::move(file), OpenMode::kReadWrite);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return run;
+  for (const auto& step : steps) {
+    run.result = step(**db);
+    if (!run.result.ok()) break;
+    ++run.committed;
+  }
+  run.faulted = Faulted(*probe);  // while the database still owns the file
+  return run;
 }
 
 TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
-  Disk base;
-  ASSERT_TRUE(Database::Create(base.File()).ok());
-  const auto steps = RichWorkload();
-  const std::vector<std::string> after = FingerprintsAfterEachStep(base, steps);
-  ASSERT_EQ(after.size(), steps.size() + 1);
+  const Baseline b;
+  ASSERT_EQ(b.after.size(), b.steps.size() + 1);
   for (int64_t fail_at = 1;; ++fail_at) {
-    Disk disk;
-    *disk.bytes = *base.bytes;
-    auto faulty = std::make_unique<FaultInjectingFile>(disk.File(), fail_at);
-    FaultInjectingFile* probe = faulty.get();
-    size_t committed = 0;
-    Status result;
-    bool failed = false;
-    {
-      auto db = Database::Open(std::move(faulty), OpenMode::kReadWrite);
-      ASSERT_TRUE(db.ok()) << db.status().ToString();
-      for (const auto& step : steps) {
-        result = step(**db);
-        if (!result.ok()) break;
-        ++committed;
-      }
-      failed = probe->failed();
-    }
+    Disk disk = b.Copy();
+    const WorkloadRun run = RunSteps(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), b.steps);
     const std::string found = Fingerprint(disk);
-    if (result.ok()) {
+    if (run.result.ok()) {
       // Only tidying after the last commit point (removing the empty journal) can fail
       // unreported; the data must then be complete.
-      EXPECT_EQ(found, after.back()) << "fail at operation " << fail_at;
-      if (!failed) break;  // the workload needs fewer operations
+      EXPECT_EQ(found, b.after.back()) << "fail at operation " << fail_at;
+      if (!run.faulted) break;  // the workload needs fewer operations
       continue;
     }
-    EXPECT_EQ(result.code(), ErrorCode::kIo) << result.ToString();
+    EXPECT_EQ(run.result.code(), ErrorCode::kIo) << run.result.ToString();
     // The failed step is wholly absent, or wholly there when only the sync of its commit point
     // failed (the write cannot know whether that reached the disk, so it reports the failure).
-    EXPECT_TRUE(found == after[committed] || (committed + 1 < after.size() && found == after[committed + 1]))
-        << "fail at operation " << fail_at << " after " << committed << " committed steps:\n"
+    EXPECT_TRUE(b.BeforeOrAfterStep(found, run.committed))
+        << "fail at operation " << fail_at << " after " << run.committed << " committed steps:\n"
         << found;
     EXPECT_EQ(disk.companions->count(kJournalSuffix), 0u) << "journal left after recovery";
   }
@@ -178,23 +203,18 @@ TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
 TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
   Disk disk;
   ASSERT_TRUE(Database::Create(disk.File()).ok());
-  const auto steps = RichWorkload();
+  const Steps steps = RichWorkload();
   const size_t child_rows = 6;  // the step inserting Child's rows, long values among them
-  {
-    auto db = Database::Open(disk.File(), OpenMode::kReadWrite);
-    ASSERT_TRUE(db.ok());
-    for (size_t i = 0; i < child_rows; ++i) ASSERT_TRUE(steps[i](**db).ok()) << i;
-  }
+  ASSERT_EQ(
+      RunSteps(std::make_unique<MemoryFile>(disk.bytes, disk.companions), {steps.begin(), steps.begin() + child_rows})
+          .committed,
+      child_rows);
   const std::vector<uint8_t> committed = *disk.bytes;
   // Fail late in the insert's commit: pages already overwritten, journal still in place.
   for (int64_t fail_at = 4; fail_at < 40; ++fail_at) {
     *disk.bytes = committed;
     disk.companions->clear();
-    {
-      auto db = Database::Open(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), OpenMode::kReadWrite);
-      ASSERT_TRUE(db.ok());
-      if (steps[child_rows](**db).ok()) break;
-    }
+    if (RunSteps(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), {steps[child_rows]}).result.ok()) break;
     auto reader = Database::Open(disk.File(), OpenMode::kReadOnly);
     ASSERT_TRUE(reader.ok()) << fail_at << ": " << reader.status().ToString();
     auto t = (*reader)->GetTable("Child");
@@ -206,36 +226,19 @@ TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
 }
 
 TEST(FaultInjectionTest, APowerLossAtAnyOperationLeavesExactlyWhatWasCommitted) {
-  Disk base;
-  ASSERT_TRUE(Database::Create(base.File()).ok());
-  const auto steps = RichWorkload();
-  const std::vector<std::string> after = FingerprintsAfterEachStep(base, steps);
-  ASSERT_EQ(after.size(), steps.size() + 1);
+  const Baseline b;
+  ASSERT_EQ(b.after.size(), b.steps.size() + 1);
   for (int64_t fail_at = 1;; ++fail_at) {
-    Disk disk;
-    *disk.bytes = *base.bytes;
-    auto file = std::make_unique<PowerLossFile>(disk.bytes, disk.companions, fail_at);
-    PowerLossFile* power = file.get();
-    size_t committed = 0;
-    bool lost = false;
-    {
-      auto db = Database::Open(std::move(file), OpenMode::kReadWrite);
-      ASSERT_TRUE(db.ok()) << db.status().ToString();
-      for (const auto& step : steps) {
-        if (!step(**db).ok()) break;
-        ++committed;
-      }
-      lost = power->power_lost();
-    }
+    Disk disk = b.Copy();
+    const WorkloadRun run = RunSteps(std::make_unique<PowerLossFile>(disk.bytes, disk.companions, fail_at), b.steps);
     // A power loss ends the process: the step it interrupted is either wholly there (it reached
     // its commit point) or wholly absent, whatever the step had reported.
     const std::string found = Fingerprint(disk);
-    const bool before = found == after[committed];
-    const bool with_step = committed + 1 < after.size() && found == after[committed + 1];
-    EXPECT_TRUE(before || with_step) << "power lost at operation " << fail_at << " after " << committed << " steps:\n"
-                                     << found << "expected:\n"
-                                     << after[committed];
-    if (!lost) break;  // the workload needs fewer operations
+    EXPECT_TRUE(b.BeforeOrAfterStep(found, run.committed))
+        << "power lost at operation " << fail_at << " after " << run.committed << " steps:\n"
+        << found << "expected:\n"
+        << b.after[run.committed];
+    if (!run.faulted) break;  // the workload needs fewer operations
   }
 }
 
@@ -245,11 +248,8 @@ TEST(FaultInjectionTest, APowerLossAtAnyOperationLeavesExactlyWhatWasCommitted) 
 TEST(FaultInjectionTest, AFailingReadAtAnyPointIsAnErrorAndChangesNothing) {
   Disk base;
   ASSERT_TRUE(Database::Create(base.File()).ok());
-  {
-    auto db = Database::Open(base.File(), OpenMode::kReadWrite);
-    ASSERT_TRUE(db.ok());
-    for (const auto& step : RichWorkload()) ASSERT_TRUE(step(**db).ok());
-  }
+  const Steps steps = RichWorkload();
+  ASSERT_EQ(RunSteps(std::make_unique<MemoryFile>(base.bytes, base.companions), steps).committed, steps.size());
   const std::string committed = Fingerprint(base);
   ASSERT_EQ(committed.find("integrity"), std::string::npos) << committed;
   for (int64_t fail_at = 1;; ++fail_at) {

@@ -1,12 +1,12 @@
 // User indexes. A random workload against a model: seeks and range scans of every index agree
 // with filtered full scans after inserts and deletes (indexes built over stored rows, then kept
 // up), and the B-trees changed in place keep their shape rules (node entry = last entry of the
-// child, sibling links, levels, distinct-key counts); a failure in the middle of a split rolls
-// the operation back without leaving stale state behind. Uniqueness is enforced without leaving
-// traces; unknown text characters take the index off instead of leaving it wrong; other readers
-// see the keys. Files Access wrote: stored keys equal to what this engine builds for the same
-// values and seeks that find every row (their definitions are compared with the dumps by
-// fixture_read_test); known keys of every type.
+// child, sibling links, levels, distinct-key counts); a failure in the middle of a split, or a
+// late duplicate, rolls the operation back without leaving stale state behind. Uniqueness is
+// enforced without leaving traces; unknown text characters take the index off instead of leaving
+// it wrong; other readers see the keys. Files Access wrote: stored keys equal to what this engine
+// builds for the same values and seeks that find every row (their definitions are compared with
+// the dumps by fixture_read_test); known keys of every type.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -360,15 +360,10 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   CheckTrees(*db, path, "T", &levels);
   EXPECT_GE(levels, 3u) << "the workload should grow a three-level tree";
 
-  // Other readers: the values and the index definitions.
+  // Other readers: the values and the index definitions (a key's flags are checked where a
+  // relationship shares its index).
   auto def = db->GetTable("T");
   ASSERT_TRUE(def.ok());
-  for (const IndexDefinition& index : def->indexes) {
-    if (index.name != "PrimaryKey") continue;
-    EXPECT_EQ(index.flags, 0x89);
-    EXPECT_EQ(index.index_type, 1);
-    EXPECT_EQ(index.unique_entry_count, def->row_count);
-  }
   std::vector<Row> rows;
   for (const Stored& s : AllRows(*db, "T")) rows.push_back(s.row);
   db.reset();
@@ -485,25 +480,6 @@ TEST(BTreeTest, FailureDuringSplitsLeavesTheCommittedTree) {
   EXPECT_GT(failures, 3);
 }
 
-TEST(BTreeTest, FailedOperationDropsDecodedPagesOfTheSameDatabase) {
-  // A unique violation late in an operation (after splits changed decoded pages) undoes the
-  // operation; the same Database then writes on from the file, not from stale pages.
-  const fs::path path = TempPath("stale.mdb");
-  auto db = Database::Create(path.string());
-  ASSERT_TRUE(db.ok());
-  MakeTagTable(**db, Numbers(0, 100));
-  if (HasFatalFailure()) return;
-  std::vector<Row> more;
-  for (int i = 100; i < 400; ++i) more.push_back(TagRow(i));
-  more.push_back(TagRow(7));
-  EXPECT_EQ((*db)->InsertRows("T", more).code(), ErrorCode::kAlreadyExists);
-  more.pop_back();
-  ASSERT_TRUE((*db)->InsertRows("T", more).ok());
-  EXPECT_GE(ExpectTagTree(**db, FileBytes(path), 400).levels, 2u);
-  db->reset();
-  fs::remove(path);
-}
-
 TEST(BTreeTest, AccessWrittenTreesTakeDeletesAndInserts) {
   // Access writes tail pointers and shared prefixes; a delete and re-insert of each table's
   // first row goes through both (and through a uniqueness probe of the stored pages).
@@ -549,8 +525,21 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   const fs::path path = TempPath("unique.mdb");
   auto db = Database::Create(path.string());
   ASSERT_TRUE(db.ok());
-  MakeTagTable(**db, {});
+  constexpr int kStored = 200000000;  // beyond the batches' keys
+  MakeTagTable(**db, Numbers(kStored, kStored + 100));
   if (HasFatalFailure()) return;
+  std::set<int> seen;
+  for (int i = kStored; i < kStored + 400; ++i) seen.insert(i);
+  // First a duplicate late in an operation (after splits changed decoded pages) undoes the
+  // operation; the same Database then writes on from the file, not from stale pages.
+  std::vector<Row> more;
+  for (int i = kStored + 100; i < kStored + 400; ++i) more.push_back(TagRow(i));
+  more.push_back(TagRow(kStored + 7));
+  EXPECT_EQ((*db)->InsertRows("T", more).code(), ErrorCode::kAlreadyExists);
+  more.pop_back();
+  ASSERT_TRUE((*db)->InsertRows("T", more).ok());
+  EXPECT_GE(ExpectTagTree(**db, FileBytes(path), 400).levels, 2u);
+
   std::mt19937 random(7);
   std::vector<int> order;
   // Enough random keys in one batch that the waiting entries fill more than one 1 MB block.
@@ -558,7 +547,6 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   for (size_t i = 0; i < kRows; ++i) {
     order.push_back(i < 1000 ? static_cast<int>(i) : 1000 + static_cast<int>(random() % 100000000));
   }
-  std::set<int> seen;
   for (size_t pass = 0; pass < 2; ++pass) {
     ASSERT_TRUE((*db)->BeginBatch().ok());
     for (size_t i = pass * kRows / 2; i < (pass + 1) * kRows / 2; ++i) {
@@ -577,19 +565,20 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   fs::remove(path);
 }
 
+// A row of People (ID, Email, Notes).
+Row Person(Value id, Value email, Value notes = Null{}) { return {std::move(id), std::move(email), std::move(notes)}; }
+Row Person(int32_t id, const char* email) { return Person(id, std::string(email)); }
+
 TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
-  const fs::path path = TempPath("unique.mdb");
-  auto db = NewDatabase(path);
+  auto db = NewDatabase(TempPath("unique.mdb"));
   ASSERT_TRUE(db);
   ASSERT_TRUE(
       db->CreateTable(Table("People", {NewColumn("ID", ColumnType::kLong), NewColumn("Email", ColumnType::kText, 60),
                                        NewColumn("Notes", ColumnType::kMemo)}))
           .ok());
-  ASSERT_TRUE(
-      db->InsertRows("People", {{int32_t{1}, std::string("a@x"), Null{}}, {int32_t{2}, std::string("b@x"), Null{}}})
-          .ok());
+  ASSERT_TRUE(db->InsertRows("People", {Person(1, "a@x"), Person(2, "b@x")}).ok());
   // Existing duplicates refuse the unique index; nothing of it remains.
-  ASSERT_TRUE(db->InsertRow("People", {int32_t{3}, std::string("A@X "), Null{}}).ok());
+  ASSERT_TRUE(db->InsertRow("People", Person(3, "A@X ")).ok());
   Status refused = db->CreateIndex("People", Index("Email", {{"Email", true}}, true));
   EXPECT_EQ(refused.code(), ErrorCode::kAlreadyExists) << refused.ToString();
   EXPECT_TRUE(db->GetTable("People")->indexes.empty());
@@ -600,38 +589,35 @@ TEST(IndexWriteTest, UniqueAndRequiredViolationsWriteNothing) {
   ASSERT_TRUE(db->CreateIndex("People", Index("Email", {{"Email", true}}, true)).ok());
   const uint32_t pages = db->page_count();
 
-  // A duplicate inside a batch, against stored rows, case-insensitively, and a Null key.
+  // A duplicate inside a batch (found once the batch is sorted), against stored rows,
+  // case-insensitively, and a Null key.
   for (const auto& batch : std::vector<std::vector<Row>>{
-           {{int32_t{10}, std::string("c@x"), std::string(5000, 'n')}, {int32_t{1}, std::string("d@x"), Null{}}},
-           {{int32_t{11}, std::string("e@x"), Null{}}, {int32_t{12}, std::string("e@x"), Null{}}},
-           {{int32_t{13}, std::string("B@X"), Null{}}},
-           {{int32_t{30}, std::string("q@x"), Null{}},
-            {int32_t{31}, std::string("g@x"), Null{}},
-            {int32_t{32}, std::string("Q@x"), Null{}}},  // found once the batch is sorted
-           {{Null{}, std::string("f@x"), Null{}}}}) {
+           {Person(int32_t{10}, std::string("c@x"), std::string(5000, 'n')), Person(1, "d@x")},
+           {Person(11, "e@x"), Person(12, "e@x")},
+           {Person(13, "B@X")},
+           {Person(30, "q@x"), Person(31, "g@x"), Person(32, "Q@x")},
+           {Person(Null{}, std::string("f@x"))}}) {
     Status s = db->InsertRows("People", batch);
     EXPECT_FALSE(s.ok());
     EXPECT_NE(s.message().find("'People'"), std::string::npos) << s.ToString();
   }
-  Status dup = db->InsertRow("People", {int32_t{2}, std::string("z@x"), Null{}});
+  Status dup = db->InsertRow("People", Person(2, "z@x"));
   EXPECT_EQ(dup.code(), ErrorCode::kAlreadyExists);
   EXPECT_NE(dup.message().find("PrimaryKey"), std::string::npos) << dup.ToString();
   EXPECT_NE(dup.message().find("ID='2'"), std::string::npos) << dup.ToString();
-  EXPECT_EQ(db->InsertRow("People", {Null{}, std::string("y@x"), Null{}}).code(), ErrorCode::kInvalidArgument);
-
-  auto rows = db->ReadAllRows(*db->GetTable("People"));
-  ASSERT_TRUE(rows.ok());
-  EXPECT_EQ(rows->size(), 2u);
+  EXPECT_EQ(db->InsertRow("People", Person(Null{}, std::string("y@x"))).code(), ErrorCode::kInvalidArgument);
+  EXPECT_EQ(db->ReadAllRows(*db->GetTable("People"))->size(), 2u);
   EXPECT_LE(db->page_count(), pages + 1);
+
   // Several Nulls are fine in a unique index; a deleted key can come back.
-  ASSERT_TRUE(db->InsertRows("People", {{int32_t{20}, Null{}, Null{}}, {int32_t{21}, Null{}, Null{}}}).ok());
+  ASSERT_TRUE(db->InsertRows("People", {Person(20, Null{}), Person(21, Null{})}).ok());
   ASSERT_EQ(*db->DeleteRows("People", [](const Row& r) { return std::get<int32_t>(r[0]) == 1; }), 1u);
-  ASSERT_TRUE(db->InsertRow("People", {int32_t{1}, std::string("a@x"), Null{}}).ok());
+  ASSERT_TRUE(db->InsertRow("People", Person(1, "a@x")).ok());
   EXPECT_EQ(db->SeekIndex("People", "Email", {std::string("A@x")})->size(), 1u);
   EXPECT_EQ(db->SeekIndex("People", "Email", {Null{}})->size(), 2u);
   EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
 
-  // Bad definitions.
+  // Bad definitions: a second key, an unknown column, no columns, a column twice.
   EXPECT_EQ(db->CreateIndex("People", pk).code(), ErrorCode::kAlreadyExists);
   IndexSpec second_pk = Index("Other", {{"Email", true}});
   second_pk.primary = true;
@@ -691,8 +677,6 @@ TEST(IndexWriteTest, UnknownCharacterRemovesTheIndexAndKeepsTheRow) {
 
 const fs::path kFixtures = fs::path(TABULON_SHARED_DIR) / "fixtures" / "access";
 
-std::string Hex(const std::string& bytes) { return FormatHex(bytes); }
-
 const ColumnDefinition* ColumnByNumber(const TableDefinition& table, uint16_t number) {
   for (const ColumnDefinition& c : table.columns) {
     if (c.number == number) return &c;
@@ -733,7 +717,7 @@ void CheckFixtureIndexes(const std::string& file, int* checked_entries) {
           seek.push_back(value);
         }
         if (!encodable) continue;
-        EXPECT_EQ(Hex(key), Hex(e.key));
+        EXPECT_EQ(FormatHex(key), FormatHex(e.key));
         auto found = (*db)->SeekIndex(name, index.name, seek);
         ASSERT_TRUE(found.ok()) << found.status().ToString();
         EXPECT_NE(std::find(found->begin(), found->end(), e.row_pointer), found->end());
@@ -741,7 +725,6 @@ void CheckFixtureIndexes(const std::string& file, int* checked_entries) {
       }
     }
   }
-  EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
 }
 
 TEST(IndexFixtureTest, AccessWrittenKeysEqualOursAndSeeksFindEveryRow) {
@@ -797,14 +780,8 @@ TEST(IndexKeyTest, KnownKeys) {
     ASSERT_TRUE(AppendColumnKey(c.column, c.value, c.ascending, key).ok());
     std::string want = c.hex;
     want.erase(std::remove(want.begin(), want.end(), ' '), want.end());
-    EXPECT_EQ(Hex(key), want) << FormatValue(c.value).value_or("Null");
+    EXPECT_EQ(FormatHex(key), want) << FormatValue(c.value).value_or("Null");
   }
-  std::string key;
-  EXPECT_EQ(AppendColumnKey(text, std::string("Мир"), true, key).code(), ErrorCode::kUnsupported);
-  std::string upper, lower;
-  ASSERT_TRUE(AppendTextKey("TABLE1", upper).ok());
-  ASSERT_TRUE(AppendTextKey("table1", lower).ok());
-  EXPECT_EQ(upper, lower) << "keys are case-insensitive";
 }
 
 }  // namespace

@@ -161,15 +161,11 @@ struct Case {
 
 std::string Shown(const Value& value) { return FormatValue(value).value_or("NULL").substr(0, 80); }
 
-std::string Describe(const Case& c) {
-  return "seed " + std::to_string(c.seed) + ", " + std::to_string(c.columns) + " columns, " + std::to_string(c.rows) +
-         " rows";
-}
-
 // Writes the case in batches over several write operations, reopens the file and compares
 // every value; returns the rows written (for the readers).
 void RunCase(const Case& c) {
-  SCOPED_TRACE(Describe(c));
+  SCOPED_TRACE("seed " + std::to_string(c.seed) + ", " + std::to_string(c.columns) + " columns, " +
+               std::to_string(c.rows) + " rows");
   const fs::path path = TempPath("seed" + std::to_string(c.seed) + ".mdb");
   RandomTable random(c.seed, c.columns, c.mix, c.with_readers);
   std::vector<Row> rows;

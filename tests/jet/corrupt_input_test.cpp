@@ -75,8 +75,7 @@ TEST_F(CorruptInput, TruncatedFilesAreRefusedWithAClearError) {
                       full / 2 / kPageSize * kPageSize, full - kPageSize, full - 1}) {
     auto cut = std::make_shared<Bytes8>(bytes_->begin(), bytes_->begin() + static_cast<long>(size));
     const Status status = ReadEverything(cut);
-    EXPECT_FALSE(status.ok()) << "size " << size;
-    EXPECT_TRUE(status.code() == ErrorCode::kCorrupt) << size << ": " << status.ToString();
+    EXPECT_EQ(status.code(), ErrorCode::kCorrupt) << size << ": " << status.ToString();
     EXPECT_TRUE(status.message().find("page") != std::string::npos) << status.ToString();
   }
 }
@@ -99,13 +98,6 @@ TEST_F(CorruptInput, TableDefinitionChainLoopsAndImpossibleLengths) {
   WriteU32(tdef + format::kTdefNextPageOffset, 0);
   WriteU16(tdef + format::kTdefColumnCountOffset, 2000);  // columns run past the definition
   ExpectCorruptAt(customers_.tdef_page);
-}
-
-TEST_F(CorruptInput, CatalogPageOfTheWrongType) {
-  Page(2)[0] = 0x01;
-  const Status status = OpenBytes(bytes_).status();
-  EXPECT_EQ(status.code(), ErrorCode::kCorrupt);
-  EXPECT_NE(status.message().find("page 2"), std::string::npos) << status.ToString();
 }
 
 TEST_F(CorruptInput, IntegrityCheckFindsWhatReadingDoesNotNeed) {
