@@ -1,7 +1,8 @@
 // A SQLite database of every declared type, NULLs, unicode, quotes, binary values, a composite
 // key, unique indexes, single- and multi-column foreign keys and views, migrated through the
-// SQLite provider and the built-in Jet provider into a real .mdb and read back by the
-// independent readers.
+// SQLite provider and the built-in Jet provider into a real .mdb; the independent readers read
+// back the table of edge-case values and the views (every value of a whole database, with the
+// report, is tests/examples/sample_database_test's).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
