@@ -132,7 +132,6 @@ TEST(ConditionFileTest, ConditionsPerDatabaseAndTableAndTheirTestStatements) {
   EXPECT_FALSE(TestCondition(nullptr, "", "t", "").success);
 }
 
-
 TEST(SettingsChoicesTest, ProvidersDataSourcesAndServers) {
   EXPECT_THAT(ProvidersForDbms("mssql"), ::testing::Contains("SQLite"));  // any case; SQLite files too
   EXPECT_THAT(ProvidersForDbms("Oracle"), ::testing::IsEmpty());
