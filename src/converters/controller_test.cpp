@@ -1,10 +1,9 @@
 // The controller thread and the worker procedures, driven by scripted flows that print lines,
 // look at the stop request and wait on events the test opens: no test depends on timing.
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,22 +20,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 // A one-shot event: Wait blocks until Set.
-class Event {
- public:
-  void Set() {
-    std::lock_guard guard(mutex_);
-    set_ = true;
-    cv_.notify_all();
-  }
-  void Wait() {
-    std::unique_lock guard(mutex_);
-    cv_.wait(guard, [this] { return set_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool set_ = false;
+struct Event {
+  std::promise<void> set;
+  std::shared_future<void> done = set.get_future().share();
+  void Set() { set.set_value(); }
+  void Wait() const { done.wait(); }
 };
 
 // Prints "<step> <name>" for every call, then runs the step's hook when there is one (hooks are
