@@ -1,5 +1,5 @@
 // tabulon.cfg and Condition.cfg: what is read back, what each save writes and in which order,
-// the file's permissions, and the condition test against a real database.
+// the file's permissions, and the statement that tests a condition.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,13 +14,6 @@
 #include "config/program_folders.h"
 #include "config/settings_choices.h"
 #include "config/settings_file.h"
-#include "data/db_connection.h"
-#include "data/properties.h"
-#include "data/providers/jet/jet_provider.h"
-#include "data/statement.h"
-#include "workspace/statement_output.h"
-#include "workspace/user_prompt.h"
-#include "jet/database.h"
 #include "jet_test_files.h"
 
 namespace tabulon::config {
@@ -138,39 +131,6 @@ TEST(ConditionFileTest, ConditionsPerDatabaseAndTableAndTheirTestStatements) {
   EXPECT_EQ(ConditionTestStatement("Sales", "Orders", "id>1"), "select count(*) from [Sales].[Orders] where id>1");
   EXPECT_FALSE(TestCondition(nullptr, "", "t", "").success);
 }
-
-TEST(ConditionFileTest, TestCountsRowsOnARealDatabase) {
-  const std::string path = Scratch("rows.mdb");
-  ASSERT_TRUE(jet::Database::Create(path).ok());
-  data::DbConnection connection;
-  connection.profile.provider_name = data::kJetProviderName;
-  data::PropertySet init(data::DBPROPSET_DBINIT);
-  init.AddString(data::DBPROP_INIT_DATASOURCE, path);
-  init.AddI4(data::DBPROP_INIT_MODE, data::DB_MODE_SHARE_DENY_NONE);
-  ASSERT_FALSE(data::Failed(data::OpenDataSource(connection, {&init, 1})));
-  ASSERT_FALSE(data::Failed(data::OpenSession(connection)));
-  data::Session* session = connection.session.get();
-  ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "create table orders (id long)", 0));
-  for (int id : {50, 150, 250}) {
-    ASSERT_TRUE(
-        workspace::ExecuteStatement(nullptr, session, "insert into orders values (" + std::to_string(id) + ")", 0));
-  }
-  EXPECT_EQ(TestCondition(session, "", "orders", "id>100").text, "Test successfully!\r\n  2 Records can be converted.");
-  EXPECT_EQ(TestCondition(session, "", "orders", "").text, "Test successfully!\r\n  3 Records can be converted.");
-  const ConditionTestResult bad = TestCondition(session, "", "orders", "no_such_column >");
-  EXPECT_FALSE(bad.success);
-  EXPECT_THAT(bad.text, ::testing::StartsWith("Test failed!\r\n  Because:  "));
-  EXPECT_GT(bad.text.size(), std::string("Test failed!\r\n  Because:  ").size());
-  auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
-  ASSERT_TRUE(db.ok());
-  EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
-}
-
-}  // namespace
-}  // namespace tabulon::config
-
-namespace tabulon::config {
-namespace {
 
 TEST(SettingsChoicesTest, ProvidersDataSourcesAndServers) {
   EXPECT_THAT(ProvidersForDbms("mssql"), ::testing::Contains("SQLite"));  // any case; SQLite files too

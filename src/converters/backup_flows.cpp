@@ -46,7 +46,7 @@ bool CoreTaskFlows::BackupAllTables(TaskRunContext& run) {
   const data::Hresult listed = ListObjects(TargetSession(run), "TABLE", &tables);
   if (data::Failed(listed)) {
     owner_.prompt().ShowMessage(data::FormatHresult("Open tables Error:", listed));
-    return true;
+    return false;
   }
   // Made even when there is no table: the backup then says the database had none, and
   // restores as an empty one.
@@ -74,7 +74,7 @@ bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
   const data::Hresult listed = ListObjects(TargetSession(run), "VIEW", &views);
   if (data::Failed(listed)) {
     workspace::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
-    return true;
+    return false;
   }
   std::string made = folder;
   EnterSubfolder(made, "VIEWS");

@@ -59,7 +59,8 @@ class TaskFlows {
   virtual bool MigrateOneView(TaskRunContext& run) = 0;
   virtual bool MigrateRelationships(TaskRunContext& run) = 0;
 
-  // Backup flows of run.target_database (and run.target_object).
+  // Backup flows of run.target_database (and run.target_object). BackupAllTables and
+  // BackupAllViews are false when the target cannot list its tables (views); the task fails.
   virtual bool BackupAllTables(TaskRunContext& run) = 0;
   virtual bool BackupAllViews(TaskRunContext& run) = 0;
   virtual bool BackupOneTable(TaskRunContext& run) = 0;

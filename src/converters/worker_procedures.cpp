@@ -121,11 +121,13 @@ bool RunBackupObjects(TaskRunContext& run) {
   TaskFlows& flows = Flows(run);
   flows.ReconnectTarget(run, run.target_database);
   const std::string& selector = run.backup_selector;
-  if (selector == "A" || selector == "T") flows.BackupAllTables(run);
+  // A list of tables or views the target cannot give fails the task: nothing of it was saved.
+  bool success = true;
+  if (selector == "A" || selector == "T") success = flows.BackupAllTables(run);
   run.SetProgress(50);
-  if (selector == "A" || selector == "V") flows.BackupAllViews(run);
+  if (selector == "A" || selector == "V") success = flows.BackupAllViews(run) && success;
   run.SetProgress(100);
-  return RecordTaskOutcome(run, true);
+  return RecordTaskOutcome(run, success);
 }
 
 bool RunBackupObject(TaskRunContext& run) {

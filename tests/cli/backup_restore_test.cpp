@@ -1,14 +1,14 @@
-// tabulon-cli backup and restore, run as a user runs them: every Access-written fixture and a
-// file with views over views goes through a backup and a restore into a new file, which must
-// hold equal tables (columns, types, every value, as the engine and both independent readers
-// read them) and views. Then the folder layouts, adding to an existing file, and exit codes.
+// tabulon-cli backup and restore, run as a user runs them: files with views over views go
+// through a backup and a restore into a new file, which must hold equal tables (columns, types,
+// every value, as the engine and both independent readers read them) and views. Then the folder
+// layouts, adding to an existing file, and exit codes. (Every column type's round trip is in
+// src/target_access/backup_scripts_test.cpp.)
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -66,27 +66,12 @@ class BackupRestoreCli : public ::testing::Test {
   fs::path folder_;
 };
 
-// The views whose scripts a backup folder holds.
-std::vector<std::string> BackedUpViews(const fs::path& backup) {
-  std::vector<std::string> views;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(backup / "VIEWS", error))
-    views.push_back(entry.path().stem().string());
-  return views;
-}
-
-TEST_F(BackupRestoreCli, EveryFixtureAndAFileWithViewsRoundTrip) {
-  const fs::path fixtures = TABULON_FIXTURES_DIR;
-  if (!fs::is_directory(fixtures / "access")) GTEST_SKIP() << "no fixtures at " << fixtures;
-  std::vector<fs::path> files;
-  for (const char* dir : {"access", "written"}) {
-    for (const auto& entry : fs::directory_iterator(fixtures / dir)) {
-      if (entry.path().extension() == ".mdb")
-        fs::copy_file(entry.path(), files.emplace_back(folder_ / entry.path().filename()));
-    }
-  }
-  // A table named by a reserved word, one whose name holds a blank, rows with NULLs, quotes and
-  // line breaks, and views made in an order their names do not give.
+// A file with a table named by a reserved word, one whose name holds a blank, rows with NULLs,
+// quotes and line breaks, and views made in an order their names do not give (a view over a
+// view); and an Access-written file whose crosstab and union queries the SQL front end does not
+// take as views (see docs/sql-dialect.md): restored equal but for those, with exit code 1.
+TEST_F(BackupRestoreCli, FilesWithViewsOverViewsRoundTrip) {
+  fs::copy_file(fs::path(TABULON_FIXTURES_DIR) / "access" / "queryTestV2000.mdb", folder_ / "q.mdb");
   ASSERT_EQ(Cli("sql Made.mdb --create "
                 "\"create table \\`Select\\` (Id COUNTER, Item VARCHAR(40) NOT NULL, Qty DOUBLE, "
                 "Due DATETIME, Notes LONGTEXT, Raw VARBINARY(8))\" "
@@ -99,23 +84,18 @@ TEST_F(BackupRestoreCli, EveryFixtureAndAFileWithViewsRoundTrip) {
                 "\"create view \\`A View\\` as select Item from Zed\"")
                 .exit_code,
             0);
-  files.push_back(folder_ / "Made.mdb");
-  std::sort(files.begin(), files.end());
-
-  // Saved queries the SQL front end does not take as views (see docs/sql-dialect.md).
-  const std::map<std::string, std::vector<std::string>> known = {{"queryTestV2000", {"CrosstabQuery", "UnionQuery"}}};
-  for (const fs::path& file : files) {
-    const std::string name = file.stem().string();
+  for (const auto& [name, not_restored] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"Made", {}}, {"q", {"CrosstabQuery", "UnionQuery"}}}) {
     SCOPED_TRACE(name);
-    const auto not_restored = known.count(name) ? known.at(name) : std::vector<std::string>{};
-    std::vector<std::string> missing;
-    for (const std::string& view : not_restored) missing.push_back("View [" + view + "] is missing");
-    const CliRun backup = Cli("backup " + file.filename().string() + " --out backups");
-    ASSERT_EQ(backup.exit_code, 0) << backup.out;
+    ASSERT_EQ(Cli("backup " + name + ".mdb --out backups").exit_code, 0);
     const CliRun restore = Cli("restore backups/" + name + " --target restored/" + name + ".mdb");
     EXPECT_EQ(restore.exit_code, not_restored.empty() ? 0 : 1) << restore.out;
-    EXPECT_EQ(testing::CompareCopiedFile(file.string(), (folder_ / "restored" / (name + ".mdb")).string(),
-                                         BackedUpViews(folder_ / "backups" / name)),
+    std::vector<std::string> views, missing;
+    for (const auto& entry : fs::directory_iterator(folder_ / "backups" / name / "VIEWS"))
+      views.push_back(entry.path().stem().string());
+    for (const std::string& view : not_restored) missing.push_back("View [" + view + "] is missing");
+    EXPECT_EQ(testing::CompareCopiedFile((folder_ / (name + ".mdb")).string(),
+                                         (folder_ / "restored" / (name + ".mdb")).string(), views),
               missing);
   }
   // The made file's backup, as laid out: every table's two scripts, every view's script.

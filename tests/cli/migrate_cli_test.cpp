@@ -247,19 +247,10 @@ TEST_F(MigrateCli, ADoubleCtrlCLeavesAValidFile) {
              "with recursive n(i) as (select 1 union all select i + 1 from n where i < 400000)"
              " insert into big select i, 'row ' || i, i * 1.5 from n;");
   const std::string cli = TABULON_CLI;
-  std::vector<std::string> arguments = {cli,
-                                        "migrate",
-                                        "--source",
-                                        "sqlite:" + Path("big.sqlite"),
-                                        "--database",
-                                        "big",
-                                        "--target",
-                                        Path("big.mdb"),
-                                        "--quiet",
-                                        "--report",
-                                        Path("big.json"),
-                                        "--config",
-                                        Path("cfg/tabulon.cfg")};
+  std::vector<std::string> arguments = {cli,          "migrate", "--source", "sqlite:" + Path("big.sqlite"),
+                                        "--database", "big"};
+  for (const char* more : {"--target", "big.mdb", "--quiet", "--report", "big.json", "--config", "cfg/tabulon.cfg"})
+    arguments.push_back(more[0] == '-' ? more : Path(more));
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());
   argv.push_back(nullptr);

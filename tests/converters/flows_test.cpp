@@ -195,25 +195,6 @@ class FlowsTest : public ::testing::Test {
     return text;
   }
 
-  // Every table of `tables` in the file, row by row, as both readers read it.
-  void ExpectTablesInFile(const fs::path& mdb, const std::vector<SourceTable>& tables) {
-    if (!tabulon::testing::MdbToolsAvailable() || !tabulon::testing::MdbReaderAvailable()) {
-      GTEST_SKIP() << "mdbtools or mdb-reader is not installed";
-    }
-    for (const SourceTable& table : tables) {
-      const auto expected = source_sqlserver::testing::ExpectedAccessTable(*script_, table);
-      EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb.string(), table.name, expected.columns, expected.rows),
-                "")
-          << table.name;
-    }
-  }
-
-  std::string Schema(const fs::path& mdb) {
-    Result<std::string> schema = tabulon::testing::MdbToolsSchema(mdb.string(), "postgres");
-    EXPECT_TRUE(schema.ok()) << schema.status().ToString();
-    return schema.ok() ? *schema : std::string();
-  }
-
   fs::path folder_;
   workspace::ScriptedUserPrompt prompt_;
   std::shared_ptr<tabulon::testing::ReplayScript> script_ = std::make_shared<tabulon::testing::ReplayScript>();
@@ -387,17 +368,22 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
   EXPECT_EQ(kinds, (std::map<std::string, size_t>{
                        {"index", 5}, {"primary key", kTradewindTables.size()}, {"relationship", 7}, {"view", 2}}));
 
-  // Every row, value by value, in both readers.
-  const fs::path mdb = folder_ / "Target.mdb";
-  std::vector<SourceTable> unfiltered = kTradewindTables;
-  std::erase_if(unfiltered, [](const SourceTable& t) { return t.name == "Shipments"; });
-  ExpectTablesInFile(mdb, unfiltered);
-  if (HasFatalFailure() || IsSkipped()) return;
-  const auto expected = source_sqlserver::testing::ExpectedAccessTable(*script_, shipments, filtered);
-  EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb.string(), "Shipments", expected.columns, expected.rows), "");
+  // Every row, value by value, in both readers (Shipments' as its condition selects them).
+  if (!tabulon::testing::MdbToolsAvailable() || !tabulon::testing::MdbReaderAvailable()) {
+    GTEST_SKIP() << "mdbtools or mdb-reader is not installed";
+  }
+  const std::string mdb = (folder_ / "Target.mdb").string();
+  for (const SourceTable& table : kTradewindTables) {
+    const auto expected =
+        source_sqlserver::testing::ExpectedAccessTable(*script_, table, table.name == "Shipments" ? filtered : "");
+    EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb, table.name, expected.columns, expected.rows), "")
+        << table.name;
+  }
 
   // Keys, unique indexes and relationships as mdb-schema's postgres backend prints them.
-  const std::string schema = Schema(mdb);
+  const Result<std::string> printed = tabulon::testing::MdbToolsSchema(mdb, "postgres");
+  ASSERT_TRUE(printed.ok()) << printed.status().ToString();
+  const std::string& schema = *printed;
   EXPECT_EQ(Count(schema, "PRIMARY KEY"), kTradewindTables.size()) << schema;
   EXPECT_EQ(Count(schema, "CREATE UNIQUE INDEX"), 5u) << schema;
   EXPECT_EQ(Count(schema, "FOREIGN KEY"), 9u) << schema;  // one line per column pair
@@ -408,8 +394,7 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
     EXPECT_THAT(schema, HasSubstr(wanted));
   }
   // A two-column relationship is one relationship of two columns, in key order.
-  Result<tabulon::testing::ReaderTable> relationships =
-      tabulon::testing::MdbToolsExport(mdb.string(), "MSysRelationships");
+  Result<tabulon::testing::ReaderTable> relationships = tabulon::testing::MdbToolsExport(mdb, "MSysRelationships");
   ASSERT_TRUE(relationships.ok()) << relationships.status().ToString();
   std::vector<std::string> pairs;
   for (const auto& row : relationships->rows)
@@ -427,10 +412,10 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
                                       "FK_StockLevels_Warehouses 2 1 StockLevels.Bin -> Warehouses.Bin"}));
   // Both views are saved queries another reader finds: comments gone, the select line cut into
   // two sp_helptext rows whole again, "--" inside quotes kept.
-  Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(mdb.string());
+  Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(mdb);
   ASSERT_TRUE(queries.ok());
   EXPECT_THAT(*queries, ElementsAre("vActiveProducts", "vCustomerOrders"));
-  Result<std::string> active = tabulon::testing::MdbToolsQuerySql(mdb.string(), "vActiveProducts");
+  Result<std::string> active = tabulon::testing::MdbToolsQuerySql(mdb, "vActiveProducts");
   ASSERT_TRUE(active.ok());
   EXPECT_THAT(*active, HasSubstr("WHERE Discontinued = 0 AND Name <> 'n/a -- none'"));
   EXPECT_THAT(*active, ::testing::Not(HasSubstr("EUR")));
@@ -438,76 +423,97 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
               HasSubstr("p.Name AS ProductName, l.Qty * l.UnitPrice AS LineAmount \n"));
 }
 
-// The migrated database backed up and restored into a new file: every value again, as both
-// readers read it, and the views.
-TEST_F(FlowsTest, BackupAndRestoreOfTheResultGiveTheSameValues) {
-  LoadTradewind(300);
-  const std::string target = (folder_ / "Target").string();
-  Queue(kMigrateDatabase, "Tradewind", "", target);
-  wb_->backup_folder = folder_.string();
-  wb_->backup_folder_chosen = true;
-  Queue(kBackupObjects, "", "", target, "A");
-  const fs::path restored = folder_ / "Restored.mdb";
-  Queue(kRestoreBackup, (folder_ / "Target").string(), "", restored.string());
-  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS", "SUCCESS", "SUCCESS"));
-  ExpectTablesInFile(restored, kTradewindTables);
-  if (HasFatalFailure() || IsSkipped()) return;
-  Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(restored.string());
-  ASSERT_TRUE(queries.ok());
-  EXPECT_THAT(*queries, ElementsAre("vActiveProducts", "vCustomerOrders"));
-}
-
-// Failure lines a user sees, each provoked as it happens: the line, and what the report says.
+// Failure lines a user sees (in the output, or in a message box), each provoked as it happens:
+// the line, the tasks' states and what the report says.
 TEST_F(FlowsTest, FailureLinesAndTheirReportEntries) {
+  using Check = std::function<bool(const MigrationReport&, const std::vector<std::string>& states)>;
   struct Case {
     const char* line;  // the start of the line the user sees
     std::function<void()> provoke;
-    std::function<bool(const MigrationReport&)> reported;
+    Check reported;
+    bool message_box = false;
   };
-  const auto view_failed = [](const std::string& reason) {
-    return [reason](const MigrationReport& report) {
+  const auto only_object = [](const char* kind, ObjectOutcome outcome, const std::string& reason) -> Check {
+    return [=](const MigrationReport& report, const std::vector<std::string>&) {
       const std::vector<ReportedObject> objects = report.Objects();
-      return objects.size() == 1 && objects[0].kind == "view" && objects[0].outcome == ObjectOutcome::kFailed &&
+      return objects.size() == 1 && objects[0].kind == kind && objects[0].outcome == outcome &&
              objects[0].reason == reason;
     };
   };
+  const std::string target = (folder_ / "Target").string();
+  const data::SchemaRestrictions all_tables = {tabulon::testing::kNull, tabulon::testing::kNull,
+                                               tabulon::testing::kNull, "TABLE"};
   const std::vector<Case> cases = {
       {"NO PRIMARY KEY(S)!",
-       [this] {
+       [&] {
          script_->Again(source_sqlserver::BuildHelpConstraintStatement(SourceTable("dbo", "Customers"))).rows.clear();
-         Queue(kMigrateTable, "ShopDemo", "Customers", (folder_ / "Target").string());
+         Queue(kMigrateTable, "ShopDemo", "Customers", target);
        },
-       [](const MigrationReport& report) {  // no key is not a failure
+       [](const MigrationReport& report, const std::vector<std::string>&) {  // no key is not a failure
          return !report.AnyFailure() && report.Tables().at(0).created;
        }},
-      {"No View(s)!",
-       [this] {
-         script_->Again(source_sqlserver::BuildHelpTextStatement(SourceTable("dbo", "vCustomerOrders"))).rows.clear();
-         Queue(kMigrateView, "ShopDemo", "vCustomerOrders", (folder_ / "Target").string());
+      // The key's statement reaches the target, which refuses it: the key fails with the
+      // target's words, the table stays made.
+      {"Create PK failure!",
+       [&] {
+         auto& constraints =
+             script_->Again(source_sqlserver::BuildHelpConstraintStatement(SourceTable("dbo", "Customers")));
+         ASSERT_EQ(*constraints.rows.at(2).at(1), "PK_Customers");
+         constraints.rows[2][6] = "NoSuchColumn";
+         Queue(kMigrateTable, "ShopDemo", "Customers", target);
        },
-       view_failed("the source gives no definition")},
+       [](const MigrationReport& report, const std::vector<std::string>&) {
+         const std::vector<ReportedObject> objects = report.Objects();
+         return std::any_of(objects.begin(), objects.end(),
+                            [](const ReportedObject& o) {
+                              return o.kind == "primary key" && o.outcome == ObjectOutcome::kFailed &&
+                                     o.statement.find("`NoSuchColumn`") != std::string::npos && !o.reason.empty();
+                            }) &&
+                report.Tables().at(0).created;
+       }},
+      {"No View(s)!",
+       [&] {
+         script_->Again(source_sqlserver::BuildHelpTextStatement(SourceTable("dbo", "vCustomerOrders"))).rows.clear();
+         Queue(kMigrateView, "ShopDemo", "vCustomerOrders", target);
+       },
+       only_object("view", ObjectOutcome::kFailed, "the source gives no definition")},
       {"Views Converting Terminaled!",
-       [this] {
+       [&] {
          wb_->output().SetListener([this](const workspace::OutputLine& line) {
            if (line.text.starts_with("VIEW: ")) wb_->RequestControllerStop();
          });
-         Queue(kMigrateViews, "ShopDemo", "", (folder_ / "Target").string());
+         Queue(kMigrateViews, "ShopDemo", "", target);
        },
-       [](const MigrationReport& report) { return report.Objects().size() == 1; }},
+       [](const MigrationReport& report, const std::vector<std::string>&) { return report.Objects().size() == 1; }},
       {"Open tables Error:",
-       [this] {
-         script_->FailSchema(data::SchemaRowsetKind::kTables,
-                             {tabulon::testing::kNull, tabulon::testing::kNull, tabulon::testing::kNull, "TABLE"});
-         Queue(kMigrateTables, "ShopDemo", "", (folder_ / "Target").string());
+       [&] {
+         script_->FailSchema(data::SchemaRowsetKind::kTables, all_tables);
+         Queue(kMigrateTables, "ShopDemo", "", target);
        },
-       [](const MigrationReport& report) { return report.Tables().empty() && report.Objects().empty(); }},
+       [](const MigrationReport& report, const std::vector<std::string>&) {
+         return report.Tables().empty() && report.Objects().empty();
+       }},
+      // A backup whose target cannot list its tables: a message box, and the task fails.
+      {"Open tables Error:",
+       [&] {
+         auto listless = std::make_shared<tabulon::testing::ReplayScript>();
+         listless->FailSchema(data::SchemaRowsetKind::kTables, all_tables);
+         wb_->target_context().connect = [this, listless](target_access::Side) {
+           tabulon::testing::ConnectReplay(wb_->target(), listless);
+         };
+         Queue(kBackupObjects, "", "", target, "T");
+       },
+       [](const MigrationReport&, const std::vector<std::string>& states) {
+         return states == std::vector<std::string>{"FAILURE"};
+       },
+       true},
       {"Target Connection error!",
-       [this] {
+       [&] {
          std::ofstream(folder_ / "Junk.mdb") << "not an Access file\n";
          wb_->target().profile.source_name = (folder_ / "Junk.mdb").string();
          ConnectTarget(*wb_);
        },
-       [](const MigrationReport& report) { return report.Tables().empty(); }},
+       [](const MigrationReport& report, const std::vector<std::string>&) { return report.Tables().empty(); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -515,13 +521,17 @@ TEST_F(FlowsTest, FailureLinesAndTheirReportEntries) {
     script_ = std::make_shared<tabulon::testing::ReplayScript>();
     SetUp();
     LoadShopDemo();
+    const size_t asked = prompt_.texts().size();
     c.provoke();
-    if (!wb_->tasks().Snapshot().empty()) RunAll();
+    const std::vector<std::string> states = wb_->tasks().Snapshot().empty() ? std::vector<std::string>() : RunAll();
     wb_->output().SetListener(nullptr);
     const std::vector<std::string> lines = TakeLines();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(c.line); }))
-        << ::testing::PrintToString(lines);
-    EXPECT_TRUE(c.reported(wb_->report()));
+    const std::vector<std::string> all_asked = prompt_.texts();
+    const std::vector<std::string> shown =
+        c.message_box ? std::vector<std::string>(all_asked.begin() + static_cast<long>(asked), all_asked.end()) : lines;
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const std::string& l) { return l.starts_with(c.line); }))
+        << ::testing::PrintToString(shown);
+    EXPECT_TRUE(c.reported(wb_->report(), states)) << ::testing::PrintToString(states);
   }
   EXPECT_THAT(prompt_.texts(), ::testing::Contains("Target Connection error!"));
 }

@@ -1,8 +1,8 @@
 // SQLite to .mdb end to end, as a user runs it: examples/sample.sql as built into sample.sqlite
 // is migrated by tabulon-cli migrate; its JSON report must say every table, row and object
 // arrived, both independent readers must give back every value of the SQLite file, and the
-// keys, unique indexes, relationships and views must be there. The file is then backed up and
-// restored by tabulon-cli, and the restored file must hold the same tables and values.
+// keys, unique indexes, relationships and views must be there. (A backup and restore end to end
+// is in tests/converters/flows_test.cpp.)
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -27,12 +27,10 @@ namespace {
 namespace fs = std::filesystem;
 using jet::ColumnType;
 
-// Runs tabulon-cli in `folder` (the task commands with their program folder inside it); the
-// exit code, the output in `out`.
+// Runs tabulon-cli in `folder` (migrate with its program folder inside it); the exit code, the
+// output in `out`.
 int Cli(const fs::path& folder, const std::string& arguments, std::string* out) {
-  const bool task =
-      arguments.starts_with("backup") || arguments.starts_with("restore") || arguments.starts_with("migrate");
-  const std::string config = task ? " --config cfg/tabulon.cfg" : "";
+  const std::string config = arguments.starts_with("migrate") ? " --config cfg/tabulon.cfg" : "";
   const std::string command = "cd '" + folder.string() + "' && HOME='" + folder.string() + "' " + TABULON_CLI + " " +
                               arguments + config + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
@@ -150,7 +148,7 @@ std::string CompareWithSource(sqlite3* source, const std::string& mdb, const std
   return "";
 }
 
-TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBackAndThatSurvivesBackupAndRestore) {
+TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBack) {
   if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "a reader is not installed";
   const fs::path folder = testing::ScratchFile("sample_database", "clone");
   fs::remove_all(folder);
@@ -199,57 +197,18 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBackAndThatSurvivesBack
     ++kinds[object["kind"].get<std::string>()];
   }
 
-  // Keys, unique indexes and relationships as SQLite declares them.
-  {
-    auto db = jet::Database::Open(mdb, jet::OpenMode::kReadOnly);
-    ASSERT_TRUE(db.ok());
-    std::set<std::string> want_keys, got_keys, want_links, got_links;
-    size_t want_unique = 0, got_unique = 0;
-    for (const std::string& table : tables) {
-      std::string key;
-      for (const std::string& c :
-           Query(source, "select name from pragma_table_info('" + table + "') where pk > 0 order by pk")) {
-        key += (key.empty() ? "" : ",") + c;
-      }
-      want_keys.insert(table + "(" + key + ")");
-      want_unique +=
-          Query(source, "select 1 from pragma_index_list('" + table + "') where \"unique\" and origin = 'u'").size();
-      for (const std::string& fk : Query(
-               source, "select \"table\", group_concat(\"from\"), group_concat(\"to\") from pragma_foreign_key_list('" +
-                           table + "') group by id")) {
-        const size_t a = fk.find('|'), b = fk.rfind('|');
-        want_links.insert(table + "(" + fk.substr(a + 1, b - a - 1) + ")->" + fk.substr(0, a) + "(" + fk.substr(b + 1) +
-                          ")");
-      }
-      auto definition = (*db)->GetTable(table);
-      ASSERT_TRUE(definition.ok());
-      for (const jet::IndexDefinition& index : definition->indexes) {
-        if (index.index_type == 0 && (index.flags & 0x01) != 0) ++got_unique;
-        if (index.index_type != 1) continue;
-        std::string columns;
-        for (const jet::IndexColumn& ic : index.columns) {
-          for (const jet::ColumnDefinition& c : definition->columns) {
-            if (c.number == ic.column_number) columns += (columns.empty() ? "" : ",") + c.name;
-          }
-        }
-        got_keys.insert(table + "(" + columns + ")");
-      }
-    }
-    auto relationships = (*db)->ListRelationships();
-    ASSERT_TRUE(relationships.ok());
-    for (const jet::Relationship& r : *relationships) {
-      std::string from, to;
-      for (const std::string& c : r.foreign_columns) from += (from.empty() ? "" : ",") + c;
-      for (const std::string& c : r.primary_columns) to += (to.empty() ? "" : ",") + c;
-      got_links.insert(r.foreign_table + "(" + from + ")->" + r.primary_table + "(" + to + ")");
-    }
-    EXPECT_EQ(got_keys, want_keys);
-    EXPECT_EQ(got_unique, want_unique);
-    EXPECT_EQ(got_links, want_links);
-    EXPECT_EQ(kinds["primary key"], want_keys.size());
-    EXPECT_EQ(kinds["index"], got_unique);
-    EXPECT_EQ(kinds["relationship"], want_links.size());
+  // As many keys, unique indexes and relationships made as SQLite declares (the file's own
+  // count of keys and relationships is in the summary below; their columns are the SQLite
+  // adapter's test's).
+  size_t unique = 0, links = 0;
+  for (const std::string& table : tables) {
+    unique +=
+        Query(source, "select 1 from pragma_index_list('" + table + "') where \"unique\" and origin = 'u'").size();
+    links += Query(source, "select distinct id from pragma_foreign_key_list('" + table + "')").size();
   }
+  EXPECT_EQ(kinds["primary key"], tables.size());
+  EXPECT_EQ(kinds["index"], unique);
+  EXPECT_EQ(kinds["relationship"], links);
   const std::vector<std::string> views =
       Query(source, "select name from sqlite_master where type = 'view' order by name");
   EXPECT_EQ(testing::MdbToolsQueries(mdb).value(), views);
@@ -258,20 +217,13 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBackAndThatSurvivesBack
   // The summary run.sh prints.
   out.clear();
   EXPECT_EQ(Cli(folder, "mdb summary sample.mdb", &out), 0) << out;
-  for (const std::string& line : {"tables: " + std::to_string(tables.size()), std::string("rows: 120,058"),
-                                  "primary keys: " + std::to_string(tables.size()), std::string("relationships: 10"),
-                                  "views: " + std::to_string(views.size())}) {
+  for (const std::string& line :
+       {"tables: " + std::to_string(tables.size()), std::string("rows: 120,058"),
+        "primary keys: " + std::to_string(tables.size()), "relationships: " + std::to_string(links),
+        "views: " + std::to_string(views.size())}) {
     EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << " in\n" << out;
   }
 
-  // Backed up as scripts and replayed into a new file: the same tables and views.
-  out.clear();
-  ASSERT_EQ(Cli(folder, "backup sample.mdb --out backups", &out), 0) << out;
-  out.clear();
-  ASSERT_EQ(Cli(folder, "restore backups/sample --target restored.mdb", &out), 0) << out;
-  const std::string restored = (folder / "restored.mdb").string();
-  EXPECT_EQ(CompareWithSource(source, restored, tables), "");
-  EXPECT_EQ(testing::MdbToolsQueries(restored).value(), views);
   if (!HasFailure()) fs::remove_all(folder);
 }
 

@@ -1,7 +1,8 @@
 // A SQLite database of every declared type, NULLs, unicode, quotes, binary values, a composite
 // key, unique indexes, single- and multi-column foreign keys and views, migrated through the
-// SQLite provider and the built-in Jet provider into a real .mdb and read back by the
-// independent readers.
+// SQLite provider and the built-in Jet provider into a real .mdb; the independent readers read
+// back the table of edge-case values and the views (every value of a whole database, with the
+// report, is tests/examples/sample_database_test's).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -232,22 +233,6 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
       {int32_t{5}, std::string("epoch"), null, true, Date("2023-11-14 22:13:20"), Dec("0", 2), null, null, null, null,
        null, null, null, null, null, std::string("x")}};
   EXPECT_EQ(tabulon::testing::CompareTableWithReaders(target_path_, "customers", customers, customer_rows), "");
-  EXPECT_EQ(tabulon::testing::CompareTableWithReaders(
-                target_path_, "Order",
-                {Col("cust_id", kLong), Col("line no", kLong), Col("sku", kText), Col("qty", kInteger),
-                 Col("placed", kDateTime)},
-                {{int32_t{1}, int32_t{1}, std::string("SKU-1"), int16_t{2}, Date("2024-02-29")},
-                 {int32_t{1}, int32_t{2}, std::string("SKU-2"), null, Date("2024-03-01 08:00:00")},
-                 {int32_t{3}, int32_t{1}, null, int16_t{5}, null}}),
-            "");
-  EXPECT_EQ(tabulon::testing::CompareTableWithReaders(
-                target_path_, "shipments",
-                {Col("id", kLong), Col("cust_id", kLong), Col("line_no", kLong), Col("shipped", kDateTime),
-                 Col("back_to", kLong)},
-                {{int32_t{1}, int32_t{1}, int32_t{1}, Date("2024-03-01 08:00:00"), int32_t{3}},
-                 {int32_t{2}, int32_t{1}, int32_t{2}, Date("1899-12-30 08:30:00"), null},
-                 {int32_t{3}, int32_t{3}, int32_t{1}, Date("2024-03-02 10:00:00.500"), int32_t{1}}}),
-            "");
   Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(target_path_);
   ASSERT_TRUE(queries.ok()) << queries.status().ToString();
   EXPECT_EQ(*queries, (std::vector<std::string>{"v_active", "v_orders"}));

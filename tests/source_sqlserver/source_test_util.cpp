@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,7 +9,6 @@
 #include <sstream>
 
 #include "data/statement.h"
-#include "workspace/statement_output.h"
 #include "jet/values.h"
 #include "source_sqlserver/translate.h"
 
@@ -211,18 +209,6 @@ void RecordEventLogRows(tabulon::testing::ReplayScript& script, const std::strin
       .Column("Amount", DBTYPE_NUMERIC, 0, DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL, 12, 2)
       .Column("Payload", DBTYPE_BYTES, 0, DBCOLUMNFLAGS_ISLONG | DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL)
       .Generated(rows, MakeEventRow);
-}
-
-void RunPieces(data::Session* target, const std::string& text, workspace::OutputPane* pane) {
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t end = std::min(text.find(';', start), text.size());
-    const std::string piece = text.substr(start, end - start);
-    if (piece.find_first_not_of(" \r\n\t") != std::string::npos) {
-      EXPECT_TRUE(workspace::ExecuteStatement(pane, target, piece, 1)) << piece;
-    }
-    start = end + 1;
-  }
 }
 
 std::vector<std::string> OutputTexts(const workspace::OutputPane& pane) {

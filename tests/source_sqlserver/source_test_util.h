@@ -46,9 +46,6 @@ void ExpectGoldenFile(const std::string& relative_path, const std::string& actua
 // `schema` as the fixture was loaded with.
 void RecordEventLogRows(tabulon::testing::ReplayScript& script, const std::string& schema, size_t rows = 10000);
 
-// Runs every ";"-separated piece of `text` on the target; each must succeed.
-void RunPieces(data::Session* target, const std::string& text, workspace::OutputPane* pane);
-
 // The texts of the output pane's lines.
 std::vector<std::string> OutputTexts(const workspace::OutputPane& pane);
 
