@@ -13,6 +13,7 @@
 #include "workspace/statement_output.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
+#include "tests/support/provider_helpers.h"
 
 namespace tabulon::data {
 using namespace workspace;
@@ -26,20 +27,13 @@ class SqliteOdbcTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("tabulon_sqlite_" + std::to_string(getpid()) + "_" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
-    ASSERT_EQ(Open(connection_, "Driver=SQLite3;Database=" + (dir_ / "test.db").string()), S_OK)
+    ASSERT_EQ(testing::OpenProvider(connection_, "MSDASQL", "Driver=SQLite3;Database=" + (dir_ / "test.db").string()),
+              S_OK)
         << ErrorDescription(connection_);
   }
   void TearDown() override {
     CloseConnection(connection_);
     fs::remove_all(dir_);
-  }
-
-  static Hresult Open(DbConnection& connection, const std::string& source) {
-    connection.profile.provider_name = "MSDASQL";
-    PropertySet init(DBPROPSET_DBINIT);
-    init.AddString(DBPROP_INIT_DATASOURCE, source);
-    const Hresult code = OpenDataSource(connection, {&init, 1});
-    return Failed(code) ? code : OpenSession(connection);
   }
 
   bool Run(const std::string& sql) { return ExecuteStatement(&pane_, connection_.session.get(), sql, 0); }
@@ -162,7 +156,7 @@ TEST_F(SqliteOdbcTest, BadConnectionsFailClearly) {
   for (const Case& c : {Case{"NoSuchDsn", "Data source name not found"}, Case{"Driver={SQLite3;Database=", ""},
                         Case{"", "no ODBC data source"}}) {
     DbConnection connection;
-    const Hresult code = Open(connection, c.source);
+    const Hresult code = testing::OpenProvider(connection, "MSDASQL", c.source);
     EXPECT_TRUE(Failed(code)) << c.source;
     EXPECT_EQ(connection.session, nullptr);
     const std::string text = ErrorDescription(connection);
