@@ -2,7 +2,6 @@
 // both independent readers.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,7 +12,6 @@
 #include "data/statement.h"
 #include "workspace/statement_output.h"
 #include "jet/database.h"
-#include "jet/values.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
 #include "tests/support/provider_helpers.h"
@@ -21,8 +19,6 @@
 namespace tabulon::data {
 using namespace workspace;
 namespace {
-
-using Texts = std::vector<std::optional<std::string>>;
 
 std::string Scratch(const std::string& name) { return testing::ScratchFile("jet_sql_file_test", name).string(); }
 
@@ -94,42 +90,26 @@ TEST(JetSqlFileTest, EveryTypeWrittenThroughStatementsReadsBackEverywhere) {
                        }));
   EXPECT_EQ(rowset.columns()[11].precision, 12);
   EXPECT_EQ(rowset.columns()[11].scale, 3);
-  const auto texts = testing::RowTexts(rowset);
-  ASSERT_EQ(texts.size(), 4u);
-  EXPECT_EQ(texts[0],
-            (std::vector<std::string>{"1", "True", "200", "-32768", "2147483647", "-922337203685477.5808", "1.5", "0.1",
-                                      "2024-02-29 13:45:10", "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "-123456789.125",
-                                      "O'Brien; \"quoted\"", memo, "00FF10", blob_hex}));
-  EXPECT_EQ(texts[1][1] + texts[1][2] + texts[1][12], "False<NULL><NULL>");
+  const std::string null = "<NULL>";
+  EXPECT_EQ(
+      testing::RowTexts(rowset),
+      (std::vector<std::vector<std::string>>{
+          {"1", "True", "200", "-32768", "2147483647", "-922337203685477.5808", "1.5", "0.1", "2024-02-29 13:45:10",
+           "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "-123456789.125", "O'Brien; \"quoted\"", memo, "00FF10", blob_hex},
+          {"2", "False", null, null, "-1", null, null, null, null, null, null, null, null, null, null},
+          {"3", "False", null, null, "0", null, null, null, null, null, null, "Zoë — 日本語 ✓", "line one\nline two",
+           "", null},
+          {"4", "False", "0", null, "1", null, null, null, "1899-12-30 00:00:00", null, "0", "", null, null, null},
+      }));
   rowset.Close();
   CloseConnection(connection);
 
-  const std::optional<std::string> null;
-  const std::vector<Texts> expected = {
-      {"1", "true", "200", "-32768", "2147483647", "-922337203685477.5808", "1.5", "0.1", "2024-02-29 13:45:10",
-       "{6F9619FF-8B86-D011-B42D-00C04FC964FF}", "-123456789.125", "O'Brien; \"quoted\"", memo, "00ff10",
-       [&] {
-         std::string lower;
-         for (char c : blob_hex) lower += static_cast<char>(c >= 'A' ? c + 32 : c);
-         return lower;
-       }()},
-      {"2", "false", null, null, "-1", null, null, null, null, null, null, null, null, null, null},
-      {"3", "false", null, null, "0", null, null, null, null, null, null, "Zoë — 日本語 ✓", "line one\nline two", "",
-       null},
-      {"4", "false", "0", null, "1", null, null, null, "1899-12-30 00:00:00", null, "0", "", null, null, null},
-  };
   auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   auto def = (*db)->GetTable("All Types");
   ASSERT_TRUE(def.ok()) << def.status().ToString();
   auto rows = (*db)->ReadAllRows(*def);
   ASSERT_TRUE(rows.ok()) << rows.status().ToString();
-  ASSERT_EQ(rows->size(), expected.size());
-  for (size_t r = 0; r < rows->size(); ++r) {
-    for (size_t c = 0; c < expected[r].size(); ++c) {
-      EXPECT_EQ(jet::FormatValue((*rows)[r][c]), expected[r][c]) << "row " << r + 1 << ", " << def->columns[c].name;
-    }
-  }
   EXPECT_TRUE((*db)->CheckIntegrity().ok());
   EXPECT_EQ(testing::CompareTableWithReaders(path, "All Types", def->columns, *rows), "");
 }

@@ -270,12 +270,8 @@ class ProviderConformanceTest : public ::testing::TestWithParam<std::string> {
 
   Session* session() { return connection_.session.get(); }
 
-  // Every row of a schema rowset, NULL as "<NULL>".
   Rows Schema(SchemaRowsetKind kind, const SchemaRestrictions& restrictions) {
-    TextRowset rowset;
-    EXPECT_EQ(OpenSchemaRowset(session(), kind, restrictions, &rowset), S_OK)
-        << ErrorDescription(rowset.error_source());
-    return testing::RowTexts(rowset);
+    return testing::SchemaTexts(session(), kind, restrictions);
   }
   static std::vector<std::string> Column(const Rows& rows, size_t ordinal) {
     std::vector<std::string> values;

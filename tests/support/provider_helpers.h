@@ -2,10 +2,13 @@
 // layer's tests share.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "data/db_connection.h"
+#include "data/error_text.h"
 #include "data/statement.h"
 
 namespace tabulon::testing {
@@ -31,6 +34,21 @@ inline std::vector<std::vector<std::string>> RowTexts(data::TextRowset& rowset) 
     }
   }
   return rows;
+}
+
+// The rows of a statement's or a schema rowset's answer (RowTexts); a failure to open it is a
+// test failure.
+inline std::vector<std::vector<std::string>> QueryTexts(data::Session* session, const std::string& sql) {
+  data::TextRowset rowset;
+  EXPECT_EQ(data::OpenTextRowset(session, sql, &rowset), data::S_OK) << data::ErrorDescription(rowset.error_source());
+  return RowTexts(rowset);
+}
+inline std::vector<std::vector<std::string>> SchemaTexts(data::Session* session, data::SchemaRowsetKind kind,
+                                                         const data::SchemaRestrictions& restrictions) {
+  data::TextRowset rowset;
+  EXPECT_EQ(data::OpenSchemaRowset(session, kind, restrictions, &rowset), data::S_OK)
+      << data::ErrorDescription(rowset.error_source());
+  return RowTexts(rowset);
 }
 
 }  // namespace tabulon::testing

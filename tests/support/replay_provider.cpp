@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -244,28 +246,24 @@ void ParseColumn(std::string_view spec, int line, ReplayStatement& statement) {
     name = spec.substr(1, close - 1);
     spec.remove_prefix(close + 1);
   } else {
-    const size_t blank = spec.find(' ');
+    const size_t blank = std::min(spec.find(' '), spec.size());
     name = spec.substr(0, blank);
     if (name == "\"\"") name.clear();
-    spec.remove_prefix(blank == std::string_view::npos ? spec.size() : blank);
+    spec.remove_prefix(blank);
   }
-  std::vector<std::string_view> words;
-  while (!(spec = Trim(spec)).empty()) {
-    const size_t blank = spec.find(' ');
-    words.push_back(spec.substr(0, blank));
-    spec.remove_prefix(blank == std::string_view::npos ? spec.size() : blank);
-  }
-  if (words.empty()) Bad(line, "column without a type");
-  const DbType type = ParseType(words[0], line);
+  std::istringstream words{std::string(spec)};
+  std::string word;
+  if (!(words >> word)) Bad(line, "column without a type");
+  const DbType type = ParseType(word, line);
   size_t size = 0;
   std::uint32_t flags = DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
-  for (size_t i = 1; i < words.size(); ++i) {
-    if (words[i] == "long") {
+  while (words >> word) {
+    if (word == "long") {
       flags |= DBCOLUMNFLAGS_ISLONG;
-    } else if (words[i] == "rowver") {
+    } else if (word == "rowver") {
       flags |= DBCOLUMNFLAGS_ISROWVER;
-    } else if (std::from_chars(words[i].data(), words[i].data() + words[i].size(), size).ec != std::errc()) {
-      Bad(line, "bad column size '" + std::string(words[i]) + "'");
+    } else if (std::from_chars(word.data(), word.data() + word.size(), size).ec != std::errc()) {
+      Bad(line, "bad column size '" + word + "'");
     }
   }
   statement.Column(std::move(name), type, size, flags);

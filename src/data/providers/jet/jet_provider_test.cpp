@@ -56,17 +56,9 @@ class JetProviderTest : public ::testing::Test {
   bool Run(const std::string& sql) { return ExecuteStatement(&pane_, connection_.session.get(), sql, 1); }
   Session* session() { return connection_.session.get(); }
 
-  std::vector<std::vector<std::string>> Query(const std::string& sql) {
-    TextRowset rowset;
-    EXPECT_EQ(OpenTextRowset(session(), sql, &rowset), S_OK) << ErrorDescription(rowset.error_source());
-    return testing::RowTexts(rowset);
-  }
-
-  std::vector<std::vector<std::string>> Schema(SchemaRowsetKind kind, SchemaRestrictions restrictions) {
-    TextRowset rowset;
-    EXPECT_EQ(OpenSchemaRowset(session(), kind, restrictions, &rowset), S_OK)
-        << ErrorDescription(rowset.error_source());
-    return testing::RowTexts(rowset);
+  std::vector<std::vector<std::string>> Query(const std::string& sql) { return testing::QueryTexts(session(), sql); }
+  std::vector<std::vector<std::string>> Schema(SchemaRowsetKind kind, const SchemaRestrictions& restrictions) {
+    return testing::SchemaTexts(session(), kind, restrictions);
   }
 
   std::string path_;

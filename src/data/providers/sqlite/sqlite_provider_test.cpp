@@ -74,9 +74,8 @@ TEST_F(SqliteProviderTest, RefusesWhatIsNotADatabaseAndNeverCreatesAFile) {
   Build("create table t(a integer); insert into t values (1);");
   ASSERT_EQ(Connect(path_), S_OK);
   EXPECT_FALSE(ExecuteStatement(nullptr, connection_.session.get(), "insert into t values (2)", 0));
-  TextRowset rows;
-  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select count(*) from t", &rows), S_OK);
-  EXPECT_EQ(testing::RowTexts(rows), (std::vector<std::vector<std::string>>{{"1"}}));
+  EXPECT_EQ(testing::QueryTexts(connection_.session.get(), "select count(*) from t"),
+            (std::vector<std::vector<std::string>>{{"1"}}));
 }
 
 TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
@@ -135,28 +134,23 @@ TEST_F(SqliteProviderTest, CatalogueAndTree) {
 
   // Catalogue, name and type of every table; sqlite_sequence (made by AUTOINCREMENT) is the
   // engine's own table.
-  TextRowset rows;
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {}, &rows), S_OK);
+  Session* session = connection_.session.get();
   std::vector<std::string> listed;
-  for (const auto& row : testing::RowTexts(rows)) {
+  for (const auto& row : testing::SchemaTexts(session, SchemaRowsetKind::kTables, {})) {
     listed.push_back(row[schema::kTableCatalog - 1] + "|" + row[schema::kTableName - 1] + "|" +
                      row[schema::kTableType - 1]);
   }
   EXPECT_EQ(listed, (std::vector<std::string>{"shop|customers|TABLE", "shop|Order Lines|TABLE", "shop|v_names|VIEW"}));
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {"other"}, &rows), S_OK);
-  EXPECT_EQ(MoveNextRow(rows), DB_S_ENDOFROWSET);
+  EXPECT_TRUE(testing::SchemaTexts(session, SchemaRowsetKind::kTables, {"other"}).empty());
 
   // Name, type, nullable and default of each column.
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kColumns,
-                             {std::nullopt, std::nullopt, "Order Lines"}, &rows),
-            S_OK);
   std::vector<std::string> columns;
-  for (const auto& row : testing::RowTexts(rows)) {
+  for (const auto& row :
+       testing::SchemaTexts(session, SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "Order Lines"})) {
     columns.push_back(row[schema::kColumnName - 1] + " " + row[schema::kDataType - 1] + " " +
                       row[schema::kIsNullable - 1] + " " + row[schema::kColumnDefault - 1]);
   }
   EXPECT_EQ(columns, (std::vector<std::string>{"id 3 False <NULL>", "qty 2 False 1"}));
-  rows.Close();
 
   // The tree: the file's path as root, its stem as the one database, every table (a name with
   // a blank too: it is migrated like any other, so it can be chosen alone).
