@@ -13,6 +13,7 @@
 #include "workspace/statement_output.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
+#include "tests/support/provider_helpers.h"
 
 namespace tabulon::data {
 using namespace workspace;
@@ -26,20 +27,13 @@ class SqliteOdbcTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("tabulon_sqlite_" + std::to_string(getpid()) + "_" +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
-    ASSERT_EQ(Open(connection_, "Driver=SQLite3;Database=" + (dir_ / "test.db").string()), S_OK)
+    ASSERT_EQ(testing::OpenProvider(connection_, "MSDASQL", "Driver=SQLite3;Database=" + (dir_ / "test.db").string()),
+              S_OK)
         << ErrorDescription(connection_);
   }
   void TearDown() override {
     CloseConnection(connection_);
     fs::remove_all(dir_);
-  }
-
-  static Hresult Open(DbConnection& connection, const std::string& source) {
-    connection.profile.provider_name = "MSDASQL";
-    PropertySet init(DBPROPSET_DBINIT);
-    init.AddString(DBPROP_INIT_DATASOURCE, source);
-    const Hresult code = OpenDataSource(connection, {&init, 1});
-    return Failed(code) ? code : OpenSession(connection);
   }
 
   bool Run(const std::string& sql) { return ExecuteStatement(&pane_, connection_.session.get(), sql, 0); }
@@ -143,13 +137,10 @@ TEST_F(SqliteOdbcTest, RestrictionsMatchOnlyThemselves) {
   ASSERT_TRUE(Run("create table a_t(x real)"));
   ASSERT_TRUE(Run("create table \"a%t\"(x real)"));
   for (const std::string name : {"a_t", "a%t"}) {
-    TextRowset rowset;
-    ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, name},
-                               &rowset),
-              S_OK);
-    ASSERT_EQ(MoveNextRow(rowset), S_OK);
-    EXPECT_EQ(rowset.buffer().Value(schema::kTableName), name);
-    EXPECT_EQ(MoveNextRow(rowset), DB_S_ENDOFROWSET) << name;
+    const auto rows =
+        testing::SchemaTexts(connection_.session.get(), SchemaRowsetKind::kTables, {std::nullopt, std::nullopt, name});
+    ASSERT_EQ(rows.size(), 1u) << name;
+    EXPECT_EQ(rows[0][schema::kTableName - 1], name);
   }
 }
 
@@ -162,7 +153,7 @@ TEST_F(SqliteOdbcTest, BadConnectionsFailClearly) {
   for (const Case& c : {Case{"NoSuchDsn", "Data source name not found"}, Case{"Driver={SQLite3;Database=", ""},
                         Case{"", "no ODBC data source"}}) {
     DbConnection connection;
-    const Hresult code = Open(connection, c.source);
+    const Hresult code = testing::OpenProvider(connection, "MSDASQL", c.source);
     EXPECT_TRUE(Failed(code)) << c.source;
     EXPECT_EQ(connection.session, nullptr);
     const std::string text = ErrorDescription(connection);

@@ -24,18 +24,15 @@ constexpr const char* kNullMark = "@@TABULON-NULL@@";
 
 std::string ShellQuote(const std::string& s) {
   std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
-// Runs a shell command and returns its standard output; a non-zero exit is an error.
-Result<std::string> Run(const std::string& command) {
+// Runs `program` on the file (checked first, see CheckBeforeReading) through the shell, `rest`
+// after the quoted path; its standard output, a non-zero exit is an error.
+Result<std::string> RunOn(const std::string& program, const std::string& path, const std::string& rest = "") {
+  RETURN_IF_ERROR(CheckBeforeReading(path));
+  const std::string command = program + " " + ShellQuote(path) + rest;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   if (pipe == nullptr) return InternalError("cannot run: " + command);
   std::string out;
@@ -50,50 +47,27 @@ Result<std::string> Run(const std::string& command) {
   return out;
 }
 
+std::vector<std::string> NonEmptyLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+template <typename... Parts>
+std::string Say(const Parts&... parts) {
+  std::ostringstream out;
+  (out << ... << parts);
+  return out.str();
+}
+
 std::string Hex(const std::string& bytes, bool upper) {
-  static const char* lower_digits = "0123456789abcdef";
-  static const char* upper_digits = "0123456789ABCDEF";
-  const char* d = upper ? upper_digits : lower_digits;
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out += d[c >> 4];
-    out += d[c & 15];
-  }
+  for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
   return out;
-}
-
-// Exact decimal text of magnitude `words` (little-endian 32-bit words) over 10^scale.
-std::string DecimalText(bool negative, const std::array<uint32_t, 4>& words, int scale) {
-  std::array<uint32_t, 4> w = words;
-  std::string digits;
-  auto is_zero = [&] { return w[0] == 0 && w[1] == 0 && w[2] == 0 && w[3] == 0; };
-  while (!is_zero()) {
-    uint64_t rem = 0;
-    for (int i = 3; i >= 0; --i) {
-      const uint64_t cur = (rem << 32) | w[static_cast<size_t>(i)];
-      w[static_cast<size_t>(i)] = static_cast<uint32_t>(cur / 10);
-      rem = cur % 10;
-    }
-    digits.insert(digits.begin(), static_cast<char>('0' + rem));
-  }
-  if (digits.empty()) digits = "0";
-  while (static_cast<int>(digits.size()) <= scale) digits.insert(digits.begin(), '0');
-  std::string out = digits;
-  if (scale > 0) out.insert(out.size() - static_cast<size_t>(scale), ".");
-  // Trim trailing zeros of the fraction.
-  if (out.find('.') != std::string::npos) {
-    while (out.back() == '0') out.pop_back();
-    if (out.back() == '.') out.pop_back();
-  }
-  if (out == "0") negative = false;
-  return (negative ? "-" : "") + out;
-}
-
-std::string CurrencyText(int64_t scaled) {
-  const bool negative = scaled < 0;
-  const uint64_t mag = negative ? uint64_t(0) - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
-  return DecimalText(negative, {static_cast<uint32_t>(mag), static_cast<uint32_t>(mag >> 32), 0, 0}, 4);
 }
 
 // Trims trailing zeros of a decimal text ("12.5000" -> "12.5", "0.00" -> "0").
@@ -112,24 +86,46 @@ std::string TrimDecimalText(std::string s) {
   return (negative ? "-" : "") + s;
 }
 
+// Exact decimal text of magnitude `w` (little-endian 32-bit words) over 10^scale.
+std::string DecimalText(bool negative, std::array<uint32_t, 4> w, int scale) {
+  std::string digits;
+  while ((w[0] | w[1] | w[2] | w[3]) != 0) {
+    uint64_t rem = 0;
+    for (size_t i = 4; i-- > 0;) {
+      const uint64_t cur = (rem << 32) | w[i];
+      w[i] = static_cast<uint32_t>(cur / 10);
+      rem = cur % 10;
+    }
+    digits.insert(digits.begin(), static_cast<char>('0' + rem));
+  }
+  const auto fraction = static_cast<size_t>(scale);
+  if (digits.size() <= fraction) digits.insert(0, fraction + 1 - digits.size(), '0');
+  if (scale > 0) digits.insert(digits.size() - fraction, ".");
+  return TrimDecimalText((negative ? "-" : "") + digits);
+}
+
+std::string CurrencyText(int64_t scaled) {
+  const bool negative = scaled < 0;
+  const uint64_t mag = negative ? uint64_t(0) - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  return DecimalText(negative, {static_cast<uint32_t>(mag), static_cast<uint32_t>(mag >> 32), 0, 0}, 4);
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
 std::string FormatUnixMillis(int64_t ms, bool with_millis) {
-  int64_t days = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
-  int64_t rest = ms - days * 86400000;
+  const int64_t days = FloorDiv(ms, 86400000);
+  const int64_t rest = ms - days * 86400000;
   int64_t y;
   unsigned mo, d;
   jet::CivilFromDays(days, y, mo, d);
   char buf[64];
-  const auto hh = static_cast<int>(rest / 3600000);
-  const auto mi = static_cast<int>(rest / 60000 % 60);
-  const auto ss = static_cast<int>(rest / 1000 % 60);
-  const auto mss = static_cast<int>(rest % 1000);
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d", static_cast<long long>(y), mo, d, hh, mi, ss);
-  std::string out = buf;
-  if (with_millis && mss != 0) {
-    std::snprintf(buf, sizeof buf, ".%03d", mss);
-    out += buf;
+  const int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02d:%02d:%02d", static_cast<long long>(y), mo, d,
+                              static_cast<int>(rest / 3600000), static_cast<int>(rest / 60000 % 60),
+                              static_cast<int>(rest / 1000 % 60));
+  if (with_millis && rest % 1000 != 0) {
+    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ".%03d", static_cast<int>(rest % 1000));
   }
-  return out;
+  return buf;
 }
 
 // The instant mdb-reader derives from stored days: milliseconds since 1970, rounded half up.
@@ -174,48 +170,30 @@ struct MdbToolsExpectation {
 };
 
 MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value, jet::ColumnType type) {
-  MdbToolsExpectation e;
-  std::visit(
-      [&](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, jet::Null>) {
-          e.text = std::nullopt;
-        } else if constexpr (std::is_same_v<T, bool>) {
-          e.text = v ? "1" : "0";
-        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
-          e.text = std::to_string(v);
-        } else if constexpr (std::is_same_v<T, jet::Currency>) {
-          e.text = CurrencyText(v.scaled);
-        } else if constexpr (std::is_same_v<T, float>) {
-          e.kind = MdbToolsExpectation::kFloat;
-          e.number = static_cast<double>(v);
-        } else if constexpr (std::is_same_v<T, double>) {
-          e.kind = MdbToolsExpectation::kDouble;
-          e.number = v;
-        } else if constexpr (std::is_same_v<T, jet::DateTime>) {
-          // mdbtools mishandles days before 1900-01-01; compare to the second elsewhere.
-          e.kind = v.days >= 2.0 ? MdbToolsExpectation::kDate : MdbToolsExpectation::kSkip;
-          e.number = v.days;
-        } else if constexpr (std::is_same_v<T, jet::Bytes>) {
-          // mdbtools stops a Binary (not an OLE) value at its first zero byte and reads an empty
-          // one as NULL.
-          const size_t zero = type == jet::ColumnType::kBinary ? v.data.find('\0') : std::string::npos;
-          e.text = Hex(v.data.substr(0, zero), true);
-          if (zero == 0 || v.data.empty()) e.kind = MdbToolsExpectation::kSkip;
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          e.text = v;
-          if (v.empty()) e.kind = MdbToolsExpectation::kSkip;  // "" reads as NULL
-        } else if constexpr (std::is_same_v<T, jet::Guid>) {
-          // In hex mode mdbtools hex-encodes the GUID's text, which it prints without the dash
-          // between the fourth and fifth groups.
-          std::string text = GuidText(v);
-          text.erase(24, 1);
-          e.text = Hex(text, true);
-        } else if constexpr (std::is_same_v<T, jet::Decimal>) {
-          e.text = DecimalText(v.negative, v.words, v.scale);
-        }
-      },
-      value);
+  using E = MdbToolsExpectation;
+  E e{E::kExact, ExpectedMdbReaderText(value)};  // integers, Currency, Numeric, text alike
+  if (const auto* b = std::get_if<bool>(&value)) {
+    e.text = *b ? "1" : "0";
+  } else if (const auto* f = std::get_if<float>(&value)) {
+    e = {E::kFloat, std::nullopt, static_cast<double>(*f)};
+  } else if (const auto* d = std::get_if<double>(&value)) {
+    e = {E::kDouble, std::nullopt, *d};
+  } else if (const auto* date = std::get_if<jet::DateTime>(&value)) {
+    // mdbtools mishandles days before 1900-01-01; compare to the second elsewhere.
+    e = {date->days >= 2.0 ? E::kDate : E::kSkip, std::nullopt, date->days};
+  } else if (const auto* bytes = std::get_if<jet::Bytes>(&value)) {
+    // mdbtools stops a Binary (not an OLE) value at its first zero byte and reads an empty one
+    // as NULL.
+    const size_t zero = type == jet::ColumnType::kBinary ? bytes->data.find('\0') : std::string::npos;
+    e.text = Hex(bytes->data.substr(0, zero), true);
+    if (zero == 0 || bytes->data.empty()) e.kind = E::kSkip;
+  } else if (const auto* text = std::get_if<std::string>(&value); text != nullptr && text->empty()) {
+    e.kind = E::kSkip;  // "" reads as NULL
+  } else if (const auto* guid = std::get_if<jet::Guid>(&value)) {
+    // In hex mode mdbtools hex-encodes the GUID's text, which it prints without the dash between
+    // the fourth and fifth groups.
+    e.text = Hex(GuidText(*guid).erase(24, 1), true);
+  }
   return e;
 }
 
@@ -226,47 +204,35 @@ std::vector<std::vector<ReaderValue>> ParseExportCsv(const std::string& text) {
   std::string field;
   bool quoted_field = false, in_quotes = false;
   auto end_field = [&] {
-    if (!quoted_field && field == kNullMark) {
-      row.emplace_back(std::nullopt);
-    } else {
-      std::string un;
+    ReaderValue value;
+    if (quoted_field || field != kNullMark) {
+      value.emplace();
       for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 1 < field.size()) {
-          const char c = field[++i];
-          un += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-        } else {
-          un += field[i];
+        char c = field[i];
+        if (c == '\\' && i + 1 < field.size()) {
+          c = field[++i];
+          c = c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
         }
+        *value += c;
       }
-      row.emplace_back(un);
     }
+    row.push_back(std::move(value));
     field.clear();
     quoted_field = false;
   };
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (in_quotes) {
-      if (c == '"') {
-        if (i + 1 < text.size() && text[i + 1] == '"') {
-          field += '"';
-          ++i;
-        } else {
-          in_quotes = false;
-        }
-      } else {
-        field += c;
-      }
+    if (in_quotes && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+      field += '"';
+      ++i;
     } else if (c == '"') {
-      in_quotes = true;
+      in_quotes = !in_quotes;
       quoted_field = true;
-    } else if (c == ',') {
-      end_field();
-    } else if (c == '\n') {
-      end_field();
-      rows.push_back(std::move(row));
-      row.clear();
-    } else {
+    } else if (in_quotes || (c != ',' && c != '\n')) {
       field += c;
+    } else {
+      end_field();
+      if (c == '\n') rows.push_back(std::exchange(row, {}));
     }
   }
   if (!field.empty() || !row.empty()) {
@@ -282,38 +248,42 @@ std::string Show(const ReaderValue& v) {
   return "\"" + v->substr(0, 200) + "…\" (" + std::to_string(v->size()) + " bytes)";
 }
 
+// mdbtools turns each character beyond the Basic Multilingual Plane (a surrogate pair in the
+// file) into "??": the text it prints for `text`.
+std::string MdbToolsBeyondBmp(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xF8) == 0xF0 && i + 3 < text.size()) {
+      out += "??";
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string FormatJsNumber(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
   if (value == 0) return "0";
+  const std::string sign = value < 0 ? "-" : "";
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  std::string sci(buf, res.ptr);
-  std::string sign;
-  if (sci[0] == '-') {
-    sign = "-";
-    sci.erase(0, 1);
-  }
+  const std::string sci(buf, std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific).ptr);
   const size_t epos = sci.find('e');
   std::string digits = sci.substr(0, epos);
   digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
   const int exp10 = std::stoi(sci.substr(epos + 1));
   const int k = static_cast<int>(digits.size());
   const int n = exp10 + 1;
-  std::string out;
-  if (k <= n && n <= 21) {
-    out = digits + std::string(static_cast<size_t>(n - k), '0');
-  } else if (0 < n && n <= 21) {
-    out = digits.substr(0, static_cast<size_t>(n)) + "." + digits.substr(static_cast<size_t>(n));
-  } else if (-6 < n && n <= 0) {
-    out = "0." + std::string(static_cast<size_t>(-n), '0') + digits;
-  } else {
-    const std::string e = (n - 1 >= 0 ? "+" : "-") + std::to_string(std::abs(n - 1));
-    out = k == 1 ? digits + "e" + e : digits.substr(0, 1) + "." + digits.substr(1) + "e" + e;
-  }
-  return sign + out;
+  if (k <= n && n <= 21) return sign + digits + std::string(static_cast<size_t>(n - k), '0');
+  if (0 < n && n <= 21)
+    return sign + digits.substr(0, static_cast<size_t>(n)) + "." + digits.substr(static_cast<size_t>(n));
+  if (-6 < n && n <= 0) return sign + "0." + std::string(static_cast<size_t>(-n), '0') + digits;
+  const std::string e = (n - 1 >= 0 ? "+" : "-") + std::to_string(std::abs(n - 1));
+  return sign + (k == 1 ? digits : digits.substr(0, 1) + "." + digits.substr(1)) + "e" + e;
 }
 
 ReaderValue ExpectedMdbReaderText(const jet::Value& value) {
@@ -386,107 +356,69 @@ bool MdbReaderAvailable() {
 bool MdbToolsAvailable() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
 
 Result<std::vector<ReaderTable>> ReadWithMdbReader(const std::string& path) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(
-      std::string out,
-      Run("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_reader_dump.mjs") + " " + ShellQuote(path)));
+  ASSIGN_OR_RETURN(std::string out,
+                   RunOn("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_reader_dump.mjs"), path));
   nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
   if (doc.is_discarded() || !doc.is_array()) {
     return InternalError("mdb-reader output is not JSON: " + out.substr(0, 500));
   }
   std::vector<ReaderTable> tables;
   for (const auto& t : doc) {
-    ReaderTable table;
+    ReaderTable& table = tables.emplace_back();
     table.name = t.at("name").get<std::string>();
     table.row_count = t.at("rowCount").get<long>();
     for (const auto& c : t.at("columns")) {
       table.columns.push_back({c.at("name").get<std::string>(), c.at("type").get<std::string>()});
     }
     for (const auto& r : t.at("rows")) {
-      std::vector<ReaderValue> row;
-      for (const auto& v : r) {
-        row.push_back(v.is_null() ? ReaderValue() : ReaderValue(v.get<std::string>()));
-      }
-      table.rows.push_back(std::move(row));
+      auto& row = table.rows.emplace_back();
+      for (const auto& v : r) row.push_back(v.is_null() ? ReaderValue() : ReaderValue(v.get<std::string>()));
     }
-    tables.push_back(std::move(table));
   }
   return tables;
 }
 
 Result<std::string> MdbToolsVersion(const std::string& path) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(std::string out, Run("mdb-ver " + ShellQuote(path)));
+  ASSIGN_OR_RETURN(std::string out, RunOn("mdb-ver", path));
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
 }
 
 Result<std::vector<std::string>> MdbToolsTables(const std::string& path) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(std::string out, Run("mdb-tables -1 " + ShellQuote(path)));
-  std::vector<std::string> names;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) names.push_back(line);
-  }
-  return names;
+  ASSIGN_OR_RETURN(std::string out, RunOn("mdb-tables -1", path));
+  return NonEmptyLines(out);
 }
 
 Result<std::string> MdbToolsSchema(const std::string& path, const std::string& backend) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  return Run("mdb-schema " + ShellQuote(path) + (backend.empty() ? "" : " " + ShellQuote(backend)));
+  return RunOn("mdb-schema", path, backend.empty() ? "" : " " + ShellQuote(backend));
 }
 
 Result<std::vector<std::string>> MdbToolsQueries(const std::string& path) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(std::string out, Run("mdb-queries -L -1 " + ShellQuote(path)));
-  std::vector<std::string> names;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) names.push_back(line);
-  }
-  return names;
+  ASSIGN_OR_RETURN(std::string out, RunOn("mdb-queries -L -1", path));
+  return NonEmptyLines(out);
 }
 
 Result<std::string> MdbToolsQuerySql(const std::string& path, const std::string& query) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  return Run("mdb-queries " + ShellQuote(path) + " " + ShellQuote(query));
+  return RunOn("mdb-queries", path, " " + ShellQuote(query));
 }
 
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table) {
-  RETURN_IF_ERROR(CheckBeforeReading(path));
-  ASSIGN_OR_RETURN(std::string out, Run("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) +
-                                        "' " + ShellQuote(path) + " " + ShellQuote(table)));
+  ASSIGN_OR_RETURN(std::string out,
+                   RunOn("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) + "'", path,
+                         " " + ShellQuote(table)));
   auto rows = ParseExportCsv(out);
+  if (rows.empty()) return InternalError("mdb-export printed no header for " + table);
   ReaderTable result;
   result.name = table;
-  if (rows.empty()) return InternalError("mdb-export printed no header for " + table);
   for (const auto& h : rows.front()) result.columns.push_back({h.value_or(""), ""});
-  rows.erase(rows.begin());
-  result.rows = std::move(rows);
+  result.rows.assign(std::make_move_iterator(rows.begin() + 1), std::make_move_iterator(rows.end()));
   return result;
-}
-
-// mdbtools turns each character beyond the Basic Multilingual Plane (a surrogate pair in the
-// file) into "??": the text it prints for `text`.
-static std::string MdbToolsBeyondBmp(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xF8) == 0xF0 && i + 3 < text.size()) {
-      out += "??";
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
 }
 
 std::string CompareTableWithReaders(const std::string& path, const std::string& table,
                                     const std::vector<jet::ColumnDefinition>& columns,
                                     const std::vector<jet::Row>& rows,
                                     const std::vector<ReaderTable>* mdb_reader_tables) {
-  std::ostringstream err;
   // mdb-reader: the whole table, value by value.
   Result<std::vector<ReaderTable>> read = std::vector<ReaderTable>();
   if (mdb_reader_tables == nullptr) {
@@ -500,30 +432,26 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
   }
   if (found == nullptr) return "mdb-reader does not list table " + table;
   if (found->columns.size() != columns.size()) {
-    return "mdb-reader: " + std::to_string(found->columns.size()) + " columns, expected " +
-           std::to_string(columns.size());
+    return Say("mdb-reader: ", found->columns.size(), " columns, expected ", columns.size());
   }
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (found->columns[c].name != columns[c].name || found->columns[c].type != MdbReaderTypeWord(columns[c].type)) {
-      return "mdb-reader: column " + std::to_string(c) + " is " + found->columns[c].name + " " +
-             found->columns[c].type + ", expected " + columns[c].name + " " + MdbReaderTypeWord(columns[c].type);
+    const ReaderColumn& got = found->columns[c];
+    if (got.name != columns[c].name || got.type != MdbReaderTypeWord(columns[c].type)) {
+      return Say("mdb-reader: column ", c, " is ", got.name, " ", got.type, ", expected ", columns[c].name, " ",
+                 MdbReaderTypeWord(columns[c].type));
     }
   }
   if (found->row_count != static_cast<long>(rows.size())) {
-    err << "mdb-reader: stored row count " << found->row_count << ", expected " << rows.size();
-    return err.str();
+    return Say("mdb-reader: stored row count ", found->row_count, ", expected ", rows.size());
   }
-  if (found->rows.size() != rows.size()) {
-    err << "mdb-reader: " << found->rows.size() << " rows, expected " << rows.size();
-    return err.str();
-  }
+  if (found->rows.size() != rows.size())
+    return Say("mdb-reader: ", found->rows.size(), " rows, expected ", rows.size());
   for (size_t r = 0; r < rows.size(); ++r) {
     for (size_t c = 0; c < columns.size(); ++c) {
       const ReaderValue want = ExpectedMdbReaderText(rows[r][c]);
       if (found->rows[r][c] != want) {
-        err << "mdb-reader: row " << r << " column " << columns[c].name << " is " << Show(found->rows[r][c])
-            << ", expected " << Show(want);
-        return err.str();
+        return Say("mdb-reader: row ", r, " column ", columns[c].name, " is ", Show(found->rows[r][c]), ", expected ",
+                   Show(want));
       }
     }
   }
@@ -534,63 +462,39 @@ std::string CompareTableWithReaders(const std::string& path, const std::string& 
   if (*version != "JET4") return "mdb-ver says " + *version;
   auto names = MdbToolsTables(path);
   if (!names.ok()) return "mdb-tables: " + names.status().message();
-  if (std::find(names->begin(), names->end(), table) == names->end()) {
-    return "mdb-tables does not list " + table;
-  }
+  if (std::find(names->begin(), names->end(), table) == names->end()) return "mdb-tables does not list " + table;
   auto exported = MdbToolsExport(path, table);
   if (!exported.ok()) return "mdb-export: " + exported.status().message();
   if (exported->rows.size() != rows.size()) {
-    err << "mdb-export: " << exported->rows.size() << " rows, expected " << rows.size();
-    return err.str();
+    return Say("mdb-export: ", exported->rows.size(), " rows, expected ", rows.size());
   }
   for (size_t r = 0; r < rows.size(); ++r) {
     if (exported->rows[r].size() != columns.size()) {
-      err << "mdb-export: row " << r << " has " << exported->rows[r].size() << " fields";
-      return err.str();
+      return Say("mdb-export: row ", r, " has ", exported->rows[r].size(), " fields");
     }
     for (size_t c = 0; c < columns.size(); ++c) {
       const MdbToolsExpectation want = ExpectedMdbToolsValue(rows[r][c], columns[c].type);
       const ReaderValue& got = exported->rows[r][c];
-      bool same = true;
-      switch (want.kind) {
-        case MdbToolsExpectation::kExact:
-          same = got == want.text ||
-                 (got && want.text && columns[c].type == jet::ColumnType::kNumeric &&
-                  TrimDecimalText(*got) == *want.text) ||
-                 (got && want.text && columns[c].type == jet::ColumnType::kCurrency &&
-                  TrimDecimalText(*got) == *want.text) ||
-                 (got && want.text && MdbToolsBeyondBmp(*want.text) == *got);
-          break;
-        case MdbToolsExpectation::kDouble:
-        case MdbToolsExpectation::kFloat: {
-          const double tolerance = want.kind == MdbToolsExpectation::kFloat ? 1e-6 : 1e-14;
-          if (!got) {
-            same = false;
-          } else {
-            const double g = std::strtod(got->c_str(), nullptr);
-            same = g == want.number || std::fabs(g - want.number) <= tolerance * std::fabs(want.number);
-          }
-          break;
+      const jet::ColumnType type = columns[c].type;
+      bool same = want.kind == MdbToolsExpectation::kSkip;
+      if (want.kind == MdbToolsExpectation::kExact) {
+        same = got == want.text || (got && want.text &&
+                                    (MdbToolsBeyondBmp(*want.text) == *got ||
+                                     ((type == jet::ColumnType::kNumeric || type == jet::ColumnType::kCurrency) &&
+                                      TrimDecimalText(*got) == *want.text)));
+      } else if (got && want.kind == MdbToolsExpectation::kDate) {
+        // Compare to the second: mdbtools prints no fraction and may round either way.
+        for (int64_t delta : {0, -1000, 1000}) {
+          same |= FormatUnixMillis(FloorDiv(MdbReaderMillis(want.number) + delta, 1000) * 1000, false) == *got;
         }
-        case MdbToolsExpectation::kDate: {
-          // Compare to the second: mdbtools prints no fraction and may round either way.
-          const int64_t want_ms = MdbReaderMillis(want.number);
-          same = false;
-          if (got) {
-            for (int64_t delta : {0, -1000, 1000}) {
-              const int64_t t = want_ms + delta;
-              const int64_t s = (t >= 0 ? t / 1000 : -((-t + 999) / 1000)) * 1000;
-              if (FormatUnixMillis(s, false) == *got) same = true;
-            }
-          }
-          break;
-        }
-        case MdbToolsExpectation::kSkip: break;
+      } else if (got && want.kind != MdbToolsExpectation::kSkip) {  // Single or Double
+        const double tolerance = want.kind == MdbToolsExpectation::kFloat ? 1e-6 : 1e-14;
+        const double g = std::strtod(got->c_str(), nullptr);
+        same = g == want.number || std::fabs(g - want.number) <= tolerance * std::fabs(want.number);
       }
       if (!same) {
-        err << "mdb-export: row " << r << " column " << columns[c].name << " is " << Show(got) << ", expected "
-            << (want.kind == MdbToolsExpectation::kExact ? Show(want.text) : std::to_string(want.number));
-        return err.str();
+        return Say("mdb-export: row ", r, " column ", columns[c].name, " is ", Show(got), ", expected ",
+                   want.kind == MdbToolsExpectation::kExact ? Show(want.text) : std::to_string(want.number));
       }
     }
   }

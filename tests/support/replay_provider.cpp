@@ -17,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -30,15 +32,7 @@ using namespace data;
 
 ReplayStatement& ReplayStatement::Column(std::string name, DbType type, size_t size, std::uint32_t flags,
                                          std::uint8_t precision, std::uint8_t scale) {
-  ColumnInfo column;
-  column.name = std::move(name);
-  column.ordinal = columns.size() + 1;
-  column.type = type;
-  column.size = size;
-  column.flags = flags;
-  column.precision = precision;
-  column.scale = scale;
-  columns.push_back(std::move(column));
+  columns.push_back({std::move(name), columns.size() + 1, type, flags, size, precision, scale});
   return *this;
 }
 
@@ -85,24 +79,37 @@ ReplayStatement& ReplayStatement::Generated(size_t count, RowMaker make) {
   return *this;
 }
 
-void ReplayScript::SetDataSourceName(std::optional<std::string> name) {
-  std::lock_guard lock(mutex_);
-  data_source_name_ = std::move(name);
+namespace {
+
+// The script's settings are read and written under its mutex.
+template <typename T>
+T Locked(std::mutex& mutex, const T& value) {
+  std::lock_guard lock(mutex);
+  return value;
+}
+template <typename T, typename V>
+void Store(std::mutex& mutex, T& target, V&& value) {
+  std::lock_guard lock(mutex);
+  target = std::forward<V>(value);
 }
 
-void ReplayScript::SetCurrentCatalog(std::optional<std::string> name) {
-  std::lock_guard lock(mutex_);
-  current_catalog_ = std::move(name);
-}
+}  // namespace
 
-std::optional<std::string> ReplayScript::data_source_name() const {
-  std::lock_guard lock(mutex_);
-  return data_source_name_;
-}
+void ReplayScript::SetDataSourceName(std::optional<std::string> name) { Store(mutex_, data_source_name_, name); }
+void ReplayScript::SetCurrentCatalog(std::optional<std::string> name) { Store(mutex_, current_catalog_, name); }
+std::optional<std::string> ReplayScript::data_source_name() const { return Locked(mutex_, data_source_name_); }
+std::optional<std::string> ReplayScript::current_catalog() const { return Locked(mutex_, current_catalog_); }
+std::vector<std::string> ReplayScript::Executed() const { return Locked(mutex_, executed_); }
+ReplayScript::OpenAnswer ReplayScript::open_answer() const { return Locked(mutex_, open_answer_); }
+std::string ReplayScript::dbms_name() const { return Locked(mutex_, dbms_name_); }
+std::string ReplayScript::dbms_version() const { return Locked(mutex_, dbms_version_); }
 
-std::optional<std::string> ReplayScript::current_catalog() const {
+void ReplayScript::FailOpen(std::string text, Hresult code) { Store(mutex_, open_answer_, OpenAnswer{code, text}); }
+
+void ReplayScript::SetDbmsInfo(std::string name, std::string version) {
   std::lock_guard lock(mutex_);
-  return current_catalog_;
+  dbms_name_ = std::move(name);
+  dbms_version_ = std::move(version);
 }
 
 void ReplayScript::OnSchema(SchemaRowsetKind kind, SchemaRestrictions restrictions,
@@ -164,37 +171,6 @@ const ReplayStatement* ReplayScript::Find(std::string_view sql) {
   return nullptr;
 }
 
-void ReplayScript::FailOpen(std::string text, Hresult code) {
-  std::lock_guard lock(mutex_);
-  open_answer_ = {code, std::move(text)};
-}
-
-void ReplayScript::SetDbmsInfo(std::string name, std::string version) {
-  std::lock_guard lock(mutex_);
-  dbms_name_ = std::move(name);
-  dbms_version_ = std::move(version);
-}
-
-std::vector<std::string> ReplayScript::Executed() const {
-  std::lock_guard lock(mutex_);
-  return executed_;
-}
-
-ReplayScript::OpenAnswer ReplayScript::open_answer() const {
-  std::lock_guard lock(mutex_);
-  return open_answer_;
-}
-
-std::string ReplayScript::dbms_name() const {
-  std::lock_guard lock(mutex_);
-  return dbms_name_;
-}
-
-std::string ReplayScript::dbms_version() const {
-  std::lock_guard lock(mutex_);
-  return dbms_version_;
-}
-
 // --- text format ---------------------------------------------------------------------------
 
 namespace {
@@ -232,84 +208,62 @@ std::optional<std::string> Unescape(std::string_view s) {
       out += s[i];
       continue;
     }
-    switch (s[++i]) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case 's': out += ' '; break;
-      default: out += s[i]; break;
-    }
+    const char c = s[++i];
+    out += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c == 's' ? ' ' : c;
   }
   return out;
 }
 
+[[noreturn]] void Bad(int line, const std::string& what) {
+  throw std::invalid_argument("line " + std::to_string(line) + ": " + what);
+}
+
 DbType ParseType(std::string_view name, int line) {
-  struct Named {
-    std::string_view name;
-    DbType type;
-  };
-  static constexpr Named kNames[] = {
-      {"I2", DBTYPE_I2},
-      {"I4", DBTYPE_I4},
-      {"R4", DBTYPE_R4},
-      {"R8", DBTYPE_R8},
-      {"CY", DBTYPE_CY},
-      {"DATE", DBTYPE_DATE},
-      {"BSTR", DBTYPE_BSTR},
-      {"BOOL", DBTYPE_BOOL},
-      {"VARIANT", DBTYPE_VARIANT},
-      {"UI1", DBTYPE_UI1},
-      {"I8", DBTYPE_I8},
-      {"GUID", DBTYPE_GUID},
-      {"BYTES", DBTYPE_BYTES},
-      {"STR", DBTYPE_STR},
-      {"WSTR", DBTYPE_WSTR},
-      {"NUMERIC", DBTYPE_NUMERIC},
-      {"DBDATE", DBTYPE_DBDATE},
-      {"DBTIME", DBTYPE_DBTIME},
-      {"DBTIMESTAMP", DBTYPE_DBTIMESTAMP},
-  };
-  for (const Named& n : kNames) {
-    if (n.name == name) return n.type;
+#define TABULON_REPLAY_TYPE(word) std::pair<std::string_view, DbType>(#word, DBTYPE_##word)
+  static constexpr std::pair<std::string_view, DbType> kNames[] = {
+      TABULON_REPLAY_TYPE(I2),         TABULON_REPLAY_TYPE(I4),     TABULON_REPLAY_TYPE(R4),
+      TABULON_REPLAY_TYPE(R8),         TABULON_REPLAY_TYPE(CY),     TABULON_REPLAY_TYPE(DATE),
+      TABULON_REPLAY_TYPE(BSTR),       TABULON_REPLAY_TYPE(BOOL),   TABULON_REPLAY_TYPE(VARIANT),
+      TABULON_REPLAY_TYPE(UI1),        TABULON_REPLAY_TYPE(I8),     TABULON_REPLAY_TYPE(GUID),
+      TABULON_REPLAY_TYPE(BYTES),      TABULON_REPLAY_TYPE(STR),    TABULON_REPLAY_TYPE(WSTR),
+      TABULON_REPLAY_TYPE(NUMERIC),    TABULON_REPLAY_TYPE(DBDATE), TABULON_REPLAY_TYPE(DBTIME),
+      TABULON_REPLAY_TYPE(DBTIMESTAMP)};
+#undef TABULON_REPLAY_TYPE
+  for (const auto& [word, type] : kNames) {
+    if (word == name) return type;
   }
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), value);
-  if (ec != std::errc() || end != name.data() + name.size()) {
-    throw std::invalid_argument("line " + std::to_string(line) + ": unknown column type '" + std::string(name) + "'");
-  }
-  return static_cast<DbType>(value);
+  if (ec == std::errc() && end == name.data() + name.size()) return static_cast<DbType>(value);
+  Bad(line, "unknown column type '" + std::string(name) + "'");
 }
 
 void ParseColumn(std::string_view spec, int line, ReplayStatement& statement) {
   std::string name;
   if (spec.starts_with("[")) {
     const size_t close = spec.find(']');
-    if (close == std::string_view::npos) throw std::invalid_argument("line " + std::to_string(line) + ": unclosed [");
+    if (close == std::string_view::npos) Bad(line, "unclosed [");
     name = spec.substr(1, close - 1);
     spec.remove_prefix(close + 1);
   } else {
-    const size_t blank = spec.find(' ');
+    const size_t blank = std::min(spec.find(' '), spec.size());
     name = spec.substr(0, blank);
     if (name == "\"\"") name.clear();
-    spec.remove_prefix(blank == std::string_view::npos ? spec.size() : blank);
+    spec.remove_prefix(blank);
   }
-  std::vector<std::string_view> words;
-  while (!(spec = Trim(spec)).empty()) {
-    const size_t blank = spec.find(' ');
-    words.push_back(spec.substr(0, blank));
-    spec.remove_prefix(blank == std::string_view::npos ? spec.size() : blank);
-  }
-  if (words.empty()) throw std::invalid_argument("line " + std::to_string(line) + ": column without a type");
-  const DbType type = ParseType(words[0], line);
+  std::istringstream words{std::string(spec)};
+  std::string word;
+  if (!(words >> word)) Bad(line, "column without a type");
+  const DbType type = ParseType(word, line);
   size_t size = 0;
   std::uint32_t flags = DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
-  for (size_t i = 1; i < words.size(); ++i) {
-    if (words[i] == "long") {
+  while (words >> word) {
+    if (word == "long") {
       flags |= DBCOLUMNFLAGS_ISLONG;
-    } else if (words[i] == "rowver") {
+    } else if (word == "rowver") {
       flags |= DBCOLUMNFLAGS_ISROWVER;
-    } else if (std::from_chars(words[i].data(), words[i].data() + words[i].size(), size).ec != std::errc()) {
-      throw std::invalid_argument("line " + std::to_string(line) + ": bad column size '" + std::string(words[i]) + "'");
+    } else if (std::from_chars(word.data(), word.data() + word.size(), size).ec != std::errc()) {
+      Bad(line, "bad column size '" + word + "'");
     }
   }
   statement.Column(std::move(name), type, size, flags);
@@ -332,9 +286,7 @@ void ReplayScript::Load(std::string_view text) {
         current = &On(*Unescape(Trim(line.substr(2))));
         continue;
       }
-      if (current == nullptr) {
-        throw std::invalid_argument("line " + std::to_string(line_number) + ": no statement before it");
-      }
+      if (current == nullptr) Bad(line_number, "no statement before it");
       if (line.starts_with("columns:")) {
         for (const std::string& spec : SplitFields(line.substr(8))) ParseColumn(spec, line_number, *current);
       } else if (line.starts_with("row:")) {
@@ -348,8 +300,7 @@ void ReplayScript::Load(std::string_view text) {
       } else if (line.starts_with("warns:")) {
         current->Warns(Unescape(Trim(line.substr(6))).value_or(""));
       } else {
-        throw std::invalid_argument("line " + std::to_string(line_number) + ": cannot read '" + std::string(line) +
-                                    "'");
+        Bad(line_number, "cannot read '" + std::string(line) + "'");
       }
     }
   } catch (const std::invalid_argument& e) {
@@ -366,8 +317,7 @@ class ReplayRowset : public Rowset {
   explicit ReplayRowset(const ReplayStatement& statement) : statement_(statement) {}
 
   std::vector<std::string> ErrorRecords() const override {
-    if (failed_) return {statement_.row_error};
-    return {};
+    return failed_ ? std::vector<std::string>{statement_.row_error} : std::vector<std::string>{};
   }
 
   Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) override {
@@ -380,21 +330,13 @@ class ReplayRowset : public Rowset {
       failed_ = true;
       return E_FAIL;
     }
+    if (next_ >= RowCount()) return DB_S_ENDOFROWSET;
+    current_ = next_++;
     if (statement_.make_row) {
-      if (next_ >= statement_.generated_rows) return DB_S_ENDOFROWSET;
-      current_ = next_++;
       generated_.assign(statement_.columns.size(), std::nullopt);
       statement_.make_row(current_, generated_);
-      Fill(generated_, buffer);
-      return S_OK;
     }
-    if (next_ >= statement_.rows.size()) return DB_S_ENDOFROWSET;
-    current_ = next_++;
-    Fill(statement_.rows[current_], buffer);
-    return S_OK;
-  }
-
-  static void Fill(const std::vector<std::optional<std::string>>& row, RowBuffer& buffer) {
+    const auto& row = statement_.make_row ? generated_ : statement_.rows[current_];
     for (size_t k = 1; k <= row.size() && k <= buffer.columns(); ++k) {
       if (row[k - 1].has_value()) {
         buffer.SetValue(k, *row[k - 1]);
@@ -402,11 +344,11 @@ class ReplayRowset : public Rowset {
         buffer.SetNull(k);
       }
     }
+    return S_OK;
   }
 
   Result<std::optional<std::string>> ReadFullValue(size_t ordinal) override {
-    const size_t count = statement_.make_row ? statement_.generated_rows : statement_.rows.size();
-    if (current_ >= count) return InvalidArgumentError("no current row");
+    if (current_ >= RowCount()) return InvalidArgumentError("no current row");
     if (ordinal < 1 || ordinal > statement_.columns.size()) return InvalidArgumentError("ordinal out of range");
     if (current_ == statement_.fail_reading_row) return ProviderError(statement_.row_error);
     return statement_.make_row ? generated_[ordinal - 1] : statement_.rows[current_][ordinal - 1];
@@ -418,6 +360,8 @@ class ReplayRowset : public Rowset {
   bool failed_ = false;
   size_t current_ = ~size_t{0};
   std::vector<std::optional<std::string>> generated_;
+
+  size_t RowCount() const { return statement_.make_row ? statement_.generated_rows : statement_.rows.size(); }
 };
 
 class ReplayCommand : public Command {
@@ -477,24 +421,13 @@ class ReplayDataSource : public DataSource {
     return S_OK;
   }
   Hresult GetInfo(const Guid& set_id, PropertyId id, std::string* text) override {
-    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSNAME) {
-      *text = script_->dbms_name();
-      return S_OK;
-    }
-    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSVER) {
-      *text = script_->dbms_version();
-      return S_OK;
-    }
-    const std::optional<std::string> value =
-        set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DATASOURCENAME ? script_->data_source_name()
-        : set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG   ? script_->current_catalog()
-                                                                          : std::nullopt;
-    if (value) {
-      *text = *value;
-      return S_OK;
-    }
-    text->clear();
-    return DB_E_ERRORSOCCURRED;
+    std::optional<std::string> value;
+    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSNAME) value = script_->dbms_name();
+    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DBMSVER) value = script_->dbms_version();
+    if (set_id == DBPROPSET_DATASOURCEINFO && id == DBPROP_DATASOURCENAME) value = script_->data_source_name();
+    if (set_id == DBPROPSET_DATASOURCE && id == DBPROP_CURRENTCATALOG) value = script_->current_catalog();
+    *text = value.value_or("");
+    return value ? S_OK : DB_E_ERRORSOCCURRED;
   }
 
  private:

@@ -19,6 +19,7 @@
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 #include "workspace/statement_output.h"
+#include "tests/support/provider_helpers.h"
 
 namespace tabulon::data {
 using namespace workspace;
@@ -49,25 +50,7 @@ class SqliteProviderTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
-  Hresult Connect(const std::string& path) {
-    connection_.profile.provider_name = kSqliteProviderName;
-    PropertySet init(DBPROPSET_DBINIT);
-    init.AddString(DBPROP_INIT_DATASOURCE, path);
-    const Hresult code = OpenDataSource(connection_, {&init, 1});
-    return Failed(code) ? code : OpenSession(connection_);
-  }
-
-  std::vector<std::vector<std::string>> Rows(TextRowset& rows) {
-    std::vector<std::vector<std::string>> out;
-    while (MoveNextRow(rows) == S_OK) {
-      std::vector<std::string> row;
-      for (size_t k = 1; k <= rows.buffer().columns(); ++k) {
-        row.push_back(rows.buffer().IsNull(k) ? "<NULL>" : std::string(rows.buffer().Value(k)));
-      }
-      out.push_back(std::move(row));
-    }
-    return out;
-  }
+  Hresult Connect(const std::string& path) { return testing::OpenProvider(connection_, kSqliteProviderName, path); }
 
   fs::path dir_;
   std::string path_;
@@ -91,9 +74,8 @@ TEST_F(SqliteProviderTest, RefusesWhatIsNotADatabaseAndNeverCreatesAFile) {
   Build("create table t(a integer); insert into t values (1);");
   ASSERT_EQ(Connect(path_), S_OK);
   EXPECT_FALSE(ExecuteStatement(nullptr, connection_.session.get(), "insert into t values (2)", 0));
-  TextRowset rows;
-  ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select count(*) from t", &rows), S_OK);
-  EXPECT_EQ(Rows(rows), (std::vector<std::vector<std::string>>{{"1"}}));
+  EXPECT_EQ(testing::QueryTexts(connection_.session.get(), "select count(*) from t"),
+            (std::vector<std::vector<std::string>>{{"1"}}));
 }
 
 TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
@@ -136,7 +118,7 @@ TEST_F(SqliteProviderTest, RowsComeAsTextWithTypesFromTheDeclaration) {
 
   // Several statements: the rows are the last one's; a statement without rows has no rowset.
   ASSERT_EQ(OpenTextRowset(connection_.session.get(), "select 1; select 'two' as w; -- the last\n", &rows), S_OK);
-  EXPECT_EQ(Rows(rows), (std::vector<std::vector<std::string>>{{"two"}}));
+  EXPECT_EQ(testing::RowTexts(rows), (std::vector<std::vector<std::string>>{{"two"}}));
   EXPECT_EQ(rows.columns()[0].type, DBTYPE_WSTR);
   ASSERT_EQ(OpenTextRowset(connection_.session.get(), "pragma foreign_keys = 0", &rows), S_OK);
   EXPECT_FALSE(rows.has_rowset());
@@ -150,31 +132,25 @@ TEST_F(SqliteProviderTest, CatalogueAndTree) {
       "insert into \"Order Lines\"(qty) values (3);");
   ASSERT_EQ(Connect(path_), S_OK);
 
-  TextRowset rows;
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {}, &rows), S_OK);
+  // Catalogue, name and type of every table; sqlite_sequence (made by AUTOINCREMENT) is the
+  // engine's own table.
+  Session* session = connection_.session.get();
   std::vector<std::string> listed;
-  while (MoveNextRow(rows) == S_OK) {
-    listed.push_back(std::string(rows.buffer().Value(schema::kTableCatalog)) + "|" +
-                     std::string(rows.buffer().Value(schema::kTableName)) + "|" +
-                     std::string(rows.buffer().Value(schema::kTableType)));
+  for (const auto& row : testing::SchemaTexts(session, SchemaRowsetKind::kTables, {})) {
+    listed.push_back(row[schema::kTableCatalog - 1] + "|" + row[schema::kTableName - 1] + "|" +
+                     row[schema::kTableType - 1]);
   }
-  // sqlite_sequence (made by AUTOINCREMENT) is the engine's own table.
   EXPECT_EQ(listed, (std::vector<std::string>{"shop|customers|TABLE", "shop|Order Lines|TABLE", "shop|v_names|VIEW"}));
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kTables, {"other"}, &rows), S_OK);
-  EXPECT_EQ(MoveNextRow(rows), DB_S_ENDOFROWSET);
+  EXPECT_TRUE(testing::SchemaTexts(session, SchemaRowsetKind::kTables, {"other"}).empty());
 
-  ASSERT_EQ(OpenSchemaRowset(connection_.session.get(), SchemaRowsetKind::kColumns,
-                             {std::nullopt, std::nullopt, "Order Lines"}, &rows),
-            S_OK);
+  // Name, type, nullable and default of each column.
   std::vector<std::string> columns;
-  while (MoveNextRow(rows) == S_OK) {
-    const RowBuffer& b = rows.buffer();
-    columns.push_back(std::string(b.Value(schema::kColumnName)) + " " + std::string(b.Value(schema::kDataType)) + " " +
-                      std::string(b.Value(schema::kIsNullable)) + " " +
-                      (b.IsNull(schema::kColumnDefault) ? "-" : std::string(b.Value(schema::kColumnDefault))));
+  for (const auto& row :
+       testing::SchemaTexts(session, SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, "Order Lines"})) {
+    columns.push_back(row[schema::kColumnName - 1] + " " + row[schema::kDataType - 1] + " " +
+                      row[schema::kIsNullable - 1] + " " + row[schema::kColumnDefault - 1]);
   }
-  EXPECT_EQ(columns, (std::vector<std::string>{"id 3 False -", "qty 2 False 1"}));
-  rows.Close();
+  EXPECT_EQ(columns, (std::vector<std::string>{"id 3 False <NULL>", "qty 2 False 1"}));
 
   // The tree: the file's path as root, its stem as the one database, every table (a name with
   // a blank too: it is migrated like any other, so it can be chosen alone).
