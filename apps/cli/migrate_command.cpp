@@ -31,6 +31,7 @@
 #include "converters/connect.h"
 #include "converters/core_task_flows.h"
 #include "converters/migration_run.h"
+#include "converters/settings_commands.h"
 #include "core_session.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/providers/sqlite/sqlite_provider.h"
@@ -49,7 +50,7 @@ constexpr const char* kMigrateUsage =
     "                           [--table T | --view V | --tables | --views]\n"
     "                           (--target FILE.mdb | --clone FOLDER)\n"
     "                           [--where TABLE=CONDITION]... [--report FILE.json] [--quiet]\n"
-    "                           [--config FILE]\n"
+    "                           [--config FILE] [--type-map FILE|access-native]\n"
     "  Copies the database DB of SOURCE (its tables with keys, unique indexes, rows and\n"
     "  relationships, then its views) into an Access file; or only its tables, its views, one\n"
     "  table or one view.\n"
@@ -65,6 +66,9 @@ constexpr const char* kMigrateUsage =
     "                    relationship and view whether it was created, as JSON\n"
     "  --quiet           prints no lines while it runs (failures still go to stderr)\n"
     "  --config FILE     the settings file whose folder is the program folder\n"
+    "  --type-map MAP    the rules source_type[(length range)]=AccessType of the file MAP (or of\n"
+    "                    its [TypeMap] section), or the preset access-native; instead of the\n"
+    "                    [TypeMap] section of the settings file\n"
     "  Ctrl-C stops after the current row; a second Ctrl-C ends at once, leaving the file as\n"
     "  it was at its last stored batch.\n"
     "Exit codes: 0 everything was copied, 1 a task, table, row or object failed or the run was\n"
@@ -81,7 +85,7 @@ int Fail(const std::string& problem) {
 }
 
 struct MigrateArgs {
-  std::string source, database, target, clone, config, report;
+  std::string source, database, target, clone, config, report, type_map;
   TreeNodeKind kind = TreeNodeKind::kDatabase;
   std::string object;
   std::vector<std::pair<std::string, std::string>> conditions;
@@ -225,6 +229,15 @@ int MigrateHeadless(const MigrateArgs& args) {
   } join{done, watcher};
 
   if (std::optional<int> code = SetSourceProfile(args, session)) return *code;
+  {
+    const std::string settings = workbench.program_folder() + "/" + tabulon::config::kSettingsFileName;
+    auto map = args.type_map.empty() ? LoadSettingsTypeMap(settings) : tabulon::source_common::LoadTypeMap(args.type_map);
+    if (!map.ok()) {
+      std::fprintf(stderr, "tabulon-cli migrate: %s\n", map.status().message().c_str());
+      return 2;
+    }
+    workbench.type_map = std::move(*map);
+  }
   ConnectSource(workbench);
   if (workbench.source().session == nullptr) return Fail("the source does not open");
 
@@ -413,6 +426,7 @@ int RunMigrateCommand(int argc, char** argv) {
                           : arg == "--clone"    ? &args.clone
                           : arg == "--config"   ? &args.config
                           : arg == "--report"   ? &args.report
+                          : arg == "--type-map" ? &args.type_map
                                                 : nullptr;
       if (slot == nullptr) return Usage("unknown option or unexpected argument: " + arg);
       *slot = argv[++i];
@@ -426,6 +440,14 @@ int RunMigrateCommand(int argc, char** argv) {
   // The target side names its database by the path without ".mdb" and finds the file again by
   // adding it: other endings do not come back to the same file.
   if (!args.target.empty() && !args.target.ends_with(".mdb")) return Usage("the file name must end in \".mdb\"");
+  if (!args.type_map.empty()) {
+    // A bad rule is bad usage: said before anything is opened or written.
+    auto map = tabulon::source_common::LoadTypeMap(args.type_map);
+    if (!map.ok()) {
+      std::fprintf(stderr, "tabulon-cli migrate: %s\n", map.status().message().c_str());
+      return 2;
+    }
+  }
 
   const fs::path folder = fs::path(TargetFile(args)).parent_path();
   std::error_code error;

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "config/settings_choices.h"
 #include "converters/settings_commands.h"
 
@@ -189,12 +190,21 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(converters::Workbench& owner,
   tips_->setObjectName("tips_check");
   tips_->setChecked(loaded.tips);
 
+  // The type map preset; the rules of a [TypeMap] section stay as the file has them.
+  type_map_ = new QComboBox(this);
+  type_map_->setObjectName("type_map_combo");
+  type_map_->addItem("Types: built-in map", "default");
+  type_map_->addItem("Types: Access native (dates as Date/Time)", "access-native");
+  type_map_->setCurrentIndex(EqualsIgnoreAsciiCase(loaded.type_map_preset, "access-native") ? 1 : 0);
+  loaded_type_map_ = loaded.type_map_preset;
+
   auto* options = new QGridLayout;
   options->addWidget(overwrite_database_, 0, 0);
   options->addWidget(overwrite_table_, 0, 1);
   options->addWidget(config_, 1, 0);
   options->addWidget(auto_backup_, 1, 1);
   options->addWidget(tips_, 2, 0);
+  options->addWidget(type_map_, 2, 1);
   layout->addLayout(options);
 
   test_ = new QPushButton("&Test Connections", this);
@@ -273,6 +283,9 @@ config::Settings ConnectionSettingsDialog::CurrentSettings() const {
   settings.use_config_file = config_->isChecked();
   settings.auto_backup = auto_backup_->isChecked();
   settings.tips = tips_->isChecked();
+  const std::string preset = FromQt(type_map_->currentData().toString());
+  // A file that names no preset keeps naming none until another is chosen.
+  settings.type_map_preset = loaded_type_map_.empty() && preset == "default" ? "" : preset;
   for (const SideControls* side : sides_) {
     config::SideSettings& values = side->side == 0 ? settings.source : settings.target;
     values.provider = FromQt(side->provider->currentText());
@@ -400,6 +413,7 @@ QLineEdit* ConnectionSettingsDialog::password_edit(int side) const { return side
 QLineEdit* ConnectionSettingsDialog::catalog_edit(int side) const { return sides_[side]->catalog; }
 QCheckBox* ConnectionSettingsDialog::config_check() const { return config_; }
 QCheckBox* ConnectionSettingsDialog::auto_backup_check() const { return auto_backup_; }
+QComboBox* ConnectionSettingsDialog::type_map_combo() const { return type_map_; }
 QCheckBox* ConnectionSettingsDialog::tips_check() const { return tips_; }
 QPushButton* ConnectionSettingsDialog::test_button() const { return test_; }
 QPushButton* ConnectionSettingsDialog::save_button() const { return save_; }

@@ -48,6 +48,7 @@ class ConnectionSettingsDialog : public QDialog {
   QLineEdit* catalog_edit(int side) const;
   QCheckBox* config_check() const;
   QCheckBox* auto_backup_check() const;
+  QComboBox* type_map_combo() const;
   QCheckBox* tips_check() const;
   QPushButton* test_button() const;
   QPushButton* save_button() const;
@@ -77,6 +78,8 @@ class ConnectionSettingsDialog : public QDialog {
   QCheckBox* config_ = nullptr;
   QCheckBox* auto_backup_ = nullptr;
   QCheckBox* tips_ = nullptr;
+  QComboBox* type_map_ = nullptr;
+  std::string loaded_type_map_;
   QCheckBox* overwrite_database_ = nullptr;
   QCheckBox* overwrite_table_ = nullptr;
   QPushButton* test_ = nullptr;

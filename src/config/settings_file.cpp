@@ -55,6 +55,7 @@ Status Write(const std::string& path, const Settings& settings, bool options_alw
     RETURN_IF_ERROR(file.Set("Public", "Tips", Flag(settings.tips)));
     RETURN_IF_ERROR(file.Set("Public", "AutoBackup", Flag(settings.auto_backup)));
   }
+  if (!settings.type_map_preset.empty()) RETURN_IF_ERROR(file.Set("TypeMap", "Preset", settings.type_map_preset));
   if (settings.use_config_file) {
     RETURN_IF_ERROR(WriteSide(file, "SourceDB", settings.source));
     RETURN_IF_ERROR(WriteSide(file, "TargetDB", settings.target));
@@ -87,6 +88,7 @@ Settings LoadSettings(const std::string& path) {
   }
   settings.auto_backup = IsOn(*file, "AutoBackup");
   settings.tips = IsOn(*file, "Tips");
+  settings.type_map_preset = file->Get("TypeMap", "Preset").value_or("");
   return settings;
 }
 

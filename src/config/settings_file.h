@@ -27,6 +27,8 @@ struct Settings {
   bool use_config_file = false;  // "Properties from and to config file"
   bool auto_backup = false;
   bool tips = false;
+  // [TypeMap] Preset: "default", "access-native", or "" when the file names none.
+  std::string type_map_preset;
   SideSettings source;
   SideSettings target;
 };

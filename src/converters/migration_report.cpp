@@ -37,6 +37,16 @@ void MigrationReport::SetRows(std::string_view table, const source_common::RowCo
   if (listener) listener(table, counts);
 }
 
+void MigrationReport::AddColumnNote(const source_common::ColumnNote& note) {
+  std::lock_guard guard(mutex_);
+  Entry(note.table).columns.push_back(note);
+}
+
+void MigrationReport::AddRename(const source_common::Rename& rename) {
+  std::lock_guard guard(mutex_);
+  Entry(rename.table).renames.push_back(rename);
+}
+
 void MigrationReport::FailTable(std::string_view table, std::string_view reason) {
   std::lock_guard guard(mutex_);
   ReportedTable& entry = Entry(table);

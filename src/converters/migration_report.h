@@ -20,6 +20,10 @@ struct ReportedTable {
   bool rows_copied = false;  // the row copy ran to its end (it may still have refused rows)
   source_common::RowCopyCounts rows;
   std::string error;  // why the table or its rows failed; "" when nothing failed
+  // Columns whose values the target does not hold exactly as the source types them.
+  std::vector<source_common::ColumnNote> columns;
+  // Its objects that Access got under other names.
+  std::vector<source_common::Rename> renames;
 };
 
 enum class ObjectOutcome { kCreated, kFailed, kUnsupported };
@@ -43,6 +47,9 @@ class MigrationReport {
   // Keeps the first reason given.
   void FailTable(std::string_view table, std::string_view reason);
   void AddObject(ReportedObject object);
+  // A column of a table (begun already or not) that is not carried exactly as typed; not a failure.
+  void AddColumnNote(const source_common::ColumnNote& note);
+  void AddRename(const source_common::Rename& rename);
 
   // Told of every SetRows, outside the report's lock, on the thread that copies.
   void SetProgressListener(ProgressListener listener);

@@ -70,13 +70,24 @@ std::string MigrationReportJson(const ReportHeader& header, const std::vector<Mi
     json["tasks"].push_back({{"operation", task.operation}, {"state", task.state_text}});
   }
   for (const ReportedTable& t : report ? report->Tables() : std::vector<ReportedTable>{}) {
+    nlohmann::ordered_json columns = nlohmann::json::array();
+    for (const source_common::ColumnNote& c : t.columns) {
+      columns.push_back(
+          {{"column", c.column}, {"source_type", c.source_type}, {"target_type", c.target_type}, {"why", c.why}});
+    }
+    nlohmann::ordered_json renames = nlohmann::json::array();
+    for (const source_common::Rename& r : t.renames) {
+      renames.push_back({{"kind", r.kind}, {"from", r.from}, {"to", r.to}});
+    }
     json["tables"].push_back({{"name", t.name},
                               {"created", t.created},
                               {"rows_copied", t.rows_copied},
                               {"rows_read", t.rows.read},
                               {"rows_written", t.rows.written},
                               {"rows_failed", t.rows.failed},
-                              {"error", t.error}});
+                              {"error", t.error},
+                              {"columns", columns},
+                              {"renames", renames}});
   }
   for (const ReportedObject& o : report ? report->Objects() : std::vector<ReportedObject>{}) {
     json["objects"].push_back({{"kind", o.kind},

@@ -1,6 +1,8 @@
 #include "converters/settings_commands.h"
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "base/text.h"
@@ -99,7 +101,20 @@ Status UseConnectSettings(Workbench& owner, const config::Settings& settings, co
   owner.source().profile = config::MakeConnectionProfile(settings.source);
   owner.target().profile = config::MakeConnectionProfile(settings.target);
   owner.auto_backup = settings.auto_backup;
-  return written;
+  Result<source_common::TypeMap> map = LoadSettingsTypeMap(settings_path);
+  owner.type_map = map.ok() ? std::move(*map) : source_common::TypeMap{};
+  if (!written.ok()) return written;
+  return map.status();
+}
+
+Result<source_common::TypeMap> LoadSettingsTypeMap(const std::string& settings_path) {
+  std::ifstream in(settings_path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  const std::string content = text.str();
+  // Only the [TypeMap] section holds rules; a file without one has none.
+  if (AsciiLower(content).find("[typemap]") == std::string::npos) return source_common::TypeMap{settings_path, {}};
+  return source_common::ParseTypeMap(content, settings_path);
 }
 
 DriverCheckRows RunDriverCheck() {

@@ -10,6 +10,7 @@
 #include "base/status.h"
 #include "config/driver_check.h"
 #include "config/settings_file.h"
+#include "source_common/type_map.h"
 
 namespace tabulon::converters {
 
@@ -37,10 +38,14 @@ void TestConnections(Workbench& owner, const config::Settings& settings);
 Status SaveSettings(Workbench& owner, const config::Settings& settings, const std::string& settings_path);
 
 // "Connect": writes the settings file as Connect does (`settings_path`), fills both profiles of
-// the Workbench (source name and catalog lower-cased where case does not matter) and its
-// auto-backup option. The caller then runs ConnectCommand. A failed write is returned; the
-// profiles are filled all the same.
+// the Workbench (source name and catalog lower-cased where case does not matter), its
+// auto-backup option and its type map. The caller then runs ConnectCommand. A failed write or a
+// bad type map rule is returned; the profiles are filled all the same.
 Status UseConnectSettings(Workbench& owner, const config::Settings& settings, const std::string& settings_path);
+
+// The type map of a settings file: the rules and preset of its [TypeMap] section; an empty map
+// when it has none or the file is missing. A bad rule is an error naming the file and line.
+Result<source_common::TypeMap> LoadSettingsTypeMap(const std::string& settings_path);
 
 struct DriverCheckRows {
   std::vector<config::DriverRow> source;

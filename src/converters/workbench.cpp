@@ -8,6 +8,7 @@
 #include "converters/connect.h"
 #include "converters/core_task_flows.h"
 #include "converters/worker_procedures.h"
+#include "source_sqlserver/connection.h"
 
 namespace tabulon::converters {
 
@@ -38,6 +39,7 @@ Workbench::Workbench(workspace::UserPrompt& prompt, WorkbenchOptions options)
   }
   source_tree_.connection = &source_;
   source_tree_.side_kind = workspace::kSourceSideKind;
+  source_tree_.database_list_statement = source_sqlserver::kDatabaseListStatement;
   target_tree_.connection = &target_;
   target_tree_.side_kind = workspace::kTargetSideKind;
   target_context_.stop_running_tasks = [this] {

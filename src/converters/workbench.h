@@ -88,6 +88,8 @@ class Workbench {
   // True once the user chose a backup folder.
   bool backup_folder_chosen = false;
   bool auto_backup = false;
+  // The user's type map ([TypeMap] of tabulon.cfg, or the command line's --type-map).
+  source_common::TypeMap type_map;
   // The folder the migrate and backup work writes into: the program's stand-in for a current
   // directory, which commands and flows move as they go (relative file names resolve against
   // it). Starts at the data folder.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
+#include <random>
 
 #include "base/text.h"
 #include "jet/values.h"
@@ -47,9 +49,11 @@ Result<std::string> DefaultExpression(const std::string& text) {
     if ((constant && tokens.size() == 1) || (function && (tokens.size() == 1 || called))) {
       return function && !called ? std::string(tokens[0].source) + "()" : text;
     }
+    // Access's new-GUID function, the default of Replication ID columns.
+    if (word == "genguid" && called) return std::string("GenGUID()");
   }
   return InvalidArgumentError("DEFAULT " + text +
-                              " is not a value Access knows (use a constant, Now(), Date() or Time())");
+                              " is not a value Access knows (use a constant, Now(), Date(), Time() or GenGUID())");
 }
 
 // The value of a column's DefaultValue for a new row.
@@ -66,6 +70,29 @@ Result<Value> DefaultValue(const ColumnDefinition& column) {
     Literal literal;
     literal.kind = Literal::Kind::kNumber;
     literal.text = jet::FormatDouble(word == "now()" ? days + time : word == "date()" ? days : time);
+    return ConvertLiteral(literal, column);
+  }
+  if (word == "genguid()") {
+    // A random (version 4) GUID, as Access gives a new row.
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    uint8_t bytes[16];
+    for (size_t k = 0; k < 16; k += 8) {
+      const uint64_t r = random();
+      std::memcpy(bytes + k, &r, 8);
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text = "{";
+    for (size_t k = 0; k < 16; ++k) {
+      if (k == 4 || k == 6 || k == 8 || k == 10) text += '-';
+      text += kHex[bytes[k] >> 4];
+      text += kHex[bytes[k] & 0x0F];
+    }
+    text += '}';
+    Literal literal;
+    literal.kind = Literal::Kind::kString;
+    literal.text = text;
     return ConvertLiteral(literal, column);
   }
   auto statement = ParseStatement("insert into t values (" + column.default_value + ")");

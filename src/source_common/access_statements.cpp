@@ -1,6 +1,9 @@
 #include "source_common/access_statements.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 
 #include "base/text.h"
 #include "data/providers/jet/jet_provider.h"
@@ -11,15 +14,63 @@ bool TargetIsJet(const SourceContext& owner) {
   return owner.target != nullptr && EqualsIgnoreAsciiCase(owner.target->profile.provider_name, data::kJetProviderName);
 }
 
+const TypeMap& UserTypeMap(const SourceContext& owner) {
+  static const TypeMap kNone;
+  return owner.type_map != nullptr ? *owner.type_map : kNone;
+}
+
 std::string MigrationCondition(const SourceContext& owner, std::string_view database, std::string_view table) {
   return owner.condition ? owner.condition(database, table) : std::string();
 }
 
-std::string AccessName(std::string_view name) {
-  std::string out = "`";
-  for (char c : name) out += c == '`' ? '\'' : c;
-  out += '`';
-  return out;
+std::string AccessObjectName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    // A backquote ends a quoted name; the other characters Access refuses in any name.
+    out += c == '`' ? '\'' : (c == '.' || c == '!' || c == '[' || c == ']' || u < 0x20 || u == 0x7F) ? '_' : c;
+  }
+  if (out.empty()) return "_";
+  if (out.front() == ' ') out.front() = '_';
+  // Past 64 UTF-16 units: the first 57 (whole characters), "~" and six hex digits of a hash of
+  // the whole name, so that long names sharing their beginning stay apart.
+  constexpr size_t kLimit = 64;
+  constexpr size_t kKept = 57;
+  size_t units = 0;
+  size_t cut = std::string::npos;
+  for (size_t i = 0; i < out.size();) {
+    const auto lead = static_cast<unsigned char>(out[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const size_t width = length == 4 ? 2 : 1;
+    if (cut == std::string::npos && units + width > kKept) cut = i;
+    units += width;
+    i += length;
+  }
+  if (units <= kLimit) return out;
+  uint32_t hash = 2166136261u;
+  for (char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, "~%06X", static_cast<unsigned>(hash & 0xFFFFFF));
+  return out.substr(0, std::min(cut, out.size())) + suffix;
+}
+
+std::string AccessName(std::string_view name) { return "`" + AccessObjectName(name) + "`"; }
+
+void ReportRenames(const SourceContext& owner, std::string_view table, const std::vector<Rename>& renames) {
+  if (renames.empty()) return;
+  std::string line = "T::TABLE [" + std::string(table) + "]: renamed for Access:";
+  for (size_t k = 0; k < renames.size(); ++k) {
+    const Rename& r = renames[k];
+    line += (k == 0 ? " " : "; ") + r.kind + " [" + r.from + "] -> [" + r.to + "]";
+    if (owner.renamed) owner.renamed(r);
+  }
+  workspace::WriteOutput(owner.output, "%s", line.c_str());
+}
+
+void AddRename(std::vector<Rename>& renames, std::string_view kind, std::string_view table, std::string_view name) {
+  std::string to = AccessObjectName(name);
+  if (to != name) renames.push_back({std::string(kind), std::string(table), std::string(name), std::move(to)});
 }
 
 std::string SafeFileName(std::string_view name) {
@@ -126,6 +177,17 @@ void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, st
                          "T::TABLE [%.*s]: the default %.*s of column [%.*s] is left out: Access cannot evaluate it",
                          static_cast<int>(table.size()), table.data(), static_cast<int>(definition.size()),
                          definition.data(), static_cast<int>(column.size()), column.data());
+}
+
+void ReportColumnNotes(const SourceContext& owner, std::string_view table, const std::vector<ColumnNote>& notes) {
+  if (notes.empty()) return;
+  std::string line = "T::TABLE [" + std::string(table) + "]: columns not kept exactly as typed:";
+  for (size_t k = 0; k < notes.size(); ++k) {
+    const ColumnNote& n = notes[k];
+    line += (k == 0 ? " [" : "; [") + n.column + "] " + n.source_type + " -> " + n.target_type + ": " + n.why;
+    if (owner.column_noted) owner.column_noted(n);
+  }
+  workspace::WriteOutput(owner.output, "%s", line.c_str());
 }
 
 std::string AccessKeyList(const std::vector<KeyColumn>& columns) {

@@ -13,8 +13,19 @@
 
 namespace tabulon::source_common {
 
-// `name` for Access; a backquote (which Access names cannot hold) becomes an apostrophe.
+// The name Access gets for a source object's `name`: a backquote becomes an apostrophe; '.', '!',
+// '[', ']' and control characters, which Access refuses in names, become '_', and so does a
+// leading blank; past 64 characters the name is cut to 57 and ends in "~" and six hex digits of
+// a hash of the whole name. The same name always gives the same result, so every reference to
+// an object (keys, indexes, relationships, rows, views) follows its rename.
+std::string AccessObjectName(std::string_view name);
+// AccessObjectName in backquotes.
 std::string AccessName(std::string_view name);
+// Appends a rename of `name` (kind "table", "column", "view", ...) when Access gets another name.
+void AddRename(std::vector<Rename>& renames, std::string_view kind, std::string_view table, std::string_view name);
+// The line "T::TABLE [T]: renamed for Access: column [a.b] -> [a_b]; ..." and one report entry
+// per rename; nothing without renames.
+void ReportRenames(const SourceContext& owner, std::string_view table, const std::vector<Rename>& renames);
 // A name made safe as a file name: path separators and control characters become '_', and
 // "." or ".." cannot leave the folder.
 std::string SafeFileName(std::string_view name);
@@ -45,6 +56,10 @@ std::string CreateTableStatement(std::string_view table, const std::vector<Acces
 // The line that tells a default was left out because Access could not evaluate it.
 void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, std::string_view definition,
                           std::string_view column);
+
+// The line "T::TABLE [T]: columns not kept exactly as typed: [a] nvarchar(100) -> VarChar(200):
+// why; ..." and one report entry per note; nothing without notes.
+void ReportColumnNotes(const SourceContext& owner, std::string_view table, const std::vector<ColumnNote>& notes);
 
 struct KeyColumn {
   std::string name;

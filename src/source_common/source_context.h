@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "data/db_connection.h"
+#include "source_common/type_map.h"
 #include "workspace/output_pane.h"
 
 namespace tabulon::source_common {
@@ -35,6 +36,24 @@ struct RowCopyCounts {
   bool finished = false;
 };
 
+// A column whose values the target does not hold exactly as the source types them (a length
+// counted in bytes, a type widened or narrowed, a value class changed, an AutoNumber made or not).
+struct ColumnNote {
+  std::string table;
+  std::string column;
+  std::string source_type;  // as the source declares it: "nvarchar(100)"
+  std::string target_type;  // as the target gets it: "VarChar(200)"
+  std::string why;
+};
+
+// An object that Access gets under another name than the source's.
+struct Rename {
+  std::string kind;   // "table", "column", "view", "index", "relationship"
+  std::string table;  // the source table (or view) it belongs to
+  std::string from;
+  std::string to;
+};
+
 struct SourceContext {
   workspace::OutputPane* output = nullptr;
   data::DbConnection* source = nullptr;
@@ -54,7 +73,16 @@ struct SourceContext {
   // Told when the target gave up an object of `table` while rows were copied (an index whose
   // key it cannot sort), with the target's words.
   std::function<void(std::string_view table, std::string_view notice)> object_lost;
+  // The user's type map, consulted before the built-in one; null or empty: the built-in map.
+  const TypeMap* type_map = nullptr;
+  // Told of every column a table translation does not carry exactly (its line is written).
+  std::function<void(const ColumnNote& note)> column_noted;
+  // Told of every object Access gets under another name (its line is written).
+  std::function<void(const Rename& rename)> renamed;
 };
+
+// The user's type map of `owner`, or an empty one.
+const TypeMap& UserTypeMap(const SourceContext& owner);
 
 // True when the target is the built-in Jet provider.
 bool TargetIsJet(const SourceContext& owner);

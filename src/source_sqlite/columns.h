@@ -22,13 +22,16 @@ struct SourceColumn {
   int pk = 0;                                // place in the primary key, 0: not in it
   ColumnContent content;
   AccessType access;
+  // Why the values are not kept exactly as SQLite types them ("" when they are).
+  std::string note;
 };
 
-// Reads the columns of `table` and chooses their Access types, reading what the columns hold
-// where the choice depends on it (`for_form`: only where the way values are written does).
-// An error carries the provider's text.
+// Reads the columns of `table` and chooses their Access types (the user's type map first),
+// reading what the columns hold where the choice depends on it (`for_form`: only where the way
+// values are written does). An error carries the provider's text, or names the type map rule
+// that cannot give a column a type.
 Result<std::vector<SourceColumn>> ReadColumns(data::Session* source, const SourceTable& table, bool jet_target,
-                                              bool for_form);
+                                              bool for_form, const source_common::TypeMap& map);
 
 // The text of column `ordinal` of the current row, nullopt for NULL.
 std::optional<std::string> Cell(const data::TextRowset& rows, size_t ordinal);

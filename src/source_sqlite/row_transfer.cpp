@@ -186,7 +186,8 @@ Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owne
     WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), error.c_str());
     return ProviderError(error);
   };
-  Result<std::vector<SourceColumn>> columns = ReadColumns(source, table, source_common::TargetIsJet(owner), true);
+  Result<std::vector<SourceColumn>> columns = ReadColumns(source, table, source_common::TargetIsJet(owner), true,
+                                                               source_common::UserTypeMap(owner));
   if (!columns.ok()) return failed(columns.status().message());
   // Without columns the table is unknown: the select below says so in SQLite's words.
   std::string sql = "select ";

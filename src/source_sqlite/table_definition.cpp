@@ -106,6 +106,28 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
   return Status::Ok();
 }
 
+// The facts the type map matches: the declared type's words, its first number as the length
+// (and both as precision and scale).
+source_common::SourceType TypeMapView(const SqliteDeclaredType& declared) {
+  source_common::SourceType t;
+  t.name = AsciiLower(declared.words);
+  if (!declared.args.empty()) {
+    t.length = declared.args[0];
+    t.precision = static_cast<int>(declared.args[0]);
+    if (declared.args.size() > 1) t.scale = static_cast<int>(declared.args[1]);
+  }
+  return t;
+}
+
+// How values of a column of Access type `type` are written.
+ValueForm FormOf(std::string_view type) {
+  const std::string t = AsciiLower(type);
+  if (t == "varchar" || t == "longtext") return ValueForm::kText;
+  if (t == "binary" || t == "longbinary") return ValueForm::kBinary;
+  if (t == "datetime") return ValueForm::kDate;
+  return ValueForm::kNumber;
+}
+
 }  // namespace
 
 std::string QuoteSqliteName(std::string_view name) {
@@ -176,7 +198,7 @@ AccessType ChooseAccessType(const SqliteDeclaredType& declared, const ColumnCont
       if (content.texts > 0 && content.blobs + content.integers + content.reals == 0) {
         return {"LongText", " ", ValueForm::kText};
       }
-      const std::int64_t size = SizeFor(declared, content, 510);
+      const std::int64_t size = SizeFor(declared, content, 255);
       if (size == 0) return {"LongBinary", " ", ValueForm::kBinary};
       return {"Binary", "(" + std::to_string(size) + ")", ValueForm::kBinary};
     }
@@ -210,7 +232,7 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
 }
 
 Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable& table, bool jet_target,
-                                              bool for_form) {
+                                              bool for_form, const source_common::TypeMap& map) {
   std::vector<SourceColumn> columns;
   {
     TextRowset rows;
@@ -237,7 +259,26 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
     if (NeedsContent(columns[k].declared, for_form)) wanted.push_back(k);
   }
   RETURN_IF_ERROR(ReadContent(source, table, columns, wanted));
-  for (SourceColumn& c : columns) c.access = ChooseAccessType(c.declared, c.content, jet_target);
+  const int key_columns = static_cast<int>(std::count_if(columns.begin(), columns.end(), [](const SourceColumn& c) { return c.pk > 0; }));
+  for (SourceColumn& c : columns) {
+    ASSIGN_OR_RETURN(const std::optional<source_common::AccessType> ruled,
+                     source_common::ApplyTypeMap(map, TypeMapView(c.declared)));
+    if (ruled) {
+      c.access = {ruled->type, ruled->length, FormOf(ruled->type)};
+      c.note = "chosen by the type map " + map.origin;
+      continue;
+    }
+    c.access = ChooseAccessType(c.declared, c.content, jet_target);
+    if (ClassifySqliteType(c.declared) == SqliteTypeKind::kBigInt && jet_target) {
+      c.note = "whole numbers kept as Decimal: Access has no 64-bit integer";
+    }
+    // The rowid alias (a sole INTEGER PRIMARY KEY) numbers the rows as an AutoNumber does.
+    if (key_columns == 1 && c.pk == 1 && c.declared.words == "INTEGER" && c.declared.args.empty() &&
+        c.access.type == "Long" && !for_form) {
+      c.access.type = "COUNTER";
+      c.note = "AutoNumber from the rowid key";
+    }
+  }
   return columns;
 }
 
@@ -245,10 +286,18 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
                                              const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = source_common::TargetIsJet(owner);
-  ASSIGN_OR_RETURN(const std::vector<SourceColumn> columns, ReadColumns(source, table, jet, false));
+  ASSIGN_OR_RETURN(const std::vector<SourceColumn> columns,
+                   ReadColumns(source, table, jet, false, source_common::UserTypeMap(owner)));
   std::vector<AccessColumn> access;
+  std::vector<source_common::ColumnNote> notes;
+  std::vector<source_common::Rename> renames;
+  source_common::AddRename(renames, "table", table.name, table.name);
   for (const SourceColumn& c : columns) {
+    source_common::AddRename(renames, "column", table.name, c.name);
     AccessColumn a{c.name, c.access.type, c.access.length, !c.not_null, {}};
+    if (!c.note.empty()) {
+      notes.push_back({table.name, c.name, c.declared_text, c.access.length == " " ? c.access.type : c.access.type + c.access.length, c.note});
+    }
     if (c.default_value) {
       std::optional<std::string> translated = TranslateDefault(*c.default_value);
       if (!translated) {
@@ -259,6 +308,8 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
     }
     access.push_back(std::move(a));
   }
+  source_common::ReportRenames(owner, table.name, renames);
+  source_common::ReportColumnNotes(owner, table.name, notes);
   return Translation::Statements(source_common::CreateTableStatement(table.name, access, jet));
 }
 

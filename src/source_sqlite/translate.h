@@ -19,10 +19,13 @@
 //   CHAR, VARCHAR, NVARCHAR, ... (n)         VarChar(n), n widened to the longest stored text;
 //                                            past 255 characters, or without a length, LongText
 //   TEXT, CLOB                               LongText
-//   BLOB                                     LongBinary (Binary(n) for BINARY(n) up to 510);
+//   BLOB                                     LongBinary (Binary(n) for BINARY(n) up to 255);
 //                                            LongText when every stored value is text
 //   no declared type, or another name        by content: integers as INTEGER above, numbers
 //                                            Double, only blobs LongBinary, otherwise LongText
+// The rowid alias (a sole INTEGER PRIMARY KEY) becomes an AutoNumber when its values fit a Long.
+// The user's type map (source_common/type_map.h), matched against the declared type's words and
+// first number, comes before all of this.
 // Defaults: numbers, strings, TRUE/FALSE, CURRENT_TIMESTAMP / CURRENT_DATE / CURRENT_TIME (and
 // datetime('now'), date('now'), time('now')) as Now() / Date() / Time(); anything else is left
 // out with a line.

@@ -20,6 +20,10 @@ namespace tabulon::source_sqlserver {
 // Drivers|", then "Usable|" or "Unusable|" for the SQL Server ODBC driver.
 std::string CheckSqlServerProviders();
 
+// Lists the server's databases by name: the source tree's second way when the driver's catalog
+// enumeration fails or lists none.
+inline constexpr const char* kDatabaseListStatement = "select name from sys.databases order by name";
+
 // The facts the check stands on here: the registered providers, the driver manager, its list of
 // drivers, the SQL Server driver's name and how to tell whether a library file exists.
 struct ProviderFacts {

@@ -1,8 +1,11 @@
-// The table definition: SQL Server computes the Access type words of every column in one
-// catalogue query; the adapter joins the answer into CREATE TABLE.
+// The table definition: the catalogue gives the facts of every column, the adapter decides their
+// Access types (column_types.h) and joins them into CREATE TABLE.
+#include <charconv>
+
 #include "base/text.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "source_sqlserver/column_types.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver {
@@ -10,61 +13,25 @@ namespace tabulon::source_sqlserver {
 using namespace data;
 using namespace workspace;
 
-std::string BuildColumnsStatement(const SourceTable& table, bool jet_target) {
-  // t.type_id is the column's type, an alias type standing for the system type it is made of.
+std::string BuildColumnsStatement(const SourceTable& table) {
+  // t.type_id is the built-in type a column's type is made of (an alias type's base type).
   std::string sql =
-      "select c.name 'Column_name',\n"
-      " case when t.type_id=104 then 'Bit'\n"
-      "  when t.type_id=36 then 'GUID'\n"
-      "  when t.type_id=48 then 'Byte'\n"
-      "  when t.type_id=52 then 'Short'\n"
-      "  when t.type_id=56 then 'Long'\n";
-  sql += jet_target ? "  when t.type_id=127 then 'Numeric(19,0)'\n" : "  when t.type_id=127 then 'Long'\n";
-  sql +=
-      "  when t.type_id=59 then 'Single'\n"
-      "  when t.type_id=62 then 'Double'\n"
-      "  when t.type_id=34 then 'LongBinary'\n"
-      "  when t.type_id in (35,99) then 'LongText'\n"
-      "  when t.type_id in (60,122) then 'Currency'\n";
-  sql += jet_target ? "  when t.type_id in (106,108) then "
-                      "'Numeric('+CONVERT(varchar,c.precision)+','+CONVERT(varchar,c.scale)+')'\n"
-                    : "  when t.type_id in (106,108) then 'Numeric'\n";
-  sql +=
-      "  when t.type_id in (40,58) then 'DateTime'\n"
-      "  when t.type_id=41 then 'VarChar(18)'\n"
-      "  when t.type_id in (42,61) then 'VarChar(30)'\n"
-      "  when t.type_id=43 then 'VarChar(36)'\n"
-      "  when t.type_id=165 and c.max_length=-1 then 'LongBinary'\n"
-      "  when t.type_id in (167,231) and c.max_length=-1 then 'LongText'\n"
-      "  when t.type_id in (167,231,175,239) and c.max_length<256 then 'VarChar'\n"
-      "  when t.type_id in (173,165) and c.max_length<511 then 'Binary'\n"
-      "  when t.type_id in (173,165) and c.max_length>510 then 'LongBinary'\n"
-      "  when t.type_id in (167,231,175,239) and c.max_length<65536 then 'LongText'\n"
-      "  when t.type_id=189 then 'VarChar(18)'\n"
-      "  when t.type_id=256 then 'VarChar(255)'\n"
-      "  when t.type_id in (98,241) then 'LongText'\n"
-      "  when t.type_id in (128,129,130) then 'LongBinary'\n"
-      "  else type_name(c.user_type_id) end 'Type',\n"
-      " case when c.max_length<0 then ' '\n"
-      "  when t.type_id in (173,165) and c.max_length>510 then ' '\n"
-      "  when t.type_id in (173,165) and c.max_length<511 then '('+CONVERT(varchar,c.max_length)+')'\n"
-      "  when t.type_id in (167,231,175,239) and c.max_length>255 then ' '\n"
-      "  when t.type_id in (62,59,60,122,127) then ' '\n"
-      "  when t.type_id in (48,52,56,127,34,35,36,99) then ' '\n"
-      "  when t.type_id in (40,41,42,43,58,61,189,104) then ' '\n"
-      "  when t.type_id in (106,108,256) then ' '\n"
-      "  when t.type_id in (98,128,129,130,241) then ' '\n"
-      "  else '('+CONVERT(varchar,c.max_length)+')' end 'Length',\n"
-      " case when c.is_nullable=0 then 'NOT NULL' else 'NULL' end 'Nullable',\n"
-      " case when c.default_object_id=0 then ''\n"
-      "  else (select d.definition from sys.default_constraints d where d.object_id=c.default_object_id) end "
-      "'Default'\n"
+      "select c.name, t.type_id, type_name(t.type_id) type_name, type_name(c.user_type_id) declared_type,\n"
+      " c.max_length, c.precision, c.scale, c.is_nullable, c.is_identity,\n"
+      " convert(varchar(40), i.seed_value) seed, convert(varchar(40), i.increment_value) increment,\n"
+      " case when c.default_object_id=0 then 0 else 1 end has_default, d.definition, c.collation_name\n"
       "from sys.all_columns c\n"
       " cross apply (select case when c.user_type_id>256 then c.system_type_id else c.user_type_id end) t(type_id)\n"
+      " left join sys.identity_columns i on i.object_id=c.object_id and i.column_id=c.column_id\n"
+      " left join sys.default_constraints d on d.object_id=c.default_object_id\n"
       "where c.object_id=object_id(";
   sql += NationalLiteral(QualifiedName(table));
   sql += ")\norder by c.column_id";
   return sql;
+}
+
+std::string BuildLargestValueStatement(const SourceTable& table, std::string_view column) {
+  return "select convert(varchar(60), max(abs(" + QuoteSqlServerName(column) + "))) from " + QualifiedName(table);
 }
 
 std::optional<std::string> TranslateDefault(std::string_view definition) {
@@ -73,6 +40,7 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
   const std::string_view text = source_common::StripEnclosingParentheses(definition);
   const std::string lower = AsciiLower(text);
   if (lower.empty() || lower == "null") return std::string();
+  if (lower == "newid()" || lower == "newsequentialid()") return std::string("GenGUID()");
   if (lower == "getdate()" || lower == "sysdatetime()" || lower == "current_timestamp" || lower == "getutcdate()" ||
       lower == "sysutcdatetime()") {
     return lower == "getutcdate()" || lower == "sysutcdatetime()" ? std::nullopt : std::optional<std::string>("Now()");
@@ -84,57 +52,131 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
   return std::nullopt;
 }
 
+namespace {
+
+std::optional<int> SmallInteger(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  int n = 0;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), n);
+  if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+  return n;
+}
+
+// Reads the facts of one column from the current row of the columns statement.
+Result<ColumnFacts> ReadFacts(TextRowset& rows) {
+  std::optional<std::string> cells[14];
+  const size_t columns = std::min<size_t>(rows.buffer().columns(), 14);
+  for (size_t k = 1; k <= columns; ++k) {
+    ASSIGN_OR_RETURN(cells[k - 1], ReadFullValue(rows, k));
+  }
+  ColumnFacts c;
+  c.name = cells[0].value_or("");
+  const std::optional<int> type_id = SmallInteger(cells[1]);
+  const std::optional<int> max_length = SmallInteger(cells[4]);
+  if (!type_id || !max_length) {
+    return ProviderError("the catalogue gave column [" + c.name + "] no type id or length");
+  }
+  c.type_id = *type_id;
+  c.type_name = cells[2].value_or("");
+  c.declared_type = cells[3].value_or(c.type_name);
+  c.max_length = *max_length;
+  c.precision = SmallInteger(cells[5]).value_or(0);
+  c.scale = SmallInteger(cells[6]).value_or(0);
+  c.nullable = cells[7].value_or("1") != "0";
+  c.identity = cells[8].value_or("0") == "1";
+  c.seed = cells[9].value_or("");
+  c.increment = cells[10].value_or("");
+  c.has_default = cells[11].value_or("0") == "1";
+  c.default_definition = cells[12];
+  c.collation = cells[13].value_or("");
+  return c;
+}
+
+// Digits before the point of a number's text ("-123.45" has 3; "0.5" has 0).
+int IntegerDigits(std::string_view text) {
+  int digits = 0;
+  bool leading = true;
+  for (char ch : text) {
+    if (ch == '.' || ch == 'e' || ch == 'E') break;
+    if (ch < '0' || ch > '9') continue;
+    if (leading && ch == '0') continue;
+    leading = false;
+    ++digits;
+  }
+  return digits;
+}
+
+// The digits before the point of the largest stored value of a decimal column.
+Result<int> LargestIntegerDigits(Session* source, const SourceTable& table, std::string_view column) {
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildLargestValueStatement(table, column), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  if (!rows.has_rowset()) return 0;
+  ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+  if (!fetched) return 0;
+  ASSIGN_OR_RETURN(const std::optional<std::string> value, ReadFullValue(rows, 1));
+  return value ? IntegerDigits(*value) : 0;
+}
+
+}  // namespace
+
 Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                              const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = TargetIsJet(owner);
-  TextRowset rows;
-  if (OpenTextRowset(source, BuildColumnsStatement(table, jet), &rows, {.full_values = true}) != S_OK) {
-    return ProviderError(ErrorDescription(rows.error_source()));
-  }
-  if (!rows.has_rowset()) {
-    WriteOutput(owner.output, "RESULT: EMPTY");
-    return Translation::Nothing();
-  }
-  std::string text = "create table " + AccessName(table.name) + "(\n";
-  bool first = true;
-  for (;;) {
-    // A fetch or read failing half-way fails the translation with the provider's words: a
-    // table with fewer columns is never the answer.
-    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
-    if (!fetched) break;
-    if (!first) text += ",\n";
-    first = false;
-    const size_t columns = std::min<size_t>(rows.buffer().columns(), 5);
-    std::string column_name;
-    for (size_t k = 1; k <= columns; ++k) {
-      ASSIGN_OR_RETURN(const std::optional<std::string> value, ReadFullValue(rows, k));
-      if (!value.has_value()) {
-        WriteOutput(owner.output, "HAS (NULL)!!!");
-        continue;
-      }
-      const std::string& v = *value;
-      if (k == 1) {
-        column_name = v;
-        text += AccessName(v) + " ";
-      } else if (k < 5) {
-        text += v + " ";
-      } else {
-        // A default Access cannot evaluate would make the whole table fail: it is left out.
-        std::optional<std::string> access_default = v.empty() ? std::string() : TranslateDefault(v);
-        if (!access_default) {
-          if (AsciiLower(v).find("newid()") == std::string::npos) {
-            source_common::ReportLeftOutDefault(owner, table.name, v, column_name);
-          }
-        } else if (!access_default->empty() && jet) {
-          text += "default " + *access_default;
-        }
-        text += " ";
-      }
+  std::vector<ColumnFacts> facts;
+  {
+    TextRowset rows;
+    if (OpenTextRowset(source, BuildColumnsStatement(table), &rows, {.full_values = true}) != S_OK) {
+      return ProviderError(ErrorDescription(rows.error_source()));
+    }
+    if (!rows.has_rowset()) {
+      WriteOutput(owner.output, "RESULT: EMPTY");
+      return Translation::Nothing();
+    }
+    for (;;) {
+      // A fetch or read failing half-way fails the translation with the provider's words: a
+      // table with fewer columns is never the answer.
+      ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+      if (!fetched) break;
+      ASSIGN_OR_RETURN(ColumnFacts c, ReadFacts(rows));
+      facts.push_back(std::move(c));
     }
   }
-  text += ")\n";
-  return Translation::Statements(std::move(text));
+  std::vector<source_common::AccessColumn> columns;
+  std::vector<source_common::ColumnNote> notes;
+  std::vector<source_common::Rename> renames;
+  source_common::AddRename(renames, "table", table.name, table.name);
+  for (const ColumnFacts& c : facts) {
+    source_common::AddRename(renames, "column", table.name, c.name);
+    auto decided = DecideColumnType(c, source_common::UserTypeMap(owner), jet);
+    if (!decided.ok()) return decided.status();
+    ColumnDecision d = std::move(*decided);
+    if (d.needs_value_check) {
+      ASSIGN_OR_RETURN(const int digits, LargestIntegerDigits(source, table, c.name));
+      d = DecideWideDecimal(c, digits);
+    }
+    source_common::AccessColumn a{c.name, d.type.type, d.type.length, c.nullable, {}};
+    if (d.auto_number) a.nullable = false;
+    if (c.has_default && !c.default_definition) {
+      // A default bound from a default object: the catalogue has no text for it.
+      WriteOutput(owner.output, "HAS (NULL)!!!");
+    } else if (c.default_definition) {
+      // A default Access cannot evaluate would make the whole table fail: it is left out.
+      std::optional<std::string> access_default = TranslateDefault(*c.default_definition);
+      if (!access_default) {
+        source_common::ReportLeftOutDefault(owner, table.name, *c.default_definition, c.name);
+      } else {
+        a.default_value = std::move(*access_default);
+      }
+    }
+    if (!d.note.empty()) notes.push_back({table.name, c.name, DeclaredTypeText(c), d.type.Text(), d.note});
+    columns.push_back(std::move(a));
+  }
+  source_common::ReportRenames(owner, table.name, renames);
+  source_common::ReportColumnNotes(owner, table.name, notes);
+  return Translation::Statements(source_common::CreateTableStatement(table.name, columns, jet));
 }
 
 }  // namespace tabulon::source_sqlserver

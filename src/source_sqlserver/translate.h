@@ -21,10 +21,12 @@ using source_common::Translation;
 
 // --- catalogue statements sent to SQL Server ---------------------------------------------------
 
-// One row per column of `table`: Column_name, Type, Length, Nullable, Default, where Type and
-// Length are already Access words; `jet_target` gives decimals their precision and scale and
-// makes bigint Numeric(19,0).
-std::string BuildColumnsStatement(const SourceTable& table, bool jet_target);
+// One row per column of `table`, in column order, with the facts ColumnFacts holds (name, type id,
+// type name, declared type name, max_length, precision, scale, is_nullable, is_identity, seed,
+// increment, has_default, the default's definition, collation).
+std::string BuildColumnsStatement(const SourceTable& table);
+// The largest absolute value of `column`, as text (for decimals wider than Access holds).
+std::string BuildLargestValueStatement(const SourceTable& table, std::string_view column);
 std::string BuildSelectRowsStatement(const SourceTable& table, std::string_view condition);
 std::string BuildHelpTextStatement(const SourceTable& view);
 std::string BuildHelpConstraintStatement(const SourceTable& table);
@@ -36,7 +38,8 @@ std::string BuildForeignKeysStatement(const SourceTable& table);
 // --- translations --------------------------------------------------------------------------
 
 // The Access form of a stored SQL Server default definition: the outer parentheses removed,
-// getdate()/sysdatetime()/current_timestamp as Now(), N'..' as '..'. nullopt when Access could
+// getdate()/sysdatetime()/current_timestamp as Now(), newid()/newsequentialid() as GenGUID(),
+// N'..' as '..'. nullopt when Access could
 // not evaluate it; "" when there is no default to give (NULL).
 std::optional<std::string> TranslateDefault(std::string_view definition);
 

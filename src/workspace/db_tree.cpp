@@ -197,6 +197,18 @@ void DbTreeView::RefreshTree() {
         tree.Insert(root_item, std::move(name), TreeNodeKind::kDatabase);
       }
     }
+    catalogs.Close();
+    if (tree.node(root_item).children.empty() && !database_list_statement.empty()) {
+      // The second way is quiet: the enumeration's failure is written already.
+      TextRowset names;
+      if (Succeeded(OpenTextRowset(session, database_list_statement, &names)) && names.has_rowset()) {
+        for (;;) {
+          Result<bool> fetched = FetchRow(names);
+          if (!fetched.ok() || !*fetched) break;
+          tree.Insert(root_item, SlotText(names, 1), TreeNodeKind::kDatabase);
+        }
+      }
+    }
   }
 
   if (current_database.empty()) {

@@ -82,6 +82,9 @@ struct DbTreeView {
   std::vector<std::string> user_messages;
   int side_kind = kSourceSideKind;
   std::string current_database;
+  // Lists the databases by name when the provider's catalog enumeration fails or lists none
+  // (some drivers and TDS servers list no catalogs); empty: no second way.
+  std::string database_list_statement;
 
   DbTree tree;
   int root_item = kNoItem;
