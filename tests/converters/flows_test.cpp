@@ -110,7 +110,7 @@ class FlowsTest : public ::testing::Test {
   // The replayed source database and its catalogue listing (system views among them: the replay
   // fails the test if a flow touches them).
   void LoadSource(const std::string& fixture, const std::string& database, SchemaRows tables, SchemaRows views) {
-    source_sqlserver::testing::LoadFixture(*script_, fixture, true, "dbo");
+    source_sqlserver::testing::LoadFixture(*script_, fixture, "dbo");
     script_->OnSchema(data::SchemaRowsetKind::kCatalogs, {}, {{"master"}, {database}});
     views.insert(views.begin(), {database, "sys", "objects", "VIEW"});
     views.push_back({database, "INFORMATION_SCHEMA", "VIEWS", "VIEW"});
@@ -292,7 +292,7 @@ TEST_F(FlowsTest, TheFlowsWriteTheGoldenTranscript) {
   // A catalogue the source stops answering half-way: each object says why in the source's
   // words, fails in the report, and the run goes on with the rest.
   const std::string lost = "[FreeTDS][SQL Server]Communication link failure";
-  script_->Again(source_sqlserver::BuildColumnsStatement(SourceTable("dbo", "OrderLines"), true)).FailsAtRow(2, lost);
+  script_->Again(source_sqlserver::BuildColumnsStatement(SourceTable("dbo", "OrderLines"))).FailsAtRow(2, lost);
   script_->Again(source_sqlserver::BuildHelpConstraintStatement(SourceTable("dbo", "Orders"))).FailsAtRow(1, lost);
   script_->Again(source_sqlserver::BuildHelpIndexStatement(SourceTable("dbo", "Customers"))).FailsAtRow(1, lost);
   script_->Again(source_sqlserver::BuildForeignKeysStatement(SourceTable("dbo", "Orders"))).FailsAtRow(0, lost);

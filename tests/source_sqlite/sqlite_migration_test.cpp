@@ -157,7 +157,7 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
   // Types from the declarations, widened where the stored values need it.
   EXPECT_EQ(Shown(TranslateTableDefinition(owner_, source, "Shop", "customers")),
             "create table `customers`(\n"
-            "`id` Long   NOT NULL  ,\n`name` VarChar (40) NOT NULL  ,\n`note` LongText   NULL  ,\n"
+            "`id` COUNTER   NOT NULL  ,\n`name` VarChar (40) NOT NULL  ,\n`note` LongText   NULL  ,\n"
             "`active` Bit   NULL default 1 ,\n`created` DateTime   NULL default Now() ,\n"
             "`balance` Numeric(12,2)   NULL default 0 ,\n`rating` Double   NULL  ,\n"
             "`score` Numeric(19,0)   NULL  ,\n`age` Byte   NULL  ,\n`level` Short   NULL  ,\n"

@@ -10,6 +10,7 @@
 
 #include "data/statement.h"
 #include "jet/values.h"
+#include "source_sqlserver/column_types.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver::testing {
@@ -55,7 +56,8 @@ jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& t
   static const std::map<std::string, jet::ColumnType> kWords = {
       {"Bit", kBoolean},       {"Byte", kByte},     {"Short", kInteger},  {"Long", kLong},
       {"Currency", kCurrency}, {"Single", kSingle}, {"Double", kDouble},  {"DateTime", kDateTime},
-      {"GUID", kGuid},         {"LongText", kMemo}, {"LongBinary", kOle}, {"Binary", kBinary}};
+      {"GUID", kGuid},         {"LongText", kMemo}, {"LongBinary", kOle}, {"Binary", kBinary},
+      {"COUNTER", kLong}};
   if (const auto word = kWords.find(type); word != kWords.end()) {
     column.type = word->second;
   } else if (type.starts_with("VarChar")) {
@@ -116,7 +118,7 @@ jet::Value ExpectedValue(const jet::ColumnDefinition& column, const std::optiona
 
 }  // namespace
 
-void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target,
+void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name,
                  const std::string& default_schema) {
   std::istringstream in(ReadTextFile(FixturePath(name)));
   ASSERT_TRUE(in.good()) << name;
@@ -126,8 +128,13 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
       std::istringstream words(line.substr(4));
       std::string kind, object;
       words >> kind >> object;
-      const SourceTable table = ParseName(object, default_schema);
-      const std::map<std::string, std::string> statements = {{"columns", BuildColumnsStatement(table, jet_target)},
+      // "@largest T|C": the column's name may hold blanks.
+      const std::string rest = line.substr(line.find(object));
+      const size_t bar = rest.find('|');
+      const SourceTable table = ParseName(kind == "largest" ? rest.substr(0, bar) : object, default_schema);
+      const std::string column = bar == std::string::npos ? "" : rest.substr(bar + 1);
+      const std::map<std::string, std::string> statements = {{"columns", BuildColumnsStatement(table)},
+                                                             {"largest", BuildLargestValueStatement(table, column)},
                                                              {"rows", BuildSelectRowsStatement(table, "")},
                                                              {"text", BuildHelpTextStatement(table)},
                                                              {"constraints", BuildHelpConstraintStatement(table)},
@@ -141,6 +148,16 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
     out += line + "\n";
   }
   script.Load(out);
+}
+
+void RecordColumns(tabulon::testing::ReplayScript& script, const SourceTable& table,
+                   const std::vector<std::string>& rows) {
+  std::string text = "== " + EscapeForReplay(BuildColumnsStatement(table)) +
+                     "\ncolumns: name WSTR 128 | type_id I4 | type_name WSTR 128 | declared_type WSTR 128 | "
+                     "max_length I2 | precision UI1 | scale UI1 | is_nullable BOOL | is_identity BOOL | seed STR 40 | "
+                     "increment STR 40 | has_default I4 | definition WSTR 0 long | collation_name WSTR 128\n";
+  for (const std::string& row : rows) text += "row: " + row + "\n";
+  script.Load(text);
 }
 
 void ExpectGolden(const std::string& name, const std::string& actual) {
@@ -234,13 +251,35 @@ AccessTableContent ExpectedAccessTable(tabulon::testing::ReplayScript& script, c
                                        const std::string& rows_sql) {
   using Values = std::vector<std::optional<std::string>>;
   AccessTableContent expected;
-  const tabulon::testing::ReplayStatement* columns = script.Find(BuildColumnsStatement(table, true));
+  const tabulon::testing::ReplayStatement* columns = script.Find(BuildColumnsStatement(table));
   const std::string select = rows_sql.empty() ? BuildSelectRowsStatement(table, "") : rows_sql;
   const tabulon::testing::ReplayStatement* rows = script.Find(select);
   EXPECT_NE(columns, nullptr) << table.name;
   EXPECT_NE(rows, nullptr) << select;
   if (columns == nullptr || rows == nullptr) return expected;
-  for (const Values& row : columns->rows) expected.columns.push_back(AccessColumn(*row[0], *row[1]));
+  for (const Values& row : columns->rows) {
+    // The Access type the adapter decides from the recorded facts (column_types_test checks the
+    // decisions themselves); a wide decimal after the recorded largest value.
+    ColumnFacts facts;
+    facts.name = *row[0];
+    facts.type_id = std::stoi(*row[1]);
+    facts.type_name = *row[2];
+    facts.declared_type = *row[3];
+    facts.max_length = std::stoi(*row[4]);
+    facts.precision = std::stoi(*row[5]);
+    facts.scale = std::stoi(*row[6]);
+    facts.identity = row[8] == "1";
+    ColumnDecision decision = DecideColumnType(facts, {}, true).value();
+    if (decision.needs_value_check) {
+      const auto* largest = script.Find(BuildLargestValueStatement(table, facts.name));
+      EXPECT_NE(largest, nullptr) << facts.name;
+      const std::string value = largest && !largest->rows.empty() ? largest->rows[0][0].value_or("") : "";
+      int digits = 0;
+      for (char c : value.substr(0, value.find('.'))) digits += (c >= '0' && c <= '9' && (digits > 0 || c != '0'));
+      decision = DecideWideDecimal(facts, digits);
+    }
+    expected.columns.push_back(AccessColumn(source_common::AccessObjectName(facts.name), decision.type.Text()));
+  }
   const size_t count = rows->make_row ? rows->generated_rows : rows->rows.size();
   Values source(expected.columns.size());
   for (size_t r = 0; r < count; ++r) {

@@ -21,10 +21,17 @@ std::string ReadTextFile(const std::string& path);
 std::string FixturePath(const std::string& name);
 
 // Loads a replay fixture: a statement line "== @columns T" (also @rows, @text, @constraints,
-// @indexes, @fks) stands for the statement the adapter builds for T ("S.T": schema S; a bare T
-// gets `default_schema` when one is given, as objects the catalogue lists with their schema).
-void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, bool jet_target,
+// @indexes, @fks, and "@largest T|C" for column C) stands for the statement the adapter builds
+// for T ("S.T": schema S; a bare T gets `default_schema` when one is given, as objects the
+// catalogue lists with their schema).
+void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name,
                  const std::string& default_schema = "");
+
+// Records the answer to the columns statement of `table`: `rows` in the fixtures' row format
+// ("name | type_id | type_name | declared_type | max_length | precision | scale | is_nullable |
+// is_identity | seed | increment | has_default | definition | collation").
+void RecordColumns(tabulon::testing::ReplayScript& script, const SourceTable& table,
+                   const std::vector<std::string>& rows);
 
 // What the Access table migrated from `table` should hold: its columns (from the recorded column
 // query) and, in order, the rows of the recorded answer to `rows_sql` (by default the table's

@@ -1,0 +1,1 @@
+select convert(varchar(60), max(abs([Amount]]]))) from [Sales].[Order]]Lines]
