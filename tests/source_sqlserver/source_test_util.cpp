@@ -62,6 +62,8 @@ jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& t
     column.type = word->second;
   } else if (type.starts_with("VarChar")) {
     column.type = kText;
+  } else if (type.starts_with("Binary")) {
+    column.type = kBinary;
   } else if (type.starts_with("Numeric(")) {
     column.type = kNumeric;
     column.scale = static_cast<uint8_t>(std::stoi(type.substr(type.find(',') + 1)));
