@@ -24,7 +24,9 @@
 #include "data/regex_helper.h"
 #include "data/statement.h"
 #include "jet_readers.h"
+#include "source_common/type_map.h"
 #include "source_sqlserver/translate.h"
+#include "workspace/statement_output.h"
 #include "tests/source_sqlserver/source_test_util.h"
 
 namespace tabulon::converters {
@@ -422,6 +424,64 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
   EXPECT_THAT(ReadFile(folder_ / "data_cache" / "vCustomerOrders.vw"),
               HasSubstr("p.Name AS ProductName, l.Qty * l.UnitPrice AS LineAmount \n"));
 }
+
+// What Access cannot hold as typed still arrives whole, and says how: identity as AutoNumber whose
+// next number is above the largest copied, newid() as GenGUID(), 300-byte binaries, decimals past
+// 28 digits, names Access refuses renamed; with the access-native map the date and time columns
+// are Date/Time at the same instant.
+TEST_F(FlowsTest, WhatAccessCannotHoldAsTypedArrivesWholeAndIsReported) {
+  const SourceTable ledger("dbo", "Ledger"), totals("dbo", "Q1.Totals!");
+  LoadSource("faithful.replay", "Faithful", {{"Faithful", "dbo", "Ledger", "TABLE"}, {"Faithful", "dbo", "Q1.Totals!", "TABLE"}},
+             {});
+  Queue(kMigrateDatabase, "Faithful", "", (folder_ / "Target").string());
+  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));
+  EXPECT_FALSE(wb_->report().AnyFailure());
+  std::map<std::string, std::string> notes;  // "table.column" -> "source -> target: why"
+  std::vector<std::string> renames;
+  for (const ReportedTable& t : wb_->report().Tables()) {
+    for (const auto& n : t.columns) notes[t.name + "." + n.column] = n.source_type + " -> " + n.target_type + ": " + n.why;
+    for (const auto& r : t.renames) renames.push_back(r.kind + " " + r.from + " -> " + r.to);
+  }
+  EXPECT_EQ(notes["Ledger.Id"], "int -> COUNTER: AutoNumber from the identity");
+  EXPECT_EQ(notes["Ledger.Blob"], "varbinary(300) -> LongBinary: longer than Binary's 255 bytes: LongBinary");
+  EXPECT_THAT(notes["Ledger.Amount"], HasSubstr("decimal(38,10) -> Numeric(28,10): precision 38 narrowed"));
+  EXPECT_THAT(notes["Q1.Totals!.Id"], HasSubstr("bigint -> Numeric(19,0)"));
+  const std::string long_column = "Amount in the ledger currency before tax, rounded as the bank rounds it";
+  EXPECT_THAT(notes["Q1.Totals!." + long_column], HasSubstr("decimal(38,0) -> VarChar(39): kept as text"));
+  EXPECT_THAT(renames, ElementsAre("table Q1.Totals! -> Q1_Totals_", "column Unit.Price -> Unit_Price",
+                                   "column " + long_column + " -> " + source_common::AccessObjectName(long_column)));
+  if (!tabulon::testing::MdbToolsAvailable() || !tabulon::testing::MdbReaderAvailable()) {
+    GTEST_SKIP() << "mdbtools or mdb-reader is not installed";
+  }
+  const std::string mdb = (folder_ / "Target.mdb").string();
+  for (const SourceTable& table : {ledger, totals}) {
+    const auto expected = source_sqlserver::testing::ExpectedAccessTable(*script_, table);
+    EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb, source_common::AccessObjectName(table.name),
+                                                        expected.columns, expected.rows),
+              "")
+        << table.name;
+  }
+  // The next AutoNumber follows the largest copied, and a GenGUID() default fills a new row.
+  data::Session* target = wb_->target().session.get();
+  ASSERT_TRUE(workspace::ExecuteStatement(&wb_->output(), target, "insert into Ledger (Name) values ('new')", 0));
+  EXPECT_EQ(workspace::RunScalarStatement(nullptr, target, "select Id from Ledger where Name = 'new'", 0), "1004");
+  EXPECT_EQ(workspace::RunScalarStatement(nullptr, target, "select count(*) from Ledger where Token is null", 0), "0");
+
+  // The same source with native Access types: Date/Time to the millisecond, a time on 1899-12-30.
+  wb_->type_map = source_common::TypeMapPreset("access-native").value();
+  UseNewTarget("Native");
+  Queue(kMigrateTable, "Faithful", "Ledger", (folder_ / "Native").string());
+  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));
+  const auto native = tabulon::testing::ReadWithMdbReader((folder_ / "Native.mdb").string());
+  ASSERT_TRUE(native.ok()) << native.status().ToString();
+  ASSERT_EQ(native->size(), 1u);
+  std::vector<std::string> instants;
+  for (const auto& row : native->front().rows) instants.push_back(row[4].value_or("NULL") + " / " + row[5].value_or("NULL"));
+  EXPECT_EQ(native->front().columns[4].type, native->front().columns[5].type);
+  EXPECT_THAT(instants, ElementsAre("2011-03-20 14:05:09.123 / 1899-12-30 14:05:09.123",
+                                    "1999-12-31 23:59:59.999 / 1899-12-30 00:00:00", "NULL / NULL"));
+}
+
 
 // Failure lines a user sees (in the output, or in a message box), each provoked as it happens:
 // the line, the tasks' states and what the report says.
