@@ -119,7 +119,10 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
              "create table \"old orders\"(id integer primary key, customer integer references customers(id));"
              "create view v_text as select name || '!' as shout from customers;"
              "insert into customers values (1, 'Ann', '2024-01-02'), (2, 'Bob', 'soon');"
-             "insert into \"old orders\" values (7, 1);");
+             "insert into \"old orders\" values (7, 1);"
+             "create table \"q1.totals!\"(id integer primary key, \"unit.price\" real, \"" +
+                 std::string(70, 'x') + "\" text);"
+             "insert into \"q1.totals!\" values (5, 1.5, 'long'), (-3, null, null);");
   const CliRun run = Cli("--source sqlite:odd.sqlite --database odd --target odd.mdb --report odd.json");
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_EQ(run.out.find("\033["), std::string::npos) << "no colours on a pipe";
@@ -127,12 +130,21 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
             std::string::npos)
       << run.out;
   EXPECT_EQ(Rows("odd.mdb", "old orders"), (std::vector<std::vector<ReaderValue>>{{"7", "1"}}));
+  // Names Access refuses are renamed, the rowid key is an AutoNumber, and every row arrives.
+  EXPECT_EQ(Rows("odd.mdb", "q1_totals_"),
+            (std::vector<std::vector<ReaderValue>>{{"-3", std::nullopt, std::nullopt}, {"5", "1.5", "long"}}));
   EXPECT_EQ(testing::MdbToolsQueries(Path("odd.mdb")).value(), std::vector<std::string>{});
 
   const nlohmann::json report = Report("odd.json");
   ASSERT_FALSE(report.is_discarded());
   EXPECT_EQ(report["status"], "failure");
-  ASSERT_EQ(report["tables"].size(), 2u) << report.dump();
+  ASSERT_EQ(report["tables"].size(), 3u) << report.dump();
+  std::vector<std::string> renames;
+  for (const auto& r : report["tables"][2]["renames"]) renames.push_back(r["from"].get<std::string>() + " -> " + r["to"].get<std::string>());
+  EXPECT_EQ(renames.size(), 3u);
+  EXPECT_EQ(renames[0], "q1.totals! -> q1_totals_");
+  EXPECT_EQ(renames[1], "unit.price -> unit_price");
+  EXPECT_EQ(report["tables"][2]["columns"][0]["why"], "AutoNumber from the rowid key");
   EXPECT_EQ(report["tables"][0]["rows_failed"], 1);
   EXPECT_EQ(report["tables"][1]["name"], "old orders");
   EXPECT_EQ(report["tables"][1]["rows_written"], 1);
@@ -142,7 +154,8 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
                       object["outcome"].get<std::string>());
   }
   EXPECT_EQ(objects, (std::vector<std::string>{"primary key customers created", "primary key old orders created",
-                                               "relationship old orders created", "view v_text unsupported"}));
+                                               "primary key q1.totals! created", "relationship old orders created",
+                                               "view v_text unsupported"}));
 }
 
 TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
@@ -213,7 +226,12 @@ TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
       {"--source sqlite:shop.sqlite --database shop --tables --view v --target a.mdb", 2, "at most one", "a.mdb"},
       {"--source SourceDB --database shop --target a.mdb", 2, "holds no source profile", "a.mdb"},
       {"--source mystery --database shop --target a.mdb", 2, "unknown source", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database shop --target a.mdb --type-map bad.map", 2,
+       "bad.map line 2: 'Wide' is not an Access type", "a.mdb"},
+      {"--source sqlite:shop.sqlite --database shop --target a.mdb --type-map fancy", 2,
+       "unknown type map preset 'fancy'", "a.mdb"},
   };
+  std::ofstream(Path("bad.map")) << "int=Long\nreal=Wide\n";
   for (const Case& c : cases) {
     const CliRun run = Cli(c.arguments);
     EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments << "\n" << run.err;
