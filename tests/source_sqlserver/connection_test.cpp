@@ -122,6 +122,25 @@ TEST_F(TreeTest, SelectDatabaseBuildsTheTreeByTheRules) {
   EXPECT_TRUE(SelectDatabase(view_, target_view_, "x", 7));
 }
 
+// A driver that lists no catalogs (or fails to): the server's own list stands in, and the
+// current database matches it without regard to case.
+TEST_F(TreeTest, TheDatabaseListFallsBackToTheServersOwn) {
+  view_.database_list_statement = kDatabaseListStatement;
+  src_.script->On(kDatabaseListStatement).Column("name", DBTYPE_WSTR, 128).Row({"master"}).Row({"ShopDemo"});
+  for (const bool fails : {false, true}) {
+    if (fails) {
+      src_.script->FailSchema(SchemaRowsetKind::kCatalogs, {});
+    } else {
+      src_.script->OnSchema(SchemaRowsetKind::kCatalogs, {}, {});
+    }
+    view_.current_database = "shopdemo";
+    view_.RefreshTree();
+    EXPECT_EQ(view_.tree.ChildTexts(view_.root_item), (std::vector<std::string>{"master", "ShopDemo"}));
+    ASSERT_NE(view_.current_database_item, kNoItem);
+    EXPECT_EQ(view_.tree.ChildTexts(view_.tables_folder).size(), 3u);
+  }
+}
+
 TEST_F(TreeTest, NoMatchingDatabasePutsTheFoldersAtTheTopAndANamelessSourceIsDatabases) {
   src_.script->SetDataSourceName(std::nullopt);
   view_.current_database = "Elsewhere";
