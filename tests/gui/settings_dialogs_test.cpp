@@ -166,8 +166,8 @@ class SettingsDialogTest : public QObject {
   }
 
   // Test reports each side through the prompt and leaves the Workbench alone; Connect stores
-  // the settings, hands them to the Workbench and runs the hook, also when the file cannot be
-  // written (which it reports).
+  // the settings, hands them (and the type map) to the Workbench and runs the hook, also when
+  // the file cannot be written (which it reports).
   void testAndConnectReachTheCore() {
     QVERIFY(testing::WriteBytes(Path("shop.sqlite"), {}));  // an empty file is an empty SQLite database
     auto dialog = OpenDialog();
@@ -181,8 +181,10 @@ class SettingsDialogTest : public QObject {
     QVERIFY(texts.size() >= 3 && texts[0] == "Source Connection Successful!" && texts[2] == "Source DB Connect ERROR!");
     QVERIFY(owner_->source().profile.source_name.empty() && !QFileInfo::exists(Path("tabulon.cfg")));
 
+    dialog->type_map_combo()->setCurrentIndex(1);  // native Access types: written and in force
     dialog->connect_button()->click();
     QVERIFY(connect_calls_ == 1 && dialog->result() == QDialog::Accepted);
+    QVERIFY(owner_->type_map.origin.ends_with("tabulon.cfg") && !owner_->type_map.empty());
     QCOMPARE(QString::fromStdString(owner_->source().profile.source_name).toLower(), Path("gone.sqlite").toLower());
     QVERIFY(QFileInfo::exists(Path("tabulon.cfg")));  // the options; the profiles only when asked for
     const std::size_t asked = prompt_->texts().size();
