@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 namespace tabulon::source_sqlserver {
 namespace {
 
@@ -21,72 +24,31 @@ ColumnFacts Facts(int type_id, std::string name, int max_length, int precision =
   return c;
 }
 
-struct Case {
-  ColumnFacts facts;
-  std::string declared;  // DeclaredTypeText
-  std::string jet;       // the Access type for the built-in engine
-  std::string odbc;      // for an Access ODBC driver
-  bool exact;            // no note
-};
 
 TEST(ColumnTypesTest, EveryBuiltInTypeHasItsAccessType) {
-  const Case cases[] = {
-      {Facts(34, "image", 16), "image", "LongBinary", "LongBinary", true},
-      {Facts(35, "text", 16), "text", "LongText", "LongText", true},
-      {Facts(36, "uniqueidentifier", 16), "uniqueidentifier", "GUID", "GUID", true},
-      {Facts(40, "date", 3, 10), "date", "DateTime", "DateTime", true},
-      {Facts(41, "time", 5, 16, 7), "time(7)", "VarChar(18)", "VarChar(18)", false},
-      {Facts(42, "datetime2", 8, 27, 7), "datetime2(7)", "VarChar(30)", "VarChar(30)", false},
-      {Facts(43, "datetimeoffset", 10, 34, 7), "datetimeoffset(7)", "VarChar(36)", "VarChar(36)", false},
-      {Facts(48, "tinyint", 1, 3), "tinyint", "Byte", "Byte", true},
-      {Facts(52, "smallint", 2, 5), "smallint", "Short", "Short", true},
-      {Facts(56, "int", 4, 10), "int", "Long", "Long", true},
-      {Facts(58, "smalldatetime", 4, 16), "smalldatetime", "DateTime", "DateTime", true},
-      {Facts(59, "real", 4, 24), "real", "Single", "Single", true},
-      {Facts(60, "money", 8, 19, 4), "money", "Currency", "Currency", true},
-      {Facts(61, "datetime", 8, 23, 3), "datetime", "VarChar(30)", "VarChar(30)", false},
-      {Facts(62, "float", 8, 53), "float", "Double", "Double", true},
-      {Facts(98, "sql_variant", 8016), "sql_variant", "LongText", "LongText", false},
-      {Facts(99, "ntext", 16), "ntext", "LongText", "LongText", true},
-      {Facts(104, "bit", 1, 1), "bit", "Bit", "Bit", true},
-      {Facts(106, "decimal", 9, 18, 2), "decimal(18,2)", "Numeric(18,2)", "Numeric", true},
-      {Facts(108, "numeric", 13, 28, 28), "numeric(28,28)", "Numeric(28,28)", "Numeric", true},
-      {Facts(122, "smallmoney", 4, 10, 4), "smallmoney", "Currency", "Currency", true},
-      {Facts(127, "bigint", 8, 19), "bigint", "Numeric(19,0)", "Long", false},
-      {Facts(128, "hierarchyid", 892), "hierarchyid", "LongBinary", "LongBinary", false},
-      {Facts(129, "geometry", -1), "geometry", "LongBinary", "LongBinary", false},
-      {Facts(130, "geography", -1), "geography", "LongBinary", "LongBinary", false},
-      {Facts(165, "varbinary", 255), "varbinary(255)", "Binary(255)", "Binary(255)", true},
-      // Jet holds at most 255 bytes in Binary: the values stay whole in LongBinary.
-      {Facts(165, "varbinary", 300), "varbinary(300)", "LongBinary", "LongBinary", false},
-      {Facts(173, "binary", 510), "binary(510)", "LongBinary", "LongBinary", false},
-      {Facts(165, "varbinary", -1), "varbinary(max)", "LongBinary", "LongBinary", true},
-      {Facts(167, "varchar", 255), "varchar(255)", "VarChar(255)", "VarChar(255)", true},
-      {Facts(167, "varchar", 256), "varchar(256)", "LongText", "LongText", false},
-      {Facts(167, "varchar", -1), "varchar(max)", "LongText", "LongText", true},
-      {Facts(175, "char", 10), "char(10)", "VarChar(10)", "VarChar(10)", true},
-      {Facts(189, "timestamp", 8), "timestamp", "VarChar(18)", "VarChar(18)", false},
-      {Facts(231, "nvarchar", 200), "nvarchar(100)", "VarChar(200)", "VarChar(200)", false},
-      {Facts(231, "nvarchar", 256), "nvarchar(128)", "LongText", "LongText", false},
-      {Facts(231, "nvarchar", -1), "nvarchar(max)", "LongText", "LongText", true},
-      {Facts(239, "nchar", 2), "nchar(1)", "VarChar(2)", "VarChar(2)", false},
-      {Facts(241, "xml", -1), "xml", "LongText", "LongText", false},
-      {Facts(256, "sysname", 256), "sysname", "VarChar(255)", "VarChar(255)", true},
-      // A type Access has no word for keeps SQL Server's name; the target refuses it by name.
-      {Facts(244, "json", 8000), "json", "json(8000)", "json(8000)", true},
-  };
-  const TypeMap none;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.declared);
-    EXPECT_EQ(DeclaredTypeText(c.facts), c.declared);
-    auto jet = DecideColumnType(c.facts, none, true);
-    auto odbc = DecideColumnType(c.facts, none, false);
-    ASSERT_TRUE(jet.ok() && odbc.ok());
-    EXPECT_EQ(jet->type.Text(), c.jet);
-    EXPECT_EQ(odbc->type.Text(), c.odbc);
-    EXPECT_EQ(jet->note.empty(), c.exact) << jet->note;
-    EXPECT_FALSE(jet->auto_number);
+  std::ifstream in(std::string(TABULON_SOURCE_DIR) + "/src/source_sqlserver/column_types.txt");
+  ASSERT_TRUE(in.good());
+  int cases = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    std::istringstream fields(line);
+    ColumnFacts facts = Facts(0, "", 0);
+    std::string bar, declared, jet, odbc, exact;
+    fields >> facts.type_id >> facts.type_name >> facts.max_length >> facts.precision >> facts.scale >> bar >>
+        declared >> bar >> jet >> bar >> odbc >> bar >> exact;
+    facts.declared_type = facts.type_name;
+    EXPECT_EQ(DeclaredTypeText(facts), declared);
+    auto on_jet = DecideColumnType(facts, {}, true);
+    auto on_odbc = DecideColumnType(facts, {}, false);
+    ASSERT_TRUE(on_jet.ok() && on_odbc.ok());
+    EXPECT_EQ(on_jet->type.Text(), jet);
+    EXPECT_EQ(on_odbc->type.Text(), odbc);
+    EXPECT_EQ(on_jet->note.empty(), exact == "exact") << on_jet->note;
+    EXPECT_FALSE(on_jet->auto_number);
+    ++cases;
   }
+  EXPECT_EQ(cases, 41);
 }
 
 TEST(ColumnTypesTest, AliasTypesFollowTheirBaseType) {
