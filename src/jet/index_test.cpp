@@ -273,17 +273,9 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   const fs::path path = TempPath("many.mdb");
   std::unique_ptr<Database> db = NewDatabase(path);
   ASSERT_TRUE(db);
-  TableDefinition t;
-  t.name = "T";
-  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 60),
-               NewColumn("Tag", ColumnType::kText, 120), NewColumn("N", ColumnType::kLong)};
-  ASSERT_TRUE(db->CreateTable(t).ok());
-  IndexSpec pk{"PrimaryKey", {{"ID", true}}};
-  pk.primary = true;
-  IndexSpec by_name{"ByName", {{"Name", true}}};
-  IndexSpec by_tag{"ByTag", {{"Tag", false}}};  // descending, unique, Nulls allowed
-  by_tag.unique = true;
-  IndexSpec by_n{"ByNName", {{"N", false}, {"Name", true}}};
+  ASSERT_TRUE(db->CreateTable(Table("T", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 60),
+                                          NewColumn("Tag", ColumnType::kText, 120), NewColumn("N", ColumnType::kLong)}))
+                  .ok());
   std::mt19937 random(20240611);
   auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   std::map<int32_t, Row> live;
@@ -303,7 +295,10 @@ TEST(BTreeTest, ManySmallOperationsKeepTreesRightAndReadable) {
   for (int32_t id = 1; id <= 300; ++id) first.push_back(make_row(id * 3001));
   ASSERT_TRUE(db->InsertRows("T", first).ok());
   for (Row& r : first) live[std::get<int32_t>(r[0])] = std::move(r);
-  for (const IndexSpec& spec : {pk, by_name, by_tag, by_n}) {
+  // ByTag is descending and unique, with Nulls allowed.
+  for (const IndexSpec& spec :
+       {PrimaryKey("ID"), Index("ByName", {{"Name", true}}), Index("ByTag", {{"Tag", false}}, true),
+        Index("ByNName", {{"N", false}, {"Name", true}})}) {
     ASSERT_TRUE(db->CreateIndex("T", spec).ok()) << spec.name;
   }
 
@@ -390,13 +385,9 @@ Row TagRow(int i) { return {int32_t{i}, std::string("tag ") + std::string(60, 't
 
 // Table T (ID, Tag) with the unique index ByTag, holding TagRow(i) for each of `ids`.
 void MakeTagTable(Database& db, const std::vector<int>& ids) {
-  TableDefinition t;
-  t.name = "T";
-  t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)};
-  ASSERT_TRUE(db.CreateTable(t).ok());
-  IndexSpec tag{"ByTag", {{"Tag", true}}};
-  tag.unique = true;
-  ASSERT_TRUE(db.CreateIndex("T", tag).ok());
+  ASSERT_TRUE(
+      db.CreateTable(Table("T", {NewColumn("ID", ColumnType::kLong), NewColumn("Tag", ColumnType::kText, 100)})).ok());
+  ASSERT_TRUE(db.CreateIndex("T", Index("ByTag", {{"Tag", true}}, true)).ok());
   std::vector<Row> rows;
   for (int i : ids) rows.push_back(TagRow(i));
   if (!rows.empty()) {
