@@ -748,11 +748,8 @@ Value KeyValue(ColumnType type, const nlohmann::json& v) {
     case ColumnType::kByte: return v.get<uint8_t>();
     case ColumnType::kGuid: return ParseGuid(v.get<std::string>()).value();
     case ColumnType::kBinary: {
-      std::string bytes;
-      for (size_t i = 0; i + 1 < v.get<std::string>().size(); i += 2) {
-        bytes.push_back(static_cast<char>(std::stoi(v.get<std::string>().substr(i, 2), nullptr, 16)));
-      }
-      return Bytes{bytes};
+      const auto bytes = v.get<std::vector<uint8_t>>();
+      return Bytes{std::string(bytes.begin(), bytes.end())};
     }
     default: return v.get<std::string>();
   }
