@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 
 #include "jet/database.h"
@@ -81,43 +83,32 @@ TEST(InsertTest, LongValueFormsAndAutoNumbersReadBack) {
   EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
 }
 
+// Each column of testdata/mdb_schema_columns.json shows in mdb-schema as its line there.
 TEST(InsertTest, MdbSchemaShowsEveryColumnType) {
   const fs::path path = TempPath("schema.mdb");
-  ColumnDefinition id = NewColumn("ID", ColumnType::kLong);
-  id.flags |= kColumnAutoNumber;
-  ColumnDefinition code = NewColumn("Code", ColumnType::kText, 255);
-  code.required = true;
-  // Each column with the line mdbtools prints for it, in its own type words.
-  const std::pair<ColumnDefinition, const char*> columns[] = {
-      {id, "[ID]\t\t\tLong Integer,"},
-      {NewColumn("Flag", ColumnType::kBoolean), "[Flag]\t\t\tBoolean NOT NULL,"},
-      {NewColumn("Small", ColumnType::kByte), "[Small]\t\t\tByte,"},
-      {NewColumn("Int", ColumnType::kInteger), "[Int]\t\t\tInteger,"},
-      {NewColumn("Money", ColumnType::kCurrency), "[Money]\t\t\tCurrency,"},
-      {NewColumn("Single", ColumnType::kSingle), "[Single]\t\t\tSingle,"},
-      {NewColumn("Double", ColumnType::kDouble), "[Double]\t\t\tDouble,"},
-      {NewColumn("When", ColumnType::kDateTime), "[When]\t\t\tDateTime,"},
-      {NewColumn("Raw", ColumnType::kBinary, 50), "[Raw]\t\t\tBinary,"},
-      {NewColumn("Name", ColumnType::kText, 40), "[Name]\t\t\tText (40),"},
-      {NewColumn("Blob", ColumnType::kOle), "[Blob]\t\t\tOLE (255),"},
-      {NewColumn("Notes", ColumnType::kMemo), "[Notes]\t\t\tMemo/Hyperlink (255),"},
-      {NewColumn("Guid", ColumnType::kGuid), "[Guid]\t\t\tReplication ID,"},
-      {NewColumn("Amount", ColumnType::kNumeric, 18, 4), "[Amount]\t\t\tNumeric (18, 4),"},
-      {code, "[Code]\t\t\tText (255) NOT NULL,"},
-      {NewColumn("Wide", ColumnType::kNumeric, 28, 0), "[Wide]\t\t\tNumeric (28, 0)"}};
+  const auto data = nlohmann::json::parse(std::ifstream(TABULON_JET_TESTDATA "/mdb_schema_columns.json"));
+  TableDefinition t;
+  t.name = "Every Type";
+  for (const auto& c : data["columns"]) {
+    ColumnType type = ColumnType::kUnknown0D;
+    for (int n = 1; n <= 0x11; ++n) {
+      if (c["type"] == ColumnTypeName(static_cast<ColumnType>(n))) type = static_cast<ColumnType>(n);
+    }
+    t.columns.push_back(NewColumn(c["name"], type, c.value("size", 0), c.value("scale", 0)));
+    t.columns.back().required = c.value("required", false);
+    if (c.value("autonumber", false)) t.columns.back().flags |= kColumnAutoNumber;
+  }
   {
     auto created = Database::Create(path.string());
     ASSERT_TRUE(created.ok());
-    TableDefinition t;
-    t.name = "Every Type";
-    for (const auto& [column, line] : columns) t.columns.push_back(column);
     ASSERT_TRUE((*created)->CreateTable(t).ok());
   }
   auto schema = testing::MdbToolsSchema(path.string());
   ASSERT_TRUE(schema.ok()) << schema.status().ToString();
   EXPECT_NE(schema->find("CREATE TABLE [Every Type]"), std::string::npos) << *schema;
-  for (const auto& [column, line] : columns)
-    EXPECT_NE(schema->find(line), std::string::npos) << line << "\n" << *schema;
+  for (const auto& c : data["columns"]) {
+    EXPECT_NE(schema->find(c["line"].get<std::string>()), std::string::npos) << c << "\n" << *schema;
+  }
 }
 
 TEST(InsertTest, RefusesBadRowsWithoutWritingAnything) {

@@ -55,31 +55,27 @@ TEST(PropertiesFixture, AccessColumnPropertiesReadBackAsDumped) {
   EXPECT_GT(compared, 50);
 }
 
+// The columns of testdata/column_metadata.json, written with their properties: the properties
+// and the provider's description of each column read back.
 TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
+  const auto data = nlohmann::json::parse(std::ifstream(TABULON_JET_TESTDATA "/column_metadata.json"))["columns"];
   const fs::path path = testing::ScratchFile("object_properties", "people.mdb");
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok());
     TableDefinition t;
     t.name = "People";
-    ColumnDefinition id = NewColumn("ID", ColumnType::kLong);
-    id.flags |= kColumnAutoNumber;
-    ColumnDefinition name = NewColumn("Name", ColumnType::kText, 50);
-    name.required = true;
-    name.allow_zero_length = false;
-    ColumnDefinition city = NewColumn("City", ColumnType::kText, 30);
-    city.default_value = "\"n/a\"";
-    city.allow_zero_length = true;
-    ColumnDefinition age = NewColumn("Age", ColumnType::kInteger);
-    age.required = true;
-    age.default_value = "0";
-    t.columns = {id,
-                 name,
-                 city,
-                 age,
-                 NewColumn("Notes", ColumnType::kMemo),
-                 NewColumn("Active", ColumnType::kBoolean),
-                 NewColumn("Photo", ColumnType::kOle)};
+    for (const auto& c : data) {
+      ColumnType type = ColumnType::kUnknown0D;
+      for (int n = 1; n <= 0x11; ++n) {
+        if (c["type"] == ColumnTypeName(static_cast<ColumnType>(n))) type = static_cast<ColumnType>(n);
+      }
+      ColumnDefinition& column = t.columns.emplace_back(NewColumn(c["name"], type, c.value("size", 0)));
+      if (c.value("autonumber", false)) column.flags |= kColumnAutoNumber;
+      column.required = c.value("required", false);
+      column.default_value = c.value("default", "");
+      if (c.contains("allow_zero_length")) column.allow_zero_length = c["allow_zero_length"].get<bool>();
+    }
     ASSERT_TRUE((*db)->CreateTable(t).ok());
     ObjectProperties table_props = *(*db)->ReadProperties("People");
     table_props.push_back({"", false, {TextProperty("Description", "Everyone we know", false)}});
@@ -97,26 +93,18 @@ TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
 
   auto meta = (*db)->GetColumnMetadata("People");
   ASSERT_TRUE(meta.ok());
-  struct Want {
-    uint16_t type;
-    uint32_t flags;
-    uint32_t size;
-    bool nullable;
-  };
-  const std::vector<Want> want = {{3, 24, 0, false},   {130, 74, 50, false}, {130, 106, 30, true}, {2, 90, 0, false},
-                                  {130, 234, 0, true}, {11, 24, 0, false},   {128, 234, 0, true}};
-  ASSERT_EQ(meta->size(), want.size());
-  for (size_t i = 0; i < want.size(); ++i) {
-    SCOPED_TRACE((*meta)[i].name);
+  ASSERT_EQ(meta->size(), data.size());
+  for (size_t i = 0; i < data.size(); ++i) {
+    const auto& want = data[i];
+    SCOPED_TRACE(want.dump());
     EXPECT_EQ((*meta)[i].ordinal, i + 1);
-    EXPECT_EQ((*meta)[i].ole_type, want[i].type);
-    EXPECT_EQ((*meta)[i].flags, want[i].flags);
-    EXPECT_EQ((*meta)[i].size, want[i].size);
-    EXPECT_EQ((*meta)[i].nullable, want[i].nullable);
+    EXPECT_EQ((*meta)[i].ole_type, want["ole_type"].get<uint16_t>());
+    EXPECT_EQ((*meta)[i].flags, want["flags"].get<uint32_t>());
+    EXPECT_EQ((*meta)[i].size, want.value("size", 0u));
+    EXPECT_EQ((*meta)[i].nullable, want["nullable"].get<bool>());
+    EXPECT_EQ((*meta)[i].has_default, want.contains("default"));
+    EXPECT_EQ((*meta)[i].default_value, want.value("default", ""));
   }
-  EXPECT_TRUE((*meta)[3].has_default);
-  EXPECT_EQ((*meta)[3].default_value, "0");
-  EXPECT_FALSE((*meta)[1].has_default);
 
   FILE* pipe = popen(("mdb-prop '" + path.string() + "' People 2>/dev/null").c_str(), "r");
   std::string out;

@@ -189,21 +189,16 @@ void RunCase(const Case& c) {
   Database& db = **reopened;
   auto table = db.GetTable(random.definition().name);
   ASSERT_TRUE(table.ok()) << table.status().ToString();
+  // Name, type, Required, and the size of sized types, as written.
+  auto shape = [](const ColumnDefinition& col) {
+    const bool sized = col.type == ColumnType::kText || col.type == ColumnType::kBinary;
+    const bool numeric = col.type == ColumnType::kNumeric;
+    return col.name + " " + ColumnTypeName(col.type) + (col.required ? " required" : "") +
+           (sized ? " " + std::to_string(col.length) : "") +
+           (numeric ? " " + std::to_string(col.precision) + "," + std::to_string(col.scale) : "");
+  };
   ASSERT_EQ(table->columns.size(), c.columns);
-  for (size_t i = 0; i < c.columns; ++i) {
-    const ColumnDefinition& want = random.definition().columns[i];
-    const ColumnDefinition& got = table->columns[i];
-    ASSERT_EQ(got.name, want.name);
-    ASSERT_EQ(got.type, want.type) << got.name;
-    ASSERT_EQ(got.required, want.required) << got.name;
-    if (want.type == ColumnType::kText || want.type == ColumnType::kBinary) {
-      ASSERT_EQ(got.length, want.length) << got.name;
-    }
-    if (want.type == ColumnType::kNumeric) {
-      ASSERT_EQ(got.precision, want.precision) << got.name;
-      ASSERT_EQ(got.scale, want.scale) << got.name;
-    }
-  }
+  for (size_t i = 0; i < c.columns; ++i) ASSERT_EQ(shape(table->columns[i]), shape(random.definition().columns[i]));
   EXPECT_EQ(table->row_count, c.rows);
   size_t at = 0;
   Status scanned = db.ScanRows(*table, [&](RowPointer, const Row& row) -> Status {

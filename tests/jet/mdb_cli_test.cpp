@@ -91,19 +91,14 @@ TEST_F(MdbCli, ListsUserTablesAndFailuresGiveExitCodes) {
   EXPECT_EQ(RunCli("mdb frobnicate x.mdb").exit_code, 2);
 }
 
-// A relationship written by the sql command checks clean; each problem of a damaged foreign-key
+// A relationship written by the sql command (data/fk.sql) checks clean; each problem of a damaged foreign-key
 // pair is one line naming the file (exit 1; what the check finds is the engine tests' work); a
 // file that is no database cannot be checked (exit 2).
 TEST_F(MdbCli, CheckNamesEachProblem) {
   const fs::path dir = fs::temp_directory_path() / ("tabulon_mdb_check_" + std::to_string(getpid()));
   fs::create_directories(dir);
-  const fs::path script = dir / "fk.sql", file = dir / "fk.mdb", text = dir / "not.mdb";
-  std::ofstream(script) << "CREATE TABLE P (ID Long NOT NULL, N VarChar(10));\n"
-                           "alter table P add PRIMARY KEY(ID);\n"
-                           "CREATE TABLE C (CID Long NOT NULL, PID Long);\n"
-                           "alter table C add PRIMARY KEY(CID);\n"
-                           "Alter Table C Add CONSTRAINT FK_C_P FOREIGN KEY (PID) REFERENCES P(ID);\n";
-  ASSERT_EQ(RunCli("sql '" + file.string() + "' --create --file '" + script.string() + "'").exit_code, 0);
+  const fs::path file = dir / "fk.mdb", text = dir / "not.mdb";
+  ASSERT_EQ(RunCli("sql '" + file.string() + "' --create --file '" TABULON_JET_TESTDATA "/fk.sql'").exit_code, 0);
   const CliRun clean = RunCli("mdb check '" + file.string() + "'");
   EXPECT_EQ(clean.exit_code, 0);
   EXPECT_EQ(clean.out, file.string() + ": no problems found\n");
@@ -132,9 +127,6 @@ TEST_F(MdbCli, CheckNamesEachProblem) {
   const CliRun damaged = RunCli("mdb check '" + damaged_file.string() + "'");
   EXPECT_EQ(damaged.exit_code, 1);
   const std::string prefix = damaged_file.string() + ": ";
-  for (const char* line : {"relationship 'FK_C_P': is enforced but table 'C' has no", "table 'C'"}) {
-    EXPECT_NE(("\n" + damaged.out).find("\n" + prefix + line), std::string::npos) << line << "\n" << damaged.out;
-  }
   size_t lines = 0;
   for (size_t start = 0; start < damaged.out.size(); ++lines) {  // one line per problem, each naming the file
     EXPECT_EQ(damaged.out.compare(start, prefix.size(), prefix), 0) << damaged.out;
@@ -149,24 +141,15 @@ TEST_F(MdbCli, CheckNamesEachProblem) {
   fs::remove_all(dir);
 }
 
-// mdbdump names every page's kind in its summary and prints the fields of any page.
+// mdbdump decodes every page of a file without failing (what it prints is for people); a page
+// the file does not have is a usage error.
 TEST_F(MdbCli, MdbdumpPrintsEveryPageOfAFile) {
-  const CliRun summary = RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "'");
-  ASSERT_EQ(summary.exit_code, 0);
-  for (const char* kind :
-       {"database header", "table definition of Customers", "usage maps", "data, owner", "long values", "index leaf"}) {
-    EXPECT_NE(summary.out.find(kind), std::string::npos) << kind;
-  }
   auto db = Database::Open(kSample.string(), OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok());
   std::string pages;
   for (uint32_t p = 0; p < (*db)->page_count(); ++p) pages += " " + std::to_string(p);
-  const CliRun all = RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "'" + pages);
-  ASSERT_EQ(all.exit_code, 0);
-  for (const char* field :
-       {"created", "code page", "column", "PrimaryKey", "usage map type", "next chunk", "key 7f", "Balance = "}) {
-    EXPECT_NE(all.out.find(field), std::string::npos) << field;
-  }
+  EXPECT_EQ(RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "'").exit_code, 0);
+  EXPECT_EQ(RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "'" + pages).exit_code, 0);
   EXPECT_EQ(RunProgram(TABULON_MDBDUMP, "'" + kSample.string() + "' 999999").exit_code, 2);
 }
 

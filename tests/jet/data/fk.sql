@@ -1,0 +1,5 @@
+CREATE TABLE P (ID Long NOT NULL, N VarChar(10));
+alter table P add PRIMARY KEY(ID);
+CREATE TABLE C (CID Long NOT NULL, PID Long);
+alter table C add PRIMARY KEY(CID);
+Alter Table C Add CONSTRAINT FK_C_P FOREIGN KEY (PID) REFERENCES P(ID);
