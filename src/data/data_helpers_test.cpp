@@ -24,13 +24,6 @@ TEST(PropertySetTest, TheLaterPropertyWins) {
   EXPECT_FALSE(set.FindString(DBPROP_INIT_CATALOG).has_value());
 }
 
-TEST(ErrorTextTest, FormatHresultLayout) {
-  EXPECT_EQ(FormatHresult("Create DB", E_FAIL),
-            "Create DB \r\n failed with error code:[0x80004005] \r\n discription:Unspecified error");
-  EXPECT_EQ(FormatHresult("Bind Entry", MakeHresult(0x8badf00d)),
-            "Bind Entry \r\n failed with error code:[0x8badf00d] \r\n discription:");
-}
-
 class RecordsOf : public ErrorSource {
  public:
   explicit RecordsOf(std::vector<std::string> records) : records_(std::move(records)) {}
@@ -40,11 +33,15 @@ class RecordsOf : public ErrorSource {
   std::vector<std::string> records_;
 };
 
-TEST(ErrorTextTest, ErrorDescriptionTakesTheFirstRecord) {
+// A code's layout with its description (none for an unknown code); a source's first record.
+TEST(ErrorTextTest, HresultLayoutAndFirstRecord) {
+  EXPECT_EQ(FormatHresult("Create DB", E_FAIL),
+            "Create DB \r\n failed with error code:[0x80004005] \r\n discription:Unspecified error");
+  EXPECT_EQ(FormatHresult("Bind Entry", MakeHresult(0x8badf00d)),
+            "Bind Entry \r\n failed with error code:[0x8badf00d] \r\n discription:");
+  const RecordsOf none({}), three({"first", "second", "third"});
   EXPECT_EQ(ErrorDescription(nullptr), "Unknown Error!");
-  RecordsOf none({});
   EXPECT_EQ(ErrorDescription(&none), "Unknown Error!");
-  RecordsOf three({"first", "second", "third"});
   EXPECT_EQ(ErrorDescription(&three), "first");
 }
 

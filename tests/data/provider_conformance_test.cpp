@@ -106,15 +106,9 @@ class PostgresServer : public ::testing::Environment {
     fs::remove_all(ScratchDir());  // and the files of the other backends
   }
 
-  static Hresult Open(DbConnection& connection, const std::string& database) {
-    PropertySet init(DBPROPSET_DBINIT);
-    init.AddString(DBPROP_AUTH_USERID, "tabulon");
-    init.AddString(DBPROP_AUTH_PASSWORD, "tabulon");
-    init.AddI4(DBPROP_INIT_TIMEOUT, 10);
-    return OpenProvider(connection, "MSDASQL",
-                        "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + port_ + ";Database=" + database +
-                            ";BoolsAsChar=0;CommLog=0;Debug=0",
-                        init);
+  static std::string ConnectionString(const std::string& database) {
+    return "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + port_ + ";Database=" + database +
+           ";BoolsAsChar=0;CommLog=0;Debug=0";
   }
 
   static inline std::string port_, unavailable_;
@@ -122,15 +116,20 @@ class PostgresServer : public ::testing::Environment {
 
 const auto* const kServer = ::testing::AddGlobalTestEnvironment(new PostgresServer);
 
-// A provider with the tiny database: how to reach it, what it says, why it skips a case.
+// A provider with the tiny database: how to reach it and build it, what it says, why it skips a
+// case.
 struct Backend {
-  std::string name, dbms_name, missing_words, catalog;
+  std::string name, provider, source, missing_source;  // missing_source: a database that is not there
+  PropertySet init{DBPROPSET_DBINIT};
+  std::vector<std::string> statements;  // build the tiny database once it is open
+  std::string dbms_name, missing_words, catalog;
   std::optional<std::string> owner;  // the TABLE_SCHEMA of the items (PostgreSQL)
   Hresult views_answer = S_OK;       // what opening VIEWS answers when the case is skipped
   std::string unavailable, no_schema, no_views, no_warning, no_fetch_failure;  // reasons to skip
   std::string warning_sql, warning_words, failing_fetch_sql, failing_fetch_words;
   std::string path;
-  std::shared_ptr<ReplayScript> script = std::make_shared<ReplayScript>();
+  std::shared_ptr<ReplayScript> script;  // the replay provider's, registered while the backend lives
+  std::shared_ptr<testing::ScopedReplayProvider> registered;
 
   void Open(DbConnection& connection);
   Hresult OpenMissing(DbConnection& connection);
@@ -146,29 +145,48 @@ Backend Describe(const std::string& name) {
   b.failing_fetch_sql = "select abs(v) from (select 1 as v union all select -9223372036854775807 - 1)";
   b.failing_fetch_words = "integer overflow";
   if (name == "Jet") {
+    b.provider = kJetProviderName;
+    b.source = b.path = Scratch("items.mdb");
+    b.missing_source = Scratch("missing.mdb");
+    b.statements =
+        TinyDatabase("create table items (id long, name text(20), note memo, data longbinary)", "0x" + BlobHex());
     b.dbms_name = "MS Jet";
-    b.path = Scratch("items.mdb");
     b.catalog = b.path.substr(0, b.path.size() - 4);
-    b.missing_words = "Could not find file '" + Scratch("missing.mdb") + "'.";
+    b.missing_words = "Could not find file '" + b.missing_source + "'.";
     b.no_warning = "the Jet provider" + no_warning;
     b.no_fetch_failure = "the Jet provider computes a query's rows when it runs: a failure is the statement's";
-  } else if (name == "Sqlite") {
-    b.path = Scratch("items.sqlite3");
+  } else if (name == "Sqlite") {  // the provider opens read-only: the file is built before
+    b.provider = kSqliteProviderName;
+    b.source = b.path = Scratch("items.sqlite3");
+    b.missing_source = Scratch("missing.db");
     b.catalog = "items";
-    b.missing_words = "Could not find file '" + Scratch("missing.db") + "'.";
+    b.missing_words = "Could not find file '" + b.missing_source + "'.";
     b.no_warning = "the SQLite provider" + no_warning;
   } else if (name == "SqliteOdbc") {
+    b.provider = "MSDASQL";
     b.path = Scratch("items_odbc.db");
+    b.source = "Driver=SQLite3;Database=" + b.path;
+    b.missing_source = "Driver=NoSuchDriver;Database=" + b.path;
+    b.statements = TinyDatabase(kSqliteTable, "x'" + BlobHex() + "'");
     b.missing_words = "NoSuchDriver";
     b.views_answer = E_NOTIMPL;
     b.no_views = no_views;
     b.no_warning = "the SQLite ODBC driver has no statement that succeeds with a warning";
   } else if (name == "PostgresOdbc") {
     static int schemas = 0;
+    b.provider = "MSDASQL";
+    b.source = PostgresServer::ConnectionString("tabulon");
+    b.missing_source = PostgresServer::ConnectionString("nosuchdb");
+    b.init.AddString(DBPROP_AUTH_USERID, "tabulon");
+    b.init.AddString(DBPROP_AUTH_PASSWORD, "tabulon");
+    b.init.AddI4(DBPROP_INIT_TIMEOUT, 10);
+    b.owner = "c" + std::to_string(::getpid()) + "_" + std::to_string(++schemas);
+    b.statements = TinyDatabase("create table items (id integer, name varchar(20), note text, data bytea)",
+                                "decode('" + BlobHex() + "', 'hex')");
+    b.statements.insert(b.statements.begin(), "create schema " + *b.owner + "; set search_path to " + *b.owner);
     b.dbms_name = "PostgreSQL";
     b.unavailable = PostgresServer::unavailable_;
     b.missing_words = "nosuchdb";
-    b.owner = "c" + std::to_string(::getpid()) + "_" + std::to_string(++schemas);
     b.catalog = "tabulon";
     b.views_answer = E_NOTIMPL;
     b.no_views = no_views;
@@ -178,6 +196,9 @@ Backend Describe(const std::string& name) {
     b.failing_fetch_words = "division by zero";
   } else {
     using testing::kNull;
+    b.provider = "Conformance.Replay";
+    b.script = std::make_shared<ReplayScript>();
+    b.registered = std::make_shared<testing::ScopedReplayProvider>(b.provider, b.script);
     b.dbms_name = "Microsoft SQL Server";
     b.missing_words = "Login failed for user 'sa'.";
     b.views_answer = E_FAIL;
@@ -204,43 +225,22 @@ Backend Describe(const std::string& name) {
 
 void Backend::Open(DbConnection& connection) {
   if (!path.empty()) fs::remove(path);
-  if (name == "Jet") {
-    ASSERT_TRUE(jet::Database::Create(path).ok());
-    ASSERT_EQ(OpenProvider(connection, kJetProviderName, path), S_OK) << ErrorDescription(connection);
-    RunAll(connection,
-           TinyDatabase("create table items (id long, name text(20), note memo, data longbinary)", "0x" + BlobHex()));
-  } else if (name == "Sqlite") {  // the provider opens read-only
+  if (name == "Jet") ASSERT_TRUE(jet::Database::Create(path).ok());
+  if (name == "Sqlite") {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     for (const std::string& sql : TinyDatabase(kSqliteTable, "x'" + BlobHex() + "'")) {
       EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     }
     sqlite3_close(db);
-    ASSERT_EQ(OpenProvider(connection, kSqliteProviderName, path), S_OK) << ErrorDescription(connection);
-  } else if (name == "SqliteOdbc") {
-    ASSERT_EQ(OpenProvider(connection, "MSDASQL", "Driver=SQLite3;Database=" + path), S_OK)
-        << ErrorDescription(connection);
-    RunAll(connection, TinyDatabase(kSqliteTable, "x'" + BlobHex() + "'"));
-  } else if (name == "PostgresOdbc") {
-    ASSERT_EQ(PostgresServer::Open(connection, "tabulon"), S_OK) << ErrorDescription(connection);
-    RunAll(connection, {"create schema " + *owner + "; set search_path to " + *owner});
-    RunAll(connection, TinyDatabase("create table items (id integer, name varchar(20), note text, data bytea)",
-                                    "decode('" + BlobHex() + "', 'hex')"));
-  } else {
-    testing::ConnectReplay(connection, script);
   }
+  ASSERT_EQ(OpenProvider(connection, provider, source, init), S_OK) << ErrorDescription(connection);
+  RunAll(connection, statements);
 }
 
 Hresult Backend::OpenMissing(DbConnection& connection) {
-  if (name == "Jet") return OpenProvider(connection, kJetProviderName, Scratch("missing.mdb"));
-  if (name == "Sqlite") return OpenProvider(connection, kSqliteProviderName, Scratch("missing.db"));
-  if (name == "SqliteOdbc") return OpenProvider(connection, "MSDASQL", "Driver=NoSuchDriver;Database=" + path);
-  if (name == "PostgresOdbc") return PostgresServer::Open(connection, "nosuchdb");
-  auto failing = std::make_shared<ReplayScript>();
-  failing->FailOpen(missing_words, DB_SEC_E_AUTH_FAILED);
-  testing::ScopedReplayProvider provider("Conformance.Replay", failing);
-  connection.profile.provider_name = "Conformance.Replay";
-  return OpenDataSource(connection, {});
+  if (script) script->FailOpen(missing_words, DB_SEC_E_AUTH_FAILED);  // the server refuses the login from now on
+  return OpenProvider(connection, provider, missing_source, init);
 }
 
 void Backend::Close(DbConnection& connection) {
