@@ -225,7 +225,9 @@ Backend Describe(const std::string& name) {
 
 void Backend::Open(DbConnection& connection) {
   if (!path.empty()) fs::remove(path);
-  if (name == "Jet") ASSERT_TRUE(jet::Database::Create(path).ok());
+  if (name == "Jet") {
+    ASSERT_TRUE(jet::Database::Create(path).ok());
+  }
   if (name == "Sqlite") {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
