@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <fstream>
+#include <sstream>
 
 #include "jet/database.h"
 #include "jet_readers.h"
@@ -15,7 +16,6 @@
 namespace tabulon::target_access {
 namespace {
 
-using test_util::kJet;
 using test_util::Texts;
 
 // A new .mdb opened through the Jet provider.
@@ -23,30 +23,19 @@ struct Target : test_util::JetTarget {
   explicit Target(const std::string& name) : JetTarget(testing::ScratchFile("target_tables", name + ".mdb")) {}
 };
 
-// Flag sets no real column has (a DECIMAL without a known precision among them), and the ODBC
-// table.
+// Flag sets no real column has and the ODBC table (testdata/access_type_names.txt).
 TEST(AccessTypeName, UnusualFlagsAndTheOdbcTable) {
-  const std::tuple<uint32_t, data::DbType, size_t, const char*, const char*> cases[] = {
-      {24, 128, 0, kJet, "BINARY"},
-      {24, 130, 0, kJet, "TEXT"},
-      {24, 5, 0, kJet, "USERDEFINE"},
-      {122, 131, 0, kJet, "CURRENCY"},
-      {234, 3, 0, kJet, "LONG"},
-      {106, 3, 0, kJet, "USERDEFINE"},
-      {104, 130, 20, kJet, "USERDEFINE"},
-      {0, 3, 0, "microsoft.jet.oledb.4.0", "USERDEFINE"},
-      {104, 130, 20, "MSDASQL", "CHAR(20)"},
-      {104, 128, 0, "MSDASQL", "VARBINARY "},
-      {24, 3, 0, "MSDASQL", "COUNTER"},
-      {120, 3, 0, "MSDASQL", "LONG"},
-      {120, 16, 0, "MSDASQL", "BYTE"},
-      {120, 135, 0, "MSDASQL", "DATETIME"},
-      {120, 130, 10, "MSDASQL", "CHAR(10)"},
-      {232, 130, 0, "MSDASQL", "LONGTEXT"},
-      {232, 11, 0, "MSDASQL", "BIT"},
-      {106, 130, 5, "MSDASQL", "USERDEFINE"}};
-  for (const auto& [flags, type, size, provider, name] : cases) {
-    EXPECT_EQ(AccessTypeName(flags, type, size, provider), name) << flags << "/" << type << "/" << size << provider;
+  std::ifstream in(TABULON_TARGET_TESTDATA "/access_type_names.txt");
+  ASSERT_TRUE(in) << "no testdata/access_type_names.txt";
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string flags, type, size, provider, name;
+    for (std::string* field : {&flags, &type, &size, &provider, &name}) std::getline(fields, *field, '|');
+    EXPECT_EQ(AccessTypeName(static_cast<uint32_t>(std::stoul(flags)), static_cast<data::DbType>(std::stoi(type)),
+                             std::stoul(size), provider),
+              name)
+        << line;
   }
 }
 
