@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -66,19 +65,10 @@ class MigrateCli : public ::testing::Test {
   }
 
   static CliRun Cli(const std::string& arguments) {
-    CliRun run;
     const std::string err = (*folder_ / "stderr.txt").string();
-    const std::string command = "cd '" + folder_->string() + "' && " + TABULON_CLI + " migrate " + arguments +
-                                " --config cfg/tabulon.cfg 2>'" + err + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(err);
-    run.err.assign(std::istreambuf_iterator<char>(in), {});
-    return run;
+    testing::CommandRun run = testing::RunCommand("cd '" + folder_->string() + "' && " + TABULON_CLI + " migrate " +
+                                                  arguments + " --config cfg/tabulon.cfg 2>'" + err + "'");
+    return {run.exit_code, std::move(run.out), testing::ReadTextFile(err)};
   }
 
   static nlohmann::json Report(const std::string& name) {
@@ -121,8 +111,9 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
              "insert into customers values (1, 'Ann', '2024-01-02'), (2, 'Bob', 'soon');"
              "insert into \"old orders\" values (7, 1);"
              "create table \"q1.totals!\"(id integer primary key, \"unit.price\" real, \"" +
-                 std::string(70, 'x') + "\" text);"
-             "insert into \"q1.totals!\" values (5, 1.5, 'long'), (-3, null, null);");
+                 std::string(70, 'x') +
+                 "\" text);"
+                 "insert into \"q1.totals!\" values (5, 1.5, 'long'), (-3, null, null);");
   const CliRun run = Cli("--source sqlite:odd.sqlite --database odd --target odd.mdb --report odd.json");
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_EQ(run.out.find("\033["), std::string::npos) << "no colours on a pipe";
@@ -140,7 +131,8 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
   EXPECT_EQ(report["status"], "failure");
   ASSERT_EQ(report["tables"].size(), 3u) << report.dump();
   std::vector<std::string> renames;
-  for (const auto& r : report["tables"][2]["renames"]) renames.push_back(r["from"].get<std::string>() + " -> " + r["to"].get<std::string>());
+  for (const auto& r : report["tables"][2]["renames"])
+    renames.push_back(r["from"].get<std::string>() + " -> " + r["to"].get<std::string>());
   EXPECT_EQ(renames.size(), 3u);
   EXPECT_EQ(renames[0], "q1.totals! -> q1_totals_");
   EXPECT_EQ(renames[1], "unit.price -> unit_price");
