@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,38 +200,16 @@ TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
 TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
   std::ofstream(Path("text.sqlite")) << "not a database\n";
   std::ofstream(Path("blocker")) << "a file where a folder should be\n";
-  struct Case {
-    std::string arguments;
-    int exit_code;
-    std::string message;
-    std::string file;  // must not exist afterwards
-  };
-  const std::vector<Case> cases = {
-      {"--source sqlite:none.sqlite --database none --target a.mdb", 1, "no such file", "a.mdb"},
-      {"--source sqlite:text.sqlite --database text --target a.mdb", 1, "not a SQLite database", "a.mdb"},
-      {"--source sqlite:shop.sqlite --database shop --table nobody --target a.mdb", 1, "no table named 'nobody'",
-       "a.mdb"},
-      {"--source sqlite:shop.sqlite --database other --target a.mdb", 1, "no database named 'other'", "a.mdb"},
-      {"--source sqlite:shop.sqlite --database shop --target blocker/a.mdb", 1, "cannot write into the folder", ""},
-      {"--source sqlite:shop.sqlite --database shop", 2, "give one of --target", ""},
-      {"--source sqlite:shop.sqlite --database shop --target a.txt", 2, "must end in", "a.txt"},
-      {"--source sqlite:shop.sqlite --database shop --target a.mdb --where orders", 2, "TABLE=CONDITION", "a.mdb"},
-      {"--source sqlite:shop.sqlite --database shop --tables --view v --target a.mdb", 2, "at most one", "a.mdb"},
-      {"--source SourceDB --database shop --target a.mdb", 2, "holds no source profile", "a.mdb"},
-      {"--source mystery --database shop --target a.mdb", 2, "unknown source", "a.mdb"},
-      {"--source sqlite:shop.sqlite --database shop --target a.mdb --type-map bad.map", 2,
-       "bad.map line 2: 'Wide' is not an Access type", "a.mdb"},
-      {"--source sqlite:shop.sqlite --database shop --target a.mdb --type-map fancy", 2,
-       "unknown type map preset 'fancy'", "a.mdb"},
-  };
   std::ofstream(Path("bad.map")) << "int=Long\nreal=Wide\n";
-  for (const Case& c : cases) {
-    const CliRun run = Cli(c.arguments);
-    EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments << "\n" << run.err;
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.arguments << "\n" << run.err;
-    if (!c.file.empty()) {
-      EXPECT_FALSE(fs::exists(Path(c.file))) << c.arguments;
-    }
+  std::istringstream cases(testing::ReadTextFile(std::string(TABULON_SOURCE_DIR) + "/tests/cli/data/bad_input.txt"));
+  for (std::string line; std::getline(cases, line);) {
+    if (line.empty() || line.starts_with("#")) continue;
+    const size_t bar1 = line.find(" | "), bar2 = line.find(" | ", bar1 + 3), bar3 = line.find(" | ", bar2 + 3);
+    const std::string file = line.substr(bar1 + 3, bar2 - bar1 - 3);
+    const CliRun run = Cli(line.substr(bar3 + 3));
+    EXPECT_EQ(run.exit_code, std::stoi(line)) << line << "\n" << run.err;
+    EXPECT_NE(run.err.find(line.substr(bar2 + 3, bar3 - bar2 - 3)), std::string::npos) << line << "\n" << run.err;
+    EXPECT_TRUE(file == "-" || !fs::exists(Path(file))) << line;
   }
 
   // A bad condition fails its table: exit 1, the report says why, and the file (valid, with
