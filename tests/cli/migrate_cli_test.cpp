@@ -201,7 +201,9 @@ TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
   std::ofstream(Path("text.sqlite")) << "not a database\n";
   std::ofstream(Path("blocker")) << "a file where a folder should be\n";
   std::ofstream(Path("bad.map")) << "int=Long\nreal=Wide\n";
-  std::istringstream cases(testing::ReadTextFile(std::string(TABULON_SOURCE_DIR) + "/tests/cli/data/bad_input.txt"));
+  const std::string table = testing::ReadTextFile(std::string(TABULON_SOURCE_DIR) + "/tests/cli/data/bad_input.txt");
+  ASSERT_NE(table, "");
+  std::istringstream cases(table);
   for (std::string line; std::getline(cases, line);) {
     if (line.empty() || line.starts_with("#")) continue;
     const size_t bar1 = line.find(" | "), bar2 = line.find(" | ", bar1 + 3), bar3 = line.find(" | ", bar2 + 3);

@@ -49,7 +49,9 @@ TEST(NamesTest, NamesAndDefaultsForTheAccessSide) {
 
   // Defaults (data/defaults.txt): the outer parentheses go and Access forms remain. ((0)),
   // (getdate()) and a CONVERT Access cannot evaluate are in the ShopDemo tests below.
-  std::istringstream table(ReadTextFile(std::string(TABULON_SOURCE_DIR) + "/tests/source_sqlserver/data/defaults.txt"));
+  const std::string text = ReadTextFile(std::string(TABULON_SOURCE_DIR) + "/tests/source_sqlserver/data/defaults.txt");
+  ASSERT_NE(text, "");
+  std::istringstream table(text);
   for (std::string line; std::getline(table, line);) {
     const size_t arrow = line.find(" => ");
     if (line.starts_with("#") || arrow == std::string::npos) continue;
