@@ -129,26 +129,11 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
 
   const nlohmann::json report = Report("odd.json");
   ASSERT_FALSE(report.is_discarded());
-  EXPECT_EQ(report["status"], "failure");
-  ASSERT_EQ(report["tables"].size(), 3u) << report.dump();
-  std::vector<std::string> renames;
-  for (const auto& r : report["tables"][2]["renames"])
-    renames.push_back(r["from"].get<std::string>() + " -> " + r["to"].get<std::string>());
-  EXPECT_EQ(renames.size(), 3u);
-  EXPECT_EQ(renames[0], "q1.totals! -> q1_totals_");
-  EXPECT_EQ(renames[1], "unit.price -> unit_price");
-  EXPECT_EQ(report["tables"][2]["columns"][0]["why"], "AutoNumber from the rowid key");
-  EXPECT_EQ(report["tables"][0]["rows_failed"], 1);
-  EXPECT_EQ(report["tables"][1]["name"], "old orders");
-  EXPECT_EQ(report["tables"][1]["rows_written"], 1);
-  std::vector<std::string> objects;
-  for (const auto& object : report["objects"]) {
-    objects.push_back(object["kind"].get<std::string>() + " " + object["name"].get<std::string>() + " " +
-                      object["outcome"].get<std::string>());
-  }
-  EXPECT_EQ(objects, (std::vector<std::string>{"primary key customers created", "primary key old orders created",
-                                               "primary key q1.totals! created", "relationship old orders created",
-                                               "view v_text unsupported"}));
+  // What it says of every table, column, rename and object: golden/odd_report.json.
+  std::string shown = report.dump(2) + "\n";
+  for (size_t at; (at = shown.find(folder_->string())) != std::string::npos;)
+    shown.replace(at, folder_->string().size(), "<folder>");
+  testing::ExpectGoldenFile("tests/cli/golden/odd_report.json", shown);
 }
 
 TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
