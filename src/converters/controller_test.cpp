@@ -116,11 +116,7 @@ class ControllerTest : public ::testing::Test {
     TaskNames names;
     names.source_database = operation == kRestoreBackup ? "folder" : operation >= kBackupObjects ? "" : "src";
     names.target_database = "tgt";
-    if (operation >= kBackupObjects) {
-      names.target_object = source_object;
-    } else {
-      names.source_object = source_object;
-    }
+    (operation >= kBackupObjects ? names.target_object : names.source_object) = std::move(source_object);
     names.backup_selector = std::move(selector);
     return workbench_->QueueTask(MakeTask(operation, names));
   }

@@ -123,14 +123,6 @@ class FlowsTest : public ::testing::Test {
     tabulon::testing::ConnectReplay(wb_->source(), script_);
   }
 
-  void LoadTradewind(size_t event_rows) {
-    SchemaRows tables;
-    for (const SourceTable& t : kTradewindTables) tables.push_back({"Tradewind", t.schema, t.name, "TABLE"});
-    LoadSource("realistic.replay", "Tradewind", tables,
-               {{"Tradewind", "dbo", "vActiveProducts", "VIEW"}, {"Tradewind", "dbo", "vCustomerOrders", "VIEW"}});
-    source_sqlserver::testing::RecordEventLogRows(*script_, "dbo", event_rows);
-  }
-
   void LoadShopDemo() {
     SchemaRows tables;
     for (const SourceTable& t : kShopTables) tables.push_back({"ShopDemo", t.schema, t.name, "TABLE"});
@@ -241,16 +233,12 @@ TEST_F(FlowsTest, TheFlowsWriteTheGoldenTranscript) {
   Queue(kCloneDatabase, "ShopDemo", "", "ShopDemo");
   RunAll();
   transcript += TakeTranscript("clone into ShopDemo.mdb");
-  // The target is connected to the new file. Scratch files: the table's statements in the
+  // The target is connected to the new file. Scratch files: the tables' statements in the
   // order they ran, the view's text, the rows.
   EXPECT_EQ(wb_->target().profile.source_name, (folder_ / "ShopDemo.mdb").string());
   const fs::path cache = folder_ / "data_cache";
-  const std::string customers = ReadFile(cache / "Customers");
-  EXPECT_TRUE(customers.starts_with("create table `Customers`(")) << customers;
-  EXPECT_LT(customers.find("add PRIMARY KEY(`CustomerID`)"), customers.find("CREATE UNIQUE INDEX")) << customers;
-  EXPECT_THAT(ReadFile(cache / "Orders"), HasSubstr("Add CONSTRAINT `FK_Orders_Customers` FOREIGN KEY (`CustomerID`)"));
-  EXPECT_THAT(ReadFile(cache / "vCustomerOrders.vw"), HasSubstr("JOIN dbo.Orders AS o ON o.CustomerID = c.CustomerID"));
-  EXPECT_EQ(Count(ReadFile(cache / "OrderLines.data"), "insert into `OrderLines` values ("), 3u);
+  for (const char* file : {"Customers", "Orders", "vCustomerOrders.vw", "OrderLines.data"})
+    transcript += "### data_cache/" + std::string(file) + "\n" + ReadFile(cache / file);
 
   // Backups: the tables below the program's backup folder (none chosen yet), everything into
   // the chosen folder F as F/ShopDemo/{TABLES,DATA,VIEWS}, single objects straight into the
@@ -330,7 +318,11 @@ TEST_F(FlowsTest, TheFlowsWriteTheGoldenTranscript) {
 // reserved-word names, views with comments, 10,000 generated rows) with a stored condition on
 // one table. The report says every object was made; both readers read back every value.
 TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
-  LoadTradewind(10000);
+  SchemaRows tables;
+  for (const SourceTable& t : kTradewindTables) tables.push_back({"Tradewind", t.schema, t.name, "TABLE"});
+  LoadSource("realistic.replay", "Tradewind", tables,
+             {{"Tradewind", "dbo", "vActiveProducts", "VIEW"}, {"Tradewind", "dbo", "vCustomerOrders", "VIEW"}});
+  source_sqlserver::testing::RecordEventLogRows(*script_, "dbo", 10000);
   std::ofstream(folder_ / "Condition.cfg") << "[Tradewind]\nShipments=Carrier is not null\n";
   const SourceTable shipments("dbo", "Shipments");
   const std::string filtered = source_sqlserver::BuildSelectRowsStatement(shipments, "Carrier is not null");
