@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "config/condition_file.h"
@@ -21,12 +20,7 @@ namespace {
 
 std::string Scratch(const std::string& name) { return testing::ScratchFile("config_test", name).string(); }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string ReadAll(const std::string& path) { return testing::ReadTextFile(path); }
 
 void WriteAll(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 

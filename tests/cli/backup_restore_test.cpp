@@ -4,10 +4,8 @@
 // layouts, adding to an existing file, and exit codes. (Every column type's round trip is in
 // src/target_access/backup_scripts_test.cpp.)
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,10 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-  int exit_code = -1;
-  std::string out;  // stdout and stderr
-};
+using CliRun = testing::CommandRun;  // stdout and stderr in `out`
 
 class BackupRestoreCli : public ::testing::Test {
  protected:
@@ -41,17 +36,9 @@ class BackupRestoreCli : public ::testing::Test {
   // Runs tabulon-cli in the test's folder, with the workgroup file and (for the commands that
   // take one) the program folder inside it.
   CliRun Cli(const std::string& arguments) {
-    CliRun run;
     const std::string config = arguments.starts_with("sql") ? "" : " --config cfg/tabulon.cfg";
-    const std::string command = "cd '" + folder_.string() + "' && HOME='" + (folder_ / "home").string() + "' " +
-                                TABULON_CLI + " " + arguments + config + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return testing::RunCommand("cd '" + folder_.string() + "' && HOME='" + (folder_ / "home").string() + "' " +
+                               TABULON_CLI + " " + arguments + config + " 2>&1");
   }
 
   static std::vector<std::string> Files(const fs::path& folder) {
@@ -138,16 +125,15 @@ TEST_F(BackupRestoreCli, SingleObjectsExistingFilesAndExitCodes) {
         "restore tables/q", "restore a b --target c.mdb", "restore tables/q --target c.MDB"}) {
     EXPECT_EQ(Cli(usage).exit_code, 2) << usage;
   }
-  const CliRun missing = Cli("backup nothere.mdb --out x");
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_NE(missing.out.find("nothere.mdb: no such file"), std::string::npos) << missing.out;
-  const CliRun unknown = Cli("backup q.mdb --view NoSuchView --out x");
-  EXPECT_EQ(unknown.exit_code, 1);
-  EXPECT_NE(unknown.out.find("q.mdb has no view named 'NoSuchView'"), std::string::npos) << unknown.out;
-  const CliRun no_backup = Cli("restore tables --target none.mdb");
-  EXPECT_EQ(no_backup.exit_code, 1);
-  EXPECT_NE(no_backup.out.find("it holds no TABLES, DATA or VIEWS folder"), std::string::npos) << no_backup.out;
-  EXPECT_NE(no_backup.out.find("tables/q holds a backup"), std::string::npos) << no_backup.out;
+  for (const auto& [arguments, message] : std::vector<std::pair<const char*, const char*>>{
+           {"backup nothere.mdb --out x", "nothere.mdb: no such file"},
+           {"backup q.mdb --view NoSuchView --out x", "q.mdb has no view named 'NoSuchView'"},
+           {"restore tables --target none.mdb", "it holds no TABLES, DATA or VIEWS folder"},
+           {"restore tables --target none.mdb", "tables/q holds a backup"}}) {
+    const CliRun run = Cli(arguments);
+    EXPECT_EQ(run.exit_code, 1) << arguments;
+    EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
+  }
   EXPECT_FALSE(fs::exists(folder_ / "none.mdb"));
   EXPECT_FALSE(fs::exists(folder_ / "x"));
   EXPECT_EQ(Cli("backup --help").exit_code, 0);

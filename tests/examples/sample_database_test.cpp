@@ -5,12 +5,9 @@
 // is in tests/converters/flows_test.cpp.)
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -27,18 +24,11 @@ namespace {
 namespace fs = std::filesystem;
 using jet::ColumnType;
 
-// Runs tabulon-cli in `folder` (migrate with its program folder inside it); the exit code, the
-// output in `out`.
-int Cli(const fs::path& folder, const std::string& arguments, std::string* out) {
+// Runs tabulon-cli in `folder` (migrate with its program folder inside it).
+testing::CommandRun Cli(const fs::path& folder, const std::string& arguments) {
   const std::string config = arguments.starts_with("migrate") ? " --config cfg/tabulon.cfg" : "";
-  const std::string command = "cd '" + folder.string() + "' && HOME='" + folder.string() + "' " + TABULON_CLI + " " +
-                              arguments + config + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out->append(buffer, n);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return testing::RunCommand("cd '" + folder.string() + "' && HOME='" + folder.string() + "' " + TABULON_CLI + " " +
+                             arguments + config + " 2>&1");
 }
 
 // An exact decimal text as Currency (value × 10,000).
@@ -159,11 +149,10 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBack) {
   ASSERT_EQ(sqlite3_open_v2(source_path.c_str(), &source, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(source, &sqlite3_close);
 
-  std::string out;
-  ASSERT_EQ(
-      Cli(folder, "migrate --source sqlite:sample.sqlite --database sample --target sample.mdb --report r.json", &out),
-      0)
-      << out;
+  const testing::CommandRun run =
+      Cli(folder, "migrate --source sqlite:sample.sqlite --database sample --target sample.mdb --report r.json");
+  ASSERT_EQ(run.exit_code, 0) << run.out;
+  const std::string& out = run.out;
   for (const char* bad : {"failure", "ERROR", "NO SUPPORT!", "not inserted", "left out"}) {
     EXPECT_EQ(out.find(bad), std::string::npos) << bad << " in\n" << out;
   }
@@ -174,8 +163,7 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBack) {
   EXPECT_EQ(CompareWithSource(source, mdb, tables), "");
 
   // The report: every table made with every row, every object made.
-  std::ifstream report_file(folder / "r.json");
-  const nlohmann::json report = nlohmann::json::parse(report_file, nullptr, false);
+  const nlohmann::json report = nlohmann::json::parse(testing::ReadTextFile(folder / "r.json"), nullptr, false);
   ASSERT_FALSE(report.is_discarded());
   EXPECT_EQ(report["status"], "success");
   EXPECT_EQ(report["file"], "complete");
@@ -215,13 +203,13 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBack) {
   EXPECT_EQ(kinds["view"], views.size());
 
   // The summary run.sh prints.
-  out.clear();
-  EXPECT_EQ(Cli(folder, "mdb summary sample.mdb", &out), 0) << out;
+  const testing::CommandRun summary = Cli(folder, "mdb summary sample.mdb");
+  EXPECT_EQ(summary.exit_code, 0) << summary.out;
   for (const std::string& line :
        {"tables: " + std::to_string(tables.size()), std::string("rows: 120,058"),
         "primary keys: " + std::to_string(tables.size()), "relationships: " + std::to_string(links),
         "views: " + std::to_string(views.size())}) {
-    EXPECT_NE(out.find(line + "\n"), std::string::npos) << line << " in\n" << out;
+    EXPECT_NE(summary.out.find(line + "\n"), std::string::npos) << line << " in\n" << summary.out;
   }
 
   if (!HasFailure()) fs::remove_all(folder);

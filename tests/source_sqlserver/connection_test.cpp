@@ -68,6 +68,19 @@ TEST(ProviderCheckTest, FieldsFollowRegistrationDriversAndFiles) {
             "Microsoft OLE DB Provider for ODBC Drivers|Installed|Usable|Usable|");
 }
 
+// The items under `ids` as indented lines: "schema.text kind" (the kind as its number), "+" when
+// expanded.
+std::string Dump(const DbTree& tree, const std::vector<int>& ids, size_t depth = 0) {
+  std::string text;
+  for (const int id : ids) {
+    const TreeNode& n = tree.node(id);
+    text += std::string(2 * depth, ' ') + (n.schema.empty() ? "" : n.schema + ".") + n.text + " " +
+            std::to_string(static_cast<int>(n.kind)) + (n.expanded ? " +" : "") + "\n" +
+            Dump(tree, n.children, depth + 1);
+  }
+  return text;
+}
+
 class TreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -96,22 +109,16 @@ class TreeTest : public ::testing::Test {
 TEST_F(TreeTest, SelectDatabaseBuildsTheTreeByTheRules) {
   src_.script->On("use [ShopDemo];").NoRowset();
   ASSERT_TRUE(SelectDatabase(view_, target_view_, "C:\\data/ShopDemo", 0));
-  const DbTree& tree = view_.tree;
   EXPECT_EQ(view_.current_database, "ShopDemo");
-  ASSERT_NE(view_.root_item, kNoItem);
-  EXPECT_EQ(tree.node(view_.root_item).text, "sqlhost");
-  EXPECT_EQ(tree.ChildTexts(view_.root_item), (std::vector<std::string>{"master", "msdb", "ShopDemo", "tempdb"}));
+  EXPECT_EQ(Dump(view_.tree, view_.tree.top_level()),
+            "sqlhost 0 +\n  master 1\n  msdb 1\n  ShopDemo 1 +\n    Tables 3\n      dbo.Customers 2\n"
+            "      dbo.Order Details 2\n      Sales.Order 2\n    Views 9\n      dbo.vCustomerOrders 8\n  tempdb 1\n");
+  // The items the commands work on.
+  EXPECT_EQ(view_.tree.top_level(), std::vector<int>{view_.root_item});
   ASSERT_NE(view_.current_database_item, kNoItem);
-  EXPECT_EQ(tree.node(view_.current_database_item).text, "ShopDemo");
-  EXPECT_TRUE(tree.node(view_.current_database_item).expanded);
-  EXPECT_EQ(tree.ChildTexts(view_.current_database_item), (std::vector<std::string>{"Tables", "Views"}));
-  EXPECT_EQ(tree.ChildTexts(view_.tables_folder), (std::vector<std::string>{"Customers", "Order Details", "Order"}));
-  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children.back()).schema, "Sales");
-  EXPECT_EQ(tree.ChildTexts(view_.views_folder), std::vector<std::string>{"vCustomerOrders"});
-  EXPECT_EQ(tree.node(view_.tables_folder).kind, TreeNodeKind::kTablesFolder);
-  EXPECT_EQ(tree.node(view_.views_folder).kind, TreeNodeKind::kViewsFolder);
-  EXPECT_EQ(tree.node(tree.node(view_.tables_folder).children.at(1)).kind, TreeNodeKind::kTable);
-  EXPECT_EQ(tree.node(tree.node(view_.views_folder).children.at(0)).kind, TreeNodeKind::kView);
+  EXPECT_EQ(view_.tree.node(view_.current_database_item).text, "ShopDemo");
+  EXPECT_EQ(view_.tree.node(view_.current_database_item).children,
+            (std::vector<int>{view_.tables_folder, view_.views_folder}));
   EXPECT_TRUE(view_.user_messages.empty());
 
   // An unknown database: false, the name is kept, nothing is written.

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -14,13 +13,6 @@
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver::testing {
-
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string FixturePath(const std::string& name) {
   return std::string(TABULON_SOURCE_DIR) + "/tests/source_sqlserver/fixtures/" + name;
@@ -54,10 +46,9 @@ jet::ColumnDefinition AccessColumn(const std::string& name, const std::string& t
   column.name = name;
   using enum jet::ColumnType;
   static const std::map<std::string, jet::ColumnType> kWords = {
-      {"Bit", kBoolean},       {"Byte", kByte},     {"Short", kInteger},  {"Long", kLong},
-      {"Currency", kCurrency}, {"Single", kSingle}, {"Double", kDouble},  {"DateTime", kDateTime},
-      {"GUID", kGuid},         {"LongText", kMemo}, {"LongBinary", kOle}, {"Binary", kBinary},
-      {"COUNTER", kLong}};
+      {"Bit", kBoolean},    {"Byte", kByte},     {"Short", kInteger},     {"Long", kLong}, {"Currency", kCurrency},
+      {"Single", kSingle},  {"Double", kDouble}, {"DateTime", kDateTime}, {"GUID", kGuid}, {"LongText", kMemo},
+      {"LongBinary", kOle}, {"Binary", kBinary}, {"COUNTER", kLong}};
   if (const auto word = kWords.find(type); word != kWords.end()) {
     column.type = word->second;
   } else if (type.starts_with("VarChar")) {
@@ -120,8 +111,7 @@ jet::Value ExpectedValue(const jet::ColumnDefinition& column, const std::optiona
 
 }  // namespace
 
-void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name,
-                 const std::string& default_schema) {
+void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name, const std::string& default_schema) {
   std::istringstream in(ReadTextFile(FixturePath(name)));
   ASSERT_TRUE(in.good()) << name;
   std::string out, line;
@@ -164,16 +154,6 @@ void RecordColumns(tabulon::testing::ReplayScript& script, const SourceTable& ta
 
 void ExpectGolden(const std::string& name, const std::string& actual) {
   ExpectGoldenFile("tests/source_sqlserver/golden/" + name, actual);
-}
-
-void ExpectGoldenFile(const std::string& relative_path, const std::string& actual) {
-  const std::string path = std::string(TABULON_SOURCE_DIR) + "/" + relative_path;
-  const char* update = std::getenv("TABULON_UPDATE_GOLDEN");
-  if (update != nullptr && std::string(update) == "1") {
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  EXPECT_EQ(ReadTextFile(path), actual) << "golden file " << path << " differs (TABULON_UPDATE_GOLDEN=1 rewrites it)";
 }
 
 namespace {

@@ -10,14 +10,16 @@
 #include "jet/schema.h"
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
+#include "tests/support/jet_test_files.h"
 #include "tests/support/replay_provider.h"
 #include "tests/support/translation_text.h"
 
 namespace tabulon::source_sqlserver::testing {
 
+using tabulon::testing::ExpectGoldenFile;
+using tabulon::testing::ReadTextFile;
 using tabulon::testing::Shown;
 
-std::string ReadTextFile(const std::string& path);
 std::string FixturePath(const std::string& name);
 
 // Loads a replay fixture: a statement line "== @columns T" (also @rows, @text, @constraints,
@@ -45,8 +47,6 @@ AccessTableContent ExpectedAccessTable(tabulon::testing::ReplayScript& script, c
 
 // Compares `actual` with golden/<name>; TABULON_UPDATE_GOLDEN=1 rewrites the file instead.
 void ExpectGolden(const std::string& name, const std::string& actual);
-// The same for a file named by its path below the source tree.
-void ExpectGoldenFile(const std::string& relative_path, const std::string& actual);
 
 // Records the rows of Tradewind's EventLog (realistic.replay gives its catalogue only): `rows`
 // generated rows with NULLs, empty strings, quotes, unicode beyond the BMP and long values;
