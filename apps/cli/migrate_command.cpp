@@ -236,7 +236,8 @@ int MigrateHeadless(const MigrateArgs& args) {
       std::fprintf(stderr, "tabulon-cli migrate: %s\n", map.status().message().c_str());
       return 2;
     }
-    workbench.type_map = std::move(*map);
+    std::lock_guard guard(workbench.tree_lock());
+    workbench.type_map = std::make_shared<const tabulon::source_common::TypeMap>(std::move(*map));
   }
   ConnectSource(workbench);
   if (workbench.source().session == nullptr) return Fail("the source does not open");

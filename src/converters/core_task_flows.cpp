@@ -160,7 +160,10 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
   context.row_progress = [this](std::string_view table, const source_common::RowCopyCounts& counts) {
     owner_.report().SetRows(table, counts);
   };
-  context.type_map = &owner_.type_map;
+  {
+    std::lock_guard guard(owner_.tree_lock());
+    context.type_map = owner_.type_map;
+  }
   context.column_noted = [this](const source_common::ColumnNote& note) { owner_.report().AddColumnNote(note); };
   context.renamed = [this](const source_common::Rename& rename) { owner_.report().AddRename(rename); };
   context.object_lost = [this](std::string_view table, std::string_view notice) {

@@ -102,7 +102,11 @@ Status UseConnectSettings(Workbench& owner, const config::Settings& settings, co
   owner.target().profile = config::MakeConnectionProfile(settings.target);
   owner.auto_backup = settings.auto_backup;
   Result<source_common::TypeMap> map = LoadSettingsTypeMap(settings_path);
-  owner.type_map = map.ok() ? std::move(*map) : source_common::TypeMap{};
+  {
+    std::lock_guard guard(owner.tree_lock());
+    owner.type_map =
+        std::make_shared<const source_common::TypeMap>(map.ok() ? std::move(*map) : source_common::TypeMap{});
+  }
   if (!written.ok()) return written;
   return map.status();
 }

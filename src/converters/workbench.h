@@ -88,8 +88,9 @@ class Workbench {
   // True once the user chose a backup folder.
   bool backup_folder_chosen = false;
   bool auto_backup = false;
-  // The user's type map ([TypeMap] of tabulon.cfg, or the command line's --type-map).
-  source_common::TypeMap type_map;
+  // The user's type map ([TypeMap] of tabulon.cfg, or the command line's --type-map); replaced
+  // and taken under tree_lock(), so a task keeps the map it started a table with.
+  std::shared_ptr<const source_common::TypeMap> type_map = std::make_shared<const source_common::TypeMap>();
   // The folder the migrate and backup work writes into: the program's stand-in for a current
   // directory, which commands and flows move as they go (relative file names resolve against
   // it). Starts at the data folder.

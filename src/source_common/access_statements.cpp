@@ -16,7 +16,7 @@ bool TargetIsJet(const SourceContext& owner) {
 
 const TypeMap& UserTypeMap(const SourceContext& owner) {
   static const TypeMap kNone;
-  return owner.type_map != nullptr ? *owner.type_map : kNone;
+  return owner.type_map ? *owner.type_map : kNone;
 }
 
 std::string MigrationCondition(const SourceContext& owner, std::string_view database, std::string_view table) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -74,7 +75,7 @@ struct SourceContext {
   // key it cannot sort), with the target's words.
   std::function<void(std::string_view table, std::string_view notice)> object_lost;
   // The user's type map, consulted before the built-in one; null or empty: the built-in map.
-  const TypeMap* type_map = nullptr;
+  std::shared_ptr<const TypeMap> type_map;
   // Told of every column a table translation does not carry exactly (its line is written).
   std::function<void(const ColumnNote& note)> column_noted;
   // Told of every object Access gets under another name (its line is written).

@@ -429,7 +429,7 @@ TEST_F(FlowsTest, WhatAccessCannotHoldAsTypedArrivesWholeAndIsReported) {
   EXPECT_EQ(workspace::RunScalarStatement(nullptr, target, "select count(*) from Ledger where Token is null", 0), "0");
 
   // The same source with native Access types: Date/Time to the millisecond, a time on 1899-12-30.
-  wb_->type_map = source_common::TypeMapPreset("access-native").value();
+  wb_->type_map = std::make_shared<const source_common::TypeMap>(source_common::TypeMapPreset("access-native").value());
   UseNewTarget("Native");
   Queue(kMigrateTable, "Faithful", "Ledger", (folder_ / "Native").string());
   EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));

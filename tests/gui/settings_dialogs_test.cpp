@@ -184,7 +184,7 @@ class SettingsDialogTest : public QObject {
     dialog->type_map_combo()->setCurrentIndex(1);  // native Access types: written and in force
     dialog->connect_button()->click();
     QVERIFY(connect_calls_ == 1 && dialog->result() == QDialog::Accepted);
-    QVERIFY(owner_->type_map.origin.ends_with("tabulon.cfg") && !owner_->type_map.empty());
+    QVERIFY(owner_->type_map->origin.ends_with("tabulon.cfg") && !owner_->type_map->empty());
     QCOMPARE(QString::fromStdString(owner_->source().profile.source_name).toLower(), Path("gone.sqlite").toLower());
     QVERIFY(QFileInfo::exists(Path("tabulon.cfg")));  // the options; the profiles only when asked for
     const std::size_t asked = prompt_->texts().size();
