@@ -85,6 +85,7 @@ std::string MigrationReportJson(const ReportHeader& header, const std::vector<Mi
                               {"rows_read", t.rows.read},
                               {"rows_written", t.rows.written},
                               {"rows_failed", t.rows.failed},
+                              {"values_rounded", t.rows.rounded},
                               {"error", t.error},
                               {"columns", columns},
                               {"renames", renames}});

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 
 #include "data/error_text.h"
 #include "data/properties.h"
+#include "data/schema_rowset.h"
 #include "source_common/access_statements.h"
 
 namespace tabulon::source_common {
@@ -30,7 +32,40 @@ std::string ColumnName(const TextRowset& rows, size_t ordinal) {
   return std::to_string(ordinal);
 }
 
+// The target's Date/Time columns of `table` by ordinal (from 1); none when the target cannot list
+// its columns, which only leaves rounding uncounted.
+std::vector<bool> TargetDateColumns(Session* target, const std::string& table) {
+  std::vector<bool> dates;
+  TextRowset columns;
+  if (Failed(OpenSchemaRowset(target, SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, table, std::nullopt},
+                              &columns))) {
+    return {};
+  }
+  while (MoveNextRow(columns) == S_OK) {
+    const RowBuffer& row = columns.buffer();
+    if (row.columns() < schema::kDataType || row.IsNull(schema::kOrdinalPosition) || row.IsNull(schema::kDataType)) {
+      continue;
+    }
+    const unsigned long ordinal = std::strtoul(std::string(row.Value(schema::kOrdinalPosition)).c_str(), nullptr, 10);
+    if (ordinal == 0 || ordinal > 4096) continue;
+    if (dates.size() < ordinal + 1) dates.resize(ordinal + 1);
+    dates[ordinal] = std::strtoul(std::string(row.Value(schema::kDataType)).c_str(), nullptr, 10) == DBTYPE_DATE;
+  }
+  return dates;
+}
+
 }  // namespace
+
+bool HasDigitsBelowMillisecond(std::string_view value) {
+  const size_t colon = value.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  size_t i = value.find('.', colon);
+  if (i == std::string_view::npos) return false;
+  for (size_t digit = 1; ++i < value.size() && value[i] >= '0' && value[i] <= '9'; ++digit) {
+    if (digit > 3 && value[i] != '0') return true;
+  }
+  return false;
+}
 
 Status WriteTextLiteral(std::string& out, std::string_view value) {
   AppendAccessString(out, value);
@@ -87,11 +122,13 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
   }
   const PropertySet properties = BuildStatementRowsetProperties();
   const std::string prefix = "insert into " + AccessName(table) + " values (";
+  const std::vector<bool> dates = TargetDateColumns(target, AccessObjectName(table));
+  std::vector<long long> rounded_by_column(dates.size(), 0);
   std::string statement;
-  long long read = 0, written = 0, failed = 0;
+  long long read = 0, written = 0, failed = 0, rounded = 0;
   std::string result = kCopied;
   const auto tell = [&](bool finished) {
-    if (owner.row_progress) owner.row_progress(table, RowCopyCounts{read, written, failed, finished});
+    if (owner.row_progress) owner.row_progress(table, RowCopyCounts{read, written, failed, rounded, finished});
   };
   tell(false);
   const auto refuse = [&](const std::string& why) {
@@ -112,6 +149,7 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
     ++read;
     statement.assign(prefix);
     std::string refused;
+    std::vector<size_t> rounded_columns;
     const RowBuffer& buffer = rows.buffer();
     for (size_t k = 1; k <= buffer.columns() && refused.empty(); ++k) {
       if (k > 1) statement += ',';
@@ -135,6 +173,7 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
         statement += "NULL";
         continue;
       }
+      if (k < dates.size() && dates[k] && HasDigitsBelowMillisecond(*value)) rounded_columns.push_back(k);
       const Status status = k <= writers.size() && writers[k - 1] ? writers[k - 1](statement, *value)
                                                                   : WriteTextLiteral(statement, *value);
       if (!status.ok()) {
@@ -158,6 +197,8 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
       }
       if (code == S_OK) {
         ++written;
+        for (size_t k : rounded_columns) ++rounded_by_column[k];
+        rounded += static_cast<long long>(rounded_columns.size());
       } else {
         refuse(ErrorDescription(command.get()));
       }
@@ -179,10 +220,18 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
   if (failed > 0) {
     WriteOutput(owner.output, "E::[%s] %lld records could not be inserted!", table.c_str(), failed);
   }
+  if (rounded > 0) {
+    std::string line = "T::TABLE [" + table + "]: values rounded to the millisecond:";
+    for (size_t k = 1; k < rounded_by_column.size(); ++k) {
+      if (rounded_by_column[k] == 0) continue;
+      line += (line.back() == ':' ? " [" : "; [") + ColumnName(rows, k) + "] " + std::to_string(rounded_by_column[k]);
+    }
+    WriteOutput(owner.output, "%s", line.c_str());
+  }
   WriteOutput(owner.output, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", table.c_str(), written);
   tell(true);
   if (result != kCopied) return ProviderError(result);
-  return RowCopyCounts{read, written, failed, true};
+  return RowCopyCounts{read, written, failed, rounded, true};
 }
 
 }  // namespace tabulon::source_common

@@ -23,6 +23,9 @@ Status WriteTextLiteral(std::string& out, std::string_view value);
 // A number as it comes; anything that is not a plain number goes in quoted, so the target
 // converts it or refuses it by its own rules and nothing of it is read as SQL.
 Status WriteNumberLiteral(std::string& out, std::string_view value);
+// True when a date or time text ("2011-03-20 14:05:09.1234567", "14:05:09.1235Z") has a digit
+// other than 0 below the millisecond, which a Date/Time value cannot hold.
+bool HasDigitsBelowMillisecond(std::string_view value);
 // Hexadecimal digits as a 0x... literal.
 Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits);
 
@@ -36,7 +39,9 @@ Status CheckCopySessions(const SourceContext& owner, data::Session* source, data
 // ("Data Converting Terminaled!"); the first ten refused rows are reported with the target's
 // text and all of them counted; with auto backup each statement also goes to the data file
 // "T.data" in the work folder. Ends with "[T] n records converted, convertion completed
-// SUCCESSFULLY!" (n = rows stored). Returns the counts, or an error with the provider's words
+// SUCCESSFULLY!" (n = rows stored). Values that a Date/Time column of the target holds only to the
+// millisecond are counted as rounded, with the line "T::TABLE [T]: values rounded to the
+// millisecond: [c] n; ..." before the last one. Returns the counts, or an error with the provider's words
 // when reading the source or storing the rows failed (its line is written already).
 Result<RowCopyCounts> CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target,
                                std::string_view table, const std::vector<LiteralWriter>& writers);

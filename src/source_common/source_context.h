@@ -34,6 +34,8 @@ struct RowCopyCounts {
   long long read = 0;
   long long written = 0;
   long long failed = 0;
+  // Values of stored rows whose digits below a millisecond a Date/Time column rounded away.
+  long long rounded = 0;
   bool finished = false;
 };
 

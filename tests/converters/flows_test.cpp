@@ -32,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using source_sqlserver::SourceTable;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using SchemaRows = std::vector<std::vector<std::optional<std::string>>>;
@@ -433,6 +434,12 @@ TEST_F(FlowsTest, WhatAccessCannotHoldAsTypedArrivesWholeAndIsReported) {
   UseNewTarget("Native");
   Queue(kMigrateTable, "Faithful", "Ledger", (folder_ / "Native").string());
   EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));
+  // Digits below the millisecond are counted where they were rounded away; a date before the
+  // year 100 costs its row.
+  const std::vector<std::string> lines = TakeLines();
+  EXPECT_THAT(lines, Contains("TABLE [Ledger]: values rounded to the millisecond: [Stamp] 2; [Clock] 1"));
+  EXPECT_THAT(lines, Contains(HasSubstr("[Ledger] Record 4 was not inserted:")));
+  EXPECT_EQ(wb_->report().Tables().at(0).rows.rounded, 3);
   const auto native = tabulon::testing::ReadWithMdbReader((folder_ / "Native.mdb").string());
   ASSERT_TRUE(native.ok()) << native.status().ToString();
   ASSERT_EQ(native->size(), 1u);
