@@ -85,7 +85,7 @@ TEST(TargetProperties, JetAndOdbcSets) {
   EXPECT_EQ(f.target.profile.catalog, "kept");
 }
 
-TEST(SystemDatabase, PathExpansion) {
+TEST(SystemDatabase, PathExpansionAndCreation) {
   auto env = [](std::string_view name) -> std::optional<std::string> {
     if (name == "HOME") return "/home/ann";
     if (name == "A") return "%B%x";
@@ -99,9 +99,8 @@ TEST(SystemDatabase, PathExpansion) {
   EXPECT_EQ(SystemDatabasePath(owner, env), "/home/ann/Application Data/Microsoft/Access/System.MDW");
   owner.system_database_path = "/x/S.MDW";
   EXPECT_EQ(SystemDatabasePath(owner, env), "/x/S.MDW");
-}
 
-TEST(SystemDatabase, CreatedWhenMissingAndAFolderInItsPlaceReplaced) {
+  // Created when missing, an empty folder in its place replaced.
   Fixture f("sysdb");
   const std::string path = f.owner.system_database_path;
   EnsureSystemDatabase(f.owner);
@@ -125,7 +124,7 @@ TEST(SystemDatabase, CreatedWhenMissingAndAFolderInItsPlaceReplaced) {
   EXPECT_EQ(f.pane.Lines().back().severity, workspace::Severity::kError);
 }
 
-TEST(CreateAccessDatabase, ChosenPathAndEnding) {
+TEST(CreateAccessDatabase, ChosenPathOrBesideTheCurrentDatabase) {
   Fixture f("create");
   EXPECT_FALSE(CreateAccessDatabase(f.owner, "", 0));  // no path chosen: nothing happens
   EXPECT_TRUE(f.pane.Lines().empty());
@@ -139,15 +138,10 @@ TEST(CreateAccessDatabase, ChosenPathAndEnding) {
   std::ofstream(f.Path("Taken.mdb")) << "not a database";
   f.pane.Clear();
   EXPECT_FALSE(CreateAccessDatabase(f.owner, f.Path("Taken.mdb"), 0));
-  const std::vector<std::string> lines = Texts(f.pane);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[1].rfind("Create DB \r\n failed with error code:[0x", 0), 0u) << lines[1];
-  std::ifstream in(f.Path("Taken.mdb"));
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not a database");
-}
+  EXPECT_EQ(Texts(f.pane).at(1).rfind("Create DB \r\n failed with error code:[0x", 0), 0u) << Texts(f.pane)[1];
+  EXPECT_EQ(testing::ReadTextFile(f.Path("Taken.mdb")), "not a database");
 
-TEST(CreateAccessDatabase, BesideTheCurrentDatabaseOfTheSideInUse) {
-  Fixture f("beside");
+  // A name alone: beside the current database of the side in use.
   f.target_tree.current_database = f.Path("Current");
   f.source_tree.current_database = "/nowhere/Src";
   EXPECT_TRUE(CreateAccessDatabase(f.owner, "Clone", 1));
@@ -160,10 +154,8 @@ TEST(CreateAccessDatabase, BesideTheCurrentDatabaseOfTheSideInUse) {
   f.owner.side_in_use = "Source";
   f.pane.Clear();
   EXPECT_FALSE(CreateAccessDatabase(f.owner, "Clone2", 1));
-  const std::vector<std::string> lines = Texts(f.pane);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "Create Access MDB File [/nowhere/Clone2.mdb]");
-  EXPECT_EQ(lines[1].rfind("Create DB \r\n failed with error code:", 0), 0u) << lines[1];
+  EXPECT_EQ(Texts(f.pane).at(0), "Create Access MDB File [/nowhere/Clone2.mdb]");
+  EXPECT_EQ(Texts(f.pane).at(1).rfind("Create DB \r\n failed with error code:", 0), 0u) << Texts(f.pane)[1];
 }
 
 TEST(DropAccessDatabase, ConnectedFileDisconnectsOtherFilesDoNot) {

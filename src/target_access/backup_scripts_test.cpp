@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "jet_table_compare.h"
 #include "jet_test_files.h"
@@ -24,96 +25,12 @@ using Target = test_util::JetTarget;
 
 fs::path Scratch(const std::string& name) { return testing::ScratchFile("backup_scripts", name); }
 
-std::string ReadText(const fs::path& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
+// The scripts' texts, each under a title, as testdata/backup_scripts.txt holds them.
+std::string Titled(const std::string& title, const std::string& text) { return "## " + title + "\n" + text + "\n"; }
 
 void WriteText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// Numbers joined by blanks.
-template <typename... Numbers>
-std::string Joined(Numbers... numbers) {
-  std::string out;
-  ((out += (out.empty() ? "" : " ") + std::to_string(numbers)), ...);
-  return out;
-}
-
-TEST(BackupScripts, DefinitionAndDataScripts) {
-  Target t(Scratch("texts.mdb"));
-  ASSERT_TRUE(t.opened);
-  ASSERT_TRUE(
-      t.Run("create table `Order Lines` (Id COUNTER, Name VARCHAR(20) DEFAULT 'n/a', "
-            "Qty SHORT NOT NULL DEFAULT 0, Price CURRENCY, Amount DECIMAL(10,3), Ratio DOUBLE, "
-            "Small SINGLE, Due DATETIME DEFAULT Now(), Done BIT, Tag GUID, Raw VARBINARY(8), Notes LONGTEXT)"));
-  ASSERT_TRUE(
-      t.Run("insert into `Order Lines` values (1, 'it''s; a\r\n\"test\"', 3, 12.5, 1.125, 0.1, 1.5, "
-            "#2024-02-29 13:45:10.250#, TRUE, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 0x00FF10, 'm')"));
-  ASSERT_TRUE(
-      t.Run("insert into `Order Lines` values (2, NULL, -4, NULL, -0.5, NULL, NULL, NULL, FALSE, NULL, "
-            "0x, '')"));
-  t.Lines();
-
-  EXPECT_EQ(TableDefinitionScript(t.owner, t.session(), "Order Lines"),
-            "CREATE TABLE `Order Lines`(\n"
-            "`Id` COUNTER NOT NULL ,\n"
-            "`Name` VARCHAR(20)  default 'n/a' NULL ,\n"
-            "`Qty` SHORT default 0 NOT NULL ,\n"
-            "`Price` CURRENCY NULL ,\n"
-            "`Amount` DECIMAL(10,3) NULL ,\n"
-            "`Ratio` NUMERIC NULL ,\n"
-            "`Small` SINGLE NULL ,\n"
-            "`Due` DATETIME default Now() NULL ,\n"
-            "`Done` BIT NOT NULL ,\n"
-            "`Tag` GUID NULL ,\n"
-            "`Raw` BINARY(8)  NULL ,\n"
-            "`Notes` LONGTEXT NULL )");
-
-  // Quotes doubled, NULL as NULL, binary as 0x..., dates as #...#, line breaks kept inside
-  // the quotes.
-  const fs::path data_file = Scratch("Order Lines.data");
-  EXPECT_EQ(TableDataScript(t.owner, t.session(), "Order Lines", data_file.string()), kRowsWritten);
-  EXPECT_EQ(ReadText(data_file),
-            "insert into `Order Lines` values (1,'it''s; a\r\n\"test\"',3,12.5,1.125,0.1,1.5,"
-            "#2024-02-29 13:45:10.250#,True,'{6F9619FF-8B86-D011-B42D-00C04FC964FF}',0x00FF10,'m')\n"
-            "insert into `Order Lines` values (2,NULL,-4,NULL,-0.5,NULL,NULL,NULL,False,NULL,0x,'')\n");
-  EXPECT_EQ(t.Lines(), std::vector<std::string>{"[Order Lines]       2 records backuped!"});
-
-  // A missing table, a file that cannot be created, no connection.
-  const std::string missing = TableDataScript(t.owner, t.session(), "Nope", Scratch("Nope.data").string());
-  EXPECT_NE(missing.find("Nope"), std::string::npos) << missing;
-  EXPECT_FALSE(fs::exists(Scratch("Nope.data")));
-  const std::string unwritable =
-      TableDataScript(t.owner, t.session(), "Order Lines", (data_file.parent_path() / "no/such/dir.data").string());
-  EXPECT_EQ(unwritable.rfind("Cannot write the data file", 0), 0u) << unwritable;
-  EXPECT_EQ(t.Lines(), (std::vector<std::string>{missing, unwritable}));
-  EXPECT_EQ(TableDefinitionScript(t.owner, nullptr, "x"), kNoConnection);
-  EXPECT_EQ(TableDataScript(t.owner, nullptr, "x", data_file.string()), kNoConnection);
-  EXPECT_EQ(ViewDefinitionScript(t.owner, nullptr, "x"), kNoConnection);
-  EXPECT_EQ(t.Lines(), std::vector<std::string>(3, kNoConnection));
-
-  // Progress every 1000 rows, the closing count, and a stop request after the third row.
-  ASSERT_TRUE(t.Run("create table Big (N LONG)"));
-  for (int i = 1; i <= 2500; ++i) ASSERT_TRUE(t.Run("insert into Big values (" + std::to_string(i) + ")"));
-  t.Lines();
-  const fs::path file = Scratch("Big.data");
-  EXPECT_EQ(TableDataScript(t.owner, t.session(), "Big", file.string()), kRowsWritten);
-  EXPECT_EQ(t.Lines(), (std::vector<std::string>{"[Big] 1000 records backuped!", "[Big] 2000 records backuped!",
-                                                 "[Big]    2500 records backuped!"}));
-  const std::string all = ReadText(file);
-  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2500);
-  EXPECT_TRUE(all.ends_with("\ninsert into `Big` values (2500)\n"));
-
-  int rows = 0;
-  t.owner.stop_requested = [&] { return ++rows == 3; };
-  EXPECT_EQ(TableDataScript(t.owner, t.session(), "Big", file.string()), kRowsWritten);
-  EXPECT_EQ(t.Lines(), (std::vector<std::string>{"Data Backup Terminaled!", "[Big]       3 records backuped!"}));
-  EXPECT_EQ(ReadText(file),
-            "insert into `Big` values (1)\ninsert into `Big` values (2)\ninsert into `Big` values (3)\n");
 }
 
 // A session that hides the VIEWS schema rowset, as providers without one do.
@@ -134,38 +51,75 @@ class NoViewsSession : public data::Session {
   data::Session& inner_;
 };
 
-TEST(BackupScripts, ViewScripts) {
-  Target t(Scratch("views.mdb"));
+// The texts of the table, data and view scripts are in testdata/backup_scripts.txt
+// (TABULON_UPDATE_GOLDEN=1 rewrites it): quotes doubled, NULL as NULL, binary as 0x..., dates as
+// #...#, line breaks kept inside the quotes; a view's whole query (aliases, the join, grouping and
+// order), and without the VIEWS rowset the view rebuilt from MSysQueries.
+TEST(BackupScripts, TableDataAndViewScripts) {
+  Target t(Scratch("texts.mdb"));
   ASSERT_TRUE(t.opened);
-  ASSERT_TRUE(t.Run("create table Customers (Id LONG, Name VARCHAR(50))"));
-  ASSERT_TRUE(t.Run("create table Orders (Id LONG, CustomerId LONG, Total CURRENCY)"));
-  ASSERT_TRUE(
-      t.Run("create view `Customer Totals` as select c.Name as Who, Sum(o.Total) as Spent "
-            "from Customers as c inner join Orders as o on c.Id = o.CustomerId "
-            "where o.Total > 0 group by c.Name having Sum(o.Total) > 10 order by c.Name desc"));
-  ASSERT_TRUE(t.Run("create view Named as select Name as Customer, Id from Customers where Id > 1"));
+  for (const char* sql :
+       {"create table `Order Lines` (Id COUNTER, Name VARCHAR(20) DEFAULT 'n/a', Qty SHORT NOT NULL DEFAULT 0, "
+        "Price CURRENCY, Amount DECIMAL(10,3), Ratio DOUBLE, Small SINGLE, Due DATETIME DEFAULT Now(), Done BIT, "
+        "Tag GUID, Raw VARBINARY(8), Notes LONGTEXT)",
+        "insert into `Order Lines` values (1, 'it''s; a\r\n\"test\"', 3, 12.5, 1.125, 0.1, 1.5, "
+        "#2024-02-29 13:45:10.250#, TRUE, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}', 0x00FF10, 'm')",
+        "insert into `Order Lines` values (2, NULL, -4, NULL, -0.5, NULL, NULL, NULL, FALSE, NULL, 0x, '')",
+        "create table Customers (Id LONG, Name VARCHAR(50))",
+        "create table Orders (Id LONG, CustomerId LONG, Total CURRENCY)",
+        "create view `Customer Totals` as select c.Name as Who, Sum(o.Total) as Spent "
+        "from Customers as c inner join Orders as o on c.Id = o.CustomerId "
+        "where o.Total > 0 group by c.Name having Sum(o.Total) > 10 order by c.Name desc",
+        "create view Named as select Name as Customer, Id from Customers where Id > 1"}) {
+    ASSERT_TRUE(t.Run(sql)) << sql;
+  }
   t.Lines();
+  const fs::path data_file = Scratch("Order Lines.data");
+  NoViewsSession plain(*t.session());
+  std::string scripts = Titled("table Order Lines", TableDefinitionScript(t.owner, t.session(), "Order Lines"));
+  EXPECT_EQ(TableDataScript(t.owner, t.session(), "Order Lines", data_file.string()), kRowsWritten);
+  scripts += Titled("data of Order Lines", testing::ReadTextFile(data_file));
+  scripts += Titled("view Customer Totals", ViewDefinitionScript(t.owner, t.session(), "Customer Totals"));
+  scripts += Titled("view Named without the VIEWS rowset", ViewDefinitionScript(t.owner, &plain, "Named"));
+  testing::ExpectGoldenFile("src/target_access/testdata/backup_scripts.txt", scripts);
+  EXPECT_EQ(t.Lines(), std::vector<std::string>{"[Order Lines]       2 records backuped!"});
 
-  // The whole query comes back: aliases, the join, grouping and order.
-  EXPECT_EQ(ViewDefinitionScript(t.owner, t.session(), "Customer Totals"),
-            "CREATE VIEW `Customer Totals` AS \n"
-            "SELECT c.Name AS Who, Sum(o.Total) AS Spent\n"
-            "FROM Customers AS c INNER JOIN Orders AS o ON c.Id = o.CustomerId\n"
-            "WHERE o.Total > 0\n"
-            "GROUP BY c.Name\n"
-            "HAVING Sum(o.Total) > 10\n"
-            "ORDER BY c.Name DESC;\n");
+  // A missing table or view (with and without the VIEWS rowset), a file that cannot be created,
+  // no connection.
   const std::string failure = " view :[Microsoft][Microsoft.Jet.OLEDB.4.0] NO PERMISSION!\n";
   EXPECT_EQ(ViewDefinitionScript(t.owner, t.session(), "Nope"), failure);
-  EXPECT_EQ(t.Lines(), std::vector<std::string>{"No view named [Nope]"});
-
-  // Without the VIEWS rowset the view is rebuilt from MSysQueries: columns with their
-  // aliases, tables, condition.
-  NoViewsSession plain(*t.session());
-  EXPECT_EQ(ViewDefinitionScript(t.owner, &plain, "Named"),
-            "CREATE VIEW `Named` AS \nSELECT Name AS `Customer`, Id\n  FROM `Customers`\n WHERE Id > 1\n");
   EXPECT_EQ(ViewDefinitionScript(t.owner, &plain, "Nope"), failure);
-  EXPECT_EQ(t.Lines(), std::vector<std::string>{"No view named [Nope]"});
+  EXPECT_EQ(t.Lines(), std::vector<std::string>(2, "No view named [Nope]"));
+  const std::string missing = TableDataScript(t.owner, t.session(), "Nope", Scratch("Nope.data").string());
+  EXPECT_NE(missing.find("Nope"), std::string::npos) << missing;
+  EXPECT_FALSE(fs::exists(Scratch("Nope.data")));
+  const std::string unwritable =
+      TableDataScript(t.owner, t.session(), "Order Lines", (data_file.parent_path() / "no/such/dir.data").string());
+  EXPECT_EQ(unwritable.rfind("Cannot write the data file", 0), 0u) << unwritable;
+  EXPECT_EQ(t.Lines(), (std::vector<std::string>{missing, unwritable}));
+  EXPECT_EQ(TableDefinitionScript(t.owner, nullptr, "x"), kNoConnection);
+  EXPECT_EQ(TableDataScript(t.owner, nullptr, "x", data_file.string()), kNoConnection);
+  EXPECT_EQ(ViewDefinitionScript(t.owner, nullptr, "x"), kNoConnection);
+  EXPECT_EQ(t.Lines(), std::vector<std::string>(3, kNoConnection));
+
+  // Progress every 1000 rows, the closing count, and a stop request after the third row.
+  ASSERT_TRUE(t.Run("create table Big (N LONG)"));
+  for (int i = 1; i <= 2500; ++i) ASSERT_TRUE(t.Run("insert into Big values (" + std::to_string(i) + ")"));
+  t.Lines();
+  const fs::path file = Scratch("Big.data");
+  EXPECT_EQ(TableDataScript(t.owner, t.session(), "Big", file.string()), kRowsWritten);
+  EXPECT_EQ(t.Lines(), (std::vector<std::string>{"[Big] 1000 records backuped!", "[Big] 2000 records backuped!",
+                                                 "[Big]    2500 records backuped!"}));
+  const std::string all = testing::ReadTextFile(file);
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2500);
+  EXPECT_TRUE(all.ends_with("\ninsert into `Big` values (2500)\n"));
+
+  int rows = 0;
+  t.owner.stop_requested = [&] { return ++rows == 3; };
+  EXPECT_EQ(TableDataScript(t.owner, t.session(), "Big", file.string()), kRowsWritten);
+  EXPECT_EQ(t.Lines(), (std::vector<std::string>{"Data Backup Terminaled!", "[Big]       3 records backuped!"}));
+  EXPECT_EQ(testing::ReadTextFile(file),
+            "insert into `Big` values (1)\ninsert into `Big` values (2)\ninsert into `Big` values (3)\n");
 }
 
 TEST(BackupScripts, StatementReader) {
@@ -227,7 +181,7 @@ TEST(RestoreBackup, EveryColumnTypeRoundTrips) {
   Target copy(Scratch("all_types_restored.mdb"));
   Result<RestoreResult> result = RestoreBackup(copy.owner, copy.session(), folder.string());
   ASSERT_TRUE(result.ok()) << result.status().message();
-  EXPECT_EQ(Joined(result->tables_restored, result->rows_restored), "2 5");
+  EXPECT_EQ(std::tuple(result->tables_restored, result->rows_restored), std::tuple(2u, 5u));
   for (const workspace::OutputLine& line : copy.pane.Lines()) {
     EXPECT_NE(line.severity, workspace::Severity::kWarning) << line.text;
   }
@@ -250,9 +204,9 @@ TEST(RestoreBackup, FailuresAreCountedAndReported) {
   Result<RestoreResult> result = RestoreBackup(t.owner, t.session(), folder.string());
   ASSERT_TRUE(result.ok());
   const RestoreResult& r = *result;
-  EXPECT_EQ(Joined(r.tables_restored, r.tables_failed, r.rows_restored, r.rows_failed, r.data_files_skipped,
-                   r.views_restored, r.views_failed),
-            "1 1 2 1 1 0 1");
+  EXPECT_EQ(std::tuple(r.tables_restored, r.tables_failed, r.rows_restored, r.rows_failed, r.data_files_skipped,
+                       r.views_restored, r.views_failed),
+            std::tuple(1u, 1u, 2u, 1u, 1u, 0u, 1u));
   // The provider's texts follow the object on the failure lines.
   std::vector<std::string> lines = t.Lines();
   ASSERT_EQ(lines.size(), 9u);

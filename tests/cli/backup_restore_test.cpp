@@ -57,7 +57,7 @@ class BackupRestoreCli : public ::testing::Test {
 // quotes and line breaks, and views made in an order their names do not give (a view over a
 // view); and an Access-written file whose crosstab and union queries the SQL front end does not
 // take as views (see docs/sql-dialect.md): restored equal but for those, with exit code 1.
-TEST_F(BackupRestoreCli, FilesWithViewsOverViewsRoundTrip) {
+TEST_F(BackupRestoreCli, RoundTripsSingleObjectsExistingFilesAndExitCodes) {
   fs::copy_file(fs::path(TABULON_FIXTURES_DIR) / "access" / "queryTestV2000.mdb", folder_ / "q.mdb");
   ASSERT_EQ(Cli("sql Made.mdb --create "
                 "\"create table \\`Select\\` (Id COUNTER, Item VARCHAR(40) NOT NULL, Qty DOUBLE, "
@@ -89,10 +89,7 @@ TEST_F(BackupRestoreCli, FilesWithViewsOverViewsRoundTrip) {
   EXPECT_EQ(Files(folder_ / "backups" / "Made"),
             (std::vector<std::string>{"DATA/Order Lines.data", "DATA/Select.data", "TABLES/Order Lines.tbl",
                                       "TABLES/Select.tbl", "VIEWS/A View.vw", "VIEWS/Zed.vw"}));
-}
 
-TEST_F(BackupRestoreCli, SingleObjectsExistingFilesAndExitCodes) {
-  fs::copy_file(fs::path(TABULON_FIXTURES_DIR) / "access" / "queryTestV2000.mdb", folder_ / "q.mdb");
   // One table, the tables, one view: straight into the folder, or below the database's folder.
   ASSERT_EQ(Cli("backup q.mdb --table table2 --out one").exit_code, 0);
   ASSERT_EQ(Cli("backup q.mdb --tables --out tables").exit_code, 0);

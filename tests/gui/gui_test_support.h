@@ -1,6 +1,6 @@
 // Set-up shared by the desktop tests: a SQLite file made by the sqlite3 program, a task that
 // holds the tree lock, a drag and drop, the tables the independent readers see in a .mdb, and
-// small file and tree look-ups.
+// small file and tree look-ups (a file's bytes: tabulon::testing::ReadTextFile).
 #pragma once
 
 #include <QtWidgets>
@@ -16,6 +16,7 @@
 #include "converters/workbench.h"
 #include "workspace/user_prompt.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 
 namespace tabulon::gui::testing {
 
@@ -101,11 +102,6 @@ inline int FindItem(const workspace::DbTreeView& view, workspace::TreeNodeKind k
     }
   }
   return workspace::kNoItem;
-}
-
-inline QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool WriteBytes(const QString& path, const QByteArray& bytes) {

@@ -132,7 +132,7 @@ class SettingsDialogTest : public QObject {
 
   // A provider change fills the source names from the core's choices, the first selected; a
   // file provider offers its chooser instead (its path becomes the source name), TCP/IP a
-  // server address.
+  // server address, a Jet target a new Access file.
   void providerFillsTheSourceNames() {
     auto dialog = OpenDialog();
     QComboBox* names = dialog->source_name_combo(0);
@@ -147,22 +147,19 @@ class SettingsDialogTest : public QObject {
     prompt_->AnswerText("/y/Zoo.sqlite");
     browse->click();
     QCOMPARE(names->currentText(), QStringLiteral("/y/Zoo.sqlite"));
-  }
 
-  // Choosing a Jet provider for the target creates a new empty Access file and proposes it;
-  // choosing one again keeps that file as it is.
-  void jetTargetProposesANewAccessFile() {
-    auto dialog = OpenDialog();
+    // A Jet provider for the target creates a new empty Access file and proposes it; choosing
+    // one again keeps that file as it is.
     SelectProvider(*dialog, 1, kJet4);
     const QString file = Path("Access_New.mdb");
     QCOMPARE(dialog->source_name_combo(1)->currentText(), file);
     QVERIFY(tabulon::jet::Database::Open(file.toStdString(), tabulon::jet::OpenMode::kReadOnly).ok());
     QVERIFY(testing::ReaderTables(file.toStdString()).empty());
-    const QByteArray before = testing::ReadBytes(file);
+    const std::string before = tabulon::testing::ReadTextFile(file.toStdString());
     SelectProvider(*dialog, 1, "Microsoft Access Driver");
     SelectProvider(*dialog, 1, "Microsoft Jet 3.51 OLE DB Provider");
     QCOMPARE(Items(dialog->source_name_combo(1)), QStringList({file}));
-    QCOMPARE(testing::ReadBytes(file), before);
+    QCOMPARE(tabulon::testing::ReadTextFile(file.toStdString()), before);
   }
 
   // Test reports each side through the prompt and leaves the Workbench alone; Connect stores

@@ -89,7 +89,7 @@ class TaskViewerTest : public QObject {
   }
 
   // Each button edits the core's list; the selection follows a moved row and survives a rebuild
-  // with more rows.
+  // with more rows. Start/Stop drives the controller.
   void buttonsEditTheList() {
     for (const char* name : {"a", "b", "c", "d"}) Queue(name);
     viewer_->Rebuild();
@@ -120,10 +120,10 @@ class TaskViewerTest : public QObject {
     Queue("f");
     viewer_->Rebuild();
     QVERIFY(viewer_->table()->rowCount() == 2 && SelectedRow() == 0);
-  }
 
-  // The button reaches the controller's start and stop (its questions are the core's).
-  void startStopDrivesTheController() {
+    // Start/Stop reaches the controller's start and stop (its questions are the core's); with no
+    // task to run, the controller waits in its pause.
+    bench_->tasks().Clear();
     QAction* button = viewer_->action(gui::kCmdStartStop);
     button->trigger();  // idle: starts the controller, which then waits in its pause
     QCOMPARE(bench_->controller_state(), conv::ControllerState::kRunning);
