@@ -6,36 +6,21 @@
 
 #include "jet/database.h"
 #include "jet/file_io.h"
+#include "jet_test_db.h"
 
 namespace tabulon::jet {
 namespace {
 
-TableDefinition Narrow() {
-  TableDefinition table;
-  table.name = "T";
-  table.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 10)};
-  return table;
-}
-
-size_t CountRows(Database& db) {
-  auto def = db.GetTable("T");
-  if (!def.ok()) return SIZE_MAX;
-  auto rows = db.ReadAllRows(*def);
-  return rows.ok() ? rows->size() : SIZE_MAX;
-}
+const TableDefinition kNarrow =
+    testing::NewTable("T", {NewColumn("Id", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 10)});
 
 TEST(BatchTest, RefusedRowsLeaveTheBatchGoingAndReadsSeeItsRows) {
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
-  auto companions = std::make_shared<MemoryFile::Companions>();
+  const testing::MemoryDisk disk;
   {
-    auto db = Database::Create(std::make_unique<MemoryFile>(bytes, companions));
+    auto db = Database::Create(disk.File());
     ASSERT_TRUE(db.ok()) << db.status().ToString();
-    ASSERT_TRUE((*db)->CreateTable(Narrow()).ok());
-    IndexSpec key;
-    key.name = "PrimaryKey";
-    key.primary = key.unique = key.required = true;
-    key.columns = {{"Id", true}};
-    ASSERT_TRUE((*db)->CreateIndex("T", key).ok());
+    ASSERT_TRUE((*db)->CreateTable(kNarrow).ok());
+    ASSERT_TRUE((*db)->CreateIndex("T", testing::PrimaryKeyOn({"Id"})).ok());
     ASSERT_TRUE((*db)->BeginBatch().ok());
     for (int32_t i = 1; i <= 300; ++i) {
       ASSERT_TRUE((*db)->InsertRow("T", {i, std::string("n") + std::to_string(i)}).ok()) << i;
@@ -48,7 +33,7 @@ TEST(BatchTest, RefusedRowsLeaveTheBatchGoingAndReadsSeeItsRows) {
       }
     }
     // A read commits the batch first and sees every row; the batch stays open.
-    EXPECT_EQ(CountRows(**db), 300u);
+    EXPECT_EQ(testing::TableRows(**db, "T").size(), 300u);
     EXPECT_EQ((*db)->batch_pending(), 0u);
     EXPECT_TRUE((*db)->in_batch());
     ASSERT_TRUE((*db)->InsertRow("T", {int32_t{301}, std::string("last")}).ok());
@@ -61,27 +46,23 @@ TEST(BatchTest, RefusedRowsLeaveTheBatchGoingAndReadsSeeItsRows) {
     EXPECT_FALSE((*db)->in_batch());
     EXPECT_TRUE((*db)->CheckIntegrity().ok());
   }
-  auto again = Database::Open(std::make_unique<MemoryFile>(bytes, companions), OpenMode::kReadOnly);
+  auto again = Database::Open(disk.File(), OpenMode::kReadOnly);
   ASSERT_TRUE(again.ok());
-  EXPECT_EQ(CountRows(**again), 152u);
-  auto found = (*again)->SeekIndex("T", "PrimaryKey", {int32_t{302}});
-  ASSERT_TRUE(found.ok()) << found.status().ToString();
-  EXPECT_EQ(found->size(), 1u);
+  EXPECT_EQ(testing::TableRows(**again, "T").size(), 152u);
+  EXPECT_EQ((*again)->SeekIndex("T", "PrimaryKey", {int32_t{302}})->size(), 1u);
 }
 
 TEST(BatchTest, AFailedCommitUndoesTheBatchAndSaysSo) {
   // The same run twice: first counting the file operations, then failing the commit's first.
   int64_t before_commit = 0;
   for (const bool fail : {false, true}) {
-    auto bytes = std::make_shared<std::vector<uint8_t>>();
-    auto companions = std::make_shared<MemoryFile::Companions>();
-    auto file = std::make_unique<FaultInjectingFile>(std::make_unique<MemoryFile>(bytes, companions),
-                                                     fail ? before_commit + 1 : INT64_MAX);
+    const testing::MemoryDisk disk;
+    auto file = std::make_unique<FaultInjectingFile>(disk.File(), fail ? before_commit + 1 : INT64_MAX);
     FaultInjectingFile* probe = file.get();
     {
       auto db = Database::Create(std::move(file));
       ASSERT_TRUE(db.ok());
-      ASSERT_TRUE((*db)->CreateTable(Narrow()).ok());
+      ASSERT_TRUE((*db)->CreateTable(kNarrow).ok());
       ASSERT_TRUE((*db)->BeginBatch().ok());
       for (int32_t i = 1; i <= 20; ++i) ASSERT_TRUE((*db)->InsertRow("T", {i, std::string("x")}).ok());
       if (!fail) before_commit = probe->operations();
@@ -96,9 +77,9 @@ TEST(BatchTest, AFailedCommitUndoesTheBatchAndSaysSo) {
       EXPECT_EQ((*db)->batch_pending(), 0u);
     }
     // The file as the next open finds it: the table without the batch's rows.
-    auto reopened = Database::Open(std::make_unique<MemoryFile>(bytes, companions), OpenMode::kReadWrite);
+    auto reopened = Database::Open(disk.File(), OpenMode::kReadWrite);
     ASSERT_TRUE(reopened.ok()) << reopened.status().ToString();
-    EXPECT_EQ(CountRows(**reopened), 0u);
+    EXPECT_EQ(testing::TableRows(**reopened, "T").size(), 0u);
     EXPECT_TRUE((*reopened)->CheckIntegrity().ok());
   }
 }

@@ -8,6 +8,7 @@
 
 #include "jet/database.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -15,15 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path TempPath(const std::string& name) { return testing::ScratchFile("create", name); }
-
-std::vector<uint8_t> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(CreateDatabaseTest, EveryReaderOpensANewDatabase) {
-  const fs::path path = TempPath("empty.mdb");
+  const fs::path path = testing::ScratchFile("create", "empty.mdb");
   auto db = Database::Create(path.string());
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   db->reset();
@@ -48,7 +42,7 @@ TEST(CreateDatabaseTest, SkeletonMatchesTheJetEnginesEmptyDatabase) {
   auto bytes = std::make_shared<std::vector<uint8_t>>();
   auto db = Database::Create(std::make_unique<MemoryFile>(bytes));
   ASSERT_TRUE(db.ok()) << db.status().ToString();
-  const std::vector<uint8_t> jet = ReadFile(reference);
+  const std::vector<uint8_t> jet = testing::ReadFileBytes(reference);
   ASSERT_EQ(bytes->size(), jet.size()) << "page count differs";
   auto page = [](const std::vector<uint8_t>& file, size_t n) { return file.data() + n * 4096; };
   for (size_t n : {0, 1, 7, 8, 9, 10, 11, 12, 13, 14, 15}) {
@@ -63,7 +57,7 @@ TEST(CreateDatabaseTest, SkeletonMatchesTheJetEnginesEmptyDatabase) {
 }
 
 TEST(CreateDatabaseTest, RefusesToOverwrite) {
-  const fs::path path = TempPath("exists.mdb");
+  const fs::path path = testing::ScratchFile("create", "exists.mdb");
   std::ofstream(path) << "something precious";
   auto db = Database::Create(path.string());
   EXPECT_EQ(db.status().code(), ErrorCode::kAlreadyExists);

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "jet/database.h"
 #include "jet/values.h"
+#include "jet_test_db.h"
 
 namespace tabulon::jet {
 namespace {
@@ -56,8 +56,7 @@ TEST_F(DatabaseRead, ScanStopsWhenTheVisitorSaysSo) {
 TEST_F(DatabaseRead, LongValuesCanBeReadLater) {
   auto table = db_->GetTable("Customers");
   ASSERT_TRUE(table.ok());
-  auto full = db_->ReadAllRows(*table);
-  ASSERT_TRUE(full.ok());
+  const std::vector<Row> full = testing::TableRows(*db_, "Customers");
   ScanOptions raw;
   raw.read_long_values = false;
   size_t index = 0, checked = 0;
@@ -70,7 +69,7 @@ TEST_F(DatabaseRead, LongValuesCanBeReadLater) {
           }
           auto value = db_->ReadLongValue(table->columns[c], std::get<Bytes>(row[c]).data);
           if (!value.ok()) return value.status();
-          EXPECT_EQ(FormatValue(*value), FormatValue((*full)[index][c]));
+          EXPECT_EQ(FormatValue(*value), FormatValue(full[index][c]));
           ++checked;
         }
         ++index;

@@ -9,19 +9,16 @@
 #include "jet/database.h"
 #include "jet/pager.h"
 #include "jet/saved_query.h"
+#include "jet_test_db.h"
 
 namespace tabulon::jet {
 namespace {
 
-struct Disk {
-  std::shared_ptr<std::vector<uint8_t>> bytes = std::make_shared<std::vector<uint8_t>>();
-  std::shared_ptr<MemoryFile::Companions> companions = std::make_shared<MemoryFile::Companions>();
-  std::unique_ptr<FileIo> File() const { return std::make_unique<MemoryFile>(bytes, companions); }
-};
+using testing::MemoryDisk;
 
 // What a file holds, as one text: every table with its rows, indexes and row count, every
 // relationship and saved query; the integrity check's first problem if there is one.
-std::string Fingerprint(Disk& disk) {
+std::string Fingerprint(MemoryDisk& disk) {
   auto db = Database::Open(disk.File(), OpenMode::kReadWrite);  // recovers a hot journal
   if (!db.ok()) return "cannot open: " + db.status().ToString();
   if (Status s = (*db)->CheckIntegrity(); !s.ok()) return "integrity: " + s.ToString();
@@ -47,21 +44,10 @@ std::string Fingerprint(Disk& disk) {
 // enforced relationship cascading a delete, and a view; each step is one committed transaction.
 std::vector<std::function<Status(Database&)>> RichWorkload() {
   auto table = [](const std::string& name, std::vector<ColumnDefinition> columns) {
-    return [name, columns](Database& db) {
-      TableDefinition t;
-      t.name = name;
-      t.columns = columns;
-      return db.CreateTable(t);
-    };
+    return [t = testing::NewTable(name, columns)](Database& db) { return db.CreateTable(t); };
   };
-  auto key = [](const std::string& table_name) {
-    return [table_name](Database& db) {
-      IndexSpec spec;
-      spec.name = "PrimaryKey";
-      spec.columns = {{"ID", true}};
-      spec.primary = spec.unique = spec.required = true;
-      return db.CreateIndex(table_name, spec);
-    };
+  auto key = [](const std::string& name) {
+    return [name](Database& db) { return db.CreateIndex(name, testing::PrimaryKeyOn({"ID"})); };
   };
   return {
       table("Parent", {NewColumn("ID", ColumnType::kLong), NewColumn("Name", ColumnType::kText, 30)}),
@@ -75,14 +61,12 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
         return db.InsertRows("Parent", rows);
       },
       [](Database& db) {
-        Relationship r;
-        r.name = "ParentChild";
-        r.primary_table = "Parent";
-        r.primary_columns = {"ID"};
-        r.foreign_table = "Child";
-        r.foreign_columns = {"ParentID"};
-        r.cascade_delete = true;
-        return db.CreateRelationship(r);
+        return db.CreateRelationship({.name = "ParentChild",
+                                      .primary_table = "Parent",
+                                      .primary_columns = {"ID"},
+                                      .foreign_table = "Child",
+                                      .foreign_columns = {"ParentID"},
+                                      .cascade_delete = true});
       },
       [](Database& db) {
         std::vector<Row> rows;
@@ -99,11 +83,7 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
         return db.CreateView(view);
       },
       [](Database& db) {
-        IndexSpec names;
-        names.name = "Name";
-        names.columns = {{"Name", true}};
-        names.unique = true;
-        return db.CreateIndex("Parent", names);
+        return db.CreateIndex("Parent", {.name = "Name", .columns = {{"Name", true}}, .unique = true});
       },
       [](Database& db) {
         return db.DeleteRows("Parent", [](const Row& r) { return std::get<int32_t>(r[0]) % 4 == 0; }).status();
@@ -118,13 +98,13 @@ using Steps = std::vector<std::function<Status(Database&)>>;
 
 // A new file, and its fingerprint after each number of workload steps run without failures.
 struct Baseline {
-  Disk base;
+  MemoryDisk base;
   Steps steps = RichWorkload();
   std::vector<std::string> after;
 
   Baseline() {
     EXPECT_TRUE(Database::Create(base.File()).ok());
-    Disk clean = Copy();
+    MemoryDisk clean = base.Copy();
     after = {Fingerprint(clean)};
     for (const auto& step : steps) {
       auto db = Database::Open(clean.File(), OpenMode::kReadWrite);
@@ -136,11 +116,6 @@ struct Baseline {
       after.push_back(Fingerprint(clean));
       EXPECT_EQ(after.back().find("integrity"), std::string::npos) << after.back();
     }
-  }
-  Disk Copy() const {
-    Disk disk;
-    *disk.bytes = *base.bytes;
-    return disk;
   }
   // The state `found` is the one before step `committed` or, when that step reached its commit
   // point, the one after it.
@@ -180,7 +155,7 @@ TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
   const Baseline b;
   ASSERT_EQ(b.after.size(), b.steps.size() + 1);
   for (int64_t fail_at = 1;; ++fail_at) {
-    Disk disk = b.Copy();
+    MemoryDisk disk = b.base.Copy();
     const WorkloadRun run = RunSteps(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), b.steps);
     const std::string found = Fingerprint(disk);
     if (run.result.ok()) {
@@ -201,7 +176,7 @@ TEST(FaultInjectionTest, EveryFailedOperationLeavesTheLastCommittedState) {
 }
 
 TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
-  Disk disk;
+  MemoryDisk disk;
   ASSERT_TRUE(Database::Create(disk.File()).ok());
   const Steps steps = RichWorkload();
   const size_t child_rows = 6;  // the step inserting Child's rows, long values among them
@@ -217,11 +192,7 @@ TEST(FaultInjectionTest, ReadOnlyOpenSeesTheCommittedStateThroughAHotJournal) {
     if (RunSteps(std::make_unique<FaultInjectingFile>(disk.File(), fail_at), {steps[child_rows]}).result.ok()) break;
     auto reader = Database::Open(disk.File(), OpenMode::kReadOnly);
     ASSERT_TRUE(reader.ok()) << fail_at << ": " << reader.status().ToString();
-    auto t = (*reader)->GetTable("Child");
-    ASSERT_TRUE(t.ok()) << fail_at << ": " << t.status().ToString();
-    auto rows = (*reader)->ReadAllRows(*t);
-    ASSERT_TRUE(rows.ok()) << fail_at << ": " << rows.status().ToString();
-    EXPECT_EQ(rows->size(), 0u) << fail_at;
+    EXPECT_EQ(testing::TableRows(**reader, "Child").size(), 0u) << fail_at;
   }
 }
 
@@ -229,7 +200,7 @@ TEST(FaultInjectionTest, APowerLossAtAnyOperationLeavesExactlyWhatWasCommitted) 
   const Baseline b;
   ASSERT_EQ(b.after.size(), b.steps.size() + 1);
   for (int64_t fail_at = 1;; ++fail_at) {
-    Disk disk = b.Copy();
+    MemoryDisk disk = b.base.Copy();
     const WorkloadRun run = RunSteps(std::make_unique<PowerLossFile>(disk.bytes, disk.companions, fail_at), b.steps);
     // A power loss ends the process: the step it interrupted is either wholly there (it reached
     // its commit point) or wholly absent, whatever the step had reported.
@@ -246,16 +217,14 @@ TEST(FaultInjectionTest, APowerLossAtAnyOperationLeavesExactlyWhatWasCommitted) 
 // an insert with its index upkeep: an I/O error every time, never a crash or a wrong answer,
 // and the file stays as it was committed.
 TEST(FaultInjectionTest, AFailingReadAtAnyPointIsAnErrorAndChangesNothing) {
-  Disk base;
+  MemoryDisk base;
   ASSERT_TRUE(Database::Create(base.File()).ok());
   const Steps steps = RichWorkload();
   ASSERT_EQ(RunSteps(std::make_unique<MemoryFile>(base.bytes, base.companions), steps).committed, steps.size());
   const std::string committed = Fingerprint(base);
   ASSERT_EQ(committed.find("integrity"), std::string::npos) << committed;
   for (int64_t fail_at = 1;; ++fail_at) {
-    Disk disk;
-    *disk.bytes = *base.bytes;
-    *disk.companions = *base.companions;
+    MemoryDisk disk = base.Copy();
     auto faulty = std::make_unique<FaultInjectingFile>(disk.File(), fail_at, /*reads_too=*/true);
     FaultInjectingFile* probe = faulty.get();
     bool failed = false;

@@ -4,7 +4,6 @@
 // indexes, the integrity check and the independent readers.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +16,7 @@
 #include "jet/index_key.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -51,23 +51,20 @@ int Linear(char16_t c) {
 }
 
 // The worked examples of testdata/cjk_keys.json.
-const nlohmann::json& Data() {
-  static const nlohmann::json data = nlohmann::json::parse(std::ifstream(TABULON_JET_TESTDATA "/cjk_keys.json"));
-  return data;
-}
+const nlohmann::json kData = nlohmann::json::parse(std::ifstream(TABULON_JET_TESTDATA "/cjk_keys.json"));
 
 // Keys Access wrote, the order of enclosed forms after their ideograph, and the forms that key
 // as their Latin-1 character.
 TEST(CjkKeyTest, KeysAsAccessWroteThemAndFormsInTheirPlace) {
-  for (const auto& c : Data()["keys"]) {
+  for (const auto& c : kData["keys"]) {
     const std::vector<uint8_t> key = Key(c[0]);
     EXPECT_EQ(FormatHex(std::string(key.begin(), key.end())), c[1].get<std::string>()) << c;
   }
-  for (const auto& c : Data()["follows"]) {
+  for (const auto& c : kData["follows"]) {
     const std::u16string pair = Utf8ToUtf16(c[0].get<std::string>() + c[1].get<std::string>()).value();
     EXPECT_EQ(Linear(pair[0]), Linear(pair[1]) + c[2].get<int>()) << c;
   }
-  for (const auto& c : Data()["same"]) EXPECT_EQ(Key(c[0]), Key(c[1])) << c;
+  for (const auto& c : kData["same"]) EXPECT_EQ(Key(c[0]), Key(c[1])) << c;
 }
 
 // The whole BMP: exactly 21,308 characters take ideograph codes, every code once, the slots
@@ -118,7 +115,7 @@ TEST(CjkKeyTest, TheSequenceCoversTheBlocksWithoutHolesOrClashes) {
 }
 
 TEST(CjkKeyTest, OtherCharactersAreStillRefused) {
-  for (const auto& c : Data()["refused"]) {
+  for (const auto& c : kData["refused"]) {
     const std::string text = c;
     std::string key = "kept";
     const Status s = AppendTextKey(std::string("\xE6\xBC\xA2") + text, key);
@@ -151,9 +148,8 @@ TEST(CjkKeyTest, CjkIndexesAndNamesSurviveTheRoundTrip) {
     auto created = Database::Create(path.string());
     ASSERT_TRUE(created.ok()) << created.status().ToString();
     Database& db = **created;
-    TableDefinition t;
-    t.name = table;
-    t.columns = {NewColumn("ID", ColumnType::kLong), NewColumn(name_column, ColumnType::kText, 40)};
+    TableDefinition t =
+        testing::NewTable(table, {NewColumn("ID", ColumnType::kLong), NewColumn(name_column, ColumnType::kText, 40)});
     ASSERT_TRUE(db.CreateTable(t).ok());
     // Names are unique by key: the fullwidth spelling of an existing name is the same name.
     t.name =
@@ -163,10 +159,7 @@ TEST(CjkKeyTest, CjkIndexesAndNamesSurviveTheRoundTrip) {
     t.name = "Table";
     EXPECT_EQ(db.CreateTable(t).code(), ErrorCode::kAlreadyExists);
 
-    IndexSpec pk;
-    pk.name = key;
-    pk.primary = true;
-    pk.columns = {{name_column, true}};
+    const IndexSpec pk{.name = key, .columns = {{name_column, true}}, .primary = true};
     ASSERT_TRUE(db.InsertRows(table, {rows.begin(), rows.begin() + 2}).ok());
     ASSERT_TRUE(db.CreateIndex(table, pk).ok());                             // built in bulk over the first rows
     ASSERT_TRUE(db.InsertRows(table, {rows.begin() + 2, rows.end()}).ok());  // kept up to date

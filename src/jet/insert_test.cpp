@@ -10,6 +10,7 @@
 #include "jet/database.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -31,8 +32,7 @@ std::string Repeat(const std::string& s, size_t n) {
 // from an explicit value, and a Boolean Null read back as False.
 TEST(InsertTest, LongValueFormsAndAutoNumbersReadBack) {
   const fs::path path = TempPath("long.mdb");
-  TableDefinition t;
-  t.name = "Docs";
+  TableDefinition t = testing::NewTable("Docs");
   ColumnDefinition id = NewColumn("ID", ColumnType::kLong);
   id.flags |= kColumnAutoNumber;
   t.columns = {id, NewColumn("Flag", ColumnType::kBoolean), NewColumn("Blob", ColumnType::kOle),
@@ -69,15 +69,12 @@ TEST(InsertTest, LongValueFormsAndAutoNumbersReadBack) {
   expected.push_back({int32_t{5001}, true, Null{}, Null{}});
   auto db = Database::Open(path.string(), OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
-  auto table = (*db)->GetTable("docs");
-  ASSERT_TRUE(table.ok()) << table.status().ToString();
-  EXPECT_EQ(table->last_auto_number, 5001u);
-  auto back = (*db)->ReadAllRows(*table);
-  ASSERT_TRUE(back.ok()) << back.status().ToString();
-  ASSERT_EQ(back->size(), expected.size());
+  const std::vector<Row> back = testing::TableRows(**db, "docs");
+  ASSERT_EQ(back.size(), expected.size());
+  EXPECT_EQ((*db)->GetTable("docs")->last_auto_number, 5001u);
   for (size_t i = 0; i < expected.size(); ++i) {
     for (size_t c = 0; c < expected[i].size(); ++c) {
-      ASSERT_EQ(FormatValue((*back)[i][c]), FormatValue(expected[i][c])) << "row " << i << " column " << c;
+      ASSERT_EQ(FormatValue(back[i][c]), FormatValue(expected[i][c])) << "row " << i << " column " << c;
     }
   }
   EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
@@ -87,14 +84,10 @@ TEST(InsertTest, LongValueFormsAndAutoNumbersReadBack) {
 TEST(InsertTest, MdbSchemaShowsEveryColumnType) {
   const fs::path path = TempPath("schema.mdb");
   const auto data = nlohmann::json::parse(std::ifstream(TABULON_JET_TESTDATA "/mdb_schema_columns.json"));
-  TableDefinition t;
-  t.name = "Every Type";
+  TableDefinition t = testing::NewTable("Every Type");
   for (const auto& c : data["columns"]) {
-    ColumnType type = ColumnType::kUnknown0D;
-    for (int n = 1; n <= 0x11; ++n) {
-      if (c["type"] == ColumnTypeName(static_cast<ColumnType>(n))) type = static_cast<ColumnType>(n);
-    }
-    t.columns.push_back(NewColumn(c["name"], type, c.value("size", 0), c.value("scale", 0)));
+    t.columns.push_back(
+        NewColumn(c["name"], testing::ColumnTypeNamed(c["type"]), c.value("size", 0), c.value("scale", 0)));
     t.columns.back().required = c.value("required", false);
     if (c.value("autonumber", false)) t.columns.back().flags |= kColumnAutoNumber;
   }
@@ -115,8 +108,7 @@ TEST(InsertTest, RefusesBadRowsWithoutWritingAnything) {
   auto bytes = std::make_shared<std::vector<uint8_t>>();
   auto db = Database::Create(std::make_unique<MemoryFile>(bytes));
   ASSERT_TRUE(db.ok());
-  TableDefinition t;
-  t.name = "T";
+  TableDefinition t = testing::NewTable("T");
   ColumnDefinition required = NewColumn("Must", ColumnType::kLong);
   required.required = true;
   t.columns = {required, NewColumn("Short", ColumnType::kText, 5)};

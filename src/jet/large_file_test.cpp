@@ -1,12 +1,11 @@
 // Files beyond what the inline page map covers, and the 2 GB ceiling of a Jet 4 file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "jet/database.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -14,23 +13,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  ::pclose(pipe);
-  return out;
-}
-
-TableDefinition WideTable() {
-  TableDefinition t;
-  t.name = "Wide";
-  t.columns = {NewColumn("Id", ColumnType::kLong), NewColumn("Body", ColumnType::kText, 255)};
-  return t;
-}
+const TableDefinition kWide =
+    testing::NewTable("Wide", {NewColumn("Id", ColumnType::kLong), NewColumn("Body", ColumnType::kText, 255)});
 
 // 255 Greek letters: never compressed, so a row takes about 520 bytes and a page holds 7.
 std::string Body(int32_t i) {
@@ -39,20 +23,24 @@ std::string Body(int32_t i) {
   return s;
 }
 
+// Rows 0 to count - 1 of Wide, made as they are inserted.
+Database::RowSource WideRows(int32_t count) {
+  return [count, next = int32_t{0}](Row& row) mutable -> Result<bool> {
+    if (next == count) return false;
+    row = {next, Body(next)};
+    ++next;
+    return true;
+  };
+}
+
 TEST(LargeFileTest, PageMapBeyondItsInlineFormReadsBackEverywhere) {
   const fs::path path = testing::ScratchFile("jet_large_file_test", "wide.mdb");
   constexpr int32_t kRows = 260000;  // about 37,000 pages, past the 32,000 an inline map covers
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok()) << db.status().ToString();
-    ASSERT_TRUE((*db)->CreateTable(WideTable()).ok());
-    int32_t next = 0;
-    Status inserted = (*db)->InsertRows("Wide", [&](Row& row) -> Result<bool> {
-      if (next == kRows) return false;
-      row = {next, Body(next)};
-      ++next;
-      return true;
-    });
+    ASSERT_TRUE((*db)->CreateTable(kWide).ok());
+    Status inserted = (*db)->InsertRows("Wide", WideRows(kRows));
     ASSERT_TRUE(inserted.ok()) << inserted.ToString();
   }
   EXPECT_GT(fs::file_size(path), uint64_t{32000} * 4096);
@@ -77,8 +65,8 @@ TEST(LargeFileTest, PageMapBeyondItsInlineFormReadsBackEverywhere) {
 
   // mdbtools finds every row through the same page map; the last one holds the last values.
   ASSERT_TRUE(testing::MdbToolsAvailable());
-  EXPECT_EQ(RunCommand("mdb-count '" + path.string() + "' Wide"), std::to_string(kRows) + "\n");
-  const std::string last = RunCommand("mdb-export -H '" + path.string() + "' Wide | tail -n 1");
+  EXPECT_EQ(testing::RunCommand("mdb-count '" + path.string() + "' Wide").out, std::to_string(kRows) + "\n");
+  const std::string last = testing::RunCommand("mdb-export -H '" + path.string() + "' Wide | tail -n 1").out;
   EXPECT_EQ(last, std::to_string(kRows - 1) + ",\"" + Body(kRows - 1) + "\"\n");
   fs::remove(path);
 }
@@ -88,7 +76,7 @@ TEST(LargeFileTest, GrowingPast2GbIsRefusedAndLeavesTheFileAsItWas) {
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok()) << db.status().ToString();
-    ASSERT_TRUE((*db)->CreateTable(WideTable()).ok());
+    ASSERT_TRUE((*db)->CreateTable(kWide).ok());
     ASSERT_TRUE((*db)->InsertRow("Wide", {int32_t{1}, std::string("before")}).ok());
   }
   // Pages never written up to a few pages below 2 GB (a sparse file costs no disk): a batch of
@@ -102,13 +90,7 @@ TEST(LargeFileTest, GrowingPast2GbIsRefusedAndLeavesTheFileAsItWas) {
     auto db = Database::Open(path.string(), OpenMode::kReadWrite);
     ASSERT_TRUE(db.ok()) << db.status().ToString();
     for (int batch = 0; batch < 400 && last.ok(); ++batch) {
-      int32_t n = 0;
-      last = (*db)->InsertRows("Wide", [&](Row& row) -> Result<bool> {
-        if (n == 1000) return false;
-        row = {n, Body(n)};
-        ++n;
-        return true;
-      });
+      last = (*db)->InsertRows("Wide", WideRows(1000));
       if (last.ok()) committed += 1000;
     }
   }
@@ -119,14 +101,11 @@ TEST(LargeFileTest, GrowingPast2GbIsRefusedAndLeavesTheFileAsItWas) {
 
   auto db = Database::Open(path.string(), OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
-  auto table = (*db)->GetTable("Wide");
-  ASSERT_TRUE(table.ok());
-  auto rows = (*db)->ReadAllRows(*table);
-  ASSERT_TRUE(rows.ok()) << rows.status().ToString();
-  ASSERT_FALSE(rows->empty());
-  EXPECT_EQ(std::get<std::string>(rows->front()[1]), "before");
-  EXPECT_EQ(rows->size(), committed);
-  EXPECT_EQ(table->row_count, committed);
+  const std::vector<Row> rows = testing::TableRows(**db, "Wide");
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(std::get<std::string>(rows.front()[1]), "before");
+  EXPECT_EQ(rows.size(), committed);
+  EXPECT_EQ((*db)->GetTable("Wide")->row_count, committed);
   fs::remove(path);
 }
 

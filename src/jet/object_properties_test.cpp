@@ -2,7 +2,6 @@
 // metadata derived from definitions and properties.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -11,6 +10,7 @@
 #include "jet/database.h"
 #include "jet/object_properties.h"
 #include "jet/values.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -29,8 +29,7 @@ const format::PropertyMap* MapOf(const ObjectProperties& maps, const std::string
 TEST(PropertiesFixture, AccessColumnPropertiesReadBackAsDumped) {
   const fs::path mdb = kAccess / "testIndexPropertiesV2000.mdb";
   if (!fs::exists(mdb)) GTEST_SKIP() << "no fixture " << mdb;
-  std::ifstream in(kAccess / "testIndexPropertiesV2000.json");
-  const nlohmann::json expected = nlohmann::json::parse(in);
+  const nlohmann::json expected = nlohmann::json::parse(std::ifstream(kAccess / "testIndexPropertiesV2000.json"));
   auto db = Database::Open(mdb.string(), OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok());
   int compared = 0;
@@ -63,14 +62,10 @@ TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok());
-    TableDefinition t;
-    t.name = "People";
+    TableDefinition t = testing::NewTable("People");
     for (const auto& c : data) {
-      ColumnType type = ColumnType::kUnknown0D;
-      for (int n = 1; n <= 0x11; ++n) {
-        if (c["type"] == ColumnTypeName(static_cast<ColumnType>(n))) type = static_cast<ColumnType>(n);
-      }
-      ColumnDefinition& column = t.columns.emplace_back(NewColumn(c["name"], type, c.value("size", 0)));
+      ColumnDefinition& column =
+          t.columns.emplace_back(NewColumn(c["name"], testing::ColumnTypeNamed(c["type"]), c.value("size", 0)));
       if (c.value("autonumber", false)) column.flags |= kColumnAutoNumber;
       column.required = c.value("required", false);
       column.default_value = c.value("default", "");
@@ -106,12 +101,7 @@ TEST(PropertiesWrite, NewTablePropertiesAndMetadataReadBack) {
     EXPECT_EQ((*meta)[i].default_value, want.value("default", ""));
   }
 
-  FILE* pipe = popen(("mdb-prop '" + path.string() + "' People 2>/dev/null").c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (pipe) pclose(pipe);
+  const std::string out = testing::RunCommand("mdb-prop '" + path.string() + "' People 2>/dev/null").out;
   if (!out.empty()) {
     EXPECT_NE(out.find("DefaultValue: \"n/a\""), std::string::npos) << out;
     EXPECT_NE(out.find("Description: Everyone we know"), std::string::npos) << out;

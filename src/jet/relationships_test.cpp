@@ -13,11 +13,13 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "base/bytes.h"
 #include "base/text.h"
 #include "jet/database.h"
 #include "jet/format/table_def.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -29,31 +31,13 @@ using Record = std::array<uint8_t, format::kTdefLogicalIndexSize>;
 constexpr uint32_t kPage = 4096;
 const fs::path kAccess = fs::path(TABULON_SHARED_DIR) / "fixtures/access";
 
-uint32_t U32(const Record& r, size_t at) {
-  return uint32_t{r[at]} | uint32_t{r[at + 1]} << 8 | uint32_t{r[at + 2]} << 16 | uint32_t{r[at + 3]} << 24;
-}
-
-// Where the stored record of logical index `index` of `table` lies in the file.
-uint64_t RecordOffset(const TableDefinition& table, const std::string& index) {
-  for (size_t i = 0; i < table.indexes.size(); ++i) {
-    if (table.indexes[i].name != index) continue;
-    const uint32_t at = table.logical_index_offset + static_cast<uint32_t>(i) * format::kTdefLogicalIndexSize;
-    EXPECT_LE(at + format::kTdefLogicalIndexSize, kPage) << "definition of " << table.name << " spans pages";
-    return uint64_t{table.tdef_page} * kPage + at;
-  }
-  ADD_FAILURE() << "table " << table.name << " has no index " << index;
-  return 0;
-}
-
 // The stored logical index records of a table, by index name.
 std::map<std::string, Record> RawRecords(const fs::path& file, const TableDefinition& table) {
-  std::ifstream in(file, std::ios::binary);
+  const std::vector<uint8_t> bytes = testing::ReadFileBytes(file);
   std::map<std::string, Record> out;
   for (const IndexDefinition& index : table.indexes) {
-    Record r{};
-    in.seekg(static_cast<std::streamoff>(RecordOffset(table, index.name)));
-    in.read(reinterpret_cast<char*>(r.data()), r.size());
-    out[index.name] = r;
+    std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(testing::LogicalIndexRecordOffset(table, index.name)),
+                sizeof(Record), out[index.name].begin());
   }
   return out;
 }
@@ -63,13 +47,11 @@ ColumnDefinition Text(const std::string& name) { return NewColumn(name, ColumnTy
 
 Relationship Rel(std::string name, std::string primary, std::vector<std::string> primary_columns, std::string foreign,
                  std::vector<std::string> foreign_columns) {
-  Relationship r;
-  r.name = std::move(name);
-  r.primary_table = std::move(primary);
-  r.primary_columns = std::move(primary_columns);
-  r.foreign_table = std::move(foreign);
-  r.foreign_columns = std::move(foreign_columns);
-  return r;
+  return {.name = std::move(name),
+          .primary_table = std::move(primary),
+          .primary_columns = std::move(primary_columns),
+          .foreign_table = std::move(foreign),
+          .foreign_columns = std::move(foreign_columns)};
 }
 
 // A row of Long values; nullopt is Null.
@@ -83,15 +65,6 @@ Row L(std::initializer_list<std::optional<int32_t>> values) {
 void ExpectNames(const Status& s, std::initializer_list<const char*> parts) {
   EXPECT_FALSE(s.ok());
   for (const char* part : parts) EXPECT_NE(s.message().find(part), std::string::npos) << part << ": " << s.ToString();
-}
-
-// Writes the `width` low bytes of `value` at `offset` of the file, little-endian.
-void PatchFile(const fs::path& path, uint64_t offset, uint32_t value, size_t width = 4) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekp(static_cast<std::streamoff>(offset));
-  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
-                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
-  f.write(bytes, static_cast<std::streamsize>(width));
 }
 
 std::function<bool(const Row&)> First(int32_t id) {
@@ -111,10 +84,7 @@ class Relationships : public ::testing::Test {
   // A table of `columns`, with a primary key over `key` when it names any column.
   void MakeTable(const std::string& name, std::vector<ColumnDefinition> columns,
                  const std::vector<std::string>& key = {}) {
-    TableDefinition t;
-    t.name = name;
-    t.columns = std::move(columns);
-    ASSERT_TRUE(db_->CreateTable(t).ok());
+    ASSERT_TRUE(db_->CreateTable(testing::NewTable(name, std::move(columns))).ok());
     if (!key.empty()) MakeIndex(name, "PrimaryKey", key, true, true);
   }
   void MakeLongs(const std::string& name, const std::vector<std::string>& columns,
@@ -125,11 +95,8 @@ class Relationships : public ::testing::Test {
   }
   void MakeIndex(const std::string& table, const std::string& name, const std::vector<std::string>& columns,
                  bool unique, bool primary = false) {
-    IndexSpec spec;
-    spec.name = name;
+    IndexSpec spec{.name = name, .columns = {}, .primary = primary, .unique = unique, .required = primary};
     for (const std::string& c : columns) spec.columns.push_back({c, true});
-    spec.unique = unique;
-    spec.primary = spec.required = primary;
     const Status s = db_->CreateIndex(table, spec);
     ASSERT_TRUE(s.ok()) << s.ToString();
   }
@@ -177,16 +144,8 @@ class Relationships : public ::testing::Test {
     return std::any_of(t.indexes.begin(), t.indexes.end(), [](const IndexDefinition& i) { return i.index_type == 2; });
   }
   // Rows as sorted text.
-  std::vector<std::string> Rows(const std::string& table) { return Sorted(db_->ReadAllRows(Get(table)).value()); }
-  static std::vector<std::string> Sorted(const std::vector<Row>& rows) {
-    std::vector<std::string> out;
-    for (const Row& row : rows) {
-      out.emplace_back();
-      for (const Value& v : row) out.back() += FormatValue(v).value_or("-") + ",";
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  }
+  std::vector<std::string> Rows(const std::string& table) { return Sorted(testing::TableRows(*db_, table)); }
+  static std::vector<std::string> Sorted(const std::vector<Row>& rows) { return testing::SortedRowTexts(rows); }
   void Reopen() {
     db_.reset();
     auto db = Database::Open(path_.string(), OpenMode::kReadWrite);
@@ -239,11 +198,9 @@ class Relationships : public ::testing::Test {
         EXPECT_EQ(partner->fk_other_table_page, t.tdef_page) << where;
         EXPECT_EQ(partner->fk_other_index, i.logical_number) << where;
       }
-      auto rows = db_->ReadAllRows(t);
-      ASSERT_TRUE(rows.ok());
-      EXPECT_EQ(
-          testing::CompareTableWithReaders(path_.string(), t.name, t.columns, *rows, read.empty() ? nullptr : &read),
-          "");
+      EXPECT_EQ(testing::CompareTableWithReaders(path_.string(), t.name, t.columns, testing::TableRows(*db_, t.name),
+                                                 read.empty() ? nullptr : &read),
+                "");
     }
     if (!testing::MdbToolsAvailable()) return;
     auto schema = testing::MdbToolsSchema(path_.string(), "postgres");
@@ -269,8 +226,8 @@ class Relationships : public ::testing::Test {
 TEST_F(Relationships, AccessRelationshipsReadBackAndOursStoreTheirRecords) {
   const fs::path access = kAccess / "indexTestV2000.mdb";
   if (!fs::exists(access)) GTEST_SKIP() << "no fixture " << access;
-  std::ifstream in(kAccess / "indexTestV2000.json");
-  const nlohmann::json expected = nlohmann::json::parse(in)["relationships"];
+  const nlohmann::json expected =
+      nlohmann::json::parse(std::ifstream(kAccess / "indexTestV2000.json"))["relationships"];
   auto theirs_db = Database::Open(access.string(), OpenMode::kReadOnly);
   ASSERT_TRUE(theirs_db.ok());
   auto list = (*theirs_db)->ListRelationships();
@@ -292,11 +249,10 @@ TEST_F(Relationships, AccessRelationshipsReadBackAndOursStoreTheirRecords) {
     EXPECT_EQ(r->Flags(), std::stoul(want["rawFlags"].get<std::string>(), nullptr, 16));
   }
 
-  MakeTable("Table1", {Long("id"), Long("otherfk1"), Long("otherfk2"), Text("data"), Long("otherfk3")});
-  MakeIndex("Table1", "id", {"id"}, false);
-  MakeIndex("Table1", "PrimaryKey", {"id"}, true, true);
-  for (const char* t : {"Table2", "Table3"}) {
-    MakeTable(t, {Long("id"), Text("data")});
+  for (const std::string t : {"Table1", "Table2", "Table3"}) {
+    MakeTable(t, t == "Table1"
+                     ? std::vector{Long("id"), Long("otherfk1"), Long("otherfk2"), Text("data"), Long("otherfk3")}
+                     : std::vector{Long("id"), Text("data")});
     MakeIndex(t, "id", {"id"}, false);
     MakeIndex(t, "PrimaryKey", {"id"}, true, true);
   }
@@ -327,7 +283,7 @@ TEST_F(Relationships, AccessRelationshipsReadBackAndOursStoreTheirRecords) {
         if (at >= 17 && at < 21) continue;  // the partner's table page, compared by name below
         EXPECT_EQ(got[at], want[at]) << t << "." << name << " byte " << at;
       }
-      EXPECT_EQ(our_tables[U32(got, 17)], their_tables[U32(want, 17)]) << t << "." << name;
+      EXPECT_EQ(our_tables[ReadU32(got.data() + 17)], their_tables[ReadU32(want.data() + 17)]) << t << "." << name;
     }
   }
 }
@@ -613,7 +569,8 @@ TEST_F(Relationships, CheckIntegrityNamesEachDamage) {
   std::map<std::string, uint64_t> offsets;
   for (const char* t : {"P", "C"}) {
     const TableDefinition def = Get(t);
-    for (const IndexDefinition& i : def.indexes) offsets[std::string(t) + "." + i.name] = RecordOffset(def, i.name);
+    for (const IndexDefinition& i : def.indexes)
+      offsets[std::string(t) + "." + i.name] = testing::LogicalIndexRecordOffset(def, i.name);
   }
   db_.reset();
   const fs::path damaged = path_.string() + ".damaged.mdb";
@@ -621,7 +578,7 @@ TEST_F(Relationships, CheckIntegrityNamesEachDamage) {
   for (const auto& d : data["damages"]) {
     SCOPED_TRACE(d["what"].get<std::string>());
     fs::copy_file(path_, damaged, fs::copy_options::overwrite_existing);
-    PatchFile(damaged, offsets.at(d["index"]) + d["field"].get<uint64_t>(), d["value"], d["width"]);
+    testing::PatchFile(damaged, offsets.at(d["index"]) + d["field"].get<uint64_t>(), d["value"], d["width"]);
     auto db = Database::Open(damaged.string(), OpenMode::kReadOnly);
     ASSERT_TRUE(db.ok()) << db.status().ToString();
     auto problems = (*db)->FindIntegrityProblems();
@@ -644,13 +601,8 @@ TEST_F(Relationships, CheckIntegrityNamesEachDamage) {
 // Writes a Long into the fixed area of a stored row, behind the engine's back.
 void PatchFixedLong(const fs::path& path, RowPointer where, uint16_t fixed_offset, int32_t value) {
   const uint64_t page = uint64_t{RowPointerPage(where)} * kPage;
-  unsigned char entry[2];
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(page + 14 + 2 * RowPointerRow(where)));
-  in.read(reinterpret_cast<char*>(entry), 2);
-  in.close();
-  const uint16_t offset = static_cast<uint16_t>((entry[0] | (entry[1] << 8)) & 0x1FFF);
-  PatchFile(path, page + offset + 2 + fixed_offset, static_cast<uint32_t>(value));
+  const uint16_t offset = ReadU16(testing::ReadFileBytes(path).data() + page + 14 + 2 * RowPointerRow(where)) & 0x1FFF;
+  testing::PatchFile(path, page + offset + 2 + fixed_offset, static_cast<uint32_t>(value));
 }
 
 TEST_F(Relationships, CheckIntegrityFindsBrokenRelationships) {

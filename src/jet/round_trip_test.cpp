@@ -16,8 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path TempPath(const std::string& name) { return testing::ScratchFile("round_trip", name); }
-
 // How often a long value takes each storage form; large tables keep to small values so the
 // case stays fast under sanitizers.
 struct LongValueMix {
@@ -166,7 +164,7 @@ std::string Shown(const Value& value) { return FormatValue(value).value_or("NULL
 void RunCase(const Case& c) {
   SCOPED_TRACE("seed " + std::to_string(c.seed) + ", " + std::to_string(c.columns) + " columns, " +
                std::to_string(c.rows) + " rows");
-  const fs::path path = TempPath("seed" + std::to_string(c.seed) + ".mdb");
+  const fs::path path = testing::ScratchFile("round_trip", "seed" + std::to_string(c.seed) + ".mdb");
   RandomTable random(c.seed, c.columns, c.mix, c.with_readers);
   std::vector<Row> rows;
   rows.reserve(c.rows);

@@ -9,6 +9,7 @@
 
 #include "jet/database.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -20,8 +21,7 @@ const fs::path kAccess = fs::path(TABULON_SHARED_DIR) / "fixtures/access";
 TEST(SavedQueryFixture, EveryAccessQueryReadsBackAsItsSql) {
   const fs::path mdb = kAccess / "queryTestV2000.mdb";
   if (!fs::exists(mdb)) GTEST_SKIP() << "no fixture " << mdb;
-  std::ifstream in(kAccess / "queryTestV2000.json");
-  const nlohmann::json expected = nlohmann::json::parse(in);
+  const nlohmann::json expected = nlohmann::json::parse(std::ifstream(kAccess / "queryTestV2000.json"));
   auto db = Database::Open(mdb.string(), OpenMode::kReadOnly);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   auto queries = (*db)->ListQueries();
@@ -74,14 +74,12 @@ TEST(SavedQueryWrite, ViewsAreStoredReadBackAndDropped) {
   {
     auto db = Database::Create(path.string());
     ASSERT_TRUE(db.ok()) << db.status().ToString();
-    TableDefinition t;
-    t.name = "Customers";
-    t.columns = kCustomerColumns;
-    ASSERT_TRUE((*db)->CreateTable(t).ok());
-    t.name = "Orders";
-    t.columns = {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong),
-                 NewColumn("OrderDate", ColumnType::kDateTime)};
-    ASSERT_TRUE((*db)->CreateTable(t).ok());
+    ASSERT_TRUE((*db)->CreateTable(testing::NewTable("Customers", kCustomerColumns)).ok());
+    ASSERT_TRUE((*db)
+                    ->CreateTable(testing::NewTable(
+                        "Orders", {NewColumn("OrderID", ColumnType::kLong), NewColumn("CustomerID", ColumnType::kLong),
+                                   NewColumn("OrderDate", ColumnType::kDateTime)}))
+                    .ok());
     ASSERT_TRUE((*db)->InsertRow("Customers", {int32_t{1}, std::string("O'Hara")}).ok());
 
     ASSERT_TRUE((*db)->CreateView(CustomersWithOrders()).ok());

@@ -3,13 +3,13 @@
 // the file does not grow when as much is inserted again as was deleted.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <random>
 
 #include "jet/database.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 
 namespace tabulon::jet {
@@ -17,15 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path TempPath(const std::string& name) { return testing::ScratchFile("space", name); }
-
-TableDefinition Documents() {
-  TableDefinition t;
-  t.name = "Documents";
-  t.columns = {NewColumn("N", ColumnType::kLong), NewColumn("Title", ColumnType::kText, 60),
-               NewColumn("Body", ColumnType::kMemo), NewColumn("Scan", ColumnType::kOle)};
-  return t;
-}
+const TableDefinition kDocuments =
+    testing::NewTable("Documents", {NewColumn("N", ColumnType::kLong), NewColumn("Title", ColumnType::kText, 60),
+                                    NewColumn("Body", ColumnType::kMemo), NewColumn("Scan", ColumnType::kOle)});
 
 // Long values in all three forms: inline, one long-value row, a chain.
 std::vector<Row> DocumentRows(int32_t first, size_t count, uint32_t seed) {
@@ -41,17 +35,6 @@ std::vector<Row> DocumentRows(int32_t first, size_t count, uint32_t seed) {
   return rows;
 }
 
-std::vector<std::string> Texts(const std::vector<Row>& rows) {
-  std::vector<std::string> out;
-  for (const Row& r : rows) {
-    std::string line;
-    for (const Value& v : r) line += FormatValue(v).value_or("NULL") + "|";
-    out.push_back(std::move(line));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 // Reopens the file and checks `table`'s rows against `expected` (in any order) and against both
 // readers (which check the file's integrity first).
 void CheckFile(const fs::path& path, const std::vector<Row>& expected, const std::string& table_name = "Documents") {
@@ -60,20 +43,19 @@ void CheckFile(const fs::path& path, const std::vector<Row>& expected, const std
   auto table = (*db)->GetTable(table_name);
   ASSERT_TRUE(table.ok());
   EXPECT_EQ(table->row_count, expected.size());
-  auto rows = (*db)->ReadAllRows(*table);
-  ASSERT_TRUE(rows.ok()) << rows.status().ToString();
-  EXPECT_EQ(Texts(*rows), Texts(expected));
+  const std::vector<Row> rows = testing::TableRows(**db, table_name);
+  EXPECT_EQ(testing::SortedRowTexts(rows), testing::SortedRowTexts(expected));
   ASSERT_TRUE(testing::MdbToolsAvailable() && testing::MdbReaderAvailable());
-  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), table_name, table->columns, *rows), "");
+  EXPECT_EQ(testing::CompareTableWithReaders(path.string(), table_name, table->columns, rows), "");
 }
 
 TEST(SpaceReuseTest, DeletingAndInsertingAsMuchAgainKeepsTheFileSize) {
-  const fs::path path = TempPath("reuse.mdb");
+  const fs::path path = testing::ScratchFile("space", "reuse.mdb");
   std::vector<Row> live = DocumentRows(0, 400, 1);
   {
     auto created = Database::Create(path.string());
     ASSERT_TRUE(created.ok());
-    ASSERT_TRUE((*created)->CreateTable(Documents()).ok());
+    ASSERT_TRUE((*created)->CreateTable(kDocuments).ok());
     ASSERT_TRUE((*created)->InsertRows("Documents", live).ok());
   }
   const auto size = fs::file_size(path);
@@ -113,14 +95,10 @@ TEST(SpaceReuseTest, DeletingAndInsertingAsMuchAgainKeepsTheFileSize) {
 
 TEST(SpaceReuseTest, RowNumbersOfFullPagesAreReused) {
   // One-byte rows: a page runs out of its 255 row numbers long before its bytes.
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
-  auto created = Database::Create(std::make_unique<MemoryFile>(bytes));
+  auto created = Database::Create(std::make_unique<MemoryFile>());
   ASSERT_TRUE(created.ok());
   Database& db = **created;
-  TableDefinition t;
-  t.name = "Tiny";
-  t.columns = {NewColumn("B", ColumnType::kByte)};
-  ASSERT_TRUE(db.CreateTable(t).ok());
+  ASSERT_TRUE(db.CreateTable(testing::NewTable("Tiny", {NewColumn("B", ColumnType::kByte)})).ok());
   std::vector<Row> rows;
   for (int i = 0; i < 255 * 4; ++i) rows.push_back({static_cast<uint8_t>(i % 200)});
   ASSERT_TRUE(db.InsertRows("Tiny", rows).ok());
@@ -132,7 +110,7 @@ TEST(SpaceReuseTest, RowNumbersOfFullPagesAreReused) {
   }
   EXPECT_EQ(db.page_count(), pages);
   EXPECT_TRUE(db.CheckIntegrity().ok()) << db.CheckIntegrity().ToString();
-  EXPECT_EQ(db.ReadAllRows(db.GetTable("Tiny").value())->size(), rows.size());
+  EXPECT_EQ(testing::TableRows(db, "Tiny").size(), rows.size());
 }
 
 TEST(SpaceReuseTest, DeletesRowsAccessMovedAndReusesTheirSpace) {
@@ -140,17 +118,13 @@ TEST(SpaceReuseTest, DeletesRowsAccessMovedAndReusesTheirSpace) {
   // in their slot): deleting one must delete the moved row as well.
   const fs::path reference = fs::path(TABULON_SHARED_DIR) / "fixtures/access/overflowTestV2000.mdb";
   if (!fs::exists(reference)) GTEST_SKIP() << "reference files absent";
-  const fs::path path = TempPath("moved.mdb");
+  const fs::path path = testing::ScratchFile("space", "moved.mdb");
   fs::copy_file(reference, path);
   std::vector<Row> before;
   {
     auto db = Database::Open(path.string(), OpenMode::kReadWrite);
     ASSERT_TRUE(db.ok()) << db.status().ToString();
-    auto table = (*db)->GetTable("Table1");
-    ASSERT_TRUE(table.ok());
-    auto rows = (*db)->ReadAllRows(*table);
-    ASSERT_TRUE(rows.ok());
-    before = *rows;
+    before = testing::TableRows(**db, "Table1");
     ASSERT_FALSE(before.empty());
     auto deleted = (*db)->DeleteRows("Table1", [](const Row&) { return true; });
     ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 #include "base/bytes.h"
 #include "jet/database.h"
 #include "jet/format/table_def.h"
 #include "jet/format/usage_map.h"
+#include "jet_test_db.h"
 
 namespace tabulon::jet {
 namespace {
@@ -18,11 +18,6 @@ namespace fs = std::filesystem;
 using Bytes8 = std::vector<uint8_t>;
 
 const fs::path kSample = fs::path(TABULON_SHARED_DIR) / "fixtures/written/sample-v2000.mdb";
-
-std::shared_ptr<Bytes8> LoadSample() {
-  std::ifstream in(kSample, std::ios::binary);
-  return std::make_shared<Bytes8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 Result<std::unique_ptr<Database>> OpenBytes(const std::shared_ptr<Bytes8>& bytes) {
   return Database::Open(std::make_unique<MemoryFile>(bytes), OpenMode::kReadOnly);
@@ -43,7 +38,7 @@ class CorruptInput : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kSample)) GTEST_SKIP() << "no fixture " << kSample;
-    bytes_ = LoadSample();
+    bytes_ = std::make_shared<Bytes8>(testing::ReadFileBytes(kSample));
     ASSERT_TRUE(ReadEverything(bytes_).ok());
     auto db = OpenBytes(bytes_);
     ASSERT_TRUE(db.ok());

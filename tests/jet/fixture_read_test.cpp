@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -34,13 +33,6 @@ std::vector<fs::path> FixtureFiles() {
   return files;
 }
 
-Json LoadJson(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  Json json = Json::parse(in, nullptr, false);
-  EXPECT_FALSE(json.is_discarded()) << path << " is not JSON";
-  return json.is_discarded() ? Json{} : json;
-}
-
 // "1900-01-01T12:30:45.500" and "1900-01-01 12:30:45.5" are the same instant.
 std::string NormaliseDate(std::string text) {
   for (char& c : text)
@@ -61,9 +53,6 @@ std::string Compare(const Json& expected, const Value& actual, ColumnType type) 
   if (!text) return show("NULL");
   switch (type) {
     case ColumnType::kBoolean: return std::get<bool>(actual) == expected.get<bool>() ? "" : show(*text);
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong: return *text == want ? "" : show(*text);
     case ColumnType::kCurrency: return FormatCurrency(std::get<Currency>(actual).scaled) == want ? "" : show(*text);
     case ColumnType::kNumeric: return std::get<Decimal>(actual).ToString() == want ? "" : show(*text);
     case ColumnType::kSingle:
@@ -77,10 +66,10 @@ std::string Compare(const Json& expected, const Value& actual, ColumnType type) 
 TEST(FixtureRead, EveryTableMatchesItsDump) {
   const auto files = FixtureFiles();
   if (files.empty()) GTEST_SKIP() << "no fixtures at " << kFixtures;
-  const Json type_names = LoadJson(fs::path(TABULON_JET_TESTDATA) / "dump_types.json")["types"];
+  const Json type_names = Json::parse(std::ifstream(fs::path(TABULON_JET_TESTDATA) / "dump_types.json"))["types"];
   for (const fs::path& mdb : files) {
     SCOPED_TRACE(mdb.filename().string());
-    const Json dump = LoadJson(fs::path(mdb).replace_extension(".json"));
+    const Json dump = Json::parse(std::ifstream(fs::path(mdb).replace_extension(".json")));
     auto db = Database::Open(mdb.string(), OpenMode::kReadOnly);
     ASSERT_TRUE(db.ok()) << db.status().ToString();
     // Files written by Access and by another library are consistent: the check accepts them.

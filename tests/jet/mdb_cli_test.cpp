@@ -3,16 +3,13 @@
 // mdb check names each problem of a damaged file.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "jet/database.h"
 #include "jet/values.h"
+#include "jet_test_db.h"
+#include "jet_test_files.h"
 
 namespace tabulon::jet {
 namespace {
@@ -20,25 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 const fs::path kSample = fs::path(TABULON_SHARED_DIR) / "fixtures/written/sample-v2000.mdb";
 
-struct CliRun {
-  int exit_code = -1;
-  std::string out;
-};
+using testing::CommandRun;
 
-CliRun RunProgram(const std::string& program, const std::string& arguments) {
-  CliRun run;
-  const std::string command = program + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+CommandRun RunProgram(const std::string& program, const std::string& arguments) {
+  return testing::RunCommand(program + " " + arguments + " 2>/dev/null");
 }
-
-CliRun RunCli(const std::string& arguments) { return RunProgram(TABULON_CLI, arguments); }
+CommandRun RunCli(const std::string& arguments) { return RunProgram(TABULON_CLI, arguments); }
 
 class MdbCli : public ::testing::Test {
  protected:
@@ -56,13 +40,11 @@ TEST_F(MdbCli, ExportGivesBackEveryValueExactly) {
     SCOPED_TRACE(name);
     auto table = (*db)->GetTable(name);
     ASSERT_TRUE(table.ok());
-    auto rows = (*db)->ReadAllRows(*table);
-    ASSERT_TRUE(rows.ok());
     std::string expected;
     for (size_t c = 0; c < table->columns.size(); ++c) expected += (c ? "," : "") + CsvField(table->columns[c].name);
     expected += "\r\n";
     size_t nulls = 0, empty_strings = 0;
-    for (const Row& row : *rows) {
+    for (const Row& row : testing::TableRows(**db, name)) {
       for (size_t c = 0; c < row.size(); ++c) {
         const auto text = FormatValue(row[c]);
         expected += (c ? "," : "") + CsvField(text);
@@ -71,7 +53,7 @@ TEST_F(MdbCli, ExportGivesBackEveryValueExactly) {
       }
       expected += "\r\n";
     }
-    const CliRun run = RunCli("mdb export '" + kSample.string() + "' " + name);
+    const CommandRun run = RunCli("mdb export '" + kSample.string() + "' " + name);
     ASSERT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out, expected);
     if (std::string(name) == "Customers") {
@@ -82,7 +64,7 @@ TEST_F(MdbCli, ExportGivesBackEveryValueExactly) {
 }
 
 TEST_F(MdbCli, ListsUserTablesAndFailuresGiveExitCodes) {
-  const CliRun run = RunCli("mdb tables '" + kSample.string() + "'");
+  const CommandRun run = RunCli("mdb tables '" + kSample.string() + "'");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "Customers\nOrders\n");
   EXPECT_EQ(RunCli("mdb export '" + kSample.string() + "' NoSuchTable").exit_code, 1);
@@ -95,11 +77,10 @@ TEST_F(MdbCli, ListsUserTablesAndFailuresGiveExitCodes) {
 // pair is one line naming the file (exit 1; what the check finds is the engine tests' work); a
 // file that is no database cannot be checked (exit 2).
 TEST_F(MdbCli, CheckNamesEachProblem) {
-  const fs::path dir = fs::temp_directory_path() / ("tabulon_mdb_check_" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const fs::path file = dir / "fk.mdb", text = dir / "not.mdb";
+  const fs::path file = testing::ScratchFile("mdb_check", "fk.mdb");
+  const fs::path dir = file.parent_path(), text = dir / "not.mdb";
   ASSERT_EQ(RunCli("sql '" + file.string() + "' --create --file '" TABULON_JET_TESTDATA "/fk.sql'").exit_code, 0);
-  const CliRun clean = RunCli("mdb check '" + file.string() + "'");
+  const CommandRun clean = RunCli("mdb check '" + file.string() + "'");
   EXPECT_EQ(clean.exit_code, 0);
   EXPECT_EQ(clean.out, file.string() + ": no problems found\n");
   EXPECT_EQ(RunCli("mdb check '" + kSample.string() + "'").exit_code, 0);
@@ -110,21 +91,12 @@ TEST_F(MdbCli, CheckNamesEachProblem) {
   {
     auto db = Database::Open(file.string(), OpenMode::kReadOnly);
     ASSERT_TRUE(db.ok());
-    auto c = (*db)->GetTable("C");
-    ASSERT_TRUE(c.ok());
-    const auto fk =
-        std::find_if(c->indexes.begin(), c->indexes.end(), [](const IndexDefinition& i) { return i.name == "FK_C_P"; });
-    ASSERT_NE(fk, c->indexes.end());
-    record = uint64_t{c->tdef_page} * 4096 + c->logical_index_offset + 28 * (fk - c->indexes.begin());
+    record = testing::LogicalIndexRecordOffset((*db)->GetTable("C").value(), "FK_C_P");
   }
   const fs::path damaged_file = dir / "damaged.mdb";
   fs::copy_file(file, damaged_file, fs::copy_options::overwrite_existing);
-  {
-    std::fstream f(damaged_file, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(static_cast<std::streamoff>(record + 8));
-    f.write("\0\0\0\0", 4);
-  }
-  const CliRun damaged = RunCli("mdb check '" + damaged_file.string() + "'");
+  testing::PatchFile(damaged_file, record + 8, 0);
+  const CommandRun damaged = RunCli("mdb check '" + damaged_file.string() + "'");
   EXPECT_EQ(damaged.exit_code, 1);
   const std::string prefix = damaged_file.string() + ": ";
   size_t lines = 0;
