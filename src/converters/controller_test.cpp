@@ -5,7 +5,6 @@
 #include <future>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 
 #include "converters/workbench.h"
 #include "converters/worker_procedures.h"
+#include "data/regex_helper.h"
 
 namespace tabulon::converters {
 namespace {
@@ -124,7 +124,7 @@ class ControllerTest : public ::testing::Test {
   std::vector<std::string> Lines() const {
     std::vector<std::string> texts;
     for (const auto& line : workbench_->output().Lines())
-      texts.push_back(std::regex_replace(line.text, std::regex("\\]\\([0-9]+\\)"), "](N)"));
+      texts.push_back(data::RegexReplace(line.text, "\\]\\([0-9]+\\)", "](N)"));
     return texts;
   }
 
