@@ -13,6 +13,7 @@
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 #include "data/providers/sqlite/sqlite_provider.h"
+#include "source_common/access_names.h"
 #include "source_sqlite/source_adapter.h"
 #include "source_sqlserver/source_adapter.h"
 #include "target_access/access_files.h"
@@ -166,6 +167,19 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
   }
   context.column_noted = [this](const source_common::ColumnNote& note) { owner_.report().AddColumnNote(note); };
   context.renamed = [this](const source_common::Rename& rename) { owner_.report().AddRename(rename); };
+  if (!run.names) {
+    // Every table and view of the source database, so that names Access would take as one stay
+    // apart; a list that cannot be read leaves each name on its own.
+    std::vector<source_common::SourceTable> objects;
+    for (const char* type : {"TABLE", "VIEW"}) {
+      std::vector<ListedObject> listed;
+      if (run.source != nullptr && data::Succeeded(ListObjects(run.source->session.get(), type, &listed))) {
+        for (const ListedObject& o : listed) objects.emplace_back(o.schema, o.name);
+      }
+    }
+    run.names = std::make_shared<source_common::AccessNames>(objects);
+  }
+  context.names = run.names;
   context.object_lost = [this](std::string_view table, std::string_view notice) {
     ReportedObject lost;
     lost.kind = "index";

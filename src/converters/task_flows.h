@@ -4,11 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "converters/task_model.h"
 #include "data/db_connection.h"
 #include "workspace/output_pane.h"
+
+namespace tabulon::source_common {
+class AccessNames;
+}
 
 namespace tabulon::converters {
 
@@ -29,6 +34,8 @@ struct TaskRunContext {
   // The running task's record. It may have left the list (deleted or cleared) meanwhile; progress
   // written then reaches no listed task.
   TaskList::TaskRef task;
+  // The Access names of the source database's objects, made once per run from the source tree.
+  std::shared_ptr<source_common::AccessNames> names;
 
   void SetProgress(std::int32_t percent) const;
   // True once a stop has been asked for: long loops look at it between items.

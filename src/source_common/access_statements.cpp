@@ -23,6 +23,29 @@ std::string MigrationCondition(const SourceContext& owner, std::string_view data
   return owner.condition ? owner.condition(database, table) : std::string();
 }
 
+std::string NameWithHash(std::string_view name, std::string_view hashed) {
+  // The first 57 UTF-16 units (whole characters), "~" and six hex digits of a hash of `hashed`.
+  constexpr size_t kKept = 57;
+  size_t units = 0;
+  size_t cut = name.size();
+  for (size_t i = 0; i < name.size();) {
+    const auto lead = static_cast<unsigned char>(name[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const size_t width = length == 4 ? 2 : 1;
+    if (units + width > kKept) {
+      cut = i;
+      break;
+    }
+    units += width;
+    i += length;
+  }
+  uint32_t hash = 2166136261u;
+  for (char c : hashed) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, "~%06X", static_cast<unsigned>(hash & 0xFFFFFF));
+  return std::string(name.substr(0, cut)) + suffix;
+}
+
 std::string AccessObjectName(std::string_view name) {
   std::string out;
   out.reserve(name.size());
@@ -33,33 +56,25 @@ std::string AccessObjectName(std::string_view name) {
   }
   if (out.empty()) return "_";
   if (out.front() == ' ') out.front() = '_';
-  // Past 64 UTF-16 units: the first 57 (whole characters), "~" and six hex digits of a hash of
-  // the whole name, so that long names sharing their beginning stay apart.
+  // Past 64 UTF-16 units the name is shortened, its hash keeping apart long names that share
+  // their beginning.
   constexpr size_t kLimit = 64;
-  constexpr size_t kKept = 57;
   size_t units = 0;
-  size_t cut = std::string::npos;
   for (size_t i = 0; i < out.size();) {
     const auto lead = static_cast<unsigned char>(out[i]);
     const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const size_t width = length == 4 ? 2 : 1;
-    if (cut == std::string::npos && units + width > kKept) cut = i;
-    units += width;
+    units += length == 4 ? 2 : 1;
     i += length;
   }
-  if (units <= kLimit) return out;
-  uint32_t hash = 2166136261u;
-  for (char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-  char suffix[8];
-  std::snprintf(suffix, sizeof suffix, "~%06X", static_cast<unsigned>(hash & 0xFFFFFF));
-  return out.substr(0, std::min(cut, out.size())) + suffix;
+  return units <= kLimit ? out : NameWithHash(out, name);
 }
 
 std::string AccessName(std::string_view name) { return "`" + AccessObjectName(name) + "`"; }
 
 void ReportRenames(const SourceContext& owner, std::string_view table, const std::vector<Rename>& renames) {
   if (renames.empty()) return;
-  std::string line = "T::TABLE [" + std::string(table) + "]: renamed for Access:";
+  const char* kind = renames.front().kind == "view" ? "VIEW" : "TABLE";
+  std::string line = "T::" + std::string(kind) + " [" + std::string(table) + "]: renamed for Access:";
   for (size_t k = 0; k < renames.size(); ++k) {
     const Rename& r = renames[k];
     line += (k == 0 ? " " : "; ") + r.kind + " [" + r.from + "] -> [" + r.to + "]";
@@ -68,9 +83,9 @@ void ReportRenames(const SourceContext& owner, std::string_view table, const std
   workspace::WriteOutput(owner.output, "%s", line.c_str());
 }
 
-void AddRename(std::vector<Rename>& renames, std::string_view kind, std::string_view table, std::string_view name) {
-  std::string to = AccessObjectName(name);
-  if (to != name) renames.push_back({std::string(kind), std::string(table), std::string(name), std::move(to)});
+void AddRename(std::vector<Rename>& renames, std::string_view kind, std::string_view table, std::string_view from,
+               std::string_view to) {
+  if (to != from) renames.push_back({std::string(kind), std::string(table), std::string(from), std::string(to)});
 }
 
 std::string SafeFileName(std::string_view name) {

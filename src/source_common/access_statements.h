@@ -19,10 +19,15 @@ namespace tabulon::source_common {
 // a hash of the whole name. The same name always gives the same result, so every reference to
 // an object (keys, indexes, relationships, rows, views) follows its rename.
 std::string AccessObjectName(std::string_view name);
+// `name` cut to 57 UTF-16 units (whole characters) followed by "~" and six hex digits of a hash of
+// `hashed`.
+std::string NameWithHash(std::string_view name, std::string_view hashed);
 // AccessObjectName in backquotes.
 std::string AccessName(std::string_view name);
-// Appends a rename of `name` (kind "table", "column", "view", ...) when Access gets another name.
-void AddRename(std::vector<Rename>& renames, std::string_view kind, std::string_view table, std::string_view name);
+// Appends a rename of an object of `table` (kind "table", "column", "view", "relationship") when
+// Access gets it under another name.
+void AddRename(std::vector<Rename>& renames, std::string_view kind, std::string_view table, std::string_view from,
+               std::string_view to);
 // The line "T::TABLE [T]: renamed for Access: column [a.b] -> [a_b]; ..." and one report entry
 // per rename; nothing without renames.
 void ReportRenames(const SourceContext& owner, std::string_view table, const std::vector<Rename>& renames);

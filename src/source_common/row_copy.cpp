@@ -10,6 +10,7 @@
 #include "data/error_text.h"
 #include "data/properties.h"
 #include "data/schema_rowset.h"
+#include "source_common/access_names.h"
 #include "source_common/access_statements.h"
 
 namespace tabulon::source_common {
@@ -105,8 +106,9 @@ Status CheckCopySessions(const SourceContext& owner, Session* source, Session* t
 constexpr char kCopied[] = "true";
 
 Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Session* target,
-                               std::string_view table_name, const std::vector<LiteralWriter>& writers) {
-  const std::string table(table_name);
+                               const SourceTable& source_table, const std::vector<LiteralWriter>& writers) {
+  const std::string& table = source_table.name;
+  const std::string access_table = AccessTableName(owner, source_table);
   namespace fs = std::filesystem;
   const fs::path data_file = fs::path(owner.work_folder) / (SafeFileName(table) + ".data");
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(data_file.c_str(), "w+"), &std::fclose);
@@ -121,8 +123,8 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
     return ProviderError(error);
   }
   const PropertySet properties = BuildStatementRowsetProperties();
-  const std::string prefix = "insert into " + AccessName(table) + " values (";
-  const std::vector<bool> dates = TargetDateColumns(target, AccessObjectName(table));
+  const std::string prefix = "insert into " + AccessName(access_table) + " values (";
+  const std::vector<bool> dates = TargetDateColumns(target, access_table);
   std::vector<long long> rounded_by_column(dates.size(), 0);
   std::string statement;
   long long read = 0, written = 0, failed = 0, rounded = 0;

@@ -34,7 +34,7 @@ Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits);
 Status CheckCopySessions(const SourceContext& owner, data::Session* source, data::Session* target);
 
 // Copies the rows of `rows` (opened with RowsetOptions::full_values, one writer per data column)
-// into the Access table `table`: "insert into `T` values (...)" per row, run on `target`; every
+// into the Access table of `table` (AccessTableName): "insert into `T` values (...)" per row, run on `target`; every
 // 2000 rows "[T] n records converted!"; a stop request ends the copy after the current row
 // ("Data Converting Terminaled!"); the first ten refused rows are reported with the target's
 // text and all of them counted; with auto backup each statement also goes to the data file
@@ -44,6 +44,6 @@ Status CheckCopySessions(const SourceContext& owner, data::Session* source, data
 // millisecond: [c] n; ..." before the last one. Returns the counts, or an error with the provider's words
 // when reading the source or storing the rows failed (its line is written already).
 Result<RowCopyCounts> CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target,
-                               std::string_view table, const std::vector<LiteralWriter>& writers);
+                               const SourceTable& table, const std::vector<LiteralWriter>& writers);
 
 }  // namespace tabulon::source_common

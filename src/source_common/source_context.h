@@ -57,6 +57,8 @@ struct Rename {
   std::string to;
 };
 
+class AccessNames;
+
 struct SourceContext {
   workspace::OutputPane* output = nullptr;
   data::DbConnection* source = nullptr;
@@ -80,6 +82,8 @@ struct SourceContext {
   std::shared_ptr<const TypeMap> type_map;
   // Told of every column a table translation does not carry exactly (its line is written).
   std::function<void(const ColumnNote& note)> column_noted;
+  // The Access names of the migration's objects (access_names.h); null: each name on its own.
+  std::shared_ptr<AccessNames> names;
   // Told of every object Access gets under another name (its line is written).
   std::function<void(const Rename& rename)> renamed;
 };

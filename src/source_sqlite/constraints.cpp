@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "source_common/access_names.h"
 #include "source_common/access_statements.h"
 #include "source_sqlite/columns.h"
 
@@ -53,11 +54,19 @@ Result<bool> ReadRows(Session* source, const std::string& sql, Rows& out) {
   return rows.has_rowset();
 }
 
+// The key's columns under their Access names.
+std::vector<KeyColumn> AccessKeys(const SourceContext& owner, const SourceTable& table,
+                                  std::vector<KeyColumn> columns) {
+  for (KeyColumn& c : columns) c.name = source_common::AccessColumnName(owner, table, c.name);
+  return columns;
+}
+
 }  // namespace
 
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                         const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
+  RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
   Rows rows;
   ASSIGN_OR_RETURN(const bool had_rowset, ReadRows(source, BuildPrimaryKeyStatement(table.name), rows));
   if (!had_rowset) {
@@ -66,12 +75,14 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
   }
   std::vector<KeyColumn> columns;
   for (const auto& row : rows) columns.push_back({row[0].value_or(""), false});
-  return Translation::Statements(source_common::PrimaryKeyStatement(table.name, columns));
+  return Translation::Statements(source_common::PrimaryKeyStatement(source_common::AccessTableName(owner, table),
+                                                                    AccessKeys(owner, table, std::move(columns))));
 }
 
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                            const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
+  RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
   Rows indexes;
   ASSIGN_OR_RETURN(const bool had_rowset, ReadRows(source, BuildIndexListStatement(table), indexes));
   if (!had_rowset) {
@@ -103,7 +114,9 @@ Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* 
                   name.c_str(), table.name.c_str());
       continue;
     }
-    source_common::AppendStatement(result, source_common::UniqueIndexStatement(table.name, place, columns));
+    source_common::AppendStatement(
+        result, source_common::UniqueIndexStatement(source_common::AccessTableName(owner, table), place,
+                                                    AccessKeys(owner, table, std::move(columns))));
   }
   return Translation::Statements(std::move(result));
 }
@@ -129,7 +142,11 @@ Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* so
     if (row[0].value_or("") != current_id) {
       current_id = row[0].value_or("");
       const int n = ++keys_to[AsciiLower(referenced)];
-      name = "FK_" + table.name + "_" + referenced + (n > 1 ? "_" + std::to_string(n) : "");
+      // Named after the tables as Access has them: the name is ours, not a rename.
+      const SourceTable to_table =
+          owner.names ? owner.names->Listed(referenced, table.schema) : SourceTable(referenced);
+      name = "FK_" + source_common::AccessTableName(owner, table) + "_" +
+             source_common::AccessTableName(owner, to_table) + (n > 1 ? "_" + std::to_string(n) : "");
       column = 0;
       primary_key.clear();
     }
@@ -146,7 +163,11 @@ Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* so
     ++column;
     pairs.push_back({name, row[3].value_or(""), referenced, to});
   }
-  return Translation::Statements(source_common::ForeignKeyStatements(table.name, pairs));
+  ASSIGN_OR_RETURN(std::string statements,
+                   source_common::AccessForeignKeys(owner, table, std::move(pairs), [&](const SourceTable& t) {
+                     return RecordColumnNames(owner, source, t);
+                   }));
+  return Translation::Statements(std::move(statements));
 }
 
 }  // namespace tabulon::source_sqlite

@@ -209,7 +209,7 @@ Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owne
     WriteOutput(owner.output, "RESULT: EMPTY");
     return source_common::RowCopyCounts{};
   }
-  return source_common::CopyRows(owner, rows, target, table.name, writers);
+  return source_common::CopyRows(owner, rows, target, table, writers);
 }
 
 }  // namespace tabulon::source_sqlite

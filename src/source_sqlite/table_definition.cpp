@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "source_common/access_names.h"
 #include "source_common/access_statements.h"
 #include "source_sqlite/columns.h"
 
@@ -231,8 +232,8 @@ std::optional<std::string> TranslateDefault(std::string_view definition) {
   return std::nullopt;
 }
 
-Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable& table, bool jet_target,
-                                              bool for_form, const source_common::TypeMap& map) {
+Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable& table, bool jet_target, bool for_form,
+                                              const source_common::TypeMap& map) {
   std::vector<SourceColumn> columns;
   {
     TextRowset rows;
@@ -259,7 +260,8 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
     if (NeedsContent(columns[k].declared, for_form)) wanted.push_back(k);
   }
   RETURN_IF_ERROR(ReadContent(source, table, columns, wanted));
-  const int key_columns = static_cast<int>(std::count_if(columns.begin(), columns.end(), [](const SourceColumn& c) { return c.pk > 0; }));
+  const int key_columns =
+      static_cast<int>(std::count_if(columns.begin(), columns.end(), [](const SourceColumn& c) { return c.pk > 0; }));
   for (SourceColumn& c : columns) {
     ASSIGN_OR_RETURN(const std::optional<source_common::AccessType> ruled,
                      source_common::ApplyTypeMap(map, TypeMapView(c.declared)));
@@ -291,12 +293,19 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   std::vector<AccessColumn> access;
   std::vector<source_common::ColumnNote> notes;
   std::vector<source_common::Rename> renames;
-  source_common::AddRename(renames, "table", table.name, table.name);
-  for (const SourceColumn& c : columns) {
-    source_common::AddRename(renames, "column", table.name, c.name);
-    AccessColumn a{c.name, c.access.type, c.access.length, !c.not_null, {}};
+  const std::string access_table = source_common::AccessTableName(owner, table);
+  source_common::AddRename(renames, "table", table.name, table.name, access_table);
+  std::vector<std::string> names;
+  for (const SourceColumn& c : columns) names.push_back(c.name);
+  const std::vector<std::string> access_names = source_common::UniqueAccessNames(names, names);
+  if (owner.names) owner.names->SetColumns(table, names);
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const SourceColumn& c = columns[k];
+    source_common::AddRename(renames, "column", table.name, c.name, access_names[k]);
+    AccessColumn a{access_names[k], c.access.type, c.access.length, !c.not_null, {}};
     if (!c.note.empty()) {
-      notes.push_back({table.name, c.name, c.declared_text, c.access.length == " " ? c.access.type : c.access.type + c.access.length, c.note});
+      notes.push_back({table.name, c.name, c.declared_text,
+                       c.access.length == " " ? c.access.type : c.access.type + c.access.length, c.note});
     }
     if (c.default_value) {
       std::optional<std::string> translated = TranslateDefault(*c.default_value);
@@ -310,7 +319,23 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   }
   source_common::ReportRenames(owner, table.name, renames);
   source_common::ReportColumnNotes(owner, table.name, notes);
-  return Translation::Statements(source_common::CreateTableStatement(table.name, access, jet));
+  return Translation::Statements(source_common::CreateTableStatement(access_table, access, jet));
+}
+
+Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {
+  if (!owner.names || owner.names->HasColumns(table)) return Status::Ok();
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  std::vector<std::string> names;
+  while (rows.has_rowset()) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    names.push_back(Cell(rows, 1).value_or(""));
+  }
+  owner.names->SetColumns(table, names);
+  return Status::Ok();
 }
 
 }  // namespace tabulon::source_sqlite

@@ -135,8 +135,12 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Sessio
 // ";"; partial and expression indexes are left out with a line.
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
                                            const SourceTable& table);
+// Records the column names of `table` in the migration's Access names (owner.names), reading them
+// unless they are known; nothing without owner.names.
+Status RecordColumnNames(const SourceContext& owner, data::Session* source, const SourceTable& table);
+
 // One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";", named
-// FK_<table>_<referenced table> (a second key to the same table gets "_2", and so on).
+// FK_<table>_<referenced table> after their Access names (a second key to the same table gets "_2", and so on).
 Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
                                          const SourceTable& table);
 

@@ -12,6 +12,7 @@
 #include "data/error_text.h"
 #include "data/statement.h"
 #include "jetsql/parser.h"
+#include "source_common/access_names.h"
 #include "source_common/access_statements.h"
 #include "source_sqlite/columns.h"
 
@@ -274,11 +275,15 @@ Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session*
     WriteOutput(owner.output, "HAS Unexpect Info!!!");
     return Translation::Nothing();
   }
-  Result<std::string> access = RewriteViewForAccess(view.name, *text);
+  const std::string access_view = source_common::AccessTableName(owner, view);
+  Result<std::string> access = RewriteViewForAccess(access_view, *text);
   if (!access.ok()) {
     return Translation::Unsupported("NO SUPPORT! VIEW [" + view.name +
                                     "]: Access cannot hold its SELECT: " + access.status().message());
   }
+  std::vector<source_common::Rename> renames;
+  source_common::AddRename(renames, "view", view.name, view.name, access_view);
+  source_common::ReportRenames(owner, view.name, renames);
   return Translation::Statements(std::move(*access));
 }
 

@@ -6,6 +6,7 @@
 #include "data/error_text.h"
 #include "data/statement.h"
 #include "source_common/access_statements.h"
+#include "source_common/access_names.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver {
@@ -102,6 +103,13 @@ std::vector<source_common::KeyColumn> KeyColumns(std::string_view keys) {
   return columns;
 }
 
+// The key's columns under their Access names.
+std::vector<source_common::KeyColumn> AccessKeys(const SourceContext& owner, const SourceTable& table,
+                                                 std::vector<source_common::KeyColumn> columns) {
+  for (source_common::KeyColumn& c : columns) c.name = source_common::AccessColumnName(owner, table, c.name);
+  return columns;
+}
+
 }  // namespace
 
 std::string AccessKeyColumns(std::string_view keys) { return source_common::AccessKeyList(KeyColumns(keys)); }
@@ -160,6 +168,7 @@ Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session*
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                         const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
+  RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
   TextRowset rows;
   ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildHelpConstraintStatement(table), rows));
   std::string result;
@@ -167,7 +176,9 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
     ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
     if (!fetched) break;
     if (AsciiUpper(Cell(rows, 1)).find("PRIMARY KEY") == std::string::npos) continue;
-    result = source_common::PrimaryKeyStatement(table.name, KeyColumns(Cell(rows, rows.buffer().columns())));
+    result =
+        source_common::PrimaryKeyStatement(source_common::AccessTableName(owner, table),
+                                           AccessKeys(owner, table, KeyColumns(Cell(rows, rows.buffer().columns()))));
   }
   return Translation::Statements(std::move(result));
 }
@@ -175,6 +186,7 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                            const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
+  RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
   TextRowset rows;
   ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows));
   std::string result;
@@ -185,8 +197,10 @@ Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* 
     const std::string description = AsciiUpper(Cell(rows, 2));
     if (description.find("PRIMARY KEY") != std::string::npos) continue;
     if (HasWord(description, "UNIQUE")) {
-      source_common::AppendStatement(result, source_common::UniqueIndexStatement(
-                                                 table.name, counter, KeyColumns(Cell(rows, rows.buffer().columns()))));
+      source_common::AppendStatement(result,
+                                     source_common::UniqueIndexStatement(
+                                         source_common::AccessTableName(owner, table), counter,
+                                         AccessKeys(owner, table, KeyColumns(Cell(rows, rows.buffer().columns())))));
     }
     ++counter;
   }
@@ -210,7 +224,11 @@ Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* so
     if (!fetched) break;
     pairs.push_back({Cell(rows, 1), Cell(rows, 3), Cell(rows, 4), Cell(rows, 5)});
   }
-  return Translation::Statements(source_common::ForeignKeyStatements(table.name, pairs));
+  ASSIGN_OR_RETURN(std::string statements,
+                   source_common::AccessForeignKeys(owner, table, std::move(pairs), [&](const SourceTable& t) {
+                     return RecordColumnNames(owner, source, t);
+                   }));
+  return Translation::Statements(std::move(statements));
 }
 
 }  // namespace tabulon::source_sqlserver

@@ -93,7 +93,7 @@ Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owne
       return Status::Ok();
     });
   }
-  return source_common::CopyRows(owner, rows, target, table.name, writers);
+  return source_common::CopyRows(owner, rows, target, table, writers);
 }
 
 }  // namespace tabulon::source_sqlserver

@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "source_common/access_names.h"
 #include "source_sqlserver/column_types.h"
 #include "source_sqlserver/translate.h"
 
@@ -121,6 +122,23 @@ Result<int> LargestIntegerDigits(Session* source, const SourceTable& table, std:
 
 }  // namespace
 
+Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {
+  if (!owner.names || owner.names->HasColumns(table)) return Status::Ok();
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildColumnsStatement(table), &rows, {.full_values = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  std::vector<std::string> names;
+  while (rows.has_rowset()) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    ASSIGN_OR_RETURN(const std::optional<std::string> name, ReadFullValue(rows, 1));
+    names.push_back(name.value_or(""));
+  }
+  owner.names->SetColumns(table, names);
+  return Status::Ok();
+}
+
 Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                              const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
@@ -147,9 +165,15 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   std::vector<source_common::AccessColumn> columns;
   std::vector<source_common::ColumnNote> notes;
   std::vector<source_common::Rename> renames;
-  source_common::AddRename(renames, "table", table.name, table.name);
-  for (const ColumnFacts& c : facts) {
-    source_common::AddRename(renames, "column", table.name, c.name);
+  const std::string access_table = source_common::AccessTableName(owner, table);
+  source_common::AddRename(renames, "table", table.name, table.name, access_table);
+  std::vector<std::string> names;
+  for (const ColumnFacts& c : facts) names.push_back(c.name);
+  const std::vector<std::string> access_names = source_common::UniqueAccessNames(names, names);
+  if (owner.names) owner.names->SetColumns(table, names);
+  for (size_t k = 0; k < facts.size(); ++k) {
+    const ColumnFacts& c = facts[k];
+    source_common::AddRename(renames, "column", table.name, c.name, access_names[k]);
     auto decided = DecideColumnType(c, source_common::UserTypeMap(owner), jet);
     if (!decided.ok()) return decided.status();
     ColumnDecision d = std::move(*decided);
@@ -157,7 +181,7 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
       ASSIGN_OR_RETURN(const int digits, LargestIntegerDigits(source, table, c.name));
       d = DecideWideDecimal(c, digits);
     }
-    source_common::AccessColumn a{c.name, d.type.type, d.type.length, c.nullable, {}};
+    source_common::AccessColumn a{access_names[k], d.type.type, d.type.length, c.nullable, {}};
     if (d.auto_number) a.nullable = false;
     if (c.has_default && !c.default_definition) {
       // A default bound from a default object: the catalogue has no text for it.
@@ -176,7 +200,7 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   }
   source_common::ReportRenames(owner, table.name, renames);
   source_common::ReportColumnNotes(owner, table.name, notes);
-  return Translation::Statements(source_common::CreateTableStatement(table.name, columns, jet));
+  return Translation::Statements(source_common::CreateTableStatement(access_table, columns, jet));
 }
 
 }  // namespace tabulon::source_sqlserver

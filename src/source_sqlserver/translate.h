@@ -77,4 +77,8 @@ Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Sessi
 // A key column list as SQL Server prints it ("a, b(-)") as Access columns ("`a`,`b` DESC").
 std::string AccessKeyColumns(std::string_view keys);
 
+// Records the column names of `table` in the migration's Access names (owner.names), reading them
+// from the catalogue unless they are known; nothing without owner.names.
+Status RecordColumnNames(const SourceContext& owner, data::Session* source, const SourceTable& table);
+
 }  // namespace tabulon::source_sqlserver

@@ -112,7 +112,11 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
              "create table \"q1.totals!\"(id integer primary key, \"unit.price\" real, \"" +
                  std::string(70, 'x') +
                  "\" text);"
-                 "insert into \"q1.totals!\" values (5, 1.5, 'long'), (-3, null, null);");
+                 "insert into \"q1.totals!\" values (5, 1.5, 'long'), (-3, null, null);"
+                 // Names that Access would take as one: the one it takes as it is keeps it.
+                 "create table \"a.b\"(id integer primary key, \"x.y\" text, X_Y text);"
+                 "create table a_b(id integer primary key, ref integer references \"a.b\"(id));"
+                 "insert into \"a.b\" values (1, 'dot', 'underscore'); insert into a_b values (2, 1);");
   const CliRun run = Cli("--source sqlite:odd.sqlite --database odd --target odd.mdb --report odd.json");
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
   EXPECT_EQ(run.out.find("\033["), std::string::npos) << "no colours on a pipe";
@@ -124,6 +128,8 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
   EXPECT_EQ(Rows("odd.mdb", "q1_totals_"),
             (std::vector<std::vector<ReaderValue>>{{"-3", std::nullopt, std::nullopt}, {"5", "1.5", "long"}}));
   EXPECT_EQ(testing::MdbToolsQueries(Path("odd.mdb")).value(), std::vector<std::string>{});
+  EXPECT_EQ(Rows("odd.mdb", "a_b"), (std::vector<std::vector<ReaderValue>>{{"2", "1"}}));
+  EXPECT_EQ(Rows("odd.mdb", "a_b~90F608"), (std::vector<std::vector<ReaderValue>>{{"1", "dot", "underscore"}}));
 
   const nlohmann::json report = Report("odd.json");
   ASSERT_FALSE(report.is_discarded());

@@ -418,7 +418,7 @@ TEST_F(FlowsTest, WhatAccessCannotHoldAsTypedArrivesWholeAndIsReported) {
   EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));
   // Digits below the millisecond are counted where they were rounded away; a date before the
   // year 100 costs its row.
-  const std::vector<std::string> lines = TakeLines();
+  const std::vector<std::string> lines = source_sqlserver::testing::OutputTexts(wb_->output());
   EXPECT_THAT(lines, Contains("TABLE [Ledger]: values rounded to the millisecond: [Stamp] 2; [Clock] 1"));
   EXPECT_THAT(lines, Contains(HasSubstr("[Ledger] Record 4 was not inserted:")));
   EXPECT_EQ(wb_->report().Tables().at(0).rows.rounded, 3);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "source_sqlserver/connection.h"
+#include "source_common/access_names.h"
 #include "source_sqlserver/translate.h"
 #include "tests/source_sqlserver/source_test_util.h"
 
@@ -43,6 +44,17 @@ TEST(NamesTest, NamesAndDefaultsForTheAccessSide) {
   EXPECT_EQ(cut.substr(0, 58), std::string(57, 'x') + "~");
   EXPECT_NE(cut, source_common::AccessObjectName(long_name + "y"));
   EXPECT_EQ(source_common::AccessObjectName(std::string(64, 'x')), std::string(64, 'x'));
+  // Names Access would take as one (no schemas, no case, "a.b" is "a_b"): the one it takes as it
+  // is keeps it, the others get a hash of who they are; a referenced table is found by schema.
+  const source_common::AccessNames names({{"dbo", "Users"}, {"audit", "USERS"}, {"dbo", "a.b"}, {"dbo", "a_b"}});
+  const std::string dbo_users = names.Object({"dbo", "Users"});
+  EXPECT_EQ(names.Object({"audit", "USERS"}), "USERS");
+  EXPECT_EQ(dbo_users.substr(0, 6), "Users~");
+  EXPECT_EQ(dbo_users.size(), 12u);
+  EXPECT_EQ(names.Object(names.Listed("Users", "audit")), dbo_users);
+  EXPECT_EQ(names.Object({"dbo", "a_b"}), "a_b");
+  EXPECT_NE(names.Object({"dbo", "a.b"}), "a_b");
+  EXPECT_EQ(source_common::UniqueAccessNames({"x.y", "X_Y", "z"}, {"x.y", "X_Y", "z"})[2], "z");
   EXPECT_EQ(SafeFileName("../x/y"), ".._x_y");
   EXPECT_EQ(SafeFileName(".."), "___");
   EXPECT_EQ(AccessKeyColumns("OrderID, LineNumber(-)"), "`OrderID`,`LineNumber` DESC");
