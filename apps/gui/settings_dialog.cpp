@@ -231,6 +231,8 @@ ConnectionSettingsDialog::ConnectionSettingsDialog(converters::Workbench& owner,
     (void)converters::SaveSettings(owner_, CurrentSettings(), settings_path_);
   });
   connect(connect_, &QPushButton::clicked, this, [this] {
+    // The running tasks read the connection profiles: they change only while nothing runs.
+    if (!owner_.AllowConnectionCommand()) return;
     const Status written = converters::UseConnectSettings(owner_, CurrentSettings(), settings_path_);
     if (!written.ok()) owner_.prompt().ShowMessage(written.ToString());
     accept();
