@@ -106,6 +106,15 @@ std::string AccessColumnName(const SourceContext& owner, const SourceTable& tabl
   return owner.names ? owner.names->Column(table, column) : AccessObjectName(column);
 }
 
+AccessTableNames NameTableForAccess(const SourceContext& owner, const SourceTable& table,
+                                    const std::vector<std::string>& columns, std::vector<Rename>& renames) {
+  AccessTableNames names{AccessTableName(owner, table), UniqueAccessNames(columns, columns)};
+  if (owner.names) owner.names->SetColumns(table, columns);
+  AddRename(renames, "table", table.name, table.name, names.table);
+  for (size_t k = 0; k < columns.size(); ++k) AddRename(renames, "column", table.name, columns[k], names.columns[k]);
+  return names;
+}
+
 Result<std::string> AccessForeignKeys(const SourceContext& owner, const SourceTable& table,
                                       std::vector<ForeignKeyPair> pairs,
                                       const std::function<Status(const SourceTable&)>& record_columns) {

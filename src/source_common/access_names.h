@@ -62,6 +62,15 @@ std::string AccessTableName(const SourceContext& owner, const SourceTable& table
 // The Access name of a column of `table` in `owner`'s migration.
 std::string AccessColumnName(const SourceContext& owner, const SourceTable& table, std::string_view column);
 
+// The Access names of a table and of its columns (in their order) for its CREATE TABLE: the
+// columns are recorded in owner.names, and each rename is appended to `renames`.
+struct AccessTableNames {
+  std::string table;
+  std::vector<std::string> columns;
+};
+AccessTableNames NameTableForAccess(const SourceContext& owner, const SourceTable& table,
+                                    const std::vector<std::string>& columns, std::vector<Rename>& renames);
+
 // The foreign key statements of `table` (ForeignKeyStatements) with every name as Access gets it:
 // the columns of both tables (whose names `record_columns` records first), the referenced table
 // and the constraint, whose renames are written and reported. An error of `record_columns` is

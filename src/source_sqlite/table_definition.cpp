@@ -293,16 +293,12 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   std::vector<AccessColumn> access;
   std::vector<source_common::ColumnNote> notes;
   std::vector<source_common::Rename> renames;
-  const std::string access_table = source_common::AccessTableName(owner, table);
-  source_common::AddRename(renames, "table", table.name, table.name, access_table);
   std::vector<std::string> names;
   for (const SourceColumn& c : columns) names.push_back(c.name);
-  const std::vector<std::string> access_names = source_common::UniqueAccessNames(names, names);
-  if (owner.names) owner.names->SetColumns(table, names);
+  const source_common::AccessTableNames access_names = source_common::NameTableForAccess(owner, table, names, renames);
   for (size_t k = 0; k < columns.size(); ++k) {
     const SourceColumn& c = columns[k];
-    source_common::AddRename(renames, "column", table.name, c.name, access_names[k]);
-    AccessColumn a{access_names[k], c.access.type, c.access.length, !c.not_null, {}};
+    AccessColumn a{access_names.columns[k], c.access.type, c.access.length, !c.not_null, {}};
     if (!c.note.empty()) {
       notes.push_back({table.name, c.name, c.declared_text,
                        c.access.length == " " ? c.access.type : c.access.type + c.access.length, c.note});
@@ -319,7 +315,7 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   }
   source_common::ReportRenames(owner, table.name, renames);
   source_common::ReportColumnNotes(owner, table.name, notes);
-  return Translation::Statements(source_common::CreateTableStatement(access_table, access, jet));
+  return Translation::Statements(source_common::CreateTableStatement(access_names.table, access, jet));
 }
 
 Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {

@@ -165,15 +165,11 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   std::vector<source_common::AccessColumn> columns;
   std::vector<source_common::ColumnNote> notes;
   std::vector<source_common::Rename> renames;
-  const std::string access_table = source_common::AccessTableName(owner, table);
-  source_common::AddRename(renames, "table", table.name, table.name, access_table);
   std::vector<std::string> names;
   for (const ColumnFacts& c : facts) names.push_back(c.name);
-  const std::vector<std::string> access_names = source_common::UniqueAccessNames(names, names);
-  if (owner.names) owner.names->SetColumns(table, names);
+  const source_common::AccessTableNames access_names = source_common::NameTableForAccess(owner, table, names, renames);
   for (size_t k = 0; k < facts.size(); ++k) {
     const ColumnFacts& c = facts[k];
-    source_common::AddRename(renames, "column", table.name, c.name, access_names[k]);
     auto decided = DecideColumnType(c, source_common::UserTypeMap(owner), jet);
     if (!decided.ok()) return decided.status();
     ColumnDecision d = std::move(*decided);
@@ -181,7 +177,7 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
       ASSIGN_OR_RETURN(const int digits, LargestIntegerDigits(source, table, c.name));
       d = DecideWideDecimal(c, digits);
     }
-    source_common::AccessColumn a{access_names[k], d.type.type, d.type.length, c.nullable, {}};
+    source_common::AccessColumn a{access_names.columns[k], d.type.type, d.type.length, c.nullable, {}};
     if (d.auto_number) a.nullable = false;
     if (c.has_default && !c.default_definition) {
       // A default bound from a default object: the catalogue has no text for it.
@@ -200,7 +196,7 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   }
   source_common::ReportRenames(owner, table.name, renames);
   source_common::ReportColumnNotes(owner, table.name, notes);
-  return Translation::Statements(source_common::CreateTableStatement(access_table, columns, jet));
+  return Translation::Statements(source_common::CreateTableStatement(access_names.table, columns, jet));
 }
 
 }  // namespace tabulon::source_sqlserver
