@@ -232,11 +232,16 @@ TEST_F(MigrateCli, ADoubleCtrlCLeavesAValidFile) {
   argv.push_back(nullptr);
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, cli.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  // Both while rows are being copied: the second comes before the first one's stop is done.
-  for (int waited = 0; waited < 200 && !fs::exists(Path("big.mdb-journal")); ++waited) {
+  // Both while rows are being copied: the second comes before the first one's stop is done. Rows
+  // have reached the file once it passes 256 KiB. A journal is no such sign: one also lives for
+  // the moment the empty file is made, and on a busy machine the table may come more than half a
+  // second later; stopped before it, the valid file kept has no table for the readers to export.
+  for (int waited = 0; waited < 600; ++waited) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(Path("big.mdb"), error);
+    if (!error && size > 256 * 1024) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(40));
   kill(pid, SIGINT);
