@@ -302,7 +302,10 @@ int MigrateHeadless(const MigrateArgs& args) {
       default: request.operation = kMigrateDatabase; break;
     }
   }
-  if (g_stop_asked) return Fail("stopped before the migration began");
+  if (g_stop_asked) {
+    if (!args.report.empty()) WriteReport(args.report, args, {"stopped", "kept", {}}, nullptr);
+    return Fail("stopped before the migration began");
+  }
   const MigrationRun run = RunMigration(workbench, request, [] { return g_stop_asked.load(); });
 
   RunOutcome outcome;
@@ -457,8 +460,11 @@ int RunMigrateCommand(int argc, char** argv) {
     return Fail("cannot write into the folder " + folder.string());
   }
   if (!args.report.empty()) {
-    std::ofstream probe(args.report, std::ios::app);
-    if (!probe) return Fail("cannot write the report " + args.report);
+    // Only a finished run writes a report: the probe leaves no empty file behind.
+    const bool report_existed = fs::exists(args.report, error);
+    const bool writable = std::ofstream(args.report, std::ios::app).good();
+    if (!report_existed) fs::remove(args.report, error);
+    if (!writable) return Fail("cannot write the report " + args.report);
   }
 
   struct sigaction action {};
