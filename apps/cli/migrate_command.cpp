@@ -472,15 +472,18 @@ int RunMigrateCommand(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   std::fflush(nullptr);
+  // The child is born with the parent's stop request (SIGUSR1) blocked, so that one sent at once
+  // waits for its handling thread instead of ending the child.
+  sigset_t stop_request, before;
+  sigemptyset(&stop_request);
+  sigaddset(&stop_request, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &stop_request, &before);
   const pid_t child = fork();
+  if (child != 0) pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (child < 0) return Fail(std::string("cannot start the migration: ") + std::strerror(errno));
   if (child == 0) {
     // A Ctrl-C on the terminal reaches the whole process group: only the parent acts on it.
     signal(SIGINT, SIG_IGN);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     const int code = MigrateHeadless(args);
     std::fflush(nullptr);
     std::exit(code);
