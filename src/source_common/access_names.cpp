@@ -1,7 +1,6 @@
 #include "source_common/access_names.h"
 
 #include <algorithm>
-#include <numeric>
 
 #include "base/text.h"
 #include "source_common/access_statements.h"
