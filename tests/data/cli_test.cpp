@@ -2,10 +2,6 @@
 // (FreeTDS's failures to connect are proved in tests/source_sqlserver/connection_test.cpp.)
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,36 +12,23 @@
 namespace tabulon::data {
 namespace {
 
-struct CliRun {
-  int exit_code = -1;
-  std::string out;  // stdout and stderr
-};
-
 std::string Scratch(const std::string& name) { return testing::ScratchFile("data_cli_test", name).string(); }
 
-CliRun RunCli(const std::string& arguments) {
-  CliRun run;
-  const std::string command = std::string("'") + TABULON_CLI + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> chunk{};
-  size_t n;
-  while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) run.out.append(chunk.data(), n);
-  const int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+// tabulon-cli with `arguments`: its exit code and what it printed (stdout and stderr).
+testing::CommandRun RunCli(const std::string& arguments) {
+  return testing::RunCommand(std::string("'") + TABULON_CLI + "' " + arguments + " 2>&1");
 }
 
 TEST(OdbcCommandTest, RunsStatementsAgainstSqlite) {
   const std::string db = Scratch("odbc.db");
   const std::string source = "\"Driver=SQLite3;Database=" + db + "\"";
 
-  CliRun created = RunCli("odbc " + source + " \"create table t(a integer, b text)\"");
+  testing::CommandRun created = RunCli("odbc " + source + " \"create table t(a integer, b text)\"");
   EXPECT_EQ(created.exit_code, 0) << created.out;
   EXPECT_NE(created.out.find(" RESULT: The operation completed SUCCESSFULLY\n"), std::string::npos) << created.out;
   ASSERT_EQ(RunCli("odbc " + source + " \"insert into t values (1, 'one'), (2, NULL)\"").exit_code, 0);
 
-  CliRun selected = RunCli("odbc " + source + " \"select a, b from t order by a\"");
+  testing::CommandRun selected = RunCli("odbc " + source + " \"select a, b from t order by a\"");
   EXPECT_EQ(selected.exit_code, 0) << selected.out;
   EXPECT_EQ(selected.out.find('\033'), std::string::npos) << "no colours on a pipe";
   // Four lines: 1, one, 2, (NULL); each a 24-character time stamp and the value.
@@ -58,10 +41,10 @@ TEST(OdbcCommandTest, RunsStatementsAgainstSqlite) {
   }
   EXPECT_EQ(values, (std::vector<std::string>{"1", "one", "2", "(NULL)"}));
 
-  CliRun failed = RunCli("odbc " + source + " \"select * from missing\"");
+  testing::CommandRun failed = RunCli("odbc " + source + " \"select * from missing\"");
   EXPECT_EQ(failed.exit_code, 1);
   EXPECT_NE(failed.out.find("no such table"), std::string::npos) << failed.out;
-  CliRun bad_driver = RunCli("odbc \"Driver=NoSuchDriver\" \"select 1\"");
+  testing::CommandRun bad_driver = RunCli("odbc \"Driver=NoSuchDriver\" \"select 1\"");
   EXPECT_EQ(bad_driver.exit_code, 1);
   EXPECT_NE(bad_driver.out.find("failed with error code:[0x80004005]"), std::string::npos) << bad_driver.out;
   EXPECT_EQ(RunCli("odbc \"Driver=SQLite3\"").exit_code, 2);
@@ -86,7 +69,7 @@ TEST(SqlCliTest, RunsScriptsStopsAtTheFailingLineOrKeepsGoing) {
                                          "INSERT INTO People VALUES (2,\n"
                                          "  'two');\n"
                                          "SELECT name FROM People ORDER BY id;\n");
-  CliRun created = RunCli("sql " + path + " --create --file " + script);
+  testing::CommandRun created = RunCli("sql " + path + " --create --file " + script);
   EXPECT_EQ(created.exit_code, 0) << created.out;
   EXPECT_NE(created.out.find("semi; colon;\n"), std::string::npos) << created.out;
   EXPECT_NE(created.out.find("two\n"), std::string::npos) << created.out;
@@ -103,14 +86,14 @@ TEST(SqlCliTest, RunsScriptsStopsAtTheFailingLineOrKeepsGoing) {
                                           "INSERT INTO People\n"
                                           "  VALUES (1, 'duplicate');\n"
                                           "INSERT INTO People VALUES (4, 'four');\n");
-  CliRun stopped = RunCli("sql " + path + " --file " + failing);
+  testing::CommandRun stopped = RunCli("sql " + path + " --file " + failing);
   EXPECT_EQ(stopped.exit_code, 1) << stopped.out;
   EXPECT_NE(stopped.out.find("line 3"), std::string::npos) << stopped.out;
-  CliRun count = RunCli("sql " + path + " \"SELECT COUNT(*) FROM People\"");
+  testing::CommandRun count = RunCli("sql " + path + " \"SELECT COUNT(*) FROM People\"");
   EXPECT_EQ(count.exit_code, 0);
   EXPECT_NE(count.out.find("3\n"), std::string::npos) << count.out;
 
-  CliRun kept = RunCli("sql " + path + " --keep-going --file " + failing);
+  testing::CommandRun kept = RunCli("sql " + path + " --keep-going --file " + failing);
   EXPECT_EQ(kept.exit_code, 1) << kept.out;
   count = RunCli("sql " + path + " \"SELECT id FROM People WHERE id = 4\"");
   EXPECT_NE(count.out.find("4\n"), std::string::npos) << count.out;
@@ -118,10 +101,10 @@ TEST(SqlCliTest, RunsScriptsStopsAtTheFailingLineOrKeepsGoing) {
   // Usage and file errors.
   EXPECT_EQ(RunCli("sql").exit_code, 2);
   EXPECT_EQ(RunCli("sql " + path).exit_code, 2);
-  CliRun exists = RunCli("sql " + path + " --create \"SELECT 1\"");  // a new file only
+  testing::CommandRun exists = RunCli("sql " + path + " --create \"SELECT 1\"");  // a new file only
   EXPECT_EQ(exists.exit_code, 1);
   EXPECT_NE(exists.out.find("already exists"), std::string::npos) << exists.out;
-  CliRun missing = RunCli("sql " + Scratch("absent.mdb") + " \"SELECT * FROM t\"");
+  testing::CommandRun missing = RunCli("sql " + Scratch("absent.mdb") + " \"SELECT * FROM t\"");
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.out.find("Could not find file"), std::string::npos) << missing.out;
 }

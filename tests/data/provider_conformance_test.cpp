@@ -4,7 +4,6 @@
 // cannot answer is skipped with the reason. PostgreSQL's own type mapping and block fetching
 // follow the shared cases. The PostgreSQL server is the one CTest starts (fixture data_pg).
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -229,12 +228,8 @@ void Backend::Open(DbConnection& connection) {
     ASSERT_TRUE(jet::Database::Create(path).ok());
   }
   if (name == "Sqlite") {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-    for (const std::string& sql : TinyDatabase(kSqliteTable, "x'" + BlobHex() + "'")) {
-      EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    }
-    sqlite3_close(db);
+    for (const std::string& sql : TinyDatabase(kSqliteTable, "x'" + BlobHex() + "'"))
+      testing::BuildSqliteFile(path, sql);
   }
   ASSERT_EQ(OpenProvider(connection, provider, source, init), S_OK) << ErrorDescription(connection);
   RunAll(connection, statements);

@@ -38,12 +38,6 @@ class SqliteOdbcTest : public ::testing::Test {
 
   bool Run(const std::string& sql) { return ExecuteStatement(&pane_, connection_.session.get(), sql, 0); }
 
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const OutputLine& line : pane_.Lines()) out.push_back(line.text);
-    return out;
-  }
-
   fs::path dir_;
   DbConnection connection_;
   OutputPane pane_;
@@ -52,7 +46,7 @@ class SqliteOdbcTest : public ::testing::Test {
 TEST_F(SqliteOdbcTest, ExecuteStatementOutcomesAndLines) {
   // DDL with report 1: one success line; with report 0: none.
   EXPECT_TRUE(ExecuteStatement(&pane_, connection_.session.get(), "create table t(a integer, b text)", 1));
-  EXPECT_EQ(Texts(), std::vector<std::string>{"RESULT: The operation completed SUCCESSFULLY"});
+  EXPECT_EQ(testing::OutputTexts(pane_), std::vector<std::string>{"RESULT: The operation completed SUCCESSFULLY"});
   EXPECT_TRUE(Run("insert into t values (1, 'x')"));
   // A query through ExecuteStatement: true, its rows unread, no line.
   EXPECT_TRUE(ExecuteStatement(&pane_, connection_.session.get(), "select * from t", 1));
@@ -81,7 +75,7 @@ TEST_F(SqliteOdbcTest, NoSessionWritesOneRedLineWhateverTheReport) {
   EXPECT_EQ(connection_.session, nullptr);
   EXPECT_FALSE(ExecuteStatement(&pane_, connection_.session.get(), "select 1", 0));
   EXPECT_FALSE(RunAndShowStatement(&pane_, connection_.session.get(), "select 1", 1));
-  EXPECT_EQ(Texts(), (std::vector<std::string>{"No Connection!", "No Connection!"}));
+  EXPECT_EQ(testing::OutputTexts(pane_), (std::vector<std::string>{"No Connection!", "No Connection!"}));
   TextRowset rowset;
   EXPECT_TRUE(Failed(OpenTextRowset(connection_.session.get(), "select 1", &rowset)));
 }
@@ -103,7 +97,7 @@ TEST_F(SqliteOdbcTest, RunAndShowStatementShowsTheFirstHundredRows) {
       Run("with recursive n(i) as (select 1 union all select i + 1 from n where i < 150) "
           "insert into t select i, 'v' || i, case when i = 2 then NULL when i = 3 then '' else 'w' end from n"));
   EXPECT_TRUE(RunAndShowStatement(&pane_, connection_.session.get(), "select a, b, c from t order by a", 1));
-  const std::vector<std::string> texts = Texts();
+  const std::vector<std::string> texts = testing::OutputTexts(pane_);
   ASSERT_EQ(texts.size(), 300u);
   EXPECT_EQ(texts[0], "1");
   EXPECT_EQ(texts[1], "v1");
@@ -124,10 +118,10 @@ TEST_F(SqliteOdbcTest, RunAndShowStatementShowsTheFirstHundredRows) {
 
 TEST_F(SqliteOdbcTest, RunScalarStatementSkipsNullsAndNegatives) {
   EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select NULL, -5, 42", 0), "42");
-  EXPECT_EQ(Texts(), std::vector<std::string>{"(NULL)"});
+  EXPECT_EQ(testing::OutputTexts(pane_), std::vector<std::string>{"(NULL)"});
   pane_.Clear();
   EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select count(*) from sqlite_master", 1), "0");
-  EXPECT_EQ(Texts(), std::vector<std::string>{"RESULT: The operation completed SUCCESSFULLY"});
+  EXPECT_EQ(testing::OutputTexts(pane_), std::vector<std::string>{"RESULT: The operation completed SUCCESSFULLY"});
   EXPECT_NE(RunScalarStatement(&pane_, connection_.session.get(), "selec", 1).find("syntax error"), std::string::npos);
   EXPECT_EQ(RunScalarStatement(&pane_, connection_.session.get(), "select 1 where 0", 1), "");
 }

@@ -4,11 +4,9 @@
 // back the table of edge-case values and the views (every value of a whole database, with the
 // report, is tests/examples/sample_database_test's).
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -17,10 +15,13 @@
 #include "data/providers/sqlite/sqlite_provider.h"
 #include "data/statement.h"
 #include "workspace/statement_output.h"
+#include "jet/database.h"
 #include "jet/values.h"
 #include "jet_readers.h"
+#include "jet_test_files.h"
 #include "source_sqlite/connection.h"
 #include "source_sqlite/translate.h"
+#include "tests/support/provider_helpers.h"
 #include "translation_text.h"
 
 namespace tabulon::source_sqlite {
@@ -83,11 +84,7 @@ class SqliteMigrationTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("tabulon_sqlite_migration_" + std::to_string(::getpid()));
     fs::create_directories(dir_);
     const std::string source_path = (dir_ / "Shop.sqlite").string();
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(source_path.c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    ASSERT_EQ(sqlite3_exec(db, kFixture, nullptr, nullptr, &error), SQLITE_OK) << error;
-    sqlite3_close(db);
+    tabulon::testing::BuildSqliteFile(source_path, kFixture);
 
     source_.profile.provider_name = kSqliteProviderName;
     source_.profile.source_name = source_path;
@@ -97,13 +94,8 @@ class SqliteMigrationTest : public ::testing::Test {
     ASSERT_EQ(OpenSession(source_), S_OK);
 
     target_path_ = (dir_ / "Shop.mdb").string();
-    PropertySet init(DBPROPSET_DBINIT);
-    init.AddString(DBPROP_INIT_DATASOURCE, target_path_);
-    std::vector<std::string> errors;
-    ASSERT_EQ(JetProvider().CreateDataSource({&init, 1}, &errors), S_OK);
-    target_.profile.provider_name = kJetProviderName;
-    ASSERT_EQ(OpenDataSource(target_, {&init, 1}), S_OK);
-    ASSERT_EQ(OpenSession(target_), S_OK);
+    ASSERT_TRUE(jet::Database::Create(target_path_).ok());
+    ASSERT_EQ(tabulon::testing::OpenProvider(target_, kJetProviderName, target_path_), S_OK);
 
     owner_.output = &pane_;
     owner_.source = &source_;
@@ -187,11 +179,7 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
     shown += std::string("## lines: ") + said + "\n";
     for (const std::string& line : Lines(said)) shown += line + "\n";
   }
-  const std::string golden = std::string(TABULON_SOURCE_DIR) + "/tests/source_sqlite/golden/translations.txt";
-  if (const char* update = std::getenv("TABULON_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1")
-    std::ofstream(golden, std::ios::binary) << shown;
-  std::ifstream in(golden, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), shown) << "golden file " << golden << " differs";
+  tabulon::testing::ExpectGoldenFile("tests/source_sqlite/golden/translations.txt", shown);
   CloseConnection(target_);
 
   if (!tabulon::testing::MdbToolsAvailable() || !tabulon::testing::MdbReaderAvailable()) {

@@ -29,14 +29,7 @@ SourceTable ParseName(const std::string& text, const std::string& default_schema
 // The statement as the replay format writes it: one line, escapes for line ends and backslashes.
 std::string EscapeForReplay(const std::string& sql) {
   std::string out;
-  for (char c : sql) {
-    switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
+  for (char c : sql) out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : std::string(1, c);
   return out;
 }
 
@@ -208,12 +201,6 @@ void RecordEventLogRows(tabulon::testing::ReplayScript& script, const std::strin
       .Column("Amount", DBTYPE_NUMERIC, 0, DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL, 12, 2)
       .Column("Payload", DBTYPE_BYTES, 0, DBCOLUMNFLAGS_ISLONG | DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL)
       .Generated(rows, MakeEventRow);
-}
-
-std::vector<std::string> OutputTexts(const workspace::OutputPane& pane) {
-  std::vector<std::string> texts;
-  for (const workspace::OutputLine& line : pane.Lines()) texts.push_back(line.text);
-  return texts;
 }
 
 ReplayedSource::ReplayedSource(const std::string& target_provider) {

@@ -11,12 +11,14 @@
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
 #include "tests/support/jet_test_files.h"
+#include "tests/support/provider_helpers.h"
 #include "tests/support/replay_provider.h"
 #include "tests/support/translation_text.h"
 
 namespace tabulon::source_sqlserver::testing {
 
 using tabulon::testing::ExpectGoldenFile;
+using tabulon::testing::OutputTexts;
 using tabulon::testing::ReadTextFile;
 using tabulon::testing::Shown;
 
@@ -52,9 +54,6 @@ void ExpectGolden(const std::string& name, const std::string& actual);
 // generated rows with NULLs, empty strings, quotes, unicode beyond the BMP and long values;
 // `schema` as the fixture was loaded with.
 void RecordEventLogRows(tabulon::testing::ReplayScript& script, const std::string& schema, size_t rows = 10000);
-
-// The texts of the output pane's lines.
-std::vector<std::string> OutputTexts(const workspace::OutputPane& pane);
 
 // A source connection on a replay script and a target named by provider (not opened).
 struct ReplayedSource {

@@ -1,7 +1,5 @@
 #include "jet_readers.h"
 
-#include <sys/wait.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,9 +11,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "base/bytes.h"
 #include "jet/database.h"
 #include "jet/values.h"
+#include "jet_test_files.h"
 
 namespace tabulon::testing {
 namespace {
@@ -33,18 +31,12 @@ std::string ShellQuote(const std::string& s) {
 Result<std::string> RunOn(const std::string& program, const std::string& path, const std::string& rest = "") {
   RETURN_IF_ERROR(CheckBeforeReading(path));
   const std::string command = program + " " + ShellQuote(path) + rest;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return InternalError("cannot run: " + command);
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  const int rc = ::pclose(pipe);
-  if (rc != 0) {
-    return InternalError("command failed (" + std::to_string(WEXITSTATUS(rc)) + "): " + command + "\n" +
-                         out.substr(0, 2000));
+  const CommandRun run = RunCommand(command + " 2>&1");
+  if (run.exit_code != 0) {
+    return InternalError("command failed (" + std::to_string(run.exit_code) + "): " + command + "\n" +
+                         run.out.substr(0, 2000));
   }
-  return out;
+  return run.out;
 }
 
 std::vector<std::string> NonEmptyLines(const std::string& text) {
@@ -86,30 +78,6 @@ std::string TrimDecimalText(std::string s) {
   return (negative ? "-" : "") + s;
 }
 
-// Exact decimal text of magnitude `w` (little-endian 32-bit words) over 10^scale.
-std::string DecimalText(bool negative, std::array<uint32_t, 4> w, int scale) {
-  std::string digits;
-  while ((w[0] | w[1] | w[2] | w[3]) != 0) {
-    uint64_t rem = 0;
-    for (size_t i = 4; i-- > 0;) {
-      const uint64_t cur = (rem << 32) | w[i];
-      w[i] = static_cast<uint32_t>(cur / 10);
-      rem = cur % 10;
-    }
-    digits.insert(digits.begin(), static_cast<char>('0' + rem));
-  }
-  const auto fraction = static_cast<size_t>(scale);
-  if (digits.size() <= fraction) digits.insert(0, fraction + 1 - digits.size(), '0');
-  if (scale > 0) digits.insert(digits.size() - fraction, ".");
-  return TrimDecimalText((negative ? "-" : "") + digits);
-}
-
-std::string CurrencyText(int64_t scaled) {
-  const bool negative = scaled < 0;
-  const uint64_t mag = negative ? uint64_t(0) - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
-  return DecimalText(negative, {static_cast<uint32_t>(mag), static_cast<uint32_t>(mag >> 32), 0, 0}, 4);
-}
-
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 std::string FormatUnixMillis(int64_t ms, bool with_millis) {
@@ -131,14 +99,6 @@ std::string FormatUnixMillis(int64_t ms, bool with_millis) {
 // The instant mdb-reader derives from stored days: milliseconds since 1970, rounded half up.
 int64_t MdbReaderMillis(double days) {
   return static_cast<int64_t>(std::floor((days - 25569.0) * 86400.0 * 1000.0 + 0.5));
-}
-
-std::string GuidText(const jet::Guid& g) {
-  const uint8_t* b = g.bytes.data();
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", ReadU32(b), ReadU16(b + 4),
-                ReadU16(b + 6), b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-  return buf;
 }
 
 const char* MdbReaderTypeWord(jet::ColumnType type) {
@@ -192,7 +152,7 @@ MdbToolsExpectation ExpectedMdbToolsValue(const jet::Value& value, jet::ColumnTy
   } else if (const auto* guid = std::get_if<jet::Guid>(&value)) {
     // In hex mode mdbtools hex-encodes the GUID's text, which it prints without the dash between
     // the fourth and fifth groups.
-    e.text = Hex(GuidText(*guid).erase(24, 1), true);
+    e.text = Hex(jet::FormatGuid(*guid).erase(24, 1), true);
   }
   return e;
 }
@@ -287,35 +247,11 @@ std::string FormatJsNumber(double value) {
 }
 
 ReaderValue ExpectedMdbReaderText(const jet::Value& value) {
-  return std::visit(
-      [](const auto& v) -> ReaderValue {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, jet::Null>) {
-          return std::nullopt;
-        } else if constexpr (std::is_same_v<T, bool>) {
-          return std::string(v ? "true" : "false");
-        } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
-          return std::to_string(v);
-        } else if constexpr (std::is_same_v<T, jet::Currency>) {
-          return CurrencyText(v.scaled);
-        } else if constexpr (std::is_same_v<T, float>) {
-          return FormatJsNumber(static_cast<double>(v));
-        } else if constexpr (std::is_same_v<T, double>) {
-          return FormatJsNumber(v);
-        } else if constexpr (std::is_same_v<T, jet::DateTime>) {
-          return FormatUnixMillis(MdbReaderMillis(v.days), true);
-        } else if constexpr (std::is_same_v<T, jet::Bytes>) {
-          return Hex(v.data, false);
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          return v;
-        } else if constexpr (std::is_same_v<T, jet::Guid>) {
-          return GuidText(v);
-        } else {
-          static_assert(std::is_same_v<T, jet::Decimal>);
-          return DecimalText(v.negative, v.words, v.scale);
-        }
-      },
-      value);
+  if (const auto* f = std::get_if<float>(&value)) return FormatJsNumber(static_cast<double>(*f));
+  if (const auto* d = std::get_if<double>(&value)) return FormatJsNumber(*d);
+  if (const auto* date = std::get_if<jet::DateTime>(&value)) return FormatUnixMillis(MdbReaderMillis(date->days), true);
+  // Otherwise the value's canonical text: exact numbers without trailing zeros, lower-case hex.
+  return jet::FormatValue(value);
 }
 
 // Every file a test hands to a reader passes the engine's integrity check first: the readers

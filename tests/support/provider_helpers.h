@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "data/db_connection.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "workspace/output_pane.h"
 
 namespace tabulon::testing {
 
@@ -49,6 +51,23 @@ inline std::vector<std::vector<std::string>> SchemaTexts(data::Session* session,
   EXPECT_EQ(data::OpenSchemaRowset(session, kind, restrictions, &rowset), data::S_OK)
       << data::ErrorDescription(rowset.error_source());
   return RowTexts(rowset);
+}
+
+// Runs `sql` on the SQLite file at `path` (made when missing); a failure is a test failure.
+inline void BuildSqliteFile(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error != nullptr ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+// The texts of an output pane's lines.
+inline std::vector<std::string> OutputTexts(const workspace::OutputPane& pane) {
+  std::vector<std::string> texts;
+  for (const workspace::OutputLine& line : pane.Lines()) texts.push_back(line.text);
+  return texts;
 }
 
 }  // namespace tabulon::testing

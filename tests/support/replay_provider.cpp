@@ -455,10 +455,6 @@ class ReplayProvider : public Provider {
 
 }  // namespace
 
-std::shared_ptr<Provider> MakeReplayProvider(std::shared_ptr<ReplayScript> script) {
-  return std::make_shared<ReplayProvider>(std::move(script));
-}
-
 void ConnectReplay(DbConnection& connection, std::shared_ptr<ReplayScript> script) {
   CloseConnection(connection);
   OpenedDataSource opened = ReplayProvider(std::move(script)).OpenDataSource({});
@@ -469,7 +465,7 @@ void ConnectReplay(DbConnection& connection, std::shared_ptr<ReplayScript> scrip
 
 ScopedReplayProvider::ScopedReplayProvider(std::string name, std::shared_ptr<ReplayScript> script)
     : name_(std::move(name)), previous_(FindProvider(name_)) {
-  RegisterProvider(name_, MakeReplayProvider(std::move(script)));
+  RegisterProvider(name_, std::make_shared<ReplayProvider>(std::move(script)));
 }
 
 ScopedReplayProvider::~ScopedReplayProvider() {

@@ -124,8 +124,6 @@ class ReplayScript {
   std::vector<SchemaAnswer> schemas_;
 };
 
-std::shared_ptr<data::Provider> MakeReplayProvider(std::shared_ptr<ReplayScript> script);
-
 // Opens `connection` (data source and session) on the script directly, without the registry.
 void ConnectReplay(data::DbConnection& connection, std::shared_ptr<ReplayScript> script);
 

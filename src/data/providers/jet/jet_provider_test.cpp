@@ -19,6 +19,7 @@
 #include "data/schema_rowset.h"
 #include "data/statement.h"
 #include "jet/database.h"
+#include "jet_test_db.h"
 #include "jet_test_files.h"
 #include "tests/support/provider_helpers.h"
 
@@ -169,11 +170,7 @@ TEST_F(JetProviderTest, SchemaRowsets) {
 // Reopens the file read-only and counts the table's rows as they are on disk.
 size_t RowsOnDisk(const std::string& path, const std::string& table) {
   auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
-  if (!db.ok()) return SIZE_MAX;
-  auto def = (*db)->GetTable(table);
-  if (!def.ok()) return SIZE_MAX;
-  auto rows = (*db)->ReadAllRows(*def);
-  return rows.ok() ? rows->size() : SIZE_MAX;
+  return db.ok() ? testing::TableRows(**db, table).size() : SIZE_MAX;
 }
 
 TEST(JetProviderBatchTest, InsertsAreCommittedByLimitsStatementsAndClose) {

@@ -4,7 +4,6 @@
 #include "data/providers/sqlite/sqlite_provider.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -40,15 +39,7 @@ class SqliteProviderTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  void Build(const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    EXPECT_EQ(rc, SQLITE_OK) << (error != nullptr ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
-  }
+  void Build(const std::string& sql) { testing::BuildSqliteFile(path_, sql); }
 
   Hresult Connect(const std::string& path) { return testing::OpenProvider(connection_, kSqliteProviderName, path); }
 
