@@ -109,6 +109,7 @@ struct Constraint {
   std::vector<std::string> referenced_columns;  // empty: the referenced table's primary key
   bool cascade_update = false;
   bool cascade_delete = false;
+  bool delete_sets_null = false;  // ON DELETE SET NULL
 };
 
 struct CreateTable {

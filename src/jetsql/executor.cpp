@@ -489,6 +489,7 @@ Status Session::AddConstraint(const std::string& table_name, const Constraint& c
     }
     r.cascade_update = constraint.cascade_update;
     r.cascade_delete = constraint.cascade_delete;
+    r.cascade_null = constraint.delete_sets_null;
     return db_.CreateRelationship(r);
   }
   jet::IndexSpec spec;

@@ -226,13 +226,21 @@ Status Parser::ParseReferentialActions(Constraint& c) {
     } else {
       return Error("UPDATE or DELETE after ON");
     }
+    const bool on_delete = target == &c.cascade_delete;
     if (Accept("cascade")) {
       *target = true;
+      if (on_delete) c.delete_sets_null = false;
     } else if (Accept("no")) {
       RETURN_IF_ERROR(Expect("action"));
       *target = false;
+      if (on_delete) c.delete_sets_null = false;
+    } else if (on_delete && Accept("set")) {
+      // Access empties the referring columns (its "cascade to Null"); it has no such rule on update.
+      RETURN_IF_ERROR(Expect("null"));
+      *target = false;
+      c.delete_sets_null = true;
     } else {
-      return Error("CASCADE or NO ACTION");
+      return Error(on_delete ? "CASCADE, SET NULL or NO ACTION" : "CASCADE or NO ACTION");
     }
   }
   return Status::Ok();
