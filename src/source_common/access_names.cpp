@@ -105,6 +105,12 @@ std::string AccessColumnName(const SourceContext& owner, const SourceTable& tabl
   return owner.names ? owner.names->Column(table, column) : AccessObjectName(column);
 }
 
+std::vector<KeyColumn> AccessKeyColumns(const SourceContext& owner, const SourceTable& table,
+                                        std::vector<KeyColumn> columns) {
+  for (KeyColumn& c : columns) c.name = AccessColumnName(owner, table, c.name);
+  return columns;
+}
+
 AccessTableNames NameTableForAccess(const SourceContext& owner, const SourceTable& table,
                                     const std::vector<std::string>& columns, std::vector<Rename>& renames) {
   AccessTableNames names{AccessTableName(owner, table), UniqueAccessNames(columns, columns)};

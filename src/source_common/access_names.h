@@ -62,6 +62,10 @@ std::string AccessTableName(const SourceContext& owner, const SourceTable& table
 // The Access name of a column of `table` in `owner`'s migration.
 std::string AccessColumnName(const SourceContext& owner, const SourceTable& table, std::string_view column);
 
+// The columns of a key of `table` under their Access names.
+std::vector<KeyColumn> AccessKeyColumns(const SourceContext& owner, const SourceTable& table,
+                                        std::vector<KeyColumn> columns);
+
 // The Access names of a table and of its columns (in their order) for its CREATE TABLE: the
 // columns are recorded in owner.names, and each rename is appended to `renames`.
 struct AccessTableNames {

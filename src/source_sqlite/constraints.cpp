@@ -54,13 +54,6 @@ Result<bool> ReadRows(Session* source, const std::string& sql, Rows& out) {
   return rows.has_rowset();
 }
 
-// The key's columns under their Access names.
-std::vector<KeyColumn> AccessKeys(const SourceContext& owner, const SourceTable& table,
-                                  std::vector<KeyColumn> columns) {
-  for (KeyColumn& c : columns) c.name = source_common::AccessColumnName(owner, table, c.name);
-  return columns;
-}
-
 }  // namespace
 
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,
@@ -75,8 +68,8 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
   }
   std::vector<KeyColumn> columns;
   for (const auto& row : rows) columns.push_back({row[0].value_or(""), false});
-  return Translation::Statements(source_common::PrimaryKeyStatement(source_common::AccessTableName(owner, table),
-                                                                    AccessKeys(owner, table, std::move(columns))));
+  return Translation::Statements(source_common::PrimaryKeyStatement(
+      source_common::AccessTableName(owner, table), source_common::AccessKeyColumns(owner, table, std::move(columns))));
 }
 
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
@@ -116,7 +109,7 @@ Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* 
     }
     source_common::AppendStatement(
         result, source_common::UniqueIndexStatement(source_common::AccessTableName(owner, table), place,
-                                                    AccessKeys(owner, table, std::move(columns))));
+                                                    source_common::AccessKeyColumns(owner, table, std::move(columns))));
   }
   return Translation::Statements(std::move(result));
 }

@@ -103,13 +103,6 @@ std::vector<source_common::KeyColumn> KeyColumns(std::string_view keys) {
   return columns;
 }
 
-// The key's columns under their Access names.
-std::vector<source_common::KeyColumn> AccessKeys(const SourceContext& owner, const SourceTable& table,
-                                                 std::vector<source_common::KeyColumn> columns) {
-  for (source_common::KeyColumn& c : columns) c.name = source_common::AccessColumnName(owner, table, c.name);
-  return columns;
-}
-
 }  // namespace
 
 std::string AccessKeyColumns(std::string_view keys) { return source_common::AccessKeyList(KeyColumns(keys)); }
@@ -176,9 +169,9 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
     ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
     if (!fetched) break;
     if (AsciiUpper(Cell(rows, 1)).find("PRIMARY KEY") == std::string::npos) continue;
-    result =
-        source_common::PrimaryKeyStatement(source_common::AccessTableName(owner, table),
-                                           AccessKeys(owner, table, KeyColumns(Cell(rows, rows.buffer().columns()))));
+    result = source_common::PrimaryKeyStatement(
+        source_common::AccessTableName(owner, table),
+        source_common::AccessKeyColumns(owner, table, KeyColumns(Cell(rows, rows.buffer().columns()))));
   }
   return Translation::Statements(std::move(result));
 }
@@ -197,10 +190,10 @@ Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* 
     const std::string description = AsciiUpper(Cell(rows, 2));
     if (description.find("PRIMARY KEY") != std::string::npos) continue;
     if (HasWord(description, "UNIQUE")) {
-      source_common::AppendStatement(result,
-                                     source_common::UniqueIndexStatement(
-                                         source_common::AccessTableName(owner, table), counter,
-                                         AccessKeys(owner, table, KeyColumns(Cell(rows, rows.buffer().columns())))));
+      source_common::AppendStatement(
+          result, source_common::UniqueIndexStatement(
+                      source_common::AccessTableName(owner, table), counter,
+                      source_common::AccessKeyColumns(owner, table, KeyColumns(Cell(rows, rows.buffer().columns())))));
     }
     ++counter;
   }
