@@ -46,11 +46,26 @@ bool IsUserView(const ListedObject& object) {
 
 std::vector<std::string> StatementPieces(std::string_view text) {
   std::vector<std::string> pieces;
-  while (!text.empty()) {
-    const size_t end = std::min(text.find(';'), text.size());
-    const std::string_view piece = text.substr(0, end);
+  // A ";" inside a quoted text or name ('a;b', `a;b`, [a;b]) does not end a statement.
+  size_t start = 0;
+  char closing = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    const char c = i < text.size() ? text[i] : ';';
+    if (closing != 0) {
+      if (c == closing && i < text.size()) closing = 0;  // a doubled quote closes and reopens
+      continue;
+    }
+    if (c == '\'' || c == '"' || c == '`') closing = c;
+    if (c == '[') closing = ']';
+    if (c != ';') continue;
+    const std::string_view piece = text.substr(start, i - start);
     if (piece.find_first_not_of(" \t\r\n") != std::string_view::npos) pieces.emplace_back(piece);
-    text.remove_prefix(std::min(end + 1, text.size()));
+    start = i + 1;
+  }
+  if (closing != 0 && start < text.size()) {
+    // An unclosed quote: the rest is one statement, as written.
+    const std::string_view piece = text.substr(start);
+    if (piece.find_first_not_of(" \t\r\n") != std::string_view::npos) pieces.emplace_back(piece);
   }
   return pieces;
 }

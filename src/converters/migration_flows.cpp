@@ -1,14 +1,18 @@
 // The migration flows: every table with its primary key, unique indexes and rows, then the
 // relationships of all tables, then the views. Every failure is a line; the flow goes on with
 // the next statement or object.
+#include <cctype>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "converters/core_task_flows.h"
 #include "converters/flow_support.h"
 #include "converters/work_folders.h"
 #include "converters/workbench.h"
 #include "data/error_text.h"
+#include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
 #include "workspace/statement_output.h"
 
@@ -17,6 +21,7 @@ namespace {
 
 using source_common::SourceTable;
 using source_common::Translation;
+using source_common::TranslationNote;
 
 data::Session* SourceSession(const TaskRunContext& run) { return run.source->session.get(); }
 // Read for every statement: a reconnection during the run is seen by the next one.
@@ -67,6 +72,74 @@ bool ReportedWithoutStatements(TaskRunContext& run, const char* kind, const std:
     return true;
   }
   return false;
+}
+
+// The objects a translation leaves out: a line and a report entry each.
+void WriteLeftOut(TaskRunContext& run, const char* kind, const std::string& table,
+                  const Result<Translation>& translation) {
+  if (!translation.ok()) return;
+  for (const source_common::TranslationNote& note : translation->notes) {
+    if (note.statement != source_common::TranslationNote::kLeftOut) continue;
+    workspace::WriteOutput(run.output(), "T::%s", note.text.c_str());
+    Record(run, kind, table, "", ObjectOutcome::kUnsupported, note.text);
+  }
+}
+
+// Runs the statements of a translation that each create one object of `kind`, with `made_line`
+// (none when null) or `failed_line` after each, and a report entry with the difference its note
+// tells. A relationship the built-in engine refuses to enforce (rows without a parent, no unique
+// index on the referenced side) is created NOT ENFORCED instead, with the engine's reason.
+void CreateTranslatedObjects(TaskRunContext& run, const char* kind, const std::string& table,
+                             const Translation& translation, int report, const char* made_line,
+                             const char* failed_line) {
+  workspace::OutputPane* out = run.output();
+  const bool relationship = std::string_view(kind) == "relationship";
+  const bool may_relax = relationship && run.target != nullptr &&
+                        EqualsIgnoreAsciiCase(run.target->profile.provider_name, data::kJetProviderName);
+  const std::vector<std::string> pieces = StatementPieces(translation.text);
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const source_common::TranslationNote* note = nullptr;
+    for (const source_common::TranslationNote& n : translation.notes) {
+      if (n.statement == k) note = &n;
+    }
+    std::string statement = pieces[k];
+    std::string error;
+    bool created = false;
+    ObjectOutcome outcome = ObjectOutcome::kCreated;
+    std::string reason;
+    const bool relaxable = may_relax && statement.find(" NOT ENFORCED") == std::string::npos;
+    if (relaxable) {
+      created = workspace::ExecuteStatement(out, TargetSession(run), statement, 0, &error);
+      if (!created) {
+        while (!statement.empty() && std::isspace(static_cast<unsigned char>(statement.back()))) statement.pop_back();
+        statement += " NOT ENFORCED\n";
+        std::string second;
+        if (workspace::ExecuteStatement(out, TargetSession(run), statement, 0, &second)) {
+          created = true;
+          outcome = ObjectOutcome::kNotEnforced;
+          reason = "not enforced: " + error;
+          workspace::WriteOutput(out, "T::Created without enforcement: %s", error.c_str());
+        } else {
+          statement = pieces[k];
+          workspace::WriteOutput(out, "T::%s", error.c_str());
+        }
+      }
+      if (created && report == 1) workspace::WriteOutput(out, "RESULT: The operation completed SUCCESSFULLY");
+    } else {
+      created = workspace::ExecuteStatement(out, TargetSession(run), statement, report, &error);
+    }
+    if (!created) {
+      outcome = ObjectOutcome::kFailed;
+      reason = error;
+    } else if (note != nullptr) {
+      workspace::WriteOutput(out, "T::%s", note->text.c_str());
+      if (note->not_enforced) outcome = ObjectOutcome::kNotEnforced;
+      reason = note->text;
+    }
+    Record(run, kind, table, statement, outcome, reason);
+    if (created && made_line != nullptr) workspace::WriteOutput(out, "%s", made_line);
+    if (!created) workspace::WriteOutput(out, "%s", failed_line);
+  }
 }
 
 // A listed table the table flows take: every table (a name with blanks too: every name is
@@ -156,12 +229,20 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
 
   workspace::WriteOutput(out, "Unique Keys Migrating.....");
   const Result<Translation> indexes = Source(run).TranslateUniqueIndexes(context, source, database, table);
+  WriteLeftOut(run, "index", table.name, indexes);
   if (!ReportedWithoutStatements(run, "index", table.name, indexes, "Create Index failure!", "NO Index(es)!")) {
     AppendToFile(scratch, indexes->text);
-    for (const std::string& piece : StatementPieces(indexes->text)) {
-      const bool created = CreateObject(run, "index", table.name, piece, 0);
-      workspace::WriteOutput(out, "%s", created ? "Create Index SUCCESSFULLY!!!" : "Create Index failure!");
-    }
+    CreateTranslatedObjects(run, "index", table.name, *indexes, 0, "Create Index SUCCESSFULLY!!!",
+                            "Create Index failure!");
+  }
+
+  const Result<Translation> descriptions = Source(run).TranslateDescriptions(context, source, database, table);
+  if (!descriptions.ok()) {
+    workspace::WriteOutput(out, "T::%s", descriptions.status().message().c_str());
+    Record(run, "description", table.name, "", ObjectOutcome::kFailed, descriptions.status().message());
+  } else if (descriptions->statements()) {
+    AppendToFile(scratch, descriptions->text);
+    CreateTranslatedObjects(run, "description", table.name, *descriptions, 0, nullptr, "Create Description failure!");
   }
 
   // The copy writes its own lines; what failed goes into the report.
@@ -197,14 +278,12 @@ void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::strin
       continue;
     }
     const Result<Translation> keys = Source(run).TranslateForeignKeys(context, source, database, table);
+    WriteLeftOut(run, "relationship", table.name, keys);
     if (!ReportedWithoutStatements(run, "relationship", table.name, keys, "E::Create Relationship failure!",
                                    "No Relationship(s)!")) {
       AppendToFile(scratch, keys->text);
-      for (const std::string& piece : StatementPieces(keys->text)) {
-        const bool created = CreateObject(run, "relationship", table.name, piece, 1);
-        workspace::WriteOutput(out, "%s",
-                               created ? "Create FOREIGN KEY SUCCESSFULLY!!!" : "E::Create Relationship failure!");
-      }
+      CreateTranslatedObjects(run, "relationship", table.name, *keys, 1, "Create FOREIGN KEY SUCCESSFULLY!!!",
+                              "E::Create Relationship failure!");
     }
   }
 }

@@ -79,7 +79,9 @@ bool MigrationReport::AnyFailure() const {
     return !t.created || !t.error.empty() || t.rows.failed > 0;
   });
   return table_failed || std::any_of(objects_.begin(), objects_.end(),
-                                     [](const ReportedObject& o) { return o.outcome != ObjectOutcome::kCreated; });
+                                     [](const ReportedObject& o) {
+                       return o.outcome != ObjectOutcome::kCreated && o.outcome != ObjectOutcome::kNotEnforced;
+                     });
 }
 
 void MigrationReport::Clear() {
@@ -93,6 +95,7 @@ const char* ObjectOutcomeText(ObjectOutcome outcome) {
     case ObjectOutcome::kCreated: return "created";
     case ObjectOutcome::kFailed: return "failed";
     case ObjectOutcome::kUnsupported: return "unsupported";
+    case ObjectOutcome::kNotEnforced: return "not enforced";
   }
   return "failed";
 }

@@ -26,7 +26,8 @@ struct ReportedTable {
   std::vector<source_common::Rename> renames;
 };
 
-enum class ObjectOutcome { kCreated, kFailed, kUnsupported };
+// kNotEnforced: a relationship kept but not enforced (its reason says why).
+enum class ObjectOutcome { kCreated, kFailed, kUnsupported, kNotEnforced };
 
 struct ReportedObject {
   std::string kind;  // "primary key", "index", "relationship", "view"

@@ -120,25 +120,4 @@ AccessTableNames NameTableForAccess(const SourceContext& owner, const SourceTabl
   return names;
 }
 
-Result<std::string> AccessForeignKeys(const SourceContext& owner, const SourceTable& table,
-                                      std::vector<ForeignKeyPair> pairs,
-                                      const std::function<Status(const SourceTable&)>& record_columns) {
-  if (!pairs.empty()) RETURN_IF_ERROR(record_columns(table));
-  std::vector<Rename> renames;
-  for (ForeignKeyPair& pair : pairs) {
-    const SourceTable referenced =
-        owner.names ? owner.names->Listed(pair.referenced_table, table.schema) : SourceTable(pair.referenced_table);
-    RETURN_IF_ERROR(record_columns(referenced));
-    pair.column = AccessColumnName(owner, table, pair.column);
-    pair.referenced_column = AccessColumnName(owner, referenced, pair.referenced_column);
-    pair.referenced_table = AccessTableName(owner, referenced);
-    // The pairs of one constraint follow each other: its rename is said once.
-    if (renames.empty() || renames.back().from != pair.constraint) {
-      AddRename(renames, "relationship", table.name, pair.constraint, AccessObjectName(pair.constraint));
-    }
-  }
-  ReportRenames(owner, table.name, renames);
-  return ForeignKeyStatements(AccessTableName(owner, table), pairs);
-}
-
 }  // namespace tabulon::source_common

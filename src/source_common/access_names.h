@@ -75,12 +75,4 @@ struct AccessTableNames {
 AccessTableNames NameTableForAccess(const SourceContext& owner, const SourceTable& table,
                                     const std::vector<std::string>& columns, std::vector<Rename>& renames);
 
-// The foreign key statements of `table` (ForeignKeyStatements) with every name as Access gets it:
-// the columns of both tables (whose names `record_columns` records first), the referenced table
-// and the constraint, whose renames are written and reported. An error of `record_columns` is
-// the answer.
-Result<std::string> AccessForeignKeys(const SourceContext& owner, const SourceTable& table,
-                                      std::vector<ForeignKeyPair> pairs,
-                                      const std::function<Status(const SourceTable&)>& record_columns);
-
 }  // namespace tabulon::source_common

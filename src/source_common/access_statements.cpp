@@ -230,29 +230,4 @@ void AppendStatement(std::string& text, const std::string& statement) {
   text += statement;
 }
 
-std::string ForeignKeyStatements(std::string_view table, const std::vector<ForeignKeyPair>& pairs) {
-  if (pairs.empty()) return {};
-  const std::string head = "Alter Table " + AccessName(table) + " Add CONSTRAINT ";
-  std::string result, constraint, references;
-  bool first = true;
-  for (const ForeignKeyPair& pair : pairs) {
-    if (first || !EqualsIgnoreAsciiCase(pair.constraint, constraint)) {
-      if (!first) {
-        references += ");\n";
-        result += ")\n" + references;
-      }
-      first = false;
-      constraint = pair.constraint;
-      result += head + AccessName(pair.constraint) + " FOREIGN KEY (" + AccessName(pair.column);
-      references = " REFERENCES " + AccessName(pair.referenced_table) + "(" + AccessName(pair.referenced_column);
-    } else {
-      result += ", " + AccessName(pair.column);
-      references += ", " + AccessName(pair.referenced_column);
-    }
-  }
-  references += ")\n";
-  result += ")\n" + references;
-  return result;
-}
-
 }  // namespace tabulon::source_common

@@ -1,7 +1,6 @@
 // The Access statements every source adapter returns, assembled in one place so that all
 // sources give the target (and the flows that cut the texts at ";") the same shapes: names,
-// literals, column lines of CREATE TABLE, defaults, primary keys, unique indexes and foreign
-// keys.
+// literals, column lines of CREATE TABLE, defaults, primary keys and unique indexes.
 #pragma once
 
 #include <optional>
@@ -79,17 +78,5 @@ std::string PrimaryKeyStatement(std::string_view table, const std::vector<KeyCol
 std::string UniqueIndexStatement(std::string_view table, int counter, const std::vector<KeyColumn>& columns);
 // Appends `statement` to a text of statements, with ";\n" before every one but the first.
 void AppendStatement(std::string& text, const std::string& statement);
-
-// One column pair of a foreign key of a table.
-struct ForeignKeyPair {
-  std::string constraint;
-  std::string column;
-  std::string referenced_table;
-  std::string referenced_column;
-};
-// One "Alter Table `T` Add CONSTRAINT `c` FOREIGN KEY (`a`, `b`)\n REFERENCES `P`(`x`, `y`)"
-// per constraint, separated by ";\n", ending in ")\n"; consecutive pairs of one constraint
-// (names compared without regard to case) make one statement. "" without pairs.
-std::string ForeignKeyStatements(std::string_view table, const std::vector<ForeignKeyPair>& pairs);
 
 }  // namespace tabulon::source_common

@@ -31,10 +31,17 @@ class SourceAdapter {
   // "alter table `T` add PRIMARY KEY(...)\n".
   virtual Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source,
                                                   std::string_view database, const SourceTable& table) const = 0;
-  // CREATE UNIQUE INDEX statements separated by ";".
+  // CREATE [UNIQUE] INDEX statements separated by ";", with notes on the indexes left out.
   virtual Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source,
                                                      std::string_view database, const SourceTable& table) const = 0;
-  // ALTER TABLE ... FOREIGN KEY statements separated by ";".
+  // Statements that give the table and its columns the source's descriptions; nothing where the
+  // source keeps none.
+  virtual Result<Translation> TranslateDescriptions(const SourceContext& /*owner*/, data::Session* /*source*/,
+                                                    std::string_view /*database*/,
+                                                    const SourceTable& /*table*/) const {
+    return Translation::Nothing();
+  }
+  // ALTER TABLE ... FOREIGN KEY statements separated by ";", with notes on their rules.
   virtual Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
                                                    std::string_view database, const SourceTable& table) const = 0;
   // Copies the rows of `table` into the Access table of the same name, writing its own lines:

@@ -64,8 +64,11 @@ std::string BuildIndexListStatement(const SourceTable& table);
 // The key columns of index `index` in key order: name (NULL for an expression), desc.
 std::string BuildIndexColumnsStatement(std::string_view index);
 // One row per column pair of every foreign key of `table`, in the order the keys were
-// declared: id, seq, referenced table, column, referenced column (NULL: the primary key).
+// declared: id, seq, referenced table, column, referenced column (NULL: the primary key),
+// on_update, on_delete.
 std::string BuildForeignKeysStatement(const SourceTable& table);
+// One row, one number: the foreign keys of `table` plus those that refer to it.
+std::string BuildForeignKeyCountStatement(const SourceTable& table);
 // The CREATE VIEW text of `view` from sqlite_master.
 std::string BuildViewTextStatement(const SourceTable& view);
 
@@ -131,8 +134,8 @@ Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view
 // "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or nothing.
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
                                         const SourceTable& table);
-// One CREATE UNIQUE INDEX `T_IDX_n` per unique index that is not the primary key, separated by
-// ";"; partial and expression indexes are left out with a line.
+// One CREATE [UNIQUE] INDEX per index that is not the primary key, separated by ";"; partial and
+// expression indexes, and others Access cannot hold, are left out with a note.
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
                                            const SourceTable& table);
 // Records the column names of `table` in the migration's Access names (owner.names), reading them

@@ -1,12 +1,14 @@
-// Views, keys, unique indexes and relationships: read with SQL Server's system procedures and
-// the sysforeignkeys query, returned as Access statements.
+// Views, keys, indexes, relationships and descriptions: read with SQL Server's system procedures
+// and catalogue views, returned as Access statements.
 #include <cctype>
+#include <cstdlib>
 
 #include "base/text.h"
 #include "data/error_text.h"
 #include "data/statement.h"
-#include "source_common/access_statements.h"
+#include "source_common/access_indexes.h"
 #include "source_common/access_names.h"
+#include "source_common/access_statements.h"
 #include "source_sqlserver/translate.h"
 
 namespace tabulon::source_sqlserver {
@@ -22,25 +24,46 @@ std::string BuildHelpConstraintStatement(const SourceTable& table) {
   return "EXEC sys.sp_helpconstraint " + NationalLiteral(QualifiedName(table)) + ", nomsg";
 }
 
-std::string BuildHelpIndexStatement(const SourceTable& table) {
-  return "EXEC sys.sp_helpindex " + NationalLiteral(QualifiedName(table));
+// sys.indexes, sys.index_columns and sys.foreign_keys as the Transact-SQL reference describes
+// them: index type 0 heap, 1 clustered, 2 nonclustered, 3 XML, 4 spatial, 5 and 6 columnstore,
+// 7 hash; key_ordinal 0 for a column that is not part of the key; referential actions 0 NO
+// ACTION, 1 CASCADE, 2 SET NULL, 3 SET DEFAULT.
+std::string BuildIndexesStatement(const SourceTable& table) {
+  const std::string id = "object_id(" + NationalLiteral(QualifiedName(table)) + ")";
+  return "select i.name, i.index_id, i.type, i.type_desc, i.is_unique, i.is_primary_key, i.has_filter, "
+         "i.is_disabled, c.name, ic.key_ordinal, ic.is_descending_key, ic.is_included_column,\n"
+         "  (select count(*) from sys.foreign_keys f where f.parent_object_id = i.object_id) +\n"
+         "  (select count(*) from sys.foreign_keys f where f.referenced_object_id = i.object_id)\n"
+         "from sys.indexes i\n"
+         "left join sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id\n"
+         "left join sys.columns c on c.object_id = ic.object_id and c.column_id = ic.column_id\n"
+         "where i.object_id = " +
+         id +
+         " and i.type > 0 and i.is_hypothetical = 0\n"
+         "order by i.index_id, ic.is_included_column, ic.key_ordinal, ic.index_column_id";
 }
 
 std::string BuildForeignKeysStatement(const SourceTable& table) {
-  const std::string id = "object_id(" + NationalLiteral(QualifiedName(table)) + ")";
-  return "select OBJECT_NAME(f.constid), OBJECT_NAME(f.fkeyid), f.name, OBJECT_NAME(f.rkeyid), r.name\n"
-         "from (select k.constid, k.fkeyid, k.rkeyid, k.keyno, col.name from sysforeignkeys k\n"
-         "  join syscolumns col on k.fkeyid=col.id and k.fkey=col.colid\n"
-         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" +
-         id +
-         ")) f\n"
-         "join (select k.constid, k.keyno, col.name from sysforeignkeys k\n"
-         "  join syscolumns col on k.rkeyid=col.id and k.rkey=col.colid\n"
-         "  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=" +
-         id +
-         ")) r\n"
-         "on f.constid=r.constid and f.keyno=r.keyno\n"
-         "order by OBJECT_NAME(f.constid), f.keyno";
+  return "select fk.name, pc.name, object_schema_name(fk.referenced_object_id), "
+         "object_name(fk.referenced_object_id), rc.name,\n"
+         "  fk.delete_referential_action, fk.update_referential_action, fk.is_disabled, fk.is_not_trusted\n"
+         "from sys.foreign_keys fk\n"
+         "join sys.foreign_key_columns fkc on fkc.constraint_object_id = fk.object_id\n"
+         "join sys.columns pc on pc.object_id = fkc.parent_object_id and pc.column_id = fkc.parent_column_id\n"
+         "join sys.columns rc on rc.object_id = fkc.referenced_object_id and rc.column_id = fkc.referenced_column_id\n"
+         "where fk.parent_object_id = object_id(" +
+         NationalLiteral(QualifiedName(table)) +
+         ")\n"
+         "order by fk.name, fkc.constraint_column_id";
+}
+
+std::string BuildDescriptionsStatement(const SourceTable& table) {
+  return "select c.name, cast(ep.value as nvarchar(4000)) from sys.extended_properties ep\n"
+         "left join sys.columns c on c.object_id = ep.major_id and c.column_id = ep.minor_id\n"
+         "where ep.class = 1 and ep.name = N'MS_Description' and ep.major_id = object_id(" +
+         NationalLiteral(QualifiedName(table)) +
+         ")\n"
+         "order by ep.minor_id";
 }
 
 namespace {
@@ -60,18 +83,6 @@ std::string AsciiUpper(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
-}
-
-// True when `description` (upper case) lists `word` as one of its comma- or blank-separated
-// words.
-bool HasWord(std::string_view description, std::string_view word) {
-  for (size_t pos = description.find(word); pos != std::string_view::npos; pos = description.find(word, pos + 1)) {
-    const bool starts = pos == 0 || description[pos - 1] == ' ' || description[pos - 1] == ',';
-    const size_t end = pos + word.size();
-    const bool ends = end == description.size() || description[end] == ' ' || description[end] == ',';
-    if (starts && ends) return true;
-  }
-  return false;
 }
 
 // Opens the rows of one of the system procedures: false (after "RESULT: EMPTY") when it gives
@@ -176,28 +187,72 @@ Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* sou
   return Translation::Statements(std::move(result));
 }
 
+namespace {
+
+bool IsTrue(const std::string& cell) { return cell == "1" || cell == "true" || cell == "True"; }
+
+// Why Access has no index of SQL Server's index type (sys.indexes.type), or "".
+std::string UnheldIndexType(const std::string& type, const std::string& type_desc) {
+  if (type == "1" || type == "2") return {};
+  std::string words = type_desc.empty() ? "type " + type : type_desc;
+  for (char& c : words) c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "an index of type " + words;
+}
+
+source_common::ReferentialAction Action(const std::string& code) {
+  if (code == "1") return source_common::ReferentialAction::kCascade;
+  if (code == "2") return source_common::ReferentialAction::kSetNull;
+  if (code == "3") return source_common::ReferentialAction::kSetDefault;
+  return source_common::ReferentialAction::kNoAction;
+}
+
+}  // namespace
+
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, Session* source, std::string_view /*database*/,
                                            const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
   TextRowset rows;
-  ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildHelpIndexStatement(table), rows));
-  std::string result;
-  int counter = 0;
+  ASSIGN_OR_RETURN(const bool opened, OpenKeyRows(owner, source, BuildIndexesStatement(table), rows));
+  std::vector<source_common::SourceIndex> indexes;
+  std::vector<source_common::KeyColumn> primary_key;
+  size_t foreign_key_indexes = 0;
+  std::string current;
+  bool primary = false;
   while (opened) {
     ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
     if (!fetched) break;
-    const std::string description = AsciiUpper(Cell(rows, 2));
-    if (description.find("PRIMARY KEY") != std::string::npos) continue;
-    if (HasWord(description, "UNIQUE")) {
-      source_common::AppendStatement(
-          result, source_common::UniqueIndexStatement(
-                      source_common::AccessTableName(owner, table), counter,
-                      source_common::AccessKeyColumns(owner, table, KeyColumns(Cell(rows, rows.buffer().columns())))));
+    foreign_key_indexes = static_cast<size_t>(std::strtoul(Cell(rows, 13).c_str(), nullptr, 10));
+    if (Cell(rows, 2) != current) {
+      current = Cell(rows, 2);
+      primary = IsTrue(Cell(rows, 6));
+      if (!primary) {
+        source_common::SourceIndex index;
+        index.name = Cell(rows, 1);
+        index.unique = IsTrue(Cell(rows, 5));
+        index.cannot_hold = UnheldIndexType(Cell(rows, 3), Cell(rows, 4));
+        if (index.cannot_hold.empty() && IsTrue(Cell(rows, 7))) index.cannot_hold = "a filtered index";
+        if (index.cannot_hold.empty() && IsTrue(Cell(rows, 8))) index.cannot_hold = "an index the source has disabled";
+        indexes.push_back(std::move(index));
+      }
     }
-    ++counter;
+    const std::string column = Cell(rows, 9);
+    if (column.empty()) continue;
+    if (IsTrue(Cell(rows, 12))) {
+      if (!primary) indexes.back().included.push_back(column);
+    } else if (Cell(rows, 10) != "0") {
+      source_common::KeyColumn key{column, IsTrue(Cell(rows, 11))};
+      if (primary) {
+        primary_key.push_back(std::move(key));
+      } else {
+        indexes.back().columns.push_back(std::move(key));
+      }
+    }
   }
-  return Translation::Statements(std::move(result));
+  if (indexes.empty()) return Translation::Nothing();
+  return source_common::AccessIndexes(
+      owner, table, indexes, primary_key, foreign_key_indexes,
+      source_common::TargetLongColumns(owner, source_common::AccessTableName(owner, table)));
 }
 
 Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* source, std::string_view /*database*/,
@@ -211,17 +266,57 @@ Result<Translation> TranslateForeignKeys(const SourceContext& owner, Session* so
     if (opened == S_OK) WriteOutput(owner.output, "RESULT: The operation completed SUCCESSFULLY");
     return Translation::Nothing();
   }
-  std::vector<source_common::ForeignKeyPair> pairs;
+  std::vector<source_common::SourceForeignKey> keys;
   for (;;) {
     ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
     if (!fetched) break;
-    pairs.push_back({Cell(rows, 1), Cell(rows, 3), Cell(rows, 4), Cell(rows, 5)});
+    if (keys.empty() || !EqualsIgnoreAsciiCase(keys.back().name, Cell(rows, 1))) {
+      source_common::SourceForeignKey key;
+      key.name = Cell(rows, 1);
+      key.referenced_schema = Cell(rows, 3);
+      key.referenced_table = Cell(rows, 4);
+      key.on_delete = Action(Cell(rows, 6));
+      key.on_update = Action(Cell(rows, 7));
+      if (IsTrue(Cell(rows, 8))) {
+        key.not_enforced = "the source has it disabled";
+      } else if (IsTrue(Cell(rows, 9))) {
+        key.not_enforced = "the source does not trust it (its rows were never checked)";
+      }
+      keys.push_back(std::move(key));
+    }
+    keys.back().columns.push_back(Cell(rows, 2));
+    keys.back().referenced_columns.push_back(Cell(rows, 5));
   }
-  ASSIGN_OR_RETURN(std::string statements,
-                   source_common::AccessForeignKeys(owner, table, std::move(pairs), [&](const SourceTable& t) {
-                     return RecordColumnNames(owner, source, t);
-                   }));
-  return Translation::Statements(std::move(statements));
+  return source_common::AccessForeignKeys(owner, table, keys,
+                                          [&](const SourceTable& t) { return RecordColumnNames(owner, source, t); });
+}
+
+Result<Translation> TranslateDescriptions(const SourceContext& owner, Session* source, std::string_view /*database*/,
+                                          const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  if (!source_common::TargetIsJet(owner)) return Translation::Nothing();  // a statement of the engine's own
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildDescriptionsStatement(table), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  if (!rows.has_rowset()) return Translation::Nothing();
+  RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
+  const std::string access_table = source_common::AccessName(source_common::AccessTableName(owner, table));
+  std::string text;
+  for (;;) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    if (rows.buffer().IsNull(2)) continue;
+    std::string statement = "ALTER TABLE " + access_table;
+    if (!rows.buffer().IsNull(1)) {
+      statement +=
+          " ALTER COLUMN " + source_common::AccessName(source_common::AccessColumnName(owner, table, Cell(rows, 1)));
+    }
+    statement += " SET PROPERTY Description = ";
+    source_common::AppendAccessString(statement, Cell(rows, 2));
+    source_common::AppendStatement(text, statement + "\n");
+  }
+  return Translation::Statements(std::move(text));
 }
 
 }  // namespace tabulon::source_sqlserver

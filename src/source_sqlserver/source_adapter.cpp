@@ -25,6 +25,11 @@ class SqlServerAdapter : public source_common::SourceAdapter {
                                                              const SourceTable& view) const override {
     return source_sqlserver::TranslateViewDefinition(owner, source, database, view);
   }
+  Result<source_common::Translation> TranslateDescriptions(const SourceContext& owner, data::Session* source,
+                                                           std::string_view database,
+                                                           const SourceTable& table) const override {
+    return source_sqlserver::TranslateDescriptions(owner, source, database, table);
+  }
   Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source,
                                                          std::string_view database,
                                                          const SourceTable& table) const override {

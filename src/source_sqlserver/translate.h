@@ -30,10 +30,16 @@ std::string BuildLargestValueStatement(const SourceTable& table, std::string_vie
 std::string BuildSelectRowsStatement(const SourceTable& table, std::string_view condition);
 std::string BuildHelpTextStatement(const SourceTable& view);
 std::string BuildHelpConstraintStatement(const SourceTable& table);
-std::string BuildHelpIndexStatement(const SourceTable& table);
-// One row per column pair of every foreign key of `table`: constraint, referencing table and
-// column, referenced table and column, in key order.
+// One row per column of every index of `table` (heaps and hypothetical ones aside), in index
+// order, key columns in key order before included ones: name, index_id, type, type_desc,
+// is_unique, is_primary_key, has_filter, is_disabled, column, key_ordinal, is_descending_key,
+// is_included_column, and the number of foreign keys from and to the table.
+std::string BuildIndexesStatement(const SourceTable& table);
+// One row per column pair of every foreign key of `table`, in key order: constraint, column,
+// referenced schema, table and column, delete and update action, is_disabled, is_not_trusted.
 std::string BuildForeignKeysStatement(const SourceTable& table);
+// The MS_Description properties of `table` (column NULL) and its columns: column, text.
+std::string BuildDescriptionsStatement(const SourceTable& table);
 
 // --- translations --------------------------------------------------------------------------
 
@@ -67,12 +73,17 @@ Result<Translation> TranslateViewDefinition(const SourceContext& owner, data::Se
 // "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or nothing.
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,
                                         const SourceTable& table);
-// One CREATE UNIQUE INDEX per unique index that is not the primary key, separated by ";".
+// One CREATE [UNIQUE] INDEX per index that is not the primary key, separated by ";", with a note
+// on each index left out.
 Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Session* source, std::string_view database,
                                            const SourceTable& table);
-// One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";".
+// One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";", with its rules.
 Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source, std::string_view database,
                                          const SourceTable& table);
+// ALTER TABLE ... SET PROPERTY Description statements for the table's and its columns'
+// MS_Description properties (the built-in engine only).
+Result<Translation> TranslateDescriptions(const SourceContext& owner, data::Session* source, std::string_view database,
+                                          const SourceTable& table);
 
 // A key column list as SQL Server prints it ("a, b(-)") as Access columns ("`a`,`b` DESC").
 std::string AccessKeyColumns(std::string_view keys);

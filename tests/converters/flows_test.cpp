@@ -285,7 +285,7 @@ TEST_F(FlowsTest, TheFlowsWriteTheGoldenTranscript) {
   const std::string lost = "[FreeTDS][SQL Server]Communication link failure";
   script_->Again(source_sqlserver::BuildColumnsStatement(SourceTable("dbo", "OrderLines"))).FailsAtRow(2, lost);
   script_->Again(source_sqlserver::BuildHelpConstraintStatement(SourceTable("dbo", "Orders"))).FailsAtRow(1, lost);
-  script_->Again(source_sqlserver::BuildHelpIndexStatement(SourceTable("dbo", "Customers"))).FailsAtRow(1, lost);
+  script_->Again(source_sqlserver::BuildIndexesStatement(SourceTable("dbo", "Customers"))).FailsAtRow(1, lost);
   script_->Again(source_sqlserver::BuildForeignKeysStatement(SourceTable("dbo", "Orders"))).FailsAtRow(0, lost);
   script_->Again(source_sqlserver::BuildHelpTextStatement(SourceTable("dbo", "vCustomerOrders"))).FailsAtRow(3, lost);
   wb_->report().Clear();

@@ -123,7 +123,8 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
                                                              {"rows", BuildSelectRowsStatement(table, "")},
                                                              {"text", BuildHelpTextStatement(table)},
                                                              {"constraints", BuildHelpConstraintStatement(table)},
-                                                             {"indexes", BuildHelpIndexStatement(table)},
+                                                             {"indexes", BuildIndexesStatement(table)},
+                                                             {"descriptions", BuildDescriptionsStatement(table)},
                                                              {"fks", BuildForeignKeysStatement(table)}};
       const auto statement = statements.find(kind);
       if (statement == statements.end()) ADD_FAILURE() << name << ": unknown placeholder " << kind;

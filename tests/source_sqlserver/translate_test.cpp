@@ -26,7 +26,7 @@ TEST(CatalogueStatementsTest, MatchTheGoldenTexts) {
   ExpectGolden("select_rows.sql", BuildSelectRowsStatement(order, "id>100"));
   ExpectGolden("helptext.sql", BuildHelpTextStatement(SourceTable("O'Brien")));
   ExpectGolden("helpconstraint.sql", BuildHelpConstraintStatement(order));
-  ExpectGolden("helpindex.sql", BuildHelpIndexStatement(SourceTable("Order")));
+  ExpectGolden("helpindex.sql", BuildIndexesStatement(SourceTable("Order")));
   ExpectGolden("foreign_keys.sql", BuildForeignKeysStatement(order));
 }
 
@@ -116,7 +116,7 @@ TEST_F(ShopDemoTest, KeysAndEveryUniqueIndex) {
   EXPECT_EQ(Shown(TranslatePrimaryKey(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders")), "");
   EXPECT_EQ(Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders")), "");
   EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"RESULT: EMPTY", "RESULT: EMPTY"}));
-  src_.script->On(BuildHelpIndexStatement("T"))
+  src_.script->On(BuildIndexesStatement("T"))
       .Column("index_name", data::DBTYPE_WSTR, 128)
       .Column("index_description", data::DBTYPE_STR, 210)
       .Column("index_keys", data::DBTYPE_WSTR, 2126)
@@ -158,7 +158,7 @@ TEST_F(ShopDemoTest, AReadFailingHalfWayFailsEveryTranslation) {
        [&] { return Shown(TranslateTableDefinition(src_.owner, session, "ShopDemo", "Orders")); }},
       {BuildHelpConstraintStatement("OrderLines"),
        [&] { return Shown(TranslatePrimaryKey(src_.owner, session, "ShopDemo", "OrderLines")); }},
-      {BuildHelpIndexStatement("Customers"),
+      {BuildIndexesStatement("Customers"),
        [&] { return Shown(TranslateUniqueIndexes(src_.owner, session, "ShopDemo", "Customers")); }},
       {BuildForeignKeysStatement("Orders"),
        [&] { return Shown(TranslateForeignKeys(src_.owner, session, "ShopDemo", "Orders")); }},
