@@ -379,6 +379,58 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
               HasSubstr("p.Name AS ProductName, l.Qty * l.UnitPrice AS LineAmount \n"));
 }
 
+// Indexes and relationships Access holds only in part (rules.replay): the report says what was left
+// out and why, which rule was lost and which relationship is not enforced; the file is sound and
+// another reader finds the indexes and the delete rules. The NO ACTION key meets Visit's row
+// without a parent and FK_Disabled is disabled at the source: both need the engine's NOT ENFORCED.
+TEST_F(FlowsTest, IndexesAndRelationshipsArriveAsAccessHoldsThem) {
+  const std::vector<SourceTable> rules = {{"dbo", "Parent"}, {"dbo", "Child"}, {"dbo", "Visit"}};
+  SchemaRows tables;
+  for (const SourceTable& t : rules) tables.push_back({"Rules", t.schema, t.name, "TABLE"});
+  LoadSource("rules.replay", "Rules", tables, {});
+  Queue(kMigrateDatabase, "Rules", "", (folder_ / "Target").string());
+  RunAll();
+  TakeReport();
+  for (const char* entry : {
+           "INDEX [IX_Child_Filtered] of [Child] is left out: Access cannot hold a filtered index",
+           "INDEX [IX_Child_Memo] of [Child] is left out: column [Memo] is a Memo or OLE Object column",
+           "INDEX [IX_Child_Grade_Again] of [Child] is left out: its keys are those of index [IX_Child_Grade]",
+           "INDEX [PXML_Child_Doc] of [Child] is left out: Access cannot hold an index of type xml",
+           "INDEX [IX_Child_Incl] of [Child]: included columns [Grade] are left out",
+           "RELATIONSHIP [FK_SetDefault] of [Visit] is enforced without ON DELETE SET DEFAULT",
+           // With the engine's NOT ENFORCED:
+           "relationship Visit not enforced: RELATIONSHIP [FK_Disabled] of [Visit] is not enforced: the source has",
+           "relationship Visit not enforced: not enforced: relationship 'FK_NoAction': a row of 'Visit'",
+       }) {
+    EXPECT_THAT(states_, HasSubstr(entry));
+  }
+  const std::string mdb = (folder_ / "Target.mdb").string();
+  EXPECT_TRUE(tabulon::testing::CheckBeforeReading(mdb).ok());
+  if (!tabulon::testing::MdbToolsAvailable() || !tabulon::testing::MdbReaderAvailable()) {
+    GTEST_SKIP() << "mdbtools or mdb-reader is not installed";
+  }
+  for (const SourceTable& table : rules) {
+    const auto expected = source_sqlserver::testing::ExpectedAccessTable(*script_, table);
+    EXPECT_EQ(tabulon::testing::CompareTableWithReaders(mdb, table.name, expected.columns, expected.rows), "")
+        << table.name;
+  }
+  // mdb-schema prints the rule of a cascading delete; a relationship that empties the referring
+  // columns it prints without a rule, and one not enforced as a comment.
+  const Result<std::string> printed = tabulon::testing::MdbToolsSchema(mdb, "postgres");
+  ASSERT_TRUE(printed.ok()) << printed.status().ToString();
+  for (const char* wanted : {
+           "CREATE INDEX \"child_ix_child_grade_idx\" ON \"child\" (\"grade\" DESC, \"id\");",
+           "CREATE UNIQUE INDEX \"child_child_idx_1_idx\" ON \"child\" (\"parentid\", \"grade\");",
+           "CREATE INDEX \"child_ix_child_incl_idx\" ON \"child\" (\"parentid\");",
+           "FOREIGN KEY (\"parentid\") REFERENCES \"Parent\"(\"id\") ON DELETE CASCADE;",
+           "FOREIGN KEY (\"parentcode\") REFERENCES \"Parent\"(\"code\");",
+           "-- Relationship from \"Visit\" (\"parentid\") to \"Parent\"(\"id\") does not enforce integrity.",
+       }) {
+    EXPECT_THAT(*printed, HasSubstr(wanted));
+  }
+  EXPECT_EQ(Count(*printed, "CREATE INDEX \"child_"), 2u) << *printed;
+}
+
 // What Access cannot hold as typed still arrives whole, and says how: identity as AutoNumber whose
 // next number is above the largest copied, newid() as GenGUID(), 300-byte binaries, decimals past
 // 28 digits, names Access refuses renamed; with the access-native map the date and time columns
