@@ -26,7 +26,8 @@ TEST(CatalogueStatementsTest, MatchTheGoldenTexts) {
   ExpectGolden("select_rows.sql", BuildSelectRowsStatement(order, "id>100"));
   ExpectGolden("helptext.sql", BuildHelpTextStatement(SourceTable("O'Brien")));
   ExpectGolden("helpconstraint.sql", BuildHelpConstraintStatement(order));
-  ExpectGolden("helpindex.sql", BuildIndexesStatement(SourceTable("Order")));
+  ExpectGolden("indexes.sql", BuildIndexesStatement(SourceTable("Order")));
+  ExpectGolden("descriptions.sql", BuildDescriptionsStatement(order));
   ExpectGolden("foreign_keys.sql", BuildForeignKeysStatement(order));
 }
 
@@ -110,21 +111,26 @@ TEST_F(ShopDemoTest, DefaultsAreLeftOutForAnOdbcTargetAndWhenAccessCannotEvaluat
 TEST_F(ShopDemoTest, KeysAndEveryUniqueIndex) {
   EXPECT_EQ(Shown(TranslatePrimaryKey(src_.owner, src_.session(), "ShopDemo", "OrderLines")),
             "alter table `OrderLines` add PRIMARY KEY(`OrderID`,`LineNumber`)\n");
-  EXPECT_EQ(Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "Orders")), "");
+  EXPECT_EQ(Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "Orders")),
+            "CREATE INDEX `IX_Orders_OrderDate` ON `Orders` (`OrderDate` DESC)\n");
   EXPECT_EQ(Shown(TranslateForeignKeys(src_.owner, src_.session(), "ShopDemo", "Customers")), "");
   // A view has no constraints and no indexes: no rowset at all.
   EXPECT_EQ(Shown(TranslatePrimaryKey(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders")), "");
   EXPECT_EQ(Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders")), "");
   EXPECT_EQ(OutputTexts(src_.pane), (std::vector<std::string>{"RESULT: EMPTY", "RESULT: EMPTY"}));
-  src_.script->On(BuildIndexesStatement("T"))
-      .Column("index_name", data::DBTYPE_WSTR, 128)
-      .Column("index_description", data::DBTYPE_STR, 210)
-      .Column("index_keys", data::DBTYPE_WSTR, 2126)
-      .Row({"IX_A", "nonclustered located on PRIMARY", "A"})
-      .Row({"PK_T", "clustered, unique, primary key located on PRIMARY", "ID"})
-      .Row({"UX_B", "nonclustered, unique located on PRIMARY", "B, C(-)"})
-      .Row({"UX_D", "nonclustered, ignore duplicate keys, unique", "D"});
+  tabulon::testing::ReplayStatement& t = src_.script->On(BuildIndexesStatement("T"));
+  for (const char* name : {"name", "index_id", "type", "type_desc", "is_unique", "is_primary_key", "has_filter",
+                           "is_disabled", "name", "key_ordinal", "is_descending_key", "is_included_column", ""})
+    t.Column(name, data::DBTYPE_WSTR, 128);
+  for (const std::vector<std::string>& row : std::vector<std::vector<std::string>>{
+           {"PK_T", "1", "1", "CLUSTERED", "1", "1", "0", "0", "ID", "1", "0", "0", "0"},
+           {"IX_A", "2", "2", "NONCLUSTERED", "0", "0", "0", "0", "A", "1", "0", "0", "0"},
+           {"UX_B", "3", "2", "NONCLUSTERED", "1", "0", "0", "0", "B", "1", "0", "0", "0"},
+           {"UX_B", "3", "2", "NONCLUSTERED", "1", "0", "0", "0", "C", "2", "1", "0", "0"},
+           {"UX_D", "4", "2", "NONCLUSTERED", "1", "0", "0", "0", "D", "1", "0", "0", "0"}})
+    t.Row(std::vector<std::optional<std::string>>(row.begin(), row.end()));
   EXPECT_EQ(Shown(TranslateUniqueIndexes(src_.owner, src_.session(), "ShopDemo", "T")),
+            "CREATE INDEX `IX_A` ON `T` (`A`)\n;\n"
             "CREATE UNIQUE INDEX `T_IDX_1` ON `T` (`B`,`C` DESC)\n;\n"
             "CREATE UNIQUE INDEX `T_IDX_2` ON `T` (`D`)\n");
 }

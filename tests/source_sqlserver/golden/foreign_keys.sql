@@ -1,9 +1,8 @@
-select OBJECT_NAME(f.constid), OBJECT_NAME(f.fkeyid), f.name, OBJECT_NAME(f.rkeyid), r.name
-from (select k.constid, k.fkeyid, k.rkeyid, k.keyno, col.name from sysforeignkeys k
-  join syscolumns col on k.fkeyid=col.id and k.fkey=col.colid
-  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=object_id(N'[Sales].[Order]]Lines]'))) f
-join (select k.constid, k.keyno, col.name from sysforeignkeys k
-  join syscolumns col on k.rkeyid=col.id and k.rkey=col.colid
-  where k.constid in (select id from sysobjects where xtype='F' and parent_obj=object_id(N'[Sales].[Order]]Lines]'))) r
-on f.constid=r.constid and f.keyno=r.keyno
-order by OBJECT_NAME(f.constid), f.keyno
+select fk.name, pc.name, object_schema_name(fk.referenced_object_id), object_name(fk.referenced_object_id), rc.name,
+  fk.delete_referential_action, fk.update_referential_action, fk.is_disabled, fk.is_not_trusted
+from sys.foreign_keys fk
+join sys.foreign_key_columns fkc on fkc.constraint_object_id = fk.object_id
+join sys.columns pc on pc.object_id = fkc.parent_object_id and pc.column_id = fkc.parent_column_id
+join sys.columns rc on rc.object_id = fkc.referenced_object_id and rc.column_id = fkc.referenced_column_id
+where fk.parent_object_id = object_id(N'[Sales].[Order]]Lines]')
+order by fk.name, fkc.constraint_column_id

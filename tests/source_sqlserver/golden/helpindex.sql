@@ -1,1 +1,0 @@
-EXEC sys.sp_helpindex N'[Order]'
