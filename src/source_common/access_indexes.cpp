@@ -30,10 +30,10 @@ std::string KeySignature(const std::vector<KeyColumn>& columns) {
 std::string WhyLeftOut(const SourceIndex& index, const std::vector<KeyColumn>& columns,
                        const std::set<std::string>& long_columns) {
   if (!index.cannot_hold.empty()) return "Access cannot hold " + index.cannot_hold;
-  if (columns.empty()) return "it has no key columns";
   for (const KeyColumn& c : index.columns) {
     if (c.name.empty()) return "Access cannot hold an index on an expression";
   }
+  if (columns.empty()) return "it has no key columns";
   if (columns.size() > kMaxAccessIndexColumns) {
     return "it has " + std::to_string(columns.size()) + " key columns; Access indexes at most 10";
   }

@@ -140,6 +140,50 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
   testing::ExpectGoldenFile("tests/cli/golden/odd_report.json", shown);
 }
 
+// Every index arrives with its column order and directions, or is left out with its reason;
+// relationship rules arrive and the engine keeps them; a key whose rows have no parent is kept
+// without enforcement, with their count; the file passes the checks and both readers.
+TEST_F(MigrateCli, IndexesAndRelationshipRulesArriveOrAreReported) {
+  if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "the readers are not installed";
+  MakeSqlite("rules.sqlite",
+             "create table parent(id integer primary key, code varchar(10) unique, notes text);"
+             "create table child(id integer primary key, parent integer references parent(id) on delete cascade"
+             " on update cascade, grade integer, memo text, other integer references parent(id) on delete set default);"
+             "create table tag(id integer primary key, code varchar(10) references parent(code) on delete set null);"
+             "create table loose(id integer primary key, parent integer references parent(id));"
+             "create index ix_grade on child(grade desc, id); create index ix_same on child(grade desc, id);"
+             "create index ix_partial on child(grade) where grade > 1; create index ix_expr on child(grade + 1);"
+             "create index ix_memo on child(memo); create index ix_pair on tag(code, id);"
+             "insert into parent values (1, 'a', null), (2, 'b', null);"
+             "insert into child values (10, 1, 1, 'm', null), (11, 2, 2, null, null);"
+             "insert into tag values (30, 'a'); insert into loose values (20, 1), (21, 99), (22, 98);");
+  const CliRun run = Cli("--source sqlite:rules.sqlite --database rules --target rules.mdb --report rules.json");
+  EXPECT_EQ(run.exit_code, 1) << "indexes were left out\n" << run.out << run.err;
+  EXPECT_NE(run.out.find("Created without enforcement: relationship 'FK_loose_parent': 2 rows of 'loose' refer to "
+                         "no row of 'parent'"),
+            std::string::npos)
+      << run.out;
+  nlohmann::json objects = Report("rules.json")["objects"];
+  std::string shown = objects.dump(2) + "\n";
+  testing::ExpectGoldenFile("tests/cli/golden/rules_objects.json", shown);
+
+  EXPECT_EQ(testing::RunCommand(std::string(TABULON_CLI) + " mdb check '" + Path("rules.mdb") + "'").exit_code, 0);
+  const Result<std::string> schema = testing::MdbToolsSchema(Path("rules.mdb"), "postgres");
+  ASSERT_TRUE(schema.ok());
+  for (const char* expected : {"CREATE INDEX \"child_ix_grade_idx\" ON \"child\" (\"grade\" DESC, \"id\");",
+                               "ON UPDATE CASCADE ON DELETE CASCADE", "ON DELETE SET NULL"}) {
+    EXPECT_NE(schema->find(expected), std::string::npos) << expected << "\n" << *schema;
+  }
+  // The rules hold in the engine: deleting the parents takes their children, empties the tag's
+  // reference, and leaves the unenforced table alone.
+  EXPECT_EQ(testing::RunCommand(std::string(TABULON_CLI) + " sql '" + Path("rules.mdb") + "' 'delete from parent'")
+                .exit_code,
+            0);
+  EXPECT_EQ(Rows("rules.mdb", "child"), (std::vector<std::vector<ReaderValue>>{}));
+  EXPECT_EQ(Rows("rules.mdb", "tag"), (std::vector<std::vector<ReaderValue>>{{"30", std::nullopt}}));
+  EXPECT_EQ(Rows("rules.mdb", "loose").size(), 3u);
+}
+
 TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
   if (!testing::MdbToolsAvailable() || !testing::MdbReaderAvailable()) GTEST_SKIP() << "the readers are not installed";
   // Tables first, then the view into the same file (it needs the tables), then one table with a

@@ -31,6 +31,7 @@ using namespace data;
 using namespace workspace;
 namespace fs = std::filesystem;
 using tabulon::testing::Shown;
+using tabulon::testing::ShownNotes;
 
 constexpr char kFixture[] = R"sql(
 create table customers(
@@ -39,16 +40,20 @@ create table customers(
   score int, age tinyint, level smallint, photo blob, code varchar(3), extra, misc, big bigint,
   odd text default (lower('X')), unique(name));
 create table "Order"(
-  cust_id integer not null references customers(id), "line no" integer not null, sku char(8),
+  cust_id integer not null references customers(id) on delete cascade on update cascade, "line no" integer not null, sku char(8),
   qty smallint default 1, placed date, primary key(cust_id, "line no"));
 create table shipments(
   id integer primary key autoincrement, cust_id integer, line_no integer, shipped timestamp,
-  back_to integer references customers(id),
+  back_to integer references customers(id) on delete set null,
   foreign key (cust_id, line_no) references "Order"(cust_id, "line no"),
-  foreign key (cust_id) references customers);
+  foreign key (cust_id) references customers on delete set default);
 create unique index shipments_u on shipments(shipped desc, id);
 create index shipments_i on shipments(cust_id);
 create unique index shipments_partial on shipments(line_no) where line_no > 5;
+create index shipments_same on shipments(cust_id);
+create index shipments_pair on shipments(line_no desc, back_to);
+create index shipments_expr on shipments(lower(shipped));
+create index customers_note on customers(note);
 create view v_active as select upper("name") as n, balance -- the active ones
   from customers where active != 0;
 create view v_orders as select c.name, o.sku, o."line no" from customers c inner join "Order" o on o.cust_id = c.id;
@@ -166,8 +171,11 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
     EXPECT_EQ(Shown(TransferTableRows(owner_, source, target, "Shop", table)), "true");
   }
   keep("Order key", Shown(TranslatePrimaryKey(owner_, source, "Shop", "Order")));
-  keep("shipments unique indexes", Shown(TranslateUniqueIndexes(owner_, source, "Shop", "shipments")));
+  keep("shipments indexes", Shown(TranslateUniqueIndexes(owner_, source, "Shop", "shipments")));
+  keep("shipments index notes", ShownNotes(TranslateUniqueIndexes(owner_, source, "Shop", "shipments")));
+  keep("customers index notes", ShownNotes(TranslateUniqueIndexes(owner_, source, "Shop", "customers")));
   Run(keep("shipments relationships", Shown(TranslateForeignKeys(owner_, source, "Shop", "shipments"))));
+  keep("shipments relationship notes", ShownNotes(TranslateForeignKeys(owner_, source, "Shop", "shipments")));
   Run(Shown(TranslateForeignKeys(owner_, source, "Shop", "Order")));
   keep("customers relationships", Shown(TranslateForeignKeys(owner_, source, "Shop", "customers")));
   Run(keep("v_active", Shown(TranslateViewDefinition(owner_, source, "Shop", "v_active"))));

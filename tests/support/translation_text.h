@@ -15,6 +15,18 @@ inline std::string Shown(const Result<source_common::Translation>& translation) 
   return translation.ok() ? translation->text : translation.status().message();
 }
 
+// The notes of a translation, one line each: "left out: ..." or "statement n: ...".
+inline std::string ShownNotes(const Result<source_common::Translation>& translation) {
+  std::string out;
+  if (!translation.ok()) return out;
+  for (const source_common::TranslationNote& note : translation->notes) {
+    out += (note.statement == source_common::TranslationNote::kLeftOut ? std::string("left out")
+                                                                        : "statement " + std::to_string(note.statement)) +
+           (note.not_enforced ? " (not enforced)" : "") + ": " + note.text + "\n";
+  }
+  return out;
+}
+
 inline std::string Shown(const Result<source_common::RowCopyCounts>& copy) {
   return copy.ok() ? "true" : copy.status().message();
 }
