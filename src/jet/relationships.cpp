@@ -264,10 +264,6 @@ Status Database::CreateRelationship(const Relationship& r) {
   if (r.cascade_null && r.cascade_delete) {
     return InvalidArgumentError("relationship '" + r.name + "' cannot both delete and set to Null on delete");
   }
-  if (!r.enforced && (r.cascade_update || r.cascade_delete || r.cascade_null)) {
-    return InvalidArgumentError("relationship '" + r.name +
-                                "' is not enforced and so cannot cascade: Access keeps no rules on it");
-  }
   return RunCatalogWrite([&](CatalogWriter& w) -> Status {
     if (const CatalogEntry* clash = w.FindObject(r.name, kRelationshipsContainerId)) {
       return AlreadyExistsError("a relationship named '" + clash->name + "' already exists");
