@@ -296,14 +296,18 @@ Status Database::CreateRelationship(const Relationship& r) {
         if (auto key = TupleKey(primary, primary_at, row)) keys.insert(*key);
         return Status::Ok();
       }));
+      uint64_t orphans = 0;
       RETURN_IF_ERROR(w.ScanRows(foreign.name, [&](RowPointer, const Row& row) {
         auto key = TupleKey(foreign, foreign_at, row);
-        if (key && !keys.count(*key)) {
-          return InvalidArgumentError("relationship '" + r.name + "': a row of '" + foreign.name +
-                                      "' refers to no row of '" + primary.name + "'");
-        }
+        if (key && !keys.count(*key)) ++orphans;
         return Status::Ok();
       }));
+      if (orphans > 0) {
+        const bool one = orphans == 1;
+        return InvalidArgumentError("relationship '" + r.name + "': " + std::to_string(orphans) +
+                                    (one ? " row of '" : " rows of '") + foreign.name + (one ? "' refers" : "' refer") +
+                                    " to no row of '" + primary.name + "'");
+      }
       ForeignKeyIndexSpec spec;
       spec.name = r.name;
       spec.primary_table = primary.name;

@@ -110,6 +110,7 @@ struct Constraint {
   bool cascade_update = false;
   bool cascade_delete = false;
   bool delete_sets_null = false;  // ON DELETE SET NULL
+  bool enforced = true;           // false: NOT ENFORCED (a relationship Access does not check)
 };
 
 struct CreateTable {
@@ -119,12 +120,15 @@ struct CreateTable {
 };
 
 struct AlterTable {
-  enum class Action { kAddConstraint, kAddColumn, kDropConstraint, kDropColumn, kRename };
+  enum class Action { kAddConstraint, kAddColumn, kDropConstraint, kDropColumn, kRename, kSetProperty };
   std::string table;
   Action action = Action::kAddConstraint;
   Constraint constraint;  // kAddConstraint
   ColumnSpec column;      // kAddColumn
-  std::string name;       // kDropConstraint, kDropColumn; kRename: the new table name
+  std::string name;       // kDropConstraint, kDropColumn; kRename: the new table name;
+                          // kSetProperty: the column (ALTER COLUMN c), empty for the table
+  std::string property;   // kSetProperty: the property's name
+  Literal value;          // kSetProperty: a string, a whole number, TRUE or FALSE
 };
 
 struct CreateIndex {

@@ -1,6 +1,7 @@
 #include "jetsql/executor.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <random>
 
 #include "base/text.h"
+#include "jet/object_properties.h"
 #include "jet/values.h"
 #include "jetsql/convert.h"
 #include "jetsql/lexer.h"
@@ -490,6 +492,7 @@ Status Session::AddConstraint(const std::string& table_name, const Constraint& c
     r.cascade_update = constraint.cascade_update;
     r.cascade_delete = constraint.cascade_delete;
     r.cascade_null = constraint.delete_sets_null;
+    r.enforced = constraint.enforced;
     return db_.CreateRelationship(r);
   }
   jet::IndexSpec spec;
@@ -559,10 +562,68 @@ Result<StatementResult> Session::Run(std::string_view sql, AlterTable& alter) {
       ForgetTables();
       RETURN_IF_ERROR(db_.RenameTable(name, alter.name));
       return StatementResult{};
+    case AlterTable::Action::kSetProperty: RETURN_IF_ERROR(SetProperty(*table, alter)); return StatementResult{};
     case AlterTable::Action::kAddColumn: return NotYet("ALTER TABLE ... ADD COLUMN");
     case AlterTable::Action::kDropColumn: return NotYet("ALTER TABLE ... DROP COLUMN");
   }
   return InternalError("unknown ALTER TABLE");
+}
+
+// ALTER TABLE ... SET PROPERTY: adds or replaces one property of the table (its own map) or of
+// a column, keeping every other property the table has.
+Status Session::SetProperty(const TableDefinition& table, const AlterTable& alter) {
+  const std::string table_name = table.name;
+  std::string column_name;
+  if (!alter.name.empty()) {
+    const int c = ColumnIndex(table, alter.name);
+    if (c < 0) return NotFoundError("table '" + table_name + "' has no column '" + alter.name + "'");
+    column_name = table.columns[static_cast<size_t>(c)].name;
+    // The engine keeps these from the column's definition (and checks rows against them).
+    for (const char* kept : {"Required", "DefaultValue", "AllowZeroLength"}) {
+      if (EqualsIgnoreAsciiCase(alter.property, kept)) {
+        return InvalidArgumentError("property '" + std::string(kept) + "' of column '" + column_name +
+                                    "' comes from the column's definition and cannot be set by SET PROPERTY");
+      }
+    }
+  }
+  jet::format::Property property;
+  switch (alter.value.kind) {
+    case Literal::Kind::kString: {
+      // Text as Access keeps a Description; longer text as Memo.
+      ASSIGN_OR_RETURN(std::u16string text, Utf8ToUtf16(alter.value.text));
+      property = jet::TextProperty(alter.property, alter.value.text, false);
+      if (text.size() <= 255) property.type = static_cast<uint8_t>(jet::ColumnType::kText);
+      break;
+    }
+    case Literal::Kind::kBoolean: property = jet::BooleanProperty(alter.property, alter.value.boolean, false); break;
+    default: {  // a whole number the parser found to fit
+      int32_t number = 0;
+      std::from_chars(alter.value.text.data(), alter.value.text.data() + alter.value.text.size(), number);
+      property = jet::LongProperty(alter.property, number, false);
+      break;
+    }
+  }
+  ASSIGN_OR_RETURN(jet::ObjectProperties maps, db_.ReadProperties(table_name));
+  auto map = std::find_if(maps.begin(), maps.end(), [&](const jet::format::PropertyMap& m) {
+    return column_name.empty() ? !m.column : m.column && EqualsIgnoreAsciiCase(m.name, column_name);
+  });
+  if (map == maps.end()) {
+    jet::format::PropertyMap added;
+    added.name = column_name;
+    added.column = !column_name.empty();
+    map = maps.insert(maps.end(), std::move(added));
+  }
+  auto old = std::find_if(map->properties.begin(), map->properties.end(), [&](const jet::format::Property& p) {
+    return EqualsIgnoreAsciiCase(p.name, alter.property);
+  });
+  if (old != map->properties.end()) {
+    property.name = old->name;  // the name keeps its first spelling
+    *old = std::move(property);
+  } else {
+    map->properties.push_back(std::move(property));
+  }
+  ForgetTables();
+  return db_.WriteProperties(table_name, maps);
 }
 
 Result<StatementResult> Session::Run(std::string_view, CreateIndex& index) {

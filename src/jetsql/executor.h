@@ -46,6 +46,7 @@ class Session {
   Result<StatementResult> Query(std::string_view sql, const Select& select);
   // A key or relationship on an existing table.
   Status AddConstraint(const std::string& table, const Constraint& constraint);
+  Status SetProperty(const jet::TableDefinition& table, const AlterTable& alter);
 
   jet::Database& db_;
   std::unordered_map<std::string, jet::TableDefinition> tables_;  // by lower-case name

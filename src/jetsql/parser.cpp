@@ -243,6 +243,17 @@ Status Parser::ParseReferentialActions(Constraint& c) {
       return Error(on_delete ? "CASCADE, SET NULL or NO ACTION" : "CASCADE or NO ACTION");
     }
   }
+  // NOT ENFORCED (our extension) ends the constraint; NOT NULL after a column's REFERENCES stays
+  // the column's.
+  if (IsWord(0, "not") && IsWord(1, "enforced")) {
+    if (c.cascade_update || c.cascade_delete || c.delete_sets_null) {
+      return SyntaxError(sql_, Peek().offset,
+                         "NOT ENFORCED cannot go with ON UPDATE CASCADE, ON DELETE CASCADE or ON DELETE SET NULL: "
+                         "Access keeps no rules on a relationship it does not enforce");
+    }
+    p_ += 2;
+    c.enforced = false;
+  }
   return Status::Ok();
 }
 
@@ -313,8 +324,31 @@ Result<AlterTable> Parser::ParseAlterTable() {
     RETURN_IF_ERROR(Expect("to"));
     alter.action = AlterTable::Action::kRename;
     ASSIGN_OR_RETURN(alter.name, Name("the new table name"));
+  } else if (IsWord(0, "set") || IsWord(0, "alter")) {
+    // SET PROPERTY (our extension): one property of the table, or of a column after ALTER COLUMN.
+    if (Accept("alter")) {
+      Accept("column");
+      ASSIGN_OR_RETURN(alter.name, Name("a column name"));
+    }
+    RETURN_IF_ERROR(Expect("set"));
+    RETURN_IF_ERROR(Expect("property"));
+    alter.action = AlterTable::Action::kSetProperty;
+    ASSIGN_OR_RETURN(alter.property, Name("a property name"));
+    RETURN_IF_ERROR(ExpectSymbol("="));
+    const size_t value_token = p_;
+    ASSIGN_OR_RETURN(alter.value, ParseLiteral());
+    const bool whole = alter.value.kind == Literal::Kind::kNumber &&
+                       alter.value.text.find_first_not_of("-0123456789") == std::string::npos;
+    int32_t number = 0;
+    const char* end = alter.value.text.data() + alter.value.text.size();
+    const auto [stop, error] = std::from_chars(alter.value.text.data(), end, number);
+    if (alter.value.kind != Literal::Kind::kString && alter.value.kind != Literal::Kind::kBoolean &&
+        (!whole || error != std::errc() || stop != end)) {
+      p_ = value_token;
+      return Error("a string, a whole number from -2147483648 to 2147483647, TRUE or FALSE");
+    }
   } else {
-    return Error("ADD, DROP or RENAME");
+    return Error("ADD, DROP, RENAME, SET PROPERTY or ALTER COLUMN");
   }
   return alter;
 }

@@ -11,6 +11,8 @@
 //                             auto number | required
 //   indexes <table>           the same for its indexes: name | columns (DESC when descending) |
 //                             unique, primary, foreign, cascade-update, cascade-delete
+//   mdb-prop <object>         after the end (see below): each line after "----" must appear
+//   mdb-schema <backend>      in what that mdbtools program prints for the file
 // Lines starting with '#' are comments. At the end every user table is compared, value by
 // value, with what mdb-reader and mdbtools read from the file, and mdb-queries must list every
 // view a "view" record checked.
@@ -121,7 +123,8 @@ std::vector<Record> ReadScript(const fs::path& path) {
       } else if (line.rfind("statement error", 0) == 0) {
         current->kind = "statement error";
         current->expected = line.size() > 16 ? line.substr(16) : "";
-      } else if (line.rfind("view ", 0) == 0 || line.rfind("columns ", 0) == 0 || line.rfind("indexes ", 0) == 0) {
+      } else if (line.rfind("view ", 0) == 0 || line.rfind("columns ", 0) == 0 || line.rfind("indexes ", 0) == 0 ||
+                 line.rfind("mdb-prop ", 0) == 0 || line.rfind("mdb-schema ", 0) == 0) {
         current->kind = line.substr(0, line.find(' '));
         current->expected = line.substr(line.find(' ') + 1);
       } else {
@@ -152,8 +155,13 @@ TEST_P(ScriptTest, Runs) {
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   Session session(**db);
   std::vector<std::string> views;
+  std::vector<Record> mdbtools;
   for (const Record& r : ReadScript(script)) {
     SCOPED_TRACE(script.filename().string() + ":" + std::to_string(r.line) + ": " + r.sql);
+    if (r.kind.starts_with("mdb-")) {
+      mdbtools.push_back(r);
+      continue;
+    }
     if (r.kind == "view" || r.kind == "columns" || r.kind == "indexes") {
       EXPECT_EQ(FileLines(**db, r.kind, r.expected), r.rows);
       if (r.kind == "view") views.push_back(r.expected);
@@ -194,6 +202,12 @@ TEST_P(ScriptTest, Runs) {
   }
   for (const auto& [table, rows] : contents) {
     EXPECT_EQ(testing::CompareTableWithReaders(file.string(), table.name, table.columns, rows), "") << table.name;
+  }
+  for (const Record& r : mdbtools) {
+    auto out = r.kind == "mdb-prop" ? testing::MdbToolsProperties(file.string(), r.expected)
+                                    : testing::MdbToolsSchema(file.string(), r.expected);
+    ASSERT_TRUE(out.ok()) << out.status().ToString();
+    for (const std::string& line : r.rows) EXPECT_NE(out->find(line), std::string::npos) << line << " in:\n" << *out;
   }
   if (views.empty()) return;
   auto listed = testing::MdbToolsQueries(file.string());

@@ -329,6 +329,10 @@ Result<std::string> MdbToolsSchema(const std::string& path, const std::string& b
   return RunOn("mdb-schema", path, backend.empty() ? "" : " " + ShellQuote(backend));
 }
 
+Result<std::string> MdbToolsProperties(const std::string& path, const std::string& object) {
+  return RunOn("mdb-prop", path, " " + ShellQuote(object));
+}
+
 Result<std::vector<std::string>> MdbToolsQueries(const std::string& path) {
   ASSIGN_OR_RETURN(std::string out, RunOn("mdb-queries -L -1", path));
   return NonEmptyLines(out);

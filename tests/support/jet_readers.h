@@ -51,6 +51,8 @@ Result<std::vector<std::string>> MdbToolsTables(const std::string& path);
 // `backend` as mdb-schema takes it ("postgres", "mysql", ...); its default, "access", prints
 // no indexes.
 Result<std::string> MdbToolsSchema(const std::string& path, const std::string& backend = "");
+// mdb-prop's listing of an object's properties: its own map ("name: (none)"), then each column's.
+Result<std::string> MdbToolsProperties(const std::string& path, const std::string& object);
 // mdb-queries: the names of the saved queries, and the SQL mdbtools rebuilds for one of them
 // (joins come back as a plain FROM list; its own rendering, not the stored text).
 Result<std::vector<std::string>> MdbToolsQueries(const std::string& path);
