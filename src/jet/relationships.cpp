@@ -280,7 +280,8 @@ Status Database::CreateRelationship(const Relationship& r) {
       if (f < 0) return NotFoundError("table '" + foreign.name + "' has no column '" + r.foreign_columns[i] + "'");
       const ColumnType pt = primary.columns[static_cast<size_t>(p)].type;
       const ColumnType ft = foreign.columns[static_cast<size_t>(f)].type;
-      if (pt != ft || pt == ColumnType::kMemo || pt == ColumnType::kOle) {
+      // Jet indexes no Memo or OLE column, so only a relationship it does not enforce may name one.
+      if (pt != ft || (r.enforced && (pt == ColumnType::kMemo || pt == ColumnType::kOle))) {
         return InvalidArgumentError("relationship '" + r.name + "': columns '" + primary.name + "." +
                                     r.primary_columns[i] + "' and '" + foreign.name + "." + r.foreign_columns[i] +
                                     "' cannot be related (types " + ColumnTypeName(pt) + " and " + ColumnTypeName(ft) +

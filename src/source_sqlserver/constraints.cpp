@@ -314,8 +314,9 @@ Result<Translation> TranslateDescriptions(const SourceContext& owner, Session* s
     }
     statement += " SET PROPERTY Description = ";
     source_common::AppendAccessString(statement, Cell(rows, 2));
-    source_common::AppendStatement(text, statement + "\n");
+    source_common::AppendStatement(text, statement);
   }
+  if (!text.empty()) text += "\n";
   return Translation::Statements(std::move(text));
 }
 

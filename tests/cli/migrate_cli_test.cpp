@@ -171,9 +171,17 @@ TEST_F(MigrateCli, IndexesAndRelationshipRulesArriveOrAreReported) {
   const Result<std::string> schema = testing::MdbToolsSchema(Path("rules.mdb"), "postgres");
   ASSERT_TRUE(schema.ok());
   for (const char* expected : {"CREATE INDEX \"child_ix_grade_idx\" ON \"child\" (\"grade\" DESC, \"id\");",
-                               "ON UPDATE CASCADE ON DELETE CASCADE", "ON DELETE SET NULL"}) {
+                               "ON UPDATE CASCADE ON DELETE CASCADE", "-- Relationship from \"loose\""}) {
     EXPECT_NE(schema->find(expected), std::string::npos) << expected << "\n" << *schema;
   }
+  // mdb-schema prints no SET NULL rule: the flags (cascade to Null 0x2000, not enforced 0x2) as stored.
+  const Result<testing::ReaderTable> relationships = testing::MdbToolsExport(Path("rules.mdb"), "MSysRelationships");
+  ASSERT_TRUE(relationships.ok());
+  std::vector<std::string> flags;
+  for (const auto& row : relationships->rows) flags.push_back(row[0].value_or("") + " " + row[1].value_or(""));
+  std::sort(flags.begin(), flags.end());
+  EXPECT_EQ(flags, (std::vector<std::string>{"FK_child_parent 4352", "FK_child_parent_2 0", "FK_loose_parent 2",
+                                             "FK_tag_parent 8192"}));
   // The rules hold in the engine: deleting the parents takes their children, empties the tag's
   // reference, and leaves the unenforced table alone.
   EXPECT_EQ(testing::RunCommand(std::string(TABULON_CLI) + " sql '" + Path("rules.mdb") + "' 'delete from parent'")
