@@ -1,7 +1,8 @@
 -- The sample database of Tabulon: a small trading company in SQLite, built from this script
 -- at build time (no data file is kept). It holds every column type the SQLite source maps to
--- an Access type, single and composite primary keys, unique indexes, foreign keys (one of them
--- on the table itself), two views, texts in several scripts, NULL values, and one table of
+-- an Access type, single and composite primary keys, unique and plain indexes (descending and
+-- composite ones too), foreign keys (one of them on the table itself) with delete and update
+-- rules, two views, texts in several scripts, NULL values, and one table of
 -- 120,000 generated rows.
 PRAGMA foreign_keys = ON;
 BEGIN;
@@ -61,7 +62,7 @@ CREATE TABLE employees (
   first_name  NVARCHAR(20) NOT NULL,
   last_name   NVARCHAR(30) NOT NULL,
   birth_date  DATE,
-  manager_id  INTEGER REFERENCES employees(id),
+  manager_id  INTEGER REFERENCES employees(id) ON DELETE SET NULL,
   rating      TINYINT,
   notes
 );
@@ -79,7 +80,7 @@ CREATE TABLE orders (
 
 -- A composite primary key; Double (FLOAT).
 CREATE TABLE order_lines (
-  order_id    INTEGER NOT NULL REFERENCES orders(id),
+  order_id    INTEGER NOT NULL REFERENCES orders(id) ON DELETE CASCADE,
   line_no     SMALLINT NOT NULL,
   product_id  INTEGER NOT NULL REFERENCES products(id),
   quantity    INTEGER NOT NULL,
@@ -90,7 +91,7 @@ CREATE TABLE order_lines (
 
 -- A composite key of a number and a date; Numeric(19,0) (BIGINT), Numeric(12,4).
 CREATE TABLE price_history (
-  product_id  INTEGER NOT NULL REFERENCES products(id),
+  product_id  INTEGER NOT NULL REFERENCES products(id) ON DELETE CASCADE ON UPDATE CASCADE,
   valid_from  DATE NOT NULL,
   price       DECIMAL(12,4) NOT NULL,
   batch       BIGINT,
@@ -107,6 +108,10 @@ CREATE TABLE readings (
   counter     BIGINT NOT NULL,
   alarm       BOOLEAN NOT NULL
 );
+
+-- Plain indexes: one descending, one over two columns.
+CREATE INDEX orders_by_date ON orders(ordered DESC);
+CREATE INDEX readings_by_sensor ON readings(sensor, taken DESC);
 
 INSERT INTO regions VALUES
   (1, 'North', 'Scandinavia and the Baltic'),
