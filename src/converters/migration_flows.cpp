@@ -95,7 +95,7 @@ void CreateTranslatedObjects(TaskRunContext& run, const char* kind, const std::s
   workspace::OutputPane* out = run.output();
   const bool relationship = std::string_view(kind) == "relationship";
   const bool may_relax = relationship && run.target != nullptr &&
-                        EqualsIgnoreAsciiCase(run.target->profile.provider_name, data::kJetProviderName);
+                         EqualsIgnoreAsciiCase(run.target->profile.provider_name, data::kJetProviderName);
   const std::vector<std::string> pieces = StatementPieces(translation.text);
   for (size_t k = 0; k < pieces.size(); ++k) {
     const source_common::TranslationNote* note = nullptr;

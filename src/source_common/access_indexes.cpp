@@ -63,7 +63,8 @@ std::set<std::string> TargetLongColumns(const SourceContext& owner, const std::s
       continue;
     }
     const unsigned long flags = std::strtoul(std::string(row.Value(data::schema::kColumnFlags)).c_str(), nullptr, 10);
-    if ((flags & data::DBCOLUMNFLAGS_ISLONG) != 0) long_columns.insert(AsciiLower(row.Value(data::schema::kColumnName)));
+    if ((flags & data::DBCOLUMNFLAGS_ISLONG) != 0)
+      long_columns.insert(AsciiLower(row.Value(data::schema::kColumnName)));
   }
   return long_columns;
 }
@@ -192,8 +193,8 @@ Result<Translation> AccessForeignKeys(const SourceContext& owner, const SourceTa
     }
     const std::string name = AccessObjectName(key.name);
     AddRename(renames, "relationship", table.name, key.name, name);
-    std::string statement = "Alter Table " + AccessName(access_table) + " Add CONSTRAINT " + AccessName(name) +
-                            " FOREIGN KEY (";
+    std::string statement =
+        "Alter Table " + AccessName(access_table) + " Add CONSTRAINT " + AccessName(name) + " FOREIGN KEY (";
     for (size_t k = 0; k < key.columns.size(); ++k) {
       statement += (k ? ", " : "") + AccessName(AccessColumnName(owner, table, key.columns[k]));
     }

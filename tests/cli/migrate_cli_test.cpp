@@ -184,9 +184,9 @@ TEST_F(MigrateCli, IndexesAndRelationshipRulesArriveOrAreReported) {
                                              "FK_tag_parent 8192"}));
   // The rules hold in the engine: deleting the parents takes their children, empties the tag's
   // reference, and leaves the unenforced table alone.
-  EXPECT_EQ(testing::RunCommand(std::string(TABULON_CLI) + " sql '" + Path("rules.mdb") + "' 'delete from parent'")
-                .exit_code,
-            0);
+  EXPECT_EQ(
+      testing::RunCommand(std::string(TABULON_CLI) + " sql '" + Path("rules.mdb") + "' 'delete from parent'").exit_code,
+      0);
   EXPECT_EQ(Rows("rules.mdb", "child"), (std::vector<std::vector<ReaderValue>>{}));
   EXPECT_EQ(Rows("rules.mdb", "tag"), (std::vector<std::vector<ReaderValue>>{{"30", std::nullopt}}));
   EXPECT_EQ(Rows("rules.mdb", "loose").size(), 3u);

@@ -20,9 +20,10 @@ inline std::string ShownNotes(const Result<source_common::Translation>& translat
   std::string out;
   if (!translation.ok()) return out;
   for (const source_common::TranslationNote& note : translation->notes) {
-    out += (note.statement == source_common::TranslationNote::kLeftOut ? std::string("left out")
-                                                                        : "statement " + std::to_string(note.statement)) +
-           (note.not_enforced ? " (not enforced)" : "") + ": " + note.text + "\n";
+    out +=
+        (note.statement == source_common::TranslationNote::kLeftOut ? std::string("left out")
+                                                                    : "statement " + std::to_string(note.statement)) +
+        (note.not_enforced ? " (not enforced)" : "") + ": " + note.text + "\n";
   }
   return out;
 }
