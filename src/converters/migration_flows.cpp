@@ -1,4 +1,4 @@
-// The migration flows: every table with its primary key, unique indexes and rows, then the
+// The migration flows: every table with its primary key, indexes, descriptions and rows, then the
 // relationships of all tables, then the views. Every failure is a line; the flow goes on with
 // the next statement or object.
 #include <cctype>
@@ -78,8 +78,8 @@ bool ReportedWithoutStatements(TaskRunContext& run, const char* kind, const std:
 void WriteLeftOut(TaskRunContext& run, const char* kind, const std::string& table,
                   const Result<Translation>& translation) {
   if (!translation.ok()) return;
-  for (const source_common::TranslationNote& note : translation->notes) {
-    if (note.statement != source_common::TranslationNote::kLeftOut) continue;
+  for (const TranslationNote& note : translation->notes) {
+    if (note.statement != TranslationNote::kLeftOut) continue;
     workspace::WriteOutput(run.output(), "T::%s", note.text.c_str());
     Record(run, kind, table, "", ObjectOutcome::kUnsupported, note.text);
   }
@@ -98,8 +98,8 @@ void CreateTranslatedObjects(TaskRunContext& run, const char* kind, const std::s
                          EqualsIgnoreAsciiCase(run.target->profile.provider_name, data::kJetProviderName);
   const std::vector<std::string> pieces = StatementPieces(translation.text);
   for (size_t k = 0; k < pieces.size(); ++k) {
-    const source_common::TranslationNote* note = nullptr;
-    for (const source_common::TranslationNote& n : translation.notes) {
+    const TranslationNote* note = nullptr;
+    for (const TranslationNote& n : translation.notes) {
       if (n.statement == k) note = &n;
     }
     std::string statement = pieces[k];

@@ -73,7 +73,6 @@ Translation AccessIndexes(const SourceContext& owner, const SourceTable& table, 
                           const std::vector<KeyColumn>& primary_key, size_t foreign_key_indexes,
                           const std::set<std::string>& long_columns) {
   const std::string access_table = AccessTableName(owner, table);
-  std::set<std::string> keys;  // of the indexes made so far
   std::set<std::string> names{"primarykey"};
   std::map<std::string, std::string> key_owner;  // key -> the index that has it
   size_t room = kMaxAccessIndexes - std::min(kMaxAccessIndexes, foreign_key_indexes);
@@ -142,15 +141,14 @@ Translation AccessIndexes(const SourceContext& owner, const SourceTable& table, 
   }
   // Statements in the source's order.
   std::sort(made.begin(), made.end(), [](const Made& a, const Made& b) { return a.place < b.place; });
-  Translation result;
   std::string text;
+  std::vector<TranslationNote> notes;
   for (size_t k = 0; k < made.size(); ++k) {
     AppendStatement(text, made[k].statement);
-    if (!made[k].note.empty()) result.notes.push_back({k, made[k].note, false});
+    if (!made[k].note.empty()) notes.push_back({k, made[k].note, false});
   }
-  const std::vector<TranslationNote> notes = std::move(result.notes);
-  result = Translation::Statements(std::move(text));
-  result.notes = notes;
+  Translation result = Translation::Statements(std::move(text));
+  result.notes = std::move(notes);
   result.notes.insert(result.notes.end(), left_out.begin(), left_out.end());
   return result;
 }
