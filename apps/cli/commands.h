@@ -9,3 +9,4 @@ int RunBackupCommand(int argc, char** argv);
 int RunRestoreCommand(int argc, char** argv);
 int RunMigrateCommand(int argc, char** argv);
 int RunCheckCommand(int argc, char** argv);
+int RunTranslateCommand(int argc, char** argv);

@@ -27,6 +27,7 @@ constexpr const char* kUsage =
     "  migrate --source SOURCE --database DB (--target FILE.mdb | --clone FOLDER)\n"
     "                                         copy a database, its tables or views into an .mdb\n"
     "  check                                  show the source and target drivers and whether they work\n"
+    "  translate --from tsql|sqlite [FILE|-]  print the Access SQL of each CREATE VIEW of a script\n"
     "  --help                                 show this text\n"
     "  --version                              show the version\n";
 
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "restore") == 0) return RunRestoreCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "migrate") == 0) return RunMigrateCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "check") == 0) return RunCheckCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "translate") == 0) return RunTranslateCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);
   return 2;
 }

@@ -346,7 +346,15 @@ bool CoreTaskFlows::MigrateView(TaskRunContext& run, const std::string& folder, 
     return true;
   }
   AppendToFile(scratch, text->text);
-  const bool created = CreateObject(run, "view", view.name, text->text, 0);
+  std::string reason;
+  for (const TranslationNote& note : text->notes) {
+    workspace::WriteOutput(out, "T::%s", note.text.c_str());
+    reason += (reason.empty() ? "" : "; ") + note.text;
+  }
+  std::string error;
+  const bool created = workspace::ExecuteStatement(out, TargetSession(run), text->text, 0, &error);
+  if (!created) reason += (reason.empty() ? "" : "; ") + error;
+  Record(run, "view", view.name, text->text, created ? ObjectOutcome::kCreated : ObjectOutcome::kFailed, reason);
   workspace::WriteOutput(out, created ? "Create VIEW [%s] SUCCESSFULLY!!!" : "Create VIEW [%s] failure!!!",
                          view.name.c_str());
   return created;

@@ -9,7 +9,10 @@
 #include "source_common/access_indexes.h"
 #include "source_common/access_names.h"
 #include "source_common/access_statements.h"
+#include "source_common/view_catalog.h"
 #include "source_sqlserver/translate.h"
+#include "viewsql/parser.h"
+#include "viewsql/translate.h"
 
 namespace tabulon::source_sqlserver {
 
@@ -166,7 +169,18 @@ Result<Translation> TranslateViewDefinition(const SourceContext& owner, Session*
     text += c;
   }
   if (!text.empty() && text.back() != '\n') text += '\n';
-  return Translation::Statements(std::move(text));
+  // Translated into Access SQL; what cannot be is said, and the text goes to the target as it is.
+  Result<std::string> access = [&]() -> Result<std::string> {
+    ASSIGN_OR_RETURN(viewsql::ViewDefinition parsed, viewsql::ParseView(definition, viewsql::Dialect::kTransactSql));
+    return viewsql::TranslateView(
+        parsed, viewsql::Dialect::kTransactSql,
+        source_common::MigrationCatalog(owner, view.schema.empty() ? "dbo" : view.schema,
+                                        [&](const SourceTable& t) { return RecordColumnNames(owner, source, t); }));
+  }();
+  if (access.ok()) return Translation::Statements(*access + "\n");
+  Translation unchanged = Translation::Statements(std::move(text));
+  unchanged.notes.push_back({0, "View [" + view.name + "] not translated: " + access.status().message(), false});
+  return unchanged;
 }
 
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, Session* source, std::string_view /*database*/,

@@ -70,9 +70,9 @@ struct TableRef {
 
   Kind kind = Kind::kTable;
   Position at;
-  std::vector<std::string> name;    // kTable: [database.][schema.]table parts as written
-  std::string alias;                // kTable, kDerived
-  std::unique_ptr<Select> derived;  // kDerived
+  std::vector<std::string> name;     // kTable: [database.][schema.]table parts as written
+  std::string alias;                 // kTable, kDerived
+  std::unique_ptr<Select> derived;   // kDerived
   JoinKind join = JoinKind::kInner;  // kJoin
   TableRefPtr left, right;           // kJoin
   ExprPtr on;                        // kJoin (none for CROSS)

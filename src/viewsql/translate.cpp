@@ -1,13 +1,794 @@
+// From a source view's tree to Access SQL. The rules, where the two languages differ:
+// - Names in brackets, with the migration's Access names; schemas dropped.
+// - Text joined with `+` (T-SQL) stays `+` where a side may be Null (Access's `+` on text joins
+//   and gives Null for a Null side, as SQL Server does) and becomes `&` where neither side can be
+//   Null; SQLite's `||` also joins numbers, so a side that is not known to be text goes through
+//   `&` with the Null kept by IIf.
+// - Date strings compared with date values become #…# literals; 1 and 0 compared with Yes/No
+//   values become True and False (Access keeps True as -1).
+// - LIKE becomes ALike, whose wildcards are % and _ whatever the database's mode.
+// - CASE becomes IIf (one branch) or Switch; ISNULL/COALESCE/IFNULL become IIf(x Is Null, ...)
+//   (Nz belongs to the Access application, not to the database engine).
+// - Conversions to whole numbers cut the fraction as SQL Server and SQLite do (Fix) before CInt /
+//   CLng; to text of a length, Left(CStr(x), n); CONVERT's date styles become Format patterns.
+// - Integer division of whole numbers is `\`, `%` is Mod, `!=` is `<>`.
+// What has no Access form is refused with its position.
 #include "viewsql/translate.h"
 
-namespace tabulon::viewsql {
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
 
-Result<std::string> TranslateSelect(const Select&, Dialect, const Catalog&) { return UnsupportedError("not written yet"); }
-Result<std::string> TranslateView(const ViewDefinition&, Dialect, const Catalog&) {
-  return UnsupportedError("not written yet");
+#include "base/text.h"
+
+namespace tabulon::viewsql {
+namespace {
+
+std::string Where(const Position& at) {
+  return " at line " + std::to_string(at.line) + ", column " + std::to_string(at.column);
 }
-Result<std::string> TranslateExpression(const Expr&, Dialect, const Catalog&) {
-  return UnsupportedError("not written yet");
+
+Status Refuse(const std::string& what, const Position& at) { return UnsupportedError(what + Where(at)); }
+
+std::string Bracket(std::string_view name) { return "[" + std::string(name) + "]"; }
+
+std::string Quote(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+std::string Lower(std::string_view s) { return AsciiLower(s); }
+
+// One FROM source visible to column references: its alias (or table name) and the table's parts
+// (empty for a query in FROM, whose columns have no known class).
+struct Source {
+  std::string alias;    // as references write it: the alias, or the table's last name part
+  std::string printed;  // as the Access SQL names it: the alias, or the table's Access name
+  std::vector<std::string> table;
+};
+
+struct Scope {
+  std::vector<Source> sources;
+  const Scope* outer = nullptr;
+};
+
+class Translator {
+ public:
+  Translator(Dialect dialect, const Catalog& catalog) : dialect_(dialect), catalog_(catalog) {}
+
+  Result<std::string> SelectText(const Select& select, const Scope* outer);
+  Result<std::string> ExprText(const Expr& e, const Scope& scope);
+  std::string TableName(const std::vector<std::string>& parts) const {
+    if (catalog_.table_name) return catalog_.table_name(parts);
+    return parts.empty() ? std::string() : parts.back();
+  }
+
+ private:
+  // The table a column reference belongs to, as far as the scope tells (nullopt: unknown).
+  std::optional<std::vector<std::string>> TableOf(const Expr& column, const Scope& scope) const;
+  ValueClass ClassOf(const Expr& e, const Scope& scope) const;
+  bool NeverNull(const Expr& e) const;
+  Result<std::string> SourceText(const TableRef& ref, Scope& scope, bool top);
+  Result<std::string> ColumnText(const Expr& e, const Scope& scope);
+  Result<std::string> LiteralText(const Expr& e);
+  Result<std::string> OperandText(const Expr& e, const Expr& other, const Scope& scope);
+  Result<std::string> BinaryText(const Expr& e, const Scope& scope);
+  Result<std::string> FunctionText(const Expr& e, const Scope& scope);
+  Result<std::string> CastText(const Expr& e, const Scope& scope);
+  Result<std::string> CaseText(const Expr& e, const Scope& scope);
+  Result<std::vector<std::string>> Arguments(const Expr& e, const Scope& scope, size_t least, size_t most);
+
+  Dialect dialect_;
+  const Catalog& catalog_;
+  int depth_ = 0;
+};
+
+// 'YYYYMMDD', 'YYYY-MM-DD', with ' hh:mm[:ss[.fff]]' or 'Thh:mm:ss': the Access literal, or nullopt.
+std::optional<std::string> DateLiteral(std::string_view text) {
+  auto digits = [&](size_t at, size_t n) {
+    if (at + n > text.size()) return false;
+    for (size_t i = at; i < at + n; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    }
+    return true;
+  };
+  std::string date;
+  size_t rest = 0;
+  if (text.size() >= 8 && digits(0, 8) && (text.size() == 8 || text[8] == ' ' || text[8] == 'T')) {
+    date = std::string(text.substr(0, 4)) + "-" + std::string(text.substr(4, 2)) + "-" + std::string(text.substr(6, 2));
+    rest = 8;
+  } else if (text.size() >= 10 && digits(0, 4) && text[4] == '-' && digits(5, 2) && text[7] == '-' && digits(8, 2)) {
+    date = std::string(text.substr(0, 10));
+    rest = 10;
+  } else {
+    return std::nullopt;
+  }
+  const int month = std::stoi(date.substr(5, 2)), day = std::stoi(date.substr(8, 2));
+  if (month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+  if (rest == text.size()) return "#" + date + "#";
+  if (text[rest] != ' ' && text[rest] != 'T') return std::nullopt;
+  std::string_view time = text.substr(rest + 1);
+  if (!(time.size() >= 5 && digits(rest + 1, 2) && time[2] == ':' && digits(rest + 4, 2))) return std::nullopt;
+  std::string clock = std::string(time.substr(0, 5));
+  size_t at = 5;
+  if (time.size() >= 8 && time[5] == ':' && digits(rest + 7, 2)) {
+    clock += std::string(time.substr(5, 3));
+    at = 8;
+  } else {
+    clock += ":00";
+  }
+  if (at < time.size() && time[at] == '.') {
+    ++at;
+    while (at < time.size() && std::isdigit(static_cast<unsigned char>(time[at]))) ++at;
+    // Access literals hold whole seconds; fractions would be lost, so the text stays a text.
+    if (time.substr(time.find('.') + 1, at - time.find('.') - 1).find_first_not_of('0') != std::string_view::npos) {
+      return std::nullopt;
+    }
+  }
+  if (at != time.size()) return std::nullopt;
+  return "#" + date + " " + clock + "#";
+}
+
+// SQL Server's date part names as Access interval strings.
+std::optional<std::string> Interval(std::string_view part) {
+  static const std::map<std::string, std::string> kParts = {
+      {"year", "yyyy"}, {"yy", "yyyy"},  {"yyyy", "yyyy"}, {"quarter", "q"},   {"qq", "q"},     {"q", "q"},
+      {"month", "m"},   {"mm", "m"},     {"m", "m"},       {"dayofyear", "y"}, {"dy", "y"},     {"y", "y"},
+      {"day", "d"},     {"dd", "d"},     {"d", "d"},       {"week", "ww"},     {"wk", "ww"},    {"ww", "ww"},
+      {"weekday", "w"}, {"dw", "w"},     {"hour", "h"},    {"hh", "h"},        {"minute", "n"}, {"mi", "n"},
+      {"n", "n"},       {"second", "s"}, {"ss", "s"},      {"s", "s"}};
+  const auto found = kParts.find(Lower(part));
+  if (found == kParts.end()) return std::nullopt;
+  return "'" + found->second + "'";
+}
+
+// CONVERT's style numbers for text from a date, as Format patterns.
+std::optional<std::string> StylePattern(std::string_view style) {
+  static const std::map<std::string, std::string> kStyles = {{"1", "mm/dd/yy"},
+                                                             {"101", "mm/dd/yyyy"},
+                                                             {"2", "yy.mm.dd"},
+                                                             {"102", "yyyy.mm.dd"},
+                                                             {"3", "dd/mm/yy"},
+                                                             {"103", "dd/mm/yyyy"},
+                                                             {"4", "dd.mm.yy"},
+                                                             {"104", "dd.mm.yyyy"},
+                                                             {"5", "dd-mm-yy"},
+                                                             {"105", "dd-mm-yyyy"},
+                                                             {"8", "hh:nn:ss"},
+                                                             {"108", "hh:nn:ss"},
+                                                             {"10", "mm-dd-yy"},
+                                                             {"110", "mm-dd-yyyy"},
+                                                             {"11", "yy/mm/dd"},
+                                                             {"111", "yyyy/mm/dd"},
+                                                             {"12", "yymmdd"},
+                                                             {"112", "yyyymmdd"},
+                                                             {"23", "yyyy-mm-dd"},
+                                                             {"20", "yyyy-mm-dd hh:nn:ss"},
+                                                             {"120", "yyyy-mm-dd hh:nn:ss"},
+                                                             {"126", "yyyy-mm-ddThh:nn:ss"}};
+  const auto found = kStyles.find(std::string(style));
+  if (found == kStyles.end()) return std::nullopt;
+  return "'" + found->second + "'";
+}
+
+// SQLite strftime formats as Format patterns (the common directives only).
+std::optional<std::string> StrftimePattern(std::string_view format) {
+  std::string out;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      if (std::isalpha(static_cast<unsigned char>(format[i]))) out += '\\';  // a letter Format would read
+      out += format[i];
+      continue;
+    }
+    if (++i == format.size()) return std::nullopt;
+    switch (format[i]) {
+      case 'Y': out += "yyyy"; break;
+      case 'm': out += "mm"; break;
+      case 'd': out += "dd"; break;
+      case 'H': out += "hh"; break;
+      case 'M': out += "nn"; break;
+      case 'S': out += "ss"; break;
+      case 'j': out += "y"; break;
+      case '%': out += '%'; break;
+      default: return std::nullopt;
+    }
+  }
+  return Quote(out);
+}
+
+bool IsTextType(std::string_view type) {
+  for (std::string_view t : {"varchar", "nvarchar", "char", "nchar", "text", "ntext", "character", "clob"}) {
+    if (type.starts_with(t)) return true;
+  }
+  return false;
+}
+
+// The length of "varchar(10)"; nullopt for none or max.
+std::optional<int> TypeLength(std::string_view type) {
+  const size_t open = type.find('(');
+  if (open == std::string_view::npos) return std::nullopt;
+  const std::string inside(type.substr(open + 1, type.find(')') - open - 1));
+  if (inside.empty() || !std::isdigit(static_cast<unsigned char>(inside[0]))) return std::nullopt;
+  return std::stoi(inside);
+}
+
+std::string BaseType(std::string_view type) { return std::string(type.substr(0, type.find('('))); }
+
+ValueClass ClassOfType(std::string_view type) {
+  const std::string base = BaseType(type);
+  if (IsTextType(base)) return ValueClass::kText;
+  for (std::string_view t : {"int", "integer", "smallint", "tinyint", "bigint"}) {
+    if (base == t) return ValueClass::kInteger;
+  }
+  for (std::string_view t : {"date", "datetime", "datetime2", "smalldatetime", "time", "datetimeoffset"}) {
+    if (base == t) return ValueClass::kDate;
+  }
+  if (base == "bit") return ValueClass::kBoolean;
+  if (base == "binary" || base == "varbinary" || base == "blob") return ValueClass::kBinary;
+  return ValueClass::kNumber;
+}
+
+std::optional<std::vector<std::string>> Translator::TableOf(const Expr& column, const Scope& scope) const {
+  if (column.name.size() >= 2) {
+    const std::string qualifier = Lower(column.name[column.name.size() - 2]);
+    for (const Scope* s = &scope; s != nullptr; s = s->outer) {
+      for (const Source& source : s->sources) {
+        if (Lower(source.alias) == qualifier) {
+          if (source.table.empty()) return std::nullopt;
+          return source.table;
+        }
+      }
+    }
+    return std::vector<std::string>(column.name.begin(), column.name.end() - 1);
+  }
+  // Unqualified: the only source of the innermost scope that has one.
+  for (const Scope* s = &scope; s != nullptr; s = s->outer) {
+    if (s->sources.size() == 1 && !s->sources[0].table.empty()) return s->sources[0].table;
+    if (!s->sources.empty()) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+ValueClass Translator::ClassOf(const Expr& e, const Scope& scope) const {
+  switch (e.kind) {
+    case Expr::Kind::kLiteral:
+      switch (e.literal_kind) {
+        case Expr::LiteralKind::kString:
+        case Expr::LiteralKind::kNationalString: return ValueClass::kText;
+        case Expr::LiteralKind::kNumber:
+          return e.text.find_first_of(".eE") == std::string::npos ? ValueClass::kInteger : ValueClass::kNumber;
+        case Expr::LiteralKind::kBoolean: return ValueClass::kBoolean;
+        case Expr::LiteralKind::kHex: return ValueClass::kBinary;
+        case Expr::LiteralKind::kNull: return ValueClass::kUnknown;
+      }
+      return ValueClass::kUnknown;
+    case Expr::Kind::kColumn: {
+      if (!catalog_.column_class) return ValueClass::kUnknown;
+      const auto table = TableOf(e, scope);
+      return table ? catalog_.column_class(*table, e.name.back()) : ValueClass::kUnknown;
+    }
+    case Expr::Kind::kCast: return ClassOfType(e.type);
+    case Expr::Kind::kCase:
+      return e.args.size() > (e.has_operand ? 2u : 1u) ? ClassOf(*e.args[e.has_operand ? 2 : 1], scope)
+                                                       : ValueClass::kUnknown;
+    case Expr::Kind::kBinary: {
+      if (e.op == "||") return ValueClass::kText;
+      if (e.op == "+") {
+        const ValueClass a = ClassOf(*e.args[0], scope), b = ClassOf(*e.args[1], scope);
+        if (a == ValueClass::kText && b == ValueClass::kText) return ValueClass::kText;
+        if ((a == ValueClass::kInteger || a == ValueClass::kNumber) &&
+            (b == ValueClass::kInteger || b == ValueClass::kNumber)) {
+          return a == b ? a : ValueClass::kNumber;
+        }
+        return ValueClass::kUnknown;
+      }
+      if (e.op == "-" || e.op == "*" || e.op == "/" || e.op == "%") {
+        const ValueClass a = ClassOf(*e.args[0], scope), b = ClassOf(*e.args[1], scope);
+        if (a == ValueClass::kInteger && b == ValueClass::kInteger) return ValueClass::kInteger;
+        if (a == ValueClass::kDate || b == ValueClass::kDate) return ValueClass::kUnknown;
+        return ValueClass::kNumber;
+      }
+      return ValueClass::kBoolean;
+    }
+    case Expr::Kind::kFunction: {
+      const std::string& f = e.function;
+      for (const char* text : {"left", "right", "substring", "substr", "ltrim", "rtrim", "trim", "upper", "lower",
+                               "replace", "strftime", "char", "space", "replicate", "concat"}) {
+        if (f == text) return ValueClass::kText;
+      }
+      for (const char* date : {"getdate", "sysdatetime", "current_timestamp", "dateadd", "getutcdate"}) {
+        if (f == date) return ValueClass::kDate;
+      }
+      for (const char* whole :
+           {"len", "length", "charindex", "instr", "year", "month", "day", "datediff", "datepart", "count"}) {
+        if (f == whole) return ValueClass::kInteger;
+      }
+      if ((f == "isnull" || f == "coalesce" || f == "ifnull" || f == "min" || f == "max") && !e.args.empty()) {
+        return ClassOf(*e.args[0], scope);
+      }
+      return ValueClass::kUnknown;
+    }
+    default: return ValueClass::kBoolean;
+  }
+}
+
+bool Translator::NeverNull(const Expr& e) const {
+  switch (e.kind) {
+    case Expr::Kind::kLiteral: return e.literal_kind != Expr::LiteralKind::kNull;
+    case Expr::Kind::kFunction:
+      if ((e.function == "isnull" || e.function == "coalesce" || e.function == "ifnull") && !e.args.empty()) {
+        return NeverNull(*e.args.back());
+      }
+      return false;
+    case Expr::Kind::kBinary: return (e.op == "+" || e.op == "||") && NeverNull(*e.args[0]) && NeverNull(*e.args[1]);
+    default: return false;
+  }
+}
+
+Result<std::string> Translator::LiteralText(const Expr& e) {
+  switch (e.literal_kind) {
+    case Expr::LiteralKind::kNull: return std::string("Null");
+    case Expr::LiteralKind::kString:
+    case Expr::LiteralKind::kNationalString: return Quote(e.text);
+    case Expr::LiteralKind::kNumber: return e.text;
+    case Expr::LiteralKind::kBoolean: return std::string(e.text == "0" ? "False" : "True");
+    case Expr::LiteralKind::kHex: break;
+  }
+  return Refuse("a binary literal (Access SQL has none)", e.at);
+}
+
+Result<std::string> Translator::ColumnText(const Expr& e, const Scope& scope) {
+  const std::string& column = e.name.back();
+  std::string name = column;
+  const auto table = TableOf(e, scope);
+  if (table && catalog_.column_name) name = catalog_.column_name(*table, column);
+  if (e.name.size() < 2) return Bracket(name);
+  // The qualifier: an alias stays as written, a table name becomes its Access name.
+  const std::string& qualifier = e.name[e.name.size() - 2];
+  for (const Scope* s = &scope; s != nullptr; s = s->outer) {
+    for (const Source& source : s->sources) {
+      if (Lower(source.alias) == Lower(qualifier)) return Bracket(source.printed) + "." + Bracket(name);
+    }
+  }
+  return Bracket(TableName(std::vector<std::string>(e.name.begin(), e.name.end() - 1))) + "." + Bracket(name);
+}
+
+// An operand of a comparison: a date string against a date becomes a date literal, a number
+// against a Yes/No value True or False.
+Result<std::string> Translator::OperandText(const Expr& e, const Expr& other, const Scope& scope) {
+  if (e.kind == Expr::Kind::kLiteral) {
+    const ValueClass against = ClassOf(other, scope);
+    if (against == ValueClass::kDate &&
+        (e.literal_kind == Expr::LiteralKind::kString || e.literal_kind == Expr::LiteralKind::kNationalString)) {
+      if (auto date = DateLiteral(e.text)) return *date;
+    }
+    if (against == ValueClass::kBoolean && e.literal_kind == Expr::LiteralKind::kNumber &&
+        e.text.find_first_not_of("0123456789") == std::string::npos) {
+      return std::string(e.text.find_first_not_of('0') == std::string::npos ? "False" : "True");
+    }
+  }
+  return ExprText(e, scope);
+}
+
+Result<std::string> Translator::BinaryText(const Expr& e, const Scope& scope) {
+  const Expr& a = *e.args[0];
+  const Expr& b = *e.args[1];
+  static const std::map<std::string, std::string> kComparisons = {{"=", "="},   {"==", "="}, {"<>", "<>"}, {"!=", "<>"},
+                                                                  {"<", "<"},   {">", ">"},  {"<=", "<="}, {">=", ">="},
+                                                                  {"!<", ">="}, {"!>", "<="}};
+  if (const auto found = kComparisons.find(e.op); found != kComparisons.end()) {
+    ASSIGN_OR_RETURN(std::string left, OperandText(a, b, scope));
+    ASSIGN_OR_RETURN(std::string right, OperandText(b, a, scope));
+    return left + " " + found->second + " " + right;
+  }
+  ASSIGN_OR_RETURN(std::string left, ExprText(a, scope));
+  ASSIGN_OR_RETURN(std::string right, ExprText(b, scope));
+  if (e.op == "and") return left + " And " + right;
+  if (e.op == "or") return left + " Or " + right;
+  if (e.op == "%") return left + " Mod " + right;
+  if (e.op == "-" || e.op == "*") return left + " " + e.op + " " + right;
+  if (e.op == "/") {
+    const bool whole = ClassOf(a, scope) == ValueClass::kInteger && ClassOf(b, scope) == ValueClass::kInteger;
+    return left + (whole ? " \\ " : " / ") + right;
+  }
+  const ValueClass ca = ClassOf(a, scope), cb = ClassOf(b, scope);
+  const bool both_text = ca == ValueClass::kText && cb == ValueClass::kText;
+  const bool never_null = NeverNull(a) && NeverNull(b);
+  if (e.op == "+") {
+    if (both_text && never_null) return left + " & " + right;
+    return left + " + " + right;
+  }
+  if (e.op == "||") {
+    if (never_null) return left + " & " + right;
+    if (both_text) return left + " + " + right;
+    return "IIf(" + left + " Is Null Or " + right + " Is Null, Null, " + left + " & " + right + ")";
+  }
+  return Refuse("the operator " + e.op + " (Access SQL has no bitwise operators)", e.at);
+}
+
+Result<std::vector<std::string>> Translator::Arguments(const Expr& e, const Scope& scope, size_t least, size_t most) {
+  if (e.args.size() < least || e.args.size() > most) {
+    return Refuse(e.function + " with " + std::to_string(e.args.size()) + " arguments", e.at);
+  }
+  std::vector<std::string> out;
+  for (const ExprPtr& arg : e.args) {
+    ASSIGN_OR_RETURN(std::string text, ExprText(*arg, scope));
+    out.push_back(std::move(text));
+  }
+  return out;
+}
+
+Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) {
+  const std::string& f = e.function;
+  auto call = [&](const char* name, size_t least, size_t most) -> Result<std::string> {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, least, most));
+    std::string out = std::string(name) + "(";
+    for (size_t i = 0; i < args.size(); ++i) out += (i ? ", " : "") + args[i];
+    return out + ")";
+  };
+  if (f == "count" || f == "sum" || f == "avg" || f == "min" || f == "max" || f == "stdev" || f == "var" ||
+      f == "stdevp" || f == "varp" || f == "total") {
+    if (e.distinct) return Refuse(Lower(f) + "(DISTINCT ...)", e.at);
+    if (e.star_argument) return std::string("Count(*)");
+    static const std::map<std::string, std::string> kAggregates = {
+        {"count", "Count"}, {"sum", "Sum"}, {"avg", "Avg"},       {"min", "Min"},   {"max", "Max"},
+        {"stdev", "StDev"}, {"var", "Var"}, {"stdevp", "StDevP"}, {"varp", "VarP"}, {"total", "Sum"}};
+    return call(kAggregates.at(f).c_str(), 1, 1);
+  }
+  if (f == "isnull" && dialect_ == Dialect::kTransactSql) {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 2, 2));
+    return "IIf(" + args[0] + " Is Null, " + args[1] + ", " + args[0] + ")";
+  }
+  if (f == "coalesce" || f == "ifnull" || (f == "isnull" && dialect_ == Dialect::kSqlite && e.args.size() == 2)) {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 2, 32));
+    std::string out = args.back();
+    for (size_t i = args.size() - 1; i-- > 0;) out = "IIf(" + args[i] + " Is Null, " + out + ", " + args[i] + ")";
+    return out;
+  }
+  if (f == "nullif") {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 2, 2));
+    return "IIf(" + args[0] + " = " + args[1] + ", Null, " + args[0] + ")";
+  }
+  if (f == "iif") return call("IIf", 3, 3);
+  if (f == "getdate" || f == "sysdatetime" || f == "current_timestamp") return call("Now", 0, 0);
+  if (f == "len" || f == "length") {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 1, 1));
+    // SQL Server's LEN does not count trailing blanks.
+    return dialect_ == Dialect::kTransactSql ? "Len(RTrim(" + args[0] + "))" : "Len(" + args[0] + ")";
+  }
+  if (f == "substring" || f == "substr") return call("Mid", 2, 3);
+  if (f == "left") return call("Left", 2, 2);
+  if (f == "right") return call("Right", 2, 2);
+  if (f == "ltrim") return call("LTrim", 1, 1);
+  if (f == "rtrim") return call("RTrim", 1, 1);
+  if (f == "trim") return call("Trim", 1, 1);
+  if (f == "upper") return call("UCase", 1, 1);
+  if (f == "lower") return call("LCase", 1, 1);
+  if (f == "replace") return call("Replace", 3, 3);
+  if (f == "abs") return call("Abs", 1, 1);
+  if (f == "sign") return call("Sgn", 1, 1);
+  if (f == "sqrt") return call("Sqr", 1, 1);
+  if (f == "round") {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 1, 2));
+    return "Round(" + args[0] + (args.size() > 1 ? ", " + args[1] : std::string()) + ")";
+  }
+  if (f == "floor") return call("Int", 1, 1);
+  if (f == "ceiling" || f == "ceil") {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 1, 1));
+    return "-Int(-(" + args[0] + "))";
+  }
+  if (f == "power") {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 2, 2));
+    return "(" + args[0] + ") ^ (" + args[1] + ")";
+  }
+  if (f == "charindex") {
+    ASSIGN_OR_RETURN(std::vector<std::string> args, Arguments(e, scope, 2, 3));
+    return "InStr(" + (args.size() == 3 ? args[2] + ", " : std::string()) + args[1] + ", " + args[0] + ")";
+  }
+  if (f == "instr" && dialect_ == Dialect::kSqlite) return call("InStr", 2, 2);
+  if (f == "year") return call("Year", 1, 1);
+  if (f == "month") return call("Month", 1, 1);
+  if (f == "day") return call("Day", 1, 1);
+  if (f == "dateadd" || f == "datediff" || f == "datepart") {
+    const size_t count = f == "datepart" ? 2 : 3;
+    if (e.args.size() != count || e.args[0]->kind != Expr::Kind::kColumn || e.args[0]->name.size() != 1) {
+      return Refuse(f + " without a date part name", e.at);
+    }
+    const std::optional<std::string> interval = Interval(e.args[0]->name[0]);
+    if (!interval) return Refuse("the date part " + e.args[0]->name[0], e.args[0]->at);
+    std::string out = std::string(f == "dateadd"    ? "DateAdd("
+                                  : f == "datediff" ? "DateDiff("
+                                                    : "DatePart(") +
+                      *interval;
+    for (size_t i = 1; i < e.args.size(); ++i) {
+      ASSIGN_OR_RETURN(std::string text, ExprText(*e.args[i], scope));
+      out += ", " + text;
+    }
+    return out + ")";
+  }
+  if (dialect_ == Dialect::kSqlite && (f == "date" || f == "datetime") && e.args.size() == 1 &&
+      e.args[0]->kind == Expr::Kind::kLiteral && Lower(e.args[0]->text) == "now") {
+    return std::string(f == "date" ? "Date()" : "Now()");
+  }
+  if (dialect_ == Dialect::kSqlite && f == "strftime" && e.args.size() == 2 &&
+      e.args[0]->kind == Expr::Kind::kLiteral) {
+    const std::optional<std::string> pattern = StrftimePattern(e.args[0]->text);
+    if (!pattern) return Refuse("the strftime format " + Quote(e.args[0]->text), e.args[0]->at);
+    ASSIGN_OR_RETURN(std::string value, ExprText(*e.args[1], scope));
+    if (e.args[1]->kind == Expr::Kind::kLiteral && Lower(e.args[1]->text) == "now") value = "Now()";
+    return "Format(" + value + ", " + *pattern + ")";
+  }
+  return Refuse("the function " + f, e.at);
+}
+
+Result<std::string> Translator::CastText(const Expr& e, const Scope& scope) {
+  ASSIGN_OR_RETURN(std::string value, ExprText(*e.args[0], scope));
+  const std::string base = BaseType(e.type);
+  if (IsTextType(base)) {
+    std::string text = "CStr(" + value + ")";
+    if (e.args.size() > 1) {
+      if (e.args[1]->kind != Expr::Kind::kLiteral) return Refuse("a CONVERT style that is not a number", e.args[1]->at);
+      const std::optional<std::string> pattern = StylePattern(e.args[1]->text);
+      if (!pattern) return Refuse("the CONVERT style " + e.args[1]->text, e.args[1]->at);
+      text = "Format(" + value + ", " + *pattern + ")";
+    }
+    if (const std::optional<int> length = TypeLength(e.type))
+      text = "Left(" + text + ", " + std::to_string(*length) + ")";
+    return text;
+  }
+  if (base == "int" || base == "integer") return "CLng(Fix(" + value + "))";
+  if (base == "smallint") return "CInt(Fix(" + value + "))";
+  if (base == "tinyint") return "CByte(Fix(" + value + "))";
+  if (base == "bigint") return "Fix(" + value + ")";
+  if (base == "real") return "CSng(" + value + ")";
+  if (base == "float" || base == "double" || (base == "numeric" && dialect_ == Dialect::kSqlite)) {
+    return "CDbl(" + value + ")";
+  }
+  if (base == "money" || base == "smallmoney") return "CCur(" + value + ")";
+  if (base == "decimal" || base == "numeric") return "CDec(" + value + ")";
+  if (base == "bit") return "CBool(" + value + ")";
+  if (ClassOfType(base) == ValueClass::kDate) {
+    if (e.args[0]->kind == Expr::Kind::kLiteral) {
+      if (auto date = DateLiteral(e.args[0]->text)) return *date;
+    }
+    return "CDate(" + value + ")";
+  }
+  return Refuse("a conversion to " + e.type, e.at);
+}
+
+Result<std::string> Translator::CaseText(const Expr& e, const Scope& scope) {
+  std::vector<std::string> conditions, values;
+  size_t i = 0;
+  std::string operand;
+  if (e.has_operand) {
+    ASSIGN_OR_RETURN(operand, ExprText(*e.args[0], scope));
+    i = 1;
+  }
+  const size_t pairs_end = e.args.size() - (e.has_else ? 1 : 0);
+  for (; i + 1 < pairs_end; i += 2) {
+    ASSIGN_OR_RETURN(std::string when,
+                     e.has_operand ? OperandText(*e.args[i], *e.args[0], scope) : ExprText(*e.args[i], scope));
+    ASSIGN_OR_RETURN(std::string then, ExprText(*e.args[i + 1], scope));
+    conditions.push_back(e.has_operand ? operand + " = " + when : when);
+    values.push_back(std::move(then));
+  }
+  std::string otherwise = "Null";
+  if (e.has_else) {
+    ASSIGN_OR_RETURN(otherwise, ExprText(*e.args.back(), scope));
+  }
+  if (conditions.empty()) return Refuse("CASE without WHEN", e.at);
+  if (conditions.size() == 1) return "IIf(" + conditions[0] + ", " + values[0] + ", " + otherwise + ")";
+  std::string out = "Switch(";
+  for (size_t k = 0; k < conditions.size(); ++k) out += (k ? ", " : "") + conditions[k] + ", " + values[k];
+  if (e.has_else) out += ", True, " + otherwise;
+  return out + ")";
+}
+
+Result<std::string> Translator::ExprText(const Expr& e, const Scope& scope) {
+  if (++depth_ > 400) return InvalidArgumentError("the expression is nested too deeply" + Where(e.at));
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{depth_};
+  Result<std::string> text = [&]() -> Result<std::string> {
+    switch (e.kind) {
+      case Expr::Kind::kLiteral: return LiteralText(e);
+      case Expr::Kind::kColumn: return ColumnText(e, scope);
+      case Expr::Kind::kStar: return Refuse("* inside an expression", e.at);
+      case Expr::Kind::kVariable: return Refuse("a variable", e.at);
+      case Expr::Kind::kUnary: {
+        ASSIGN_OR_RETURN(std::string operand, ExprText(*e.args[0], scope));
+        if (e.op == "not") return "Not " + operand;
+        if (e.op == "-" || e.op == "+") return e.op + operand;
+        return Refuse("the operator " + e.op, e.at);
+      }
+      case Expr::Kind::kBinary: return BinaryText(e, scope);
+      case Expr::Kind::kFunction: return FunctionText(e, scope);
+      case Expr::Kind::kCase: return CaseText(e, scope);
+      case Expr::Kind::kCast: return CastText(e, scope);
+      case Expr::Kind::kIsNull: {
+        ASSIGN_OR_RETURN(std::string operand, ExprText(*e.args[0], scope));
+        return operand + (e.negated ? " Is Not Null" : " Is Null");
+      }
+      case Expr::Kind::kBetween: {
+        ASSIGN_OR_RETURN(std::string value, ExprText(*e.args[0], scope));
+        ASSIGN_OR_RETURN(std::string low, OperandText(*e.args[1], *e.args[0], scope));
+        ASSIGN_OR_RETURN(std::string high, OperandText(*e.args[2], *e.args[0], scope));
+        return value + (e.negated ? " Not Between " : " Between ") + low + " And " + high;
+      }
+      case Expr::Kind::kIn: {
+        ASSIGN_OR_RETURN(std::string value, ExprText(*e.args[0], scope));
+        std::string list;
+        if (e.subquery) {
+          ASSIGN_OR_RETURN(list, SelectText(*e.subquery, &scope));
+        } else {
+          for (size_t i = 1; i < e.args.size(); ++i) {
+            ASSIGN_OR_RETURN(std::string item, OperandText(*e.args[i], *e.args[0], scope));
+            list += (i > 1 ? ", " : "") + item;
+          }
+        }
+        return value + (e.negated ? " Not In (" : " In (") + list + ")";
+      }
+      case Expr::Kind::kLike: {
+        if (e.args.size() > 2) return Refuse("LIKE ... ESCAPE (Access has no escape character)", e.at);
+        ASSIGN_OR_RETURN(std::string value, ExprText(*e.args[0], scope));
+        ASSIGN_OR_RETURN(std::string pattern, ExprText(*e.args[1], scope));
+        return value + (e.negated ? " Not ALike " : " ALike ") + pattern;
+      }
+      case Expr::Kind::kExists: {
+        ASSIGN_OR_RETURN(std::string query, SelectText(*e.subquery, &scope));
+        return std::string(e.negated ? "Not Exists (" : "Exists (") + query + ")";
+      }
+      case Expr::Kind::kSubquery: {
+        ASSIGN_OR_RETURN(std::string query, SelectText(*e.subquery, &scope));
+        return "(" + query + ")";
+      }
+    }
+    return Refuse("an expression", e.at);
+  }();
+  if (!text.ok() || !e.parenthesized || e.kind == Expr::Kind::kSubquery) return text;
+  return "(" + *text + ")";
+}
+
+Result<std::string> Translator::SourceText(const TableRef& ref, Scope& scope, bool top) {
+  switch (ref.kind) {
+    case TableRef::Kind::kTable: {
+      const std::string name = TableName(ref.name);
+      scope.sources.push_back(
+          {ref.alias.empty() ? ref.name.back() : ref.alias, ref.alias.empty() ? name : ref.alias, ref.name});
+      return Bracket(name) + (ref.alias.empty() ? "" : " AS " + Bracket(ref.alias));
+    }
+    case TableRef::Kind::kDerived: {
+      if (ref.alias.empty()) return Refuse("a query in FROM without a name", ref.at);
+      ASSIGN_OR_RETURN(std::string query, SelectText(*ref.derived, scope.outer));
+      scope.sources.push_back({ref.alias, ref.alias, {}});
+      return "(" + query + ") AS " + Bracket(ref.alias);
+    }
+    case TableRef::Kind::kJoin: break;
+  }
+  if (ref.join == TableRef::JoinKind::kFull) return Refuse("FULL OUTER JOIN", ref.at);
+  ASSIGN_OR_RETURN(std::string left, SourceText(*ref.left, scope, top && ref.join == TableRef::JoinKind::kCross));
+  ASSIGN_OR_RETURN(std::string right, SourceText(*ref.right, scope, false));
+  if (ref.join == TableRef::JoinKind::kCross) {
+    // Access joins without a condition only as a list of tables.
+    if (!top) return Refuse("CROSS JOIN inside other joins", ref.at);
+    return left + ", " + right;
+  }
+  // Jet wants every join that is a side of another in parentheses.
+  if (ref.left->kind == TableRef::Kind::kJoin) left = "(" + left + ")";
+  if (ref.right->kind == TableRef::Kind::kJoin) right = "(" + right + ")";
+  ASSIGN_OR_RETURN(std::string on, ExprText(*ref.on, scope));
+  const char* kind = ref.join == TableRef::JoinKind::kLeft    ? " LEFT JOIN "
+                     : ref.join == TableRef::JoinKind::kRight ? " RIGHT JOIN "
+                                                              : " INNER JOIN ";
+  return left + kind + right + " ON " + on;
+}
+
+Result<std::string> Translator::SelectText(const Select& select, const Scope* outer) {
+  if (++depth_ > 400) return InvalidArgumentError("the query is nested too deeply" + Where(select.at));
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{depth_};
+  Scope scope;
+  scope.outer = outer;
+  std::string from;
+  for (const TableRefPtr& ref : select.from) {
+    ASSIGN_OR_RETURN(std::string text, SourceText(*ref, scope, true));
+    from += (from.empty() ? "" : ", ") + text;
+  }
+  std::string out = "SELECT ";
+  if (select.distinct) out += "DISTINCT ";
+  if (select.top) {
+    const Expr& top = *select.top;
+    if (top.kind != Expr::Kind::kLiteral || top.literal_kind != Expr::LiteralKind::kNumber ||
+        top.text.find_first_not_of("0123456789") != std::string::npos) {
+      return Refuse("TOP with an expression", top.at);
+    }
+    // TOP 100 PERCENT is every row: SQL Server views write it to be allowed an ORDER BY.
+    if (!(select.top_percent && std::stoll(top.text) >= 100)) {
+      out += "TOP " + top.text + (select.top_percent ? " PERCENT " : " ");
+    }
+  }
+  std::string items;
+  for (const SelectItem& item : select.items) {
+    std::string text;
+    if (item.expr->kind == Expr::Kind::kStar) {
+      const std::vector<std::string>& qualifier = item.expr->name;
+      text = qualifier.empty() ? "*" : Bracket(TableName(qualifier)) + ".*";
+      for (const Source& source : scope.sources) {
+        if (!qualifier.empty() && Lower(source.alias) == Lower(qualifier.back())) text = Bracket(source.printed) + ".*";
+      }
+    } else {
+      ASSIGN_OR_RETURN(text, ExprText(*item.expr, scope));
+    }
+    if (!item.alias.empty()) text += " AS " + Bracket(item.alias);
+    items += (items.empty() ? "" : ", ") + text;
+  }
+  out += items;
+  if (!from.empty()) out += "\nFROM " + from;
+  if (select.where) {
+    ASSIGN_OR_RETURN(std::string where, ExprText(*select.where, scope));
+    out += "\nWHERE " + where;
+  }
+  if (!select.group_by.empty()) {
+    std::string group;
+    for (const ExprPtr& g : select.group_by) {
+      ASSIGN_OR_RETURN(std::string text, ExprText(*g, scope));
+      group += (group.empty() ? "" : ", ") + text;
+    }
+    out += "\nGROUP BY " + group;
+  }
+  if (select.having) {
+    ASSIGN_OR_RETURN(std::string having, ExprText(*select.having, scope));
+    out += "\nHAVING " + having;
+  }
+  for (const Select::UnionPart& part : select.unions) {
+    ASSIGN_OR_RETURN(std::string text, SelectText(*part.select, outer));
+    out += part.all ? "\nUNION ALL " : "\nUNION ";
+    out += text;
+  }
+  if (!select.order_by.empty()) {
+    std::string order;
+    for (const OrderItem& item : select.order_by) {
+      std::string text;
+      // An alias of the select list is kept as a name: Access resolves it.
+      ASSIGN_OR_RETURN(text, ExprText(*item.expr, scope));
+      order += (order.empty() ? "" : ", ") + text + (item.descending ? " DESC" : "");
+    }
+    out += "\nORDER BY " + order;
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::string> TranslateSelect(const Select& select, Dialect dialect, const Catalog& catalog) {
+  Translator translator(dialect, catalog);
+  return translator.SelectText(select, nullptr);
+}
+
+Result<std::string> TranslateView(const ViewDefinition& view, Dialect dialect, const Catalog& catalog) {
+  if (!view.select) return InvalidArgumentError("the view has no SELECT");
+  Translator translator(dialect, catalog);
+  ASSIGN_OR_RETURN(std::string select, translator.SelectText(*view.select, nullptr));
+  std::string out = "CREATE VIEW " + Bracket(translator.TableName(view.name));
+  if (!view.columns.empty()) {
+    out += " (";
+    for (size_t i = 0; i < view.columns.size(); ++i) out += (i ? ", " : "") + Bracket(view.columns[i]);
+    out += ")";
+  }
+  return out + " AS\n" + select;
+}
+
+Result<std::string> TranslateExpression(const Expr& expr, Dialect dialect, const Catalog& catalog) {
+  Translator translator(dialect, catalog);
+  return translator.ExprText(expr, Scope{});
 }
 
 }  // namespace tabulon::viewsql

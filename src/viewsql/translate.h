@@ -14,7 +14,8 @@
 namespace tabulon::viewsql {
 
 // What a value is, as far as the translator needs to know (text concatenation, date literals).
-enum class ValueClass { kUnknown, kText, kNumber, kDate, kBoolean, kBinary };
+// kInteger: whole numbers (their division is whole too); kNumber: any other number.
+enum class ValueClass { kUnknown, kText, kInteger, kNumber, kDate, kBoolean, kBinary };
 
 // What the translator knows of the source's objects. Every member may be empty: a table then
 // keeps the last part of its name, a column its name, and its class is unknown.
