@@ -172,8 +172,8 @@ class Parser {
   Status Built(int height, Position at) {
     height_ = height;
     if (height <= kMaxHeight) return Status::Ok();
-    return InvalidArgumentError("an expression more than " + std::to_string(kMaxHeight) + " levels deep at " +
-                                DescribePosition(at));
+    return InvalidArgumentError("more than " + std::to_string(kMaxHeight) +
+                                " levels of operators, joins or subqueries at " + DescribePosition(at));
   }
 
   // name[.name]... up to `max_parts` parts (Transact-SQL allows an empty middle part: db..t).
