@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs each for a bounded time: the .mdb reader, seeded
-# with the reference files when they are present, and the Access SQL parser, seeded with the
-# statements of tests/sql. The time (default 60 s) is split between the two.
+# with the reference files when they are present, the Access SQL parser, seeded with the
+# statements of tests/sql, and the source view parser, seeded with the views of
+# src/viewsql/testdata. The time (default 60 s): half to the reader, the rest split between the
+# two parsers.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-60}"
 reader_seconds=$(((seconds + 1) / 2))
-sql_seconds=$((seconds - reader_seconds))
+sql_seconds=$(((seconds - reader_seconds + 1) / 2))
 ((sql_seconds > 0)) || sql_seconds=1
+view_seconds=$((seconds - reader_seconds - sql_seconds))
+((view_seconds > 0)) || view_seconds=1
 build="$here/build/fuzz"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTABULON_FUZZ=ON -DTABULON_SANITIZE=ON -DTABULON_TESTS=OFF >/dev/null
-cmake --build "$build" --target jet_reader_fuzz jetsql_sql_fuzz -j "$(nproc)"
+cmake --build "$build" --target jet_reader_fuzz jetsql_sql_fuzz viewsql_fuzz -j "$(nproc)"
 
 corpus="$build/reader_corpus"
 mkdir -p "$corpus"
@@ -43,3 +47,21 @@ awk -v out="$sql_corpus" '
 ' "$here"/tests/sql/*.test
 "$build/src/jetsql/jetsql_sql_fuzz" "$sql_corpus" -max_total_time="$sql_seconds" -max_len=4096 \
   -rss_limit_mb=1024 -timeout=10 -print_final_stats=1 -artifact_prefix="$build/sql-"
+
+# One seed per view: the Transact-SQL file's batches end at GO lines, the SQLite file's
+# statements at lines ending with ";".
+view_corpus="$build/view_corpus"
+mkdir -p "$view_corpus"
+awk -v out="$view_corpus" '
+  FNR == 1 { flush(); base = FILENAME; sub(/.*\//, "", base); n = 0 }
+  /^[ \t]*[Gg][Oo][ \t]*$/ { flush(); next }
+  { text = text $0 "\n" }
+  /;[ \t]*$/ && base ~ /sqlite/ { flush() }
+  function flush() {
+    if (text ~ /[^ \t\n]/) { printf "%s", text > (out "/" base "." ++n); close(out "/" base "." n) }
+    text = ""
+  }
+  END { flush() }
+' "$here"/src/viewsql/testdata/views_*.sql
+"$build/src/viewsql/viewsql_fuzz" "$view_corpus" -max_total_time="$view_seconds" -max_len=4096 \
+  -rss_limit_mb=1024 -timeout=10 -print_final_stats=1 -artifact_prefix="$build/view-"
