@@ -37,6 +37,13 @@ std::string QuoteName(const std::string& name) {
   return plain ? name : "[" + name + "]";
 }
 
+// A query in FROM is kept as its SQL text where a table's name goes; a name that starts with
+// the word SELECT and a blank is read as such a query.
+bool IsQueryText(const std::string& name) {
+  return name.size() > 7 && EqualsIgnoreAsciiCase(name.substr(0, 6), "select") &&
+         std::isspace(static_cast<unsigned char>(name[6]));
+}
+
 // A FROM-clause item: one table or a join of two items.
 struct Source {
   std::vector<std::string> keys;  // lower-case names/aliases of the tables inside
@@ -72,7 +79,7 @@ Result<std::string> RenderFrom(const std::vector<const QueryRow*>& tables, const
   for (const QueryRow* t : tables) {
     auto s = std::make_shared<Source>();
     if (t->expression) s->text = QuoteName(*t->expression) + ".";
-    s->text += QuoteName(t->name1.value_or(""));
+    s->text += IsQueryText(t->name1.value_or("")) ? "(" + *t->name1 + ")" : QuoteName(t->name1.value_or(""));
     if (t->name2) s->text += " AS " + QuoteName(*t->name2);
     s->keys.push_back(Lower(t->name2 ? *t->name2 : t->name1.value_or("")));
     sources.push_back(std::move(s));
@@ -176,10 +183,14 @@ int32_t QueryObjectFlags(QueryKind kind) {
 }
 
 Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view) {
-  if (view.columns.empty() && !view.select_all) {
+  const bool is_union = !view.union_first.empty();
+  if (is_union && view.union_second.empty()) {
+    return InvalidArgumentError("view '" + view.name + "': a UNION needs two operands");
+  }
+  if (!is_union && view.columns.empty() && !view.select_all) {
     return InvalidArgumentError("view '" + view.name + "' selects no columns");
   }
-  if (view.tables.empty()) return InvalidArgumentError("view '" + view.name + "' names no table");
+  if (!is_union && view.tables.empty()) return InvalidArgumentError("view '" + view.name + "' names no table");
   std::vector<QueryRow> rows;
   uint32_t order = 0;
   uint8_t last = 0;
@@ -196,7 +207,28 @@ Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view) {
     if (text.empty()) return std::nullopt;
     return text;
   };
+  auto add_order = [&] {
+    for (const ViewDefinition::Order& o : view.order_by) {
+      QueryRow& row = add(QueryAttribute::kOrderBy);
+      row.expression = o.expression;
+      if (o.descending) row.name1 = "D";
+    }
+    add(QueryAttribute::kEnd);
+  };
   add(QueryAttribute::kStart).flag = 0;
+  if (is_union) {
+    add(QueryAttribute::kKind).flag = static_cast<int16_t>(QueryKind::kUnion);
+    // Access writes 0x01 for UNION ALL; 0x02 (DISTINCT) marks a plain UNION to every reader.
+    add(QueryAttribute::kOptions).flag = view.union_all ? kQueryAllFields : kQueryDistinct;
+    QueryRow& first = add(QueryAttribute::kInputTable);
+    first.name2 = kUnionFirstPart;
+    first.expression = view.union_first;
+    QueryRow& second = add(QueryAttribute::kInputTable);
+    second.name2 = kUnionSecondPart;
+    second.expression = view.union_second;
+    add_order();
+    return rows;
+  }
   add(QueryAttribute::kKind).flag = static_cast<int16_t>(QueryKind::kSelect);
   QueryRow& options = add(QueryAttribute::kOptions);
   int16_t bits = 0;
@@ -216,6 +248,13 @@ Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view) {
   std::vector<std::string> keys;
   for (const ViewDefinition::Table& t : view.tables) {
     if (t.name.empty()) return InvalidArgumentError("view '" + view.name + "' has an unnamed table");
+    if (t.query && t.alias.empty()) {
+      return InvalidArgumentError("view '" + view.name + "': a query in FROM needs an alias (AS name)");
+    }
+    if (const auto chars = Utf8ToUtf16(t.name); t.query && (!chars.ok() || chars->size() > 255)) {
+      return InvalidArgumentError("view '" + view.name + "': the query in FROM named '" + t.alias +
+                                  "' is longer than Access keeps (255 characters); save it as a view of its own");
+    }
     QueryRow& row = add(QueryAttribute::kInputTable);
     row.name1 = t.name;
     row.name2 = optional(t.alias);
@@ -253,12 +292,7 @@ Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view) {
     row.flag = 0;
   }
   if (!view.having.empty()) add(QueryAttribute::kHaving).expression = view.having;
-  for (const ViewDefinition::Order& o : view.order_by) {
-    QueryRow& row = add(QueryAttribute::kOrderBy);
-    row.expression = o.expression;
-    if (o.descending) row.name1 = "D";
-  }
-  add(QueryAttribute::kEnd);
+  add_order();
   return rows;
 }
 

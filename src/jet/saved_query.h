@@ -78,8 +78,9 @@ struct ViewDefinition {
     std::string alias;  // empty: none
   };
   struct Table {
-    std::string name;
+    std::string name;  // a query in FROM: its Access SQL text, without the parentheses
     std::string alias;
+    bool query = false;  // a query in FROM, kept where a table's name goes (alias required)
   };
   struct Join {
     std::string left;  // table name or alias
@@ -105,11 +106,26 @@ struct ViewDefinition {
   std::vector<std::string> group_by;
   std::string having;
   std::vector<Order> order_by;
+
+  // A union query (union_first not empty): Access keeps the text of the two operands of the
+  // last UNION, the first of which may itself hold UNIONs; columns, tables and the clauses
+  // other than ORDER BY stay empty.
+  std::string union_first;
+  std::string union_second;
+  bool union_all = false;  // the last UNION is UNION ALL
+
+  // Tables and queries read inside queries in FROM and union operands (they must exist).
+  std::vector<std::string> inner_tables;
 };
 
+// Name2 of the two input-table rows that hold the operands of a union query.
+inline constexpr const char* kUnionFirstPart = "X7YZ_____1";
+inline constexpr const char* kUnionSecondPart = "X7YZ_____2";
+
 // The rows a view is stored as: start, kind, options, tables, columns, joins, WHERE, GROUP BY,
-// HAVING, ORDER BY, end. Fails on a view without columns or tables, or a join naming a
-// table the view does not list.
+// HAVING, ORDER BY, end; a union: start, kind, options (0x01 UNION ALL, 0x02 UNION), its two
+// operands as input-table rows, ORDER BY, end. Fails on a view without columns or tables, a
+// join naming a table the view does not list, or a query in FROM without an alias.
 Result<std::vector<QueryRow>> EncodeViewRows(const ViewDefinition& view);
 
 // The Access SQL text of a saved query, clauses on their own lines, ending with ";".

@@ -124,9 +124,13 @@ Status Database::CreateView(const ViewDefinition& view) {
     if (const CatalogEntry* clash = w.FindObject(view.name, kTablesContainerId)) {
       return AlreadyExistsError("an object named '" + clash->name + "' already exists");
     }
+    std::vector<std::string> reads = view.inner_tables;
     for (const ViewDefinition::Table& t : view.tables) {
-      if (!w.FindObject(t.name, kTablesContainerId)) {
-        return NotFoundError("view '" + view.name + "' reads '" + t.name + "', which is neither a table nor a query");
+      if (!t.query) reads.push_back(t.name);
+    }
+    for (const std::string& name : reads) {
+      if (!w.FindObject(name, kTablesContainerId)) {
+        return NotFoundError("view '" + view.name + "' reads '" + name + "', which is neither a table nor a query");
       }
     }
     CatalogEntry entry;
@@ -134,7 +138,7 @@ Status Database::CreateView(const ViewDefinition& view) {
     entry.id = NextSyntheticObjectId(w.Objects());
     entry.parent_id = kTablesContainerId;
     entry.type = kQueryObjectType;
-    entry.flags = QueryObjectFlags(QueryKind::kSelect);
+    entry.flags = QueryObjectFlags(view.union_first.empty() ? QueryKind::kSelect : QueryKind::kUnion);
     ASSIGN_OR_RETURN(CatalogEntry added, w.AddObject(entry, {}));
     ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysQueries"));
     ASSIGN_OR_RETURN(QueryColumns columns, QueryColumns::Of(*table));

@@ -55,11 +55,16 @@ ViewDefinition CustomersWithOrders() {
 }
 
 // Refused before anything is written: a join to a table the view does not read, no columns, a
-// TOP that is not a number; rows without a start cannot be read back.
+// TOP that is not a number, a query in FROM without an alias, a union of one operand; rows
+// without a start cannot be read back.
 TEST(SavedQueryRows, RefusesViewsThatCannotBeStored) {
   for (const auto& spoil : std::vector<std::function<void(ViewDefinition&)>>{
            [](ViewDefinition& v) { v.joins[0].right = "Invoices"; }, [](ViewDefinition& v) { v.columns.clear(); },
-           [](ViewDefinition& v) { v.top = "1; DROP"; }}) {
+           [](ViewDefinition& v) { v.top = "1; DROP"; },
+           [](ViewDefinition& v) {
+             v.tables.push_back({"SELECT 1 FROM Orders", "", true});
+           },
+           [](ViewDefinition& v) { v.union_first = "SELECT 1 FROM Orders"; }}) {
     ViewDefinition v = CustomersWithOrders();
     spoil(v);
     EXPECT_EQ(EncodeViewRows(v).status().code(), ErrorCode::kInvalidArgument);

@@ -129,7 +129,10 @@ class Parser {
   std::string TextOf(const Expression& e) const { return TextOf(e.span.first_token, e.span.end_token); }
   bool AtViewName() const;
   Result<std::string> ViewObjectName(const char* what);
+  Status ParseViewBody(jet::ViewDefinition* view);
   Status ParseViewQuery(jet::ViewDefinition* view);
+  Status ViewOrderBy(std::vector<jet::ViewDefinition::Order>* order_by);
+  Status ViewQuerySource(jet::ViewDefinition* view, std::vector<std::string>* keys);
   Status ViewSource(jet::ViewDefinition* view, std::vector<std::string>* keys);
   Status ViewJoinOperand(jet::ViewDefinition* view, std::vector<std::string>* keys);
 
@@ -162,6 +165,10 @@ class Parser {
   // be one of Access's keywords (IsViewKeyword) and CASE is refused wherever it appears. A
   // query that is run reads any word that is not reserved as a column name.
   bool access_names_ = false;
+  // The token ORDER of the last ORDER BY a view's SELECT read.
+  size_t order_at_ = 0;
+  // Tokens TextOf leaves out: the schema prefixes of table names.
+  std::vector<bool> dropped_;
 };
 
 }  // namespace tabulon::jetsql

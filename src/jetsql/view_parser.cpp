@@ -21,9 +21,12 @@ bool IsViewKeyword(std::string_view word) {
 
 std::string Parser::TextOf(size_t first, size_t end) const {
   std::string text;
+  size_t last_end = 0;  // of the last token taken
   for (size_t i = first; i < end; ++i) {
-    if (i > first && t_[i].offset > t_[i - 1].offset + t_[i - 1].source.size()) text += ' ';
+    if (i < dropped_.size() && dropped_[i]) continue;
+    if (!text.empty() && t_[i].offset > last_end) text += ' ';
     text += t_[i].source;
+    last_end = t_[i].offset + t_[i].source.size();
   }
   return text;
 }
@@ -42,6 +45,9 @@ Result<std::string> Parser::ViewObjectName(const char* what) {
   while (IsSymbol(0, ".") && (Peek(1).kind == TokenKind::kQuotedName ||
                               (Peek(1).kind == TokenKind::kWord && !IsReserved(Peek(1).source)))) {
     name = Peek(1).text;
+    // The schema and its dot are left out of any text kept (a query in FROM, a union operand).
+    if (dropped_.size() < p_ + 2) dropped_.resize(t_.size());
+    dropped_[p_ - 1] = dropped_[p_] = true;
     p_ += 2;
   }
   return name;
@@ -64,12 +70,13 @@ Result<CreateView> Parser::ParseCreateView() {
   const size_t start = Peek().offset;
   view.definition.name = view.name;
   access_names_ = true;
-  Status parsed = ParseViewQuery(&view.definition);
+  Status parsed = ParseViewBody(&view.definition);
   access_names_ = false;
   RETURN_IF_ERROR(parsed);
   const size_t end = p_;
-  if (IsWord(0, "union")) {
-    return SyntaxError(sql_, Peek().offset, "a view cannot be a UNION query");
+  if (!names.empty() && !view.definition.union_first.empty()) {
+    return SyntaxError(sql_, names.front().second,
+                       "a UNION view takes its column names from its first SELECT (name them there)");
   }
   if (IsWord(0, "into")) {
     return SyntaxError(sql_, Peek().offset, "a view cannot be a SELECT ... INTO");
@@ -92,6 +99,68 @@ Result<CreateView> Parser::ParseCreateView() {
   if (simple.ok() && p_ == end && names.empty()) view.select = std::move(simple).value();
   p_ = end;
   return view;
+}
+
+// One SELECT, or SELECTs joined by UNION [ALL], each optionally in parentheses. An ORDER BY
+// after the last SELECT orders the whole union. Access keeps a union as the text of the two
+// operands of its last UNION (each without its parentheses; the first may hold UNIONs itself).
+Status Parser::ParseViewBody(jet::ViewDefinition* view) {
+  struct Operand {
+    size_t outer_first = 0, first = 0, end = 0, outer_end = 0;  // tokens, with and without parentheses
+    jet::ViewDefinition query;
+  };
+  std::vector<Operand> operands;
+  bool all = false;
+  while (true) {
+    Operand& operand = operands.emplace_back();
+    operand.query.name = view->name;
+    operand.outer_first = p_;
+    const bool parenthesised = IsSymbol(0, "(");
+    const Nesting level(*this);
+    if (parenthesised) {
+      RETURN_IF_ERROR(level.Check());
+      ++p_;
+    }
+    operand.first = p_;
+    RETURN_IF_ERROR(ParseViewQuery(&operand.query));
+    operand.end = p_;
+    if (parenthesised) RETURN_IF_ERROR(ExpectSymbol(")"));
+    operand.outer_end = p_;
+    if (!parenthesised && !operand.query.order_by.empty()) {
+      // The ORDER BY of the last SELECT orders the union; elsewhere it is out of place.
+      if (IsWord(0, "union"))
+        return SyntaxError(sql_, t_[order_at_].offset, "ORDER BY belongs after the last SELECT of a UNION");
+      if (operands.size() > 1) {
+        view->order_by = std::move(operand.query.order_by);
+        operand.end = operand.outer_end = order_at_;
+      }
+    }
+    if (operands.size() == 1 && !parenthesised && !IsWord(0, "union")) {
+      *view = std::move(operand.query);
+      return Status::Ok();
+    }
+    if (!Accept("union")) break;
+    all = Accept("all");
+  }
+  if (operands.size() < 2) return Error("UNION");
+  if (Accept("order")) {
+    RETURN_IF_ERROR(Expect("by"));
+    RETURN_IF_ERROR(ViewOrderBy(&view->order_by));
+  }
+  const Operand& last = operands.back();
+  const Operand& before = operands[operands.size() - 2];
+  view->union_first = operands.size() == 2 ? TextOf(operands[0].first, operands[0].end)
+                                           : TextOf(operands[0].outer_first, before.outer_end);
+  view->union_second = TextOf(last.first, last.end);
+  view->union_all = all;
+  for (const Operand& operand : operands) {
+    for (const jet::ViewDefinition::Table& t : operand.query.tables) {
+      if (!t.query) view->inner_tables.push_back(t.name);
+    }
+    view->inner_tables.insert(view->inner_tables.end(), operand.query.inner_tables.begin(),
+                              operand.query.inner_tables.end());
+  }
+  return Status::Ok();
 }
 
 // SELECT [DISTINCT | DISTINCTROW] [TOP n [PERCENT]] items FROM sources [WHERE ..] [GROUP BY ..]
@@ -129,10 +198,18 @@ Status Parser::ParseViewQuery(jet::ViewDefinition* view) {
     view->columns.push_back(std::move(column));
   } while (AcceptSymbol(","));
   RETURN_IF_ERROR(Expect("from"));
+  // "a CROSS JOIN b" is Access's "a, b".
+  auto next_item = [&] {
+    if (IsWord(0, "cross") && IsWord(1, "join")) {
+      p_ += 2;
+      return true;
+    }
+    return AcceptSymbol(",");
+  };
   do {
     std::vector<std::string> keys;
     RETURN_IF_ERROR(ViewSource(view, &keys));
-  } while (AcceptSymbol(","));
+  } while (next_item());
   if (Accept("where")) {
     ASSIGN_OR_RETURN(ExpressionPtr where, ParseExpression());
     view->where = TextOf(*where);
@@ -148,22 +225,28 @@ Status Parser::ParseViewQuery(jet::ViewDefinition* view) {
     ASSIGN_OR_RETURN(ExpressionPtr having, ParseExpression());
     view->having = TextOf(*having);
   }
-  if (Accept("order")) {
+  if (IsWord(0, "order")) {
+    order_at_ = p_++;
     RETURN_IF_ERROR(Expect("by"));
-    do {
-      ASSIGN_OR_RETURN(ExpressionPtr key, ParseExpression());
-      jet::ViewDefinition::Order order{TextOf(*key), false};
-      if (Accept("desc")) {
-        order.descending = true;
-      } else {
-        Accept("asc");
-      }
-      view->order_by.push_back(std::move(order));
-    } while (AcceptSymbol(","));
+    RETURN_IF_ERROR(ViewOrderBy(&view->order_by));
   }
   if (IsWord(0, "with")) {
     return SyntaxError(sql_, Peek().offset, "WITH OWNERACCESS OPTION is not supported");
   }
+  return Status::Ok();
+}
+
+Status Parser::ViewOrderBy(std::vector<jet::ViewDefinition::Order>* order_by) {
+  do {
+    ASSIGN_OR_RETURN(ExpressionPtr key, ParseExpression());
+    jet::ViewDefinition::Order order{TextOf(*key), false};
+    if (Accept("desc")) {
+      order.descending = true;
+    } else {
+      Accept("asc");
+    }
+    order_by->push_back(std::move(order));
+  } while (AcceptSymbol(","));
   return Status::Ok();
 }
 
@@ -185,11 +268,8 @@ Status Parser::ViewSource(jet::ViewDefinition* view, std::vector<std::string>* k
     } else if (Accept("right")) {
       kind = jet::JoinKind::kRight;
       Accept("outer");
-    } else if (IsWord(0, "full") || IsWord(0, "cross")) {
-      return SyntaxError(sql_, offset,
-                         std::string(AsciiLower(Peek().source)) == "full"
-                             ? "Access has no FULL JOIN"
-                             : "Access has no CROSS JOIN (list the tables)");
+    } else if (IsWord(0, "full")) {
+      return SyntaxError(sql_, offset, "Access has no FULL JOIN");
     } else if (!IsWord(0, "join")) {
       return Status::Ok();
     }
@@ -223,13 +303,14 @@ Status Parser::ViewSource(jet::ViewDefinition* view, std::vector<std::string>* k
 
 Status Parser::ViewJoinOperand(jet::ViewDefinition* view, std::vector<std::string>* keys) {
   if (IsSymbol(0, "(")) {
-    if (IsWord(1, "select")) {
-      return SyntaxError(sql_, Peek(1).offset, "a query in FROM is not supported (save it as a view)");
-    }
     const Nesting level(*this);
     RETURN_IF_ERROR(level.Check());
     ++p_;
+    if (IsWord(0, "select")) return ViewQuerySource(view, keys);
     RETURN_IF_ERROR(ViewSource(view, keys));
+    if (IsWord(0, "cross")) {
+      return SyntaxError(sql_, Peek().offset, "Access has no CROSS JOIN inside parentheses (list the tables)");
+    }
     return ExpectSymbol(")");
   }
   jet::ViewDefinition::Table table;
@@ -241,6 +322,35 @@ Status Parser::ViewJoinOperand(jet::ViewDefinition* view, std::vector<std::strin
     ++p_;
   }
   keys->push_back(table.alias.empty() ? table.name : table.alias);
+  view->tables.push_back(std::move(table));
+  return Status::Ok();
+}
+
+// A query in FROM, after its opening parenthesis: "(SELECT ...) [AS] alias". Access keeps its
+// text where a table's name goes, so the alias is required.
+Status Parser::ViewQuerySource(jet::ViewDefinition* view, std::vector<std::string>* keys) {
+  jet::ViewDefinition inner;
+  inner.name = view->name;
+  const size_t first = p_;
+  RETURN_IF_ERROR(ParseViewQuery(&inner));
+  jet::ViewDefinition::Table table{TextOf(first, p_), "", true};
+  if (IsWord(0, "union")) {
+    return SyntaxError(sql_, Peek().offset, "a UNION in FROM is not supported (save it as a view)");
+  }
+  RETURN_IF_ERROR(ExpectSymbol(")"));
+  if (Accept("as")) {
+    ASSIGN_OR_RETURN(table.alias, Name("an alias"));
+  } else if (AtViewName()) {
+    table.alias = Peek().text;
+    ++p_;
+  } else {
+    return SyntaxError(sql_, Peek().offset, "a query in FROM needs an alias (AS name)");
+  }
+  for (const jet::ViewDefinition::Table& t : inner.tables) {
+    if (!t.query) view->inner_tables.push_back(t.name);
+  }
+  view->inner_tables.insert(view->inner_tables.end(), inner.inner_tables.begin(), inner.inner_tables.end());
+  keys->push_back(table.alias);
   view->tables.push_back(std::move(table));
   return Status::Ok();
 }
