@@ -1,12 +1,10 @@
 // tabulon-cli translate: the Access SQL of each CREATE VIEW of a Transact-SQL or SQLite script,
 // for users who port views by hand; the migration uses the same translator.
 #include <cstdio>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 #include <string>
 
 #include "commands.h"
@@ -28,33 +26,6 @@ constexpr const char* kTranslateUsage =
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "tabulon-cli translate: %s\n%s", problem.c_str(), kTranslateUsage);
   return 2;
-}
-
-// True when `text` begins (after blanks and comments) with CREATE ... VIEW.
-bool IsCreateView(const std::string& text) {
-  std::istringstream words(text);
-  std::string word;
-  bool create = false;
-  while (words >> word) {
-    if (word.starts_with("--")) {
-      std::getline(words, word);
-      continue;
-    }
-    if (word.starts_with("/*")) {
-      while (word.find("*/") == std::string::npos && words >> word) {
-      }
-      continue;
-    }
-    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!create) {
-      if (word != "create") return false;
-      create = true;
-      continue;
-    }
-    if (word == "view") return true;
-    if (word != "or" && word != "alter" && word != "temp" && word != "temporary") return false;
-  }
-  return false;
 }
 
 }  // namespace
@@ -92,7 +63,8 @@ int RunTranslateCommand(int argc, char** argv) {
   }
   int code = 0;
   for (const tabulon::viewsql::ScriptStatement& statement : tabulon::viewsql::SplitScript(text, dialect)) {
-    if (!IsCreateView(statement.text)) continue;
+    const std::string name = tabulon::viewsql::ViewName(statement.text, dialect);
+    if (name.empty()) continue;  // not a view
     // Placed where it stands in the file, so that positions are the file's.
     const std::string placed = std::string(static_cast<size_t>(statement.at.line - 1), '\n') +
                                std::string(static_cast<size_t>(statement.at.column - 1), ' ') + statement.text;
@@ -100,7 +72,7 @@ int RunTranslateCommand(int argc, char** argv) {
     tabulon::Result<std::string> access =
         view.ok() ? tabulon::viewsql::TranslateView(*view, dialect, {}) : tabulon::Result<std::string>(view.status());
     if (!access.ok()) {
-      const std::string name = view.ok() && !view->name.empty() ? view->name.back() : "?";
+      std::fflush(stdout);  // the views before it first
       std::fprintf(stderr, "View [%s] not translated: %s\n", name.c_str(), access.status().message().c_str());
       code = 1;
       continue;

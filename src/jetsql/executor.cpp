@@ -257,6 +257,22 @@ Result<Value> Evaluate(const Bound& b, const Tuple& tuple) {
       auto text = jet::FormatValue(l);
       auto pattern = jet::FormatValue(r);
       if (!text || !pattern) return Value(jet::Null{});
+      if (b.op == "alike") {
+        // ANSI wildcards: % and _ become Jet's * and ?, and Jet's own wildcards match themselves.
+        std::string jet;
+        for (char c : *pattern) {
+          if (c == '%') {
+            jet += '*';
+          } else if (c == '_') {
+            jet += '?';
+          } else if (c == '*' || c == '?' || c == '#') {
+            jet += std::string("[") + c + "]";
+          } else {
+            jet += c;
+          }
+        }
+        return Value(MatchLike(*text, jet) != b.negated);
+      }
       return Value(MatchLike(*text, *pattern) != b.negated);
     }
     case Kind::kNot:

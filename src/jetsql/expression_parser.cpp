@@ -155,10 +155,14 @@ Result<ExpressionPtr> Parser::ParseNegation() {
       node->left = std::move(left);
     } else {
       const size_t offset = t.offset;
-      const bool negated = IsWord(0, "not") && (IsWord(1, "like") || IsWord(1, "between") || IsWord(1, "in"));
+      const bool negated = IsWord(0, "not") && (IsWord(1, "like") || IsWord(1, "alike") || IsWord(1, "between") ||
+                                                IsWord(1, "in"));
       if (negated) ++p_;
-      if (Accept("like")) {
+      if (IsWord(0, "like") || IsWord(0, "alike")) {
+        // ALike: the ANSI wildcards % and _, whatever the database's wildcard mode.
         node = NewNode(Kind::kLike, offset, first);
+        node->op = IsWord(0, "alike") ? "alike" : "like";
+        ++p_;
         node->left = std::move(left);
         ASSIGN_OR_RETURN(node->right, ParseArithmetic());
       } else if (Accept("between")) {

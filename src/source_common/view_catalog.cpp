@@ -88,6 +88,7 @@ viewsql::Catalog MigrationCatalog(const SourceContext& owner, std::string_view d
   };
   catalog.column_name = [&owner, table_of, record_columns](const std::vector<std::string>& table,
                                                            std::string_view column) {
+    if (table.empty()) return AccessObjectName(column);
     const SourceTable t = table_of(table);
     if (record_columns) (void)record_columns(t);  // names as written when they cannot be read
     return AccessColumnName(owner, t, column);

@@ -42,6 +42,7 @@
 #include "source_common/row_copy.h"
 #include "source_common/source_context.h"
 #include "source_common/translation.h"
+#include "viewsql/translate.h"
 
 namespace tabulon::source_sqlite {
 
@@ -128,8 +129,10 @@ Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owne
 // view's SELECT.
 Result<Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source,
                                             std::string_view database, const SourceTable& view);
-// The rewriting itself: the Access CREATE VIEW for SQLite's text, or why Access cannot hold it.
-Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view create_view);
+// The rewriting itself: the Access CREATE VIEW `view` for SQLite's text, or why Access cannot
+// hold it; names and column classes from `catalog`.
+Result<std::string> RewriteViewForAccess(std::string_view view, std::string_view create_view,
+                                         const viewsql::Catalog& catalog = {});
 
 // "alter table `T` add PRIMARY KEY(`a`,`b`)\n", or nothing.
 Result<Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source, std::string_view database,

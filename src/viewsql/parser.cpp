@@ -951,4 +951,32 @@ Result<ExprPtr> ParseExpression(std::string_view text, Dialect dialect) {
   return Parser(std::move(tokens), dialect).ExpressionStatement();
 }
 
+std::string ViewName(std::string_view text, Dialect dialect) {
+  auto tokens = Tokenize(text, dialect);
+  if (!tokens.ok()) return {};
+  size_t i = 0;
+  auto word = [&](std::string_view w) {
+    if (i < tokens->size() && (*tokens)[i].kind == TokenKind::kWord && (*tokens)[i].upper == w) {
+      ++i;
+      return true;
+    }
+    return false;
+  };
+  if (!word("CREATE") && !word("ALTER")) return {};
+  if (word("OR")) word("ALTER");
+  if (!word("TEMP")) word("TEMPORARY");
+  if (!word("VIEW")) return {};
+  if (word("IF")) {
+    word("NOT");
+    word("EXISTS");
+  }
+  std::string name;
+  while (i < tokens->size() && ((*tokens)[i].kind == TokenKind::kWord || (*tokens)[i].kind == TokenKind::kQuotedName)) {
+    name = (*tokens)[i++].text;
+    if (i >= tokens->size() || (*tokens)[i].kind != TokenKind::kSymbol || (*tokens)[i].text != ".") break;
+    ++i;
+  }
+  return name;
+}
+
 }  // namespace tabulon::viewsql

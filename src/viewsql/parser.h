@@ -23,6 +23,10 @@ Result<std::unique_ptr<Select>> ParseSelect(std::string_view text, Dialect diale
 // An expression alone (a CHECK constraint's condition, a default).
 Result<ExprPtr> ParseExpression(std::string_view text, Dialect dialect);
 
+// The name (its last part) of the view a CREATE [OR ALTER] VIEW or ALTER VIEW statement makes, read
+// from its head alone (so also for a view whose SELECT cannot be parsed); "" for any other text.
+std::string ViewName(std::string_view text, Dialect dialect);
+
 // One statement of a script and where it starts.
 struct ScriptStatement {
   std::string text;

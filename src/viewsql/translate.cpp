@@ -78,6 +78,7 @@ class Translator {
   Result<std::string> LiteralText(const Expr& e);
   Result<std::string> OperandText(const Expr& e, const Expr& other, const Scope& scope);
   Result<std::string> BinaryText(const Expr& e, const Scope& scope);
+  Result<std::string> ConcatenationText(const Expr& e, const Scope& scope);
   Result<std::string> FunctionText(const Expr& e, const Scope& scope);
   Result<std::string> CastText(const Expr& e, const Scope& scope);
   Result<std::string> CaseText(const Expr& e, const Scope& scope);
@@ -86,6 +87,10 @@ class Translator {
   Dialect dialect_;
   const Catalog& catalog_;
   int depth_ = 0;
+
+ public:
+  // Names for the items of the next SELECT written (a union view's column list).
+  const std::vector<std::string>* item_names = nullptr;
 };
 
 // 'YYYYMMDD', 'YYYY-MM-DD', with ' hh:mm[:ss[.fff]]' or 'Thh:mm:ss': the Access literal, or nullopt.
@@ -346,7 +351,7 @@ Result<std::string> Translator::ColumnText(const Expr& e, const Scope& scope) {
   const std::string& column = e.name.back();
   std::string name = column;
   const auto table = TableOf(e, scope);
-  if (table && catalog_.column_name) name = catalog_.column_name(*table, column);
+  if (catalog_.column_name) name = catalog_.column_name(table ? *table : std::vector<std::string>(), column);
   if (e.name.size() < 2) return Bracket(name);
   // The qualifier: an alias stays as written, a table name becomes its Access name.
   const std::string& qualifier = e.name[e.name.size() - 2];
@@ -386,6 +391,7 @@ Result<std::string> Translator::BinaryText(const Expr& e, const Scope& scope) {
     ASSIGN_OR_RETURN(std::string right, OperandText(b, a, scope));
     return left + " " + found->second + " " + right;
   }
+  if (e.op == "||") return ConcatenationText(e, scope);
   ASSIGN_OR_RETURN(std::string left, ExprText(a, scope));
   ASSIGN_OR_RETURN(std::string right, ExprText(b, scope));
   if (e.op == "and") return left + " And " + right;
@@ -403,12 +409,42 @@ Result<std::string> Translator::BinaryText(const Expr& e, const Scope& scope) {
     if (both_text && never_null) return left + " & " + right;
     return left + " + " + right;
   }
-  if (e.op == "||") {
-    if (never_null) return left + " & " + right;
-    if (both_text) return left + " + " + right;
-    return "IIf(" + left + " Is Null Or " + right + " Is Null, Null, " + left + " & " + right + ")";
-  }
   return Refuse("the operator " + e.op + " (Access SQL has no bitwise operators)", e.at);
+}
+
+// SQLite's a || b || c: the text of every side, Null when one side is Null. Sides that may be
+// Null are tested once each; where every side is text, Access's + does the same.
+Result<std::string> Translator::ConcatenationText(const Expr& e, const Scope& scope) {
+  std::vector<const Expr*> sides;
+  std::vector<const Expr*> pending{&e};
+  while (!pending.empty()) {
+    const Expr* next = pending.back();
+    pending.pop_back();
+    if (next->kind == Expr::Kind::kBinary && next->op == "||" && !next->parenthesized) {
+      pending.push_back(next->args[1].get());
+      pending.push_back(next->args[0].get());
+    } else {
+      sides.push_back(next);
+    }
+  }
+  std::vector<std::string> texts, nullable;
+  bool all_text = true;
+  for (const Expr* side : sides) {
+    ASSIGN_OR_RETURN(std::string text, ExprText(*side, scope));
+    if (ClassOf(*side, scope) != ValueClass::kText) all_text = false;
+    if (!NeverNull(*side)) nullable.push_back(text);
+    texts.push_back(std::move(text));
+  }
+  auto joined = [&](const char* op) {
+    std::string out;
+    for (const std::string& t : texts) out += (out.empty() ? "" : op) + t;
+    return out;
+  };
+  if (nullable.empty()) return joined(" & ");
+  if (all_text) return joined(" + ");
+  std::string test;
+  for (const std::string& n : nullable) test += (test.empty() ? "" : " Or ") + n + " Is Null";
+  return "IIf(" + test + ", Null, " + joined(" & ") + ")";
 }
 
 Result<std::vector<std::string>> Translator::Arguments(const Expr& e, const Scope& scope, size_t least, size_t most) {
@@ -506,7 +542,13 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
                                                     : "DatePart(") +
                       *interval;
     for (size_t i = 1; i < e.args.size(); ++i) {
-      ASSIGN_OR_RETURN(std::string text, ExprText(*e.args[i], scope));
+      const Expr& arg = *e.args[i];
+      const bool is_date = !(f == "dateadd" && i == 1);  // DATEADD's count is a number
+      std::optional<std::string> date;
+      if (is_date && arg.kind == Expr::Kind::kLiteral && arg.literal_kind != Expr::LiteralKind::kNumber) {
+        date = DateLiteral(arg.text);
+      }
+      ASSIGN_OR_RETURN(std::string text, date ? Result<std::string>(*date) : ExprText(arg, scope));
       out += ", " + text;
     }
     return out + ")";
@@ -546,7 +588,7 @@ Result<std::string> Translator::CastText(const Expr& e, const Scope& scope) {
   if (base == "tinyint") return "CByte(Fix(" + value + "))";
   if (base == "bigint") return "Fix(" + value + ")";
   if (base == "real") return "CSng(" + value + ")";
-  if (base == "float" || base == "double" || (base == "numeric" && dialect_ == Dialect::kSqlite)) {
+  if (base == "float" || base.starts_with("double") || (base == "numeric" && dialect_ == Dialect::kSqlite)) {
     return "CDbl(" + value + ")";
   }
   if (base == "money" || base == "smallmoney") return "CCur(" + value + ")";
@@ -695,6 +737,8 @@ Result<std::string> Translator::SelectText(const Select& select, const Scope* ou
     int& depth;
     ~Leave() { --depth; }
   } leave{depth_};
+  const std::vector<std::string>* names = item_names;
+  item_names = nullptr;
   Scope scope;
   scope.outer = outer;
   std::string from;
@@ -727,7 +771,9 @@ Result<std::string> Translator::SelectText(const Select& select, const Scope* ou
     } else {
       ASSIGN_OR_RETURN(text, ExprText(*item.expr, scope));
     }
-    if (!item.alias.empty()) text += " AS " + Bracket(item.alias);
+    const std::string& alias =
+        names != nullptr ? (*names)[static_cast<size_t>(&item - select.items.data())] : item.alias;
+    if (!alias.empty()) text += " AS " + Bracket(alias);
     items += (items.empty() ? "" : ", ") + text;
   }
   out += items;
@@ -776,9 +822,17 @@ Result<std::string> TranslateSelect(const Select& select, Dialect dialect, const
 Result<std::string> TranslateView(const ViewDefinition& view, Dialect dialect, const Catalog& catalog) {
   if (!view.select) return InvalidArgumentError("the view has no SELECT");
   Translator translator(dialect, catalog);
+  const bool union_names = !view.columns.empty() && !view.select->unions.empty();
+  if (union_names) {
+    // A union query takes its column names from its first SELECT.
+    if (view.columns.size() != view.select->items.size()) {
+      return Refuse("a column list of another length than the SELECT's", view.at);
+    }
+    translator.item_names = &view.columns;
+  }
   ASSIGN_OR_RETURN(std::string select, translator.SelectText(*view.select, nullptr));
   std::string out = "CREATE VIEW " + Bracket(translator.TableName(view.name));
-  if (!view.columns.empty()) {
+  if (!view.columns.empty() && !union_names) {
     out += " (";
     for (size_t i = 0; i < view.columns.size(); ++i) out += (i ? ", " : "") + Bracket(view.columns[i]);
     out += ")";

@@ -22,7 +22,7 @@ enum class ValueClass { kUnknown, kText, kInteger, kNumber, kDate, kBoolean, kBi
 struct Catalog {
   // The Access name of the table or view named by `parts` as written (schema parts included).
   std::function<std::string(const std::vector<std::string>& parts)> table_name;
-  // The Access name of column `column` of that table.
+  // The Access name of column `column` of that table (`table` empty: not known).
   std::function<std::string(const std::vector<std::string>& table, std::string_view column)> column_name;
   // The class of the values of column `column` of that table.
   std::function<ValueClass(const std::vector<std::string>& table, std::string_view column)> column_class;

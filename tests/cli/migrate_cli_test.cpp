@@ -106,7 +106,7 @@ TEST_F(MigrateCli, BlankNamesRefusedRowsAndUnsupportedViewsAreReported) {
   MakeSqlite("odd.sqlite",
              "create table customers(id integer primary key, name varchar(20), joined date);"
              "create table \"old orders\"(id integer primary key, customer integer references customers(id));"
-             "create view v_text as select name || '!' as shout from customers;"
+             "create view v_text as select name from customers limit 1 offset 1;"
              "insert into customers values (1, 'Ann', '2024-01-02'), (2, 'Bob', 'soon');"
              "insert into \"old orders\" values (7, 1);"
              "create table \"q1.totals!\"(id integer primary key, \"unit.price\" real, \"" +
@@ -190,6 +190,24 @@ TEST_F(MigrateCli, IndexesAndRelationshipRulesArriveOrAreReported) {
   EXPECT_EQ(Rows("rules.mdb", "child"), (std::vector<std::vector<ReaderValue>>{}));
   EXPECT_EQ(Rows("rules.mdb", "tag"), (std::vector<std::vector<ReaderValue>>{{"30", std::nullopt}}));
   EXPECT_EQ(Rows("rules.mdb", "loose").size(), 3u);
+}
+
+// translate prints the Access SQL of each view of a script and names, with its place in the
+// file, each one it cannot translate.
+TEST_F(MigrateCli, TranslatePrintsAccessSqlAndNamesWhatItCannot) {
+  std::ofstream(Path("views.sql"))
+      << "SET ANSI_NULLS ON\nGO\nCREATE VIEW dbo.v1 AS SELECT ISNULL(a, 0) AS a FROM dbo.t\n"
+         "GO\n-- the second\nCREATE VIEW dbo.v2 AS\n  SELECT a, ROW_NUMBER() OVER (ORDER BY a) FROM t\n";
+  testing::CommandRun run =
+      testing::RunCommand(std::string(TABULON_CLI) + " translate --from tsql '" + Path("views.sql") + "' 2>&1");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out,
+            "CREATE VIEW [v1] AS\nSELECT IIf([a] Is Null, 0, [a]) AS [a]\nFROM [t];\n\n"
+            "View [v2] not translated: a window function (OVER) at line 7, column 26\n");
+  run = testing::RunCommand("printf 'create view s as select a || b from t;' | " + std::string(TABULON_CLI) +
+                            " translate --from sqlite -");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "CREATE VIEW [s] AS\nSELECT IIf([a] Is Null Or [b] Is Null, Null, [a] & [b])\nFROM [t];\n\n");
 }
 
 TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {

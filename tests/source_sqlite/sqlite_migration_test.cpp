@@ -58,6 +58,7 @@ create view v_active as select upper("name") as n, balance -- the active ones
   from customers where active != 0;
 create view v_orders as select c.name, o.sku, o."line no" from customers c inner join "Order" o on o.cust_id = c.id;
 create view v_concat as select name || 'x' as n from customers;
+create view v_blob as select x'00' as b from customers;
 insert into customers values (1, 'Müller & Söhne', 'it''s "q"' || char(13, 10) || 'line 2', 1,
   '2024-01-31 13:45:10.250', 12.50, 0.1, 5000000000, 200, -3, x'00ff10', 'abcde', 7, 'm',
   9223372036854775807, 'o1');
@@ -180,8 +181,9 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
   keep("customers relationships", Shown(TranslateForeignKeys(owner_, source, "Shop", "customers")));
   Run(keep("v_active", Shown(TranslateViewDefinition(owner_, source, "Shop", "v_active"))));
   Run(Shown(TranslateViewDefinition(owner_, source, "Shop", "v_orders")));
-  const std::string concat = Shown(TranslateViewDefinition(owner_, source, "Shop", "v_concat"));
-  EXPECT_TRUE(concat.starts_with("NO SUPPORT! VIEW [v_concat]: Access cannot hold its SELECT: ")) << concat;
+  keep("v_concat", Shown(TranslateViewDefinition(owner_, source, "Shop", "v_concat")));
+  const std::string blob = Shown(TranslateViewDefinition(owner_, source, "Shop", "v_blob"));
+  EXPECT_TRUE(blob.starts_with("NO SUPPORT! VIEW [v_blob]: Access cannot hold its SELECT: ")) << blob;
   EXPECT_EQ(Shown(TranslateViewDefinition(owner_, source, "Shop", "missing")), "");
   for (const char* said : {"left out", "not inserted", "records converted,"}) {
     shown += std::string("## lines: ") + said + "\n";

@@ -138,15 +138,19 @@ TEST_F(ShopDemoTest, KeysAndEveryUniqueIndex) {
 // A line longer than one sp_helptext row is joined again in tests/converters/flows_test.cpp.
 TEST_F(ShopDemoTest, ViewTextOrTheProvidersText) {
   EXPECT_EQ(Shown(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "vCustomerOrders")),
-            "CREATE VIEW dbo.vCustomerOrders\r\nAS\r\n\n"
-            "SELECT c.CustomerID, c.Name, o.OrderID, o.OrderDate, o.Total\r\n"
-            "FROM dbo.Customers AS c\r\nJOIN dbo.Orders AS o ON o.CustomerID = c.CustomerID\r\n");
+            "CREATE VIEW [vCustomerOrders] AS\n"
+            "SELECT [c].[CustomerID], [c].[Name], [o].[OrderID], [o].[OrderDate], [o].[Total]\n"
+            "FROM [Customers] AS [c] INNER JOIN [Orders] AS [o] ON [o].[CustomerID] = [c].[CustomerID]\n");
   // "--" inside quotes or brackets is no comment.
   src_.script->On(BuildHelpTextStatement("vQuoted"))
       .Column("Text", data::DBTYPE_WSTR, 255)
       .Row({"SELECT '--not a comment' AS [a--b] -- a remark\r\n"});
-  EXPECT_EQ(Shown(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "vQuoted")),
-            "SELECT '--not a comment' AS [a--b] \n");
+  const auto quoted = TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "vQuoted");
+  EXPECT_EQ(Shown(quoted), "SELECT '--not a comment' AS [a--b] \n");
+  // Not a CREATE VIEW: said, and the text goes on unchanged.
+  EXPECT_EQ(tabulon::testing::ShownNotes(quoted),
+            "statement 0: View [vQuoted] not translated: syntax error at line 1, column 1: expected CREATE but found "
+            "'SELECT'\n");
   // An unknown view: the provider's text is the result.
   EXPECT_EQ(Shown(TranslateViewDefinition(src_.owner, src_.session(), "ShopDemo", "NoSuch")),
             "[FreeTDS][SQL Server]The object 'NoSuch' does not exist in database 'ShopDemo' or is invalid for this "
