@@ -1,14 +1,12 @@
 #include "source_common/access_indexes.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 
 #include "base/text.h"
 #include "data/provider.h"
-#include "data/schema_rowset.h"
-#include "data/statement.h"
 #include "source_common/access_names.h"
+#include "source_common/target_columns.h"
 
 namespace tabulon::source_common {
 namespace {
@@ -49,22 +47,8 @@ std::string WhyLeftOut(const SourceIndex& index, const std::vector<KeyColumn>& c
 
 std::set<std::string> TargetLongColumns(const SourceContext& owner, const std::string& table) {
   std::set<std::string> long_columns;
-  data::Session* target = owner.target ? owner.target->session.get() : nullptr;
-  if (target == nullptr) return long_columns;
-  data::TextRowset columns;
-  if (data::Failed(data::OpenSchemaRowset(target, data::SchemaRowsetKind::kColumns,
-                                          {std::nullopt, std::nullopt, table, std::nullopt}, &columns))) {
-    return long_columns;
-  }
-  while (data::MoveNextRow(columns) == data::S_OK) {
-    const data::RowBuffer& row = columns.buffer();
-    if (row.columns() < data::schema::kColumnFlags || row.IsNull(data::schema::kColumnName) ||
-        row.IsNull(data::schema::kColumnFlags)) {
-      continue;
-    }
-    const unsigned long flags = std::strtoul(std::string(row.Value(data::schema::kColumnFlags)).c_str(), nullptr, 10);
-    if ((flags & data::DBCOLUMNFLAGS_ISLONG) != 0)
-      long_columns.insert(AsciiLower(row.Value(data::schema::kColumnName)));
+  for (const TargetColumn& c : ReadTargetColumns(owner.target ? owner.target->session.get() : nullptr, table)) {
+    if ((c.flags & data::DBCOLUMNFLAGS_ISLONG) != 0) long_columns.insert(AsciiLower(c.name));
   }
   return long_columns;
 }

@@ -9,7 +9,7 @@
 
 #include "data/error_text.h"
 #include "data/properties.h"
-#include "data/schema_rowset.h"
+#include "source_common/target_columns.h"
 #include "source_common/access_names.h"
 #include "source_common/access_statements.h"
 
@@ -37,20 +37,10 @@ std::string ColumnName(const TextRowset& rows, size_t ordinal) {
 // its columns, which only leaves rounding uncounted.
 std::vector<bool> TargetDateColumns(Session* target, const std::string& table) {
   std::vector<bool> dates;
-  TextRowset columns;
-  if (Failed(OpenSchemaRowset(target, SchemaRowsetKind::kColumns, {std::nullopt, std::nullopt, table, std::nullopt},
-                              &columns))) {
-    return {};
-  }
-  while (MoveNextRow(columns) == S_OK) {
-    const RowBuffer& row = columns.buffer();
-    if (row.columns() < schema::kDataType || row.IsNull(schema::kOrdinalPosition) || row.IsNull(schema::kDataType)) {
-      continue;
-    }
-    const unsigned long ordinal = std::strtoul(std::string(row.Value(schema::kOrdinalPosition)).c_str(), nullptr, 10);
-    if (ordinal == 0 || ordinal > 4096) continue;
-    if (dates.size() < ordinal + 1) dates.resize(ordinal + 1);
-    dates[ordinal] = std::strtoul(std::string(row.Value(schema::kDataType)).c_str(), nullptr, 10) == DBTYPE_DATE;
+  for (const TargetColumn& c : ReadTargetColumns(target, table)) {
+    if (c.ordinal == 0 || c.ordinal > 4096) continue;
+    if (dates.size() < c.ordinal + 1) dates.resize(c.ordinal + 1);
+    dates[c.ordinal] = c.type == DBTYPE_DATE;
   }
   return dates;
 }

@@ -1,15 +1,13 @@
 #include "source_common/view_catalog.h"
 
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "base/text.h"
 #include "data/provider.h"
-#include "data/schema_rowset.h"
-#include "data/statement.h"
 #include "source_common/access_names.h"
+#include "source_common/target_columns.h"
 
 namespace tabulon::source_common {
 namespace {
@@ -52,21 +50,7 @@ struct TargetClasses {
     const std::string key = AsciiLower(table);
     if (auto found = tables.find(key); found != tables.end()) return found->second;
     std::map<std::string, viewsql::ValueClass>& columns = tables[key];
-    data::TextRowset rows;
-    if (target == nullptr ||
-        data::Failed(data::OpenSchemaRowset(target, data::SchemaRowsetKind::kColumns,
-                                            {std::nullopt, std::nullopt, table, std::nullopt}, &rows))) {
-      return columns;
-    }
-    while (data::MoveNextRow(rows) == data::S_OK) {
-      const data::RowBuffer& row = rows.buffer();
-      if (row.columns() < data::schema::kDataType || row.IsNull(data::schema::kColumnName) ||
-          row.IsNull(data::schema::kDataType)) {
-        continue;
-      }
-      const unsigned long type = std::strtoul(std::string(row.Value(data::schema::kDataType)).c_str(), nullptr, 10);
-      columns[AsciiLower(row.Value(data::schema::kColumnName))] = ClassOfType(type);
-    }
+    for (const TargetColumn& c : ReadTargetColumns(target, table)) columns[AsciiLower(c.name)] = ClassOfType(c.type);
     return columns;
   }
 };
