@@ -348,6 +348,7 @@ Result<std::string> Translator::LiteralText(const Expr& e) {
 }
 
 Result<std::string> Translator::ColumnText(const Expr& e, const Scope& scope) {
+  if (e.name.empty()) return Refuse("a column without a name", e.at);
   const std::string& column = e.name.back();
   std::string name = column;
   const auto table = TableOf(e, scope);
@@ -724,6 +725,7 @@ Result<std::string> Translator::SourceText(const TableRef& ref, Scope& scope, bo
   // Jet wants every join that is a side of another in parentheses.
   if (ref.left->kind == TableRef::Kind::kJoin) left = "(" + left + ")";
   if (ref.right->kind == TableRef::Kind::kJoin) right = "(" + right + ")";
+  if (!ref.on) return Refuse("a join without ON", ref.at);
   ASSIGN_OR_RETURN(std::string on, ExprText(*ref.on, scope));
   const char* kind = ref.join == TableRef::JoinKind::kLeft    ? " LEFT JOIN "
                      : ref.join == TableRef::JoinKind::kRight ? " RIGHT JOIN "
@@ -755,7 +757,9 @@ Result<std::string> Translator::SelectText(const Select& select, const Scope* ou
       return Refuse("TOP with an expression", top.at);
     }
     // TOP 100 PERCENT is every row: SQL Server views write it to be allowed an ORDER BY.
-    if (!(select.top_percent && std::stoll(top.text) >= 100)) {
+    const std::string digits = top.text.substr(std::min(top.text.find_first_not_of('0'), top.text.size()));
+    const bool all = select.top_percent && (digits.size() > 3 || (!digits.empty() && std::stoi(digits) >= 100));
+    if (!all) {
       out += "TOP " + top.text + (select.top_percent ? " PERCENT " : " ");
     }
   }
