@@ -16,7 +16,8 @@ std::filesystem::path ScratchFile(const std::string& program, const std::string&
   const fs::path dir = fs::temp_directory_path() / ("tabulon_" + program + "_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   fs::path path = dir / name;
-  fs::remove(path);
+  // A folder of that name may be left by an earlier process that had the same id.
+  fs::remove_all(path);
   return path;
 }
 

@@ -7,8 +7,8 @@
 
 namespace tabulon::testing {
 
-// `name` in the scratch folder of `program` (created when missing); any old file of that name
-// is removed first.
+// `name` in the scratch folder of `program` (created when missing); any old file or folder of
+// that name is removed first.
 std::filesystem::path ScratchFile(const std::string& program, const std::string& name);
 
 // The bytes of a file ("" when it cannot be read).
