@@ -43,7 +43,7 @@ class Aggregator {
  public:
   virtual ~Aggregator() = default;
   virtual Status Add(const jet::Value& value) = 0;
-  virtual Result<jet::Value> Result() const = 0;
+  virtual tabulon::Result<jet::Value> Result() const = 0;  // qualified: the member hides the template
 };
 Result<std::unique_ptr<Aggregator>> MakeAggregator(std::string_view name);
 
