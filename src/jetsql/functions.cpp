@@ -190,7 +190,10 @@ int WeekOfYear(int64_t serial, int64_t year, int first_day, int first_week) {
 
 Value DateValueOf(double linear) { return jet::DateTime{StoredDays(linear)}; }
 
-bool InDateRange(double stored) { return std::isfinite(stored) && stored >= kMinDays - 1 && stored < kMaxDays + 1; }
+// Years 100 to 9999, the dates Access has.
+bool InDateRange(double stored) {
+  return std::isfinite(stored) && LinearDays(stored) >= kMinDays && LinearDays(stored) < kMaxDays + 1;
+}
 
 const std::array<const char*, 12> kMonthNames = {"January", "February", "March",     "April",   "May",      "June",
                                                  "July",    "August",   "September", "October", "November", "December"};
@@ -397,6 +400,13 @@ Result<Value> Logical(std::string_view op, const Value& left, const Value& right
     if (!a || !b) return Value(jet::Null{});
     return make(~*a | *b);
   }
+  if (op == "and" || op == "or") {
+    // False And Null is False, True Or Null is True; otherwise a Null side gives Null.
+    const int64_t decides = op == "and" ? 0 : -1;
+    if ((a && *a == decides && !b) || (b && *b == decides && !a)) return make(decides);
+    if (!a || !b) return Value(jet::Null{});
+    return make(op == "and" ? (*a & *b) : (*a | *b));
+  }
   if (!a || !b) return Value(jet::Null{});
   if (op == "xor") return make(*a ^ *b);
   return make(~(*a ^ *b));  // eqv
@@ -472,7 +482,8 @@ std::optional<std::string> ValueText(const Value& value) {
         } else if constexpr (std::is_same_v<T, jet::DateTime>) {
           return InDateRange(v.days) ? GeneralDateText(v.days) : GeneralNumber(v.days, 15);
         } else if constexpr (std::is_same_v<T, jet::Bytes>) {
-          return v.data;
+          // Binary data read as UTF-16LE text, as Access turns bytes into text.
+          return Utf16LeBytesToUtf8(reinterpret_cast<const uint8_t*>(v.data.data()), v.data.size());
         } else if constexpr (std::is_same_v<T, std::string>) {
           return v;
         } else if constexpr (std::is_same_v<T, jet::Guid>) {
@@ -514,7 +525,9 @@ Result<std::optional<bool>> ValueTruth(const Value& value) {
 Result<Value> ApplyBinary(std::string_view op, const Value& left, const Value& right) {
   const std::string name = AsciiLower(op);
   if (name == "&") return Concatenate(left, right);
-  if (name == "xor" || name == "eqv" || name == "imp") return Logical(name, left, right);
+  if (name == "xor" || name == "eqv" || name == "imp" || name == "and" || name == "or") {
+    return Logical(name, left, right);
+  }
   if (name == "+" && IsText(left) && IsText(right))
     return Value(std::get<std::string>(left) + std::get<std::string>(right));
   if (name == "+" || name == "-" || name == "*" || name == "/" || name == "\\" || name == "^" || name == "mod") {
@@ -564,11 +577,14 @@ namespace {
 
 using Args = std::vector<Value>;
 
-Result<std::u16string> TextArg(const Value& v) {
-  auto text = ValueText(v);
-  if (std::holds_alternative<jet::Bytes>(v)) return std::u16string(text->begin(), text->end());
-  return Utf8ToUtf16(text.value_or(""));
+Result<std::u16string> TextArg(const Value& v) { return Utf8ToUtf16(ValueText(v).value_or("")); }
+// Text a function builds is kept to what a Memo can hold (about 2^29 characters), far below.
+constexpr size_t kMaxBuiltText = size_t{1} << 25;
+Status CheckBuiltLength(size_t length, std::string_view name) {
+  if (length <= kMaxBuiltText) return Status::Ok();
+  return LimitError(std::string(name) + " would build text of " + std::to_string(length) + " characters");
 }
+
 Value TextValue(std::u16string_view text) { return Value(Utf16ToUtf8(text)); }
 
 Result<double> NumberArg(const Value& v, std::string_view where) { return NumberOf(v, where); }
@@ -746,6 +762,7 @@ Result<Value> FnReplace(const Args& a) {
     const size_t hit = folded.find(folded_find, pos);
     if (hit == std::u16string::npos) break;
     out.append(s, pos, hit - pos).append(with);
+    RETURN_IF_ERROR(CheckBuiltLength(out.size(), "Replace"));
     pos = hit + find.size();
   }
   out.append(s, pos);
@@ -755,6 +772,7 @@ Result<Value> FnReplace(const Args& a) {
 Result<Value> FnSpace(const Args& a) {
   ASSIGN_OR_RETURN(int64_t n, WholeArg(a[0], "Space"));
   if (n < 0) return InvalidCall("Space with length " + std::to_string(n));
+  RETURN_IF_ERROR(CheckBuiltLength(static_cast<size_t>(n), "Space"));
   return Value(std::string(static_cast<size_t>(n), ' '));
 }
 
@@ -782,6 +800,7 @@ Result<Value> FnString(const Args& a) {
     ASSIGN_OR_RETURN(int64_t code, WholeArg(a[1], "String"));
     ASSIGN_OR_RETURN(c, CharOfCode(((code % 256) + 256) % 256, "String"));
   }
+  RETURN_IF_ERROR(CheckBuiltLength(static_cast<size_t>(n), "String"));
   return TextValue(std::u16string(static_cast<size_t>(n), c));
 }
 
@@ -891,11 +910,14 @@ Result<Value> KeepType(const Value& v, std::string_view name, Op op) {
     return CurrencyResult(static_cast<Int128>(op(static_cast<double>(c->scaled) / 10000.0) * 10000.0), name);
   }
   if (const auto* f = std::get_if<float>(&v)) return Value(static_cast<float>(op(*f)));
-  if (const auto* t = std::get_if<jet::DateTime>(&v)) return Value(jet::DateTime{op(t->days)});
+  if (const auto* t = std::get_if<jet::DateTime>(&v)) return Value(jet::DateTime{StoredDays(op(LinearDays(t->days)))});
   if (const auto* d = std::get_if<jet::Decimal>(&v)) {
-    auto r = DecOfDouble(op(DecToDouble(DecOf(*d))));
-    if (!r) return Overflow(name);
-    return Value(*ToDecimal(*r));
+    // Exactly: the whole part, one less for a negative fraction when `op` rounds down.
+    const Dec x = DecOf(*d);
+    const Int128 unit = Pow10(x.scale);
+    Int128 whole = x.unscaled / unit;
+    if (x.unscaled % unit != 0 && x.unscaled < 0 && op(-0.5) == -1.0) --whole;
+    return Value(*ToDecimal(Dec{whole, 0}));
   }
   ASSIGN_OR_RETURN(double n, NumberOf(v, name));
   return Value(op(n));
@@ -936,7 +958,7 @@ Result<Value> FnSgn(const Args& a) {
 // one digit string holding |x| × 10^fraction: half to even, or half away from zero.
 std::string ScaledDigits(double x, int fraction, int significant, bool half_even) {
   x = std::fabs(x);
-  if (x == 0) return "0";
+  if (x == 0 || !std::isfinite(x)) return "0";
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*e", significant - 1, x);
   const std::string text = buffer;
@@ -989,8 +1011,8 @@ Result<Value> FnRound(const Args& a) {
   if (WholeOf(v)) return std::holds_alternative<bool>(v) ? Value(static_cast<int16_t>(*WholeOf(v))) : v;
   if (const auto* c = std::get_if<jet::Currency>(&v)) {
     if (digits >= 4) return v;
-    return Value(jet::Currency{static_cast<int64_t>(DivideHalfEven(c->scaled, Pow10(4 - static_cast<int>(digits))) *
-                                                    Pow10(4 - static_cast<int>(digits)))});
+    const Int128 unit = Pow10(4 - static_cast<int>(digits));
+    return CurrencyResult(DivideHalfEven(c->scaled, unit) * unit, "Round");
   }
   if (const auto* d = std::get_if<jet::Decimal>(&v)) {
     Dec x = DecOf(*d);
@@ -1073,8 +1095,7 @@ Result<Value> FnWeekday(const Args& a) {
 
 Result<Value> CheckedDate(double linear, std::string_view name) {
   const double stored = StoredDays(linear);
-  if (!InDateRange(stored) || stored < kMinDays || stored >= kMaxDays + 1)
-    return InvalidCall(std::string(name) + " past the dates Access has");
+  if (!InDateRange(stored)) return InvalidCall(std::string(name) + " past the dates Access has");
   return Value(jet::DateTime{stored});
 }
 
@@ -1265,7 +1286,7 @@ Result<Value> FnCCur(const Args& a) {
   std::optional<Dec> d = DecOfValue(a[0]);
   if (!d) {
     ASSIGN_OR_RETURN(double n, NumberArg(a[0], "CCur"));
-    if (std::fabs(n) > 9.3e14) return LimitError("Overflow in CCur(" + Shown(a[0]) + ")");
+    if (std::fabs(n) >= 922337203685477.5) return LimitError("Overflow in CCur(" + Shown(a[0]) + ")");
     const std::string digits = ScaledDigits(n, 4, 15, true);
     const Int128 scaled = std::strtoll(digits.c_str(), nullptr, 10);
     d = Dec{n < 0 ? -scaled : scaled, 4};
@@ -1335,7 +1356,7 @@ Result<Value> InBase(const Args& a, std::string_view name, int base) {
   ASSIGN_OR_RETURN(int64_t n, WholeArg(a[0], name));
   uint32_t bits = static_cast<uint32_t>(static_cast<int32_t>(n));
   // An Integer-sized negative number shows its 16 bits, as Access does.
-  if (n < 0 && n >= -32768 && !std::holds_alternative<int32_t>(a[0]) && !std::holds_alternative<double>(a[0])) {
+  if (n < 0 && (std::holds_alternative<int16_t>(a[0]) || std::holds_alternative<bool>(a[0]))) {
     bits &= 0xFFFF;
   }
   std::string digits;
@@ -1586,6 +1607,7 @@ std::string FormatNumber(double x, std::string_view section, bool show_minus) {
   }
   const int min_int = int_zeros_from < 0 ? 0 : int_places - int_zeros_from;
   double magnitude = std::fabs(x) * std::pow(100.0, percent);
+  if (!std::isfinite(magnitude)) return GeneralNumber(x, 15);
   int exponent = 0;
   if (scientific && magnitude != 0) {
     exponent = static_cast<int>(std::floor(std::log10(magnitude))) - (std::max(int_places, 1) - 1);

@@ -81,6 +81,9 @@ TEST(FunctionsTest, Operators) {
       {"imp", kNull, true, "B:True"},
       {"imp", true, kNull, "N"},
       {"eqv", false, false, "B:True"},
+      {"and", false, kNull, "B:False"},
+      {"and", true, kNull, "N"},
+      {"or", kNull, true, "B:True"},
   };
   for (const Op& c : cases) {
     EXPECT_EQ(Shape(ApplyBinary(c.op, c.left, c.right)), c.expected) << c.op << " #" << (&c - cases.data());
@@ -117,6 +120,7 @@ TEST(FunctionsTest, TextFunctionsCountCharacters) {
       {"UCase", {S("äbç")}, "S:ÄBÇ"},
       {"LCase", {S("ÀÉÎ Ω")}, "S:àéî ω"},
       {"Space", {L(2)}, "S:  "},
+      {"Space", {L(2000000000)}, "!Space would build text of 2000000000 characters"},
       {"String", {L(3), S("xy")}, "S:xxx"},
       {"String", {L(2), L(65)}, "S:AA"},
       {"StrReverse", {S("añb")}, "S:bña"},
@@ -176,6 +180,8 @@ TEST(FunctionsTest, NumbersAndConversions) {
       {"Fix", {-2.5}, "D:-2"},
       {"Int", {Cur(-25000)}, "C:-3"},
       {"Int", {I(5)}, "I:5"},
+      {"Int", {Dec("-2.5")}, "M:-3"},
+      {"Fix", {Dec("-2.5")}, "M:-2"},
       {"Int", {S("2.7")}, "D:2"},
       {"Abs", {I(-3)}, "I:3"},
       {"Sgn", {-0.5}, "I:-1"},
