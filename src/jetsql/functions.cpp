@@ -387,7 +387,7 @@ Result<Value> Logical(std::string_view op, const Value& left, const Value& right
   for (auto [value, out] : {std::pair{&left, &a}, std::pair{&right, &b}}) {
     if (IsNull(*value)) continue;
     ASSIGN_OR_RETURN(double n, NumberOf(*value, op));
-    if (n < -2147483648.5 || n > 2147483647.5) return Overflow(op);
+    if (!(n >= -2147483648.5 && n <= 2147483647.5)) return Overflow(op);
     *out = static_cast<int64_t>(std::nearbyint(n));
   }
   const bool booleans =
@@ -430,7 +430,7 @@ Result<Value> Arithmetic(std::string_view op, const Value& left, const Value& ri
   }
   if (c == '\\' || c == 'm') {
     const double a = std::nearbyint(x), b = std::nearbyint(y);
-    if (std::fabs(a) > 2147483647.0 || std::fabs(b) > 2147483647.0) return Overflow(op);
+    if (!(std::fabs(a) <= 2147483647.0 && std::fabs(b) <= 2147483647.0)) return Overflow(op);
     if (b == 0) return DivisionByZero();
     const auto ia = static_cast<int64_t>(a), ib = static_cast<int64_t>(b);
     return WholeResult(c == 'm' ? ia % ib : ia / ib, op);
@@ -542,7 +542,7 @@ Result<Value> ApplyUnary(std::string_view op, const Value& operand) {
   if (name == "not") {
     if (const bool* b = std::get_if<bool>(&operand)) return Value(!*b);
     ASSIGN_OR_RETURN(double n, NumberOf(operand, "Not"));
-    if (std::fabs(n) > 2147483648.0) return Overflow("Not");
+    if (!(std::fabs(n) <= 2147483648.0)) return Overflow("Not");
     return Value(static_cast<int32_t>(~static_cast<int64_t>(std::nearbyint(n))));
   }
   if (name != "-" && name != "+") return InvalidArgumentError("unknown operator " + std::string(op));
@@ -593,7 +593,7 @@ Result<double> NumberArg(const Value& v, std::string_view where) { return Number
 Result<int64_t> WholeArg(const Value& v, std::string_view where) {
   ASSIGN_OR_RETURN(double n, NumberOf(v, where));
   const double r = std::nearbyint(n);
-  if (r < -2147483648.0 || r > 2147483647.0) return Overflow(where);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) return Overflow(where);  // NaN too
   return static_cast<int64_t>(r);
 }
 
@@ -940,8 +940,8 @@ Result<Value> FnAbs(const Args& a) {
 }
 Result<Value> FnInt(const Args& a) {
   if (const auto* c = std::get_if<jet::Currency>(&a[0])) {
-    const int64_t s = c->scaled;
-    return Value(jet::Currency{(s >= 0 ? s / 10000 : -((-s + 9999) / 10000)) * 10000});
+    const Int128 s = c->scaled;
+    return CurrencyResult((s >= 0 ? s / 10000 : -((-s + 9999) / 10000)) * 10000, "Int");
   }
   return KeepType(a[0], "Int", [](double x) { return std::floor(x); });
 }
@@ -1007,6 +1007,7 @@ Result<Value> FnRound(const Args& a) {
     ASSIGN_OR_RETURN(digits, WholeArg(a[1], "Round"));
   }
   if (digits < 0) return InvalidCall("Round with " + std::to_string(digits) + " decimals");
+  digits = std::min<int64_t>(digits, 330);  // past any digit a Double has
   const Value& v = a[0];
   if (WholeOf(v)) return std::holds_alternative<bool>(v) ? Value(static_cast<int16_t>(*WholeOf(v))) : v;
   if (const auto* c = std::get_if<jet::Currency>(&v)) {
@@ -1024,7 +1025,7 @@ Result<Value> FnRound(const Args& a) {
   if (const auto* f = std::get_if<float>(&v))
     return Value(static_cast<float>(RoundDouble(*f, static_cast<int>(digits), 7)));
   ASSIGN_OR_RETURN(double n, NumberArg(v, "Round"));
-  return Value(RoundDouble(n, static_cast<int>(std::min<int64_t>(digits, 308)), 15));
+  return Value(RoundDouble(n, static_cast<int>(digits), 15));
 }
 
 template <double (*F)(double)>
@@ -1150,7 +1151,7 @@ Result<Value> FnDateAdd(const Args& a) {
   ASSIGN_OR_RETURN(std::string interval, IntervalArg(a[0], "DateAdd"));
   ASSIGN_OR_RETURN(double amount, NumberArg(a[1], "DateAdd"));
   ASSIGN_OR_RETURN(double days, DateArg(a[2], "DateAdd"));
-  if (std::fabs(amount) > 1e10) return InvalidCall("DateAdd past the dates Access has");
+  if (!(std::fabs(amount) <= 1e10)) return InvalidCall("DateAdd past the dates Access has");
   const auto n = static_cast<int64_t>(std::trunc(amount));  // a fraction is dropped, as Access does
   const double linear = LinearDays(days);
   const double day = std::floor(linear), time = linear - day;
@@ -1286,7 +1287,7 @@ Result<Value> FnCCur(const Args& a) {
   std::optional<Dec> d = DecOfValue(a[0]);
   if (!d) {
     ASSIGN_OR_RETURN(double n, NumberArg(a[0], "CCur"));
-    if (std::fabs(n) >= 922337203685477.5) return LimitError("Overflow in CCur(" + Shown(a[0]) + ")");
+    if (!(std::fabs(n) < 922337203685477.5)) return LimitError("Overflow in CCur(" + Shown(a[0]) + ")");
     const std::string digits = ScaledDigits(n, 4, 15, true);
     const Int128 scaled = std::strtoll(digits.c_str(), nullptr, 10);
     d = Dec{n < 0 ? -scaled : scaled, 4};
@@ -1348,7 +1349,7 @@ Result<Value> FnChoose(const Args& a) {
   if (IsNull(a[0])) return Value(jet::Null{});
   ASSIGN_OR_RETURN(double n, NumberArg(a[0], "Choose"));
   const double index = std::trunc(n);  // a fraction is dropped
-  if (index < 1 || index >= static_cast<double>(a.size())) return Value(jet::Null{});
+  if (!(index >= 1 && index < static_cast<double>(a.size()))) return Value(jet::Null{});
   return a[static_cast<size_t>(index)];
 }
 

@@ -14,7 +14,8 @@
 
 namespace tabulon::jetsql {
 
-// left op right. op in lower case: + - * / \ ^ mod & xor eqv imp.
+// left op right. op (any case): + - * / \ ^ mod & xor eqv imp, and also and/or (False And Null
+// is False, True Or Null is True; on whole numbers they work bit by bit).
 // Types: whole numbers (Yes/No, Byte, Integer, Long) give Long, or Double past Long's range;
 // Currency with whole numbers or Currency gives Currency (* / of two Currency gives Double for /);
 // Single or Double gives Double; Decimal with whole numbers, Currency or Decimal gives Decimal;
@@ -25,7 +26,8 @@ namespace tabulon::jetsql {
 // only when both sides are Null.
 Result<jet::Value> ApplyBinary(std::string_view op, const jet::Value& left, const jet::Value& right);
 
-// op operand. op: "-" or "+".
+// op operand. op: "-", "+" or "not" (bitwise on whole numbers). Minus widens where the type
+// cannot hold the result: -(-32768) is a Long.
 Result<jet::Value> ApplyUnary(std::string_view op, const jet::Value& operand);
 
 // A scalar function by its name (any case) with its arguments evaluated; NotFound for a name
