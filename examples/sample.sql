@@ -78,15 +78,16 @@ CREATE TABLE orders (
   UNIQUE (customer_code, ordered)
 );
 
--- A composite primary key; Double (FLOAT).
+-- A composite primary key; Double (FLOAT); CHECK constraints (validation rules in Access).
 CREATE TABLE order_lines (
   order_id    INTEGER NOT NULL REFERENCES orders(id) ON DELETE CASCADE,
   line_no     SMALLINT NOT NULL,
   product_id  INTEGER NOT NULL REFERENCES products(id),
-  quantity    INTEGER NOT NULL,
-  unit_price  MONEY NOT NULL,
-  discount    FLOAT,
-  PRIMARY KEY (order_id, line_no)
+  quantity    INTEGER NOT NULL CONSTRAINT ck_quantity CHECK (quantity > 0),
+  unit_price  MONEY NOT NULL CONSTRAINT ck_unit_price CHECK (unit_price >= 0),
+  discount    FLOAT CHECK (discount BETWEEN 0 AND 1),
+  PRIMARY KEY (order_id, line_no),
+  CONSTRAINT ck_line_total CHECK (quantity * unit_price < 1000000)
 );
 
 -- A composite key of a number and a date; Numeric(19,0) (BIGINT), Numeric(12,4).

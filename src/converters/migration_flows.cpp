@@ -14,6 +14,7 @@
 #include "data/error_text.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
+#include "source_common/view_order.h"
 #include "workspace/statement_output.h"
 
 namespace tabulon::converters {
@@ -142,6 +143,32 @@ void CreateTranslatedObjects(TaskRunContext& run, const char* kind, const std::s
   }
 }
 
+// `views` ordered so that each comes after the views it reads; views that read each other are
+// named in one line (and a report entry each) and come in catalogue order. A view whose
+// text cannot be read keeps its place among the others.
+std::vector<SourceTable> ViewsInCreationOrder(TaskRunContext& run, const source_common::SourceAdapter& adapter,
+                                              const source_common::SourceContext& context,
+                                              const std::vector<SourceTable>& views) {
+  data::Session* source = SourceSession(run);
+  if (source == nullptr || views.size() < 2) return views;
+  std::vector<std::vector<size_t>> reads(views.size());
+  for (size_t k = 0; k < views.size(); ++k) {
+    Result<std::vector<size_t>> read = adapter.ViewsRead(context, source, run.source_database, views, k);
+    if (read.ok()) reads[k] = std::move(*read);
+  }
+  const source_common::ViewOrder order = source_common::OrderViews(reads);
+  for (const std::vector<size_t>& cycle : order.cycles) {
+    std::string names;
+    for (size_t k : cycle) names += (names.empty() ? "[" : ", [") + views[k].name + "]";
+    const std::string line = "Views " + names + " refer to each other; created in catalogue order";
+    workspace::WriteOutput(run.output(), "T::%s", line.c_str());
+    for (size_t k : cycle) Record(run, "view", views[k].name, "", ObjectOutcome::kUnsupported, line);
+  }
+  std::vector<SourceTable> ordered;
+  for (size_t k : order.order) ordered.push_back(views[k]);
+  return ordered;
+}
+
 // A listed table the table flows take: every table (a name with blanks too: every name is
 // quoted), not a view.
 bool IsMigratedTable(const ListedObject& object) { return object.type != "VIEW"; }
@@ -249,6 +276,20 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
   const Result<source_common::RowCopyCounts> copied =
       Source(run).TransferTableRows(context, source, TargetSession(run), database, table);
   if (!copied.ok()) report.FailTable(table.name, copied.status().message());
+
+  // Validation rules come after the rows: the rows are the source's, already checked there.
+  const Result<Translation> checks = Source(run).TranslateCheckConstraints(context, source, database, table);
+  if (!checks.ok()) {
+    workspace::WriteOutput(out, "T::%s", checks.status().message().c_str());
+    Record(run, "check constraint", table.name, "", ObjectOutcome::kFailed, checks.status().message());
+    return;
+  }
+  WriteLeftOut(run, "check constraint", table.name, checks);
+  if (checks->statements()) {
+    AppendToFile(scratch, checks->text);
+    CreateTranslatedObjects(run, "check constraint", table.name, *checks, 0, nullptr,
+                            "Create Validation Rule failure!");
+  }
 }
 
 void CoreTaskFlows::MigrateRelationshipsIn(TaskRunContext& run, const std::string& folder) {
@@ -298,9 +339,13 @@ bool CoreTaskFlows::MigrateAllViews(TaskRunContext& run) {
     workspace::WriteOutputText(out, data::FormatHresult("Open views Error:", listed));
     return true;
   }
+  // Names with blanks are taken here: a view's name is only ever quoted.
+  std::vector<SourceTable> user_views;
   for (const ListedObject& view : views) {
-    // Names with blanks are taken here: a view's name is only ever quoted.
-    if (IsUserView(view)) MigrateView(run, folder, SourceTable(view.schema, view.name));
+    if (IsUserView(view)) user_views.emplace_back(view.schema, view.name);
+  }
+  for (const SourceTable& view : ViewsInCreationOrder(run, Source(run), MakeSourceContext(run, folder), user_views)) {
+    MigrateView(run, folder, view);
     if (run.StopRequested()) {
       workspace::WriteOutput(out, "Views Converting Terminaled!");
       break;

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "workspace/db_tree.h"
 #include "workspace/output_pane.h"
@@ -37,9 +38,21 @@ class SourceAdapter {
   // Statements that give the table and its columns the source's descriptions; nothing where the
   // source keeps none.
   virtual Result<Translation> TranslateDescriptions(const SourceContext& /*owner*/, data::Session* /*source*/,
-                                                    std::string_view /*database*/,
-                                                    const SourceTable& /*table*/) const {
+                                                    std::string_view /*database*/, const SourceTable& /*table*/) const {
     return Translation::Nothing();
+  }
+  // Statements that give the table and its columns validation rules from the source's CHECK
+  // constraints, with a left-out note on each CHECK Access cannot hold; nothing where there are none.
+  virtual Result<Translation> TranslateCheckConstraints(const SourceContext& /*owner*/, data::Session* /*source*/,
+                                                        std::string_view /*database*/,
+                                                        const SourceTable& /*table*/) const {
+    return Translation::Nothing();
+  }
+  // The places in `views` of the views that views[view] reads (view_order.h), read without a line.
+  virtual Result<std::vector<size_t>> ViewsRead(const SourceContext& /*owner*/, data::Session* /*source*/,
+                                                std::string_view /*database*/,
+                                                const std::vector<SourceTable>& /*views*/, size_t /*view*/) const {
+    return std::vector<size_t>{};
   }
   // ALTER TABLE ... FOREIGN KEY statements separated by ";", with notes on their rules.
   virtual Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,

@@ -23,6 +23,15 @@ class SqliteAdapter : public source_common::SourceAdapter {
                                                              const SourceTable& view) const override {
     return source_sqlite::TranslateViewDefinition(owner, source, database, view);
   }
+  Result<source_common::Translation> TranslateCheckConstraints(const SourceContext& owner, data::Session* source,
+                                                               std::string_view database,
+                                                               const SourceTable& table) const override {
+    return source_sqlite::TranslateCheckConstraints(owner, source, database, table);
+  }
+  Result<std::vector<size_t>> ViewsRead(const SourceContext& owner, data::Session* source, std::string_view database,
+                                        const std::vector<SourceTable>& views, size_t view) const override {
+    return source_sqlite::ViewsRead(owner, source, database, views, view);
+  }
   Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source,
                                                          std::string_view database,
                                                          const SourceTable& table) const override {

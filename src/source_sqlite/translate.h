@@ -39,6 +39,7 @@
 #include "base/status.h"
 #include "data/provider.h"
 #include "data/providers/sqlite/sqlite_types.h"
+#include "source_common/check_rules.h"
 #include "source_common/row_copy.h"
 #include "source_common/source_context.h"
 #include "source_common/translation.h"
@@ -72,6 +73,10 @@ std::string BuildForeignKeysStatement(const SourceTable& table);
 std::string BuildForeignKeyCountStatement(const SourceTable& table);
 // The CREATE VIEW text of `view` from sqlite_master.
 std::string BuildViewTextStatement(const SourceTable& view);
+
+// The CHECK constraints of a CREATE TABLE text, column ones and table ones in the order written;
+// none when the text cannot be read.
+std::vector<source_common::SourceCheck> CheckClauses(std::string_view create_table);
 
 // --- choosing Access types --------------------------------------------------------------------
 
@@ -144,6 +149,14 @@ Result<Translation> TranslateUniqueIndexes(const SourceContext& owner, data::Ses
 // Records the column names of `table` in the migration's Access names (owner.names), reading them
 // unless they are known; nothing without owner.names.
 Status RecordColumnNames(const SourceContext& owner, data::Session* source, const SourceTable& table);
+
+// Validation rules from the CHECK constraints of `table` (source_common/check_rules.h); the
+// built-in engine only.
+Result<Translation> TranslateCheckConstraints(const SourceContext& owner, data::Session* source,
+                                              std::string_view database, const SourceTable& table);
+// The places in `views` of the views that views[view] reads, from its text (no line written).
+Result<std::vector<size_t>> ViewsRead(const SourceContext& owner, data::Session* source, std::string_view database,
+                                      const std::vector<SourceTable>& views, size_t view);
 
 // One ALTER TABLE ... FOREIGN KEY per foreign key of `table`, separated by ";", named
 // FK_<table>_<referenced table> after their Access names (a second key to the same table gets "_2", and so on).

@@ -7,9 +7,11 @@
 #include "data/error_text.h"
 #include "data/statement.h"
 #include "source_common/access_indexes.h"
+#include "source_common/check_rules.h"
 #include "source_common/access_names.h"
 #include "source_common/access_statements.h"
 #include "source_common/view_catalog.h"
+#include "source_common/view_order.h"
 #include "source_sqlserver/translate.h"
 #include "viewsql/parser.h"
 #include "viewsql/translate.h"
@@ -67,6 +69,15 @@ std::string BuildDescriptionsStatement(const SourceTable& table) {
          NationalLiteral(QualifiedName(table)) +
          ")\n"
          "order by ep.minor_id";
+}
+
+// sys.check_constraints: definition is the condition in SQL Server's own form ("([qty]>(0))").
+std::string BuildCheckConstraintsStatement(const SourceTable& table) {
+  return "select cc.name, cc.definition, cc.is_disabled from sys.check_constraints cc\n"
+         "where cc.parent_object_id = object_id(" +
+         NationalLiteral(QualifiedName(table)) +
+         ")\n"
+         "order by cc.object_id";
 }
 
 namespace {
@@ -332,6 +343,51 @@ Result<Translation> TranslateDescriptions(const SourceContext& owner, Session* s
   }
   if (!text.empty()) text += "\n";
   return Translation::Statements(std::move(text));
+}
+
+Result<Translation> TranslateCheckConstraints(const SourceContext& owner, Session* source,
+                                              std::string_view /*database*/, const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  if (!source_common::TargetIsJet(owner)) return Translation::Nothing();  // SET PROPERTY is the engine's own
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildCheckConstraintsStatement(table), &rows, {.full_values = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  if (!rows.has_rowset()) return Translation::Nothing();
+  std::vector<source_common::SourceCheck> checks;
+  for (;;) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    ASSIGN_OR_RETURN(const std::optional<std::string> name, ReadFullValue(rows, 1));
+    ASSIGN_OR_RETURN(const std::optional<std::string> definition, ReadFullValue(rows, 2));
+    ASSIGN_OR_RETURN(const std::optional<std::string> disabled, ReadFullValue(rows, 3));
+    if (!definition) continue;
+    checks.push_back({name.value_or(""), *definition, disabled && IsTrue(*disabled)});
+  }
+  if (checks.empty()) return Translation::Nothing();
+  RETURN_IF_ERROR(RecordColumnNames(owner, source, table));
+  return source_common::AccessCheckRules(
+      owner, table, checks, viewsql::Dialect::kTransactSql,
+      source_common::MigrationCatalog(owner, table.schema.empty() ? "dbo" : table.schema,
+                                      [&](const SourceTable& t) { return RecordColumnNames(owner, source, t); }));
+}
+
+Result<std::vector<size_t>> ViewsRead(const SourceContext& /*owner*/, Session* source, std::string_view /*database*/,
+                                      const std::vector<SourceTable>& views, size_t view) {
+  if (source == nullptr || view >= views.size()) return InvalidArgumentError("No Connection!");
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildHelpTextStatement(views[view]), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  std::string definition;
+  while (rows.has_rowset()) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    for (size_t k = 1; k <= rows.buffer().columns(); ++k) {
+      if (!rows.buffer().IsNull(k)) definition += rows.buffer().Value(k);
+    }
+  }
+  return source_common::ViewsReadBy(definition, viewsql::Dialect::kTransactSql, views, view);
 }
 
 }  // namespace tabulon::source_sqlserver

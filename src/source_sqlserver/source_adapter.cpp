@@ -30,6 +30,15 @@ class SqlServerAdapter : public source_common::SourceAdapter {
                                                            const SourceTable& table) const override {
     return source_sqlserver::TranslateDescriptions(owner, source, database, table);
   }
+  Result<source_common::Translation> TranslateCheckConstraints(const SourceContext& owner, data::Session* source,
+                                                               std::string_view database,
+                                                               const SourceTable& table) const override {
+    return source_sqlserver::TranslateCheckConstraints(owner, source, database, table);
+  }
+  Result<std::vector<size_t>> ViewsRead(const SourceContext& owner, data::Session* source, std::string_view database,
+                                        const std::vector<SourceTable>& views, size_t view) const override {
+    return source_sqlserver::ViewsRead(owner, source, database, views, view);
+  }
   Result<source_common::Translation> TranslatePrimaryKey(const SourceContext& owner, data::Session* source,
                                                          std::string_view database,
                                                          const SourceTable& table) const override {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "data/provider.h"
@@ -40,6 +41,9 @@ std::string BuildIndexesStatement(const SourceTable& table);
 std::string BuildForeignKeysStatement(const SourceTable& table);
 // The MS_Description properties of `table` (column NULL) and its columns: column, text.
 std::string BuildDescriptionsStatement(const SourceTable& table);
+// The CHECK constraints of `table` (sys.check_constraints) in the order they were made: name,
+// definition, is_disabled.
+std::string BuildCheckConstraintsStatement(const SourceTable& table);
 
 // --- translations --------------------------------------------------------------------------
 
@@ -84,6 +88,14 @@ Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Sessi
 // MS_Description properties (the built-in engine only).
 Result<Translation> TranslateDescriptions(const SourceContext& owner, data::Session* source, std::string_view database,
                                           const SourceTable& table);
+
+// Validation rules from the CHECK constraints of `table` (source_common/check_rules.h); the
+// built-in engine only.
+Result<Translation> TranslateCheckConstraints(const SourceContext& owner, data::Session* source,
+                                              std::string_view database, const SourceTable& table);
+// The places in `views` of the views that views[view] reads, from its text (no line written).
+Result<std::vector<size_t>> ViewsRead(const SourceContext& owner, data::Session* source, std::string_view database,
+                                      const std::vector<SourceTable>& views, size_t view);
 
 // A key column list as SQL Server prints it ("a, b(-)") as Access columns ("`a`,`b` DESC").
 std::string AccessKeyColumns(std::string_view keys);

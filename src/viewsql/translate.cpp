@@ -844,9 +844,12 @@ Result<std::string> TranslateView(const ViewDefinition& view, Dialect dialect, c
   return out + " AS\n" + select;
 }
 
-Result<std::string> TranslateExpression(const Expr& expr, Dialect dialect, const Catalog& catalog) {
+Result<std::string> TranslateExpression(const Expr& expr, Dialect dialect, const Catalog& catalog,
+                                        const std::vector<std::string>& table) {
   Translator translator(dialect, catalog);
-  return translator.ExprText(expr, Scope{});
+  Scope scope;
+  if (!table.empty()) scope.sources.push_back({table.back(), translator.TableName(table), table});
+  return translator.ExprText(expr, scope);
 }
 
 }  // namespace tabulon::viewsql

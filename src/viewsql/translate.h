@@ -32,7 +32,9 @@ struct Catalog {
 Result<std::string> TranslateSelect(const Select& select, Dialect dialect, const Catalog& catalog);
 // "CREATE VIEW `name` [(`c`, ...)] AS SELECT ..." with the view's Access name from `catalog`.
 Result<std::string> TranslateView(const ViewDefinition& view, Dialect dialect, const Catalog& catalog);
-// An expression in Access SQL (a validation rule from a CHECK constraint).
-Result<std::string> TranslateExpression(const Expr& expr, Dialect dialect, const Catalog& catalog);
+// An expression in Access SQL (a validation rule from a CHECK constraint); its unqualified
+// columns are those of `table` (parts as written) when one is given.
+Result<std::string> TranslateExpression(const Expr& expr, Dialect dialect, const Catalog& catalog,
+                                        const std::vector<std::string>& table = {});
 
 }  // namespace tabulon::viewsql

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -190,6 +191,50 @@ TEST_F(MigrateCli, IndexesAndRelationshipRulesArriveOrAreReported) {
   EXPECT_EQ(Rows("rules.mdb", "child"), (std::vector<std::vector<ReaderValue>>{}));
   EXPECT_EQ(Rows("rules.mdb", "tag"), (std::vector<std::vector<ReaderValue>>{{"30", std::nullopt}}));
   EXPECT_EQ(Rows("rules.mdb", "loose").size(), 3u);
+}
+
+// Views come after the views they read (SQLite lists them by name: v_a before v_b), views that
+// read each other are named; CHECK constraints arrive as validation rules of the columns and the
+// table, and one Access SQL cannot write is reported.
+TEST_F(MigrateCli, ViewsFollowWhatTheyReadAndChecksBecomeValidationRules) {
+  if (!testing::MdbToolsAvailable()) GTEST_SKIP() << "mdbtools is not installed";
+  MakeSqlite(
+      "checks.sqlite",
+      "create table item(id integer primary key, qty integer check (qty > 0),"
+      " price real constraint ck_price check (price >= 0 and price <= 1000), code text check (code in ('a','b')),"
+      " name text check (name like 'A%') check (name is not null), starts date, ends date,"
+      " constraint ck_span check (starts <= ends), check (abs(qty) < 100), constraint ck_bits check (qty & 1 = 0));"
+      "insert into item values (1, 2, 5, 'a', 'Ab', '2024-01-01', '2024-02-01');"
+      "create view v_a as select id from v_b where id > 0; create view v_b as select id, qty from item;"
+      "create view v_c as select id from v_d; create view v_d as select id from v_c;");
+  const CliRun run = Cli("--source sqlite:checks.sqlite --database checks --target checks.mdb --report checks.json");
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("Views [v_c], [v_d] refer to each other; created in catalogue order"), std::string::npos)
+      << run.out;
+  std::map<std::string, std::string> outcomes;
+  const nlohmann::json report = Report("checks.json");
+  for (const auto& object : report["objects"]) {
+    outcomes[object.value("name", "") + " " + object.value("kind", "")] = object.value("outcome", "");
+    if (object.value("kind", "") == "check constraint" && object.value("outcome", "") != "created") {
+      EXPECT_EQ(object.value("reason", ""),
+                "CHECK constraint ck_bits of [item] not kept: the operator & (Access SQL has no bitwise operators) "
+                "at line 1, column 5");
+    }
+  }
+  EXPECT_EQ(outcomes["v_a view"], "created");
+  EXPECT_EQ(outcomes["v_b view"], "created");
+  const Result<std::string> properties = testing::MdbToolsProperties(Path("checks.mdb"), "item");
+  ASSERT_TRUE(properties.ok());
+  for (const char* expected : {
+           "ValidationRule: ([starts] <= [ends]) And (Abs([qty]) < 100)\n\tValidationText: CHECK constraints of [item]",
+           "ValidationRule: >0\n\tValidationText: CHECK constraint on [qty]",
+           "ValidationRule: >=0 And <=1000\n\tValidationText: CHECK constraint ck_price",
+           "ValidationRule: In ('a', 'b')",
+           "ValidationRule: (ALike 'A%') And (Is Not Null)\n\tValidationText: CHECK constraints on [name]",
+       }) {
+    EXPECT_NE(properties->find(expected), std::string::npos) << expected << "\n" << *properties;
+  }
+  EXPECT_EQ(testing::RunCommand(std::string(TABULON_CLI) + " mdb check '" + Path("checks.mdb") + "'").exit_code, 0);
 }
 
 // translate prints the Access SQL of each view of a script and names, with its place in the

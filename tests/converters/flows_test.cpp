@@ -383,7 +383,8 @@ TEST_F(FlowsTest, SqlServerDatabaseArrivesInTheMdbValueByValue) {
 // Indexes and relationships Access holds only in part (rules.replay): the report says what was left
 // out and why, which rule was lost and which relationship is not enforced; the file is sound and
 // another reader finds the indexes and the delete rules. The NO ACTION key meets Visit's row
-// without a parent and FK_Disabled is disabled at the source: both are kept, not enforced.
+// without a parent and FK_Disabled is disabled at the source: both are kept, not enforced. CHECK
+// constraints become validation rules; a disabled one and one Access SQL cannot write are reported.
 TEST_F(FlowsTest, IndexesAndRelationshipsArriveAsAccessHoldsThem) {
   const std::vector<SourceTable> rules = {{"dbo", "Parent"}, {"dbo", "Child"}, {"dbo", "Visit"}};
   SchemaRows tables;
@@ -400,7 +401,10 @@ TEST_F(FlowsTest, IndexesAndRelationshipsArriveAsAccessHoldsThem) {
            "INDEX [IX_Child_Incl] of [Child]: included columns [Grade] are left out",
            "RELATIONSHIP [FK_SetDefault] of [Visit] is enforced without ON DELETE SET DEFAULT",
            "relationship Visit not enforced: RELATIONSHIP [FK_Disabled] of [Visit] is not enforced: the source has",
-           "relationship Visit not enforced: not enforced: relationship 'FK_NoAction': 1 row of 'Visit' refers to no row",
+           "relationship Visit not enforced: not enforced: relationship 'FK_NoAction': 1 row of 'Visit' refers to no "
+           "row",
+           "CHECK constraint CK_Visit_Off of [Visit] not kept: it is disabled",
+           "CHECK constraint CK_Visit_Odd of [Visit] not kept: the operator &",
        }) {
     EXPECT_THAT(states_, HasSubstr(entry));
   }
@@ -430,6 +434,18 @@ TEST_F(FlowsTest, IndexesAndRelationshipsArriveAsAccessHoldsThem) {
     EXPECT_THAT(*printed, HasSubstr(wanted));
   }
   EXPECT_EQ(Count(*printed, "CREATE INDEX \"child_"), 2u) << *printed;
+  // The CHECK constraints as validation rules of the columns and the table.
+  const Result<std::string> child = tabulon::testing::MdbToolsProperties(mdb, "Child");
+  const Result<std::string> visit = tabulon::testing::MdbToolsProperties(mdb, "Visit");
+  ASSERT_TRUE(child.ok() && visit.ok());
+  for (const char* wanted : {"ValidationRule: [ParentId] Is Not Null Or [ParentCode] Is Not Null\n\t"
+                             "ValidationText: CHECK constraint CK_Child_Pair",
+                             "ValidationRule: In ('P-1', 'P-2')\n\tValidationText: CHECK constraint CK_Child_Code",
+                             "ValidationRule: >=1 And <=5\n\tValidationText: CHECK constraint CK_Child_Grade"}) {
+    EXPECT_THAT(*child, HasSubstr(wanted));
+  }
+  EXPECT_THAT(*visit, HasSubstr("ValidationRule: >0\n\tValidationText: CHECK constraint CK_Visit_Id"));
+  EXPECT_EQ(Count(*visit, "ValidationRule"), 1u) << *visit;
 }
 
 // What Access cannot hold as typed still arrives whole, and says how: identity as AutoNumber whose

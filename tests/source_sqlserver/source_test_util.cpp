@@ -125,6 +125,7 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
                                                              {"constraints", BuildHelpConstraintStatement(table)},
                                                              {"indexes", BuildIndexesStatement(table)},
                                                              {"descriptions", BuildDescriptionsStatement(table)},
+                                                             {"checks", BuildCheckConstraintsStatement(table)},
                                                              {"fks", BuildForeignKeysStatement(table)}};
       const auto statement = statements.find(kind);
       if (statement == statements.end()) ADD_FAILURE() << name << ": unknown placeholder " << kind;

@@ -25,7 +25,8 @@ using tabulon::testing::Shown;
 std::string FixturePath(const std::string& name);
 
 // Loads a replay fixture: a statement line "== @columns T" (also @rows, @text, @constraints,
-// @indexes, @fks, @descriptions, and "@largest T|C" for column C) stands for the statement the adapter builds
+// @indexes, @fks, @descriptions, @checks, and "@largest T|C" for column C) stands for the
+// statement the adapter builds
 // for T ("S.T": schema S; a bare T gets `default_schema` when one is given, as objects the
 // catalogue lists with their schema).
 void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name,
