@@ -44,9 +44,8 @@ struct ColumnRef {
 };
 
 // An Access SQL expression, as one parser reads it for every statement. Each node records the
-// source it was read from (span), so a view keeps its expressions as written while a query the
-// executor runs evaluates the tree. The executor evaluates the condition forms (literals,
-// columns, comparisons, LIKE, IS NULL, AND, OR, NOT) and refuses the others.
+// source it was read from (span), so a view keeps its expressions as written; the query engine
+// reads them again from that text when it runs the query.
 struct Expression {
   enum class Kind {
     kLiteral,
@@ -148,57 +147,32 @@ struct Drop {
   std::string table;  // DROP INDEX name ON table
 };
 
-// DELETE [*] FROM t: every row of the table (no WHERE yet).
+// DELETE [*] FROM t [WHERE condition].
 struct Delete {
   std::string table;
+  ExpressionPtr where;  // null: every row; spans are offsets into the statement
 };
 
 struct Insert {
   std::string table;
   std::vector<std::string> columns;  // empty: every column in table order
   std::vector<Literal> values;
+  std::unique_ptr<jet::ViewDefinition> query;  // INSERT INTO t [(columns)] SELECT ...
 };
 
-struct TableRef {
-  std::string name;
-  std::string alias;  // empty when not given
-  size_t offset = 0;
-};
-
-struct SelectItem {
-  enum class Kind { kAllColumns, kColumn, kCount };
-  Kind kind = Kind::kColumn;
-  std::string qualifier;  // kAllColumns: t.*; kColumn: t.col
-  std::string name;       // kColumn: the column; kCount: the counted column, empty for *
-  std::string alias;
-  size_t offset = 0;
-};
-
-struct OrderItem {
-  ColumnRef column;     // by name
-  size_t position = 0;  // by position in the select list (1-based), 0 when by name
-  bool ascending = true;
-  size_t offset = 0;
-};
-
+// SELECT ... [INTO new] FROM ..., with UNIONs: the query as a saved query describes it (its
+// expressions as written), run by the query engine.
 struct Select {
-  std::optional<uint64_t> top;
-  std::vector<SelectItem> items;
+  jet::ViewDefinition query;
   std::string into;  // SELECT ... INTO new FROM ...
-  std::vector<TableRef> from;
-  ExpressionPtr where;
-  std::string where_text;  // the condition as written (saved with a view)
-  std::vector<OrderItem> order_by;
 };
 
 // CREATE VIEW name [(column, ...)] AS SELECT ...: the SELECT as the saved-query description
-// (expressions as written), and, when the SELECT is one the executor can run, that query too
-// (used to check its columns before the view is stored).
+// (expressions as written).
 struct CreateView {
   std::string name;
   std::string text;  // the SELECT as written
   jet::ViewDefinition definition;
-  std::optional<Select> select;
 };
 
 using Statement = std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete>;

@@ -58,6 +58,35 @@ Result<std::string> DefaultExpression(const std::string& text) {
                               " is not a value Access knows (use a constant, Now(), Date(), Time() or GenGUID())");
 }
 
+// A value a query gave, as column `column` holds it (INSERT INTO ... SELECT), converted as a
+// literal of the same value would be.
+Result<Value> ConvertValue(const Value& value, const ColumnDefinition& column) {
+  if (std::holds_alternative<jet::Null>(value)) return value;
+  Literal literal;
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    literal.kind = Literal::Kind::kString;
+    literal.text = *text;
+  } else if (const auto* flag = std::get_if<bool>(&value)) {
+    literal.kind = Literal::Kind::kBoolean;
+    literal.boolean = *flag;
+  } else if (const auto* bytes = std::get_if<jet::Bytes>(&value)) {
+    literal.kind = Literal::Kind::kBinary;
+    literal.text = bytes->data;
+  } else if (const auto* guid = std::get_if<jet::Guid>(&value)) {
+    if (column.type == jet::ColumnType::kGuid) return value;
+    literal.kind = Literal::Kind::kString;
+    literal.text = jet::FormatGuid(*guid);
+  } else if (std::holds_alternative<jet::DateTime>(value)) {
+    if (column.type == jet::ColumnType::kDateTime) return value;
+    literal.kind = Literal::Kind::kDate;
+    literal.text = jet::FormatValue(value).value_or("");
+  } else {
+    literal.kind = Literal::Kind::kNumber;
+    literal.text = jet::FormatValue(value).value_or("");
+  }
+  return ConvertLiteral(literal, column);
+}
+
 // The value of a column's DefaultValue for a new row.
 Result<Value> DefaultValue(const ColumnDefinition& column) {
   const std::string word = AsciiLower(column.default_value);
@@ -103,220 +132,6 @@ Result<Value> DefaultValue(const ColumnDefinition& column) {
                                 " cannot be evaluated");
   }
   return ConvertLiteral(std::get<Insert>(*statement).values.at(0), column);
-}
-
-// The tables of a FROM clause and how their columns are named.
-struct Source {
-  const TableDefinition* def = nullptr;
-  std::string alias;  // the name the query uses for it
-};
-
-struct ColumnPlace {
-  size_t table = 0;
-  size_t column = 0;
-};
-
-class Scope {
- public:
-  Scope(std::string_view sql, std::vector<Source> sources) : sql_(sql), sources_(std::move(sources)) {}
-
-  const std::vector<Source>& sources() const { return sources_; }
-
-  Result<size_t> Qualifier(std::string_view qualifier, size_t offset) const {
-    for (size_t t = 0; t < sources_.size(); ++t) {
-      if (EqualsIgnoreAsciiCase(sources_[t].alias, qualifier) ||
-          EqualsIgnoreAsciiCase(sources_[t].def->name, qualifier)) {
-        return t;
-      }
-    }
-    return AtPosition(sql_, offset, NotFoundError("'" + std::string(qualifier) + "' is not a table of the query"));
-  }
-
-  Result<ColumnPlace> Resolve(const ColumnRef& ref, size_t offset) const {
-    if (!ref.qualifier.empty()) {
-      ASSIGN_OR_RETURN(size_t t, Qualifier(ref.qualifier, offset));
-      const int c = ColumnIndex(*sources_[t].def, ref.name);
-      if (c < 0) {
-        return AtPosition(sql_, offset,
-                          NotFoundError("table '" + sources_[t].def->name + "' has no column '" + ref.name + "'"));
-      }
-      return ColumnPlace{t, static_cast<size_t>(c)};
-    }
-    std::optional<ColumnPlace> found;
-    for (size_t t = 0; t < sources_.size(); ++t) {
-      const int c = ColumnIndex(*sources_[t].def, ref.name);
-      if (c < 0) continue;
-      if (found) {
-        return AtPosition(sql_, offset,
-                          InvalidArgumentError("column '" + ref.name + "' is in more than one table; name the table"));
-      }
-      found = ColumnPlace{t, static_cast<size_t>(c)};
-    }
-    if (!found) return AtPosition(sql_, offset, NotFoundError("no column '" + ref.name + "'"));
-    return *found;
-  }
-
- private:
-  std::string_view sql_;
-  std::vector<Source> sources_;
-};
-
-// A condition with its columns found.
-struct Bound {
-  Expression::Kind kind = Expression::Kind::kLiteral;
-  Value literal;
-  ColumnPlace place;
-  std::string op;
-  bool negated = false;
-  std::unique_ptr<Bound> left, right;
-};
-
-// The executor evaluates conditions over columns and constants: comparisons, LIKE, IS NULL,
-// AND, OR and NOT. Other forms of the expression grammar (arithmetic, functions, BETWEEN, IN,
-// subqueries) are kept by views but not run here.
-Status CheckRunnable(std::string_view sql, const Expression& e) {
-  using Kind = Expression::Kind;
-  auto refuse = [&](const std::string& what) {
-    return AtPosition(
-        sql, e.offset,
-        UnsupportedError(what + " is not supported in a query that is run: its conditions compare columns "
-                                "and constants (= <> < > <= >= LIKE IS NULL, with AND, OR, NOT)"));
-  };
-  switch (e.kind) {
-    case Kind::kLiteral:
-    case Kind::kCompare:
-    case Kind::kAnd:
-    case Kind::kOr:
-    case Kind::kNot:
-    case Kind::kLike:
-    case Kind::kIsNull: break;
-    case Kind::kColumn:
-      if (e.column.name == "*") return refuse("'" + e.column.qualifier + ".*' in a condition");
-      if (!e.column.prefix.empty()) return refuse("a column name of more than two parts");
-      break;
-    case Kind::kBinary: return refuse("the operator '" + e.op + "'");
-    case Kind::kUnary: return refuse("a sign before a non-number ('" + e.op + "')");
-    case Kind::kFunction: return refuse("the function " + e.function + "()");
-    case Kind::kBetween: return refuse("BETWEEN");
-    case Kind::kIn: return refuse("IN");
-    case Kind::kExists: return refuse("EXISTS");
-    case Kind::kSubquery: return refuse("a subquery");
-  }
-  if (e.left) RETURN_IF_ERROR(CheckRunnable(sql, *e.left));
-  if (e.right) RETURN_IF_ERROR(CheckRunnable(sql, *e.right));
-  return Status::Ok();
-}
-
-Result<std::unique_ptr<Bound>> Bind(const Expression& e, const Scope& scope) {
-  auto b = std::make_unique<Bound>();
-  b->kind = e.kind;
-  b->op = e.op;
-  b->negated = e.negated;
-  if (e.kind == Expression::Kind::kLiteral) b->literal = LiteralValue(e.literal);
-  if (e.kind == Expression::Kind::kColumn) {
-    ASSIGN_OR_RETURN(b->place, scope.Resolve(e.column, e.offset));
-  }
-  if (e.left) {
-    ASSIGN_OR_RETURN(b->left, Bind(*e.left, scope));
-  }
-  if (e.right) {
-    ASSIGN_OR_RETURN(b->right, Bind(*e.right, scope));
-  }
-  return b;
-}
-
-using Tuple = std::vector<const Row*>;
-
-// Three-valued logic: true, false or NULL (unknown).
-Result<Value> Evaluate(const Bound& b, const Tuple& tuple) {
-  using Kind = Expression::Kind;
-  switch (b.kind) {
-    case Kind::kLiteral: return b.literal;
-    case Kind::kColumn: return (*tuple[b.place.table])[b.place.column];
-    case Kind::kIsNull: {
-      ASSIGN_OR_RETURN(Value v, Evaluate(*b.left, tuple));
-      return Value(std::holds_alternative<jet::Null>(v) != b.negated);
-    }
-    case Kind::kCompare: {
-      ASSIGN_OR_RETURN(Value l, Evaluate(*b.left, tuple));
-      ASSIGN_OR_RETURN(Value r, Evaluate(*b.right, tuple));
-      ASSIGN_OR_RETURN(std::optional<int> c, CompareValues(l, r));
-      if (!c) return Value(jet::Null{});
-      const std::string& op = b.op;
-      const bool result = op == "="    ? *c == 0
-                          : op == "<>" ? *c != 0
-                          : op == "<"  ? *c < 0
-                          : op == ">"  ? *c > 0
-                          : op == "<=" ? *c <= 0
-                                       : *c >= 0;
-      return Value(result);
-    }
-    case Kind::kLike: {
-      ASSIGN_OR_RETURN(Value l, Evaluate(*b.left, tuple));
-      ASSIGN_OR_RETURN(Value r, Evaluate(*b.right, tuple));
-      auto text = jet::FormatValue(l);
-      auto pattern = jet::FormatValue(r);
-      if (!text || !pattern) return Value(jet::Null{});
-      if (b.op == "alike") {
-        // ANSI wildcards: % and _ become Jet's * and ?, and Jet's own wildcards match themselves.
-        std::string jet;
-        for (char c : *pattern) {
-          if (c == '%') {
-            jet += '*';
-          } else if (c == '_') {
-            jet += '?';
-          } else if (c == '*' || c == '?' || c == '#') {
-            jet += std::string("[") + c + "]";
-          } else {
-            jet += c;
-          }
-        }
-        return Value(MatchLike(*text, jet) != b.negated);
-      }
-      return Value(MatchLike(*text, *pattern) != b.negated);
-    }
-    case Kind::kNot:
-    case Kind::kAnd:
-    case Kind::kOr: break;
-    default: return InternalError("a condition form the executor does not run");  // see CheckRunnable
-  }
-  // Logical operators and a lone operand used as a condition.
-  auto truth = [&](const Bound& operand) -> Result<std::optional<bool>> {
-    ASSIGN_OR_RETURN(Value v, Evaluate(operand, tuple));
-    if (std::holds_alternative<jet::Null>(v)) return std::optional<bool>();
-    if (const bool* flag = std::get_if<bool>(&v)) return std::optional<bool>(*flag);
-    ASSIGN_OR_RETURN(std::optional<int> c, CompareValues(v, Value(0.0)));
-    return std::optional<bool>(c && *c != 0);
-  };
-  ASSIGN_OR_RETURN(std::optional<bool> l, truth(*b.left));
-  if (b.kind == Kind::kNot) return l ? Value(!*l) : Value(jet::Null{});
-  if (b.kind == Kind::kAnd && l == false) return Value(false);
-  if (b.kind == Kind::kOr && l == true) return Value(true);
-  ASSIGN_OR_RETURN(std::optional<bool> r, truth(*b.right));
-  if (b.kind == Kind::kAnd) {
-    if (r == false) return Value(false);
-    return l && r ? Value(true) : Value(jet::Null{});
-  }
-  if (r == true) return Value(true);
-  return l && r ? Value(false) : Value(jet::Null{});
-}
-
-Result<bool> Matches(const Bound* where, const Tuple& tuple) {
-  if (!where) return true;
-  ASSIGN_OR_RETURN(Value v, Evaluate(*where, tuple));
-  if (const bool* flag = std::get_if<bool>(&v)) return *flag;
-  if (std::holds_alternative<jet::Null>(v)) return false;
-  ASSIGN_OR_RETURN(std::optional<int> c, CompareValues(v, Value(0.0)));
-  return c && *c != 0;
-}
-
-// NULL sorts first, as in Jet.
-int OrderValues(const Value& a, const Value& b) {
-  const bool null_a = std::holds_alternative<jet::Null>(a);
-  const bool null_b = std::holds_alternative<jet::Null>(b);
-  if (null_a || null_b) return null_a == null_b ? 0 : null_a ? -1 : 1;
-  auto c = CompareValues(a, b);
-  return c.ok() && c->has_value() ? **c : 0;
 }
 
 }  // namespace
@@ -396,12 +211,15 @@ Result<StatementResult> Session::Execute(std::string_view sql) {
   // Row-by-row INSERTs repeat their head: only the values need reading (see quick_insert.h).
   if (Insert* insert = quick_insert_.Parse(sql)) return Run(sql, *insert);
   ASSIGN_OR_RETURN(Statement statement, ParseStatement(sql));
-  if (const Insert* insert = std::get_if<Insert>(&statement)) quick_insert_.Learn(sql, *insert);
+  if (const Insert* insert = std::get_if<Insert>(&statement); insert && !insert->query) {
+    quick_insert_.Learn(sql, *insert);
+  }
   return std::visit([&](auto& s) { return Run(sql, s); }, statement);
 }
 
 Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
   ASSIGN_OR_RETURN(const TableDefinition* table, Table(insert.table));
+  if (insert.query) return InsertQuery(*table, insert);
   const auto& columns = table->columns;
   Row row(columns.size(), jet::Null{});
   // Without a column list every column is written.
@@ -442,10 +260,109 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
     if (!value.ok()) return value.status();
     row[i] = std::move(*value);
   }
+  RETURN_IF_ERROR(CheckRules(*table, row));
   RETURN_IF_ERROR(db_.InsertRow(table->name, row));
   StatementResult result;
   result.rows_affected = 1;
   return result;
+}
+
+// INSERT INTO t [(columns)] SELECT ...: with a column list the query's columns fill them in
+// order; without one each column of the query goes to the table's column of its name, as in an
+// Access append query. All rows go in as one insert: a refused row leaves none behind.
+Result<StatementResult> Session::InsertQuery(const TableDefinition& table, const Insert& insert) {
+  const std::string name = table.name;
+  const std::vector<ColumnDefinition> columns = table.columns;
+  ASSIGN_OR_RETURN(StatementResult answer, engine_.Run(*insert.query));
+  std::vector<size_t> targets;
+  for (size_t k = 0; k < answer.columns.size(); ++k) {
+    const std::string& wanted =
+        insert.columns.empty() ? answer.columns[k].name : insert.columns[k < insert.columns.size() ? k : 0];
+    const int c = ColumnIndex(table, wanted);
+    if (c < 0) return NotFoundError("table '" + name + "' has no column '" + wanted + "'");
+    if (std::find(targets.begin(), targets.end(), static_cast<size_t>(c)) != targets.end()) {
+      return InvalidArgumentError("column '" + columns[static_cast<size_t>(c)].name + "' is named twice");
+    }
+    targets.push_back(static_cast<size_t>(c));
+  }
+  if (!insert.columns.empty() && insert.columns.size() != answer.columns.size()) {
+    return InvalidArgumentError(std::to_string(insert.columns.size()) + " columns but the query gives " +
+                                std::to_string(answer.columns.size()));
+  }
+  std::vector<Row> rows;
+  rows.reserve(answer.rows.size());
+  for (size_t r = 0; r < answer.rows.size(); ++r) {
+    Row row(columns.size(), jet::Null{});
+    std::vector<bool> given(columns.size(), false);
+    for (size_t k = 0; k < targets.size(); ++k) {
+      auto value = ConvertValue(answer.rows[r][k], columns[targets[k]]);
+      if (!value.ok()) return value.status().WithContext("row " + std::to_string(r + 1) + " of the query");
+      row[targets[k]] = std::move(*value);
+      given[targets[k]] = true;
+    }
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i].default_value.empty() || given[i]) continue;
+      ASSIGN_OR_RETURN(row[i], DefaultValue(columns[i]));
+    }
+    RETURN_IF_ERROR(CheckRules(table, row).WithContext("row " + std::to_string(r + 1) + " of the query"));
+    rows.push_back(std::move(row));
+  }
+  RETURN_IF_ERROR(db_.InsertRows(name, rows));
+  StatementResult result;
+  result.rows_affected = rows.size();
+  return result;
+}
+
+// The validation rules of a table and its columns (ValidationRule properties), compiled once.
+Result<const std::vector<Session::Rule>*> Session::Rules(const TableDefinition& table) {
+  const std::string key = AsciiLower(table.name);
+  auto found = rules_.find(key);
+  if (found != rules_.end()) return &found->second;
+  std::vector<Rule> rules;
+  if (!table.system) {
+    ASSIGN_OR_RETURN(jet::ObjectProperties maps, db_.ReadProperties(table.name));
+    for (const jet::format::PropertyMap& map : maps) {
+      const jet::format::Property* rule = jet::FindProperty(map, "ValidationRule");
+      if (!rule) continue;
+      const std::optional<std::string> text = jet::FormatValue(jet::PropertyValue(*rule));
+      if (!text || text->empty()) continue;
+      Rule r;
+      r.rule = *text;
+      if (const jet::format::Property* message = jet::FindProperty(map, "ValidationText")) {
+        r.message = jet::FormatValue(jet::PropertyValue(*message)).value_or("");
+      }
+      if (map.column) {
+        const int c = ColumnIndex(table, map.name);
+        if (c < 0) continue;
+        r.column = table.columns[static_cast<size_t>(c)].name;
+      }
+      auto parsed = ParseRuleText(r.rule, r.column.empty() ? nullptr : &r.column);
+      if (!parsed.ok()) return parsed.status().WithContext("the validation rule of " + Where(table, r));
+      r.expression = std::move(parsed).value();
+      ASSIGN_OR_RETURN(r.condition, engine_.CompileCondition(table, *r.expression, r.rule, false));
+      rules.push_back(std::move(r));
+    }
+  }
+  return &rules_.emplace(key, std::move(rules)).first->second;
+}
+
+std::string Session::Where(const TableDefinition& table, const Rule& rule) {
+  return rule.column.empty() ? "table '" + table.name + "'" : "column '" + table.name + "." + rule.column + "'";
+}
+
+// A row is refused when a rule is false for it; a rule that is Null (a Null compared) lets the
+// row in, as in Access.
+Status Session::CheckRules(const TableDefinition& table, const Row& row) {
+  ASSIGN_OR_RETURN(const std::vector<Rule>* rules, Rules(table));
+  for (const Rule& rule : *rules) {
+    ASSIGN_OR_RETURN(std::optional<bool> truth, rule.condition->Test(row));
+    if (truth && !*truth) {
+      std::string message = "the row breaks the validation rule of " + Where(table, rule) + " (" + rule.rule + ")";
+      if (!rule.message.empty()) message += ": " + rule.message;
+      return InvalidArgumentError(message);
+    }
+  }
+  return Status::Ok();
 }
 
 Result<StatementResult> Session::Run(std::string_view sql, CreateTable& create) {
@@ -547,10 +464,23 @@ Result<StatementResult> Session::Run(std::string_view, Drop& drop) {
 
 // Rows of other tables that refer to the deleted ones follow their relationships: cascaded,
 // set to Null, or the whole statement is refused.
-Result<StatementResult> Session::Run(std::string_view, Delete& remove) {
+Result<StatementResult> Session::Run(std::string_view sql, Delete& remove) {
   ASSIGN_OR_RETURN(const TableDefinition* table, Table(remove.table));
+  const std::string name = table->name;
   StatementResult done;
-  ASSIGN_OR_RETURN(done.rows_affected, db_.DeleteRows(table->name, [](const Row&) { return true; }));
+  if (!remove.where) {
+    ASSIGN_OR_RETURN(done.rows_affected, db_.DeleteRows(name, [](const Row&) { return true; }));
+    return done;
+  }
+  ASSIGN_OR_RETURN(std::unique_ptr<RowCondition> condition, engine_.CompileCondition(*table, *remove.where, sql, true));
+  // Every row is tested before any is deleted, so a condition that fails on some row deletes
+  // nothing; the deletion then tests each row again (the same answers).
+  RETURN_IF_ERROR(
+      db_.ScanRows(*table, [&](jet::RowPointer, const Row& row) -> Status { return condition->Test(row).status(); }));
+  ASSIGN_OR_RETURN(done.rows_affected, db_.DeleteRows(name, [&](const Row& row) {
+    auto truth = condition->Test(row);
+    return truth.ok() && truth->value_or(false);
+  }));
   return done;
 }
 
@@ -657,31 +587,26 @@ Result<StatementResult> Session::Run(std::string_view, CreateIndex& index) {
   return StatementResult{};
 }
 
-Result<StatementResult> Session::Run(std::string_view sql, CreateView& view) {
-  // A query the executor can run over tables is run once, so a wrong column is refused for
-  // what is wrong with it; the engine refuses names that are neither tables nor views.
-  if (view.select && (!view.select->where || CheckRunnable(sql, *view.select->where).ok())) {
-    ASSIGN_OR_RETURN(std::vector<std::string> tables, db_.ListTables());
-    const bool over_tables =
-        std::all_of(view.definition.tables.begin(), view.definition.tables.end(), [&](const auto& t) {
-          return std::any_of(tables.begin(), tables.end(),
-                             [&](const std::string& n) { return EqualsIgnoreAsciiCase(n, t.name); });
-        });
-    if (over_tables) RETURN_IF_ERROR(Query(sql, *view.select).status());
-  }
+Result<StatementResult> Session::Run(std::string_view, CreateView& view) {
+  // Every table, query and column the view names must exist, so a wrong name is refused for
+  // what is wrong with it rather than when the view is opened.
+  RETURN_IF_ERROR(engine_.Check(view.definition).WithContext("view '" + view.name + "'"));
   RETURN_IF_ERROR(db_.CreateView(view.definition));
   return StatementResult{};
 }
 
-Result<StatementResult> Session::Run(std::string_view sql, Select& select) {
-  ASSIGN_OR_RETURN(StatementResult result, Query(sql, select));
+Result<StatementResult> Session::Run(std::string_view, Select& select) {
+  ASSIGN_OR_RETURN(StatementResult result, engine_.Run(select.query));
   if (select.into.empty()) return result;
   // SELECT ... INTO: a new table of the result's columns (AutoNumber becomes Long, nothing is
   // required), filled with the rows; on failure the new table is removed again.
   TableDefinition table;
   table.name = select.into;
   for (const ColumnDefinition& c : result.columns) {
-    ColumnDefinition column = jet::NewColumn(c.name, c.type);
+    // Columns a join's * tells apart by their tables ("c.ID") become c_ID: a column name has no dot.
+    std::string name = c.name;
+    std::replace(name.begin(), name.end(), '.', '_');
+    ColumnDefinition column = jet::NewColumn(name, c.type);
     column.length = c.length;
     column.precision = c.precision;
     column.scale = c.scale;
@@ -700,167 +625,6 @@ Result<StatementResult> Session::Run(std::string_view sql, Select& select) {
   StatementResult done;
   done.rows_affected = result.rows.size();
   return done;
-}
-
-Result<StatementResult> Session::Query(std::string_view sql, const Select& select) {
-  std::vector<Source> sources;
-  for (const TableRef& ref : select.from) {
-    auto table = Table(ref.name);
-    if (!table.ok()) return AtPosition(sql, ref.offset, table.status());
-    sources.push_back({*table, ref.alias.empty() ? ref.name : ref.alias});
-  }
-  Scope scope(sql, std::move(sources));
-  const auto& from = scope.sources();
-
-  // The output columns.
-  StatementResult result;
-  result.has_rows = true;
-  std::vector<ColumnPlace> output;
-  bool counting = false;
-  std::optional<ColumnPlace> counted;  // COUNT(column): counts non-null values
-  for (const SelectItem& item : select.items) {
-    switch (item.kind) {
-      case SelectItem::Kind::kAllColumns: {
-        size_t first = 0, last = from.size();
-        if (!item.qualifier.empty()) {
-          ASSIGN_OR_RETURN(first, scope.Qualifier(item.qualifier, item.offset));
-          last = first + 1;
-        }
-        for (size_t t = first; t < last; ++t) {
-          for (size_t c = 0; c < from[t].def->columns.size(); ++c) output.push_back({t, c});
-        }
-        break;
-      }
-      case SelectItem::Kind::kColumn: {
-        ASSIGN_OR_RETURN(ColumnPlace place, scope.Resolve({item.qualifier, item.name, {}}, item.offset));
-        output.push_back(place);
-        break;
-      }
-      case SelectItem::Kind::kCount:
-        if (counting || select.items.size() != 1) {
-          return AtPosition(sql, item.offset, InvalidArgumentError("COUNT cannot be combined with other columns"));
-        }
-        counting = true;
-        if (!item.name.empty()) {
-          ASSIGN_OR_RETURN(counted, scope.Resolve({item.qualifier, item.name, {}}, item.offset));
-        }
-        break;
-    }
-  }
-  for (size_t k = 0; k < output.size(); ++k) {
-    ColumnDefinition column = from[output[k].table].def->columns[output[k].column];
-    const SelectItem* item =
-        k < select.items.size() && select.items[k].kind == SelectItem::Kind::kColumn ? &select.items[k] : nullptr;
-    if (item && !item->alias.empty()) column.name = item->alias;
-    result.columns.push_back(std::move(column));
-  }
-
-  // Sort keys: the output column named by position or name, else a hidden extra column.
-  struct SortKey {
-    size_t index;  // in the row with hidden columns appended
-    bool ascending;
-  };
-  std::vector<SortKey> keys;
-  std::vector<ColumnPlace> hidden;
-  if (!counting) {
-    for (const OrderItem& order : select.order_by) {
-      if (order.position > 0) {
-        if (order.position > output.size()) {
-          return AtPosition(sql, order.offset,
-                            InvalidArgumentError("ORDER BY " + std::to_string(order.position) + ": the query has " +
-                                                 std::to_string(output.size()) + " columns"));
-        }
-        keys.push_back({order.position - 1, order.ascending});
-        continue;
-      }
-      std::optional<size_t> index;
-      if (order.column.qualifier.empty()) {
-        for (size_t k = 0; k < result.columns.size() && !index; ++k) {
-          if (EqualsIgnoreAsciiCase(result.columns[k].name, order.column.name)) index = k;
-        }
-      }
-      if (!index) {
-        ASSIGN_OR_RETURN(ColumnPlace place, scope.Resolve(order.column, order.offset));
-        for (size_t k = 0; k < output.size() && !index; ++k) {
-          if (output[k].table == place.table && output[k].column == place.column) index = k;
-        }
-        if (!index) {
-          index = output.size() + hidden.size();
-          hidden.push_back(place);
-        }
-      }
-      keys.push_back({*index, order.ascending});
-    }
-  }
-
-  if (select.where) RETURN_IF_ERROR(CheckRunnable(sql, *select.where));
-  ASSIGN_OR_RETURN(std::unique_ptr<Bound> where, select.where
-                                                     ? Bind(*select.where, scope)
-                                                     : Result<std::unique_ptr<Bound>>(std::unique_ptr<Bound>()));
-  // Rows of every table but the first are read once; the first is scanned.
-  std::vector<std::vector<Row>> loaded(from.size());
-  for (size_t t = 1; t < from.size(); ++t) {
-    ASSIGN_OR_RETURN(loaded[t], db_.ReadAllRows(*from[t].def));
-  }
-  const bool stop_early = select.top && keys.empty() && !counting;
-  uint64_t count = 0;
-  Tuple tuple(from.size(), nullptr);
-  // Visits every combination of rows of tables t.. for a fixed prefix of the tuple.
-  std::function<Status(size_t)> combine = [&](size_t t) -> Status {
-    if (t == from.size()) {
-      ASSIGN_OR_RETURN(bool match, Matches(where.get(), tuple));
-      if (!match) return Status::Ok();
-      if (counting) {
-        if (!counted || !std::holds_alternative<jet::Null>((*tuple[counted->table])[counted->column])) {
-          ++count;
-        }
-        return Status::Ok();
-      }
-      Row out;
-      out.reserve(output.size() + hidden.size());
-      for (const ColumnPlace& p : output) out.push_back((*tuple[p.table])[p.column]);
-      for (const ColumnPlace& p : hidden) out.push_back((*tuple[p.table])[p.column]);
-      result.rows.push_back(std::move(out));
-      if (stop_early && result.rows.size() >= *select.top) {
-        return Status(ErrorCode::kCancelled, "enough rows");
-      }
-      return Status::Ok();
-    }
-    for (const Row& row : loaded[t]) {
-      tuple[t] = &row;
-      RETURN_IF_ERROR(combine(t + 1));
-    }
-    return Status::Ok();
-  };
-  if (!from.empty()) {
-    Status scanned = db_.ScanRows(*from[0].def, [&](jet::RowPointer, const Row& row) {
-      tuple[0] = &row;
-      return combine(1);
-    });
-    if (!scanned.ok() && scanned.code() != ErrorCode::kCancelled) return scanned;
-  }
-
-  if (counting) {
-    ColumnDefinition column =
-        jet::NewColumn(select.items[0].alias.empty() ? "Expr1000" : select.items[0].alias, jet::ColumnType::kLong);
-    result.columns = {column};
-    result.rows = {Row{Value(static_cast<int32_t>(std::min<uint64_t>(count, INT32_MAX)))}};
-    return result;
-  }
-  if (!keys.empty()) {
-    std::stable_sort(result.rows.begin(), result.rows.end(), [&](const Row& a, const Row& b) {
-      for (const SortKey& key : keys) {
-        const int c = OrderValues(a[key.index], b[key.index]);
-        if (c != 0) return key.ascending ? c < 0 : c > 0;
-      }
-      return false;
-    });
-  }
-  if (select.top && result.rows.size() > *select.top) result.rows.resize(*select.top);
-  if (!hidden.empty()) {
-    for (Row& row : result.rows) row.resize(output.size());
-  }
-  return result;
 }
 
 }  // namespace tabulon::jetsql

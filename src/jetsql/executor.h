@@ -12,26 +12,24 @@
 #include "base/status.h"
 #include "jet/database.h"
 #include "jetsql/ast.h"
+#include "jetsql/query.h"
 #include "jetsql/quick_insert.h"
 
 namespace tabulon::jetsql {
 
-struct StatementResult {
-  bool has_rows = false;                       // a query: `columns` and `rows` hold its answer
-  std::vector<jet::ColumnDefinition> columns;  // name, type and size of each result column
-  std::vector<jet::Row> rows;
-  uint64_t rows_affected = 0;  // rows inserted (INSERT, SELECT ... INTO) or deleted (DELETE)
-};
-
 class Session {
  public:
-  explicit Session(jet::Database& database) : db_(database) {}
+  explicit Session(jet::Database& database) : db_(database), engine_(database) {}
 
   Result<StatementResult> Execute(std::string_view sql);
 
   // Table definitions are kept between statements; call this after changing tables through
   // the engine directly.
-  void ForgetTables() { tables_.clear(); }
+  void ForgetTables() {
+    tables_.clear();
+    rules_.clear();
+    engine_.Forget();
+  }
 
  private:
   Result<const jet::TableDefinition*> Table(std::string_view name);
@@ -43,13 +41,27 @@ class Session {
   Result<StatementResult> Run(std::string_view sql, AlterTable& statement);
   Result<StatementResult> Run(std::string_view sql, CreateIndex& statement);
   Result<StatementResult> Run(std::string_view sql, CreateView& statement);
-  Result<StatementResult> Query(std::string_view sql, const Select& select);
   // A key or relationship on an existing table.
   Status AddConstraint(const std::string& table, const Constraint& constraint);
   Status SetProperty(const jet::TableDefinition& table, const AlterTable& alter);
+  Result<StatementResult> InsertQuery(const jet::TableDefinition& table, const Insert& insert);
+
+  // A ValidationRule of a table (column empty) or of one of its columns.
+  struct Rule {
+    std::string column;
+    std::string rule;     // as stored
+    std::string message;  // ValidationText
+    ExpressionPtr expression;
+    std::unique_ptr<RowCondition> condition;
+  };
+  Result<const std::vector<Rule>*> Rules(const jet::TableDefinition& table);
+  Status CheckRules(const jet::TableDefinition& table, const jet::Row& row);
+  static std::string Where(const jet::TableDefinition& table, const Rule& rule);
 
   jet::Database& db_;
   std::unordered_map<std::string, jet::TableDefinition> tables_;  // by lower-case name
+  std::unordered_map<std::string, std::vector<Rule>> rules_;      // by lower-case table name
+  QueryEngine engine_;
   QuickInsert quick_insert_;
 };
 

@@ -136,7 +136,20 @@ Result<ExpressionPtr> Parser::ParseNegation() {
     Close(*node, first);
     return node;
   }
-  ASSIGN_OR_RETURN(ExpressionPtr left, ParseArithmetic());
+  ExpressionPtr left;
+  const Token& head = Peek();
+  const bool comparison_first =
+      (head.kind == TokenKind::kSymbol && (head.source == "=" || head.source == "<>" || head.source == "<" ||
+                                           head.source == ">" || head.source == "<=" || head.source == ">=")) ||
+      IsWord(0, "is") || IsWord(0, "like") || IsWord(0, "alike") || IsWord(0, "between") || IsWord(0, "in");
+  if (implicit_column_ && comparison_first) {
+    // A field rule's comparison without a left side: the field is compared.
+    left = NewNode(Kind::kColumn, head.offset, first);
+    left->column.name = *implicit_column_;
+    Close(*left, first);
+  } else {
+    ASSIGN_OR_RETURN(left, ParseArithmetic());
+  }
   while (true) {
     const Token& t = Peek();
     ExpressionPtr node;
@@ -155,8 +168,8 @@ Result<ExpressionPtr> Parser::ParseNegation() {
       node->left = std::move(left);
     } else {
       const size_t offset = t.offset;
-      const bool negated = IsWord(0, "not") && (IsWord(1, "like") || IsWord(1, "alike") || IsWord(1, "between") ||
-                                                IsWord(1, "in"));
+      const bool negated =
+          IsWord(0, "not") && (IsWord(1, "like") || IsWord(1, "alike") || IsWord(1, "between") || IsWord(1, "in"));
       if (negated) ++p_;
       if (IsWord(0, "like") || IsWord(0, "alike")) {
         // ALike: the ANSI wildcards % and _, whatever the database's wildcard mode.

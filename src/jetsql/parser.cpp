@@ -65,10 +65,7 @@ Result<Statement> Parser::ParseAll() {
   }
   if (!result.ok()) return result;
   AcceptSymbol(";");
-  if (Peek().kind != TokenKind::kEnd) {
-    return SyntaxError(sql_, Peek().offset,
-                       "unexpected '" + std::string(Peek().source.substr(0, 40)) + "' after the end of the statement");
-  }
+  RETURN_IF_ERROR(ExpectEnd());
   return result;
 }
 
@@ -399,10 +396,15 @@ Result<Drop> Parser::ParseDrop() {
 
 Result<Delete> Parser::ParseDelete() {
   Delete remove;
-  AcceptSymbol("*");
+  // DELETE [*] FROM t, or DELETE t.* FROM t as the Access query designer writes it.
+  if (!AcceptSymbol("*") && !IsWord(0, "from") && (IsSymbol(1, ".") || IsSymbol(1, "!")) && IsSymbol(2, "*")) {
+    p_ += 3;
+  }
   RETURN_IF_ERROR(Expect("from"));
   ASSIGN_OR_RETURN(remove.table, Name("a table name"));
-  if (IsWord(0, "where")) return SyntaxError(sql_, Peek().offset, "DELETE ... WHERE is not supported");
+  if (Accept("where")) {
+    ASSIGN_OR_RETURN(remove.where, ParseExpression());
+  }
   return remove;
 }
 
@@ -420,8 +422,10 @@ Result<Insert> Parser::ParseInsert() {
     } while (AcceptSymbol(","));
     RETURN_IF_ERROR(ExpectSymbol(")"));
   }
-  if (IsWord(0, "select")) {
-    return SyntaxError(sql_, Peek().offset, "INSERT INTO ... SELECT is not supported");
+  if (IsWord(0, "select") || (IsSymbol(0, "(") && IsWord(1, "select"))) {
+    insert.query = std::make_unique<jet::ViewDefinition>();
+    RETURN_IF_ERROR(ParseViewBody(insert.query.get()));
+    return insert;
   }
   RETURN_IF_ERROR(Expect("values"));
   RETURN_IF_ERROR(ExpectSymbol("("));
@@ -440,106 +444,14 @@ Result<Insert> Parser::ParseInsert() {
 }
 
 // ------------------------------------------------------------------------------------------
-// SELECT and search conditions
-
-Result<ColumnRef> Parser::ParseColumnRef() {
-  ColumnRef ref;
-  ASSIGN_OR_RETURN(ref.name, Name("a column name"));
-  if (AcceptSymbol(".") || AcceptSymbol("!")) {
-    ref.qualifier = std::move(ref.name);
-    ASSIGN_OR_RETURN(ref.name, Name("a column name"));
-  }
-  return ref;
-}
+// SELECT (read as a saved query describes it)
 
 Result<Select> Parser::ParseSelect() {
   Select select;
-  RETURN_IF_ERROR(Expect("select"));
-  if (Accept("top")) {
-    ASSIGN_OR_RETURN(uint32_t top, Count("a row count after TOP"));
-    select.top = top;
-  }
-  if (IsWord(0, "distinct")) return SyntaxError(sql_, Peek().offset, "DISTINCT is not supported");
-  do {
-    SelectItem item;
-    item.offset = Peek().offset;
-    if (AcceptSymbol("*")) {
-      item.kind = SelectItem::Kind::kAllColumns;
-    } else if (IsWord(0, "count") && IsSymbol(1, "(")) {
-      p_ += 2;
-      item.kind = SelectItem::Kind::kCount;
-      if (!AcceptSymbol("*")) {
-        ASSIGN_OR_RETURN(ColumnRef ref, ParseColumnRef());
-        item.qualifier = std::move(ref.qualifier);
-        item.name = std::move(ref.name);
-      }
-      RETURN_IF_ERROR(ExpectSymbol(")"));
-    } else {
-      ASSIGN_OR_RETURN(item.name, Name("a column, '*' or COUNT(*)"));
-      if (AcceptSymbol(".") || AcceptSymbol("!")) {
-        item.qualifier = std::move(item.name);
-        item.name.clear();
-        if (AcceptSymbol("*")) {
-          item.kind = SelectItem::Kind::kAllColumns;
-        } else {
-          ASSIGN_OR_RETURN(item.name, Name("a column name or '*'"));
-        }
-      }
-    }
-    if (item.kind != SelectItem::Kind::kAllColumns) {
-      if (Accept("as")) {
-        ASSIGN_OR_RETURN(item.alias, Name("an alias"));
-      } else if (AtName()) {
-        ASSIGN_OR_RETURN(item.alias, Name("an alias"));
-      }
-    }
-    select.items.push_back(std::move(item));
-  } while (AcceptSymbol(","));
-  if (Accept("into")) {
-    ASSIGN_OR_RETURN(select.into, Name("the new table's name"));
-  }
-  RETURN_IF_ERROR(Expect("from"));
-  do {
-    TableRef table;
-    table.offset = Peek().offset;
-    ASSIGN_OR_RETURN(table.name, Name("a table name"));
-    if (Accept("as")) {
-      ASSIGN_OR_RETURN(table.alias, Name("an alias"));
-    } else if (AtName()) {
-      ASSIGN_OR_RETURN(table.alias, Name("an alias"));
-    }
-    select.from.push_back(std::move(table));
-  } while (AcceptSymbol(","));
-  if (IsWord(0, "join") || IsWord(0, "inner") || IsWord(0, "left") || IsWord(0, "right")) {
-    return SyntaxError(sql_, Peek().offset, "JOIN is not supported; list the tables after FROM and join them in WHERE");
-  }
-  if (Accept("where")) {
-    ASSIGN_OR_RETURN(select.where, ParseExpression());
-    const SourceSpan& span = select.where->span;
-    select.where_text = std::string(sql_.substr(span.begin, span.end - span.begin));
-  }
-  if (IsWord(0, "group") || IsWord(0, "having") || IsWord(0, "union")) {
-    return SyntaxError(sql_, Peek().offset, "'" + std::string(Peek().source) + "' is not supported");
-  }
-  if (Accept("order")) {
-    RETURN_IF_ERROR(Expect("by"));
-    do {
-      OrderItem order;
-      order.offset = Peek().offset;
-      if (Peek().kind == TokenKind::kNumber) {
-        ASSIGN_OR_RETURN(uint32_t position, Count("a column position"));
-        order.position = position;
-      } else {
-        ASSIGN_OR_RETURN(order.column, ParseColumnRef());
-      }
-      if (Accept("desc")) {
-        order.ascending = false;
-      } else {
-        Accept("asc");
-      }
-      select.order_by.push_back(std::move(order));
-    } while (AcceptSymbol(","));
-  }
+  into_ = &select.into;
+  Status parsed = ParseViewBody(&select.query);
+  into_ = nullptr;
+  RETURN_IF_ERROR(parsed);
   return select;
 }
 
@@ -547,6 +459,49 @@ Result<Statement> ParseStatement(std::string_view sql) {
   ASSIGN_OR_RETURN(std::vector<Token> tokens, Tokenize(sql));
   Parser parser(sql, std::move(tokens));
   return parser.ParseAll();
+}
+
+}  // namespace tabulon::jetsql
+
+namespace tabulon::jetsql {
+
+Result<jet::ViewDefinition> ParseQuery(std::string_view sql) {
+  ASSIGN_OR_RETURN(std::vector<Token> tokens, Tokenize(sql));
+  Parser parser(sql, std::move(tokens));
+  return parser.ParseQueryText();
+}
+
+Result<ExpressionPtr> ParseExpressionText(std::string_view text) {
+  ASSIGN_OR_RETURN(std::vector<Token> tokens, Tokenize(text));
+  Parser parser(text, std::move(tokens));
+  return parser.ParseExpressionAlone();
+}
+
+Result<ExpressionPtr> ParseRuleText(std::string_view text, const std::string* column) {
+  ASSIGN_OR_RETURN(std::vector<Token> tokens, Tokenize(text));
+  Parser parser(text, std::move(tokens));
+  parser.implicit_column_ = column;
+  return parser.ParseExpressionAlone();
+}
+
+Result<jet::ViewDefinition> Parser::ParseQueryText() {
+  jet::ViewDefinition query;
+  RETURN_IF_ERROR(ParseViewBody(&query));
+  AcceptSymbol(";");
+  RETURN_IF_ERROR(ExpectEnd());
+  return query;
+}
+
+Result<ExpressionPtr> Parser::ParseExpressionAlone() {
+  ASSIGN_OR_RETURN(ExpressionPtr e, ParseExpression());
+  RETURN_IF_ERROR(ExpectEnd());
+  return e;
+}
+
+Status Parser::ExpectEnd() const {
+  if (Peek().kind == TokenKind::kEnd) return Status::Ok();
+  return SyntaxError(sql_, Peek().offset,
+                     "unexpected '" + std::string(Peek().source.substr(0, 40)) + "' after the end of the statement");
 }
 
 }  // namespace tabulon::jetsql

@@ -27,9 +27,13 @@ bool IsViewKeyword(std::string_view word);
 
 class Parser {
  public:
+  friend Result<ExpressionPtr> ParseRuleText(std::string_view text, const std::string* column);
   Parser(std::string_view sql, std::vector<Token> tokens) : sql_(sql), t_(std::move(tokens)) {}
 
   Result<Statement> ParseAll();
+  Result<jet::ViewDefinition> ParseQueryText();
+  Result<ExpressionPtr> ParseExpressionAlone();
+  Status ExpectEnd() const;
 
  private:
   const Token& Peek(size_t ahead = 0) const { return t_[std::min(p_ + ahead, t_.size() - 1)]; }
@@ -105,7 +109,6 @@ class Parser {
   Result<Insert> ParseInsert();
   Result<Delete> ParseDelete();
   Result<Select> ParseSelect();
-  Result<ColumnRef> ParseColumnRef();
 
   // Literals and expressions (expression_parser.cpp).
   Result<Literal> ParseLiteral();
@@ -167,6 +170,10 @@ class Parser {
   bool access_names_ = false;
   // The token ORDER of the last ORDER BY a view's SELECT read.
   size_t order_at_ = 0;
+  // A column's validation rule is read: comparisons without a left side compare this column.
+  const std::string* implicit_column_ = nullptr;
+  // Where SELECT ... INTO puts the new table's name while a statement's SELECT is read.
+  std::string* into_ = nullptr;
   // Tokens TextOf leaves out: the schema prefixes of table names.
   std::vector<bool> dropped_;
 };

@@ -17,7 +17,7 @@ Insert FullParse(const std::string& sql) {
   auto statement = ParseStatement(sql);
   EXPECT_TRUE(statement.ok()) << sql << ": " << statement.status().ToString();
   if (!statement.ok() || !std::holds_alternative<Insert>(*statement)) return {};
-  return std::get<Insert>(*statement);
+  return std::move(std::get<Insert>(*statement));
 }
 
 // Everything a reading gives, as one text.

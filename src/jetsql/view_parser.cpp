@@ -66,7 +66,6 @@ Result<CreateView> Parser::ParseCreateView() {
     RETURN_IF_ERROR(ExpectSymbol(")"));
   }
   RETURN_IF_ERROR(Expect("as"));
-  const size_t first = p_;
   const size_t start = Peek().offset;
   view.definition.name = view.name;
   access_names_ = true;
@@ -93,11 +92,6 @@ Result<CreateView> Parser::ParseCreateView() {
   }
   const Token& last = t_[end - 1];
   view.text = std::string(sql_.substr(start, last.offset + last.source.size() - start));
-  // The same tokens as a query the executor runs, when they are one (used to check the view).
-  p_ = first;
-  auto simple = ParseSelect();
-  if (simple.ok() && p_ == end && names.empty()) view.select = std::move(simple).value();
-  p_ = end;
   return view;
 }
 
@@ -197,6 +191,16 @@ Status Parser::ParseViewQuery(jet::ViewDefinition* view) {
     }
     view->columns.push_back(std::move(column));
   } while (AcceptSymbol(","));
+  if (into_ && IsWord(0, "into")) {
+    ++p_;
+    ASSIGN_OR_RETURN(*into_, Name("the new table's name"));
+  }
+  into_ = nullptr;
+  // A query that is run may leave out FROM (SELECT Now()); a saved query names its tables.
+  if (!access_names_ && !IsWord(0, "from") &&
+      (Peek().kind == TokenKind::kEnd || IsSymbol(0, ";") || IsSymbol(0, ")") || IsWord(0, "union"))) {
+    return Status::Ok();
+  }
   RETURN_IF_ERROR(Expect("from"));
   // "a CROSS JOIN b" is Access's "a, b".
   auto next_item = [&] {
