@@ -213,4 +213,22 @@ CREATE VIEW open_orders AS
   FROM orders AS o
   WHERE o.shipped IS NULL;
 
+-- Views with what Access writes differently: joins nested in parentheses, || as &, IFNULL and
+-- CASE as IIf, strftime as Format, and a view that reads another view (created after it).
+CREATE VIEW order_totals AS
+  SELECT o.id, c.company AS customer, strftime('%Y-%m', o.ordered) AS month,
+         COUNT(*) AS lines, SUM(l.quantity * l.unit_price * (1 - IFNULL(l.discount, 0))) AS total
+  FROM orders AS o
+  INNER JOIN customers AS c ON c.code = o.customer_code
+  INNER JOIN order_lines AS l ON l.order_id = o.id
+  GROUP BY o.id, c.company, strftime('%Y-%m', o.ordered);
+
+CREATE VIEW big_orders AS
+  SELECT customer, month, total FROM order_totals WHERE total > 100;
+
+CREATE VIEW employee_names AS
+  SELECT id, last_name || ', ' || first_name AS name,
+         CASE WHEN manager_id IS NULL THEN 'head' ELSE 'staff' END AS role
+  FROM employees;
+
 COMMIT;

@@ -1,6 +1,7 @@
 // Fuzz target over the Access SQL parser: any bytes, parsed as one statement. A statement either
 // parses or is refused with a status; nothing may crash, loop or read outside the text. Built
 // only with -DTABULON_FUZZ=ON and clang (libFuzzer).
+#include <string>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -13,5 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxBytes) return 0;
   const std::string_view sql(reinterpret_cast<const char*>(data), size);
   (void)tabulon::jetsql::ParseStatement(sql);
+  // Saved queries' texts and validation rules come from files too.
+  (void)tabulon::jetsql::ParseQuery(sql);
+  const std::string column = "c";
+  (void)tabulon::jetsql::ParseRuleText(sql, &column);
   return 0;
 }
