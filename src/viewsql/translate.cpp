@@ -97,7 +97,8 @@ class Translator {
   Result<std::string> CastText(const Expr& e, const Scope& scope);
   Result<std::string> CaseText(const Expr& e, const Scope& scope);
   Result<std::string> SqliteDateText(const Expr& e, size_t first, const Scope& scope);
-  Result<std::string> CountDistinctText(const Select& select, const Scope& scope, const std::string& from);
+  Result<std::string> CountDistinctText(const Select& select, const Scope& scope, const std::string& from,
+                                        const Position& at);
   Result<std::vector<std::string>> Arguments(const Expr& e, const Scope& scope, size_t least, size_t most);
 
   Dialect dialect_;
@@ -502,8 +503,8 @@ Result<std::string> Translator::SqliteDateText(const Expr& e, size_t first, cons
     if (ClassOf(time, scope) != ValueClass::kDate) value = "CDate(" + value + ")";
   }
   static const std::map<std::string, std::string> kUnits = {
-      {"day", "d"},   {"days", "d"},    {"month", "m"},  {"months", "m"},  {"year", "yyyy"},  {"years", "yyyy"},
-      {"hour", "h"},  {"hours", "h"},   {"minute", "n"}, {"minutes", "n"}, {"second", "s"},   {"seconds", "s"}};
+      {"day", "d"},  {"days", "d"},  {"month", "m"},  {"months", "m"},  {"year", "yyyy"}, {"years", "yyyy"},
+      {"hour", "h"}, {"hours", "h"}, {"minute", "n"}, {"minutes", "n"}, {"second", "s"},  {"seconds", "s"}};
   for (size_t i = first + 1; i < e.args.size(); ++i) {
     const Expr& m = *e.args[i];
     const std::string text = m.kind == Expr::Kind::kLiteral && m.literal_kind == Expr::LiteralKind::kString
@@ -826,8 +827,8 @@ bool IsCountDistinct(const Expr& e) {
 // COUNT(DISTINCT x) beside nothing but grouped values: the distinct (groups, x) pairs of the rows
 // in a query in FROM, counted per group. Count skips the Null x, and a group whose x are all
 // Null keeps its one pair, so it still appears with 0.
-Result<std::string> Translator::CountDistinctText(const Select& select, const Scope& scope, const std::string& from) {
-  const Position at = select.items.front().expr->at;
+Result<std::string> Translator::CountDistinctText(const Select& select, const Scope& scope, const std::string& from,
+                                                  const Position& at) {
   if (select.having || !select.order_by.empty() || select.top || select.distinct || !select.unions.empty() ||
       from.empty()) {
     return Refuse("COUNT(DISTINCT ...) with HAVING, ORDER BY, TOP, DISTINCT, UNION or no FROM", at);
@@ -842,7 +843,8 @@ Result<std::string> Translator::CountDistinctText(const Select& select, const Sc
     std::string text, name = item.alias;
     if (IsCountDistinct(*item.expr)) {
       ASSIGN_OR_RETURN(std::string counted, ExprText(*item.expr->args[0], scope));
-      if (!value.empty() && counted != value) return Refuse("COUNT(DISTINCT ...) of two different values", item.expr->at);
+      if (!value.empty() && counted != value)
+        return Refuse("COUNT(DISTINCT ...) of two different values", item.expr->at);
       value = counted;
       text = "Count([cd_value])";
     } else {
@@ -889,7 +891,7 @@ Result<std::string> Translator::SelectText(const Select& select, const Scope* ou
     from += (from.empty() ? "" : ", ") + text;
   }
   for (const SelectItem& item : select.items) {
-    if (IsCountDistinct(*item.expr)) return CountDistinctText(select, scope, from);
+    if (IsCountDistinct(*item.expr)) return CountDistinctText(select, scope, from, item.expr->at);
   }
   std::string out = "SELECT ";
   if (select.distinct) out += "DISTINCT ";

@@ -35,7 +35,6 @@ SELECT data ->> '$.name' FROM t;
 SELECT flags << 2 FROM t;
 SELECT a FROM t WHERE b = :param;
 SELECT FROM t;
-SELECT a FROM t /* unterminated comment runs to the end
 SELECT count(DISTINCT region) AS regions FROM customers WHERE active = 1;
 SELECT region, count(DISTINCT qty) AS sizes, region AS again FROM orders GROUP BY region;
 SELECT count(DISTINCT qty), count(DISTINCT region) FROM orders;
@@ -48,3 +47,4 @@ SELECT date(ordered, 'weekday 0') FROM orders;
 SELECT date(ordered, '+1.5 days') FROM orders;
 SELECT strftime('%w', ordered) FROM orders;
 SELECT region, total(qty) AS units, CAST(qty AS REAL) / 3 AS third FROM orders GROUP BY region, qty;
+SELECT a FROM t /* unterminated comment runs to the end

@@ -69,7 +69,7 @@ create view j_self as select k.name, parent.name as parent from category k join 
 -- filters
 create view w_and_or as select id, name from product where (price > 10 and price < 100) or discontinued = 1;
 create view w_not_in as select id, name from customer where city not in ('Oslo', 'Lyon') and not active = 0;
-create view w_between as select id, qty from order_line where qty between 2 and 5;
+create view w_between as select order_id, line, qty from order_line where qty between 2 and 5;
 create view w_like as select id, name from customer where name like '%o%' or name like '_right%';
 create view w_like_code as select name, code from product where code like '__-_';
 create view w_is_null as select id, name, city from customer where city is null or rating is null or joined is null;
@@ -94,7 +94,8 @@ create view d_status as select distinct status, customer_id from orders where cu
 -- TOP
 create view t_limit as select id, name, price from product order by price desc limit 3;
 create view t_limit_asc as select id, ordered from orders order by ordered, id limit 4;
-create view diff_top_ties as select discontinued from product where price < 20 order by discontinued limit 2;
+create view diff_top_ties as select qty from order_line order by qty limit 2;
+create view diff_bool_order as select name from product where price < 20 order by discontinued, id limit 2;
 -- unions
 create view u_union as select 'customer' as kind, name from customer where region_id = 1
   union select 'region', name from region where manager is not null;
@@ -114,17 +115,17 @@ create view vv_join as select b.customer, b.lines, c.city from vv_busy b join cu
 -- expressions
 create view e_concat as select name || ' (' || city || ')' as label, name || '#' || id as tag from customer;
 create view e_case as select id,
-  case status when 'shipped' then 'done' when 'open' then 'waiting' else 'other' end as simple,
+  case status when 'open' then 'waiting' when 'cancelled' then 'stopped' else 'other' end as simple,
   case when shipped is null then 'no' when julianday(shipped) - julianday(ordered) > 2 then 'slow' else 'fast' end as speed
   from orders;
 create view e_nulls as select id, coalesce(city, manager_or_none, '?') as place from (select c.id, c.city, r.manager as manager_or_none
   from customer c left join region r on r.id = c.region_id) x;
-create view e_ifnull as select id, ifnull(rating, 0) as rating, nullif(city, 'Oslo') as city, ifnull(note, 'none') as note
+create view e_ifnull as select c.id, ifnull(rating, 0) as rating, nullif(city, 'Oslo') as city, ifnull(note, 'none') as note
   from customer c left join orders o on o.customer_id = c.id and o.id = c.id;
 create view e_cast as select id, cast(rating as integer) as whole, cast(qty_text as integer) as parsed, cast(id as real) / 4 as quarter,
   cast(id as text) || 'x' as label from (select id, rating, '1' || id as qty_text from customer) y;
 create view e_text as select id, substr(name, 2, 3) as mid, length(name) as len, upper(name) as up, lower(name) as low,
-  trim('  ' || name || ' ') as trimmed, replace(name, 'o', '0') as replaced, instr(name, 'e') as at from customer;
+  trim('  ' || name || ' ') as trimmed, replace(name, 'o', '0') as replaced, instr(name, 'o') as at from customer;
 create view e_math as select order_id, line, abs(qty - 5) as distance, round(discount * 100, 1) as pct,
   qty / 2 as halves, qty % 3 as rest, qty * 1.5 as scaled, -qty as negative from order_line;
 create view e_money as select order_id, line, round(qty * unit_price * (1 - discount), 2) as net from order_line;
