@@ -12,6 +12,14 @@
 // - Conversions to whole numbers cut the fraction as SQL Server and SQLite do (Fix) before CInt /
 //   CLng; to text of a length, Left(CStr(x), n); CONVERT's date styles become Format patterns.
 // - Integer division of whole numbers is `\`, `%` is Mod, `!=` is `<>`.
+// - COUNT(DISTINCT x) beside grouped values only: Count(x) over the distinct (groups, x) rows of
+//   a query in FROM (a group whose x are all Null keeps one row and counts 0); other shapes are
+//   refused.
+// - SQLite's date(), datetime(), time() and strftime() become DateValue, the date itself, Format
+//   'hh:nn:ss' and Format, their modifiers ('+N days|months|years|hours|minutes|seconds', 'start
+//   of month|year|day') DateAdd and DateSerial; julianday(a) - julianday(b) becomes the seconds
+//   between them over 86400.
+// - SQLite's total(x) is Sum(x) with 0 for no values; CAST(x AS REAL) is CDbl there.
 // What has no Access form is refused with its position.
 #include "viewsql/translate.h"
 
@@ -43,6 +51,12 @@ std::string Quote(std::string_view text) {
 }
 
 std::string Lower(std::string_view s) { return AsciiLower(s); }
+
+std::string Trim(std::string_view s) {
+  const size_t first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return std::string();
+  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
+}
 
 // One FROM source visible to column references: its alias (or table name) and the table's parts
 // (empty for a query in FROM, whose columns have no known class).
@@ -82,6 +96,9 @@ class Translator {
   Result<std::string> FunctionText(const Expr& e, const Scope& scope);
   Result<std::string> CastText(const Expr& e, const Scope& scope);
   Result<std::string> CaseText(const Expr& e, const Scope& scope);
+  Result<std::string> SqliteDateText(const Expr& e, size_t first, const Scope& scope);
+  Result<std::string> CountDistinctText(const Select& select, const Scope& scope, const std::string& from,
+                                        const Position& at);
   Result<std::vector<std::string>> Arguments(const Expr& e, const Scope& scope, size_t least, size_t most);
 
   Dialect dialect_;
@@ -393,6 +410,16 @@ Result<std::string> Translator::BinaryText(const Expr& e, const Scope& scope) {
     return left + " " + found->second + " " + right;
   }
   if (e.op == "||") return ConcatenationText(e, scope);
+  const auto julian = [&](const Expr& x) {
+    return dialect_ == Dialect::kSqlite && x.kind == Expr::Kind::kFunction && x.function == "julianday" &&
+           x.args.size() == 1 && !x.parenthesized;
+  };
+  if (e.op == "-" && julian(a) && julian(b)) {
+    // Days between, with the fraction of the time of day: seconds, exact for any date.
+    ASSIGN_OR_RETURN(std::string later, SqliteDateText(a, 0, scope));
+    ASSIGN_OR_RETURN(std::string earlier, SqliteDateText(b, 0, scope));
+    return "DateDiff('s', " + earlier + ", " + later + ") / 86400";
+  }
   ASSIGN_OR_RETURN(std::string left, ExprText(a, scope));
   ASSIGN_OR_RETURN(std::string right, ExprText(b, scope));
   if (e.op == "and") return left + " And " + right;
@@ -460,6 +487,53 @@ Result<std::vector<std::string>> Translator::Arguments(const Expr& e, const Scop
   return out;
 }
 
+// The date of SQLite's date functions: args[first] ('now', a date text or a value) with the
+// modifiers after it, each a DateAdd or a DateSerial.
+Result<std::string> Translator::SqliteDateText(const Expr& e, size_t first, const Scope& scope) {
+  const Expr& time = *e.args[first];
+  std::string value;
+  if (time.kind == Expr::Kind::kLiteral && Lower(time.text) == "now") {
+    value = "Now()";
+  } else if (time.kind == Expr::Kind::kLiteral && time.literal_kind == Expr::LiteralKind::kString) {
+    const std::optional<std::string> date = DateLiteral(time.text);
+    if (!date) return Refuse("the date text " + Quote(time.text), time.at);
+    value = *date;
+  } else {
+    ASSIGN_OR_RETURN(value, ExprText(time, scope));
+    if (ClassOf(time, scope) != ValueClass::kDate) value = "CDate(" + value + ")";
+  }
+  static const std::map<std::string, std::string> kUnits = {
+      {"day", "d"},  {"days", "d"},  {"month", "m"},  {"months", "m"},  {"year", "yyyy"}, {"years", "yyyy"},
+      {"hour", "h"}, {"hours", "h"}, {"minute", "n"}, {"minutes", "n"}, {"second", "s"},  {"seconds", "s"}};
+  for (size_t i = first + 1; i < e.args.size(); ++i) {
+    const Expr& m = *e.args[i];
+    const std::string text = m.kind == Expr::Kind::kLiteral && m.literal_kind == Expr::LiteralKind::kString
+                                 ? Lower(Trim(m.text))
+                                 : std::string();
+    if (text == "start of month") {
+      value = "DateSerial(Year(" + value + "), Month(" + value + "), 1)";
+      continue;
+    }
+    if (text == "start of year") {
+      value = "DateSerial(Year(" + value + "), 1, 1)";
+      continue;
+    }
+    if (text == "start of day") {
+      value = "DateValue(" + value + ")";
+      continue;
+    }
+    const size_t blank = text.find(' ');
+    const std::string number = text.substr(0, blank);
+    const auto unit = blank == std::string::npos ? kUnits.end() : kUnits.find(Trim(text.substr(blank + 1)));
+    const bool whole = number.size() > 1 && (number[0] == '+' || number[0] == '-') &&
+                       number.find_first_not_of("0123456789", 1) == std::string::npos;
+    if (unit == kUnits.end() || !whole) return Refuse("the date modifier " + Quote(m.text), m.at);
+    const std::string count = number[0] == '+' ? number.substr(1) : number;
+    value = "DateAdd('" + unit->second + "', " + count + ", " + value + ")";
+  }
+  return value;
+}
+
 Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) {
   const std::string& f = e.function;
   auto call = [&](const char* name, size_t least, size_t most) -> Result<std::string> {
@@ -472,6 +546,11 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
       f == "stdevp" || f == "varp" || f == "total") {
     if (e.distinct) return Refuse(Lower(f) + "(DISTINCT ...)", e.at);
     if (e.star_argument) return std::string("Count(*)");
+    if (f == "total") {
+      // SQLite's total() is 0 where Sum is Null (no values).
+      ASSIGN_OR_RETURN(std::string sum, call("Sum", 1, 1));
+      return "IIf(" + sum + " Is Null, 0, " + sum + ")";
+    }
     static const std::map<std::string, std::string> kAggregates = {
         {"count", "Count"}, {"sum", "Sum"}, {"avg", "Avg"},       {"min", "Min"},   {"max", "Max"},
         {"stdev", "StDev"}, {"var", "Var"}, {"stdevp", "StDevP"}, {"varp", "VarP"}, {"total", "Sum"}};
@@ -558,13 +637,20 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
       e.args[0]->kind == Expr::Kind::kLiteral && Lower(e.args[0]->text) == "now") {
     return std::string(f == "date" ? "Date()" : "Now()");
   }
-  if (dialect_ == Dialect::kSqlite && f == "strftime" && e.args.size() == 2 &&
+  if (dialect_ == Dialect::kSqlite && f == "julianday") {
+    return Refuse("julianday outside julianday(a) - julianday(b) (Access dates count from 1899)", e.at);
+  }
+  if (dialect_ == Dialect::kSqlite && f == "strftime" && e.args.size() >= 2 &&
       e.args[0]->kind == Expr::Kind::kLiteral) {
     const std::optional<std::string> pattern = StrftimePattern(e.args[0]->text);
     if (!pattern) return Refuse("the strftime format " + Quote(e.args[0]->text), e.args[0]->at);
-    ASSIGN_OR_RETURN(std::string value, ExprText(*e.args[1], scope));
-    if (e.args[1]->kind == Expr::Kind::kLiteral && Lower(e.args[1]->text) == "now") value = "Now()";
+    ASSIGN_OR_RETURN(std::string value, SqliteDateText(e, 1, scope));
     return "Format(" + value + ", " + *pattern + ")";
+  }
+  if (dialect_ == Dialect::kSqlite && (f == "date" || f == "datetime" || f == "time") && !e.args.empty()) {
+    ASSIGN_OR_RETURN(std::string value, SqliteDateText(e, 0, scope));
+    if (f == "time") return "Format(" + value + ", 'hh:nn:ss')";
+    return f == "date" ? "DateValue(" + value + ")" : value;
   }
   return Refuse("the function " + f, e.at);
 }
@@ -588,7 +674,8 @@ Result<std::string> Translator::CastText(const Expr& e, const Scope& scope) {
   if (base == "smallint") return "CInt(Fix(" + value + "))";
   if (base == "tinyint") return "CByte(Fix(" + value + "))";
   if (base == "bigint") return "Fix(" + value + ")";
-  if (base == "real") return "CSng(" + value + ")";
+  // SQLite's REAL is a double.
+  if (base == "real") return (dialect_ == Dialect::kSqlite ? "CDbl(" : "CSng(") + value + ")";
   if (base == "float" || base.starts_with("double") || (base == "numeric" && dialect_ == Dialect::kSqlite)) {
     return "CDbl(" + value + ")";
   }
@@ -733,6 +820,61 @@ Result<std::string> Translator::SourceText(const TableRef& ref, Scope& scope, bo
   return left + kind + right + " ON " + on;
 }
 
+bool IsCountDistinct(const Expr& e) {
+  return e.kind == Expr::Kind::kFunction && e.function == "count" && e.distinct && e.args.size() == 1;
+}
+
+// COUNT(DISTINCT x) beside nothing but grouped values: the distinct (groups, x) pairs of the rows
+// in a query in FROM, counted per group. Count skips the Null x, and a group whose x are all
+// Null keeps its one pair, so it still appears with 0.
+Result<std::string> Translator::CountDistinctText(const Select& select, const Scope& scope, const std::string& from,
+                                                  const Position& at) {
+  if (select.having || !select.order_by.empty() || select.top || select.distinct || !select.unions.empty() ||
+      from.empty()) {
+    return Refuse("COUNT(DISTINCT ...) with HAVING, ORDER BY, TOP, DISTINCT, UNION or no FROM", at);
+  }
+  std::vector<std::string> groups;
+  for (const ExprPtr& g : select.group_by) {
+    ASSIGN_OR_RETURN(std::string text, ExprText(*g, scope));
+    groups.push_back(std::move(text));
+  }
+  std::string value, items;
+  for (const SelectItem& item : select.items) {
+    std::string text, name = item.alias;
+    if (IsCountDistinct(*item.expr)) {
+      ASSIGN_OR_RETURN(std::string counted, ExprText(*item.expr->args[0], scope));
+      if (!value.empty() && counted != value)
+        return Refuse("COUNT(DISTINCT ...) of two different values", item.expr->at);
+      value = counted;
+      text = "Count([cd_value])";
+    } else {
+      if (item.expr->kind == Expr::Kind::kStar) return Refuse("* beside COUNT(DISTINCT ...)", item.expr->at);
+      ASSIGN_OR_RETURN(std::string grouped, ExprText(*item.expr, scope));
+      const auto found = std::find(groups.begin(), groups.end(), grouped);
+      if (found == groups.end()) return Refuse("a value beside COUNT(DISTINCT ...) that is not grouped", item.expr->at);
+      text = "[cd_group" + std::to_string(found - groups.begin() + 1) + "]";
+      if (name.empty() && item.expr->kind == Expr::Kind::kColumn) {
+        name = grouped.substr(grouped.rfind('[') + 1, grouped.size() - grouped.rfind('[') - 2);
+      }
+    }
+    items += (items.empty() ? "" : ", ") + text + (name.empty() ? "" : " AS " + Bracket(name));
+  }
+  std::string inner = "SELECT DISTINCT ", group_names;
+  for (size_t k = 0; k < groups.size(); ++k) {
+    const std::string name = "[cd_group" + std::to_string(k + 1) + "]";
+    inner += groups[k] + " AS " + name + ", ";
+    group_names += (k ? ", " : "") + name;
+  }
+  inner += value + " AS [cd_value]\nFROM " + from;
+  if (select.where) {
+    ASSIGN_OR_RETURN(std::string where, ExprText(*select.where, scope));
+    inner += "\nWHERE " + where;
+  }
+  std::string out = "SELECT " + items + "\nFROM (" + inner + ") AS [cd_rows]";
+  if (!group_names.empty()) out += "\nGROUP BY " + group_names;
+  return out;
+}
+
 Result<std::string> Translator::SelectText(const Select& select, const Scope* outer) {
   if (++depth_ > 400) return InvalidArgumentError("the query is nested too deeply" + Where(select.at));
   struct Leave {
@@ -747,6 +889,9 @@ Result<std::string> Translator::SelectText(const Select& select, const Scope* ou
   for (const TableRefPtr& ref : select.from) {
     ASSIGN_OR_RETURN(std::string text, SourceText(*ref, scope, true));
     from += (from.empty() ? "" : ", ") + text;
+  }
+  for (const SelectItem& item : select.items) {
+    if (IsCountDistinct(*item.expr)) return CountDistinctText(select, scope, from, item.expr->at);
   }
   std::string out = "SELECT ";
   if (select.distinct) out += "DISTINCT ";

@@ -35,4 +35,16 @@ SELECT data ->> '$.name' FROM t;
 SELECT flags << 2 FROM t;
 SELECT a FROM t WHERE b = :param;
 SELECT FROM t;
+SELECT count(DISTINCT region) AS regions FROM customers WHERE active = 1;
+SELECT region, count(DISTINCT qty) AS sizes, region AS again FROM orders GROUP BY region;
+SELECT count(DISTINCT qty), count(DISTINCT region) FROM orders;
+SELECT region, count(DISTINCT qty) FROM orders GROUP BY region HAVING count(DISTINCT qty) > 1;
+SELECT qty, count(DISTINCT region) FROM orders GROUP BY region;
+SELECT date(ordered), datetime(ordered, '+1 days', '-2 hours'), time(ordered), date('2024-01-31', 'start of month', '+1 months', '-1 days') FROM orders;
+SELECT strftime('%Y-%m', ordered, 'start of year'), julianday(shipdate) - julianday(ordered) AS days FROM orders;
+SELECT julianday(ordered) FROM orders;
+SELECT date(ordered, 'weekday 0') FROM orders;
+SELECT date(ordered, '+1.5 days') FROM orders;
+SELECT strftime('%w', ordered) FROM orders;
+SELECT region, total(qty) AS units, CAST(qty AS REAL) / 3 AS third FROM orders GROUP BY region, qty;
 SELECT a FROM t /* unterminated comment runs to the end
