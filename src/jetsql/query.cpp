@@ -283,7 +283,8 @@ struct QueryEngine::Impl {
   Result<std::pair<size_t, size_t>> Resolve(const ColumnRef& ref, const Scope& scope);
 
   Result<Relation> Execute(CompiledQuery& q, const Env* outer);
-  Result<std::vector<Row>> Produce(FromNode& node, const Env* outer);
+  using Rows = std::shared_ptr<const std::vector<Row>>;
+  Result<Rows> Produce(FromNode& node, const Env* outer);
   Result<const Relation*> RunSubquery(CompiledQuery& q, const Env& env, std::optional<Relation>& holder);
   Result<Value> Eval(const Node& n, const Env& env);
   Result<std::optional<bool>> Truth(const Node& n, const Env& env) {
@@ -909,7 +910,25 @@ Result<Value> QueryEngine::Impl::Eval(const Node& n, const Env& env) {
   return InternalError("an expression form the engine does not know");
 }
 
-Result<std::vector<Row>> QueryEngine::Impl::Produce(FromNode& node, const Env* outer) {
+namespace {
+
+// Values of these kinds can be equal to each other in a join condition; a hash join compares
+// keys (AppendKey) only between columns of one kind, where key equality is Jet's equality.
+int KeyKind(ColumnType type) {
+  switch (type) {
+    case ColumnType::kText:
+    case ColumnType::kMemo: return 1;
+    case ColumnType::kDateTime: return 2;
+    case ColumnType::kGuid: return 3;
+    case ColumnType::kBinary:
+    case ColumnType::kOle: return 0;
+    default: return 4;  // numbers and Yes/No
+  }
+}
+
+}  // namespace
+
+Result<QueryEngine::Impl::Rows> QueryEngine::Impl::Produce(FromNode& node, const Env* outer) {
   switch (node.kind) {
     case FromNode::Kind::kTable: {
       const std::string key = AsciiLower(node.table->name);
@@ -918,64 +937,109 @@ Result<std::vector<Row>> QueryEngine::Impl::Produce(FromNode& node, const Env* o
         ASSIGN_OR_RETURN(std::vector<Row> all, db.ReadAllRows(*node.table));
         cached = rows.emplace(key, std::make_shared<const std::vector<Row>>(std::move(all))).first;
       }
-      return *cached->second;
+      return cached->second;
     }
     case FromNode::Kind::kQuery: {
       ASSIGN_OR_RETURN(Relation rel, Execute(*node.query, nullptr));
-      return std::move(rel.rows);
+      return std::make_shared<const std::vector<Row>>(std::move(rel.rows));
     }
     case FromNode::Kind::kCross:
     case FromNode::Kind::kJoin: break;
   }
-  ASSIGN_OR_RETURN(std::vector<Row> left, Produce(*node.left, outer));
-  ASSIGN_OR_RETURN(std::vector<Row> right, Produce(*node.right, outer));
+  ASSIGN_OR_RETURN(Rows left, Produce(*node.left, outer));
+  ASSIGN_OR_RETURN(Rows right, Produce(*node.right, outer));
   const size_t left_width = node.left->columns.size(), right_width = node.right->columns.size();
-  std::vector<Row> out;
+  auto out = std::make_shared<std::vector<Row>>();
   Row combined(left_width + right_width);
   auto join = [&](const Row& l, const Row& r) {
     std::copy(l.begin(), l.end(), combined.begin());
     std::copy(r.begin(), r.end(), combined.begin() + static_cast<std::ptrdiff_t>(left_width));
   };
   if (node.kind == FromNode::Kind::kCross) {
-    for (const Row& l : left) {
-      for (const Row& r : right) {
+    for (const Row& l : *left) {
+      for (const Row& r : *right) {
         join(l, r);
-        out.push_back(combined);
+        out->push_back(combined);
       }
     }
-    return out;
+    return Rows(std::move(out));
   }
-  // Nested loops; an outer join keeps each row of its outer side that found no partner, with
-  // Nulls for the other side.
+  // An outer join keeps each row of its outer side that found no partner, with Nulls for the
+  // other side.
   const bool right_outer = node.join == jet::JoinKind::kRight;
-  const std::vector<Row>& outer_side = right_outer ? right : left;
-  const std::vector<Row>& inner_side = right_outer ? left : right;
+  const std::vector<Row>& outer_side = right_outer ? *right : *left;
+  const std::vector<Row>& inner_side = right_outer ? *left : *right;
   const Row nulls_left(left_width, Value(jet::Null{})), nulls_right(right_width, Value(jet::Null{}));
+  auto pad = [&](const Row& o) {
+    if (right_outer) {
+      join(nulls_left, o);
+    } else {
+      join(o, nulls_right);
+    }
+    out->push_back(combined);
+  };
+  auto pair = [&](const Row& o, const Row& i) {
+    if (right_outer) {
+      join(i, o);
+    } else {
+      join(o, i);
+    }
+  };
+
+  // ON a.x = b.y between columns of one kind: the inner side's rows are found by a hash of their
+  // key, in their own order, as the nested loops below would find them.
+  const Node& c = *node.condition;
+  if (c.kind == Kind::kCompare && c.op == "=" && c.args[0]->kind == Kind::kColumn && c.args[1]->kind == Kind::kColumn &&
+      c.args[0]->level == 0 && c.args[1]->level == 0) {
+    size_t a = c.args[0]->column, b = c.args[1]->column;
+    if (a > b) std::swap(a, b);
+    const int kind = KeyKind(node.columns[a].def.type);
+    if (a < left_width && b >= left_width && kind != 0 && kind == KeyKind(node.columns[b].def.type)) {
+      const size_t outer_column = right_outer ? b - left_width : a;
+      const size_t inner_column = right_outer ? a : b - left_width;
+      std::unordered_map<std::string, std::vector<size_t>> by_key;
+      for (size_t i = 0; i < inner_side.size(); ++i) {
+        const Value& v = inner_side[i][inner_column];
+        if (IsNull(v)) continue;
+        std::string key;
+        AppendKey(key, v);
+        by_key[key].push_back(i);
+      }
+      for (const Row& o : outer_side) {
+        const Value& v = o[outer_column];
+        const std::vector<size_t>* matches = nullptr;
+        if (!IsNull(v)) {
+          std::string key;
+          AppendKey(key, v);
+          auto found = by_key.find(key);
+          if (found != by_key.end()) matches = &found->second;
+        }
+        if (matches) {
+          for (size_t i : *matches) {
+            pair(o, inner_side[i]);
+            out->push_back(combined);
+          }
+        } else if (node.join != jet::JoinKind::kInner) {
+          pad(o);
+        }
+      }
+      return Rows(std::move(out));
+    }
+  }
   for (const Row& o : outer_side) {
     bool matched = false;
     for (const Row& i : inner_side) {
-      if (right_outer) {
-        join(i, o);
-      } else {
-        join(o, i);
-      }
+      pair(o, i);
       Env env{&combined, nullptr, outer};
       ASSIGN_OR_RETURN(std::optional<bool> truth, Truth(*node.condition, env));
       if (truth && *truth) {
         matched = true;
-        out.push_back(combined);
+        out->push_back(combined);
       }
     }
-    if (!matched && node.join != jet::JoinKind::kInner) {
-      if (right_outer) {
-        join(nulls_left, o);
-      } else {
-        join(o, nulls_right);
-      }
-      out.push_back(combined);
-    }
+    if (!matched && node.join != jet::JoinKind::kInner) pad(o);
   }
-  return out;
+  return Rows(std::move(out));
 }
 
 Result<Relation> QueryEngine::Impl::Execute(CompiledQuery& q, const Env* outer) {
@@ -1013,20 +1077,19 @@ Result<Relation> QueryEngine::Impl::Execute(CompiledQuery& q, const Env* outer) 
     }
     if (!q.union_all) q.distinct = true;
   } else {
-    std::vector<Row> input;
+    Rows source = std::make_shared<const std::vector<Row>>(1);  // no FROM: one row
     if (q.from) {
-      ASSIGN_OR_RETURN(input, Produce(*q.from, outer));
-    } else {
-      input.emplace_back();
+      ASSIGN_OR_RETURN(source, Produce(*q.from, outer));
     }
-    if (q.where) {
-      std::vector<Row> kept;
-      for (Row& row : input) {
+    std::vector<const Row*> input;
+    input.reserve(source->size());
+    for (const Row& row : *source) {
+      if (q.where) {
         Env env{&row, nullptr, outer};
         ASSIGN_OR_RETURN(std::optional<bool> truth, Truth(*q.where, env));
-        if (truth && *truth) kept.push_back(std::move(row));
+        if (!truth || !*truth) continue;
       }
-      input = std::move(kept);
+      input.push_back(&row);
     }
     if (q.grouped) {
       struct Group {
@@ -1046,7 +1109,7 @@ Result<Relation> QueryEngine::Impl::Execute(CompiledQuery& q, const Env* outer) 
         return groups.size() - 1;
       };
       for (size_t r = 0; r < input.size(); ++r) {
-        Env env{&input[r], nullptr, outer};
+        Env env{input[r], nullptr, outer};
         std::string key;
         for (const NodePtr& k : q.group_keys) {
           ASSIGN_OR_RETURN(Value v, Eval(*k, env));
@@ -1081,7 +1144,7 @@ Result<Relation> QueryEngine::Impl::Execute(CompiledQuery& q, const Env* outer) 
           ASSIGN_OR_RETURN(Value v, a->Result());
           values.push_back(std::move(v));
         }
-        Env env{input.empty() ? &nulls : &input[g.first], &values, outer};
+        Env env{input.empty() ? &nulls : input[g.first], &values, outer};
         if (q.having) {
           ASSIGN_OR_RETURN(std::optional<bool> truth, Truth(*q.having, env));
           if (!truth || !*truth) continue;
@@ -1090,9 +1153,9 @@ Result<Relation> QueryEngine::Impl::Execute(CompiledQuery& q, const Env* outer) 
       }
     } else {
       const bool stop_early = q.top && !q.percent && q.order.empty() && !q.distinct;
-      for (const Row& row : input) {
+      for (const Row* row : input) {
         if (stop_early && out.size() >= *q.top) break;
-        Env env{&row, nullptr, outer};
+        Env env{row, nullptr, outer};
         RETURN_IF_ERROR(finish_row(env));
       }
     }
