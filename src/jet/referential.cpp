@@ -280,6 +280,39 @@ Status PlanCascadeUpdate(Database& db, Pager& pager, UpdatePlan& plan, const Tab
       }
     }
   }
+  // A referenced key that changes must take every row referring to it along: through the
+  // cascade above, or by the update itself.
+  for (const auto& [page, rows] : plan) {
+    const auto it = referenced.find(page);
+    if (it == referenced.end()) continue;
+    for (const auto& [where, change] : rows) {
+      for (const EnforcedRelationship& r : it->second) {
+        const TableDefinition& primary = r.primary->def;
+        const TableDefinition& foreign = r.foreign->def;
+        ASSIGN_OR_RETURN(auto old_key,
+                         KeyOf(foreign, r.foreign_slots, r.foreign_ascending, change.before, r.primary_slots));
+        ASSIGN_OR_RETURN(auto new_key,
+                         KeyOf(foreign, r.foreign_slots, r.foreign_ascending, change.after, r.primary_slots));
+        if (!old_key || old_key == new_key) continue;
+        ASSIGN_OR_RETURN(std::vector<RowPointer> children, FindIndexKey(pager, *r.foreign, r.foreign_real, *old_key));
+        const auto changed = plan.find(foreign.tdef_page);
+        for (RowPointer child : children) {
+          if (changed != plan.end()) {
+            const auto entry = changed->second.find(child);
+            if (entry != changed->second.end()) {
+              ASSIGN_OR_RETURN(
+                  auto now, KeyOf(foreign, r.foreign_slots, r.foreign_ascending, entry->second.after, r.foreign_slots));
+              if (now != old_key) continue;
+            }
+          }
+          return InvalidArgumentError("relationship '" + r.name + "': the key " +
+                                      DescribeValues(primary, r.primary_slots, change.before, r.primary_slots) +
+                                      " of '" + primary.name + "' cannot change, rows of '" + foreign.name +
+                                      "' refer to it");
+        }
+      }
+    }
+  }
   return Status::Ok();
 }
 
@@ -288,7 +321,6 @@ Status CheckUpdatedReferences(Pager& pager, const UpdatePlan& plan, const TableA
     if (rows.empty()) continue;
     ASSIGN_OR_RETURN(TableState * table, at(page));
     ASSIGN_OR_RETURN(auto referencing, RelationshipsOf(*table, kForeignSide, at));
-    ASSIGN_OR_RETURN(auto referenced, RelationshipsOf(*table, kPrimarySide, at));
     for (const auto& [where, change] : rows) {
       for (const EnforcedRelationship& r : referencing) {
         if (!Changed(change, r.foreign_slots)) continue;
@@ -302,26 +334,6 @@ Status CheckUpdatedReferences(Pager& pager, const UpdatePlan& plan, const TableA
                                       DescribeValues(primary, r.primary_slots, change.after, r.foreign_slots) +
                                       ", which the changed row of '" + foreign.name + "' refers to with " +
                                       DescribeValues(foreign, r.foreign_slots, change.after, r.foreign_slots));
-        }
-      }
-      for (const EnforcedRelationship& r : referenced) {
-        if (!Changed(change, r.primary_slots)) continue;
-        const TableDefinition& primary = r.primary->def;
-        // The old key still held by a row (this one or another) keeps its referencing rows valid.
-        ASSIGN_OR_RETURN(auto own,
-                         KeyOf(primary, r.primary_slots, r.primary_ascending, change.before, r.primary_slots));
-        if (!own) continue;
-        ASSIGN_OR_RETURN(std::vector<RowPointer> holders, FindIndexKey(pager, *r.primary, r.primary_real, *own));
-        if (!holders.empty()) continue;
-        ASSIGN_OR_RETURN(auto key,
-                         KeyOf(r.foreign->def, r.foreign_slots, r.foreign_ascending, change.before, r.primary_slots));
-        if (!key) continue;
-        ASSIGN_OR_RETURN(std::vector<RowPointer> children, FindIndexKey(pager, *r.foreign, r.foreign_real, *key));
-        if (!children.empty()) {
-          return InvalidArgumentError("relationship '" + r.name + "': the key " +
-                                      DescribeValues(primary, r.primary_slots, change.before, r.primary_slots) +
-                                      " of '" + primary.name + "' cannot change, rows of '" + r.foreign->def.name +
-                                      "' refer to it");
         }
       }
     }

@@ -72,11 +72,12 @@ struct RowChange {
 };
 using UpdatePlan = std::map<uint32_t, std::map<RowPointer, RowChange>>;
 // Adds to `plan` the rows that cascade-update relationships change along with its rows (their
-// foreign keys follow the changed keys they refer to, recursively). Reads the rows as they are
-// before the update; changes nothing.
+// foreign keys follow the changed keys they refer to, recursively), and refuses
+// (InvalidArgument) a changed referenced key that a row not re-pointed by the plan still
+// refers to. Reads the rows as they are before the update; changes nothing.
 Status PlanCascadeUpdate(Database& db, Pager& pager, UpdatePlan& plan, const TableAtPage& at);
-// After the rows of `plan` changed: a changed foreign key must name an existing row, and a
-// changed referenced key that no row holds any more must not be referred to (InvalidArgument).
+// After the rows of `plan` changed: a changed foreign key must name an existing row
+// (InvalidArgument).
 Status CheckUpdatedReferences(Pager& pager, const UpdatePlan& plan, const TableAtPage& at);
 
 // The foreign-key indexes of a table before its indexes are stored, and the check after:
