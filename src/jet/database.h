@@ -235,6 +235,18 @@ class Database {
   // Deletes the rows `match` selects; returns how many.
   using RowPredicate = std::function<bool(const Row& row)>;
   Result<uint64_t> DeleteRows(std::string_view table, const RowPredicate& match);
+  // Says, for a row (long values read), whether it changes: true with `updated` (which comes
+  // in as a copy of the row) holding its new values. An error stops the update before
+  // anything is written and is returned.
+  using RowUpdater = std::function<Result<bool>(RowPointer where, const Row& row, Row& updated)>;
+  // Changes the rows `update` selects; returns how many it selected. All or nothing: every
+  // row is checked as it ends up (Required, lengths, unique and required indexes against the
+  // table after the whole update, so keys may be swapped or shifted). A changed AutoNumber
+  // value is refused. A row keeps its place when its new bytes fit its page, else it moves.
+  // Enforced relationships: a changed foreign key must name an existing row; a changed
+  // referenced key carries its referencing rows along through a cascade-update relationship
+  // (recursively) and is otherwise refused while rows refer to it.
+  Result<uint64_t> UpdateRows(std::string_view table, const RowUpdater& update);
   // Removes a user table; its pages become free for reuse. A table in a relationship is
   // refused (InvalidArgument naming the relationship) unless the mode says otherwise.
   Status DropTable(std::string_view name, DropTableMode mode = DropTableMode::kRefuseIfRelated);

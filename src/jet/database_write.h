@@ -130,7 +130,13 @@ struct Database::WriteState : public PageAllocator {
   Result<RowPointer> PlaceLongValueRow(TableState& table, size_t lv, const std::string& row,
                                        bool first_on_page = false);
   Status InsertValues(TableState& table, const Row& row, RowPointer* where);
-  Status DeleteAt(TableState& table, RowPointer where);
+  // `index_entries`: take the row's keys out of the table's indexes (false: already done).
+  Status DeleteAt(TableState& table, RowPointer where, bool index_entries = true);
+  // Changes the rows of an update plan: every changed row first leaves its indexes and gives
+  // its long values back, then each is written again (in its place when it fits its page,
+  // else moved), so keys are checked against the rows as they end up.
+  Status ApplyUpdatePlan(const UpdatePlan& plan);
+  Status RewriteRow(TableState& table, RowPointer where, const Row& values);
   // After a delete on a data page of the table: list it as having room, or give it back to
   // the file when no live row is left.
   Status NoteRoom(TableState& table, uint32_t page);

@@ -9,6 +9,7 @@
 #include "jet/database.h"
 #include "jet/pager.h"
 #include "jet/saved_query.h"
+#include "jet/values.h"
 #include "jet_test_db.h"
 
 namespace tabulon::jet {
@@ -31,7 +32,12 @@ std::string Fingerprint(MemoryDisk& disk) {
     auto t = (*db)->GetTable(name);
     if (!t.ok()) return "cannot read " + name;
     auto rows = (*db)->ReadAllRows(*t);
-    out << name << ": " << (rows.ok() ? rows->size() : 0) << " rows, indexes";
+    std::string values;  // the rows' values, so a half-done update shows
+    for (const Row& row : rows.ok() ? *rows : std::vector<Row>{}) {
+      for (const Value& v : row) values += FormatValue(v).value_or("NULL") + "|";
+    }
+    out << name << ": " << (rows.ok() ? rows->size() : 0) << " rows (" << std::hash<std::string>{}(values)
+        << "), indexes";
     for (const IndexDefinition& i : t->indexes) out << " " << i.name;
     out << "\n";
   }
@@ -66,6 +72,7 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
                                       .primary_columns = {"ID"},
                                       .foreign_table = "Child",
                                       .foreign_columns = {"ParentID"},
+                                      .cascade_update = true,
                                       .cascade_delete = true});
       },
       [](Database& db) {
@@ -81,6 +88,29 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
         view.columns = {{"Name", ""}};
         view.tables = {{"Parent", ""}};
         return db.CreateView(view);
+      },
+      // Keys shifted (the children follow), long values grown, shrunk and cleared.
+      [](Database& db) {
+        return db
+            .UpdateRows("Parent",
+                        [](RowPointer, const Row& row, Row& updated) -> Result<bool> {
+                          if (std::get<int32_t>(row[0]) % 5 != 0) return false;
+                          updated[0] = std::get<int32_t>(row[0]) + 1000;
+                          return true;
+                        })
+            .status();
+      },
+      [](Database& db) {
+        return db
+            .UpdateRows("Child",
+                        [](RowPointer, const Row& row, Row& updated) -> Result<bool> {
+                          const int32_t id = std::get<int32_t>(row[0]);
+                          if (id % 3 != 0) return false;
+                          updated[2] = id % 2 == 0 ? Value{std::string(9000, 'u')} : Value{Null{}};
+                          if (id % 7 == 0) updated[2] = std::string(3, 's');
+                          return true;
+                        })
+            .status();
       },
       [](Database& db) {
         return db.CreateIndex("Parent", {.name = "Name", .columns = {{"Name", true}}, .unique = true});

@@ -158,6 +158,16 @@ uint8_t AddRowToPage(uint8_t* page, const uint8_t* row, size_t size) {
   return static_cast<uint8_t>(count);
 }
 
+bool ReplaceRowOnPage(uint8_t* page, uint8_t row, const uint8_t* bytes, size_t size) {
+  uint16_t start = 0;
+  uint16_t end = 0;
+  if (!RowBounds(page, row, start, end)) return false;
+  const int32_t room = RepackedFreeSpace(page);
+  if (room < 0 || size > static_cast<size_t>(room) + (end - start)) return false;
+  RepackPage(page, row, bytes, size);
+  return true;
+}
+
 bool RowBounds(const uint8_t* page, uint8_t row, uint16_t& start, uint16_t& end) {
   if (row >= DataPageRowCount(page)) return false;
   const uint16_t entry = RowOffsetEntry(page, row);

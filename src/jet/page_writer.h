@@ -30,6 +30,9 @@ bool DataPageFits(const uint8_t* page, size_t size);
 // Adds a row (caller checked DataPageFits) and returns its row number: the next one, or the
 // first deleted one when the page has used all 255.
 uint8_t AddRowToPage(uint8_t* page, const uint8_t* row, size_t size);
+// Replaces the bytes of a live row, keeping its row number (the page is repacked). False, and
+// the page unchanged, when the row is missing, deleted or moved, or the new bytes do not fit.
+bool ReplaceRowOnPage(uint8_t* page, uint8_t row, const uint8_t* bytes, size_t size);
 // False when every row of the page is deleted (the page can be given back).
 bool DataPageHasLiveRows(const uint8_t* page);
 // Marks a row deleted (0xC000 on its offset entry, the form Access writes) and gives its bytes

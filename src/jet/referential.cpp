@@ -58,6 +58,7 @@ Result<EnforcedRelationship> Describe(TableState& table, const IndexDefinition& 
   r.foreign = primary_side ? other : &table;
   r.primary_real = p.real_number;
   r.foreign_real = f.real_number;
+  r.cascade_update = index.cascade_update;
   r.cascade_delete = index.cascade_delete;
   r.cascade_null = index.cascade_null;
   RETURN_IF_ERROR(Slots(r.primary->def, p, r.primary_slots, r.primary_ascending));
@@ -219,6 +220,125 @@ Result<DeletePlan> PlanDelete(Database& db, Pager& pager, TableState& table,
   }
   std::erase_if(plan.set_null, [](const auto& entry) { return entry.second.empty(); });
   return plan;
+}
+
+namespace {
+
+// Whether the values in `slots` differ between a row's old and new values.
+bool Changed(const RowChange& change, const std::vector<size_t>& slots) {
+  return std::any_of(slots.begin(), slots.end(),
+                     [&](size_t slot) { return !SameValue(change.before[slot], change.after[slot]); });
+}
+
+}  // namespace
+
+Status PlanCascadeUpdate(Database& db, Pager& pager, UpdatePlan& plan, const TableAtPage& at) {
+  std::map<uint32_t, std::vector<EnforcedRelationship>> referenced;  // by table page
+  std::deque<std::pair<uint32_t, RowPointer>> queue;
+  for (const auto& [page, rows] : plan) {
+    for (const auto& entry : rows) queue.emplace_back(page, entry.first);
+  }
+  // A row changes again only when a key it follows changed again; cycles of cascades settle
+  // long before this bound.
+  std::map<std::pair<uint32_t, RowPointer>, int> visits;
+  constexpr int kMaxVisits = 64;
+  while (!queue.empty()) {
+    const auto [page, where] = queue.front();
+    queue.pop_front();
+    if (++visits[{page, where}] > kMaxVisits) {
+      return InvalidArgumentError("the cascading updates of the relationships do not settle");
+    }
+    ASSIGN_OR_RETURN(TableState * table, at(page));
+    auto it = referenced.find(page);
+    if (it == referenced.end()) {
+      ASSIGN_OR_RETURN(auto list, RelationshipsOf(*table, kPrimarySide, at));
+      it = referenced.emplace(page, std::move(list)).first;
+    }
+    for (const EnforcedRelationship& r : it->second) {
+      const RowChange change = plan[page][where];  // a copy: the row may refer to itself
+      if (!r.cascade_update || !Changed(change, r.primary_slots)) continue;
+      ASSIGN_OR_RETURN(auto key,
+                       KeyOf(r.foreign->def, r.foreign_slots, r.foreign_ascending, change.before, r.primary_slots));
+      if (!key) continue;
+      ASSIGN_OR_RETURN(std::vector<RowPointer> children, FindIndexKey(pager, *r.foreign, r.foreign_real, *key));
+      const uint32_t child_page = r.foreign->def.tdef_page;
+      for (RowPointer child : children) {
+        auto& rows = plan[child_page];
+        auto found = rows.find(child);
+        if (found == rows.end()) {
+          ASSIGN_OR_RETURN(Row values, db.ReadRow(r.foreign->def, child));
+          found = rows.emplace(child, RowChange{values, values}).first;
+        }
+        bool moved = false;
+        for (size_t i = 0; i < r.foreign_slots.size(); ++i) {
+          Value& value = found->second.after[r.foreign_slots[i]];
+          if (SameValue(value, change.after[r.primary_slots[i]])) continue;
+          value = change.after[r.primary_slots[i]];
+          moved = true;
+        }
+        if (moved) queue.emplace_back(child_page, child);
+      }
+    }
+  }
+  // A referenced key that changes must take every row referring to it along: through the
+  // cascade above, or by the update itself.
+  for (const auto& [page, rows] : plan) {
+    const auto it = referenced.find(page);
+    if (it == referenced.end()) continue;
+    for (const auto& [where, change] : rows) {
+      for (const EnforcedRelationship& r : it->second) {
+        const TableDefinition& primary = r.primary->def;
+        const TableDefinition& foreign = r.foreign->def;
+        ASSIGN_OR_RETURN(auto old_key,
+                         KeyOf(foreign, r.foreign_slots, r.foreign_ascending, change.before, r.primary_slots));
+        ASSIGN_OR_RETURN(auto new_key,
+                         KeyOf(foreign, r.foreign_slots, r.foreign_ascending, change.after, r.primary_slots));
+        if (!old_key || old_key == new_key) continue;
+        ASSIGN_OR_RETURN(std::vector<RowPointer> children, FindIndexKey(pager, *r.foreign, r.foreign_real, *old_key));
+        const auto changed = plan.find(foreign.tdef_page);
+        for (RowPointer child : children) {
+          if (changed != plan.end()) {
+            const auto entry = changed->second.find(child);
+            if (entry != changed->second.end()) {
+              ASSIGN_OR_RETURN(
+                  auto now, KeyOf(foreign, r.foreign_slots, r.foreign_ascending, entry->second.after, r.foreign_slots));
+              if (now != old_key) continue;
+            }
+          }
+          return InvalidArgumentError("relationship '" + r.name + "': the key " +
+                                      DescribeValues(primary, r.primary_slots, change.before, r.primary_slots) +
+                                      " of '" + primary.name + "' cannot change, rows of '" + foreign.name +
+                                      "' refer to it");
+        }
+      }
+    }
+  }
+  return Status::Ok();
+}
+
+Status CheckUpdatedReferences(Pager& pager, const UpdatePlan& plan, const TableAtPage& at) {
+  for (const auto& [page, rows] : plan) {
+    if (rows.empty()) continue;
+    ASSIGN_OR_RETURN(TableState * table, at(page));
+    ASSIGN_OR_RETURN(auto referencing, RelationshipsOf(*table, kForeignSide, at));
+    for (const auto& [where, change] : rows) {
+      for (const EnforcedRelationship& r : referencing) {
+        if (!Changed(change, r.foreign_slots)) continue;
+        const TableDefinition& primary = r.primary->def;
+        const TableDefinition& foreign = r.foreign->def;
+        ASSIGN_OR_RETURN(auto key, KeyOf(primary, r.primary_slots, r.primary_ascending, change.after, r.foreign_slots));
+        if (!key) continue;
+        ASSIGN_OR_RETURN(std::vector<RowPointer> parents, FindIndexKey(pager, *r.primary, r.primary_real, *key));
+        if (parents.empty()) {
+          return InvalidArgumentError("relationship '" + r.name + "': no row of '" + primary.name + "' has " +
+                                      DescribeValues(primary, r.primary_slots, change.after, r.foreign_slots) +
+                                      ", which the changed row of '" + foreign.name + "' refers to with " +
+                                      DescribeValues(foreign, r.foreign_slots, change.after, r.foreign_slots));
+        }
+      }
+    }
+  }
+  return Status::Ok();
 }
 
 std::vector<IndexDefinition> ForeignKeyIndexesOf(const TableDefinition& def) {

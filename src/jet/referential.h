@@ -33,6 +33,7 @@ struct EnforcedRelationship {
   std::vector<size_t> foreign_slots;
   std::vector<bool> primary_ascending;
   std::vector<bool> foreign_ascending;
+  bool cascade_update = false;
   bool cascade_delete = false;
   bool cascade_null = false;
 };
@@ -62,6 +63,22 @@ struct DeletePlan {
 // without a cascade would go.
 Result<DeletePlan> PlanDelete(Database& db, Pager& pager, TableState& table,
                               const std::vector<std::pair<RowPointer, Row>>& doomed, const TableAtPage& at);
+
+// Rows an update changes, by table definition page and row pointer: the values before (long
+// values read) and after.
+struct RowChange {
+  Row before;
+  Row after;
+};
+using UpdatePlan = std::map<uint32_t, std::map<RowPointer, RowChange>>;
+// Adds to `plan` the rows that cascade-update relationships change along with its rows (their
+// foreign keys follow the changed keys they refer to, recursively), and refuses
+// (InvalidArgument) a changed referenced key that a row not re-pointed by the plan still
+// refers to. Reads the rows as they are before the update; changes nothing.
+Status PlanCascadeUpdate(Database& db, Pager& pager, UpdatePlan& plan, const TableAtPage& at);
+// After the rows of `plan` changed: a changed foreign key must name an existing row
+// (InvalidArgument).
+Status CheckUpdatedReferences(Pager& pager, const UpdatePlan& plan, const TableAtPage& at);
 
 // The foreign-key indexes of a table before its indexes are stored, and the check after:
 // an index that cannot hold a key is dropped by the store, which must never silently end

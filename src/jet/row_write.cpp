@@ -63,8 +63,8 @@ Status Database::WriteState::InsertValues(TableState& table, const Row& row, Row
   return Status::Ok();
 }
 
-Status Database::WriteState::DeleteAt(TableState& table, RowPointer where) {
-  if (table.indexes.maintained) {
+Status Database::WriteState::DeleteAt(TableState& table, RowPointer where, bool index_entries) {
+  if (table.indexes.maintained && index_entries) {
     RETURN_IF_ERROR(LoadIndexes(pager, table));
     if (!table.indexes.real.empty()) {
       ASSIGN_OR_RETURN(Row row, db.ReadRow(table.def, where));

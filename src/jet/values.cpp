@@ -203,6 +203,8 @@ std::string CsvField(const std::optional<std::string>& text) {
   return out;
 }
 
+bool SameValue(const Value& a, const Value& b) { return a.index() == b.index() && FormatValue(a) == FormatValue(b); }
+
 std::optional<std::string> FormatValue(const Value& value) {
   struct Visitor {
     std::optional<std::string> operator()(const Null&) const { return std::nullopt; }

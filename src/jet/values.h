@@ -44,6 +44,9 @@ std::string FormatHex(std::string_view bytes);
 // lower-case hex; GUID as FormatGuid.
 std::optional<std::string> FormatValue(const Value& value);
 
+// Whether two values are the same: the same type and the same canonical text.
+bool SameValue(const Value& a, const Value& b);
+
 // One CSV field (RFC 4180): NULL is an empty field, an empty string is "", and a field with a
 // comma, quote, CR or LF is quoted with inner quotes doubled.
 std::string CsvField(const std::optional<std::string>& text);

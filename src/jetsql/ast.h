@@ -153,6 +153,19 @@ struct Delete {
   ExpressionPtr where;  // null: every row; spans are offsets into the statement
 };
 
+// UPDATE t [[AS] alias] SET column = expression [, ...] [WHERE condition].
+struct Update {
+  struct Assignment {
+    ColumnRef column;  // [t.]c, [alias.]c or [t].[c]
+    size_t offset = 0;
+    ExpressionPtr value;
+  };
+  std::string table;
+  std::string alias;  // empty when not given
+  std::vector<Assignment> assignments;
+  ExpressionPtr where;  // null: every row; spans are offsets into the statement
+};
+
 struct Insert {
   std::string table;
   std::vector<std::string> columns;  // empty: every column in table order
@@ -175,6 +188,6 @@ struct CreateView {
   jet::ViewDefinition definition;
 };
 
-using Statement = std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete>;
+using Statement = std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete, Update>;
 
 }  // namespace tabulon::jetsql

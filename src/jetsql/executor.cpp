@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <random>
 
 #include "base/text.h"
@@ -481,6 +482,81 @@ Result<StatementResult> Session::Run(std::string_view sql, Delete& remove) {
     auto truth = condition->Test(row);
     return truth.ok() && truth->value_or(false);
   }));
+  return done;
+}
+
+// UPDATE: every row is tested and given its new values (computed from the row as it was,
+// converted to the columns' types, validation rules checked) before any is written; the
+// engine then changes them all, and the rows their relationships cascade to, at once.
+Result<StatementResult> Session::Run(std::string_view sql, Update& update) {
+  ASSIGN_OR_RETURN(const TableDefinition* found, Table(update.table));
+  const TableDefinition table = *found;
+  // The statement's names qualify columns by the alias when there is one.
+  TableDefinition scope = table;
+  if (!update.alias.empty()) scope.name = update.alias;
+  auto text_of = [&](const Expression& e) { return std::string(sql.substr(e.span.begin, e.span.end - e.span.begin)); };
+  std::vector<size_t> targets;
+  std::vector<std::unique_ptr<RowExpression>> values;
+  for (const Update::Assignment& a : update.assignments) {
+    if (!a.column.qualifier.empty() && !EqualsIgnoreAsciiCase(a.column.qualifier, scope.name)) {
+      return AtPosition(
+          sql, a.offset,
+          NotFoundError("'" + a.column.qualifier + "' is not the table being updated ('" + scope.name + "')"));
+    }
+    const int c = ColumnIndex(table, a.column.name);
+    if (c < 0) {
+      return AtPosition(sql, a.offset,
+                        NotFoundError("table '" + table.name + "' has no column '" + a.column.name + "'"));
+    }
+    const auto i = static_cast<size_t>(c);
+    const std::string& name = table.columns[i].name;
+    if (std::find(targets.begin(), targets.end(), i) != targets.end()) {
+      return AtPosition(sql, a.offset, InvalidArgumentError("column '" + name + "' is set twice"));
+    }
+    if (table.columns[i].auto_number()) {
+      return AtPosition(sql, a.offset, InvalidArgumentError("cannot update AutoNumber column '" + name + "'"));
+    }
+    auto compiled = engine_.CompileExpression(scope, *a.value, sql, "SET");
+    if (!compiled.ok()) return compiled.status().WithContext("(in SET " + name + " = " + text_of(*a.value) + ")");
+    targets.push_back(i);
+    values.push_back(std::move(compiled).value());
+  }
+  std::unique_ptr<RowCondition> condition;
+  if (update.where) {
+    ASSIGN_OR_RETURN(condition, engine_.CompileCondition(scope, *update.where, sql, true));
+  }
+  RETURN_IF_ERROR(Rules(table).status());
+  std::map<jet::RowPointer, Row> changes;
+  uint64_t number = 0;
+  Status scanned = db_.ScanRows(table, [&](jet::RowPointer where, const Row& row) -> Status {
+    ++number;
+    const std::string context = "row " + std::to_string(number) + " of '" + table.name + "'";
+    if (condition) {
+      auto truth = condition->Test(row);
+      if (!truth.ok()) return truth.status().WithContext(context);
+      if (!truth->value_or(false)) return Status::Ok();
+    }
+    Row updated = row;
+    for (size_t k = 0; k < targets.size(); ++k) {
+      const ColumnDefinition& column = table.columns[targets[k]];
+      auto value = values[k]->Evaluate(row);
+      if (value.ok()) value = ConvertValue(*value, column);
+      if (!value.ok()) return value.status().WithContext("column '" + column.name + "' of " + context);
+      updated[targets[k]] = std::move(*value);
+    }
+    RETURN_IF_ERROR(CheckRules(table, updated).WithContext(context));
+    changes.emplace(where, std::move(updated));
+    return Status::Ok();
+  });
+  RETURN_IF_ERROR(scanned);
+  StatementResult done;
+  ASSIGN_OR_RETURN(done.rows_affected,
+                   db_.UpdateRows(table.name, [&](jet::RowPointer where, const Row&, Row& updated) -> Result<bool> {
+                     auto it = changes.find(where);
+                     if (it == changes.end()) return false;
+                     updated = std::move(it->second);
+                     return true;
+                   }));
   return done;
 }
 

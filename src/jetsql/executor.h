@@ -38,6 +38,7 @@ class Session {
   Result<StatementResult> Run(std::string_view sql, Select& statement);
   Result<StatementResult> Run(std::string_view sql, Drop& statement);
   Result<StatementResult> Run(std::string_view sql, Delete& statement);
+  Result<StatementResult> Run(std::string_view sql, Update& statement);
   Result<StatementResult> Run(std::string_view sql, AlterTable& statement);
   Result<StatementResult> Run(std::string_view sql, CreateIndex& statement);
   Result<StatementResult> Run(std::string_view sql, CreateView& statement);

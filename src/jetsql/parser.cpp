@@ -1,5 +1,5 @@
-// The statements of Access SQL: CREATE TABLE, ALTER TABLE, CREATE INDEX, DROP, INSERT, DELETE
-// and SELECT. Expressions are read by expression_parser.cpp, CREATE VIEW by view_parser.cpp and
+// The statements of Access SQL: CREATE TABLE, ALTER TABLE, CREATE INDEX, DROP, INSERT, DELETE,
+// UPDATE and SELECT. Expressions are read by expression_parser.cpp, CREATE VIEW by view_parser.cpp and
 // type words by type_words.cpp.
 #include "jetsql/parser.h"
 
@@ -58,10 +58,12 @@ Result<Statement> Parser::ParseAll() {
     result = Widen(ParseInsert());
   } else if (Accept("delete")) {
     result = Widen(ParseDelete());
+  } else if (Accept("update")) {
+    result = Widen(ParseUpdate());
   } else if (IsWord(0, "select")) {
     result = Widen(ParseSelect());
   } else {
-    return Error("CREATE, ALTER, DROP, INSERT, DELETE or SELECT");
+    return Error("CREATE, ALTER, DROP, INSERT, DELETE, UPDATE or SELECT");
   }
   if (!result.ok()) return result;
   AcceptSymbol(";");
@@ -406,6 +408,31 @@ Result<Delete> Parser::ParseDelete() {
     ASSIGN_OR_RETURN(remove.where, ParseExpression());
   }
   return remove;
+}
+
+Result<Update> Parser::ParseUpdate() {
+  Update update;
+  ASSIGN_OR_RETURN(update.table, Name("a table name"));
+  if (Accept("as") || (AtName() && !IsWord(0, "set"))) {
+    ASSIGN_OR_RETURN(update.alias, Name("an alias"));
+  }
+  RETURN_IF_ERROR(Expect("set"));
+  do {
+    Update::Assignment assignment;
+    assignment.offset = Peek().offset;
+    ASSIGN_OR_RETURN(assignment.column.name, Name("a column name"));
+    if (AcceptSymbol(".") || AcceptSymbol("!")) {
+      assignment.column.qualifier = std::move(assignment.column.name);
+      ASSIGN_OR_RETURN(assignment.column.name, Name("a column name"));
+    }
+    RETURN_IF_ERROR(ExpectSymbol("="));
+    ASSIGN_OR_RETURN(assignment.value, ParseExpression());
+    update.assignments.push_back(std::move(assignment));
+  } while (AcceptSymbol(","));
+  if (Accept("where")) {
+    ASSIGN_OR_RETURN(update.where, ParseExpression());
+  }
+  return update;
 }
 
 // ------------------------------------------------------------------------------------------

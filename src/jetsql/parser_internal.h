@@ -108,6 +108,7 @@ class Parser {
   Result<Drop> ParseDrop();
   Result<Insert> ParseInsert();
   Result<Delete> ParseDelete();
+  Result<Update> ParseUpdate();
   Result<Select> ParseSelect();
 
   // Literals and expressions (expression_parser.cpp).

@@ -1225,13 +1225,17 @@ bool HasSubquery(const Node& n) {
   return std::any_of(n.args.begin(), n.args.end(), [](const NodePtr& a) { return HasSubquery(*a); });
 }
 
-class CompiledCondition : public RowCondition {
+class CompiledCondition : public RowCondition, public RowExpression {
  public:
   CompiledCondition(QueryEngine::Impl& impl, std::vector<RelColumn> columns)
       : impl_(impl), columns_(std::move(columns)) {}
   Result<std::optional<bool>> Test(const Row& row) override {
     Env env{&row, nullptr, nullptr};
     return impl_.Truth(*node_, env);
+  }
+  Result<Value> Evaluate(const Row& row) override {
+    Env env{&row, nullptr, nullptr};
+    return impl_.Eval(*node_, env);
   }
   std::vector<RelColumn>& columns() { return columns_; }
   CompiledQuery& query() { return query_; }
@@ -1265,6 +1269,22 @@ Result<std::unique_ptr<RowCondition>> QueryEngine::CompileCondition(const jet::T
   }
   compiled->set(std::move(node).value());
   return std::unique_ptr<RowCondition>(std::move(compiled));
+}
+
+Result<std::unique_ptr<RowExpression>> QueryEngine::CompileExpression(const jet::TableDefinition& table,
+                                                                      const Expression& expression,
+                                                                      std::string_view text, const char* clause) {
+  impl_->rows.clear();
+  std::vector<RelColumn> columns;
+  for (const ColumnDefinition& c : table.columns) columns.push_back({table.name, c});
+  auto compiled = std::make_unique<CompiledCondition>(*impl_, std::move(columns));
+  Scope scope;
+  scope.columns = &compiled->columns();
+  scope.query = &compiled->query();
+  scope.clause = clause;
+  ASSIGN_OR_RETURN(NodePtr node, impl_->CompileExpr(expression, text, scope));
+  compiled->set(std::move(node));
+  return std::unique_ptr<RowExpression>(std::move(compiled));
 }
 
 Status QueryEngine::Check(const jet::ViewDefinition& query) { return impl_->Compile(query, nullptr).status(); }

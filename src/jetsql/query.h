@@ -36,6 +36,13 @@ class RowCondition {
   virtual Result<std::optional<bool>> Test(const jet::Row& row) = 0;
 };
 
+// A value computed from the rows of one table (UPDATE ... SET).
+class RowExpression {
+ public:
+  virtual ~RowExpression() = default;
+  virtual Result<jet::Value> Evaluate(const jet::Row& row) = 0;
+};
+
 class QueryEngine {
  public:
   explicit QueryEngine(jet::Database& database);
@@ -54,6 +61,11 @@ class QueryEngine {
   // only when `subqueries` is set (their rows are read once, when first needed).
   Result<std::unique_ptr<RowCondition>> CompileCondition(const jet::TableDefinition& table, const Expression& condition,
                                                          std::string_view text, bool subqueries);
+
+  // The same for a value; `clause` names where it was written in messages.
+  Result<std::unique_ptr<RowExpression>> CompileExpression(const jet::TableDefinition& table,
+                                                           const Expression& expression, std::string_view text,
+                                                           const char* clause);
 
   // Table definitions are kept between queries; call this when tables change.
   void Forget();
