@@ -10,8 +10,10 @@
 // - CASE becomes IIf (one branch) or Switch; ISNULL/COALESCE/IFNULL become IIf(x Is Null, ...)
 //   (Nz belongs to the Access application, not to the database engine).
 // - Conversions to whole numbers cut the fraction as SQL Server and SQLite do (Fix) before CInt /
-//   CLng; to text of a length, Left(CStr(x), n); CONVERT's date styles become Format patterns.
+//   CLng; to text of a length, Left(CStr(x), n); to T-SQL's decimal of a scale,
+//   CDec(Round(x, scale)); CONVERT's date styles become Format patterns.
 // - Integer division of whole numbers is `\`, `%` is Mod, `!=` is `<>`.
+// - T-SQL's AVG of whole numbers is Fix(Avg(x)): SQL Server cuts the fraction.
 // - COUNT(DISTINCT x) beside grouped values only: Count(x) over the distinct (groups, x) rows of
 //   a query in FROM (a group whose x are all Null keeps one row and counts 0); other shapes are
 //   refused.
@@ -551,6 +553,12 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
       ASSIGN_OR_RETURN(std::string sum, call("Sum", 1, 1));
       return "IIf(" + sum + " Is Null, 0, " + sum + ")";
     }
+    if (f == "avg" && dialect_ == Dialect::kTransactSql && e.args.size() == 1 &&
+        ClassOf(*e.args[0], scope) == ValueClass::kInteger) {
+      // SQL Server's AVG of whole numbers is a whole number, its fraction cut.
+      ASSIGN_OR_RETURN(std::string avg, call("Avg", 1, 1));
+      return "Fix(" + avg + ")";
+    }
     static const std::map<std::string, std::string> kAggregates = {
         {"count", "Count"}, {"sum", "Sum"}, {"avg", "Avg"},       {"min", "Min"},   {"max", "Max"},
         {"stdev", "StDev"}, {"var", "Var"}, {"stdevp", "StDevP"}, {"varp", "VarP"}, {"total", "Sum"}};
@@ -680,7 +688,13 @@ Result<std::string> Translator::CastText(const Expr& e, const Scope& scope) {
     return "CDbl(" + value + ")";
   }
   if (base == "money" || base == "smallmoney") return "CCur(" + value + ")";
-  if (base == "decimal" || base == "numeric") return "CDec(" + value + ")";
+  if (base == "decimal" || base == "numeric") {
+    // In SQL Server a scale rounds to that many places (SQLite keeps the value as it is).
+    const size_t comma = e.type.find(',');
+    if (comma == std::string::npos || dialect_ != Dialect::kTransactSql) return "CDec(" + value + ")";
+    const std::string scale = Trim(e.type.substr(comma + 1, e.type.find(')') - comma - 1));
+    return "CDec(Round(" + value + ", " + scale + "))";
+  }
   if (base == "bit") return "CBool(" + value + ")";
   if (ClassOfType(base) == ValueClass::kDate) {
     if (e.args[0]->kind == Expr::Kind::kLiteral) {
