@@ -4,8 +4,8 @@
 //   and gives Null for a Null side, as SQL Server does) and becomes `&` where neither side can be
 //   Null; SQLite's `||` also joins numbers, so a side that is not known to be text goes through
 //   `&` with the Null kept by IIf.
-// - Date strings compared with date values become #…# literals; 1 and 0 compared with Yes/No
-//   values become True and False (Access keeps True as -1).
+// - Date strings compared with date values or given to date functions become #…# literals; 1 and
+//   0 compared with Yes/No values become True and False (Access keeps True as -1).
 // - LIKE becomes ALike, whose wildcards are % and _ whatever the database's mode.
 // - CASE becomes IIf (one branch) or Switch; ISNULL/COALESCE/IFNULL become IIf(x Is Null, ...)
 //   (Nz belongs to the Access application, not to the database engine).
@@ -615,9 +615,16 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
     return "InStr(" + (args.size() == 3 ? args[2] + ", " : std::string()) + args[1] + ", " + args[0] + ")";
   }
   if (f == "instr" && dialect_ == Dialect::kSqlite) return call("InStr", 2, 2);
-  if (f == "year") return call("Year", 1, 1);
-  if (f == "month") return call("Month", 1, 1);
-  if (f == "day") return call("Day", 1, 1);
+  if (f == "year" || f == "month" || f == "day") {
+    const char* access = f == "year" ? "Year" : f == "month" ? "Month" : "Day";
+    // Date text, which SQL Server reads as a date, as a date literal ('19970704' is no date to Access).
+    if (e.args.size() == 1 && e.args[0]->kind == Expr::Kind::kLiteral &&
+        e.args[0]->literal_kind != Expr::LiteralKind::kNumber) {
+      if (const std::optional<std::string> date = DateLiteral(e.args[0]->text))
+        return std::string(access) + "(" + *date + ")";
+    }
+    return call(access, 1, 1);
+  }
   if (f == "dateadd" || f == "datediff" || f == "datepart") {
     const size_t count = f == "datepart" ? 2 : 3;
     if (e.args.size() != count || e.args[0]->kind != Expr::Kind::kColumn || e.args[0]->name.size() != 1) {
