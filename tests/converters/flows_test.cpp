@@ -595,8 +595,8 @@ TEST_F(FlowsTest, TsqlViewsGiveTheRowsSqlServerGives) {
   SchemaRows tables, views;
   for (const char* t : {"Region", "Customer", "Product", "Orders", "OrderLine"})
     tables.push_back({"Views", "dbo", t, "TABLE"});
-  std::map<std::string, std::vector<std::string>> expected;  // by view, in the file's order
-  std::vector<std::string> names;
+  std::map<std::string, std::vector<std::string>> expected;  // by view
+  std::vector<std::string> names;                            // in the file's order
   std::istringstream rows_file(ReadFile(root + "data/views_rows.txt"));
   for (std::string line; std::getline(rows_file, line);) {
     if (line.starts_with("[")) {
@@ -612,6 +612,7 @@ TEST_F(FlowsTest, TsqlViewsGiveTheRowsSqlServerGives) {
   Queue(kMigrateDatabase, "Views", "", (folder_ / "Target").string());
   RunAll();
   TakeReport();
+  states_ += "\n" + ::testing::PrintToString(source_sqlserver::testing::OutputTexts(wb_->output()));
   EXPECT_THAT(states_,
               ::testing::Not(AnyOf(HasSubstr(" failed"), HasSubstr(" unsupported"), HasSubstr("not translated"))))
       << states_;
