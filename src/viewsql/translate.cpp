@@ -4,14 +4,16 @@
 //   and gives Null for a Null side, as SQL Server does) and becomes `&` where neither side can be
 //   Null; SQLite's `||` also joins numbers, so a side that is not known to be text goes through
 //   `&` with the Null kept by IIf.
-// - Date strings compared with date values become #…# literals; 1 and 0 compared with Yes/No
-//   values become True and False (Access keeps True as -1).
+// - Date strings compared with date values or given to date functions become #…# literals; 1 and
+//   0 compared with Yes/No values become True and False (Access keeps True as -1).
 // - LIKE becomes ALike, whose wildcards are % and _ whatever the database's mode.
 // - CASE becomes IIf (one branch) or Switch; ISNULL/COALESCE/IFNULL become IIf(x Is Null, ...)
 //   (Nz belongs to the Access application, not to the database engine).
 // - Conversions to whole numbers cut the fraction as SQL Server and SQLite do (Fix) before CInt /
-//   CLng; to text of a length, Left(CStr(x), n); CONVERT's date styles become Format patterns.
+//   CLng; to text of a length, Left(CStr(x), n); to T-SQL's decimal of a scale,
+//   CDec(Round(x, scale)); CONVERT's date styles become Format patterns.
 // - Integer division of whole numbers is `\`, `%` is Mod, `!=` is `<>`.
+// - T-SQL's AVG of whole numbers is Fix(Avg(x)): SQL Server cuts the fraction.
 // - COUNT(DISTINCT x) beside grouped values only: Count(x) over the distinct (groups, x) rows of
 //   a query in FROM (a group whose x are all Null keeps one row and counts 0); other shapes are
 //   refused.
@@ -551,6 +553,12 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
       ASSIGN_OR_RETURN(std::string sum, call("Sum", 1, 1));
       return "IIf(" + sum + " Is Null, 0, " + sum + ")";
     }
+    if (f == "avg" && dialect_ == Dialect::kTransactSql && e.args.size() == 1 &&
+        ClassOf(*e.args[0], scope) == ValueClass::kInteger) {
+      // SQL Server's AVG of whole numbers is a whole number, its fraction cut.
+      ASSIGN_OR_RETURN(std::string avg, call("Avg", 1, 1));
+      return "Fix(" + avg + ")";
+    }
     static const std::map<std::string, std::string> kAggregates = {
         {"count", "Count"}, {"sum", "Sum"}, {"avg", "Avg"},       {"min", "Min"},   {"max", "Max"},
         {"stdev", "StDev"}, {"var", "Var"}, {"stdevp", "StDevP"}, {"varp", "VarP"}, {"total", "Sum"}};
@@ -607,9 +615,16 @@ Result<std::string> Translator::FunctionText(const Expr& e, const Scope& scope) 
     return "InStr(" + (args.size() == 3 ? args[2] + ", " : std::string()) + args[1] + ", " + args[0] + ")";
   }
   if (f == "instr" && dialect_ == Dialect::kSqlite) return call("InStr", 2, 2);
-  if (f == "year") return call("Year", 1, 1);
-  if (f == "month") return call("Month", 1, 1);
-  if (f == "day") return call("Day", 1, 1);
+  if (f == "year" || f == "month" || f == "day") {
+    const char* access = f == "year" ? "Year" : f == "month" ? "Month" : "Day";
+    // Date text, which SQL Server reads as a date, as a date literal ('19970704' is no date to Access).
+    if (e.args.size() == 1 && e.args[0]->kind == Expr::Kind::kLiteral &&
+        e.args[0]->literal_kind != Expr::LiteralKind::kNumber) {
+      if (const std::optional<std::string> date = DateLiteral(e.args[0]->text))
+        return std::string(access) + "(" + *date + ")";
+    }
+    return call(access, 1, 1);
+  }
   if (f == "dateadd" || f == "datediff" || f == "datepart") {
     const size_t count = f == "datepart" ? 2 : 3;
     if (e.args.size() != count || e.args[0]->kind != Expr::Kind::kColumn || e.args[0]->name.size() != 1) {
@@ -680,7 +695,13 @@ Result<std::string> Translator::CastText(const Expr& e, const Scope& scope) {
     return "CDbl(" + value + ")";
   }
   if (base == "money" || base == "smallmoney") return "CCur(" + value + ")";
-  if (base == "decimal" || base == "numeric") return "CDec(" + value + ")";
+  if (base == "decimal" || base == "numeric") {
+    // In SQL Server a scale rounds to that many places (SQLite keeps the value as it is).
+    const size_t comma = e.type.find(',');
+    if (comma == std::string::npos || dialect_ != Dialect::kTransactSql) return "CDec(" + value + ")";
+    const std::string scale = Trim(e.type.substr(comma + 1, e.type.find(')') - comma - 1));
+    return "CDec(Round(" + value + ", " + scale + "))";
+  }
   if (base == "bit") return "CBool(" + value + ")";
   if (ClassOfType(base) == ValueClass::kDate) {
     if (e.args[0]->kind == Expr::Kind::kLiteral) {
