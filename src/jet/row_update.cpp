@@ -15,9 +15,10 @@ Status Database::WriteState::ApplyUpdatePlan(const UpdatePlan& plan) {
     const Row* values;
   };
   std::vector<Pending> pending;
-  for (const auto& [page, rows] : plan) {
+  for (const auto& entry : plan) {
+    const auto& rows = entry.second;  // a name a lambda can capture (a structured binding is not)
     if (rows.empty()) continue;
-    ASSIGN_OR_RETURN(TableState * table, TableAt(page));
+    ASSIGN_OR_RETURN(TableState * table, TableAt(entry.first));
     // The rows as stored (long-value fields undecoded), to release their long values.
     std::map<RowPointer, Row> stored;
     ScanOptions raw;
