@@ -1240,6 +1240,7 @@ class CompiledCondition : public RowCondition, public RowExpression {
   std::vector<RelColumn>& columns() { return columns_; }
   CompiledQuery& query() { return query_; }
   void set(NodePtr node) { node_ = std::move(node); }
+  const Node& node() const { return *node_; }
 
  private:
   QueryEngine::Impl& impl_;
@@ -1250,40 +1251,44 @@ class CompiledCondition : public RowCondition, public RowExpression {
 
 }  // namespace
 
-Result<std::unique_ptr<RowCondition>> QueryEngine::CompileCondition(const jet::TableDefinition& table,
-                                                                    const Expression& condition, std::string_view text,
-                                                                    bool subqueries) {
-  impl_->rows.clear();
+namespace {
+
+// `expression` over the columns of `table` (qualified by its name), evaluated one row at a time.
+Result<std::unique_ptr<CompiledCondition>> CompileOverTable(QueryEngine::Impl& impl, const jet::TableDefinition& table,
+                                                            const Expression& expression, std::string_view text,
+                                                            const char* clause) {
+  impl.rows.clear();
   std::vector<RelColumn> columns;
   for (const ColumnDefinition& c : table.columns) columns.push_back({table.name, c});
-  auto compiled = std::make_unique<CompiledCondition>(*impl_, std::move(columns));
+  auto compiled = std::make_unique<CompiledCondition>(impl, std::move(columns));
   Scope scope;
   scope.columns = &compiled->columns();
   scope.query = &compiled->query();
-  scope.clause = "WHERE";
-  auto node = impl_->CompileExpr(condition, text, scope);
-  if (!node.ok()) return InClause(node.status(), "the condition", text);
-  if (!subqueries && HasSubquery(**node)) {
+  scope.clause = clause;
+  ASSIGN_OR_RETURN(NodePtr node, impl.CompileExpr(expression, text, scope));
+  compiled->set(std::move(node));
+  return compiled;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<RowCondition>> QueryEngine::CompileCondition(const jet::TableDefinition& table,
+                                                                    const Expression& condition, std::string_view text,
+                                                                    bool subqueries) {
+  auto compiled = CompileOverTable(*impl_, table, condition, text, "WHERE");
+  if (!compiled.ok()) return InClause(compiled.status(), "the condition", text);
+  if (!subqueries && HasSubquery((*compiled)->node())) {
     return InvalidArgumentError("the condition " + std::string(text) +
                                 " reads other rows (a subquery); a rule may not");
   }
-  compiled->set(std::move(node).value());
-  return std::unique_ptr<RowCondition>(std::move(compiled));
+  return std::unique_ptr<RowCondition>(std::move(compiled).value());
 }
 
 Result<std::unique_ptr<RowExpression>> QueryEngine::CompileExpression(const jet::TableDefinition& table,
                                                                       const Expression& expression,
                                                                       std::string_view text, const char* clause) {
-  impl_->rows.clear();
-  std::vector<RelColumn> columns;
-  for (const ColumnDefinition& c : table.columns) columns.push_back({table.name, c});
-  auto compiled = std::make_unique<CompiledCondition>(*impl_, std::move(columns));
-  Scope scope;
-  scope.columns = &compiled->columns();
-  scope.query = &compiled->query();
-  scope.clause = clause;
-  ASSIGN_OR_RETURN(NodePtr node, impl_->CompileExpr(expression, text, scope));
-  compiled->set(std::move(node));
+  ASSIGN_OR_RETURN(std::unique_ptr<CompiledCondition> compiled,
+                   CompileOverTable(*impl_, table, expression, text, clause));
   return std::unique_ptr<RowExpression>(std::move(compiled));
 }
 
