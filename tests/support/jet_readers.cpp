@@ -342,6 +342,25 @@ Result<std::string> MdbToolsQuerySql(const std::string& path, const std::string&
   return RunOn("mdb-queries", path, " " + ShellQuote(query));
 }
 
+Result<std::string> FullDump(const std::string& path) {
+  ASSIGN_OR_RETURN(std::string out,
+                   RunOn("node " + ShellQuote(std::string(TABULON_READERS_DIR) + "/mdb_full_dump.mjs"), path));
+  nlohmann::json doc = nlohmann::json::parse(out, nullptr, false);
+  if (doc.is_discarded() || !doc.is_object()) return InternalError("full dump is not JSON: " + out.substr(0, 500));
+  for (const char* kind : {"tables", "queries"}) {
+    for (const auto& object : doc[kind]) {
+      const std::string name = object["name"].get<std::string>();
+      ASSIGN_OR_RETURN(std::string properties, MdbToolsProperties(path, name));
+      out += Say("\n== properties of ", name, " ==\n", properties);
+      if (std::string(kind) == "queries") {
+        ASSIGN_OR_RETURN(std::string sql, MdbToolsQuerySql(path, name));
+        out += Say("\n== SQL of ", name, " ==\n", sql);
+      }
+    }
+  }
+  return out;
+}
+
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table) {
   ASSIGN_OR_RETURN(std::string out,
                    RunOn("mdb-export -e -b hex -T '%Y-%m-%d %H:%M:%S' -0 '" + std::string(kNullMark) + "'", path,

@@ -61,6 +61,13 @@ Result<std::string> MdbToolsQuerySql(const std::string& path, const std::string&
 // "YYYY-MM-DD HH:MM:SS", binary as upper-case hex, escapes undone); NULL as nullopt.
 Result<ReaderTable> MdbToolsExport(const std::string& path, const std::string& table);
 
+// A whole-database dump by the independent readers, as text to compare two files with: every
+// user table (columns with their stored types and flags, indexes with key columns and flags,
+// stored row count, last AutoNumber, every row), relationships, saved queries with their
+// MSysQueries rows (tests/readers/mdb_full_dump.mjs), and mdbtools' properties of every table
+// and query and its SQL of every query. Object ids, pages and dates are not in it.
+Result<std::string> FullDump(const std::string& path);
+
 // The text mdb-reader gives for an engine value of a column (see ReadWithMdbReader).
 ReaderValue ExpectedMdbReaderText(const jet::Value& value);
 // JavaScript's Number.prototype.toString for a double.

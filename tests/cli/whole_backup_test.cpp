@@ -1,0 +1,81 @@
+// A backup holds the whole database: every Access-written fixture, the other library's file and a
+// file of ours with every feature (keys, indexes of every kind, relationships of every kind,
+// AutoNumber, GUID defaults, properties, every kind of saved query) go through `tabulon-cli backup`
+// and `restore` into a new file, and the independent readers' full dumps of the two are equal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "jet_readers.h"
+#include "jet_test_files.h"
+
+namespace tabulon {
+namespace {
+
+namespace fs = std::filesystem;
+
+class WholeBackup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::MdbReaderAvailable() || !testing::MdbToolsAvailable()) GTEST_SKIP() << "readers not installed";
+    folder_ = testing::ScratchFile("cli_whole_backup", "files");
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "home");
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(folder_);
+  }
+
+  testing::CommandRun Cli(const std::string& arguments) {
+    return testing::RunCommand("cd '" + folder_.string() + "' && HOME='" + (folder_ / "home").string() + "' " +
+                               TABULON_CLI + " " + arguments + " 2>&1");
+  }
+
+  // "" when the restored file's dump equals the original's, else both dumps' difference.
+  std::string CompareDumps(const std::string& name) {
+    const Result<std::string> original = testing::FullDump((folder_ / (name + ".mdb")).string());
+    const Result<std::string> restored = testing::FullDump((folder_ / "restored" / (name + ".mdb")).string());
+    if (!original.ok()) return original.status().message();
+    if (!restored.ok()) return restored.status().message();
+    if (*original == *restored) return "";
+    std::ofstream(folder_ / (name + ".original.txt")) << *original;
+    std::ofstream(folder_ / (name + ".restored.txt")) << *restored;
+    return testing::RunCommand("cd '" + folder_.string() + "' && diff -u '" + name + ".original.txt' '" + name +
+                               ".restored.txt' | head -60")
+        .out;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(WholeBackup, EveryDatabaseComesBackEqual) {
+  std::vector<std::string> names;
+  const fs::path fixtures(TABULON_FIXTURES_DIR);
+  for (const char* kind : {"access", "written"}) {
+    if (!fs::is_directory(fixtures / kind)) continue;
+    for (const auto& entry : fs::directory_iterator(fixtures / kind)) {
+      if (entry.path().extension() != ".mdb") continue;
+      fs::copy_file(entry.path(), folder_ / entry.path().filename());
+      names.push_back(entry.path().stem().string());
+    }
+  }
+  const testing::CommandRun made =
+      Cli(std::string("sql Ours.mdb --create --file '") + TABULON_TEST_DATA_DIR + "/every_feature.sql'");
+  ASSERT_EQ(made.exit_code, 0) << made.out;
+  names.push_back("Ours");
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const testing::CommandRun backup = Cli("backup " + name + ".mdb --out backups");
+    ASSERT_EQ(backup.exit_code, 0) << backup.out;
+    const testing::CommandRun restore = Cli("restore backups/" + name + " --target restored/" + name + ".mdb");
+    EXPECT_EQ(restore.exit_code, 0) << restore.out;
+    const std::string difference = CompareDumps(name);
+    if (!difference.empty()) ADD_FAILURE() << difference;
+  }
+}
+
+}  // namespace
+}  // namespace tabulon
