@@ -1,5 +1,6 @@
 // The backup flows: for every table of the target a structure script (TABLES/<t>.tbl) and a
-// data script (DATA/<t>.data), for every view a view script (VIEWS/<v>.vw). A whole database
+// data script (DATA/<t>.data), for every view a view script (VIEWS/<v>.vw), and for every saved
+// query of any kind its stored rows (QUERIES/<q>.qry). A whole database
 // goes below the backup root in a folder named after it; a single object goes straight into the
 // folder that is current when its task starts.
 #include <string>
@@ -17,6 +18,21 @@ namespace tabulon::converters {
 namespace {
 
 data::Session* TargetSession(const TaskRunContext& run) { return run.target->session.get(); }
+
+// Writes QUERIES/<query>.qry below `folder`; a query that cannot be read leaves no file (its
+// view script, if any, then restores it as before) and a line on the output pane.
+void BackupQuery(TaskRunContext& run, const std::string& folder, const std::string& query) {
+  workspace::OutputPane* out = run.output();
+  const Result<std::string> script = target_access::QueryBackupScript(TargetSession(run), query);
+  if (!script.ok()) {
+    workspace::WriteOutput(out, "T::Query [%s]: %s", query.c_str(), script.status().message().c_str());
+    return;
+  }
+  std::string queries = folder;
+  EnterSubfolder(queries, "QUERIES");
+  if (!WriteNewFile(PathInFolder(queries, query + ".qry"), *script))
+    workspace::WriteOutput(out, "%s", kCharacterSetLine);
+}
 
 }  // namespace
 
@@ -82,6 +98,20 @@ bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
     if (IsUserView(view)) BackupView(run, folder, view.name);
     if (run.StopRequested()) {
       workspace::WriteOutput(out, "Views Backup Terminaled!");
+      return true;
+    }
+  }
+  // Every saved query, action and pass-through ones included, as its rows: the views above
+  // stay as they were for older readers; their .qry restores them exactly.
+  const Result<std::vector<std::string>> queries = target_access::SavedQueryNames(TargetSession(run));
+  if (!queries.ok()) {
+    workspace::WriteOutput(out, "T::Queries: %s", queries.status().message().c_str());
+    return true;
+  }
+  for (const std::string& query : *queries) {
+    BackupQuery(run, folder, query);
+    if (run.StopRequested()) {
+      workspace::WriteOutput(out, "Views Backup Terminaled!");
       break;
     }
   }
@@ -90,7 +120,12 @@ bool CoreTaskFlows::BackupAllViews(TaskRunContext& run) {
 
 bool CoreTaskFlows::BackupOneTable(TaskRunContext& run) { return BackupTable(run, WorkDirectory(), run.target_object); }
 
-bool CoreTaskFlows::BackupOneView(TaskRunContext& run) { return BackupView(run, WorkDirectory(), run.target_object); }
+bool CoreTaskFlows::BackupOneView(TaskRunContext& run) {
+  const std::string folder = WorkDirectory();
+  if (!BackupView(run, folder, run.target_object)) return false;
+  BackupQuery(run, folder, run.target_object);
+  return true;
+}
 
 bool CoreTaskFlows::BackupTable(TaskRunContext& run, const std::string& folder, const std::string& table) {
   workspace::OutputPane* out = run.output();

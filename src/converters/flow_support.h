@@ -39,7 +39,7 @@ bool AppendToFile(const std::string& path, std::string_view text);
 // component of what remains.
 std::string DatabaseFolderName(const std::string& database);
 
-// True when `folder` holds a TABLES, DATA or VIEWS folder: a backup that can be restored.
+// True when `folder` holds a TABLES, DATA, VIEWS or QUERIES folder: a backup that can be restored.
 bool HoldsBackup(const std::string& folder);
 // The .mdb file a target database name stands for: the name itself when it holds ".mdb", else
 // the name with ".mdb" appended (the rule of the target's reconnection).

@@ -46,7 +46,7 @@ bool CreateMdbFile(workspace::OutputPane* out, const std::string& path) {
 
 bool HoldsBackup(const std::string& folder) {
   std::error_code error;
-  for (const char* part : {"TABLES", "DATA", "VIEWS"}) {
+  for (const char* part : {"TABLES", "DATA", "VIEWS", "QUERIES"}) {
     if (fs::is_directory(fs::path(folder) / part, error)) return true;
   }
   return false;
@@ -84,12 +84,16 @@ bool CoreTaskFlows::RestoreBackup(TaskRunContext& run) {
     return false;
   }
   const target_access::RestoreResult& r = *restored;
+  // Saved queries are Access's views: the summary counts them with the views (a query's own
+  // script stands in for its view script, so none is counted twice).
+  const size_t views_restored = r.views_restored + r.queries_restored;
+  const size_t views_failed = r.views_failed + r.queries_failed;
   workspace::WriteOutput(out, "Restored into [%s]: %zu tables, %llu records, %zu views", file.c_str(),
-                         r.tables_restored, static_cast<unsigned long long>(r.rows_restored), r.views_restored);
-  const bool complete = r.tables_failed == 0 && r.rows_failed == 0 && r.data_files_skipped == 0 && r.views_failed == 0;
+                         r.tables_restored, static_cast<unsigned long long>(r.rows_restored), views_restored);
+  const bool complete = r.tables_failed == 0 && r.rows_failed == 0 && r.data_files_skipped == 0 && views_failed == 0;
   if (!complete) {
     workspace::WriteOutput(out, "T::Not restored: %zu tables, %llu records, %zu views", r.tables_failed,
-                           static_cast<unsigned long long>(r.rows_failed), r.views_failed);
+                           static_cast<unsigned long long>(r.rows_failed), views_failed);
   }
   return complete && !r.stopped;
 }

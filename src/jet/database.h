@@ -321,6 +321,12 @@ class Database {
   Result<std::string> GetQuerySql(std::string_view name);
   // Stores a SELECT view as a saved query.
   Status CreateView(const ViewDefinition& view);
+  // Stores a saved query of any kind from its MSysQueries rows, verbatim (the object flags
+  // follow the kind row; query.object_id and query.object_flags are not used). Fails
+  // (InvalidArgument) on a name of no or more than 64 characters, rows without one start, one
+  // kind row of a known kind and one end, an unknown attribute, or a name or expression too long;
+  // AlreadyExists when a table or query has the name. The objects the rows read need not exist.
+  Status CreateQuery(const SavedQuery& query);
   // Removes a saved query and its rows.
   Status DropQuery(std::string_view name);
 

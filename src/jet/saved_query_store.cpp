@@ -1,4 +1,5 @@
-// Saved queries in the catalog: reading them back, storing SELECT views, removing them.
+// Saved queries in the catalog: reading them back, storing SELECT views and queries given as
+// rows, removing them.
 #include <algorithm>
 #include <map>
 
@@ -71,6 +72,82 @@ struct QueryColumns {
 
 bool IsQuery(const CatalogEntry& e) { return (e.type & 0x7F) == kQueryObjectType && e.parent_id == kTablesContainerId; }
 
+Status CheckQueryName(const std::string& name, const char* what) {
+  const auto utf16 = Utf8ToUtf16(name);
+  if (!utf16.ok() || utf16->empty() || utf16->size() > 64) {
+    return InvalidArgumentError(std::string(what) + " name '" + name + "' must have 1 to 64 characters");
+  }
+  return Status::Ok();
+}
+
+// Longest Name1 / Name2 (text columns) and Expression (a memo) of MSysQueries, in characters.
+constexpr size_t kMaxQueryName = 255;
+constexpr size_t kMaxQueryExpression = 65535;
+
+// The kind of a query given as rows, or why the rows cannot be stored: one start, one kind row
+// of a known kind and one end; known attributes; texts that fit their columns.
+Result<QueryKind> CheckQueryRows(const SavedQuery& query) {
+  auto fail = [&](size_t at, const std::string& why) {
+    return InvalidArgumentError("query '" + query.name + "', row " + std::to_string(at + 1) + ": " + why);
+  };
+  int starts = 0, ends = 0;
+  std::optional<QueryKind> kind;
+  for (size_t i = 0; i < query.rows.size(); ++i) {
+    const QueryRow& row = query.rows[i];
+    const uint8_t a = row.attribute;
+    if (a > static_cast<uint8_t>(QueryAttribute::kOrderBy) && a != static_cast<uint8_t>(QueryAttribute::kEnd)) {
+      return fail(i, "unknown attribute " + std::to_string(a));
+    }
+    if (a == static_cast<uint8_t>(QueryAttribute::kStart)) ++starts;
+    if (a == static_cast<uint8_t>(QueryAttribute::kEnd)) ++ends;
+    if (a == static_cast<uint8_t>(QueryAttribute::kKind)) {
+      if (kind) return fail(i, "a second kind row");
+      const int16_t flag = row.flag.value_or(0);
+      if (flag < static_cast<int16_t>(QueryKind::kSelect) || flag > static_cast<int16_t>(QueryKind::kUnion)) {
+        return fail(i, "unknown query kind " + (row.flag ? std::to_string(flag) : std::string("(none)")));
+      }
+      kind = static_cast<QueryKind>(flag);
+    }
+    for (const auto* text : {&row.name1, &row.name2, &row.expression}) {
+      if (!*text) continue;
+      const auto utf16 = Utf8ToUtf16(**text);
+      if (!utf16.ok()) return fail(i, "text that is not UTF-8");
+      const size_t limit = text == &row.expression ? kMaxQueryExpression : kMaxQueryName;
+      if (utf16->size() > limit) {
+        return fail(i, "a text of more than " + std::to_string(limit) + " characters");
+      }
+    }
+  }
+  if (starts != 1 || ends != 1 || !kind) {
+    return InvalidArgumentError("query '" + query.name + "' needs one start row, one kind row and one end row");
+  }
+  return *kind;
+}
+
+Status CheckNameFree(CatalogWriter& w, const std::string& name) {
+  if (const CatalogEntry* clash = w.FindObject(name, kTablesContainerId)) {
+    return AlreadyExistsError("an object named '" + clash->name + "' already exists");
+  }
+  return Status::Ok();
+}
+
+// Adds the catalog object of a saved query of `kind` and its MSysQueries rows.
+Status StoreQuery(CatalogWriter& w, const std::string& name, QueryKind kind, const std::vector<QueryRow>& rows) {
+  CatalogEntry entry;
+  entry.name = name;
+  entry.id = NextSyntheticObjectId(w.Objects());
+  entry.parent_id = kTablesContainerId;
+  entry.type = kQueryObjectType;
+  entry.flags = QueryObjectFlags(kind);
+  ASSIGN_OR_RETURN(CatalogEntry added, w.AddObject(entry, {}));
+  ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysQueries"));
+  ASSIGN_OR_RETURN(QueryColumns columns, QueryColumns::Of(*table));
+  for (const QueryRow& row : rows) {
+    RETURN_IF_ERROR(w.InsertRow("MSysQueries", columns.Encode(*table, added.id, row)).status());
+  }
+  return RebuildSystemTableIndexes(w, "MSysQueries");
+}
+
 }  // namespace
 
 Result<std::vector<SavedQuery>> Database::ListQueries() {
@@ -115,15 +192,10 @@ Result<std::string> Database::GetQuerySql(std::string_view name) {
 }
 
 Status Database::CreateView(const ViewDefinition& view) {
-  const auto utf16 = Utf8ToUtf16(view.name);
-  if (!utf16.ok() || utf16->empty() || utf16->size() > 64) {
-    return InvalidArgumentError("view name '" + view.name + "' must have 1 to 64 characters");
-  }
+  RETURN_IF_ERROR(CheckQueryName(view.name, "view"));
   ASSIGN_OR_RETURN(std::vector<QueryRow> rows, EncodeViewRows(view));
   return RunCatalogWrite([&](CatalogWriter& w) -> Status {
-    if (const CatalogEntry* clash = w.FindObject(view.name, kTablesContainerId)) {
-      return AlreadyExistsError("an object named '" + clash->name + "' already exists");
-    }
+    RETURN_IF_ERROR(CheckNameFree(w, view.name));
     std::vector<std::string> reads = view.inner_tables;
     for (const ViewDefinition::Table& t : view.tables) {
       if (!t.query) reads.push_back(t.name);
@@ -133,19 +205,16 @@ Status Database::CreateView(const ViewDefinition& view) {
         return NotFoundError("view '" + view.name + "' reads '" + name + "', which is neither a table nor a query");
       }
     }
-    CatalogEntry entry;
-    entry.name = view.name;
-    entry.id = NextSyntheticObjectId(w.Objects());
-    entry.parent_id = kTablesContainerId;
-    entry.type = kQueryObjectType;
-    entry.flags = QueryObjectFlags(view.union_first.empty() ? QueryKind::kSelect : QueryKind::kUnion);
-    ASSIGN_OR_RETURN(CatalogEntry added, w.AddObject(entry, {}));
-    ASSIGN_OR_RETURN(const TableDefinition* table, w.Table("MSysQueries"));
-    ASSIGN_OR_RETURN(QueryColumns columns, QueryColumns::Of(*table));
-    for (const QueryRow& row : rows) {
-      RETURN_IF_ERROR(w.InsertRow("MSysQueries", columns.Encode(*table, added.id, row)).status());
-    }
-    return RebuildSystemTableIndexes(w, "MSysQueries");
+    return StoreQuery(w, view.name, view.union_first.empty() ? QueryKind::kSelect : QueryKind::kUnion, rows);
+  });
+}
+
+Status Database::CreateQuery(const SavedQuery& query) {
+  RETURN_IF_ERROR(CheckQueryName(query.name, "query"));
+  ASSIGN_OR_RETURN(QueryKind kind, CheckQueryRows(query));
+  return RunCatalogWrite([&](CatalogWriter& w) -> Status {
+    RETURN_IF_ERROR(CheckNameFree(w, query.name));
+    return StoreQuery(w, query.name, kind, query.rows);
   });
 }
 

@@ -139,5 +139,61 @@ TEST(SavedQueryWrite, ViewsAreStoredReadBackAndDropped) {
   fs::remove(path);
 }
 
+// Every query of an Access file, stored from its rows in a new file, reads back with the same
+// rows, flags and SQL; the file stays sound and mdbtools lists the queries.
+TEST(SavedQueryWrite, EveryAccessQueryIsStoredFromItsRows) {
+  const fs::path mdb = kAccess / "queryTestV2000.mdb";
+  if (!fs::exists(mdb)) GTEST_SKIP() << "no fixture " << mdb;
+  auto source = Database::Open(mdb.string(), OpenMode::kReadOnly);
+  ASSERT_TRUE(source.ok()) << source.status().ToString();
+  const std::vector<SavedQuery> queries = (*source)->ListQueries().value();
+  const fs::path path = testing::ScratchFile("saved_query", "copied.mdb");
+  {
+    auto db = Database::Create(path.string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    for (const SavedQuery& q : queries) ASSERT_TRUE((*db)->CreateQuery(q).ok()) << q.name;
+    EXPECT_EQ((*db)->CreateQuery(queries.front()).code(), ErrorCode::kAlreadyExists);
+  }
+  auto db = Database::Open(path.string(), OpenMode::kReadWrite);
+  ASSERT_TRUE(db.ok());
+  const std::vector<SavedQuery> copied = (*db)->ListQueries().value();
+  ASSERT_EQ(copied.size(), queries.size());
+  std::vector<std::string> names;
+  for (size_t i = 0; i < queries.size(); ++i) {
+    SCOPED_TRACE(queries[i].name);
+    EXPECT_EQ(copied[i].name, queries[i].name);
+    EXPECT_EQ(copied[i].object_flags, queries[i].object_flags);
+    EXPECT_EQ(copied[i].rows, queries[i].rows);
+    EXPECT_EQ((*db)->GetQuerySql(queries[i].name).value(), (*source)->GetQuerySql(queries[i].name).value());
+    names.push_back(queries[i].name);
+  }
+  EXPECT_TRUE((*db)->CheckIntegrity().ok());
+
+  // Rows that do not make a query are refused, naming the query and the row.
+  const std::vector<QueryRow> good = queries.front().rows;
+  for (const auto& spoil : std::vector<std::function<void(SavedQuery&)>>{
+           [](SavedQuery& q) { q.name.clear(); }, [](SavedQuery& q) { q.name = std::string(65, 'q'); },
+           [](SavedQuery& q) { q.rows.erase(q.rows.begin()); },  // no start
+           [](SavedQuery& q) { q.rows.pop_back(); },             // no end
+           [](SavedQuery& q) { q.rows[1].flag = 10; },           // unknown kind
+           [](SavedQuery& q) { q.rows.push_back(q.rows[1]); },   // two kinds
+           [](SavedQuery& q) { q.rows[1].attribute = 12; },      // unknown attribute
+           [](SavedQuery& q) { q.rows[1].name1 = std::string(256, 'n'); },
+           [](SavedQuery& q) { q.rows[1].expression = std::string("\xff"); }}) {
+    SavedQuery q{"Spoilt", 0, 0, good};
+    spoil(q);
+    const Status status = (*db)->CreateQuery(q);
+    EXPECT_EQ(status.code(), ErrorCode::kInvalidArgument) << status.ToString();
+  }
+  EXPECT_EQ((*db)->ListQueries()->size(), queries.size());
+  db->reset();
+  if (testing::MdbToolsAvailable()) {
+    auto listed = testing::MdbToolsQueries(path.string()).value();
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, names);
+  }
+  fs::remove(path);
+}
+
 }  // namespace
 }  // namespace tabulon::jet

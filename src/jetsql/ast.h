@@ -188,6 +188,20 @@ struct CreateView {
   jet::ViewDefinition definition;
 };
 
-using Statement = std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete, Update>;
+// CREATE QUERY name ROWS (attribute, order, flag, name1, name2, expression), ... (our
+// extension): a saved query of any kind given as its MSysQueries rows, stored as they are.
+struct CreateQuery {
+  std::string name;
+  std::vector<jet::QueryRow> rows;
+};
+
+// ALTER QUERY name SET PROPERTIES 0x... (our extension): the whole property blob of a query.
+struct AlterQuery {
+  std::string name;
+  std::string properties;  // the blob's bytes
+};
+
+using Statement = std::variant<CreateTable, AlterTable, CreateIndex, Drop, Insert, Select, CreateView, Delete, Update,
+                               CreateQuery, AlterQuery>;
 
 }  // namespace tabulon::jetsql

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "base/text.h"
+#include "jet/format/properties.h"
 #include "jet/object_properties.h"
 #include "jet/values.h"
 #include "jetsql/convert.h"
@@ -668,6 +669,24 @@ Result<StatementResult> Session::Run(std::string_view, CreateView& view) {
   // what is wrong with it rather than when the view is opened.
   RETURN_IF_ERROR(engine_.Check(view.definition).WithContext("view '" + view.name + "'"));
   RETURN_IF_ERROR(db_.CreateView(view.definition));
+  return StatementResult{};
+}
+
+Result<StatementResult> Session::Run(std::string_view, CreateQuery& query) {
+  // The rows are stored as given: the tables and queries they read need not exist yet.
+  RETURN_IF_ERROR(db_.CreateQuery(jet::SavedQuery{query.name, 0, 0, std::move(query.rows)}));
+  return StatementResult{};
+}
+
+Result<StatementResult> Session::Run(std::string_view, AlterQuery& alter) {
+  // Only a blob that decodes is stored, and only on a query.
+  auto properties = jet::format::DecodePropertyBlob(alter.properties);
+  if (!properties.ok()) return properties.status().WithContext("properties of query '" + alter.name + "'");
+  ASSIGN_OR_RETURN(std::vector<jet::SavedQuery> queries, db_.ListQueries());
+  const auto found = std::find_if(queries.begin(), queries.end(),
+                                  [&](const jet::SavedQuery& q) { return EqualsIgnoreAsciiCase(q.name, alter.name); });
+  if (found == queries.end()) return NotFoundError("no query named '" + alter.name + "'");
+  RETURN_IF_ERROR(db_.WriteProperties(found->name, *properties));
   return StatementResult{};
 }
 

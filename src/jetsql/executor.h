@@ -42,6 +42,8 @@ class Session {
   Result<StatementResult> Run(std::string_view sql, AlterTable& statement);
   Result<StatementResult> Run(std::string_view sql, CreateIndex& statement);
   Result<StatementResult> Run(std::string_view sql, CreateView& statement);
+  Result<StatementResult> Run(std::string_view sql, CreateQuery& statement);
+  Result<StatementResult> Run(std::string_view sql, AlterQuery& statement);
   // A key or relationship on an existing table.
   Status AddConstraint(const std::string& table, const Constraint& constraint);
   Status SetProperty(const jet::TableDefinition& table, const AlterTable& alter);

@@ -1,6 +1,6 @@
 // The statements of Access SQL: CREATE TABLE, ALTER TABLE, CREATE INDEX, DROP, INSERT, DELETE,
-// UPDATE and SELECT. Expressions are read by expression_parser.cpp, CREATE VIEW by view_parser.cpp and
-// type words by type_words.cpp.
+// UPDATE and SELECT. Expressions are read by expression_parser.cpp, CREATE VIEW by view_parser.cpp,
+// CREATE QUERY and ALTER QUERY by saved_query_parser.cpp and type words by type_words.cpp.
 #include "jetsql/parser.h"
 
 #include <array>
@@ -46,12 +46,18 @@ Result<Statement> Parser::ParseAll() {
       result = Widen(ParseCreateIndex(false));
     } else if (Accept("view")) {
       result = Widen(ParseCreateView());
+    } else if (Accept("query")) {
+      result = Widen(ParseCreateQuery());
     } else {
-      return Error("TABLE, INDEX, UNIQUE INDEX or VIEW after CREATE");
+      return Error("TABLE, INDEX, UNIQUE INDEX, VIEW or QUERY after CREATE");
     }
   } else if (Accept("alter")) {
-    RETURN_IF_ERROR(Expect("table"));
-    result = Widen(ParseAlterTable());
+    if (Accept("query")) {
+      result = Widen(ParseAlterQuery());
+    } else {
+      RETURN_IF_ERROR(Expect("table"));
+      result = Widen(ParseAlterTable());
+    }
   } else if (Accept("drop")) {
     result = Widen(ParseDrop());
   } else if (Accept("insert")) {

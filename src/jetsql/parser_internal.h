@@ -110,6 +110,11 @@ class Parser {
   Result<Delete> ParseDelete();
   Result<Update> ParseUpdate();
   Result<Select> ParseSelect();
+  // Saved queries as rows and their properties (saved_query_parser.cpp).
+  Result<CreateQuery> ParseCreateQuery();
+  Result<AlterQuery> ParseAlterQuery();
+  Status ParseQueryRow(jet::QueryRow* row);
+  Result<std::optional<std::string>> ParseRowText(const char* what);
 
   // Literals and expressions (expression_parser.cpp).
   Result<Literal> ParseLiteral();

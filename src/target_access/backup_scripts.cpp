@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <vector>
 
 #include "base/text.h"
+#include "jet/format/properties.h"
+#include "jet/saved_query.h"
 #include "data/error_text.h"
 #include "data/schema_rowset.h"
 #include "data/statement.h"
@@ -154,6 +157,8 @@ struct QueryColumns {
   size_t expression = 2;
   size_t flag = 3;
   size_t name1 = 5;
+  size_t name2 = 6;
+  size_t order = 8;
 };
 
 QueryColumns FindQueryColumns(const std::vector<data::ColumnInfo>& columns) {
@@ -164,6 +169,8 @@ QueryColumns FindQueryColumns(const std::vector<data::ColumnInfo>& columns) {
     if (EqualsIgnoreAsciiCase(c.name, "Expression")) found.expression = c.ordinal;
     if (EqualsIgnoreAsciiCase(c.name, "Flag")) found.flag = c.ordinal;
     if (EqualsIgnoreAsciiCase(c.name, "Name1")) found.name1 = c.ordinal;
+    if (EqualsIgnoreAsciiCase(c.name, "Name2")) found.name2 = c.ordinal;
+    if (EqualsIgnoreAsciiCase(c.name, "Order")) found.order = c.ordinal;
   }
   return found;
 }
@@ -222,6 +229,80 @@ std::string RebuildViewFromQueryRows(TargetContext& owner, data::Session* sessio
     return failure;
   }
   return "CREATE VIEW " + QuoteAccessName(view) + " AS \n" + select + "\n" + from + "\n" + where + "\n";
+}
+
+// The MSysQueries rows of a saved query, sorted as the engine lists them.
+Result<std::vector<jet::QueryRow>> ReadQueryRows(data::Session* session, const std::string& query) {
+  data::TextRowset rowset;
+  const std::string sql = "select Q.* from MSysObjects O, MSysQueries Q where O.Name=" + Quoted(query) +
+                          " and O.Type=5 and O.Id=Q.ObjectId";
+  if (data::OpenTextRowset(session, sql, &rowset) != data::S_OK) {
+    return ProviderError(data::ErrorDescription(rowset.error_source()));
+  }
+  std::vector<jet::QueryRow> rows;
+  if (!rowset.has_rowset()) return rows;
+  const QueryColumns at = FindQueryColumns(rowset.columns());
+  data::Hresult fetched;
+  while ((fetched = data::MoveNextRow(rowset)) == data::S_OK) {
+    jet::QueryRow row;
+    ASSIGN_OR_RETURN(std::optional<std::string> attribute, Cell(rowset, at.attribute));
+    ASSIGN_OR_RETURN(std::optional<std::string> order, Cell(rowset, at.order));
+    ASSIGN_OR_RETURN(std::optional<std::string> flag, Cell(rowset, at.flag));
+    ASSIGN_OR_RETURN(row.name1, Cell(rowset, at.name1));
+    ASSIGN_OR_RETURN(row.name2, Cell(rowset, at.name2));
+    ASSIGN_OR_RETURN(row.expression, Cell(rowset, at.expression));
+    if (!attribute || Number(attribute) > 255 || !order || order->size() > 8 || !IsHexText(*order)) {
+      return CorruptError("a row of query '" + query + "' has no attribute or order");
+    }
+    row.attribute = static_cast<uint8_t>(Number(attribute));
+    row.order = static_cast<uint32_t>(std::strtoul(order->c_str(), nullptr, 16));
+    if (flag) row.flag = static_cast<int16_t>(std::strtol(flag->c_str(), nullptr, 10));
+    rows.push_back(std::move(row));
+  }
+  if (data::Failed(fetched)) return ProviderError(data::ErrorDescription(rowset.error_source()));
+  std::stable_sort(rows.begin(), rows.end(), [](const jet::QueryRow& a, const jet::QueryRow& b) {
+    return a.attribute != b.attribute ? a.attribute < b.attribute : a.order < b.order;
+  });
+  return rows;
+}
+
+std::string HexLiteral(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out = "0x";
+  for (const char c : bytes) {
+    out += kDigits[static_cast<unsigned char>(c) >> 4];
+    out += kDigits[static_cast<unsigned char>(c) & 0xF];
+  }
+  return out;
+}
+
+// A text of a query row: NULL, a quoted string, or (holding a control character, which a
+// script line cannot keep) a 0x literal of its bytes.
+std::string RowText(const std::optional<std::string>& text) {
+  if (!text) return "NULL";
+  const bool plain = std::none_of(text->begin(), text->end(),
+                                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return plain ? Quoted(*text) : HexLiteral(*text);
+}
+
+// The query's property blob (MSysObjects.LvProp), checked to decode; empty when it has none.
+Result<std::string> ReadQueryProperties(data::Session* session, const std::string& query) {
+  data::TextRowset rowset;
+  const std::string sql = "select LvProp from MSysObjects where Name=" + Quoted(query) + " and Type=5";
+  if (data::OpenTextRowset(session, sql, &rowset) != data::S_OK) {
+    return ProviderError(data::ErrorDescription(rowset.error_source()));
+  }
+  if (!rowset.has_rowset() || data::MoveNextRow(rowset) != data::S_OK) return std::string();
+  ASSIGN_OR_RETURN(std::optional<std::string> hex, Cell(rowset, 1));
+  if (!hex || hex->empty()) return std::string();
+  if (!IsHexText(*hex)) return CorruptError("the properties of query '" + query + "' are not binary");
+  std::string blob;
+  for (size_t i = 0; i < hex->size(); i += 2) {
+    blob.push_back(static_cast<char>(std::strtoul(hex->substr(i, 2).c_str(), nullptr, 16)));
+  }
+  const auto decoded = jet::format::DecodePropertyBlob(blob);
+  if (!decoded.ok()) return decoded.status().WithContext("properties of query '" + query + "'");
+  return blob;
 }
 
 }  // namespace
@@ -360,6 +441,58 @@ std::string ViewDefinitionScript(TargetContext& owner, data::Session* session, c
     return failure;
   }
   return "CREATE VIEW " + QuoteAccessName(view) + " AS \n" + *definition + "\n";
+}
+
+Result<std::vector<std::string>> SavedQueryNames(data::Session* session) {
+  data::TextRowset rowset;
+  if (data::OpenTextRowset(session, "select Name from MSysObjects where Type=5", &rowset) != data::S_OK) {
+    return ProviderError(data::ErrorDescription(rowset.error_source()));
+  }
+  std::vector<std::string> names;
+  if (!rowset.has_rowset()) return names;
+  data::Hresult fetched;
+  while ((fetched = data::MoveNextRow(rowset)) == data::S_OK) {
+    ASSIGN_OR_RETURN(std::optional<std::string> name, Cell(rowset, 1));
+    if (name && !name->empty() && (*name)[0] != '~') names.push_back(std::move(*name));
+  }
+  if (data::Failed(fetched)) return ProviderError(data::ErrorDescription(rowset.error_source()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Result<std::string> QueryBackupScript(data::Session* session, const std::string& query) {
+  if (session == nullptr) return Status(ErrorCode::kNoConnection, kNoConnection);
+  ASSIGN_OR_RETURN(std::vector<jet::QueryRow> rows, ReadQueryRows(session, query));
+  if (rows.empty()) return NotFoundError("no query named '" + query + "'");
+  ASSIGN_OR_RETURN(std::string properties, ReadQueryProperties(session, query));
+  std::string script;
+  const Result<std::string> sql = jet::RenderQuerySql(rows);
+  std::string shown = sql.ok() ? *sql : "(no SQL text: " + sql.status().message() + ")";
+  // Comment lines end at a line end: other control characters (the NUL ending pass-through
+  // text) become blanks.
+  size_t start = 0;
+  while (start <= shown.size()) {
+    size_t end = shown.find('\n', start);
+    if (end == std::string::npos) end = shown.size();
+    std::string line = shown.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\0')) line.pop_back();
+    for (char& c : line) {
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = ' ';
+    }
+    script += "-- " + line + "\n";
+    start = end + 1;
+  }
+  script += "CREATE QUERY " + QuoteAccessName(query) + " ROWS\n";
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const jet::QueryRow& r = rows[i];
+    script += fmt::format("({}, {}, {}, {}, {}, {}){}\n", r.attribute, r.order,
+                          r.flag ? std::to_string(*r.flag) : std::string("NULL"), RowText(r.name1), RowText(r.name2),
+                          RowText(r.expression), i + 1 < rows.size() ? "," : ";");
+  }
+  if (!properties.empty()) {
+    script += "ALTER QUERY " + QuoteAccessName(query) + " SET PROPERTIES " + HexLiteral(properties) + ";\n";
+  }
+  return script;
 }
 
 }  // namespace tabulon::target_access

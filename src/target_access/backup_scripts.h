@@ -1,10 +1,13 @@
 // Backup scripts of the connected Access target: a table's definition as CREATE TABLE, its rows
-// as INSERT statements in a data file, and a view's definition as CREATE VIEW. Every script is
+// as INSERT statements in a data file, a view's definition as CREATE VIEW, and a saved query of
+// any kind as its stored rows (CREATE QUERY). Every script is
 // Access SQL that RestoreBackup (restore_backup.h) replays into an equal object.
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "base/status.h"
 #include "data/provider.h"
 #include "target_access/target_context.h"
 
@@ -33,5 +36,17 @@ std::string TableDataScript(TargetContext& owner, data::Session* session, const 
 // (columns with their aliases, tables and the condition only). On failure (no such view, or
 // its definition cannot be read): " view :[Microsoft][<provider>] NO PERMISSION!\n".
 std::string ViewDefinitionScript(TargetContext& owner, data::Session* session, const std::string& view);
+
+// The saved queries of every kind (MSysObjects type 5), by name, without Access's hidden form
+// and report queries (names starting with "~"), as the VIEW listing leaves them out.
+Result<std::vector<std::string>> SavedQueryNames(data::Session* session);
+
+// The backup script of a saved query: its SQL as Access shows it, each line as a "-- " comment,
+// then "CREATE QUERY `q` ROWS" with its MSysQueries rows, one "(attribute, order, flag, name1,
+// name2, expression)" a line, and, when it has properties, "ALTER QUERY `q` SET PROPERTIES
+// 0x<blob>;". A text holding a control character (line ends, the NUL of pass-through text) is
+// written as a 0x literal of its UTF-8 bytes. Fails when the query has no rows or its rows or
+// property blob cannot be read.
+Result<std::string> QueryBackupScript(data::Session* session, const std::string& query);
 
 }  // namespace tabulon::target_access

@@ -51,10 +51,10 @@ std::vector<fs::path> ScriptFiles(const fs::path& folder, const std::string& ext
 }
 
 // Every statement of a script file; an error when it cannot be read whole.
-Result<std::vector<std::string>> ReadStatements(const fs::path& file) {
+Result<std::vector<std::string>> ReadStatements(const fs::path& file, bool comments) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return IoError("cannot open " + file.string());
-  StatementReader reader(in, false);
+  StatementReader reader(in, false, comments);
   std::vector<std::string> statements;
   while (std::optional<std::string> statement = reader.Next()) statements.push_back(std::move(*statement));
   if (reader.unbalanced()) return InvalidArgumentError(file.string() + " ends inside a quote or parentheses");
@@ -62,8 +62,8 @@ Result<std::vector<std::string>> ReadStatements(const fs::path& file) {
 }
 
 // Runs every statement of a script file; the first failure ends it.
-Status RunScriptFile(data::Session* session, const fs::path& file) {
-  ASSIGN_OR_RETURN(std::vector<std::string> statements, ReadStatements(file));
+Status RunScriptFile(data::Session* session, const fs::path& file, bool comments = false) {
+  ASSIGN_OR_RETURN(std::vector<std::string> statements, ReadStatements(file, comments));
   if (statements.empty()) return InvalidArgumentError(file.filename().string() + " holds no statement");
   for (const std::string& sql : statements) RETURN_IF_ERROR(RunStatement(session, sql));
   return Status::Ok();
@@ -74,10 +74,11 @@ class Restorer {
   Restorer(TargetContext& owner, data::Session* session, const fs::path& folder)
       : owner_(owner), session_(session), folder_(folder), database_(DatabaseName(folder)) {}
 
-  RestoreResult Run(bool tables, bool rows, bool views) {
+  RestoreResult Run(bool tables, bool rows, bool views, bool queries) {
     if (tables) RestoreTables();
     if (rows && !result_.stopped) RestoreRows();
     if (views && !result_.stopped) RestoreViews();
+    if (queries && !result_.stopped) RestoreQueries();
     return result_;
   }
 
@@ -165,7 +166,12 @@ class Restorer {
       Status last;
     };
     std::vector<Pending> pending;
-    for (fs::path& file : ScriptFiles(folder_ / "VIEWS", ".vw")) pending.push_back({std::move(file), {}});
+    for (fs::path& file : ScriptFiles(folder_ / "VIEWS", ".vw")) {
+      // The query's own script restores it exactly (RestoreQueries).
+      std::error_code error;
+      if (fs::is_regular_file(folder_ / "QUERIES" / (file.stem().string() + ".qry"), error)) continue;
+      pending.push_back({std::move(file), {}});
+    }
     // A view that reads another view fails until that one exists: go round while a round
     // makes one more view.
     bool progress = true;
@@ -194,6 +200,25 @@ class Restorer {
     }
   }
 
+  // Stored from their rows, a query needs no other object: name order does.
+  void RestoreQueries() {
+    WriteOutput(owner_.output, "Restore Queries of database [%s]", database_.c_str());
+    for (const fs::path& file : ScriptFiles(folder_ / "QUERIES", ".qry")) {
+      const Status status = RunScriptFile(session_, file, true);
+      if (status.ok()) {
+        ++result_.queries_restored;
+      } else {
+        ++result_.queries_failed;
+        WriteOutput(owner_.output, "T::Query [%s]: %s", file.stem().string().c_str(), status.message().c_str());
+      }
+      if (StopRequested(owner_)) {
+        WriteOutput(owner_.output, "Queries Restore Terminaled!");
+        result_.stopped = true;
+        return;
+      }
+    }
+  }
+
   TargetContext& owner_;
   data::Session* session_;
   fs::path folder_;
@@ -215,6 +240,11 @@ std::optional<std::string> StatementReader::Next() {
       // A doubled quote inside a string closes and reopens it: the same for splitting.
       if (c == quote) quote = 0;
       statement += c;
+      continue;
+    }
+    if (comments_ && c == '-' && depth == 0 && Trimmed(statement).empty() && in->sgetc() == '-') {
+      for (int skip = in->sbumpc(); skip != std::char_traits<char>::eof() && skip != '\n'; skip = in->sbumpc()) {
+      }
       continue;
     }
     const bool ends = (c == ';' || (c == '\n' && lines_)) && depth == 0;
@@ -251,10 +281,11 @@ Result<RestoreResult> RestoreBackup(TargetContext& owner, data::Session* session
   const bool tables = fs::is_directory(root / "TABLES", error);
   const bool rows = fs::is_directory(root / "DATA", error);
   const bool views = fs::is_directory(root / "VIEWS", error);
-  if (!tables && !rows && !views) {
+  const bool queries = fs::is_directory(root / "QUERIES", error);
+  if (!tables && !rows && !views && !queries) {
     return NotFoundError("no backup in " + folder + ": it holds no TABLES, DATA or VIEWS folder");
   }
-  return Restorer(owner, session, root).Run(tables, rows, views);
+  return Restorer(owner, session, root).Run(tables, rows, views, queries);
 }
 
 }  // namespace tabulon::target_access

@@ -1,5 +1,6 @@
 // Replaying a backup folder into the connected target: the table scripts of its "TABLES"
-// folder (*.tbl), then the rows of "DATA" (*.data), then the views of "VIEWS" (*.vw).
+// folder (*.tbl), then the rows of "DATA" (*.data), then the views of "VIEWS" (*.vw), then the
+// saved queries of "QUERIES" (*.qry).
 #pragma once
 
 #include <cstddef>
@@ -24,24 +25,31 @@ struct RestoreResult {
   size_t data_files_skipped = 0;
   size_t views_restored = 0;
   size_t views_failed = 0;
+  // Saved queries of QUERIES (*.qry), each with its properties.
+  size_t queries_restored = 0;
+  size_t queries_failed = 0;
   bool stopped = false;  // a stop request ended the restore early
 };
 
 // Replays `folder` (a database folder of a backup, or a folder holding a single object's
-// TABLES / DATA / VIEWS) into `session`. Files are taken in name order; a missing TABLES,
-// DATA or VIEWS folder is skipped. Views that fail are tried again while another view was
-// created in the round before (a view may read a view not yet made). Every failure is printed
-// with the provider's text and counted; the call itself fails only for a null session and for
-// a folder with none of the three folders.
+// TABLES / DATA / VIEWS / QUERIES) into `session`. Files are taken in name order; a missing
+// folder is skipped. Views that fail are tried again while another view was created in the
+// round before (a view may read a view not yet made). A view with a script of the same name in
+// QUERIES is left to that script: queries are stored from their rows, which need no other
+// object, after everything else. Every failure is printed with the provider's text and
+// counted; the call itself fails only for a null session and for a folder with none of the
+// four folders.
 Result<RestoreResult> RestoreBackup(TargetContext& owner, data::Session* session, const std::string& folder);
 
 // Reads SQL statements one by one: a ';' outside quotes, names and parentheses ends one; with
 // `line_ends_statement`, so does a line end outside them (the form of data files: one INSERT
 // per line, whose text values may hold line ends, ';' and anything else). Blank statements are
-// passed over.
+// passed over. With `comments`, a line starting with "--" where a statement would start is
+// passed over (the SQL text heading a query script).
 class StatementReader {
  public:
-  StatementReader(std::istream& in, bool line_ends_statement) : in_(in), lines_(line_ends_statement) {}
+  StatementReader(std::istream& in, bool line_ends_statement, bool comments = false)
+      : in_(in), lines_(line_ends_statement), comments_(comments) {}
   // The next statement without its ending, nullopt at the end of the input.
   std::optional<std::string> Next();
   // True when the input ended inside a quote, a name or parentheses (the last statement is
@@ -51,6 +59,7 @@ class StatementReader {
  private:
   std::istream& in_;
   bool lines_;
+  bool comments_;
   bool unbalanced_ = false;
 };
 

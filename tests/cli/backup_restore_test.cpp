@@ -1,7 +1,8 @@
 // tabulon-cli backup and restore, run as a user runs them: files with views over views go
 // through a backup and a restore into a new file, which must hold equal tables (columns, types,
-// every value, as the engine and both independent readers read them) and views. Then the folder
-// layouts, adding to an existing file, and exit codes. (Every column type's round trip is in
+// every value, as the engine and both independent readers read them) and saved queries (rows,
+// flags, properties). Then the folder layouts, an older backup without QUERIES, adding to an
+// existing file, and exit codes. (Every column type's round trip is in
 // src/target_access/backup_scripts_test.cpp.)
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/object_properties.h"
 #include "jet_table_compare.h"
 #include "jet_test_files.h"
 
@@ -55,8 +57,8 @@ class BackupRestoreCli : public ::testing::Test {
 
 // A file with a table named by a reserved word, one whose name holds a blank, rows with NULLs,
 // quotes and line breaks, and views made in an order their names do not give (a view over a
-// view); and an Access-written file whose crosstab and union queries the SQL front end does not
-// take as views (see docs/sql-dialect.md): restored equal but for those, with exit code 1.
+// view); and an Access-written file with a query of every kind (crosstab, union, action,
+// parameter, pass-through, DDL): every query comes back with its rows, flags and properties.
 TEST_F(BackupRestoreCli, RoundTripsSingleObjectsExistingFilesAndExitCodes) {
   fs::copy_file(fs::path(TABULON_FIXTURES_DIR) / "access" / "queryTestV2000.mdb", folder_ / "q.mdb");
   ASSERT_EQ(Cli("sql Made.mdb --create "
@@ -71,24 +73,45 @@ TEST_F(BackupRestoreCli, RoundTripsSingleObjectsExistingFilesAndExitCodes) {
                 "\"create view \\`A View\\` as select Item from Zed\"")
                 .exit_code,
             0);
-  for (const auto& [name, not_restored] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"Made", {}}, {"q", {"CrosstabQuery", "UnionQuery"}}}) {
+  for (const auto& [name, query_count] : std::vector<std::pair<std::string, size_t>>{{"Made", 2}, {"q", 9}}) {
     SCOPED_TRACE(name);
     ASSERT_EQ(Cli("backup " + name + ".mdb --out backups").exit_code, 0);
     const CliRun restore = Cli("restore backups/" + name + " --target restored/" + name + ".mdb");
-    EXPECT_EQ(restore.exit_code, not_restored.empty() ? 0 : 1) << restore.out;
-    std::vector<std::string> views, missing;
-    for (const auto& entry : fs::directory_iterator(folder_ / "backups" / name / "VIEWS"))
-      views.push_back(entry.path().stem().string());
-    for (const std::string& view : not_restored) missing.push_back("View [" + view + "] is missing");
+    EXPECT_EQ(restore.exit_code, 0) << restore.out;
+    std::vector<std::string> queries;
+    for (const auto& entry : fs::directory_iterator(folder_ / "backups" / name / "QUERIES"))
+      queries.push_back(entry.path().stem().string());
+    EXPECT_EQ(queries.size(), query_count);
     EXPECT_EQ(testing::CompareCopiedFile((folder_ / (name + ".mdb")).string(),
-                                         (folder_ / "restored" / (name + ".mdb")).string(), views),
-              missing);
+                                         (folder_ / "restored" / (name + ".mdb")).string(), queries),
+              std::vector<std::string>{});
+    auto from = jet::Database::Open((folder_ / (name + ".mdb")).string(), jet::OpenMode::kReadOnly);
+    auto copy = jet::Database::Open((folder_ / "restored" / (name + ".mdb")).string(), jet::OpenMode::kReadOnly);
+    ASSERT_TRUE(from.ok() && copy.ok());
+    const std::vector<jet::SavedQuery> want = (*from)->ListQueries().value();
+    const std::vector<jet::SavedQuery> got = (*copy)->ListQueries().value();
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+      SCOPED_TRACE(want[i].name);
+      EXPECT_EQ(got[i].name, want[i].name);
+      EXPECT_EQ(got[i].object_flags, want[i].object_flags);
+      EXPECT_EQ(got[i].rows, want[i].rows);
+      EXPECT_EQ(jet::EncodePropertyBlob((*copy)->ReadProperties(want[i].name).value()),
+                jet::EncodePropertyBlob((*from)->ReadProperties(want[i].name).value()));
+    }
   }
-  // The made file's backup, as laid out: every table's two scripts, every view's script.
+  // The made file's backup, as laid out: every table's two scripts, every view's two scripts.
   EXPECT_EQ(Files(folder_ / "backups" / "Made"),
-            (std::vector<std::string>{"DATA/Order Lines.data", "DATA/Select.data", "TABLES/Order Lines.tbl",
-                                      "TABLES/Select.tbl", "VIEWS/A View.vw", "VIEWS/Zed.vw"}));
+            (std::vector<std::string>{"DATA/Order Lines.data", "DATA/Select.data", "QUERIES/A View.qry",
+                                      "QUERIES/Zed.qry", "TABLES/Order Lines.tbl", "TABLES/Select.tbl",
+                                      "VIEWS/A View.vw", "VIEWS/Zed.vw"}));
+  // An older backup (no QUERIES) restores its views from VIEWS as before.
+  fs::remove_all(folder_ / "backups" / "Made" / "QUERIES");
+  const CliRun old = Cli("restore backups/Made --target restored/old.mdb");
+  EXPECT_EQ(old.exit_code, 0) << old.out;
+  EXPECT_EQ(testing::CompareCopiedFile((folder_ / "Made.mdb").string(), (folder_ / "restored" / "old.mdb").string(),
+                                       {"A View", "Zed"}),
+            std::vector<std::string>{});
 
   // One table, the tables, one view: straight into the folder, or below the database's folder.
   ASSERT_EQ(Cli("backup q.mdb --table table2 --out one").exit_code, 0);
@@ -98,7 +121,7 @@ TEST_F(BackupRestoreCli, RoundTripsSingleObjectsExistingFilesAndExitCodes) {
   EXPECT_EQ(Files(folder_ / "tables"),
             (std::vector<std::string>{"q/DATA/Table1.data", "q/DATA/Table2.data", "q/DATA/Table3.data",
                                       "q/TABLES/Table1.tbl", "q/TABLES/Table2.tbl", "q/TABLES/Table3.tbl"}));
-  EXPECT_EQ(Files(folder_ / "view"), (std::vector<std::string>{"VIEWS/SelectQuery.vw"}));
+  EXPECT_EQ(Files(folder_ / "view"), (std::vector<std::string>{"QUERIES/SelectQuery.qry", "VIEWS/SelectQuery.vw"}));
 
   // A new file from one table, then the other tables added to it: the table it holds already
   // fails with the provider's text, the rest is restored, the exit code says it.
