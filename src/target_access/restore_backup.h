@@ -1,5 +1,7 @@
 // Replaying a backup folder into the connected target: the table scripts of its "TABLES"
-// folder (*.tbl), then the rows of "DATA" (*.data), then the views of "VIEWS" (*.vw).
+// folder (*.tbl), then the rows of "DATA" (*.data), then AutoNumbers and indexes of "KEYS"
+// (*.keys), relationships of "RELATIONSHIPS" (*.rel), table properties of "PROPERTIES"
+// (*.prop), then the views of "VIEWS" (*.vw).
 #pragma once
 
 #include <cstddef>
@@ -24,12 +26,21 @@ struct RestoreResult {
   size_t data_files_skipped = 0;
   size_t views_restored = 0;
   size_t views_failed = 0;
+  // Statements of KEYS (AutoNumbers and indexes), RELATIONSHIPS and PROPERTIES files; a file
+  // left alone because its table was not restored counts as one failure.
+  size_t keys_restored = 0;
+  size_t keys_failed = 0;
+  size_t relationships_restored = 0;
+  size_t relationships_failed = 0;
+  size_t properties_restored = 0;
+  size_t properties_failed = 0;
   bool stopped = false;  // a stop request ended the restore early
 };
 
 // Replays `folder` (a database folder of a backup, or a folder holding a single object's
-// TABLES / DATA / VIEWS) into `session`. Files are taken in name order; a missing TABLES,
-// DATA or VIEWS folder is skipped. Views that fail are tried again while another view was
+// TABLES / DATA / VIEWS ...) into `session`. Files are taken in name order; a missing folder is
+// skipped. Every statement of a KEYS, RELATIONSHIPS or PROPERTIES file runs, whatever the
+// others did. Views that fail are tried again while another view was
 // created in the round before (a view may read a view not yet made). Every failure is printed
 // with the provider's text and counted; the call itself fails only for a null session and for
 // a folder with none of the three folders.
