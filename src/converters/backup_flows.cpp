@@ -12,6 +12,7 @@
 #include "converters/workbench.h"
 #include "data/error_text.h"
 #include "data/statement.h"
+#include "target_access/backup_keys.h"
 #include "target_access/backup_scripts.h"
 
 namespace tabulon::converters {
@@ -32,6 +33,44 @@ void BackupQuery(TaskRunContext& run, const std::string& folder, const std::stri
   EnterSubfolder(queries, "QUERIES");
   if (!WriteNewFile(PathInFolder(queries, query + ".qry"), *script))
     workspace::WriteOutput(out, "%s", kCharacterSetLine);
+}
+
+// Writes `text` as a new file `name` in the subfolder `part` of `folder`.
+bool WriteScript(const std::string& folder, const char* part, const std::string& name, const std::string& text) {
+  std::string made = folder;
+  EnterSubfolder(made, part);
+  const std::string path = PathInFolder(made, name);
+  return WriteNewFile(path, text);
+}
+
+// KEYS/<t>.keys, RELATIONSHIPS/<r>.rel (the relationships the table refers through) and
+// PROPERTIES/<t>.prop, read from the target's file. A part that cannot be read is one line.
+void BackupTableExtras(target_access::TargetContext& owner, data::Session* session, workspace::OutputPane* out,
+                       const std::string& folder, const std::string& table) {
+  Result<std::unique_ptr<jet::Database>> db = target_access::OpenTargetFile(owner, session);
+  if (!db.ok()) {
+    workspace::WriteOutput(out, "T::[%s] keys, relationships and properties: %s", table.c_str(),
+                           db.status().message().c_str());
+    return;
+  }
+  const auto report = [&](const char* what, const Status& status) {
+    workspace::WriteOutput(out, "T::[%s] %s: %s", table.c_str(), what, status.message().c_str());
+  };
+  if (Result<std::string> keys = target_access::KeysScript(**db, table); keys.ok()) {
+    WriteScript(folder, "KEYS", table + ".keys", *keys);
+  } else {
+    report("keys", keys.status());
+  }
+  if (auto relationships = target_access::RelationshipScripts(**db, table); relationships.ok()) {
+    for (const auto& [name, script] : *relationships) WriteScript(folder, "RELATIONSHIPS", name + ".rel", script);
+  } else {
+    report("relationships", relationships.status());
+  }
+  if (Result<std::string> properties = target_access::PropertiesScript(**db, table); properties.ok()) {
+    WriteScript(folder, "PROPERTIES", table + ".prop", *properties);
+  } else {
+    report("properties", properties.status());
+  }
 }
 
 }  // namespace
@@ -142,6 +181,7 @@ bool CoreTaskFlows::BackupTable(TaskRunContext& run, const std::string& folder, 
   // It prints its own lines and watches the stop request; its result says nothing more.
   target_access::TableDataScript(owner_.target_context(), TargetSession(run), table,
                                  PathInFolder(data_folder, table + ".data"));
+  BackupTableExtras(owner_.target_context(), TargetSession(run), out, folder, table);
   return true;
 }
 

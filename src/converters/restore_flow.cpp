@@ -90,10 +90,16 @@ bool CoreTaskFlows::RestoreBackup(TaskRunContext& run) {
   const size_t views_failed = r.views_failed + r.queries_failed;
   workspace::WriteOutput(out, "Restored into [%s]: %zu tables, %llu records, %zu views", file.c_str(),
                          r.tables_restored, static_cast<unsigned long long>(r.rows_restored), views_restored);
-  const bool complete = r.tables_failed == 0 && r.rows_failed == 0 && r.data_files_skipped == 0 && views_failed == 0;
-  if (!complete) {
+  const size_t others_failed = r.keys_failed + r.relationships_failed + r.properties_failed;
+  const bool complete = r.tables_failed == 0 && r.rows_failed == 0 && r.data_files_skipped == 0 && views_failed == 0 &&
+                        others_failed == 0;
+  if (r.tables_failed != 0 || r.rows_failed != 0 || r.data_files_skipped != 0 || views_failed != 0) {
     workspace::WriteOutput(out, "T::Not restored: %zu tables, %llu records, %zu views", r.tables_failed,
                            static_cast<unsigned long long>(r.rows_failed), views_failed);
+  }
+  if (others_failed != 0) {
+    workspace::WriteOutput(out, "T::Not restored: %zu keys or AutoNumbers, %zu relationships, %zu properties",
+                           r.keys_failed, r.relationships_failed, r.properties_failed);
   }
   return complete && !r.stopped;
 }

@@ -284,6 +284,13 @@ class Database {
   Status CreateIndex(std::string_view table, const IndexSpec& spec);
   // Removes an index (and frees its pages unless another logical index shares them).
   Status DropIndex(std::string_view table, std::string_view index);
+  // Makes `column` an AutoNumber: a Long column numbers new rows (with `next`, the table's next
+  // number becomes `next`), a GUID column is given a new GUID per row (no `next`). Any other
+  // column type is refused.
+  Status SetAutoNumber(std::string_view table, std::string_view column, std::optional<uint32_t> next);
+  // Allows or forbids compressing the Text or Memo `column`'s values (values already stored
+  // stay as they are: readers tell compressed text by its marker).
+  Status SetUnicodeCompression(std::string_view table, std::string_view column, bool allowed);
   // Adds the foreign-key logical indexes of an enforced relationship to both tables (see
   // ForeignKeyIndexSpec). The primary side needs a unique index over exactly its columns.
   Result<ForeignKeyIndexes> CreateForeignKeyIndexes(const ForeignKeyIndexSpec& spec);

@@ -1,6 +1,8 @@
 #include "jet/object_properties.h"
 
 #include <algorithm>
+#include <charconv>
+#include <utility>
 
 #include "base/bytes.h"
 #include "base/text.h"
@@ -33,6 +35,34 @@ const CatalogEntry* FindTableOrQuery(const std::vector<CatalogEntry>& objects, s
 }
 
 }  // namespace
+
+namespace {
+
+constexpr std::pair<ColumnType, const char*> kPropertyTypeWords[] = {
+    {ColumnType::kBoolean, "Boolean"}, {ColumnType::kByte, "Byte"},         {ColumnType::kInteger, "Integer"},
+    {ColumnType::kLong, "Long"},       {ColumnType::kCurrency, "Currency"}, {ColumnType::kSingle, "Single"},
+    {ColumnType::kDouble, "Double"},   {ColumnType::kDateTime, "DateTime"}, {ColumnType::kBinary, "Binary"},
+    {ColumnType::kText, "Text"},       {ColumnType::kMemo, "Memo"},         {ColumnType::kGuid, "GUID"},
+};
+
+}  // namespace
+
+std::string PropertyTypeWord(uint8_t type) {
+  for (const auto& [code, word] : kPropertyTypeWords) {
+    if (static_cast<uint8_t>(code) == type) return word;
+  }
+  return std::to_string(type);
+}
+
+std::optional<uint8_t> PropertyTypeCode(std::string_view word) {
+  for (const auto& [code, name] : kPropertyTypeWords) {
+    if (EqualsIgnoreAsciiCase(word, name)) return static_cast<uint8_t>(code);
+  }
+  unsigned number = 0;
+  const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), number);
+  if (error == std::errc() && end == word.data() + word.size() && number <= 255) return static_cast<uint8_t>(number);
+  return std::nullopt;
+}
 
 format::Property BooleanProperty(std::string name, bool value, bool ddl) {
   return {std::move(name), static_cast<uint8_t>(ColumnType::kBoolean), ddl, std::string(1, value ? '\1' : '\0')};

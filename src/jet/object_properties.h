@@ -1,7 +1,9 @@
 // Property blobs written by the engine (MSysObjects.LvProp) and typed access to their values.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "jet/database.h"
 
@@ -23,6 +25,12 @@ format::Property TextProperty(std::string name, const std::string& utf8, bool dd
 // A property's value as an engine value (Boolean, Byte, Integer, Long, Text/Memo as UTF-8,
 // Binary otherwise); Null when the data does not fit the type.
 Value PropertyValue(const format::Property& property);
+
+// The word of a property type in Access SQL (Boolean, Byte, Integer, Long, Currency, Single,
+// Double, DateTime, Binary, Text, Memo, GUID; other codes: their number), and back (any case;
+// a number from 0 to 255 too).
+std::string PropertyTypeWord(uint8_t type);
+std::optional<uint8_t> PropertyTypeCode(std::string_view word);
 
 // The named property of a map (names compared like Jet: regardless of case), or null.
 const format::Property* FindProperty(const format::PropertyMap& map, std::string_view name);

@@ -39,6 +39,8 @@ inline constexpr uint8_t kColumnFixed = 0x01;
 inline constexpr uint8_t kColumnUpdatable = 0x02;
 inline constexpr uint8_t kColumnAutoNumber = 0x04;
 inline constexpr uint8_t kColumnAutoGuid = 0x40;
+// Extra flags (the byte after the flags).
+inline constexpr uint8_t kColumnCompressed = 0x01;
 inline constexpr uint8_t kColumnHyperlink = 0x80;
 
 struct ColumnDefinition {
@@ -49,7 +51,7 @@ struct ColumnDefinition {
   uint16_t fixed_offset = 0;    // offset in the fixed area (fixed columns, not Boolean)
   uint16_t length = 0;          // bytes in the row: Text = 2 × characters, Binary = bytes
   uint8_t flags = kColumnUpdatable;
-  uint8_t extra_flags = 0;      // 0x01: unicode compression allowed
+  uint8_t extra_flags = 0;      // kColumnCompressed: unicode compression allowed
   uint8_t precision = 0;        // Numeric
   uint8_t scale = 0;            // Numeric
   uint16_t collation = 0x0409;  // Text/Memo sort order id (General)

@@ -27,6 +27,51 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   });
 }
 
+Status Database::SetAutoNumber(std::string_view table, std::string_view column, std::optional<uint32_t> next) {
+  return RunWrite([&](WriteState& w) -> Status {
+    ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+    TableDefinition& def = state->def;
+    const int at = ColumnIndex(def, column);
+    if (at < 0) return NotFoundError("table '" + def.name + "' has no column '" + std::string(column) + "'");
+    ColumnDefinition& c = def.columns[static_cast<size_t>(at)];
+    if (c.type == ColumnType::kLong) {
+      if (next && (*next < 1 || *next > static_cast<uint32_t>(INT32_MAX))) {
+        return InvalidArgumentError("the next AutoNumber of '" + def.name + "' must be from 1 to 2147483647");
+      }
+      c.flags |= kColumnAutoNumber;
+      if (next) def.last_auto_number = *next - 1;
+    } else if (c.type == ColumnType::kGuid) {
+      if (next) return InvalidArgumentError("column '" + c.name + "' numbers its rows with GUIDs: it takes no seed");
+      c.flags |= kColumnAutoGuid;
+    } else {
+      return InvalidArgumentError("column '" + c.name + "' is neither Long nor GUID and cannot be an AutoNumber");
+    }
+    state->header_dirty = true;
+    // The definition (column flags and header) is written again when the operation ends.
+    RETURN_IF_ERROR(LoadIndexes(*pager_, *state));
+    state->indexes.definition_dirty = true;
+    return Status::Ok();
+  });
+}
+
+Status Database::SetUnicodeCompression(std::string_view table, std::string_view column, bool allowed) {
+  return RunWrite([&](WriteState& w) -> Status {
+    ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+    TableDefinition& def = state->def;
+    const int at = ColumnIndex(def, column);
+    if (at < 0) return NotFoundError("table '" + def.name + "' has no column '" + std::string(column) + "'");
+    ColumnDefinition& c = def.columns[static_cast<size_t>(at)];
+    if (c.type != ColumnType::kText && c.type != ColumnType::kMemo) {
+      return InvalidArgumentError("column '" + c.name + "' holds no text: it has no Unicode compression");
+    }
+    c.extra_flags = allowed ? (c.extra_flags | kColumnCompressed) : (c.extra_flags & ~kColumnCompressed);
+    state->header_dirty = true;
+    RETURN_IF_ERROR(LoadIndexes(*pager_, *state));
+    state->indexes.definition_dirty = true;
+    return Status::Ok();
+  });
+}
+
 Result<ForeignKeyIndexes> Database::AddForeignKeyIndexes(WriteState& w, const ForeignKeyIndexSpec& spec) {
   ASSIGN_OR_RETURN(TableState * primary, w.UserTable(spec.primary_table));
   ASSIGN_OR_RETURN(TableState * foreign, w.UserTable(spec.foreign_table));

@@ -108,8 +108,10 @@ struct Constraint {
   std::vector<std::string> referenced_columns;  // empty: the referenced table's primary key
   bool cascade_update = false;
   bool cascade_delete = false;
-  bool delete_sets_null = false;  // ON DELETE SET NULL
-  bool enforced = true;           // false: NOT ENFORCED (a relationship Access does not check)
+  bool delete_sets_null = false;               // ON DELETE SET NULL
+  bool enforced = true;                        // false: NOT ENFORCED (a relationship Access does not check)
+  bool one_to_one = false;                     // ONE TO ONE
+  jet::JoinKind join = jet::JoinKind::kInner;  // LEFT JOIN, RIGHT JOIN
 };
 
 struct CreateTable {
@@ -119,15 +121,31 @@ struct CreateTable {
 };
 
 struct AlterTable {
-  enum class Action { kAddConstraint, kAddColumn, kDropConstraint, kDropColumn, kRename, kSetProperty };
+  enum class Action {
+    kAddConstraint,
+    kAddColumn,
+    kDropConstraint,
+    kDropColumn,
+    kRename,
+    kSetProperty,
+    kSetAutoNumber,    // ALTER COLUMN c COUNTER [(next, 1)]
+    kClearProperties,  // CLEAR PROPERTIES: every property of the table and of its columns
+    kSetCompression,   // ALTER COLUMN c WITH COMPRESSION | WITHOUT COMPRESSION
+  };
   std::string table;
   Action action = Action::kAddConstraint;
-  Constraint constraint;  // kAddConstraint
-  ColumnSpec column;      // kAddColumn
-  std::string name;       // kDropConstraint, kDropColumn; kRename: the new table name;
-                          // kSetProperty: the column (ALTER COLUMN c), empty for the table
-  std::string property;   // kSetProperty: the property's name
-  Literal value;          // kSetProperty: a string, a whole number, TRUE or FALSE
+  Constraint constraint;                // kAddConstraint
+  ColumnSpec column;                    // kAddColumn
+  std::string name;                     // kDropConstraint, kDropColumn; kRename: the new table name;
+                                        // kSetProperty: the column (ALTER COLUMN c), empty for the table
+  std::string property;                 // kSetProperty: the property's name
+  Literal value;                        // kSetProperty: a string, a whole number, TRUE or FALSE
+  std::optional<uint32_t> next_number;  // kSetAutoNumber: the table's next AutoNumber
+  bool compression = true;              // kSetCompression: Unicode compression allowed
+  // kSetProperty with AS <type>: the property's type code (the value then gives its bytes in
+  // that type, or raw as 0x...) and its DDL flag.
+  std::optional<uint8_t> property_type;
+  bool property_ddl = false;
 };
 
 struct CreateIndex {

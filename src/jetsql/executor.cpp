@@ -1,6 +1,8 @@
 #include "jetsql/executor.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -428,6 +430,8 @@ Status Session::AddConstraint(const std::string& table_name, const Constraint& c
     r.cascade_delete = constraint.cascade_delete;
     r.cascade_null = constraint.delete_sets_null;
     r.enforced = constraint.enforced;
+    r.one_to_one = constraint.one_to_one;
+    r.join = constraint.join;
     return db_.CreateRelationship(r);
   }
   jet::IndexSpec spec;
@@ -586,10 +590,174 @@ Result<StatementResult> Session::Run(std::string_view sql, AlterTable& alter) {
       RETURN_IF_ERROR(db_.RenameTable(name, alter.name));
       return StatementResult{};
     case AlterTable::Action::kSetProperty: RETURN_IF_ERROR(SetProperty(*table, alter)); return StatementResult{};
+    case AlterTable::Action::kClearProperties:
+      ForgetTables();
+      RETURN_IF_ERROR(db_.WriteProperties(name, {}));
+      return StatementResult{};
+    case AlterTable::Action::kSetAutoNumber:
+      ForgetTables();
+      RETURN_IF_ERROR(db_.SetAutoNumber(name, alter.name, alter.next_number));
+      return StatementResult{};
+    case AlterTable::Action::kSetCompression:
+      ForgetTables();
+      RETURN_IF_ERROR(db_.SetUnicodeCompression(name, alter.name, alter.compression));
+      return StatementResult{};
     case AlterTable::Action::kAddColumn: return NotYet("ALTER TABLE ... ADD COLUMN");
     case AlterTable::Action::kDropColumn: return NotYet("ALTER TABLE ... DROP COLUMN");
   }
   return InternalError("unknown ALTER TABLE");
+}
+
+namespace {
+
+void PutLittleEndian(std::string& out, uint64_t value, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// A whole number within [low, high], or an error naming the type.
+Result<int64_t> WholeNumber(const Literal& value, int64_t low, int64_t high, const std::string& type) {
+  int64_t number = 0;
+  const char* end = value.text.data() + value.text.size();
+  const auto [stop, error] = std::from_chars(value.text.data(), end, number);
+  if (value.kind == Literal::Kind::kBoolean) return value.boolean ? -1 : 0;
+  if (value.kind != Literal::Kind::kNumber || error != std::errc() || stop != end || number < low || number > high) {
+    return InvalidArgumentError("a " + type + " property takes a whole number from " + std::to_string(low) + " to " +
+                                std::to_string(high));
+  }
+  return number;
+}
+
+// Currency: the number × 10,000, exact (at most four decimals).
+Result<int64_t> CurrencyUnits(const std::string& text) {
+  const char* p = text.c_str();
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  uint64_t units = 0;
+  int decimals = -1;
+  bool digits = false;
+  const auto add = [&](uint64_t digit) {
+    if (units > (static_cast<uint64_t>(INT64_MAX) - digit) / 10) return false;
+    units = units * 10 + digit;
+    return true;
+  };
+  for (; *p != '\0'; ++p) {
+    if (*p == '.' && decimals < 0) {
+      decimals = 0;
+      continue;
+    }
+    if (*p < '0' || *p > '9' || decimals >= 4) {
+      return InvalidArgumentError("a Currency property takes a number with at most four decimals");
+    }
+    if (!add(static_cast<uint64_t>(*p - '0'))) return InvalidArgumentError("the Currency value is too large");
+    digits = true;
+    if (decimals >= 0) ++decimals;
+  }
+  if (!digits) return InvalidArgumentError("a Currency property takes a number");
+  for (int d = std::max(decimals, 0); d < 4; ++d) {
+    if (!add(0)) return InvalidArgumentError("the Currency value is too large");
+  }
+  return negative ? -static_cast<int64_t>(units) : static_cast<int64_t>(units);
+}
+
+// A GUID written {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, as stored (the first three groups
+// little-endian).
+Result<std::string> GuidBytes(const std::string& text) {
+  static constexpr size_t kGroups[] = {8, 4, 4, 4, 12};
+  std::string hex;
+  size_t at = text.size() == 38 && text.front() == '{' && text.back() == '}' ? 1 : 0;
+  const size_t last = at == 1 ? text.size() - 1 : text.size();
+  for (size_t g = 0; g < 5; ++g) {
+    if (g > 0 && (at >= last || text[at++] != '-')) break;
+    for (size_t i = 0; i < kGroups[g] && at < last && std::isxdigit(static_cast<unsigned char>(text[at])); ++i)
+      hex += text[at++];
+  }
+  if (hex.size() != 32 || at != last)
+    return InvalidArgumentError("a GUID property takes '{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}'");
+  std::string bytes;
+  for (size_t i = 0; i < 32; i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  std::reverse(bytes.begin(), bytes.begin() + 4);
+  std::reverse(bytes.begin() + 4, bytes.begin() + 6);
+  std::reverse(bytes.begin() + 6, bytes.begin() + 8);
+  return bytes;
+}
+
+}  // namespace
+
+// The stored bytes of a property of type `type` given by `value`; a 0x... value is taken as the
+// bytes themselves, whatever the type.
+Result<std::string> Session::PropertyData(uint8_t type, const Literal& value) {
+  if (value.kind == Literal::Kind::kBinary) return value.text;
+  const std::string word = jet::PropertyTypeWord(type);
+  std::string data;
+  switch (static_cast<jet::ColumnType>(type)) {
+    case jet::ColumnType::kBoolean: {
+      ASSIGN_OR_RETURN(int64_t n, WholeNumber(value, -1, 1, word));
+      data.push_back(n != 0 ? '\1' : '\0');
+      return data;
+    }
+    case jet::ColumnType::kByte: {
+      ASSIGN_OR_RETURN(int64_t n, WholeNumber(value, 0, 255, word));
+      PutLittleEndian(data, static_cast<uint64_t>(n), 1);
+      return data;
+    }
+    case jet::ColumnType::kInteger: {
+      ASSIGN_OR_RETURN(int64_t n, WholeNumber(value, INT16_MIN, INT16_MAX, word));
+      PutLittleEndian(data, static_cast<uint64_t>(n), 2);
+      return data;
+    }
+    case jet::ColumnType::kLong: {
+      ASSIGN_OR_RETURN(int64_t n, WholeNumber(value, INT32_MIN, INT32_MAX, word));
+      PutLittleEndian(data, static_cast<uint64_t>(n), 4);
+      return data;
+    }
+    case jet::ColumnType::kCurrency: {
+      if (value.kind != Literal::Kind::kNumber) return InvalidArgumentError("a Currency property takes a number");
+      ASSIGN_OR_RETURN(int64_t units, CurrencyUnits(value.text));
+      PutLittleEndian(data, static_cast<uint64_t>(units), 8);
+      return data;
+    }
+    case jet::ColumnType::kSingle:
+    case jet::ColumnType::kDouble:
+    case jet::ColumnType::kDateTime: {
+      if (value.kind != Literal::Kind::kNumber) return InvalidArgumentError("a " + word + " property takes a number");
+      const double number = std::strtod(value.text.c_str(), nullptr);
+      if (static_cast<jet::ColumnType>(type) == jet::ColumnType::kSingle) {
+        const float single = static_cast<float>(number);
+        uint32_t bits = 0;
+        std::memcpy(&bits, &single, 4);
+        PutLittleEndian(data, bits, 4);
+      } else {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &number, 8);
+        PutLittleEndian(data, bits, 8);
+      }
+      return data;
+    }
+    case jet::ColumnType::kText:
+    case jet::ColumnType::kMemo: {
+      if (value.kind != Literal::Kind::kString) return InvalidArgumentError("a " + word + " property takes a string");
+      ASSIGN_OR_RETURN(std::u16string text, Utf8ToUtf16(value.text));
+      AppendUtf16Le(text, data);
+      return data;
+    }
+    case jet::ColumnType::kGuid:
+      if (value.kind != Literal::Kind::kString) return InvalidArgumentError("a GUID property takes a string");
+      return GuidBytes(value.text);
+    default: return InvalidArgumentError("a " + word + " property takes its bytes as 0x...");
+  }
+}
+
+Status Session::CheckNoNull(const TableDefinition& table, const std::string& column) {
+  const int at = ColumnIndex(table, column);
+  bool has_null = false;
+  RETURN_IF_ERROR(db_.ScanRows(table, [&](jet::RowPointer, const Row& row) {
+    if (at >= 0 && static_cast<size_t>(at) < row.size() &&
+        std::holds_alternative<jet::Null>(row[static_cast<size_t>(at)]))
+      has_null = true;
+    return Status::Ok();
+  }));
+  if (has_null) return InvalidArgumentError("column '" + column + "' holds Null values: it cannot be Required");
+  return Status::Ok();
 }
 
 // ALTER TABLE ... SET PROPERTY: adds or replaces one property of the table (its own map) or of
@@ -601,31 +769,42 @@ Status Session::SetProperty(const TableDefinition& table, const AlterTable& alte
     const int c = ColumnIndex(table, alter.name);
     if (c < 0) return NotFoundError("table '" + table_name + "' has no column '" + alter.name + "'");
     column_name = table.columns[static_cast<size_t>(c)].name;
-    // The engine keeps these from the column's definition (and checks rows against them).
+    // The engine keeps these from the column's definition (and checks rows against them); the
+    // typed form sets them as stored, Required only when no row is Null.
     for (const char* kept : {"Required", "DefaultValue", "AllowZeroLength"}) {
-      if (EqualsIgnoreAsciiCase(alter.property, kept)) {
+      if (EqualsIgnoreAsciiCase(alter.property, kept) && !alter.property_type) {
         return InvalidArgumentError("property '" + std::string(kept) + "' of column '" + column_name +
                                     "' comes from the column's definition and cannot be set by SET PROPERTY");
       }
     }
   }
   jet::format::Property property;
-  switch (alter.value.kind) {
-    case Literal::Kind::kString: {
-      // Text as Access keeps a Description; longer text as Memo.
-      ASSIGN_OR_RETURN(std::u16string text, Utf8ToUtf16(alter.value.text));
-      property = jet::TextProperty(alter.property, alter.value.text, false);
-      if (text.size() <= 255) property.type = static_cast<uint8_t>(jet::ColumnType::kText);
-      break;
+  if (alter.property_type) {
+    ASSIGN_OR_RETURN(property.data, PropertyData(*alter.property_type, alter.value));
+    property.name = alter.property;
+    property.type = *alter.property_type;
+    property.ddl = alter.property_ddl;
+    if (!column_name.empty() && EqualsIgnoreAsciiCase(alter.property, "Required") &&
+        property.data != std::string(1, '\0')) {
+      RETURN_IF_ERROR(CheckNoNull(table, column_name));
     }
-    case Literal::Kind::kBoolean: property = jet::BooleanProperty(alter.property, alter.value.boolean, false); break;
-    default: {  // a whole number the parser found to fit
-      int32_t number = 0;
-      std::from_chars(alter.value.text.data(), alter.value.text.data() + alter.value.text.size(), number);
-      property = jet::LongProperty(alter.property, number, false);
-      break;
+  } else
+    switch (alter.value.kind) {
+      case Literal::Kind::kString: {
+        // Text as Access keeps a Description; longer text as Memo.
+        ASSIGN_OR_RETURN(std::u16string text, Utf8ToUtf16(alter.value.text));
+        property = jet::TextProperty(alter.property, alter.value.text, false);
+        if (text.size() <= 255) property.type = static_cast<uint8_t>(jet::ColumnType::kText);
+        break;
+      }
+      case Literal::Kind::kBoolean: property = jet::BooleanProperty(alter.property, alter.value.boolean, false); break;
+      default: {  // a whole number the parser found to fit
+        int32_t number = 0;
+        std::from_chars(alter.value.text.data(), alter.value.text.data() + alter.value.text.size(), number);
+        property = jet::LongProperty(alter.property, number, false);
+        break;
+      }
     }
-  }
   ASSIGN_OR_RETURN(jet::ObjectProperties maps, db_.ReadProperties(table_name));
   auto map = std::find_if(maps.begin(), maps.end(), [&](const jet::format::PropertyMap& m) {
     return column_name.empty() ? !m.column : m.column && EqualsIgnoreAsciiCase(m.name, column_name);

@@ -47,6 +47,8 @@ class Session {
   // A key or relationship on an existing table.
   Status AddConstraint(const std::string& table, const Constraint& constraint);
   Status SetProperty(const jet::TableDefinition& table, const AlterTable& alter);
+  static Result<std::string> PropertyData(uint8_t type, const Literal& value);
+  Status CheckNoNull(const jet::TableDefinition& table, const std::string& column);
   Result<StatementResult> InsertQuery(const jet::TableDefinition& table, const Insert& insert);
 
   // A ValidationRule of a table (column empty) or of one of its columns.

@@ -3,6 +3,8 @@
 // CREATE QUERY and ALTER QUERY by saved_query_parser.cpp and type words by type_words.cpp.
 #include "jetsql/parser.h"
 
+#include "jet/object_properties.h"
+
 #include <array>
 
 #include "jetsql/parser_internal.h"
@@ -259,6 +261,19 @@ Status Parser::ParseReferentialActions(Constraint& c) {
     p_ += 2;
     c.enforced = false;
   }
+  // ONE TO ONE and LEFT JOIN / RIGHT JOIN (our extension): how the relationship is shown and
+  // joined by default; they change no check.
+  for (;;) {
+    if (IsWord(0, "one") && IsWord(1, "to") && IsWord(2, "one")) {
+      p_ += 3;
+      c.one_to_one = true;
+    } else if ((IsWord(0, "left") || IsWord(0, "right")) && IsWord(1, "join")) {
+      c.join = IsWord(0, "left") ? jet::JoinKind::kLeft : jet::JoinKind::kRight;
+      p_ += 2;
+    } else {
+      break;
+    }
+  }
   return Status::Ok();
 }
 
@@ -329,11 +344,50 @@ Result<AlterTable> Parser::ParseAlterTable() {
     RETURN_IF_ERROR(Expect("to"));
     alter.action = AlterTable::Action::kRename;
     ASSIGN_OR_RETURN(alter.name, Name("the new table name"));
+  } else if (IsWord(0, "clear") && IsWord(1, "properties")) {
+    p_ += 2;
+    alter.action = AlterTable::Action::kClearProperties;
   } else if (IsWord(0, "set") || IsWord(0, "alter")) {
     // SET PROPERTY (our extension): one property of the table, or of a column after ALTER COLUMN.
     if (Accept("alter")) {
       Accept("column");
       ASSIGN_OR_RETURN(alter.name, Name("a column name"));
+      // COUNTER [(next, 1)] (AUTOINCREMENT alike): the column becomes an AutoNumber, and the
+      // table's next number is set.
+      // WITH COMPRESSION (WITH COMP) allows Unicode compression of a Text or Memo column's
+      // values, WITHOUT COMPRESSION (our extension) forbids it.
+      if (IsWord(0, "with") || IsWord(0, "without")) {
+        alter.action = AlterTable::Action::kSetCompression;
+        alter.compression = Accept("with");
+        if (!alter.compression) Accept("without");
+        if (!Accept("compression") && !Accept("comp")) return Error("COMPRESSION");
+        return alter;
+      }
+      if (Accept("counter") || Accept("autoincrement")) {
+        alter.action = AlterTable::Action::kSetAutoNumber;
+        if (AcceptSymbol("(")) {
+          const size_t seed_token = p_;
+          ASSIGN_OR_RETURN(Literal seed, ParseLiteral());
+          uint32_t next = 0;
+          const char* end = seed.text.data() + seed.text.size();
+          const auto [stop, error] = std::from_chars(seed.text.data(), end, next);
+          if (seed.kind != Literal::Kind::kNumber || error != std::errc() || stop != end || next < 1 ||
+              next > 2147483647u) {
+            p_ = seed_token;
+            return Error("the next number, a whole number from 1 to 2147483647");
+          }
+          alter.next_number = next;
+          RETURN_IF_ERROR(ExpectSymbol(","));
+          const size_t step_token = p_;
+          ASSIGN_OR_RETURN(Literal step, ParseLiteral());
+          if (step.kind != Literal::Kind::kNumber || step.text != "1") {
+            p_ = step_token;
+            return Error("1 (AutoNumbers go up by one)");
+          }
+          RETURN_IF_ERROR(ExpectSymbol(")"));
+        }
+        return alter;
+      }
     }
     RETURN_IF_ERROR(Expect("set"));
     RETURN_IF_ERROR(Expect("property"));
@@ -342,6 +396,25 @@ Result<AlterTable> Parser::ParseAlterTable() {
     RETURN_IF_ERROR(ExpectSymbol("="));
     const size_t value_token = p_;
     ASSIGN_OR_RETURN(alter.value, ParseLiteral());
+    // AS <type> [DDL] (our extension): the value in any property type, with the DDL flag.
+    if (Accept("as")) {
+      const size_t type_token = p_;
+      const std::optional<uint8_t> type = (Peek().kind == TokenKind::kWord || Peek().kind == TokenKind::kNumber)
+                                              ? jet::PropertyTypeCode(Peek().text)
+                                              : std::nullopt;
+      if (!type)
+        return Error(
+            "a property type: Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, "
+            "Binary, Text, Memo or GUID");
+      ++p_;
+      alter.property_type = type;
+      alter.property_ddl = Accept("ddl");
+      if (alter.value.kind == Literal::Kind::kNull) {
+        p_ = type_token;
+        return SyntaxError(sql_, alter.value.offset, "a property has a value: NULL cannot be stored");
+      }
+      return alter;
+    }
     const bool whole = alter.value.kind == Literal::Kind::kNumber &&
                        alter.value.text.find_first_not_of("-0123456789") == std::string::npos;
     int32_t number = 0;

@@ -77,6 +77,15 @@ class Restorer {
   RestoreResult Run(bool tables, bool rows, bool views, bool queries) {
     if (tables) RestoreTables();
     if (rows && !result_.stopped) RestoreRows();
+    if (!result_.stopped) {
+      RestoreStatements("KEYS", ".keys", result_.keys_restored, result_.keys_failed);
+    }
+    if (!result_.stopped) {
+      RestoreStatements("RELATIONSHIPS", ".rel", result_.relationships_restored, result_.relationships_failed);
+    }
+    if (!result_.stopped) {
+      RestoreStatements("PROPERTIES", ".prop", result_.properties_restored, result_.properties_failed);
+    }
     if (views && !result_.stopped) RestoreViews();
     if (queries && !result_.stopped) RestoreQueries();
     return result_;
@@ -157,6 +166,42 @@ class Restorer {
     if (failed > 0) WriteOutput(owner_.output, "T::[%s]%8d records failed!", name.c_str(), failed);
     result_.rows_restored += static_cast<std::uint64_t>(done);
     result_.rows_failed += static_cast<std::uint64_t>(failed);
+  }
+
+  // Every statement of every file of `part`; each failure is one line naming the file and the
+  // statement. A table's file (KEYS, PROPERTIES) is left alone when its table failed.
+  void RestoreStatements(const char* part, const char* extension, size_t& restored, size_t& failed) {
+    const std::vector<fs::path> files = ScriptFiles(folder_ / part, extension);
+    if (files.empty()) return;
+    const bool per_table = std::string(part) != "RELATIONSHIPS";
+    for (const fs::path& file : files) {
+      const std::string where = std::string(part) + "/" + file.filename().string();
+      if (per_table && failed_tables_.count(file.stem().string()) != 0) {
+        ++failed;
+        WriteOutput(owner_.output, "T::[%s] not restored: the table was not restored", where.c_str());
+        continue;
+      }
+      Result<std::vector<std::string>> statements = ReadStatements(file, false);
+      if (!statements.ok()) {
+        ++failed;
+        WriteOutput(owner_.output, "T::[%s] %s", where.c_str(), statements.status().message().c_str());
+        continue;
+      }
+      for (const std::string& sql : *statements) {
+        Status status = RunStatement(session_, sql);
+        if (status.ok()) {
+          ++restored;
+        } else {
+          ++failed;
+          WriteOutput(owner_.output, "T::[%s] %s: %s", where.c_str(), sql.c_str(), status.message().c_str());
+        }
+      }
+      if (StopRequested(owner_)) {
+        WriteOutput(owner_.output, "%s Restore Terminaled!", part);
+        result_.stopped = true;
+        return;
+      }
+    }
   }
 
   void RestoreViews() {

@@ -1,6 +1,7 @@
 // Replaying a backup folder into the connected target: the table scripts of its "TABLES"
-// folder (*.tbl), then the rows of "DATA" (*.data), then the views of "VIEWS" (*.vw), then the
-// saved queries of "QUERIES" (*.qry).
+// folder (*.tbl), then the rows of "DATA" (*.data), then AutoNumbers and indexes of "KEYS"
+// (*.keys), relationships of "RELATIONSHIPS" (*.rel), table properties of "PROPERTIES"
+// (*.prop), then the views of "VIEWS" (*.vw), then the saved queries of "QUERIES" (*.qry).
 #pragma once
 
 #include <cstddef>
@@ -28,17 +29,26 @@ struct RestoreResult {
   // Saved queries of QUERIES (*.qry), each with its properties.
   size_t queries_restored = 0;
   size_t queries_failed = 0;
+  // Statements of KEYS (AutoNumbers and indexes), RELATIONSHIPS and PROPERTIES files; a file
+  // left alone because its table was not restored counts as one failure.
+  size_t keys_restored = 0;
+  size_t keys_failed = 0;
+  size_t relationships_restored = 0;
+  size_t relationships_failed = 0;
+  size_t properties_restored = 0;
+  size_t properties_failed = 0;
   bool stopped = false;  // a stop request ended the restore early
 };
 
 // Replays `folder` (a database folder of a backup, or a folder holding a single object's
-// TABLES / DATA / VIEWS / QUERIES) into `session`. Files are taken in name order; a missing
-// folder is skipped. Views that fail are tried again while another view was created in the
-// round before (a view may read a view not yet made). A view with a script of the same name in
-// QUERIES is left to that script: queries are stored from their rows, which need no other
-// object, after everything else. Every failure is printed with the provider's text and
-// counted; the call itself fails only for a null session and for a folder with none of the
-// four folders.
+// TABLES / DATA / KEYS / RELATIONSHIPS / PROPERTIES / VIEWS / QUERIES) into `session`. Files are
+// taken in name order; a missing folder is skipped. Every statement of a KEYS, RELATIONSHIPS or
+// PROPERTIES file runs, whatever the others did. Views that fail are tried again while another
+// view was created in the round before (a view may read a view not yet made). A view with a
+// script of the same name in QUERIES is left to that script: queries are stored from their
+// rows, which need no other object, after everything else. Every failure is printed with the
+// provider's text and counted; the call itself fails only for a null session and for a folder
+// with none of TABLES, DATA, VIEWS and QUERIES.
 Result<RestoreResult> RestoreBackup(TargetContext& owner, data::Session* session, const std::string& folder);
 
 // Reads SQL statements one by one: a ';' outside quotes, names and parentheses ends one; with

@@ -96,7 +96,11 @@ for (const name of reader.getTableNames()) {
   const readerColumns = table.getColumns();
   const columns = def.columns.sort((x, y) => x.number - y.number).map((c) => {
     const r = readerColumns.find((rc) => rc.name === c.name) ?? {};
-    return { name: c.name, type: c.type, typeInfo: c.typeInfo, flags: c.flags, extraFlags: c.extraFlags,
+    // Bytes 11..14 mean something for Text and Memo (sort order) and Decimal (precision, scale)
+    // only; Decimal may be stored in the fixed or the variable area alike.
+    const meaningful = c.type === 0x0a || c.type === 0x0c || c.type === 0x10;
+    return { name: c.name, type: c.type, typeInfo: meaningful ? c.typeInfo : null,
+      flags: c.type === 0x10 ? c.flags & ~0x01 : c.flags, extraFlags: c.extraFlags,
       length: c.length, readerType: r.type ?? null, size: r.size ?? null, precision: r.precision ?? null,
       scale: r.scale ?? null };
   });
@@ -108,8 +112,10 @@ for (const name of reader.getTableNames()) {
     foreignKey: l.type === 2 ? { side: l.side, otherTable: tablePages.get(l.otherPage) ?? null,
       cascadeUpdate: l.cascadeUpdate, cascadeDelete: l.cascadeDelete } : null,
   })).sort(byName);
-  const rows = table.getData().map((row) => readerColumns.map((c) => text(row[c.name])));
-  tables.push({ name, flags: object.Flags, rowCount: def.rowCount, lastAutoNumber: def.lastAutoNumber, columns,
+  // Rows as a multiset: where a row lies on its pages is layout.
+  const rows = table.getData().map((row) => readerColumns.map((c) => text(row[c.name])))
+    .sort((x, y) => (JSON.stringify(x) < JSON.stringify(y) ? -1 : JSON.stringify(x) > JSON.stringify(y) ? 1 : 0));
+  tables.push({ name, flags: object.Flags, hasProperties: object.LvProp != null, rowCount: def.rowCount, lastAutoNumber: def.lastAutoNumber, columns,
     indexes, rows });
 }
 
@@ -122,7 +128,7 @@ const relationships = reader.getTable("MSysRelationships").getData()
 
 const queryRows = reader.getTable("MSysQueries").getData();
 const queries = userObjects.filter((o) => o.Type === 5).map((o) => ({
-  name: o.Name, flags: o.Flags,
+  name: o.Name, flags: o.Flags, hasProperties: o.LvProp != null,
   rows: queryRows.filter((r) => r.ObjectId === o.Id).map((r) => ({
     attribute: r.Attribute, order: hex(r.Order), flag: r.Flag ?? null, name1: r.Name1 ?? null, name2: r.Name2 ?? null,
     expression: r.Expression ?? null, extra: hex(r.LvExtra),

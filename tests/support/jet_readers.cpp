@@ -350,7 +350,21 @@ Result<std::string> FullDump(const std::string& path) {
   for (const char* kind : {"tables", "queries"}) {
     for (const auto& object : doc[kind]) {
       const std::string name = object["name"].get<std::string>();
-      ASSIGN_OR_RETURN(std::string properties, MdbToolsProperties(path, name));
+      // mdb-prop shows another object's properties for one that has none; the maps of one
+      // object may lie in any order.
+      std::string properties = "none\n";
+      if (object["hasProperties"].get<bool>()) {
+        ASSIGN_OR_RETURN(std::string text, MdbToolsProperties(path, name));
+        std::vector<std::string> maps;
+        for (size_t at = 0; at < text.size();) {
+          const size_t end = std::min(text.find("\n\n", at), text.size());
+          if (end > at) maps.push_back(text.substr(at, end - at));
+          at = end + 2;
+        }
+        std::sort(maps.begin(), maps.end());
+        properties.clear();
+        for (const std::string& map : maps) properties += map + "\n\n";
+      }
       out += Say("\n== properties of ", name, " ==\n", properties);
       if (std::string(kind) == "queries") {
         ASSIGN_OR_RETURN(std::string sql, MdbToolsQuerySql(path, name));

@@ -43,3 +43,55 @@ ALTER TABLE Orders SET PROPERTY ValidationText = 'A total is not negative';
 CREATE VIEW OrderTotals AS SELECT c.Name, Sum(o.Total) AS Spent FROM Customers AS c INNER JOIN Orders AS o ON c.Id = o.Customer GROUP BY c.Name;
 CREATE VIEW BigSpenders AS SELECT Name FROM OrderTotals WHERE Spent > 10 ORDER BY Name;
 CREATE VIEW AllNames AS SELECT Name FROM Customers UNION SELECT Body FROM Notes;
+CREATE QUERY `SpendByRegion` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 6, NULL, NULL, NULL),
+(5, 1, NULL, 'Customers', NULL, NULL),
+(5, 2, NULL, 'Orders', NULL, NULL),
+(6, 1, 0, 'SumOfTotal', NULL, 'Sum([Orders].[Total])'),
+(6, 2, 2, NULL, NULL, '[Customers].[Name]'),
+(6, 3, 1, NULL, NULL, '[Customers].[Region]'),
+(7, 1, 1, 'Customers', 'Orders', '[Customers].[Id]=[Orders].[Customer]'),
+(9, 1, 2, NULL, NULL, '[Customers].[Name]'),
+(9, 2, 1, NULL, NULL, '[Customers].[Region]'),
+(255, 1, NULL, NULL, NULL, NULL);
+CREATE QUERY `RaisePrices` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 4, NULL, NULL, NULL),
+(2, 1, 6, 'Factor', NULL, NULL),
+(3, 1, 0, NULL, NULL, NULL),
+(5, 1, NULL, 'Lines', NULL, NULL),
+(6, 1, 0, NULL, 'Lines.Price', '[Price]*[Factor]'),
+(8, 1, NULL, NULL, NULL, '(([Lines].[Qty])>1)'),
+(255, 1, NULL, NULL, NULL, NULL);
+CREATE QUERY `ArchiveOrders` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 3, NULL, NULL, NULL),
+(3, 1, 0, 'Audit', NULL, NULL),
+(5, 1, NULL, 'Orders', NULL, NULL),
+(6, 1, 0, NULL, 'Customer', '[Orders].[Customer]'),
+(6, 2, 0, NULL, 'Stamp', '[Orders].[Placed]'),
+(255, 1, NULL, NULL, NULL, NULL);
+CREATE QUERY `DropOldNotes` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 5, NULL, NULL, NULL),
+(3, 1, 0, NULL, NULL, NULL),
+(5, 1, NULL, 'Notes', NULL, NULL),
+(6, 1, 0, NULL, NULL, 'Notes.*'),
+(8, 1, NULL, NULL, NULL, '((Notes.Body) Like "x*")'),
+(255, 1, NULL, NULL, NULL, NULL);
+CREATE QUERY `CopyRegions` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 2, NULL, NULL, NULL),
+(3, 1, 0, 'RegionsCopy', NULL, NULL),
+(5, 1, NULL, 'Regions', NULL, NULL),
+(6, 1, 0, NULL, NULL, 'Regions.*'),
+(255, 1, NULL, NULL, NULL, NULL);
+CREATE QUERY `ServerNow` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 8, 'ODBC;DSN=Sales;', NULL, 0x53454C454354204745544441544528293B00),
+(255, 1, NULL, NULL, NULL, NULL);
+CREATE QUERY `MakeArchive` ROWS
+(0, 1, 0, NULL, NULL, NULL),
+(1, 1, 7, NULL, NULL, 'CREATE TABLE Archive (Id LONG, Body TEXT(50));'),
+(255, 1, NULL, NULL, NULL, NULL);
