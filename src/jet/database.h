@@ -347,6 +347,8 @@ class Database {
 
  private:
   Database(std::unique_ptr<Pager> pager, OpenMode mode);
+  Status ChangeColumn(std::string_view table, std::string_view column,
+                      const std::function<Status(TableDefinition&, ColumnDefinition&)>& change);
   Status LoadHeader();
   Status LoadCatalogDefinition();
   // Sets the Required flags of `table` from the property blob of its catalog row. A blob

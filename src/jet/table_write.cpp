@@ -1,5 +1,6 @@
 // Tables of the writing side: a new table laid out and created, dropped, renamed, and its
 // user and foreign-key indexes (the index work itself is in index_writer.cpp).
+#include <functional>
 #include <algorithm>
 #include <set>
 
@@ -27,13 +28,25 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   });
 }
 
-Status Database::SetAutoNumber(std::string_view table, std::string_view column, std::optional<uint32_t> next) {
+// Changes one column's definition in place with `change`, which may refuse; the definition
+// (column flags and header) is written again when the operation ends.
+Status Database::ChangeColumn(std::string_view table, std::string_view column,
+                              const std::function<Status(TableDefinition&, ColumnDefinition&)>& change) {
   return RunWrite([&](WriteState& w) -> Status {
     ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
     TableDefinition& def = state->def;
     const int at = ColumnIndex(def, column);
     if (at < 0) return NotFoundError("table '" + def.name + "' has no column '" + std::string(column) + "'");
-    ColumnDefinition& c = def.columns[static_cast<size_t>(at)];
+    RETURN_IF_ERROR(change(def, def.columns[static_cast<size_t>(at)]));
+    state->header_dirty = true;
+    RETURN_IF_ERROR(LoadIndexes(*pager_, *state));
+    state->indexes.definition_dirty = true;
+    return Status::Ok();
+  });
+}
+
+Status Database::SetAutoNumber(std::string_view table, std::string_view column, std::optional<uint32_t> next) {
+  return ChangeColumn(table, column, [&](TableDefinition& def, ColumnDefinition& c) -> Status {
     if (c.type == ColumnType::kLong) {
       if (next && (*next < 1 || *next > static_cast<uint32_t>(INT32_MAX))) {
         return InvalidArgumentError("the next AutoNumber of '" + def.name + "' must be from 1 to 2147483647");
@@ -46,28 +59,16 @@ Status Database::SetAutoNumber(std::string_view table, std::string_view column, 
     } else {
       return InvalidArgumentError("column '" + c.name + "' is neither Long nor GUID and cannot be an AutoNumber");
     }
-    state->header_dirty = true;
-    // The definition (column flags and header) is written again when the operation ends.
-    RETURN_IF_ERROR(LoadIndexes(*pager_, *state));
-    state->indexes.definition_dirty = true;
     return Status::Ok();
   });
 }
 
 Status Database::SetUnicodeCompression(std::string_view table, std::string_view column, bool allowed) {
-  return RunWrite([&](WriteState& w) -> Status {
-    ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
-    TableDefinition& def = state->def;
-    const int at = ColumnIndex(def, column);
-    if (at < 0) return NotFoundError("table '" + def.name + "' has no column '" + std::string(column) + "'");
-    ColumnDefinition& c = def.columns[static_cast<size_t>(at)];
+  return ChangeColumn(table, column, [&](TableDefinition&, ColumnDefinition& c) -> Status {
     if (c.type != ColumnType::kText && c.type != ColumnType::kMemo) {
       return InvalidArgumentError("column '" + c.name + "' holds no text: it has no Unicode compression");
     }
     c.extra_flags = allowed ? (c.extra_flags | kColumnCompressed) : (c.extra_flags & ~kColumnCompressed);
-    state->header_dirty = true;
-    RETURN_IF_ERROR(LoadIndexes(*pager_, *state));
-    state->indexes.definition_dirty = true;
     return Status::Ok();
   });
 }
