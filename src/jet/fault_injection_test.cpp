@@ -37,7 +37,10 @@ std::string Fingerprint(MemoryDisk& disk) {
       for (const Value& v : row) values += FormatValue(v).value_or("NULL") + "|";
     }
     out << name << ": " << (rows.ok() ? rows->size() : 0) << " rows (" << std::hash<std::string>{}(values)
-        << "), indexes";
+        << "), next AutoNumber " << t->last_auto_number << ", columns";
+    for (const ColumnDefinition& c : t->columns)
+      out << " " << c.name << "/" << int{c.flags} << "/" << int{c.extra_flags};
+    out << ", indexes";
     for (const IndexDefinition& i : t->indexes) out << " " << i.name;
     out << "\n";
   }
@@ -46,8 +49,9 @@ std::string Fingerprint(MemoryDisk& disk) {
   return out.str();
 }
 
-// Schema changes (tables, keys, a unique index, a drop and a rename), rows with long values, an
-// enforced relationship cascading a delete, and a view; each step is one committed transaction.
+// Schema changes (tables, keys, a unique index, AutoNumber, compression, a drop and a rename),
+// rows with long values, an enforced relationship cascading a delete, a view and a crosstab
+// query; each step is one committed transaction.
 std::vector<std::function<Status(Database&)>> RichWorkload() {
   auto table = [](const std::string& name, std::vector<ColumnDefinition> columns) {
     return [t = testing::NewTable(name, columns)](Database& db) { return db.CreateTable(t); };
@@ -89,6 +93,33 @@ std::vector<std::function<Status(Database&)>> RichWorkload() {
         view.tables = {{"Parent", ""}};
         return db.CreateView(view);
       },
+      // A crosstab stored from its rows; an AutoNumber made and reseeded; compression turned off.
+      [](Database& db) {
+        const auto row = [](uint8_t attribute, uint32_t order, std::optional<int16_t> flag,
+                            std::optional<std::string> name1, std::optional<std::string> expression) {
+          QueryRow r;
+          r.attribute = attribute;
+          r.order = order;
+          r.flag = flag;
+          r.name1 = std::move(name1);
+          r.expression = std::move(expression);
+          return r;
+        };
+        SavedQuery crosstab;
+        crosstab.name = "NotesPerParent";
+        crosstab.rows = {row(0, 1, 0, {}, {}),
+                         row(1, 1, 6, {}, {}),
+                         row(5, 1, {}, "Child", {}),
+                         row(6, 1, 0, "Notes", "Count(Child.Note)"),
+                         row(6, 2, 2, {}, "Child.ParentID"),
+                         row(6, 3, 1, {}, "Child.ID"),
+                         row(9, 1, 2, {}, "Child.ParentID"),
+                         row(9, 2, 1, {}, "Child.ID"),
+                         row(255, 1, {}, {}, {})};
+        return db.CreateQuery(crosstab);
+      },
+      [](Database& db) { return db.SetAutoNumber("Child", "ID", 500); },
+      [](Database& db) { return db.SetUnicodeCompression("Child", "Note", false); },
       // Keys shifted (the children follow), long values grown, shrunk and cleared.
       [](Database& db) {
         return db
