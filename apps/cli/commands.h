@@ -8,5 +8,6 @@ int RunSqlCommand(int argc, char** argv);
 int RunBackupCommand(int argc, char** argv);
 int RunRestoreCommand(int argc, char** argv);
 int RunMigrateCommand(int argc, char** argv);
+int RunVerifyCommand(int argc, char** argv);
 int RunCheckCommand(int argc, char** argv);
 int RunTranslateCommand(int argc, char** argv);

@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "  restore FOLDER --target FILE.mdb       replay a backup into a new or an existing .mdb\n"
     "  migrate --source SOURCE --database DB (--target FILE.mdb | --clone FOLDER)\n"
     "                                         copy a database, its tables or views into an .mdb\n"
+    "  verify --source SOURCE --database DB --target FILE.mdb [--table T]… [--where T=COND]…\n"
+    "                                         compare a source's tables row by row with an .mdb\n"
     "  check                                  show the source and target drivers and whether they work\n"
     "  translate --from tsql|sqlite [FILE|-]  print the Access SQL of each CREATE VIEW of a script\n"
     "  --help                                 show this text\n"
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "backup") == 0) return RunBackupCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "restore") == 0) return RunRestoreCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "migrate") == 0) return RunMigrateCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "verify") == 0) return RunVerifyCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "check") == 0) return RunCheckCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "translate") == 0) return RunTranslateCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "tabulon-cli: unknown command '%s' (see --help)\n", argv[1]);

@@ -37,6 +37,7 @@
 #include "data/providers/sqlite/sqlite_provider.h"
 #include "jet/database.h"
 #include "migrate_display.h"
+#include "source_side.h"
 #include "target_access/access_files.h"
 
 namespace {
@@ -50,7 +51,7 @@ constexpr const char* kMigrateUsage =
     "                           [--table T | --view V | --tables | --views]\n"
     "                           (--target FILE.mdb | --clone FOLDER)\n"
     "                           [--where TABLE=CONDITION]... [--report FILE.json] [--quiet]\n"
-    "                           [--config FILE] [--type-map FILE|access-native]\n"
+    "                           [--config FILE] [--type-map FILE|access-native] [--verify]\n"
     "  Copies the database DB of SOURCE (its tables with keys, unique indexes, rows and\n"
     "  relationships, then its views) into an Access file; or only its tables, its views, one\n"
     "  table or one view.\n"
@@ -66,14 +67,16 @@ constexpr const char* kMigrateUsage =
     "                    relationship and view whether it was created (or left out, or kept\n"
     "                    without enforcement) and why, as JSON\n"
     "  --quiet           prints no lines while it runs (failures still go to stderr)\n"
+    "  --verify          after a successful run compares the copied tables row by row with the\n"
+    "                    source, as tabulon-cli verify does; \"verified\" in the report\n"
     "  --config FILE     the settings file whose folder is the program folder\n"
     "  --type-map MAP    the rules source_type[(length range)]=AccessType of the file MAP (or of\n"
     "                    its [TypeMap] section), or the preset access-native; instead of the\n"
     "                    [TypeMap] section of the settings file\n"
     "  Ctrl-C stops after the current row; a second Ctrl-C ends at once, leaving the file as\n"
     "  it was at its last stored batch.\n"
-    "Exit codes: 0 everything was copied, 1 a task, table, row or object failed or the run was\n"
-    "stopped, 2 bad usage or settings.\n";
+    "Exit codes: 0 everything was copied (and verified equal), 1 a task, table, row or object\n"
+    "failed, the run was stopped or a verified table differs, 2 bad usage or settings.\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "tabulon-cli migrate: %s\n%s", problem.c_str(), kMigrateUsage);
@@ -91,6 +94,7 @@ struct MigrateArgs {
   std::string object;
   std::vector<std::pair<std::string, std::string>> conditions;
   bool quiet = false;
+  bool verify = false;
 };
 
 // The file the run writes: --target's, or the clone's FOLDER/DB.mdb.
@@ -116,12 +120,14 @@ struct RunOutcome {
   std::string status;  // "success", "failure", "stopped"
   std::string file;    // "complete", "kept", "removed", "damaged", "none"
   std::vector<MigrationTask> tasks;
+  std::optional<bool> verified;  // --verify ran: whether everything compared equal
 };
 
 bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome,
                  const MigrationReport* report) {
   const std::string text = MigrationReportJson(
-      {args.source, args.database, TargetFile(args), outcome.status, outcome.file}, outcome.tasks, report);
+      {args.source, args.database, TargetFile(args), outcome.status, outcome.file, outcome.verified}, outcome.tasks,
+      report);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
@@ -142,55 +148,6 @@ std::optional<std::string> FindChild(const tabulon::workspace::DbTreeView& view,
     if (!loose && tabulon::EqualsIgnoreAsciiCase(node.text, name)) loose = node.text;
   }
   return loose;
-}
-
-std::optional<std::string> FindDatabase(const tabulon::workspace::DbTreeView& view, const std::string& name) {
-  std::optional<std::string> found;
-  const tabulon::workspace::DbTree& tree = view.tree;
-  for (size_t id = 0; id < tree.size(); ++id) {
-    if (!tree.Contains(static_cast<int>(id))) continue;
-    const tabulon::workspace::TreeNode& node = tree.node(static_cast<int>(id));
-    if (node.kind != TreeNodeKind::kDatabase) continue;
-    if (node.text == name) return node.text;
-    if (!found && tabulon::EqualsIgnoreAsciiCase(node.text, name)) found = node.text;
-  }
-  return found;
-}
-
-// Turns SOURCE into the source side's profile; an exit code when it cannot.
-std::optional<int> SetSourceProfile(const MigrateArgs& args, CoreSession& session) {
-  tabulon::data::ConnectionProfile& profile = session.workbench().source().profile;
-  if (args.source.starts_with("sqlite:")) {
-    const std::string path = AbsolutePath(args.source.substr(7));
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return Fail(path + ": no such file");
-    // A SQLite file that holds anything starts with its header; anything else is not one.
-    char header[16] = {};
-    std::ifstream in(path, std::ios::binary);
-    in.read(header, sizeof(header));
-    if (in.gcount() > 0 && (in.gcount() < 16 || std::memcmp(header, "SQLite format 3", 16) != 0)) {
-      return Fail(path + ": not a SQLite database");
-    }
-    profile.provider_name = tabulon::data::kSqliteProviderName;
-    profile.provider_display_name = tabulon::data::kSqliteProviderName;
-    profile.source_name = path;
-  } else if (args.source.find('=') != std::string::npos) {
-    profile.provider_name = "MSDASQL";
-    profile.provider_display_name = "MSDASQL";
-    profile.source_name = args.source;
-  } else if (tabulon::EqualsIgnoreAsciiCase(args.source, "SourceDB")) {
-    const std::string file = session.workbench().program_folder() + "/" + tabulon::config::kSettingsFileName;
-    const tabulon::config::Settings settings = tabulon::config::LoadSettings(file);
-    if (!settings.use_config_file || settings.source.provider.empty()) {
-      std::fprintf(stderr, "tabulon-cli migrate: %s holds no source profile (Config is off or [SourceDB] is empty)\n",
-                   file.c_str());
-      return 2;
-    }
-    profile = tabulon::config::MakeConnectionProfile(settings.source);
-  } else {
-    return Usage("unknown source '" + args.source + "': give sqlite:PATH, a connection string or SourceDB");
-  }
-  return std::nullopt;
 }
 
 std::atomic<bool> g_stop_asked{false};
@@ -229,17 +186,8 @@ int MigrateHeadless(const MigrateArgs& args) {
     }
   } join{done, watcher};
 
-  if (std::optional<int> code = SetSourceProfile(args, session)) return *code;
-  {
-    const std::string settings = workbench.program_folder() + "/" + tabulon::config::kSettingsFileName;
-    auto map = args.type_map.empty() ? LoadSettingsTypeMap(settings) : tabulon::source_common::LoadTypeMap(args.type_map);
-    if (!map.ok()) {
-      std::fprintf(stderr, "tabulon-cli migrate: %s\n", map.status().message().c_str());
-      return 2;
-    }
-    std::lock_guard guard(workbench.tree_lock());
-    workbench.type_map = std::make_shared<const tabulon::source_common::TypeMap>(std::move(*map));
-  }
+  if (std::optional<int> code = SetSourceProfile("migrate", kMigrateUsage, args.source, session)) return *code;
+  if (std::optional<int> code = InstallTypeMap("migrate", args.type_map, workbench)) return *code;
   ConnectSource(workbench);
   if (workbench.source().session == nullptr) return Fail("the source does not open");
 
@@ -304,7 +252,7 @@ int MigrateHeadless(const MigrateArgs& args) {
     }
   }
   if (g_stop_asked) {
-    if (!args.report.empty()) WriteReport(args.report, args, {"stopped", "kept", {}}, nullptr);
+    if (!args.report.empty()) WriteReport(args.report, args, {"stopped", "kept", {}, std::nullopt}, nullptr);
     return Fail("stopped before the migration began");
   }
   const MigrationRun run = RunMigration(workbench, request, [] { return g_stop_asked.load(); });
@@ -333,8 +281,16 @@ int MigrateHeadless(const MigrateArgs& args) {
                  : outcome.file == "none"    ? "was not made"
                                              : "does not read back whole");
   }
+  if (args.verify && outcome.status == "success") {
+    // The same tables, read under the same conditions, compared with what the file now holds.
+    std::vector<std::string> tables;
+    if (args.kind == TreeNodeKind::kTable) tables.push_back(object);
+    if (args.kind != TreeNodeKind::kView && args.kind != TreeNodeKind::kViewsFolder) {
+      outcome.verified = VerifyAndShow("migrate", workbench, database, tables, file) == 0;
+    }
+  }
   if (!args.report.empty() && !WriteReport(args.report, args, outcome, &workbench.report())) return 1;
-  return outcome.status == "success" ? 0 : 1;
+  return outcome.status == "success" && outcome.verified.value_or(true) ? 0 : 1;
 }
 
 volatile sig_atomic_t g_interrupts = 0;
@@ -406,6 +362,8 @@ int RunMigrateCommand(int argc, char** argv) {
       return 0;
     } else if (arg == "--quiet" || arg == "-q") {
       args.quiet = true;
+    } else if (arg == "--verify") {
+      args.verify = true;
     } else if ((arg == "--tables" || arg == "--views")) {
       if (!select(arg == "--tables" ? TreeNodeKind::kTablesFolder : TreeNodeKind::kViewsFolder)) {
         return Usage("give at most one of --table, --view, --tables, --views");

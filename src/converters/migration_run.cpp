@@ -66,6 +66,7 @@ std::string MigrationReportJson(const ReportHeader& header, const std::vector<Mi
                                  {"tasks", nlohmann::json::array()},
                                  {"tables", nlohmann::json::array()},
                                  {"objects", nlohmann::json::array()}};
+  if (header.verified) json["verified"] = *header.verified;
   for (const MigrationTask& task : tasks) {
     json["tasks"].push_back({{"operation", task.operation}, {"state", task.state_text}});
   }

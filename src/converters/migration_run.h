@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,10 +47,12 @@ struct ReportHeader {
   std::string source, database, target;
   std::string status;  // MigrationStatusText
   std::string file;    // "complete", "kept", "removed", "damaged", "none"
+  // Set when the run was verified (migrate --verify): whether every table compared equal.
+  std::optional<bool> verified;
 };
-// The report as JSON: the header, per task its operation and state, per table what was created,
-// read, written and refused, per key, index, relationship and view its outcome. Text that is not
-// UTF-8 (a source's names may hold such bytes) is replaced, never a reason to lose the report.
+// The report as JSON: the header ("verified" last, when set), per task its operation and state, per table what was
+// created, read, written and refused, per key, index, relationship and view its outcome. Text that is not UTF-8 (a
+// source's names may hold such bytes) is replaced, never a reason to lose the report.
 std::string MigrationReportJson(const ReportHeader& header, const std::vector<MigrationTask>& tasks,
                                 const MigrationReport* report);
 

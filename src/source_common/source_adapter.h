@@ -11,6 +11,7 @@
 #include "workspace/output_pane.h"
 #include "data/provider.h"
 #include "base/status.h"
+#include "source_common/row_copy.h"
 #include "source_common/source_context.h"
 #include "source_common/translation.h"
 
@@ -57,6 +58,13 @@ class SourceAdapter {
   // ALTER TABLE ... FOREIGN KEY statements separated by ";", with notes on their rules.
   virtual Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
                                                    std::string_view database, const SourceTable& table) const = 0;
+  // Opens the select a row copy of `table` reads (the columns as the copy reads them, the
+  // migration condition applied) and gives one literal writer per column: what TransferTableRows
+  // copies and what a verification compares. No line is written; an error carries the
+  // provider's words.
+  virtual Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
+                              const SourceTable& table, data::TextRowset* rows,
+                              std::vector<LiteralWriter>* writers) const = 0;
   // Copies the rows of `table` into the Access table of the same name, writing its own lines:
   // the counts, or an error when the rows could not be read or stored.
   virtual Result<RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,

@@ -178,33 +178,39 @@ Result<std::string> AccessDateLiteral(std::string_view stored) {
   return literal;
 }
 
-Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
-                                                       std::string_view database, const SourceTable& table) {
-  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
-  // Said here, since the table flow goes on: a failed read must not look like an empty table.
-  const auto failed = [&](const std::string& error) -> Status {
-    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), error.c_str());
-    return ProviderError(error);
-  };
-  Result<std::vector<SourceColumn>> columns = ReadColumns(source, table, source_common::TargetIsJet(owner), true,
-                                                               source_common::UserTypeMap(owner));
-  if (!columns.ok()) return failed(columns.status().message());
+Status OpenCopyRows(const SourceContext& owner, Session* source, std::string_view database, const SourceTable& table,
+                    TextRowset* rows, std::vector<source_common::LiteralWriter>* writers) {
+  Result<std::vector<SourceColumn>> columns =
+      ReadColumns(source, table, source_common::TargetIsJet(owner), true, source_common::UserTypeMap(owner));
+  if (!columns.ok()) return ProviderError(columns.status().message());
   // Without columns the table is unknown: the select below says so in SQLite's words.
   std::string sql = "select ";
-  std::vector<source_common::LiteralWriter> writers;
+  writers->clear();
   for (const SourceColumn& c : *columns) {
-    if (!writers.empty()) sql += ", ";
+    if (!writers->empty()) sql += ", ";
     sql += SelectExpression(c);
-    writers.push_back(WriterFor(c.access.form));
+    writers->push_back(WriterFor(c.access.form));
   }
-  if (writers.empty()) sql += "*";
+  if (writers->empty()) sql += "*";
   sql += " from " + QuoteSqliteName(table.name);
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
   if (!condition.empty()) sql += " where " + condition;
+  if (OpenTextRowset(source, sql, rows, {.full_values = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows->error_source()));
+  }
+  return Status::Ok();
+}
 
+Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
+                                                       std::string_view database, const SourceTable& table) {
+  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
   TextRowset rows;
-  if (OpenTextRowset(source, sql, &rows, {.full_values = true}) != S_OK)
-    return failed(ErrorDescription(rows.error_source()));
+  std::vector<source_common::LiteralWriter> writers;
+  if (Status opened = OpenCopyRows(owner, source, database, table, &rows, &writers); !opened.ok()) {
+    // Said here, since the table flow goes on: a failed read must not look like an empty table.
+    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), opened.message().c_str());
+    return opened;
+  }
   if (!rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
     return source_common::RowCopyCounts{};

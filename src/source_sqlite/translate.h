@@ -39,6 +39,7 @@
 #include "base/status.h"
 #include "data/provider.h"
 #include "data/providers/sqlite/sqlite_types.h"
+#include "data/statement.h"
 #include "source_common/check_rules.h"
 #include "source_common/row_copy.h"
 #include "source_common/source_context.h"
@@ -119,6 +120,12 @@ Result<std::string> AccessDateLiteral(std::string_view stored);
 // The Access CREATE TABLE statement of `table`.
 Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
                                              std::string_view database, const SourceTable& table);
+
+// The select a row copy of `table` reads, opened (the migration condition applied; no rowset
+// when it yields none), with one literal writer per column; an error with the provider's words.
+Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
+                    const SourceTable& table, data::TextRowset* rows,
+                    std::vector<source_common::LiteralWriter>* writers);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
 // same name, one INSERT per row; a value that cannot be written as its column's Access value

@@ -66,32 +66,41 @@ void AppendAccessLiteral(std::string& out, DbType type, const std::optional<std:
   }
 }
 
-Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
-                                                       std::string_view database, const SourceTable& table) {
-  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
+Status OpenCopyRows(const SourceContext& owner, Session* source, std::string_view database, const SourceTable& table,
+                    TextRowset* rows, std::vector<source_common::LiteralWriter>* writers) {
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
-  TextRowset rows;
-  if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), &rows, {.full_values = true}) != S_OK) {
-    // Said here, since the table flow goes on: a bad condition must not look like an empty table.
-    const std::string error = ErrorDescription(rows.error_source());
-    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), error.c_str());
-    return ProviderError(error);
+  if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), rows, {.full_values = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows->error_source()));
   }
-  if (!rows.has_rowset()) {
-    WriteOutput(owner.output, "RESULT: EMPTY");
-    return source_common::RowCopyCounts{};
-  }
-  std::vector<source_common::LiteralWriter> writers;
-  for (const ColumnInfo& column : rows.columns()) {
+  writers->clear();
+  if (!rows->has_rowset()) return Status::Ok();
+  for (const ColumnInfo& column : rows->columns()) {
     if (column.ordinal == 0) continue;
     // A rowversion's Access column is VarChar(18): its bytes go in as the text "0x...", since
     // a binary literal does not fit a Text column and would cost the whole row.
     const bool row_version = column.type == DBTYPE_BYTES && (column.flags & DBCOLUMNFLAGS_ISROWVER) != 0;
     const DbType type = row_version ? kRowVersionText : column.type;
-    writers.push_back([type](std::string& out, std::string_view value) {
+    writers->push_back([type](std::string& out, std::string_view value) {
       AppendAccessLiteral(out, type, value);
       return Status::Ok();
     });
+  }
+  return Status::Ok();
+}
+
+Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
+                                                       std::string_view database, const SourceTable& table) {
+  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
+  TextRowset rows;
+  std::vector<source_common::LiteralWriter> writers;
+  if (Status opened = OpenCopyRows(owner, source, database, table, &rows, &writers); !opened.ok()) {
+    // Said here, since the table flow goes on: a bad condition must not look like an empty table.
+    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), opened.message().c_str());
+    return opened;
+  }
+  if (!rows.has_rowset()) {
+    WriteOutput(owner.output, "RESULT: EMPTY");
+    return source_common::RowCopyCounts{};
   }
   return source_common::CopyRows(owner, rows, target, table, writers);
 }

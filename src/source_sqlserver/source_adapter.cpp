@@ -15,6 +15,11 @@ class SqlServerAdapter : public source_common::SourceAdapter {
                                                               const SourceTable& table) const override {
     return source_sqlserver::TranslateTableDefinition(owner, source, database, table);
   }
+  Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
+                      const SourceTable& table, data::TextRowset* rows,
+                      std::vector<source_common::LiteralWriter>* writers) const override {
+    return source_sqlserver::OpenCopyRows(owner, source, database, table, rows, writers);
+  }
   Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,
                                                          data::Session* target, std::string_view database,
                                                          const SourceTable& table) const override {

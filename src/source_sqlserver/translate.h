@@ -12,6 +12,8 @@
 
 #include "base/status.h"
 #include "data/provider.h"
+#include "data/statement.h"
+#include "source_common/row_copy.h"
 #include "source_common/translation.h"
 #include "source_sqlserver/source_context.h"
 #include "source_sqlserver/sql_names.h"
@@ -57,6 +59,12 @@ std::optional<std::string> TranslateDefault(std::string_view definition);
 // rowset.
 Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
                                              std::string_view database, const SourceTable& table);
+
+// The select a row copy of `table` reads, opened (the migration condition applied; no rowset
+// when it yields none), with one literal writer per column; an error with the provider's words.
+Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
+                    const SourceTable& table, data::TextRowset* rows,
+                    std::vector<source_common::LiteralWriter>* writers);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
 // same name, one INSERT per row (source_common::CopyRows), writing its own lines. The counts

@@ -381,5 +381,71 @@ TEST_F(MigrateCli, ADoubleCtrlCLeavesAValidFile) {
   }
 }
 
+// tabulon-cli verify, and migrate --verify: an untouched migration compares equal; each kind of
+// difference put into the file afterwards (through the engine's SQL) is named with its key, a
+// row of a key-less table by all its values.
+TEST_F(MigrateCli, VerifyNamesEachDifferenceWithItsKey) {
+  const std::string body(3000, 'x');
+  MakeSqlite("check.sqlite",
+             "create table item(id integer primary key, name text, note text, price money, seen datetime, body text);"
+             "create table loose(tag text, qty integer);"
+             "insert into item values (1, 'Ann', 'a', 1.5, '2024-01-02 10:00:00', null), (2, 'Bob', '', 2, null, null),"
+             " (3, 'Cy', null, 3, null, null), (4, 'Di', null, 12.3456, null, null),"
+             " (5, 'Ed', null, 0, '2024-01-02 10:00:00.1234', null), (6, 'Flo', null, 0, null, '" +
+                 body +
+                 "');"
+                 "insert into loose values ('a', 1), ('b', 2), ('b', 2), (null, null);");
+  const auto verify = [](const std::string& arguments) {
+    return testing::RunCommand("cd '" + folder_->string() + "' && " + TABULON_CLI + " verify " + arguments +
+                               " --config cfg/tabulon.cfg 2>&1");
+  };
+  CliRun run = Cli("--source sqlite:check.sqlite --database check --target check.mdb --verify --report check.json");
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("[item] equal (6 rows; 1 values compared inexactly)\n[loose] equal (4 rows)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(Report("check.json")["verified"], true);
+  run =
+      Cli("--source sqlite:check.sqlite --database check --table loose --where \"loose=tag = 'b'\" --target part.mdb "
+          "--verify --quiet");
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(run.out, "[loose] equal (2 rows)\n");
+
+  const std::string sql = std::string(TABULON_CLI) + " sql '" + Path("check.mdb") + "'";
+  for (const std::string& statement : std::vector<std::string>{
+           "update item set name = 'Zed' where id = 1", "delete from item where id = 2",
+           "insert into item (id, name) values (9, 'New')", "update item set note = '' where id = 3",
+           "update item set price = 12.3457 where id = 4", "update item set seen = #2024-01-02 10:00:01# where id = 5",
+           "update item set body = '" + body.substr(1) + "' where id = 6", "delete from loose where tag = 'b'",
+           "insert into loose values ('c', 3)"}) {
+    ASSERT_EQ(testing::RunCommand(sql + " \"" + statement + "\"").exit_code, 0) << statement;
+  }
+  const testing::CommandRun changed = verify("--source sqlite:check.sqlite --database check --target check.mdb");
+  EXPECT_EQ(changed.exit_code, 1);
+  const std::string x40(40, 'x');
+  EXPECT_EQ(changed.out,
+            "[item] 5 differing, 1 missing, 1 extra (6 rows; 1 values compared inexactly)\n"
+            "  key=(1) column name: source 'Ann' target 'Zed'\n"
+            "  missing key=(2)\n"
+            "  key=(3) column note: source NULL target ''\n"
+            "  key=(4) column price: source 12.3456 target 12.3457\n"
+            "  key=(5) column seen: source 2024-01-02 10:00:00.123 target 2024-01-02 10:00:01\n"
+            "  key=(6) column body: source '" +
+                x40 + "...' (3000 bytes) target '" + x40 +
+                "...' (2999 bytes)\n"
+                "  extra key=(9)\n"
+                "[loose] 0 differing, 2 missing, 1 extra (4 rows)\n"
+                "  missing key=('b', 2)\n"
+                "  missing key=('b', 2)\n"
+                "  extra key=('c', 3)\n");
+  const testing::CommandRun unknown =
+      verify("--source sqlite:check.sqlite --database check --target part.mdb --table loose --table nosuch");
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(unknown.out,
+            "[loose] 0 differing, 2 missing, 0 extra (4 rows)\n  missing key=('a', 1)\n"
+            "  missing key=(NULL, NULL)\n[nosuch] not verified: the file has no table [nosuch]\n");
+  EXPECT_EQ(verify("--source sqlite:check.sqlite --database check").exit_code, 2);
+}
+
 }  // namespace
 }  // namespace tabulon
