@@ -209,6 +209,7 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
   bool learned = false;
   std::string statement;
   jet::Row converted(columns.size());
+  std::vector<bool> nulls_as_no(columns.size());
   while (rows.has_rowset()) {
     Result<bool> fetched = data::FetchRow(rows);
     if (!fetched.ok()) return fail("reading the source rows failed: " + fetched.status().message());
@@ -254,8 +255,12 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
       Result<jet::Value> value = jetsql::ConvertLiteral(insert->values[k], columns[k]);
       if (!value.ok()) {
         refused = value.status().message();
+      } else if (std::holds_alternative<jet::Null>(*value) && columns[k].type == jet::ColumnType::kBoolean) {
+        converted[k] = false;  // a Yes/No column has no NULL: the engine stores No
+        nulls_as_no[k] = true;
       } else {
         converted[k] = std::move(*value);
+        nulls_as_no[k] = false;
       }
     }
     if (!refused.empty()) {
@@ -263,7 +268,9 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
       std::string shown = "(";
       for (size_t c : key.empty() ? all : key) {
         if (shown.size() > 1) shown += ", ";
-        shown += values[c] ? "'" + *values[c] + "'" : "NULL";
+        Result<jet::Value> value = insert != nullptr ? jetsql::ConvertLiteral(insert->values[c], columns[c])
+                                                     : Result<jet::Value>(InvalidArgumentError(""));
+        shown += value.ok() ? ShowValue(*value) : values[c] ? "'" + *values[c] + "'" : "NULL";
       }
       note.Missing(shown + ")");
       continue;
@@ -298,7 +305,8 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
     }
     bool differs = false;
     for (size_t k = 0; k < columns.size(); ++k) {
-      if (values[k] && (inexact[k] || (dates[k] && source_common::HasDigitsBelowMillisecond(*values[k])))) {
+      if (nulls_as_no[k] ||
+          (values[k] && (inexact[k] || (dates[k] && source_common::HasDigitsBelowMillisecond(*values[k]))))) {
         ++result.inexact;
       }
       if (jet::SameValue(converted[k], (*match)[k])) continue;

@@ -49,8 +49,8 @@ struct TableVerification {
   long long missing = 0;     // source rows the file does not hold
   long long extra = 0;       // rows of the file the source does not have
   // Values compared under an inexact conversion: a column whose values the migration notes as not
-  // kept as typed (kept as text, narrowed, kept in a binary form, mapped by the user's type map)
-  // or a date rounded to the millisecond.
+  // kept as typed (kept as text, narrowed, kept in a binary form, mapped by the user's type map),
+  // a date rounded to the millisecond, or a NULL of a Yes/No column (which holds No).
   long long inexact = 0;
   std::vector<VerifyDifference> first;  // the first kShownDifferences, in the order found
 
