@@ -24,7 +24,8 @@ using jet::ColumnType;
 
 // Runs tabulon-cli in `folder` (migrate with its program folder inside it).
 testing::CommandRun Cli(const fs::path& folder, const std::string& arguments) {
-  const std::string config = arguments.starts_with("migrate") ? " --config cfg/tabulon.cfg" : "";
+  const bool core = arguments.starts_with("migrate") || arguments.starts_with("verify");
+  const std::string config = core ? " --config cfg/tabulon.cfg" : "";
   return testing::RunCommand("cd '" + folder.string() + "' && HOME='" + folder.string() + "' " + TABULON_CLI + " " +
                              arguments + config + " 2>&1");
 }
@@ -158,6 +159,12 @@ TEST(SampleDatabaseTest, MigratesIntoAnMdbThatReadersReadBack) {
       Query(source, "select name from sqlite_master where type = 'table' and name not like 'sqlite%' order by name");
   ASSERT_GE(tables.size(), 8u);
   EXPECT_EQ(CompareWithSource(source, mdb, tables), "");
+  // tabulon-cli verify finds every table equal.
+  const testing::CommandRun verified =
+      Cli(folder, "verify --source sqlite:sample.sqlite --database sample --target sample.mdb");
+  EXPECT_EQ(verified.exit_code, 0) << verified.out;
+  for (const std::string& table : tables)
+    EXPECT_NE(verified.out.find("[" + table + "] equal ("), std::string::npos) << table;
 
   const std::vector<std::string> views =
       Query(source, "select name from sqlite_master where type = 'view' order by name");
