@@ -25,7 +25,8 @@ done
 # TransferTableRows: a generated SQL Server table of ROWS rows into a Jet target, one INSERT a row.
 "$build/bench/transfer_rows_bench" "${1:-1000000}"
 # A SQLite table of ROWS rows (Long key, two Text, a Double, a DateTime) cloned into a new .mdb
-# by the core, end to end.
+# by the core, end to end, then verified against the file (tabulon-cli verify's comparison): both
+# timings, and verify's share of the migration's.
 "$build/bench/sqlite_migration_bench" "${1:-1000000}"
 # The desktop window's event loop while the Migrate command clones ROWS SQLite rows (offscreen).
 "$build/bench/gui_event_loop_bench" "${1:-1000000}"
