@@ -94,7 +94,7 @@ int VerifyAndShow(const char* command, tabulon::converters::Workbench& workbench
   bool equal = true;
   for (const tabulon::converters::TableVerification& t : *results) {
     const char* name = t.table.c_str();
-    const std::string inexact = t.inexact > 0 ? "; " + std::to_string(t.inexact) + " values compared inexactly" : "";
+    const std::string inexact = t.inexact > 0 ? "; " + std::to_string(t.inexact) + " inexact" : "";
     if (!t.error.empty()) {
       std::printf("[%s] not verified: %s\n", name, t.error.c_str());
     } else if (t.equal()) {

@@ -33,7 +33,7 @@ constexpr const char* kVerifyUsage =
     "    extra key=(...)\n"
     "  Values of a column the migration does not carry exactly (a type it changes) and dates\n"
     "  rounded to the millisecond are compared as the migration converts them and counted\n"
-    "  apart (\"N values compared inexactly\").\n"
+    "  apart (\"N inexact\").\n"
     "  --source, --where, --config, --type-map as for tabulon-cli migrate.\n"
     "Exit codes: 0 every table is equal, 1 a table differs or cannot be compared, 2 bad usage.\n";
 
