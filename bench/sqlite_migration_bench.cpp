@@ -5,6 +5,7 @@
 //   sqlite_migration_bench [rows]
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,20 @@ class SilentPrompt : public workspace::UserPrompt {
   std::optional<std::string> ChooseFolder(std::string_view, std::string_view) override { return std::nullopt; }
 };
 
+// A Workbench in `folder` with the SQLite file `source` as its source, connected (the session is
+// null when the file does not open).
+std::unique_ptr<converters::Workbench> OpenSqliteWorkbench(const fs::path& folder, const std::string& source) {
+  static SilentPrompt prompt;
+  converters::WorkbenchOptions options;
+  options.program_folder = folder.string();
+  options.pause = [] {};
+  auto wb = std::make_unique<converters::Workbench>(prompt, std::move(options));
+  wb->source().profile.provider_name = "SQLite";
+  wb->source().profile.source_name = source;
+  converters::ConnectSource(*wb);
+  return wb;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,14 +64,8 @@ int main(int argc, char** argv) {
   const double cpu_start = bench::CpuSeconds();
   std::string state, last_line;
   {
-    SilentPrompt prompt;
-    converters::WorkbenchOptions options;
-    options.program_folder = folder.string();
-    options.pause = [] {};
-    converters::Workbench wb(prompt, std::move(options));
-    wb.source().profile.provider_name = "SQLite";
-    wb.source().profile.source_name = source;
-    converters::ConnectSource(wb);
+    const std::unique_ptr<converters::Workbench> workbench = OpenSqliteWorkbench(folder, source);
+    converters::Workbench& wb = *workbench;
     if (wb.source().session == nullptr) return bench::Fail(InvalidArgumentError("the SQLite file does not open"));
     const std::string target = (folder / "Target.mdb").string();
     data::PropertySet init(data::DBPROPSET_DBINIT);
@@ -94,14 +103,8 @@ int main(int argc, char** argv) {
   const bench::Stopwatch verify_clock;
   std::string verdict;
   {
-    SilentPrompt prompt;
-    converters::WorkbenchOptions options;
-    options.program_folder = folder.string();
-    options.pause = [] {};
-    converters::Workbench wb(prompt, std::move(options));
-    wb.source().profile.provider_name = "SQLite";
-    wb.source().profile.source_name = source;
-    converters::ConnectSource(wb);
+    const std::unique_ptr<converters::Workbench> workbench = OpenSqliteWorkbench(folder, source);
+    converters::Workbench& wb = *workbench;
     Result<std::vector<converters::TableVerification>> verified =
         converters::RunVerification(wb, {"bench", {}, (folder / "bench.mdb").string()});
     if (!verified.ok()) return bench::Fail(verified.status());

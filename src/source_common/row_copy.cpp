@@ -226,4 +226,21 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
   return RowCopyCounts{read, written, failed, rounded, true};
 }
 
+Result<RowCopyCounts> CopyTableRows(const SourceContext& owner, Session* source, Session* target,
+                                    std::string_view database, const SourceTable& table, OpenCopyRowsFunction open) {
+  RETURN_IF_ERROR(CheckCopySessions(owner, source, target));
+  TextRowset rows;
+  std::vector<LiteralWriter> writers;
+  if (Status opened = open(owner, source, database, table, &rows, &writers); !opened.ok()) {
+    // Said here, since the table flow goes on: a failed read must not look like an empty table.
+    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), opened.message().c_str());
+    return opened;
+  }
+  if (!rows.has_rowset()) {
+    WriteOutput(owner.output, "RESULT: EMPTY");
+    return RowCopyCounts{};
+  }
+  return CopyRows(owner, rows, target, table, writers);
+}
+
 }  // namespace tabulon::source_common

@@ -46,4 +46,16 @@ Status CheckCopySessions(const SourceContext& owner, data::Session* source, data
 Result<RowCopyCounts> CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target,
                                const SourceTable& table, const std::vector<LiteralWriter>& writers);
 
+// A source adapter's OpenCopyRows: opens the select a row copy of `table` reads and gives one
+// writer per data column, or an error with the provider's words.
+using OpenCopyRowsFunction = Status (*)(const SourceContext& owner, data::Session* source, std::string_view database,
+                                        const SourceTable& table, data::TextRowset* rows,
+                                        std::vector<LiteralWriter>* writers);
+
+// A source adapter's TransferTableRows: CheckCopySessions, then the rows opened by `open` go
+// through CopyRows. A failed open writes "E::[T] Reading rows failed: <words>" and returns its
+// error; a select that yields no rowset writes "RESULT: EMPTY" and gives zero counts.
+Result<RowCopyCounts> CopyTableRows(const SourceContext& owner, data::Session* source, data::Session* target,
+                                    std::string_view database, const SourceTable& table, OpenCopyRowsFunction open);
+
 }  // namespace tabulon::source_common

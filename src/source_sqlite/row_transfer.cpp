@@ -203,19 +203,7 @@ Status OpenCopyRows(const SourceContext& owner, Session* source, std::string_vie
 
 Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, Session* source, Session* target,
                                                        std::string_view database, const SourceTable& table) {
-  RETURN_IF_ERROR(source_common::CheckCopySessions(owner, source, target));
-  TextRowset rows;
-  std::vector<source_common::LiteralWriter> writers;
-  if (Status opened = OpenCopyRows(owner, source, database, table, &rows, &writers); !opened.ok()) {
-    // Said here, since the table flow goes on: a failed read must not look like an empty table.
-    WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), opened.message().c_str());
-    return opened;
-  }
-  if (!rows.has_rowset()) {
-    WriteOutput(owner.output, "RESULT: EMPTY");
-    return source_common::RowCopyCounts{};
-  }
-  return source_common::CopyRows(owner, rows, target, table, writers);
+  return source_common::CopyTableRows(owner, source, target, database, table, OpenCopyRows);
 }
 
 }  // namespace tabulon::source_sqlite
