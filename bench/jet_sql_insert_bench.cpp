@@ -18,6 +18,7 @@
 int main(int argc, char** argv) {
   namespace bench = tabulon::bench;
   using namespace tabulon::data;
+  using namespace tabulon::workspace;
   const long long count = bench::RowsArgument(argc, argv, 1);
   const bool keyed = !(argc > 2 && std::strcmp(argv[2], "nokey") == 0);
   const std::string path = bench::ScratchPath("tabulon_sql_bench");
