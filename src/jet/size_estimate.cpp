@@ -30,7 +30,10 @@ constexpr double kSingleLongValue = 4076;            // long_value_write.cpp: on
 constexpr double kChainChunk = 4072;                 // long_value_write.cpp: one link of a chain
 constexpr double kMaxCompressed = 1024;              // row_encoder.cpp: longer text is UTF-16
 constexpr double kMaxKeyCharacters = 255;
-constexpr double kMapRowsPerPage = 57;  // 69-byte usage-map rows on one data page
+// Pages the file's page map keeps on page 1 itself (§14 of docs/format/jet4.md).
+constexpr double kGlobalInlinePages = 32000;
+// Usage-map rows one data page holds (57).
+const double kMapRowsPerPage = std::floor(kRowRoom / (kMapRowSize + kOffsetEntry));
 // A table's share of the catalog's pages: its MSysObjects row, MSysACEs rows and their index
 // entries (about 200 bytes measured), and the property blob of its columns (Required,
 // DefaultValue, AllowZeroLength, descriptions: name and values, a few dozen bytes each).
@@ -368,7 +371,7 @@ TableSizeEstimate EstimateTableSize(const TableDefinition& table, const TableVol
     bitmap_pages = spread_maps * std::ceil(spread / format::kPagesPerBitmapPage);
   }
   // The file's page map takes bitmap pages beyond about 32000 pages: the table's share.
-  if (spread > 32000) bitmap_pages += std::ceil(spread / format::kPagesPerBitmapPage);
+  if (spread > kGlobalInlinePages) bitmap_pages += std::ceil(spread / format::kPagesPerBitmapPage);
   // The catalog rows share their pages with every other table's: counted in bytes.
   const double catalog_bytes =
       kCatalogBytesPerTable + kCatalogBytesPerColumn * static_cast<double>(table.columns.size());

@@ -44,8 +44,7 @@ void Measure(const TableDefinition& table, const Row& row, TableVolume& volume) 
   }
 }
 
-// Writes the shapes into a new file in memory and returns the estimate's ratio to the file's
-// growth.
+// Writes the shapes into a new file in memory; returns the estimate's ratio to the growth.
 double WriteAndEstimate(const std::vector<Shape>& shapes, const std::vector<Relationship>& relationships = {}) {
   auto make_tables = [&](Database& db) {
     for (const Shape& shape : shapes) {
@@ -80,7 +79,11 @@ double WriteAndEstimate(const std::vector<Shape>& shapes, const std::vector<Rela
         batch.clear();
       }
     }
-    estimate += EstimateTableSize(*definition, volume).total();
+    const TableSizeEstimate e = EstimateTableSize(*definition, volume);
+    estimate += e.total();
+    TableDefinition unread = *definition;  // a definition not read from a file is encoded
+    unread.definition_length = 0;
+    EXPECT_EQ(EstimateTableSize(unread, volume).other_bytes, e.other_bytes) << shape.table.name;
   }
   for (const Relationship& r : relationships) EXPECT_TRUE((*db)->CreateRelationship(r).ok());
   const Status integrity = (*db)->CheckIntegrity();
