@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include <charconv>
+
 #include <string>
 
 namespace tabulon {
@@ -137,6 +139,14 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+std::optional<long long> ParseWholeNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
 }
 
 }  // namespace tabulon

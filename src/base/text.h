@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,5 +30,7 @@ bool IsValidUtf8(std::string_view text);
 std::string AsciiLower(std::string_view text);
 // ASCII case-insensitive equality.
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+// A whole decimal number ("-12", "+7", "0"): nothing else, and within long long; nullopt otherwise.
+std::optional<long long> ParseWholeNumber(std::string_view text);
 
 }  // namespace tabulon

@@ -112,16 +112,6 @@ Status ReadSourceRow(data::TextRowset& rows, std::vector<std::optional<std::stri
   return Status::Ok();
 }
 
-// Whether a column note says the values themselves change form or range (kept as text, narrowed,
-// kept in a binary form, or mapped by a rule of the user's type map), not only how a length is
-// counted or that an AutoNumber was made.
-bool ChangesValues(const source_common::ColumnNote& note) {
-  for (const char* words : {"kept as text", "narrowed", "binary form", "type map"}) {
-    if (note.why.find(words) != std::string::npos) return true;
-  }
-  return false;
-}
-
 // The columns of the table the migration notes as not held exactly, by their Access names in
 // lower case; the translation is read again for its notes alone (nothing is written or run).
 std::set<std::string> InexactColumns(const source_common::SourceContext& owner,
@@ -135,7 +125,7 @@ std::set<std::string> InexactColumns(const source_common::SourceContext& owner,
   (void)adapter.TranslateTableDefinition(quiet, source, database, table);
   std::set<std::string> columns;
   for (const source_common::ColumnNote& note : notes) {
-    if (!ChangesValues(note)) continue;
+    if (!note.changes_values) continue;
     columns.insert(AsciiLower(source_common::AccessColumnName(owner, table, note.column)));
   }
   return columns;

@@ -194,6 +194,11 @@ void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, st
                          definition.data(), static_cast<int>(column.size()), column.data());
 }
 
+void ReportColumnMappings(const SourceContext& owner, const std::vector<ColumnMapping>& mappings) {
+  if (!owner.column_mapped) return;
+  for (const ColumnMapping& m : mappings) owner.column_mapped(m);
+}
+
 void ReportColumnNotes(const SourceContext& owner, std::string_view table, const std::vector<ColumnNote>& notes) {
   if (notes.empty()) return;
   std::string line = "T::TABLE [" + std::string(table) + "]: columns not kept exactly as typed:";

@@ -65,6 +65,9 @@ void ReportLeftOutDefault(const SourceContext& owner, std::string_view table, st
 // why; ..." and one report entry per note; nothing without notes.
 void ReportColumnNotes(const SourceContext& owner, std::string_view table, const std::vector<ColumnNote>& notes);
 
+// Tells the context of every column's mapping (no line).
+void ReportColumnMappings(const SourceContext& owner, const std::vector<ColumnMapping>& mappings);
+
 struct KeyColumn {
   std::string name;
   bool descending = false;

@@ -65,6 +65,11 @@ class SourceAdapter {
   virtual Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
                               const SourceTable& table, data::TextRowset* rows,
                               std::vector<LiteralWriter>* writers) const = 0;
+  // Counts the rows of `table` a row copy would read (the migration condition applied) and what
+  // the values of each column take, without reading the rows out: what a migration plan
+  // estimates the target's size from. No line is written; an error carries the provider's words.
+  virtual Result<SourceVolume> MeasureRows(const SourceContext& owner, data::Session* source,
+                                           std::string_view database, const SourceTable& table) const = 0;
   // Copies the rows of `table` into the Access table of the same name, writing its own lines:
   // the counts, or an error when the rows could not be read or stored.
   virtual Result<RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "data/db_connection.h"
 #include "source_common/type_map.h"
@@ -47,6 +48,30 @@ struct ColumnNote {
   std::string source_type;  // as the source declares it: "nvarchar(100)"
   std::string target_type;  // as the target gets it: "VarChar(200)"
   std::string why;
+  // The values themselves change form or range (kept as text, narrowed, kept in a binary form,
+  // chosen by the user's type map), not only how a length is counted or that an AutoNumber is made.
+  bool changes_values = false;
+};
+
+// How a table translation maps one source column (every column, also those kept exactly).
+struct ColumnMapping {
+  std::string table;          // the source table
+  std::string column;         // the source column
+  std::string access_column;  // its name in Access
+  std::string source_type;    // as the source declares it: "nvarchar(100)"
+  std::string target_type;    // as CREATE TABLE gives it: "VarChar(100)", "COUNTER"
+};
+
+// What the rows of a source column take, under the migration condition.
+struct SourceColumnVolume {
+  std::string column;    // the source column
+  long long values = 0;  // values that are not NULL
+  // Their total length: characters for character types, bytes for the others.
+  long long length = 0;
+};
+struct SourceVolume {
+  long long rows = 0;
+  std::vector<SourceColumnVolume> columns;
 };
 
 // An object that Access gets under another name than the source's.
@@ -82,6 +107,8 @@ struct SourceContext {
   std::shared_ptr<const TypeMap> type_map;
   // Told of every column a table translation does not carry exactly (its line is written).
   std::function<void(const ColumnNote& note)> column_noted;
+  // Told of every column of a table translation, as it maps it (no line is written).
+  std::function<void(const ColumnMapping& mapping)> column_mapped;
   // The Access names of the migration's objects (access_names.h); null: each name on its own.
   std::shared_ptr<AccessNames> names;
   // Told of every object Access gets under another name (its line is written).

@@ -24,6 +24,7 @@ struct SourceColumn {
   AccessType access;
   // Why the values are not kept exactly as SQLite types them ("" when they are).
   std::string note;
+  bool changes_values = false;  // ColumnNote::changes_values
 };
 
 // Reads the columns of `table` and chooses their Access types (the user's type map first),

@@ -18,6 +18,10 @@ class SqliteAdapter : public source_common::SourceAdapter {
                       std::vector<source_common::LiteralWriter>* writers) const override {
     return source_sqlite::OpenCopyRows(owner, source, database, table, rows, writers);
   }
+  Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, data::Session* source,
+                                                  std::string_view database, const SourceTable& table) const override {
+    return source_sqlite::MeasureRows(owner, source, database, table);
+  }
   Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owner, data::Session* source,
                                                          data::Session* target, std::string_view database,
                                                          const SourceTable& table) const override {

@@ -268,6 +268,7 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
     if (ruled) {
       c.access = {ruled->type, ruled->length, FormOf(ruled->type)};
       c.note = "chosen by the type map " + map.origin;
+      c.changes_values = true;
       continue;
     }
     c.access = ChooseAccessType(c.declared, c.content, jet_target);
@@ -292,6 +293,7 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
                    ReadColumns(source, table, jet, false, source_common::UserTypeMap(owner)));
   std::vector<AccessColumn> access;
   std::vector<source_common::ColumnNote> notes;
+  std::vector<source_common::ColumnMapping> mappings;
   std::vector<source_common::Rename> renames;
   std::vector<std::string> names;
   for (const SourceColumn& c : columns) names.push_back(c.name);
@@ -299,10 +301,9 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   for (size_t k = 0; k < columns.size(); ++k) {
     const SourceColumn& c = columns[k];
     AccessColumn a{access_names.columns[k], c.access.type, c.access.length, !c.not_null, {}};
-    if (!c.note.empty()) {
-      notes.push_back({table.name, c.name, c.declared_text,
-                       c.access.length == " " ? c.access.type : c.access.type + c.access.length, c.note});
-    }
+    const std::string target_type = c.access.length == " " ? c.access.type : c.access.type + c.access.length;
+    if (!c.note.empty()) notes.push_back({table.name, c.name, c.declared_text, target_type, c.note, c.changes_values});
+    mappings.push_back({table.name, c.name, a.name, c.declared_text, target_type});
     if (c.default_value) {
       std::optional<std::string> translated = TranslateDefault(*c.default_value);
       if (!translated) {
@@ -315,7 +316,65 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   }
   source_common::ReportRenames(owner, table.name, renames);
   source_common::ReportColumnNotes(owner, table.name, notes);
+  source_common::ReportColumnMappings(owner, mappings);
   return Translation::Statements(source_common::CreateTableStatement(access_names.table, access, jet));
+}
+
+std::string BuildMeasureRowsStatement(const SourceTable& table, const std::vector<std::string>& columns,
+                                      std::string_view condition) {
+  // length() counts characters of text and bytes of a blob, and is NULL for NULL.
+  std::string sql = "select count(*)";
+  for (const std::string& column : columns) {
+    const std::string quoted = QuoteSqliteName(column);
+    sql += ", count(" + quoted + "), total(length(" + quoted + "))";
+  }
+  sql += " from " + QuoteSqliteName(table.name);
+  if (!condition.empty()) sql += " where " + std::string(condition);
+  return sql;
+}
+
+Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, Session* source, std::string_view database,
+                                                const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  std::vector<std::string> names;
+  {
+    TextRowset rows;
+    if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
+      return ProviderError(ErrorDescription(rows.error_source()));
+    }
+    while (rows.has_rowset()) {
+      ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+      if (!fetched) break;
+      names.push_back(Cell(rows, 1).value_or(""));
+    }
+  }
+  source_common::SourceVolume volume;
+  if (names.empty()) return volume;
+  TextRowset rows;
+  const std::string condition = source_common::MigrationCondition(owner, database, table.name);
+  if (OpenTextRowset(source, BuildMeasureRowsStatement(table, names, condition), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  ASSIGN_OR_RETURN(const bool fetched, rows.has_rowset() ? FetchRow(rows) : Result<bool>(false));
+  if (!fetched) return ProviderError("the count of [" + table.name + "] gave no rows");
+  std::vector<long long> numbers;
+  for (size_t k = 1; k <= 1 + 2 * names.size(); ++k) {
+    // total() is a real ("12.0"): its whole part is the count.
+    std::string cell = Cell(rows, k).value_or("0");
+    if (const size_t point = cell.find('.'); point != std::string::npos) cell.resize(point);
+    const std::optional<long long> number = ParseWholeNumber(cell);
+    if (!number) return ProviderError("the count of [" + table.name + "] gave '" + cell + "', not a number");
+    numbers.push_back(*number);
+  }
+  volume.rows = numbers[0];
+  for (size_t k = 0; k < names.size(); ++k) {
+    source_common::SourceColumnVolume column;
+    column.column = names[k];
+    column.values = numbers[1 + 2 * k];
+    column.length = numbers[2 + 2 * k];
+    volume.columns.push_back(std::move(column));
+  }
+  return volume;
 }
 
 Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {

@@ -72,6 +72,10 @@ std::string BuildIndexColumnsStatement(std::string_view index);
 std::string BuildForeignKeysStatement(const SourceTable& table);
 // One row, one number: the foreign keys of `table` plus those that refer to it.
 std::string BuildForeignKeyCountStatement(const SourceTable& table);
+// The rows of `table` under `condition` and, per column, its values that are not NULL and their
+// total length: count(*), then count(c), total(length(c)).
+std::string BuildMeasureRowsStatement(const SourceTable& table, const std::vector<std::string>& columns,
+                                      std::string_view condition);
 // The CREATE VIEW text of `view` from sqlite_master.
 std::string BuildViewTextStatement(const SourceTable& view);
 
@@ -126,6 +130,11 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::S
 Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
                     const SourceTable& table, data::TextRowset* rows,
                     std::vector<source_common::LiteralWriter>* writers);
+
+// The rows a copy of `table` reads and what each column's values take (characters of text, bytes
+// of blobs and numbers' text), counted by SQLite.
+Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, data::Session* source,
+                                                std::string_view database, const SourceTable& table);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
 // same name, one INSERT per row; a value that cannot be written as its column's Access value

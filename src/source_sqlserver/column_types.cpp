@@ -72,6 +72,7 @@ ColumnDecision BuiltInType(const ColumnFacts& c, bool jet_target) {
       } else {
         d.type = Plain("Long");
         d.note = "narrowed to Long: values beyond 32 bits are refused";
+        d.changes_values = true;
       }
       return d;
     case kReal: d.type = Plain("Single"); return d;
@@ -100,31 +101,37 @@ ColumnDecision BuiltInType(const ColumnFacts& c, bool jet_target) {
     case kTime:
       d.type = Plain("VarChar(18)");
       d.note = "time of day kept as text";
+      d.changes_values = true;
       return d;
     case kDateTime:
     case kDateTime2:
       d.type = Plain("VarChar(30)");
       d.note = "date and time kept as text";
+      d.changes_values = true;
       return d;
     case kDateTimeOffset:
       d.type = Plain("VarChar(36)");
       d.note = "date, time and offset kept as text";
+      d.changes_values = true;
       return d;
     case kTimestamp:
       d.type = Plain("VarChar(18)");
       d.note = "row version kept as text";
+      d.changes_values = true;
       return d;
     case kSysName: d.type = Plain("VarChar(255)"); return d;
     case kSqlVariant:
     case kXml:
       d.type = Plain("LongText");
       d.note = "kept as text";
+      d.changes_values = true;
       return d;
     case kHierarchyId:
     case kGeometry:
     case kGeography:
       d.type = Plain("LongBinary");
       d.note = "kept in its binary form";
+      d.changes_values = true;
       return d;
     default: break;
   }
@@ -193,6 +200,7 @@ Result<ColumnDecision> DecideColumnType(const ColumnFacts& c, const source_commo
     d.type = *chosen;
     d.auto_number = d.type.type == "COUNTER";
     d.note = "chosen by the type map " + map.origin;
+    d.changes_values = true;
     if (c.identity && !d.auto_number) d.note += "; the identity's numbering is not kept (no AutoNumber)";
     return d;
   }
@@ -217,12 +225,14 @@ ColumnDecision DecideWideDecimal(const ColumnFacts& c, int integer_digits) {
   if (scale <= 28 && integer_digits <= 28 - scale) {
     d.type = Plain("Numeric(28," + std::to_string(scale) + ")");
     d.note = "precision " + std::to_string(c.precision) + " narrowed to 28: every stored value fits";
+    d.changes_values = true;
     return d;
   }
   // Sign, digits and the decimal point.
   const int width = c.precision + (scale > 0 ? 2 : 1);
   d.type = Sized("VarChar", width);
   d.note = "kept as text: stored values have more digits than Access's 28";
+  d.changes_values = true;
   return d;
 }
 

@@ -46,6 +46,8 @@ struct ColumnDecision {
   // counted in bytes, a type widened or narrowed, a value class changed, an AutoNumber made or
   // not made.
   std::string note;
+  // The values themselves change form or range (ColumnNote::changes_values).
+  bool changes_values = false;
   // A decimal wider than Access's 28 digits: the type depends on the stored values
   // (DecideWideDecimal).
   bool needs_value_check = false;

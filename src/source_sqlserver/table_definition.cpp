@@ -12,6 +12,8 @@
 namespace tabulon::source_sqlserver {
 
 using namespace data;
+using source_common::SourceColumnVolume;
+using source_common::SourceVolume;
 using namespace workspace;
 
 std::string BuildColumnsStatement(const SourceTable& table) {
@@ -93,6 +95,30 @@ Result<ColumnFacts> ReadFacts(TextRowset& rows) {
   return c;
 }
 
+// The facts of every column of `table`; nullopt when the columns statement yields no rowset. A
+// fetch or read failing half-way is the provider's error: a table with fewer columns is never the
+// answer.
+Result<std::optional<std::vector<ColumnFacts>>> ReadAllFacts(Session* source, const SourceTable& table) {
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildColumnsStatement(table), &rows, {.full_values = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  if (!rows.has_rowset()) return std::optional<std::vector<ColumnFacts>>();
+  std::vector<ColumnFacts> facts;
+  for (;;) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    ASSIGN_OR_RETURN(ColumnFacts c, ReadFacts(rows));
+    facts.push_back(std::move(c));
+  }
+  return std::optional<std::vector<ColumnFacts>>(std::move(facts));
+}
+
+// True for the types whose data length counts two bytes per character.
+bool CountsTwoBytesPerCharacter(int type_id) {
+  return type_id == 99 || type_id == 231 || type_id == 239;  // ntext, nvarchar (sysname), nchar
+}
+
 // Digits before the point of a number's text ("-123.45" has 3; "0.5" has 0).
 int IntegerDigits(std::string_view text) {
   int digits = 0;
@@ -122,6 +148,60 @@ Result<int> LargestIntegerDigits(Session* source, const SourceTable& table, std:
 
 }  // namespace
 
+std::string BuildMeasureRowsStatement(const SourceTable& table, const std::vector<std::string>& columns,
+                                      std::string_view condition) {
+  // datalength is NULL for NULL and defined for every type (text, image and xml too), so one
+  // pass counts the values and their lengths alike.
+  std::string sql = "select count_big(*)";
+  for (const std::string& column : columns) {
+    const std::string quoted = QuoteSqlServerName(column);
+    sql += ",\n count_big(datalength(" + quoted + ")), sum(cast(datalength(" + quoted + ") as bigint))";
+  }
+  sql += "\nfrom " + QualifiedName(table);
+  if (!condition.empty()) {
+    sql += " where ";
+    sql += condition;
+  }
+  return sql;
+}
+
+Result<SourceVolume> MeasureRows(const SourceContext& owner, Session* source, std::string_view database,
+                                 const SourceTable& table) {
+  if (source == nullptr) return InvalidArgumentError("No Connection!");
+  ASSIGN_OR_RETURN(const std::optional<std::vector<ColumnFacts>> facts, ReadAllFacts(source, table));
+  SourceVolume volume;
+  if (!facts || facts->empty()) return volume;
+  std::vector<std::string> names;
+  for (const ColumnFacts& c : *facts) names.push_back(c.name);
+  const std::string condition = source_common::MigrationCondition(owner, database, table.name);
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildMeasureRowsStatement(table, names, condition), &rows, {.full_values = true}) !=
+      S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  if (!rows.has_rowset()) return ProviderError("the count of [" + table.name + "] gave no rows");
+  ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+  if (!fetched) return ProviderError("the count of [" + table.name + "] gave no rows");
+  std::vector<long long> numbers;
+  for (size_t k = 1; k <= 1 + 2 * names.size(); ++k) {
+    ASSIGN_OR_RETURN(const std::optional<std::string> cell, ReadFullValue(rows, k));
+    // sum() over no values is NULL.
+    const std::optional<long long> number = cell ? ParseWholeNumber(*cell) : 0LL;
+    if (!number) return ProviderError("the count of [" + table.name + "] gave '" + *cell + "', not a number");
+    numbers.push_back(*number);
+  }
+  volume.rows = numbers[0];
+  for (size_t k = 0; k < names.size(); ++k) {
+    SourceColumnVolume column;
+    column.column = names[k];
+    column.values = numbers[1 + 2 * k];
+    column.length = numbers[2 + 2 * k];
+    if (CountsTwoBytesPerCharacter((*facts)[k].type_id)) column.length /= 2;
+    volume.columns.push_back(std::move(column));
+  }
+  return volume;
+}
+
 Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {
   if (!owner.names || owner.names->HasColumns(table)) return Status::Ok();
   TextRowset rows;
@@ -143,27 +223,15 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
                                              const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   const bool jet = TargetIsJet(owner);
-  std::vector<ColumnFacts> facts;
-  {
-    TextRowset rows;
-    if (OpenTextRowset(source, BuildColumnsStatement(table), &rows, {.full_values = true}) != S_OK) {
-      return ProviderError(ErrorDescription(rows.error_source()));
-    }
-    if (!rows.has_rowset()) {
-      WriteOutput(owner.output, "RESULT: EMPTY");
-      return Translation::Nothing();
-    }
-    for (;;) {
-      // A fetch or read failing half-way fails the translation with the provider's words: a
-      // table with fewer columns is never the answer.
-      ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
-      if (!fetched) break;
-      ASSIGN_OR_RETURN(ColumnFacts c, ReadFacts(rows));
-      facts.push_back(std::move(c));
-    }
+  ASSIGN_OR_RETURN(const std::optional<std::vector<ColumnFacts>> read, ReadAllFacts(source, table));
+  if (!read) {
+    WriteOutput(owner.output, "RESULT: EMPTY");
+    return Translation::Nothing();
   }
+  const std::vector<ColumnFacts>& facts = *read;
   std::vector<source_common::AccessColumn> columns;
   std::vector<source_common::ColumnNote> notes;
+  std::vector<source_common::ColumnMapping> mappings;
   std::vector<source_common::Rename> renames;
   std::vector<std::string> names;
   for (const ColumnFacts& c : facts) names.push_back(c.name);
@@ -191,11 +259,15 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
         a.default_value = std::move(*access_default);
       }
     }
-    if (!d.note.empty()) notes.push_back({table.name, c.name, DeclaredTypeText(c), d.type.Text(), d.note});
+    if (!d.note.empty()) {
+      notes.push_back({table.name, c.name, DeclaredTypeText(c), d.type.Text(), d.note, d.changes_values});
+    }
+    mappings.push_back({table.name, c.name, a.name, DeclaredTypeText(c), d.type.Text()});
     columns.push_back(std::move(a));
   }
   source_common::ReportRenames(owner, table.name, renames);
   source_common::ReportColumnNotes(owner, table.name, notes);
+  source_common::ReportColumnMappings(owner, mappings);
   return Translation::Statements(source_common::CreateTableStatement(access_names.table, columns, jet));
 }
 

@@ -31,6 +31,10 @@ std::string BuildColumnsStatement(const SourceTable& table);
 // The largest absolute value of `column`, as text (for decimals wider than Access holds).
 std::string BuildLargestValueStatement(const SourceTable& table, std::string_view column);
 std::string BuildSelectRowsStatement(const SourceTable& table, std::string_view condition);
+// The rows of `table` under `condition` and, per column, its values that are not NULL and their
+// total data length in bytes: count_big(*), then count_big(datalength(c)), sum(datalength(c)).
+std::string BuildMeasureRowsStatement(const SourceTable& table, const std::vector<std::string>& columns,
+                                      std::string_view condition);
 std::string BuildHelpTextStatement(const SourceTable& view);
 std::string BuildHelpConstraintStatement(const SourceTable& table);
 // One row per column of every index of `table` (heaps and hypothetical ones aside), in index
@@ -65,6 +69,11 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::S
 Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
                     const SourceTable& table, data::TextRowset* rows,
                     std::vector<source_common::LiteralWriter>* writers);
+
+// The rows a copy of `table` reads and what each column's values take (characters for the
+// character types, bytes for the others), counted by the server.
+Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, data::Session* source,
+                                                std::string_view database, const SourceTable& table);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
 // same name, one INSERT per row (source_common::CopyRows), writing its own lines. The counts
