@@ -30,6 +30,7 @@
 #include "config/settings_file.h"
 #include "converters/connect.h"
 #include "converters/core_task_flows.h"
+#include "converters/migration_plan.h"
 #include "converters/migration_run.h"
 #include "converters/settings_commands.h"
 #include "core_session.h"
@@ -52,6 +53,7 @@ constexpr const char* kMigrateUsage =
     "                           (--target FILE.mdb | --clone FOLDER)\n"
     "                           [--where TABLE=CONDITION]... [--report FILE.json] [--quiet]\n"
     "                           [--config FILE] [--type-map FILE|access-native] [--verify]\n"
+    "                           [--plan]\n"
     "  Copies the database DB of SOURCE (its tables with keys, unique indexes, rows and\n"
     "  relationships, then its views) into an Access file; or only its tables, its views, one\n"
     "  table or one view.\n"
@@ -69,14 +71,22 @@ constexpr const char* kMigrateUsage =
     "  --quiet           prints no lines while it runs (failures still go to stderr)\n"
     "  --verify          after a successful run compares the copied tables row by row with the\n"
     "                    source, as tabulon-cli verify does; \"verified\" in the report\n"
+    "  --plan            writes nothing: prints what the migration would do (per table the rows\n"
+    "                    under its condition, each column's source and Access type with a note\n"
+    "                    where a value is not kept exactly, AutoNumbers, renamed names, the keys,\n"
+    "                    indexes and relationships made or left out and why; the views translated\n"
+    "                    or not) and the estimated size of the file; with --report as \"plan\"\n"
     "  --config FILE     the settings file whose folder is the program folder\n"
     "  --type-map MAP    the rules source_type[(length range)]=AccessType of the file MAP (or of\n"
     "                    its [TypeMap] section), or the preset access-native; instead of the\n"
     "                    [TypeMap] section of the settings file\n"
+    "  Before it writes, every migration estimates the size of the file from the source's rows: one\n"
+    "  that would pass the 2 GB an Access file holds stops at once; above 1.8 GB it warns.\n"
     "  Ctrl-C stops after the current row; a second Ctrl-C ends at once, leaving the file as\n"
     "  it was at its last stored batch.\n"
-    "Exit codes: 0 everything was copied (and verified equal), 1 a task, table, row or object\n"
-    "failed, the run was stopped or a verified table differs, 2 bad usage or settings.\n";
+    "Exit codes: 0 everything was copied (and verified equal), or the plan was made and fits; 1 a\n"
+    "task, table, row or object failed, the run was stopped, a verified table differs, the file\n"
+    "would pass 2 GB or the plan cannot be made; 2 bad usage or settings.\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "tabulon-cli migrate: %s\n%s", problem.c_str(), kMigrateUsage);
@@ -95,6 +105,7 @@ struct MigrateArgs {
   std::vector<std::pair<std::string, std::string>> conditions;
   bool quiet = false;
   bool verify = false;
+  bool plan = false;
 };
 
 // The file the run writes: --target's, or the clone's FOLDER/DB.mdb.
@@ -121,12 +132,14 @@ struct RunOutcome {
   std::string file;    // "complete", "kept", "removed", "damaged", "none"
   std::vector<MigrationTask> tasks;
   std::optional<bool> verified;  // --verify ran: whether everything compared equal
+  std::string plan_json;         // the plan made before the run
 };
 
 bool WriteReport(const std::string& path, const MigrateArgs& args, const RunOutcome& outcome,
                  const MigrationReport* report) {
   const std::string text = MigrationReportJson(
-      {args.source, args.database, TargetFile(args), outcome.status, outcome.file, outcome.verified}, outcome.tasks,
+      {args.source, args.database, TargetFile(args), outcome.status, outcome.file, outcome.verified, outcome.plan_json},
+      outcome.tasks,
       report);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -163,6 +176,64 @@ void WatchForStop(Workbench& workbench, const std::atomic<bool>& done) {
     if (sigtimedwait(&set, nullptr, &wait) == SIGUSR1) g_stop_asked = true;
     if (g_stop_asked && workbench.controller_state() == ControllerState::kRunning) workbench.RequestControllerStop();
   }
+}
+
+// The operation a migration of `args` queues (a clone's, for --clone).
+TaskOperation OperationFor(const MigrateArgs& args) {
+  if (!args.clone.empty()) return kCloneDatabase;
+  switch (args.kind) {
+    case TreeNodeKind::kTablesFolder: return kMigrateTables;
+    case TreeNodeKind::kViewsFolder: return kMigrateViews;
+    case TreeNodeKind::kTable: return kMigrateTable;
+    case TreeNodeKind::kView: return kMigrateView;
+    default: return kMigrateDatabase;
+  }
+}
+
+// Plans the migration before anything is written. With --plan prints the plan and ends (its exit
+// code returned); else stops (1) when the file would pass 2 GB and warns above 1.8 GB. A plan that
+// cannot be made is said and the migration goes on: the engine still refuses to pass the ceiling.
+std::optional<int> PlanFirst(const MigrateArgs& args, Workbench& workbench, const std::string& database,
+                             const std::string& object, const std::string& existing_file, RunOutcome* outcome) {
+  MigrationRequest request;
+  request.operation = OperationFor(args);
+  request.source_database = database;
+  request.source_object = object;
+  if (!args.quiet && !args.plan) std::printf("Estimating the size of the file from the source's rows...\n");
+  std::fflush(stdout);
+  const tabulon::Result<MigrationPlan> plan = PlanMigration(workbench, request, existing_file, [] { return g_stop_asked.load(); });
+  if (!plan.ok()) {
+    if (args.plan) return Fail("the migration cannot be planned: " + plan.status().message());
+    std::fprintf(stderr, "tabulon-cli migrate: the size of the file was not estimated: %s\n",
+                 plan.status().message().c_str());
+    return std::nullopt;
+  }
+  outcome->plan_json = PlanJson(*plan);
+  const SizeCheck check = CheckPlannedSize(*plan);
+  const std::string way_out =
+      "Copy fewer rows (--where TABLE=CONDITION), one table at a time (--table T) into separate files, or "
+      "the tables in groups into several files (--clone FOLDER, then --target for the rest).";
+  if (args.plan) {
+    for (const std::string& line : PlanLines(*plan)) std::printf("%s\n", line.c_str());
+    if (check.verdict == SizeCheck::Verdict::kOverCeiling) std::printf("%s\n", way_out.c_str());
+    outcome->status = "planned";
+    outcome->file = existing_file.empty() ? "none" : "kept";
+    if (!args.report.empty() && !WriteReport(args.report, args, *outcome, nullptr)) return 1;
+    return check.verdict == SizeCheck::Verdict::kOverCeiling ? 1 : 0;
+  }
+  if (check.verdict == SizeCheck::Verdict::kOverCeiling) {
+    std::fprintf(stderr, "tabulon-cli migrate: %s\n%s\n", check.text.c_str(), way_out.c_str());
+    outcome->status = "failure";
+    outcome->file = existing_file.empty() ? "none" : "kept";
+    if (!args.report.empty()) WriteReport(args.report, args, *outcome, nullptr);
+    return 1;
+  }
+  if (check.verdict == SizeCheck::Verdict::kNearCeiling) {
+    std::fprintf(stderr, "tabulon-cli migrate: warning: %s\n", check.text.c_str());
+  } else if (!args.quiet) {
+    std::printf("Estimated size of the file: %s\n", SizeText(plan->estimated_bytes).c_str());
+  }
+  return std::nullopt;
 }
 
 int MigrateHeadless(const MigrateArgs& args) {
@@ -216,16 +287,20 @@ int MigrateHeadless(const MigrateArgs& args) {
   const std::string file = TargetFile(args);
   std::error_code error;
   const bool existed = fs::exists(file, error);
+  if (!args.clone.empty() && existed) return Fail(file + " exists already; give it as --target to add to it");
+  RunOutcome outcome;
+  if (std::optional<int> code = PlanFirst(args, workbench, database, object, existed ? file : "", &outcome)) {
+    return *code;
+  }
   MigrationRequest request;
   request.source_database = database;
   request.source_object = object;
   if (!args.clone.empty()) {
-    if (existed) return Fail(file + " exists already; give it as --target to add to it");
     workbench.target().profile.provider_name = tabulon::data::kJetProviderName;
     std::lock_guard guard(workbench.tree_lock());
     // The clone is made beside the target tree's current database.
     workbench.target_tree().current_database = (fs::path(file).parent_path() / database).string();
-    request.operation = kCloneDatabase;
+    request.operation = OperationFor(args);
     request.target_database = database;
   } else {
     if (!existed) {
@@ -243,21 +318,14 @@ int MigrateHeadless(const MigrateArgs& args) {
     }
     std::lock_guard guard(workbench.tree_lock());
     request.target_database = workbench.target_tree().current_database;
-    switch (args.kind) {
-      case TreeNodeKind::kTablesFolder: request.operation = kMigrateTables; break;
-      case TreeNodeKind::kViewsFolder: request.operation = kMigrateViews; break;
-      case TreeNodeKind::kTable: request.operation = kMigrateTable; break;
-      case TreeNodeKind::kView: request.operation = kMigrateView; break;
-      default: request.operation = kMigrateDatabase; break;
-    }
+    request.operation = OperationFor(args);
   }
   if (g_stop_asked) {
-    if (!args.report.empty()) WriteReport(args.report, args, {"stopped", "kept", {}, std::nullopt}, nullptr);
+    if (!args.report.empty()) WriteReport(args.report, args, {"stopped", "kept", {}, std::nullopt, {}}, nullptr);
     return Fail("stopped before the migration began");
   }
   const MigrationRun run = RunMigration(workbench, request, [] { return g_stop_asked.load(); });
 
-  RunOutcome outcome;
   outcome.tasks = run.tasks;
   outcome.status = MigrationStatusText(run.status);
   const bool stopped = run.status == MigrationStatus::kStopped;
@@ -364,6 +432,8 @@ int RunMigrateCommand(int argc, char** argv) {
       args.quiet = true;
     } else if (arg == "--verify") {
       args.verify = true;
+    } else if (arg == "--plan") {
+      args.plan = true;
     } else if ((arg == "--tables" || arg == "--views")) {
       if (!select(arg == "--tables" ? TreeNodeKind::kTablesFolder : TreeNodeKind::kViewsFolder)) {
         return Usage("give at most one of --table, --view, --tables, --views");

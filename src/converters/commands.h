@@ -3,13 +3,26 @@
 // Backup) or change the Access target at once (Delete and the target tree's commands).
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "converters/migration_run.h"
 #include "target_access/target_context.h"
 
 namespace tabulon::converters {
 
 class Workbench;
+
+// The migration the two trees' selections ask for, as Migrate would queue it: a request with the
+// question Migrate asks, or the hint and message of a refusal; neither for a target database
+// with a source selection that migrates nothing.
+struct SelectedMigration {
+  std::optional<MigrationRequest> request;
+  std::string question;
+  std::string target_file;  // the .mdb a migration into a target database adds to ("" for a clone)
+  std::string hint, refusal;
+};
+SelectedMigration ReadSelectedMigration(Workbench& owner);
 
 // Queues the migration of the source selection into the target selection (a database, or the
 // target root for a clone) after the user confirmed it, and starts the controller.

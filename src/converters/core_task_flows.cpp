@@ -181,6 +181,9 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
     context.type_map = owner_.type_map;
   }
   context.column_noted = [this](const source_common::ColumnNote& note) { owner_.report().AddColumnNote(note); };
+  context.column_mapped = [this](const source_common::ColumnMapping& mapping) {
+    owner_.report().AddColumnMapping(mapping);
+  };
   context.renamed = [this](const source_common::Rename& rename) { owner_.report().AddRename(rename); };
   if (!run.names) {
     // Every table and view of the source database, so that names Access would take as one stay

@@ -272,10 +272,20 @@ void CoreTaskFlows::MigrateTable(TaskRunContext& run, const std::string& folder,
     CreateTranslatedObjects(run, "description", table.name, *descriptions, 0, nullptr, "Create Description failure!");
   }
 
-  // The copy writes its own lines; what failed goes into the report.
-  const Result<source_common::RowCopyCounts> copied =
-      Source(run).TransferTableRows(context, source, TargetSession(run), database, table);
-  if (!copied.ok()) report.FailTable(table.name, copied.status().message());
+  if (owner_.planning) {
+    // A plan counts the rows and what their values take instead of copying them.
+    const Result<source_common::SourceVolume> volume = Source(run).MeasureRows(context, source, database, table);
+    if (volume.ok()) {
+      report.SetVolume(table.name, *volume);
+    } else {
+      report.FailTable(table.name, volume.status().message());
+    }
+  } else {
+    // The copy writes its own lines; what failed goes into the report.
+    const Result<source_common::RowCopyCounts> copied =
+        Source(run).TransferTableRows(context, source, TargetSession(run), database, table);
+    if (!copied.ok()) report.FailTable(table.name, copied.status().message());
+  }
 
   // Validation rules come after the rows: the rows are the source's, already checked there.
   const Result<Translation> checks = Source(run).TranslateCheckConstraints(context, source, database, table);

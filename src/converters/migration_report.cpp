@@ -47,6 +47,16 @@ void MigrationReport::AddRename(const source_common::Rename& rename) {
   Entry(rename.table).renames.push_back(rename);
 }
 
+void MigrationReport::AddColumnMapping(const source_common::ColumnMapping& mapping) {
+  std::lock_guard guard(mutex_);
+  Entry(mapping.table).mappings.push_back(mapping);
+}
+
+void MigrationReport::SetVolume(std::string_view table, const source_common::SourceVolume& volume) {
+  std::lock_guard guard(mutex_);
+  Entry(table).volume = volume;
+}
+
 void MigrationReport::FailTable(std::string_view table, std::string_view reason) {
   std::lock_guard guard(mutex_);
   ReportedTable& entry = Entry(table);

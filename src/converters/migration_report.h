@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,10 @@ struct ReportedTable {
   std::vector<source_common::ColumnNote> columns;
   // Its objects that Access got under other names.
   std::vector<source_common::Rename> renames;
+  // Every column as the translation mapped it.
+  std::vector<source_common::ColumnMapping> mappings;
+  // A planning run's measure of the rows instead of their copy.
+  std::optional<source_common::SourceVolume> volume;
 };
 
 // kNotEnforced: a relationship kept but not enforced (its reason says why).
@@ -51,6 +56,8 @@ class MigrationReport {
   // A column of a table (begun already or not) that is not carried exactly as typed; not a failure.
   void AddColumnNote(const source_common::ColumnNote& note);
   void AddRename(const source_common::Rename& rename);
+  void AddColumnMapping(const source_common::ColumnMapping& mapping);
+  void SetVolume(std::string_view table, const source_common::SourceVolume& volume);
 
   // Told of every SetRows, outside the report's lock, on the thread that copies.
   void SetProgressListener(ProgressListener listener);

@@ -98,6 +98,7 @@ std::string MigrationReportJson(const ReportHeader& header, const std::vector<Mi
                                {"statement", o.statement},
                                {"reason", o.reason}});
   }
+  if (!header.plan_json.empty()) json["plan"] = nlohmann::ordered_json::parse(header.plan_json, nullptr, false);
   return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 

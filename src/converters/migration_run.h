@@ -49,6 +49,8 @@ struct ReportHeader {
   std::string file;    // "complete", "kept", "removed", "damaged", "none"
   // Set when the run was verified (migrate --verify): whether every table compared equal.
   std::optional<bool> verified;
+  // Set when a plan was made (migration_plan.h): the report holds it under "plan", last.
+  std::string plan_json;
 };
 // The report as JSON: the header ("verified" last, when set), per task its operation and state, per table what was
 // created, read, written and refused, per key, index, relationship and view its outcome. Text that is not UTF-8 (a

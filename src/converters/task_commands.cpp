@@ -73,43 +73,59 @@ std::string WholePath(const std::string& path) {
 
 }  // namespace
 
-void MigrateCommand(Workbench& owner) {
+SelectedMigration ReadSelectedMigration(Workbench& owner) {
   const CommandState state = ReadCommandState(owner);
+  SelectedMigration selected;
   if (!state.target_connected) {
-    Refuse(owner, "Please confirm your Target Database Connection is valid!", "No Target DataSource Connection!");
-    return;
-  }
-  EnterWorkFolderOf(owner, "./data_cache");
-  if (!state.source.present()) {
-    Refuse(owner, "Please Select a Object to Convert in Source Databases Tree!", "No Selected Source Database Object!");
-    return;
-  }
-  if (!state.target.present()) {
-    Refuse(owner, "Please Select a object in Target Tree!", "No Selected Target Objects!");
-    return;
-  }
-  if (state.target.kind == TreeNodeKind::kRoot && state.source.kind == TreeNodeKind::kDatabase) {
-    if (!owner.prompt().AskOkCancel("Clone database [" + state.source.text + "] of source tree?")) return;
-    QueueMigration(owner, {kCloneDatabase, state.source.text, "", state.source.text});
-    return;
-  }
-  if (state.target.kind == TreeNodeKind::kDatabase) {
+    selected.hint = "Please confirm your Target Database Connection is valid!";
+    selected.refusal = "No Target DataSource Connection!";
+  } else if (!state.source.present()) {
+    selected.hint = "Please Select a Object to Convert in Source Databases Tree!";
+    selected.refusal = "No Selected Source Database Object!";
+  } else if (!state.target.present()) {
+    selected.hint = "Please Select a object in Target Tree!";
+    selected.refusal = "No Selected Target Objects!";
+  } else if (state.target.kind == TreeNodeKind::kRoot && state.source.kind == TreeNodeKind::kDatabase) {
+    selected.request = MigrationRequest{kCloneDatabase, state.source.text, "", state.source.text};
+    selected.question = "Clone database [" + state.source.text + "] of source tree?";
+  } else if (state.target.kind == TreeNodeKind::kDatabase) {
     const MigrationChoice choice = ChooseMigration(state.source, state.target.text);
     if (choice.operation != 0) {
-      if (!owner.prompt().AskOkCancel(choice.question)) return;
       const bool single = choice.operation == kMigrateTable || choice.operation == kMigrateView;
       const bool folder =
           state.source.kind == TreeNodeKind::kTablesFolder || state.source.kind == TreeNodeKind::kViewsFolder;
       MigrationRequest request{choice.operation, {}, {}, state.target.text};
       request.source_database = single ? state.source.grandparent : folder ? state.source.parent : state.source.text;
       if (single) request.source_object = state.source.text;
-      QueueMigration(owner, request);
-      return;
+      selected.request = request;
+      selected.question = choice.question;
+      selected.target_file = WholePath(MdbFilePath(state.target.text));
     }
+  } else {
+    selected.hint = "Please select a database in Target Database Tree!";
+    selected.refusal = "Please select a target Database!";
+  }
+  return selected;
+}
+
+void MigrateCommand(Workbench& owner) {
+  const SelectedMigration selected = ReadSelectedMigration(owner);
+  if (!selected.refusal.empty() && selected.refusal == "No Target DataSource Connection!") {
+    Refuse(owner, selected.hint.c_str(), selected.refusal.c_str());
+    return;
+  }
+  EnterWorkFolderOf(owner, "./data_cache");
+  if (!selected.refusal.empty()) {
+    Refuse(owner, selected.hint.c_str(), selected.refusal.c_str());
+    return;
+  }
+  if (!selected.request) {
+    // A target database with a source selection that migrates nothing: the controller starts.
     owner.EnsureControllerRunning();
     return;
   }
-  Refuse(owner, "Please select a database in Target Database Tree!", "Please select a target Database!");
+  if (!owner.prompt().AskOkCancel(selected.question)) return;
+  QueueMigration(owner, *selected.request);
 }
 
 void BackupCommand(Workbench& owner) {

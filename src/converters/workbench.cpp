@@ -106,6 +106,11 @@ std::optional<std::string> Workbench::ConditionOverride(std::string_view table) 
   return it->second;
 }
 
+std::map<std::string, std::string> Workbench::ConditionOverrides() const {
+  std::lock_guard guard(condition_mutex_);
+  return condition_overrides_;
+}
+
 void Workbench::SetDisplayListener(std::function<void(const ControllerDisplay&)> listener) {
   std::lock_guard guard(display_mutex_);
   display_listener_ = std::move(listener);

@@ -88,6 +88,10 @@ class Workbench {
   // True once the user chose a backup folder.
   bool backup_folder_chosen = false;
   bool auto_backup = false;
+  // Set on a Workbench that plans a migration (migration_plan.h): the migration flows make the
+  // tables, keys, indexes, relationships and views of a scratch file, but count each table's rows
+  // and measure their values instead of copying them. Set before the controller starts.
+  bool planning = false;
   // The user's type map ([TypeMap] of tabulon.cfg, or the command line's --type-map); replaced
   // and taken under tree_lock(), so a task keeps the map it started a table with.
   std::shared_ptr<const source_common::TypeMap> type_map = std::make_shared<const source_common::TypeMap>();
@@ -123,6 +127,8 @@ class Workbench {
   // --where), by table name without regard to case; the condition file is not changed.
   void SetConditionOverride(const std::string& table, std::string condition);
   std::optional<std::string> ConditionOverride(std::string_view table) const;
+  // Every override, by the lower-case table name.
+  std::map<std::string, std::string> ConditionOverrides() const;
 
   // Sets the flows the worker procedures call (before the first task runs); the program's own
   // (MakeCoreTaskFlows) until then.

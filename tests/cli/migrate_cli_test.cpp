@@ -297,6 +297,46 @@ TEST_F(MigrateCli, SelectorsConditionsAndQuiet) {
   EXPECT_NE(run.err.find("exists already"), std::string::npos) << run.err;
 }
 
+// --plan writes nothing and says what the migration will do; a migration whose file would pass
+// 2 GB (here: an existing file already that large) stops before it writes and leaves it alone.
+TEST_F(MigrateCli, APlanWritesNothingAndTheCeilingStopsBeforeTheFirstRow) {
+  CliRun run = Cli(
+      "--source sqlite:shop.sqlite --database shop --target plan.mdb --plan --where 'orders=total > 10' "
+      "--report plan.json");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_FALSE(fs::exists(Path("plan.mdb")));
+  for (const char* line : {"TABLE [customers]: 2 rows, about ", "TABLE [orders]: 2 rows where total > 10, about ",
+                           "  column [id] INTEGER -> COUNTER (AutoNumber): AutoNumber from the rowid key",
+                           "  column [total] decimal(8,2) -> Numeric(8,2)", "  primary key: created: ",
+                           "  relationship: created: ", "VIEW [v_big]: translated", "Estimated size of the file: "}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  }
+  const nlohmann::json report = Report("plan.json");
+  EXPECT_EQ(report["status"], "planned");
+  EXPECT_EQ(report["file"], "none");
+  EXPECT_EQ(report["plan"]["tables"][1]["name"], "orders");
+  EXPECT_EQ(report["plan"]["tables"][1]["rows"], 2);
+  EXPECT_EQ(report["plan"]["tables"][1]["condition"], "total > 10");
+  EXPECT_GT(report["plan"]["estimated_bytes"].get<long long>(), 0);
+
+  // An existing file whose size leaves no room (grown sparse: nothing reads it before the check).
+  const std::string full = Path("full.mdb");
+  std::ofstream(full, std::ios::binary) << "x";
+  fs::resize_file(full, 2100LL * 1024 * 1024);
+  const fs::file_time_type stamp = fs::last_write_time(full);
+  run = Cli("--source sqlite:shop.sqlite --database shop --target full.mdb --report full.json");
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  EXPECT_NE(run.err.find("passes the 2 GB an Access file can hold; nothing was written. Largest tables: ["),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("--where TABLE=CONDITION"), std::string::npos) << run.err;
+  EXPECT_EQ(fs::file_size(full), 2100ULL * 1024 * 1024);
+  EXPECT_EQ(fs::last_write_time(full), stamp);
+  EXPECT_EQ(Report("full.json")["status"], "failure");
+  EXPECT_EQ(Report("full.json")["file"], "kept");
+  fs::remove(full);
+}
+
 TEST_F(MigrateCli, BadInputFailsClearlyAndLeavesNoFileLookingComplete) {
   std::ofstream(Path("text.sqlite")) << "not a database\n";
   std::ofstream(Path("blocker")) << "a file where a folder should be\n";

@@ -20,6 +20,7 @@
 
 #include "converters/connect.h"
 #include "converters/flow_support.h"
+#include "converters/migration_plan.h"
 #include "converters/verify.h"
 #include "converters/work_folders.h"
 #include "converters/workbench.h"
@@ -543,6 +544,63 @@ TEST_F(FlowsTest, WhatAccessCannotHoldAsTypedArrivesWholeAndIsReported) {
 // Failure lines a user sees (in the output, or in a message box), each provoked as it happens:
 // the lines, the questions, the tasks' states and what the report says, pinned in
 // golden/failure_transcript.txt.
+// A plan runs the migration's own flows against a scratch file: it says in the migration's words
+// what will happen to every table, column, key, index, relationship and view
+// (golden/shopdemo_plan.txt), and leaves the target, the Workbench's report and its source
+// connection as they were.
+TEST_F(FlowsTest, APlanSaysWhatTheMigrationWillDoAndWritesNothing) {
+  LoadShopDemo();
+  const fs::path target = folder_ / "Target.mdb";
+  const std::string before = ReadFile(target);
+  MigrationRequest request;
+  request.source_database = "ShopDemo";
+  Result<MigrationPlan> plan = PlanMigration(*wb_, request, target.string(), nullptr);
+  ASSERT_TRUE(plan.ok()) << plan.status().ToString();
+  EXPECT_EQ(ReadFile(target), before);
+  EXPECT_TRUE(wb_->report().Tables().empty());
+  ASSERT_NE(wb_->source().session, nullptr);
+  EXPECT_EQ(plan->base_bytes, static_cast<long long>(fs::file_size(target)));
+  std::string text;
+  for (const std::string& line : PlanLines(*plan)) text += line + "\n";
+  source_sqlserver::testing::ExpectGoldenFile("tests/converters/golden/shopdemo_plan.txt", text);
+  EXPECT_EQ(CheckPlannedSize(*plan).verdict, SizeCheck::Verdict::kFits);
+
+  // The source is still usable: the migration the plan described runs after it.
+  Queue(kMigrateDatabase, "ShopDemo", "", (folder_ / "Target").string());
+  EXPECT_THAT(RunAll(), ElementsAre("SUCCESS"));
+  const auto grown = static_cast<long long>(fs::file_size(target));
+  EXPECT_LE(grown, plan->estimated_bytes + 64 * 1024) << "a few pages per table at most above the estimate";
+}
+
+// A source whose rows would pass the 2 GB of an Access file (Orders with 40 million rows and their
+// notes, as the replayed count says): the plan's check refuses the migration and names the
+// largest tables; close to the ceiling it warns.
+TEST_F(FlowsTest, APlanPastTheCeilingNamesTheLargestTables) {
+  LoadShopDemo();
+  const std::string count = source_sqlserver::BuildMeasureRowsStatement(
+      SourceTable("dbo", "Orders"), {"OrderID", "CustomerID", "OrderDate", "Total", "Notes"}, "");
+  tabulon::testing::ReplayStatement& large = script_->On(count);
+  for (int k = 0; k < 11; ++k) large.Column("", data::DBTYPE_I8);
+  large.Row({"40000000", "40000000", "160000000", "40000000", "160000000", "40000000", "320000000", "40000000",
+             "360000000", "30000000", "1500000000"});
+  MigrationRequest request;
+  request.source_database = "ShopDemo";
+  Result<MigrationPlan> plan = PlanMigration(*wb_, request, "", nullptr);
+  ASSERT_TRUE(plan.ok()) << plan.status().ToString();
+  const SizeCheck check = CheckPlannedSize(*plan);
+  EXPECT_EQ(check.verdict, SizeCheck::Verdict::kOverCeiling);
+  EXPECT_THAT(check.text, HasSubstr("passes the 2 GB an Access file can hold; nothing was written"));
+  EXPECT_THAT(check.text, HasSubstr("Largest tables: [Orders] "));
+  EXPECT_THAT(check.text, HasSubstr("(40000000 rows)"));
+  EXPECT_GT(plan->estimated_bytes, kJetFileCeiling);
+
+  MigrationPlan near = *plan;
+  near.estimated_bytes = kJetFileWarning + 1;
+  EXPECT_EQ(CheckPlannedSize(near).verdict, SizeCheck::Verdict::kNearCeiling);
+  near.estimated_bytes = kJetFileWarning;
+  EXPECT_EQ(CheckPlannedSize(near).verdict, SizeCheck::Verdict::kFits);
+}
+
 TEST_F(FlowsTest, FailureLinesAndTheirReportEntries) {
   const std::string target = (folder_ / "Target").string();
   const data::SchemaRestrictions all_tables = {tabulon::testing::kNull, tabulon::testing::kNull,

@@ -108,7 +108,12 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
   std::istringstream in(ReadTextFile(FixturePath(name)));
   ASSERT_TRUE(in.good()) << name;
   std::string out, line;
+  // The column names of each "@columns T" record, for the "@measure T" after it.
+  std::map<std::string, std::vector<std::string>> column_names;
+  std::vector<std::string>* recording = nullptr;
   while (std::getline(in, line)) {
+    if (line.starts_with("==")) recording = nullptr;
+    if (recording != nullptr && line.starts_with("row: ")) recording->push_back(line.substr(5, line.find(" | ") - 5));
     if (line.starts_with("== @")) {
       std::istringstream words(line.substr(4));
       std::string kind, object;
@@ -126,7 +131,10 @@ void LoadFixture(tabulon::testing::ReplayScript& script, const std::string& name
                                                              {"indexes", BuildIndexesStatement(table)},
                                                              {"descriptions", BuildDescriptionsStatement(table)},
                                                              {"checks", BuildCheckConstraintsStatement(table)},
-                                                             {"fks", BuildForeignKeysStatement(table)}};
+                                                             {"fks", BuildForeignKeysStatement(table)},
+                                                             {"measure", BuildMeasureRowsStatement(
+                                                                             table, column_names[object], "")}};
+      if (kind == "columns") recording = &column_names[object];
       const auto statement = statements.find(kind);
       if (statement == statements.end()) ADD_FAILURE() << name << ": unknown placeholder " << kind;
       const std::string sql = statement == statements.end() ? "" : statement->second;
