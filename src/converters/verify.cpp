@@ -163,30 +163,13 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
   std::vector<size_t> all(columns.size());
   for (size_t k = 0; k < all.size(); ++k) all[k] = k;
 
-  // The target's index: key -> row, or hash of the whole row -> rows.
-  std::unordered_map<std::string, jet::RowPointer> by_key;
-  std::unordered_multimap<uint64_t, jet::RowPointer> by_hash;
-  jet::ScanOptions scan;
-  scan.read_long_values = !result.keyed;
-  const Status scanned = target.ScanRows(
-      definition,
-      [&](jet::RowPointer where, const jet::Row& row) {
-        if (result.keyed) {
-          by_key.emplace(ExactKey(row, key), where);
-        } else {
-          by_hash.emplace(Hash(ExactKey(row, all)), where);
-        }
-        return Status::Ok();
-      },
-      scan);
-  if (!scanned.ok()) return fail("reading [" + result.access_table + "] failed: " + scanned.message());
-
   const std::set<std::string> inexact_columns = InexactColumns(owner, adapter, source, database, table);
   std::vector<bool> inexact(columns.size()), dates(columns.size());
   for (size_t k = 0; k < columns.size(); ++k) {
     inexact[k] = inexact_columns.contains(AsciiLower(columns[k].name));
     dates[k] = columns[k].type == jet::ColumnType::kDateTime;
   }
+  const std::vector<size_t>& matched_by = result.keyed ? key : all;
 
   data::TextRowset rows;
   std::vector<source_common::LiteralWriter> writers;
@@ -200,73 +183,152 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
   std::string statement;
   jet::Row converted(columns.size());
   std::vector<bool> nulls_as_no(columns.size());
-  while (rows.has_rowset()) {
-    Result<bool> fetched = data::FetchRow(rows);
-    if (!fetched.ok()) return fail("reading the source rows failed: " + fetched.status().message());
-    if (!*fetched) break;
-    ++result.rows;
-    if (Status read = ReadSourceRow(rows, values); !read.ok()) {
-      return fail("reading a long value failed: " + read.message());
-    }
-    if (values.size() != columns.size()) {
-      return fail("the source has " + std::to_string(values.size()) + " columns, [" + result.access_table + "] " +
-                  std::to_string(columns.size()));
-    }
-    // The row as the row copy writes it, read by the engine's parser and converted to each
-    // column's type the way its INSERT is.
-    statement.assign("insert into t values (");
-    std::string refused;
-    for (size_t k = 0; k < values.size() && refused.empty(); ++k) {
-      if (k > 0) statement += ',';
-      if (!values[k]) {
-        statement += "NULL";
-        continue;
+  std::string failure;
+
+  // The next source row converted into `converted`: false at the end of the rows or on a failure
+  // (`failure` set). A row the file cannot hold (the row copy refuses it too) is missing and
+  // passed over.
+  const auto next_source_row = [&]() -> bool {
+    for (;;) {
+      if (!rows.has_rowset()) return false;
+      Result<bool> fetched = data::FetchRow(rows);
+      if (!fetched.ok()) {
+        failure = "reading the source rows failed: " + fetched.status().message();
+        return false;
       }
-      const Status written = k < writers.size() && writers[k] ? writers[k](statement, *values[k])
-                                                              : source_common::WriteTextLiteral(statement, *values[k]);
-      if (!written.ok()) refused = written.message();
-    }
-    statement += ')';
-    const jetsql::Insert* insert = nullptr;
-    Result<jetsql::Statement> parsed = InvalidArgumentError("");
-    if (refused.empty()) {
-      insert = quick.Parse(statement);
-      if (insert == nullptr) {
-        parsed = jetsql::ParseStatement(statement);
-        insert = parsed.ok() ? std::get_if<jetsql::Insert>(&*parsed) : nullptr;
-        if (insert != nullptr && !learned) {
-          quick.Learn(statement, *insert);
-          learned = true;
+      if (!*fetched) return false;
+      ++result.rows;
+      if (Status read = ReadSourceRow(rows, values); !read.ok()) {
+        failure = "reading a long value failed: " + read.message();
+        return false;
+      }
+      if (values.size() != columns.size()) {
+        failure = "the source has " + std::to_string(values.size()) + " columns, [" + result.access_table + "] " +
+                  std::to_string(columns.size());
+        return false;
+      }
+      // The row as the row copy writes it, read by the engine's parser and converted to each
+      // column's type the way its INSERT is.
+      statement.assign("insert into t values (");
+      std::string refused;
+      for (size_t k = 0; k < values.size() && refused.empty(); ++k) {
+        if (k > 0) statement += ',';
+        if (!values[k]) {
+          statement += "NULL";
+          continue;
         }
-        if (insert == nullptr) refused = parsed.ok() ? "not an INSERT" : parsed.status().message();
+        const Status written = k < writers.size() && writers[k]
+                                   ? writers[k](statement, *values[k])
+                                   : source_common::WriteTextLiteral(statement, *values[k]);
+        if (!written.ok()) refused = written.message();
       }
-    }
-    for (size_t k = 0; refused.empty() && k < columns.size(); ++k) {
-      Result<jet::Value> value = jetsql::ConvertLiteral(insert->values[k], columns[k]);
-      if (!value.ok()) {
-        refused = value.status().message();
-      } else if (std::holds_alternative<jet::Null>(*value) && columns[k].type == jet::ColumnType::kBoolean) {
-        converted[k] = false;  // a Yes/No column has no NULL: the engine stores No
-        nulls_as_no[k] = true;
-      } else {
-        converted[k] = std::move(*value);
-        nulls_as_no[k] = false;
+      statement += ')';
+      const jetsql::Insert* insert = nullptr;
+      Result<jetsql::Statement> parsed = InvalidArgumentError("");
+      if (refused.empty()) {
+        insert = quick.Parse(statement);
+        if (insert == nullptr) {
+          parsed = jetsql::ParseStatement(statement);
+          insert = parsed.ok() ? std::get_if<jetsql::Insert>(&*parsed) : nullptr;
+          if (insert != nullptr && !learned) {
+            quick.Learn(statement, *insert);
+            learned = true;
+          }
+          if (insert == nullptr) refused = parsed.ok() ? "not an INSERT" : parsed.status().message();
+        }
       }
-    }
-    if (!refused.empty()) {
-      // The row copy refuses this row as well: the file cannot hold it.
+      for (size_t k = 0; refused.empty() && k < columns.size(); ++k) {
+        Result<jet::Value> value = jetsql::ConvertLiteral(insert->values[k], columns[k]);
+        if (!value.ok()) {
+          refused = value.status().message();
+        } else if (std::holds_alternative<jet::Null>(*value) && columns[k].type == jet::ColumnType::kBoolean) {
+          converted[k] = false;  // a Yes/No column has no NULL: the engine stores No
+          nulls_as_no[k] = true;
+        } else {
+          converted[k] = std::move(*value);
+          nulls_as_no[k] = false;
+        }
+      }
+      if (refused.empty()) return true;
       std::string shown = "(";
-      for (size_t c : key.empty() ? all : key) {
+      for (size_t c : matched_by) {
         if (shown.size() > 1) shown += ", ";
         Result<jet::Value> value = insert != nullptr ? jetsql::ConvertLiteral(insert->values[c], columns[c])
                                                      : Result<jet::Value>(InvalidArgumentError(""));
         shown += value.ok() ? ShowValue(*value) : values[c] ? "'" + *values[c] + "'" : "NULL";
       }
       note.Missing(shown + ")");
-      continue;
     }
+  };
+  // Compares the converted source row with its row of the file.
+  const auto compare = [&](const jet::Row& match) {
+    bool differs = false;
+    for (size_t k = 0; k < columns.size(); ++k) {
+      if (nulls_as_no[k] ||
+          (values[k] && (inexact[k] || (dates[k] && source_common::HasDigitsBelowMillisecond(*values[k]))))) {
+        ++result.inexact;
+      }
+      if (jet::SameValue(converted[k], match[k])) continue;
+      differs = true;
+      note.Note({VerifyDifference::Kind::kValue, ShowKey(converted, key), columns[k].name, ShowValue(converted[k]),
+                 ShowValue(match[k])});
+    }
+    if (differs) ++result.differing;
+  };
 
-    // The row of the file it is compared with.
+  // In step first: a migrated table's rows lie in the file in the order the source gave them,
+  // so each source row is compared with the next row of the file while their keys (or, without
+  // a key, whole rows) agree; nothing is held in memory. At the first disagreement the rest is
+  // matched through an index of the file's remaining rows.
+  long long in_step = 0;    // rows of the file matched in step
+  bool pending = false;     // a converted source row the step could not place
+  bool source_done = false;
+  const Status stepped = target.ScanRows(definition, [&](jet::RowPointer, const jet::Row& row) {
+    if (!next_source_row()) {
+      source_done = true;
+      return Status(ErrorCode::kCancelled, "");
+    }
+    if (ExactKey(converted, matched_by) != ExactKey(row, matched_by)) {
+      pending = true;
+      return Status(ErrorCode::kCancelled, "");
+    }
+    compare(row);
+    ++in_step;
+    return Status::Ok();
+  });
+  if (!failure.empty()) return fail(failure);
+  if (!stepped.ok() && stepped.code() != ErrorCode::kCancelled) {
+    return fail("reading [" + result.access_table + "] failed: " + stepped.message());
+  }
+
+  // The file's rows after those matched in step: key -> row, or hash of the whole row -> rows.
+  std::unordered_map<std::string, jet::RowPointer> by_key;
+  std::unordered_multimap<uint64_t, jet::RowPointer> by_hash;
+  if (stepped.ok() && !pending) source_done = !next_source_row();
+  if (!failure.empty()) return fail(failure);
+  if (pending || !source_done || stepped.code() == ErrorCode::kCancelled) {
+    jet::ScanOptions scan;
+    scan.read_long_values = !result.keyed;
+    long long skipped = 0;
+    const Status scanned = target.ScanRows(
+        definition,
+        [&](jet::RowPointer where, const jet::Row& row) {
+          if (skipped < in_step) {
+            ++skipped;
+            return Status::Ok();
+          }
+          if (result.keyed) {
+            by_key.emplace(ExactKey(row, key), where);
+          } else {
+            by_hash.emplace(Hash(ExactKey(row, all)), where);
+          }
+          return Status::Ok();
+        },
+        scan);
+    if (!scanned.ok()) return fail("reading [" + result.access_table + "] failed: " + scanned.message());
+  }
+  // The source rows left, each looked up in the index; the first is the one the step stopped at.
+  for (bool have = pending || (!source_done && stepped.ok()); have; have = next_source_row()) {
     std::optional<jet::Row> match;
     if (result.keyed) {
       const auto it = by_key.find(ExactKey(converted, key));
@@ -290,22 +352,12 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
       }
     }
     if (!match) {
-      note.Missing(ShowKey(converted, key.empty() ? all : key));
+      note.Missing(ShowKey(converted, matched_by));
       continue;
     }
-    bool differs = false;
-    for (size_t k = 0; k < columns.size(); ++k) {
-      if (nulls_as_no[k] ||
-          (values[k] && (inexact[k] || (dates[k] && source_common::HasDigitsBelowMillisecond(*values[k]))))) {
-        ++result.inexact;
-      }
-      if (jet::SameValue(converted[k], (*match)[k])) continue;
-      differs = true;
-      note.Note({VerifyDifference::Kind::kValue, ShowKey(converted, key), columns[k].name, ShowValue(converted[k]),
-                 ShowValue((*match)[k])});
-    }
-    if (differs) ++result.differing;
+    compare(*match);
   }
+  if (!failure.empty()) return fail(failure);
 
   // What is left of the index the source does not have, in the file's order.
   std::vector<jet::RowPointer> left;
