@@ -4,10 +4,13 @@
 // value by value with the rows of the Access file.
 //
 // Rows are matched by the target table's primary key or, for a table without one, as multisets of
-// whole rows. The target is read first into an index only: key text -> row position (or, without
-// a key, a 64-bit hash of the whole row -> row positions). The source is then streamed row by row;
-// each target row is read again by its position when it is compared. Memory grows with the key
-// index, never with the values; rows left in the index at the end are extra.
+// whole rows. A migrated table's rows lie in the file in the order the source gives them, so the
+// file is scanned first in step with the source: each source row is compared with the next row of
+// the file while their keys (whole rows without a key) agree, holding nothing. From the first
+// disagreement on, the file's remaining rows are indexed (key text -> row position, or a 64-bit
+// hash of the whole row -> row positions) and the rest of the source is looked up there, each
+// target row read again by its position. Memory grows with that index, never with the values;
+// rows left in it at the end are extra.
 #pragma once
 
 #include <cstddef>
