@@ -19,6 +19,19 @@ const TypeMap& UserTypeMap(const SourceContext& owner) {
   return owner.type_map ? *owner.type_map : kNone;
 }
 
+SourceVolume VolumeFromCounts(const std::vector<std::string>& columns, const std::vector<long long>& counts) {
+  SourceVolume volume;
+  volume.rows = counts.empty() ? 0 : counts[0];
+  for (size_t k = 0; k < columns.size() && 2 + 2 * k < counts.size(); ++k) {
+    SourceColumnVolume column;
+    column.column = columns[k];
+    column.values = counts[1 + 2 * k];
+    column.length = counts[2 + 2 * k];
+    volume.columns.push_back(std::move(column));
+  }
+  return volume;
+}
+
 std::string MigrationCondition(const SourceContext& owner, std::string_view database, std::string_view table) {
   return owner.condition ? owner.condition(database, table) : std::string();
 }

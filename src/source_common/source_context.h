@@ -73,6 +73,9 @@ struct SourceVolume {
   long long rows = 0;
   std::vector<SourceColumnVolume> columns;
 };
+// The volume a measuring statement gives: `counts` holds the row count, then per column of
+// `columns` its values and their length.
+SourceVolume VolumeFromCounts(const std::vector<std::string>& columns, const std::vector<long long>& counts);
 
 // An object that Access gets under another name than the source's.
 struct Rename {

@@ -320,6 +320,25 @@ Result<Translation> TranslateTableDefinition(const SourceContext& owner, Session
   return Translation::Statements(source_common::CreateTableStatement(access_names.table, access, jet));
 }
 
+namespace {
+
+// The names of the columns of `table`, in order.
+Result<std::vector<std::string>> ReadColumnNames(Session* source, const SourceTable& table) {
+  TextRowset rows;
+  if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
+    return ProviderError(ErrorDescription(rows.error_source()));
+  }
+  std::vector<std::string> names;
+  while (rows.has_rowset()) {
+    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
+    if (!fetched) break;
+    names.push_back(Cell(rows, 1).value_or(""));
+  }
+  return names;
+}
+
+}  // namespace
+
 std::string BuildMeasureRowsStatement(const SourceTable& table, const std::vector<std::string>& columns,
                                       std::string_view condition) {
   // length() counts characters of text and bytes of a blob, and is NULL for NULL.
@@ -336,20 +355,8 @@ std::string BuildMeasureRowsStatement(const SourceTable& table, const std::vecto
 Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, Session* source, std::string_view database,
                                                 const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
-  std::vector<std::string> names;
-  {
-    TextRowset rows;
-    if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
-      return ProviderError(ErrorDescription(rows.error_source()));
-    }
-    while (rows.has_rowset()) {
-      ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
-      if (!fetched) break;
-      names.push_back(Cell(rows, 1).value_or(""));
-    }
-  }
-  source_common::SourceVolume volume;
-  if (names.empty()) return volume;
+  ASSIGN_OR_RETURN(const std::vector<std::string> names, ReadColumnNames(source, table));
+  if (names.empty()) return source_common::SourceVolume{};
   TextRowset rows;
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
   if (OpenTextRowset(source, BuildMeasureRowsStatement(table, names, condition), &rows) != S_OK) {
@@ -366,29 +373,12 @@ Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, Sess
     if (!number) return ProviderError("the count of [" + table.name + "] gave '" + cell + "', not a number");
     numbers.push_back(*number);
   }
-  volume.rows = numbers[0];
-  for (size_t k = 0; k < names.size(); ++k) {
-    source_common::SourceColumnVolume column;
-    column.column = names[k];
-    column.values = numbers[1 + 2 * k];
-    column.length = numbers[2 + 2 * k];
-    volume.columns.push_back(std::move(column));
-  }
-  return volume;
+  return source_common::VolumeFromCounts(names, numbers);
 }
 
 Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {
   if (!owner.names || owner.names->HasColumns(table)) return Status::Ok();
-  TextRowset rows;
-  if (OpenTextRowset(source, BuildColumnsStatement(table), &rows) != S_OK) {
-    return ProviderError(ErrorDescription(rows.error_source()));
-  }
-  std::vector<std::string> names;
-  while (rows.has_rowset()) {
-    ASSIGN_OR_RETURN(const bool fetched, FetchRow(rows));
-    if (!fetched) break;
-    names.push_back(Cell(rows, 1).value_or(""));
-  }
+  ASSIGN_OR_RETURN(const std::vector<std::string> names, ReadColumnNames(source, table));
   owner.names->SetColumns(table, names);
   return Status::Ok();
 }

@@ -12,7 +12,6 @@
 namespace tabulon::source_sqlserver {
 
 using namespace data;
-using source_common::SourceColumnVolume;
 using source_common::SourceVolume;
 using namespace workspace;
 
@@ -169,8 +168,7 @@ Result<SourceVolume> MeasureRows(const SourceContext& owner, Session* source, st
                                  const SourceTable& table) {
   if (source == nullptr) return InvalidArgumentError("No Connection!");
   ASSIGN_OR_RETURN(const std::optional<std::vector<ColumnFacts>> facts, ReadAllFacts(source, table));
-  SourceVolume volume;
-  if (!facts || facts->empty()) return volume;
+  if (!facts || facts->empty()) return SourceVolume{};
   std::vector<std::string> names;
   for (const ColumnFacts& c : *facts) names.push_back(c.name);
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
@@ -190,16 +188,10 @@ Result<SourceVolume> MeasureRows(const SourceContext& owner, Session* source, st
     if (!number) return ProviderError("the count of [" + table.name + "] gave '" + *cell + "', not a number");
     numbers.push_back(*number);
   }
-  volume.rows = numbers[0];
   for (size_t k = 0; k < names.size(); ++k) {
-    SourceColumnVolume column;
-    column.column = names[k];
-    column.values = numbers[1 + 2 * k];
-    column.length = numbers[2 + 2 * k];
-    if (CountsTwoBytesPerCharacter((*facts)[k].type_id)) column.length /= 2;
-    volume.columns.push_back(std::move(column));
+    if (CountsTwoBytesPerCharacter((*facts)[k].type_id)) numbers[2 + 2 * k] /= 2;
   }
-  return volume;
+  return source_common::VolumeFromCounts(names, numbers);
 }
 
 Status RecordColumnNames(const SourceContext& owner, Session* source, const SourceTable& table) {
