@@ -18,6 +18,7 @@
 #include "gui_test_support.h"
 #include "hint_box.h"
 #include "main_dialog.h"
+#include "plan_runner.h"
 #include "review_dialog.h"
 #include "target_access/access_files.h"
 
@@ -263,8 +264,8 @@ class MainDialogTest : public QObject {
 
   // "Review Migration..." plans the selected migration and shows it: each table with its rows,
   // size and columns (types, AutoNumber, notes), what is left out, the views, the size of the
-  // file. Its Migrate queues exactly that migration without a further question; while tasks run a
-  // review waits for them.
+  // file. Its Migrate queues exactly that migration without a further question; Cancel while the
+  // plan is made shows nothing; while tasks run a review waits for them.
   void ReviewShowsThePlanAndQueuesWhatItShowed() {
     Fixture f;
     const QString source = f.folder.filePath("shop.sqlite");
@@ -293,6 +294,18 @@ class MainDialogTest : public QObject {
       return review->result();
     };
     const std::size_t asked = f.prompt.texts().size();
+    // Cancel while the plan is made (posted before the command: the first thing its busy dialog
+    // sees): no review, no message, and the source connection the plan borrowed is back.
+    QTimer::singleShot(0, [] {
+      if (auto* busy = qobject_cast<gui::PlanProgressDialog*>(QApplication::activeModalWidget())) {
+        busy->cancel_button()->click();
+      }
+    });
+    f.window->action(gui::kCmdReviewMigration)->trigger();
+    QVERIFY(f.events.isEmpty());
+    QCOMPARE(f.prompt.texts().size(), asked);
+    QVERIFY(f.owner->source().session != nullptr);
+
     f.window->action(gui::kCmdReviewMigration)->trigger();
     QCOMPARE(f.events, QStringList{"tabulon::gui::ReviewMigrationDialog"});
     // Whole rows (name, source type, Access type, AutoNumber, rows or outcome, note; "marked").
