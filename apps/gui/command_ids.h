@@ -15,6 +15,7 @@ enum CommandId : int {
   kCmdExit = 2,
   // "&Operation"
   kCmdMigrate = 32778,
+  kCmdReviewMigration = 32797,  // "Review Migration...": the plan of the selected migration
   kCmdDeleteSelected = 32779,
   kCmdBackup = 32782,
   kCmdRestore = 32795,  // "Restore Backup...": replays a backup folder into an .mdb file

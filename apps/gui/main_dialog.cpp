@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -18,7 +19,9 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <cctype>
 #include <mutex>
+#include <optional>
 
 #include "about_dialog.h"
 #include "command_ids.h"
@@ -29,11 +32,14 @@
 #include "converters/connect.h"
 #include "converters/settings_commands.h"
 #include "converters/tree_selection.h"
+#include "converters/work_folders.h"
 #include "db_tree_widget.h"
 #include "driver_check_dialog.h"
 #include "hint_box.h"
 #include "icons.h"
 #include "log_view.h"
+#include "plan_runner.h"
+#include "review_dialog.h"
 #include "settings_dialog.h"
 #include "task_viewer.h"
 
@@ -62,13 +68,26 @@ constexpr const char* kCloseQuestion = "Some Tasks is Processing, STOP ALL and E
 constexpr const char* kNewDatabaseMessage =
     "Can only create database in TARGET!!!\nPlease Select Target ROOT to create new database!";
 constexpr int kClosePollMs = 100;
+constexpr const char* kReviewWaits =
+    "Tasks are running: a migration can be reviewed once the tasks in the task list have run.";
+constexpr const char* kNothingToReview =
+    "The source selection migrates nothing: select a database, its Tables or Views folder, a table or a view.";
 
 QString ToQt(const std::string& text) { return QString::fromStdString(text); }
+
+bool SameRequest(const converters::MigrationRequest& a, const converters::MigrationRequest& b) {
+  return a.operation == b.operation && a.source_database == b.source_database && a.source_object == b.source_object &&
+         a.target_database == b.target_database;
+}
 
 }  // namespace
 
 MainDialog::MainDialog(converters::Workbench& owner, MainDialogOptions options, QWidget* parent)
-    : QMainWindow(parent), owner_(owner), options_(std::move(options)), bridge_(std::make_shared<Bridge>()) {
+    : QMainWindow(parent),
+      owner_(owner),
+      options_(std::move(options)),
+      bridge_(std::make_shared<Bridge>()),
+      plan_runner_(std::make_unique<PlanRunner>(owner, this)) {
   LoadGuiResources();
   bridge_->window = this;
   setObjectName("MainDialog");
@@ -135,6 +154,8 @@ void MainDialog::BuildMenus() {
 
   QMenu* operation = bar->addMenu("&Operation");
   AddCommand(operation, kCmdMigrate, "Migrate")->setIcon(ToolbarIcon(2));
+  AddCommand(operation, kCmdReviewMigration, "Review Migration...")
+      ->setStatusTip("What the selected migration will do, and the size of the file");
   AddCommand(operation, kCmdDeleteSelected, "Delete Selected")->setIcon(ToolbarIcon(3));
   AddCommand(operation, kCmdBackup, "&Backup")->setIcon(ToolbarIcon(4));
   operation->addSeparator();
@@ -385,7 +406,21 @@ void MainDialog::OpenUrl(const QUrl& url) {
   }
 }
 
+void MainDialog::WhenTreesFree(std::function<void()> command) {
+  std::unique_lock trees(owner_.tree_lock(), std::try_to_lock);
+  if (!trees.owns_lock()) {
+    QTimer::singleShot(100, this, [this, command = std::move(command)] { WhenTreesFree(command); });
+    return;
+  }
+  command();
+}
+
 void MainDialog::RunCommand(int id) {
+  if (plan_runner_->running()) {
+    // A plan borrows the source connection: every command waits until it has ended.
+    QTimer::singleShot(100, this, [this, id] { RunCommand(id); });
+    return;
+  }
   switch (id) {
     case kCmdConfig:
     case kCmdConfigureButton: OpenSettings(); break;
@@ -397,7 +432,8 @@ void MainDialog::RunCommand(int id) {
       close();
       return;
     case kCmdMigrate:
-    case kCmdMigrateButton: RunWithTreeLock(id, [this] { converters::MigrateCommand(owner_); }); break;
+    case kCmdMigrateButton: Migrate(id); break;
+    case kCmdReviewMigration: ReviewMigration(); break;
     case kCmdDeleteSelected:
     case kCmdDeleteButton: RunWithTreeLock(id, [this] { converters::DeleteCommand(owner_); }); break;
     case kCmdBackup:
@@ -419,6 +455,70 @@ void MainDialog::RunCommand(int id) {
   }
   source_tree_->SyncFromModel(true);
   target_tree_->SyncFromModel(true);
+}
+
+void MainDialog::Migrate(int id) {
+  std::optional<converters::SelectedMigration> selected;
+  RunWithTreeLock(id, [this, &selected] {
+    selected = converters::ReadSelectedMigration(owner_);
+    // A refusal, or a selection that migrates nothing: as the core's command answers it.
+    if (!selected->request) converters::MigrateCommand(owner_);
+  });
+  if (!selected || !selected->request) return;
+  // Tasks running: no plan (the line says so), the migration queues behind them as before.
+  if (plan_runner_->CheckBeforeMigrate(*selected) != PlanRunner::Gate::kGoOn) return;
+  const converters::MigrationRequest checked = *selected->request;
+  WhenTreesFree([this, id, checked] {
+    const converters::SelectedMigration now = converters::ReadSelectedMigration(owner_);
+    if (!now.request || !SameRequest(*now.request, checked)) {
+      // The selection moved meanwhile: check what it asks for now, once the trees are let go (the
+      // plan's thread takes them).
+      QTimer::singleShot(0, this, [this, id] { RunCommand(id); });
+      return;
+    }
+    converters::MigrateCommand(owner_);  // its question, then the task
+  });
+}
+
+void MainDialog::ReviewMigration() {
+  std::optional<converters::SelectedMigration> selected;
+  RunWithTreeLock(kCmdReviewMigration,
+                  [this, &selected] { selected = converters::ReadSelectedMigration(owner_); });
+  if (!selected) return;
+  if (!selected->refusal.empty()) {
+    owner_.ShowHint(selected->hint);
+    owner_.prompt().ShowMessage(selected->refusal);
+    return;
+  }
+  if (!selected->request) {
+    owner_.prompt().ShowMessage(kNothingToReview);
+    return;
+  }
+  if (owner_.controller_state() != converters::ControllerState::kIdle) {
+    owner_.prompt().ShowMessage(kReviewWaits);
+    return;
+  }
+  const PlanRunner::Outcome outcome = plan_runner_->Run(*selected, "Reviewing the migration...");
+  if (outcome.cancelled) return;
+  if (!outcome.plan) {
+    std::string text = outcome.error;
+    if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    owner_.prompt().ShowMessage(text, "Review Migration");
+    return;
+  }
+  QString what = ToQt(selected->question);
+  if (what.endsWith('?')) what.chop(1);
+  ReviewMigrationDialog dialog(*outcome.plan, what, this);
+  if (RunDialog(dialog) != QDialog::Accepted || !dialog.migrate_button()->isEnabled()) return;
+  QueueReviewed(*selected->request);
+}
+
+void MainDialog::QueueReviewed(const converters::MigrationRequest& request) {
+  // Exactly what was reviewed, with no further question; the work folder as Migrate enters it.
+  WhenTreesFree([this, request] {
+    converters::EnterWorkFolder(owner_.work_directory, owner_.data_folder(), "./data_cache");
+    converters::QueueMigration(owner_, request);
+  });
 }
 
 void MainDialog::NewDatabaseCheck() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "converters/migration_run.h"
 #include "converters/workbench.h"
 
 class QAction;
@@ -27,6 +28,7 @@ namespace tabulon::gui {
 class DbTreeWidget;
 class HintBox;
 class LogView;
+class PlanRunner;
 class TaskViewer;
 
 struct MainDialogOptions {
@@ -96,6 +98,13 @@ class MainDialog : public QMainWindow {
   QAction* AddCommand(QMenu* menu, int id, const QString& text);
   // Runs `command` with the tree lock held; when a task holds it, tries again a little later.
   void RunWithTreeLock(int id, const std::function<void()>& command);
+  // The same for a step that is not a command of its own.
+  void WhenTreesFree(std::function<void()> command);
+  // Migrate (menu, toolbar, drop): the size check, then the core's command.
+  void Migrate(int id);
+  // "Review Migration...": the plan in a dialog whose Migrate queues the reviewed migration.
+  void ReviewMigration();
+  void QueueReviewed(const converters::MigrationRequest& request);
   int RunDialog(QDialog& dialog);
   void OpenUrl(const QUrl& url);
   void OpenSettings();
@@ -111,6 +120,7 @@ class MainDialog : public QMainWindow {
   MainDialogOptions options_;
   std::shared_ptr<Bridge> bridge_;
   std::map<int, QAction*> actions_;
+  std::unique_ptr<PlanRunner> plan_runner_;
   QMenu* databases_menu_ = nullptr;  // "D&atabases"
   QMenu* database_menu_ = nullptr;   // "&Database"
   QMenu* table_menu_ = nullptr;      // "&Table"

@@ -16,12 +16,15 @@
 #include "command_ids.h"
 #include "condition_dialog.h"
 #include "config/settings_file.h"
+#include "converters/commands.h"
+#include "converters/migration_plan.h"
 #include "converters/settings_commands.h"
 #include "workspace/user_prompt.h"
 #include "db_tree_widget.h"
 #include "driver_check_dialog.h"
 #include "log_view.h"
 #include "main_dialog.h"
+#include "review_dialog.h"
 #include "settings_dialog.h"
 #include "target_access/access_files.h"
 #include "task_viewer.h"
@@ -50,11 +53,12 @@ bool Save(QWidget& widget, const QDir& folder, const char* name) {
   return true;
 }
 
-// The item of `kind` named `text` in a side's tree, or kNoItem.
+// The item of `kind` named `text` (any name when empty) in a side's tree, or kNoItem.
 int FindNode(const workspace::DbTreeView& tree, workspace::TreeNodeKind kind, const std::string& text) {
   for (size_t id = 0; id < tree.tree.size(); ++id) {
     const int item = static_cast<int>(id);
-    if (tree.tree.Contains(item) && tree.tree.node(item).kind == kind && tree.tree.node(item).text == text) {
+    if (tree.tree.Contains(item) && tree.tree.node(item).kind == kind &&
+        (text.empty() || tree.tree.node(item).text == text)) {
       return item;
     }
   }
@@ -172,6 +176,29 @@ int RunScreenshots(const QString& folder_path, const QString& sample_database) {
   condition.test_button()->click();
   written = Save(condition, folder, "condition.png") && written;
   condition.close();
+
+  // The review of migrating the sample once more into the file it was cloned into (the plan is made
+  // here on this thread: nothing else runs).
+  window.source_tree()->SelectItem(source_database);
+  window.target_tree()->SelectItem([&] {
+    std::lock_guard trees(owner.tree_lock());
+    return FindNode(owner.target_tree(), workspace::TreeNodeKind::kDatabase, {});
+  }());
+  const converters::SelectedMigration selected = converters::ReadSelectedMigration(owner);
+  const Result<converters::MigrationPlan> plan =
+      selected.request ? converters::PlanMigration(owner, *selected.request, selected.target_file, nullptr)
+                       : Result<converters::MigrationPlan>(InvalidArgumentError(selected.refusal));
+  if (plan.ok()) {
+    QString what = QString::fromStdString(selected.question);
+    if (what.endsWith('?')) what.chop(1);
+    ReviewMigrationDialog review(*plan, what, &window);
+    review.show();
+    written = Save(review, folder, "review.png") && written;
+    review.close();
+  } else {
+    std::fprintf(stderr, "tabulon: no plan for the review: %s\n", plan.status().message().c_str());
+    written = false;
+  }
   return written ? 0 : 1;
 }
 

@@ -1,8 +1,9 @@
 // The main window over a real Workbench: each menu and toolbar command reaches its operation, a
 // tree selection chooses the popups, a drag from the source tree onto the target tree queues a
 // task, hints from a task thread reach the Tips tab, a command never waits for a tree a task
-// holds, and closing while a task runs asks first. Dialogs are answered through the window's
-// dialog hook, questions through the Workbench's scripted prompt.
+// holds, and closing while a task runs asks first; "Review Migration..." shows the plan and queues
+// what it showed, and Migrate checks the size of the file first. Dialogs are answered through the
+// window's dialog hook, questions through the Workbench's scripted prompt.
 #include <QtTest>
 #include <QtWidgets>
 #include <atomic>
@@ -17,6 +18,8 @@
 #include "gui_test_support.h"
 #include "hint_box.h"
 #include "main_dialog.h"
+#include "plan_runner.h"
+#include "review_dialog.h"
 #include "target_access/access_files.h"
 
 using namespace tabulon;
@@ -25,8 +28,9 @@ using workspace::TreeNodeKind;
 
 namespace {
 
-// A Workbench in a scratch folder whose controller waits in its pause until the gate opens, with
-// its window; dialogs are recorded and rejected unless a test says otherwise.
+// A Workbench in a scratch folder whose controller waits until the gate opens (before its first
+// pass, so a queued task does not run, and in its pause), with its window; dialogs are recorded and
+// rejected unless a test says otherwise.
 struct Fixture {
   QTemporaryDir folder;
   workspace::ScriptedUserPrompt prompt;
@@ -41,6 +45,10 @@ struct Fixture {
     converters::WorkbenchOptions options;
     options.program_folder = folder.path().toStdString();
     options.pause = [this] {
+      while (!gate_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    options.sleep = [this, window_thread = std::this_thread::get_id()](std::chrono::milliseconds wait) {
+      if (std::this_thread::get_id() == window_thread) return std::this_thread::sleep_for(wait);
       while (!gate_open) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     owner = std::make_unique<converters::Workbench>(prompt, options);
@@ -62,12 +70,28 @@ struct Fixture {
   }
 
   std::string SettingsPath() const { return folder.path().toStdString() + "/tabulon.cfg"; }
+  std::string TargetPath() const { return folder.path().toStdString() + "/Target.mdb"; }
 
-  // Connects the sample database as the source and a new .mdb as the target.
-  bool ConnectSample() {
+  // Selects the source database and the target's database (or its root).
+  void SelectDatabases(bool target_root = false) {
+    window->source_tree()->SelectItem(gui::testing::FindItem(owner->source_tree(), TreeNodeKind::kDatabase));
+    window->target_tree()->SelectItem(target_root ? owner->target_tree().root_item
+                                                  : gui::testing::FindItem(owner->target_tree(), TreeNodeKind::kDatabase));
+  }
+  // The output lines with `severity` that contain `text`.
+  int LinesWith(workspace::Severity severity, const std::string& text) const {
+    int found = 0;
+    for (const workspace::OutputLine& line : owner->output().Lines()) {
+      found += line.severity == severity && line.text.find(text) != std::string::npos ? 1 : 0;
+    }
+    return found;
+  }
+
+  // Connects the sample database (or another SQLite file) as the source and a new .mdb as the target.
+  bool ConnectSample(const std::string& source = TABULON_BINARY_DIR "/examples/sample.sqlite") {
     config::Settings settings;
-    settings.source = {"SQLite", TABULON_BINARY_DIR "/examples/sample.sqlite", "", "", ""};
-    settings.target = {"Microsoft Jet 4.0 OLE DB Provider", folder.path().toStdString() + "/Target.mdb", "", "", ""};
+    settings.source = {"SQLite", source, "", "", ""};
+    settings.target = {"Microsoft Jet 4.0 OLE DB Provider", TargetPath(), "", "", ""};
     if (!converters::UseConnectSettings(*owner, settings, SettingsPath()).ok()) return false;
     if (!target_access::CreateAccessDatabaseAt(owner->target_context(), settings.target.source_name)) return false;
     window->RunCommand(gui::kCmdConnectButton);
@@ -75,6 +99,20 @@ struct Fixture {
     return owner->source().session != nullptr && owner->target().session != nullptr;
   }
 };
+
+// A small shop: an AutoNumber key, a unique and a partial index (left out), a composite key with a
+// relationship, a view Access takes and one it does not (a function it has no equal for).
+constexpr const char* kShop = R"(
+CREATE TABLE parts (id INTEGER PRIMARY KEY, name VARCHAR(30) NOT NULL, price MONEY);
+CREATE UNIQUE INDEX parts_name ON parts(name);
+CREATE INDEX parts_cheap ON parts(price) WHERE price < 1;
+CREATE TABLE orders (no INTEGER NOT NULL, part_id INTEGER NOT NULL REFERENCES parts(id), qty SMALLINT,
+                     PRIMARY KEY (no, part_id));
+INSERT INTO parts VALUES (1, 'bolt', 0.5), (2, 'nut', 0.2), (3, 'gear', 12);
+INSERT INTO orders VALUES (1, 1, 10), (1, 2, 20);
+CREATE VIEW cheap AS SELECT name FROM parts WHERE price < 1;
+CREATE VIEW odd AS SELECT printf('%d', qty) AS q FROM orders;
+)";
 
 bool Visible(const MainDialog& window, const char* title) { return window.popup(title)->menuAction()->isVisible(); }
 
@@ -107,6 +145,7 @@ class MainDialogTest : public QObject {
         {gui::kCmdDeleteButton, remove},
         {gui::kCmdAboutButton, about},
         {gui::kCmdBackupButton, backup},
+        {gui::kCmdReviewMigration, migrate},
         {gui::kCmdManual, "index.html#"},
         {gui::kCmdDeleteSelected, remove},
         {gui::kCmdWebPage, "index.html#about"},
@@ -221,6 +260,120 @@ class MainDialogTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 5000);
     QCOMPARE(f.owner->controller_state(), converters::ControllerState::kIdle);
     QCOMPARE(f.prompt.texts().size(), asked + 2);
+  }
+
+  // "Review Migration..." plans the selected migration and shows it: each table with its rows,
+  // size and columns (types, AutoNumber, notes), what is left out, the views, the size of the
+  // file. Its Migrate queues exactly that migration without a further question; Cancel while the
+  // plan is made shows nothing; while tasks run a review waits for them.
+  void ReviewShowsThePlanAndQueuesWhatItShowed() {
+    Fixture f;
+    const QString source = f.folder.filePath("shop.sqlite");
+    QVERIFY(gui::testing::MakeSqlite(source, kShop));
+    QVERIFY(f.ConnectSample(source.toStdString()));
+    f.SelectDatabases();
+
+    QStringList shown;
+    f.answer = [&shown](QDialog& dialog) {
+      auto* review = qobject_cast<gui::ReviewMigrationDialog*>(&dialog);
+      if (review == nullptr) return static_cast<int>(QDialog::Rejected);
+      using R = gui::ReviewMigrationDialog;
+      QTreeWidgetItemIterator it(review->plan_tree());
+      for (; *it; ++it) {
+        QStringList texts;
+        for (int column : {R::kNameColumn, R::kSourceTypeColumn, R::kAccessTypeColumn, R::kAutoNumberColumn,
+                           R::kOutcomeColumn, R::kNoteColumn}) {
+          texts << (*it)->text(column);
+        }
+        // What is kept with a change, or left out, is marked (a warning icon and orange text).
+        if (!(*it)->icon(R::kNameColumn).isNull()) texts << "marked";
+        shown << texts.join('|');
+      }
+      shown << review->size_label()->text() << (review->check_label()->isVisible() ? "check shown" : "no check");
+      review->migrate_button()->click();
+      return review->result();
+    };
+    const std::size_t asked = f.prompt.texts().size();
+    // Cancel while the plan is made (posted before the command: the first thing its busy dialog
+    // sees): no review, no message, and the source connection the plan borrowed is back.
+    QTimer::singleShot(0, [] {
+      if (auto* busy = qobject_cast<gui::PlanProgressDialog*>(QApplication::activeModalWidget())) {
+        busy->cancel_button()->click();
+      }
+    });
+    f.window->action(gui::kCmdReviewMigration)->trigger();
+    QVERIFY(f.events.isEmpty());
+    QCOMPARE(f.prompt.texts().size(), asked);
+    QVERIFY(f.owner->source().session != nullptr);
+
+    f.window->action(gui::kCmdReviewMigration)->trigger();
+    QCOMPARE(f.events, QStringList{"tabulon::gui::ReviewMigrationDialog"});
+    // Whole rows (name, source type, Access type, AutoNumber, rows or outcome, note; "marked").
+    for (const char* expected : {
+             "id|INTEGER|COUNTER|Yes||AutoNumber from the rowid key|marked",
+             "name|VARCHAR(30)|VarChar(30)|||",
+             "Views (2, 1 translated)|||||",
+         }) {
+      QVERIFY2(shown.contains(expected), qPrintable(expected + QStringLiteral("\n") + shown.join('\n')));
+    }
+    // Rows whose ends (reasons, sizes) are the core's words.
+    for (const char* expected : {"parts||||3 rows|", "orders||||2 rows|", "index||||left out|", "cheap||||translated|",
+                                 "odd||||not translated|", "Estimated size of the file: ", "no check"}) {
+      QVERIFY2(std::any_of(shown.begin(), shown.end(), [&](const QString& line) { return line.startsWith(expected); }),
+               qPrintable(expected + QStringLiteral("\n") + shown.join('\n')));
+    }
+    // Migrate in the dialog queued the reviewed migration and asked nothing.
+    QCOMPARE(f.owner->tasks().Size(), std::size_t{1});
+    const converters::MigrationTask queued = f.owner->tasks().Snapshot().front();
+    QCOMPARE(queued.operation, static_cast<int>(converters::kMigrateDatabase));
+    QCOMPARE(queued.source_database, std::string("shop"));
+    QCOMPARE(f.prompt.texts().size(), asked);
+
+    // The controller runs (held at the gate): the review waits, with a message.
+    f.events.clear();
+    f.window->RunCommand(gui::kCmdReviewMigration);
+    QVERIFY(f.events.isEmpty());
+    QVERIFY(f.prompt.texts().back().starts_with("Tasks are running: a migration can be reviewed once"));
+    f.owner->tasks().Clear();
+  }
+
+  // Migrate estimates the size of the file before its question. The target file is grown
+  // (sparse) so the estimate passes 2 GB: a message box with the way out, a red line, nothing
+  // queued. Close to it: an orange line, then the question and the task as always.
+  void MigrateChecksTheSizeOfTheFileFirst() {
+    Fixture f;
+    const QString source = f.folder.filePath("shop.sqlite");
+    QVERIFY(gui::testing::MakeSqlite(source, kShop));
+    QVERIFY(f.ConnectSample(source.toStdString()));
+    f.SelectDatabases();
+    QFile target(QString::fromStdString(f.TargetPath()));
+    const qint64 size = target.size();
+
+    QVERIFY(target.resize(2100LL * 1024 * 1024));
+    const std::size_t asked = f.prompt.texts().size();
+    f.window->action(gui::kCmdMigrateButton)->trigger();
+    QCOMPARE(f.prompt.texts().size(), asked + 1);
+    const std::string refused = f.prompt.texts().back();
+    QVERIFY2(refused.find("passes the 2 GB an Access file can hold") != std::string::npos, refused.c_str());
+    QVERIFY2(refused.find("Table -> Migration Condition") != std::string::npos, refused.c_str());
+    QCOMPARE(f.LinesWith(workspace::Severity::kError, "passes the 2 GB"), 1);
+    QCOMPARE(f.owner->tasks().Size(), std::size_t{0});
+
+    QVERIFY(target.resize(1900LL * 1024 * 1024));
+    f.prompt.AnswerYes(true);
+    f.window->action(gui::kCmdMigrate)->trigger();
+    QCOMPARE(f.LinesWith(workspace::Severity::kWarning, "is close to the 2 GB an Access file can hold"), 1);
+    QVERIFY(f.prompt.texts().back().starts_with("Convert database [shop] into Target database ["));
+    QCOMPARE(f.owner->tasks().Size(), std::size_t{1});
+    QVERIFY(target.resize(size));
+
+    // While tasks run no plan is made: a line says so, and the migration queues behind them.
+    f.owner->EnsureControllerRunning();  // held at the gate
+    f.prompt.AnswerYes(true);
+    f.window->action(gui::kCmdMigrate)->trigger();
+    QCOMPARE(f.LinesWith(workspace::Severity::kWarning, "The size of the file was not estimated: tasks are running"), 1);
+    QCOMPARE(f.owner->tasks().Size(), std::size_t{2});
+    f.owner->tasks().Clear();
   }
 };
 
