@@ -57,23 +57,29 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Lends the owner's source connection to the plan's Workbench and takes it back.
+// Lends the owner's source connection to the plan's Workbench and takes it back, each under the
+// owner's tree lock (its tree reads the connection).
 class BorrowedSource {
  public:
-  BorrowedSource(data::DbConnection& owner, data::DbConnection& borrower) : owner_(owner), borrower_(borrower) {
-    borrower_.profile = owner_.profile;
-    std::swap(owner_.data_source, borrower_.data_source);
-    std::swap(owner_.session, borrower_.session);
+  BorrowedSource(Workbench& owner, data::DbConnection& borrower) : owner_(owner), borrower_(borrower) {
+    std::lock_guard guard(owner_.tree_lock());
+    borrower_.profile = owner_.source().profile;
+    Swap();
   }
   ~BorrowedSource() {
-    std::swap(owner_.data_source, borrower_.data_source);
-    std::swap(owner_.session, borrower_.session);
+    std::lock_guard guard(owner_.tree_lock());
+    Swap();
   }
   BorrowedSource(const BorrowedSource&) = delete;
   BorrowedSource& operator=(const BorrowedSource&) = delete;
 
  private:
-  data::DbConnection& owner_;
+  void Swap() {
+    std::swap(owner_.source().data_source, borrower_.data_source);
+    std::swap(owner_.source().session, borrower_.session);
+  }
+
+  Workbench& owner_;
   data::DbConnection& borrower_;
 };
 
@@ -197,7 +203,7 @@ Result<MigrationPlan> PlanMigration(Workbench& owner, const MigrationRequest& re
     probe.charset_name = owner.charset_name;
     probe.work_directory = folder.path();
   }
-  const BorrowedSource borrowed(owner.source(), probe.source());
+  const BorrowedSource borrowed(owner, probe.source());
   {
     std::lock_guard guard(probe.tree_lock());
     {
