@@ -153,28 +153,7 @@ Status RemoveRealIndex(Pager& pager, PageAllocator& allocator, TableState& table
 
 Status RewriteDefinition(Pager& pager, PageAllocator& allocator, TableState& table) {
   TableDefinition& def = table.def;
-  DefinitionContent content;
-  content.table = &def;
-  for (uint32_t n = 0;; ++n) {
-    const IndexDefinition* first = FirstLogical(def, n);
-    if (!first) break;
-    content.real_indexes.push_back(
-        {first->columns, first->flags, first->usage_map, first->root_page, first->unique_entry_count});
-  }
-  for (const IndexDefinition& index : def.indexes) {
-    LogicalIndexEntry l;
-    l.name = index.name;
-    l.number = index.logical_number;
-    l.real_number = index.real_number;
-    l.index_type = index.index_type;
-    l.fk_side = index.fk_side;
-    l.fk_other_index = index.fk_other_index;
-    l.fk_other_table_page = index.fk_other_table_page;
-    l.cascade_update = index.cascade_update;
-    l.cascade_delete = index.cascade_delete;
-    l.cascade_null = index.cascade_null;
-    content.logical_indexes.push_back(std::move(l));
-  }
+  const DefinitionContent content = DefinitionContentOf(def);
   ASSIGN_OR_RETURN(std::vector<uint8_t> bytes, EncodeTableDefinition(content));
   std::vector<uint32_t> pages = def.definition_pages;
   if (pages.empty()) pages = {def.tdef_page};

@@ -372,6 +372,33 @@ Status WriteIndexTree(Pager& pager, PageAllocator& allocator, uint32_t owner_tde
 
 // ---- Table definitions --------------------------------------------------------------------
 
+DefinitionContent DefinitionContentOf(const TableDefinition& def) {
+  DefinitionContent content;
+  content.table = &def;
+  for (uint32_t n = 0;; ++n) {
+    const auto first = std::find_if(def.indexes.begin(), def.indexes.end(),
+                                    [n](const IndexDefinition& index) { return index.real_number == n; });
+    if (first == def.indexes.end()) break;
+    content.real_indexes.push_back(
+        {first->columns, first->flags, first->usage_map, first->root_page, first->unique_entry_count});
+  }
+  for (const IndexDefinition& index : def.indexes) {
+    LogicalIndexEntry l;
+    l.name = index.name;
+    l.number = index.logical_number;
+    l.real_number = index.real_number;
+    l.index_type = index.index_type;
+    l.fk_side = index.fk_side;
+    l.fk_other_index = index.fk_other_index;
+    l.fk_other_table_page = index.fk_other_table_page;
+    l.cascade_update = index.cascade_update;
+    l.cascade_delete = index.cascade_delete;
+    l.cascade_null = index.cascade_null;
+    content.logical_indexes.push_back(std::move(l));
+  }
+  return content;
+}
+
 Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& content) {
   const TableDefinition& t = *content.table;
   std::vector<uint8_t> out(format::kTdefHeaderSize, 0);

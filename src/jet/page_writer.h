@@ -110,6 +110,9 @@ struct DefinitionContent {
 };
 
 // The logical definition buffer (first page header included).
+// The content that stores `def`: its real indexes in number order (each from its first logical
+// index) and every logical index with its relationship facts.
+DefinitionContent DefinitionContentOf(const TableDefinition& def);
 Result<std::vector<uint8_t>> EncodeTableDefinition(const DefinitionContent& content);
 
 // Splits a definition buffer over `pages` (first page first); `pages` is grown through the

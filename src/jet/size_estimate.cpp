@@ -236,27 +236,13 @@ double IndexFill(const TableDefinition& table, uint32_t real_number) {
 // The length of the stored definition: as read from a file, else encoded as the engine would.
 double DefinitionBytes(const TableDefinition& table) {
   if (table.definition_length > 0) return table.definition_length;
-  DefinitionContent content;
-  std::map<uint32_t, const IndexDefinition*> real;
-  for (const IndexDefinition& index : table.indexes) real.emplace(index.real_number, &index);
-  for (const auto& [number, index] : real) {
-    content.real_indexes.push_back({index->columns, index->flags, index->usage_map, index->root_page, 0});
-  }
-  for (const IndexDefinition& index : table.indexes) {
-    LogicalIndexEntry l;
-    l.name = index.name;
-    l.number = index.logical_number;
-    l.real_number = index.real_number;
-    l.index_type = index.index_type;
-    content.logical_indexes.push_back(std::move(l));
-  }
   TableDefinition copy = table;
   if (copy.long_value_maps.empty()) {
     for (const ColumnDefinition& c : copy.columns) {
       if (IsLongValueType(c.type)) copy.long_value_maps.push_back({c.number, 0, 0});
     }
   }
-  content.table = &copy;
+  const DefinitionContent content = DefinitionContentOf(copy);
   auto encoded = EncodeTableDefinition(content);
   return encoded.ok() ? static_cast<double>(encoded->size()) : kPageBytes;
 }
