@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "data/field.h"
 #include "data/hresult.h"
 #include "data/properties.h"
 #include "data/row_buffer.h"
@@ -77,6 +78,9 @@ struct RowsetOptions {
   // Read every value whole as well (see ReadFullValue): fetches one row at a time and keeps the
   // whole values of the current row only. Off: rows may be fetched in blocks.
   bool full_values = false;
+  // Hand the rows out as typed values (Rowset::FetchNextTypedRow) where the provider can; a
+  // provider that cannot ignores this, and its rowset says so (HasTypedRows false).
+  bool typed = false;
 };
 
 // An object that can say why its last call failed: the provider's diagnostic records, first
@@ -96,6 +100,26 @@ class Rowset : public ErrorSource {
   // The whole value of column `ordinal` of the current row, nullopt for NULL. Needs a rowset
   // opened with RowsetOptions::full_values.
   virtual Result<std::optional<std::string>> ReadFullValue(size_t ordinal) = 0;
+  // Whether FetchNextTypedRow gives the rows (opened with RowsetOptions::typed by a provider
+  // that has typed rows); such a rowset is read with it alone.
+  virtual bool HasTypedRows() const { return false; }
+  // Fetches the next row as one typed value per column (bookmark left out), long values whole:
+  // S_OK, DB_S_ENDOFROWSET at the end, or a failure.
+  virtual Hresult FetchNextTypedRow(std::vector<Field>& /*row*/) { return E_NOTIMPL; }
+};
+
+// Appends rows of typed values to one table, in the spirit of a fast-load rowset: each row is
+// checked and stored on its own (a refused row leaves no trace and the load goes on), and
+// Commit makes the rows so far durable.
+class RowLoader : public ErrorSource {
+ public:
+  // One value per column of the table, in the table's column order: S_OK, or a failure for this
+  // row alone, with ErrorRecords saying why.
+  virtual Hresult AppendRow(std::span<const Field> row) = 0;
+  // What the last AppendRow has to tell the user beyond its outcome (as Command::Notices).
+  virtual std::vector<std::string> Notices() const { return {}; }
+  // Makes the appended rows durable; a failure names what could not be stored.
+  virtual Hresult Commit() = 0;
 };
 
 class Command : public ErrorSource {
@@ -126,6 +150,11 @@ class Session : public ErrorSource {
   // that a provider may hold a batch of inserts back (the Jet provider does); closing the
   // session commits as well, but only this call reports a failure.
   virtual Hresult Commit() { return S_OK; }
+  // A loader for typed rows into `table`, for providers that have one; others answer E_NOTIMPL
+  // and are written with INSERT statements. The loader must be released before the session.
+  virtual Hresult OpenRowLoader(std::string_view /*table*/, std::unique_ptr<RowLoader>* /*loader*/) {
+    return E_NOTIMPL;
+  }
   // Opens a schema rowset; providers that have none answer E_NOTIMPL.
   virtual Hresult OpenSchemaRowset(SchemaRowsetKind /*kind*/, const SchemaRestrictions& /*restrictions*/,
                                    std::unique_ptr<Rowset>* /*rowset*/) {
