@@ -120,6 +120,8 @@ class OdbcRowset : public Rowset {
       SQLFreeStmt(stmt_, SQL_UNBIND);
       SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
       SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+      // A later statement on the same handle fetches one row at a time unless it says otherwise.
+      SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
     }
   }
 
@@ -179,7 +181,8 @@ class OdbcRowset : public Rowset {
     if (row_status_[row] == SQL_ROW_ERROR) return Fail(E_FAIL);
     for (size_t c = 0; c < column_count_; ++c) {
       const SQLLEN indicator = indicators_[c][row];
-      const char* value = values_[c].data() + row * kSlotValueBytes;
+      // Column-wise binding puts row `row` at row * the buffer length the column was bound with.
+      const char* value = values_[c].data() + row * (IsBinary(c) ? kSlotBinaryBytes : kSlotValueBytes);
       if (indicator == SQL_NULL_DATA) {
         buffer.SetNull(c + 1);
       } else if (IsBinary(c)) {
