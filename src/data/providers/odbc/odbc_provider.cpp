@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "data/providers/odbc/odbc_connection_string.h"
+#include "data/providers/odbc/odbc_diagnostics.h"
 #include "data/providers/odbc/odbc_schema.h"
+#include "data/providers/odbc/odbc_typed_rows.h"
 #include "data/providers/odbc/odbc_types.h"
 
 namespace tabulon::data {
@@ -36,31 +38,6 @@ void AppendHex(std::string& out, const char* bytes, size_t n) {
     out += kDigits[b >> 4];
     out += kDigits[b & 0xF];
   }
-}
-
-// The diagnostic records of a handle, message texts only, first first.
-std::vector<std::string> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, std::string* first_state = nullptr,
-                                         std::vector<std::string>* states = nullptr) {
-  std::vector<std::string> records;
-  for (SQLSMALLINT i = 1;; ++i) {
-    SQLCHAR state[6] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    std::vector<SQLCHAR> message(1024);
-    SQLRETURN rc = SQLGetDiagRec(handle_type, handle, i, state, &native, message.data(),
-                                 static_cast<SQLSMALLINT>(message.size()), &length);
-    if (rc == SQL_SUCCESS_WITH_INFO && static_cast<size_t>(length) >= message.size()) {
-      message.resize(static_cast<size_t>(length) + 1);
-      rc = SQLGetDiagRec(handle_type, handle, i, state, &native, message.data(),
-                         static_cast<SQLSMALLINT>(message.size()), &length);
-    }
-    if (!Ok(rc)) break;
-    if (i == 1 && first_state != nullptr) *first_state = reinterpret_cast<const char*>(state);
-    if (states != nullptr) states->emplace_back(reinterpret_cast<const char*>(state));
-    const size_t n = std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
-    records.emplace_back(reinterpret_cast<const char*>(message.data()), n);
-  }
-  return records;
 }
 
 // The process's one ODBC environment (ODBC 3 behaviour), made on first use.
@@ -86,8 +63,16 @@ class Connection {
   }
   SQLHDBC handle() const { return dbc_; }
 
+  // Asked of the driver on first use.
+  const OdbcDriverTraits& traits() {
+    std::call_once(traits_read_, [this] { traits_ = ReadOdbcDriverTraits(dbc_); });
+    return traits_;
+  }
+
  private:
   SQLHDBC dbc_;
+  std::once_flag traits_read_;
+  OdbcDriverTraits traits_;
 };
 
 // Keeps the records of the last failed call of one object.
@@ -110,12 +95,18 @@ class ErrorRecordsHolder {
 
 class OdbcRowset : public Rowset {
  public:
-  OdbcRowset(SQLHSTMT stmt, SQLSMALLINT column_count, const RowsetOptions& options)
-      : stmt_(stmt), column_count_(static_cast<size_t>(column_count)), full_values_(options.full_values) {}
+  // `traits` given: the rows are read as typed values.
+  OdbcRowset(SQLHSTMT stmt, SQLSMALLINT column_count, const RowsetOptions& options,
+             std::optional<OdbcDriverTraits> traits)
+      : stmt_(stmt),
+        column_count_(static_cast<size_t>(column_count)),
+        full_values_(options.full_values),
+        typed_traits_(traits) {}
 
   ~OdbcRowset() override {
     // The statement outlives the rowset: it must not keep pointers into this object.
     SQLCloseCursor(stmt_);
+    typed_.reset();
     if (bound_) {
       SQLFreeStmt(stmt_, SQL_UNBIND);
       SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
@@ -128,41 +119,37 @@ class OdbcRowset : public Rowset {
   std::vector<std::string> ErrorRecords() const override { return errors_.Get(); }
 
   Hresult GetColumnInfo(std::vector<ColumnInfo>* columns) override {
-    columns->clear();
-    for (size_t k = 1; k <= column_count_; ++k) {
-      const auto ordinal = static_cast<SQLUSMALLINT>(k);
-      SQLCHAR name[512] = {};
-      SQLSMALLINT name_length = 0;
-      SQLSMALLINT type = 0;
-      SQLULEN size = 0;
-      SQLSMALLINT digits = 0;
-      SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
-      if (!Ok(SQLDescribeCol(stmt_, ordinal, name, sizeof name, &name_length, &type, &size, &digits, &nullable))) {
-        return Fail(E_FAIL);
-      }
-      SQLLEN updatable = SQL_ATTR_READWRITE_UNKNOWN;
-      if (!Ok(SQLColAttribute(stmt_, ordinal, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable))) {
-        updatable = SQL_ATTR_READWRITE_UNKNOWN;
-      }
-      SQLCHAR type_name[128] = {};
-      SQLSMALLINT type_name_length = 0;
-      if (!Ok(SQLColAttribute(stmt_, ordinal, SQL_DESC_TYPE_NAME, type_name, sizeof type_name, &type_name_length,
-                              nullptr))) {
-        type_name[0] = 0;
-      }
-      ColumnInfo column;
-      column.name.assign(reinterpret_cast<const char*>(name),
-                         std::min<size_t>(std::max<SQLSMALLINT>(name_length, 0), sizeof name - 1));
-      column.ordinal = k;
-      MapOdbcColumn({type, size, digits, nullable, updatable, reinterpret_cast<const char*>(type_name)}, column);
-      columns->push_back(std::move(column));
-    }
+    const Hresult code = DescribeColumns(columns, nullptr);
+    if (Failed(code)) return code;
     binary_.clear();
     for (const ColumnInfo& c : *columns) binary_.push_back(c.type == DBTYPE_BYTES);
     return S_OK;
   }
 
+  bool HasTypedRows() const override { return typed_traits_.has_value(); }
+
+  Hresult FetchNextTypedRow(std::vector<Field>& row) override {
+    if (!typed_traits_) return E_NOTIMPL;
+    if (typed_ == nullptr) {
+      std::vector<ColumnInfo> columns;
+      std::vector<OdbcTypedColumn> plan;
+      const Hresult code = DescribeColumns(&columns, &plan);
+      if (Failed(code)) return code;
+      std::vector<std::string> names;
+      for (ColumnInfo& c : columns) names.push_back(std::move(c.name));
+      typed_ = std::make_unique<OdbcTypedReader>(stmt_, std::move(plan), std::move(names), *typed_traits_);
+    }
+    std::vector<std::string> errors;
+    const Hresult code = typed_->FetchNext(row, errors);
+    if (Failed(code)) errors_.Set(std::move(errors));
+    return code;
+  }
+
   Hresult FetchNextRow(RowBuffer& buffer) override {
+    if (typed_traits_) {
+      errors_.Set("The rows of this statement are read as typed values.");
+      return E_UNEXPECTED;
+    }
     if (buffer.columns() < column_count_) return DB_E_BADACCESSORHANDLE;
     if (full_values_) return FetchWhole(buffer);
     if (!bound_) {
@@ -208,8 +195,51 @@ class OdbcRowset : public Rowset {
 
  private:
   Hresult Fail(Hresult code) {
-    errors_.Set(ReadDiagnostics(SQL_HANDLE_STMT, stmt_));
+    errors_.Set(ReadOdbcDiagnostics(SQL_HANDLE_STMT, stmt_));
     return code;
+  }
+
+  // The columns as OLE DB describes them and, when `typed` is given, how each is read typed.
+  Hresult DescribeColumns(std::vector<ColumnInfo>* columns, std::vector<OdbcTypedColumn>* typed) {
+    columns->clear();
+    for (size_t k = 1; k <= column_count_; ++k) {
+      const auto ordinal = static_cast<SQLUSMALLINT>(k);
+      SQLCHAR name[512] = {};
+      SQLSMALLINT name_length = 0;
+      SQLSMALLINT type = 0;
+      SQLULEN size = 0;
+      SQLSMALLINT digits = 0;
+      SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+      if (!Ok(SQLDescribeCol(stmt_, ordinal, name, sizeof name, &name_length, &type, &size, &digits, &nullable))) {
+        return Fail(E_FAIL);
+      }
+      SQLLEN updatable = SQL_ATTR_READWRITE_UNKNOWN;
+      if (!Ok(SQLColAttribute(stmt_, ordinal, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &updatable))) {
+        updatable = SQL_ATTR_READWRITE_UNKNOWN;
+      }
+      SQLCHAR type_name[128] = {};
+      SQLSMALLINT type_name_length = 0;
+      if (!Ok(SQLColAttribute(stmt_, ordinal, SQL_DESC_TYPE_NAME, type_name, sizeof type_name, &type_name_length,
+                              nullptr))) {
+        type_name[0] = 0;
+      }
+      ColumnInfo column;
+      column.name.assign(reinterpret_cast<const char*>(name),
+                         std::min<size_t>(std::max<SQLSMALLINT>(name_length, 0), sizeof name - 1));
+      column.ordinal = k;
+      const auto* type_name_text = reinterpret_cast<const char*>(type_name);
+      const OdbcColumnMetadata metadata{type, size, digits, nullable, updatable, type_name_text};
+      MapOdbcColumn(metadata, column);
+      columns->push_back(std::move(column));
+      if (typed != nullptr) {
+        SQLLEN is_unsigned = SQL_FALSE;
+        if (!Ok(SQLColAttribute(stmt_, ordinal, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &is_unsigned))) {
+          is_unsigned = SQL_FALSE;
+        }
+        typed->push_back(PlanOdbcTypedColumn(metadata, is_unsigned == SQL_TRUE, typed_traits_->typed_by_text));
+      }
+    }
+    return S_OK;
   }
 
   bool IsBinary(size_t c) const { return c < binary_.size() && binary_[c]; }
@@ -303,6 +333,9 @@ class OdbcRowset : public Rowset {
   // Whole values of the current row.
   bool on_row_ = false;
   std::vector<std::optional<std::string>> current_;
+  // Typed rows.
+  std::optional<OdbcDriverTraits> typed_traits_;
+  std::unique_ptr<OdbcTypedReader> typed_;
 };
 
 class OdbcCommand : public Command {
@@ -332,13 +365,17 @@ class OdbcCommand : public Command {
       if (!Ok(rc)) return Fail(DB_E_ERRORSINCOMMAND);
       if (rc == SQL_SUCCESS_WITH_INFO && !warned) warned = Warned();
     }
-    if (columns > 0) *rowset = std::make_unique<OdbcRowset>(stmt_, columns, options);
+    if (columns > 0) {
+      std::optional<OdbcDriverTraits> typed;
+      if (options.typed && !options.full_values) typed = connection_->traits();
+      *rowset = std::make_unique<OdbcRowset>(stmt_, columns, options, typed);
+    }
     return warned ? DB_S_ERRORSOCCURRED : S_OK;
   }
 
  private:
   Hresult Fail(Hresult code) {
-    errors_.Set(ReadDiagnostics(SQL_HANDLE_STMT, stmt_));
+    errors_.Set(ReadOdbcDiagnostics(SQL_HANDLE_STMT, stmt_));
     return code;
   }
 
@@ -348,7 +385,7 @@ class OdbcCommand : public Command {
   // stay warnings.
   bool Warned() {
     std::vector<std::string> states;
-    std::vector<std::string> records = ReadDiagnostics(SQL_HANDLE_STMT, stmt_, nullptr, &states);
+    std::vector<std::string> records = ReadOdbcDiagnostics(SQL_HANDLE_STMT, stmt_, &states);
     const bool information_only =
         !states.empty() && std::all_of(states.begin(), states.end(), [](const std::string& s) { return s == "01000"; });
     errors_.Set(std::move(records));
@@ -369,7 +406,7 @@ class OdbcSession : public Session {
   Hresult CreateCommand(std::unique_ptr<Command>* command) override {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &stmt))) {
-      errors_.Set(ReadDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
+      errors_.Set(ReadOdbcDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
       return E_FAIL;
     }
     *command = std::make_unique<OdbcCommand>(connection_, stmt);
@@ -382,7 +419,7 @@ class OdbcSession : public Session {
     if (kind == SchemaRowsetKind::kViews) return E_NOTIMPL;  // ODBC has no catalogue call for view texts
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &stmt))) {
-      errors_.Set(ReadDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
+      errors_.Set(ReadOdbcDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
       return E_FAIL;
     }
     Result<std::vector<SchemaRow>> rows = ReadOdbcSchemaRows(connection_->handle(), stmt, kind, restrictions);
@@ -447,7 +484,7 @@ class OdbcDataSource : public DataSource {
   }
 
   Hresult Fail() {
-    errors_.Set(ReadDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
+    errors_.Set(ReadOdbcDiagnostics(SQL_HANDLE_DBC, connection_->handle()));
     return E_FAIL;
   }
 
@@ -480,7 +517,7 @@ OpenedDataSource OdbcProvider::OpenDataSource(std::span<const PropertySet> sets)
   if (env == SQL_NULL_HENV) return OpenFailure(E_FAIL, {"The ODBC environment could not be created."});
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
-    return OpenFailure(E_OUTOFMEMORY, ReadDiagnostics(SQL_HANDLE_ENV, env));
+    return OpenFailure(E_OUTOFMEMORY, ReadOdbcDiagnostics(SQL_HANDLE_ENV, env));
   }
   // Without a timeout a SQL Server driver may wait forever for an unanswering host.
   const auto timeout = static_cast<SQLULEN>(LoginTimeoutSeconds(sets));
@@ -495,7 +532,7 @@ OpenedDataSource OdbcProvider::OpenDataSource(std::span<const PropertySet> sets)
                        out, sizeof out, &out_length, SQL_DRIVER_NOPROMPT);
   if (!Ok(rc)) {
     std::string state;
-    std::vector<std::string> errors = ReadDiagnostics(SQL_HANDLE_DBC, dbc, &state);
+    std::vector<std::string> errors = ReadOdbcDiagnostics(SQL_HANDLE_DBC, dbc, nullptr, &state);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     return OpenFailure(state == "28000" ? DB_SEC_E_AUTH_FAILED : E_FAIL, std::move(errors));
   }
