@@ -345,9 +345,16 @@ Hresult OdbcTypedReader::FetchBlock(std::vector<std::string>& errors) {
 }
 
 Hresult OdbcTypedReader::FetchNext(std::vector<Field>& row, std::vector<std::string>& errors) {
+  if (!bind_errors_.empty()) {  // a statement half bound gives no rows
+    errors = bind_errors_;
+    return E_FAIL;
+  }
   if (!prepared_) {
     const Hresult code = Bind(errors);
-    if (Failed(code)) return code;
+    if (Failed(code)) {
+      bind_errors_ = errors;
+      return code;
+    }
   }
   if (position_ >= fetched_) {
     const Hresult code = FetchBlock(errors);

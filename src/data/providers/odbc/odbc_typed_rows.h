@@ -78,6 +78,7 @@ class OdbcTypedReader {
   std::vector<std::string> names_;
   OdbcDriverTraits traits_;
   bool prepared_ = false;
+  std::vector<std::string> bind_errors_;
   std::vector<bool> bound_;  // per column
   size_t rows_ = 1;          // per block
   bool use_fetched_count_ = false;
