@@ -167,6 +167,7 @@ source_common::SourceContext CoreTaskFlows::MakeSourceContext(TaskRunContext& ru
   context.source = run.source;
   context.target = run.target;
   context.auto_backup = owner_.auto_backup;
+  context.insert_statements = owner_.insert_statements;
   context.work_folder = folder;
   context.stop_requested = [&run] { return run.StopRequested(); };
   context.condition = [this, path = owner_.condition_file_path](std::string_view database, std::string_view table) {

@@ -13,13 +13,11 @@
 #include "converters/flow_support.h"
 #include "converters/workbench.h"
 #include "data/error_text.h"
+#include "data/providers/jet/jet_fields.h"
 #include "data/providers/jet/jet_provider.h"
 #include "data/statement.h"
 #include "jet/database.h"
 #include "jet/values.h"
-#include "jetsql/convert.h"
-#include "jetsql/parser.h"
-#include "jetsql/quick_insert.h"
 #include "source_common/access_names.h"
 #include "source_common/row_copy.h"
 
@@ -97,21 +95,6 @@ class TableComparison {
   TableVerification& result_;
 };
 
-// One source row read whole, its values as the row copy hands them to the writers.
-Status ReadSourceRow(data::TextRowset& rows, std::vector<std::optional<std::string>>& values) {
-  const data::RowBuffer& buffer = rows.buffer();
-  values.assign(buffer.columns(), std::nullopt);
-  for (size_t k = 1; k <= buffer.columns(); ++k) {
-    if (buffer.IsNull(k)) continue;
-    if (buffer.Status(k) == data::DBSTATUS_S_TRUNCATED) {
-      ASSIGN_OR_RETURN(values[k - 1], data::ReadFullValue(rows, k));
-    } else {
-      values[k - 1] = std::string(buffer.Value(k));
-    }
-  }
-  return Status::Ok();
-}
-
 // The columns of the table the migration notes as not held exactly, by their Access names in
 // lower case; the translation is read again for its notes alone (nothing is written or run).
 std::set<std::string> InexactColumns(const source_common::SourceContext& owner,
@@ -171,16 +154,12 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
   }
   const std::vector<size_t>& matched_by = result.keyed ? key : all;
 
-  data::TextRowset rows;
-  std::vector<source_common::LiteralWriter> writers;
-  if (Status opened = adapter.OpenCopyRows(owner, source, database, table, &rows, &writers); !opened.ok()) {
+  source_common::CopySource rows;
+  if (Status opened = adapter.OpenCopyRows(owner, source, database, table, &rows); !opened.ok()) {
     return fail("reading the source rows failed: " + opened.message());
   }
   TableComparison note(result);
-  std::vector<std::optional<std::string>> values;
-  jetsql::QuickInsert quick;
-  bool learned = false;
-  std::string statement;
+  std::vector<data::Field> fetched, fields;
   jet::Row converted(columns.size());
   std::vector<bool> nulls_as_no(columns.size());
   std::string failure;
@@ -190,55 +169,26 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
   // passed over.
   const auto next_source_row = [&]() -> bool {
     for (;;) {
-      if (!rows.has_rowset()) return false;
-      Result<bool> fetched = data::FetchRow(rows);
-      if (!fetched.ok()) {
-        failure = "reading the source rows failed: " + fetched.status().message();
+      if (!rows.rows.has_rowset()) return false;
+      bool long_value = false;
+      Result<bool> got = source_common::FetchCopyRow(rows, fetched, &long_value);
+      if (!got.ok()) {
+        failure = (long_value ? "reading a long value failed: " : "reading the source rows failed: ") +
+                  got.status().message();
         return false;
       }
-      if (!*fetched) return false;
+      if (!*got) return false;
       ++result.rows;
-      if (Status read = ReadSourceRow(rows, values); !read.ok()) {
-        failure = "reading a long value failed: " + read.message();
-        return false;
-      }
-      if (values.size() != columns.size()) {
-        failure = "the source has " + std::to_string(values.size()) + " columns, [" + result.access_table + "] " +
+      if (fetched.size() != columns.size()) {
+        failure = "the source has " + std::to_string(fetched.size()) + " columns, [" + result.access_table + "] " +
                   std::to_string(columns.size());
         return false;
       }
-      // The row as the row copy writes it, read by the engine's parser and converted to each
-      // column's type the way its INSERT is.
-      statement.assign("insert into t values (");
-      std::string refused;
-      for (size_t k = 0; k < values.size() && refused.empty(); ++k) {
-        if (k > 0) statement += ',';
-        if (!values[k]) {
-          statement += "NULL";
-          continue;
-        }
-        const Status written = k < writers.size() && writers[k]
-                                   ? writers[k](statement, *values[k])
-                                   : source_common::WriteTextLiteral(statement, *values[k]);
-        if (!written.ok()) refused = written.message();
-      }
-      statement += ')';
-      const jetsql::Insert* insert = nullptr;
-      Result<jetsql::Statement> parsed = InvalidArgumentError("");
-      if (refused.empty()) {
-        insert = quick.Parse(statement);
-        if (insert == nullptr) {
-          parsed = jetsql::ParseStatement(statement);
-          insert = parsed.ok() ? std::get_if<jetsql::Insert>(&*parsed) : nullptr;
-          if (insert != nullptr && !learned) {
-            quick.Learn(statement, *insert);
-            learned = true;
-          }
-          if (insert == nullptr) refused = parsed.ok() ? "not an INSERT" : parsed.status().message();
-        }
-      }
+      // The row as the row copy writes it, converted to each column's type the way the target
+      // converts it.
+      std::string refused = source_common::WriteCopyFields(rows, fetched, fields);
       for (size_t k = 0; refused.empty() && k < columns.size(); ++k) {
-        Result<jet::Value> value = jetsql::ConvertLiteral(insert->values[k], columns[k]);
+        Result<jet::Value> value = data::ConvertField(fields[k], columns[k]);
         if (!value.ok()) {
           refused = value.status().message();
         } else if (std::holds_alternative<jet::Null>(*value) && columns[k].type == jet::ColumnType::kBoolean) {
@@ -253,9 +203,11 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
       std::string shown = "(";
       for (size_t c : matched_by) {
         if (shown.size() > 1) shown += ", ";
-        Result<jet::Value> value = insert != nullptr ? jetsql::ConvertLiteral(insert->values[c], columns[c])
+        Result<jet::Value> value = c < fields.size() ? data::ConvertField(fields[c], columns[c])
                                                      : Result<jet::Value>(InvalidArgumentError(""));
-        shown += value.ok() ? ShowValue(*value) : values[c] ? "'" + *values[c] + "'" : "NULL";
+        shown += value.ok()                ? ShowValue(*value)
+                 : fetched[c].is_null() ? "NULL"
+                                           : "'" + data::FieldText(fetched[c]) + "'";
       }
       note.Missing(shown + ")");
     }
@@ -264,8 +216,7 @@ TableVerification VerifyTable(const source_common::SourceContext& owner, const s
   const auto compare = [&](const jet::Row& match) {
     bool differs = false;
     for (size_t k = 0; k < columns.size(); ++k) {
-      if (nulls_as_no[k] ||
-          (values[k] && (inexact[k] || (dates[k] && source_common::HasDigitsBelowMillisecond(*values[k]))))) {
+      if (nulls_as_no[k] || (!fetched[k].is_null() && (inexact[k] || (dates[k] && source_common::HasDigitsBelowMillisecond(fetched[k]))))) {
         ++result.inexact;
       }
       if (jet::SameValue(converted[k], match[k])) continue;

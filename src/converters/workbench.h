@@ -88,6 +88,9 @@ class Workbench {
   // True once the user chose a backup folder.
   bool backup_folder_chosen = false;
   bool auto_backup = false;
+  // Rows go into the target as INSERT statements even where it takes typed rows (see
+  // SourceContext::insert_statements).
+  bool insert_statements = false;
   // Set on a Workbench that plans a migration (migration_plan.h): the migration flows make the
   // tables, keys, indexes, relationships and views of a scratch file, but count each table's rows
   // and measure their values instead of copying them. Set before the controller starts.

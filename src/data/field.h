@@ -64,3 +64,17 @@ struct Field {
 };
 
 }  // namespace tabulon::data
+
+namespace tabulon::data {
+
+// The text a provider shows for a field: whole numbers in decimal, doubles as the shortest text
+// that reads back the same, exact numbers and text as they are, bytes as upper-case hexadecimal
+// digits, dates "YYYY-MM-DD HH:MM:SS[.fff[ffffff]]" (milliseconds in three digits, a finer fraction
+// without trailing zeros),
+// booleans "True" / "False"; "" for NULL.
+std::string FieldText(const Field& field);
+
+// Upper-case hexadecimal digits of bytes.
+std::string HexText(std::string_view bytes);
+
+}  // namespace tabulon::data

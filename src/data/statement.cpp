@@ -101,6 +101,13 @@ Hresult OpenSchemaRowset(Session* session, SchemaRowsetKind kind, const SchemaRe
   return out->ReadColumns();
 }
 
+Hresult MoveNextTypedRow(TextRowset& rowset, std::vector<Field>& row) {
+  if (rowset.rowset_ == nullptr) return DB_E_BADACCESSORHANDLE;
+  const Hresult code = rowset.rowset_->FetchNextTypedRow(row);
+  rowset.failed_in_rowset_ = Failed(code);
+  return code;
+}
+
 Hresult MoveNextRow(TextRowset& rowset) {
   if (rowset.rowset_ == nullptr) return DB_E_BADACCESSORHANDLE;
   rowset.buffer_.Clear();

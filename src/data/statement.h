@@ -35,6 +35,8 @@ class TextRowset {
   ~TextRowset() { Close(); }
 
   bool has_rowset() const { return rowset_ != nullptr; }
+  // Rows come as typed values (MoveNextTypedRow), not into the buffer.
+  bool typed() const { return rowset_ != nullptr && rowset_->HasTypedRows(); }
   // As the provider describes them: a bookmark column (ordinal 0) comes first when the
   // provider adds one, and has no slot.
   const std::vector<ColumnInfo>& columns() const { return columns_; }
@@ -50,6 +52,7 @@ class TextRowset {
   friend Hresult OpenSchemaRowset(Session*, SchemaRowsetKind, const SchemaRestrictions&, TextRowset*);
   Hresult ReadColumns();
   friend Hresult MoveNextRow(TextRowset&);
+  friend Hresult MoveNextTypedRow(TextRowset&, std::vector<Field>&);
   friend Result<std::optional<std::string>> ReadFullValue(TextRowset&, size_t);
 
   std::unique_ptr<Command> command_;
@@ -72,6 +75,8 @@ Hresult OpenSchemaRowset(Session* session, SchemaRowsetKind kind, const SchemaRe
                          TextRowset* rowset);
 // Fetches the next row into the buffer: S_OK, DB_S_ENDOFROWSET after the last row, or a failure.
 Hresult MoveNextRow(TextRowset& rowset);
+// The same for a typed rowset: one field per data column.
+Hresult MoveNextTypedRow(TextRowset& rowset, std::vector<Field>& row);
 // Fetches the next row: true with a row in the buffer, false after the last one. Any other
 // answer is an error (ProviderError) with the provider's words, so that no loop mistakes a
 // fetch failing half-way for the end of the rows.

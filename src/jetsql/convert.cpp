@@ -428,7 +428,11 @@ std::optional<double> ParseDateText(std::string_view text) {
   } else if (!has_date) {
     return std::nullopt;
   }
-  // The date is checked above (years 100 to 9999); 1970-01-01 is day 25569.
+  return DaysFromParts(year, month, day, time_ms);
+}
+
+double DaysFromParts(int year, int month, int day, int64_t time_ms) {
+  // 1970-01-01 is day 25569.
   constexpr int64_t kMsPerDay = 86'400'000;
   int64_t whole = jet::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569;
   if (time_ms >= kMsPerDay) {  // a fraction rounded up past midnight

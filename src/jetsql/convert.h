@@ -4,6 +4,7 @@
 // column's range, an impossible date).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ Result<jet::Value> ConvertLiteral(const Literal& literal, const jet::ColumnDefin
 // Fractions of a second are kept to the millisecond (rounded). Days since 1899-12-30 as Jet
 // stores them; nullopt when the text is not a valid date.
 std::optional<double> ParseDateText(std::string_view text);
+
+// Days since 1899-12-30 as Jet stores them of a valid civil date (years 100 to 9999) and a time
+// of day in milliseconds (a full day or more moves to the next day).
+double DaysFromParts(int year, int month, int day, int64_t time_ms);
 
 // Orders two values the way Jet compares them in a condition: numbers (and Yes/No as -1/0,
 // dates as days) by value, text without regard to case, bytes and GUIDs bytewise; text against

@@ -264,11 +264,15 @@ Result<StatementResult> Session::Run(std::string_view sql, Insert& insert) {
     if (!value.ok()) return value.status();
     row[i] = std::move(*value);
   }
-  RETURN_IF_ERROR(CheckRules(*table, row));
-  RETURN_IF_ERROR(db_.InsertRow(table->name, row));
+  RETURN_IF_ERROR(InsertRow(*table, row));
   StatementResult result;
   result.rows_affected = 1;
   return result;
+}
+
+Status Session::InsertRow(const TableDefinition& table, const Row& row) {
+  RETURN_IF_ERROR(CheckRules(table, row));
+  return db_.InsertRow(table.name, row);
 }
 
 // INSERT INTO t [(columns)] SELECT ...: with a column list the query's columns fill them in

@@ -23,6 +23,12 @@ class Session {
 
   Result<StatementResult> Execute(std::string_view sql);
 
+  // For loaders of whole rows: the definition of table `name` (kept between statements, like
+  // the definitions INSERT uses), and the insert of a row of it as INSERT stores one (validation
+  // rules checked, then the engine's insert).
+  Result<const jet::TableDefinition*> FindTable(std::string_view name) { return Table(name); }
+  Status InsertRow(const jet::TableDefinition& table, const jet::Row& row);
+
   // Table definitions are kept between statements; call this after changing tables through
   // the engine directly.
   void ForgetTables() {

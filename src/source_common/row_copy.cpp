@@ -1,17 +1,24 @@
 #include "source_common/row_copy.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "data/error_text.h"
 #include "data/properties.h"
-#include "source_common/target_columns.h"
 #include "source_common/access_names.h"
 #include "source_common/access_statements.h"
+#include "source_common/target_columns.h"
 
 namespace tabulon::source_common {
 
@@ -23,8 +30,15 @@ namespace {
 constexpr int kReportedInsertFailures = 10;
 constexpr int kProgressEvery = 2000;
 constexpr int kProgressCallbackEvery = 250;
+// The reading thread hands rows over in blocks of this many rows or bytes (whichever comes
+// first), and runs at most kBlocksAhead blocks ahead of the writing: memory stays flat.
+constexpr size_t kBlockRows = 512;
+constexpr size_t kBlockBytes = 1 << 20;
+constexpr size_t kBlocksAhead = 4;
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 std::string ColumnName(const TextRowset& rows, size_t ordinal) {
   for (const ColumnInfo& c : rows.columns()) {
@@ -45,6 +59,105 @@ std::vector<bool> TargetDateColumns(Session* target, const std::string& table) {
   return dates;
 }
 
+size_t FieldBytes(const Field& field) { return sizeof(Field) + field.text.size(); }
+
+// One row on its way from the reading thread to the writing one.
+struct CopyRow {
+  std::vector<Field> fields;
+  std::string refused;          // why a writer refused a value; "" when the row is to be stored
+  std::vector<size_t> rounded;  // target Date/Time columns (ordinals) whose value is rounded
+};
+
+// Rows read, and how the reading ended once it has.
+struct CopyBlock {
+  std::vector<CopyRow> rows;
+  size_t count = 0;
+  bool last = false;              // no block follows
+  std::string failure;            // the provider's words when reading failed
+  bool long_value_failed = false; // reading a long value failed (else fetching a row)
+};
+
+// Blocks between the two threads: at most kBlocksAhead wait; used blocks go back to be refilled.
+class BlockQueue {
+ public:
+  // False when the writer closed the queue (the reader then stops).
+  bool Push(std::unique_ptr<CopyBlock> block) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return closed_ || full_.size() < kBlocksAhead; });
+    if (closed_) return false;
+    full_.push_back(std::move(block));
+    ready_.notify_one();
+    return true;
+  }
+  std::unique_ptr<CopyBlock> Pop() {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [&] { return !full_.empty(); });
+    std::unique_ptr<CopyBlock> block = std::move(full_.front());
+    full_.pop_front();
+    room_.notify_one();
+    return block;
+  }
+  void Recycle(std::unique_ptr<CopyBlock> block) {
+    std::lock_guard lock(mutex_);
+    if (spare_.size() < 2) spare_.push_back(std::move(block));
+  }
+  std::unique_ptr<CopyBlock> TakeSpare() {
+    std::lock_guard lock(mutex_);
+    if (spare_.empty()) return std::make_unique<CopyBlock>();
+    std::unique_ptr<CopyBlock> block = std::move(spare_.back());
+    spare_.pop_back();
+    return block;
+  }
+  // The writer needs no more rows: a waiting reader gives up.
+  void Close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    room_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable room_, ready_;
+  std::deque<std::unique_ptr<CopyBlock>> full_;
+  std::vector<std::unique_ptr<CopyBlock>> spare_;
+  bool closed_ = false;
+};
+
+// The reading side: fetches rows, writes their fields and hands them over in blocks until the
+// rows end, reading fails or the queue is closed.
+void ReadRows(CopySource& source, const std::vector<bool>& dates, BlockQueue& queue) {
+  std::vector<Field> fetched;
+  for (;;) {
+    std::unique_ptr<CopyBlock> block = queue.TakeSpare();
+    block->count = 0;
+    block->failure.clear();
+    block->last = false;
+    size_t bytes = 0;
+    while (block->count < kBlockRows && bytes < kBlockBytes) {
+      bool long_value = false;
+      Result<bool> got = FetchCopyRow(source, fetched, &long_value);
+      if (!got.ok() || !*got) {
+        block->last = true;
+        if (!got.ok()) {
+          block->failure = got.status().message();
+          block->long_value_failed = long_value;
+        }
+        break;
+      }
+      if (block->rows.size() == block->count) block->rows.emplace_back();
+      CopyRow& row = block->rows[block->count++];
+      row.rounded.clear();
+      for (size_t k = 1; k <= fetched.size(); ++k) {
+        if (k < dates.size() && dates[k] && HasDigitsBelowMillisecond(fetched[k - 1])) row.rounded.push_back(k);
+        bytes += FieldBytes(fetched[k - 1]);
+      }
+      row.refused = WriteCopyFields(source, fetched, row.fields);
+    }
+    const bool last = block->last;
+    if (!queue.Push(std::move(block)) || last) return;
+  }
+}
+
 }  // namespace
 
 bool HasDigitsBelowMillisecond(std::string_view value) {
@@ -58,27 +171,132 @@ bool HasDigitsBelowMillisecond(std::string_view value) {
   return false;
 }
 
-Status WriteTextLiteral(std::string& out, std::string_view value) {
-  AppendAccessString(out, value);
-  return Status::Ok();
+bool HasDigitsBelowMillisecond(const Field& value) {
+  if (value.kind == Field::Kind::kDate) return value.date.fraction_ns % 1'000'000 != 0;
+  if (value.kind == Field::Kind::kText) return HasDigitsBelowMillisecond(value.text);
+  return false;
 }
 
-Status WriteNumberLiteral(std::string& out, std::string_view value) {
-  if (IsNumberLiteral(value)) {
-    out.append(value);
+Status WriteTextField(const Field& value, Field& out) {
+  if (value.kind == Field::Kind::kText) {
+    out.SetText(Field::Kind::kText, value.text);
   } else {
-    AppendAccessString(out, value);
+    out.SetText(Field::Kind::kText, FieldText(value));
   }
   return Status::Ok();
 }
 
-Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits) {
-  if (hex_digits.size() % 2 != 0 || !std::all_of(hex_digits.begin(), hex_digits.end(), IsHexDigit)) {
+Status WriteNumberField(const Field& value, Field& out) {
+  switch (value.kind) {
+    case Field::Kind::kInteger:
+    case Field::Kind::kNumber: out = value; return Status::Ok();
+    case Field::Kind::kDouble:
+      if (std::isfinite(value.real)) {
+        out = value;
+        return Status::Ok();
+      }
+      break;
+    default: break;
+  }
+  std::string text = value.kind == Field::Kind::kText ? value.text : FieldText(value);
+  const Field::Kind kind = IsNumberLiteral(text) ? Field::Kind::kNumber : Field::Kind::kText;
+  out.kind = kind;
+  out.text = std::move(text);
+  return Status::Ok();
+}
+
+Status WriteBinaryField(const Field& value, Field& out) {
+  if (value.kind == Field::Kind::kBytes) {
+    out.SetText(Field::Kind::kBytes, value.text);
+    return Status::Ok();
+  }
+  const std::string_view hex = value.text;
+  if (value.kind != Field::Kind::kText || hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), IsHexDigit)) {
     return InvalidArgumentError("the binary value is not hexadecimal text");
   }
-  out += "0x";
-  out.append(hex_digits);
+  out.kind = Field::Kind::kBytes;
+  out.text.resize(hex.size() / 2);
+  for (size_t i = 0; i < out.text.size(); ++i) {
+    out.text[i] = static_cast<char>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
+  }
   return Status::Ok();
+}
+
+void AppendFieldLiteral(std::string& out, const Field& field) {
+  switch (field.kind) {
+    case Field::Kind::kNull: out += "NULL"; return;
+    case Field::Kind::kText: AppendAccessString(out, field.text); return;
+    case Field::Kind::kNumber: out += field.text; return;
+    case Field::Kind::kBytes:
+      out += "0x";
+      out += HexText(field.text);
+      return;
+    case Field::Kind::kDate:
+      out += '#';
+      out += FieldText(field);
+      out += '#';
+      return;
+    case Field::Kind::kDouble:
+      if (!std::isfinite(field.real)) {
+        AppendAccessString(out, FieldText(field));
+        return;
+      }
+      out += FieldText(field);
+      return;
+    case Field::Kind::kInteger:
+    case Field::Kind::kBoolean: out += FieldText(field); return;
+  }
+}
+
+Result<bool> FetchCopyRow(CopySource& source, std::vector<Field>& fetched, bool* long_value) {
+  if (long_value != nullptr) *long_value = false;
+  TextRowset& rows = source.rows;
+  if (rows.typed()) {
+    const Hresult code = MoveNextTypedRow(rows, fetched);
+    if (code == DB_S_ENDOFROWSET) return false;
+    if (code != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+    return true;
+  }
+  const Hresult code = MoveNextRow(rows);
+  if (code == DB_S_ENDOFROWSET) return false;
+  if (code != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+  const RowBuffer& buffer = rows.buffer();
+  fetched.resize(buffer.columns());
+  for (size_t k = 1; k <= buffer.columns(); ++k) {
+    Field& field = fetched[k - 1];
+    if (buffer.IsNull(k)) {
+      field.SetNull();
+    } else if (buffer.Status(k) == DBSTATUS_S_TRUNCATED) {
+      Result<std::optional<std::string>> whole = ReadFullValue(rows, k);
+      if (!whole.ok()) {
+        if (long_value != nullptr) *long_value = true;
+        return whole.status();
+      }
+      if (*whole) {
+        field.kind = Field::Kind::kText;
+        field.text = std::move(**whole);
+      } else {
+        field.SetNull();
+      }
+    } else {
+      field.SetText(Field::Kind::kText, buffer.Value(k));
+    }
+  }
+  return true;
+}
+
+std::string WriteCopyFields(const CopySource& source, const std::vector<Field>& fetched, std::vector<Field>& fields) {
+  fields.resize(fetched.size());
+  for (size_t k = 0; k < fetched.size(); ++k) {
+    if (fetched[k].is_null()) {
+      fields[k].SetNull();
+      continue;
+    }
+    const Status status = k < source.writers.size() && source.writers[k] ? source.writers[k](fetched[k], fields[k])
+                                                                         : WriteTextField(fetched[k], fields[k]);
+    if (!status.ok()) return "column [" + ColumnName(source.rows, k + 1) + "]: " + status.message();
+  }
+  return {};
 }
 
 Status CheckCopySessions(const SourceContext& owner, Session* source, Session* target) {
@@ -92,11 +310,8 @@ Status CheckCopySessions(const SourceContext& owner, Session* source, Session* t
   return Status::Ok();
 }
 
-// What `result` holds while the copy goes well; anything else is the failure's text.
-constexpr char kCopied[] = "true";
-
-Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Session* target,
-                               const SourceTable& source_table, const std::vector<LiteralWriter>& writers) {
+Result<RowCopyCounts> CopyRows(const SourceContext& owner, CopySource& source, Session* target,
+                               const SourceTable& source_table) {
   const std::string& table = source_table.name;
   const std::string access_table = AccessTableName(owner, source_table);
   namespace fs = std::filesystem;
@@ -106,8 +321,11 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
     WriteOutput(owner.output, "E::[%s] The data file %s cannot be written", table.c_str(), data_file.c_str());
   }
 
+  // Typed rows where the target takes them; else one INSERT statement a row.
+  std::unique_ptr<RowLoader> loader;
+  if (!owner.insert_statements && (target->OpenRowLoader(access_table, &loader) != S_OK)) loader.reset();
   std::unique_ptr<Command> command;
-  if (Failed(target->CreateCommand(&command)) || command == nullptr) {
+  if (loader == nullptr && (Failed(target->CreateCommand(&command)) || command == nullptr)) {
     const std::string error = ErrorDescription(target);
     WriteOutput(owner.output, "E::[%s] %s", table.c_str(), error.c_str());
     return ProviderError(error);
@@ -118,7 +336,7 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
   std::vector<long long> rounded_by_column(dates.size(), 0);
   std::string statement;
   long long read = 0, written = 0, failed = 0, rounded = 0;
-  std::string result = kCopied;
+  std::optional<std::string> failure;
   const auto tell = [&](bool finished) {
     if (owner.row_progress) owner.row_progress(table, RowCopyCounts{read, written, failed, rounded, finished});
   };
@@ -128,87 +346,96 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
       WriteOutput(owner.output, "E::[%s] Record %lld was not inserted: %s", table.c_str(), read, why.c_str());
     }
   };
-  for (;;) {
-    const Hresult fetched = MoveNextRow(rows);
-    if (fetched == DB_S_ENDOFROWSET) break;
-    if (fetched != S_OK) {
-      // Rows that cannot be read are not silently dropped: the copy is reported as failed.
-      result = ErrorDescription(rows.error_source());
-      WriteOutput(owner.output, "E::[%s] Reading rows failed after %lld records: %s", table.c_str(), read,
-                  result.c_str());
-      break;
-    }
-    ++read;
-    statement.assign(prefix);
-    std::string refused;
-    std::vector<size_t> rounded_columns;
-    const RowBuffer& buffer = rows.buffer();
-    for (size_t k = 1; k <= buffer.columns() && refused.empty(); ++k) {
-      if (k > 1) statement += ',';
-      std::optional<std::string> whole;
-      std::optional<std::string_view> value;
-      if (buffer.IsNull(k)) {
-        value = std::nullopt;
-      } else if (buffer.Status(k) == DBSTATUS_S_TRUNCATED) {
-        Result<std::optional<std::string>> full = ReadFullValue(rows, k);
-        if (!full.ok()) {
-          result = full.status().message();
-          WriteOutput(owner.output, "E::[%s] Reading a long value failed: %s", table.c_str(), result.c_str());
-          break;
-        }
-        whole = std::move(*full);
-        if (whole) value = *whole;
-      } else {
-        value = buffer.Value(k);
+  // Stores one row; true when the target took it.
+  const auto store = [&](const CopyRow& row) -> bool {
+    const bool keep_text = owner.auto_backup && file != nullptr;
+    if (loader == nullptr || keep_text) {
+      statement.assign(prefix);
+      for (size_t k = 0; k < row.fields.size(); ++k) {
+        if (k > 0) statement += ',';
+        AppendFieldLiteral(statement, row.fields[k]);
       }
-      if (!value) {
-        statement += "NULL";
-        continue;
-      }
-      if (k < dates.size() && dates[k] && HasDigitsBelowMillisecond(*value)) rounded_columns.push_back(k);
-      const Status status = k <= writers.size() && writers[k - 1] ? writers[k - 1](statement, *value)
-                                                                  : WriteTextLiteral(statement, *value);
-      if (!status.ok()) {
-        refused = "column [" + ColumnName(rows, k) + "]: " + status.message();
-      }
-    }
-    if (result != "true") break;
-    if (!refused.empty()) {
-      refuse(refused);
-    } else {
       statement += ");\n";
-      if (owner.auto_backup && file != nullptr) std::fwrite(statement.data(), 1, statement.size(), file.get());
+      if (keep_text) std::fwrite(statement.data(), 1, statement.size(), file.get());
+    }
+    Hresult code;
+    std::vector<std::string> notices;
+    if (loader != nullptr) {
+      code = loader->AppendRow(row.fields);
+      notices = loader->Notices();
+    } else {
       std::unique_ptr<Rowset> no_rows;
-      const Hresult code = command->Execute(statement, properties, {}, &no_rows);
+      code = command->Execute(statement, properties, {}, &no_rows);
       no_rows.reset();
-      // An insert can make the target give up an index (a key it cannot sort): said here, as
-      // ExecuteStatement says it, or the index would be lost without a word.
-      for (const std::string& notice : command->Notices()) {
-        WriteOutput(owner.output, "T::%s", notice.c_str());
-        if (owner.object_lost) owner.object_lost(table, notice);
-      }
-      if (code == S_OK) {
+      notices = command->Notices();
+    }
+    // An insert can make the target give up an index (a key it cannot sort): said here, as
+    // ExecuteStatement says it, or the index would be lost without a word.
+    for (const std::string& notice : notices) {
+      WriteOutput(owner.output, "T::%s", notice.c_str());
+      if (owner.object_lost) owner.object_lost(table, notice);
+    }
+    if (code == S_OK) return true;
+    refuse(loader != nullptr ? ErrorDescription(loader.get()) : ErrorDescription(command.get()));
+    return false;
+  };
+
+  BlockQueue queue;
+  std::thread reader;
+  try {
+    reader = std::thread(ReadRows, std::ref(source), std::cref(dates), std::ref(queue));
+  } catch (const std::system_error& e) {
+    const std::string error = std::string("the reading thread could not be started: ") + e.what();
+    WriteOutput(owner.output, "E::[%s] %s", table.c_str(), error.c_str());
+    return InternalError(error);
+  }
+  bool stopped = false;
+  while (!stopped) {
+    std::unique_ptr<CopyBlock> block = queue.Pop();
+    for (size_t i = 0; i < block->count && !stopped; ++i) {
+      const CopyRow& row = block->rows[i];
+      ++read;
+      if (!row.refused.empty()) {
+        refuse(row.refused);
+      } else if (store(row)) {
         ++written;
-        for (size_t k : rounded_columns) ++rounded_by_column[k];
-        rounded += static_cast<long long>(rounded_columns.size());
-      } else {
-        refuse(ErrorDescription(command.get()));
+        for (size_t k : row.rounded) ++rounded_by_column[k];
+        rounded += static_cast<long long>(row.rounded.size());
+      }
+      if (read % kProgressEvery == 0) WriteOutput(owner.output, "[%s] %lld records converted!", table.c_str(), read);
+      if (read % kProgressCallbackEvery == 0) tell(false);
+      if (owner.stop_requested && owner.stop_requested()) {
+        WriteOutput(owner.output, "Data Converting Terminaled!");
+        stopped = true;
       }
     }
-    if (read % kProgressEvery == 0) WriteOutput(owner.output, "[%s] %lld records converted!", table.c_str(), read);
-    if (read % kProgressCallbackEvery == 0) tell(false);
-    if (owner.stop_requested && owner.stop_requested()) {
-      WriteOutput(owner.output, "Data Converting Terminaled!");
-      break;
+    if (!stopped && block->last) {
+      stopped = true;
+      if (!block->failure.empty()) {
+        // Rows that cannot be read are not silently dropped: the copy is reported as failed.
+        failure = block->failure;
+        if (block->long_value_failed) {
+          WriteOutput(owner.output, "E::[%s] Reading a long value failed: %s", table.c_str(), failure->c_str());
+        } else {
+          WriteOutput(owner.output, "E::[%s] Reading rows failed after %lld records: %s", table.c_str(), read,
+                      failure->c_str());
+        }
+      }
     }
+    queue.Recycle(std::move(block));
   }
-  // Inserts the target held back in a batch must be stored before the count is given.
-  if (Failed(target->Commit())) {
-    result = ErrorDescription(target);
-    WriteOutput(owner.output, "E::[%s] Storing the records failed: %s", table.c_str(), result.c_str());
+  queue.Close();
+  reader.join();
+
+  // Rows the target held back in a batch must be stored before the count is given.
+  const bool committed = loader != nullptr ? loader->Commit() == S_OK : !Failed(target->Commit());
+  if (!committed) {
+    const std::string error = loader != nullptr ? ErrorDescription(loader.get()) : ErrorDescription(target);
+    WriteOutput(owner.output, "E::[%s] Storing the records failed: %s", table.c_str(), error.c_str());
     tell(true);
-    return ProviderError(result);
+    return ProviderError(error);
   }
+  loader.reset();
   if (failed > 0) {
     WriteOutput(owner.output, "E::[%s] %lld records could not be inserted!", table.c_str(), failed);
   }
@@ -216,31 +443,31 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, TextRowset& rows, Ses
     std::string line = "T::TABLE [" + table + "]: values rounded to the millisecond:";
     for (size_t k = 1; k < rounded_by_column.size(); ++k) {
       if (rounded_by_column[k] == 0) continue;
-      line += (line.back() == ':' ? " [" : "; [") + ColumnName(rows, k) + "] " + std::to_string(rounded_by_column[k]);
+      line += (line.back() == ':' ? " [" : "; [") + ColumnName(source.rows, k) + "] " +
+              std::to_string(rounded_by_column[k]);
     }
     WriteOutput(owner.output, "%s", line.c_str());
   }
   WriteOutput(owner.output, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", table.c_str(), written);
   tell(true);
-  if (result != kCopied) return ProviderError(result);
+  if (failure) return ProviderError(*failure);
   return RowCopyCounts{read, written, failed, rounded, true};
 }
 
 Result<RowCopyCounts> CopyTableRows(const SourceContext& owner, Session* source, Session* target,
                                     std::string_view database, const SourceTable& table, OpenCopyRowsFunction open) {
   RETURN_IF_ERROR(CheckCopySessions(owner, source, target));
-  TextRowset rows;
-  std::vector<LiteralWriter> writers;
-  if (Status opened = open(owner, source, database, table, &rows, &writers); !opened.ok()) {
+  CopySource rows;
+  if (Status opened = open(owner, source, database, table, &rows); !opened.ok()) {
     // Said here, since the table flow goes on: a failed read must not look like an empty table.
     WriteOutput(owner.output, "E::[%s] Reading rows failed: %s", table.name.c_str(), opened.message().c_str());
     return opened;
   }
-  if (!rows.has_rowset()) {
+  if (!rows.rows.has_rowset()) {
     WriteOutput(owner.output, "RESULT: EMPTY");
     return RowCopyCounts{};
   }
-  return CopyRows(owner, rows, target, table, writers);
+  return CopyRows(owner, rows, target, table);
 }
 
 }  // namespace tabulon::source_common

@@ -1,5 +1,7 @@
-// The row copy every source adapter uses: the rows of an opened select become one INSERT each
-// on the target, with the same lines, progress, stop checks and data file whatever the source.
+// The row copy every source adapter uses: the rows of an opened select go into the target's
+// table, with the same lines, progress, stop checks and data file whatever the source. Where the
+// target has a row loader (the built-in engine) the rows go in as typed values; elsewhere as one
+// INSERT statement each. The source is read on a thread of its own while the rows are written.
 #pragma once
 
 #include <functional>
@@ -8,49 +10,73 @@
 #include <vector>
 
 #include "base/status.h"
+#include "data/field.h"
 #include "data/provider.h"
 #include "data/statement.h"
 #include "source_common/source_context.h"
 
 namespace tabulon::source_common {
 
-// Appends one fetched value (never NULL: the copy writes NULL itself) as an Access literal; an
-// error fails the row, which is then reported like a refused INSERT and not written.
-using LiteralWriter = std::function<Status(std::string& out, std::string_view value)>;
+// Turns one fetched value (never NULL: the copy keeps NULL itself) into the field its column
+// gets; an error fails the row, which is then reported like a refused INSERT and not written.
+// The value comes typed from a typed rowset, else as kText (the provider's text of it).
+using FieldWriter = std::function<Status(const data::Field& value, data::Field& out)>;
 
-// 'text' with quotes doubled.
-Status WriteTextLiteral(std::string& out, std::string_view value);
-// A number as it comes; anything that is not a plain number goes in quoted, so the target
-// converts it or refuses it by its own rules and nothing of it is read as SQL.
-Status WriteNumberLiteral(std::string& out, std::string_view value);
+// Text as it comes (a typed value as its text).
+Status WriteTextField(const data::Field& value, data::Field& out);
+// A number as it comes; text that is not a plain number stays text, so the target converts it
+// or refuses it by its own rules.
+Status WriteNumberField(const data::Field& value, data::Field& out);
+// Bytes as they come; text must be hexadecimal digits (the form text rowsets give bytes in).
+Status WriteBinaryField(const data::Field& value, data::Field& out);
+
+// Appends the Access literal of a field: 'text' (quotes doubled), numbers as digits, 0x... for
+// bytes, #YYYY-MM-DD HH:MM:SS[.fff...]# for dates, True / False, NULL.
+void AppendFieldLiteral(std::string& out, const data::Field& field);
+
 // True when a date or time text ("2011-03-20 14:05:09.1234567", "14:05:09.1235Z") has a digit
 // other than 0 below the millisecond, which a Date/Time value cannot hold.
 bool HasDigitsBelowMillisecond(std::string_view value);
-// Hexadecimal digits as a 0x... literal.
-Status WriteBinaryLiteral(std::string& out, std::string_view hex_digits);
+// The same for a fetched value: a date's fraction or a text's digits.
+bool HasDigitsBelowMillisecond(const data::Field& value);
+
+// The rows a row copy reads: the select (typed where its provider has typed rows) and one writer
+// per data column (a missing writer writes text).
+struct CopySource {
+  data::TextRowset rows;
+  std::vector<FieldWriter> writers;
+};
+
+// Reads the next row of `source` as it was fetched, one field per data column (long values
+// whole): true with a row, false after the last one, or an error with the provider's words
+// (`long_value` set when it was reading a long value that failed).
+Result<bool> FetchCopyRow(CopySource& source, std::vector<data::Field>& fetched, bool* long_value = nullptr);
+// Writes a fetched row through the source's writers into `fields`: "" or why the row is refused
+// ("column [c]: ...").
+std::string WriteCopyFields(const CopySource& source, const std::vector<data::Field>& fetched,
+                            std::vector<data::Field>& fields);
 
 // The row copy's check of its two sessions: for a missing one the line "No Source Connection!"
 // or "No Target Connection!" and an error with that text.
 Status CheckCopySessions(const SourceContext& owner, data::Session* source, data::Session* target);
 
-// Copies the rows of `rows` (opened with RowsetOptions::full_values, one writer per data column)
-// into the Access table of `table` (AccessTableName): "insert into `T` values (...)" per row, run on `target`; every
-// 2000 rows "[T] n records converted!"; a stop request ends the copy after the current row
-// ("Data Converting Terminaled!"); the first ten refused rows are reported with the target's
-// text and all of them counted; with auto backup each statement also goes to the data file
-// "T.data" in the work folder. Ends with "[T] n records converted, convertion completed
-// SUCCESSFULLY!" (n = rows stored). Values that a Date/Time column of the target holds only to the
-// millisecond are counted as rounded, with the line "T::TABLE [T]: values rounded to the
-// millisecond: [c] n; ..." before the last one. Returns the counts, or an error with the provider's words
-// when reading the source or storing the rows failed (its line is written already).
-Result<RowCopyCounts> CopyRows(const SourceContext& owner, data::TextRowset& rows, data::Session* target,
-                               const SourceTable& table, const std::vector<LiteralWriter>& writers);
+// Copies the rows of `source` into the Access table of `table` (AccessTableName), through the
+// target's row loader or as "insert into `T` values (...)" per row; every 2000 rows "[T] n
+// records converted!"; a stop request ends the copy after the current row ("Data Converting
+// Terminaled!"); the first ten refused rows are reported with the target's text and all of them
+// counted; with auto backup each row's INSERT statement also goes to the data file "T.data" in
+// the work folder. Ends with "[T] n records converted, convertion completed SUCCESSFULLY!" (n =
+// rows stored). Values that a Date/Time column of the target holds only to the millisecond are
+// counted as rounded, with the line "T::TABLE [T]: values rounded to the millisecond: [c] n; ..."
+// before the last one. Returns the counts, or an error with the provider's words when reading
+// the source or storing the rows failed (its line is written already).
+Result<RowCopyCounts> CopyRows(const SourceContext& owner, CopySource& source, data::Session* target,
+                               const SourceTable& table);
 
-// A source adapter's OpenCopyRows: opens the select a row copy of `table` reads and gives one
-// writer per data column, or an error with the provider's words.
+// A source adapter's OpenCopyRows: opens the select a row copy of `table` reads, or an error
+// with the provider's words.
 using OpenCopyRowsFunction = Status (*)(const SourceContext& owner, data::Session* source, std::string_view database,
-                                        const SourceTable& table, data::TextRowset* rows,
-                                        std::vector<LiteralWriter>* writers);
+                                        const SourceTable& table, CopySource* rows);
 
 // A source adapter's TransferTableRows: CheckCopySessions, then the rows opened by `open` go
 // through CopyRows. A failed open writes "E::[T] Reading rows failed: <words>" and returns its

@@ -59,12 +59,11 @@ class SourceAdapter {
   virtual Result<Translation> TranslateForeignKeys(const SourceContext& owner, data::Session* source,
                                                    std::string_view database, const SourceTable& table) const = 0;
   // Opens the select a row copy of `table` reads (the columns as the copy reads them, the
-  // migration condition applied) and gives one literal writer per column: what TransferTableRows
+  // migration condition applied) with one field writer per column: what TransferTableRows
   // copies and what a verification compares. No line is written; an error carries the
   // provider's words.
   virtual Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
-                              const SourceTable& table, data::TextRowset* rows,
-                              std::vector<LiteralWriter>* writers) const = 0;
+                              const SourceTable& table, CopySource* rows) const = 0;
   // Counts the rows of `table` a row copy would read (the migration condition applied) and what
   // the values of each column take, without reading the rows out: what a migration plan
   // estimates the target's size from. No line is written; an error carries the provider's words.

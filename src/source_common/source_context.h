@@ -96,6 +96,9 @@ struct SourceContext {
   std::function<std::string(std::string_view database, std::string_view table)> condition;
   // "Auto Backup": every INSERT of a row transfer is also written to the table's data file.
   bool auto_backup = false;
+  // Rows go to the target as INSERT statements even where it takes typed rows (the way to
+  // targets without a row loader; kept selectable to compare the two).
+  bool insert_statements = false;
   // Where the row data files go; empty: the current directory.
   std::string work_folder;
   // True when the user asked the running task to stop (looked at between rows).

@@ -1,5 +1,5 @@
-// Row transfer: the rows of a SQLite table become one INSERT each on the target, written by
-// the shared row copy with a writer per column chosen from its Access type.
+// Row transfer: the rows of a SQLite table, read as typed values, go through the shared row copy
+// with a writer per column chosen from its Access form.
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -110,43 +110,53 @@ std::string_view TrimBlanks(std::string_view s) {
 
 std::string SelectExpression(const SourceColumn& column) {
   const std::string name = QuoteSqliteName(column.name);
-  // Binary values are read as hexadecimal digits, whatever their storage class (hex() makes
-  // NULL an empty text: NULL stays NULL).
+  // Binary columns are read as bytes whatever the storage class of a value (numbers and text as
+  // the bytes of their text); NULL stays NULL.
   if (column.access.form != ValueForm::kBinary) return name;
-  return "case when " + name + " is null then null else hex(" + name + ") end";
+  return "cast(" + name + " as blob)";
 }
 
-Status WriteDate(std::string& out, std::string_view value) {
-  Result<std::string> literal = AccessDateLiteral(value);
-  if (!literal.ok()) return literal.status();
-  out += *literal;
+// Milliseconds since 1970-01-01 00:00 UTC of a stored date: text in SQLite's formats, or a
+// number (Julian day number below 5373484.5, else Unix seconds).
+std::optional<std::int64_t> StoredDateMs(const Field& value) {
+  double number = 0;
+  if (value.kind == Field::Kind::kInteger) {
+    number = static_cast<double>(value.integer);
+  } else if (value.kind == Field::Kind::kDouble) {
+    number = value.real;
+  } else {
+    const std::string shown = value.kind == Field::Kind::kText ? std::string() : FieldText(value);
+    const std::string_view text = TrimBlanks(value.kind == Field::Kind::kText ? std::string_view(value.text) : shown);
+    if (!source_common::IsNumberLiteral(text)) return ParseDateText(text);
+    number = std::strtod(std::string(text).c_str(), nullptr);
+  }
+  const double unix_ms = number >= 0 && number < 5373484.5 ? (number - 2440587.5) * 86400000.0 : number * 1000.0;
+  if (!std::isfinite(unix_ms) || std::fabs(unix_ms) >= 1e15) return std::nullopt;
+  return std::llround(unix_ms);
+}
+
+Status WriteDate(const Field& value, Field& out) {
+  ASSIGN_OR_RETURN(DateParts date, AccessDate(value));
+  out.SetDate(date);
   return Status::Ok();
 }
 
-source_common::LiteralWriter WriterFor(ValueForm form) {
+source_common::FieldWriter WriterFor(ValueForm form) {
   switch (form) {
-    case ValueForm::kNumber: return source_common::WriteNumberLiteral;
-    case ValueForm::kBinary: return source_common::WriteBinaryLiteral;
+    case ValueForm::kNumber: return source_common::WriteNumberField;
+    case ValueForm::kBinary: return source_common::WriteBinaryField;
     case ValueForm::kDate: return WriteDate;
     case ValueForm::kText: break;
   }
-  return source_common::WriteTextLiteral;
+  return source_common::WriteTextField;
 }
 
 }  // namespace
 
-Result<std::string> AccessDateLiteral(std::string_view stored) {
-  const std::string_view text = TrimBlanks(stored);
-  std::optional<std::int64_t> ms;
-  if (source_common::IsNumberLiteral(text)) {
-    const double v = std::strtod(std::string(text).c_str(), nullptr);
-    // Julian day numbers as SQLite's "auto" reads them; larger numbers are Unix seconds.
-    const double unix_ms = v >= 0 && v < 5373484.5 ? (v - 2440587.5) * 86400000.0 : v * 1000.0;
-    if (std::isfinite(unix_ms) && std::fabs(unix_ms) < 1e15) ms = std::llround(unix_ms);
-  } else {
-    ms = ParseDateText(text);
-  }
-  if (!ms) return InvalidArgumentError("'" + std::string(stored) + "' cannot be read as a date");
+Result<DateParts> AccessDate(const Field& stored) {
+  const std::optional<std::int64_t> ms = StoredDateMs(stored);
+  const auto shown = [&stored] { return "'" + FieldText(stored) + "'"; };
+  if (!ms) return InvalidArgumentError(shown() + " cannot be read as a date");
   std::int64_t days = *ms / kMsPerDay, rest = *ms % kMsPerDay;
   if (rest < 0) {
     rest += kMsPerDay;
@@ -155,48 +165,48 @@ Result<std::string> AccessDateLiteral(std::string_view stored) {
   std::int64_t y;
   unsigned m, d;
   jet::CivilFromDays(days, y, m, d);
-  if (y < 100 || y > 9999) {
-    return InvalidArgumentError("'" + std::string(stored) + "' is outside the dates Access holds (years 100 to 9999)");
-  }
-  // Formatted by hand: this runs for every date of every row.
-  const std::int64_t seconds = rest / 1000, fraction = rest % 1000;
-  std::string literal = "#0000-00-00 00:00:00";
-  const auto put = [&literal](size_t end, std::int64_t value) {
-    for (size_t at = end; value > 0; value /= 10) literal[--at] = static_cast<char>('0' + value % 10);
-  };
-  put(5, y);
-  put(8, m);
-  put(11, d);
-  put(14, seconds / 3600);
-  put(17, seconds / 60 % 60);
-  put(20, seconds % 60);
-  if (fraction != 0) {
-    literal += ".000";
-    put(24, fraction);
-  }
-  literal += '#';
-  return literal;
+  if (y < 100 || y > 9999) return InvalidArgumentError(shown() + " is outside the dates Access holds (years 100 to 9999)");
+  const std::int64_t seconds = rest / 1000;
+  DateParts date;
+  date.year = static_cast<std::int16_t>(y);
+  date.month = static_cast<std::uint8_t>(m);
+  date.day = static_cast<std::uint8_t>(d);
+  date.hour = static_cast<std::uint8_t>(seconds / 3600);
+  date.minute = static_cast<std::uint8_t>(seconds / 60 % 60);
+  date.second = static_cast<std::uint8_t>(seconds % 60);
+  date.fraction_ns = static_cast<std::uint32_t>(rest % 1000) * 1'000'000u;
+  return date;
+}
+
+Result<std::string> AccessDateLiteral(std::string_view stored) {
+  Field value;
+  value.SetText(Field::Kind::kText, stored);
+  ASSIGN_OR_RETURN(DateParts date, AccessDate(value));
+  Field field;
+  field.SetDate(date);
+  return "#" + FieldText(field) + "#";
 }
 
 Status OpenCopyRows(const SourceContext& owner, Session* source, std::string_view database, const SourceTable& table,
-                    TextRowset* rows, std::vector<source_common::LiteralWriter>* writers) {
+                    source_common::CopySource* rows) {
   Result<std::vector<SourceColumn>> columns =
       ReadColumns(source, table, source_common::TargetIsJet(owner), true, source_common::UserTypeMap(owner));
   if (!columns.ok()) return ProviderError(columns.status().message());
   // Without columns the table is unknown: the select below says so in SQLite's words.
   std::string sql = "select ";
-  writers->clear();
+  std::vector<source_common::FieldWriter>& writers = rows->writers;
+  writers.clear();
   for (const SourceColumn& c : *columns) {
-    if (!writers->empty()) sql += ", ";
+    if (!writers.empty()) sql += ", ";
     sql += SelectExpression(c);
-    writers->push_back(WriterFor(c.access.form));
+    writers.push_back(WriterFor(c.access.form));
   }
-  if (writers->empty()) sql += "*";
+  if (writers.empty()) sql += "*";
   sql += " from " + QuoteSqliteName(table.name);
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
   if (!condition.empty()) sql += " where " + condition;
-  if (OpenTextRowset(source, sql, rows, {.full_values = true}) != S_OK) {
-    return ProviderError(ErrorDescription(rows->error_source()));
+  if (OpenTextRowset(source, sql, &rows->rows, {.full_values = true, .typed = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows->rows.error_source()));
   }
   return Status::Ok();
 }

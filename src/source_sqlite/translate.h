@@ -115,6 +115,9 @@ std::optional<std::string> TranslateDefault(std::string_view definition);
 // keeps times of day on), or a number: a Julian day number below 5373484.5, otherwise Unix
 // seconds. An error for anything else and for dates outside Access's years 100 to 9999.
 Result<std::string> AccessDateLiteral(std::string_view stored);
+// The same reading of a stored value as it was fetched (text, a number, or bytes read as their
+// hexadecimal text), as the date and time Access stores.
+Result<data::DateParts> AccessDate(const data::Field& stored);
 
 // --- translations -----------------------------------------------------------------------------
 
@@ -125,11 +128,10 @@ Result<std::string> AccessDateLiteral(std::string_view stored);
 Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
                                              std::string_view database, const SourceTable& table);
 
-// The select a row copy of `table` reads, opened (the migration condition applied; no rowset
-// when it yields none), with one literal writer per column; an error with the provider's words.
+// The select a row copy of `table` reads, opened for typed rows (the migration condition applied;
+// no rowset when it yields none), with one writer per column; an error with the provider's words.
 Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
-                    const SourceTable& table, data::TextRowset* rows,
-                    std::vector<source_common::LiteralWriter>* writers);
+                    const SourceTable& table, source_common::CopySource* rows);
 
 // The rows a copy of `table` reads and what each column's values take (characters of text, bytes
 // of blobs and numbers' text), counted by SQLite.

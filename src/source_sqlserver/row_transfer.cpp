@@ -1,4 +1,4 @@
-// Row transfer: the source rows become one INSERT each on the target, written by the shared
+// Row transfer: the source rows (typed where the provider gives them so) go through the shared
 // row copy with a writer per column chosen from its OLE DB type.
 #include "data/error_text.h"
 #include "data/statement.h"
@@ -12,9 +12,6 @@ using namespace data;
 using namespace workspace;
 
 namespace {
-
-// Stands for a rowversion column among the OLE DB types of a copy (not an OLE DB type itself).
-constexpr DbType kRowVersionText = static_cast<DbType>(0xFFFF);
 
 bool IsTextLike(DbType type) {
   switch (type) {
@@ -42,46 +39,57 @@ std::string BuildSelectRowsStatement(const SourceTable& table, std::string_view 
   return sql;
 }
 
-void AppendAccessLiteral(std::string& out, DbType type, const std::optional<std::string_view>& value) {
-  if (!value) {
-    out += "NULL";
-    return;
-  }
-  if (type == kRowVersionText) {
-    source_common::AppendAccessString(out, "0x" + std::string(*value));
+void WriteSqlServerField(DbType type, bool row_version, const Field& value, Field& out) {
+  if (row_version) {
+    // A rowversion's Access column is VarChar(18): its bytes go in as the text "0x...", since
+    // binary bytes do not fit a Text column and would cost the whole row.
+    out.SetText(Field::Kind::kText, "0x" + FieldText(value));
   } else if (IsTextLike(type)) {
-    source_common::AppendAccessString(out, *value);
+    if (value.kind == Field::Kind::kDate) {
+      out.SetDate(value.date);  // read as a date: the Date/Time column takes it as such
+    } else {
+      (void)source_common::WriteTextField(value, out);
+    }
   } else if (type == DBTYPE_BYTES) {
-    // Bytes arrive as hexadecimal digits; the target reads 0x.. as the bytes themselves.
-    out += "0x";
-    out.append(*value);
-  } else if (value->starts_with("True")) {
-    out += '1';
-  } else if (value->starts_with("False")) {
-    out += '0';
-  } else if (value->empty()) {
-    out += "NULL";  // no number at all: nothing to write but NULL
+    // Bytes as they come; text rowsets give them as hexadecimal digits.
+    if (value.kind == Field::Kind::kBytes) {
+      out.SetText(Field::Kind::kBytes, value.text);
+    } else if (!source_common::WriteBinaryField(value, out).ok()) {
+      out.SetText(Field::Kind::kNumber, "0x" + value.text);  // the target refuses it, naming it
+    }
+  } else if (value.kind == Field::Kind::kInteger || value.kind == Field::Kind::kDouble ||
+             value.kind == Field::Kind::kNumber) {
+    out = value;
+  } else if (value.kind == Field::Kind::kBoolean) {
+    out.SetInteger(value.boolean ? 1 : 0);
   } else {
-    out.append(*value);
+    const std::string text = FieldText(value);
+    if (text.starts_with("True")) {
+      out.SetInteger(1);
+    } else if (text.starts_with("False")) {
+      out.SetInteger(0);
+    } else if (text.empty()) {
+      out.SetNull();  // no number at all: nothing to write but NULL
+    } else {
+      out.SetText(Field::Kind::kNumber, text);
+    }
   }
 }
 
 Status OpenCopyRows(const SourceContext& owner, Session* source, std::string_view database, const SourceTable& table,
-                    TextRowset* rows, std::vector<source_common::LiteralWriter>* writers) {
+                    source_common::CopySource* rows) {
   const std::string condition = source_common::MigrationCondition(owner, database, table.name);
-  if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), rows, {.full_values = true}) != S_OK) {
-    return ProviderError(ErrorDescription(rows->error_source()));
+  if (OpenTextRowset(source, BuildSelectRowsStatement(table, condition), &rows->rows,
+                     {.full_values = true, .typed = true}) != S_OK) {
+    return ProviderError(ErrorDescription(rows->rows.error_source()));
   }
-  writers->clear();
-  if (!rows->has_rowset()) return Status::Ok();
-  for (const ColumnInfo& column : rows->columns()) {
+  rows->writers.clear();
+  if (!rows->rows.has_rowset()) return Status::Ok();
+  for (const ColumnInfo& column : rows->rows.columns()) {
     if (column.ordinal == 0) continue;
-    // A rowversion's Access column is VarChar(18): its bytes go in as the text "0x...", since
-    // a binary literal does not fit a Text column and would cost the whole row.
     const bool row_version = column.type == DBTYPE_BYTES && (column.flags & DBCOLUMNFLAGS_ISROWVER) != 0;
-    const DbType type = row_version ? kRowVersionText : column.type;
-    writers->push_back([type](std::string& out, std::string_view value) {
-      AppendAccessLiteral(out, type, value);
+    rows->writers.push_back([type = column.type, row_version](const Field& value, Field& out) {
+      WriteSqlServerField(type, row_version, value, out);
       return Status::Ok();
     });
   }

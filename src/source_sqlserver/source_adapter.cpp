@@ -16,9 +16,8 @@ class SqlServerAdapter : public source_common::SourceAdapter {
     return source_sqlserver::TranslateTableDefinition(owner, source, database, table);
   }
   Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
-                      const SourceTable& table, data::TextRowset* rows,
-                      std::vector<source_common::LiteralWriter>* writers) const override {
-    return source_sqlserver::OpenCopyRows(owner, source, database, table, rows, writers);
+                      const SourceTable& table, source_common::CopySource* rows) const override {
+    return source_sqlserver::OpenCopyRows(owner, source, database, table, rows);
   }
   Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, data::Session* source,
                                                   std::string_view database, const SourceTable& table) const override {

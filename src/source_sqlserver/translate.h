@@ -64,11 +64,11 @@ std::optional<std::string> TranslateDefault(std::string_view definition);
 Result<Translation> TranslateTableDefinition(const SourceContext& owner, data::Session* source,
                                              std::string_view database, const SourceTable& table);
 
-// The select a row copy of `table` reads, opened (the migration condition applied; no rowset
-// when it yields none), with one literal writer per column; an error with the provider's words.
+// The select a row copy of `table` reads, opened for typed rows where the provider has them (the
+// migration condition applied; no rowset when it yields none), with one writer per column; an
+// error with the provider's words.
 Status OpenCopyRows(const SourceContext& owner, data::Session* source, std::string_view database,
-                    const SourceTable& table, data::TextRowset* rows,
-                    std::vector<source_common::LiteralWriter>* writers);
+                    const SourceTable& table, source_common::CopySource* rows);
 
 // The rows a copy of `table` reads and what each column's values take (characters for the
 // character types, bytes for the others), counted by the server.
@@ -76,7 +76,7 @@ Result<source_common::SourceVolume> MeasureRows(const SourceContext& owner, data
                                                 std::string_view database, const SourceTable& table);
 
 // Copies the rows of `table` (filtered by its migration condition) into the Access table of the
-// same name, one INSERT per row (source_common::CopyRows), writing its own lines. The counts
+// same name (source_common::CopyRows), writing its own lines. The counts
 // when the copy ran to its end or was stopped (all zero when the select yields no rowset); an
 // error ("No Source Connection!", "No Target Connection!", or the provider's words) when it
 // could not read or store the rows.
@@ -84,8 +84,9 @@ Result<source_common::RowCopyCounts> TransferTableRows(const SourceContext& owne
                                                        data::Session* target, std::string_view database,
                                                        const SourceTable& table);
 
-// A fetched value as an Access literal for a column of OLE DB type `type`; nullopt is NULL.
-void AppendAccessLiteral(std::string& out, data::DbType type, const std::optional<std::string_view>& value);
+// The field a fetched value (typed, or the provider's text of it) gives for a column of OLE DB
+// type `type`; `row_version` for a rowversion column, whose Access column is text.
+void WriteSqlServerField(data::DbType type, bool row_version, const data::Field& value, data::Field& out);
 
 // The definition of `view` as one text, comments removed, ready to run on the target.
 Result<Translation> TranslateViewDefinition(const SourceContext& owner, data::Session* source,

@@ -4,6 +4,7 @@
 // back the table of edge-case values and the views (every value of a whole database, with the
 // report, is tests/examples/sample_database_test's).
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,6 +218,88 @@ TEST_F(SqliteMigrationTest, EveryTableKeyIndexRelationshipViewAndRowArrivesInAnM
   Result<std::vector<std::string>> queries = tabulon::testing::MdbToolsQueries(target_path_);
   ASSERT_TRUE(queries.ok()) << queries.status().ToString();
   EXPECT_EQ(*queries, (std::vector<std::string>{"v_active", "v_orders"}));
+}
+
+// Every row of every table of the file at `path`, each value as its canonical text.
+std::vector<std::string> FileRows(const std::string& path) {
+  std::vector<std::string> rows;
+  auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  if (!db.ok()) return rows;
+  EXPECT_TRUE((*db)->CheckIntegrity().ok()) << path << ": " << (*db)->CheckIntegrity().ToString();
+  for (const char* name : {"customers", "Order", "shipments", "edge"}) {
+    Result<jet::TableDefinition> table = (*db)->GetTable(name);
+    EXPECT_TRUE(table.ok()) << name;
+    if (!table.ok()) continue;
+    EXPECT_TRUE((*db)
+                    ->ScanRows(*table,
+                               [&](jet::RowPointer, const jet::Row& row) {
+                                 std::string text = name;
+                                 for (const jet::Value& v : row) text += "|" + jet::FormatValue(v).value_or("NULL");
+                                 rows.push_back(std::move(text));
+                                 return Status::Ok();
+                               })
+                    .ok());
+  }
+  return rows;
+}
+
+// The typed rows the engine takes and the INSERT statements other targets get make the same
+// file from the same source, with the same lines (a refusal's reason aside, which names a place in
+// the statement on the one path): values of every storage class in columns of every form,
+// values refused by the source's reading and by the target, dates rounded to the millisecond,
+// long text and blobs, and more rows than one hand-over block.
+TEST_F(SqliteMigrationTest, TypedRowsAndInsertStatementsMakeTheSameFile) {
+  Session* source = source_.session.get();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "Shop.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, R"sql(
+create table edge(id integer primary key, t text, n real, d datetime, b blob, i int);
+insert into edge values (1, replace(hex(zeroblob(6000)), '00', 'it''s '), 1e999, '2024-01-31 13:45:10.1234567',
+  zeroblob(70000), 2147483648);
+insert into edge values (2, 'x', 0.30000000000000004, 2460000.25, x'', -2147483648);
+insert into edge values (3, null, -0.0, '08:30', null, 12.5);
+insert into edge values (4, 'ok', 1.7976931348623157e308, 1700000000.123, x'00ff', '77');
+insert into edge values (5, 42, 'text', x'41', 'blob as text', x'3132');
+with recursive c(x) as (select 1 union all select x + 1 from c where x < 2600)
+insert into edge select x + 10, 'row ' || x, x * 0.25, '2024-01-01 10:00:00.' || (x % 1000), randomblob(x % 7), x
+from c;)sql",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  std::vector<std::vector<std::string>> lines;
+  for (const bool statements : {false, true}) {
+    SCOPED_TRACE(statements ? "INSERT statements" : "typed rows");
+    const std::string path = (dir_ / (statements ? "statements.mdb" : "typed.mdb")).string();
+    ASSERT_TRUE(jet::Database::Create(path).ok());
+    DbConnection target;
+    ASSERT_EQ(tabulon::testing::OpenProvider(target, kJetProviderName, path), S_OK);
+    OutputPane pane;
+    SourceContext owner = owner_;
+    owner.output = &pane;
+    owner.target = &target;
+    owner.insert_statements = statements;
+    for (const char* table : {"customers", "Order", "shipments", "edge"}) {
+      ExecuteStatement(&pane, target.session.get(), Shown(TranslateTableDefinition(owner, source, "Shop", table)), 1);
+      ExecuteStatement(&pane, target.session.get(), Shown(TranslatePrimaryKey(owner, source, "Shop", table)), 1);
+      EXPECT_EQ(Shown(TransferTableRows(owner, source, target.session.get(), "Shop", table)), "true") << table;
+    }
+    CloseConnection(target);
+    lines.emplace_back();
+    for (const OutputLine& line : pane.Lines()) {
+      std::string text = line.text;
+      if (const size_t at = text.find(" (at "); at != std::string::npos) text.erase(at);
+      lines.back().push_back(text);
+    }
+  }
+  EXPECT_EQ(lines[0], lines[1]);
+  const std::vector<std::string> typed = FileRows((dir_ / "typed.mdb").string());
+  EXPECT_EQ(typed, FileRows((dir_ / "statements.mdb").string()));
+  // 2,600 generated rows and two of the first five (infinity, a fraction for a whole number and
+  // a blob for a date are refused).
+  EXPECT_EQ(std::count_if(typed.begin(), typed.end(), [](const std::string& r) { return r.starts_with("edge|"); }),
+            2602);
 }
 
 // Dates as SQLite stores them and view SELECTs, each with the Access text it becomes or refused

@@ -15,6 +15,7 @@
 
 #include "base/text.h"
 #include "data/providers/file_provider.h"
+#include "data/providers/jet/jet_fields.h"
 #include "data/providers/jet/jet_columns.h"
 #include "data/schema_rowset.h"
 #include "jet/database.h"
@@ -49,7 +50,29 @@ class JetFile {
     return sql_.Execute(sql);
   }
 
-  // Commits the batch (a no-op outside one). On failure the batch's statements are run again
+  // Stores a row of typed values in `table` as an INSERT of their literals would, in the batch.
+  Status InsertFields(std::string_view table, std::span<const Field> fields) {
+    ASSIGN_OR_RETURN(const jet::TableDefinition* definition, sql_.FindTable(table));
+    const auto& columns = definition->columns;
+    if (fields.size() != columns.size()) {
+      return InvalidArgumentError("table '" + definition->name + "' has " + std::to_string(columns.size()) +
+                                  " columns but " + std::to_string(fields.size()) + " values were given");
+    }
+    jet::Row row(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+      Result<jet::Value> value = ConvertField(fields[i], columns[i]);
+      if (!value.ok()) return value.status();
+      row[i] = std::move(*value);
+    }
+    RETURN_IF_ERROR(StartBatch());
+    if (Status inserted = sql_.InsertRow(*definition, row); !inserted.ok()) return UndoneInsert(inserted);
+    if (batch_tables_.empty() || batch_tables_.back() != definition->name) batch_tables_.push_back(definition->name);
+    batch_rows_.emplace_back(batch_tables_.size() - 1, std::move(row));
+    batch_ends_.push_back(kTypedRow);
+    return CheckBatchSize();
+  }
+
+  // Commits the batch (a no-op outside one). On failure the batch's inserts are made again
   // one transaction each; the error names what could not be stored.
   Status EndBatch() {
     if (!db_->in_batch()) return Status::Ok();
@@ -57,12 +80,19 @@ class JetFile {
     if (committed.ok()) {
       batch_text_.clear();
       batch_ends_.clear();
+      batch_rows_.clear();
+      batch_tables_.clear();
       return committed;
     }
     return Replay(committed);
   }
 
   void set_read_only(bool read_only) { read_only_ = read_only; }
+
+  Status FindTable(std::string_view table) {
+    if (read_only_) return InvalidArgumentError("the database '" + path_ + "' is open for reading only");
+    return sql_.FindTable(table).status();
+  }
 
   // The indexes the engine removed since the last call (a key it could not sort exactly), as
   // lines for the user: the migrated index is gone and nobody else would say so.
@@ -84,42 +114,66 @@ class JetFile {
            (sql[i + 6] == ' ' || sql[i + 6] == '\t' || sql[i + 6] == '\r' || sql[i + 6] == '\n');
   }
 
-  Result<jetsql::StatementResult> RunInsert(std::string_view sql) {
-    if (!db_->in_batch()) {
-      RETURN_IF_ERROR(db_->BeginBatch());
-      batch_started_ = Clock::now();
+  Status StartBatch() {
+    if (db_->in_batch()) return Status::Ok();
+    RETURN_IF_ERROR(db_->BeginBatch());
+    batch_started_ = Clock::now();
+    return Status::Ok();
+  }
+
+  // A refused insert: when its failure undid the batch's earlier inserts, they are put back.
+  Status UndoneInsert(const Status& refused) {
+    if (db_->batch_pending() == 0 && !batch_ends_.empty()) {
+      Status replayed = Replay(refused);
+      if (!replayed.ok()) return replayed;
     }
-    Result<jetsql::StatementResult> result = sql_.Execute(sql);
-    if (!result.ok()) {
-      if (db_->batch_pending() == 0 && !batch_ends_.empty()) {
-        // The failure undid the batch's earlier inserts: put them back.
-        Status replayed = Replay(result.status());
-        if (!replayed.ok()) return replayed;
-      }
-      return result;
-    }
-    batch_text_.append(sql);
-    batch_ends_.push_back(batch_text_.size());
+    return refused;
+  }
+
+  Status CheckBatchSize() {
     // The clock is read every 64 inserts only; it bounds the loss of a crash.
     if (batch_ends_.size() >= policy_.max_rows ||
         (batch_ends_.size() % 64 == 0 && Clock::now() - batch_started_ >= policy_.max_age)) {
-      RETURN_IF_ERROR(EndBatch());
+      return EndBatch();
     }
+    return Status::Ok();
+  }
+
+  Result<jetsql::StatementResult> RunInsert(std::string_view sql) {
+    RETURN_IF_ERROR(StartBatch());
+    Result<jetsql::StatementResult> result = sql_.Execute(sql);
+    if (!result.ok()) return UndoneInsert(result.status());
+    batch_text_.append(sql);
+    batch_ends_.push_back(batch_text_.size());
+    RETURN_IF_ERROR(CheckBatchSize());
     return result;
   }
 
-  // Runs the statements of an undone batch again, one transaction each, so that only those
-  // that cannot be stored are lost.
+  // Makes the inserts of an undone batch again, one transaction each, so that only those that
+  // cannot be stored are lost.
   Status Replay(const Status& cause) {
     std::string text;
     std::vector<size_t> ends;
+    std::vector<std::pair<size_t, jet::Row>> rows;
+    std::vector<std::string> tables;
     text.swap(batch_text_);
     ends.swap(batch_ends_);
+    rows.swap(batch_rows_);
+    tables.swap(batch_tables_);
     (void)db_->CommitBatch();  // ends the (already undone) batch
     size_t refused = 0;
     std::string first;
     size_t begin = 0;
+    size_t next_row = 0;
     for (const size_t end : ends) {
+      if (end == kTypedRow) {
+        const auto& [table_number, row] = rows[next_row++];
+        const std::string& table = tables[table_number];
+        Result<const jet::TableDefinition*> definition = sql_.FindTable(table);
+        Status again = definition.ok() ? sql_.InsertRow(**definition, row) : definition.status();
+        if (!again.ok() && refused++ == 0) first = "a row of table '" + table + "': " + again.message();
+        continue;
+      }
       const std::string_view statement = std::string_view(text).substr(begin, end - begin);
       begin = end;
       Result<jetsql::StatementResult> again = sql_.Execute(statement);
@@ -137,10 +191,15 @@ class JetFile {
   jetsql::Session sql_;
   JetBatchPolicy policy_;
   bool read_only_ = false;
-  // The uncommitted inserts, kept to store them again: their texts one after another, and
-  // where each ends.
+  // The uncommitted inserts in order, kept to store them again: for a statement where its text
+  // ends in `batch_text_` (the statements one after another), for a row of typed values
+  // kTypedRow, the row being the next of `batch_rows_` (with its table's place in
+  // `batch_tables_`).
+  static constexpr size_t kTypedRow = static_cast<size_t>(-1);
   std::string batch_text_;
   std::vector<size_t> batch_ends_;
+  std::vector<std::pair<size_t, jet::Row>> batch_rows_;
+  std::vector<std::string> batch_tables_;
   Clock::time_point batch_started_;
 };
 
@@ -225,6 +284,42 @@ class JetCommand : public Command {
   std::vector<std::string> notices_;
 };
 
+// Rows of typed values into one table, through the file's batch.
+class JetRowLoader : public RowLoader {
+ public:
+  JetRowLoader(std::shared_ptr<JetFile> file, std::string table) : file_(std::move(file)), table_(std::move(table)) {}
+
+  std::vector<std::string> ErrorRecords() const override { return errors_; }
+  std::vector<std::string> Notices() const override { return notices_; }
+
+  Hresult AppendRow(std::span<const Field> row) override {
+    std::lock_guard lock(file_->mutex());
+    Status status = file_->InsertFields(table_, row);
+    notices_ = file_->TakeNotices();
+    return Answer(status);
+  }
+
+  Hresult Commit() override {
+    std::lock_guard lock(file_->mutex());
+    return Answer(file_->EndBatch());
+  }
+
+ private:
+  Hresult Answer(const Status& status) {
+    if (status.ok()) {
+      errors_.clear();
+      return S_OK;
+    }
+    errors_ = {status.message()};
+    return E_FAIL;
+  }
+
+  std::shared_ptr<JetFile> file_;
+  std::string table_;
+  std::vector<std::string> errors_;
+  std::vector<std::string> notices_;
+};
+
 class JetSession : public Session {
  public:
   explicit JetSession(std::shared_ptr<JetFile> file) : file_(std::move(file)) {}
@@ -246,6 +341,19 @@ class JetSession : public Session {
     if (status.ok()) return S_OK;
     errors_ = {status.message()};
     return E_FAIL;
+  }
+
+  Hresult OpenRowLoader(std::string_view table, std::unique_ptr<RowLoader>* loader) override {
+    loader->reset();
+    std::lock_guard lock(file_->mutex());
+    // The table must exist now; a missing one is said here rather than at every row.
+    Status found = file_->FindTable(table);
+    if (!found.ok()) {
+      errors_ = {found.message()};
+      return DB_E_NOTABLE;
+    }
+    *loader = std::make_unique<JetRowLoader>(file_, std::string(table));
+    return S_OK;
   }
 
   Hresult OpenSchemaRowset(SchemaRowsetKind kind, const SchemaRestrictions& restrictions,

@@ -70,13 +70,40 @@ std::optional<std::string> ValueText(sqlite3_stmt* stmt, int column, DbType type
   return std::string(reinterpret_cast<const char*>(text), text == nullptr ? 0 : static_cast<size_t>(size));
 }
 
+// One value of the current row as a typed value: integers, reals, text and blobs as stored, and
+// every value of a binary column as its bytes.
+void ReadField(sqlite3_stmt* stmt, int column, DbType type, Field& field) {
+  const int storage = sqlite3_column_type(stmt, column);
+  if (storage == SQLITE_NULL) {
+    field.SetNull();
+  } else if (storage == SQLITE_BLOB || type == DBTYPE_BYTES) {
+    const void* bytes = sqlite3_column_blob(stmt, column);
+    const int size = sqlite3_column_bytes(stmt, column);
+    field.SetText(Field::Kind::kBytes, std::string_view(static_cast<const char*>(bytes),
+                                                        bytes == nullptr ? 0 : static_cast<size_t>(size)));
+  } else if (storage == SQLITE_INTEGER) {
+    field.SetInteger(sqlite3_column_int64(stmt, column));
+  } else if (storage == SQLITE_FLOAT) {
+    field.SetDouble(sqlite3_column_double(stmt, column));
+  } else {
+    const unsigned char* text = sqlite3_column_text(stmt, column);
+    const int size = sqlite3_column_bytes(stmt, column);
+    field.SetText(Field::Kind::kText, std::string_view(reinterpret_cast<const char*>(text),
+                                                       text == nullptr ? 0 : static_cast<size_t>(size)));
+  }
+}
+
 // The rows of one statement. The first row was stepped by the command (so that a failure of
 // the statement is the command's failure); later rows are stepped as they are fetched.
 class SqliteRowset : public Rowset {
  public:
   // Takes `stmt`; `step` is the result of its first step (SQLITE_ROW or SQLITE_DONE).
-  SqliteRowset(std::shared_ptr<SqliteFile> file, sqlite3_stmt* stmt, int step)
-      : file_(std::move(file)), stmt_(stmt), done_(step != SQLITE_ROW), first_pending_(step == SQLITE_ROW) {
+  SqliteRowset(std::shared_ptr<SqliteFile> file, sqlite3_stmt* stmt, int step, bool typed)
+      : file_(std::move(file)),
+        stmt_(stmt),
+        done_(step != SQLITE_ROW),
+        first_pending_(step == SQLITE_ROW),
+        typed_(typed) {
     const int count = sqlite3_column_count(stmt_);
     for (int k = 0; k < count; ++k) {
       ColumnInfo column;
@@ -103,26 +130,22 @@ class SqliteRowset : public Rowset {
     return S_OK;
   }
 
+  bool HasTypedRows() const override { return typed_; }
+
+  Hresult FetchNextTypedRow(std::vector<Field>& row) override {
+    if (!typed_) return E_UNEXPECTED;
+    std::lock_guard lock(file_->mutex());
+    const Hresult stepped = Step();
+    if (stepped != S_OK) return stepped;
+    row.resize(columns_.size());
+    for (size_t k = 0; k < columns_.size(); ++k) ReadField(stmt_, static_cast<int>(k), columns_[k].type, row[k]);
+    return S_OK;
+  }
+
   Hresult FetchNextRow(RowBuffer& buffer) override {
     std::lock_guard lock(file_->mutex());
-    has_row_ = false;
-    if (first_pending_) {
-      first_pending_ = false;
-    } else {
-      if (done_) return DB_S_ENDOFROWSET;
-      const int step = sqlite3_step(stmt_);
-      if (step == SQLITE_DONE) {
-        done_ = true;
-        return DB_S_ENDOFROWSET;
-      }
-      if (step != SQLITE_ROW) {
-        done_ = true;
-        errors_ = {file_->Message()};
-        return E_FAIL;
-      }
-    }
-    if (done_) return DB_S_ENDOFROWSET;
-    has_row_ = true;
+    const Hresult stepped = Step();
+    if (stepped != S_OK) return stepped;
     for (size_t k = 1; k <= columns_.size() && k <= buffer.columns(); ++k) {
       std::optional<std::string> text = ValueText(stmt_, static_cast<int>(k - 1), columns_[k - 1].type);
       if (text) {
@@ -142,10 +165,34 @@ class SqliteRowset : public Rowset {
   }
 
  private:
+  // Moves to the next row (the first was stepped already): S_OK, DB_S_ENDOFROWSET or E_FAIL.
+  Hresult Step() {
+    has_row_ = false;
+    if (first_pending_) {
+      first_pending_ = false;
+    } else {
+      if (done_) return DB_S_ENDOFROWSET;
+      const int step = sqlite3_step(stmt_);
+      if (step == SQLITE_DONE) {
+        done_ = true;
+        return DB_S_ENDOFROWSET;
+      }
+      if (step != SQLITE_ROW) {
+        done_ = true;
+        errors_ = {file_->Message()};
+        return E_FAIL;
+      }
+    }
+    if (done_) return DB_S_ENDOFROWSET;
+    has_row_ = true;
+    return S_OK;
+  }
+
   std::shared_ptr<SqliteFile> file_;
   sqlite3_stmt* stmt_;
   bool done_;
   bool first_pending_;
+  bool typed_;
   bool has_row_ = false;
   std::vector<ColumnInfo> columns_;
   std::vector<std::string> errors_;
@@ -159,7 +206,7 @@ class SqliteCommand : public Command {
 
   // Runs every statement of `sql` in turn; the rows of the last one that has columns are the
   // rowset. Earlier statements run to their end with their rows unread.
-  Hresult Execute(std::string_view sql, const PropertySet& /*rowset_properties*/, const RowsetOptions& /*options*/,
+  Hresult Execute(std::string_view sql, const PropertySet& /*rowset_properties*/, const RowsetOptions& options,
                   std::unique_ptr<Rowset>* rowset) override {
     rowset->reset();
     errors_.clear();
@@ -199,7 +246,7 @@ class SqliteCommand : public Command {
       held = stmt;
       held_step = step;
     }
-    if (held != nullptr) *rowset = std::make_unique<SqliteRowset>(file_, held, held_step);
+    if (held != nullptr) *rowset = std::make_unique<SqliteRowset>(file_, held, held_step, options.typed);
     return S_OK;
   }
 

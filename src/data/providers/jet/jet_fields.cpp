@@ -1,0 +1,112 @@
+#include "data/providers/jet/jet_fields.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "jetsql/convert.h"
+
+namespace tabulon::data {
+namespace {
+
+using jet::ColumnType;
+using jetsql::Literal;
+
+bool IsLeap(int y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
+
+// Days as ParseDateText reads the text of the date (FieldText), or nullopt when it would not.
+std::optional<double> DateDays(const DateParts& d) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (d.year < 100 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1 ||
+      d.day > kDays[d.month - 1] + (d.month == 2 && IsLeap(d.year) ? 1 : 0) || d.hour > 23 || d.minute > 59 ||
+      d.second > 59 || d.fraction_ns > 999'999'999) {
+    return std::nullopt;
+  }
+  // The reading rounds on the first four digits of the fraction.
+  const int64_t ms = (static_cast<int64_t>(d.fraction_ns / 100'000) + 5) / 10;
+  return jetsql::DaysFromParts(d.year, d.month, d.day, ((int64_t{d.hour} * 60 + d.minute) * 60 + d.second) * 1000 + ms);
+}
+
+std::string DoubleText(double v) {
+  char text[64];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, v);
+  return error == std::errc() ? std::string(text, end) : std::to_string(v);
+}
+
+}  // namespace
+
+Literal LiteralOfField(const Field& field) {
+  Literal literal;
+  switch (field.kind) {
+    case Field::Kind::kNull: literal.kind = Literal::Kind::kNull; break;
+    case Field::Kind::kInteger:
+      literal.kind = Literal::Kind::kNumber;
+      literal.text = std::to_string(field.integer);
+      break;
+    case Field::Kind::kDouble:
+      // Not a number literal unless finite: "inf" is text, as it would be in a statement.
+      literal.kind = std::isfinite(field.real) ? Literal::Kind::kNumber : Literal::Kind::kString;
+      literal.text = DoubleText(field.real);
+      break;
+    case Field::Kind::kNumber:
+      literal.kind = Literal::Kind::kNumber;
+      literal.text = field.text;
+      break;
+    case Field::Kind::kText:
+      literal.kind = Literal::Kind::kString;
+      literal.text = field.text;
+      break;
+    case Field::Kind::kBytes:
+      literal.kind = Literal::Kind::kBinary;
+      literal.text = field.text;
+      break;
+    case Field::Kind::kDate:
+      literal.kind = Literal::Kind::kDate;
+      literal.text = FieldText(field);
+      break;
+    case Field::Kind::kBoolean:
+      literal.kind = Literal::Kind::kBoolean;
+      literal.boolean = field.boolean;
+      break;
+  }
+  return literal;
+}
+
+Result<jet::Value> ConvertField(const Field& field, const jet::ColumnDefinition& column) {
+  const ColumnType type = column.type;
+  switch (field.kind) {
+    case Field::Kind::kNull: return jet::Value(jet::Null{});
+    case Field::Kind::kText:
+      if (type == ColumnType::kText || type == ColumnType::kMemo) return jet::Value(field.text);
+      break;
+    case Field::Kind::kInteger: {
+      const int64_t v = field.integer;
+      if (type == ColumnType::kLong && v >= std::numeric_limits<int32_t>::min() &&
+          v <= std::numeric_limits<int32_t>::max()) {
+        return jet::Value(static_cast<int32_t>(v));
+      }
+      if (type == ColumnType::kInteger && v >= -32768 && v <= 32767) return jet::Value(static_cast<int16_t>(v));
+      if (type == ColumnType::kByte && v >= 0 && v <= 255) return jet::Value(static_cast<uint8_t>(v));
+      // Both round to the nearest double, as reading the digits does.
+      if (type == ColumnType::kDouble) return jet::Value(static_cast<double>(v));
+      if (type == ColumnType::kBoolean) return jet::Value(v != 0);
+      break;
+    }
+    case Field::Kind::kDouble:
+      if (type == ColumnType::kDouble && std::isfinite(field.real)) return jet::Value(field.real);
+      break;
+    case Field::Kind::kDate:
+      if (type == ColumnType::kDateTime) {
+        if (const std::optional<double> days = DateDays(field.date)) return jet::Value(jet::DateTime{*days});
+      }
+      break;
+    case Field::Kind::kBytes:
+      if (type == ColumnType::kBinary || type == ColumnType::kOle) return jet::Value(jet::Bytes{field.text});
+      break;
+    case Field::Kind::kNumber:
+    case Field::Kind::kBoolean: break;
+  }
+  return jetsql::ConvertLiteral(LiteralOfField(field), column);
+}
+
+}  // namespace tabulon::data

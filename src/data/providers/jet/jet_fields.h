@@ -1,0 +1,21 @@
+// Typed values into the engine's values: what the Jet provider's row loader stores for each
+// field. A field means what its Access SQL literal means (data/field.h), so the value is the one
+// an INSERT of that literal stores, and a refusal names the column the same way.
+#pragma once
+
+#include "base/status.h"
+#include "data/field.h"
+#include "jet/schema.h"
+#include "jetsql/ast.h"
+
+namespace tabulon::data {
+
+// The literal a field stands for.
+jetsql::Literal LiteralOfField(const Field& field);
+
+// The value `field` gives in `column`: ConvertLiteral of its literal, with the common pairs
+// (whole numbers into integer and Double columns, doubles into Double, text into Text and Memo,
+// dates into Date/Time, bytes into Binary and OLE) converted directly.
+Result<jet::Value> ConvertField(const Field& field, const jet::ColumnDefinition& column);
+
+}  // namespace tabulon::data
