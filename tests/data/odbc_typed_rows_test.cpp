@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,32 +30,8 @@ std::string FirstLine(const std::string& path) {
   return text;
 }
 
-// A field as the text fetch shows it: dates "YYYY-MM-DD HH:MM:SS[.fraction]", bytes as hex.
-std::string FieldText(const Field& f) {
-  char buffer[64];
-  switch (f.kind) {
-    case Kind::kNull: return "<NULL>";
-    case Kind::kInteger: return std::to_string(f.integer);
-    case Kind::kDouble: return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, f.real).ptr);
-    case Kind::kBoolean: return f.boolean ? "1" : "0";
-    case Kind::kBytes: {
-      std::string hex;
-      for (const unsigned char b : f.text) hex += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 0xF]};
-      return hex;
-    }
-    case Kind::kDate: {
-      const DateParts& d = f.date;
-      std::string text(buffer, static_cast<size_t>(std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d",
-                                                                 d.year, d.month, d.day, d.hour, d.minute, d.second)));
-      if (d.fraction_ns != 0) {
-        std::string fraction = std::to_string(1000000000 + d.fraction_ns).substr(1);
-        text += "." + fraction.substr(0, fraction.find_last_not_of('0') + 1);
-      }
-      return text;
-    }
-    default: return f.text;
-  }
-}
+// A field as the text fetch shows it.
+std::string ShownText(const Field& f) { return f.is_null() ? "<NULL>" : FieldText(f); }
 
 class OdbcTypedRowsTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -100,27 +75,24 @@ class OdbcTypedRowsTest : public ::testing::TestWithParam<std::string> {
     ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session(), sql, 0, &error)) << sql.substr(0, 80) << error;
   }
 
-  // Every row of `sql` read typed; `failure` gets the provider's words when a fetch fails.
+  // Every row of `sql` read typed, opened as the row copy opens it (typed rows, or else whole
+  // values as text); `failure` gets the provider's words when it fails.
   std::vector<std::vector<Field>> TypedRows(const std::string& sql, std::string* failure = nullptr) {
-    std::unique_ptr<Command> command;
-    std::unique_ptr<Rowset> rowset;
     std::vector<std::vector<Field>> rows;
-    EXPECT_EQ(session()->CreateCommand(&command), S_OK);
-    RowsetOptions options;
-    options.typed = true;
-    const Hresult executed = command->Execute(sql, PropertySet(DBPROPSET_ROWSET), options, &rowset);
-    if (failure != nullptr && Failed(executed)) {
-      *failure = "at execution: " + ErrorDescription(command.get());
+    TextRowset rowset;
+    const Hresult opened = OpenTextRowset(session(), sql, &rowset, {.full_values = true, .typed = true});
+    if (failure != nullptr && Failed(opened)) {
+      *failure = "at execution: " + ErrorDescription(rowset.error_source());
       return rows;
     }
-    EXPECT_EQ(executed, S_OK) << ErrorDescription(command.get());
-    if (rowset == nullptr) return rows;
-    EXPECT_TRUE(rowset->HasTypedRows());
+    EXPECT_EQ(opened, S_OK) << ErrorDescription(rowset.error_source());
+    EXPECT_TRUE(rowset.typed());
+    if (!rowset.typed()) return rows;
     std::vector<Field> row;
     Hresult code;
-    while ((code = rowset->FetchNextTypedRow(row)) == S_OK) rows.push_back(row);
-    if (failure != nullptr && Failed(code)) *failure = ErrorDescription(rowset.get());
-    EXPECT_TRUE(failure != nullptr || code == DB_S_ENDOFROWSET) << ErrorDescription(rowset.get());
+    while ((code = MoveNextTypedRow(rowset, row)) == S_OK) rows.push_back(row);
+    if (failure != nullptr && Failed(code)) *failure = ErrorDescription(rowset.error_source());
+    EXPECT_TRUE(failure != nullptr || code == DB_S_ENDOFROWSET) << ErrorDescription(rowset.error_source());
     return rows;
   }
 
@@ -165,7 +137,7 @@ TEST_P(OdbcTypedRowsTest, EveryKindAndNullAgreeWithTheTextFetch) {
 
   for (size_t r : {0u, 2u}) {
     for (size_t c = 0; c < kinds.size(); ++c) {
-      std::string value = FieldText(typed[r][c]);
+      std::string value = ShownText(typed[r][c]);
       if (text[r][c].size() == 10 && value.ends_with(" 00:00:00")) value.resize(10);  // a date column
       if (typed[r][c].kind == Kind::kDouble) {
         EXPECT_EQ(std::strtod(text[r][c].c_str(), nullptr), typed[r][c].real) << c;
@@ -246,7 +218,7 @@ TEST_P(SqliteOdbcTypedRowsTest, ValuesOfAnotherTypeStayWhole) {
   std::vector<Kind> kinds;
   for (const auto& row : rows) {
     for (const Field& f : row) {
-      texts.push_back(FieldText(f));
+      texts.push_back(ShownText(f));
       kinds.push_back(f.kind);
     }
   }

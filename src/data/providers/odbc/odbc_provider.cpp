@@ -367,7 +367,8 @@ class OdbcCommand : public Command {
     }
     if (columns > 0) {
       std::optional<OdbcDriverTraits> typed;
-      if (options.typed && !options.full_values) typed = connection_->traits();
+      // Typed rows carry long values whole: asked for with full_values too, they are what is given.
+      if (options.typed) typed = connection_->traits();
       *rowset = std::make_unique<OdbcRowset>(stmt_, columns, options, typed);
     }
     return warned ? DB_S_ERRORSOCCURRED : S_OK;
