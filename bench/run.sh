@@ -8,7 +8,7 @@ build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
   -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
 cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_sql_insert_bench transfer_rows_bench \
-  sqlite_migration_bench gui_event_loop_bench
+  sqlite_migration_bench odbc_typed_bench gui_event_loop_bench
 for rows in ${1:-1000000} ; do
   "$build/bench/jet_insert_bench" "$rows"
 done
@@ -28,5 +28,9 @@ done
 # by the core, end to end, then verified against the file (tabulon-cli verify's comparison): both
 # timings, and verify's share of the migration's.
 "$build/bench/sqlite_migration_bench" "${1:-1000000}"
+# The same SQLite table read through the ODBC provider (SQLite's ODBC driver) as typed rows and
+# appended through the Jet provider's row loader, beside the engine's own insert rate for the
+# same rows; and the select's text and typed fetch rates alone.
+"$build/bench/odbc_typed_bench" "${1:-1000000}"
 # The desktop window's event loop while the Migrate command clones ROWS SQLite rows (offscreen).
 "$build/bench/gui_event_loop_bench" "${1:-1000000}"
