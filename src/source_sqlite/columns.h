@@ -20,6 +20,7 @@ struct SourceColumn {
   bool not_null = false;
   std::optional<std::string> default_value;  // as stored, NULL: none
   int pk = 0;                                // place in the primary key, 0: not in it
+  bool rowid = false;                        // the rowid alias: a rowid table's sole INTEGER PRIMARY KEY
   ColumnContent content;
   AccessType access;
   // Why the values are not kept exactly as SQLite types them ("" when they are).

@@ -72,7 +72,12 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
       const SqliteTypeKind kind = ClassifySqliteType(columns[wanted[k]].declared);
       const bool integer_kind =
           kind == SqliteTypeKind::kTinyInt || kind == SqliteTypeKind::kSmallInt || kind == SqliteTypeKind::kInt;
-      if (integer_kind) {
+      if (integer_kind && columns[wanted[k]].rowid) {
+        // Only whole numbers, in the table's own b-tree: its ends are found without a scan.
+        const std::string from = " from " + QuoteSqliteName(table.name) + ")";
+        sql += "min((select min(" + c + ")" + from + "), min((select max(" + c + ")" + from +
+               "), null, null, null, null, null";
+      } else if (integer_kind) {
         sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " +
                c + " end), null, null, null, null, null";
       } else if (kind == SqliteTypeKind::kText) {
@@ -258,6 +263,19 @@ Result<std::vector<SourceColumn>> ReadColumns(Session* source, const SourceTable
   std::vector<size_t> wanted;
   for (size_t k = 0; k < columns.size(); ++k) {
     if (NeedsContent(columns[k].declared, for_form)) wanted.push_back(k);
+  }
+  // The rowid alias: a sole INTEGER PRIMARY KEY of a table whose key has no index of its own
+  // (a WITHOUT ROWID table's and a DESC key's have one).
+  const auto key_column = std::find_if(columns.begin(), columns.end(), [](const SourceColumn& c) { return c.pk > 0; });
+  if (key_column != columns.end() && key_column->pk == 1 && key_column->declared.words == "INTEGER" &&
+      key_column->declared.args.empty() &&
+      std::count_if(columns.begin(), columns.end(), [](const SourceColumn& c) { return c.pk > 0; }) == 1) {
+    TextRowset rows;
+    const std::string sql =
+        "select count(*) from pragma_index_list(" + SqliteString(table.name) + ") where origin = 'pk'";
+    if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+    ASSIGN_OR_RETURN(const bool row, FetchRow(rows));
+    key_column->rowid = row && Cell(rows, 1) == "0";
   }
   RETURN_IF_ERROR(ReadContent(source, table, columns, wanted));
   const int key_columns =

@@ -1,8 +1,10 @@
 #include "data/providers/jet/jet_fields.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <type_traits>
+#include <variant>
 
 #include "jetsql/convert.h"
 
@@ -27,10 +29,14 @@ std::optional<double> DateDays(const DateParts& d) {
   return jetsql::DaysFromParts(d.year, d.month, d.day, ((int64_t{d.hour} * 60 + d.minute) * 60 + d.second) * 1000 + ms);
 }
 
-std::string DoubleText(double v) {
-  char text[64];
-  const auto [end, error] = std::to_chars(text, text + sizeof text, v);
-  return error == std::errc() ? std::string(text, end) : std::to_string(v);
+template <size_t I = 0>
+jet::Value ValueOfIndex(size_t index) {
+  if constexpr (I < std::variant_size_v<jet::Value>) {
+    if (index == I) return jet::Value(std::in_place_index<I>);
+    return ValueOfIndex<I + 1>(index);
+  } else {
+    return jet::Null{};
+  }
 }
 
 }  // namespace
@@ -46,7 +52,7 @@ Literal LiteralOfField(const Field& field) {
     case Field::Kind::kDouble:
       // Not a number literal unless finite: "inf" is text, as it would be in a statement.
       literal.kind = std::isfinite(field.real) ? Literal::Kind::kNumber : Literal::Kind::kString;
-      literal.text = DoubleText(field.real);
+      literal.text = FieldText(field);
       break;
     case Field::Kind::kNumber:
       literal.kind = Literal::Kind::kNumber;
@@ -107,6 +113,70 @@ Result<jet::Value> ConvertField(const Field& field, const jet::ColumnDefinition&
     case Field::Kind::kBoolean: break;
   }
   return jetsql::ConvertLiteral(LiteralOfField(field), column);
+}
+
+void AppendRowBytes(const jet::Row& row, std::string& out) {
+  const auto put = [&out](const void* data, size_t size) { out.append(static_cast<const char*>(data), size); };
+  const auto count = static_cast<uint32_t>(row.size());
+  put(&count, sizeof count);
+  for (const jet::Value& value : row) {
+    out.push_back(static_cast<char>(value.index()));
+    std::visit(
+        [&](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, jet::Bytes>) {
+            const std::string& data = [&]() -> const std::string& {
+              if constexpr (std::is_same_v<T, jet::Bytes>) {
+                return v.data;
+              } else {
+                return v;
+              }
+            }();
+            const auto size = static_cast<uint32_t>(data.size());
+            put(&size, sizeof size);
+            put(data.data(), data.size());
+          } else {
+            static_assert(std::is_trivially_copyable_v<T>);
+            put(&v, sizeof v);
+          }
+        },
+        value);
+  }
+}
+
+
+jet::Row ReadRowBytes(std::string_view bytes, size_t& at) {
+  const auto get = [&](void* data, size_t size) {
+    std::memcpy(data, bytes.data() + at, size);
+    at += size;
+  };
+  uint32_t count = 0;
+  get(&count, sizeof count);
+  jet::Row row;
+  row.reserve(count);
+  for (uint32_t k = 0; k < count; ++k) {
+    jet::Value value = ValueOfIndex(static_cast<unsigned char>(bytes[at++]));
+    std::visit(
+        [&](auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, jet::Bytes>) {
+            uint32_t size = 0;
+            get(&size, sizeof size);
+            std::string data(bytes.substr(at, size));
+            at += size;
+            if constexpr (std::is_same_v<T, jet::Bytes>) {
+              v.data = std::move(data);
+            } else {
+              v = std::move(data);
+            }
+          } else {
+            get(&v, sizeof v);
+          }
+        },
+        value);
+    row.push_back(std::move(value));
+  }
+  return row;
 }
 
 }  // namespace tabulon::data

@@ -208,6 +208,30 @@ TEST(JetRowLoaderTest, RowsGoInOneByOneWithinTheBatchAndRefusalsLeaveNoTrace) {
   EXPECT_EQ((std::vector<std::string>{loaded[0], loaded[1], loaded[2], loaded[300]}), inserted);
 }
 
+// The bytes a batch keeps its rows in give every kind of value back as it was.
+TEST(JetRowLoaderTest, RowsKeptForAReplayComeBackWhole) {
+  jet::Decimal decimal = jet::Decimal::Parse("-12.3456", 4).value();
+  jet::Guid guid;
+  guid.bytes[3] = 7;
+  const std::vector<jet::Row> rows = {
+      {jet::Null{}, true, uint8_t{255}, int16_t{-2}, int32_t{-7}, jet::Currency{123456}, 1.5f, -0.0, jet::DateTime{45000.25},
+       jet::Bytes{std::string("\0\xff", 2)}, std::string("Zoë 'q'"), guid, decimal},
+      {},
+      {std::string(70000, 'x'), jet::Bytes{}, std::string()}};
+  std::string kept;
+  for (const jet::Row& row : rows) AppendRowBytes(row, kept);
+  size_t at = 0;
+  for (const jet::Row& row : rows) {
+    const jet::Row back = ReadRowBytes(kept, at);
+    ASSERT_EQ(back.size(), row.size());
+    for (size_t k = 0; k < row.size(); ++k) {
+      EXPECT_EQ(back[k].index(), row[k].index()) << k;
+      EXPECT_TRUE(jet::SameValue(back[k], row[k])) << k << ": " << jet::FormatValue(row[k]).value_or("NULL");
+    }
+  }
+  EXPECT_EQ(at, kept.size());
+}
+
 TEST(JetRowLoaderTest, AReadOnlyFileHasNoLoader) {
   const std::string path = testing::ScratchFile("jet_fields_test", "read_only.mdb").string();
   ASSERT_TRUE(jet::Database::Create(path).ok());

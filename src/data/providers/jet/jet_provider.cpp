@@ -10,7 +10,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "base/text.h"
@@ -25,6 +27,7 @@ namespace tabulon::data {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
 
 // The open file, shared by the data source, its sessions and their commands. Every use of the
 // engine holds `mutex`: the user-interface thread and a task worker may share one session.
@@ -46,28 +49,37 @@ class JetFile {
   // Runs one statement; INSERTs join the batch, anything else commits it first.
   Result<jetsql::StatementResult> Run(std::string_view sql) {
     if (!read_only_ && IsInsert(sql)) return RunInsert(sql);
+    loaded_definition_ = nullptr;  // the statement may change or drop tables
     RETURN_IF_ERROR(EndBatch());
     return sql_.Execute(sql);
   }
 
   // Stores a row of typed values in `table` as an INSERT of their literals would, in the batch.
   Status InsertFields(std::string_view table, std::span<const Field> fields) {
-    ASSIGN_OR_RETURN(const jet::TableDefinition* definition, sql_.FindTable(table));
-    const auto& columns = definition->columns;
+    // The definition is looked up again only after another table or a statement that may have
+    // changed tables.
+    if (loaded_definition_ == nullptr || loaded_table_ != table) {
+      ASSIGN_OR_RETURN(loaded_definition_, sql_.FindTable(table));
+      loaded_table_.assign(table);
+    }
+    const jet::TableDefinition& definition = *loaded_definition_;
+    const auto& columns = definition.columns;
     if (fields.size() != columns.size()) {
-      return InvalidArgumentError("table '" + definition->name + "' has " + std::to_string(columns.size()) +
+      return InvalidArgumentError("table '" + definition.name + "' has " + std::to_string(columns.size()) +
                                   " columns but " + std::to_string(fields.size()) + " values were given");
     }
-    jet::Row row(columns.size());
+    loaded_row_.resize(columns.size());
     for (size_t i = 0; i < columns.size(); ++i) {
       Result<jet::Value> value = ConvertField(fields[i], columns[i]);
       if (!value.ok()) return value.status();
-      row[i] = std::move(*value);
+      loaded_row_[i] = std::move(*value);
     }
     RETURN_IF_ERROR(StartBatch());
-    if (Status inserted = sql_.InsertRow(*definition, row); !inserted.ok()) return UndoneInsert(inserted);
-    if (batch_tables_.empty() || batch_tables_.back() != definition->name) batch_tables_.push_back(definition->name);
-    batch_rows_.emplace_back(batch_tables_.size() - 1, std::move(row));
+    if (Status inserted = sql_.InsertRow(definition, loaded_row_); !inserted.ok()) return UndoneInsert(inserted);
+    if (batch_tables_.empty() || batch_tables_.back() != definition.name) batch_tables_.push_back(definition.name);
+    const auto table_number = static_cast<uint32_t>(batch_tables_.size() - 1);
+    batch_rows_.append(reinterpret_cast<const char*>(&table_number), sizeof table_number);
+    AppendRowBytes(loaded_row_, batch_rows_);
     batch_ends_.push_back(kTypedRow);
     return CheckBatchSize();
   }
@@ -154,7 +166,7 @@ class JetFile {
   Status Replay(const Status& cause) {
     std::string text;
     std::vector<size_t> ends;
-    std::vector<std::pair<size_t, jet::Row>> rows;
+    std::string rows;
     std::vector<std::string> tables;
     text.swap(batch_text_);
     ends.swap(batch_ends_);
@@ -164,10 +176,13 @@ class JetFile {
     size_t refused = 0;
     std::string first;
     size_t begin = 0;
-    size_t next_row = 0;
+    size_t next_row = 0;  // where the next typed row begins in `rows`
     for (const size_t end : ends) {
       if (end == kTypedRow) {
-        const auto& [table_number, row] = rows[next_row++];
+        uint32_t table_number = 0;
+        std::memcpy(&table_number, rows.data() + next_row, sizeof table_number);
+        next_row += sizeof table_number;
+        const jet::Row row = ReadRowBytes(rows, next_row);
         const std::string& table = tables[table_number];
         Result<const jet::TableDefinition*> definition = sql_.FindTable(table);
         Status again = definition.ok() ? sql_.InsertRow(**definition, row) : definition.status();
@@ -198,8 +213,12 @@ class JetFile {
   static constexpr size_t kTypedRow = static_cast<size_t>(-1);
   std::string batch_text_;
   std::vector<size_t> batch_ends_;
-  std::vector<std::pair<size_t, jet::Row>> batch_rows_;
+  std::string batch_rows_;  // each: the table's place in batch_tables_, then AppendRowBytes
   std::vector<std::string> batch_tables_;
+  // The table typed rows went into last, its definition, and a row reused for each insert.
+  std::string loaded_table_;
+  const jet::TableDefinition* loaded_definition_ = nullptr;
+  jet::Row loaded_row_;
   Clock::time_point batch_started_;
 };
 
