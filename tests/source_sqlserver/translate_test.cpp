@@ -8,6 +8,9 @@
 #include <functional>
 #include <sstream>
 
+#include "data/providers/jet/jet_fields.h"
+#include "jet/database.h"
+#include "jet/values.h"
 #include "source_sqlserver/connection.h"
 #include "source_common/access_names.h"
 #include "source_sqlserver/translate.h"
@@ -292,6 +295,74 @@ TEST_F(TransferTest, AFailingSelectOrFetchFailsTheCopyWithTheProvidersText) {
   EXPECT_EQ(
       OutputTexts(src_.pane),
       std::vector<std::string>{"[NoSuch] Reading rows failed: [FreeTDS][SQL Server]Invalid object name 'NoSuch'."});
+}
+
+// A value read typed (the ODBC provider's typed rows) is stored as the text the driver gives for
+// it would be: the same value in the Access column, whichever way the row was read.
+TEST(SqlServerFieldsTest, TypedValuesStoreWhatTheirTextStores) {
+  const auto typed_date = [](uint32_t fraction_ns) {
+    data::Field f;
+    data::DateParts d;
+    d.year = 2011;
+    d.month = 3;
+    d.day = 23;
+    d.hour = 17;
+    d.minute = 45;
+    d.second = 30;
+    d.fraction_ns = fraction_ns;
+    f.SetDate(d);
+    return f;
+  };
+  const auto field = [](data::Field::Kind kind, std::string text) {
+    data::Field f;
+    f.SetText(kind, text);
+    return f;
+  };
+  data::Field forty_two, one, tenth;
+  forty_two.SetInteger(42);
+  one.SetInteger(1);
+  tenth.SetDouble(0.1);
+  struct Case {
+    data::DbType type;
+    bool row_version;
+    data::Field typed;
+    std::string text;  // as a text rowset gives it
+    jet::ColumnDefinition column;
+  };
+  using enum jet::ColumnType;
+  const std::vector<Case> cases = {
+      {data::DBTYPE_I4, false, forty_two, "42", jet::NewColumn("c", kLong)},
+      {data::DBTYPE_I2, false, forty_two, "42", jet::NewColumn("c", kInteger)},
+      {data::DBTYPE_R8, false, tenth, "0.1", jet::NewColumn("c", kDouble)},
+      {data::DBTYPE_NUMERIC, false, field(data::Field::Kind::kNumber, "1234.56"), "1234.56",
+       jet::NewColumn("c", kNumeric, 18, 2)},
+      {data::DBTYPE_CY, false, field(data::Field::Kind::kNumber, "-0.0100"), "-0.0100", jet::NewColumn("c", kCurrency)},
+      {data::DBTYPE_BOOL, false, one, "True", jet::NewColumn("c", kBoolean)},
+      {data::DBTYPE_DBTIMESTAMP, false, typed_date(997'000'000), "2011-03-23 17:45:30.997", jet::NewColumn("c", kDateTime)},
+      {data::DBTYPE_DBTIMESTAMP, false, typed_date(123'456'700), "2011-03-23 17:45:30.1234567",
+       jet::NewColumn("c", kDateTime)},
+      {data::DBTYPE_DBTIMESTAMP, false, typed_date(999'600'000), "2011-03-23 17:45:30.9996",
+       jet::NewColumn("c", kDateTime)},
+      {data::DBTYPE_BYTES, false, field(data::Field::Kind::kBytes, std::string("\0\xff", 2)), "00FF",
+       jet::NewColumn("c", kBinary, 10)},
+      {data::DBTYPE_BYTES, true, field(data::Field::Kind::kBytes, std::string("\0\0\0\0\0\0\x07\xd1", 8)),
+       "00000000000007D1", jet::NewColumn("c", kText, 18)},
+      {data::DBTYPE_WSTR, false, field(data::Field::Kind::kText, "it's"), "it's", jet::NewColumn("c", kText, 10)},
+      {data::DBTYPE_GUID, false, field(data::Field::Kind::kText, "6F9619FF-8B86-D011-B42D-00C04FC964FF"),
+       "6F9619FF-8B86-D011-B42D-00C04FC964FF", jet::NewColumn("c", kGuid)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    data::Field from_typed, from_text;
+    WriteSqlServerField(c.type, c.row_version, c.typed, from_typed);
+    WriteSqlServerField(c.type, c.row_version, field(data::Field::Kind::kText, c.text), from_text);
+    Result<jet::Value> typed = data::ConvertField(from_typed, c.column);
+    Result<jet::Value> text = data::ConvertField(from_text, c.column);
+    ASSERT_TRUE(typed.ok()) << typed.status().ToString();
+    ASSERT_TRUE(text.ok()) << text.status().ToString();
+    EXPECT_TRUE(jet::SameValue(*typed, *text))
+        << jet::FormatValue(*typed).value_or("NULL") << " vs " << jet::FormatValue(*text).value_or("NULL");
+  }
 }
 
 }  // namespace
