@@ -25,9 +25,12 @@ done
 # TransferTableRows: a generated SQL Server table of ROWS rows into a Jet target, one INSERT a row.
 "$build/bench/transfer_rows_bench" "${1:-1000000}"
 # A SQLite table of ROWS rows (Long key, two Text, a Double, a DateTime) cloned into a new .mdb
-# by the core, end to end, then verified against the file (tabulon-cli verify's comparison): both
-# timings, and verify's share of the migration's.
+# by the core, end to end, through typed rows and again through INSERT statements, each beside the
+# engine's own insert rate for the same rows and key; then verified against the file (tabulon-cli
+# verify's comparison): both timings, and verify's share of the migration's.
 "$build/bench/sqlite_migration_bench" "${1:-1000000}"
+# Peak memory of a migration ten times that size (the typed migration alone).
+"$build/bench/sqlite_migration_bench" "$(( ${1:-1000000} * 10 ))" typed
 # The same SQLite table read through the ODBC provider (SQLite's ODBC driver) as typed rows and
 # appended through the Jet provider's row loader, beside the engine's own insert rate for the
 # same rows; and the select's text and typed fetch rates alone.
