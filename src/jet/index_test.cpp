@@ -530,6 +530,52 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   fs::remove(path);
 }
 
+// Table T (ID) with a Long primary key, in a new in-memory database.
+std::unique_ptr<Database> NewKeyedTable(const testing::MemoryDisk& disk) {
+  auto db = Database::Create(disk.File());
+  EXPECT_TRUE(db.ok());
+  if (!db.ok()) return nullptr;
+  EXPECT_TRUE((*db)->CreateTable(testing::NewTable("T", {NewColumn("ID", ColumnType::kLong)})).ok());
+  EXPECT_TRUE((*db)->CreateIndex("T", testing::PrimaryKeyOn({"ID"})).ok());
+  return std::move(*db);
+}
+
+TEST(BTreeTest, AppendsAtTheRightEdgeKeepEveryCheckRight) {
+  // Ascending keys go to the end of the last leaf without a descent, and the nodes above learn
+  // the new last entry only when the tree is next read: a duplicate of a key appended since
+  // then must still be refused, before and after other keys wait for a merge or a delete.
+  const testing::MemoryDisk disk;
+  std::unique_ptr<Database> db = NewKeyedTable(disk);
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(db->BeginBatch().ok());
+  auto append = [&](int32_t from, int32_t to, int32_t step) {
+    for (int32_t i = from; i < to; i += step) ASSERT_TRUE(db->InsertRow("T", {i}).ok()) << i;
+  };
+  append(0, 1000, 2);  // two leaves
+  EXPECT_EQ(db->InsertRow("T", {int32_t{998}}).code(), ErrorCode::kAlreadyExists);
+  append(1000, 1400, 2);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1398}}).code(), ErrorCode::kAlreadyExists);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1396}}).code(), ErrorCode::kAlreadyExists);
+  ASSERT_TRUE(db->InsertRow("T", {int32_t{501}}).ok());  // waits for a merge
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1394}}).code(), ErrorCode::kAlreadyExists);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{501}}).code(), ErrorCode::kAlreadyExists);
+  append(1400, 1800, 1);
+  // A delete (it commits the batch first), then appends again.
+  auto deleted = db->DeleteRows("T", [](const Row& row) { return std::get<int32_t>(row[0]) >= 1790; });
+  ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+  EXPECT_EQ(*deleted, 10u);
+  append(1790, 2000, 1);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1999}}).code(), ErrorCode::kAlreadyExists);
+  ASSERT_TRUE(db->CommitBatch().ok());
+  auto def = db->GetTable("T");
+  TreeShape shape;
+  ASSERT_EQ(CheckTree(*disk.bytes, def->indexes[0].root_page, def->tdef_page, shape), "");
+  EXPECT_EQ(shape.entries, 500u + 200u + 1u + 400u - 10u + 210u);
+  EXPECT_EQ(def->indexes[0].unique_entry_count, shape.entries);
+  EXPECT_EQ(db->SeekIndex("T", "PrimaryKey", {int32_t{1999}})->size(), 1u);
+  EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+}
+
 // A row of People (ID, Email, Notes).
 Row Person(Value id, Value email, Value notes = Null{}) { return {std::move(id), std::move(email), std::move(notes)}; }
 Row Person(int32_t id, const char* email) { return Person(id, std::string(email)); }

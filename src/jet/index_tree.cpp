@@ -194,6 +194,7 @@ void IndexTree::Encode(Node& node, uint8_t* raw) const {
 }
 
 Status IndexTree::Evict(Pager& pager, bool clean_only) {
+  SyncRightEdge();
   if (cache_.size() <= kMaxCachedPages) return Status::Ok();
   // Leaves go first: interior pages are few and every descent passes through them. Only
   // when they alone fill half the cache (a very large tree) do they leave too.
@@ -213,6 +214,7 @@ Status IndexTree::Evict(Pager& pager, bool clean_only) {
     }
     it = cache_.erase(it);
     path_reusable_ = false;
+    at_right_edge_ = false;
   }
   return Status::Ok();
 }
@@ -248,7 +250,9 @@ Status IndexTree::ReplaceTail(Pager& pager, Node& node) {
 }
 
 Status IndexTree::Descend(Pager& pager, std::string_view target, bool change) {
+  SyncRightEdge();
   path_reusable_ = false;
+  at_right_edge_ = false;
   path_.clear();
   uint32_t page = root_;
   for (;;) {
@@ -299,6 +303,7 @@ Result<std::vector<RowPointer>> IndexTree::Collect(Pager& pager, std::string_vie
 }
 
 Result<bool> IndexTree::TreeHasKey(Pager& pager, std::string_view key) {
+  SyncRightEdge();
   // Node pages are few and visited by every probe: they are decoded into the cache. Leaves
   // held decoded are searched as such, others in their stored form (unique keys in random
   // order probe a different leaf each time; decoding it would cost more than the search).
@@ -334,7 +339,11 @@ Result<bool> IndexTree::TreeHasKey(Pager& pager, std::string_view key) {
 }
 
 Result<bool> IndexTree::HasKey(Pager& pager, std::string_view key) {
-  if (waiting_.empty()) {
+  if (waiting_.empty() && AtRightEdge()) {
+    const std::string& last = path_.back().node->entries.back();
+    if (std::string_view(last).substr(0, last.size() - 4) < key) return false;
+  } else if (waiting_.empty()) {
+    SyncRightEdge();
     // Past the last key (ascending keys): certainly absent, no filter needed.
     ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
     if (root->entries.empty()) {
@@ -375,6 +384,7 @@ Result<uint64_t> IndexTree::DistinctKeys(Pager& pager) {
 Status IndexTree::EnsureFilter(Pager& pager) { return filter_ready_ ? Status::Ok() : Survey(pager, true); }
 
 Status IndexTree::Survey(Pager& pager, bool fill_filter) {
+  SyncRightEdge();
   // Down the first children to the leftmost leaf, then along the leaf chain. Pages are read
   // through the cache when there, otherwise decoded and dropped, so memory stays flat.
   auto visit = [&](uint32_t page, auto&& use) -> Status {
@@ -518,6 +528,8 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   ASSIGN_OR_RETURN(Node * right, NewNode(pager, allocator, node.leaf));
   Node& left = node;
   right->entries = std::move(moved);
+  // Ascending keys fill the new page as they filled this one: room for as many at once.
+  if (appended) right->entries.reserve(cut + 1);
   right->bytes = SumBytes(right->entries);
   right->prev = left.page;
   right->next = left.next;
@@ -557,15 +569,37 @@ Status IndexTree::Insert(Pager& pager, PageAllocator& allocator, std::string_vie
     return InternalError("index key longer than " + std::to_string(kMaxIndexKeyBytes) + " bytes");
   }
   changed_ = true;
-  const uint64_t hash = KeyHash(entry.substr(0, entry.size() - 4));
-  if (filter_ready_) filter_.Add(hash);
+  const std::string_view key = entry.substr(0, entry.size() - 4);
   if (waiting_.empty()) {
     // Past the last entry (ascending keys): straight in, the path is cached.
-    ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
-    if (root->entries.empty() || (root->tail == 0 && OrderPart(root->entries.back(), root->leaf) < entry)) {
+    bool past_end = false;
+    if (AtRightEdge()) {
+      Node& leaf = *path_.back().node;
+      past_end = leaf.entries.back() < entry;
+      if (past_end && distinct_known_ && leaf.bytes + entry.size() <= kIndexPageEntryBytes) {
+        // The common case of ascending keys, at the cost of an append: the nodes above learn
+        // their new last entry when something else next reads the tree (SyncRightEdge).
+        if (filter_ready_) filter_.Add(KeyHash(key));
+        if (!SameKey(leaf.entries.back(), entry)) ++distinct_;
+        leaf.entries.emplace_back(entry);
+        leaf.bytes += static_cast<uint32_t>(entry.size());
+        leaf.dirty = true;
+        path_.back().index = leaf.entries.size() - 1;
+        right_edge_stale_ = path_.size() > 1;
+        return Status::Ok();
+      }
+    } else {
+      ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
+      past_end =
+          root->entries.empty() || (root->tail == 0 && OrderPart(root->entries.back(), root->leaf) < entry);
+    }
+    if (past_end) {
+      if (filter_ready_) filter_.Add(KeyHash(key));
       return InsertNow(pager, allocator, entry);
     }
   }
+  const uint64_t hash = KeyHash(key);
+  if (filter_ready_) filter_.Add(hash);
   AddWaiting(entry);
   AddWaitingKey(hash);
   // The record, and about two hash slots of the key set.
@@ -637,14 +671,18 @@ void IndexTree::RememberPath() {
 }
 
 Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_view entry) {
+  SyncRightEdge();
   ASSIGN_OR_RETURN(uint64_t distinct, DistinctKeys(pager));
   RETURN_IF_ERROR(Evict(pager));
   // Sorted waiting entries mostly land in the leaf the previous one went to: when the entry
   // falls strictly between that leaf's first and last entries, the leaf is the right one and
   // the path to it still holds, so the descent is skipped.
+  // An entry past the last one of the rightmost leaf (ascending keys) goes to its end.
   const std::vector<std::string>* last_leaf = path_reusable_ ? &path_.back().node->entries : nullptr;
   const bool reuse = last_leaf && !last_leaf->empty() && last_leaf->front() < entry && entry < last_leaf->back();
-  if (reuse) {
+  if (AtRightEdge() && last_leaf->back() < entry) {
+    path_.back().index = last_leaf->size();
+  } else if (reuse) {
     path_.back().index = LowerBound(*last_leaf, true, entry);
   } else {
     RETURN_IF_ERROR(Descend(pager, entry, true));
@@ -666,6 +704,10 @@ Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_
   const uint64_t splits = splits_;
   RETURN_IF_ERROR(FixOverflow(pager, allocator, appended));
   path_reusable_ = splits == splits_;  // a split moves entries off the path
+  at_right_edge_ = path_reusable_ && appended && leaf.next == 0;
+  for (size_t level = 0; at_right_edge_ && level + 1 < path_.size(); ++level) {
+    at_right_edge_ = path_[level].index + 1 == path_[level].node->entries.size();
+  }
   RememberPath();
   return Status::Ok();
 }
@@ -673,6 +715,7 @@ Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_
 Status IndexTree::RemoveEmpty(Pager& pager, PageAllocator& allocator, size_t level) {
   // path_[level] holds no entry: it leaves its level's chain and the tree.
   path_reusable_ = false;
+  at_right_edge_ = false;
   for (;;) {
     Node& node = *path_[level].node;
     if (level == 0) {  // the root stays, as an empty leaf
@@ -734,6 +777,7 @@ Status IndexTree::Remove(Pager& pager, PageAllocator& allocator, std::string_vie
 }
 
 Status IndexTree::Flush(Pager& pager, PageAllocator& allocator) {
+  SyncRightEdge();
   RETURN_IF_ERROR(Merge(pager, allocator));
   for (auto& [page, node] : cache_) {
     if (!node->dirty) continue;

@@ -110,6 +110,18 @@ class IndexTree {
   // True while path_ is the path of the last insert and still matches the tree (no split,
   // removal or trim since), so the next insert into the same leaf may skip the descent.
   bool path_reusable_ = false;
+  // True while, besides, path_ leads to the rightmost leaf and its last entry (the last insert
+  // appended there): an entry past it goes to the end of that leaf without a descent.
+  bool at_right_edge_ = false;
+  bool AtRightEdge() const { return path_reusable_ && at_right_edge_; }
+  // Entries appended at the right edge since the nodes on path_ last repeated the leaf's last
+  // entry. Every other reader and writer of the tree brings them up to date first.
+  bool right_edge_stale_ = false;
+  void SyncRightEdge() {
+    if (!right_edge_stale_) return;
+    right_edge_stale_ = false;
+    UpdateLastEntries(path_.size() - 1);
+  }
   uint64_t splits_ = 0;
   // Entries not yet in the tree, unordered: their bytes lie back to back in large blocks (an
   // entry never straddles two), so each costs no allocation and a merge sorts small records.
