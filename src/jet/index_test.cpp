@@ -94,6 +94,7 @@ constexpr uint32_t kPage = 4096;
 
 struct TreeShape {
   size_t levels = 0;
+  size_t leaves = 0;
   uint64_t entries = 0;
   uint64_t distinct = 0;
 };
@@ -121,6 +122,7 @@ std::string CheckTree(const std::vector<uint8_t>& file, uint32_t root, uint32_t 
       const std::string at = "page " + std::to_string(item.page) + ": ";
       if (i == 0) leaves = page->leaf();
       if (page->leaf() != leaves) return at + "leaves and nodes on one level";
+      shape.leaves += leaves ? 1 : 0;
       if (raw[1] != 0x01 || page->owner != owner || page->tail_page != 0) return at + "header";
       if (page->entries.empty() && item.page != root) return at + "empty page below the root";
       // Links: leaves chain across the level, nodes only under one parent.
@@ -538,6 +540,41 @@ std::unique_ptr<Database> NewKeyedTable(const testing::MemoryDisk& disk) {
   EXPECT_TRUE((*db)->CreateTable(testing::NewTable("T", {NewColumn("ID", ColumnType::kLong)})).ok());
   EXPECT_TRUE((*db)->CreateIndex("T", testing::PrimaryKeyOn({"ID"})).ok());
   return std::move(*db);
+}
+
+TEST(BTreeTest, KeysArrivingInOrderFillLeavesLikeABulkBuild) {
+  // Keys that keep landing next to the previous one fill pages as a bulk build does: random
+  // keys in one call (merged in order), descending keys committed one by one, ascending keys.
+  constexpr int kRows = 2000;
+  constexpr size_t kLeastLeaves = (kRows * 9 + 3615) / 3616;  // 9-byte entries, 3616 per page
+  std::vector<int> random_order = Numbers(0, kRows);
+  std::shuffle(random_order.begin(), random_order.end(), std::mt19937(3));
+  for (const int order : {0, 1, 2}) {
+    SCOPED_TRACE(order);
+    const testing::MemoryDisk disk;
+    std::unique_ptr<Database> db = NewKeyedTable(disk);
+    ASSERT_TRUE(db);
+    if (order == 0) {
+      std::vector<Row> rows;
+      for (int key : random_order) rows.push_back({int32_t{key}});
+      ASSERT_TRUE(db->InsertRows("T", rows).ok());
+    } else {
+      ASSERT_TRUE(db->BeginBatch().ok());
+      for (int i = 0; i < kRows; ++i) {
+        ASSERT_TRUE(db->InsertRow("T", {int32_t{order == 1 ? kRows - i : i}}).ok());
+        if (order == 1) {
+          ASSERT_TRUE(db->FlushBatch().ok());
+        }
+      }
+      ASSERT_TRUE(db->CommitBatch().ok());
+    }
+    auto def = db->GetTable("T");
+    TreeShape shape;
+    ASSERT_EQ(CheckTree(*disk.bytes, def->indexes[0].root_page, def->tdef_page, shape), "");
+    EXPECT_EQ(shape.entries, static_cast<uint64_t>(kRows));
+    EXPECT_LE(shape.leaves, kLeastLeaves + 1);
+    EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+  }
 }
 
 TEST(BTreeTest, AppendsAtTheRightEdgeKeepEveryCheckRight) {

@@ -18,6 +18,8 @@ constexpr size_t kMaxCachedPages = 512;
 // Bytes (with their bookkeeping) of entries waiting for a merge.
 constexpr size_t kMaxWaitingBytes = 24u << 20;
 constexpr size_t kMaxDepth = 16;
+// Inserts in a row, each next to the previous one, before a leaf split follows their run.
+constexpr uint32_t kMinRunLength = 8;
 
 // The part of a stored entry that orders it: a node entry's last 4 bytes name its child.
 std::string_view OrderPart(const std::string& entry, bool leaf) {
@@ -476,6 +478,37 @@ Status IndexTree::CutChildLinks(Pager& pager, const Node& left, const Node& righ
   return SetLink(pager, first_right->page, format::kIndexPrevPageOffset, 0);
 }
 
+int IndexTree::NoteInsert(uint32_t page, size_t at) {
+  // A run: entries that go in right after (ascending) or right before (descending: the
+  // previous one was at this place and moved on by one) the previous entry, in one leaf.
+  const bool after = last_leaf_page_ == page && last_leaf_at_ + 1 == at;
+  const bool before = last_leaf_page_ == page && last_leaf_at_ == at;
+  const int direction = after ? 1 : before ? -1 : 0;
+  run_length_ = direction != 0 && direction == run_direction_ ? run_length_ + 1 : 1;
+  run_direction_ = direction;
+  // Random keys merged in order fall next to one another now and then; only a longer run
+  // says that more will follow.
+  last_leaf_page_ = page;
+  last_leaf_at_ = at;
+  return run_length_ >= kMinRunLength ? direction : 0;
+}
+
+bool IndexTree::RunCut(const Node& leaf, size_t& cut) const {
+  // Inserts in order (a sorted merge, ascending or descending keys) keep coming to one side of
+  // the new entry: the other side is left as full as it is, the way a bulk build fills pages,
+  // when it holds at least half the bytes (else a cut near the middle serves better).
+  const std::vector<std::string>& entries = leaf.entries;
+  const size_t at = inserted_at_;
+  if (at + 1 >= entries.size()) return false;
+  uint32_t left = 0;
+  for (size_t i = 0; i <= at; ++i) left += static_cast<uint32_t>(entries[i].size());
+  const uint32_t right = leaf.bytes - left;
+  if (left > kIndexPageEntryBytes || right > kIndexPageEntryBytes) return false;
+  if (2 * (run_ > 0 ? left : right) < leaf.bytes) return false;
+  cut = at + 1;
+  return true;
+}
+
 Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bool appended) {
   Node& node = *path_[level].node;
   std::vector<std::string>& entries = node.entries;
@@ -484,7 +517,12 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   // Where to cut: after the old entries when the new one went to the end (ascending keys fill
   // pages completely, as a bulk build does), otherwise near the middle by bytes.
   size_t cut = entries.size() - 1;
-  if (!appended || node.bytes - entries.back().size() > kIndexPageEntryBytes) {
+  // The leaf an insert put its entry in (InsertNow sets inserted_at_ while it fixes overflows).
+  const bool leaf_of_insert = inserted_at_ != SIZE_MAX && level + 1 == path_.size() && node.leaf;
+  if ((!appended || node.bytes - entries.back().size() > kIndexPageEntryBytes) && leaf_of_insert && run_ != 0 &&
+      RunCut(node, cut)) {
+    // Right after the new entry, which continues a run of inserts into this leaf (see RunCut).
+  } else if (!appended || node.bytes - entries.back().size() > kIndexPageEntryBytes) {
     uint32_t left = 0;
     cut = 0;
     while (cut + 1 < entries.size() &&
@@ -501,6 +539,8 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   entries.resize(cut);
   node.bytes = SumBytes(entries);
   node.dirty = true;
+  // Which half the new entry went to, for the next insert's run (set below, once pages exist).
+  const bool new_entry_left = leaf_of_insert && inserted_at_ < cut;
 
   if (level == 0) {
     // The root keeps its page number: its content moves into two new children.
@@ -513,6 +553,10 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
     left->next = right->page;
     right->prev = left->page;
     RETURN_IF_ERROR(CutChildLinks(pager, *left, *right));
+    if (leaf_of_insert) {
+      last_leaf_page_ = new_entry_left ? left->page : right->page;
+      last_leaf_at_ = new_entry_left ? inserted_at_ : inserted_at_ - cut;
+    }
     node.leaf = false;
     node.prev = node.next = node.tail = 0;
     node.entries.clear();
@@ -536,6 +580,10 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   if (left.next != 0) RETURN_IF_ERROR(SetLink(pager, left.next, format::kIndexPrevPageOffset, right->page));
   left.next = right->page;
   RETURN_IF_ERROR(CutChildLinks(pager, left, *right));
+  if (leaf_of_insert) {
+    last_leaf_page_ = new_entry_left ? left.page : right->page;
+    last_leaf_at_ = new_entry_left ? inserted_at_ : inserted_at_ - cut;
+  }
   // The parent's entry for the old page now belongs to the right half (same last entry);
   // the left half gets a new entry before it.
   Step& up = path_[level - 1];
@@ -585,6 +633,7 @@ Status IndexTree::Insert(Pager& pager, PageAllocator& allocator, std::string_vie
         leaf.bytes += static_cast<uint32_t>(entry.size());
         leaf.dirty = true;
         path_.back().index = leaf.entries.size() - 1;
+        NoteInsert(leaf.page, path_.back().index);
         right_edge_stale_ = path_.size() > 1;
         return Status::Ok();
       }
@@ -701,8 +750,12 @@ Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_
   leaf.dirty = true;
   const bool appended = at + 1 == leaf.entries.size();
   if (appended) UpdateLastEntries(path_.size() - 1);
+  run_ = NoteInsert(leaf.page, at);
+  inserted_at_ = at;
   const uint64_t splits = splits_;
-  RETURN_IF_ERROR(FixOverflow(pager, allocator, appended));
+  Status fixed = FixOverflow(pager, allocator, appended);
+  inserted_at_ = SIZE_MAX;  // only this insert's splits follow it
+  RETURN_IF_ERROR(fixed);
   path_reusable_ = splits == splits_;  // a split moves entries off the path
   at_right_edge_ = path_reusable_ && appended && leaf.next == 0;
   for (size_t level = 0; at_right_edge_ && level + 1 < path_.size(); ++level) {
@@ -763,6 +816,8 @@ Status IndexTree::Remove(Pager& pager, PageAllocator& allocator, std::string_vie
   if (!seen) distinct_ = distinct - 1;
   leaf.bytes -= static_cast<uint32_t>(entry.size());
   leaf.entries.erase(leaf.entries.begin() + static_cast<ptrdiff_t>(at));
+  last_leaf_page_ = 0;
+  run_length_ = 0;
   leaf.dirty = true;
   changed_ = true;
   if (leaf.entries.empty()) {
