@@ -36,6 +36,19 @@ RowPointer RowPointerOf(std::string_view entry) {
   return MakeRowPointer((uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2], p[3]);
 }
 
+// Byte order of two short strings, compared in place: ascending keys share all but their last
+// bytes, and for keys of a few bytes a call to memcmp costs more than this loop.
+int CompareShort(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  if (n > 16) return a.compare(b);
+  const auto* x = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* y = reinterpret_cast<const unsigned char*>(b.data());
+  for (size_t i = 0; i < n; ++i) {
+    if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
 bool EntryHasKey(std::string_view entry, std::string_view key) {
   return entry.size() == key.size() + 4 && entry.compare(0, key.size(), key) == 0;
 }
@@ -343,7 +356,7 @@ Result<bool> IndexTree::TreeHasKey(Pager& pager, std::string_view key) {
 Result<bool> IndexTree::HasKey(Pager& pager, std::string_view key) {
   if (waiting_.empty() && AtRightEdge()) {
     const std::string& last = path_.back().node->entries.back();
-    if (std::string_view(last).substr(0, last.size() - 4) < key) return false;
+    if (CompareShort(std::string_view(last).substr(0, last.size() - 4), key) < 0) return false;
   } else if (waiting_.empty()) {
     SyncRightEdge();
     // Past the last key (ascending keys): certainly absent, no filter needed.
@@ -623,12 +636,21 @@ Status IndexTree::Insert(Pager& pager, PageAllocator& allocator, std::string_vie
     bool past_end = false;
     if (AtRightEdge()) {
       Node& leaf = *path_.back().node;
-      past_end = leaf.entries.back() < entry;
+      // Entries order as whole byte strings. Keys of one length (Long keys) are compared once:
+      // that also tells a new key from a repeated one.
+      const std::string_view last = leaf.entries.back();
+      const std::string_view last_key = last.substr(0, last.size() - 4);
+      const int order = CompareShort(last_key, key);
+      if (order == 0) {
+        past_end = CompareShort(last.substr(last_key.size()), entry.substr(key.size())) < 0;
+      } else {
+        past_end = last_key.size() == key.size() ? order < 0 : last < entry;
+      }
       if (past_end && distinct_known_ && leaf.bytes + entry.size() <= kIndexPageEntryBytes) {
         // The common case of ascending keys, at the cost of an append: the nodes above learn
         // their new last entry when something else next reads the tree (SyncRightEdge).
         if (filter_ready_) filter_.Add(KeyHash(key));
-        if (!SameKey(leaf.entries.back(), entry)) ++distinct_;
+        if (order != 0) ++distinct_;
         leaf.entries.emplace_back(entry);
         leaf.bytes += static_cast<uint32_t>(entry.size());
         leaf.dirty = true;
@@ -762,6 +784,14 @@ Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_
     at_right_edge_ = path_[level].index + 1 == path_[level].node->entries.size();
   }
   RememberPath();
+  if (appended && splits != splits_ && leaf.leaf && leaf.page != root_) {
+    // The entry that split this leaf went to a new page after it: the leaf is full and behind
+    // the keys that follow (ascending keys, a sorted merge). Stored now, it holds no memory.
+    // (path_ is rebuilt before its next use: the split made it unusable.)
+    ASSIGN_OR_RETURN(uint8_t * raw, pager.MutablePage(leaf.page));
+    Encode(leaf, raw);
+    cache_.erase(leaf.page);
+  }
   return Status::Ok();
 }
 
