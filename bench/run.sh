@@ -7,8 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON \
   -DTABULON_TESTS=OFF -DTABULON_SANITIZE=OFF -DTABULON_WERROR=OFF >/dev/null
-cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_sql_insert_bench transfer_rows_bench \
-  sqlite_migration_bench odbc_typed_bench gui_event_loop_bench
+cmake --build "$build" -j2 --target jet_insert_bench jet_index_bench jet_keyed_insert_bench jet_sql_insert_bench \
+  transfer_rows_bench sqlite_migration_bench odbc_typed_bench gui_event_loop_bench
 for rows in ${1:-1000000} ; do
   "$build/bench/jet_insert_bench" "$rows"
 done
@@ -16,6 +16,10 @@ done
 for key in long text ; do
   "$build/bench/jet_index_bench" "${1:-1000000}" "$key"
 done
+# A migrated table's rows (Long Id, two Text(50), Double, DateTime): no index, a Long primary key,
+# and the key with one InsertRow per row in a batch (the migration's typed row path); the ratios
+# key/none and batch/key.
+"$build/bench/jet_keyed_insert_bench" "${1:-1000000}"
 # Row-by-row writes with a Long primary key: a tenth of ROWS InsertRow calls in one batch,
 # then 1,000 single-row write operations, each durable (two syncs) before the next.
 "$build/bench/jet_index_bench" "$(( ${1:-1000000} / 10 ))" batch

@@ -52,6 +52,34 @@ TEST(BatchTest, RefusedRowsLeaveTheBatchGoingAndReadsSeeItsRows) {
   EXPECT_EQ((*again)->SeekIndex("T", "PrimaryKey", {int32_t{302}})->size(), 1u);
 }
 
+TEST(BatchTest, RowsGoToTheTableTheirNameNamesNow) {
+  // Row-by-row inserts into two tables in turn, with renames and a drop between them: each row
+  // goes to the table that has the name at that moment.
+  const testing::MemoryDisk disk;
+  auto db = Database::Create(disk.File());
+  ASSERT_TRUE(db.ok());
+  Database& d = **db;
+  ASSERT_TRUE(d.CreateTable(kNarrow).ok());
+  ASSERT_TRUE(d.CreateTable(testing::NewTable("U", {NewColumn("Id", ColumnType::kLong)})).ok());
+  ASSERT_TRUE(d.BeginBatch().ok());
+  for (int32_t i = 0; i < 10; ++i) {
+    ASSERT_TRUE(d.InsertRow("T", {i, std::string("t")}).ok());
+    ASSERT_TRUE(d.InsertRow("U", {i}).ok());
+  }
+  ASSERT_TRUE(d.RenameTable("T", "Renamed").ok());
+  EXPECT_EQ(d.InsertRow("T", {int32_t{10}, std::string("t")}).code(), ErrorCode::kNotFound);
+  ASSERT_TRUE(d.InsertRow("renamed", {int32_t{10}, std::string("t")}).ok());
+  ASSERT_TRUE(d.RenameTable("U", "T").ok());
+  ASSERT_TRUE(d.InsertRow("T", {int32_t{10}}).ok());
+  ASSERT_TRUE(d.DropTable("T").ok());
+  ASSERT_TRUE(d.CreateTable(testing::NewTable("T", {NewColumn("Code", ColumnType::kText, 5)})).ok());
+  ASSERT_TRUE(d.InsertRow("T", {std::string("new")}).ok());
+  ASSERT_TRUE(d.CommitBatch().ok());
+  EXPECT_EQ(testing::TableRows(d, "Renamed").size(), 11u);
+  EXPECT_EQ(testing::SortedRowTexts(testing::TableRows(d, "T")), std::vector<std::string>{"new,"});
+  EXPECT_TRUE(d.CheckIntegrity().ok()) << d.CheckIntegrity().ToString();
+}
+
 TEST(BatchTest, AFailedCommitUndoesTheBatchAndSaysSo) {
   // The same run twice: first counting the file operations, then failing the commit's first.
   int64_t before_commit = 0;

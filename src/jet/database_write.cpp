@@ -132,8 +132,15 @@ Status Database::WriteState::LoadColumnProperties(TableDefinition& table) {
 }
 
 Result<TableState*> Database::WriteState::UserTable(std::string_view name) {
+  // Row-by-row inserts name the same table each time: the entry found last is tried first
+  // (names of one parent never clash, so an exact match is the answer).
+  if (last_user_table < objects.size()) {
+    const CatalogEntry& e = objects[last_user_table];
+    if (e.parent_id == kTablesContainerId && e.is_table() && e.name == name) return Table(e.tdef_page(), e.name);
+  }
   const CatalogEntry* e = FindObject(name, kTablesContainerId);
   if (!e || !e->is_table()) return NotFoundError("no table named '" + std::string(name) + "'");
+  last_user_table = static_cast<size_t>(e - objects.data());
   return Table(e->tdef_page(), e->name);
 }
 
@@ -155,6 +162,7 @@ Status Database::WriteState::Finish() {
     RETURN_IF_ERROR(CheckForeignKeyIndexesKept(*table, foreign_keys));
     if (table->indexes.definition_dirty) renumber.push_back(table.get());
   }
+  index_drop_marked = false;
   for (TableState* table : renumber) RETURN_IF_ERROR(NumberIndexes(pager, *table, TablesByPage()));
   for (auto& [page, table] : tables) {
     if (table->indexes.loaded) RETURN_IF_ERROR(StoreIndexes(pager, *this, *table));

@@ -57,15 +57,17 @@ struct Database::WriteState : public PageAllocator {
   uint32_t aces_tdef = 0;
 
   std::map<uint32_t, std::unique_ptr<TableState>> tables;
+  size_t last_user_table = SIZE_MAX;  // position in `objects` of the table UserTable found last
 
-  // Whether an operation marked an index to go (see PrepareIndexEntries).
-  bool RemovesAnIndex() const {
-    for (const auto& [page, table] : tables) {
-      for (const RealIndexState& index : table->indexes.real) {
-        if (!index.drop_reason.empty()) return true;
-      }
-    }
-    return false;
+  // Whether an operation marked an index to go (see PrepareIndexEntries): asked after every
+  // insert of a batch, so it is a flag rather than a walk over every table's indexes.
+  bool index_drop_marked = false;
+  bool RemovesAnIndex() const { return index_drop_marked; }
+  // The keys of a row about to be written into the table's indexes, checked.
+  Status PrepareKeys(TableState& table, const Row& values) {
+    Status status = PrepareIndexEntries(pager, table, values);
+    index_drop_marked |= table.indexes.drop_marked;
+    return status;
   }
 
   // Long values of one table, stored on the LVAL pages of their column.

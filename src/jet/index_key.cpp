@@ -320,16 +320,17 @@ void AppendNullKey(std::string& key) { key.push_back(static_cast<char>(kKeyNullA
 
 void AppendEntryRowPointer(uint32_t row_pointer, std::string& entry) {
   const uint32_t page = row_pointer >> 8;
-  entry.push_back(static_cast<char>((page >> 16) & 0xFF));
-  entry.push_back(static_cast<char>((page >> 8) & 0xFF));
-  entry.push_back(static_cast<char>(page & 0xFF));
-  entry.push_back(static_cast<char>(row_pointer & 0xFF));
+  const char bytes[4] = {static_cast<char>((page >> 16) & 0xFF), static_cast<char>((page >> 8) & 0xFF),
+                         static_cast<char>(page & 0xFF), static_cast<char>(row_pointer & 0xFF)};
+  entry.append(bytes, 4);  // one append: every indexed row makes one
 }
 
 namespace {
 
 void AppendBigEndian(uint64_t value, int bytes, std::string& key) {
-  for (int i = bytes - 1; i >= 0; --i) key.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  char out[8];
+  for (int i = 0; i < bytes; ++i) out[i] = static_cast<char>((value >> (8 * (bytes - 1 - i))) & 0xFF);
+  key.append(out, static_cast<size_t>(bytes));
 }
 
 // Inverts the bytes of `key` from `from` on: a descending part sorts the other way round.

@@ -94,6 +94,7 @@ constexpr uint32_t kPage = 4096;
 
 struct TreeShape {
   size_t levels = 0;
+  size_t leaves = 0;
   uint64_t entries = 0;
   uint64_t distinct = 0;
 };
@@ -121,6 +122,7 @@ std::string CheckTree(const std::vector<uint8_t>& file, uint32_t root, uint32_t 
       const std::string at = "page " + std::to_string(item.page) + ": ";
       if (i == 0) leaves = page->leaf();
       if (page->leaf() != leaves) return at + "leaves and nodes on one level";
+      shape.leaves += leaves ? 1 : 0;
       if (raw[1] != 0x01 || page->owner != owner || page->tail_page != 0) return at + "header";
       if (page->entries.empty() && item.page != root) return at + "empty page below the root";
       // Links: leaves chain across the level, nodes only under one parent.
@@ -528,6 +530,87 @@ TEST(BTreeTest, UniquenessHoldsForKeysAppendedWaitingAndStored) {
   ExpectTagTree(**db, testing::ReadFileBytes(path), seen.size());
   db->reset();
   fs::remove(path);
+}
+
+// Table T (ID) with a Long primary key, in a new in-memory database.
+std::unique_ptr<Database> NewKeyedTable(const testing::MemoryDisk& disk) {
+  auto db = Database::Create(disk.File());
+  EXPECT_TRUE(db.ok());
+  if (!db.ok()) return nullptr;
+  EXPECT_TRUE((*db)->CreateTable(testing::NewTable("T", {NewColumn("ID", ColumnType::kLong)})).ok());
+  EXPECT_TRUE((*db)->CreateIndex("T", testing::PrimaryKeyOn({"ID"})).ok());
+  return std::move(*db);
+}
+
+TEST(BTreeTest, KeysArrivingInOrderFillLeavesLikeABulkBuild) {
+  // Keys that keep landing next to the previous one fill pages as a bulk build does: random
+  // keys in one call (merged in order), descending keys committed one by one, ascending keys.
+  constexpr int kRows = 2000;
+  constexpr size_t kLeastLeaves = (kRows * 9 + 3615) / 3616;  // 9-byte entries, 3616 per page
+  std::vector<int> random_order = Numbers(0, kRows);
+  std::shuffle(random_order.begin(), random_order.end(), std::mt19937(3));
+  for (const int order : {0, 1, 2}) {
+    SCOPED_TRACE(order);
+    const testing::MemoryDisk disk;
+    std::unique_ptr<Database> db = NewKeyedTable(disk);
+    ASSERT_TRUE(db);
+    if (order == 0) {
+      std::vector<Row> rows;
+      for (int key : random_order) rows.push_back({int32_t{key}});
+      ASSERT_TRUE(db->InsertRows("T", rows).ok());
+    } else {
+      ASSERT_TRUE(db->BeginBatch().ok());
+      for (int i = 0; i < kRows; ++i) {
+        ASSERT_TRUE(db->InsertRow("T", {int32_t{order == 1 ? kRows - i : i}}).ok());
+        if (order == 1) {
+          ASSERT_TRUE(db->FlushBatch().ok());
+        }
+      }
+      ASSERT_TRUE(db->CommitBatch().ok());
+    }
+    auto def = db->GetTable("T");
+    TreeShape shape;
+    ASSERT_EQ(CheckTree(*disk.bytes, def->indexes[0].root_page, def->tdef_page, shape), "");
+    EXPECT_EQ(shape.entries, static_cast<uint64_t>(kRows));
+    EXPECT_LE(shape.leaves, kLeastLeaves + 1);
+    EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
+  }
+}
+
+TEST(BTreeTest, AppendsAtTheRightEdgeKeepEveryCheckRight) {
+  // Ascending keys go to the end of the last leaf without a descent, and the nodes above learn
+  // the new last entry only when the tree is next read: a duplicate of a key appended since
+  // then must still be refused, before and after other keys wait for a merge or a delete.
+  const testing::MemoryDisk disk;
+  std::unique_ptr<Database> db = NewKeyedTable(disk);
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(db->BeginBatch().ok());
+  auto append = [&](int32_t from, int32_t to, int32_t step) {
+    for (int32_t i = from; i < to; i += step) ASSERT_TRUE(db->InsertRow("T", {i}).ok()) << i;
+  };
+  append(0, 1000, 2);  // two leaves
+  EXPECT_EQ(db->InsertRow("T", {int32_t{998}}).code(), ErrorCode::kAlreadyExists);
+  append(1000, 1400, 2);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1398}}).code(), ErrorCode::kAlreadyExists);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1396}}).code(), ErrorCode::kAlreadyExists);
+  ASSERT_TRUE(db->InsertRow("T", {int32_t{501}}).ok());  // waits for a merge
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1394}}).code(), ErrorCode::kAlreadyExists);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{501}}).code(), ErrorCode::kAlreadyExists);
+  append(1400, 1800, 1);
+  // A delete (it commits the batch first), then appends again.
+  auto deleted = db->DeleteRows("T", [](const Row& row) { return std::get<int32_t>(row[0]) >= 1790; });
+  ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
+  EXPECT_EQ(*deleted, 10u);
+  append(1790, 2000, 1);
+  EXPECT_EQ(db->InsertRow("T", {int32_t{1999}}).code(), ErrorCode::kAlreadyExists);
+  ASSERT_TRUE(db->CommitBatch().ok());
+  auto def = db->GetTable("T");
+  TreeShape shape;
+  ASSERT_EQ(CheckTree(*disk.bytes, def->indexes[0].root_page, def->tdef_page, shape), "");
+  EXPECT_EQ(shape.entries, 500u + 200u + 1u + 400u - 10u + 210u);
+  EXPECT_EQ(def->indexes[0].unique_entry_count, shape.entries);
+  EXPECT_EQ(db->SeekIndex("T", "PrimaryKey", {int32_t{1999}})->size(), 1u);
+  EXPECT_TRUE(db->CheckIntegrity().ok()) << db->CheckIntegrity().ToString();
 }
 
 // A row of People (ID, Email, Notes).

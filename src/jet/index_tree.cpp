@@ -18,6 +18,8 @@ constexpr size_t kMaxCachedPages = 512;
 // Bytes (with their bookkeeping) of entries waiting for a merge.
 constexpr size_t kMaxWaitingBytes = 24u << 20;
 constexpr size_t kMaxDepth = 16;
+// Inserts in a row, each next to the previous one, before a leaf split follows their run.
+constexpr uint32_t kMinRunLength = 8;
 
 // The part of a stored entry that orders it: a node entry's last 4 bytes name its child.
 std::string_view OrderPart(const std::string& entry, bool leaf) {
@@ -32,6 +34,19 @@ uint32_t ChildOf(const std::string& node_entry) {
 RowPointer RowPointerOf(std::string_view entry) {
   const auto* p = reinterpret_cast<const uint8_t*>(entry.data()) + entry.size() - 4;
   return MakeRowPointer((uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2], p[3]);
+}
+
+// Byte order of two short strings, compared in place: ascending keys share all but their last
+// bytes, and for keys of a few bytes a call to memcmp costs more than this loop.
+int CompareShort(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  if (n > 16) return a.compare(b);
+  const auto* x = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* y = reinterpret_cast<const unsigned char*>(b.data());
+  for (size_t i = 0; i < n; ++i) {
+    if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 bool EntryHasKey(std::string_view entry, std::string_view key) {
@@ -194,6 +209,7 @@ void IndexTree::Encode(Node& node, uint8_t* raw) const {
 }
 
 Status IndexTree::Evict(Pager& pager, bool clean_only) {
+  SyncRightEdge();
   if (cache_.size() <= kMaxCachedPages) return Status::Ok();
   // Leaves go first: interior pages are few and every descent passes through them. Only
   // when they alone fill half the cache (a very large tree) do they leave too.
@@ -213,6 +229,7 @@ Status IndexTree::Evict(Pager& pager, bool clean_only) {
     }
     it = cache_.erase(it);
     path_reusable_ = false;
+    at_right_edge_ = false;
   }
   return Status::Ok();
 }
@@ -248,7 +265,9 @@ Status IndexTree::ReplaceTail(Pager& pager, Node& node) {
 }
 
 Status IndexTree::Descend(Pager& pager, std::string_view target, bool change) {
+  SyncRightEdge();
   path_reusable_ = false;
+  at_right_edge_ = false;
   path_.clear();
   uint32_t page = root_;
   for (;;) {
@@ -299,6 +318,7 @@ Result<std::vector<RowPointer>> IndexTree::Collect(Pager& pager, std::string_vie
 }
 
 Result<bool> IndexTree::TreeHasKey(Pager& pager, std::string_view key) {
+  SyncRightEdge();
   // Node pages are few and visited by every probe: they are decoded into the cache. Leaves
   // held decoded are searched as such, others in their stored form (unique keys in random
   // order probe a different leaf each time; decoding it would cost more than the search).
@@ -334,7 +354,11 @@ Result<bool> IndexTree::TreeHasKey(Pager& pager, std::string_view key) {
 }
 
 Result<bool> IndexTree::HasKey(Pager& pager, std::string_view key) {
-  if (waiting_.empty()) {
+  if (waiting_.empty() && AtRightEdge()) {
+    const std::string& last = path_.back().node->entries.back();
+    if (CompareShort(std::string_view(last).substr(0, last.size() - 4), key) < 0) return false;
+  } else if (waiting_.empty()) {
+    SyncRightEdge();
     // Past the last key (ascending keys): certainly absent, no filter needed.
     ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
     if (root->entries.empty()) {
@@ -375,6 +399,7 @@ Result<uint64_t> IndexTree::DistinctKeys(Pager& pager) {
 Status IndexTree::EnsureFilter(Pager& pager) { return filter_ready_ ? Status::Ok() : Survey(pager, true); }
 
 Status IndexTree::Survey(Pager& pager, bool fill_filter) {
+  SyncRightEdge();
   // Down the first children to the leftmost leaf, then along the leaf chain. Pages are read
   // through the cache when there, otherwise decoded and dropped, so memory stays flat.
   auto visit = [&](uint32_t page, auto&& use) -> Status {
@@ -466,6 +491,37 @@ Status IndexTree::CutChildLinks(Pager& pager, const Node& left, const Node& righ
   return SetLink(pager, first_right->page, format::kIndexPrevPageOffset, 0);
 }
 
+int IndexTree::NoteInsert(uint32_t page, size_t at) {
+  // A run: entries that go in right after (ascending) or right before (descending: the
+  // previous one was at this place and moved on by one) the previous entry, in one leaf.
+  const bool after = last_leaf_page_ == page && last_leaf_at_ + 1 == at;
+  const bool before = last_leaf_page_ == page && last_leaf_at_ == at;
+  const int direction = after ? 1 : before ? -1 : 0;
+  run_length_ = direction != 0 && direction == run_direction_ ? run_length_ + 1 : 1;
+  run_direction_ = direction;
+  // Random keys merged in order fall next to one another now and then; only a longer run
+  // says that more will follow.
+  last_leaf_page_ = page;
+  last_leaf_at_ = at;
+  return run_length_ >= kMinRunLength ? direction : 0;
+}
+
+bool IndexTree::RunCut(const Node& leaf, size_t& cut) const {
+  // Inserts in order (a sorted merge, ascending or descending keys) keep coming to one side of
+  // the new entry: the other side is left as full as it is, the way a bulk build fills pages,
+  // when it holds at least half the bytes (else a cut near the middle serves better).
+  const std::vector<std::string>& entries = leaf.entries;
+  const size_t at = inserted_at_;
+  if (at + 1 >= entries.size()) return false;
+  uint32_t left = 0;
+  for (size_t i = 0; i <= at; ++i) left += static_cast<uint32_t>(entries[i].size());
+  const uint32_t right = leaf.bytes - left;
+  if (left > kIndexPageEntryBytes || right > kIndexPageEntryBytes) return false;
+  if (2 * (run_ > 0 ? left : right) < leaf.bytes) return false;
+  cut = at + 1;
+  return true;
+}
+
 Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bool appended) {
   Node& node = *path_[level].node;
   std::vector<std::string>& entries = node.entries;
@@ -474,7 +530,12 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   // Where to cut: after the old entries when the new one went to the end (ascending keys fill
   // pages completely, as a bulk build does), otherwise near the middle by bytes.
   size_t cut = entries.size() - 1;
-  if (!appended || node.bytes - entries.back().size() > kIndexPageEntryBytes) {
+  // The leaf an insert put its entry in (InsertNow sets inserted_at_ while it fixes overflows).
+  const bool leaf_of_insert = inserted_at_ != SIZE_MAX && level + 1 == path_.size() && node.leaf;
+  if ((!appended || node.bytes - entries.back().size() > kIndexPageEntryBytes) && leaf_of_insert && run_ != 0 &&
+      RunCut(node, cut)) {
+    // Right after the new entry, which continues a run of inserts into this leaf (see RunCut).
+  } else if (!appended || node.bytes - entries.back().size() > kIndexPageEntryBytes) {
     uint32_t left = 0;
     cut = 0;
     while (cut + 1 < entries.size() &&
@@ -491,6 +552,8 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   entries.resize(cut);
   node.bytes = SumBytes(entries);
   node.dirty = true;
+  // Which half the new entry went to, for the next insert's run (set below, once pages exist).
+  const bool new_entry_left = leaf_of_insert && inserted_at_ < cut;
 
   if (level == 0) {
     // The root keeps its page number: its content moves into two new children.
@@ -503,6 +566,10 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
     left->next = right->page;
     right->prev = left->page;
     RETURN_IF_ERROR(CutChildLinks(pager, *left, *right));
+    if (leaf_of_insert) {
+      last_leaf_page_ = new_entry_left ? left->page : right->page;
+      last_leaf_at_ = new_entry_left ? inserted_at_ : inserted_at_ - cut;
+    }
     node.leaf = false;
     node.prev = node.next = node.tail = 0;
     node.entries.clear();
@@ -518,12 +585,18 @@ Status IndexTree::Split(Pager& pager, PageAllocator& allocator, size_t level, bo
   ASSIGN_OR_RETURN(Node * right, NewNode(pager, allocator, node.leaf));
   Node& left = node;
   right->entries = std::move(moved);
+  // Ascending keys fill the new page as they filled this one: room for as many at once.
+  if (appended) right->entries.reserve(cut + 1);
   right->bytes = SumBytes(right->entries);
   right->prev = left.page;
   right->next = left.next;
   if (left.next != 0) RETURN_IF_ERROR(SetLink(pager, left.next, format::kIndexPrevPageOffset, right->page));
   left.next = right->page;
   RETURN_IF_ERROR(CutChildLinks(pager, left, *right));
+  if (leaf_of_insert) {
+    last_leaf_page_ = new_entry_left ? left.page : right->page;
+    last_leaf_at_ = new_entry_left ? inserted_at_ : inserted_at_ - cut;
+  }
   // The parent's entry for the old page now belongs to the right half (same last entry);
   // the left half gets a new entry before it.
   Step& up = path_[level - 1];
@@ -557,15 +630,47 @@ Status IndexTree::Insert(Pager& pager, PageAllocator& allocator, std::string_vie
     return InternalError("index key longer than " + std::to_string(kMaxIndexKeyBytes) + " bytes");
   }
   changed_ = true;
-  const uint64_t hash = KeyHash(entry.substr(0, entry.size() - 4));
-  if (filter_ready_) filter_.Add(hash);
+  const std::string_view key = entry.substr(0, entry.size() - 4);
   if (waiting_.empty()) {
     // Past the last entry (ascending keys): straight in, the path is cached.
-    ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
-    if (root->entries.empty() || (root->tail == 0 && OrderPart(root->entries.back(), root->leaf) < entry)) {
+    bool past_end = false;
+    if (AtRightEdge()) {
+      Node& leaf = *path_.back().node;
+      // Entries order as whole byte strings. Keys of one length (Long keys) are compared once:
+      // that also tells a new key from a repeated one.
+      const std::string_view last = leaf.entries.back();
+      const std::string_view last_key = last.substr(0, last.size() - 4);
+      const int order = CompareShort(last_key, key);
+      if (order == 0) {
+        past_end = CompareShort(last.substr(last_key.size()), entry.substr(key.size())) < 0;
+      } else {
+        past_end = last_key.size() == key.size() ? order < 0 : last < entry;
+      }
+      if (past_end && distinct_known_ && leaf.bytes + entry.size() <= kIndexPageEntryBytes) {
+        // The common case of ascending keys, at the cost of an append: the nodes above learn
+        // their new last entry when something else next reads the tree (SyncRightEdge).
+        if (filter_ready_) filter_.Add(KeyHash(key));
+        if (order != 0) ++distinct_;
+        leaf.entries.emplace_back(entry);
+        leaf.bytes += static_cast<uint32_t>(entry.size());
+        leaf.dirty = true;
+        path_.back().index = leaf.entries.size() - 1;
+        NoteInsert(leaf.page, path_.back().index);
+        right_edge_stale_ = path_.size() > 1;
+        return Status::Ok();
+      }
+    } else {
+      ASSIGN_OR_RETURN(Node * root, Get(pager, root_));
+      past_end =
+          root->entries.empty() || (root->tail == 0 && OrderPart(root->entries.back(), root->leaf) < entry);
+    }
+    if (past_end) {
+      if (filter_ready_) filter_.Add(KeyHash(key));
       return InsertNow(pager, allocator, entry);
     }
   }
+  const uint64_t hash = KeyHash(key);
+  if (filter_ready_) filter_.Add(hash);
   AddWaiting(entry);
   AddWaitingKey(hash);
   // The record, and about two hash slots of the key set.
@@ -637,14 +742,18 @@ void IndexTree::RememberPath() {
 }
 
 Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_view entry) {
+  SyncRightEdge();
   ASSIGN_OR_RETURN(uint64_t distinct, DistinctKeys(pager));
   RETURN_IF_ERROR(Evict(pager));
   // Sorted waiting entries mostly land in the leaf the previous one went to: when the entry
   // falls strictly between that leaf's first and last entries, the leaf is the right one and
   // the path to it still holds, so the descent is skipped.
+  // An entry past the last one of the rightmost leaf (ascending keys) goes to its end.
   const std::vector<std::string>* last_leaf = path_reusable_ ? &path_.back().node->entries : nullptr;
   const bool reuse = last_leaf && !last_leaf->empty() && last_leaf->front() < entry && entry < last_leaf->back();
-  if (reuse) {
+  if (AtRightEdge() && last_leaf->back() < entry) {
+    path_.back().index = last_leaf->size();
+  } else if (reuse) {
     path_.back().index = LowerBound(*last_leaf, true, entry);
   } else {
     RETURN_IF_ERROR(Descend(pager, entry, true));
@@ -663,16 +772,33 @@ Status IndexTree::InsertNow(Pager& pager, PageAllocator& allocator, std::string_
   leaf.dirty = true;
   const bool appended = at + 1 == leaf.entries.size();
   if (appended) UpdateLastEntries(path_.size() - 1);
+  run_ = NoteInsert(leaf.page, at);
+  inserted_at_ = at;
   const uint64_t splits = splits_;
-  RETURN_IF_ERROR(FixOverflow(pager, allocator, appended));
+  Status fixed = FixOverflow(pager, allocator, appended);
+  inserted_at_ = SIZE_MAX;  // only this insert's splits follow it
+  RETURN_IF_ERROR(fixed);
   path_reusable_ = splits == splits_;  // a split moves entries off the path
+  at_right_edge_ = path_reusable_ && appended && leaf.next == 0;
+  for (size_t level = 0; at_right_edge_ && level + 1 < path_.size(); ++level) {
+    at_right_edge_ = path_[level].index + 1 == path_[level].node->entries.size();
+  }
   RememberPath();
+  if (appended && splits != splits_ && leaf.leaf && leaf.page != root_) {
+    // The entry that split this leaf went to a new page after it: the leaf is full and behind
+    // the keys that follow (ascending keys, a sorted merge). Stored now, it holds no memory.
+    // (path_ is rebuilt before its next use: the split made it unusable.)
+    ASSIGN_OR_RETURN(uint8_t * raw, pager.MutablePage(leaf.page));
+    Encode(leaf, raw);
+    cache_.erase(leaf.page);
+  }
   return Status::Ok();
 }
 
 Status IndexTree::RemoveEmpty(Pager& pager, PageAllocator& allocator, size_t level) {
   // path_[level] holds no entry: it leaves its level's chain and the tree.
   path_reusable_ = false;
+  at_right_edge_ = false;
   for (;;) {
     Node& node = *path_[level].node;
     if (level == 0) {  // the root stays, as an empty leaf
@@ -720,6 +846,8 @@ Status IndexTree::Remove(Pager& pager, PageAllocator& allocator, std::string_vie
   if (!seen) distinct_ = distinct - 1;
   leaf.bytes -= static_cast<uint32_t>(entry.size());
   leaf.entries.erase(leaf.entries.begin() + static_cast<ptrdiff_t>(at));
+  last_leaf_page_ = 0;
+  run_length_ = 0;
   leaf.dirty = true;
   changed_ = true;
   if (leaf.entries.empty()) {
@@ -734,6 +862,7 @@ Status IndexTree::Remove(Pager& pager, PageAllocator& allocator, std::string_vie
 }
 
 Status IndexTree::Flush(Pager& pager, PageAllocator& allocator) {
+  SyncRightEdge();
   RETURN_IF_ERROR(Merge(pager, allocator));
   for (auto& [page, node] : cache_) {
     if (!node->dirty) continue;

@@ -91,6 +91,12 @@ class IndexTree {
   Result<bool> NeighbourHasKey(Pager& pager, const Node& leaf, size_t before, size_t after, std::string_view entry);
   void UpdateLastEntries(size_t level);
   Status Split(Pager& pager, PageAllocator& allocator, size_t level, bool appended);
+  // Where a leaf that overflowed under an insert continuing a run splits: right after the new
+  // entry. False when that cut would not serve (then Split cuts near the middle).
+  bool RunCut(const Node& leaf, size_t& cut) const;
+  // Records that an entry went to position `at` of leaf `page`; returns the direction of the run
+  // it continues when that run is long enough to guide a split (else 0).
+  int NoteInsert(uint32_t page, size_t at);
   Status FixOverflow(Pager& pager, PageAllocator& allocator, bool appended);
   Status RemoveEmpty(Pager& pager, PageAllocator& allocator, size_t level);
   Status CutChildLinks(Pager& pager, const Node& left, const Node& right);
@@ -110,7 +116,29 @@ class IndexTree {
   // True while path_ is the path of the last insert and still matches the tree (no split,
   // removal or trim since), so the next insert into the same leaf may skip the descent.
   bool path_reusable_ = false;
+  // True while, besides, path_ leads to the rightmost leaf and its last entry (the last insert
+  // appended there): an entry past it goes to the end of that leaf without a descent.
+  bool at_right_edge_ = false;
+  bool AtRightEdge() const { return path_reusable_ && at_right_edge_; }
+  // Entries appended at the right edge since the nodes on path_ last repeated the leaf's last
+  // entry. Every other reader and writer of the tree brings them up to date first.
+  bool right_edge_stale_ = false;
+  void SyncRightEdge() {
+    if (!right_edge_stale_) return;
+    right_edge_stale_ = false;
+    UpdateLastEntries(path_.size() - 1);
+  }
   uint64_t splits_ = 0;
+  // The leaf page and position the last entry went to (page 0: none) and the run it belongs
+  // to (NoteInsert); while an insert fixes overflows, the new entry's position (else SIZE_MAX)
+  // and the run's direction when it is long enough to guide a split: 1 ascending, -1
+  // descending, 0 none.
+  uint32_t last_leaf_page_ = 0;
+  size_t last_leaf_at_ = 0;
+  uint32_t run_length_ = 0;
+  int run_direction_ = 0;
+  size_t inserted_at_ = SIZE_MAX;
+  int run_ = 0;
   // Entries not yet in the tree, unordered: their bytes lie back to back in large blocks (an
   // entry never straddles two), so each costs no allocation and a merge sorts small records.
   struct Waiting {

@@ -295,6 +295,7 @@ Status PrepareIndexEntries(Pager& pager, TableState& table, const Row& values) {
       // The row stays; an index that cannot hold it exactly goes (never silently wrong).
       index.drop_reason = s.message();
       table.indexes.definition_dirty = true;
+      table.indexes.drop_marked = true;
       continue;
     }
     RETURN_IF_ERROR(s);
@@ -365,6 +366,7 @@ Status DropUnkeyableIndexes(Pager& pager, PageAllocator& allocator, TableState& 
     }
     RETURN_IF_ERROR(RemoveRealIndex(pager, allocator, table, number));
   }
+  indexes.drop_marked = false;
   return Status::Ok();
 }
 

@@ -41,6 +41,7 @@ struct TableIndexes {
   bool maintained = true;  // false for tables whose indexes are rebuilt elsewhere (catalog)
   std::vector<RealIndexState> real;
   bool definition_dirty = false;
+  bool drop_marked = false;           // a real index has a drop_reason (until it is dropped)
   std::vector<DroppedIndex> dropped;  // reported once the operation commits
 };
 

@@ -73,6 +73,10 @@ class Pager {
   Status Recover();
   Status LoadReadOnlyOverlay();
   void CacheClean(uint32_t page, std::vector<uint8_t> bytes);
+  // Empties the read cache, keeping its buffers for PageBuffer.
+  void DropCleanPages();
+  // A page-sized buffer (contents undefined).
+  std::vector<uint8_t> PageBuffer();
   Status Fail(Status status);
 
   std::unique_ptr<FileIo> file_;
@@ -82,6 +86,7 @@ class Pager {
   // Clean pages read recently; small, since rows are mostly streamed.
   std::unordered_map<uint32_t, std::vector<uint8_t>> clean_;
   std::unordered_map<uint32_t, std::vector<uint8_t>> dirty_;
+  std::vector<std::vector<uint8_t>> spare_;  // page buffers to use again
   size_t max_dirty_ = 2048;  // 8 MB
 
   // Transaction state.

@@ -68,10 +68,15 @@ Result<EnforcedRelationship> Describe(TableState& table, const IndexDefinition& 
 
 Result<std::vector<EnforcedRelationship>> RelationshipsOf(TableState& table, uint8_t side, const TableAtPage& at) {
   std::vector<EnforcedRelationship> out;
+  const auto on_side = [&](const IndexDefinition& index) {
+    return index.index_type == kForeignKeyIndex && index.fk_side == side;
+  };
+  // Most tables take part in no relationship: they cost no copy (one insert per call asks).
+  if (std::none_of(table.def.indexes.begin(), table.def.indexes.end(), on_side)) return out;
   // Copied: looking up the other table may load it, never this one, but stay independent.
   const std::vector<IndexDefinition> indexes = table.def.indexes;
   for (const IndexDefinition& index : indexes) {
-    if (index.index_type != kForeignKeyIndex || index.fk_side != side) continue;
+    if (!on_side(index)) continue;
     ASSIGN_OR_RETURN(EnforcedRelationship r, Describe(table, index, at));
     out.push_back(std::move(r));
   }
@@ -109,6 +114,12 @@ std::string DescribeValues(const TableDefinition& def, const std::vector<size_t>
 }
 
 }  // namespace
+
+bool InsertReferenceCheck::Needed(const TableDefinition& def) {
+  return std::any_of(def.indexes.begin(), def.indexes.end(), [](const IndexDefinition& index) {
+    return index.index_type == kForeignKeyIndex && index.fk_side == kForeignSide;
+  });
+}
 
 Result<InsertReferenceCheck> InsertReferenceCheck::For(Pager& pager, TableState& table, const TableAtPage& at) {
   InsertReferenceCheck check;

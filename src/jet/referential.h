@@ -42,6 +42,8 @@ struct EnforcedRelationship {
 // it the referencing side. Rows placed earlier in the same operation count as parents.
 class InsertReferenceCheck {
  public:
+  // False when the table refers to no other table's rows: its inserts need no check.
+  static bool Needed(const TableDefinition& def);
   static Result<InsertReferenceCheck> For(Pager& pager, TableState& table, const TableAtPage& at);
   // Ok when every relationship finds the row's parent (or a foreign-key column is Null).
   Status Check(const Row& row);

@@ -54,7 +54,7 @@ Status Database::WriteState::RewriteRow(TableState& table, RowPointer where, con
   std::string encoded;
   RETURN_IF_ERROR(table.encoder->Encode(values, long_values, encoded));
   const bool indexed = table.indexes.maintained;
-  if (indexed) RETURN_IF_ERROR(PrepareIndexEntries(pager, table, values));
+  if (indexed) RETURN_IF_ERROR(PrepareKeys(table, values));
   const uint32_t number = RowPointerPage(where);
   ASSIGN_OR_RETURN(uint8_t * page, pager.MutablePage(number));
   uint16_t start = 0;

@@ -55,7 +55,7 @@ Status Database::WriteState::InsertValues(TableState& table, const Row& row, Row
   if (indexed) {
     // Keys are checked before the row is placed: a violation leaves no trace of the row.
     RETURN_IF_ERROR(LoadIndexes(pager, table));
-    RETURN_IF_ERROR(PrepareIndexEntries(pager, table, *values));
+    RETURN_IF_ERROR(PrepareKeys(table, *values));
   }
   ASSIGN_OR_RETURN(RowPointer at, InsertEncoded(table, encoded));
   if (indexed) RETURN_IF_ERROR(AddPreparedIndexEntries(pager, *this, table, at));
@@ -183,13 +183,21 @@ Status Database::InsertRows(std::string_view table, const std::vector<Row>& rows
 }
 
 Status Database::InsertRow(std::string_view table, const Row& row) {
-  bool given = false;
-  return InsertRows(table, [&](Row& out) -> Result<bool> {
-    if (given) return false;
-    given = true;
-    out = row;
-    return true;
-  });
+  // InsertRows with one row, without copying it: row-by-row imports call this per row.
+  return RunWrite(
+      [&](WriteState& w) -> Status {
+        ASSIGN_OR_RETURN(TableState * state, w.UserTable(table));
+        Status s;
+        if (InsertReferenceCheck::Needed(state->def)) {
+          ASSIGN_OR_RETURN(InsertReferenceCheck references,
+                           InsertReferenceCheck::For(*pager_, *state, w.TablesByPage()));
+          s = references.Check(row);
+        }
+        if (s.ok()) s = w.InsertValues(*state, row, nullptr);
+        if (!s.ok()) return s.WithContext("row 1 of '" + state->def.name + "'");
+        return Status::Ok();
+      },
+      /*batchable=*/true);
 }
 
 Result<uint64_t> Database::DeleteRows(std::string_view table, const RowPredicate& match) {
