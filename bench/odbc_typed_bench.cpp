@@ -202,33 +202,10 @@ Result<std::pair<double, double>> LoaderRate(const std::string& file, const std:
 // The same rows, built beforehand, through jet::Database::InsertRows: rows per second.
 Result<double> EngineRate(const std::string& target, long long rows) {
   ASSIGN_OR_RETURN(std::unique_ptr<jet::Database> db, jet::Database::Create(target));
-  jet::TableDefinition table;
-  table.name = "readings";
-  table.columns = {jet::NewColumn("id", jet::ColumnType::kLong), jet::NewColumn("sensor", jet::ColumnType::kText, 20),
-                   jet::NewColumn("place", jet::ColumnType::kText, 60),
-                   jet::NewColumn("celsius", jet::ColumnType::kDouble),
-                   jet::NewColumn("taken", jet::ColumnType::kDateTime)};
-  RETURN_IF_ERROR(db->CreateTable(table));
-  jet::IndexSpec key;
-  key.name = "PrimaryKey";
-  key.primary = true;
-  key.columns = {{"id", true}};
-  RETURN_IF_ERROR(db->CreateIndex("readings", key));
-  // As the SQLite file holds them (bench/sqlite_source.h).
-  const double first_day = static_cast<double>(jet::DaysFromCivil(2020, 1, 1) - jet::DaysFromCivil(1899, 12, 30));
+  RETURN_IF_ERROR(db->CreateTable(bench::ReadingsTable()));
+  RETURN_IF_ERROR(db->CreateIndex("readings", bench::ReadingsKey()));
   std::vector<jet::Row> built(static_cast<size_t>(rows));
-  for (long long i = 1; i <= rows; ++i) {
-    jet::Row& row = built[static_cast<size_t>(i - 1)];
-    row.push_back(static_cast<int32_t>(i));
-    row.push_back("sensor-" + std::to_string(i % 400));
-    if (i % 13 == 0) {
-      row.push_back(jet::Null{});
-    } else {
-      row.push_back("Hall " + std::to_string(i % 17) + ", row " + std::to_string(i));
-    }
-    row.push_back(static_cast<double>(i % 5000) * 0.037 - 40.5);
-    row.push_back(jet::DateTime{first_day + static_cast<double>(i) / 86400.0});
-  }
+  for (long long i = 1; i <= rows; ++i) bench::MakeReadingsRow(i, built[static_cast<size_t>(i - 1)]);
   const bench::Stopwatch clock;
   RETURN_IF_ERROR(db->InsertRows("readings", built));
   db.reset();

@@ -108,46 +108,20 @@ Result<Migration> Migrate(const fs::path& folder, const std::string& source, boo
 }
 
 // The engine's own rate: the rows MakeSqliteReadings makes, built in memory one at a time and
-// streamed into InsertRows of the migrated table's definition with its Long primary key, in a
-// new file; seconds until the file is closed.
+// streamed into InsertRows of the table with its Long primary key, in a new file; seconds until
+// the file is closed.
 Result<double> EngineInsertSeconds(const fs::path& folder, long long rows) {
-  jet::TableDefinition table;
-  {
-    ASSIGN_OR_RETURN(std::unique_ptr<jet::Database> migrated,
-                     jet::Database::Open((folder / "bench.mdb").string(), jet::OpenMode::kReadOnly));
-    ASSIGN_OR_RETURN(jet::TableDefinition definition, migrated->GetTable("readings"));
-    table.name = "readings";
-    for (const jet::ColumnDefinition& c : definition.columns) {
-      table.columns.push_back(
-          jet::NewColumn(c.name, c.type, static_cast<uint16_t>(c.type == jet::ColumnType::kText ? c.length / 2 : c.length)));
-    }
-  }
   const std::string path = (folder / "engine.mdb").string();
   fs::remove(path);
   const bench::Stopwatch clock;
   {
     ASSIGN_OR_RETURN(std::unique_ptr<jet::Database> db, jet::Database::Create(path));
-    RETURN_IF_ERROR(db->CreateTable(table));
-    jet::IndexSpec key;
-    key.name = "PrimaryKey";
-    key.primary = true;
-    key.columns = {{"id", true}};
-    RETURN_IF_ERROR(db->CreateIndex("readings", key));
-    const double first_day = static_cast<double>(jet::DaysFromCivil(2020, 1, 1) + 25569);
+    RETURN_IF_ERROR(db->CreateTable(bench::ReadingsTable()));
+    RETURN_IF_ERROR(db->CreateIndex("readings", bench::ReadingsKey()));
     long long i = 0;
     RETURN_IF_ERROR(db->InsertRows("readings", [&](jet::Row& row) -> Result<bool> {
       if (++i > rows) return false;
-      row.resize(5);
-      row[0] = static_cast<int32_t>(i);
-      row[1] = "sensor-" + std::to_string(i % 400);
-      if (i % 13 == 0) {
-        row[2] = jet::Null{};
-      } else {
-        row[2] = "Hall " + std::to_string(i % 17) + ", row " + std::to_string(i);
-      }
-      row[3] = static_cast<double>(i % 5000) * 0.037 - 40.5;
-      row[4] = jet::DateTime{first_day + static_cast<double>(i / 86400) +
-                             static_cast<double>(i % 86400 * 1000) / 86400000.0};
+      bench::MakeReadingsRow(i, row);
       return true;
     }));
   }
