@@ -4,18 +4,14 @@
 // key and committed. Beside it: the engine's own insert rate for the same rows
 // (jet::Database::InsertRows of rows built beforehand), the ratio of the two, and how fast the
 // same select reads as text and as typed rows alone. The loader runs twice: fetching and
-// appending on one thread, and with the rows read on a thread of their own, as the row copy
-// reads them.
-//   odbc_typed_bench [rows]
-#include <condition_variable>
+// appending on one thread, and through the migration's row copy (rows read and prepared on a
+// thread of their own).
+//   odbc_typed_bench [rows] [pg PORT]   (pg: from a PostgreSQL server on 127.0.0.1:PORT instead)
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,6 +22,7 @@
 #include "data/statement.h"
 #include "jet/database.h"
 #include "jet/values.h"
+#include "source_common/row_copy.h"
 #include "sqlite_source.h"
 #include "workspace/statement_output.h"
 
@@ -45,15 +42,43 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-bool OpenOdbcSource(data::DbConnection& connection, const std::string& file) {
+// Where the rows come from: an ODBC connection string, with a user where the server needs one.
+struct OdbcSource {
+  std::string connection;
+  std::string user;
+  std::string password;
+};
+
+bool OpenOdbcSource(data::DbConnection& connection, const OdbcSource& from) {
   connection.profile.provider_name = "MSDASQL";
   data::PropertySet init(data::DBPROPSET_DBINIT);
-  init.AddString(data::DBPROP_INIT_DATASOURCE, "Driver=SQLite3;Database=" + file);
+  init.AddString(data::DBPROP_INIT_DATASOURCE, from.connection);
+  if (!from.user.empty()) {
+    init.AddString(data::DBPROP_AUTH_USERID, from.user);
+    init.AddString(data::DBPROP_AUTH_PASSWORD, from.password);
+  }
   return !data::Failed(data::OpenDataSource(connection, {&init, 1})) && !data::Failed(data::OpenSession(connection));
 }
 
+// The readings table of `rows` rows made in the PostgreSQL database of `from` (as
+// bench::MakeSqliteReadings makes it in SQLite).
+Status MakePostgresReadings(const OdbcSource& from, long long rows) {
+  data::DbConnection server;
+  if (!OpenOdbcSource(server, from)) return IoError(data::ErrorDescription(server));
+  const std::string sql =
+      "create table readings(id integer primary key, sensor varchar(20) not null, "
+      "place varchar(60), celsius double precision, taken timestamp); insert into readings select i, 'sensor-' || "
+      "(i % 400), case when i % 13 = 0 then null else 'Hall ' || (i % 17) || ', row ' || i end, (i % 5000) * 0.037 "
+      "- 40.5, timestamp '2020-01-01' + i * interval '1 second' from generate_series(1, " +
+      std::to_string(rows) + ") i; analyze readings";
+  std::string error;
+  (void)workspace::ExecuteStatement(nullptr, server.session.get(), "drop table readings", 0, &error);  // an earlier run's
+  if (!workspace::ExecuteStatement(nullptr, server.session.get(), sql, 0, &error)) return IoError(error);
+  return Status::Ok();
+}
+
 // The rows `select *` gives as text: rows per second.
-Result<double> TextFetchRate(const std::string& file, long long rows) {
+Result<double> TextFetchRate(const OdbcSource& file, long long rows) {
   data::DbConnection source;
   if (!OpenOdbcSource(source, file)) return IoError(data::ErrorDescription(source));
   const bench::Stopwatch clock;
@@ -81,13 +106,15 @@ Result<std::unique_ptr<data::Rowset>> OpenTyped(data::DbConnection& source, std:
   return rowset;
 }
 
-// The rows `select *` gives as typed values, nothing done with them: rows per second.
-Result<double> TypedFetchRate(const std::string& file, long long rows) {
+// The rows `select *` gives as typed values, nothing done with them: rows per second, and the
+// seconds of the statement's execution alone (where a driver may read the whole result).
+Result<std::pair<double, double>> TypedFetchRate(const OdbcSource& file, long long rows) {
   data::DbConnection source;
   if (!OpenOdbcSource(source, file)) return IoError(data::ErrorDescription(source));
   const bench::Stopwatch clock;
   std::unique_ptr<data::Command> command;
   ASSIGN_OR_RETURN(std::unique_ptr<data::Rowset> rowset, OpenTyped(source, command));
+  const double executed = clock.Seconds();
   std::vector<data::Field> row;
   long long n = 0;
   data::Hresult code;
@@ -95,40 +122,14 @@ Result<double> TypedFetchRate(const std::string& file, long long rows) {
   if (data::Failed(code)) return IoError(data::ErrorDescription(rowset.get()));
   const double seconds = clock.Seconds();
   if (n != rows) return IoError("the typed fetch gave " + std::to_string(n) + " rows");
-  return static_cast<double>(n) / seconds;
+  return std::make_pair(static_cast<double>(n) / seconds, executed);
 }
 
-// Blocks of typed rows handed from a reading thread to the writing one, at most two waiting.
-class BlockQueue {
- public:
-  using Block = std::vector<std::vector<data::Field>>;
-  void Push(Block block) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return blocks_.size() < 2; });
-    blocks_.push_back(std::move(block));
-    changed_.notify_all();
-  }
-  // An empty block: the reader is done.
-  Block Pop() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !blocks_.empty(); });
-    Block block = std::move(blocks_.front());
-    blocks_.pop_front();
-    changed_.notify_all();
-    return block;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Block> blocks_;
-};
-
 // ODBC typed rows into the Jet provider's row loader, committed and the file closed: rows per
-// second and rows per CPU second. `overlapped`: the rows are read on a thread of their own in
-// blocks of 1000 while this one appends them.
-Result<std::pair<double, double>> LoaderRate(const std::string& file, const std::string& target, long long rows,
-                                             bool overlapped) {
+// second and rows per CPU second. `copy`: through the migration's row copy (source_common::CopyRows)
+// instead of a plain loop of fetch and append on one thread.
+Result<std::pair<double, double>> LoaderRate(const OdbcSource& file, const std::string& target, long long rows,
+                                             bool copy) {
   data::PropertySet init(data::DBPROPSET_DBINIT);
   init.AddString(data::DBPROP_INIT_DATASOURCE, target);
   std::vector<std::string> errors;
@@ -152,8 +153,6 @@ Result<std::pair<double, double>> LoaderRate(const std::string& file, const std:
     if (jet.session->OpenRowLoader("readings", &loader) != data::S_OK) {
       return IoError("the Jet provider opens no row loader: " + data::ErrorDescription(jet.session.get()));
     }
-    std::unique_ptr<data::Command> command;
-    ASSIGN_OR_RETURN(std::unique_ptr<data::Rowset> rowset, OpenTyped(source, command));
     long long n = 0;
     Status appended;
     const auto append = [&](const std::vector<data::Field>& row) {
@@ -164,33 +163,38 @@ Result<std::pair<double, double>> LoaderRate(const std::string& file, const std:
       ++n;
     };
     std::string read_error;
-    const auto read = [&](const std::function<void(std::vector<data::Field> &&)>& take) {
+    if (copy) {
+      // The migration's own row copy: the select read (and rows prepared) on a thread of its
+      // own, the rows appended through the loader on this one.
+      loader.reset();
+      source_common::CopySource copied;
+      if (data::OpenTextRowset(source.session.get(), kSelect, &copied.rows, {.full_values = true, .typed = true}) !=
+          data::S_OK) {
+        return IoError(data::ErrorDescription(copied.rows.error_source()));
+      }
+      const auto as_is = [](const data::Field& value, data::Field& out) {
+        out = value;
+        return Status::Ok();
+      };
+      copied.writers = {source_common::WriteNumberField, source_common::WriteTextField, source_common::WriteTextField,
+                        source_common::WriteNumberField, as_is};
+      source_common::SourceContext owner;
+      owner.work_folder = fs::path(target).parent_path().string();
+      Result<source_common::RowCopyCounts> counts =
+          source_common::CopyRows(owner, copied, jet.session.get(), source_common::SourceTable("", "readings"));
+      if (!counts.ok()) return counts.status();
+      n = counts->written;
+    } else {
+      std::unique_ptr<data::Command> command;
+      ASSIGN_OR_RETURN(std::unique_ptr<data::Rowset> rowset, OpenTyped(source, command));
       std::vector<data::Field> row;
       data::Hresult code;
-      while ((code = rowset->FetchNextTypedRow(row)) == data::S_OK) take(std::move(row));
+      while ((code = rowset->FetchNextTypedRow(row)) == data::S_OK) append(row);
       if (data::Failed(code)) read_error = data::ErrorDescription(rowset.get());
-    };
-    if (overlapped) {
-      BlockQueue queue;
-      std::thread reader([&] {
-        BlockQueue::Block block;
-        read([&](std::vector<data::Field>&& row) {
-          block.push_back(std::move(row));
-          if (block.size() == 1000) queue.Push(std::exchange(block, {}));
-        });
-        if (!block.empty()) queue.Push(std::move(block));
-        queue.Push({});
-      });
-      for (BlockQueue::Block block = queue.Pop(); !block.empty(); block = queue.Pop()) {
-        for (const auto& row : block) append(row);
-      }
-      reader.join();
-    } else {
-      read([&](std::vector<data::Field>&& row) { append(row); });
     }
     if (!read_error.empty()) return IoError(read_error);
     RETURN_IF_ERROR(appended);
-    if (loader->Commit() != data::S_OK) return IoError(data::ErrorDescription(loader.get()));
+    if (loader != nullptr && loader->Commit() != data::S_OK) return IoError(data::ErrorDescription(loader.get()));
     if (n != rows) return IoError("the loader took " + std::to_string(n) + " rows");
   }
   data::CloseConnection(jet);
@@ -219,24 +223,36 @@ int main(int argc, char** argv) {
   const fs::path folder = fs::temp_directory_path() / ("odbc_typed_bench_" + std::to_string(::getpid()));
   fs::remove_all(folder);
   fs::create_directories(folder);
-  const std::string source = (folder / "readings.sqlite").string();
-  if (!bench::MakeSqliteReadings(source, rows)) return 1;
-
-  std::printf("odbc_typed_bench: SQLite table (Long key, 2 Text, Double, DateTime) through ODBC (SQLite3 driver)\n");
+  OdbcSource source;
+  if (argc > 3 && std::string(argv[2]) == "pg") {
+    // A PostgreSQL server on this machine (127.0.0.1, the port given), its rows read from a
+    // server cursor as they are fetched.
+    source.connection = std::string("Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=") + argv[3] +
+                        ";Database=tabulon;UseDeclareFetch=1;Fetch=10000;BoolsAsChar=0";
+    source.user = source.password = "tabulon";
+    if (Status made = MakePostgresReadings(source, rows); !made.ok()) return Fail(made.ToString());
+    std::printf("odbc_typed_bench: PostgreSQL table (Long key, 2 Text, Double, DateTime) through ODBC (psqlODBC)\n");
+  } else {
+    const std::string file = (folder / "readings.sqlite").string();
+    if (!bench::MakeSqliteReadings(file, rows)) return 1;
+    source.connection = "Driver=SQLite3;Database=" + file;
+    std::printf("odbc_typed_bench: SQLite table (Long key, 2 Text, Double, DateTime) through ODBC (SQLite3 driver)\n");
+  }
   Result<double> text = TextFetchRate(source, rows);
   if (!text.ok()) return Fail(text.status().ToString());
-  Result<double> typed = TypedFetchRate(source, rows);
+  Result<std::pair<double, double>> typed = TypedFetchRate(source, rows);
   if (!typed.ok()) return Fail(typed.status().ToString());
-  std::printf("rows: %lld\ntext fetch rows/s: %.0f\ntyped fetch rows/s: %.0f\n", rows, *text, *typed);
+  std::printf("rows: %lld\ntext fetch rows/s: %.0f\ntyped fetch rows/s: %.0f (of it the execution: %.3f s)\n", rows,
+              *text, typed->first, typed->second);
   Result<double> engine = EngineRate((folder / "engine.mdb").string(), rows);
   if (!engine.ok()) return Fail(engine.status().ToString());
   std::printf("engine InsertRows rows/s: %.0f\n", *engine);
-  for (const bool overlapped : {false, true}) {
+  for (const bool copy : {false, true}) {
     Result<std::pair<double, double>> loaded =
-        LoaderRate(source, (folder / (overlapped ? "overlapped.mdb" : "loaded.mdb")).string(), rows, overlapped);
+        LoaderRate(source, (folder / (copy ? "copied.mdb" : "loaded.mdb")).string(), rows, copy);
     if (!loaded.ok()) return Fail(loaded.status().ToString());
     std::printf("typed ODBC -> Jet row loader, %s: %.0f rows/s (rows per CPU second: %.0f)\n",
-                overlapped ? "rows read on a thread of their own" : "one thread", loaded->first, loaded->second);
+                copy ? "the row copy (read on a thread of its own)" : "one thread", loaded->first, loaded->second);
     std::printf("ratio to the engine: %.2f (goal: 0.5 or more)\n", loaded->first / *engine);
   }
   fs::remove_all(folder);

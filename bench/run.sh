@@ -39,5 +39,15 @@ done
 # appended through the Jet provider's row loader, beside the engine's own insert rate for the
 # same rows; and the select's text and typed fetch rates alone.
 "$build/bench/odbc_typed_bench" "${1:-1000000}"
+# The same from a PostgreSQL server of its own on 127.0.0.1 (psqlODBC, rows from a server cursor),
+# when the server's programs are installed.
+pg_state=$(mktemp -d)
+trap 'bash "$root/tests/data/pg_server.sh" stop "$pg_state"; rm -rf "$pg_state"' EXIT
+bash "$root/tests/data/pg_server.sh" start "$pg_state" >/dev/null
+if [ -f "$pg_state/port" ]; then
+  "$build/bench/odbc_typed_bench" "${1:-1000000}" pg "$(cat "$pg_state/port")"
+else
+  echo "odbc_typed_bench pg: skipped ($(cat "$pg_state/skip" 2>/dev/null))"
+fi
 # The desktop window's event loop while the Migrate command clones ROWS SQLite rows (offscreen).
 "$build/bench/gui_event_loop_bench" "${1:-1000000}"

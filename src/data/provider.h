@@ -108,6 +108,24 @@ class Rowset : public ErrorSource {
   virtual Hresult FetchNextTypedRow(std::vector<Field>& /*row*/) { return E_NOTIMPL; }
 };
 
+// A row a RowPreparer has worked on; what it holds is the provider's own.
+class PreparedRow {
+ public:
+  virtual ~PreparedRow() = default;
+};
+
+// The part of appending a row that needs nothing of the target's state (values converted to
+// the columns' types, the record built), done ahead on a thread of the caller's, so that the
+// writing thread only stores. Used by one thread at a time; it may run while its loader
+// appends other rows.
+class RowPreparer {
+ public:
+  virtual ~RowPreparer() = default;
+  // Works on `row` (one value per column), into `*prepared` (made when null, else reused; it
+  // must come from this preparer). Never fails: whatever it cannot do is left to the append.
+  virtual void PrepareRow(std::span<const Field> row, std::unique_ptr<PreparedRow>* prepared) = 0;
+};
+
 // Appends rows of typed values to one table, in the spirit of a fast-load rowset: each row is
 // checked and stored on its own (a refused row leaves no trace and the load goes on), and
 // Commit makes the rows so far durable.
@@ -116,6 +134,14 @@ class RowLoader : public ErrorSource {
   // One value per column of the table, in the table's column order: S_OK, or a failure for this
   // row alone, with ErrorRecords saying why.
   virtual Hresult AppendRow(std::span<const Field> row) = 0;
+  // A preparer for this loader's rows, or null when the loader has none (rows then go through
+  // AppendRow alone).
+  virtual std::unique_ptr<RowPreparer> OpenPreparer() { return nullptr; }
+  // AppendRow of `row` as `prepared` (from this loader's preparer) has it ready: the same
+  // outcome, the same checks, less work on this thread.
+  virtual Hresult AppendPreparedRow(std::span<const Field> row, const PreparedRow& /*prepared*/) {
+    return AppendRow(row);
+  }
   // What the last AppendRow has to tell the user beyond its outcome (as Command::Notices).
   virtual std::vector<std::string> Notices() const { return {}; }
   // Makes the appended rows durable; a failure names what could not be stored.

@@ -228,6 +228,10 @@ class Database {
   // Rows hold one value per column in the order of GetTable(name).columns. A Null in an
   // AutoNumber column takes the next number; an explicit number raises the counter.
   Status InsertRow(std::string_view table, const Row& row);
+  // The same, with the row's record encoded ahead (RowEncoder over a copy of this table's
+  // definition, possibly on another thread) by the caller, who vouches that the table's
+  // columns have not changed since; when an AutoNumber is assigned the row is encoded again.
+  Status InsertRow(std::string_view table, const Row& row, const std::string& encoded);
   Status InsertRows(std::string_view table, const std::vector<Row>& rows);
   // Streams rows: `next` fills `row` and returns false when there are no more.
   using RowSource = std::function<Result<bool>(Row& row)>;
@@ -351,6 +355,7 @@ class Database {
                       const std::function<Status(TableDefinition&, ColumnDefinition&)>& change);
   Status LoadHeader();
   Status LoadCatalogDefinition();
+  Status InsertRowEncoded(std::string_view table, const Row& row, const std::string* encoded);
   // Sets the Required flags of `table` from the property blob of its catalog row. A blob
   // that does not decode is left out (the rows stay usable); CheckIntegrity reports it.
   Status ApplyStoredColumnProperties(RowPointer catalog_row, TableDefinition& table);

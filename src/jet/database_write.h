@@ -131,7 +131,9 @@ struct Database::WriteState : public PageAllocator {
   // a new page (see LongValues::Store).
   Result<RowPointer> PlaceLongValueRow(TableState& table, size_t lv, const std::string& row,
                                        bool first_on_page = false);
-  Status InsertValues(TableState& table, const Row& row, RowPointer* where);
+  // `encoded_ahead`: the row already encoded for this table's layout (Database::InsertRow).
+  Status InsertValues(TableState& table, const Row& row, RowPointer* where,
+                      const std::string* encoded_ahead = nullptr);
   // `index_entries`: take the row's keys out of the table's indexes (false: already done).
   Status DeleteAt(TableState& table, RowPointer where, bool index_entries = true);
   // Changes the rows of an update plan: every changed row first leaves its indexes and gives

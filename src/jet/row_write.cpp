@@ -28,7 +28,8 @@ Result<RowPointer> Database::WriteState::InsertEncoded(TableState& table, const 
   return MakeRowPointer(table.current_page, number);
 }
 
-Status Database::WriteState::InsertValues(TableState& table, const Row& row, RowPointer* where) {
+Status Database::WriteState::InsertValues(TableState& table, const Row& row, RowPointer* where,
+                                          const std::string* encoded_ahead) {
   const Row* values = &row;
   Row numbered;
   for (size_t i = 0; i < table.def.columns.size() && i < row.size(); ++i) {
@@ -43,21 +44,26 @@ Status Database::WriteState::InsertValues(TableState& table, const Row& row, Row
         return LimitError("table '" + table.def.name + "': AutoNumber column '" + c.name + "' has no numbers left");
       }
       numbered[i] = static_cast<int32_t>(++table.def.last_auto_number);
+      encoded_ahead = nullptr;  // encoded with the Null
     } else if (const auto* v = std::get_if<int32_t>(&numbered[i]); v && *v > 0) {
       table.def.last_auto_number = std::max(table.def.last_auto_number, static_cast<uint32_t>(*v));
     }
     table.header_dirty = true;
   }
-  LongValues long_values(*this, table);
-  static thread_local std::string encoded;
-  RETURN_IF_ERROR(table.encoder->Encode(*values, long_values, encoded));
+  static thread_local std::string encoded_here;
+  const std::string* encoded = encoded_ahead;
+  if (encoded == nullptr) {
+    LongValues long_values(*this, table);
+    RETURN_IF_ERROR(table.encoder->Encode(*values, long_values, encoded_here));
+    encoded = &encoded_here;
+  }
   const bool indexed = table.indexes.maintained;
   if (indexed) {
     // Keys are checked before the row is placed: a violation leaves no trace of the row.
     RETURN_IF_ERROR(LoadIndexes(pager, table));
     RETURN_IF_ERROR(PrepareKeys(table, *values));
   }
-  ASSIGN_OR_RETURN(RowPointer at, InsertEncoded(table, encoded));
+  ASSIGN_OR_RETURN(RowPointer at, InsertEncoded(table, *encoded));
   if (indexed) RETURN_IF_ERROR(AddPreparedIndexEntries(pager, *this, table, at));
   if (where) *where = at;
   return Status::Ok();
@@ -182,7 +188,13 @@ Status Database::InsertRows(std::string_view table, const std::vector<Row>& rows
   });
 }
 
-Status Database::InsertRow(std::string_view table, const Row& row) {
+Status Database::InsertRow(std::string_view table, const Row& row) { return InsertRowEncoded(table, row, nullptr); }
+
+Status Database::InsertRow(std::string_view table, const Row& row, const std::string& encoded) {
+  return InsertRowEncoded(table, row, &encoded);
+}
+
+Status Database::InsertRowEncoded(std::string_view table, const Row& row, const std::string* encoded) {
   // InsertRows with one row, without copying it: row-by-row imports call this per row.
   return RunWrite(
       [&](WriteState& w) -> Status {
@@ -193,7 +205,7 @@ Status Database::InsertRow(std::string_view table, const Row& row) {
                            InsertReferenceCheck::For(*pager_, *state, w.TablesByPage()));
           s = references.Check(row);
         }
-        if (s.ok()) s = w.InsertValues(*state, row, nullptr);
+        if (s.ok()) s = w.InsertValues(*state, row, nullptr, encoded);
         if (!s.ok()) return s.WithContext("row 1 of '" + state->def.name + "'");
         return Status::Ok();
       },

@@ -275,6 +275,11 @@ Status Session::InsertRow(const TableDefinition& table, const Row& row) {
   return db_.InsertRow(table.name, row);
 }
 
+Status Session::InsertRow(const TableDefinition& table, const Row& row, const std::string& encoded) {
+  RETURN_IF_ERROR(CheckRules(table, row));
+  return db_.InsertRow(table.name, row, encoded);
+}
+
 // INSERT INTO t [(columns)] SELECT ...: with a column list the query's columns fill them in
 // order; without one each column of the query goes to the table's column of its name, as in an
 // Access append query. All rows go in as one insert: a refused row leaves none behind.
@@ -323,9 +328,14 @@ Result<StatementResult> Session::InsertQuery(const TableDefinition& table, const
 
 // The validation rules of a table and its columns (ValidationRule properties), compiled once.
 Result<const std::vector<Session::Rule>*> Session::Rules(const TableDefinition& table) {
+  if (last_rules_ != nullptr && last_rules_table_ == table.name) return last_rules_;
   const std::string key = AsciiLower(table.name);
   auto found = rules_.find(key);
-  if (found != rules_.end()) return &found->second;
+  if (found != rules_.end()) {
+    last_rules_table_ = table.name;
+    last_rules_ = &found->second;
+    return last_rules_;
+  }
   std::vector<Rule> rules;
   if (!table.system) {
     ASSIGN_OR_RETURN(jet::ObjectProperties maps, db_.ReadProperties(table.name));
@@ -351,7 +361,9 @@ Result<const std::vector<Session::Rule>*> Session::Rules(const TableDefinition& 
       rules.push_back(std::move(r));
     }
   }
-  return &rules_.emplace(key, std::move(rules)).first->second;
+  last_rules_table_ = table.name;
+  last_rules_ = &rules_.emplace(key, std::move(rules)).first->second;
+  return last_rules_;
 }
 
 std::string Session::Where(const TableDefinition& table, const Rule& rule) {

@@ -28,12 +28,15 @@ class Session {
   // rules checked, then the engine's insert).
   Result<const jet::TableDefinition*> FindTable(std::string_view name) { return Table(name); }
   Status InsertRow(const jet::TableDefinition& table, const jet::Row& row);
+  // The same with the row's record encoded ahead (jet::Database::InsertRow's contract).
+  Status InsertRow(const jet::TableDefinition& table, const jet::Row& row, const std::string& encoded);
 
   // Table definitions are kept between statements; call this after changing tables through
   // the engine directly.
   void ForgetTables() {
     tables_.clear();
     rules_.clear();
+    last_rules_ = nullptr;
     engine_.Forget();
   }
 
@@ -72,6 +75,9 @@ class Session {
   jet::Database& db_;
   std::unordered_map<std::string, jet::TableDefinition> tables_;  // by lower-case name
   std::unordered_map<std::string, std::vector<Rule>> rules_;      // by lower-case table name
+  // The rules asked for last, by the table's name as given: a row loader asks once a row.
+  std::string last_rules_table_;
+  const std::vector<Rule>* last_rules_ = nullptr;
   QueryEngine engine_;
   QuickInsert quick_insert_;
 };

@@ -1,11 +1,9 @@
 #include "source_common/row_copy.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -64,6 +62,8 @@ size_t FieldBytes(const Field& field) { return sizeof(Field) + field.text.size()
 // One row on its way from the reading thread to the writing one.
 struct CopyRow {
   std::vector<Field> fields;
+  std::unique_ptr<PreparedRow> prepared;  // the target's preparer's work, when `is_prepared`
+  bool is_prepared = false;
   std::string refused;          // why a writer refused a value; "" when the row is to be stored
   std::vector<size_t> rounded;  // target Date/Time columns (ordinals) whose value is rounded
 };
@@ -99,7 +99,14 @@ class BlockQueue {
   }
   void Recycle(std::unique_ptr<CopyBlock> block) {
     std::lock_guard lock(mutex_);
-    if (spare_.size() < 2) spare_.push_back(std::move(block));
+    // Every block stays for refilling (at most kBlocksAhead + 2 exist: those waiting, the one
+    // filled and the one written): rows keep their buffers, and nothing is made anew a block.
+    spare_.push_back(std::move(block));
+  }
+  // How many blocks wait for the writer now.
+  size_t Waiting() {
+    std::lock_guard lock(mutex_);
+    return full_.size();
   }
   std::unique_ptr<CopyBlock> TakeSpare() {
     std::lock_guard lock(mutex_);
@@ -125,10 +132,13 @@ class BlockQueue {
 
 // The reading side: fetches rows, writes their fields and hands them over in blocks until the
 // rows end, reading fails or the queue is closed.
-void ReadRows(CopySource& source, const std::vector<bool>& dates, BlockQueue& queue) {
+void ReadRows(CopySource& source, const std::vector<bool>& dates, RowPreparer* preparer, BlockQueue& queue) {
   std::vector<Field> fetched;
   for (;;) {
     std::unique_ptr<CopyBlock> block = queue.TakeSpare();
+    // Rows are prepared here only while the writer has blocks waiting: whichever thread is
+    // ahead takes on the preparing, so that neither waits for the other long.
+    RowPreparer* const prepare = queue.Waiting() >= 2 ? preparer : nullptr;
     block->count = 0;
     block->failure.clear();
     block->last = false;
@@ -152,6 +162,8 @@ void ReadRows(CopySource& source, const std::vector<bool>& dates, BlockQueue& qu
         bytes += FieldBytes(fetched[k - 1]);
       }
       row.refused = WriteCopyFields(source, fetched, row.fields);
+      row.is_prepared = prepare != nullptr && row.refused.empty();
+      if (row.is_prepared) prepare->PrepareRow(row.fields, &row.prepared);
     }
     const bool last = block->last;
     if (!queue.Push(std::move(block)) || last) return;
@@ -361,7 +373,7 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, CopySource& source, S
     Hresult code;
     std::vector<std::string> notices;
     if (loader != nullptr) {
-      code = loader->AppendRow(row.fields);
+      code = row.is_prepared ? loader->AppendPreparedRow(row.fields, *row.prepared) : loader->AppendRow(row.fields);
       notices = loader->Notices();
     } else {
       std::unique_ptr<Rowset> no_rows;
@@ -380,10 +392,13 @@ Result<RowCopyCounts> CopyRows(const SourceContext& owner, CopySource& source, S
     return false;
   };
 
+  // The target's own work on each row that needs nothing of its state is done on the reading
+  // thread too: the writing thread is the copy's narrow part.
+  std::unique_ptr<RowPreparer> preparer = loader != nullptr ? loader->OpenPreparer() : nullptr;
   BlockQueue queue;
   std::thread reader;
   try {
-    reader = std::thread(ReadRows, std::ref(source), std::cref(dates), std::ref(queue));
+    reader = std::thread(ReadRows, std::ref(source), std::cref(dates), preparer.get(), std::ref(queue));
   } catch (const std::system_error& e) {
     const std::string error = std::string("the reading thread could not be started: ") + e.what();
     WriteOutput(owner.output, "E::[%s] %s", table.c_str(), error.c_str());

@@ -81,8 +81,9 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
         sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " +
                c + " end), null, null, null, null, null";
       } else if (kind == SqliteTypeKind::kText) {
-        sql += "null, null, max(length(case when " + type + " in ('text','blob') then " + c +
-               " end)), null, null, null, null";
+        // Declared text has SQLite's text affinity: it holds text, blobs and NULL only, so the
+        // storage class need not be asked (half of this scan's time).
+        sql += "null, null, max(length(" + c + ")), null, null, null, null";
       } else {
         sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " +
                c + " end), max(length(case when " + type + " in ('text','blob') then " + c +

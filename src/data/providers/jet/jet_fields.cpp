@@ -115,6 +115,21 @@ Result<jet::Value> ConvertField(const Field& field, const jet::ColumnDefinition&
   return jetsql::ConvertLiteral(LiteralOfField(field), column);
 }
 
+Status ConvertFieldInto(const Field& field, const jet::ColumnDefinition& column, jet::Value& out) {
+  if (field.kind == Field::Kind::kText && (column.type == ColumnType::kText || column.type == ColumnType::kMemo)) {
+    if (auto* text = std::get_if<std::string>(&out)) {
+      text->assign(field.text);
+    } else {
+      out = field.text;
+    }
+    return Status::Ok();
+  }
+  Result<jet::Value> value = ConvertField(field, column);
+  if (!value.ok()) return value.status();
+  out = std::move(*value);
+  return Status::Ok();
+}
+
 void AppendRowBytes(const jet::Row& row, std::string& out) {
   const auto put = [&out](const void* data, size_t size) { out.append(static_cast<const char*>(data), size); };
   const auto count = static_cast<uint32_t>(row.size());

@@ -20,6 +20,9 @@ jetsql::Literal LiteralOfField(const Field& field);
 // (whole numbers into integer and Double columns, doubles into Double, text into Text and Memo,
 // dates into Date/Time, bytes into Binary and OLE) converted directly.
 Result<jet::Value> ConvertField(const Field& field, const jet::ColumnDefinition& column);
+// ConvertField into `out`, whose text keeps its storage when the value is text again (rows of
+// a load reuse one Row).
+Status ConvertFieldInto(const Field& field, const jet::ColumnDefinition& column, jet::Value& out);
 
 // A row appended to `out` as plain bytes (a batch keeps its rows so, for storing them again should
 // its commit fail): no allocation per row or value. Each value is its alternative's index, then a

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "data/statement.h"
 #include "jet/database.h"
 #include "jet/values.h"
+#include "jet_readers.h"
 #include "jet_test_files.h"
 #include "jetsql/convert.h"
 #include "tests/support/provider_helpers.h"
@@ -206,6 +208,105 @@ TEST(JetRowLoaderTest, RowsGoInOneByOneWithinTheBatchAndRefusalsLeaveNoTrace) {
   ASSERT_EQ(loaded.size(), 301u);
   const std::vector<std::string> inserted = rows("s");
   EXPECT_EQ((std::vector<std::string>{loaded[0], loaded[1], loaded[2], loaded[300]}), inserted);
+}
+
+// Rows made ready by the loader's preparer (as the row copy does on its reading thread) end
+// exactly as rows appended directly: the same answers, word for word, and the same stored
+// values, also where the preparer leaves work to the writing side (long values, AutoNumbers,
+// refusals) and where the table changed after the rows were prepared.
+TEST(JetRowLoaderTest, PreparedRowsEndAsAppendedRows) {
+  const std::string path = testing::ScratchFile("jet_fields_test", "prepared.mdb").string();
+  ASSERT_TRUE(jet::Database::Create(path).ok());
+  DbConnection connection;
+  ASSERT_EQ(testing::OpenProvider(connection, kJetProviderName, path), S_OK);
+  Session* session = connection.session.get();
+  for (const char* table : {"p", "a"}) {
+    ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session,
+                                            std::string("create table ") + table +
+                                                " (id long primary key, n counter, name text(10) not null, "
+                                                "note memo, at datetime, amount double)",
+                                            0));
+  }
+  std::unique_ptr<RowLoader> prepared_loader;
+  std::unique_ptr<RowLoader> appended_loader;
+  ASSERT_EQ(session->OpenRowLoader("p", &prepared_loader), S_OK);
+  ASSERT_EQ(session->OpenRowLoader("a", &appended_loader), S_OK);
+  std::unique_ptr<RowPreparer> preparer = prepared_loader->OpenPreparer();
+  ASSERT_NE(preparer, nullptr);
+
+  const auto row = [](int64_t id, std::optional<int64_t> n, std::optional<std::string> name, std::string note) {
+    std::vector<Field> r(6);
+    r[0].SetInteger(id);
+    if (n) r[1].SetInteger(*n);
+    if (name) r[2].SetText(Field::Kind::kText, *name);
+    r[3].SetText(Field::Kind::kText, note);
+    r[4] = Date(2024, 5, 6, 7, 8, 9, 10'000'000);
+    r[5].SetDouble(0.25 * static_cast<double>(id));
+    return r;
+  };
+  std::vector<std::vector<Field>> rows;
+  for (int id = 1; id <= 40; ++id) rows.push_back(row(id, 100 + id, "n" + std::to_string(id), "short"));
+  rows.push_back(row(41, std::nullopt, "numbered", "the next AutoNumber"));
+  rows.push_back(row(42, 7, "long note", std::string(5000, 'w')));  // a long value on its own pages
+  rows.push_back(row(5, 1, "twice", ""));                          // duplicate key
+  rows.push_back(row(43, 2, "far too long a name", ""));
+  rows.push_back(row(44, 3, std::nullopt, "name is required"));
+  std::vector<Field> not_a_number = row(45, 4, "nan", "");
+  not_a_number[5].SetText(Field::Kind::kText, "abc");
+  rows.push_back(not_a_number);
+  std::vector<Field> short_row = row(46, 5, "short", "");
+  short_row.pop_back();
+  rows.push_back(short_row);
+  rows.push_back(row(47, std::nullopt, "last", "after the refusals"));
+
+  // The answers of one table's loader in the other table's words.
+  const auto answer = [](Hresult code, RowLoader& loader, const std::string& table) {
+    if (code == S_OK) return std::string("stored");
+    std::string text = ErrorDescription(&loader);
+    for (size_t at; (at = text.find("'" + table + "'")) != std::string::npos;) text.replace(at, 3, "'T'");
+    return text;
+  };
+  std::unique_ptr<PreparedRow> slot;
+  for (const std::vector<Field>& r : rows) {
+    preparer->PrepareRow(r, &slot);
+    const std::string prepared = answer(prepared_loader->AppendPreparedRow(r, *slot), *prepared_loader, "p");
+    const std::string appended = answer(appended_loader->AppendRow(r), *appended_loader, "a");
+    EXPECT_EQ(prepared, appended) << r[0].integer;
+  }
+  // Prepared before the table was made again with other columns, appended after: made again
+  // from the values, whose count no longer fits.
+  const std::string columns = "(id long primary key, n counter, name text(10) not null, note memo, at datetime, ";
+  ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "create table q " + columns + "amount double)", 0));
+  std::unique_ptr<RowLoader> changed_loader;
+  ASSERT_EQ(session->OpenRowLoader("q", &changed_loader), S_OK);
+  std::unique_ptr<RowPreparer> early = changed_loader->OpenPreparer();
+  ASSERT_NE(early, nullptr);
+  early->PrepareRow(row(48, 9, "late", ""), &slot);
+  ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "drop table q", 0));
+  ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "create table q " + columns + "amount double, x long)", 0));
+  EXPECT_NE(changed_loader->AppendPreparedRow(row(48, 9, "late", ""), *slot), S_OK);
+  EXPECT_EQ(ErrorDescription(changed_loader.get()), "table 'q' has 7 columns but 6 values were given");
+  changed_loader.reset();
+  ASSERT_TRUE(workspace::ExecuteStatement(nullptr, session, "drop table q", 0));
+  EXPECT_EQ(prepared_loader->Commit(), S_OK);
+  EXPECT_EQ(appended_loader->Commit(), S_OK);
+  prepared_loader.reset();
+  appended_loader.reset();
+  CloseConnection(connection);
+
+  auto db = jet::Database::Open(path, jet::OpenMode::kReadOnly);
+  ASSERT_TRUE(db.ok());
+  EXPECT_TRUE((*db)->CheckIntegrity().ok()) << (*db)->CheckIntegrity().ToString();
+  db->reset();
+  if (!testing::MdbReaderAvailable()) GTEST_SKIP() << "mdb-reader is not installed";
+  Result<std::vector<testing::ReaderTable>> read = testing::ReadWithMdbReader(path);
+  ASSERT_TRUE(read.ok()) << read.status().ToString();
+  ASSERT_EQ(read->size(), 2u);
+  const testing::ReaderTable& first = (*read)[0].name == "p" ? (*read)[0] : (*read)[1];
+  const testing::ReaderTable& second = (*read)[0].name == "p" ? (*read)[1] : (*read)[0];
+  EXPECT_EQ(first.rows.size(), 43u);
+  EXPECT_EQ(first.rows, second.rows);
+  EXPECT_EQ(first.row_count, second.row_count);
 }
 
 // The bytes a batch keeps its rows in give every kind of value back as it was.

@@ -21,12 +21,76 @@
 #include "data/providers/jet/jet_columns.h"
 #include "data/schema_rowset.h"
 #include "jet/database.h"
+#include "jet/row_encoder.h"
 #include "jetsql/executor.h"
 
 namespace tabulon::data {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A row of typed values made ready for a table ahead of its insert: its values converted (or why
+// one cannot be), its record encoded when that needs nothing of the file, and its bytes for the
+// batch's replay.
+struct JetPreparedRow : PreparedRow {
+  uint64_t generation = 0;  // of the table definitions it was made with (JetFile::generation)
+  Status converted;         // the row's answer when a value does not convert
+  jet::Row values;
+  bool encoded_ready = false;
+  std::string encoded;
+  std::string replay;  // AppendRowBytes of values
+};
+
+// Long values are placed on pages of the file: a row with one is encoded on the writing side.
+class NoLongValues : public jet::LongValueSink {
+ public:
+  Result<std::string> Store(const jet::ColumnDefinition& column, std::string_view /*data*/) override {
+    return UnsupportedError("column '" + column.name + "': a long value is stored by the writing side");
+  }
+};
+
+// The message of a row with the wrong number of values, the same on both sides.
+Status WrongValueCount(const jet::TableDefinition& definition, size_t values) {
+  return InvalidArgumentError("table '" + definition.name + "' has " + std::to_string(definition.columns.size()) +
+                              " columns but " + std::to_string(values) + " values were given");
+}
+
+// Works on rows with a copy of the table's definition, apart from the file.
+class JetRowPreparer : public RowPreparer {
+ public:
+  JetRowPreparer(const jet::TableDefinition& definition, uint64_t generation)
+      : definition_(definition), encoder_(definition_), generation_(generation) {}
+  JetRowPreparer(const JetRowPreparer&) = delete;  // the encoder refers to definition_
+  JetRowPreparer& operator=(const JetRowPreparer&) = delete;
+
+  void PrepareRow(std::span<const Field> row, std::unique_ptr<PreparedRow>* prepared) override {
+    if (*prepared == nullptr) *prepared = std::make_unique<JetPreparedRow>();
+    auto& p = static_cast<JetPreparedRow&>(**prepared);
+    p.generation = generation_;
+    p.encoded_ready = false;
+    p.converted = Status::Ok();
+    const auto& columns = definition_.columns;
+    if (row.size() != columns.size()) {
+      p.converted = WrongValueCount(definition_, row.size());
+      return;
+    }
+    p.values.resize(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+      p.converted = ConvertFieldInto(row[i], columns[i], p.values[i]);
+      if (!p.converted.ok()) return;
+    }
+    // A row the encoder refuses is encoded again on the writing side, whose checks come first.
+    p.encoded_ready = encoder_.Encode(p.values, long_values_, p.encoded).ok();
+    p.replay.clear();
+    AppendRowBytes(p.values, p.replay);
+  }
+
+ private:
+  jet::TableDefinition definition_;
+  jet::RowEncoder encoder_;
+  NoLongValues long_values_;
+  uint64_t generation_;
+};
 
 
 // The open file, shared by the data source, its sessions and their commands. Every use of the
@@ -50,38 +114,44 @@ class JetFile {
   Result<jetsql::StatementResult> Run(std::string_view sql) {
     if (!read_only_ && IsInsert(sql)) return RunInsert(sql);
     loaded_definition_ = nullptr;  // the statement may change or drop tables
+    ++generation_;
     RETURN_IF_ERROR(EndBatch());
     return sql_.Execute(sql);
   }
 
   // Stores a row of typed values in `table` as an INSERT of their literals would, in the batch.
   Status InsertFields(std::string_view table, std::span<const Field> fields) {
-    // The definition is looked up again only after another table or a statement that may have
-    // changed tables.
-    if (loaded_definition_ == nullptr || loaded_table_ != table) {
-      ASSIGN_OR_RETURN(loaded_definition_, sql_.FindTable(table));
-      loaded_table_.assign(table);
-    }
-    const jet::TableDefinition& definition = *loaded_definition_;
-    const auto& columns = definition.columns;
-    if (fields.size() != columns.size()) {
-      return InvalidArgumentError("table '" + definition.name + "' has " + std::to_string(columns.size()) +
-                                  " columns but " + std::to_string(fields.size()) + " values were given");
-    }
+    ASSIGN_OR_RETURN(const jet::TableDefinition* definition, LoadDefinition(table));
+    const auto& columns = definition->columns;
+    if (fields.size() != columns.size()) return WrongValueCount(*definition, fields.size());
     loaded_row_.resize(columns.size());
-    for (size_t i = 0; i < columns.size(); ++i) {
-      Result<jet::Value> value = ConvertField(fields[i], columns[i]);
-      if (!value.ok()) return value.status();
-      loaded_row_[i] = std::move(*value);
-    }
+    for (size_t i = 0; i < columns.size(); ++i) RETURN_IF_ERROR(ConvertFieldInto(fields[i], columns[i], loaded_row_[i]));
     RETURN_IF_ERROR(StartBatch());
-    if (Status inserted = sql_.InsertRow(definition, loaded_row_); !inserted.ok()) return UndoneInsert(inserted);
-    if (batch_tables_.empty() || batch_tables_.back() != definition.name) batch_tables_.push_back(definition.name);
-    const auto table_number = static_cast<uint32_t>(batch_tables_.size() - 1);
-    batch_rows_.append(reinterpret_cast<const char*>(&table_number), sizeof table_number);
+    if (Status inserted = sql_.InsertRow(*definition, loaded_row_); !inserted.ok()) return UndoneInsert(inserted);
+    AddTypedRowToBatch(definition->name);
     AppendRowBytes(loaded_row_, batch_rows_);
-    batch_ends_.push_back(kTypedRow);
     return CheckBatchSize();
+  }
+
+  // InsertFields of `fields`, made ready as `prepared` (by a preparer of this table); rows
+  // prepared before a statement that may have changed tables are made again from `fields`.
+  Status InsertPrepared(std::string_view table, std::span<const Field> fields, const JetPreparedRow& prepared) {
+    if (prepared.generation != generation_) return InsertFields(table, fields);
+    ASSIGN_OR_RETURN(const jet::TableDefinition* definition, LoadDefinition(table));
+    RETURN_IF_ERROR(prepared.converted);
+    RETURN_IF_ERROR(StartBatch());
+    const Status inserted = prepared.encoded_ready ? sql_.InsertRow(*definition, prepared.values, prepared.encoded)
+                                                   : sql_.InsertRow(*definition, prepared.values);
+    if (!inserted.ok()) return UndoneInsert(inserted);
+    AddTypedRowToBatch(definition->name);
+    batch_rows_ += prepared.replay;
+    return CheckBatchSize();
+  }
+
+  // A preparer for rows of `table`, with a copy of its definition as it stands.
+  Result<std::unique_ptr<RowPreparer>> OpenPreparer(std::string_view table) {
+    ASSIGN_OR_RETURN(const jet::TableDefinition* definition, LoadDefinition(table));
+    return std::unique_ptr<RowPreparer>(std::make_unique<JetRowPreparer>(*definition, generation_));
   }
 
   // Commits the batch (a no-op outside one). On failure the batch's inserts are made again
@@ -124,6 +194,24 @@ class JetFile {
     while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n')) ++i;
     return sql.size() - i > 6 && EqualsIgnoreAsciiCase(sql.substr(i, 6), "insert") &&
            (sql[i + 6] == ' ' || sql[i + 6] == '\t' || sql[i + 6] == '\r' || sql[i + 6] == '\n');
+  }
+
+  // The definition is looked up again only after another table or a statement that may have
+  // changed tables.
+  Result<const jet::TableDefinition*> LoadDefinition(std::string_view table) {
+    if (loaded_definition_ == nullptr || loaded_table_ != table) {
+      ASSIGN_OR_RETURN(loaded_definition_, sql_.FindTable(table));
+      loaded_table_.assign(table);
+    }
+    return loaded_definition_;
+  }
+
+  // A typed row's place in the batch's order; its bytes follow in batch_rows_.
+  void AddTypedRowToBatch(const std::string& table) {
+    if (batch_tables_.empty() || batch_tables_.back() != table) batch_tables_.push_back(table);
+    const auto table_number = static_cast<uint32_t>(batch_tables_.size() - 1);
+    batch_rows_.append(reinterpret_cast<const char*>(&table_number), sizeof table_number);
+    batch_ends_.push_back(kTypedRow);
   }
 
   Status StartBatch() {
@@ -219,6 +307,8 @@ class JetFile {
   std::string loaded_table_;
   const jet::TableDefinition* loaded_definition_ = nullptr;
   jet::Row loaded_row_;
+  // Counts the statements that may have changed tables: a prepared row knows what it was made with.
+  uint64_t generation_ = 0;
   Clock::time_point batch_started_;
 };
 
@@ -314,6 +404,19 @@ class JetRowLoader : public RowLoader {
   Hresult AppendRow(std::span<const Field> row) override {
     std::lock_guard lock(file_->mutex());
     Status status = file_->InsertFields(table_, row);
+    notices_ = file_->TakeNotices();
+    return Answer(status);
+  }
+
+  std::unique_ptr<RowPreparer> OpenPreparer() override {
+    std::lock_guard lock(file_->mutex());
+    Result<std::unique_ptr<RowPreparer>> preparer = file_->OpenPreparer(table_);
+    return preparer.ok() ? std::move(*preparer) : nullptr;
+  }
+
+  Hresult AppendPreparedRow(std::span<const Field> row, const PreparedRow& prepared) override {
+    std::lock_guard lock(file_->mutex());
+    Status status = file_->InsertPrepared(table_, row, static_cast<const JetPreparedRow&>(prepared));
     notices_ = file_->TakeNotices();
     return Answer(status);
   }

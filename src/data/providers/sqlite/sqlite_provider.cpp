@@ -499,7 +499,9 @@ OpenedDataSource SqliteProvider::OpenDataSource(std::span<const PropertySet> set
   // A relative path gets "./" so that a name starting with "file:" is never read as a URI.
   const std::string open_path = path.front() == '/' ? path : "./" + path;
   sqlite3* db = nullptr;
-  const int opened = sqlite3_open_v2(open_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr);
+  // Every use of the handle holds the file's own mutex (see SqliteFile): SQLite's would be a
+  // second lock around every value read.
+  const int opened = sqlite3_open_v2(open_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
   if (opened != SQLITE_OK) {
     std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(opened);
     sqlite3_close_v2(db);
