@@ -106,6 +106,19 @@ class Rowset : public ErrorSource {
   // Fetches the next row as one typed value per column (bookmark left out), long values whole:
   // S_OK, DB_S_ENDOFROWSET at the end, or a failure.
   virtual Hresult FetchNextTypedRow(std::vector<Field>& /*row*/) { return E_NOTIMPL; }
+  // Up to rows.size() next rows at once, each as FetchNextTypedRow gives it: S_OK with
+  // *fetched rows (fewer only at the end of the rows), DB_S_ENDOFROWSET with none, or the
+  // failure of the row after the *fetched good ones.
+  virtual Hresult FetchNextTypedRows(std::span<std::vector<Field>> rows, size_t* fetched) {
+    *fetched = 0;
+    for (std::vector<Field>& row : rows) {
+      const Hresult code = FetchNextTypedRow(row);
+      if (code == DB_S_ENDOFROWSET) return *fetched > 0 ? S_OK : code;
+      if (code != S_OK) return code;
+      ++*fetched;
+    }
+    return S_OK;
+  }
 };
 
 // A row a RowPreparer has worked on; what it holds is the provider's own.
@@ -172,6 +185,9 @@ using SchemaRestrictions = std::vector<std::optional<std::string>>;
 class Session : public ErrorSource {
  public:
   virtual Hresult CreateCommand(std::unique_ptr<Command>* command) = 0;
+  // A session on a connection of its own to the same database, for reading on another thread
+  // beside this one; E_NOTIMPL where the provider has none.
+  virtual Hresult OpenSeparateSession(std::unique_ptr<Session>* /*session*/) { return E_NOTIMPL; }
   // Makes the session's changes durable now. Statements are committed as they run, except
   // that a provider may hold a batch of inserts back (the Jet provider does); closing the
   // session commits as well, but only this call reports a failure.

@@ -108,6 +108,14 @@ Hresult MoveNextTypedRow(TextRowset& rowset, std::vector<Field>& row) {
   return code;
 }
 
+Hresult MoveNextTypedRows(TextRowset& rowset, std::span<std::vector<Field>> rows, size_t* fetched) {
+  *fetched = 0;
+  if (rowset.rowset_ == nullptr) return DB_E_BADACCESSORHANDLE;
+  const Hresult code = rowset.rowset_->FetchNextTypedRows(rows, fetched);
+  rowset.failed_in_rowset_ = Failed(code);
+  return code;
+}
+
 Hresult MoveNextRow(TextRowset& rowset) {
   if (rowset.rowset_ == nullptr) return DB_E_BADACCESSORHANDLE;
   rowset.buffer_.Clear();

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,7 @@ class TextRowset {
   Hresult ReadColumns();
   friend Hresult MoveNextRow(TextRowset&);
   friend Hresult MoveNextTypedRow(TextRowset&, std::vector<Field>&);
+  friend Hresult MoveNextTypedRows(TextRowset&, std::span<std::vector<Field>>, size_t*);
   friend Result<std::optional<std::string>> ReadFullValue(TextRowset&, size_t);
 
   std::unique_ptr<Command> command_;
@@ -77,6 +79,8 @@ Hresult OpenSchemaRowset(Session* session, SchemaRowsetKind kind, const SchemaRe
 Hresult MoveNextRow(TextRowset& rowset);
 // The same for a typed rowset: one field per data column.
 Hresult MoveNextTypedRow(TextRowset& rowset, std::vector<Field>& row);
+// Up to rows.size() typed rows at once (Rowset::FetchNextTypedRows).
+Hresult MoveNextTypedRows(TextRowset& rowset, std::span<std::vector<Field>> rows, size_t* fetched);
 // Fetches the next row: true with a row in the buffer, false after the last one. Any other
 // answer is an error (ProviderError) with the provider's words, so that no loop mistakes a
 // fetch failing half-way for the end of the rows.

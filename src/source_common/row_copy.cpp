@@ -33,6 +33,12 @@ constexpr int kProgressCallbackEvery = 250;
 constexpr size_t kBlockRows = 512;
 constexpr size_t kBlockBytes = 1 << 20;
 constexpr size_t kBlocksAhead = 4;
+// Typed rows are fetched this many at a time.
+constexpr size_t kRowsFetchedAhead = 32;
+// The reading thread prepares rows for the target while this many blocks wait for the writer,
+// looked at every kPrepareCheckRows rows.
+constexpr size_t kPrepareWhenWaiting = 2;
+constexpr size_t kPrepareCheckRows = 64;
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
@@ -136,9 +142,7 @@ void ReadRows(CopySource& source, const std::vector<bool>& dates, RowPreparer* p
   std::vector<Field> fetched;
   for (;;) {
     std::unique_ptr<CopyBlock> block = queue.TakeSpare();
-    // Rows are prepared here only while the writer has blocks waiting: whichever thread is
-    // ahead takes on the preparing, so that neither waits for the other long.
-    RowPreparer* const prepare = queue.Waiting() >= 2 ? preparer : nullptr;
+    RowPreparer* prepare = nullptr;
     block->count = 0;
     block->failure.clear();
     block->last = false;
@@ -154,6 +158,9 @@ void ReadRows(CopySource& source, const std::vector<bool>& dates, RowPreparer* p
         }
         break;
       }
+      // Rows are prepared here only while the writer has blocks waiting: whichever thread is
+      // ahead takes on the preparing, so that neither waits for the other long.
+      if (block->count % kPrepareCheckRows == 0) prepare = queue.Waiting() >= kPrepareWhenWaiting ? preparer : nullptr;
       if (block->rows.size() == block->count) block->rows.emplace_back();
       CopyRow& row = block->rows[block->count++];
       row.rounded.clear();
@@ -264,9 +271,17 @@ Result<bool> FetchCopyRow(CopySource& source, std::vector<Field>& fetched, bool*
   if (long_value != nullptr) *long_value = false;
   TextRowset& rows = source.rows;
   if (rows.typed()) {
-    const Hresult code = MoveNextTypedRow(rows, fetched);
-    if (code == DB_S_ENDOFROWSET) return false;
-    if (code != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+    if (source.ahead_next == source.ahead_count) {
+      // The rows fetched ahead are used up: the next few, unless the last fetch ended.
+      if (source.ahead_end == DB_S_ENDOFROWSET) return false;
+      if (source.ahead_end != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+      source.ahead.resize(kRowsFetchedAhead);
+      source.ahead_next = 0;
+      source.ahead_end = MoveNextTypedRows(rows, source.ahead, &source.ahead_count);
+      if (source.ahead_end == S_OK && source.ahead_count < kRowsFetchedAhead) source.ahead_end = DB_S_ENDOFROWSET;
+      if (source.ahead_count == 0) return FetchCopyRow(source, fetched, long_value);
+    }
+    fetched.swap(source.ahead[source.ahead_next++]);
     return true;
   }
   const Hresult code = MoveNextRow(rows);

@@ -45,6 +45,12 @@ bool HasDigitsBelowMillisecond(const data::Field& value);
 struct CopySource {
   data::TextRowset rows;
   std::vector<FieldWriter> writers;
+  // Typed rows fetched ahead, a few at a time (FetchCopyRow hands them out one by one), and how
+  // the fetch that gave them ended.
+  std::vector<std::vector<data::Field>> ahead;
+  size_t ahead_next = 0;
+  size_t ahead_count = 0;
+  data::Hresult ahead_end = data::S_OK;
 };
 
 // Reads the next row of `source` as it was fetched, one field per data column (long values

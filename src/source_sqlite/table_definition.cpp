@@ -2,6 +2,11 @@
 // as an Access CREATE TABLE.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "base/text.h"
 #include "data/error_text.h"
@@ -54,15 +59,141 @@ std::optional<std::int64_t> Integer(const std::optional<std::string>& text) {
   return n;
 }
 
+// The facts of the columns one content statement reads, in its column order: kFacts values a
+// column (min and max integer, longest, and how many integers, reals, texts and blobs).
+constexpr size_t kFacts = 7;
+
+Result<std::vector<ColumnContent>> ReadFacts(Session* source, const std::string& sql, size_t columns) {
+  TextRowset rows;
+  if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+  std::vector<ColumnContent> facts(columns);
+  if (!rows.has_rowset()) return facts;
+  ASSIGN_OR_RETURN(const bool row, FetchRow(rows));
+  if (!row) return facts;
+  for (size_t k = 0; k < columns; ++k) {
+    ColumnContent& content = facts[k];
+    const size_t at = k * kFacts;
+    content.min_integer = Integer(Cell(rows, at + 1));
+    content.max_integer = Integer(Cell(rows, at + 2));
+    content.longest = Integer(Cell(rows, at + 3)).value_or(0);
+    content.integers = Integer(Cell(rows, at + 4)).value_or(0);
+    content.reals = Integer(Cell(rows, at + 5)).value_or(0);
+    content.texts = Integer(Cell(rows, at + 6)).value_or(0);
+    content.blobs = Integer(Cell(rows, at + 7)).value_or(0);
+  }
+  return facts;
+}
+
+// `part`'s facts taken into `whole`'s (the facts of both parts of a table together).
+void MergeFacts(ColumnContent& whole, const ColumnContent& part) {
+  if (part.min_integer && (!whole.min_integer || *part.min_integer < *whole.min_integer)) {
+    whole.min_integer = part.min_integer;
+  }
+  if (part.max_integer && (!whole.max_integer || *part.max_integer > *whole.max_integer)) {
+    whole.max_integer = part.max_integer;
+  }
+  whole.longest = std::max(whole.longest, part.longest);
+  whole.integers += part.integers;
+  whole.reals += part.reals;
+  whole.texts += part.texts;
+  whole.blobs += part.blobs;
+}
+
+// A table of at least this many rowids is read in parts, each on a connection and thread of
+// its own; each part has at least half of it.
+constexpr std::int64_t kRowsSplit = 65536;
+constexpr unsigned kMostParts = 4;
+
+// The name the rowid goes by in `table` (its alias column, else the first of SQLite's three
+// names no column takes), "" when none does.
+std::string RowidName(const std::vector<SourceColumn>& columns) {
+  for (const SourceColumn& c : columns) {
+    if (c.rowid) return QuoteSqliteName(c.name);
+  }
+  for (const char* name : {"rowid", "_rowid_", "oid"}) {
+    if (std::none_of(columns.begin(), columns.end(),
+                     [&](const SourceColumn& c) { return EqualsIgnoreAsciiCase(c.name, name); })) {
+      return name;
+    }
+  }
+  return {};
+}
+
+// Reads the facts of the select list `facts` over the rows of `table` (`columns` columns): in
+// parts by rowid, side by side, when the table is large, the machine has the cores and the
+// provider gives separate sessions; else in one statement.
+Result<std::vector<ColumnContent>> ReadTableFacts(Session* source, const SourceTable& table,
+                                                  const std::vector<SourceColumn>& table_columns,
+                                                  const std::string& facts, size_t columns) {
+  const std::string from = "\nfrom " + QuoteSqliteName(table.name);
+  const unsigned cores = std::min(std::thread::hardware_concurrency(), kMostParts);
+  const std::string rowid = RowidName(table_columns);
+  std::optional<std::int64_t> low, high;
+  if (cores > 1 && !rowid.empty()) {
+    // The rowid's ends come from the b-tree without a scan (each alone: min and max in one
+    // select would scan); a table without rowids refuses.
+    TextRowset rows;
+    const std::string ends = "select (select min(" + rowid + ")" + from + "), (select max(" + rowid + ")" + from + ")";
+    if (OpenTextRowset(source, ends, &rows) == S_OK &&
+        rows.has_rowset()) {
+      Result<bool> row = FetchRow(rows);
+      if (row.ok() && *row) {
+        low = Integer(Cell(rows, 1));
+        high = Integer(Cell(rows, 2));
+      }
+    }
+  }
+  // The span in unsigned arithmetic: rowids may reach both ends of 64 bits.
+  const std::uint64_t span = low && high && *high >= *low
+                                 ? static_cast<std::uint64_t>(*high) - static_cast<std::uint64_t>(*low)
+                                 : 0;
+  const unsigned parts = span >= static_cast<std::uint64_t>(kRowsSplit) ? cores : 1;
+  std::vector<std::unique_ptr<Session>> sessions;
+  for (unsigned k = 1; k < parts; ++k) {
+    std::unique_ptr<Session> separate;
+    if (source->OpenSeparateSession(&separate) != S_OK || separate == nullptr) break;
+    sessions.push_back(std::move(separate));
+  }
+  if (parts == 1 || sessions.size() + 1 < parts) return ReadFacts(source, "select " + facts + from, columns);
+
+  const std::uint64_t step = span / parts;
+  std::vector<std::string> statements;
+  for (unsigned k = 0; k < parts; ++k) {
+    const auto first = static_cast<std::int64_t>(static_cast<std::uint64_t>(*low) + step * k);
+    const std::string where =
+        k + 1 == parts ? " where " + rowid + " >= " + std::to_string(first)
+                       : " where " + rowid + " between " + std::to_string(first) + " and " +
+                             std::to_string(static_cast<std::int64_t>(static_cast<std::uint64_t>(first) + step - 1));
+    statements.push_back("select " + facts + from + where);
+  }
+  std::vector<Result<std::vector<ColumnContent>>> results(parts, InternalError("not read"));
+  std::vector<std::thread> threads;
+  for (unsigned k = 1; k < parts; ++k) {
+    try {
+      threads.emplace_back([&, k] { results[k] = ReadFacts(sessions[k - 1].get(), statements[k], columns); });
+    } catch (const std::system_error&) {
+      results[k] = ReadFacts(sessions[k - 1].get(), statements[k], columns);  // no thread: here, in turn
+    }
+  }
+  results[0] = ReadFacts(source, statements[0], columns);
+  for (std::thread& thread : threads) thread.join();
+  std::vector<ColumnContent> whole(columns);
+  for (Result<std::vector<ColumnContent>>& part : results) {
+    if (!part.ok()) return part.status();
+    for (size_t k = 0; k < columns; ++k) MergeFacts(whole[k], (*part)[k]);
+  }
+  return whole;
+}
+
 // Reads what the columns in `wanted` hold, at most 100 columns a statement (SQLite allows
 // 2000 result columns).
 Status ReadContent(Session* source, const SourceTable& table, std::vector<SourceColumn>& columns,
                    const std::vector<size_t>& wanted) {
   constexpr size_t kPerStatement = 100;
-  constexpr size_t kFacts = 7;
   for (size_t begin = 0; begin < wanted.size(); begin += kPerStatement) {
     const size_t end = std::min(wanted.size(), begin + kPerStatement);
-    std::string sql = "select ";
+    std::string sql;
+    bool scans = false;  // whether a column needs the rows themselves
     for (size_t k = begin; k < end; ++k) {
       const std::string c = QuoteSqliteName(columns[wanted[k]].name);
       const std::string type = "typeof(" + c + ")";
@@ -73,11 +204,14 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
       const bool integer_kind =
           kind == SqliteTypeKind::kTinyInt || kind == SqliteTypeKind::kSmallInt || kind == SqliteTypeKind::kInt;
       if (integer_kind && columns[wanted[k]].rowid) {
-        // Only whole numbers, in the table's own b-tree: its ends are found without a scan.
+        // Only whole numbers, in the table's own b-tree: its ends are found without a scan, each
+        // once (not under an aggregate, which would repeat it for every row).
         const std::string from = " from " + QuoteSqliteName(table.name) + ")";
-        sql += "min((select min(" + c + ")" + from + "), min((select max(" + c + ")" + from +
-               "), null, null, null, null, null";
-      } else if (integer_kind) {
+        sql += "(select min(" + c + ")" + from + ", (select max(" + c + ")" + from + ", null, null, null, null, null";
+        continue;
+      }
+      scans = true;
+      if (integer_kind) {
         sql += "min(case when " + type + "='integer' then " + c + " end), max(case when " + type + "='integer' then " +
                c + " end), null, null, null, null, null";
       } else if (kind == SqliteTypeKind::kText) {
@@ -92,23 +226,10 @@ Status ReadContent(Session* source, const SourceTable& table, std::vector<Source
                "='blob' then 1 end)";
       }
     }
-    sql += "\nfrom " + QuoteSqliteName(table.name);
-    TextRowset rows;
-    if (OpenTextRowset(source, sql, &rows) != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
-    if (!rows.has_rowset()) continue;
-    ASSIGN_OR_RETURN(const bool row, FetchRow(rows));
-    if (!row) continue;
-    for (size_t k = begin; k < end; ++k) {
-      ColumnContent& content = columns[wanted[k]].content;
-      const size_t at = (k - begin) * kFacts;
-      content.min_integer = Integer(Cell(rows, at + 1));
-      content.max_integer = Integer(Cell(rows, at + 2));
-      content.longest = Integer(Cell(rows, at + 3)).value_or(0);
-      content.integers = Integer(Cell(rows, at + 4)).value_or(0);
-      content.reals = Integer(Cell(rows, at + 5)).value_or(0);
-      content.texts = Integer(Cell(rows, at + 6)).value_or(0);
-      content.blobs = Integer(Cell(rows, at + 7)).value_or(0);
-    }
+    ASSIGN_OR_RETURN(const std::vector<ColumnContent> facts,
+                     scans ? ReadTableFacts(source, table, columns, sql, end - begin)
+                           : ReadFacts(source, "select " + sql, end - begin));
+    for (size_t k = begin; k < end; ++k) columns[wanted[k]].content = facts[k - begin];
   }
   return Status::Ok();
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "data/providers/jet/jet_provider.h"
@@ -20,6 +21,7 @@
 #include "jet/values.h"
 #include "jet_readers.h"
 #include "jet_test_files.h"
+#include "source_sqlite/columns.h"
 #include "source_sqlite/connection.h"
 #include "source_sqlite/translate.h"
 #include "tests/support/provider_helpers.h"
@@ -300,6 +302,60 @@ from c;)sql",
   // a blob for a date are refused).
   EXPECT_EQ(std::count_if(typed.begin(), typed.end(), [](const std::string& r) { return r.starts_with("edge|"); }),
             2602);
+}
+
+// A large table's content is read in parts by rowid, side by side on connections of their own:
+// the facts the column types are chosen by come out as one scan gives them, whichever part
+// holds a column's extremes, with the rowid under any of its names, at both ends of 64 bits, and
+// for a table without rowids (read in one).
+TEST_F(SqliteMigrationTest, ALargeTableIsMeasuredInPartsAsInOne) {
+  const std::string path = (dir_ / "spread.sqlite").string();
+  tabulon::testing::BuildSqliteFile(path, R"sql(
+create table spread(id integer primary key, n int, t varchar(5), u);
+insert into spread values (1, 300, 'ab', 1), (20000, -70000, 'abcdefgh', 2.5), (40000, 5, null, 'text'),
+  (70000, 40000, 'x', x'0102'), (99999, null, 'abc', 7), (100000, 2, 'é', null);
+create table shadow(rowid text, n int, t varchar(3));
+insert into shadow(_rowid_, rowid, n, t) values (-100000, 'a', 9, 'abcd'), (0, 'b', -2, 'a'), (100000, 'c', 70000, 'ab');
+create table ends(id integer primary key, t varchar(2), n smallint);
+insert into ends values (-9223372036854775808, 'abc', 1), (0, 'a', 40000), (9223372036854775807, 'ab', -40000);
+create table keyed(k text primary key, t varchar(1)) without rowid;
+insert into keyed values ('a', 'xyz'), ('b', 'x');
+)sql");
+  DbConnection spread;
+  spread.profile.provider_name = kSqliteProviderName;
+  spread.profile.source_name = path;
+  PropertySet init(DBPROPSET_DBINIT);
+  BuildSourceConnectionProperties(spread.profile, &init);
+  ASSERT_EQ(OpenDataSource(spread, {&init, 1}), S_OK);
+  ASSERT_EQ(OpenSession(spread), S_OK);
+  const source_common::TypeMap no_map;
+  // name: the column's facts as "min max longest integers reals texts blobs" ("-" for none).
+  const auto facts = [&](const char* table) {
+    Result<std::vector<SourceColumn>> columns = ReadColumns(spread.session.get(), table, true, false, no_map);
+    EXPECT_TRUE(columns.ok()) << columns.status().ToString();
+    std::map<std::string, std::string> out;
+    if (!columns.ok()) return out;
+    for (const SourceColumn& c : *columns) {
+      const ColumnContent& f = c.content;
+      const auto number = [](const std::optional<std::int64_t>& v) { return v ? std::to_string(*v) : "-"; };
+      out[c.name] = number(f.min_integer) + " " + number(f.max_integer) + " " + std::to_string(f.longest) + " " +
+                    std::to_string(f.integers) + " " + std::to_string(f.reals) + " " + std::to_string(f.texts) +
+                    " " + std::to_string(f.blobs) + " " + c.access.type + c.access.length;
+    }
+    return out;
+  };
+  const std::map<std::string, std::string> spread_facts = facts("spread");
+  EXPECT_EQ(spread_facts.at("n"), "-70000 40000 0 0 0 0 0 Long ");
+  EXPECT_EQ(spread_facts.at("t"), "- - 8 0 0 0 0 VarChar(8)");
+  EXPECT_EQ(spread_facts.at("u"), "1 7 4 2 1 1 1 LongText ");
+  const std::map<std::string, std::string> shadow_facts = facts("shadow");
+  EXPECT_EQ(shadow_facts.at("n"), "-2 70000 0 0 0 0 0 Long ");
+  EXPECT_EQ(shadow_facts.at("t"), "- - 4 0 0 0 0 VarChar(4)");
+  const std::map<std::string, std::string> ends_facts = facts("ends");
+  EXPECT_EQ(ends_facts.at("t"), "- - 3 0 0 0 0 VarChar(3)");
+  EXPECT_EQ(ends_facts.at("n"), "-40000 40000 0 0 0 0 0 Long ");
+  EXPECT_EQ(facts("keyed").at("t"), "- - 3 0 0 0 0 VarChar(3)");
+  CloseConnection(spread);
 }
 
 // Dates as SQLite stores them and view SELECTs, each with the Access text it becomes or refused

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,7 +25,8 @@ namespace {
 // holds `mutex`, so an error message is read before another call can replace it.
 class SqliteFile {
  public:
-  SqliteFile(std::string path, sqlite3* db) : path_(std::move(path)), catalog_(SqliteCatalogName(path_)), db_(db) {}
+  SqliteFile(std::string path, std::string absolute_path, sqlite3* db)
+      : path_(std::move(path)), absolute_path_(std::move(absolute_path)), catalog_(SqliteCatalogName(path_)), db_(db) {}
   SqliteFile(const SqliteFile&) = delete;
   SqliteFile& operator=(const SqliteFile&) = delete;
   ~SqliteFile() { sqlite3_close_v2(db_); }
@@ -32,12 +34,15 @@ class SqliteFile {
   std::mutex& mutex() { return mutex_; }
   sqlite3* db() { return db_; }
   const std::string& path() const { return path_; }
+  // The file as it was opened, whatever the working folder is now (to open it again).
+  const std::string& absolute_path() const { return absolute_path_; }
   const std::string& catalog() const { return catalog_; }
   std::string Message() const { return sqlite3_errmsg(db_); }
 
  private:
   std::mutex mutex_;
   std::string path_;
+  std::string absolute_path_;
   std::string catalog_;
   sqlite3* db_;
 };
@@ -137,8 +142,22 @@ class SqliteRowset : public Rowset {
     std::lock_guard lock(file_->mutex());
     const Hresult stepped = Step();
     if (stepped != S_OK) return stepped;
-    row.resize(columns_.size());
-    for (size_t k = 0; k < columns_.size(); ++k) ReadField(stmt_, static_cast<int>(k), columns_[k].type, row[k]);
+    ReadRow(row);
+    return S_OK;
+  }
+
+  // The rows of a block under one lock: taking it for every row was a good part of reading.
+  Hresult FetchNextTypedRows(std::span<std::vector<Field>> rows, size_t* fetched) override {
+    *fetched = 0;
+    if (!typed_) return E_UNEXPECTED;
+    std::lock_guard lock(file_->mutex());
+    for (std::vector<Field>& row : rows) {
+      const Hresult stepped = Step();
+      if (stepped == DB_S_ENDOFROWSET) return *fetched > 0 ? S_OK : stepped;
+      if (stepped != S_OK) return stepped;
+      ReadRow(row);
+      ++*fetched;
+    }
     return S_OK;
   }
 
@@ -165,6 +184,11 @@ class SqliteRowset : public Rowset {
   }
 
  private:
+  void ReadRow(std::vector<Field>& row) {
+    row.resize(columns_.size());
+    for (size_t k = 0; k < columns_.size(); ++k) ReadField(stmt_, static_cast<int>(k), columns_[k].type, row[k]);
+  }
+
   // Moves to the next row (the first was stepped already): S_OK, DB_S_ENDOFROWSET or E_FAIL.
   Hresult Step() {
     has_row_ = false;
@@ -431,6 +455,34 @@ Result<std::vector<SchemaRow>> IndexesRows(SqliteFile& file, const SchemaRestric
   return rows;
 }
 
+// Opens the SQLite database at `path` (`open_path`: where it is now) for reading; the error says
+// why not, naming the path.
+Result<std::shared_ptr<SqliteFile>> OpenSqliteFile(const std::string& path, std::string open_path) {
+  // A relative path gets "./" so that a name starting with "file:" is never read as a URI.
+  if (open_path.front() != '/') {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(open_path, error);
+    open_path = error ? "./" + open_path : absolute.string();
+  }
+  sqlite3* db = nullptr;
+  // Every use of the handle holds the file's own mutex (see SqliteFile): SQLite's would be a
+  // second lock around every value read.
+  const int opened = sqlite3_open_v2(open_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (opened != SQLITE_OK) {
+    std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(opened);
+    sqlite3_close_v2(db);
+    return IoError("Cannot open '" + path + "': " + message + ".");
+  }
+  auto file = std::make_shared<SqliteFile>(path, open_path, db);
+  // Another program may be writing the file: wait for its lock a while before failing.
+  sqlite3_busy_timeout(db, 5000);
+  // Opening reads nothing yet; reading the schema tells a database from any other file.
+  const int probe = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+  if (probe == SQLITE_NOTADB) return IoError("'" + path + "' is not a SQLite database file.");
+  if (probe != SQLITE_OK) return IoError("Cannot open '" + path + "': " + file->Message() + ".");
+  return file;
+}
+
 class SqliteSession : public Session {
  public:
   explicit SqliteSession(std::shared_ptr<SqliteFile> file) : file_(std::move(file)) {}
@@ -439,6 +491,17 @@ class SqliteSession : public Session {
 
   Hresult CreateCommand(std::unique_ptr<Command>* command) override {
     *command = std::make_unique<SqliteCommand>(file_);
+    return S_OK;
+  }
+
+  Hresult OpenSeparateSession(std::unique_ptr<Session>* session) override {
+    session->reset();
+    Result<std::shared_ptr<SqliteFile>> file = OpenSqliteFile(file_->path(), file_->absolute_path());
+    if (!file.ok()) {
+      errors_ = {file.status().message()};
+      return E_FAIL;
+    }
+    *session = std::make_unique<SqliteSession>(std::move(*file));
     return S_OK;
   }
 
@@ -495,29 +558,11 @@ class SqliteDataSource : public DataSource {
 OpenedDataSource SqliteProvider::OpenDataSource(std::span<const PropertySet> sets) {
   const std::string path = DataSourcePath(sets);
   if (std::optional<OpenedDataSource> refused = CheckDatabaseFile(path)) return std::move(*refused);
-
-  // A relative path gets "./" so that a name starting with "file:" is never read as a URI.
-  const std::string open_path = path.front() == '/' ? path : "./" + path;
-  sqlite3* db = nullptr;
-  // Every use of the handle holds the file's own mutex (see SqliteFile): SQLite's would be a
-  // second lock around every value read.
-  const int opened = sqlite3_open_v2(open_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (opened != SQLITE_OK) {
-    std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(opened);
-    sqlite3_close_v2(db);
-    return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + message + ".");
-  }
-  auto file = std::make_shared<SqliteFile>(path, db);
-  // Another program may be writing the file: wait for its lock a while before failing.
-  sqlite3_busy_timeout(db, 5000);
-  // Opening reads nothing yet; reading the schema tells a database from any other file.
-  const int probe = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
-  if (probe == SQLITE_NOTADB) return OpenFailure(E_FAIL, "'" + path + "' is not a SQLite database file.");
-  if (probe != SQLITE_OK) return OpenFailure(E_FAIL, "Cannot open '" + path + "': " + file->Message() + ".");
-
+  Result<std::shared_ptr<SqliteFile>> file = OpenSqliteFile(path, path);
+  if (!file.ok()) return OpenFailure(E_FAIL, file.status().message());
   OpenedDataSource out;
   out.code = S_OK;
-  out.data_source = std::make_unique<SqliteDataSource>(std::move(file));
+  out.data_source = std::make_unique<SqliteDataSource>(std::move(*file));
   return out;
 }
 
