@@ -207,11 +207,11 @@ Status WriteTextField(const Field& value, Field& out) {
 
 Status WriteNumberField(const Field& value, Field& out) {
   switch (value.kind) {
-    case Field::Kind::kInteger:
-    case Field::Kind::kNumber: out = value; return Status::Ok();
+    case Field::Kind::kInteger: out.SetInteger(value.integer); return Status::Ok();
+    case Field::Kind::kNumber: out.SetText(Field::Kind::kNumber, value.text); return Status::Ok();
     case Field::Kind::kDouble:
       if (std::isfinite(value.real)) {
-        out = value;
+        out.SetDouble(value.real);
         return Status::Ok();
       }
       break;
