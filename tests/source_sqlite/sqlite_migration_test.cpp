@@ -87,6 +87,16 @@ jet::ColumnDefinition Col(const char* name, jet::ColumnType type, uint8_t scale 
 jet::Value Date(const char* text) { return jet::DateTime{jet::ParseDateTime(text).value()}; }
 jet::Value Dec(const char* text, uint8_t scale) { return jet::Decimal::Parse(text, scale).value(); }
 
+// Connects `side` to the SQLite file at `path` as the source settings do.
+Hresult OpenSqlite(DbConnection& side, const std::string& path) {
+  side.profile.provider_name = kSqliteProviderName;
+  side.profile.source_name = path;
+  PropertySet init(DBPROPSET_DBINIT);
+  BuildSourceConnectionProperties(side.profile, &init);
+  const Hresult opened = OpenDataSource(side, {&init, 1});
+  return Failed(opened) ? opened : OpenSession(side);
+}
+
 class SqliteMigrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,12 +105,7 @@ class SqliteMigrationTest : public ::testing::Test {
     const std::string source_path = (dir_ / "Shop.sqlite").string();
     tabulon::testing::BuildSqliteFile(source_path, kFixture);
 
-    source_.profile.provider_name = kSqliteProviderName;
-    source_.profile.source_name = source_path;
-    PropertySet source_init(DBPROPSET_DBINIT);
-    BuildSourceConnectionProperties(source_.profile, &source_init);
-    ASSERT_EQ(OpenDataSource(source_, {&source_init, 1}), S_OK);
-    ASSERT_EQ(OpenSession(source_), S_OK);
+    ASSERT_EQ(OpenSqlite(source_, source_path), S_OK);
 
     target_path_ = (dir_ / "Shop.mdb").string();
     ASSERT_TRUE(jet::Database::Create(target_path_).ok());
@@ -322,12 +327,7 @@ create table keyed(k text primary key, t varchar(1)) without rowid;
 insert into keyed values ('a', 'xyz'), ('b', 'x');
 )sql");
   DbConnection spread;
-  spread.profile.provider_name = kSqliteProviderName;
-  spread.profile.source_name = path;
-  PropertySet init(DBPROPSET_DBINIT);
-  BuildSourceConnectionProperties(spread.profile, &init);
-  ASSERT_EQ(OpenDataSource(spread, {&init, 1}), S_OK);
-  ASSERT_EQ(OpenSession(spread), S_OK);
+  ASSERT_EQ(OpenSqlite(spread, path), S_OK);
   const source_common::TypeMap no_map;
   // name: the column's facts as "min max longest integers reals texts blobs" ("-" for none).
   const auto facts = [&](const char* table) {
