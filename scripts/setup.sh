@@ -19,8 +19,8 @@ packages=(
   # independent .mdb readers used by the tests
   mdbtools nodejs
   # the Debian package and its checks (cpack -G DEB, shlibdeps, lintian, man pages, desktop
-  # entry and AppStream metainfo)
-  dpkg-dev fakeroot file lintian man-db groff-base desktop-file-utils appstream
+  # entry, AppStream metainfo and bash completion)
+  dpkg-dev fakeroot file lintian man-db groff-base desktop-file-utils appstream bash-completion
 )
 
 missing=()

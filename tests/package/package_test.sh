@@ -39,7 +39,7 @@ dpkg-deb --field "$deb" Package Version Section Depends Recommends
 
 # The run-time libraries came from shlibdeps; the drivers are recommended.
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libodbc libsqlite3 libfmt libqt6widgets6 libstdc++6; do
+for library in libodbc libsqlite3 libfmt libqt6widgets6 libqt6svg6 libstdc++6; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 grep -q tdsodbc <<<"$(dpkg-deb --field "$deb" Recommends)" || fail "tdsodbc is not recommended"
@@ -47,7 +47,7 @@ grep -q tdsodbc <<<"$(dpkg-deb --field "$deb" Recommends)" || fail "tdsodbc is n
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 for path in usr/bin/tabulon usr/bin/tabulon-cli usr/share/doc/tabulon/manual/index.html \
-            usr/share/doc/tabulon/copyright usr/share/doc/tabulon/changelog.Debian.gz \
+            usr/share/doc/tabulon/copyright usr/share/doc/tabulon/changelog.gz \
             usr/share/man/man1/tabulon.1.gz usr/share/man/man1/tabulon-cli.1.gz \
             usr/share/applications/io.github.tabulon.Tabulon.desktop \
             usr/share/metainfo/io.github.tabulon.Tabulon.metainfo.xml \
@@ -104,7 +104,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
 fi
 
 # lintian: errors fail the test; warnings are shown.
-lintian --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1 || true
+lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
 cat "$scratch/lintian.log"
 if grep -q '^E:' "$scratch/lintian.log"; then fail "lintian reports errors"; fi
 
