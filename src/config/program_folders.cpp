@@ -11,8 +11,8 @@ namespace tabulon::config {
 
 bool IsInstalledProgramFolder(const std::string& executable_folder) {
   std::error_code ignored;
-  return std::filesystem::is_directory(
-      std::filesystem::path(executable_folder) / TABULON_DOCDIR_FROM_BINDIR / "manual", ignored);
+  return std::filesystem::is_directory(std::filesystem::path(executable_folder) / TABULON_DOCDIR_FROM_BINDIR / "manual",
+                                       ignored);
 }
 
 ProgramFolders FindProgramFolders(const std::string& executable_folder, const EnvironmentLookup& environment) {

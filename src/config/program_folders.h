@@ -1,7 +1,8 @@
 // Where the program keeps its files: the folder of the executable when it is writable and not an
-// installed copy's (one with the installed document folder beside it); otherwise $XDG_CONFIG_HOME/tabulon (tabulon.cfg, Condition.cfg) and $XDG_DATA_HOME/tabulon
-// (data_cache, backup), with the usual defaults under $HOME. Front ends and tests may pass an
-// explicit folder instead.
+// installed copy's (one with the installed document folder beside it); otherwise
+// $XDG_CONFIG_HOME/tabulon (tabulon.cfg, Condition.cfg) and $XDG_DATA_HOME/tabulon (data_cache,
+// backup), with the usual defaults under $HOME. Front ends and tests may pass an explicit folder
+// instead.
 #pragma once
 
 #include <functional>
