@@ -18,6 +18,9 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins fonts-dejavu-core
   # independent .mdb readers used by the tests
   mdbtools nodejs
+  # the Debian package and its checks (cpack -G DEB, shlibdeps, lintian, man pages, desktop
+  # entry, AppStream metainfo and bash completion)
+  dpkg-dev fakeroot file lintian man-db groff-base desktop-file-utils appstream bash-completion
 )
 
 missing=()

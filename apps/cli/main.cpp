@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands.h"
+#include "tabulon_version.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   if (std::strcmp(argv[1], "--version") == 0) {
-    std::puts("tabulon-cli 0.1.0");
+    std::puts("tabulon-cli " TABULON_VERSION);
     return 0;
   }
   if (std::strcmp(argv[1], "odbc") == 0) return RunOdbcCommand(argc - 1, argv + 1);

@@ -7,9 +7,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include "icons.h"
+#include "tabulon_version.h"
 
 namespace tabulon::gui {
 
@@ -29,7 +31,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   if (name_font.pointSizeF() > 0) name_font.setPointSizeF(name_font.pointSizeF() * 1.6);  // pixel-sized fonts have none
   name->setFont(name_font);
 
-  auto* version = new QLabel(QStringLiteral("Version: 1.0"), this);
+  auto* version = new QLabel(QStringLiteral("Version: " TABULON_VERSION), this);
   version->setObjectName(QStringLiteral("version"));
 
   auto* purpose = new QLabel(QStringLiteral("Copies a SQL Server or SQLite database into a Microsoft Access (.mdb) "
@@ -68,10 +70,18 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 }
 
 QString ManualPath() {
-  // Installed copies carry the manual beside the program; a build run from the tree uses the source.
+  // In order: a manual beside the program (a copied folder); the installed document folder relative
+  // to the program (found under any root the package is unpacked in); the folder CMake installs it
+  // in; a build run from the tree uses the source.
+  QStringList candidates;
   if (QCoreApplication::instance() != nullptr) {
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("manual/index.html"));
-    if (QFileInfo(beside).isFile()) return beside;
+    const QDir program(QCoreApplication::applicationDirPath());
+    candidates << program.filePath(QStringLiteral("manual/index.html"))
+               << QDir::cleanPath(program.filePath(QStringLiteral(TABULON_DOCDIR_FROM_BINDIR "/manual/index.html")));
+  }
+  candidates << QStringLiteral(TABULON_INSTALL_DOCDIR "/manual/index.html");
+  for (const QString& candidate : candidates) {
+    if (QFileInfo(candidate).isFile()) return candidate;
   }
   return QStringLiteral(TABULON_MANUAL_PATH);
 }

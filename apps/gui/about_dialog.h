@@ -1,4 +1,4 @@
-// The about box: the product name, "Version: 1.0", "Help" (opens the manual) and "Close".
+// The about box: the product name, "Version: " with the build's version, "Help" (opens the manual) and "Close".
 #pragma once
 
 #include <QDialog>

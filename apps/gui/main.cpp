@@ -17,6 +17,7 @@
 #include "main_dialog.h"
 #include "screenshot.h"
 #include "target_access/access_files.h"
+#include "tabulon_version.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tabulon");
-  QApplication::setApplicationVersion("1.0");
+  QApplication::setApplicationVersion(QStringLiteral(TABULON_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(

@@ -14,6 +14,7 @@
 
 #include "converters/migration_run.h"
 #include "converters/workbench.h"
+#include "tabulon_version.h"
 
 class QAction;
 class QDialog;
@@ -49,7 +50,7 @@ inline constexpr int kLogTab = 0;
 inline constexpr int kTaskListTab = 1;
 inline constexpr int kTipsTab = 2;
 
-inline constexpr const char* kProductTitle = "Tabulon Version: 1.0";
+inline constexpr const char* kProductTitle = "Tabulon Version: " TABULON_VERSION;
 
 class MainDialog : public QMainWindow {
   Q_OBJECT

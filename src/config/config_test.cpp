@@ -14,6 +14,7 @@
 #include "config/settings_choices.h"
 #include "config/settings_file.h"
 #include "jet_test_files.h"
+#include "tabulon_version.h"
 
 namespace tabulon::config {
 namespace {
@@ -168,6 +169,22 @@ TEST(ProgramFoldersTest, WritableExecutableFolderElseXdgFolders) {
   EXPECT_EQ(folders.config, home + "/.config/tabulon");
   EXPECT_EQ(folders.data, home + "/.local/share/tabulon");
   EXPECT_TRUE(std::filesystem::is_directory(folders.config));
+
+  // An installed copy (here unpacked under a writable scratch root, as root sees /usr/bin) keeps
+  // its settings in the XDG folders, never beside the program.
+  const std::filesystem::path root = std::filesystem::path(writable) / "installed_root/usr";
+  std::filesystem::create_directories(root / "bin");
+  std::filesystem::create_directories(root / "bin" / TABULON_DOCDIR_FROM_BINDIR / "manual");
+  const auto xdg = [&](std::string_view name) -> std::optional<std::string> {
+    if (name == "XDG_CONFIG_HOME") return home + "/xdg-config";
+    if (name == "XDG_DATA_HOME") return home + "/xdg-data";
+    return std::nullopt;
+  };
+  EXPECT_TRUE(IsInstalledProgramFolder((root / "bin").string()));
+  const ProgramFolders installed = FindProgramFolders((root / "bin").string(), xdg);
+  EXPECT_EQ(installed.config, home + "/xdg-config/tabulon");
+  EXPECT_EQ(installed.data, home + "/xdg-data/tabulon");
+  EXPECT_FALSE(IsInstalledProgramFolder(writable));
 }
 
 }  // namespace

@@ -5,10 +5,21 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tabulon_version.h"
+
 namespace tabulon::config {
 
+bool IsInstalledProgramFolder(const std::string& executable_folder) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(std::filesystem::path(executable_folder) / TABULON_DOCDIR_FROM_BINDIR / "manual",
+                                       ignored);
+}
+
 ProgramFolders FindProgramFolders(const std::string& executable_folder, const EnvironmentLookup& environment) {
-  if (!executable_folder.empty() && access(executable_folder.c_str(), W_OK | X_OK) == 0) {
+  // An installed program's folder (/usr/bin) is shared by every user and every other program, even
+  // when it is writable (root, or a copy unpacked under a scratch root): settings never go there.
+  if (!executable_folder.empty() && access(executable_folder.c_str(), W_OK | X_OK) == 0 &&
+      !IsInstalledProgramFolder(executable_folder)) {
     return ExplicitProgramFolders(executable_folder);
   }
   const auto folder = [&](std::string_view variable, std::string_view fallback) {

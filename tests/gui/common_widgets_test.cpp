@@ -11,6 +11,7 @@
 #include "gui_prompt.h"
 #include "gui_test_support.h"
 #include "icons.h"
+#include "tabulon_version.h"
 
 namespace gui = tabulon::gui;
 
@@ -85,6 +86,21 @@ class CommonWidgetsTest : public QObject {
     const auto cleanup = qScopeGuard([&] { QDir(program.filePath("manual")).removeRecursively(); });
     QVERIFY(gui::testing::WriteBytes(program.filePath("manual/index.html"), "<html></html>"));
     QCOMPARE(gui::ManualPath(), program.filePath("manual/index.html"));
+  }
+
+  // An installed program finds the manual in the document folder, relative to where the program is
+  // (so also in a package unpacked under another root), before the source tree's.
+  void manualOfAnInstalledCopy() {
+    const QDir program(QCoreApplication::applicationDirPath());
+    const QString docdir = QDir::cleanPath(program.filePath(QStringLiteral(TABULON_DOCDIR_FROM_BINDIR)));
+    if (QDir(docdir).exists()) QSKIP("an installed document folder is already beside the test program");
+    // The folders made here (from the first one that is missing) are removed afterwards.
+    QString made = docdir;
+    while (!QFileInfo::exists(QFileInfo(made).path())) made = QFileInfo(made).path();
+    QVERIFY(QDir().mkpath(docdir + "/manual"));
+    const auto cleanup = qScopeGuard([&] { QDir(made).removeRecursively(); });
+    QVERIFY(gui::testing::WriteBytes(docdir + "/manual/index.html", "<html></html>"));
+    QCOMPARE(gui::ManualPath(), docdir + "/manual/index.html");
   }
 };
 
