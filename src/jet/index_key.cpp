@@ -16,6 +16,9 @@ enum CodeClass : uint8_t {
   kS,  // simple: one or two inline bytes
   kI,  // international: inline base byte plus an extra (accent) code
   kU,  // unprintable: no inline byte, a code in the trailing section
+  // Only in the Latin Extended table:
+  kNone,  // no known code
+  kTwo,   // keys as two characters (an expansion)
 };
 
 struct SortCode {
@@ -106,6 +109,18 @@ struct FoldRun {
   char16_t last;
   uint8_t target;  // U+first takes the code of U+target, the next one of U+target+1, ...
 };
+// The code of one character as the key builder uses it: a two-byte inline code may come with an
+// extra (accent) byte, which the Latin-1 table never needs.
+struct WideCode {
+  CodeClass cls;
+  uint8_t first;   // inline byte (S, I) or unprintable code (U)
+  uint8_t second;  // second inline byte, 0 when none
+  uint8_t extra;   // extra code (I)
+};
+struct LatinExpansion {
+  char16_t c;
+  WideCode parts[2];
+};
 #include "jet/general_sort_ext.inc"
 
 // The ideographs sort in one sequence of two-byte codes, page 0x9F slot 0x02 onwards: the
@@ -188,19 +203,57 @@ bool FindExtendedCode(char16_t c, SortCode& code) {
   return true;
 }
 
-bool FindCode(char16_t c, SortCode& code) {
-  if (c <= 0xFF) {
-    code = kSortCodes[c];
-    return true;
+constexpr WideCode Widen(const SortCode& code) {
+  return code.cls == kI ? WideCode{kI, code.first, 0, code.second} : WideCode{code.cls, code.first, code.second, 0};
+}
+
+constexpr char16_t kLatinExtendedFirst = 0x0100;
+constexpr char16_t kLatinExtendedLast = 0x024F;
+static_assert(std::size(kLatinExtendedCodes) == kLatinExtendedLast - kLatinExtendedFirst + 1);
+static_assert(std::is_sorted(std::begin(kLatinExpansions), std::end(kLatinExpansions),
+                             [](const LatinExpansion& a, const LatinExpansion& b) { return a.c < b.c; }));
+// Every character marked as two has its expansion, and no other has one.
+static_assert([] {
+  size_t marked = 0;
+  for (const LatinExpansion& e : kLatinExpansions) {
+    if (e.c < kLatinExtendedFirst || e.c > kLatinExtendedLast) return false;
+    if (kLatinExtendedCodes[e.c - kLatinExtendedFirst].cls != kTwo) return false;
   }
-  return FindExtendedCode(c, code);
+  for (const WideCode& code : kLatinExtendedCodes) marked += code.cls == kTwo ? 1 : 0;
+  return marked == std::size(kLatinExpansions);
+}());
+
+// The codes of one character: one, two (a character that sorts as two), or none when it has no
+// known code.
+size_t FindCodes(char16_t c, WideCode (&codes)[2]) {
+  if (c <= 0xFF) {
+    codes[0] = Widen(kSortCodes[c]);
+    return 1;
+  }
+  if (c <= kLatinExtendedLast) {
+    const WideCode& code = kLatinExtendedCodes[c - kLatinExtendedFirst];
+    if (code.cls == kNone) return 0;
+    if (code.cls != kTwo) {
+      codes[0] = code;
+      return 1;
+    }
+    const LatinExpansion* e = std::lower_bound(std::begin(kLatinExpansions), std::end(kLatinExpansions), c,
+                                               [](const LatinExpansion& x, char16_t v) { return x.c < v; });
+    codes[0] = e->parts[0];
+    codes[1] = e->parts[1];
+    return 2;
+  }
+  SortCode code{};
+  if (!FindExtendedCode(c, code)) return 0;
+  codes[0] = Widen(code);
+  return 1;
 }
 
 }  // namespace
 
 bool HasGeneralSortCode(char16_t c) {
-  SortCode unused{};
-  return FindCode(c, unused);
+  WideCode unused[2];
+  return FindCodes(c, unused) != 0;
 }
 
 bool HasGeneralSortCodes(std::string_view utf8) {
@@ -265,27 +318,27 @@ Status AppendTextKey(std::string_view utf8, std::string& key) {
   std::vector<Unprintable> unprintables;
   uint32_t position = 0;  // characters that produced inline bytes so far
   for (char16_t c : text) {
-    SortCode code{};
-    if (!FindCode(c, code)) {
+    WideCode codes[2];
+    const size_t count = FindCodes(c, codes);
+    if (count == 0) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(c));
       return UnsupportedError(std::string("the character U+") + hex + " has no known General sort code");
     }
-    switch (code.cls) {
-      case kX: break;
-      case kU: unprintables.push_back({position, code.first}); break;
-      case kS:
-        key.push_back(static_cast<char>(code.first));
-        if (code.second != 0) key.push_back(static_cast<char>(code.second));
-        extras.push_back(0x02);
-        ++position;
-        break;
-      case kI:
-        key.push_back(static_cast<char>(code.first));
-        extras.push_back(code.second);
-        any_extra = true;
-        ++position;
-        break;
+    for (size_t i = 0; i < count; ++i) {
+      const WideCode& code = codes[i];
+      switch (code.cls) {
+        case kU: unprintables.push_back({position, code.first}); break;
+        case kS:
+        case kI:
+          key.push_back(static_cast<char>(code.first));
+          if (code.second != 0) key.push_back(static_cast<char>(code.second));
+          extras.push_back(code.cls == kI ? code.extra : uint8_t{0x02});
+          any_extra = any_extra || code.cls == kI;
+          ++position;
+          break;
+        default: break;  // X: ignored
+      }
     }
   }
   key.push_back(0x01);  // end of text

@@ -1,12 +1,14 @@
 // Index keys of Jet 4: the byte strings whose unsigned order is the index order. Text keys
 // follow the "General" sort order (locale 1033, sort version 0). Characters with a known code:
 //  - U+0000 to U+00FF;
+//  - Latin Extended-A and -B, U+0100 to U+024F, but for 34 code points (see
+//    general_sort_ext.inc); Ș ș Ț ț and the later additions are ignored;
 //  - the CJK ideographs U+4E00 to U+9FA5 and U+F900 to U+FA2D, and the enclosed ideograph forms
 //    of U+3000 to U+33FF (circled, parenthesized, kanbun marks, era squares), each with a
 //    two-byte code in one ideograph sequence;
 //  - the fullwidth and subscript forms of Latin-1 characters (U+FF01 to U+FF5E, U+FFE0 to U+FFE5,
 //    the ideographic space U+3000, subscript digits and letters), which key as that character.
-// Every other character (Greek, Cyrillic, kana, Hangul, symbols, ...) is refused.
+// Every other character (IPA, Greek, Cyrillic, kana, Hangul, symbols, ...) is refused.
 #pragma once
 
 #include <cstdint>
