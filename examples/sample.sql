@@ -2,18 +2,27 @@
 -- at build time (no data file is kept). It holds every column type the SQLite source maps to
 -- an Access type, single and composite primary keys, unique and plain indexes (descending and
 -- composite ones too), foreign keys (one of them on the table itself) with delete and update
--- rules, two views, texts in several scripts, NULL values, and one table of
--- 120,000 generated rows.
+-- rules, two views, texts in several scripts (a text key over names of half of Europe among
+-- them), NULL values, and one table of 120,000 generated rows.
 PRAGMA foreign_keys = ON;
 BEGIN;
 
 -- Byte (TINYINT), Text, Memo. (The unique names are Latin: the .mdb engine gives up an index
--- whose keys hold letters its sort order does not know, Greek or East Asian ones for now; such
--- texts stay in columns without an index.)
+-- whose keys hold letters its sort order does not know, Greek or kana for now; such texts stay
+-- in columns without an index.)
 CREATE TABLE regions (
   id          TINYINT PRIMARY KEY,
   name        NVARCHAR(40) NOT NULL UNIQUE,
   description TEXT
+);
+
+-- A text key over Latin letters beyond Latin-1 (Polish, Czech, Hungarian, Turkish, Baltic,
+-- Croatian), which sort among the plain ones: Łódź after Lodz, before Lublin.
+CREATE TABLE cities (
+  name        NVARCHAR(40) PRIMARY KEY,
+  country     NVARCHAR(30) NOT NULL,
+  region_id   TINYINT REFERENCES regions(id),
+  population  INTEGER
 );
 
 -- Long key, Binary(n) and Long Binary (BLOB), a time of day.
@@ -120,6 +129,21 @@ INSERT INTO regions VALUES
   (3, 'Hellas', NULL),
   (4, 'East Asia', '東アジア: 日本・中国・韓国'),
   (5, 'Empty note', '');
+
+INSERT INTO cities VALUES
+  ('Łódź', 'Polska', NULL, 658444),
+  ('Kraków', 'Polska', NULL, 804237),
+  ('Plzeň', 'Česko', NULL, 175219),
+  ('České Budějovice', 'Česko', NULL, 97377),
+  ('Győr', 'Magyarország', NULL, 129527),
+  ('İstanbul', 'Türkiye', NULL, 15655924),
+  ('Şişli', 'Türkiye', NULL, 274289),
+  ('Rīga', 'Latvija', 1, 605273),
+  ('Klaipėda', 'Lietuva', 1, 158541),
+  ('Đakovo', 'Hrvatska', NULL, 27745),
+  ('Malmö', 'Sverige', 1, 357377),
+  ('Zürich', 'Schweiz', 2, 421878),
+  ('Oslo', 'Norge', 1, 709037);
 
 INSERT INTO categories VALUES
   (1, 'Beverages', X'42455600', X'89504E470D0A1A0A0000000D49484452', '08:00:00'),
