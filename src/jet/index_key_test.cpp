@@ -206,8 +206,11 @@ TEST(LatinExtendedKeyTest, KnownKeysByteForByte) {
       {"\xC4\x80", "7F 4A 01 17 00"},           // Ā: A with extra 17
       {"\xC4\x81", "7F 4A 01 17 00"},           // ā
       {"\xC4\x8C", "7F 4D 01 14 00"},           // Č
+      {"\xC4\x8D", "7F 4D 01 14 00"},           // č
       {"\xC5\x81", "7F 5E 01 1F 00"},           // Ł
+      {"\xC5\x82", "7F 5E 01 1F 00"},           // ł
       {"\xC5\x90", "7F 64 01 1D 00"},           // Ő
+      {"\xC5\x91", "7F 64 01 1D 00"},           // ő
       {"\xC5\xA0", "7F 6B 01 14 00"},           // Š
       {"\xC5\x9E", "7F 6B 01 1C 00"},           // Ş
       {"\xC4\x9E", "7F 55 01 15 00"},           // Ğ
@@ -219,7 +222,7 @@ TEST(LatinExtendedKeyTest, KnownKeysByteForByte) {
       {"\xC7\x83", "7F 2B 17 01 00"},           // ǃ: after the last one-byte punctuation
       {"\xC5\x92", "7F 64 51 01 00"},           // Œ: O then E
       {"\xC7\x84", "7F 4F 78 01 02 14 00"},     // Ǆ: D then Ž, one extra byte each
-      {"\xC8\x98", "7F 01 00"},                 // Ș: ignored
+      {"\xC8\x98\xC8\x99\xC8\x9A\xC8\x9B", "7F 01 00"},  // Ș ș Ț ț: ignored
       {"Bra\xC8\x99ov", "7F 4C 69 4A 64 71 01 00"},  // Brașov keys as Braov
       {"\xC5\x81\xC3\xB3\x64\xC5\xBA", "7F 5E 64 4F 78 01 1F 0E 02 0E 00"},       // Łódź
       {"Dvo\xC5\x99\xC3\xA1k", "7F 4F 71 64 69 4A 5C 01 02 02 02 14 0E 00"},  // Dvořák
