@@ -271,17 +271,17 @@ Result<bool> FetchCopyRow(CopySource& source, std::vector<Field>& fetched, bool*
   if (long_value != nullptr) *long_value = false;
   TextRowset& rows = source.rows;
   if (rows.typed()) {
-    if (source.ahead_next == source.ahead_count) {
+    if (source.ahead_next_ == source.ahead_count_) {
       // The rows fetched ahead are used up: the next few, unless the last fetch ended.
-      if (source.ahead_end == DB_S_ENDOFROWSET) return false;
-      if (source.ahead_end != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
-      source.ahead.resize(kRowsFetchedAhead);
-      source.ahead_next = 0;
-      source.ahead_end = MoveNextTypedRows(rows, source.ahead, &source.ahead_count);
-      if (source.ahead_end == S_OK && source.ahead_count < kRowsFetchedAhead) source.ahead_end = DB_S_ENDOFROWSET;
-      if (source.ahead_count == 0) return FetchCopyRow(source, fetched, long_value);
+      if (source.ahead_end_ == DB_S_ENDOFROWSET) return false;
+      if (source.ahead_end_ != S_OK) return ProviderError(ErrorDescription(rows.error_source()));
+      source.ahead_.resize(kRowsFetchedAhead);
+      source.ahead_next_ = 0;
+      source.ahead_end_ = MoveNextTypedRows(rows, source.ahead_, &source.ahead_count_);
+      if (source.ahead_end_ == S_OK && source.ahead_count_ < kRowsFetchedAhead) source.ahead_end_ = DB_S_ENDOFROWSET;
+      if (source.ahead_count_ == 0) return FetchCopyRow(source, fetched, long_value);
     }
-    fetched.swap(source.ahead[source.ahead_next++]);
+    fetched.swap(source.ahead_[source.ahead_next_++]);
     return true;
   }
   const Hresult code = MoveNextRow(rows);

@@ -42,21 +42,25 @@ bool HasDigitsBelowMillisecond(const data::Field& value);
 
 // The rows a row copy reads: the select (typed where its provider has typed rows) and one writer
 // per data column (a missing writer writes text).
-struct CopySource {
-  data::TextRowset rows;
-  std::vector<FieldWriter> writers;
-  // Typed rows fetched ahead, a few at a time (FetchCopyRow hands them out one by one), and how
-  // the fetch that gave them ended.
-  std::vector<std::vector<data::Field>> ahead;
-  size_t ahead_next = 0;
-  size_t ahead_count = 0;
-  data::Hresult ahead_end = data::S_OK;
-};
-
+struct CopySource;
 // Reads the next row of `source` as it was fetched, one field per data column (long values
 // whole): true with a row, false after the last one, or an error with the provider's words
 // (`long_value` set when it was reading a long value that failed).
 Result<bool> FetchCopyRow(CopySource& source, std::vector<data::Field>& fetched, bool* long_value = nullptr);
+
+struct CopySource {
+  data::TextRowset rows;
+  std::vector<FieldWriter> writers;
+
+ private:
+  friend Result<bool> FetchCopyRow(CopySource& source, std::vector<data::Field>& fetched, bool* long_value);
+  // Typed rows fetched ahead, a few at a time (FetchCopyRow hands them out one by one), and how
+  // the fetch that gave them ended.
+  std::vector<std::vector<data::Field>> ahead_;
+  size_t ahead_next_ = 0;
+  size_t ahead_count_ = 0;
+  data::Hresult ahead_end_ = data::S_OK;
+};
 // Writes a fetched row through the source's writers into `fields`: "" or why the row is refused
 // ("column [c]: ...").
 std::string WriteCopyFields(const CopySource& source, const std::vector<data::Field>& fetched,

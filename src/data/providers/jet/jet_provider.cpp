@@ -49,10 +49,17 @@ class NoLongValues : public jet::LongValueSink {
   }
 };
 
-// The message of a row with the wrong number of values, the same on both sides.
-Status WrongValueCount(const jet::TableDefinition& definition, size_t values) {
-  return InvalidArgumentError("table '" + definition.name + "' has " + std::to_string(definition.columns.size()) +
-                              " columns but " + std::to_string(values) + " values were given");
+// A row's fields as values of the table's columns (the storage of `values` reused), the same
+// on the preparing and on the writing side.
+Status ConvertRow(const jet::TableDefinition& definition, std::span<const Field> fields, jet::Row& values) {
+  const auto& columns = definition.columns;
+  if (fields.size() != columns.size()) {
+    return InvalidArgumentError("table '" + definition.name + "' has " + std::to_string(columns.size()) +
+                                " columns but " + std::to_string(fields.size()) + " values were given");
+  }
+  values.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) RETURN_IF_ERROR(ConvertFieldInto(fields[i], columns[i], values[i]));
+  return Status::Ok();
 }
 
 // Works on rows with a copy of the table's definition, apart from the file.
@@ -68,17 +75,8 @@ class JetRowPreparer : public RowPreparer {
     auto& p = static_cast<JetPreparedRow&>(**prepared);
     p.generation = generation_;
     p.encoded_ready = false;
-    p.converted = Status::Ok();
-    const auto& columns = definition_.columns;
-    if (row.size() != columns.size()) {
-      p.converted = WrongValueCount(definition_, row.size());
-      return;
-    }
-    p.values.resize(columns.size());
-    for (size_t i = 0; i < columns.size(); ++i) {
-      p.converted = ConvertFieldInto(row[i], columns[i], p.values[i]);
-      if (!p.converted.ok()) return;
-    }
+    p.converted = ConvertRow(definition_, row, p.values);
+    if (!p.converted.ok()) return;
     // A row the encoder refuses is encoded again on the writing side, whose checks come first.
     p.encoded_ready = encoder_.Encode(p.values, long_values_, p.encoded).ok();
     p.replay.clear();
@@ -122,10 +120,7 @@ class JetFile {
   // Stores a row of typed values in `table` as an INSERT of their literals would, in the batch.
   Status InsertFields(std::string_view table, std::span<const Field> fields) {
     ASSIGN_OR_RETURN(const jet::TableDefinition* definition, LoadDefinition(table));
-    const auto& columns = definition->columns;
-    if (fields.size() != columns.size()) return WrongValueCount(*definition, fields.size());
-    loaded_row_.resize(columns.size());
-    for (size_t i = 0; i < columns.size(); ++i) RETURN_IF_ERROR(ConvertFieldInto(fields[i], columns[i], loaded_row_[i]));
+    RETURN_IF_ERROR(ConvertRow(*definition, fields, loaded_row_));
     RETURN_IF_ERROR(StartBatch());
     if (Status inserted = sql_.InsertRow(*definition, loaded_row_); !inserted.ok()) return UndoneInsert(inserted);
     AddTypedRowToBatch(definition->name);
