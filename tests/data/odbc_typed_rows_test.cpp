@@ -64,8 +64,7 @@ class OdbcTypedRowsTest : public ::testing::TestWithParam<std::string> {
       (void)workspace::ExecuteStatement(nullptr, session(), "drop schema " + schema_ + " cascade", 0);
     CloseConnection(connection_);
     fs::remove_all(dir_);
-    // The driver as registered by Debian writes a communication log per process into /tmp.
-    (void)std::system(("rm -f /tmp/psqlodbc_*" + std::to_string(::getpid()) + ".log").c_str());
+    testing::RemovePostgresDriverLogs();
   }
 
   bool sqlite() const { return GetParam() == "SqliteOdbc"; }

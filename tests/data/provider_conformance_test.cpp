@@ -100,8 +100,7 @@ class PostgresServer : public ::testing::Environment {
     }
   }
   void TearDown() override {
-    // The driver as registered by Debian writes a communication log per process into /tmp.
-    (void)std::system(("rm -f /tmp/psqlodbc_*" + std::to_string(::getpid()) + ".log").c_str());
+    testing::RemovePostgresDriverLogs();
     fs::remove_all(ScratchDir());  // and the files of the other backends
   }
 

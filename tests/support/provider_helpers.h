@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "data/db_connection.h"
@@ -51,6 +54,17 @@ inline std::vector<std::vector<std::string>> SchemaTexts(data::Session* session,
   EXPECT_EQ(data::OpenSchemaRowset(session, kind, restrictions, &rowset), data::S_OK)
       << data::ErrorDescription(rowset.error_source());
   return RowTexts(rowset);
+}
+
+// Removes the communication logs the PostgreSQL ODBC driver, as Debian registers it, writes into
+// /tmp for this process (psqlodbc_*<pid>.log).
+inline void RemovePostgresDriverLogs() {
+  const std::string suffix = std::to_string(::getpid()) + ".log";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/tmp", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("psqlodbc_") && name.ends_with(suffix)) std::filesystem::remove(entry.path(), error);
+  }
 }
 
 // Runs `sql` on the SQLite file at `path` (made when missing); a failure is a test failure.
